@@ -1,0 +1,78 @@
+# Shared helpers for the folder libraries, the tests and the benchmarks.
+#
+# gavex_folder_library(<target> [SHARED] DEPS <targets...>)
+#   Builds every .cpp below the calling folder into one library. Include paths
+#   are relative to the repository root ("base/Locks.h"). A folder that holds
+#   only headers becomes an INTERFACE library. A folder may add its own rules
+#   in extra.cmake, included after the library is defined.
+function(gavex_folder_library target)
+  cmake_parse_arguments(ARG "SHARED" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  list(FILTER srcs EXCLUDE REGEX "/(addon|tools)/")
+  list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+  if(srcs)
+    if(ARG_SHARED)
+      add_library(${target} SHARED ${srcs})
+    else()
+      add_library(${target} STATIC ${srcs})
+    endif()
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/extra.cmake)
+    include(${CMAKE_CURRENT_SOURCE_DIR}/extra.cmake)
+  endif()
+endfunction()
+
+# gavex_folder_tests(<folder> <library targets...>)
+#   One GoogleTest executable per test folder from every .cpp directly in it.
+#   A main.cpp in the folder replaces gtest_main. Cases are discovered when
+#   CTest runs, so `ctest -N` lists every test case. A folder may add helper
+#   programs in extra.cmake (variable GAVEX_TEST_TARGET names the test).
+function(gavex_folder_tests folder)
+  set(dir ${PROJECT_SOURCE_DIR}/tests/${folder})
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  string(REPLACE "/" "_" name "test_${folder}")
+  add_executable(${name} ${srcs})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  if(EXISTS ${dir}/main.cpp)
+    target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gmock gavex_testsupport)
+  else()
+    target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest_main GTest::gmock gavex_testsupport)
+  endif()
+  target_compile_definitions(${name} PRIVATE
+    GAVEX_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}"
+    GAVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  set(GAVEX_TEST_TARGET ${name})
+  if(EXISTS ${dir}/extra.cmake)
+    include(${dir}/extra.cmake)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
+
+# gavex_folder_bench(<folder> <library targets...>)
+#   One Google Benchmark executable per bench folder.
+function(gavex_folder_bench folder)
+  set(dir ${PROJECT_SOURCE_DIR}/bench/${folder})
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  string(REPLACE "/" "_" name "bench_${folder}")
+  add_executable(${name} ${srcs})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARGN} benchmark::benchmark_main)
+  target_compile_definitions(${name} PRIVATE GAVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  if(EXISTS ${dir}/extra.cmake)
+    include(${dir}/extra.cmake)
+  endif()
+endfunction()
