@@ -51,6 +51,19 @@ function(gavex_folder_tests folder)
   target_compile_definitions(${name} PRIVATE
     GAVEX_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}"
     GAVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  # Helper programs the tests start (child processes, library hosts):
+  # tests/<folder>/tools/<prog>.cpp becomes the executable <prog> in the test's
+  # binary folder, linked like the test; GAVEX_TEST_TOOLS_DIR points there.
+  file(GLOB tools CONFIGURE_DEPENDS ${dir}/tools/*.cpp)
+  foreach(tool IN LISTS tools)
+    get_filename_component(prog ${tool} NAME_WE)
+    add_executable(${prog} ${tool})
+    target_include_directories(${prog} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+    target_link_libraries(${prog} PRIVATE ${ARGN})
+    set_target_properties(${prog} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/tools)
+    add_dependencies(${name} ${prog})
+  endforeach()
+  target_compile_definitions(${name} PRIVATE GAVEX_TEST_TOOLS_DIR="${CMAKE_CURRENT_BINARY_DIR}/tools")
   set(GAVEX_TEST_TARGET ${name})
   if(EXISTS ${dir}/extra.cmake)
     include(${dir}/extra.cmake)
