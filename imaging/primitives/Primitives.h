@@ -1,0 +1,9 @@
+#pragma once
+// Everything of the image primitives library that other folders call.
+#include "imaging/primitives/AlignedMemory.h"
+#include "imaging/primitives/BitDepth.h"
+#include "imaging/primitives/CpuDispatch.h"
+#include "imaging/primitives/ImageCopy.h"
+#include "imaging/primitives/PrimitiveTypes.h"
+#include "imaging/primitives/VectorOps.h"
+#include "imaging/primitives/Yuv420ToRgb.h"
