@@ -1,0 +1,263 @@
+#include "media/addon/PictureConverter.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include "media/addon/AddonLog.h"
+
+namespace harnway {
+
+namespace {
+
+struct FormatDecoder {
+    const char* format;
+    AVCodecID id;
+};
+
+// Input names as the program's format tags call them.
+constexpr FormatDecoder kDecoders[] = {
+    {"MJPEG", AV_CODEC_ID_MJPEG},      {"MPEG4", AV_CODEC_ID_MPEG4},
+    {"XVID", AV_CODEC_ID_MPEG4},       {"JP2K", AV_CODEC_ID_JPEG2000},
+    {"MxPEG", AV_CODEC_ID_MXPEG},      {"H263", AV_CODEC_ID_H263},
+    {"H264", AV_CODEC_ID_H264},        {"H265", AV_CODEC_ID_HEVC},
+    {"MPEG2", AV_CODEC_ID_MPEG2VIDEO},
+};
+
+std::string ErrorText(int error)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return text;
+}
+
+// Copies `rows` rows of `bytes` bytes from a strided plane into a packed one.
+void CopyPlane(uint8_t* target, const uint8_t* source, int sourceStride, int bytes, int rows)
+{
+    if (sourceStride == bytes) {
+        std::memcpy(target, source, size_t(bytes) * size_t(rows));
+        return;
+    }
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(target + size_t(y) * size_t(bytes), source + ptrdiff_t(y) * sourceStride,
+                    size_t(bytes));
+}
+
+} // namespace
+
+int DecoderIdForFormat(const char* format)
+{
+    if (!format)
+        return AV_CODEC_ID_NONE;
+    for (const FormatDecoder& d : kDecoders)
+        if (std::strcmp(d.format, format) == 0)
+            return d.id;
+    return AV_CODEC_ID_NONE;
+}
+
+PictureConverter::PictureConverter(MFF::IMultimediaFrameFactory* factory) : m_factory(factory) {}
+
+PictureConverter::~PictureConverter()
+{
+    Close();
+    av_packet_free(&m_packet);
+}
+
+void PictureConverter::Release()
+{
+    delete this;
+}
+
+bool PictureConverter::IsSupported(MFF::ICompressedBuffer* input, int32_t)
+{
+    return input && DecoderIdForFormat(input->GetFormat()) != AV_CODEC_ID_NONE;
+}
+
+bool PictureConverter::Open(const char* format)
+{
+    Close();
+    m_format = format;
+    m_unsupported = true;
+    const auto id = AVCodecID(DecoderIdForFormat(format));
+    const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+    if (!codec) {
+        Log(QOR8::LogError, "[HARNWAY] No decoder for format \"%s\"", format);
+        return false;
+    }
+    m_context = avcodec_alloc_context3(codec);
+    if (!m_context)
+        return false;
+    // One thread: every compressed frame must come out as its picture at once,
+    // and frame threading would hold pictures back.
+    m_context->thread_count = 1;
+    const int error = avcodec_open2(m_context, codec, nullptr);
+    if (error < 0) {
+        Log(QOR8::LogError, "[HARNWAY] Cannot open decoder %s: %s", codec->name,
+            ErrorText(error).c_str());
+        avcodec_free_context(&m_context);
+        return false;
+    }
+    if (!m_packet)
+        m_packet = av_packet_alloc();
+    if (!m_packet) {
+        avcodec_free_context(&m_context);
+        return false;
+    }
+    m_unsupported = false;
+    Log(QOR8::LogMessage, "[HARNWAY] Decoding %s through %s", format, codec->name);
+    return true;
+}
+
+void PictureConverter::Close()
+{
+    for (AVFrame* frame : m_pending)
+        av_frame_free(&frame);
+    m_pending.clear();
+    avcodec_free_context(&m_context);
+    sws_freeContext(m_scaler);
+    m_scaler = nullptr;
+}
+
+void PictureConverter::Reset()
+{
+    for (AVFrame* frame : m_pending)
+        av_frame_free(&frame);
+    m_pending.clear();
+    if (m_context)
+        avcodec_flush_buffers(m_context);
+}
+
+bool PictureConverter::DrainDecoder()
+{
+    for (;;) {
+        AVFrame* frame = av_frame_alloc();
+        if (!frame)
+            return false;
+        const int error = avcodec_receive_frame(m_context, frame);
+        if (error < 0) {
+            av_frame_free(&frame);
+            return error == AVERROR(EAGAIN) || error == AVERROR_EOF;
+        }
+        m_pending.push_back(frame);
+    }
+}
+
+bool PictureConverter::SendPacket(const uint8_t* data, uint32_t size, uint64_t timestamp, bool key)
+{
+    // libavcodec reads a little past the end of a packet: decode from a
+    // padded copy, never from the frame's own bytes.
+    m_packetData.resize(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::memcpy(m_packetData.data(), data, size);
+    std::memset(m_packetData.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    av_packet_unref(m_packet);
+    m_packet->data = m_packetData.data();
+    m_packet->size = int(size);
+    m_packet->pts = int64_t(timestamp);
+    m_packet->dts = AV_NOPTS_VALUE;
+    m_packet->flags = key ? AV_PKT_FLAG_KEY : 0;
+
+    int error = avcodec_send_packet(m_context, m_packet);
+    if (error == AVERROR(EAGAIN)) {
+        if (!DrainDecoder())
+            return false;
+        error = avcodec_send_packet(m_context, m_packet);
+    }
+    m_packet->data = nullptr;
+    m_packet->size = 0;
+    if (error < 0) {
+        Log(QOR8::LogWarning, "[HARNWAY] %s frame of %u bytes rejected: %s", m_format.c_str(),
+            size, ErrorText(error).c_str());
+        return false;
+    }
+    return DrainDecoder();
+}
+
+MFF::IMultimediaBuffer* PictureConverter::MakePicture(AVFrame* frame)
+{
+    const int width = frame->width;
+    const int height = frame->height;
+    if (width <= 0 || height <= 0)
+        return nullptr;
+    const uint64_t timestamp =
+        frame->best_effort_timestamp == AV_NOPTS_VALUE ? 0 : uint64_t(frame->best_effort_timestamp);
+    const auto format = AVPixelFormat(frame->format);
+
+    if (format == AV_PIX_FMT_GRAY8) {
+        const uint32_t size0 = uint32_t(width) * uint32_t(height);
+        MFF::IPlanarBuffer* out = m_factory->CreatePlanarBuffer("GRAY", size0, 0, 0, width, 0, 0,
+                                                                timestamp, width, height);
+        if (out)
+            CopyPlane(out->GetPlane0(), frame->data[0], frame->linesize[0], width, height);
+        return out;
+    }
+
+    const bool is420 = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+    const bool is422 = format == AV_PIX_FMT_YUV422P || format == AV_PIX_FMT_YUVJ422P;
+    const int chromaWidth = (width + 1) / 2;
+    const int chromaHeight = is422 ? height : (height + 1) / 2;
+    const uint32_t size0 = uint32_t(width) * uint32_t(height);
+    const uint32_t sizeC = uint32_t(chromaWidth) * uint32_t(chromaHeight);
+    MFF::IPlanarBuffer* out =
+        m_factory->CreatePlanarBuffer(is422 ? "YUV422" : "YUV420", size0, sizeC, sizeC, width,
+                                      chromaWidth, chromaWidth, timestamp, width, height);
+    if (!out)
+        return nullptr;
+    uint8_t* planes[3] = {out->GetPlane0(), out->GetPlane1(), out->GetPlane2()};
+
+    if (is420 || is422) {
+        CopyPlane(planes[0], frame->data[0], frame->linesize[0], width, height);
+        CopyPlane(planes[1], frame->data[1], frame->linesize[1], chromaWidth, chromaHeight);
+        CopyPlane(planes[2], frame->data[2], frame->linesize[2], chromaWidth, chromaHeight);
+        return out;
+    }
+
+    // Any other layout (4:4:4, 4:1:1, deeper samples, semi-planar) is brought
+    // to 4:2:0.
+    m_scaler = sws_getCachedContext(m_scaler, width, height, format, width, height,
+                                    AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!m_scaler) {
+        Log(QOR8::LogError, "[HARNWAY] Cannot convert pictures of format %s",
+            av_get_pix_fmt_name(format));
+        out->Destroy();
+        return nullptr;
+    }
+    int strides[3] = {width, chromaWidth, chromaWidth};
+    sws_scale(m_scaler, frame->data, frame->linesize, 0, height, planes, strides);
+    return out;
+}
+
+MFF::IMultimediaBuffer* PictureConverter::Convert(MFF::ICompressedBuffer* input, int32_t)
+{
+    if (!input || !m_factory)
+        return nullptr;
+    const char* format = input->GetFormat();
+    if (!format)
+        return nullptr;
+    if (m_format != format) {
+        Open(format);
+    }
+    if (m_unsupported || !m_context)
+        return nullptr;
+    const uint8_t* data = input->GetData();
+    const uint32_t size = input->GetSize();
+    if (!data || size == 0 || size > uint32_t(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
+        return nullptr;
+
+    const bool sent = SendPacket(data, size, input->GetTimestamp(), input->GetKeyFrameFlag() != 0);
+    if (!sent && m_pending.empty())
+        return nullptr;
+    if (m_pending.empty())
+        return nullptr;
+    AVFrame* frame = m_pending.front();
+    m_pending.pop_front();
+    MFF::IMultimediaBuffer* out = MakePicture(frame);
+    av_frame_free(&frame);
+    return out;
+}
+
+} // namespace harnway
