@@ -47,6 +47,13 @@ public:
     bool IsStoring() const { return m_mode == store; }
     File& GetFile() const { return m_file; }
 
+    // Schema stored with the object being read by class; kNoSchema when the
+    // object is not read by class. The class reader sets it before calling
+    // the object's Serialize and resets it afterwards.
+    static constexpr unsigned kNoSchema = 0xFFFFFFFF;
+    unsigned GetObjectSchema() const { return m_objectSchema; }
+    void SetObjectSchema(unsigned schema) { m_objectSchema = schema; }
+
     // Bytes from the current position to the end of the file.
     uint64_t Remaining() const;
 
@@ -54,6 +61,10 @@ public:
     void Write(const void* data, size_t size);
     // Reads exactly size bytes; endOfFile when fewer remain.
     void Read(void* data, size_t size);
+
+    // Raises platform::ArchiveException(genericException) naming a damaged
+    // stored object; for callers that find their own bytes inconsistent.
+    [[noreturn]] void ThrowFormatError(const std::string& what) const;
 
     void WriteString(const std::string& text);
     std::string ReadString();
@@ -127,6 +138,7 @@ private:
 
     File& m_file;
     Mode m_mode;
+    unsigned m_objectSchema = kNoSchema;
 };
 
 // Encoding helpers on plain byte vectors, for fixtures and in-memory use.
