@@ -12,3 +12,6 @@ std::string misc_GetModuleDir();
 
 // The system's text for an errno value; empty when the system has none.
 std::string GetSystemErrorMessage(int code);
+
+// The folder part of an executable path by the rules of misc_GetModuleDir.
+std::string ModuleDirFromExecutablePath(const std::string& path);

@@ -32,9 +32,24 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/File.h"
+
 namespace platform {
 
-class File;
+// A stored object whose bytes contradict themselves (a damaged compressed
+// block, a count larger than the data): cause genericException, with a text
+// saying what was wrong.
+class ArchiveFormatException : public ArchiveException {
+public:
+    ArchiveFormatException(std::string fileName, std::string detail);
+    const char* what() const noexcept override { return m_text.c_str(); }
+    std::string GetErrorMessage() const override { return m_text; }
+    const std::string& Detail() const { return m_detail; }
+
+private:
+    std::string m_detail;
+    std::string m_text;
+};
 
 class Archive {
 public:
@@ -62,8 +77,8 @@ public:
     // Reads exactly size bytes; endOfFile when fewer remain.
     void Read(void* data, size_t size);
 
-    // Raises platform::ArchiveException(genericException) naming a damaged
-    // stored object; for callers that find their own bytes inconsistent.
+    // Raises ArchiveFormatException; for callers that find their own bytes
+    // inconsistent.
     [[noreturn]] void ThrowFormatError(const std::string& what) const;
 
     void WriteString(const std::string& text);
