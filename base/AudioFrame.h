@@ -17,7 +17,7 @@ class Archive;
 class AudioFrame : public CNetObject
 {
 public:
-    static constexpr int kSchema = 3;
+    static constexpr unsigned kSchema = 3;
 
     // Zero header values, no data, m_tssTime the current local time.
     AudioFrame();
@@ -30,6 +30,8 @@ public:
     // reports for the stored object: 3 full, 2 without the time stamp, 1 the
     // short form; any other schema reads nothing.
     void Serialize(platform::Archive& ar) override;
+    const char* GetClassName() const override { return "AudioFrame"; }
+    unsigned GetSchema() const override { return kSchema; }
 
     // Replaces the data by `size` bytes (new[]); returns the data pointer.
     uint8_t* AllocData(uint32_t size);

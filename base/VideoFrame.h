@@ -73,6 +73,9 @@ public:
     // registry). Loading validates every field and throws
     // platform::ArchiveException with the failing check's text.
     void Serialize(platform::Archive& ar) override;
+    const char* GetClassName() const override { return "VideoFrame"; }
+    unsigned GetSchema() const override { return kSchema; }
+    static constexpr unsigned kSchema = 2;
 
     // One archive frame record at the file's current position (layout in
     // VideoFrame.cpp). Loading with `readBody` allocates and reads the data;
@@ -147,6 +150,7 @@ public:
 
     // VideoFrame::Serialize, then the two texts, the block length and block.
     void Serialize(platform::Archive& ar) override;
+    const char* GetClassName() const override { return "VideoFrameEx"; }
 
     std::string m_strText1;
     std::string m_strText2;
