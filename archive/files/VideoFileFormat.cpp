@@ -1,0 +1,104 @@
+#include "archive/files/VideoFileFormat.h"
+
+#include "archive/files/ArchiveCrc.h"
+
+#include <cstring>
+#include <fstream>
+#include <map>
+
+namespace {
+
+void PutLe32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t GetLe32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Stored index type -> reader type key; fixed for the life of the process.
+const std::map<int32_t, int> kStoredTypeToReaderKey = {
+    {1, kReaderIndexedSimple},
+    {2, kReaderIndexedPortable},
+};
+
+} // namespace
+
+IndexTrailer IndexTrailer::Make(int32_t blobLength, int32_t storedType)
+{
+    IndexTrailer t;
+    t.blobLength = blobLength;
+    t.storedType = storedType;
+    t.magic = kIndexTrailerMagic;
+    t.checksum = t.ComputeChecksum();
+    return t;
+}
+
+IndexTrailer IndexTrailer::Parse(const uint8_t* bytes16)
+{
+    IndexTrailer t;
+    t.blobLength = static_cast<int32_t>(GetLe32(bytes16));
+    t.storedType = static_cast<int32_t>(GetLe32(bytes16 + 4));
+    t.magic = GetLe32(bytes16 + 8);
+    t.checksum = GetLe32(bytes16 + 12);
+    return t;
+}
+
+std::array<uint8_t, 16> IndexTrailer::Bytes() const
+{
+    std::array<uint8_t, 16> b{};
+    PutLe32(b.data(), static_cast<uint32_t>(blobLength));
+    PutLe32(b.data() + 4, static_cast<uint32_t>(storedType));
+    PutLe32(b.data() + 8, magic);
+    PutLe32(b.data() + 12, checksum);
+    return b;
+}
+
+uint32_t IndexTrailer::ComputeChecksum() const
+{
+    const auto b = Bytes();
+    return ArchiveCrc32(b.data(), 12);
+}
+
+bool IndexTrailer::IsValidFor(int64_t fileSize) const
+{
+    return magic == kIndexTrailerMagic && fileSize >= int64_t(blobLength) + kVideoFileTrailerSize
+        && checksum == ComputeChecksum();
+}
+
+bool IsValidFileTrailer(uint64_t frameCount, uint32_t closeFlag)
+{
+    return frameCount >= 1 && frameCount <= kMaxFileFrameCount && closeFlag <= 1;
+}
+
+std::optional<int> ReaderKeyForStoredType(int32_t storedType)
+{
+    const auto it = kStoredTypeToReaderKey.find(storedType);
+    if (it == kStoredTypeToReaderKey.end())
+        return std::nullopt;
+    return it->second;
+}
+
+int detectVideoFileType(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    int64_t size = -1;
+    if (in) {
+        in.seekg(0, std::ios::end);
+        size = in ? static_cast<int64_t>(in.tellg()) : -1;
+    }
+    if (size < kVideoFileTrailerSize)
+        return size >= kCountAndFlagSize ? kReaderCached : kReaderNull;
+
+    uint8_t bytes[kIndexTrailerSize];
+    in.seekg(size - kVideoFileTrailerSize, std::ios::beg);
+    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes))
+        return kReaderCached;
+    const IndexTrailer trailer = IndexTrailer::Parse(bytes);
+    if (!trailer.IsValidFor(size))
+        return kReaderCached;
+    return ReaderKeyForStoredType(trailer.storedType).value_or(kReaderNull);
+}
