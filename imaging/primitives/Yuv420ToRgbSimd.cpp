@@ -1,0 +1,129 @@
+// Vector row-pair kernels of the YUV 4:2:0 conversion. Each function carries
+// its own target attribute; nothing here may call a non-inline helper compiled
+// for a wider instruction set than the caller's.
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+#include "imaging/primitives/detail/Yuv420Kernels.h"
+
+namespace primitives_detail {
+
+// SSE2 only (valid in every vector slot): 8 chroma pairs, 16 pixels of each
+// row, per step.
+__attribute__((target("sse2"))) void Yuv420RowPairSse2(const std::uint8_t* y0, const std::uint8_t* y1,
+                                                        const std::uint8_t* u, const std::uint8_t* v,
+                                                        std::uint8_t* d0, std::uint8_t* d1, std::int32_t n)
+{
+    const std::int32_t mainEnd = (n & 1) != 0 ? n - 1 : n;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi16(128);
+    const __m128i eight = _mm_set1_epi16(8);
+    const __m128i kr = _mm_set1_epi16(kRv);
+    const __m128i kgu = _mm_set1_epi16(kGu);
+    const __m128i kgv = _mm_set1_epi16(kGv);
+    const __m128i kb = _mm_set1_epi16(kBu);
+
+    std::int32_t j = 0;
+    for (; j + 8 <= mainEnd; j += 8) {
+        const __m128i cu = _mm_slli_epi16(
+            _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + j)), zero), bias), 7);
+        const __m128i cv = _mm_slli_epi16(
+            _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + j)), zero), bias), 7);
+        // Chroma terms with the rounding constant folded in (1/16 level).
+        const __m128i tr = _mm_add_epi16(_mm_mulhi_epi16(cv, kr), eight);
+        const __m128i tg = _mm_sub_epi16(eight, _mm_add_epi16(_mm_mulhi_epi16(cu, kgu), _mm_mulhi_epi16(cv, kgv)));
+        const __m128i tb = _mm_add_epi16(_mm_mulhi_epi16(cu, kb), eight);
+        // Each pair serves two neighbouring pixels.
+        const __m128i trLo = _mm_unpacklo_epi16(tr, tr), trHi = _mm_unpackhi_epi16(tr, tr);
+        const __m128i tgLo = _mm_unpacklo_epi16(tg, tg), tgHi = _mm_unpackhi_epi16(tg, tg);
+        const __m128i tbLo = _mm_unpacklo_epi16(tb, tb), tbHi = _mm_unpackhi_epi16(tb, tb);
+
+        const std::uint8_t* rows[2] = {y0, y1};
+        std::uint8_t* outs[2] = {d0, d1};
+        for (int row = 0; row < 2; ++row) {
+            const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[row] + 2 * j));
+            const __m128i yLo = _mm_slli_epi16(_mm_unpacklo_epi8(luma, zero), 4);
+            const __m128i yHi = _mm_slli_epi16(_mm_unpackhi_epi8(luma, zero), 4);
+            const __m128i r = _mm_packus_epi16(_mm_srai_epi16(_mm_add_epi16(yLo, trLo), 4),
+                                               _mm_srai_epi16(_mm_add_epi16(yHi, trHi), 4));
+            const __m128i g = _mm_packus_epi16(_mm_srai_epi16(_mm_add_epi16(yLo, tgLo), 4),
+                                               _mm_srai_epi16(_mm_add_epi16(yHi, tgHi), 4));
+            const __m128i b = _mm_packus_epi16(_mm_srai_epi16(_mm_add_epi16(yLo, tbLo), 4),
+                                               _mm_srai_epi16(_mm_add_epi16(yHi, tbHi), 4));
+            const __m128i rgLo = _mm_unpacklo_epi8(r, g), rgHi = _mm_unpackhi_epi8(r, g);
+            const __m128i b0Lo = _mm_unpacklo_epi8(b, zero), b0Hi = _mm_unpackhi_epi8(b, zero);
+            auto* out = reinterpret_cast<__m128i*>(outs[row] + 8 * j);
+            _mm_storeu_si128(out + 0, _mm_unpacklo_epi16(rgLo, b0Lo));
+            _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(rgLo, b0Lo));
+            _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(rgHi, b0Hi));
+            _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(rgHi, b0Hi));
+        }
+    }
+    ConvertPairsTail(y0, y1, u, v, d0, d1, j, n);
+}
+
+// AVX2: 16 chroma pairs, 32 pixels of each row, per step. The unpacks work
+// within 128-bit lanes, so the pixels come out as lane halves that the final
+// permutes put back in order.
+__attribute__((target("avx2"))) void Yuv420RowPairAvx2(const std::uint8_t* y0, const std::uint8_t* y1,
+                                                        const std::uint8_t* u, const std::uint8_t* v,
+                                                        std::uint8_t* d0, std::uint8_t* d1, std::int32_t n)
+{
+    const std::int32_t mainEnd = (n & 1) != 0 ? n - 1 : n;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i bias = _mm256_set1_epi16(128);
+    const __m256i eight = _mm256_set1_epi16(8);
+    const __m256i kr = _mm256_set1_epi16(kRv);
+    const __m256i kgu = _mm256_set1_epi16(kGu);
+    const __m256i kgv = _mm256_set1_epi16(kGv);
+    const __m256i kb = _mm256_set1_epi16(kBu);
+
+    std::int32_t j = 0;
+    for (; j + 16 <= mainEnd; j += 16) {
+        const __m256i cu = _mm256_slli_epi16(
+            _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + j))), bias), 7);
+        const __m256i cv = _mm256_slli_epi16(
+            _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + j))), bias), 7);
+        const __m256i tr = _mm256_add_epi16(_mm256_mulhi_epi16(cv, kr), eight);
+        const __m256i tg =
+            _mm256_sub_epi16(eight, _mm256_add_epi16(_mm256_mulhi_epi16(cu, kgu), _mm256_mulhi_epi16(cv, kgv)));
+        const __m256i tb = _mm256_add_epi16(_mm256_mulhi_epi16(cu, kb), eight);
+        // Lane order: trLo = pairs 0-3 | 8-11 doubled, trHi = pairs 4-7 | 12-15,
+        // matching the luma unpacks below (pixels 0-7 | 16-23 and 8-15 | 24-31).
+        const __m256i trLo = _mm256_unpacklo_epi16(tr, tr), trHi = _mm256_unpackhi_epi16(tr, tr);
+        const __m256i tgLo = _mm256_unpacklo_epi16(tg, tg), tgHi = _mm256_unpackhi_epi16(tg, tg);
+        const __m256i tbLo = _mm256_unpacklo_epi16(tb, tb), tbHi = _mm256_unpackhi_epi16(tb, tb);
+
+        const std::uint8_t* rows[2] = {y0, y1};
+        std::uint8_t* outs[2] = {d0, d1};
+        for (int row = 0; row < 2; ++row) {
+            const __m256i luma = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[row] + 2 * j));
+            const __m256i yLo = _mm256_slli_epi16(_mm256_unpacklo_epi8(luma, zero), 4);
+            const __m256i yHi = _mm256_slli_epi16(_mm256_unpackhi_epi8(luma, zero), 4);
+            // Packing lo with hi restores pixel order 0-15 | 16-31.
+            const __m256i r = _mm256_packus_epi16(_mm256_srai_epi16(_mm256_add_epi16(yLo, trLo), 4),
+                                                  _mm256_srai_epi16(_mm256_add_epi16(yHi, trHi), 4));
+            const __m256i g = _mm256_packus_epi16(_mm256_srai_epi16(_mm256_add_epi16(yLo, tgLo), 4),
+                                                  _mm256_srai_epi16(_mm256_add_epi16(yHi, tgHi), 4));
+            const __m256i b = _mm256_packus_epi16(_mm256_srai_epi16(_mm256_add_epi16(yLo, tbLo), 4),
+                                                  _mm256_srai_epi16(_mm256_add_epi16(yHi, tbHi), 4));
+            const __m256i rgLo = _mm256_unpacklo_epi8(r, g), rgHi = _mm256_unpackhi_epi8(r, g);
+            const __m256i b0Lo = _mm256_unpacklo_epi8(b, zero), b0Hi = _mm256_unpackhi_epi8(b, zero);
+            const __m256i p0 = _mm256_unpacklo_epi16(rgLo, b0Lo);  // pixels 0-3 | 16-19
+            const __m256i p1 = _mm256_unpackhi_epi16(rgLo, b0Lo);  // 4-7 | 20-23
+            const __m256i p2 = _mm256_unpacklo_epi16(rgHi, b0Hi);  // 8-11 | 24-27
+            const __m256i p3 = _mm256_unpackhi_epi16(rgHi, b0Hi);  // 12-15 | 28-31
+            auto* out = reinterpret_cast<__m256i*>(outs[row] + 8 * j);
+            _mm256_storeu_si256(out + 0, _mm256_permute2x128_si256(p0, p1, 0x20));
+            _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(p2, p3, 0x20));
+            _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(p0, p1, 0x31));
+            _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
+        }
+    }
+    ConvertPairsTail(y0, y1, u, v, d0, d1, j, n);
+}
+
+}  // namespace primitives_detail
+
+#endif

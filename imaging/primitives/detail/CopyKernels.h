@@ -1,0 +1,28 @@
+#pragma once
+// Row kernels behind the image copies, shared by the portable and the vector
+// builds.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace primitives_detail {
+
+// n bytes forward; the flag asks for cache-bypassing stores (with a fence).
+using CopyRowFunction = void (*)(const void* src, void* dst, std::size_t n, bool nonTemporal);
+
+void CopyRowPortable(const void* src, void* dst, std::size_t n, bool nonTemporal);
+
+#if defined(__x86_64__) || defined(__i386__)
+void CopyRowStreamingSse2(const void* src, void* dst, std::size_t n, bool nonTemporal);
+void CopyRowStreamingAvx2(const void* src, void* dst, std::size_t n, bool nonTemporal);
+
+// w pixels of one row each; see ImageCopy.h for the contracts.
+void CopyRow8uC3AC4Ssse3(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w);
+// order and fill as SwapChannels8uC3C4, entries already checked.
+void SwapRow8uC3C4Ssse3(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w, const std::int32_t order[4],
+                        std::uint8_t fill);
+void JoinRow8uP3C3Ssse3(const std::uint8_t* p0, const std::uint8_t* p1, const std::uint8_t* p2, std::uint8_t* dst,
+                        std::int32_t w);
+#endif
+
+}  // namespace primitives_detail
