@@ -29,7 +29,7 @@ public:
             return nullptr;
         if (std::strcmp(name, CSDK::kHarnway2Contract) == 0 ||
             std::strcmp(name, "CSDK::IHarnway") == 0)
-            return this;
+            return static_cast<CSDK::IHarnway2*>(this);
         return nullptr;
     }
 
