@@ -27,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include <boost/format/format_fwd.hpp>
@@ -145,20 +146,29 @@ public:
     void SetFreeSpaceProbeForTesting(std::function<uint64_t(const std::string&)> probe);
     void SetDebugOutputForTesting(std::function<void(const std::string&)> sink);
 
+    // Writes what is queued, sets the level to 0 and stops the writer; later
+    // calls do nothing. The destructor does this; the process-wide logger
+    // does it at process exit.
+    void Shutdown();
+
 private:
     friend class LogWriter;
 
     // Appends one finished line (data, never a format) to the queue.
     void Enqueue(const char* text, size_t length);
-    void EnqueueLine(const char* text, size_t length, bool applyFilter);
-    void Emit(const std::string& line, bool applyFilter);
+    void DropQueue();
+    void Emit(const char* line, size_t length, bool applyFilter);
     void FormatAndEmit(int threshold, const char* tag, const char* format, va_list args,
                        bool applyFilter) __attribute__((format(printf, 4, 0)));
+    void EmitText(int threshold, const char* tag, const std::string& text);
+    size_t FormatPrefixTo(char* buffer, size_t size, const TSS& time) const;
     void DebugOutput(const std::string& text) const;
     void EnsureWriter();
 
-    // Held from OpenLogFile to CloseLogFile; returns whether the cross-process
-    // lock is owned (fileOpened tells whether the log file is open).
+    // OpenLogFile takes the file lock and the cross-process lock and opens
+    // the file; it returns whether the cross-process lock is owned
+    // (fileOpened tells whether the file is open). CloseLogFile, always
+    // paired with it, closes, rotates when due and releases both locks.
     bool OpenLogFile(bool& fileOpened);
     void CloseLogFile(bool lockOwned);
     void RotateLogFile();
@@ -176,6 +186,8 @@ private:
     std::string m_extension = "log";
     std::string m_logPath;
     std::string m_lockPath;
+    std::string m_pathSetting;  // "Path" of the Debug key
+    std::string m_exeFolder;
 
     int32_t m_debugTime = 48;
     int32_t m_debugSize = 100;
