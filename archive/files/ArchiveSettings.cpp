@@ -1,0 +1,99 @@
+#include "archive/files/ArchiveSettings.h"
+
+#include <fstream>
+
+#include <boost/archive/xml_wiarchive.hpp>
+#include <boost/archive/xml_woarchive.hpp>
+#include <boost/serialization/split_member.hpp>
+
+#include "archive/files/VolumePaths.h"
+
+namespace {
+
+// What the file's "info" element holds. Loading inserts the channels as soon
+// as the "channels" element was read, so that a fault further on (a missing
+// closing tag) leaves them in place.
+struct SettingsRecord {
+    std::map<int32_t, ChannelInfo>* target = nullptr;
+    std::vector<ChannelInfo> channels;
+
+    template <class Archive>
+    void save(Archive& ar, const unsigned int /*version*/) const {
+        ar << BOOST_SERIALIZATION_NVP(channels);
+    }
+    template <class Archive>
+    void load(Archive& ar, const unsigned int /*version*/) {
+        ar >> BOOST_SERIALIZATION_NVP(channels);
+        for (auto& channel : channels) target->emplace(channel.id, channel);
+    }
+    BOOST_SERIALIZATION_SPLIT_MEMBER()
+};
+
+}  // namespace
+
+BOOST_CLASS_VERSION(SettingsRecord, 0)
+
+ChannelInfo::ChannelInfo(int32_t channelId) : id(channelId), name(std::to_wstring(channelId)) {}
+
+void Settings::Save(const std::string& path) const {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::wofstream stream(path, std::ios::out | std::ios::trunc);
+    SettingsRecord record;
+    {
+        boost::archive::xml_woarchive archive(stream);
+        record.channels.reserve(m_channels.size());
+        for (const auto& channel : m_channels) record.channels.push_back(channel.second);
+        const SettingsRecord& info = record;
+        archive << boost::serialization::make_nvp("info", info);
+    }
+    stream.close();
+    if (!stream)
+        throw boost::archive::archive_exception(boost::archive::archive_exception::output_stream_error,
+                                                path.c_str());
+}
+
+void Settings::Load(const std::string& path) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::wifstream stream(path);
+    if (!stream)
+        throw boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error,
+                                                path.c_str());
+    boost::archive::xml_wiarchive archive(stream);
+    SettingsRecord record;
+    record.target = &m_channels;
+    archive >> boost::serialization::make_nvp("info", record);
+}
+
+ChannelInfo& Settings::GetChannel(int32_t id) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    auto it = m_channels.find(id);
+    if (it == m_channels.end()) it = m_channels.emplace(id, ChannelInfo(id)).first;
+    return it->second;
+}
+
+ChannelInfo Settings::GetChannelInfo(int32_t id) const {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    auto it = m_channels.find(id);
+    return it == m_channels.end() ? ChannelInfo(id) : it->second;
+}
+
+void Settings::RemoveChannel(int32_t id) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_channels.erase(id);
+}
+
+std::vector<int32_t> Settings::GetChannelIds() const {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::vector<int32_t> ids;
+    for (const auto& channel : m_channels) ids.push_back(channel.first);
+    return ids;
+}
+
+size_t Settings::GetChannelCount() const {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_channels.size();
+}
+
+std::string ArchiveSettingsPath(const std::string& folder) {
+    return VolumePaths::ChildNoCase(folder, kArchiveSettingsFileName);
+}
