@@ -64,6 +64,6 @@ PrimitiveStatus CopyImage16uC4P4(const std::uint16_t* src, std::int32_t srcStep,
 // result is the same either way.
 void CopyRowBytes_x3(const void* src, void* dst, std::uint32_t n, bool nonTemporal);
 
-// Bytes written (or read plus written) above which a copy bypasses the cache.
+// Bytes written above which a copy within one layout may bypass the cache
+// (it does so when the region is also at least the processor's largest cache).
 inline constexpr std::int64_t kCopyStreamingThreshold = 1048576;
-inline constexpr std::int64_t kPlanarStreamingThreshold = 524288;
