@@ -26,6 +26,11 @@ struct FramesIndexEntry {
 
 using FramesIndex = std::vector<FramesIndexEntry>;
 
+struct TSS;
+// The entry of a frame with local time stamp `time` whose record begins at
+// `offset`: time = TSS::ToUtcMilliseconds - 11644473600000.
+FramesIndexEntry MakeFramesIndexEntry(const TSS& time, uint64_t offset, bool pFrame);
+
 // Milliseconds between 1601-01-01 (archive clock) and 1970-01-01 (index clock).
 constexpr uint64_t kUnixEpochArchiveMs = 11644473600000ull;
 

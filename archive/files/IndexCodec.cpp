@@ -22,6 +22,7 @@
 
 #include "archive/files/FramesIndex.h"
 #include "archive/files/PortableBinary.h"
+#include "base/Tss.h"
 
 #include <algorithm>
 #include <cstring>
@@ -111,6 +112,11 @@ unsigned LoadBinaryVersion(BinaryReader& in)
 }
 
 } // namespace
+
+FramesIndexEntry MakeFramesIndexEntry(const TSS& time, uint64_t offset, bool pFrame)
+{
+    return FramesIndexEntry(time.ToUtcMilliseconds() - kUnixEpochArchiveMs, offset, pFrame);
+}
 
 void SaveFramesIndex(const FramesIndex& index, std::ostream& out)
 {
