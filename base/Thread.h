@@ -94,6 +94,11 @@ public:
     bool StopRequested() const { return m_stop.load() != 0; }
     int GetCreateErrno() const { return m_createErrno; }
 
+    // Test seams: the number of 10 ms waits of a forced stop (0 restores
+    // the normal 1000), and how many abandoned threads have left so far.
+    static void SetForcedStopPassesForTesting(unsigned passes);
+    static unsigned AbandonedExitsForTesting();
+
     struct Control;  // shared by the object and its thread
 
 protected:

@@ -7,8 +7,7 @@
 // GAVEX_LEGACY_CODEPAGE names it (an iconv name such as "CP1251", or a bare
 // Windows code-page number such as "1251"); unset or empty means UTF-8.
 //
-// Every function is stateless apart from the cached iconv descriptors and
-// safe to call from any thread. Invalid input is never an error: an invalid
+// Every function is stateless and safe to call from any thread. Invalid input is never an error: an invalid
 // UTF-8 or UTF-16 sequence decodes to U+FFFD, and a character that the target
 // cannot represent becomes '?' (the code page's default character).
 #pragma once

@@ -1,0 +1,208 @@
+#include "platform/TimeZone.h"
+
+#include <time.h>
+
+#include <atomic>
+
+namespace platform::tz {
+
+namespace {
+
+constexpr std::int64_t kSearchLimit = 370LL * 86400;  // about a year
+
+std::atomic<std::uint64_t> g_generation{1};
+
+struct ThreadCache {
+    std::uint64_t generation = 0;
+    Span span;
+};
+thread_local ThreadCache t_cache;
+
+// Finds the first instant in (lo, hi] whose offset differs from offLo, given
+// that offset(lo) == offLo and offset(hi) != offLo.
+bool FindChange(std::int64_t lo, std::int64_t hi, std::int32_t offLo, std::int64_t* change) {
+    while (hi - lo > 1) {
+        std::int64_t mid = lo + (hi - lo) / 2;
+        std::int32_t off;
+        if (!OffsetAt(mid, &off)) return false;
+        if (off == offLo) lo = mid;
+        else hi = mid;
+    }
+    *change = hi;
+    return true;
+}
+
+}  // namespace
+
+void Reload() {
+    tzset();
+    InvalidateCaches();
+}
+
+void InvalidateCaches() { g_generation.fetch_add(1); }
+
+bool OffsetAt(std::int64_t utcSeconds, std::int32_t* offset) {
+    time_t t = static_cast<time_t>(utcSeconds);
+    struct tm tm;
+    if (!localtime_r(&t, &tm)) return false;
+    *offset = static_cast<std::int32_t>(tm.tm_gmtoff);
+    return true;
+}
+
+bool SpanAt(std::int64_t u, Span* span) {
+    std::int32_t off;
+    if (!OffsetAt(u, &off)) return false;
+    // Walk outwards in doubling steps until the offset changes or the limit
+    // is reached, then bisect the last step.
+    std::int64_t begin = u - kSearchLimit;
+    std::int32_t offBefore = off;
+    {
+        std::int64_t inner = u, step = 3600;
+        while (true) {
+            std::int64_t outer = u - step;
+            std::int32_t o;
+            if (outer <= u - kSearchLimit) outer = u - kSearchLimit;
+            if (!OffsetAt(outer, &o)) return false;
+            if (o != off) {
+                // Change lies in (outer, inner]: find the first instant at
+                // offset `off` walking down from inner.
+                std::int64_t lo = outer, hi = inner;
+                while (hi - lo > 1) {
+                    std::int64_t mid = lo + (hi - lo) / 2;
+                    std::int32_t m;
+                    if (!OffsetAt(mid, &m)) return false;
+                    if (m == off) hi = mid;
+                    else lo = mid;
+                }
+                begin = hi;
+                if (!OffsetAt(begin - 1, &offBefore)) return false;
+                break;
+            }
+            if (outer == u - kSearchLimit) break;
+            inner = outer;
+            step *= 2;
+        }
+    }
+    std::int64_t end = u + kSearchLimit;
+    {
+        std::int64_t inner = u, step = 3600;
+        while (true) {
+            std::int64_t outer = u + step;
+            std::int32_t o;
+            if (outer >= u + kSearchLimit) outer = u + kSearchLimit;
+            if (!OffsetAt(outer, &o)) return false;
+            if (o != off) {
+                if (!FindChange(inner, outer, off, &end)) return false;
+                break;
+            }
+            if (outer == u + kSearchLimit) break;
+            inner = outer;
+            step *= 2;
+        }
+    }
+    span->begin = begin;
+    span->end = end;
+    span->offset = off;
+    span->localBegin = begin + offBefore;
+    span->localEnd = end + off;
+    return true;
+}
+
+namespace {
+
+bool CachedSpanForUtc(std::int64_t u, Span* span) {
+    ThreadCache& c = t_cache;
+    std::uint64_t gen = g_generation.load(std::memory_order_relaxed);
+    if (c.generation == gen && u >= c.span.begin && u < c.span.end) {
+        *span = c.span;
+        return true;
+    }
+    if (!SpanAt(u, span)) return false;
+    c.span = *span;
+    c.generation = gen;
+    return true;
+}
+
+bool CachedSpanForLocal(std::int64_t l, Span* span) {
+    ThreadCache& c = t_cache;
+    std::uint64_t gen = g_generation.load(std::memory_order_relaxed);
+    if (c.generation == gen && l >= c.span.localBegin && l < c.span.localEnd) {
+        *span = c.span;
+        return true;
+    }
+    return false;
+}
+
+// The span whose local interval holds l (uncached search).
+bool SpanForLocal(std::int64_t l, Span* span) {
+    std::int32_t guessOff;
+    if (!OffsetAt(l, &guessOff)) return false;
+    if (!SpanAt(l - guessOff, span)) return false;
+    for (int i = 0; i < 4; ++i) {
+        if (l < span->localBegin) {
+            if (!SpanAt(span->begin - 1, span)) return false;
+        } else if (l >= span->localEnd) {
+            if (!SpanAt(span->end, span)) return false;
+        } else {
+            return true;
+        }
+    }
+    return l >= span->localBegin && l < span->localEnd;
+}
+
+}  // namespace
+
+bool UtcToLocal(std::int64_t utcSeconds, std::int64_t* localSeconds, bool useCache) {
+    if (useCache) {
+        Span s;
+        if (!CachedSpanForUtc(utcSeconds, &s)) return false;
+        *localSeconds = utcSeconds + s.offset;
+        return true;
+    }
+    std::int32_t off;
+    if (!OffsetAt(utcSeconds, &off)) return false;
+    *localSeconds = utcSeconds + off;
+    return true;
+}
+
+bool LocalToUtc(std::int64_t localSeconds, std::int64_t* utcSeconds, bool useCache) {
+    Span s;
+    if (useCache && CachedSpanForLocal(localSeconds, &s)) {
+        *utcSeconds = localSeconds - s.offset;
+        return true;
+    }
+    if (!SpanForLocal(localSeconds, &s)) return false;
+    if (useCache) {
+        t_cache.span = s;
+        t_cache.generation = g_generation.load(std::memory_order_relaxed);
+    }
+    *utcSeconds = localSeconds - s.offset;
+    return true;
+}
+
+// Howard Hinnant's civil-date algorithms.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(std::int64_t z, std::int64_t* year, unsigned* month, unsigned* day) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    *year = y + (m <= 2);
+    *month = m;
+    *day = d;
+}
+
+}  // namespace platform::tz
