@@ -7,7 +7,7 @@
 
 namespace QorLog {
 
-LogWriter::LogWriter(CDebug* logger, int32_t flushPeriodMs) : m_logger(logger), m_flushPeriod(flushPeriodMs) {}
+LogWriter::LogWriter(CDebug* logger, int32_t flushPeriodMs) : m_logger(logger), m_flushPeriod(flushPeriodMs), m_nextWait(flushPeriodMs) {}
 
 LogWriter::~LogWriter() {
     if (IsRunning()) {
@@ -56,24 +56,12 @@ LogWriter::Wake LogWriter::WaitFor(int milliseconds) {
     return Wake::Timeout;
 }
 
+// One pass: wait for the period (or the shorter retry while the disk is
+// short), then flush. Waiting first means a writer started with the logger
+// does not flush an empty queue at once, and the first lines of a program are
+// written together.
 bool LogWriter::Run() {
-    int wait = m_flushPeriod;
-    if (m_logger->HasDiskSpace()) {
-        m_diskFullReported.store(false);
-        m_logger->Flush();
-    } else {
-        // The lines are lost; the skipped count does not include them.
-        m_logger->DropQueue();
-        if (!m_diskFullReported.load()) {
-            m_logger->PrintRaw("\n\n\n");
-            m_logger->PrintRaw("INSUFFISIENT DISK SPACE!!!");
-            m_logger->PrintRaw("\n\n\n");
-            m_diskFullReported.store(true);
-            m_logger->Flush();
-        }
-        wait = kDiskFullRetryMs;
-    }
-    switch (WaitFor(wait)) {
+    switch (WaitFor(m_nextWait)) {
         case Wake::StopNow:
             m_stopping.store(1);
             m_logger->DebugOutput("LogWriter: WAIT_OBJECT_0 + 0\r\n");
@@ -84,6 +72,22 @@ bool LogWriter::Run() {
         case Wake::Timeout:
             break;
     }
+    if (m_logger->HasDiskSpace()) {
+        m_diskFullReported.store(false);
+        m_logger->Flush();
+        m_nextWait = m_flushPeriod;
+        return true;
+    }
+    // The lines are lost; the skipped count does not include them.
+    m_logger->DropQueue();
+    if (!m_diskFullReported.load()) {
+        m_logger->PrintRaw("\n\n\n");
+        m_logger->PrintRaw("INSUFFISIENT DISK SPACE!!!");
+        m_logger->PrintRaw("\n\n\n");
+        m_diskFullReported.store(true);
+        m_logger->Flush();
+    }
+    m_nextWait = kDiskFullRetryMs;
     return true;
 }
 

@@ -46,6 +46,7 @@ private:
     std::atomic<int32_t> m_stopping{0};
     CDebug* m_logger;
     int32_t m_flushPeriod;
+    int32_t m_nextWait;  // used only on the writer's thread
 
     // Two manual-reset events: once set they stay set.
     std::mutex m_eventLock;
