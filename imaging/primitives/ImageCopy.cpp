@@ -164,12 +164,21 @@ Status CheckPlanes(const T* const planes[N])
     return Code::Ok;
 }
 
+// Row steps are byte counts and are not validated, so 16-bit rows may start
+// on odd addresses: samples are moved with memcpy, which compiles to plain
+// loads and stores.
+template <typename T>
+inline void MoveSample(T* to, const T* from)
+{
+    std::memcpy(to, from, sizeof(T));
+}
+
 template <typename T, int N>
 void JoinRowPortable(const T* const planes[N], T* dst, std::int32_t w)
 {
     for (std::int32_t x = 0; x < w; ++x)
         for (int c = 0; c < N; ++c)
-            dst[N * x + c] = planes[c][x];
+            MoveSample(dst + N * x + c, planes[c] + x);
 }
 
 template <typename T, int N>
@@ -178,7 +187,7 @@ void SplitRowPortable(const T* src, T* const planes[N], std::int32_t w)
     for (int c = 0; c < N; ++c) {
         T* plane = planes[c];
         for (std::int32_t x = 0; x < w; ++x)
-            plane[x] = src[N * x + c];
+            MoveSample(plane + x, src + N * x + c);
     }
 }
 
