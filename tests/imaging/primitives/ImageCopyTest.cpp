@@ -52,10 +52,11 @@ using CopyFn = PrimitiveStatus (*)(const T*, std::int32_t, T*, std::int32_t, Ima
 // Runs a copy of pixels of `channels` samples of T (written channels
 // `written`) in every slot and compares with a per-sample reference.
 template <typename T>
-void CheckPixelCopy(const char* name, CopyFn<T> copy, int srcChannels, int dstChannels, int written)
+void CheckPixelCopy(const char* name, CopyFn<T> copy, int srcChannels, int dstChannels, int written,
+                    std::vector<Geometry> geometries = {std::begin(kGeometries), std::end(kGeometries)})
 {
     std::uint32_t seed = 1;
-    for (const auto& g : kGeometries) {
+    for (const auto& g : geometries) {
         const std::int32_t srcRow = g.width * srcChannels * static_cast<std::int32_t>(sizeof(T));
         const std::int32_t dstRow = g.width * dstChannels * static_cast<std::int32_t>(sizeof(T));
         const Image src(srcRow + g.srcPad, g.height, ++seed);
@@ -87,6 +88,16 @@ TEST(ImageCopy, CopiesWithinOneLayoutAndIntoFourBytePixels)
     CheckPixelCopy<std::uint8_t>("CopyImage8uC1", &CopyImage8uC1, 1, 1, 1);
     CheckPixelCopy<std::uint16_t>("CopyImage16uC1", &CopyImage16uC1, 1, 1, 1);
     CheckPixelCopy<std::uint8_t>("CopyImage8uC3AC4", &CopyImage8uC3AC4, 3, 4, 3);
+}
+
+TEST(ImageCopy, OneChannelCopiesOnBothSidesOfTheStreamingThreshold)
+{
+    // 1 MiB written is the threshold; these regions write just below and just
+    // above it, packed (one merged run) and with odd padding.
+    CheckPixelCopy<std::uint8_t>("CopyImage8uC1", &CopyImage8uC1, 1, 1, 1,
+                                 {{1024, 1024, 0, 0}, {1024, 1024, 1, 3}, {1025, 1024, 0, 0}, {1025, 1023, 3, 1}});
+    CheckPixelCopy<std::uint16_t>("CopyImage16uC1", &CopyImage16uC1, 1, 1, 1,
+                                  {{512, 1024, 0, 0}, {513, 1024, 0, 0}, {513, 1023, 2, 6}});
 }
 
 TEST(ImageCopy, StreamingRowKernelsCopyExactlyTheBytes)
