@@ -200,11 +200,12 @@ int Volume::UpdateFreeSpace(bool force) {
     return m_freeMB == -2 ? 0 : m_freeMB;
 }
 
-bool Volume::IsFull() const {
-    const VolumeSettings& s = GetVolumeSettings();
-    const uint32_t threshold = m_archive ? s.archFreeMB : s.freeMB;
-    return m_freeMB == 0 || static_cast<uint32_t>(m_freeMB) <= threshold;
+bool IsVolumeFull(bool archive, int freeMB, const VolumeSettings& s) {
+    const uint32_t threshold = archive ? s.archFreeMB : s.freeMB;
+    return freeMB == 0 || static_cast<uint32_t>(freeMB) <= threshold;
 }
+
+bool Volume::IsFull() const { return IsVolumeFull(m_archive, m_freeMB, GetVolumeSettings()); }
 
 std::string Volume::GetFilePath(int camera, int64_t fileId, const std::string& hourFolder, char letter) const {
     if (camera == 0) return VolumePaths::Join(GetPath(), "label.iss");

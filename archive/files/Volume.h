@@ -62,6 +62,9 @@ void SetVolumeSettings(const VolumeSettings& settings);
 // Drops an inaccessible TempWritingDir (with two warnings) and removes every
 // file in an accessible one.
 void PrepareTempWritingDir(VolumeSettings& settings);
+// Full for recording: free MB 0 or not above the volume kind's threshold
+// (compared unsigned).
+bool IsVolumeFull(bool archive, int freeMB, const VolumeSettings& settings);
 // Free MB of the temporary writing folder; -1 when none is set or unknown.
 int GetTempWritingDirFreeMB();
 
