@@ -63,9 +63,12 @@ bool FramesReader::Open(const std::string& path, int32_t wantedId)
                 m_dataStart = kArchiveIdHeaderSize;
             }
         }
+        // The file's own count decides readability; the index may lower the
+        // count afterwards but never makes an implausible trailer acceptable.
+        const bool trailerValid = HasValidTrailer();
         const bool indexed = ReadIndex(wantedId);
         m_file.SeekToBegin();
-        return indexed && IsReady();
+        return indexed && trailerValid && IsReady();
     } catch (const platform::Exception& e) {
         QOR_LOG_ERROR(getDefaultDebugInstance(), "failed to open file %s, cause = %s", path.c_str(),
                       e.GetErrorMessage().c_str());
@@ -121,26 +124,30 @@ bool FramesReader::SeekTo(uint64_t offset)
 bool FramesReader::ReadFrameRecord(VideoFrame& frame, uint64_t n, bool withData)
 {
     // Frame records lie between the data start and the count and flag at the
-    // end; a record that claims bytes beyond that is cut short.
+    // end. The data size is checked against that before the record is read,
+    // so a damaged size neither allocates nor reads past the frames.
     const uint64_t frameAreaEnd = m_fileLength >= static_cast<uint64_t>(kCountAndFlagSize)
         ? m_fileLength - static_cast<uint64_t>(kCountAndFlagSize)
         : 0;
-    try {
-        const uint64_t start = m_file.GetPosition();
-        frame.SerializeFile(m_file, true, withData);
-        const uint64_t end = m_file.GetPosition();
-        if (start + VideoFrame::kRecordHeaderSize + frame.m_cbData > frameAreaEnd || end > frameAreaEnd) {
-            QOR_LOG_ERROR(getDefaultDebugInstance(), "failed to get frame %.1024s",
-                          ("record at " + std::to_string(start) + " runs past the frames of " + m_filePath).c_str());
-            frame.FreeData();
-            frame.m_cbData = 0;
-            return false;
-        }
-    } catch (const platform::Exception& e) {
-        QOR_LOG_ERROR(getDefaultDebugInstance(), "failed to get frame %.1024s", e.GetErrorMessage().c_str());
+    auto fail = [&](const std::string& cause) {
+        QOR_LOG_ERROR(getDefaultDebugInstance(), "failed to get frame %.1024s", cause.c_str());
         frame.FreeData();
         frame.m_cbData = 0;
         return false;
+    };
+    try {
+        const uint64_t start = m_file.GetPosition();
+        uint8_t sizeBytes[4];
+        if (m_file.ReadAt(start + VideoFrame::kRecordHeaderSize - 4, sizeBytes, 4) != 4
+            || start + VideoFrame::kRecordHeaderSize + Le32(sizeBytes) > frameAreaEnd)
+            return fail("record at " + std::to_string(start) + " runs past the frames of " + m_filePath);
+        // A record without a subtitle part carries no title text.
+        frame.m_strSubtitles.clear();
+        frame.SerializeFile(m_file, true, withData);
+        if (m_file.GetPosition() > frameAreaEnd)
+            return fail("record at " + std::to_string(start) + " runs past the frames of " + m_filePath);
+    } catch (const platform::Exception& e) {
+        return fail(e.GetErrorMessage());
     }
 
     const int64_t unixMs = static_cast<int64_t>(frame.m_tssTime.ToUtcMilliseconds()) - static_cast<int64_t>(kUnixEpochArchiveMs);
