@@ -428,13 +428,20 @@ bool RegistryStore::KeyExists(RegistryScope scope, const std::string& keyPath) {
     return State(scope).contents.HasKey(keyPath);
 }
 
+namespace {
+
+bool ScopeWritable(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) return (st.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
+    return FolderWritable(ParentPath(path));
+}
+
+}  // namespace
+
 bool RegistryStore::IsWritable(RegistryScope scope) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ScopeState& s = State(scope);
-    if (s.broken) return false;
-    struct stat st;
-    if (::stat(s.path.c_str(), &st) == 0) return (st.st_mode & 0222) != 0 && ::access(s.path.c_str(), W_OK) == 0;
-    return FolderWritable(ParentPath(s.path));
+    return !s.broken && ScopeWritable(s.path);
 }
 
 std::optional<RegistryValue> RegistryStore::GetValue(RegistryScope scope, const std::string& keyPath,
@@ -509,7 +516,7 @@ bool Rewrite(const std::string& path, RegistryStore::Contents* cache, Change cha
 bool RegistryStore::CreateKey(RegistryScope scope, const std::string& keyPath) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ScopeState& s = State(scope);
-    if (s.broken || NormalizeKeyPath(keyPath).empty()) return false;
+    if (s.broken || !ScopeWritable(s.path) || NormalizeKeyPath(keyPath).empty()) return false;
     bool ok = Rewrite(s.path, &s.contents, [&](Contents& c) {
         if (c.HasKey(keyPath)) return false;
         c.AddKey(keyPath);
@@ -523,7 +530,7 @@ bool RegistryStore::SetValue(RegistryScope scope, const std::string& keyPath, co
                              const RegistryValue& value) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ScopeState& s = State(scope);
-    if (s.broken || NormalizeKeyPath(keyPath).empty()) return false;
+    if (s.broken || !ScopeWritable(s.path) || NormalizeKeyPath(keyPath).empty()) return false;
     bool ok = Rewrite(s.path, &s.contents, [&](Contents& c) {
         Key& key = c.AddKey(keyPath);
         if (RegistryValue* v = key.Find(name)) {
@@ -541,7 +548,7 @@ bool RegistryStore::SetValue(RegistryScope scope, const std::string& keyPath, co
 bool RegistryStore::DeleteValue(RegistryScope scope, const std::string& keyPath, const std::string& name) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ScopeState& s = State(scope);
-    if (s.broken) return false;
+    if (s.broken || !ScopeWritable(s.path)) return false;
     bool found = false;
     bool ok = Rewrite(s.path, &s.contents, [&](Contents& c) {
         Key* key = c.FindKey(keyPath);
