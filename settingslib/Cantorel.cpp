@@ -45,6 +45,8 @@ void CCantorelObject::Release() {
     }
 }
 
+CCantorelObjectFactory::~CCantorelObjectFactory() { delete instance_; }
+
 CCantorelObjectFactory& CCantorelObjectFactory::Instance() {
     static CCantorelObjectFactory factory;
     return factory;

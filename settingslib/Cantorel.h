@@ -53,7 +53,9 @@ class CCantorelObjectFactory {
 public:
     // Constructed on first use; thread-safe.
     static CCantorelObjectFactory& Instance();
-    virtual ~CCantorelObjectFactory() = default;
+    // Runs when the library is unloaded (or the process ends): the object
+    // still in the slot cannot be reached any more, since its code goes too.
+    virtual ~CCantorelObjectFactory();
 
     // Creates the object on the first successful call (loading its document
     // from `startDir`) and adds a reference for the caller. Later calls ignore

@@ -11,6 +11,19 @@
 
 namespace cantorel {
 
+const DomRawDelimiter kDomRawDelimiters[4] = {
+    {u"<![CDATA[", u"]]>", 9},
+    {u"<!DOCTYPE", u">", 9},
+    {u"<!--", u"-->", 4},
+    {u"<PRE>", u"</PRE>", 5},
+};
+const char16_t* const kDoctypeSubsetClose = u"]>";
+
+const DomEntity kDomEntities[5] = {
+    {u"&amp;", 5, u'&'}, {u"&lt;", 4, u'<'}, {u"&gt;", 4, u'>'},
+    {u"&quot;", 6, u'"'}, {u"&apos;", 6, u'\''},
+};
+
 const char* DomErrorText(int code) {
     static constexpr const char* kTexts[] = {
         "No error",

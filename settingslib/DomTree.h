@@ -46,24 +46,18 @@ struct DomRawDelimiter {
     size_t openLength;
 };
 enum DomRawKind : int { kRawCData = 0, kRawDoctype = 1, kRawComment = 2, kRawPre = 3 };
-inline constexpr DomRawDelimiter kDomRawDelimiters[4] = {
-    {u"<![CDATA[", u"]]>", 9},
-    {u"<!DOCTYPE", u">", 9},
-    {u"<!--", u"-->", 4},
-    {u"<PRE>", u"</PRE>", 5},
-};
+// Defined once in the library: raw sections keep pointers to these texts and
+// are told apart by them.
+extern const DomRawDelimiter kDomRawDelimiters[4];
 // Closing delimiter of a document-type declaration with an internal subset.
-inline constexpr const char16_t* kDoctypeSubsetClose = u"]>";
+extern const char16_t* const kDoctypeSubsetClose;
 
 struct DomEntity {
     const char16_t* text;
     size_t length;
     char16_t character;
 };
-inline constexpr DomEntity kDomEntities[5] = {
-    {u"&amp;", 5, u'&'}, {u"&lt;", 4, u'<'}, {u"&gt;", 4, u'>'},
-    {u"&quot;", 6, u'"'}, {u"&apos;", 6, u'\''},
-};
+extern const DomEntity kDomEntities[5];
 
 struct DomAttribute {
     WString name;

@@ -63,6 +63,8 @@ const TextCase kTextCases[] = {
     {"quote without its end is plain text", "<a>\"x</a>", 0, 0, 0, "<a>&quot;x</a>"},
 };
 
+void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
+
 class DomReaderText : public ::testing::TestWithParam<TextCase> {};
 
 }  // namespace
