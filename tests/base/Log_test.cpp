@@ -524,7 +524,7 @@ TEST_F(LogTest, HeaderBanner) {
 // lock keeps every flushed batch whole.
 TEST_F(LogTest, TwoProcessesKeepWholeBatches) {
     const std::string tool = std::string(GAVEX_TEST_TOOLS_DIR) + "/log_batch_writer";
-    const int batches = 15;
+    const int batches = 30;
     const int linesPerBatch = 600;  // about 90 KB: more than one write per batch
     std::vector<pid_t> children;
     for (const char* tag : {"A", "B"}) {
