@@ -274,10 +274,10 @@ constexpr auto kCopy16uC1 =
 constexpr auto kCopy8uC3AC4 =
     Vectorised<Status(const std::uint8_t*, std::int32_t, std::uint8_t*, std::int32_t, ImageSize)>(
         &Copy8uC3AC4<&CopyRow8uC3AC4Portable>, &Copy8uC3AC4<&CopyRow8uC3AC4Ssse3>,
-        &Copy8uC3AC4<&CopyRow8uC3AC4Ssse3>);
+        &Copy8uC3AC4<&CopyRow8uC3AC4Avx2>);
 constexpr auto kSwap8uC3C4 = Vectorised<Status(const std::uint8_t*, std::int32_t, std::uint8_t*, std::int32_t,
                                                ImageSize, const std::int32_t*, std::uint8_t)>(
-    &Swap8uC3C4<&SwapRow8uC3C4Portable>, &Swap8uC3C4<&SwapRow8uC3C4Ssse3>, &Swap8uC3C4<&SwapRow8uC3C4Ssse3>);
+    &Swap8uC3C4<&SwapRow8uC3C4Portable>, &Swap8uC3C4<&SwapRow8uC3C4Ssse3>, &Swap8uC3C4<&SwapRow8uC3C4Avx2>);
 constexpr auto kJoin8uP3C3 =
     Vectorised<Status(const std::uint8_t* const[3], std::int32_t, std::uint8_t*, std::int32_t, ImageSize)>(
         &Join<std::uint8_t, 3, &JoinRowPortable<std::uint8_t, 3>>, &Join<std::uint8_t, 3, &JoinRow8uP3C3Vector>,

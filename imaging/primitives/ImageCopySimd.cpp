@@ -219,6 +219,102 @@ __attribute__((target("ssse3"))) void JoinRow8uP3C3Ssse3(const std::uint8_t* p0,
     }
 }
 
+namespace {
+
+using Mask32 = std::array<std::uint8_t, 32>;
+
+// AVX2 shuffles work within 128-bit lanes. For 8 pixels of 3 bytes the low
+// lane is loaded from the group's byte 0 and the high lane from byte 8, so
+// that neither load reads past the group's 24 bytes; pixel 4 then starts at
+// byte 4 of the high lane.
+constexpr Mask32 C3ToC4Lanes()
+{
+    Mask32 m{};
+    for (int i = 0; i < 16; ++i) {
+        m[i] = kC3ToC4[i];
+        m[16 + i] = kC3ToC4[i] == 0x80 ? 0x80 : static_cast<std::uint8_t>(kC3ToC4[i] + 4);
+    }
+    return m;
+}
+
+alignas(32) constexpr Mask32 kC3ToC4Lanes = C3ToC4Lanes();
+
+__attribute__((target("avx2"))) inline __m256i LoadMask32(const Mask32& m)
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.data()));
+}
+
+// 8 three-byte pixels: bytes 0-15 in the low lane, bytes 8-23 in the high one.
+__attribute__((target("avx2"))) inline __m256i LoadEightC3Pixels(const std::uint8_t* s)
+{
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void CopyRow8uC3AC4Avx2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w)
+{
+    const __m256i shuffle = LoadMask32(kC3ToC4Lanes);
+    const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    std::int32_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+        auto* out = reinterpret_cast<__m256i*>(dst + 4 * x);
+        const __m256i fresh = _mm256_shuffle_epi8(LoadEightC3Pixels(src + 3 * x), shuffle);
+        // The fourth byte is rewritten with the value it holds.
+        _mm256_storeu_si256(out, _mm256_or_si256(fresh, _mm256_and_si256(alpha, _mm256_loadu_si256(out))));
+    }
+    for (; x < w; ++x) {
+        dst[4 * x + 0] = src[3 * x + 0];
+        dst[4 * x + 1] = src[3 * x + 1];
+        dst[4 * x + 2] = src[3 * x + 2];
+    }
+}
+
+__attribute__((target("avx2"))) void SwapRow8uC3C4Avx2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w,
+                                                       const std::int32_t order[4], std::uint8_t fill)
+{
+    alignas(32) std::uint8_t shuffleBytes[32];
+    alignas(32) std::uint8_t fillBytes[32];
+    alignas(32) std::uint8_t keepBytes[32];
+    bool keepAny = false;
+    for (int lane = 0; lane < 2; ++lane) {
+        for (int p = 0; p < 4; ++p) {
+            for (int i = 0; i < 4; ++i) {
+                const std::int32_t e = order[i];
+                const int at = 16 * lane + 4 * p + i;
+                shuffleBytes[at] = e < 3 ? static_cast<std::uint8_t>(3 * p + e + 4 * lane) : 0x80;
+                fillBytes[at] = e == 3 ? fill : 0;
+                keepBytes[at] = e > 3 ? 0xFF : 0;
+                keepAny = keepAny || e > 3;
+            }
+        }
+    }
+    const __m256i shuffle = _mm256_load_si256(reinterpret_cast<const __m256i*>(shuffleBytes));
+    const __m256i fillVec = _mm256_load_si256(reinterpret_cast<const __m256i*>(fillBytes));
+    const __m256i keep = _mm256_load_si256(reinterpret_cast<const __m256i*>(keepBytes));
+    std::int32_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+        auto* out = reinterpret_cast<__m256i*>(dst + 4 * x);
+        __m256i fresh = _mm256_or_si256(_mm256_shuffle_epi8(LoadEightC3Pixels(src + 3 * x), shuffle), fillVec);
+        if (keepAny)
+            fresh = _mm256_blendv_epi8(fresh, _mm256_loadu_si256(out), keep);
+        _mm256_storeu_si256(out, fresh);
+    }
+    for (; x < w; ++x) {
+        const std::uint8_t* s = src + 3 * x;
+        std::uint8_t* d = dst + 4 * x;
+        for (int i = 0; i < 4; ++i) {
+            const std::int32_t e = order[i];
+            if (e < 3)
+                d[i] = s[e];
+            else if (e == 3)
+                d[i] = fill;
+        }
+    }
+}
+
 }  // namespace primitives_detail
 
 #endif
