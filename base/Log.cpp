@@ -1,6 +1,7 @@
 #include "base/Log.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/file.h>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -531,22 +533,69 @@ std::string CDebug::FormatLinePrefix(const TSS& time) const {
     return std::string(buffer, n);
 }
 
+namespace {
+
+// What the prefix shows of the calling thread. The system calls behind it
+// cost more than the rest of a logging call, so each thread keeps them for a
+// second (priorities may change; ids change only in a forked child).
+struct ThreadFacts {
+    unsigned long pid = 0;
+    unsigned long tid = 0;
+    const char* processPriority = "NORMAL";
+    const char* threadPriority = "NORMAL";
+    std::string unknownProcess, unknownThread;  // texts of unlisted values
+    int64_t refreshedMs = INT64_MIN;
+    int generation = -1;
+};
+
+std::atomic<int> g_forkGeneration{0};
+
+void ForkedChild() { g_forkGeneration.fetch_add(1); }
+
+int64_t CoarseMilliseconds() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+const char* PriorityText(int priority, std::string& unknown) {
+    unknown = PriorityName(priority);
+    return unknown.c_str();
+}
+
+const ThreadFacts& CurrentThreadFacts() {
+    static const int registered = pthread_atfork(nullptr, nullptr, ForkedChild);
+    (void)registered;
+    thread_local ThreadFacts facts;
+    const int generation = g_forkGeneration.load(std::memory_order_relaxed);
+    const int64_t now = CoarseMilliseconds();
+    if (facts.generation != generation || now - facts.refreshedMs >= 1000) {
+        facts.pid = static_cast<unsigned long>(getpid());
+        facts.tid = static_cast<unsigned long>(gettid());
+        facts.processPriority =
+            PriorityText(PriorityClassFromNice(NiceOf(static_cast<pid_t>(facts.pid))), facts.unknownProcess);
+        facts.threadPriority =
+            PriorityText(ThreadPriorityFromNice(NiceOf(static_cast<pid_t>(facts.tid))), facts.unknownThread);
+        facts.generation = generation;
+        facts.refreshedMs = now;
+    }
+    return facts;
+}
+
+}  // namespace
+
 size_t CDebug::FormatPrefixTo(char* buffer, size_t size, const TSS& time) const {
     int cpu = sched_getcpu();
     if (cpu < 0) cpu = 0;
-    const pid_t tid = gettid();
-    char thread[32];
-    std::snprintf(thread, sizeof(thread), "%08lu%s", static_cast<unsigned long>(tid),
-                  std::this_thread::get_id() == m_mainThread ? "(MAIN)" : "");
-    const std::string processPriority = PriorityName(PriorityClassFromNice(NiceOf(getpid())));
-    const std::string threadPriority = PriorityName(ThreadPriorityFromNice(NiceOf(tid)));
+    const ThreadFacts& facts = CurrentThreadFacts();
     char date[32] = "";
     char clock[32] = "";
     time.FormatDate(date, true);
     time.FormatTime(clock, true);
-    int n = std::snprintf(buffer, size, "[CPU=%04lu][PID=%08lu]:[%s]:[TID=%s]:[%s] [%s %s]",
-                          static_cast<unsigned long>(cpu), static_cast<unsigned long>(getpid()),
-                          processPriority.c_str(), thread, threadPriority.c_str(), date, clock);
+    int n = std::snprintf(buffer, size, "[CPU=%04lu][PID=%08lu]:[%s]:[TID=%08lu%s]:[%s] [%s %s]",
+                          static_cast<unsigned long>(cpu), facts.pid, facts.processPriority, facts.tid,
+                          std::this_thread::get_id() == m_mainThread ? "(MAIN)" : "", facts.threadPriority,
+                          date, clock);
     if (n < 0) return 0;
     return std::min(static_cast<size_t>(n), size - 1);
 }
