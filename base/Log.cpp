@@ -100,14 +100,16 @@ uint64_t WorkingSetMegabytes() {
 // Windows priority values for this platform's nice values, so that lines
 // read the same on both: a thread's nice maps to a thread priority, the
 // process's (its first thread's) to a priority class.
+// The inverse of Thread::SetPriority's choice of nice values (idle 19,
+// lowest 10, below normal 5, above normal -5, highest -10, time critical -20).
 int ThreadPriorityFromNice(int nice) {
-    if (nice <= -15) return 15;
-    if (nice <= -5) return 2;
-    if (nice < 0) return 1;
+    if (nice >= 15) return -15;
+    if (nice >= 10) return -2;
+    if (nice > 0) return -1;
     if (nice == 0) return 0;
-    if (nice < 5) return -1;
-    if (nice < 15) return -2;
-    return -15;
+    if (nice >= -5) return 1;
+    if (nice >= -10) return 2;
+    return 15;
 }
 
 int PriorityClassFromNice(int nice) {
