@@ -36,7 +36,9 @@ template <Yuv420RowPairKernel Kernel>
 PrimitiveStatus ConvertYuv420(const std::uint8_t* const planes[3], const std::int32_t steps[3], std::uint8_t* dst,
                               std::int32_t dstStep, ImageSize size)
 {
-    if (planes == nullptr || dst == nullptr)
+    // A null step array would be read below; it is refused with the other
+    // null arrays rather than crashing the decode thread.
+    if (planes == nullptr || steps == nullptr || dst == nullptr)
         return PrimitiveStatusCode::NullPointer;
     if (size.width <= 0 || size.height <= 0)
         return PrimitiveStatusCode::BadSize;

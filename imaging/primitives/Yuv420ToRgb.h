@@ -12,7 +12,7 @@
 // R = Y + 1.140 V, G = Y - 0.394 U - 0.581 V, B = Y + 2.032 U with U and V
 // centred on 128 and luma unscaled, in exact fixed point (see the .cpp).
 //
-// Status: NullPointer for a null plane array or destination, BadSize for a
+// Status: NullPointer for a null plane array, step array or destination, BadSize for a
 // width or height not positive, NullPointer for a null Y, U or V plane (in that
 // order; nothing is written on an error). OddSize (35) when the width or the
 // height is odd: the even part was converted and the last column or row left

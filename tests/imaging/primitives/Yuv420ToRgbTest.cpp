@@ -174,8 +174,10 @@ TEST(ConvertYuv420ToRgb, ArgumentsAreCheckedInOrderBeforeAnyWrite)
         std::uint8_t* dst;
         ImageSize size;
         PrimitiveStatus status;
+        bool nullSteps = false;
     };
     const Case cases[] = {
+        {"null step array", planes, f.out.data(), {8, 4}, -8, true},
         {"null plane array", nullptr, f.out.data(), {8, 4}, -8},
         {"null plane array and bad size", nullptr, f.out.data(), {0, 4}, -8},
         {"null destination", planes, nullptr, {-1, -1}, -8},
@@ -189,7 +191,8 @@ TEST(ConvertYuv420ToRgb, ArgumentsAreCheckedInOrderBeforeAnyWrite)
     for (std::int32_t slot : primitives_test::SupportedSlots()) {
         ScopedCpuVariant variant(slot);
         for (const auto& c : cases) {
-            EXPECT_EQ(ConvertYuv420ToRgb8uP3C3(c.planes, f.steps.data(), c.dst, f.outStep, c.size), c.status)
+            const std::int32_t* steps = c.nullSteps ? nullptr : f.steps.data();
+            EXPECT_EQ(ConvertYuv420ToRgb8uP3C3(c.planes, steps, c.dst, f.outStep, c.size), c.status)
                 << c.name;
             EXPECT_TRUE(std::all_of(f.out.begin(), f.out.end(), [](std::uint8_t b) { return b == kUntouched; }))
                 << c.name;
