@@ -22,7 +22,8 @@ struct SettingsRecord {
         ar << BOOST_SERIALIZATION_NVP(channels);
     }
     template <class Archive>
-    void load(Archive& ar, const unsigned int /*version*/) {
+    void load(Archive& ar, const unsigned int version) {
+        CheckRecordVersion<Archive>(version);
         ar >> BOOST_SERIALIZATION_NVP(channels);
         for (auto& channel : channels) target->emplace(channel.id, channel);
     }

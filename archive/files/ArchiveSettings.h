@@ -18,10 +18,18 @@
 #include <string>
 #include <vector>
 
+#include <boost/archive/archive_exception.hpp>
 #include <boost/serialization/nvp.hpp>
 #include <boost/serialization/string.hpp>
 #include <boost/serialization/vector.hpp>
 #include <boost/serialization/version.hpp>
+
+// Records of a later program version are refused rather than misread.
+template <class Archive>
+void CheckRecordVersion(const unsigned int version) {
+    if (Archive::is_loading::value && version > 0)
+        throw boost::archive::archive_exception(boost::archive::archive_exception::unsupported_class_version);
+}
 
 namespace TITLES {
 
@@ -39,7 +47,8 @@ struct TitleSettings {
     std::string title_id;
 
     template <class Archive>
-    void serialize(Archive& ar, const unsigned int /*version*/) {
+    void serialize(Archive& ar, const unsigned int version) {
+        CheckRecordVersion<Archive>(version);
         ar& BOOST_SERIALIZATION_NVP(font_name);
         ar& BOOST_SERIALIZATION_NVP(font_size);
         ar& BOOST_SERIALIZATION_NVP(font_color);
@@ -74,7 +83,8 @@ struct ChannelInfo {
     explicit ChannelInfo(int32_t channelId);
 
     template <class Archive>
-    void serialize(Archive& ar, const unsigned int /*version*/) {
+    void serialize(Archive& ar, const unsigned int version) {
+        CheckRecordVersion<Archive>(version);
         ar& BOOST_SERIALIZATION_NVP(id);
         ar& BOOST_SERIALIZATION_NVP(name);
         ar& BOOST_SERIALIZATION_NVP(titles);
