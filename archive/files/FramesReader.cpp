@@ -39,6 +39,7 @@ bool FramesReader::Open(const std::string& path, int32_t wantedId)
     }
     if (!m_file.IsOpen())
         return false;
+    m_file.Refresh();
 
     m_fileName = m_file.GetFileName();
     m_filePath = path;
@@ -150,7 +151,9 @@ bool FramesReader::ReadFrameRecord(VideoFrame& frame, uint64_t n, bool withData)
         return fail(e.GetErrorMessage());
     }
 
-    const int64_t unixMs = static_cast<int64_t>(frame.m_tssTime.ToUtcMilliseconds()) - static_cast<int64_t>(kUnixEpochArchiveMs);
+    const int64_t unixMs = m_titles->StreamCount() == 0
+        ? 0
+        : static_cast<int64_t>(frame.m_tssTime.ToUtcMilliseconds()) - static_cast<int64_t>(kUnixEpochArchiveMs);
     if (unixMs > 0) {
         std::string text = m_titles->GetText(static_cast<uint64_t>(unixMs));
         if (!text.empty())

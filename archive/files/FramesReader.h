@@ -5,7 +5,7 @@
 // reading one frame record with its title text.
 
 #include "archive/files/IFramesReader.h"
-#include "platform/File.h"
+#include "archive/files/FramesReaderFile.h"
 
 #include <memory>
 #include <string>
@@ -57,7 +57,7 @@ protected:
     int32_t m_headerIdMatch = 0; // 0 none, 1 match, -1 differs
     int64_t m_dataStart = 0;
     uint64_t m_fileLength = 0;
-    platform::File m_file;
+    FramesReaderFile m_file;
     std::string m_fileName;
     std::string m_filePath;
     std::shared_ptr<VindaraFileSystem::ChannelTitles> m_titles;

@@ -163,7 +163,8 @@ int64_t FramesReaderIndexed::ReadFrame(VideoFrame& frame, uint64_t n, bool needP
     if (n >= count)
         n = count - 1;
 
-    const uint64_t nowMs = NowArchiveMs();
+    // The clock is only needed to start or follow fast play.
+    const uint64_t nowMs = (n == 0 || speed > 2.0) ? NowArchiveMs() : 0;
     if (n == 0)
         m_playClockStart = nowMs;
 

@@ -1,0 +1,99 @@
+#include "archive/files/FramesReaderFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+FramesReaderFile::FramesReaderFile(std::size_t blockSize)
+    : m_block(blockSize)
+{
+}
+
+void FramesReaderFile::Reset()
+{
+    m_blockStart = 0;
+    m_blockFill = 0;
+    m_pos = 0;
+    m_length = 0;
+}
+
+bool FramesReaderFile::Open(const std::string& path, unsigned openFlags, platform::FileException* error)
+{
+    Reset();
+    if (!File::Open(path, openFlags, error))
+        return false;
+    m_length = File::GetLength();
+    return true;
+}
+
+void FramesReaderFile::Refresh()
+{
+    m_blockStart = 0;
+    m_blockFill = 0;
+    if (IsOpen())
+        m_length = File::GetLength();
+}
+
+void FramesReaderFile::Close()
+{
+    Reset();
+    File::Close();
+}
+
+void FramesReaderFile::Abort()
+{
+    Reset();
+    File::Abort();
+}
+
+std::size_t FramesReaderFile::Read(void* buffer, std::size_t count)
+{
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < count && m_pos < m_length) {
+        if (m_pos >= m_blockStart && m_pos < m_blockStart + m_blockFill) {
+            const std::size_t at = static_cast<std::size_t>(m_pos - m_blockStart);
+            const std::size_t n = std::min(count - done, m_blockFill - at);
+            std::memcpy(out + done, m_block.data() + at, n);
+            done += n;
+            m_pos += n;
+            continue;
+        }
+        const std::size_t rest = count - done;
+        if (rest >= m_block.size()) {
+            const std::size_t n = File::ReadAt(m_pos, out + done, rest);
+            done += n;
+            m_pos += n;
+            break;
+        }
+        m_blockStart = m_pos;
+        m_blockFill = File::ReadAt(m_pos, m_block.data(), m_block.size());
+        if (m_blockFill == 0)
+            break;
+    }
+    return done;
+}
+
+std::uint64_t FramesReaderFile::Seek(std::int64_t offset, unsigned from)
+{
+    std::int64_t base = 0;
+    if (from == current)
+        base = static_cast<std::int64_t>(m_pos);
+    else if (from == end)
+        base = static_cast<std::int64_t>(m_length);
+    const std::int64_t target = base + offset;
+    if (target < 0)
+        platform::FileException::Throw(platform::FileException::badSeek, EINVAL, m_path);
+    m_pos = static_cast<std::uint64_t>(target);
+    return m_pos;
+}
+
+void FramesReaderFile::Write(const void*, std::size_t)
+{
+    platform::FileException::Throw(platform::FileException::accessDenied, EBADF, m_path);
+}
+
+void FramesReaderFile::SetLength(std::uint64_t)
+{
+    platform::FileException::Throw(platform::FileException::accessDenied, EBADF, m_path);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+// The frames readers' file: a read-only platform::File that keeps its
+// position in memory and serves small reads from a read-ahead block, so that
+// reading a frame record (a handful of small field reads and a body read)
+// costs one or two positional reads instead of a system call per field.
+// Large reads past the block go straight to the file.
+
+#include "platform/File.h"
+
+#include <vector>
+
+class FramesReaderFile : public platform::File {
+public:
+    explicit FramesReaderFile(std::size_t blockSize = 16 * 1024);
+
+    bool Open(const std::string& path, unsigned openFlags, platform::FileException* error = nullptr) override;
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::uint64_t Seek(std::int64_t offset, unsigned from) override;
+    std::uint64_t GetPosition() const override { return m_pos; }
+    std::uint64_t GetLength() const override { return m_length; }
+    void Close() override;
+    void Abort() override;
+
+    // Forgets the read-ahead block and takes the file's length again (for a
+    // file that may have changed since it was opened).
+    void Refresh();
+
+    // Writing is not offered.
+    void Write(const void*, std::size_t) override;
+    void SetLength(std::uint64_t) override;
+
+private:
+    void Reset();
+
+    std::vector<std::uint8_t> m_block;
+    std::uint64_t m_blockStart = 0; // file offset of m_block[0]
+    std::size_t m_blockFill = 0;    // valid bytes in m_block
+    std::uint64_t m_pos = 0;
+    std::uint64_t m_length = 0;
+};
