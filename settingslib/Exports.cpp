@@ -25,11 +25,13 @@ const char16_t* OrNull(const std::optional<WString>& text) {
     return text ? text->c_str() : nullptr;
 }
 
+// No exception may cross the C interface. The library's own code raises none;
+// what the standard library can raise here is an allocation failure.
 template <typename F>
 uint32_t Guarded(F&& body) {
     try {
         return body();
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         return kResultNoMemory;
     }
 }
