@@ -1041,32 +1041,30 @@ std::recursive_mutex& GetterLock() {
     return lock;
 }
 
-// Owns the process-wide logger. At process exit the logger writes what is
-// left and stops its writer; the object itself is not freed, so a late line
-// from another static's destructor finds level 0 and is dropped safely.
-struct ProcessLogger {
-    QorLog::CDebug* instance = nullptr;
-    ~ProcessLogger() {
-        if (instance != nullptr) instance->Shutdown();
-    }
+// At process exit the process-wide logger writes what is left and stops its
+// writer; the object itself is not freed, so a late line from another
+// static's destructor finds level 0 and is dropped safely. The holder is made
+// after the logger, so it is destroyed before anything the logger's
+// construction set up.
+struct ProcessLoggerExit {
+    QorLog::CDebug* instance;
+    ~ProcessLoggerExit() { instance->Shutdown(); }
 };
 
-ProcessLogger& ProcessLoggerHolder() {
-    static ProcessLogger holder;
-    return holder;
-}
-
+QorLog::CDebug* g_ownedInstance = nullptr;
 std::atomic<QorLog::CDebug*> g_cachedInstance{nullptr};
 
 }  // namespace
 
 QorLog::CDebug* createDebugInstance(const char* logDir, const char* registryBase) {
     std::lock_guard<std::recursive_mutex> lock(GetterLock());
-    ProcessLogger& holder = ProcessLoggerHolder();
-    if (holder.instance == nullptr)
-        holder.instance = new QorLog::CDebug(logDir != nullptr ? logDir : "",
+    if (g_ownedInstance == nullptr) {
+        g_ownedInstance = new QorLog::CDebug(logDir != nullptr ? logDir : "",
                                              registryBase != nullptr ? registryBase : "");
-    return holder.instance;
+        static ProcessLoggerExit atExit{g_ownedInstance};
+        (void)atExit;
+    }
+    return g_ownedInstance;
 }
 
 QorLog::CDebug* getDebugInstance(const char* logDir, const char* registryBase) {

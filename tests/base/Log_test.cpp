@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -180,18 +181,34 @@ TEST_F(LogTest, LineLayouts) {
 
 TEST_F(LogTest, PrefixMarksOnlyTheConstructingThread) {
     auto log = Make(2);
-    std::thread other([&] { log->Message("from-other"); });
+    std::thread other([&] {
+        // A lowered thread reads back as below normal (what Thread gives it).
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 5);
+        log->Message("from-other");
+    });
     other.join();
     log->Message("from-main");
     std::string text = Flushed(*log);
     std::vector<std::string> lines = Lines(text);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].find("(MAIN)"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("]:[BELOW_NORMAL] ["), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find("(MAIN)"), std::string::npos) << lines[1];
     // The prefix shows this process and the date of today.
     char pid[16];
     std::snprintf(pid, sizeof(pid), "[PID=%08d]", static_cast<int>(getpid()));
     EXPECT_NE(lines[1].find(pid), std::string::npos);
+}
+
+TEST(LogPriorityName, SharedTableOfThreadAndProcessPriorities) {
+    struct Case {
+        int value;
+        const char* name;
+    } cases[] = {{0, "NORMAL"},           {32, "NORMAL"},       {1, "ABOVE_NORMAL"}, {32768, "ABOVE_NORMAL"},
+                 {2, "HIGHEST"},          {15, "TIME_CRITICAL"}, {64, "IDLE"},       {-15, "IDLE"},
+                 {128, "HIGH"},           {256, "REALTIME"},    {16384, "BELOW_NORMAL"}, {-1, "BELOW_NORMAL"},
+                 {-2, "LOWEST"},          {7, "UNKNOWN_PRIO.7"}, {-3, "UNKNOWN_PRIO.-3"}};
+    for (const Case& c : cases) EXPECT_EQ(QorLog::PriorityName(c.value), c.name) << c.value;
 }
 
 TEST_F(LogTest, ErrorSiteMacroNamesThisFile) {
