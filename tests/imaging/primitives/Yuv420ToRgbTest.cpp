@@ -262,3 +262,37 @@ TEST(ConvertYuv420ToRgb, EveryVectorSlotMatchesThePortableBodyBitForBit)
         }
     }
 }
+
+TEST(ConvertYuv420ToRgb, EveryInputCombinationMatchesThePortableBody)
+{
+    // 256 x 256 chroma pairs (U by row pair, V by column), and over 64 frames
+    // every luma value at each of the four pixels of every pair.
+    const std::vector<std::int32_t> slots = primitives_test::SupportedSlots();
+    if (slots.size() < 2)
+        GTEST_SKIP() << "only the portable body runs on this processor";
+    Frame reference(512, 512);
+    for (int i = 0; i < 256; ++i)
+        for (int j = 0; j < 256; ++j) {
+            reference.u[i * reference.steps[1] + j] = static_cast<std::uint8_t>(i);
+            reference.v[i * reference.steps[2] + j] = static_cast<std::uint8_t>(j);
+        }
+    for (int k = 0; k < 64; ++k) {
+        for (int row = 0; row < 512; ++row)
+            for (int x = 0; x < 512; ++x)
+                reference.y[row * reference.steps[0] + x] = static_cast<std::uint8_t>(4 * k + 2 * (row & 1) + (x & 1));
+        {
+            ScopedCpuVariant portable(0);
+            ASSERT_EQ(reference.Convert(), 0);
+        }
+        for (std::int32_t slot : slots) {
+            if (slot == 0)
+                continue;
+            Frame f = reference;
+            std::fill(f.out.begin(), f.out.end(), kUntouched);
+            ScopedCpuVariant variant(slot);
+            ASSERT_EQ(f.Convert(), 0);
+            const std::string diff = primitives_test::FirstDifference(f.out, reference.out);
+            ASSERT_TRUE(diff.empty()) << primitives_test::SlotName(slot) << " luma base " << 4 * k << ": " << diff;
+        }
+    }
+}
