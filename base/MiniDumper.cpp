@@ -519,6 +519,8 @@ MiniDumper* InstallCrashHandler(int showCrashMessage)
 
 void SetMiniDumpDirectory(const char* folder)
 {
+    if (g_crash.exeDir[0] == '\0')
+        SetExecutableNames();
     if (folder != nullptr && folder[0] != '\0')
         CopyBounded(g_crash.dumpDir, sizeof g_crash.dumpDir, folder);
     else
@@ -556,7 +558,12 @@ bool GetReportWindowsLogEvent() { return g_crash.reportEvent.load(); }
 bool GetFullDump() { return g_crash.fullDump.load(); }
 std::string GetMiniDumpDirectory() { return g_crash.dumpDir; }
 std::string GetCrashLogExtension() { return g_crash.logExtension; }
-std::string GetCrashApplicationName() { return g_crash.appName; }
+std::string GetCrashApplicationName()
+{
+    if (g_crash.appName[0] == '\0')
+        SetExecutableNames();
+    return g_crash.appName;
+}
 
 // --- crash settings in the product root key ----------------------------------
 

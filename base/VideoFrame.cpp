@@ -436,10 +436,12 @@ void VideoFrame::Serialize(platform::Archive& ar)
         StoreTss(time, m_tssTime);
         ar << m_strName << m_nChan << m_sFileId;
         ar.Write(time, sizeof time);
+        // A frame without data stores size 0, so the stream stays readable.
+        const uint32_t size = m_pData != nullptr ? m_cbData : 0;
         ar << m_lDelay << m_nFrameNumber << m_nTotalFrames << ColorWord(m_bColor, m_nBias)
-           << m_nWidth << m_nHeight << m_nFormat << static_cast<int32_t>(m_cbData);
-        if (m_cbData > 0 && m_pData != nullptr)
-            ar.Write(m_pData, m_cbData);
+           << m_nWidth << m_nHeight << m_nFormat << static_cast<int32_t>(size);
+        if (size > 0)
+            ar.Write(m_pData, size);
         ar << m_strSubtitles;
         return;
     }
