@@ -218,6 +218,9 @@ Status Join(const T* const planes[N], std::int32_t srcStep, T* dst, std::int32_t
 }
 
 template <typename T, int N>
+using SplitRowFunction = void (*)(const T* src, T* const planes[N], std::int32_t w);
+
+template <typename T, int N, SplitRowFunction<T, N> Row = &SplitRowPortable<T, N>>
 Status Split(const T* src, std::int32_t srcStep, T* const planes[N], std::int32_t dstStep, ImageSize size)
 {
     if (src == nullptr || planes == nullptr)
@@ -229,14 +232,14 @@ Status Split(const T* src, std::int32_t srcStep, T* const planes[N], std::int32_
         return s;
     const std::int64_t rowBytes = static_cast<std::int64_t>(size.width) * sizeof(T);
     if (dstStep == rowBytes && srcStep == N * rowBytes) {
-        SplitRowPortable<T, N>(src, planes, size.width * size.height);
+        Row(src, planes, size.width * size.height);
         return Code::Ok;
     }
     for (std::int32_t y = 0; y < size.height; ++y) {
         T* rows[N];
         for (int c = 0; c < N; ++c)
             rows[c] = RowAt(planes[c], dstStep, y);
-        SplitRowPortable<T, N>(RowAt(src, srcStep, y), rows, size.width);
+        Row(RowAt(src, srcStep, y), rows, size.width);
     }
     return Code::Ok;
 }
@@ -245,6 +248,16 @@ Status Split(const T* src, std::int32_t srcStep, T* const planes[N], std::int32_
 void JoinRow8uP3C3Vector(const std::uint8_t* const planes[3], std::uint8_t* dst, std::int32_t w)
 {
     JoinRow8uP3C3Ssse3(planes[0], planes[1], planes[2], dst, w);
+}
+
+void SplitRow8uC3P3Vector(const std::uint8_t* src, std::uint8_t* const planes[3], std::int32_t w)
+{
+    SplitRow8uC3P3Ssse3(src, planes[0], planes[1], planes[2], w);
+}
+
+void SplitRow8uC4P4Vector(const std::uint8_t* src, std::uint8_t* const planes[4], std::int32_t w)
+{
+    SplitRow8uC4P4Ssse3(src, planes[0], planes[1], planes[2], planes[3], w);
 }
 #endif
 
@@ -282,7 +295,17 @@ constexpr auto kJoin8uP3C3 =
     Vectorised<Status(const std::uint8_t* const[3], std::int32_t, std::uint8_t*, std::int32_t, ImageSize)>(
         &Join<std::uint8_t, 3, &JoinRowPortable<std::uint8_t, 3>>, &Join<std::uint8_t, 3, &JoinRow8uP3C3Vector>,
         &Join<std::uint8_t, 3, &JoinRow8uP3C3Vector>);
+using SplitFunction8u3 = Status(const std::uint8_t*, std::int32_t, std::uint8_t* const[3], std::int32_t, ImageSize);
+using SplitFunction8u4 = Status(const std::uint8_t*, std::int32_t, std::uint8_t* const[4], std::int32_t, ImageSize);
+constexpr auto kSplit8uC3P3 = Vectorised<SplitFunction8u3>(&Split<std::uint8_t, 3>,
+                                                           &Split<std::uint8_t, 3, &SplitRow8uC3P3Vector>,
+                                                           &Split<std::uint8_t, 3, &SplitRow8uC3P3Vector>);
+constexpr auto kSplit8uC4P4 = Vectorised<SplitFunction8u4>(&Split<std::uint8_t, 4>,
+                                                           &Split<std::uint8_t, 4, &SplitRow8uC4P4Vector>,
+                                                           &Split<std::uint8_t, 4, &SplitRow8uC4P4Vector>);
 #else
+constexpr auto kSplit8uC3P3 = Uniform(&Split<std::uint8_t, 3>);
+constexpr auto kSplit8uC4P4 = Uniform(&Split<std::uint8_t, 4>);
 constexpr auto kCopy8uC4 = Uniform(&Copy8uC4<&CopyRowPortable>);
 constexpr auto kCopy8uC1 = Uniform(&Copy8uC1<&CopyRowPortable>);
 constexpr auto kCopy16uC1 = Uniform(&Copy16uC1<&CopyRowPortable>);
@@ -294,8 +317,6 @@ constexpr auto kJoin8uP3C3 = Uniform(&Join<std::uint8_t, 3, &JoinRowPortable<std
 constexpr auto kJoin8uP4C4 = Uniform(&Join<std::uint8_t, 4, &JoinRowPortable<std::uint8_t, 4>>);
 constexpr auto kJoin16uP3C3 = Uniform(&Join<std::uint16_t, 3, &JoinRowPortable<std::uint16_t, 3>>);
 constexpr auto kJoin16uP4C4 = Uniform(&Join<std::uint16_t, 4, &JoinRowPortable<std::uint16_t, 4>>);
-constexpr auto kSplit8uC3P3 = Uniform(&Split<std::uint8_t, 3>);
-constexpr auto kSplit8uC4P4 = Uniform(&Split<std::uint8_t, 4>);
 constexpr auto kSplit16uC3P3 = Uniform(&Split<std::uint16_t, 3>);
 constexpr auto kSplit16uC4P4 = Uniform(&Split<std::uint16_t, 4>);
 

@@ -221,6 +221,88 @@ __attribute__((target("ssse3"))) void JoinRow8uP3C3Ssse3(const std::uint8_t* p0,
 
 namespace {
 
+// Split masks: for plane c, the byte of source register r (bytes 16r..16r+15
+// of 16 interleaved pixels) that holds pixel x's sample, or 0x80.
+constexpr Mask16 SplitMask(int reg, int plane)
+{
+    Mask16 m{};
+    for (int x = 0; x < 16; ++x) {
+        const int k = 3 * x + plane;
+        m[x] = k / 16 == reg ? static_cast<std::uint8_t>(k % 16) : 0x80;
+    }
+    return m;
+}
+
+alignas(16) constexpr Mask16 kSplitMasks[3][3] = {
+    {SplitMask(0, 0), SplitMask(1, 0), SplitMask(2, 0)},
+    {SplitMask(0, 1), SplitMask(1, 1), SplitMask(2, 1)},
+    {SplitMask(0, 2), SplitMask(1, 2), SplitMask(2, 2)},
+};
+
+// Gathers each channel of 4 four-byte pixels into one dword.
+constexpr Mask16 kC4ByChannel = {0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
+
+}  // namespace
+
+__attribute__((target("ssse3"))) void SplitRow8uC3P3Ssse3(const std::uint8_t* src, std::uint8_t* p0,
+                                                          std::uint8_t* p1, std::uint8_t* p2, std::int32_t w)
+{
+    __m128i masks[3][3];
+    for (int c = 0; c < 3; ++c)
+        for (int r = 0; r < 3; ++r)
+            masks[c][r] = LoadMask(kSplitMasks[c][r]);
+    std::uint8_t* planes[3] = {p0, p1, p2};
+    std::int32_t x = 0;
+    for (; x + 16 <= w; x += 16) {
+        const std::uint8_t* s = src + 3 * x;
+        const __m128i regs[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32))};
+        for (int c = 0; c < 3; ++c) {
+            const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(regs[0], masks[c][0]),
+                                                        _mm_shuffle_epi8(regs[1], masks[c][1])),
+                                           _mm_shuffle_epi8(regs[2], masks[c][2]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(planes[c] + x), v);
+        }
+    }
+    for (; x < w; ++x) {
+        p0[x] = src[3 * x + 0];
+        p1[x] = src[3 * x + 1];
+        p2[x] = src[3 * x + 2];
+    }
+}
+
+__attribute__((target("ssse3"))) void SplitRow8uC4P4Ssse3(const std::uint8_t* src, std::uint8_t* p0,
+                                                          std::uint8_t* p1, std::uint8_t* p2, std::uint8_t* p3,
+                                                          std::int32_t w)
+{
+    const __m128i byChannel = LoadMask(kC4ByChannel);
+    std::int32_t x = 0;
+    for (; x + 16 <= w; x += 16) {
+        const std::uint8_t* s = src + 4 * x;
+        // Each register: channel 0 of its 4 pixels, then 1, 2, 3 (one dword
+        // each); a 4x4 dword transpose gives one register per channel.
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), byChannel);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16)), byChannel);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 32)), byChannel);
+        const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 48)), byChannel);
+        const __m128i ab01 = _mm_unpacklo_epi32(a, b), ab23 = _mm_unpackhi_epi32(a, b);
+        const __m128i cd01 = _mm_unpacklo_epi32(c, d), cd23 = _mm_unpackhi_epi32(c, d);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p0 + x), _mm_unpacklo_epi64(ab01, cd01));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p1 + x), _mm_unpackhi_epi64(ab01, cd01));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p2 + x), _mm_unpacklo_epi64(ab23, cd23));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p3 + x), _mm_unpackhi_epi64(ab23, cd23));
+    }
+    for (; x < w; ++x) {
+        p0[x] = src[4 * x + 0];
+        p1[x] = src[4 * x + 1];
+        p2[x] = src[4 * x + 2];
+        p3[x] = src[4 * x + 3];
+    }
+}
+
+namespace {
+
 using Mask32 = std::array<std::uint8_t, 32>;
 
 // AVX2 shuffles work within 128-bit lanes. For 8 pixels of 3 bytes the low

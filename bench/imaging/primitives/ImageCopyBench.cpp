@@ -131,4 +131,23 @@ void BM_CopyImage8uP3C3(benchmark::State& state)
 }
 BENCHMARK(BM_CopyImage8uP3C3)->Arg(0)->Arg(2)->Arg(5)->Unit(benchmark::kMicrosecond);
 
+void BM_CopyImage8uC3P3(benchmark::State& state)
+{
+    Buffers& b = Shared();
+    std::uint8_t* planes[3] = {b.dst, b.dst + kWidth * kHeight, b.dst + 2 * kWidth * kHeight};
+    InSlot(state, [&] { return CopyImage8uC3P3(b.src, 3 * kWidth, planes, kWidth, {kWidth, kHeight}); });
+    state.SetBytesProcessed(state.iterations() * kWidth * kHeight * 3);
+}
+BENCHMARK(BM_CopyImage8uC3P3)->Arg(0)->Arg(2)->Arg(5)->Unit(benchmark::kMicrosecond);
+
+void BM_CopyImage8uC4P4(benchmark::State& state)
+{
+    Buffers& b = Shared();
+    std::uint8_t* planes[4] = {b.dst, b.dst + kWidth * kHeight, b.dst + 2 * kWidth * kHeight,
+                               b.dst + 3 * kWidth * kHeight};
+    InSlot(state, [&] { return CopyImage8uC4P4(b.src, 4 * kWidth, planes, kWidth, {kWidth, kHeight}); });
+    state.SetBytesProcessed(state.iterations() * kWidth * kHeight * 4);
+}
+BENCHMARK(BM_CopyImage8uC4P4)->Arg(0)->Arg(2)->Arg(5)->Unit(benchmark::kMicrosecond);
+
 }  // namespace

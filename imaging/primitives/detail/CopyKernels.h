@@ -23,6 +23,10 @@ void SwapRow8uC3C4Ssse3(const std::uint8_t* src, std::uint8_t* dst, std::int32_t
                         std::uint8_t fill);
 void JoinRow8uP3C3Ssse3(const std::uint8_t* p0, const std::uint8_t* p1, const std::uint8_t* p2, std::uint8_t* dst,
                         std::int32_t w);
+void SplitRow8uC3P3Ssse3(const std::uint8_t* src, std::uint8_t* p0, std::uint8_t* p1, std::uint8_t* p2,
+                         std::int32_t w);
+void SplitRow8uC4P4Ssse3(const std::uint8_t* src, std::uint8_t* p0, std::uint8_t* p1, std::uint8_t* p2,
+                         std::uint8_t* p3, std::int32_t w);
 void CopyRow8uC3AC4Avx2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w);
 void SwapRow8uC3C4Avx2(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w, const std::int32_t order[4],
                        std::uint8_t fill);
