@@ -473,7 +473,8 @@ void CDebug::ReadSettings(const DebugSettings* settings) {
     m_flushPeriod = AtLeastUnlessZero(ReadLayeredInt(debugKey, exeKey, "DebugFlushPeriod", 500), 500);
     m_filter = exeKey.ReadString("Filter", "", 10240);
 
-    std::string exeFolder = ToLower(misc_GetModuleDir());
+    // Paths are case-sensitive here: the folder keeps its spelling.
+    std::string exeFolder = misc_GetModuleDir();
     m_pathSetting = debugKey.ReadString("Path", exeFolder.c_str(), 10240);
     m_exeFolder = exeFolder;
 }
@@ -767,7 +768,9 @@ void CDebug::WriteHeader() {
     queue(rule);
     queue("CPU: " + cpuText + ", RAM: " + ramText + "\n");
     queue("Platform: " + platformText + "\n");
-    queue("Version: (" + exeDate + " " + exeTime + ")");
+    // The executable carries no version resource here: the version is empty.
+    const std::string version;
+    queue("Version: " + version + " (" + exeDate + " " + exeTime + ")");
     queue("\n");
     queue(std::string("Computer: ") + host + ", User: " + UserName() + ", Module: " + exe);
     queue("\n");

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <clocale>
+#include <locale.h>
 
 #include "base/Log.h"
 
@@ -42,9 +43,18 @@ void LogWriter::Finish() {
 }
 
 void LogWriter::OnStart() {
-    // Character classification by the system's locale, as the writer's
-    // conversions of the log texts expect.
-    std::setlocale(LC_CTYPE, "");
+    // Character classification by the system's locale on this thread only;
+    // the process-wide locale is not the writer's to change.
+    m_threadLocale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    if (m_threadLocale != static_cast<locale_t>(0)) uselocale(m_threadLocale);
+}
+
+void LogWriter::OnStop() {
+    if (m_threadLocale != static_cast<locale_t>(0)) {
+        uselocale(LC_GLOBAL_LOCALE);
+        freelocale(m_threadLocale);
+        m_threadLocale = static_cast<locale_t>(0);
+    }
 }
 
 LogWriter::Wake LogWriter::WaitFor(int milliseconds) {

@@ -6,6 +6,8 @@
 // destructor). The logger outlives its writer.
 #pragma once
 
+#include <locale.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -33,6 +35,7 @@ public:
 
     bool Run() override;
     void OnStart() override;
+    void OnStop() override;
 
     bool DiskFullReported() const { return m_diskFullReported.load(); }
 
@@ -55,6 +58,7 @@ private:
     bool m_finishEvent = false;
 
     std::atomic<bool> m_diskFullReported{false};
+    locale_t m_threadLocale = static_cast<locale_t>(0);
 };
 
 }  // namespace QorLog

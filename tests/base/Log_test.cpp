@@ -531,7 +531,7 @@ TEST_F(LogTest, HeaderBanner) {
     EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(CPU: \d+ x \S* \d+ MHz, RAM: \d+ MB)"))) << lines[1];
     EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(Platform: OS: .+, VER: .+, BLD: .+, TYP: Linux, EDT: .+, MPS: .+\.)")))
         << lines[2];
-    EXPECT_TRUE(std::regex_match(lines[3], std::regex(R"(Version: \(\d\d-\d\d-\d\d \d\d:\d\d:\d\d\))"))) << lines[3];
+    EXPECT_TRUE(std::regex_match(lines[3], std::regex(R"(Version:  \(\d\d-\d\d-\d\d \d\d:\d\d:\d\d\))"))) << lines[3];
     EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(Computer: .*, User: .*, Module: /.*/test_base)")))
         << lines[4];
     EXPECT_EQ(lines[5], std::string(117, '='));
