@@ -68,7 +68,7 @@ function(gavex_folder_tests folder)
   if(EXISTS ${dir}/extra.cmake)
     include(${dir}/extra.cmake)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_PREFIX "${folder}:"
                        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
