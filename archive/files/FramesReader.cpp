@@ -33,9 +33,13 @@ bool FramesReader::Open(const std::string& path, int32_t wantedId)
     if (!m_file.IsOpen() || m_filePath != path) {
         Close();
         m_file.Open(path, platform::File::modeRead | platform::File::shareDenyWrite | platform::File::typeBinary);
+        // Titles belong to the file: a file without a titles name has none
+        // (the previous file's must not show on its frames).
         const std::string titlesPath = VindaraFileSystem::TitlesFilePathFor(path);
         if (!titlesPath.empty())
             m_titles->Reload(titlesPath);
+        else
+            m_titles->Clear();
     }
     if (!m_file.IsOpen())
         return false;

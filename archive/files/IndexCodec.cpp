@@ -168,6 +168,8 @@ void LoadFramesIndexPortable(std::istream& in, FramesIndex& index)
 void LoadFramesIndexBinary(std::istream& in, FramesIndex& index)
 {
     index.clear();
+    if (!in.rdbuf())
+        throw archive_exception(archive_exception::input_stream_error);
     BinaryReader rd(*in.rdbuf());
 
     // Signature: a short read or another length is an invalid signature; the

@@ -28,8 +28,19 @@ const char* portable_binary_oarchive_exception::what() const noexcept
     return "cannot be both big and little endian";
 }
 
+namespace {
+
+std::streambuf& BufferOf(std::ios& stream, archive_exception::exception_code error)
+{
+    if (!stream.rdbuf())
+        throw archive_exception(error);
+    return *stream.rdbuf();
+}
+
+} // namespace
+
 portable_binary_oarchive::portable_binary_oarchive(std::ostream& out, unsigned flags)
-    : m_buf(*out.rdbuf())
+    : m_buf(BufferOf(out, archive_exception::output_stream_error))
     , m_flags(flags)
 {
     using namespace PortableArchiveFlags;
@@ -82,7 +93,7 @@ void portable_binary_oarchive::SaveString(const std::string& text)
 }
 
 portable_binary_iarchive::portable_binary_iarchive(std::istream& in, unsigned flags)
-    : m_buf(*in.rdbuf())
+    : m_buf(BufferOf(in, archive_exception::input_stream_error))
     , m_flags(flags)
 {
     if (!(flags & PortableArchiveFlags::kNoHeader)) {

@@ -152,6 +152,22 @@ TEST(IndexCodecTest, SavesGoldenBytes)
     EXPECT_EQ(Hex(Save({{0, 0, true}, {11644473600000ull, 300, false}})), Hex(two));
 }
 
+TEST(IndexCodecTest, StreamThatRefusesBytesIsAnOutputStreamError)
+{
+    // A stream buffer with room for 10 bytes and no way to grow.
+    struct FullBuf : std::streambuf {
+        char room[10];
+        FullBuf() { setp(room, room + sizeof room); }
+    } full;
+    std::ostream out(&full);
+    try {
+        SaveFramesIndex({{1, 2, true}}, out);
+        ADD_FAILURE() << "saved into a full stream";
+    } catch (const archive_exception& e) {
+        EXPECT_EQ(e.code, archive_exception::output_stream_error);
+    }
+}
+
 TEST(IndexCodecTest, RoundTripsAndMatchesTheIndependentWriter)
 {
     FramesIndex index;

@@ -1,6 +1,9 @@
 #include "ReadersTestSupport.h"
 
 #include "archive/files/FramesReaderIndexed.h"
+#include "archive/files/Titles.h"
+
+#include <boost/date_time/posix_time/conversion.hpp>
 #include "base/frames/FormatTags.h"
 
 #include <gtest/gtest.h>
@@ -192,6 +195,37 @@ TEST(ReadersIndexTest, FastPlayJumpsToKeyFrames)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(reader.ReadFrame(*frame, 1, false, true, 2.5, false), 49);
     EXPECT_EQ(frame->m_tssTime, LocalTss(frames[45].unixMs));
+}
+
+TEST(ReadersTitlesTest, TitlesFileBesideTheVideoReplacesRecordTexts)
+{
+    const auto frames = SampleFrames(8);
+    ArchiveTempDir dir;
+    auto at = [](int64_t unixMs) {
+        return boost::posix_time::from_time_t(static_cast<time_t>(unixMs / 1000))
+            + boost::posix_time::milliseconds(unixMs % 1000);
+    };
+    VindaraFileSystem::ChannelTitles titles;
+    titles.AddText(L"1", at(frames[5].unixMs), L"gate open");
+    ASSERT_TRUE(VindaraFileSystem::SaveTitlesFile(titles, dir.File("5.t1F"), at(frames[0].unixMs),
+                                                  at(frames.back().unixMs)));
+    WriteBytes(dir.File("5._1F"), BuildArchiveFile(frames));
+    WriteBytes(dir.File("5.dat"), BuildArchiveFile(frames));
+
+    for (IndexForm form : {IndexForm::Portable, IndexForm::None}) {
+        WriteBytes(dir.File("5._1F"), BuildArchiveFile(frames, Index(form)));
+        DynamicFramesReader reader(false);
+        ASSERT_TRUE(reader.Open(dir.File("5._1F"), 0));
+        auto frame = NewFrame();
+        for (uint64_t n = 0; n < frames.size(); ++n) {
+            ASSERT_EQ(reader.ReadFrame(*frame, n, false, true, 1.0, false), int64_t(n));
+            EXPECT_EQ(frame->m_strSubtitles, n >= 5 ? "gate open" : frames[n].subtitles) << n;
+        }
+        // A file without a titles name shows its record texts only.
+        ASSERT_TRUE(reader.Open(dir.File("5.dat"), 0));
+        ASSERT_EQ(reader.ReadFrame(*frame, 6, false, true, 1.0, false), 6);
+        EXPECT_EQ(frame->m_strSubtitles, frames[6].subtitles);
+    }
 }
 
 TEST(ReadersRealVideoTest, H264AndMjpegFramesFromFfmpeg)
