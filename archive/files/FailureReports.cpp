@@ -50,6 +50,15 @@ const char* ArchiveCauseName(int cause) {
     return kArchiveCauses[cause];
 }
 
+std::string ExceptionText(const std::string& fsName, const char* operation, const platform::FileException& e) {
+    const std::string text = e.GetErrorMessage();
+    if (!text.empty())
+        return Format("[FS] %s::%s() \"%s\" exception \"%s\" [%u]", fsName.c_str(), operation,
+                      e.m_strFileName.c_str(), text.c_str(), OsError(e));
+    return Format("[FS] %s::%s() \"%s\" exception [%u]", fsName.c_str(), operation, e.m_strFileName.c_str(),
+                  OsError(e));
+}
+
 std::string ReaderReadFrameFileError(const std::string& prefix, const std::string& file,
                                      const platform::FileException& e) {
     return Format("%s::FileReader::doReadFrame(...):\"%s\" %s, [%u]", prefix.c_str(), file.c_str(),

@@ -15,6 +15,11 @@ const char* FileCauseName(int cause);
 // "none", "generic", "readOnly", ... "badSchema"; "Unknown" otherwise.
 const char* ArchiveCauseName(int cause);
 
+// The line of FileProcessor::LogException: "[FS] %s::%s() \"%s\" exception
+// \"%s\" [%u]" (engine name, operation, file, error text, OS error), or
+// without the error text when the exception has none.
+std::string ExceptionText(const std::string& fsName, const char* operation, const platform::FileException& e);
+
 // Texts of the file reader's reports; `prefix` is the reader's log prefix,
 // `file` the path the frames reader has open.
 std::string ReaderReadFrameFileError(const std::string& prefix, const std::string& file,

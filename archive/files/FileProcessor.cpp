@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "archive/files/FailureReports.h"
 #include "base/Log.h"
 #include "base/Registry.h"
 
@@ -46,13 +47,7 @@ std::string FileProcessor::GetLogPrefix() const {
 
 void FileProcessor::LogException(const platform::FileException& e, const char* operation) const {
     const std::string name = m_fileSystem ? m_fileSystem->GetName() : std::string();
-    const std::string text = e.GetErrorMessage();
-    if (!text.empty())
-        QOR_LOG_ERROR(Log(), "[FS] %s::%s() \"%s\" exception \"%s\" [%u]", name.c_str(), operation,
-                      e.m_strFileName.c_str(), text.c_str(), static_cast<unsigned>(e.m_lOsError));
-    else
-        QOR_LOG_ERROR(Log(), "[FS] %s::%s() \"%s\" exception [%u]", name.c_str(), operation, e.m_strFileName.c_str(),
-                      static_cast<unsigned>(e.m_lOsError));
+    FailureReports::LogErrorLine(FailureReports::ExceptionText(name, operation, e));
 }
 
 std::string FileProcessor::FormatDateFolder(const TSS& d) {

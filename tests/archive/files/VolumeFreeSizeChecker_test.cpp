@@ -1,0 +1,191 @@
+#include "archive/files/VolumeFreeSizeChecker.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = "/tmp/gavex_checker_XXXXXX";
+        EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_path = pattern;
+    }
+    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// Collects notifications and lets the test wait for them.
+class Recorder {
+public:
+    void operator()(const std::string& path, bool mounted) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_calls.emplace_back(path, mounted);
+        m_cond.notify_all();
+    }
+    bool WaitFor(size_t count, std::chrono::seconds limit = std::chrono::seconds(20)) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cond.wait_for(lock, limit, [&] { return m_calls.size() >= count; });
+    }
+    std::vector<std::pair<std::string, bool>> Calls() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cond;
+    std::vector<std::pair<std::string, bool>> m_calls;
+};
+
+const char kMounts[] =
+    "sysfs /sys sysfs rw 0 0\n"
+    "/dev/sda1 / ext4 rw,relatime 0 0\n"
+    "server:/export /mnt/nfs nfs4 rw 0 0\n"
+    "//nas/video /mnt/nas cifs rw 0 0\n"
+    "//nas/new /mnt/smb smb3 rw 0 0\n"
+    "me@host:/data /mnt/ssh fuse.sshfs rw 0 0\n"
+    "/dev/sdb1 /mnt/nas/local ext4 rw 0 0\n"
+    "/dev/sdc1 /mnt/with\\040blank vfat rw 0 0\n"
+    "tmpfs /mnt/nfs tmpfs rw 0 0\n";
+
+TEST(VolumeCheckerDrives, FileSystemTypeFromTheMountTable) {
+    struct Case {
+        const char* path;
+        const char* type;
+        bool network;
+    } cases[] = {
+        {"/home/video", "ext4", false},
+        {"/mnt/nas", "cifs", true},
+        {"/mnt/nas/VIDEO", "cifs", true},
+        {"/mnt/nasty", "ext4", false},  // a prefix that is not a folder boundary
+        {"/mnt/nas/local/VIDEO", "ext4", false},
+        {"/mnt/smb/x", "smb3", true},
+        {"/mnt/ssh/x", "fuse.sshfs", true},
+        {"/mnt/with blank/VIDEO", "vfat", false},
+        {"/mnt/nfs/x", "tmpfs", false},  // mounted over: the last line wins
+    };
+    for (const auto& c : cases) {
+        const std::string type = FileSystemTypeOf(c.path, kMounts);
+        EXPECT_EQ(type, c.type) << c.path;
+        EXPECT_EQ(IsNetworkFileSystemType(type), c.network) << c.path;
+    }
+    for (const char* type : {"nfs", "nfs4", "cifs", "smb3", "smbfs", "sshfs", "fuse.sshfs"})
+        EXPECT_TRUE(IsNetworkFileSystemType(type)) << type;
+    for (const char* type : {"ext4", "xfs", "btrfs", "vfat", "tmpfs", "overlay", ""})
+        EXPECT_FALSE(IsNetworkFileSystemType(type)) << type;
+    EXPECT_EQ(FileSystemTypeOf("relative/path", kMounts), "");
+}
+
+TEST(VolumeCheckerDrives, LocalAndMissingPaths) {
+    TempDir dir;
+    EXPECT_EQ(GetDriveType(dir.path()), DriveType::Fixed);
+    EXPECT_EQ(GetDriveType(dir.path() + "/missing"), DriveType::NoRootDir);
+    EXPECT_EQ(GetDriveType(""), DriveType::NoRootDir);
+}
+
+TEST(VolumeChecker, MeasuresAFolder) {
+    TempDir dir;
+    VolumeFreeSizeChecker checker(3600 * 1000);
+    EXPECT_EQ(checker.GetDelay(), 3600 * 1000);
+    EXPECT_EQ(checker.GetFreeMB(dir.path()), 0);  // never measured
+    ASSERT_TRUE(checker.UpdateFreeSpace(dir.path(), false));
+    EXPECT_GE(checker.GetFreeMB(dir.path()), 0);
+    EXPECT_TRUE(checker.IsMounted(dir.path()));
+    // A missing path is unknown (mounted) until measured.
+    const std::string gone = dir.path() + "/gone";
+    EXPECT_TRUE(checker.IsMounted(gone));
+    EXPECT_FALSE(checker.UpdateFreeSpace(gone, false));
+    EXPECT_FALSE(checker.IsMounted(gone));
+    EXPECT_EQ(checker.GetFreeMB(gone), 0);
+}
+
+TEST(VolumeChecker, ReportsStateChangesOnce) {
+    TempDir dir;
+    const std::string path = dir.path() + "/share";
+    VolumeFreeSizeChecker checker(5);
+    Recorder recorder;
+    checker.Subscribe(&recorder, std::ref(recorder));
+    // An empty callback is skipped, not called.
+    int other = 0;
+    checker.Subscribe(&other, VolumeFreeSizeChecker::Callback());
+
+    // A first measurement that fails is reported at once.
+    EXPECT_FALSE(checker.UpdateFreeSpace(path, true));
+    ASSERT_TRUE(recorder.WaitFor(1));
+    // Let several cycles pass: the unchanged state is not reported again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(recorder.Calls().size(), 1u);
+
+    ::mkdir(path.c_str(), 0755);
+    ASSERT_TRUE(recorder.WaitFor(2));
+    const auto calls = recorder.Calls();
+    EXPECT_EQ(calls[0], std::make_pair(path, false));
+    EXPECT_EQ(calls[1], std::make_pair(path, true));
+
+    // After Unsubscribe returns nothing more arrives.
+    checker.Unsubscribe(&recorder);
+    checker.Unsubscribe(&recorder);
+    ::rmdir(path.c_str());
+    EXPECT_FALSE(checker.UpdateFreeSpace(path, true));
+    EXPECT_EQ(recorder.Calls().size(), 2u);
+    EXPECT_EQ(checker.GetSubscriberCount(), 1u);
+}
+
+TEST(VolumeChecker, QuietMeasurementsAndFirstSuccessAreNotReported) {
+    TempDir dir;
+    VolumeFreeSizeChecker checker(5);
+    Recorder recorder;
+    checker.Subscribe(&recorder, std::ref(recorder));
+    const std::string missing = dir.path() + "/missing";
+    EXPECT_TRUE(checker.UpdateFreeSpace(dir.path(), true));  // first success: silent
+    EXPECT_FALSE(checker.UpdateFreeSpace(missing, false));   // quiet: stored only
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(recorder.Calls().empty());
+    checker.Unsubscribe(&recorder);
+}
+
+TEST(VolumeChecker, CallbackMayCallBackIntoTheChecker) {
+    TempDir dir;
+    const std::string path = dir.path() + "/share";
+    VolumeFreeSizeChecker checker(5);
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool done = false;
+    int freeSeen = -1;
+    checker.Subscribe(&checker, [&](const std::string& p, bool) {
+        const int free = checker.GetFreeMB(p);
+        checker.Subscribe(&mutex, [](const std::string&, bool) {});
+        std::lock_guard<std::mutex> lock(mutex);
+        freeSeen = free;
+        done = true;
+        cond.notify_all();
+    });
+    checker.UpdateFreeSpace(path, true);
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(cond.wait_for(lock, std::chrono::seconds(20), [&] { return done; }));
+    EXPECT_EQ(freeSeen, 0);
+}
+
+TEST(VolumeChecker, ProcessInstance) {
+    auto first = VolumeFreeSizeChecker::GetInstance();
+    auto second = VolumeFreeSizeChecker::GetInstance();
+    EXPECT_EQ(first, second);
+    EXPECT_TRUE(first->IsRunning());
+}
+
+}  // namespace
