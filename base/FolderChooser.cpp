@@ -1,5 +1,6 @@
 #include "base/FolderChooser.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QString>
 
@@ -16,6 +17,9 @@ CFolderDialog::~CFolderDialog() = default;
 int CFolderDialog::Browse()
 {
     m_strSelectedPath = m_strInitialFolder;
+    // Widgets need the application object; without one there is no dialog.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        return IDCANCEL;
     QFileDialog::Options options = QFileDialog::ShowDirsOnly;
     if (m_newStyle)
         options |= QFileDialog::DontUseNativeDialog;

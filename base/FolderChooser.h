@@ -1,5 +1,5 @@
 // Modal folder chooser behind the application's folder pickers, over Qt's
-// directory dialog. Browse() needs a QApplication and runs on the GUI thread;
+// directory dialog. Browse() runs on the GUI thread of a QApplication;
 // one object serves one Browse() call.
 #pragma once
 
@@ -25,7 +25,8 @@ public:
     CFolderDialog& operator=(const CFolderDialog&) = delete;
 
     // IDOK with a chosen folder (then GetSelectedPath() gives it), IDCANCEL
-    // otherwise (the selected path stays the initial folder).
+    // otherwise (the selected path stays the initial folder). Without a
+    // QApplication it shows nothing and gives IDCANCEL.
     virtual int Browse();
 
     std::string GetSelectedPath() const { return m_strSelectedPath; }

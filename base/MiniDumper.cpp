@@ -500,8 +500,9 @@ MiniDumper* InstallCrashHandler(int showCrashMessage)
         void* warm[4];
         backtrace(warm, 4);
 
-        // The handler must run even when the stack overflowed.
-        static char alternateStack[64 * 1024];
+        // The handler must run even when the main thread's stack overflowed
+        // (an alternate stack is per thread: other threads get none).
+        static char alternateStack[128 * 1024];
         stack_t ss{};
         ss.ss_sp = alternateStack;
         ss.ss_size = sizeof alternateStack;

@@ -12,6 +12,8 @@
 
 #include <unistd.h>
 
+#include <QCoreApplication>
+
 #include "base/FolderChooser.h"
 #include "base/Log.h"
 #include "base/MiniDumper.h"
@@ -144,10 +146,14 @@ TEST(TaskThreadGroup, StopInterruptsAndJoinsEveryThread)
 
 TEST(FolderChooser, ConstructionAndStatusText)
 {
-    CFolderDialog dialog("Pick", nullptr, nullptr, true);
-    EXPECT_EQ(dialog.GetInitialFolder(), "");
+    CFolderDialog dialog("Pick", "/tmp/start", nullptr, true);
+    EXPECT_EQ(dialog.GetInitialFolder(), "/tmp/start");
     EXPECT_EQ(dialog.GetTitle(), "Pick");
-    EXPECT_EQ(dialog.GetSelectedPath(), "");
+    // Without a QApplication the dialog cancels at once.
+    if (QCoreApplication::instance() == nullptr) {
+        EXPECT_EQ(dialog.Browse(), CFolderDialog::IDCANCEL);
+        EXPECT_EQ(dialog.GetSelectedPath(), "/tmp/start");
+    }
     const std::string p35(35, 'p');
     EXPECT_EQ(CFolderDialog::ShortenForStatus(p35), p35);
     EXPECT_EQ(CFolderDialog::ShortenForStatus(p35 + "q"), p35 + "...");
