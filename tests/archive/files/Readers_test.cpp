@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 
 using namespace testsupport;
 using namespace readers_test;
@@ -406,6 +407,58 @@ TEST(ReadersReadTest, NullReaderReadsNothing)
     EXPECT_THROW(CreateFramesReaderOfType(4, false), std::logic_error);
     for (int key = 0; key <= 3; ++key)
         EXPECT_EQ(CreateFramesReaderOfType(key, false)->GetReaderType(), key);
+}
+
+TEST(ReadersOpenTest, BinaryAndPortableIndexesOfOneFileGiveTheSameEntries)
+{
+    ArchiveFileOptions idHeader;
+    idHeader.archiveId = 3;
+    std::vector<StoredEntry> written;
+    const auto frames = SampleFrames();
+    ArchiveTempDir dir;
+    WriteBytes(dir.File("p._01"), BuildArchiveFile(frames, idHeader, &written));
+    idHeader.index = IndexForm::Binary;
+    WriteBytes(dir.File("b._01"), BuildArchiveFile(frames, idHeader));
+    FramesReaderIndexedPortable portable;
+    FramesReaderIndexedSimple binary;
+    ASSERT_TRUE(portable.Open(dir.File("p._01"), 3));
+    ASSERT_TRUE(binary.Open(dir.File("b._01"), 3));
+    EXPECT_EQ(portable.GetIndex(), binary.GetIndex());
+    ASSERT_EQ(portable.GetIndex().size(), written.size());
+    for (size_t i = 0; i < written.size(); ++i) {
+        EXPECT_EQ(portable.GetIndex()[i], FramesIndexEntry(written[i].time, written[i].offset, written[i].key)) << i;
+    }
+    EXPECT_EQ(portable.GetIndex()[0].offset, 8u);
+}
+
+// Randomly damaged files: every open and read ends in a result, never in an
+// exception or a crash, and a read either returns a frame of the file or -1.
+TEST(ReadersReadTest, RandomlyDamagedFilesFailCleanly)
+{
+    const auto frames = SampleFrames(12, 4);
+    ArchiveTempDir dir;
+    const std::string path = dir.File("z._01");
+    std::mt19937 rng(99);
+    for (int round = 0; round < 300; ++round) {
+        ArchiveFileOptions o = Index(round % 3 == 0 ? IndexForm::None : round % 3 == 1 ? IndexForm::Portable
+                                                                                          : IndexForm::Binary);
+        auto bytes = BuildArchiveFile(frames, o);
+        const int edits = 1 + static_cast<int>(rng() % 6);
+        for (int e = 0; e < edits; ++e)
+            bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
+        WriteBytes(path, bytes);
+        DynamicFramesReader reader(round % 2 == 0);
+        if (!reader.Open(path, 0))
+            continue;
+        auto frame = NewFrame();
+        const uint64_t count = reader.GetFrameCount();
+        for (uint64_t n = 0; n < std::min<uint64_t>(count, 20); ++n) {
+            const int64_t got = reader.ReadFrame(*frame, n, false, true, 1.0, false);
+            EXPECT_TRUE(got == -1 || (got >= 0 && static_cast<uint64_t>(got) < count)) << "round " << round;
+        }
+        reader.GetRecordInterval(TSS{}, false);
+        reader.ReadFrameAtTime(*frame, LocalTss(frames[5].unixMs), false, true);
+    }
 }
 
 } // namespace
