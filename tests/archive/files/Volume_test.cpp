@@ -264,6 +264,23 @@ TEST(VolumeSpace, MountStateAndFreeSpaceOfATemporaryFolder) {
     EXPECT_EQ(volume.IsFull(), volume.GetFreeMB() <= 1);
 }
 
+TEST(VolumeSpace, TemporaryWritingFolderFreeSpace) {
+    TempDir dir;
+    {
+        VolumeSettingsScope none(VolumeSettings{});
+        EXPECT_EQ(GetTempWritingDirFreeMB(), -1);
+    }
+    VolumeSettings s;
+    s.tempWritingDir = dir.path();
+    {
+        VolumeSettingsScope set(s);
+        EXPECT_GE(GetTempWritingDirFreeMB(), 0);
+    }
+    s.tempWritingDir = dir.path() + "/gone";
+    VolumeSettingsScope gone(s);
+    EXPECT_EQ(GetTempWritingDirFreeMB(), -1);
+}
+
 TEST(VolumeSpace, MissingRootCountsAsMountedUntilMeasured) {
     TempDir dir;
     Volume volume(false, dir.path() + "/gone/", false);
