@@ -186,15 +186,21 @@ TEST(ReadersIndexTest, FastPlayJumpsToKeyFrames)
     EXPECT_EQ(reader.ReadFrame(*frame, 49, false, true, 3.0, true), 45);
     EXPECT_EQ(frame->m_tssTime, LocalTss(frames[45].unixMs));
 
-    // Forward: once the play clock has run 2 s (5 s of video at 2.5), the
-    // last key frame before the target is read; with no key frame after it
-    // the reader reports the end of the file.
-    ASSERT_EQ(reader.ReadFrame(*frame, 0, false, true, 1.0, false), 0);
+    // Forward, on frames 10 ms apart: once the play clock has run 300 ms
+    // (750 ms of video at 2.5, more than the file holds) the last key frame
+    // before the target is read; with no key frame after it the reader
+    // reports the end of the file.
+    const auto dense = MakeSyntheticFrames(50, kStartMs, 10, 5, 8);
+    const std::string densePath = dir.File("fd._01");
+    WriteBytes(densePath, BuildArchiveFile(dense));
+    FramesReaderIndexedPortable forward;
+    ASSERT_TRUE(forward.Open(densePath, 0));
+    ASSERT_EQ(forward.ReadFrame(*frame, 0, false, true, 1.0, false), 0);
     const auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(2100))
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(reader.ReadFrame(*frame, 1, false, true, 2.5, false), 49);
-    EXPECT_EQ(frame->m_tssTime, LocalTss(frames[45].unixMs));
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(300))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(forward.ReadFrame(*frame, 1, false, true, 2.5, false), 49);
+    EXPECT_EQ(frame->m_tssTime, LocalTss(dense[45].unixMs));
 }
 
 TEST(ReadersTitlesTest, TitlesFileBesideTheVideoReplacesRecordTexts)
