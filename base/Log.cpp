@@ -1018,9 +1018,18 @@ bool CDebug::HasDiskSpace() const {
     if (m_freeSpaceProbe) {
         freeMb = m_freeSpaceProbe(folder);
     } else {
+        // The volume of the log folder, or of its nearest existing parent
+        // (a folder given by the caller is not created in advance).
+        std::string probe = folder;
         struct statvfs sv {};
-        if (!folder.empty() && statvfs(folder.c_str(), &sv) == 0)
-            freeMb = static_cast<uint64_t>(sv.f_bavail) * sv.f_frsize / 1048576u;
+        while (!probe.empty()) {
+            if (statvfs(probe.c_str(), &sv) == 0) {
+                freeMb = static_cast<uint64_t>(sv.f_bavail) * sv.f_frsize / 1048576u;
+                break;
+            }
+            if (probe == "/" || probe == ".") break;
+            probe = ParentFolder(probe);
+        }
     }
     return freeMb > kMinFreeMegabytes;
 }

@@ -10,6 +10,7 @@
 
 #include <boost/format.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -491,6 +492,31 @@ TEST_F(LogTest, NoArchivesWhenZipDaysIsZero) {
     log->FlushAndCopy(nullptr);
     EXPECT_EQ(Count(ReadFile(path + ".BAK"), "rotate now"), 1u);
     for (const auto& e : fs::directory_iterator(m_logDir)) EXPECT_NE(e.path().extension(), ".GZ") << e.path();
+}
+
+TEST_F(LogTest, FlushThatLeavesAnEmptyLogDeletesIt) {
+    auto log = Make(2);
+    WriteFile(log->GetLogPath(), "");
+    log->Dump("");
+    EXPECT_TRUE(log->FlushAndCopy(nullptr));
+    EXPECT_FALSE(fs::exists(log->GetLogPath()));
+}
+
+// Without a folder from the caller the log goes to the registry's Path
+// (created when missing); the scratch file of the write check is gone
+// afterwards.
+TEST_F(LogTest, LogFolderFromRegistryPath) {
+    const std::string folder = m_logDir + "/from/registry";
+    SetRegistry("[SOFTWARE\\LogTest\\Debug]\n\"DebugLevel\"=\"2\"\n\"DebugFlushPeriod\"=\"3600000\"\n\"Path\"=\"" +
+                folder + "/\"\n");
+    CDebug log("", kBase);
+    EXPECT_EQ(log.GetLogPath(), folder + "/test_base.log");
+    log.Message("in the registry's folder");
+    EXPECT_TRUE(log.FlushAndCopy(nullptr));
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"test_base.log", "test_base.log.lock"}));
 }
 
 TEST_F(LogTest, DiskGuardDropsLinesAndWarnsOncePerShortage) {
