@@ -12,9 +12,42 @@ constexpr std::int64_t kSearchLimit = 370LL * 86400;  // about a year
 
 std::atomic<std::uint64_t> g_generation{1};
 
+// Each thread keeps the last few stretches it used; frames arrive in time
+// order, so nearly every lookup hits the most recent one.
+constexpr int kCachedSpans = 32;
 struct ThreadCache {
     std::uint64_t generation = 0;
-    Span span;
+    int count = 0;
+    int next = 0;  // slot replaced next
+    int last = 0;  // slot of the last hit
+    Span spans[kCachedSpans];
+
+    void Validate() {
+        std::uint64_t gen = g_generation.load(std::memory_order_relaxed);
+        if (generation != gen) {
+            generation = gen;
+            count = next = last = 0;
+        }
+    }
+    template <class Pred>
+    const Span* Find(Pred pred) {
+        Validate();
+        if (count > 0 && pred(spans[last])) return &spans[last];
+        for (int i = 0; i < count; ++i) {
+            if (pred(spans[i])) {
+                last = i;
+                return &spans[i];
+            }
+        }
+        return nullptr;
+    }
+    void Add(const Span& s) {
+        Validate();
+        spans[next] = s;
+        last = next;
+        if (count < kCachedSpans) ++count;
+        next = (next + 1) % kCachedSpans;
+    }
 };
 thread_local ThreadCache t_cache;
 
@@ -111,23 +144,18 @@ bool SpanAt(std::int64_t u, Span* span) {
 namespace {
 
 bool CachedSpanForUtc(std::int64_t u, Span* span) {
-    ThreadCache& c = t_cache;
-    std::uint64_t gen = g_generation.load(std::memory_order_relaxed);
-    if (c.generation == gen && u >= c.span.begin && u < c.span.end) {
-        *span = c.span;
+    if (const Span* hit = t_cache.Find([u](const Span& s) { return u >= s.begin && u < s.end; })) {
+        *span = *hit;
         return true;
     }
     if (!SpanAt(u, span)) return false;
-    c.span = *span;
-    c.generation = gen;
+    t_cache.Add(*span);
     return true;
 }
 
 bool CachedSpanForLocal(std::int64_t l, Span* span) {
-    ThreadCache& c = t_cache;
-    std::uint64_t gen = g_generation.load(std::memory_order_relaxed);
-    if (c.generation == gen && l >= c.span.localBegin && l < c.span.localEnd) {
-        *span = c.span;
+    if (const Span* hit = t_cache.Find([l](const Span& s) { return l >= s.localBegin && l < s.localEnd; })) {
+        *span = *hit;
         return true;
     }
     return false;
@@ -167,16 +195,27 @@ bool UtcToLocal(std::int64_t utcSeconds, std::int64_t* localSeconds, bool useCac
 
 bool LocalToUtc(std::int64_t localSeconds, std::int64_t* utcSeconds, bool useCache) {
     Span s;
-    if (useCache && CachedSpanForLocal(localSeconds, &s)) {
+    if (useCache) {
+        if (!CachedSpanForLocal(localSeconds, &s)) {
+            if (!SpanForLocal(localSeconds, &s)) return false;
+            t_cache.Add(s);
+        }
         *utcSeconds = localSeconds - s.offset;
         return true;
     }
-    if (!SpanForLocal(localSeconds, &s)) return false;
-    if (useCache) {
-        t_cache.span = s;
-        t_cache.generation = g_generation.load(std::memory_order_relaxed);
+    // Without the cache: look a day either side of the instant; only when
+    // the offset changes in between is the change located.
+    std::int32_t guess, before, after;
+    if (!OffsetAt(localSeconds, &guess)) return false;
+    const std::int64_t u0 = localSeconds - guess;
+    if (!OffsetAt(u0 - 86400, &before) || !OffsetAt(u0 + 86400, &after)) return false;
+    if (before == after) {
+        *utcSeconds = localSeconds - before;
+        return true;
     }
-    *utcSeconds = localSeconds - s.offset;
+    std::int64_t change;
+    if (!FindChange(u0 - 86400, u0 + 86400, before, &change)) return false;
+    *utcSeconds = localSeconds < change + before ? localSeconds - before : localSeconds - after;
     return true;
 }
 
