@@ -15,6 +15,8 @@ namespace harnway {
 
 namespace {
 
+constexpr size_t kMaxPending = 16;
+
 struct FormatDecoder {
     const char* format;
     AVCodecID id;
@@ -144,6 +146,12 @@ bool PictureConverter::DrainDecoder()
             return error == AVERROR(EAGAIN) || error == AVERROR_EOF;
         }
         m_pending.push_back(frame);
+        // One picture leaves per frame that comes in; a stream that makes more
+        // (a broken one) must not pile them up.
+        while (m_pending.size() > kMaxPending) {
+            av_frame_free(&m_pending.front());
+            m_pending.pop_front();
+        }
     }
 }
 

@@ -51,6 +51,7 @@ const CodecCase kCodecs[] = {
     // B-picture follows, so each picture comes out one frame late.
     {"MPEG2", "mpeg2video", "-g 5 -pix_fmt yuv420p", "s.m2v", "MPG2", true, "yuv420p", 1},
     {"H263", "h263", "-g 5 -pix_fmt yuv420p", "s.h263", "H263", true, "yuv420p", 0},
+    {"JP2K", "jpeg2000", "-pix_fmt yuv420p -f image2pipe", "s.j2k", "JP2K", false, "yuv420p", 0},
 };
 
 // Encodes the test pattern once per case into the scratch folder.
