@@ -47,6 +47,8 @@ bool FramesReader::Open(const std::string& path, int32_t wantedId)
 
     m_fileName = m_file.GetFileName();
     m_filePath = path;
+    m_frameCount = 0;
+    m_trailerFlag = 0;
     m_headerIdMatch = kHeaderIdNone;
     m_dataStart = 0;
     try {
