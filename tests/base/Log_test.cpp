@@ -540,12 +540,22 @@ TEST_F(LogTest, DiskGuardDropsLinesAndWarnsOncePerShortage) {
     EXPECT_EQ(Count(text, "lost"), 0u);
 }
 
-TEST_F(LogTest, ProcessLoggerIsCreatedOnce) {
-    SetRegistry("[SOFTWARE\\LogTest\\Debug]\n\"Path\"=\"" + m_logDir + "\"\n");
-    CDebug* first = getDebugInstance("", kBase);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(getDebugInstance("/nowhere", "SOFTWARE\\Other"), first);
-    EXPECT_EQ(first->GetLogPath(), m_logDir + "/test_base.log");
+// In a program of its own: the first call's arguments count, and what is
+// still queued reaches the file when the process ends.
+TEST_F(LogTest, ProcessLoggerIsCreatedOnceAndFlushedAtExit) {
+    SetRegistry("[SOFTWARE\\LogTest\\Debug]\n\"DebugLevel\"=\"2\"\n\"DebugFlushPeriod\"=\"3600000\"\n\"Path\"=\"" +
+                m_logDir + "\"\n");
+    const std::string tool = std::string(GAVEX_TEST_TOOLS_DIR) + "/log_process_logger";
+    FILE* p = popen(("'" + tool + "'").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buffer[4096] = "";
+    std::string out;
+    for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), p)) > 0;) out.append(buffer, n);
+    ASSERT_EQ(pclose(p), 0) << out;
+    EXPECT_EQ(out, "same=1 path=" + m_logDir + "/log_process_logger.log\n");
+    std::vector<std::string> lines = Lines(ReadFile(m_logDir + "/log_process_logger.log"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with(" written at exit")) << lines[0];
 }
 
 TEST_F(LogTest, HeaderBanner) {
