@@ -1,10 +1,12 @@
 #include "archive/files/VideoFileFormat.h"
 
 #include "archive/files/ArchiveCrc.h"
+#include "platform/File.h"
 
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -101,4 +103,19 @@ int detectVideoFileType(const std::string& path)
     if (!trailer.IsValidFor(size))
         return kReaderCached;
     return ReaderKeyForStoredType(trailer.storedType).value_or(kReaderNull);
+}
+
+void AppendVideoFileFinalData(platform::File& file, int32_t frameCount, uint8_t closeFlag, const FramesIndex& index)
+{
+    std::stringstream blob;
+    SaveFramesIndex(index, blob);
+    const std::string bytes = blob.str();
+    file.SeekToEnd();
+    file.Write(bytes.data(), bytes.size());
+    const auto trailer = IndexTrailer::Make(static_cast<int32_t>(bytes.size()), kStoredIndexPortable).Bytes();
+    file.Write(trailer.data(), trailer.size());
+    uint8_t count[4];
+    PutLe32(count, static_cast<uint32_t>(frameCount));
+    file.Write(count, sizeof count);
+    file.Write(&closeFlag, 1);
 }

@@ -20,6 +20,8 @@
 // the frame records. A file is readable only with a frame count of 1..100000
 // and a close flag of 0 or 1.
 
+#include "archive/files/FramesIndex.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -69,6 +71,19 @@ bool IsValidFileTrailer(uint64_t frameCount, uint32_t closeFlag);
 
 // Reader key of a stored index type (1 -> 2, 2 -> 3); nullopt for others.
 std::optional<int> ReaderKeyForStoredType(int32_t storedType);
+
+namespace platform {
+class File;
+}
+
+// Appends the final data of a finished file at its end, in this order: the
+// index blob (portable form), the index trailer (L, type 2, magic, checksum)
+// in one write, the frame count, the close flag. Raises
+// platform::FileException for a file error and
+// boost::archive::archive_exception when the index cannot be serialised; the
+// recorder catches both. L is not checked against kMaxIndexBlobSize (the
+// recorder's frame limit keeps it far below).
+void AppendVideoFileFinalData(platform::File& file, int32_t frameCount, uint8_t closeFlag, const FramesIndex& index);
 
 // Reader key for a file from its size and last 21 bytes: 0 for a file of at
 // most 4 bytes or one that cannot be opened, 1 for a file without a valid

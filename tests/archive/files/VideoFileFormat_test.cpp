@@ -1,4 +1,5 @@
 #include "archive/files/VideoFileFormat.h"
+#include "platform/File.h"
 #include "support/ArchiveFileWriter.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,34 @@ TEST(VideoFileFormatTest, FrameCountAndCloseFlagValidity)
     } cases[] = {{0, 0, false}, {1, 0, true}, {1, 1, true}, {100000, 0, true}, {100001, 0, false}, {5, 2, false}, {5, 255, false}};
     for (const auto& c : cases)
         EXPECT_EQ(IsValidFileTrailer(c.count, c.flag), c.valid) << c.count << "/" << c.flag;
+}
+
+// The final data the recorder appends is byte for byte what the independent
+// test writer produces for the same frames, with and without an id header.
+TEST(VideoFileFormatTest, FinalDataMatchesTheReferenceWriter)
+{
+    for (bool idHeader : {false, true}) {
+        ArchiveFileOptions o;
+        if (idHeader)
+            o.archiveId = 42;
+        o.closeFlag = 1;
+        std::vector<StoredEntry> entries;
+        const auto reference = BuildArchiveFile(ThreeFrames(), o, &entries);
+
+        // Everything before the index: header and frame records.
+        ArchiveFileOptions none = o;
+        none.index = IndexForm::None;
+        auto records = BuildArchiveFile(ThreeFrames(), none);
+        records.resize(records.size() - 5);
+
+        platform::MemFile file(records);
+        FramesIndex index;
+        for (const auto& e : entries)
+            index.push_back({e.time, e.offset, e.key});
+        AppendVideoFileFinalData(file, 3, 1, index);
+        const std::vector<uint8_t> written(file.Data(), file.Data() + file.Size());
+        EXPECT_EQ(written, reference) << "id header " << idHeader;
+    }
 }
 
 } // namespace
