@@ -6,6 +6,7 @@
 #include <boost/intrusive_ptr.hpp>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -254,6 +255,33 @@ TEST(Messages, TruncatedAndOversizedInputsAreArchiveErrors) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_THROW(Load(c.bytes), platform::ArchiveException);
+    }
+}
+
+// Damaged bytes of both forms: every mutation either loads or raises an
+// archive error (no crash, no runaway allocation, no hang).
+TEST(Messages, MutatedBytesLoadOrFailCleanly) {
+    Event ev("CAM", 3, "ARCH_NEW");
+    for (int i = 0; i < 6; ++i) ev.SetParam("name" + std::to_string(i), std::string(30, static_cast<char>('a' + i)));
+    Bytes plain = Store(ev);
+    Bytes zip;
+    {
+        CompressionOn on;
+        zip = Store(ev);
+    }
+    std::mt19937 rng(12345);
+    for (const Bytes* original : {&plain, &zip}) {
+        for (int round = 0; round < 3000; ++round) {
+            Bytes bytes = *original;
+            const int flips = 1 + static_cast<int>(rng() % 4);
+            for (int f = 0; f < flips; ++f) bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
+            if (rng() % 4 == 0) bytes.resize(rng() % bytes.size());
+            try {
+                Msg msg = Load(bytes);
+                EXPECT_LE(msg.FormatText().size(), 4 * original->size() + 64);
+            } catch (const platform::ArchiveException&) {
+            }
+        }
     }
 }
 
