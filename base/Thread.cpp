@@ -95,11 +95,12 @@ std::shared_ptr<Thread::Control> Thread::CurrentControl() const {
 bool Thread::IsRunning() const { return CurrentControl() != nullptr; }
 
 bool Thread::Start(unsigned flags, unsigned stackSize, const char* name) {
+    SyncLock lock(m_handleLock);
+    // One thread per object; a running thread keeps its name and any stop
+    // request already made.
+    if (m_control) return false;
     if (name && *name) std::snprintf(m_name, sizeof m_name, "%s", name);
     m_stop.store(0);
-
-    SyncLock lock(m_handleLock);
-    if (m_control) return false;  // already running: one thread per object
     auto control = std::make_shared<Control>();
     control->owner = this;
     control->gateOpen = (flags & kCreateSuspended) == 0;

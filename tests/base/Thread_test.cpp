@@ -131,6 +131,9 @@ TEST(Thread, StopWaitsForThePassInProgress) {
     inRun.get_future().wait();
     auto stopped = std::async(std::launch::async, [&] { return w.Stop(); });
     EXPECT_EQ(stopped.wait_for(50ms), std::future_status::timeout);
+    // A second start neither creates a thread nor cancels the pending stop.
+    EXPECT_FALSE(w.Start(0, 0, "Second"));
+    EXPECT_STREQ(w.GetName(), "class Thread");
     release.set_value();
     EXPECT_TRUE(stopped.get());
     EXPECT_EQ(w.runs.load(), 1);       // the request is seen before the next pass
