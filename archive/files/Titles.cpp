@@ -402,9 +402,6 @@ void TitlesManager::Run() {
         SaveAll();
         lock.lock();
     }
-    lock.unlock();
-    // Titles changed since the last round are written before the worker ends.
-    SaveAll();
 }
 
 void TitlesManager::Stop() {
@@ -416,6 +413,9 @@ void TitlesManager::Stop() {
     if (m_worker) {
         m_worker->Stop();
         m_worker.reset();
+        // Titles changed since the last round are written once the worker is
+        // gone (it may have been stopped before its first pass).
+        SaveAll();
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_channels.clear();

@@ -120,8 +120,8 @@ public:
     // The titles of channel 0, created empty on first use.
     std::shared_ptr<ChannelTitles> GetChannelTitles();
     std::shared_ptr<ChannelTitles> GetChannelTitles(int32_t channel);
-    // Ends the worker after one last save of whatever is still changed, and
-    // empties the channels. Idempotent.
+    // Ends the worker, then saves whatever is still changed and empties the
+    // channels. Idempotent.
     void Stop();
     // One save round now (what the worker does on each time-out).
     void SaveAll();
