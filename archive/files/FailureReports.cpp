@@ -1,6 +1,7 @@
 #include "archive/files/FailureReports.h"
 
 #include <cstdarg>
+#include <iterator>
 #include <cstdio>
 #include <vector>
 
