@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -11,6 +12,9 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "base/Log.h"
+#include "platform/RegistryStore.h"
 
 namespace {
 
@@ -217,6 +221,58 @@ TEST(Thread, ForcedStopAbandonsAThreadThatDoesNotEnd) {
     EXPECT_EQ(w->stops.load(), 0);
     w.reset();
     Thread::SetForcedStopPassesForTesting(0);
+}
+
+// The abandonment is reported at error level through the process logger.
+TEST(Thread, ForcedStopLogsTheAbandonedThread) {
+    std::string tmpl = "/tmp/gavex-thread-XXXXXX";
+    const std::string dir = ::mkdtemp(tmpl.data());
+    ::setenv("GAVEX_REGISTRY_DIR", dir.c_str(), 1);
+    auto store = platform::RegistryStore::Current();
+    store->SetValue(platform::RegistryScope::Machine, "SOFTWARE\\QOR\\Vindara\\Debug", "DebugOptions",
+                    platform::RegistryValue::Number(0x10));  // debugger output only
+    store->SetValue(platform::RegistryScope::Machine, "SOFTWARE\\QOR\\Vindara\\Debug", "DebugLevel",
+                    platform::RegistryValue::Text("1"));
+    QorLog::CDebug* log = getDefaultDebugInstance();
+    if ((log->GetDebugOptions() & 0xF0) == 0 || log->GetLevel() < 1) {
+        ::unsetenv("GAVEX_REGISTRY_DIR");
+        GTEST_SKIP() << "the process logger was set up earlier in this process";
+    }
+    std::mutex linesLock;
+    std::vector<std::string> lines;
+    log->SetDebugOutputForTesting([&](const std::string& s) {
+        std::lock_guard<std::mutex> lock(linesLock);
+        lines.push_back(s);
+    });
+
+    Thread::SetForcedStopPassesForTesting(5);
+    std::promise<void> inRun, release;
+    std::shared_future<void> released = release.get_future().share();
+    Worker w;
+    w.onRun = [&, released](int n) {
+        if (n == 1) {
+            inRun.set_value();
+            released.wait();
+        }
+        return true;
+    };
+    ASSERT_TRUE(w.Start());
+    const std::uint32_t tid = w.GetThreadId();
+    inRun.get_future().wait();
+    EXPECT_TRUE(w.Stop(true));
+    release.set_value();
+    Thread::SetForcedStopPassesForTesting(0);
+    log->SetDebugOutputForTesting(nullptr);
+    ::unsetenv("GAVEX_REGISTRY_DIR");
+
+    char expected[96];
+    std::snprintf(expected, sizeof expected, "Abnormal thread (%04u) termination by thread %04u", tid, CurrentThreadId());
+    int found = 0;
+    for (const std::string& line : lines) found += line.find(expected) != std::string::npos;
+    EXPECT_EQ(found, 1) << (lines.empty() ? std::string("no lines") : lines.back());
+    std::string cmd = "rm -rf '" + dir + "'";
+    if (std::system(cmd.c_str()) != 0) {
+    }
 }
 
 TEST(Thread, ForcedStopOfAWillingThreadIsAnOrdinaryStop) {
