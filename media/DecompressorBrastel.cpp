@@ -227,7 +227,12 @@ VideoFramePtr CDecompressorBrastel::Decompress(VideoFrame* frame, int width, int
     try {
         VideoFramePtr out(new VideoFrame(), false);
         out->CopyHeader(*frame);
+        // A codec that reorders pictures hands back an earlier picture with its
+        // own time stamp: the frame keeps the picture's time, not the input's.
+        const uint64_t pictureTime = result->GetTimestamp();
         out->AttachBuffer(result.release());
+        if (pictureTime != 0 && out->m_llTime != 0)
+            out->m_llTime = int64_t(pictureTime);
         status = 0;
         return out;
     } catch (const std::exception&) {

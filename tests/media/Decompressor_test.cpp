@@ -77,15 +77,21 @@ struct Decoded {
 Decoded DecodeAll(CDecompressor& decompressor, const std::vector<Packet>& packets,
                   const CodecCase& c)
 {
+    // Frames 40 ms apart; every picture must carry the time of its own frame,
+    // also when the decoder hands it back later.
+    constexpr int64_t kStart = 1600000000000;
     Decoded result;
-    for (const Packet& packet : packets) {
+    for (size_t i = 0; i < packets.size(); ++i) {
+        const Packet& packet = packets[i];
         VideoFramePtr frame =
             MakeCompressedFrame(packet.data, c.tag, c.keyFlag, packet.key, kWidth, kHeight);
+        frame->m_llTime = kStart + int64_t(i) * 40;
         VideoFramePtr picture = decompressor.Decompress(frame.get(), 0);
         if (!picture) {
             ++result.refused;
             continue;
         }
+        EXPECT_EQ(picture->GetTimestamp(), kStart + int64_t(result.md5s.size()) * 40);
         EXPECT_EQ(picture->m_nWidth, kWidth);
         EXPECT_EQ(picture->m_nHeight, kHeight);
         EXPECT_EQ(picture->m_bColor, 1);
