@@ -199,9 +199,12 @@ bool Thread::Stop(bool forced) {
     std::shared_ptr<Control> c = CurrentControl();
     if (!c) return false;
     m_stop.fetch_add(1);
-    if (Resume() == -1) {
-        getDefaultDebugInstance()->Warning("Resume thread error (first attempt) (%04u) GetLastError=%d",
-                                           m_threadId.load(), errno);
+    // Open the start gate of this very thread (it may end meanwhile: the
+    // shared control stays valid, so there is no failure to report here).
+    {
+        std::lock_guard<std::mutex> lock(c->m);
+        c->gateOpen = true;
+        c->cv.notify_all();
     }
     if (c->tid != CurrentThreadId()) WaitForExit(forced);
     return true;
