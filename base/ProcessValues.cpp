@@ -4,6 +4,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "base/ClassRegistry.h"
 #include "base/MiniDumper.h"
 #include "base/Registry.h"
 #include "base/VideoFrame.h"
@@ -56,6 +57,9 @@ void InitProcessValues()
         SetFullDump(ReadFullDump());
 
         SetFrameTimeZoneBias(SystemBiasMinutes());
+
+        // Messaging and frame classes by name, for objects read by class.
+        RegisterNetObjectClasses();
     });
 }
 
