@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "MediaTestSupport.h"
 #include "base/frames/FormatTags.h"
@@ -460,4 +461,35 @@ TEST_P(CodecDecodeTest, StreamRecoversAtTheKeyFrameAfterDamage)
     EXPECT_EQ(got[0], reference[0]);
     for (int i = 5; i < kFrames; ++i)
         EXPECT_EQ(got[size_t(i)], reference[size_t(i)]) << "picture " << i;
+}
+
+// One front shared by threads: selection and decoding are serialised, so
+// every picture of an all-key-frame stream still comes out exact.
+TEST_F(StreamTest, SharedByThreadsEveryPictureStaysExact)
+{
+    std::vector<Packet> mjpeg;
+    std::vector<std::string> reference;
+    if (!Load("MJPEG", mjpeg, reference))
+        GTEST_SKIP() << "mjpeg encoding is not available";
+    const CodecCase& j = CaseNamed("MJPEG");
+    CDecompressor decompressor;
+    std::vector<std::vector<std::string>> results(4);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < results.size(); ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; ++round)
+                for (const Packet& p : mjpeg) {
+                    VideoFramePtr frame =
+                        MakeCompressedFrame(p.data, j.tag, j.keyFlag, true, kWidth, kHeight);
+                    VideoFramePtr picture = decompressor.Decompress(frame.get(), 0);
+                    results[t].push_back(picture ? PictureMd5(*picture) : "");
+                }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const auto& got : results) {
+        ASSERT_EQ(got.size(), 3 * reference.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_EQ(got[i], reference[i % reference.size()]) << "picture " << i;
+    }
 }
