@@ -45,6 +45,7 @@ namespace ThreadRoutines {
 class PollTimeoutThread;
 }
 class TaskThreadGroup;
+class VolumeFreeSizeChecker;
 
 // Records shared by the tasks of one index load or rebuild run; defined with
 // the index start-up code.
@@ -277,5 +278,6 @@ private:
     mutable std::mutex m_initializingLock;
     bool m_initializing = false;
     boost::thread m_initThread;
+    std::shared_ptr<VolumeFreeSizeChecker> m_freeSizeChecker;
     std::unique_ptr<ThreadRoutines::PollTimeoutThread> m_pollThread;
 };

@@ -1,0 +1,351 @@
+// Record index files: reading, writing, appending, the hour-detail cache and
+// the plain per-volume load from .idx files.
+
+#include "archive/fs/IndexFile.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <new>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include <boost/format.hpp>
+
+#include "archive/fs/FileSystem.h"
+#include "base/Log.h"
+#include "base/Tss.h"
+#include "base/Utilities.h"
+#include "platform/Dir.h"
+#include "platform/File.h"
+
+using VindaraFileSystem::DirEntry;
+
+namespace {
+
+void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+uint32_t GetU32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// Whole file into memory; false when it cannot be opened or is empty. A read
+// error after a successful open throws the file exception.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    struct Closer {
+        FILE* f;
+        ~Closer() { std::fclose(f); }
+    } closer{f};
+    if (std::fseek(f, 0, SEEK_END) != 0) return false;
+    const long size = std::ftell(f);
+    if (size <= 0) return false;
+    std::rewind(f);
+    bytes.resize(static_cast<size_t>(size));
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+    if (got != bytes.size()) {
+        const int err = std::ferror(f) ? errno : 0;
+        if (err != 0) platform::FileException::ThrowErrno(err, path);
+        bytes.resize(got);
+    }
+    return true;
+}
+
+// The INDEX folder of an archive folder, in the spelling found on disk.
+std::string IndexFolderOf(const std::string& archiveFolder) {
+    std::string exact = platform::JoinPath(archiveFolder, "INDEX");
+    if (platform::IsDirectory(exact)) return exact;
+    if (auto found = platform::FindChildNoCase(archiveFolder, "INDEX")) return platform::JoinPath(archiveFolder, *found);
+    return exact;
+}
+
+bool IsTimeValid(uint64_t unixMs) {
+    TSS t;
+    t.FromUtcMilliseconds(unixMs + kArchiveUnixOffsetMs);
+    return t.wHour <= 23 && t.wMinute <= 59 && t.wSecond <= 59 && t.dwMilliseconds <= 999;
+}
+
+}  // namespace
+
+void AppendIndexEntryBytes(std::vector<uint8_t>& out, const IndexEntry& e) {
+    PutU32(out, static_cast<uint32_t>(e.entry.begin / 1000));
+    PutU32(out, static_cast<uint32_t>(e.entry.end / 1000));
+    PutU32(out, e.entry.fileId);
+    out.push_back(e.entry.volumeIndex);
+    PutU32(out, static_cast<uint32_t>(e.entry.begin % 1000));
+    PutU32(out, static_cast<uint32_t>(e.entry.end % 1000));
+    PutU32(out, static_cast<uint32_t>(e.cameraId));
+}
+
+std::vector<uint8_t> EncodeIndexFile(const std::vector<IndexEntry>& entries) {
+    std::vector<uint8_t> out;
+    out.reserve(4 + 25 * entries.size());
+    PutU32(out, INDEX_VERSION_3);
+    for (const auto& e : entries) AppendIndexEntryBytes(out, e);
+    return out;
+}
+
+std::string IndexNameToHourFolder(const std::string& name) {
+    if (name.size() < 8) return std::string();
+    return str(boost::format("%s-%s-%s %s") % name.substr(0, 2) % name.substr(2, 2) % name.substr(4, 2) %
+               name.substr(6, 2));
+}
+
+std::string HourFolderToIndexName(const std::string& hourFolder) {
+    std::string name;
+    for (char c : hourFolder)
+        if (c != '-' && c != ' ') name += c;
+    return name + ".idx";
+}
+
+void ForEachVolumeInParallel(const VolumePathMap& volumes, const std::function<void(const VolumePath&)>& task) {
+    if (volumes.size() == 1) {
+        task(*volumes.begin());
+        return;
+    }
+    std::vector<std::thread> threads;
+    std::vector<std::exception_ptr> errors(volumes.size());
+    size_t i = 0;
+    for (const auto& v : volumes) {
+        const VolumePath volume(v.first, v.second);
+        std::exception_ptr* error = &errors[i++];
+        threads.emplace_back([&task, volume, error] {
+            try {
+                task(volume);
+            } catch (...) {
+                *error = std::current_exception();
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    // A task's failure reaches the caller as it would on one thread.
+    for (auto& e : errors)
+        if (e) std::rethrow_exception(e);
+}
+
+bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::vector<IndexEntry>& out) {
+    const std::string fileName = platform::FileNamePart(path);
+    uint64_t date = 0;
+    {
+        TSS hourStart;
+        if (hourStart.Parse(IndexNameToHourFolder(fileName).c_str())) {
+            const uint64_t archiveMs = hourStart.ToUtcMilliseconds();
+            if (archiveMs >= kArchiveUnixOffsetMs) date = archiveMs - kArchiveUnixOffsetMs;
+        }
+    }
+    CalcTime timer("FileSystem::LoadIndex", 50, str(boost::format("Reading index file: \"%1%\" finished.") % path));
+    try {
+        std::vector<uint8_t> bytes;
+        if (!ReadWholeFile(path, bytes) || bytes.size() < 4) return false;
+        const uint32_t version = GetU32(bytes.data());
+        if (static_cast<int32_t>(version) < m_minIndexVersion) return false;
+        if (version != INDEX_VERSION_1 && version != INDEX_VERSION_2 && version != INDEX_VERSION_3) return true;
+        const size_t bodySize = IndexBodySize(version);
+        const size_t idSize = IndexCameraIdSize(version);
+        size_t pos = 4;
+        while (true) {
+            if (bytes.size() - pos < bodySize) return true;
+            const uint8_t* p = bytes.data() + pos;
+            IndexEntry e;
+            const uint64_t beginMsPart = version == INDEX_VERSION_1 ? 0 : GetU32(p + 13);
+            const uint64_t endMsPart = version == INDEX_VERSION_1 ? 0 : GetU32(p + 17);
+            e.entry.begin = uint64_t(GetU32(p)) * 1000 + beginMsPart;
+            e.entry.end = uint64_t(GetU32(p + 4)) * 1000 + endMsPart;
+            e.entry.fileId = GetU32(p + 8);
+            pos += bodySize;
+            if (!IsTimeValid(e.entry.begin) || !IsTimeValid(e.entry.end)) {
+                const int t1 = static_cast<int>(e.entry.begin / 1000);
+                const int t2 = static_cast<int>(e.entry.end / 1000);
+                ReportError(__LINE__, -1,
+                            str(boost::format("[FS][LOAD_INDEX] Entry time is INVALID. time1=%8d, time2=%8d.") % t1 % t2),
+                            str(boost::format("Index entry time is INVALID. time1=%8d, time2=%8d.") % t1 % t2),
+                            static_cast<unsigned long>(-1));
+                return false;
+            }
+            if (bytes.size() - pos < idSize) {
+                if (version == INDEX_VERSION_3)
+                    ReportError(__LINE__, -1, "[FS][LOAD_INDEX] Failed to read index (INDEX_VERSION_3) (camera id).",
+                                "Failed to read index (INDEX_VERSION_3) (camera id).", static_cast<unsigned long>(-1));
+                else
+                    ReportError(__LINE__, -1, "[FS][LOAD_INDEX] Failed to read index (camera id).",
+                                "Failed to read index (camera id).", static_cast<unsigned long>(-1));
+                return false;
+            }
+            e.cameraId = idSize == 4 ? static_cast<int32_t>(GetU32(bytes.data() + pos))
+                                     : static_cast<int32_t>(bytes[pos] | (bytes[pos + 1] << 8));
+            pos += idSize;
+            e.entry.volumeIndex = volumeIndex;
+            e.entry.date = date;
+            out.push_back(e);
+        }
+    } catch (const std::bad_alloc&) {
+        ReportError(__LINE__, -1,
+                    str(boost::format("[FS][LOAD_INDEX] %s:: out of memory while reading %s") % m_name % path),
+                    str(boost::format("%s:: out of memory while reading %s") % m_name % path),
+                    static_cast<unsigned long>(-1));
+        return false;
+    } catch (const platform::FileException& ex) {
+        ReportError(__LINE__, -1,
+                    str(boost::format("[FS][LOAD_INDEX] %s:: file exception (%d) OS(%ld) while reading %s") % m_name %
+                        ex.m_cause % ex.m_lOsError % path),
+                    str(boost::format("%s:: file exception (%d) OS(%ld) while reading %s") % m_name % ex.m_cause %
+                        ex.m_lOsError % path),
+                    static_cast<unsigned long>(ex.m_lOsError));
+        return false;
+    }
+}
+
+bool FileSystem::SaveIndexFile(const std::string& path, const std::vector<IndexEntry>& entries) {
+    platform::File file;
+    if (!file.Open(path, platform::File::modeCreate | platform::File::modeWrite | platform::File::typeBinary))
+        return false;
+    try {
+        const std::vector<uint8_t> bytes = EncodeIndexFile(entries);
+        file.Write(bytes.data(), bytes.size());
+        file.Close();
+        return true;
+    } catch (const platform::FileException& ex) {
+        ReportError(__LINE__, -1,
+                    str(boost::format("[FILESYSTEM][INDEX] Saving index file [%s] failed. File: %s, Error: %d") % path %
+                        ex.m_strFileName % ex.m_cause),
+                    str(boost::format("Saving index file [%s] failed. File: %s, Error: %d") % path % ex.m_strFileName %
+                        ex.m_cause),
+                    static_cast<unsigned long>(-1));
+    } catch (const platform::ArchiveException& ex) {
+        ReportError(__LINE__, -1,
+                    str(boost::format("[FILESYSTEM][INDEX] Saving index file [%s] failed. File: %s, Error: %d") % path %
+                        ex.m_strFileName % ex.m_cause),
+                    str(boost::format("Saving index file format [%s] failed. File: %s, Error: %d") % path %
+                        ex.m_strFileName % ex.m_cause),
+                    static_cast<unsigned long>(-1));
+    }
+    file.Abort();
+    return false;
+}
+
+bool FileSystem::AppendIndexEntry(const std::string& indexPath, const IndexEntry& entry) {
+    SyncLock lock(m_indexFilesLock);
+    std::string marker = indexPath;
+    if (marker.size() >= 4) marker.replace(marker.size() - 4, 4, ".ndx");
+    if (!platform::PathExists(indexPath) || platform::PathExists(marker)) return false;
+    const int fd = ::open(indexPath.c_str(), O_WRONLY);
+    if (fd < 0) return false;
+    std::vector<uint8_t> bytes;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end == 0) PutU32(bytes, INDEX_VERSION_3);
+    AppendIndexEntryBytes(bytes, entry);
+    const ssize_t written = end < 0 ? -1 : ::write(fd, bytes.data(), bytes.size());
+    ::close(fd);
+    return written == static_cast<ssize_t>(bytes.size());
+}
+
+std::string FileSystem::HourIndexName(int hour) const {
+    if (hour < 0) return std::string();
+    TSS local;
+    local.FromUtcMilliseconds(static_cast<uint64_t>(hour) * kMsPerHour + kArchiveUnixOffsetMs);
+    if (local.IsEmpty()) return std::string();
+    char name[16];
+    std::snprintf(name, sizeof(name), "%02d%02d%02d%02d", local.wDay % 100, local.wMonth % 100, local.wYear % 100,
+                  local.wHour % 100);
+    return name;
+}
+
+void FileSystem::LoadHourIndex(HourLoadTask& task, const VolumePath& volume) {
+    const std::string path = platform::JoinPath(IndexFolderOf(volume.second), task.hourName + ".idx");
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<IndexEntry> entries;
+    bool readDisk = false;
+    {
+        std::unique_lock<std::mutex> lock(m_hourIndexCacheLock);
+        // Keyed by the path as it is: two volumes whose paths differ only in
+        // case are different folders here.
+        auto found = m_hourIndexCache.find(path);
+        if (found == m_hourIndexCache.end()) {
+            lock.unlock();
+            LoadIndex(volume.first, path, entries);
+            lock.lock();
+            m_hourIndexCache[path] = entries;
+            readDisk = true;
+        } else {
+            entries = found->second;
+        }
+    }
+    uint64_t local = 0;
+    {
+        std::lock_guard<std::mutex> lock(task.mutex);
+        uint64_t& count = (*task.counts)[volume.first];
+        count = 0;
+        for (const auto& e : entries) {
+            if (e.cameraId != task.camera) continue;
+            task.entries->insert(e.entry);
+            ++count;
+            ++local;
+        }
+        task.total += local;
+    }
+    if (readDisk) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        getDefaultDebugInstance()->Message(
+            boost::format("[FILESYSTEM][%1%][INDEX] load detail index for cam %2% from '%3%'. Total indexes: %4%. "
+                          "Load duration: %5% ms.") %
+            m_name % task.camera % path % local % ms.count());
+    }
+}
+
+void FileSystem::LoadHourDetail(int camera, int hour, const VolumePathMap& volumes,
+                                VindaraFileSystem::DirEntrySet& entries, VindaraFileSystem::VolumeCounts& counts) {
+    HourLoadTask task;
+    task.camera = camera;
+    task.entries = &entries;
+    task.counts = &counts;
+    try {
+        if (hour < 0) throw std::out_of_range("the hour lies before 1970");
+        task.hourName = HourIndexName(hour);
+        if (task.hourName.empty()) throw std::out_of_range("the hour has no local time");
+        ForEachVolumeInParallel(volumes, [this, &task](const VolumePath& v) { LoadHourIndex(task, v); });
+    } catch (const std::exception& ex) {
+        QOR_LOG_ERROR(getDefaultDebugInstance(),
+                      boost::format("[FILESYSTEM][%1%][INDEX] error loading index for hour: %2%. Error: '%3%'.") %
+                          m_name % hour % ex.what());
+    }
+}
+
+void FileSystem::AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::map<int, std::set<int>>& hours) {
+    for (const auto& e : entries) {
+        auto dir = GetCameraDir(e.cameraId, true);
+        dir->AddEntry(e.entry);
+        hours[e.cameraId].insert(static_cast<int>(e.entry.begin / kMsPerHour));
+    }
+}
+
+uint64_t FileSystem::LoadVolumeFromIndexFiles(uint8_t volumeIndex, const std::string& archiveFolder) {
+    const std::string indexFolder = IndexFolderOf(archiveFolder);
+    uint64_t count = 0;
+    std::map<int, std::set<int>> hours;
+    for (const auto& item : platform::ListDirectory(indexFolder)) {
+        const std::string& name = item.name;
+        if (item.isDirectory || name.size() != 12 || name.compare(8, 4, ".idx") != 0) continue;
+        const std::string folder = IndexNameToHourFolder(name);
+        TSS hourTime;
+        if (!hourTime.Parse(folder.c_str())) continue;
+        const int64_t hourNumber = int64_t(hourTime.DayNumber()) * 24 + hourTime.wHour;
+        if (hourNumber < m_firstHour || hourNumber > m_lastHour) continue;
+        if (!platform::IsDirectory(platform::JoinPath(archiveFolder, folder))) continue;
+        std::vector<IndexEntry> entries;
+        {
+            SyncLock lock(m_indexFilesLock);
+            LoadIndex(volumeIndex, platform::JoinPath(indexFolder, name), entries);
+        }
+        AddEntriesToDirs(entries, hours);
+        count += entries.size();
+    }
+    return count;
+}

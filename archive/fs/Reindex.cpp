@@ -1,0 +1,286 @@
+// Re-indexing one folder of a volume from its archive video files.
+
+#include "archive/fs/Reindex.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <set>
+#include <stdexcept>
+
+#include <boost/format.hpp>
+
+#include "archive/files/DynamicFramesReader.h"
+#include "archive/files/FastIndex.h"
+#include "archive/files/Volume.h"
+#include "archive/files/VolumePaths.h"
+#include "archive/fs/FileSystem.h"
+#include "base/Log.h"
+#include "base/Tss.h"
+#include "base/VideoFrame.h"
+#include "platform/Dir.h"
+#include "platform/File.h"
+
+namespace {
+
+QorLog::CDebug* Log() { return getDefaultDebugInstance(); }
+
+constexpr uint64_t kDayMs = 24 * uint64_t(kMsPerHour);
+constexpr size_t kProtectedPrefix = 12;  // "DD-MM-YY HH "
+
+struct FileTimes {
+    bool hasBirth = false;
+    uint64_t birth = 0;
+    uint64_t modified = 0;
+};
+
+FileTimes StatFileTimes(const std::string& path) {
+    FileTimes times;
+    struct statx stx;
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx) != 0) return times;
+    auto ms = [](const statx_timestamp& t) {
+        return t.tv_sec < 0 ? 0 : static_cast<uint64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    };
+    if (stx.stx_mask & STATX_MTIME) times.modified = ms(stx.stx_mtime);
+    if ((stx.stx_mask & STATX_BTIME) && (stx.stx_btime.tv_sec != 0 || stx.stx_btime.tv_nsec != 0)) {
+        times.hasBirth = true;
+        times.birth = ms(stx.stx_btime);
+    }
+    return times;
+}
+
+bool InHour(uint64_t t, uint64_t hourStart) {
+    return hourStart != 0 && t >= hourStart && t < hourStart + uint64_t(kMsPerHour);
+}
+
+// Unix ms of the start of the local hour an hour folder name stands for; 0
+// when the text is no hour folder name.
+uint64_t HourStartOf(const std::string& hourFolder) {
+    TSS local;
+    if (!ParseHourFolderName(hourFolder, local)) return 0;
+    const uint64_t archiveMs = local.ToUtcMilliseconds();
+    return archiveMs > kArchiveUnixOffsetMs ? archiveMs - kArchiveUnixOffsetMs : 0;
+}
+
+// The record end when the frames gave the begin: the last frame, else a
+// last-write time that can belong to this file, else the begin itself.
+uint64_t PlausibleEnd(uint64_t begin, bool hasLast, uint64_t last, uint64_t modified) {
+    if (hasLast && last >= begin) return last;
+    if (modified >= begin && modified - begin <= kDayMs) return modified;
+    return begin;
+}
+
+}  // namespace
+
+int ParseChannelSuffix(const std::string& text) {
+    if (text.size() == 2 && std::isdigit(static_cast<unsigned char>(text[0])) &&
+        std::isdigit(static_cast<unsigned char>(text[1])))
+        return (text[0] - '0') * 10 + (text[1] - '0');
+    return static_cast<int>(std::strtol(text.c_str(), nullptr, 16) - 60);
+}
+
+uint64_t ReadFirstFrameTime(const std::string& path) {
+    platform::File file;
+    platform::FileException openError(platform::FileException::none, 0, path);
+    if (!file.Open(path, platform::File::modeRead | platform::File::typeBinary, &openError)) throw openError;
+    // An archive id header (0x0000FFFF, id) comes before the first record.
+    uint8_t head[4] = {};
+    const size_t got = file.Read(head, sizeof head);
+    const bool idHeader = got == 4 && head[0] == 0xFF && head[1] == 0xFF && head[2] == 0 && head[3] == 0;
+    file.Seek(idHeader ? 8 : 0, platform::File::begin);
+    VideoFramePtr frame(new VideoFrame(), false);
+    frame->SerializeFile(file, true, false);
+    const int64_t t = frame->GetTimestamp();
+    if (t <= 0) platform::ArchiveException::Throw(platform::ArchiveException::genericException, path);
+    return static_cast<uint64_t>(t);
+}
+
+bool ReadLastFrameTime(const std::string& path, uint64_t& unixMs) {
+    try {
+        DynamicFramesReader reader(false);
+        if (!reader.Open(path, 0)) return false;
+        const uint64_t count = reader.GetFrameCount();
+        if (count == 0) return false;
+        const TSS last = reader.GetFrameTime(count - 1);
+        reader.Close();
+        if (!last.IsValidDate()) return false;
+        const uint64_t archiveMs = last.ToUtcMilliseconds();
+        if (archiveMs <= kArchiveUnixOffsetMs) return false;
+        unixMs = archiveMs - kArchiveUnixOffsetMs;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs) {
+    ArchiveFileTimes result;
+    const FileTimes times = StatFileTimes(path);
+    if (times.hasBirth && InHour(times.birth, hourStartUnixMs)) {
+        result.begin = times.birth;
+        result.end = times.modified;
+        result.source = ArchiveTimeSource::FileTimes;
+        return result;
+    }
+    try {
+        result.begin = ReadFirstFrameTime(path);
+        uint64_t last = 0;
+        const bool hasLast = ReadLastFrameTime(path, last);
+        result.end = PlausibleEnd(result.begin, hasLast, last, times.modified);
+        result.source = ArchiveTimeSource::Frames;
+        return result;
+    } catch (const std::bad_alloc&) {
+        result.errorKind = 1;
+        result.error = "out of memory";
+    } catch (const platform::FileException& ex) {
+        result.errorKind = 2;
+        result.error = ex.GetErrorMessage();
+    } catch (const platform::ArchiveException& ex) {
+        result.errorKind = 3;
+        result.error = ex.GetErrorMessage();
+    } catch (const std::exception& ex) {
+        result.errorKind = 3;
+        result.error = ex.what();
+    }
+    // The file stays in the records: with the time the folder vouches for.
+    result.source = ArchiveTimeSource::Fallback;
+    if (InHour(times.modified, hourStartUnixMs))
+        result.begin = times.modified;
+    else if (hourStartUnixMs != 0)
+        result.begin = hourStartUnixMs;
+    else
+        result.begin = times.hasBirth ? times.birth : times.modified;
+    result.end = PlausibleEnd(result.begin, false, 0, times.modified);
+    return result;
+}
+
+bool IsFolderWritable(const std::string& folder) {
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+    struct statvfs vfs;
+    if (::statvfs(folder.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY)) return false;
+    return ::access(folder.c_str(), W_OK) == 0;
+}
+
+bool FileSystem::ReindexFolder(uint8_t volumeIndex, const std::string& folder, bool writeIndex, uint64_t* counter,
+                               bool indexOnly) {
+    const auto started = std::chrono::steady_clock::now();
+    std::string volumePath;
+    try {
+        volumePath = GetVolumePath(volumeIndex);
+    } catch (const std::out_of_range&) {
+        QOR_LOG_ERROR(Log(), "[FS][RE-INDEX] %s:: no volume %d to re-index \"%s\".", m_name.c_str(), int(volumeIndex),
+                      folder.c_str());
+        return false;
+    }
+    const bool isProtected = folder == "PROTECTED";
+    const std::string folderPath = isProtected ? VolumePaths::ChildNoCase(volumePath, "PROTECTED")
+                                               : platform::JoinPath(volumePath, folder);
+    const std::string indexFolder = VolumePaths::ChildNoCase(volumePath, "INDEX");
+    const uint64_t folderHourStart = isProtected ? 0 : HourStartOf(folder);
+
+    std::vector<IndexEntry> entries;
+    std::set<uint64_t> seen;
+    uint64_t count = 0;
+    int fastIndexWritable = -1;  // checked on the first append
+
+    for (const auto& item : platform::ListDirectory(folderPath)) {
+        const std::string& name = item.name;
+        if (item.isDirectory) continue;
+        const size_t suffix = name.find("._");
+        if (suffix == std::string::npos) continue;
+        if (isProtected && name.size() <= kProtectedPrefix) continue;
+
+        const std::string hourText = isProtected ? name.substr(0, 11) : folder;
+        const int camera = ParseChannelSuffix(name.substr(suffix + 2));
+        const int64_t fileId =
+            std::strtol(name.c_str() + (isProtected ? kProtectedPrefix : 0), nullptr, 16);
+
+        // Only the exact name the volume gives this camera and id is taken;
+        // the check comes first so that strays are never opened.
+        if (!isProtected) {
+            SyncLock lock(m_volumesLock);
+            if (volumeIndex >= m_volumes.size()) break;
+            if (platform::FileNamePart(m_volumes[volumeIndex].GetFilePath(camera, fileId, folder, kVideoLetter)) != name)
+                continue;
+        }
+        if (!isProtected && !seen.insert((uint64_t(uint32_t(camera)) << 32) + uint64_t(fileId)).second) continue;
+
+        const std::string filePath = platform::JoinPath(folderPath, name);
+        const uint64_t hourStart = isProtected ? HourStartOf(hourText) : folderHourStart;
+        const ArchiveFileTimes times = ResolveArchiveFileTimes(filePath, hourStart);
+        if (times.source == ArchiveTimeSource::Fallback) {
+            static const char* const kKinds[] = {"FORMAT", "MEMORY", "FILE", "FORMAT"};
+            QOR_LOG_ERROR(Log(), "[FS] %s:: File %s not read, exception %s", m_name.c_str(), filePath.c_str(),
+                          times.error.substr(0, 1024).c_str());
+            ErrorReported(-1,
+                          str(boost::format("%s::%s File: %s not read, exception: %s") % m_name %
+                              kKinds[times.errorKind & 3] % filePath % times.error.substr(0, 1024))
+                              .c_str(),
+                          static_cast<unsigned long>(-1));
+        }
+
+        IndexEntry record;
+        record.cameraId = camera;
+        record.entry.begin = times.begin;
+        record.entry.end = times.end;
+        record.entry.fileId = static_cast<uint32_t>(fileId);
+        record.entry.volumeIndex = volumeIndex;
+        record.entry.isProtected = isProtected ? 1 : 0;
+        record.entry.fileSize = item.size;
+        record.entry.date = hourStart;
+
+        if (isProtected) {
+            if (!indexOnly) {
+                auto dir = GetCameraDir(camera, true);
+                // The protected copy's record replaces the one stored.
+                if (!dir->AddEntry(record.entry)) {
+                    dir->RemoveEntry(record.entry);
+                    dir->AddEntry(record.entry);
+                }
+            }
+        } else if (!indexOnly) {
+            const int32_t hour = record.entry.Hour();
+            auto dir = GetCameraDir(camera, true);
+            const bool had = dir->HasHourOnVolume(hour, volumeIndex);
+            dir->AddEntry(record.entry);
+            if (!had) {
+                // A read-only volume keeps its fast index; the loading and
+                // rebuilding tasks say so once per volume.
+                if (fastIndexWritable < 0) fastIndexWritable = IsFolderWritable(indexFolder) ? 1 : 0;
+                if (fastIndexWritable) AppendFastIndexEntry(volumePath, FastIndexHourEntry{0, camera, hour});
+            }
+        }
+        if (writeIndex) entries.push_back(record);
+        ++count;
+    }
+
+    std::string baseName;
+    for (char c : folder)
+        if (c != '-' && c != ' ') baseName += c;
+    const std::string indexPath = platform::JoinPath(indexFolder, baseName + ".idx");
+
+    SyncLock lock(m_indexFilesLock);
+    if (writeIndex) {
+        if (!IsFolderWritable(indexFolder)) {
+            Log()->Warning("[FS][RE-INDEX] %s:: read-only volume, index file \"%s\" not written.", m_name.c_str(),
+                           indexPath.c_str());
+            return false;
+        }
+        if (!SaveIndexFile(indexPath, entries)) return false;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    Log()->Trace("[FS][RE-INDEX] %s:: \tfinished building index %s. %u files parsed. Time %f sec.", m_name.c_str(),
+                 baseName.c_str(), static_cast<unsigned>(count), seconds);
+    if (counter) *counter += count;
+    return true;
+}
