@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "base/AudioFrame.h"
+#include "base/ClassRegistryMsgFile.h"
 #include "base/Messages.h"
 #include "base/NetObject.h"
 #include "base/VideoFrame.h"
@@ -121,6 +122,7 @@ void RegisterNetObjectClasses()
             {"VideoFrame", "CNetObject", VideoFrame::kSchema, true, &CreateDefault<VideoFrame>},
             {"VideoFrameEx", "VideoFrame", VideoFrame::kSchema, true, &CreateDefault<VideoFrameEx>},
             {"AudioFrame", "CNetObject", AudioFrame::kSchema, true, &CreateDefault<AudioFrame>},
+            {"MsgFile", "CNetObject", MsgFile::kSchema, true, &CreateDefault<MsgFile>},
         };
         for (const NetObjectClass& cls : classes)
             ClassRegistry::Register(cls);

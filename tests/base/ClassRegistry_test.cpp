@@ -2,13 +2,27 @@
 // from an archive.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "base/AudioFrame.h"
 #include "base/ClassRegistry.h"
+#include "base/ClassRegistryMsgFile.h"
+#include "base/Log.h"
+#include "base/ModuleDir.h"
 #include "base/Messages.h"
 #include "base/VideoFrame.h"
 #include "platform/Archive.h"
@@ -350,4 +364,274 @@ TEST_F(ClassRegistryTest, LongIndicesUseTheLongTag)
     EXPECT_EQ(read[0x8000], read[3]);
     for (CNetObject* object : read)
         object->Release();
+}
+
+// ---- file messages ---------------------------------------------------------------
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A scratch folder, a registry store of its own and a private logger whose
+// error lines are caught.
+class MsgFileTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { RegisterNetObjectClasses(); }
+
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/gavex-msgfile-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        fs::create_directories(m_dir + "/reg");
+        setenv("GAVEX_REGISTRY_DIR", (m_dir + "/reg").c_str(), 1);
+        QorLog::DebugSettings settings{0, 100, 0, 0x10, 2, 8192, 4096};
+        m_log = std::make_unique<QorLog::CDebug>(m_dir, "SOFTWARE\\MsgFileTest", "", &settings);
+        m_log->SetDebugOutputForTesting([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(m_linesLock);
+            m_lines += line;
+        });
+    }
+
+    void TearDown() override
+    {
+        m_log.reset();
+        unsetenv("GAVEX_REGISTRY_DIR");
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    std::string TakeLog()
+    {
+        std::lock_guard<std::mutex> lock(m_linesLock);
+        std::string text;
+        text.swap(m_lines);
+        return text;
+    }
+
+    void WriteSource(const std::string& path, const std::string& contents)
+    {
+        std::ofstream(path, std::ios::binary) << contents;
+    }
+
+    // Stores the message by class and reads it back; the read copy.
+    std::vector<uint8_t> StoreMsgFile(MsgFile& msg)
+    {
+        msg.SetLogger(m_log.get());
+        return Store({&msg});
+    }
+    MsgFile* Load(const std::vector<uint8_t>& bytes, platform::Archive** archiveOut = nullptr)
+    {
+        m_file = std::make_unique<platform::MemFile>(std::vector<uint8_t>(bytes));
+        m_archive = std::make_unique<platform::Archive>(*m_file, platform::Archive::load);
+        m_reader = std::make_unique<ObjectArchive>(*m_archive);
+        if (archiveOut)
+            *archiveOut = m_archive.get();
+        // Objects made by the registry log their errors to the process logger.
+        CNetObject* object = m_reader->ReadObject("MsgFile");
+        return static_cast<MsgFile*>(object);
+    }
+
+    std::string m_dir;
+    std::unique_ptr<QorLog::CDebug> m_log;
+    std::mutex m_linesLock;
+    std::string m_lines;
+    std::unique_ptr<platform::MemFile> m_file;
+    std::unique_ptr<platform::Archive> m_archive;
+    std::unique_ptr<ObjectArchive> m_reader;
+};
+
+} // namespace
+
+TEST_F(MsgFileTest, FileTravelsWithItsTimesAndMessage)
+{
+    // Three pieces: two full ones and a short one.
+    std::string contents(2 * 30720 + 17, '\0');
+    for (size_t i = 0; i < contents.size(); ++i)
+        contents[i] = static_cast<char>(i * 7 + 3);
+    const std::string source = m_dir + "/source.bin";
+    WriteSource(source, contents);
+    timespec times[2] = {{1700000000, 123456700}, {1600000000, 987654300}};
+    ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+
+    MsgFile msg(source);
+    EXPECT_EQ(msg.m_nStatus, 1);
+    msg.m_strTarget = m_dir + "/received/deeper/copy.bin"; // absolute: used as it is
+    msg.m_msg.SetType("FILE");
+    msg.m_msg.SetId("42");
+    msg.m_msg.SetParam("camera", 3);
+    const std::vector<uint8_t> bytes = StoreMsgFile(msg);
+
+    Ref copy(Load(bytes));
+    ASSERT_NE(copy.object, nullptr);
+    const MsgFile& got = *static_cast<MsgFile*>(copy.object);
+    EXPECT_EQ(m_archive->Remaining(), 0u);
+    EXPECT_EQ(got.m_nStatus, 1);
+    EXPECT_EQ(got.m_nSize, contents.size());
+    EXPECT_EQ(got.m_msg.GetType(), "FILE");
+    EXPECT_EQ(got.m_msg.GetId(), "42");
+    EXPECT_EQ(got.m_msg.GetParam("camera"), "3");
+    EXPECT_TRUE(got.IsVisited(MsgFile::ThisComputerName()));
+
+    // Times first: reading the copy may move its access time.
+    struct stat st{};
+    ASSERT_EQ(stat((m_dir + "/received/deeper/copy.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_atim.tv_sec, 1700000000);
+    EXPECT_EQ(st.st_atim.tv_nsec, 123456700);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 987654300);
+    EXPECT_EQ(got.m_ftLastWrite, FileTimeFromUnix(1600000000, 987654300));
+    EXPECT_EQ(got.m_ftLastAccess, FileTimeFromUnix(1700000000, 123456700));
+    EXPECT_EQ(FileTimeFromUnix(0, 0), 116444736000000000ull);
+    EXPECT_EQ(ReadAll(m_dir + "/received/deeper/copy.bin"), contents);
+}
+
+TEST_F(MsgFileTest, MissingSourceStoresSizeZero)
+{
+    MsgFile msg(m_dir + "/absent.txt");
+    EXPECT_EQ(msg.m_nStatus, 0);
+    msg.m_strTarget = "\\logs\\a.txt";
+    const std::vector<uint8_t> bytes = StoreMsgFile(msg);
+    const std::string log = TakeLog();
+    EXPECT_NE(log.find("Failed to open file ("), std::string::npos) << log;
+    EXPECT_NE(log.find("Incorrect source file "), std::string::npos) << log;
+
+    // Class tag, message text, target, size 0 and nothing more.
+    std::vector<uint8_t> expected = {0xFF, 0xFF, 0x02, 0x00, 0x07, 0x00, 'M', 's', 'g', 'F', 'i', 'l', 'e'};
+    const std::string text = "|||visited_slaves<" + [] {
+        std::string name = MsgFile::ThisComputerName();
+        for (char& c : name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return name;
+    }() + ">";
+    platform::AppendStringBytes(expected, text);
+    platform::AppendStringBytes(expected, "\\logs\\a.txt");
+    expected.insert(expected.end(), {0, 0, 0, 0});
+    EXPECT_EQ(bytes, expected) << "got:\n" << Hex(bytes) << "\nexpected:\n" << Hex(expected);
+}
+
+TEST_F(MsgFileTest, TargetsBelowTheProgramFolderAndRefusedNames)
+{
+    const std::string source = m_dir + "/a.txt";
+    WriteSource(source, "hello");
+    const std::string unique = "gavex-msgfile-" + std::to_string(getpid());
+    const struct {
+        std::string target;
+        std::string created; // empty: refused
+        const char* logged;
+    } cases[] = {
+        {"\\" + unique + "\\logs\\a.txt", misc_GetModuleDir() + "/" + unique + "/logs/a.txt", nullptr},
+        {"*\\" + unique + "\\b.txt", misc_GetModuleDir() + "/" + unique + "/b.txt", nullptr},
+        {m_dir + "/plain/c.txt", m_dir + "/plain/c.txt", nullptr},
+        {"noslash.txt", "", "Bad file name noslash.txt\n"},
+        {"\\..\\..\\escape.txt", "", "Bad file name "},
+        {m_dir + "/a.txt/under-a-file/d.txt", "", "Failed to create directory "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        // Written and read without the class tag, so that the reading object
+        // logs to the caught logger.
+        MsgFile msg(source);
+        msg.SetLogger(m_log.get());
+        msg.m_strTarget = c.target;
+        platform::MemFile file;
+        platform::Archive out(file, platform::Archive::store);
+        msg.Serialize(out);
+        file.SeekToBegin();
+        TakeLog();
+        MsgFile got;
+        got.SetLogger(m_log.get());
+        platform::Archive in(file, platform::Archive::load);
+        got.Serialize(in);
+        const std::string log = TakeLog();
+        if (!c.created.empty()) {
+            EXPECT_EQ(got.m_nStatus, 1);
+            EXPECT_EQ(ReadAll(c.created), "hello");
+            EXPECT_EQ(in.Remaining(), 0u);
+            EXPECT_EQ(log, "");
+        } else {
+            EXPECT_EQ(got.m_nStatus, 0);
+            EXPECT_NE(log.find(std::string(" #* ERROR *# ") + c.logged), std::string::npos) << log;
+        }
+    }
+    std::error_code ec;
+    fs::remove_all(misc_GetModuleDir() + "/" + unique, ec);
+}
+
+TEST_F(MsgFileTest, ZeroLengthAndTruncatedStreams)
+{
+    const std::string empty = m_dir + "/empty.txt";
+    WriteSource(empty, "");
+    MsgFile msg(empty);
+    msg.m_strTarget = m_dir + "/out/empty.txt";
+    React after("NEXT", "1", "A");
+    msg.SetLogger(m_log.get());
+    std::vector<uint8_t> bytes = Store({&msg, &after});
+    EXPECT_EQ(msg.m_nStatus, 0);
+    EXPECT_NE(TakeLog().find("Zero length file " + empty), std::string::npos);
+    {
+        // The reader stops after the size and the next object follows in step.
+        Ref copy(Load(bytes));
+        Ref next(m_reader->ReadObject("Msg"));
+        ASSERT_NE(next.object, nullptr);
+        EXPECT_EQ(static_cast<Msg*>(next.object)->GetType(), "NEXT");
+        EXPECT_EQ(m_archive->Remaining(), 0u);
+    }
+
+    // A stream cut inside the contents fails instead of waiting for data.
+    const std::string source = m_dir + "/some.txt";
+    WriteSource(source, std::string(1000, 'x'));
+    MsgFile full(source);
+    full.m_strTarget = m_dir + "/out/some.txt";
+    bytes = StoreMsgFile(full);
+    bytes.resize(bytes.size() - 100);
+    try {
+        Ref copy(Load(bytes));
+        ADD_FAILURE() << "no error";
+    } catch (const platform::ArchiveException& e) {
+        EXPECT_EQ(e.m_cause, platform::ArchiveException::endOfFile);
+    }
+}
+
+TEST_F(MsgFileTest, VisitedComputersAreKeptOnce)
+{
+    MsgFile msg;
+    EXPECT_EQ(msg.m_nStatus, 0);
+    msg.AddVisited("alpha");
+    msg.AddVisited("Alpha");
+    msg.AddVisited("beta");
+    msg.AddVisited("ALPHA");
+    EXPECT_EQ(msg.m_msg.GetParam("visited_slaves"), "ALPHA,BETA");
+    EXPECT_TRUE(msg.IsVisited("beta"));
+    EXPECT_FALSE(msg.IsVisited("alph"));
+    EXPECT_FALSE(msg.IsVisited(""));
+}
+
+TEST_F(MsgFileTest, CreateDirectoryPathLevelByLevel)
+{
+    WriteSource(m_dir + "/file", "x");
+    const struct {
+        std::string path;
+        bool result;
+    } cases[] = {
+        {m_dir + "/a/b/c", true},
+        {m_dir + "/a/b/c", true},     // exists already
+        {m_dir + "\\w\\x\\", true},   // either separator, trailing one ignored
+        {m_dir + "/file/sub", false}, // a file in the way
+        {"\\\\server", false},
+        {"\\\\server\\share", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CreateDirectoryPath(c.path), c.result) << c.path;
+    }
+    EXPECT_TRUE(fs::is_directory(m_dir + "/a/b/c"));
+    EXPECT_TRUE(fs::is_directory(m_dir + "/w/x"));
 }
