@@ -224,7 +224,15 @@ void FileSystem::LoadVolumeIndexes(IndexLoadTask& task, const VolumePath& volume
                                  "indexes: %4%.") %
                    m_name % path % MsSince(started) % count);
     const auto saveStarted = Clock::now();
-    if (!skipWrite("fast index", FastIndexPath(path))) ::SaveFastIndex(path, fastList, m_writeBufferSize);
+    if (!skipWrite("fast index", FastIndexPath(path))) {
+        // Hours outside the window were not read: a fast index written now
+        // would hide them at the next start, so the volume keeps none.
+        if (outsideWindow) {
+            if (platform::PathExists(FastIndexPath(path))) DeleteFastIndex(path);
+        } else {
+            ::SaveFastIndex(path, fastList, m_writeBufferSize);
+        }
+    }
     Log()->Message(boost::format("[FILESYSTEM][%1%][INDEX] fast index saving at '%2%' finished. Duration: %3% ms, "
                                  "total indexes: %4%. Buffer: %5% MB.") %
                    m_name % path % MsSince(saveStarted) % fastList.size() % m_writeBufferSize);
