@@ -3,7 +3,6 @@
 #include <chrono>
 #include <thread>
 
-#include "base/ClassRegistry.h"
 #include "base/Messages.h"
 #include "base/NetObject.h"
 
@@ -128,8 +127,9 @@ void LogForwarding::AddSlaveServer(std::shared_ptr<ISlaveServer> server)
 
 void LogForwarding::OnReceive(CNetObject* message)
 {
-    if (!ClassRegistry::IsKindOf(message, "Msg"))
-        return;
+    // Msg, Event and React alike; the language's class test agrees with the
+    // class registry for every registered message class and does not depend
+    // on the registry having been filled yet.
     const Msg* msg = dynamic_cast<const Msg*>(message);
     if (!msg || msg->GetType() != "SLAVE")
         return;

@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/ClassRegistry.h"
 #include "base/LogForwarding.h"
 #include "base/Messages.h"
 #include "base/VideoFrame.h"
@@ -122,8 +121,6 @@ void Deliver(LogForwarding& forwarding, CNetObject* message)
 
 class LogForwardingTest : public ::testing::Test
 {
-protected:
-    static void SetUpTestSuite() { RegisterNetObjectClasses(); }
 };
 
 } // namespace
