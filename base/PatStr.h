@@ -10,8 +10,7 @@
 // v * L + s, the state s + 1 when pattern byte s equals v, else 0. A byte
 // that breaks a partial match sends the state to 0 and is not tried again as
 // the first byte of a new match: matches that overlap a longer partial match
-// are not found (pattern "AAB" is not found in "AAAB"). The marker the
-// program looks for has no such overlap.
+// are not found (pattern "AAB" is not found in "AAAB").
 #pragma once
 
 #include <cstddef>
