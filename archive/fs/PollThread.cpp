@@ -28,7 +28,7 @@ void PollTimeoutThread::Run() {
             if (m_poll) m_poll();
             int64_t ms = m_period.load() / 1000;
             if (ms < 0) ms = 0;
-            boost::this_thread::sleep_for(boost::chrono::milliseconds(ms));
+            boost::this_thread::sleep(boost::posix_time::milliseconds(ms));
         }
     } catch (const boost::thread_interrupted&) {
     }
@@ -46,7 +46,7 @@ TestDelay::~TestDelay() {
     if (elapsed < m_delay) {
         const int64_t remaining = (m_delay - elapsed).total_microseconds() / 1000;
         getDefaultDebugInstance()->Message(boost::format("[FS][TestDelay] additional sleep %1% ms.") % remaining);
-        boost::this_thread::no_interruption_point::sleep_for(boost::chrono::milliseconds(remaining));
+        boost::this_thread::no_interruption_point::sleep(boost::posix_time::milliseconds(remaining));
     }
     getDefaultDebugInstance()->Message("[FS][TestDelay] complete.");
 }
