@@ -16,6 +16,7 @@
 #include "base/VideoFrame.h"
 #include "platform/Archive.h"
 #include "platform/File.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -112,19 +113,9 @@ std::string DataOf(const VideoFrame& f)
 class FrameRecordTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char dir[] = "/tmp/frames_record_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        setenv("GAVEX_REGISTRY_DIR", m_dir.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        unsetenv("GAVEX_REGISTRY_DIR");
-        std::system(("rm -rf '" + m_dir + "'").c_str());
-    }
-    std::string m_dir;
+    void SetUp() override { setenv("GAVEX_REGISTRY_DIR", m_dir.path().c_str(), 1); }
+    void TearDown() override { unsetenv("GAVEX_REGISTRY_DIR"); }
+    gavex_test::TempDir m_dir{"frames-record"};
 };
 
 TEST_F(FrameRecordTest, StoreWritesTheRecordByteForByte)
@@ -135,7 +126,7 @@ TEST_F(FrameRecordTest, StoreWritesTheRecordByteForByte)
     EXPECT_BYTES(GoldenRecord(), Bytes(mem.Data(), mem.Data() + mem.Size()));
 
     // A disk file gets the same bytes (written in one piece).
-    const std::string path = m_dir + "/record.bin";
+    const std::string path = m_dir / "record.bin";
     {
         platform::File file(path, platform::File::modeCreate | platform::File::modeWrite);
         f->SerializeFile(file, false);

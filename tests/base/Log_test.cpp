@@ -16,18 +16,17 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/Log.h"
 #include "base/Registry.h"
+#include "support/TempDir.h"
 
 extern char** environ;
 
@@ -39,17 +38,8 @@ using QorLog::DebugSettings;
 
 constexpr const char kBase[] = "SOFTWARE\\LogTest";
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+using gavex_test::ReadFileString;
+using gavex_test::WriteFileString;
 
 // Lines of a log file without their CR LF ends.
 std::vector<std::string> Lines(const std::string& text) {
@@ -99,23 +89,15 @@ std::string ArchiveStamp(int64_t secondsFromNow) {
 class LogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/gavex-log-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        m_regDir = m_dir + "/reg";
-        m_logDir = m_dir + "/logs";
+        m_regDir = m_dir / "reg";
+        m_logDir = m_dir / "logs";
         fs::create_directories(m_regDir);
         fs::create_directories(m_logDir);
         setenv("GAVEX_REGISTRY_DIR", m_regDir.c_str(), 1);
         SetRegistry("[SOFTWARE\\LogTest\\Debug]\n\"DebugFlushPeriod\"=\"3600000\"\n");
     }
 
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-
-    void SetRegistry(const std::string& text) { WriteFile(m_regDir + "/machine.reg", text); }
+    void SetRegistry(const std::string& text) { WriteFileString(m_regDir + "/machine.reg", text); }
 
     std::unique_ptr<CDebug> Make(int level, int options = 1, int debugTime = 48, int debugSize = 100,
                                  int zipDays = 2) {
@@ -126,10 +108,10 @@ protected:
     // Writes the queue and returns the whole log file.
     static std::string Flushed(CDebug& log) {
         EXPECT_TRUE(log.FlushAndCopy(nullptr));
-        return ReadFile(log.GetLogPath());
+        return ReadFileString(log.GetLogPath());
     }
 
-    std::string m_dir;
+    gavex_test::TempDir m_dir{"log"};
     std::string m_regDir;
     std::string m_logDir;
 };
@@ -379,9 +361,9 @@ TEST_F(LogTest, SettingsAreBroughtWithinBounds) {
 
 TEST_F(LogTest, DebugTimeZeroStartsANewLog) {
     const std::string path = m_logDir + "/test_base.log";
-    WriteFile(path, "old run\r\n");
+    WriteFileString(path, "old run\r\n");
     auto keep = Make(2, 1, 48);
-    EXPECT_EQ(ReadFile(path), "old run\r\n");
+    EXPECT_EQ(ReadFileString(path), "old run\r\n");
     keep.reset();
     auto fresh = Make(2, 1, 0);
     EXPECT_FALSE(fs::exists(path));
@@ -399,11 +381,11 @@ TEST_F(LogTest, WriterRunsOnceLoggingIsEnabled) {
     log->m_level = 4;  // as the application raises it
     log->Message("alive");
     EXPECT_TRUE(log->HasWriter());
-    EXPECT_TRUE(WaitUntil([&] { return ReadFile(log->GetLogPath()).find(" alive\r\n") != std::string::npos; }));
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileString(log->GetLogPath()).find(" alive\r\n") != std::string::npos; }));
     // And at the end, what is left is written.
     log->Message("last words");
     log.reset();
-    EXPECT_EQ(Count(ReadFile(m_logDir + "/test_base.log"), "last words"), 1u);
+    EXPECT_EQ(Count(ReadFileString(m_logDir + "/test_base.log"), "last words"), 1u);
 }
 
 TEST_F(LogTest, RotationBySizeMakesBackupThenGzipArchive) {
@@ -412,11 +394,11 @@ TEST_F(LogTest, RotationBySizeMakesBackupThenGzipArchive) {
     log->Message("first batch");
     log->FlushAndCopy(nullptr);
     EXPECT_FALSE(fs::exists(path));
-    EXPECT_EQ(Count(ReadFile(path + ".BAK"), "first batch"), 1u);
+    EXPECT_EQ(Count(ReadFileString(path + ".BAK"), "first batch"), 1u);
 
     log->Message("second batch");
     log->FlushAndCopy(nullptr);
-    EXPECT_EQ(Count(ReadFile(path + ".BAK"), "second batch"), 1u);
+    EXPECT_EQ(Count(ReadFileString(path + ".BAK"), "second batch"), 1u);
     std::vector<std::string> archives;
     for (const auto& e : fs::directory_iterator(m_logDir))
         if (e.path().extension() == ".GZ") archives.push_back(e.path().string());
@@ -464,7 +446,7 @@ TEST_F(LogTest, RotationByAge) {
 TEST_F(LogTest, OldArchivesAreRemovedAtTheNextCompression) {
     auto log = Make(2, 1, 48, 0, 2);
     const std::string path = log->GetLogPath();
-    WriteFile(path + ".BAK", "previous backup\r\n");
+    WriteFileString(path + ".BAK", "previous backup\r\n");
     struct Archive {
         std::string name;
         bool kept;
@@ -475,7 +457,7 @@ TEST_F(LogTest, OldArchivesAreRemovedAtTheNextCompression) {
         {path + ".notes.GZ", true},
         {path + ".2020-01-01T00-00-00.gz", true},  // not the archive pattern
     };
-    for (const Archive& a : archives) WriteFile(a.name, "x");
+    for (const Archive& a : archives) WriteFileString(a.name, "x");
     log->Message("rotate now");
     log->FlushAndCopy(nullptr);
     for (const Archive& a : archives) EXPECT_EQ(fs::exists(a.name), a.kept) << a.name;
@@ -487,16 +469,16 @@ TEST_F(LogTest, OldArchivesAreRemovedAtTheNextCompression) {
 TEST_F(LogTest, NoArchivesWhenZipDaysIsZero) {
     auto log = Make(2, 1, 48, 0, 0);
     const std::string path = log->GetLogPath();
-    WriteFile(path + ".BAK", "previous backup\r\n");
+    WriteFileString(path + ".BAK", "previous backup\r\n");
     log->Message("rotate now");
     log->FlushAndCopy(nullptr);
-    EXPECT_EQ(Count(ReadFile(path + ".BAK"), "rotate now"), 1u);
+    EXPECT_EQ(Count(ReadFileString(path + ".BAK"), "rotate now"), 1u);
     for (const auto& e : fs::directory_iterator(m_logDir)) EXPECT_NE(e.path().extension(), ".GZ") << e.path();
 }
 
 TEST_F(LogTest, FlushThatLeavesAnEmptyLogDeletesIt) {
     auto log = Make(2);
-    WriteFile(log->GetLogPath(), "");
+    WriteFileString(log->GetLogPath(), "");
     log->Dump("");
     EXPECT_TRUE(log->FlushAndCopy(nullptr));
     EXPECT_FALSE(fs::exists(log->GetLogPath()));
@@ -528,13 +510,13 @@ TEST_F(LogTest, DiskGuardDropsLinesAndWarnsOncePerShortage) {
     log->SetLevel(2);
     log->Message("lost while short");
     const std::string path = log->GetLogPath();
-    ASSERT_TRUE(WaitUntil([&] { return ReadFile(path).find("INSUFFISIENT") != std::string::npos; }));
+    ASSERT_TRUE(WaitUntil([&] { return ReadFileString(path).find("INSUFFISIENT") != std::string::npos; }));
     log->Message("also lost");
     ASSERT_TRUE(WaitUntil([&] { return log->GetQueuedLineCount() == 0; }));
     freeMb = 500;
     log->Message("space is back");
-    ASSERT_TRUE(WaitUntil([&] { return ReadFile(path).find("space is back") != std::string::npos; }));
-    std::string text = ReadFile(path);
+    ASSERT_TRUE(WaitUntil([&] { return ReadFileString(path).find("space is back") != std::string::npos; }));
+    std::string text = ReadFileString(path);
     EXPECT_TRUE(text.starts_with("\r\n\r\n\r\nINSUFFISIENT DISK SPACE!!!\r\n\r\n\r\n")) << text;
     EXPECT_EQ(Count(text, "INSUFFISIENT"), 1u);
     EXPECT_EQ(Count(text, "lost"), 0u);
@@ -553,7 +535,7 @@ TEST_F(LogTest, ProcessLoggerIsCreatedOnceAndFlushedAtExit) {
     for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), p)) > 0;) out.append(buffer, n);
     ASSERT_EQ(pclose(p), 0) << out;
     EXPECT_EQ(out, "same=1 path=" + m_logDir + "/log_process_logger.log\n");
-    std::vector<std::string> lines = Lines(ReadFile(m_logDir + "/log_process_logger.log"));
+    std::vector<std::string> lines = Lines(ReadFileString(m_logDir + "/log_process_logger.log"));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(lines[0].ends_with(" written at exit")) << lines[0];
 }
@@ -595,7 +577,7 @@ TEST_F(LogTest, TwoProcessesKeepWholeBatches) {
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     }
 
-    std::vector<std::string> lines = Lines(ReadFile(m_logDir + "/log_batch_writer.log"));
+    std::vector<std::string> lines = Lines(ReadFileString(m_logDir + "/log_batch_writer.log"));
     ASSERT_EQ(lines.size(), static_cast<size_t>(2 * batches * linesPerBatch));
     const std::regex pattern(R"(.* tag=([AB]) batch=(\d+) line=(\d+) x+)");
     std::map<std::string, int> runsSeen;

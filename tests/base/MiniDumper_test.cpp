@@ -18,14 +18,9 @@
 
 #include "base/MiniDumper.h"
 #include "base/Registry.h"
+#include "support/TempDir.h"
 
 namespace {
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> List(const std::string& dir)
 {
@@ -51,15 +46,12 @@ class MiniDumperTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/frames_crash_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        m_dumps = m_dir + "/dumps";
-        m_registry = m_dir + "/registry";
+        m_dumps = m_dir / "dumps";
+        m_registry = m_dir / "registry";
         ASSERT_EQ(mkdir(m_dumps.c_str(), 0700), 0);
         ASSERT_EQ(mkdir(m_registry.c_str(), 0700), 0);
         // The test stands in for the system log daemon.
-        m_socketPath = m_dir + "/log.sock";
+        m_socketPath = m_dir / "log.sock";
         m_socket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         ASSERT_GE(m_socket, 0);
         sockaddr_un addr{};
@@ -72,7 +64,6 @@ protected:
     {
         if (m_socket >= 0)
             close(m_socket);
-        std::system(("rm -rf '" + m_dir + "'").c_str());
     }
 
     CrashRun Run(const char* how)
@@ -110,7 +101,8 @@ protected:
         return {};
     }
 
-    std::string m_dir, m_dumps, m_registry, m_socketPath;
+    gavex_test::TempDir m_dir{"crash"};
+    std::string m_dumps, m_registry, m_socketPath;
     int m_socket = -1;
 };
 
@@ -126,14 +118,14 @@ TEST_F(MiniDumperTest, CrashLeavesDumpLogCopyAndSystemLogLine)
         << dump;
     EXPECT_TRUE(Find(run.files, ".tmp").empty());
 
-    const std::string contents = ReadAll(m_dumps + "/" + dump);
+    const std::string contents = gavex_test::ReadFileString(m_dumps + "/" + dump);
     EXPECT_NE(contents.find("Signal: 11 (SIGSEGV)"), std::string::npos) << contents.substr(0, 400);
     EXPECT_NE(contents.find("Backtrace:\n"), std::string::npos);
     EXPECT_NE(contents.find("Memory map:\n"), std::string::npos);
     EXPECT_NE(contents.find("End of dump\n"), std::string::npos);
 
     // The log "crash_child.log" is found under the extension "LOG".
-    EXPECT_EQ(ReadAll(m_dumps + "/" + dump + ".dml"), "last log line\n");
+    EXPECT_EQ(gavex_test::ReadFileString(m_dumps + "/" + dump + ".dml"), "last log line\n");
 
     const std::string expected = "<11>crash_child: Application \"crash_child\" abnormal terminated.\r\n"
                                  "Saved dump file to \"" + m_dumps + "/" + dump + "\". ";
@@ -162,7 +154,7 @@ TEST_F(MiniDumperTest, AbortAndStackOverflowAreCaught)
         EXPECT_EQ(run.termSignal, c.signal);
         const std::string dump = Find(run.files, ".dmp");
         ASSERT_FALSE(dump.empty());
-        EXPECT_NE(ReadAll(m_dumps + "/" + dump).find(std::string("(") + c.name + ")"), std::string::npos);
+        EXPECT_NE(gavex_test::ReadFileString(m_dumps + "/" + dump).find(std::string("(") + c.name + ")"), std::string::npos);
         EXPECT_NE(run.syslogLine.find("Saved dump file to"), std::string::npos);
         std::system(("rm -f '" + m_dumps + "'/*").c_str());
     }
@@ -200,7 +192,7 @@ TEST_F(MiniDumperTest, ReportSwitchOffSendsNoLine)
     EXPECT_EQ(run.syslogLine, "");
     const std::string dump = Find(run.files, ".dmp");
     ASSERT_FALSE(dump.empty());
-    EXPECT_EQ(ReadAll(m_dumps + "/" + dump + ".dml"), "text log\n");
+    EXPECT_EQ(gavex_test::ReadFileString(m_dumps + "/" + dump + ".dml"), "text log\n");
 }
 
 } // namespace

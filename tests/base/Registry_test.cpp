@@ -3,12 +3,11 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "platform/RegistryStore.h"
+#include "support/TempDir.h"
 
 using platform::RegistryScope;
 using platform::RegistryStore;
@@ -18,35 +17,23 @@ namespace {
 
 const char* const kVideo = "SOFTWARE\\QOR\\Vindara\\Video";
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
 // Points the settings store at a fresh folder for the test.
 class RegistryKeyTest : public ::testing::Test {
 protected:
     RegistryKeyTest() {
-        std::string tmpl = "/tmp/gavex-registry-XXXXXX";
-        m_dir = ::mkdtemp(tmpl.data());
-        ::setenv("GAVEX_REGISTRY_DIR", m_dir.c_str(), 1);
+        ::setenv("GAVEX_REGISTRY_DIR", m_dir.path().c_str(), 1);
         store = RegistryStore::Current();
     }
     ~RegistryKeyTest() override {
         ::unsetenv("GAVEX_REGISTRY_DIR");
-        std::string cmd = "rm -rf '" + m_dir + "'";
-        if (std::system(cmd.c_str()) != 0) {
-        }
     }
     void Put(RegistryScope scope, const char* key, const char* name, const RegistryValue& v) {
         ASSERT_TRUE(store->SetValue(scope, key, name, v));
     }
-    std::string MachinePath() const { return m_dir + "/machine.reg"; }
-    std::string UserPath() const { return m_dir + "/user.reg"; }
+    std::string MachinePath() const { return m_dir / "machine.reg"; }
+    std::string UserPath() const { return m_dir / "user.reg"; }
 
-    std::string m_dir;
+    gavex_test::TempDir m_dir{"registry"};
     std::shared_ptr<RegistryStore> store;
 };
 
@@ -100,7 +87,7 @@ TEST_F(RegistryKeyTest, CreateMakesTheKeyInTheMachineScopeWhenWritable) {
     // Numbers are stored as decimal text, kinds as written.
     EXPECT_TRUE(key.WriteDword("Raw", 7));
     EXPECT_TRUE(key.WriteString("Name", "MJPEG"));
-    EXPECT_EQ(ReadAll(MachinePath()),
+    EXPECT_EQ(gavex_test::ReadFileString(MachinePath()),
               "; Gavex settings store\n"
               "\n[SOFTWARE\\QOR\\Vindara\\Video\\Compression]\n"
               "\"Quality\"=\"-1\"\n"
@@ -178,7 +165,7 @@ TEST_F(RegistryKeyTest, ReadStringAndReadDwordEdges) {
 
 TEST_F(RegistryKeyTest, DamagedStoreGivesDefaultsAndIsNotOverwritten) {
     const std::string damaged = "[SOFTWARE\\QOR\\Vindara\\Video]\n\"MaxFrames\"=dword:12\n";
-    { std::ofstream(MachinePath()) << damaged; }
+    gavex_test::WriteFileString(MachinePath(), damaged);
     testing::internal::CaptureStderr();
     RegistryKey key(kVideo, false, RegistryKey::kRead);
     EXPECT_FALSE(key.IsOpen());
@@ -187,7 +174,7 @@ TEST_F(RegistryKeyTest, DamagedStoreGivesDefaultsAndIsNotOverwritten) {
     EXPECT_EQ(created.GetScope(), RegistryScope::User);
     EXPECT_TRUE(created.WriteInt("MaxFrames", 600));
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(ReadAll(MachinePath()), damaged);
+    EXPECT_EQ(gavex_test::ReadFileString(MachinePath()), damaged);
 }
 
 }  // namespace

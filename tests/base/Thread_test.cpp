@@ -15,6 +15,7 @@
 
 #include "base/Log.h"
 #include "platform/RegistryStore.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -225,9 +226,8 @@ TEST(Thread, ForcedStopAbandonsAThreadThatDoesNotEnd) {
 
 // The abandonment is reported at error level through the process logger.
 TEST(Thread, ForcedStopLogsTheAbandonedThread) {
-    std::string tmpl = "/tmp/gavex-thread-XXXXXX";
-    const std::string dir = ::mkdtemp(tmpl.data());
-    ::setenv("GAVEX_REGISTRY_DIR", dir.c_str(), 1);
+    gavex_test::TempDir dir{"thread"};
+    ::setenv("GAVEX_REGISTRY_DIR", dir.path().c_str(), 1);
     auto store = platform::RegistryStore::Current();
     store->SetValue(platform::RegistryScope::Machine, "SOFTWARE\\QOR\\Vindara\\Debug", "DebugOptions",
                     platform::RegistryValue::Number(0x10));  // debugger output only
@@ -270,9 +270,6 @@ TEST(Thread, ForcedStopLogsTheAbandonedThread) {
     int found = 0;
     for (const std::string& line : lines) found += line.find(expected) != std::string::npos;
     EXPECT_EQ(found, 1) << (lines.empty() ? std::string("no lines") : lines.back());
-    std::string cmd = "rm -rf '" + dir + "'";
-    if (std::system(cmd.c_str()) != 0) {
-    }
 }
 
 TEST(Thread, ForcedStopOfAWillingThreadIsAnOrdinaryStop) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/RegistryStore.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -40,9 +41,7 @@ std::string Show(const TSS& t) { return t.ToIsoString(); }
 class TssTest : public ::testing::Test {
 protected:
     TssTest() {
-        std::string tmpl = "/tmp/gavex-tss-XXXXXX";
-        m_dir = ::mkdtemp(tmpl.data());
-        ::setenv("GAVEX_REGISTRY_DIR", m_dir.c_str(), 1);
+        ::setenv("GAVEX_REGISTRY_DIR", m_dir.path().c_str(), 1);
         m_hadTz = std::getenv("TZ") != nullptr;
         if (m_hadTz) m_oldTz = std::getenv("TZ");
         SetZone("Europe/Berlin");
@@ -52,9 +51,6 @@ protected:
         else ::unsetenv("TZ");
         ::unsetenv("GAVEX_REGISTRY_DIR");
         TssTimeZone::Reset();
-        std::string cmd = "rm -rf '" + m_dir + "'";
-        if (std::system(cmd.c_str()) != 0) {
-        }
     }
     void SetZone(const char* zone) {
         ::setenv("TZ", zone, 1);
@@ -66,7 +62,7 @@ protected:
         TssTimeZone::Reset();
     }
 
-    std::string m_dir;
+    gavex_test::TempDir m_dir{"tss"};
     bool m_hadTz = false;
     std::string m_oldTz;
 };

@@ -20,30 +20,18 @@
 #include "base/ProcessValues.h"
 #include "base/Registry.h"
 #include "base/Utilities.h"
+#include "support/TempDir.h"
 
 namespace {
 
 std::atomic<uint32_t> g_fakeNow{0};
 uint32_t FakeNow() { return g_fakeNow.load(); }
 
-class TempDir
-{
-public:
-    TempDir()
-    {
-        char dir[] = "/tmp/frames_util_XXXXXX";
-        EXPECT_NE(mkdtemp(dir), nullptr);
-        path = dir;
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string path;
-};
-
 TEST(CalcTime, WarnsOnlyWhenStrictlyOverItsThreshold)
 {
-    TempDir dir;
+    gavex_test::TempDir dir{"util"};
     const QorLog::DebugSettings settings{0, 100, 0, 1, 1, 8192, 4096};
-    QorLog::CDebug log(dir.path, "SOFTWARE\\QOR\\Vindara", ".", &settings);
+    QorLog::CDebug log(dir.path(), "SOFTWARE\\QOR\\Vindara", ".", &settings);
     CalcTime::SetClockForTesting(&FakeNow);
     struct Case
     {
@@ -161,8 +149,8 @@ TEST(FolderChooser, ConstructionAndStatusText)
 
 TEST(ProcessValues, FfmpegThreadCountFromTheRegistry)
 {
-    TempDir dir;
-    setenv("GAVEX_REGISTRY_DIR", dir.path.c_str(), 1);
+    gavex_test::TempDir dir{"util"};
+    setenv("GAVEX_REGISTRY_DIR", dir.path().c_str(), 1);
     struct Case
     {
         const char* text; // null: value missing
@@ -182,8 +170,8 @@ TEST(ProcessValues, FfmpegThreadCountFromTheRegistry)
 
 TEST(ProcessValues, CrashSwitchesDefaultToOn)
 {
-    TempDir dir;
-    setenv("GAVEX_REGISTRY_DIR", dir.path.c_str(), 1);
+    gavex_test::TempDir dir{"util"};
+    setenv("GAVEX_REGISTRY_DIR", dir.path().c_str(), 1);
     EXPECT_EQ(ReadShowCrashMessage(), 1);
     EXPECT_TRUE(ReadReportWindowsLogEvent());
     EXPECT_TRUE(ReadFullDump());

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestDir.h"
+#include "support/TempDir.h"
 
 using namespace platform;
 
@@ -48,7 +48,7 @@ TEST(Paths, WindowsNameOrder) {
 }
 
 TEST(Dir, ListsEntriesSortedAndFindsChildrenWithoutCase) {
-    platform_test::TempDir dir;
+    gavex_test::TempDir dir{"platform"};
     for (const char* name : {"b", "A", "a", "_x", "z2", "\xC3\xA4"}) std::ofstream(dir / name) << "12345";
     ASSERT_TRUE(CreateDirectories(dir / "Z10/deeper/still"));
     bool ok = false;

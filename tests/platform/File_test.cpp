@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestDir.h"
+#include "support/TempDir.h"
 
 using platform::ArchiveException;
 using platform::File;
@@ -19,7 +19,7 @@ namespace {
 std::vector<std::uint8_t> Bytes(const char* s) { return std::vector<std::uint8_t>(s, s + std::strlen(s)); }
 
 TEST(File, WritesReadsSeeksAndReportsLength) {
-    platform_test::TempDir dir;
+    gavex_test::TempDir dir{"platform"};
     const std::string path = dir / "data.bin";
     {
         File f(path, File::modeCreate | File::modeReadWrite);
@@ -54,7 +54,7 @@ TEST(File, WritesReadsSeeksAndReportsLength) {
 }
 
 TEST(File, OpenFailuresCarryCauseErrnoAndName) {
-    platform_test::TempDir dir;
+    gavex_test::TempDir dir{"platform"};
     const std::string plain = dir / "plain";
     { File f(plain, File::modeCreate | File::modeWrite); }
     struct Case {
@@ -88,7 +88,7 @@ TEST(File, OpenFailuresCarryCauseErrnoAndName) {
 }
 
 TEST(File, MisuseThrowsInsteadOfFailingSilently) {
-    platform_test::TempDir dir;
+    gavex_test::TempDir dir{"platform"};
     File f(dir / "x", File::modeCreate | File::modeReadWrite);
     try {
         f.Seek(-1, File::begin);

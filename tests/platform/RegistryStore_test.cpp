@@ -4,12 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
 #include <gtest/gtest.h>
 
-#include "TestDir.h"
+#include "support/TempDir.h"
 
 using platform::RegistryScope;
 using platform::RegistryStore;
@@ -17,21 +14,9 @@ using platform::RegistryValue;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-    std::ofstream f(path, std::ios::binary);
-    f << text;
-}
-
 class RegistryStoreTest : public ::testing::Test {
 protected:
-    platform_test::TempDir dir;
+    gavex_test::TempDir dir{"platform"};
     std::string machine = dir / "machine.reg";
     std::string user = dir / "user.reg";
 };
@@ -46,7 +31,7 @@ TEST_F(RegistryStoreTest, WritesTheDocumentedFormat) {
                                RegistryValue::Text("C:\\logs \"x\"\n")));
     ASSERT_TRUE(store.SetValue(RegistryScope::User, "SOFTWARE\\QOR\\Vindara\\Debug", "",
                                RegistryValue::Binary({0x01, 0xff, 0x20})));
-    EXPECT_EQ(ReadAll(user),
+    EXPECT_EQ(gavex_test::ReadFileString(user),
               "; Gavex settings store\n"
               "\n[SOFTWARE\\QOR\\Vindara\\Debug]\n"
               "\"Level\"=dword:00000003\n"
@@ -67,7 +52,7 @@ TEST_F(RegistryStoreTest, WritesTheDocumentedFormat) {
 }
 
 TEST_F(RegistryStoreTest, ReadsHandWrittenFilesWithoutRegardToCase) {
-    WriteAll(machine,
+    gavex_test::WriteFileString(machine,
              "# machine settings\r\n"
              "; comment\n"
              "\n"
@@ -86,7 +71,7 @@ TEST_F(RegistryStoreTest, ReadsHandWrittenFilesWithoutRegardToCase) {
     EXPECT_FALSE(store.GetValue(RegistryScope::Machine, "SOFTWARE\\QOR\\Vindara\\Video", "Missing"));
 
     // The file is re-read when another writer changes it.
-    WriteAll(machine, "[SOFTWARE\\QOR\\Vindara\\Video]\n\"UseNuma\"=dword:00000001\n\"Extra\"=\"x\"\n");
+    gavex_test::WriteFileString(machine, "[SOFTWARE\\QOR\\Vindara\\Video]\n\"UseNuma\"=dword:00000001\n\"Extra\"=\"x\"\n");
     EXPECT_EQ(store.GetValue(RegistryScope::Machine, "SOFTWARE\\QOR\\Vindara\\Video", "UseNuma"),
               RegistryValue::Number(1));
 }
@@ -102,7 +87,7 @@ TEST_F(RegistryStoreTest, DamagedFilesReadEmptyWarnOnceAndAreNeverOverwritten) {
     };
     for (const std::string& text : cases) {
         SCOPED_TRACE(text);
-        WriteAll(machine, text);
+        gavex_test::WriteFileString(machine, text);
         RegistryStore store(machine, user);
         testing::internal::CaptureStderr();
         EXPECT_FALSE(store.KeyExists(RegistryScope::Machine, "SOFTWARE\\QOR"));
@@ -113,7 +98,7 @@ TEST_F(RegistryStoreTest, DamagedFilesReadEmptyWarnOnceAndAreNeverOverwritten) {
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(err.find("cannot be parsed"), err.rfind("cannot be parsed")) << err;  // one warning
         EXPECT_NE(err.find(machine), std::string::npos) << err;
-        EXPECT_EQ(ReadAll(machine), text);
+        EXPECT_EQ(gavex_test::ReadFileString(machine), text);
         // The other scope is unaffected.
         EXPECT_TRUE(store.SetValue(RegistryScope::User, "SOFTWARE\\QOR", "Level", RegistryValue::Text("2")));
     }
@@ -192,13 +177,13 @@ TEST_F(RegistryStoreTest, ConcurrentWritersFromTwoProcessesLoseNothing) {
 }
 
 TEST(RegistryStoreLocation, FollowsTheEnvironment) {
-    platform_test::TempDir dir;
+    gavex_test::TempDir dir{"platform"};
     ::setenv("GAVEX_REGISTRY_DIR", dir.path().c_str(), 1);
     auto a = RegistryStore::Current();
     EXPECT_EQ(a->Path(RegistryScope::Machine), dir / "machine.reg");
     EXPECT_EQ(a->Path(RegistryScope::User), dir / "user.reg");
     EXPECT_EQ(RegistryStore::Current(), a);
-    platform_test::TempDir other;
+    gavex_test::TempDir other{"platform"};
     ::setenv("GAVEX_REGISTRY_DIR", other.path().c_str(), 1);
     EXPECT_EQ(RegistryStore::Current()->Path(RegistryScope::User), other / "user.reg");
     ::unsetenv("GAVEX_REGISTRY_DIR");

@@ -163,7 +163,7 @@ TEST(ResolveCurrentCulture, FromTheSettingsThenTheInterfaceLanguage) {
 TEST(CultureDirectory, ComposedUnderLanguages64AndTestedAsAFolder) {
     TempDir dir;
     dir.Dir("Languages64/de-DE");
-    WriteBytes(dir.path() / "Languages64" / "ru-RU", "a file, not a folder");
+    WriteFileString(dir.path() / "Languages64" / "ru-RU", "a file, not a folder");
     const std::u16string config = U16(dir.str());
     EXPECT_EQ(dir.str() + "/Languages64/de-DE", U8(ComposeCultureDirectory(config, "de-DE")));
     EXPECT_EQ(dir.str() + "/Languages64/", U8(ComposeCultureDirectory(config, "")));

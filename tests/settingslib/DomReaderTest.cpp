@@ -130,7 +130,7 @@ TEST(DomReaderFile, EncodingsGiveTheSameTree) {
     TempDir dir;
     for (const FileCase& c : cases) {
         const auto path = dir.path() / "f.config";
-        WriteBytes(path, c.bytes);
+        WriteFileString(path, c.bytes);
         DomParseResult result;
         DomNode top = ParseDomFile(U16(path.string()), &result);
         EXPECT_EQ(0, result.code) << c.name;
@@ -143,20 +143,20 @@ TEST(DomReaderFile, NonAsciiContentInEveryEncoding) {
     TempDir dir;
     const auto path = dir.path() / "f.config";
     const std::string utf16("\xFF\xFE<\0a\0>\0\x36\x04\xE9\0<\0/\0a\0>\0", 20);
-    WriteBytes(path, utf16);
+    WriteFileString(path, utf16);
     EXPECT_EQ("<a>жé</a>", RenderFlat(ParseDomFile(U16(path.string()), nullptr)));
-    WriteBytes(path, "\xEF\xBB\xBF<a>\xD0\xB6\xC3\xA9</a>");
+    WriteFileString(path, "\xEF\xBB\xBF<a>\xD0\xB6\xC3\xA9</a>");
     EXPECT_EQ("<a>жé</a>", RenderFlat(ParseDomFile(U16(path.string()), nullptr)));
-    WriteBytes(path, "<a>\xE9\x80</a>");
+    WriteFileString(path, "<a>\xE9\x80</a>");
     EXPECT_EQ("<a>é€</a>", RenderFlat(ParseDomFile(U16(path.string()), nullptr)));
 }
 
 TEST(DomReaderFile, FileLevelErrors) {
     TempDir dir;
     const auto empty = dir.path() / "empty.config";
-    WriteBytes(empty, "");
+    WriteFileString(empty, "");
     const auto blank = dir.path() / "blank.config";
-    WriteBytes(blank, "  \n ");
+    WriteFileString(blank, "  \n ");
     const auto folder = dir.Dir("folder.config");
     const struct {
         fs::path path;
@@ -181,7 +181,7 @@ TEST(DomReaderFile, FileLevelErrors) {
 TEST(DomReaderFile, ReportForAFileThatDoesNotParse) {
     TempDir dir;
     const auto path = dir.path() / "bad.config";
-    WriteBytes(path, Utf16LeFile("<a>\n  <!--x"));
+    WriteFileString(path, Utf16LeFile("<a>\n  <!--x"));
     testing::internal::CaptureStdout();
     DomParseResult result;
     DomNode tree = LoadDomFileOrReport(U16(path.string()), &result);
@@ -196,7 +196,7 @@ TEST(DomReaderFile, ReportForAFileThatDoesNotParse) {
 TEST(DomReaderFile, WarningsAreReportedAndGiveNoTree) {
     TempDir dir;
     const auto path = dir.path() / "open.config";
-    WriteBytes(path, Utf16LeFile("<cantorel><add key=\"Culture\" value=\"de-DE\"/>"));
+    WriteFileString(path, Utf16LeFile("<cantorel><add key=\"Culture\" value=\"de-DE\"/>"));
     testing::internal::CaptureStdout();
     DomParseResult result;
     DomNode tree = LoadDomFileOrReport(U16(path.string()), &result);

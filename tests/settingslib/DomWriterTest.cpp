@@ -58,9 +58,9 @@ TEST(DomWriter, SavedFileMatchesHandMadeBytes) {
         "\t\tt2\n"
         "\t</group>\n"
         "</cantorel>\n");
-    EXPECT_TRUE(SameBytes(expected, ReadBytes(path)));
+    EXPECT_TRUE(SameBytes(expected, ReadFileString(path)));
     // Spot check of the encoding itself, independent of the fixture helper.
-    const std::string bytes = ReadBytes(path);
+    const std::string bytes = ReadFileString(path);
     ASSERT_GE(bytes.size(), 6u);
     EXPECT_EQ(std::string("\xFF\xFE<\0?\0", 6), bytes.substr(0, 6));
 }
@@ -79,7 +79,7 @@ TEST(DomWriter, ElementTopNodeGetsTheDeclarationLineAndNonAsciiIsLittleEndian) {
         "\t");
     expected += std::string("\x36\x04\n\0", 4);  // U+0436, LF
     expected += Utf16LeFile("</root>\n").substr(2);
-    EXPECT_TRUE(SameBytes(expected, ReadBytes(path)));
+    EXPECT_TRUE(SameBytes(expected, ReadFileString(path)));
 }
 
 TEST(DomWriter, RenderingWithoutLayout) {
@@ -110,11 +110,11 @@ TEST(DomWriter, FileThatCannotBeCreatedIsCode15AndLeavesNoFile) {
 TEST(DomWriter, SaveReplacesAnExistingFileWhole) {
     TempDir dir;
     const auto path = dir.path() / "product.config";
-    WriteBytes(path, std::string(5000, 'x'));
+    WriteFileString(path, std::string(5000, 'x'));
     DomNode top = NewNodeRecord(nullptr, std::u16string(u"r"), false);
     ASSERT_EQ(kDomOk, SaveDomFile(top, U16(path.string())));
     EXPECT_TRUE(SameBytes(Utf16LeFile("<?xml version=\"1.0\" encoding=\"utf-16\"?>\n<r/>\n"),
-                          ReadBytes(path)));
+                          ReadFileString(path)));
 }
 
 TEST(DomTree, RemovingARawSectionRenumbersLaterOnesOnly) {

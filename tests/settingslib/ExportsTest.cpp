@@ -79,7 +79,7 @@ void WriteConfig(const fs::path& dir, const char* culture) {
     std::string text = kHeader + "<cantorel>\n";
     if (culture) text += std::string("\t<add key=\"Culture\" value=\"") + culture + "\"/>\n";
     text += "</cantorel>\n";
-    WriteBytes(dir / "product.config", Utf16LeFile(text));
+    WriteFileString(dir / "product.config", Utf16LeFile(text));
 }
 
 std::string DirW(const Api& api, int size, const std::u16string& start, uint32_t* code) {
@@ -171,7 +171,7 @@ TEST_F(Exports, CultureDirectoryFailures) {
     const fs::path tooLong = dir.Dir("toolong");
     WriteConfig(tooLong, std::string(300, 'a').c_str());
     const fs::path broken = dir.Dir("broken");
-    WriteBytes(broken / "product.config", Utf16LeFile("<cantorel><add key=\"Culture\""));
+    WriteFileString(broken / "product.config", Utf16LeFile("<cantorel><add key=\"Culture\""));
     const fs::path none = dir.Dir("a/b/c/d");
 
     const std::string goodDir = good.string() + "/Languages64/en-US";
@@ -240,7 +240,7 @@ TEST_F(Exports, SetThenGetCurrentCulture) {
                                       "<cantorel>\n"
                                       "\t<add key=\"Culture\" value=\"EN-us\"/>\n"
                                       "</cantorel>\n"),
-                          ReadBytes(file)));
+                          ReadFileString(file)));
     EXPECT_EQ(0u, api_.getCultureW(name, sizeof name, W(dir.path()).c_str()));
     EXPECT_STREQ("EN-us", name);
     EXPECT_EQ(0u, api_.getCultureA(name, sizeof name, dir.str().c_str()));
@@ -251,12 +251,12 @@ TEST_F(Exports, SetThenGetCurrentCulture) {
     EXPECT_STREQ("de-DE", name);
 
     // Refusals leave the file as it is.
-    const std::string before = ReadBytes(file);
+    const std::string before = ReadFileString(file);
     EXPECT_EQ(517u, api_.setCultureW("xx-YY", W(dir.path()).c_str()));
     EXPECT_EQ(513u, api_.setCultureW("", W(dir.path()).c_str()));
     EXPECT_EQ(513u, api_.setCultureW(nullptr, W(dir.path()).c_str()));
     EXPECT_EQ(513u, api_.getCultureW(nullptr, 10, W(dir.path()).c_str()));
-    EXPECT_EQ(before, ReadBytes(file));
+    EXPECT_EQ(before, ReadFileString(file));
 
     const fs::path none = dir.Dir("a/b/c/d/e");
     EXPECT_EQ(517u, api_.setCultureW("xx-YY", W(none).c_str()));
@@ -268,7 +268,7 @@ TEST_F(Exports, CurrentCultureWithAFileThatDoesNotParse) {
     ScopedLanguage language("fr_FR.UTF-8");
     TempDir dir;
     const fs::path file = dir.path() / "product.config";
-    WriteBytes(file, "<cantorel>&bogus;</cantorel>");
+    WriteFileString(file, "<cantorel>&bogus;</cantorel>");
     char name[16] = {};
     testing::internal::CaptureStdout();
     // Reading passes over the file and falls back on the interface language;
@@ -277,7 +277,7 @@ TEST_F(Exports, CurrentCultureWithAFileThatDoesNotParse) {
     EXPECT_EQ(518u, api_.setCultureW("en-US", W(dir.path()).c_str()));
     testing::internal::GetCapturedStdout();
     EXPECT_STREQ("fr-FR", name);
-    EXPECT_EQ("<cantorel>&bogus;</cantorel>", ReadBytes(file));
+    EXPECT_EQ("<cantorel>&bogus;</cantorel>", ReadFileString(file));
 }
 
 TEST_F(Exports, FailedSaveIsReportedBySetCurrentCulture) {
@@ -304,8 +304,8 @@ TEST_F(Exports, EnumCultures) {
     TempDir dir;
     dir.Dir("app/Languages64/ru-RU");
     dir.Dir("app/Languages64/de-DE");
-    WriteBytes(dir.path() / "app" / "Languages64" / "fr-FR", "a file is not a culture folder");
-    WriteBytes(dir.path() / "app" / "product.config", "not parsed by the enumeration");
+    WriteFileString(dir.path() / "app" / "Languages64" / "fr-FR", "a file is not a culture folder");
+    WriteFileString(dir.path() / "app" / "product.config", "not parsed by the enumeration");
     const fs::path start = dir.Dir("app/bin");
     const fs::path none = dir.Dir("x/y/z/w");
 
@@ -343,7 +343,7 @@ TEST_F(Exports, SharedSettingsObject) {
     TempDir dir;
     const fs::path none = dir.Dir("a/b/c/d");
     const fs::path broken = dir.Dir("broken");
-    WriteBytes(broken / "product.config", "");
+    WriteFileString(broken / "product.config", "");
     const fs::path app = dir.Dir("app");
     WriteConfig(app, "en-US");
     const fs::path other = dir.Dir("other");
@@ -393,7 +393,7 @@ TEST_F(Exports, SharedSettingsObject) {
                                       "\t<add key=\"Culture\" value=\"en-US\"/>\n"
                                       "\t<add key=\"Theme\" value=\"dark\"/>\n"
                                       "</cantorel>\n"),
-                          ReadBytes(app / "product.config")));
+                          ReadFileString(app / "product.config")));
     again->SetValue(u"Theme", u"light");
     EXPECT_EQ(0u, again->Load());
     again->GetValue(u"Theme", buffer, 300);

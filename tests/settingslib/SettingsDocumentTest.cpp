@@ -42,7 +42,7 @@ TEST(FindConfigDirectory, LooksInTheStartDirectoryAndThreeParents) {
     for (const auto& c : cases) {
         TempDir dir;
         const fs::path start = dir.Dir("a/b/c/d");
-        WriteBytes(dir.path() / c.fileIn / "product.config", "x");
+        WriteFileString(dir.path() / c.fileIn / "product.config", "x");
         std::u16string out = u"garbage";
         const bool found = FindConfigDirectory(W(start).c_str(), out);
         const std::string expected = *c.found ? (dir.path() / c.found).string() : "";
@@ -54,7 +54,7 @@ TEST(FindConfigDirectory, LooksInTheStartDirectoryAndThreeParents) {
 TEST(FindConfigDirectory, KeepsATrailingSlashAndAcceptsAFolderOfThatName) {
     TempDir dir;
     const fs::path withFile = dir.Dir("one");
-    WriteBytes(withFile / "product.config", "x");
+    WriteFileString(withFile / "product.config", "x");
     std::u16string out;
     ASSERT_TRUE(FindConfigDirectory(U16(withFile.string() + "/").c_str(), out));
     EXPECT_EQ(withFile.string() + "/", U8(out));
@@ -69,7 +69,7 @@ TEST(FindConfigDirectory, KeepsATrailingSlashAndAcceptsAFolderOfThatName) {
 TEST(FindConfigDirectory, NullOrEmptyStartMeansTheCurrentDirectory) {
     TempDir dir;
     const fs::path inner = dir.Dir("p/q");
-    WriteBytes(dir.path() / "p" / "product.config", "x");
+    WriteFileString(dir.path() / "p" / "product.config", "x");
     ScopedCwd cwd(inner);
     std::u16string out;
     ASSERT_TRUE(FindConfigDirectory(nullptr, out));
@@ -92,7 +92,7 @@ TEST(SettingsDocument, WithoutAFileLoadAndSaveAre514) {
 TEST(SettingsDocument, NewDocumentIsWrittenInTheFixedLayout) {
     TempDir dir;
     const fs::path file = dir.path() / "product.config";
-    WriteBytes(file, "not even a document");  // overwritten without being read
+    WriteFileString(file, "not even a document");  // overwritten without being read
     SettingsDocument doc(W(dir.path()).c_str());
     doc.SetValue(u"Culture", u"ru-RU");
     doc.SetValue(u"a<b", u"x&\"y'");
@@ -105,7 +105,7 @@ TEST(SettingsDocument, NewDocumentIsWrittenInTheFixedLayout) {
                                       "\t<add key=\"Culture\" value=\"de-DE\"/>\n"
                                       "\t<add key=\"a&lt;b\" value=\"x&amp;&quot;y&apos;\"/>\n"
                                       "</cantorel>\n"),
-                          ReadBytes(file)));
+                          ReadFileString(file)));
     // Only the configuration folder's own file was written.
     EXPECT_EQ(1, std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
 }
@@ -117,14 +117,14 @@ TEST(SettingsDocument, LoadedFileIsRewrittenOnlyAfterAChange) {
         "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n<Cantorel>\r\n  <!-- kept -->\r\n"
         "  <ADD KEY=\"CULTURE\" Value=\"en-US\" extra=\"1\"/>\r\n  <add key=\"Other\" value=\"o\"/>\r\n"
         "</Cantorel>\r\n";
-    WriteBytes(file, original);
+    WriteFileString(file, original);
     SettingsDocument doc(W(dir.path()).c_str());
     ASSERT_EQ(0u, doc.Load());
     EXPECT_EQ("en-US", ValueOf(doc, u"Culture"));
     EXPECT_EQ("o", ValueOf(doc, u"OTHER"));
     EXPECT_EQ("<none>", ValueOf(doc, u"missing"));
     ASSERT_EQ(0u, doc.Save());
-    EXPECT_TRUE(SameBytes(original, ReadBytes(file)));
+    EXPECT_TRUE(SameBytes(original, ReadFileString(file)));
 
     doc.SetValue(u"culture", u"fr-FR");
     ASSERT_EQ(0u, doc.Save());
@@ -134,7 +134,7 @@ TEST(SettingsDocument, LoadedFileIsRewrittenOnlyAfterAChange) {
                                       "\t<ADD KEY=\"CULTURE\" Value=\"fr-FR\" extra=\"1\"/>\n"
                                       "\t<add key=\"Other\" value=\"o\"/>\n"
                                       "</Cantorel>\n"),
-                          ReadBytes(file)));
+                          ReadFileString(file)));
     // Load drops unsaved changes.
     doc.SetValue(u"Culture", u"it-IT");
     ASSERT_EQ(0u, doc.Load());
@@ -145,7 +145,7 @@ TEST(SettingsDocument, LoadedFileIsRewrittenOnlyAfterAChange) {
 TEST(SettingsDocument, SectionIsLookedForAmongTheTopNodesChildren) {
     TempDir dir;
     const fs::path file = dir.path() / "product.config";
-    WriteBytes(file, Utf16LeFile("<cantorel><add key=\"Culture\" value=\"x\"/></cantorel>"));
+    WriteFileString(file, Utf16LeFile("<cantorel><add key=\"Culture\" value=\"x\"/></cantorel>"));
     SettingsDocument doc(W(dir.path()).c_str());
     ASSERT_EQ(0u, doc.Load());
     EXPECT_EQ("<none>", ValueOf(doc, u"Culture"));
@@ -158,12 +158,12 @@ TEST(SettingsDocument, SectionIsLookedForAmongTheTopNodesChildren) {
                                       "\t\t<add key=\"Culture\" value=\"y\"/>\n"
                                       "\t</cantorel>\n"
                                       "</cantorel>\n"),
-                          ReadBytes(file)));
+                          ReadFileString(file)));
 }
 
 TEST(SettingsDocument, EntryLookupRules) {
     TempDir dir;
-    WriteBytes(dir.path() / "product.config",
+    WriteFileString(dir.path() / "product.config",
                "<?xml version=\"1.0\"?><cantorel>"
                "<add key/>"                              // key without value: passed over
                "<other key=\"k\" value=\"wrong element\"/>"
@@ -184,14 +184,14 @@ TEST(SettingsDocument, EntryLookupRules) {
 TEST(SettingsDocument, NullValueIsWrittenAsABareAttribute) {
     TempDir dir;
     const fs::path file = dir.path() / "product.config";
-    WriteBytes(file, "x");
+    WriteFileString(file, "x");
     SettingsDocument doc(W(dir.path()).c_str());
     doc.SetValue(u"k", u"v");
     doc.SetValue(u"k", nullptr);
     EXPECT_EQ("<none>", ValueOf(doc, u"k"));
     ASSERT_EQ(0u, doc.Save());
     EXPECT_TRUE(SameBytes(Utf16LeFile(kHeader + "<cantorel>\n\t<add key=\"k\" value/>\n</cantorel>\n"),
-                          ReadBytes(file)));
+                          ReadFileString(file)));
 }
 
 TEST(SettingsDocument, FileThatDoesNotParseIs518AndIsLeftAlone) {
@@ -204,7 +204,7 @@ TEST(SettingsDocument, FileThatDoesNotParseIs518AndIsLeftAlone) {
     for (const char* bytes : broken) {
         TempDir dir;
         const fs::path file = dir.path() / "product.config";
-        WriteBytes(file, bytes);
+        WriteFileString(file, bytes);
         SettingsDocument doc(W(dir.path()).c_str());
         testing::internal::CaptureStdout();
         EXPECT_EQ(518u, doc.Load()) << bytes;
@@ -214,14 +214,14 @@ TEST(SettingsDocument, FileThatDoesNotParseIs518AndIsLeftAlone) {
         EXPECT_TRUE(doc.Tree().IsEmpty());
         EXPECT_EQ("<none>", ValueOf(doc, u"a"));
         EXPECT_EQ(0u, doc.Save());  // nothing modified, nothing written
-        EXPECT_EQ(std::string(bytes), ReadBytes(file));
+        EXPECT_EQ(std::string(bytes), ReadFileString(file));
     }
 }
 
 TEST(SettingsDocument, FailedSaveIsReportedAndRetried) {
     TempDir dir;
     const fs::path file = dir.path() / "product.config";
-    WriteBytes(file, "x");
+    WriteFileString(file, "x");
     SettingsDocument doc(W(dir.path()).c_str());
     doc.SetValue(u"k", u"v");
     // A folder in the file's place cannot be replaced.
@@ -234,5 +234,5 @@ TEST(SettingsDocument, FailedSaveIsReportedAndRetried) {
     EXPECT_EQ(0u, doc.Save());
     EXPECT_FALSE(doc.Modified());
     EXPECT_TRUE(SameBytes(Utf16LeFile(kHeader + "<cantorel>\n\t<add key=\"k\" value=\"v\"/>\n</cantorel>\n"),
-                          ReadBytes(file)));
+                          ReadFileString(file)));
 }

@@ -8,34 +8,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
+
+#include "support/TempDir.h"
 
 namespace cantorel_test {
 
 namespace fs = std::filesystem;
 
-// A fresh folder removed with everything in it at the end of the test.
+// A fresh folder removed with everything in it at the end of the test; paths
+// are composed with std::filesystem here, hence the wrapper.
 class TempDir {
 public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/cantorel-XXXXXX";
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+    TempDir() : dir_("cantorel"), path_(dir_.path()) {}
 
     const fs::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
+    std::string str() const { return dir_.path(); }
     // Creates the folder (and its parents) below this one.
     fs::path Dir(const std::string& relative) const {
         fs::path p = path_ / relative;
@@ -44,18 +33,12 @@ public:
     }
 
 private:
+    gavex_test::TempDir dir_;
     fs::path path_;
 };
 
-inline std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using gavex_test::ReadFileString;
+using gavex_test::WriteFileString;
 
 // BOM FF FE, then each character of an ASCII text as two little-endian bytes.
 inline std::string Utf16LeFile(const std::string& ascii) {

@@ -61,4 +61,19 @@ inline void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& 
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The same bytes held in a std::string, for tests that compare file contents
+// with text literals. No line-end translation either way; a missing file reads
+// as empty.
+inline std::string ReadFileString(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFileString(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
 }  // namespace gavex_test

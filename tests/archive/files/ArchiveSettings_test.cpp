@@ -8,34 +8,15 @@
 #include <boost/archive/archive_exception.hpp>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
+
+#include "support/TempDir.h"
 
 namespace {
 
 const std::string kData = std::string(GAVEX_SOURCE_DIR) + "/tests/archive/files/data/volumes/";
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = "/tmp/gavex_settings_XXXXXX";
-        EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_path = pattern;
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // First differing line of two texts, for a readable failure.
 std::string FirstDifference(const std::string& a, const std::string& b) {
@@ -70,18 +51,18 @@ void FillGoldenRecord(Settings& settings) {
 }
 
 TEST(ArchiveSettingsTest, SavedBytesMatchTheGoldenFile) {
-    TempDir dir;
+    gavex_test::TempDir dir{"settings"};
     Settings settings;
     FillGoldenRecord(settings);
     settings.Save(dir.path() + "/Settings.xml");
-    const std::string got = ReadText(dir.path() + "/Settings.xml");
-    const std::string expected = ReadText(kData + "settings_golden.xml");
+    const std::string got = gavex_test::ReadFileString(dir.path() + "/Settings.xml");
+    const std::string expected = gavex_test::ReadFileString(kData + "settings_golden.xml");
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(got, expected) << FirstDifference(got, expected);
 }
 
 TEST(ArchiveSettingsTest, RoundTrip) {
-    TempDir dir;
+    gavex_test::TempDir dir{"settings"};
     const std::string path = dir.path() + "/Settings.xml";
     Settings saved;
     FillGoldenRecord(saved);
@@ -106,11 +87,11 @@ TEST(ArchiveSettingsTest, RoundTrip) {
 }
 
 TEST(ArchiveSettingsTest, EmptyRecord) {
-    TempDir dir;
+    gavex_test::TempDir dir{"settings"};
     const std::string path = dir.path() + "/Settings.xml";
     Settings empty;
     empty.Save(path);
-    const std::string text = ReadText(path);
+    const std::string text = gavex_test::ReadFileString(path);
     EXPECT_NE(text.find("<channels class_id=\"1\" tracking_level=\"0\" version=\"0\">\n\t\t<count>0</count>"),
               std::string::npos)
         << text;
@@ -142,7 +123,7 @@ TEST(ArchiveSettingsTest, HandWrittenFileMergesFirstComeFirstKept) {
 }
 
 TEST(ArchiveSettingsTest, DefaultsAndRemoval) {
-    TempDir dir;
+    gavex_test::TempDir dir{"settings"};
     Settings settings;
     const ChannelInfo absent = settings.GetChannelInfo(12);
     EXPECT_EQ(absent.id, 12);
@@ -152,7 +133,7 @@ TEST(ArchiveSettingsTest, DefaultsAndRemoval) {
     settings.GetChannel(12);
     EXPECT_EQ(settings.GetChannelCount(), 1u);
     settings.Save(dir.path() + "/s.xml");
-    EXPECT_NE(ReadText(dir.path() + "/s.xml").find("<name>12</name>"), std::string::npos);
+    EXPECT_NE(gavex_test::ReadFileString(dir.path() + "/s.xml").find("<name>12</name>"), std::string::npos);
     settings.RemoveChannel(12);
     settings.RemoveChannel(13);
     EXPECT_EQ(settings.GetChannelCount(), 0u);
@@ -165,12 +146,12 @@ TEST(ArchiveSettingsTest, DefaultsAndRemoval) {
 }
 
 TEST(ArchiveSettingsTest, BrokenFilesRaiseArchiveErrors) {
-    TempDir dir;
+    gavex_test::TempDir dir{"settings"};
     Settings settings;
     EXPECT_THROW(settings.Load(dir.path() + "/missing.xml"), std::exception);
     EXPECT_THROW(settings.Save(dir.path() + "/no/such/folder/Settings.xml"), std::exception);
 
-    const std::string golden = ReadText(kData + "settings_golden.xml");
+    const std::string golden = gavex_test::ReadFileString(kData + "settings_golden.xml");
     struct Case {
         const char* what;
         std::string text;
@@ -198,7 +179,7 @@ TEST(ArchiveSettingsTest, BrokenFilesRaiseArchiveErrors) {
 }
 
 TEST(ArchiveSettingsTest, SettingsFileIsFoundInAnyCase) {
-    TempDir dir;
+    gavex_test::TempDir dir{"settings"};
     EXPECT_EQ(ArchiveSettingsPath(dir.path()), dir.path() + "/Settings.xml");
     std::ofstream(dir.path() + "/SETTINGS.XML") << "";
     EXPECT_EQ(ArchiveSettingsPath(dir.path()), dir.path() + "/SETTINGS.XML");

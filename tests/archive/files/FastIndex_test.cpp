@@ -6,38 +6,13 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = "/tmp/gavex_fastindex_XXXXXX";
-        EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_path = pattern;
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
     std::ostringstream out;
@@ -51,7 +26,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 
 // An archive folder with its INDEX sub-folder.
 struct Archive {
-    TempDir dir;
+    gavex_test::TempDir dir{"fastindex"};
     Archive() { ::mkdir((dir.path() + "/INDEX").c_str(), 0755); }
     std::string file() const { return dir.path() + "/INDEX/fastIndex.index"; }
 };
@@ -77,7 +52,7 @@ TEST(FastIndexTest, SaveLoadRoundTrip) {
     const std::vector<FastIndexHourEntry> entries = {{0, 5, 460000}, {0, 5, 460001}, {0, 5, 460000},
                                                      {0, 12, 470000}, {0, -3, 1}};
     SaveFastIndex(archive.dir.path(), entries, 0);
-    const auto bytes = ReadAll(archive.file());
+    const auto bytes = gavex_test::ReadFileBytes(archive.file());
     ASSERT_EQ(bytes.size(), 106u + 5 * 9);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 10), "FAST_INDEX");
     const std::vector<uint8_t> firstEntry(bytes.begin() + 106, bytes.begin() + 115);
@@ -94,10 +69,10 @@ TEST(FastIndexTest, SaveLoadRoundTrip) {
 TEST(FastIndexTest, AppendCreatesTheFileWithAHeader) {
     Archive archive;
     ASSERT_TRUE(AppendFastIndexEntry(archive.dir.path(), FastIndexHourEntry{0, 5, 460000}));
-    EXPECT_EQ(ReadAll(archive.file()).size(), 115u);
+    EXPECT_EQ(gavex_test::ReadFileBytes(archive.file()).size(), 115u);
     ASSERT_TRUE(AppendFastIndexEntry(archive.dir.path(), FastIndexHourEntry{0, 5, 460000}));
     ASSERT_TRUE(AppendFastIndexEntry(archive.dir.path(), FastIndexHourEntry{0, 6, 460002}));
-    EXPECT_EQ(ReadAll(archive.file()).size(), 133u);
+    EXPECT_EQ(gavex_test::ReadFileBytes(archive.file()).size(), 133u);
 
     uint64_t size = 0;
     FastIndexMap hours;
@@ -106,13 +81,13 @@ TEST(FastIndexTest, AppendCreatesTheFileWithAHeader) {
 }
 
 TEST(FastIndexTest, AppendFailsWhenTheFileCannotBeOpened) {
-    TempDir dir;  // no INDEX folder
+    gavex_test::TempDir dir{"fastindex"};  // no INDEX folder
     EXPECT_FALSE(AppendFastIndexEntry(dir.path() + "/missing", FastIndexHourEntry{0, 1, 1}));
 }
 
 TEST(FastIndexTest, AppendReportsAFailedWrite) {
     if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-    TempDir dir;
+    gavex_test::TempDir dir{"fastindex"};
     ::mkdir((dir.path() + "/INDEX").c_str(), 0755);
     ASSERT_EQ(::symlink("/dev/full", (dir.path() + "/INDEX/fastIndex.index").c_str()), 0);
     EXPECT_FALSE(AppendFastIndexEntry(dir.path(), FastIndexHourEntry{0, 1, 1}));
@@ -128,11 +103,11 @@ TEST(FastIndexTest, LoadRejectsForeignFilesAndSkipsAPartialEntry) {
     std::vector<uint8_t> bytes = BuildFastIndexHeader(0);
     bytes[10] = 1;  // version 1
     AppendFastIndexEntryBytes(bytes, FastIndexHourEntry{0, 5, 9});
-    WriteAll(archive.file(), bytes);
+    gavex_test::WriteFileBytes(archive.file(), bytes);
     EXPECT_FALSE(LoadFastIndex(archive.dir.path(), size, hours));
     EXPECT_TRUE(hours.empty());
 
-    WriteAll(archive.file(), std::vector<uint8_t>{'F', 'A', 'S', 'T'});
+    gavex_test::WriteFileBytes(archive.file(), std::vector<uint8_t>{'F', 'A', 'S', 'T'});
     EXPECT_FALSE(LoadFastIndex(archive.dir.path(), size, hours));
 
     // An append cut short leaves 4 bytes of a last entry: they are not read.
@@ -140,13 +115,13 @@ TEST(FastIndexTest, LoadRejectsForeignFilesAndSkipsAPartialEntry) {
     AppendFastIndexEntryBytes(bytes, FastIndexHourEntry{0, 5, 9});
     AppendFastIndexEntryBytes(bytes, FastIndexHourEntry{0, 6, 10});
     bytes.resize(bytes.size() - 5);
-    WriteAll(archive.file(), bytes);
+    gavex_test::WriteFileBytes(archive.file(), bytes);
     ASSERT_TRUE(LoadFastIndex(archive.dir.path(), size, hours));
     EXPECT_EQ(size, 106u + 9 + 4);
     EXPECT_EQ(hours, (FastIndexMap{{5, {9}}}));
 
     // A header alone is a valid, empty index.
-    WriteAll(archive.file(), BuildFastIndexHeader(0));
+    gavex_test::WriteFileBytes(archive.file(), BuildFastIndexHeader(0));
     hours.clear();
     ASSERT_TRUE(LoadFastIndex(archive.dir.path(), size, hours));
     EXPECT_TRUE(hours.empty());
@@ -179,7 +154,7 @@ TEST(FastIndexTest, ChunkedSave) {
     std::vector<FastIndexHourEntry> entries(200000);
     for (size_t i = 0; i < entries.size(); ++i) entries[i] = {0, static_cast<int32_t>(i % 7), static_cast<int32_t>(i)};
     SaveFastIndex(archive.dir.path(), entries, 1);
-    EXPECT_EQ(ReadAll(archive.file()).size(), 106u + 1800000u);
+    EXPECT_EQ(gavex_test::ReadFileBytes(archive.file()).size(), 106u + 1800000u);
     uint64_t size = 0;
     FastIndexMap hours;
     ASSERT_TRUE(LoadFastIndex(archive.dir.path(), size, hours));
@@ -189,7 +164,7 @@ TEST(FastIndexTest, ChunkedSave) {
 }
 
 TEST(FastIndexTest, IndexFolderIsFoundInAnyCase) {
-    TempDir dir;
+    gavex_test::TempDir dir{"fastindex"};
     ::mkdir((dir.path() + "/index").c_str(), 0755);
     SaveFastIndex(dir.path(), {{0, 3, 4}}, 0);
     EXPECT_EQ(::access((dir.path() + "/index/fastIndex.index").c_str(), F_OK), 0);

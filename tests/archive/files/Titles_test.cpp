@@ -9,36 +9,17 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "support/TempDir.h"
 
 namespace {
 
 using namespace VindaraFileSystem;
 namespace pt = boost::posix_time;
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = "/tmp/gavex_titles_XXXXXX";
-        EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_path = pattern;
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TitleTime At(const char* iso) { return pt::from_iso_string(iso); }
 
@@ -84,7 +65,7 @@ TEST(TitlesTest, TextInEffectAtATime) {
 }
 
 TEST(TitlesTest, FileRoundTripAndSelection) {
-    TempDir dir;
+    gavex_test::TempDir dir{"titles"};
     const std::string path = dir.path() + "/1A2F.t05";
     ChannelTitles titles;
     titles.AddText(L"A", At("20220527T095000"), L"nine fifty");
@@ -92,7 +73,7 @@ TEST(TitlesTest, FileRoundTripAndSelection) {
     titles.AddText(L"A", At("20220527T102000"), L"ten twenty");
     titles.AddText(L"Z", At("20220527T120000"), L"later stream");
     ASSERT_TRUE(SaveTitlesFile(titles, path, At("20220527T100000"), At("20220527T101000")));
-    const std::string text = ReadText(path);
+    const std::string text = gavex_test::ReadFileString(path);
     EXPECT_NE(text.find("<Streams class_id="), std::string::npos) << text;
     EXPECT_NE(text.find("<Timestamp>20220527T095000</Timestamp>"), std::string::npos) << text;
     EXPECT_NE(text.find("<Timestamp>20220527T100200.250000</Timestamp>"), std::string::npos) << text;
@@ -114,7 +95,7 @@ TEST(TitlesTest, FileRoundTripAndSelection) {
 }
 
 TEST(TitlesTest, SelectionEndsOneMicrosecondAfterTheRange) {
-    TempDir dir;
+    gavex_test::TempDir dir{"titles"};
     const std::string path = dir.path() + "/x.t01";
     ChannelTitles titles;
     titles.AddText(L"A", At("20220527T100000"), L"in");
@@ -128,7 +109,7 @@ TEST(TitlesTest, SelectionEndsOneMicrosecondAfterTheRange) {
 }
 
 TEST(TitlesTest, LoadMergesAndToleratesBrokenFiles) {
-    TempDir dir;
+    gavex_test::TempDir dir{"titles"};
     const std::string path = dir.path() + "/x.t01";
     ChannelTitles source;
     source.AddText(L"A", At("20220527T100000"), L"from file");
@@ -146,7 +127,7 @@ TEST(TitlesTest, LoadMergesAndToleratesBrokenFiles) {
     // Missing file: nothing changes. Broken file: what came before the fault stays.
     LoadTitlesFile(target, dir.path() + "/missing.t01");
     EXPECT_EQ(target.StreamCount(), 1u);
-    const std::string text = ReadText(path);
+    const std::string text = gavex_test::ReadFileString(path);
     std::ofstream(dir.path() + "/cut.t01", std::ios::binary) << text.substr(0, text.find("<Node>", text.find("<Node")+5));
     ChannelTitles partial;
     LoadTitlesFile(partial, dir.path() + "/cut.t01");
@@ -163,11 +144,11 @@ TEST(TitlesTest, LoadMergesAndToleratesBrokenFiles) {
 }
 
 TEST(TitlesTest, EmptyChannelFile) {
-    TempDir dir;
+    gavex_test::TempDir dir{"titles"};
     const std::string path = dir.path() + "/x.t01";
     ChannelTitles empty;
     ASSERT_TRUE(SaveTitlesFile(empty, path, At("20220527T090000"), At("20220527T110000")));
-    EXPECT_NE(ReadText(path).find("<Count>0</Count>"), std::string::npos);
+    EXPECT_NE(gavex_test::ReadFileString(path).find("<Count>0</Count>"), std::string::npos);
     ChannelTitles loaded;
     LoadTitlesFile(loaded, path);
     EXPECT_EQ(loaded.StreamCount(), 0u);
@@ -225,7 +206,7 @@ public:
 };
 
 TEST(TitlesTest, SaveChangedWritesTheFilesThatCoverChanges) {
-    TempDir dir;
+    gavex_test::TempDir dir{"titles"};
     FakeOwner owner(dir.path());
     owner.AddFile(1, "20220527T100000", "20220527T101000");
     owner.AddFile(2, "20220527T101000.001", "20220527T102000");
@@ -235,13 +216,13 @@ TEST(TitlesTest, SaveChangedWritesTheFilesThatCoverChanges) {
     titles.AddText(L"A", At("20220527T101500"), L"two");
     titles.SaveChanged(owner, At("20220527T130000"));
 
-    EXPECT_NE(ReadText(dir.path() + "/1.t00").find("one"), std::string::npos);
-    const std::string second = ReadText(dir.path() + "/2.t00");
+    EXPECT_NE(gavex_test::ReadFileString(dir.path() + "/1.t00").find("one"), std::string::npos);
+    const std::string second = gavex_test::ReadFileString(dir.path() + "/2.t00");
     // The file receives the title in effect at its begin as well.
     EXPECT_NE(second.find("one"), std::string::npos);
     EXPECT_NE(second.find("two"), std::string::npos);
     // The last change is still in effect up to now, so the later file gets it too.
-    EXPECT_NE(ReadText(dir.path() + "/3.t00").find("two"), std::string::npos);
+    EXPECT_NE(gavex_test::ReadFileString(dir.path() + "/3.t00").find("two"), std::string::npos);
     EXPECT_FALSE(titles.HasChanges());
     // keepFrom is the end of file 3 (the file in effect 5 minutes before now
     // ended earlier); no node is later, so nothing is dropped yet.
@@ -258,7 +239,7 @@ TEST(TitlesTest, SaveChangedWritesTheFilesThatCoverChanges) {
 }
 
 TEST(TitlesTest, AFailedWriteLosesNothing) {
-    TempDir dir;
+    gavex_test::TempDir dir{"titles"};
     FakeOwner owner(dir.path() + "/missing-folder");
     owner.AddFile(1, "20220527T100000", "20220527T101000");
     ChannelTitles titles(0);
@@ -269,7 +250,7 @@ TEST(TitlesTest, AFailedWriteLosesNothing) {
     EXPECT_EQ(titles.FindStream(L"A")->nodes.size(), 2u);
 
     // An existing file survives a failed rewrite untouched.
-    TempDir good;
+    gavex_test::TempDir good{"titles"};
     const std::string path = good.path() + "/1.t00";
     std::ofstream(path) << "previous";
     ::chmod(good.path().c_str(), 0555);
@@ -278,18 +259,18 @@ TEST(TitlesTest, AFailedWriteLosesNothing) {
     ::chmod(good.path().c_str(), 0755);
     if (!writable) {
         EXPECT_FALSE(saved);
-        EXPECT_EQ(ReadText(path), "previous");
+        EXPECT_EQ(gavex_test::ReadFileString(path), "previous");
     }
 
     // Once the folder exists the titles are written and settled.
     ::mkdir((dir.path() + "/missing-folder").c_str(), 0755);
     titles.SaveChanged(owner, At("20220527T130000"));
     EXPECT_FALSE(titles.HasChanges());
-    EXPECT_NE(ReadText(dir.path() + "/missing-folder/1.t00").find("two"), std::string::npos);
+    EXPECT_NE(gavex_test::ReadFileString(dir.path() + "/missing-folder/1.t00").find("two"), std::string::npos);
 }
 
 TEST(TitlesTest, NoDirectoryLeavesChangesPending) {
-    TempDir dir;
+    gavex_test::TempDir dir{"titles"};
     FakeOwner owner(dir.path());
     ChannelTitles titles(5);  // the owner has no directory for camera 5
     titles.AddText(L"A", At("20220527T100500"), L"one");
@@ -298,7 +279,7 @@ TEST(TitlesTest, NoDirectoryLeavesChangesPending) {
 }
 
 TEST(TitlesManagerTest, PendingTitlesAreSavedOnStop) {
-    TempDir dir;
+    gavex_test::TempDir dir{"titles"};
     FakeOwner owner(dir.path());
     const auto now = pt::microsec_clock::universal_time();
     const std::string begin = pt::to_iso_string(now - pt::minutes(20));
@@ -313,11 +294,11 @@ TEST(TitlesManagerTest, PendingTitlesAreSavedOnStop) {
         EXPECT_FALSE(channel->HasChanges());
         manager.Stop();  // a second stop does nothing
     }
-    EXPECT_NE(ReadText(dir.path() + "/1.t00").find("pending"), std::string::npos);
+    EXPECT_NE(gavex_test::ReadFileString(dir.path() + "/1.t00").find("pending"), std::string::npos);
 }
 
 TEST(TitlesManagerTest, WorkerSavesPeriodically) {
-    TempDir dir;
+    gavex_test::TempDir dir{"titles"};
     FakeOwner owner(dir.path());
     const auto now = pt::microsec_clock::universal_time();
     const std::string begin = pt::to_iso_string(now - pt::minutes(20));
@@ -330,7 +311,7 @@ TEST(TitlesManagerTest, WorkerSavesPeriodically) {
     while (channel->HasChanges() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(channel->HasChanges());
-    EXPECT_NE(ReadText(dir.path() + "/1.t00").find("periodic"), std::string::npos);
+    EXPECT_NE(gavex_test::ReadFileString(dir.path() + "/1.t00").find("periodic"), std::string::npos);
     manager.Stop();
 }
 

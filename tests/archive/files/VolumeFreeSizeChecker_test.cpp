@@ -7,28 +7,15 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <future>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = "/tmp/gavex_checker_XXXXXX";
-        EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_path = pattern;
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 // Collects notifications and lets the test wait for them.
 class Recorder {
@@ -93,14 +80,14 @@ TEST(VolumeCheckerDrives, FileSystemTypeFromTheMountTable) {
 }
 
 TEST(VolumeCheckerDrives, LocalAndMissingPaths) {
-    TempDir dir;
+    gavex_test::TempDir dir{"checker"};
     EXPECT_EQ(GetDriveType(dir.path()), DriveType::Fixed);
     EXPECT_EQ(GetDriveType(dir.path() + "/missing"), DriveType::NoRootDir);
     EXPECT_EQ(GetDriveType(""), DriveType::NoRootDir);
 }
 
 TEST(VolumeChecker, MeasuresAFolder) {
-    TempDir dir;
+    gavex_test::TempDir dir{"checker"};
     VolumeFreeSizeChecker checker(3600 * 1000);
     EXPECT_EQ(checker.GetDelay(), 3600 * 1000);
     EXPECT_EQ(checker.GetFreeMB(dir.path()), 0);  // never measured
@@ -116,7 +103,7 @@ TEST(VolumeChecker, MeasuresAFolder) {
 }
 
 TEST(VolumeChecker, ReportsStateChangesOnce) {
-    TempDir dir;
+    gavex_test::TempDir dir{"checker"};
     const std::string path = dir.path() + "/share";
     VolumeFreeSizeChecker checker(5);
     Recorder recorder;
@@ -148,7 +135,7 @@ TEST(VolumeChecker, ReportsStateChangesOnce) {
 }
 
 TEST(VolumeChecker, QuietMeasurementsAndFirstSuccessAreNotReported) {
-    TempDir dir;
+    gavex_test::TempDir dir{"checker"};
     VolumeFreeSizeChecker checker(5);
     Recorder recorder;
     checker.Subscribe(&recorder, std::ref(recorder));
@@ -161,7 +148,7 @@ TEST(VolumeChecker, QuietMeasurementsAndFirstSuccessAreNotReported) {
 }
 
 TEST(VolumeChecker, CallbacksRunWithoutTheCheckerLock) {
-    TempDir dir;
+    gavex_test::TempDir dir{"checker"};
     const std::string path = dir.path() + "/share";
     VolumeFreeSizeChecker checker(5);
     std::mutex mutex;

@@ -7,27 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <string>
 
+#include "support/TempDir.h"
+
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = "/tmp/gavex_volume_XXXXXX";
-        char* made = ::mkdtemp(pattern.data());
-        EXPECT_NE(made, nullptr);
-        m_path = pattern;
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 bool IsDir(const std::string& path) {
     struct stat st;
@@ -164,7 +150,7 @@ TEST(VolumeSettingsTest, RegistryValues) {
 }
 
 TEST(VolumeSettingsTest, TemporaryFolderIsEmptiedOrDropped) {
-    TempDir dir;
+    gavex_test::TempDir dir{"volume"};
     std::ofstream(dir.path() + "/writing._07") << "x";
     std::ofstream(dir.path() + "/other.bin") << "y";
     ::mkdir((dir.path() + "/sub").c_str(), 0755);
@@ -181,7 +167,7 @@ TEST(VolumeSettingsTest, TemporaryFolderIsEmptiedOrDropped) {
 }
 
 TEST(VolumeFolders, CreateDirectories) {
-    TempDir dir;
+    gavex_test::TempDir dir{"volume"};
     Volume volume(false, dir.path(), false);
     EXPECT_FALSE(volume.IsAvailable());
     EXPECT_TRUE(volume.CreateDirectories());
@@ -190,14 +176,14 @@ TEST(VolumeFolders, CreateDirectories) {
     EXPECT_TRUE(volume.IsAvailable());
 
     // Without the folder name INDEX goes straight under the root.
-    TempDir flat;
+    gavex_test::TempDir flat{"volume"};
     Volume direct(false, flat.path(), true);
     EXPECT_TRUE(direct.CreateDirectories());
     EXPECT_TRUE(IsDir(flat.path() + "/INDEX"));
     EXPECT_FALSE(IsDir(flat.path() + "/VIDEO"));
 
     // Only the archive folder can exist: files block both sub-folders.
-    TempDir blocked;
+    gavex_test::TempDir blocked{"volume"};
     ::mkdir((blocked.path() + "/VIDEO").c_str(), 0755);
     std::ofstream(blocked.path() + "/VIDEO/INDEX") << "";
     std::ofstream(blocked.path() + "/VIDEO/PROTECTED") << "";
@@ -210,7 +196,7 @@ TEST(VolumeFolders, CreateDirectories) {
 }
 
 TEST(VolumeFolders, FixedNamesAreFoundInAnyCase) {
-    TempDir dir;
+    gavex_test::TempDir dir{"volume"};
     ::mkdir((dir.path() + "/Video").c_str(), 0755);
     ::mkdir((dir.path() + "/Video/index").c_str(), 0755);
     ::mkdir((dir.path() + "/Video/Protected").c_str(), 0755);
@@ -226,7 +212,7 @@ TEST(VolumeFolders, FixedNamesAreFoundInAnyCase) {
 }
 
 TEST(VolumeFolders, FileCreationTime) {
-    TempDir dir;
+    gavex_test::TempDir dir{"volume"};
     Volume volume(false, dir.path(), false);
     ASSERT_TRUE(volume.CreateDirectories());
     ::mkdir((dir.path() + "/VIDEO/27-05-22 14").c_str(), 0755);
@@ -246,7 +232,7 @@ TEST(VolumeFolders, FileCreationTime) {
 }
 
 TEST(VolumeSpace, MountStateAndFreeSpaceOfATemporaryFolder) {
-    TempDir dir;
+    gavex_test::TempDir dir{"volume"};
     Volume volume(false, dir.path() + "/", false);
     ASSERT_TRUE(volume.CreateDirectories());
     EXPECT_EQ(GetDriveType(dir.path()), DriveType::Fixed);
@@ -265,7 +251,7 @@ TEST(VolumeSpace, MountStateAndFreeSpaceOfATemporaryFolder) {
 }
 
 TEST(VolumeSpace, TemporaryWritingFolderFreeSpace) {
-    TempDir dir;
+    gavex_test::TempDir dir{"volume"};
     {
         VolumeSettingsScope none(VolumeSettings{});
         EXPECT_EQ(GetTempWritingDirFreeMB(), -1);
@@ -282,7 +268,7 @@ TEST(VolumeSpace, TemporaryWritingFolderFreeSpace) {
 }
 
 TEST(VolumeSpace, MissingRootCountsAsMountedUntilMeasured) {
-    TempDir dir;
+    gavex_test::TempDir dir{"volume"};
     Volume volume(false, dir.path() + "/gone/", false);
     EXPECT_EQ(GetDriveType(dir.path() + "/gone/"), DriveType::NoRootDir);
     // The checker has no record of the path yet.
