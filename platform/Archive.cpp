@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/TextCodec.h"
 
 namespace platform {
 
@@ -12,38 +13,6 @@ constexpr uint8_t kLongMarker = 0xFF;
 constexpr uint16_t kWideMarker = 0xFFFE;
 constexpr uint16_t kLength16Max = 0xFFFF;
 constexpr uint32_t kLength32Max = 0xFFFFFFFF;
-
-// UTF-16 code units to UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(const std::vector<uint16_t>& units) {
-    std::string out;
-    out.reserve(units.size());
-    for (size_t i = 0; i < units.size(); ++i) {
-        uint32_t cp = units[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
 
 template <typename T>
 void AppendLE(std::vector<uint8_t>& out, T v) {
@@ -189,9 +158,10 @@ std::string Archive::ReadString() {
     }
     std::vector<uint8_t> raw(static_cast<size_t>(bytes));
     if (bytes > 0) Read(raw.data(), raw.size());
-    std::vector<uint16_t> units(static_cast<size_t>(length));
+    std::u16string units(static_cast<size_t>(length), u'\0');
     for (size_t i = 0; i < units.size(); ++i)
-        units[i] = static_cast<uint16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+        units[i] = static_cast<char16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+    // Unpaired surrogates become U+FFFD.
     return Utf16ToUtf8(units);
 }
 

@@ -8,24 +8,11 @@
 
 #include "platform/Archive.h"
 #include "platform/File.h"
+#include "ByteDump.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-std::string Hex(const Bytes& bytes, size_t limit = 64) {
-    std::string out;
-    char b[4];
-    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
-        std::snprintf(b, sizeof(b), "%02x ", bytes[i]);
-        out += b;
-    }
-    if (bytes.size() > limit) out += "... (" + std::to_string(bytes.size()) + " bytes)";
-    return out;
-}
-
-#define EXPECT_BYTES(expected, actual) \
-    EXPECT_EQ(expected, actual) << "expected: " << Hex(expected) << "\n  actual: " << Hex(actual)
+using base_test::Bytes;
 
 template <typename F>
 Bytes Store(F&& write) {
@@ -130,6 +117,32 @@ TEST(Archive, Utf16TextIsReadAsUtf8) {
     platform::Archive ar(file, platform::Archive::load);
     EXPECT_EQ(ar.ReadString(), "Z\xC3\xBCrich \xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(ar.ReadString(), "ok");
+}
+
+// Damaged UTF-16 never fails the read: an unpaired half of a surrogate pair
+// becomes U+FFFD and the text around it is kept.
+TEST(Archive, UnpairedSurrogatesReadAsReplacementCharacters) {
+    struct Case {
+        const char* name;
+        std::vector<uint16_t> units;
+        std::string expected;
+    } cases[] = {
+        {"lone high", {'a', 0xD83D, 'b'}, "a\xEF\xBF\xBD" "b"},
+        {"lone low", {'a', 0xDE00, 'b'}, "a\xEF\xBF\xBD" "b"},
+        {"high at the end", {'a', 0xD83D}, "a\xEF\xBF\xBD"},
+        {"two highs then low", {0xD83D, 0xD83D, 0xDE00}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes = {0xFF, 0xFE, 0xFF, static_cast<uint8_t>(c.units.size())};
+        for (uint16_t u : c.units) {
+            bytes.push_back(static_cast<uint8_t>(u));
+            bytes.push_back(static_cast<uint8_t>(u >> 8));
+        }
+        platform::MemFile file{Bytes(bytes)};
+        platform::Archive ar(file, platform::Archive::load);
+        EXPECT_EQ(ar.ReadString(), c.expected);
+    }
 }
 
 TEST(Archive, LongUtf16TextUsesTheEscapedUnitCount) {
