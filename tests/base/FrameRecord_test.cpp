@@ -16,27 +16,12 @@
 #include "base/VideoFrame.h"
 #include "platform/Archive.h"
 #include "platform/File.h"
+#include "ByteDump.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-std::string Hex(const Bytes& bytes)
-{
-    std::string out;
-    char b[8];
-    for (size_t i = 0; i < bytes.size() && i < 96; ++i) {
-        std::snprintf(b, sizeof b, "%s%02x", i % 16 == 0 ? "\n" : " ", bytes[i]);
-        out += b;
-    }
-    if (bytes.size() > 96)
-        out += "\n... (" + std::to_string(bytes.size()) + " bytes)";
-    return out;
-}
-
-#define EXPECT_BYTES(expected, actual) \
-    EXPECT_EQ(expected, actual) << "expected:" << Hex(expected) << "\nactual:" << Hex(actual)
+using base_test::Bytes;
 
 void Append(Bytes& out, std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); }
 void Append32(Bytes& out, uint32_t v)

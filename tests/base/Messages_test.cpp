@@ -13,24 +13,11 @@
 #include "base/Messages.h"
 #include "platform/Archive.h"
 #include "platform/File.h"
+#include "ByteDump.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-std::string Hex(const Bytes& bytes, size_t limit = 96) {
-    std::string out;
-    char b[4];
-    for (size_t i = 0; i < bytes.size() && i < limit; ++i) {
-        std::snprintf(b, sizeof(b), "%02x ", bytes[i]);
-        out += b;
-    }
-    if (bytes.size() > limit) out += "... (" + std::to_string(bytes.size()) + " bytes)";
-    return out;
-}
-
-#define EXPECT_BYTES(expected, actual) \
-    EXPECT_EQ(expected, actual) << "expected: " << Hex(expected) << "\n  actual: " << Hex(actual)
+using base_test::Bytes;
 
 // Hand-built pieces of a fixture.
 void Put(Bytes& out, std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); }
