@@ -7,8 +7,9 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "support/TempDir.h"
 
 namespace testsupport {
 
@@ -35,12 +36,6 @@ void Put64(std::vector<uint8_t>& out, uint64_t v)
 void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more)
 {
     out.insert(out.end(), more.begin(), more.end());
-}
-
-std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool RunFfmpeg(const std::string& args)
@@ -264,7 +259,7 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 
 std::vector<uint8_t> ReadBytes(const std::string& path)
 {
-    return ReadWholeFile(path);
+    return gavex_test::ReadFileBytes(path);
 }
 
 std::vector<ArchiveFrame> MakeSyntheticFrames(size_t count, int64_t startUnixMs, int64_t stepMs, size_t gop,
@@ -294,7 +289,7 @@ std::vector<ArchiveFrame> GenerateH264Frames(const std::string& workDir, int fra
         + " -x264-params aud=1:scenecut=0 -bsf:v h264_mp4toannexb -f h264 " + out;
     if (!RunFfmpeg(args))
         return {};
-    const std::vector<uint8_t> stream = ReadWholeFile(out);
+    const std::vector<uint8_t> stream = gavex_test::ReadFileBytes(out);
 
     // Split at access unit delimiters (NAL type 9); a unit holding an IDR
     // slice (NAL type 5) is a key frame.
@@ -337,7 +332,7 @@ std::vector<ArchiveFrame> GenerateMjpegFrames(const std::string& workDir, int fr
     for (int i = 1; i <= frameCount; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "/mjpeg%04d.jpg", i);
-        const auto jpeg = ReadWholeFile(workDir + name);
+        const auto jpeg = gavex_test::ReadFileBytes(workDir + name);
         if (jpeg.empty())
             break;
         ArchiveFrame f;

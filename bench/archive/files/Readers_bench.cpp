@@ -7,6 +7,7 @@
 #include "archive/files/FramesReaderIndexed.h"
 #include "base/VideoFrame.h"
 #include "support/ArchiveFileWriter.h"
+#include "support/ArchiveTss.h"
 
 #include <benchmark/benchmark.h>
 
@@ -18,20 +19,6 @@ using namespace testsupport;
 namespace {
 
 constexpr int64_t kStartMs = 1700000000000;
-
-TSS LocalTss(int64_t unixMs)
-{
-    const auto s = LocalStampOf(unixMs);
-    TSS t;
-    t.wYear = s.year;
-    t.wMonth = s.month;
-    t.wDay = s.day;
-    t.wHour = s.hour;
-    t.wMinute = s.minute;
-    t.wSecond = s.second;
-    t.dwMilliseconds = s.millisecond;
-    return t;
-}
 
 // Sample files, written once per process.
 struct Samples {

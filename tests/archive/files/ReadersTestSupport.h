@@ -5,6 +5,7 @@
 #include "archive/files/DynamicFramesReader.h"
 #include "base/VideoFrame.h"
 #include "support/ArchiveFileWriter.h"
+#include "support/ArchiveTss.h"
 
 #include <gtest/gtest.h>
 
@@ -22,19 +23,7 @@ inline VideoFramePtr NewFrame()
     return VideoFramePtr(new VideoFrame(), false);
 }
 
-inline TSS LocalTss(int64_t unixMs)
-{
-    const auto s = testsupport::LocalStampOf(unixMs);
-    TSS t;
-    t.wYear = s.year;
-    t.wMonth = s.month;
-    t.wDay = s.day;
-    t.wHour = s.hour;
-    t.wMinute = s.minute;
-    t.wSecond = s.second;
-    t.dwMilliseconds = s.millisecond;
-    return t;
-}
+using testsupport::LocalTss;
 
 // The frame read holds exactly the stored frame: time, data and title text.
 inline ::testing::AssertionResult SameFrame(const VideoFrame& got, const testsupport::ArchiveFrame& want)
