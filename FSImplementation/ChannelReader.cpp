@@ -86,9 +86,19 @@ VideoFramePtr ChannelReader::readFrame(bool keyOnly, bool forward)
 {
     VideoFramePtr frame;
     try {
-        do {
+        int skipped = 0;
+        for (;;) {
             frame = FetchFrame(forward);
-        } while (frame && keyOnly && !IsKeyFrame(frame.get()));
+            if (!frame || !keyOnly || IsKeyFrame(frame.get()))
+                break;
+            ++skipped;
+        }
+        // No key frame that way: the caller keeps its current frame, so the
+        // source goes back there too (a refused step does not move it).
+        if (!frame) {
+            for (; skipped > 0; --skipped)
+                FetchFrame(!forward);
+        }
     } catch (const platform::ArchiveException& e) {
         QOR_LOG_ERROR(getDefaultDebugInstance(), "ChannelReader::readFrame CArchiveException: fileName = \"%s\" , cause = %d",
                       e.m_strFileName.c_str(), e.m_cause);
@@ -119,6 +129,7 @@ void ChannelReader::CacheNext()
 
 VideoFramePtr ChannelReader::Move(bool keyOnly, bool forward)
 {
+    const bool atEndBefore = m_atEnd;
     std::swap(m_current, m_lookahead);
     const bool needRead = !(forward && m_current && (!keyOnly || IsKeyFrame(m_current.get())));
     // Puts the source back in step with the invariant: backward from a cached
@@ -129,10 +140,20 @@ VideoFramePtr ChannelReader::Move(bool keyOnly, bool forward)
         readFrame(false, !m_lookaheadValid);
     if (needRead) {
         VideoFramePtr frame = readFrame(keyOnly, forward);
-        if (frame)
+        if (frame) {
             SetCurrent(frame);
-        else
+        } else {
             std::swap(m_current, m_lookahead);
+            if (!stepBack) {
+                // Nothing was read and the source is back where it was
+                // (readFrame undoes a fruitless key-frame search), so the
+                // reader stands as before the call. A key-only search that
+                // found no key frame says nothing about plain frames ahead.
+                if (keyOnly && forward)
+                    m_atEnd = atEndBefore;
+                return m_current;
+            }
+        }
     }
     if (forward || stepBack || keyOnly) {
         m_lookaheadValid = false;
