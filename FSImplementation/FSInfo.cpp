@@ -54,7 +54,7 @@ bool FSInfo::isValidDrive(const std::string& root)
     const QStorageInfo info(QString::fromLocal8Bit(root.c_str()));
     const std::string type = info.isValid() ? info.fileSystemType().toStdString() : std::string();
     const bool allowed = info.isValid() && info.isReady() && isAllowedFileSystemType(type);
-    qDebug() << QString::fromStdString(
+    qDebug().noquote() << QString::fromStdString(
         (boost::format("Drive: '%1%', GetDriveType: %2%, IsFloppy: %3%, allowed: %4%.") % root % type % "no" %
          (allowed ? "yes" : "no"))
             .str());
