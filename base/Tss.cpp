@@ -128,6 +128,16 @@ bool LocalToday(struct tm* out) {
     return localtime_r(&now, out) != nullptr;
 }
 
+// The calendar fields of a broken-down local time; milliseconds untouched.
+void CopyCalendar(const struct tm& tm, TSS* t) {
+    t->wYear = static_cast<std::uint16_t>(tm.tm_year + 1900);
+    t->wMonth = static_cast<std::uint16_t>(tm.tm_mon + 1);
+    t->wDay = static_cast<std::uint16_t>(tm.tm_mday);
+    t->wHour = static_cast<std::uint16_t>(tm.tm_hour);
+    t->wMinute = static_cast<std::uint16_t>(tm.tm_min);
+    t->wSecond = static_cast<std::uint16_t>(tm.tm_sec);
+}
+
 }  // namespace
 
 // --- zone state ----------------------------------------------------------------
@@ -252,12 +262,7 @@ TSS& TSS::FromTimeT(std::time_t t, std::uint32_t milliseconds) {
         *this = TSS{};
         return *this;
     }
-    wYear = static_cast<std::uint16_t>(tm.tm_year + 1900);
-    wMonth = static_cast<std::uint16_t>(tm.tm_mon + 1);
-    wDay = static_cast<std::uint16_t>(tm.tm_mday);
-    wHour = static_cast<std::uint16_t>(tm.tm_hour);
-    wMinute = static_cast<std::uint16_t>(tm.tm_min);
-    wSecond = static_cast<std::uint16_t>(tm.tm_sec);
+    CopyCalendar(tm, this);
     dwMilliseconds = milliseconds;
     return *this;
 }
@@ -268,12 +273,7 @@ TSS& TSS::FromTimeTOrInvalid(const std::time_t* t) {
         wYear = wMonth = wDay = 0;
         wHour = wMinute = wSecond = 65535;
     } else {
-        wYear = static_cast<std::uint16_t>(tm.tm_year + 1900);
-        wMonth = static_cast<std::uint16_t>(tm.tm_mon + 1);
-        wDay = static_cast<std::uint16_t>(tm.tm_mday);
-        wHour = static_cast<std::uint16_t>(tm.tm_hour);
-        wMinute = static_cast<std::uint16_t>(tm.tm_min);
-        wSecond = static_cast<std::uint16_t>(tm.tm_sec);
+        CopyCalendar(tm, this);
     }
     dwMilliseconds = 0;
     return *this;
