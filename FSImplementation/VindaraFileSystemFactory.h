@@ -15,6 +15,7 @@
 // Paths keep the platform's '/' separators; folder and drive paths end in '/'.
 
 #include <atomic>
+#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@
 class FileSystem;
 
 namespace Storage {
+
+// Archive file path -> the index entries of its records (the engine's map).
+using IndexEntryMap = std::map<std::string, std::list<IndexEntry>>;
 
 enum FileSystemType {
     Drives = 0,   // recorder archive volumes (VIDEO, INDEX, settings.xml or .volumes)
@@ -55,7 +59,7 @@ public:
     virtual boost::shared_ptr<IChannelReader> CreateChannelReader(const std::string& id) = 0;
     // Index entries of the channels' records in the period, by archive file.
     virtual void GetIndexEntries(const std::vector<std::string>& ids, const boost::posix_time::time_period& period,
-                                 std::map<std::string, IndexEntry>& entries) = 0;
+                                 IndexEntryMap& entries) = 0;
     virtual void WriteIndexFile(const std::string& path, const std::vector<IndexEntry>& entries) = 0;
     virtual void SetPeriod(const boost::posix_time::time_period& period) = 0;
 
@@ -87,7 +91,7 @@ public:
     std::string GetPath() override { return m_path; }
     boost::shared_ptr<IChannelReader> CreateChannelReader(const std::string& id) override;
     void GetIndexEntries(const std::vector<std::string>&, const boost::posix_time::time_period&,
-                         std::map<std::string, IndexEntry>&) override {}
+                         IndexEntryMap&) override {}
     void WriteIndexFile(const std::string&, const std::vector<IndexEntry>&) override {}
     void SetPeriod(const boost::posix_time::time_period&) override {}
     // Throws std::runtime_error("Failed to open file") when the file does not
@@ -110,7 +114,7 @@ public:
     std::string GetPath() override { return m_path; }
     boost::shared_ptr<IChannelReader> CreateChannelReader(const std::string& id) override;
     void GetIndexEntries(const std::vector<std::string>&, const boost::posix_time::time_period&,
-                         std::map<std::string, IndexEntry>&) override {}
+                         IndexEntryMap&) override {}
     void WriteIndexFile(const std::string&, const std::vector<IndexEntry>&) override {}
     void SetPeriod(const boost::posix_time::time_period&) override {}
     // Scans the folder tree; a file-system error throws out (its text becomes
@@ -138,7 +142,7 @@ public:
     std::string GetPath() override { return m_drives; }
     boost::shared_ptr<IChannelReader> CreateChannelReader(const std::string& id) override;
     void GetIndexEntries(const std::vector<std::string>& ids, const boost::posix_time::time_period& period,
-                         std::map<std::string, IndexEntry>& entries) override;
+                         IndexEntryMap& entries) override;
     void WriteIndexFile(const std::string& path, const std::vector<IndexEntry>& entries) override;
     void SetPeriod(const boost::posix_time::time_period& period) override { m_period = period; }
     // Asynchronous: starts the engine's initialisation on its worker and
