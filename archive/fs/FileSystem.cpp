@@ -17,6 +17,7 @@
 #include "archive/files/VolumeFreeSizeChecker.h"
 #include "archive/fs/PollThread.h"
 #include "base/Log.h"
+#include "base/PerfCounters.h"
 #include "base/Registry.h"
 #include "base/StringConv.h"
 #include "base/Tss.h"
@@ -82,6 +83,8 @@ FileSystem::FileSystem() {
     Log()->Message("[FS][%s] [FastIndex] m_useFastIndex = %s.", "", m_useFastIndex ? "true" : "false");
 
     m_taskGroup = std::make_unique<TaskThreadGroup>();
+    m_framesIn = GetFramesCounter(str(boost::format("[%s][IN]") % m_name));
+    m_framesOut = GetFramesCounter(str(boost::format("[%s][OUT]") % m_name));
 
     {
         RegistryKey key(kVideoTestKey, false, RegistryKey::kRead | RegistryKey::kWow64_32Key);

@@ -46,6 +46,9 @@ class PollTimeoutThread;
 }
 class TaskThreadGroup;
 class VolumeFreeSizeChecker;
+namespace QorStatistics {
+class CPerformanceFramesCounter;
+}
 
 // Records shared by the tasks of one index load or rebuild run; defined with
 // the index start-up code.
@@ -242,6 +245,8 @@ private:
 
     uint32_t m_forceIndexRebuild = 0;
     std::vector<Volume> m_volumes;
+    std::shared_ptr<QorStatistics::CPerformanceFramesCounter> m_framesIn;
+    std::shared_ptr<QorStatistics::CPerformanceFramesCounter> m_framesOut;
     mutable qormisc::CriticalSection m_dirsLock;
     qormisc::CriticalSection m_indexFilesLock;
     qormisc::CriticalSection m_recordingLock;
