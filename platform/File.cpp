@@ -58,6 +58,24 @@ std::string FileWhat(int cause, long osError, const std::string& fileName) {
     return s;
 }
 
+// Reads until `count` bytes or the end of the file; a signal does not cut the
+// read short. `readSome(dst, n, done)` is one read(2)-like call for bytes
+// [done, done + n).
+template <typename ReadSome>
+std::size_t ReadFully(char* p, std::size_t count, const std::string& path, ReadSome readSome) {
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = readSome(p + done, count - done, done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            FileException::ThrowErrno(errno, path);
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -168,34 +186,16 @@ bool File::Open(const std::string& path, unsigned openFlags, FileException* erro
 
 std::size_t File::Read(void* buffer, std::size_t count) {
     if (m_fd < 0) FileException::Throw(FileException::invalidFile, EBADF, m_path);
-    auto* p = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::read(m_fd, p + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            FileException::ThrowErrno(errno, m_path);
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    return ReadFully(static_cast<char*>(buffer), count, m_path,
+                     [this](char* dst, std::size_t n, std::size_t) { return ::read(m_fd, dst, n); });
 }
 
 std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) const {
     if (m_fd < 0) FileException::Throw(FileException::invalidFile, EBADF, m_path);
-    auto* p = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::pread(m_fd, p + done, count - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            FileException::ThrowErrno(errno, m_path);
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    return ReadFully(static_cast<char*>(buffer), count, m_path,
+                     [this, offset](char* dst, std::size_t n, std::size_t done) {
+                         return ::pread(m_fd, dst, n, static_cast<off_t>(offset + done));
+                     });
 }
 
 void File::Write(const void* buffer, std::size_t count) {
