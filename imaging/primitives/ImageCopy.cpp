@@ -122,17 +122,7 @@ using SwapRow = void (*)(const std::uint8_t*, std::uint8_t*, std::int32_t, const
 void SwapRow8uC3C4Portable(const std::uint8_t* src, std::uint8_t* dst, std::int32_t w, const std::int32_t order[4],
                            std::uint8_t fill)
 {
-    for (std::int32_t x = 0; x < w; ++x) {
-        const std::uint8_t* s = src + 3 * x;
-        std::uint8_t* d = dst + 4 * x;
-        for (int i = 0; i < 4; ++i) {
-            const std::int32_t e = order[i];
-            if (e < 3)
-                d[i] = s[e];
-            else if (e == 3)
-                d[i] = fill;
-        }
-    }
+    primitives_detail::SwapPixels8uC3C4(src, dst, 0, w, order, fill);
 }
 
 template <SwapRow Row>

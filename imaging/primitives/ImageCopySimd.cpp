@@ -180,17 +180,7 @@ __attribute__((target("ssse3"))) void SwapRow8uC3C4Ssse3(const std::uint8_t* src
             _mm_storeu_si128(out + k, fresh);
         }
     }
-    for (; x < w; ++x) {
-        const std::uint8_t* s = src + 3 * x;
-        std::uint8_t* d = dst + 4 * x;
-        for (int i = 0; i < 4; ++i) {
-            const std::int32_t e = order[i];
-            if (e < 3)
-                d[i] = s[e];
-            else if (e == 3)
-                d[i] = fill;
-        }
-    }
+    SwapPixels8uC3C4(src, dst, x, w, order, fill);
 }
 
 __attribute__((target("ssse3"))) void JoinRow8uP3C3Ssse3(const std::uint8_t* p0, const std::uint8_t* p1,
@@ -384,17 +374,7 @@ __attribute__((target("avx2"))) void SwapRow8uC3C4Avx2(const std::uint8_t* src, 
             fresh = _mm256_blendv_epi8(fresh, _mm256_loadu_si256(out), keep);
         _mm256_storeu_si256(out, fresh);
     }
-    for (; x < w; ++x) {
-        const std::uint8_t* s = src + 3 * x;
-        std::uint8_t* d = dst + 4 * x;
-        for (int i = 0; i < 4; ++i) {
-            const std::int32_t e = order[i];
-            if (e < 3)
-                d[i] = s[e];
-            else if (e == 3)
-                d[i] = fill;
-        }
-    }
+    SwapPixels8uC3C4(src, dst, x, w, order, fill);
 }
 
 }  // namespace primitives_detail

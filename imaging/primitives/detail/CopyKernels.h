@@ -12,6 +12,25 @@ using CopyRowFunction = void (*)(const void* src, void* dst, std::size_t n, bool
 
 void CopyRowPortable(const void* src, void* dst, std::size_t n, bool nonTemporal);
 
+// Pixels [x, w) of a 3-to-4 channel swap, one at a time: the portable row and
+// the tails of the vector rows. Each order entry picks a source channel (0-2),
+// the fill value (3) or keeps the destination byte (above 3).
+inline void SwapPixels8uC3C4(const std::uint8_t* src, std::uint8_t* dst, std::int32_t x, std::int32_t w,
+                             const std::int32_t order[4], std::uint8_t fill)
+{
+    for (; x < w; ++x) {
+        const std::uint8_t* s = src + 3 * x;
+        std::uint8_t* d = dst + 4 * x;
+        for (int i = 0; i < 4; ++i) {
+            const std::int32_t e = order[i];
+            if (e < 3)
+                d[i] = s[e];
+            else if (e == 3)
+                d[i] = fill;
+        }
+    }
+}
+
 #if defined(__x86_64__) || defined(__i386__)
 void CopyRowStreamingSse2(const void* src, void* dst, std::size_t n, bool nonTemporal);
 void CopyRowStreamingAvx2(const void* src, void* dst, std::size_t n, bool nonTemporal);
