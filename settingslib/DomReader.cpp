@@ -51,6 +51,15 @@ bool StartsWithExact(const char16_t* at, const char16_t* prefix) {
     return true;
 }
 
+constexpr size_t kNotFound = static_cast<size_t>(-1);
+
+// Offset of the first `what` at or after `from` in the terminated text.
+size_t FindExact(const char16_t* t, size_t from, const char16_t* what) {
+    for (size_t k = from; t[k]; ++k)
+        if (StartsWithExact(t + k, what)) return k;
+    return kNotFound;
+}
+
 Token ReadDomToken(ReaderState& st) {
     const char16_t* t = st.text;
     size_t& p = st.pos;
@@ -192,8 +201,8 @@ bool FlushPendingText(const DomNode& node, ReaderState& st, size_t end) {
 bool ParseRawSection(const DomNode& node, ReaderState& st, const DomRawDelimiter& d) {
     const char16_t* t = st.text;
     const size_t contentStart = st.pos;
-    size_t contentEnd;
-    const char16_t* close;
+    size_t contentEnd = kNotFound;
+    const char16_t* close = d.close;
     if (&d == &kDomRawDelimiters[kRawDoctype]) {
         size_t j = contentStart;
         while (t[j] && t[j] != u'>' && t[j] != u'<') ++j;
@@ -201,36 +210,17 @@ bool ParseRawSection(const DomNode& node, ReaderState& st, const DomRawDelimiter
             st.code = kDomUnmatchedClearTagEnd;
             return true;
         }
-        if (t[j] == u'>') {
+        if (t[j] == u'>')
             contentEnd = j;
-            close = d.close;
-        } else {
-            const char16_t* hit = nullptr;
-            for (size_t k = contentStart; t[k]; ++k)
-                if (t[k] == u']' && t[k + 1] == u'>') {
-                    hit = t + k;
-                    break;
-                }
-            if (!hit) {
-                st.code = kDomUnmatchedClearTagEnd;
-                return true;
-            }
-            contentEnd = static_cast<size_t>(hit - t);
+        else
             close = kDoctypeSubsetClose;
-        }
-    } else {
-        const char16_t* hit = nullptr;
-        for (size_t k = contentStart; t[k]; ++k)
-            if (StartsWithExact(t + k, d.close)) {
-                hit = t + k;
-                break;
-            }
-        if (!hit) {
+    }
+    if (contentEnd == kNotFound) {
+        contentEnd = FindExact(t, contentStart, close);
+        if (contentEnd == kNotFound) {
             st.code = kDomUnmatchedClearTagEnd;
             return true;
         }
-        contentEnd = static_cast<size_t>(hit - t);
-        close = d.close;
     }
     st.pos = contentEnd + WLength(close);
     AppendRawSection(node, WString(t + contentStart, contentEnd - contentStart), d.open, close);
