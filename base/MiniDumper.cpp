@@ -192,6 +192,22 @@ bool WriteAll(int fd, const char* data, size_t size)
 
 bool WriteText(int fd, const char* text) { return WriteAll(fd, text, strlen(text)); }
 
+// Copies `in` from its position to its end into `out`. False when a write
+// fails; a read error just ends the copy.
+bool CopyToEnd(int in, int out)
+{
+    char buf[8192];
+    for (;;) {
+        const ssize_t r = read(in, buf, sizeof buf);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return true;
+        if (!WriteAll(out, buf, size_t(r)))
+            return false;
+    }
+}
+
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
 bool EqualNoCase(const char* a, const char* b)
@@ -269,14 +285,7 @@ void CopyLogBesideDump(const char* dumpPath)
         return;
     const int out = open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (out >= 0) {
-        char buf[8192];
-        for (;;) {
-            const ssize_t r = read(in, buf, sizeof buf);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0 || !WriteAll(out, buf, size_t(r)))
-                break;
-        }
+        CopyToEnd(in, out);
         close(out);
     }
     close(in);
@@ -335,18 +344,7 @@ bool WriteDump(int fd, int sig, const siginfo_t* info)
     ok = WriteText(fd, "Memory map:\n") && ok;
     const int maps = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (maps >= 0) {
-        char buf[8192];
-        for (;;) {
-            const ssize_t r = read(maps, buf, sizeof buf);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r <= 0)
-                break;
-            if (!WriteAll(fd, buf, size_t(r))) {
-                ok = false;
-                break;
-            }
-        }
+        ok = CopyToEnd(maps, fd) && ok;
         close(maps);
     }
     // backtrace_symbols_fd reports nothing; the closing line shows whether the
