@@ -122,6 +122,8 @@ TEST_F(MiniDumperTest, CrashLeavesDumpLogCopyAndSystemLogLine)
     EXPECT_NE(contents.find("Signal: 11 (SIGSEGV)"), std::string::npos) << contents.substr(0, 400);
     EXPECT_NE(contents.find("Backtrace:\n"), std::string::npos);
     EXPECT_NE(contents.find("Memory map:\n"), std::string::npos);
+    // The map itself is copied: the program's own mapping is listed after the heading.
+    EXPECT_NE(contents.find("/crash_child\n", contents.find("Memory map:\n")), std::string::npos);
     EXPECT_NE(contents.find("End of dump\n"), std::string::npos);
 
     // The log "crash_child.log" is found under the extension "LOG".
