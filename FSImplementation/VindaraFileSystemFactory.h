@@ -15,7 +15,6 @@
 // Paths keep the platform's '/' separators; folder and drive paths end in '/'.
 
 #include <atomic>
-#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,8 +32,8 @@ class FileSystem;
 
 namespace Storage {
 
-// Archive file path -> the index entries of its records (the engine's map).
-using IndexEntryMap = std::map<std::string, std::list<IndexEntry>>;
+// The engine's index entries of a query, grouped under its keys.
+using IndexEntryMap = std::map<std::string, std::vector<IndexEntry>>;
 
 enum FileSystemType {
     Drives = 0,   // recorder archive volumes (VIDEO, INDEX, settings.xml or .volumes)
