@@ -264,9 +264,7 @@ VindaraFileSystem::DirEntry FileSystem::GetNewestEntry() {
 }
 
 void FileSystem::ClearAll() {
-    {
-        SyncLock lock(m_readersLock);
-    }
+    ClearReaders();
     m_taskGroup->Stop();
     {
         SyncLock lock(m_volumesLock);

@@ -32,9 +32,11 @@
 #include <boost/thread/thread.hpp>
 
 #include "archive/files/ArchiveSettings.h"
+#include "archive/files/FileReader.h"
 #include "archive/files/Dir.h"
 #include "archive/files/Titles.h"
 #include "archive/files/Volume.h"
+#include "archive/fs/IPlayer.h"
 #include "archive/fs/IndexFile.h"
 #include "base/Locks.h"
 
@@ -77,7 +79,7 @@ struct RetentionRule {
     bool ageFromNow = false;
 };
 
-class FileSystem : public VindaraFileSystem::ITitlesOwner {
+class FileSystem : public QOR_FS::IPlayer, public VindaraFileSystem::ITitlesOwner, public IFileReaderOwner {
 public:
     // State handed to the completion callback of an asynchronous Init.
     enum EInitializeState {
@@ -147,12 +149,59 @@ public:
     // local day with records. Times carry milliseconds when withMs is set.
     // The handle is released before returning. Empty for an unknown camera.
     std::string FindRecordTime(const std::string& slaveId, int camera, const char* request, int withMs,
-                               std::shared_ptr<void> handle = {});
+                               std::shared_ptr<void> handle = {}) override;
     // Local calendar days holding records, ascending, appended.
     void GetRecordHours(int camera, std::vector<boost::gregorian::date>& days);
     void GetRecordDays(int camera, std::vector<boost::gregorian::date>& days) { GetRecordHours(camera, days); }
     // Records of a local day as UTC (begin, end - 1 us), appended.
     void GetDayEntries(int camera, const boost::gregorian::date& day, std::vector<DayEntry>& entries);
+
+    // --- player interface -----------------------------------------------------
+    int StartPlay(const std::string& slaveId, int camera, ReceiverPtr receiver, int crossFiles, int rateLimit,
+                  int value, int noWait, int direction) override;
+    int StopPlay(const std::string& slaveId, int camera) override;
+    void SetSpeed(const std::string& slaveId, int camera, double speed) override;
+    int SetReaderEvent(const std::string& slaveId, int camera) override;
+    int ResetReaderEvent(const std::string& slaveId, int camera) override;
+    bool DeleteRecords(int camera, const boost::posix_time::ptime& from, const boost::posix_time::ptime& to) override;
+    int DeleteCurrentFile(const std::string& slaveId, int camera) override;
+    std::string GetBookmarks(int camera) override;
+    int ExecuteCommand(const std::string& slaveId, VideoFrame* frame, unsigned code, ReceiverPtr receiver,
+                       int passwordCrc, int mode, std::string* error) override;
+    std::string GetFilePath(const std::string& slaveId, int camera, std::string& timeText) override;
+    void SetReaderToken(const std::string& slaveId, const std::string& unused, int camera,
+                        const std::string& token) override;
+
+    // --- channel readers ------------------------------------------------------
+    // The reader of (slave id, camera), created when missing; never null.
+    std::shared_ptr<FileReader> GetReader(const std::string& slaveId, int camera);
+    // The nearest-frame read; (found, not-found text).
+    std::pair<bool, std::string> ReadFrameNearest(const std::string& slaveId, VideoFrame* frame, unsigned code,
+                                                  ReceiverPtr receiver, int passwordCrc, int mode);
+    // Closes the file in every reader that has it open.
+    void StopReadingFile(const std::string& path);
+    // Stops and drops every reader.
+    void ClearReaders();
+    size_t GetReaderCount() const;
+    // The play information of the reader of (empty slave id, camera), created
+    // when missing; valid while the reader stays in the engine.
+    Storage::IPlayInfo* GetPlayInfo(int camera);
+    bool RemoveFile(const char* path, int64_t beginS, int64_t endS) override;
+    bool GetPFrameMode() const override { return m_pFrameMode; }
+    // Record commands of ExecuteCommand.
+    bool DeleteRecord(VideoFrame* frame);
+    bool BookmarkRecords(const std::string& slaveId, VideoFrame* frame, bool add, bool protect);
+    bool ProtectRecord(const std::string& slaveId, VideoFrame* frame, bool protect);
+
+    // --- entry lists ------------------------------------------------------------
+    // Appends the archive file path of every record of the camera between two
+    // local times (the PROTECTED copy for protected records).
+    void GetEntries(int camera, const TSS& from, const TSS& to, std::vector<std::string>& paths);
+    // For each channel text (decimal; boost::bad_lexical_cast ends the call
+    // otherwise) adds its records between two local times under a key naming
+    // their volume and hour folder.
+    void CollectIndexEntries(const std::vector<std::string>& channels, const TSS& from, const TSS& to,
+                             std::map<std::string, std::vector<IndexEntry>>& entries);
 
     // --- record index files --------------------------------------------------
     // Appends the entries of one .idx file to `out`. false: the file cannot be
@@ -252,7 +301,8 @@ private:
     qormisc::CriticalSection m_recordingLock;
     mutable qormisc::CriticalSection m_volumesLock;
     qormisc::CriticalSection m_initLock;
-    qormisc::CriticalSection m_readersLock;
+    mutable qormisc::CriticalSection m_readersLock;
+    std::map<std::string, std::shared_ptr<FileReader>> m_readers;  // guarded by m_readersLock
     qormisc::CriticalSection m_recordDriveLock;
     std::map<int, RetentionRule> m_retention;
     Settings m_settings;
