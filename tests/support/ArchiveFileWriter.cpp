@@ -346,16 +346,9 @@ std::vector<ArchiveFrame> GenerateMjpegFrames(const std::string& workDir, int fr
 
 ArchiveTempDir::ArchiveTempDir()
 {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "gavex-archive-XXXXXX").string();
-    if (!mkdtemp(tmpl.data()))
-        throw std::runtime_error("cannot create a temporary folder");
-    m_path = tmpl;
-}
-
-ArchiveTempDir::~ArchiveTempDir()
-{
     std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
+    if (!std::filesystem::is_directory(m_dir.path(), ec))
+        throw std::runtime_error("cannot create a temporary folder");
 }
 
 } // namespace testsupport

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace testsupport {
 
 // One frame to store.
@@ -92,17 +94,15 @@ std::vector<ArchiveFrame> GenerateMjpegFrames(const std::string& workDir, int fr
                                               int64_t stepMs);
 
 // A fresh folder under the system's temporary folder, removed on destruction.
+// Throws when the folder cannot be made, so that benchmarks stop too.
 class ArchiveTempDir {
 public:
     ArchiveTempDir();
-    ~ArchiveTempDir();
-    ArchiveTempDir(const ArchiveTempDir&) = delete;
-    ArchiveTempDir& operator=(const ArchiveTempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
+    const std::string& Path() const { return m_dir.path(); }
+    std::string File(const std::string& name) const { return m_dir / name; }
 
 private:
-    std::string m_path;
+    gavex_test::TempDir m_dir{"archive"};
 };
 
 } // namespace testsupport
