@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <future>
 #include <string>
 
@@ -55,8 +54,7 @@ TEST(CalcTime, WarnsOnlyWhenStrictlyOverItsThreshold)
     CalcTime::SetClockForTesting(nullptr);
 
     log.Flush();
-    std::ifstream in(log.GetLogPath());
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = gavex_test::ReadFileString(log.GetLogPath());
     for (const Case& c : cases) {
         const std::string line = "------> CALCTIME(Block) " + std::to_string(c.elapsed) + " ms - " + c.message;
         EXPECT_EQ(text.find(line) != std::string::npos, c.warns) << line << "\nlog:\n" << text;
