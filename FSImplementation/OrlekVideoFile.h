@@ -5,6 +5,7 @@
 // information. Used by one thread at a time; holds no lock of its own.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "archive/files/DynamicFramesReader.h"
@@ -56,7 +57,9 @@ public:
     const DynamicFramesReader& GetReader() const { return m_reader; }
 
 private:
-    VideoFramePtr ReadWith(int64_t number);
+    // Reads into a new frame through `read` (which answers the number read)
+    // and takes that number as the current frame.
+    VideoFramePtr ReadWith(const std::function<int64_t(VideoFrame&)>& read);
 
     uint64_t m_currentFrame = 0;
     DynamicFramesReader m_reader;
