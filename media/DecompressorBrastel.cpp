@@ -6,6 +6,7 @@
 
 #include "base/Log.h"
 #include "base/frames/FormatTags.h"
+#include "media/DecompressorBufferPool.h"
 #include "media/QorBrastel.h"
 
 namespace {
@@ -50,7 +51,7 @@ QorLog::CDebug* Logger()
 
 CDecompressorBrastel::CDecompressorBrastel(const std::string& preferredCodec)
     : m_main(std::make_shared<QorBrastel>(preferredCodec)),
-      m_factory(std::make_unique<MFF::MultimediaFrameFactory>(MFF::GetFrameAllocator()))
+      m_factory(std::make_unique<MFF::MultimediaFrameFactory>(GetDecompressorBufferPool()))
 {
     Logger()->Message("[DECOMPRESSOR][BRASTEL]%s Created decompressor for codec: %s",
                       AllocatorKind(MFF::GetFrameAllocator()), preferredCodec.c_str());
