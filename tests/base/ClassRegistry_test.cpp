@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "ByteDump.h"
+#include "support/TempDir.h"
+
 #include "base/AudioFrame.h"
 #include "base/ClassRegistry.h"
 #include "base/ClassRegistryMsgFile.h"
@@ -29,18 +32,6 @@
 #include "platform/File.h"
 
 namespace {
-
-std::string Hex(const std::vector<uint8_t>& bytes)
-{
-    std::string out;
-    char cell[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(cell, sizeof cell, "%02X", bytes[i]);
-        out += cell;
-        out += (i % 16 == 15) ? '\n' : ' ';
-    }
-    return out;
-}
 
 // Writes the objects by class into memory and returns the bytes.
 std::vector<uint8_t> Store(const std::vector<const CNetObject*>& objects)
@@ -161,7 +152,7 @@ TEST_F(ClassRegistryTest, ClassTagBytes)
         0x02, 0x00,                    // object 2 again
         0x00, 0x00,                    // no object
     };
-    EXPECT_EQ(bytes, expected) << "got:\n" << Hex(bytes) << "\nexpected:\n" << Hex(expected);
+    EXPECT_BYTES(expected, bytes);
 }
 
 TEST_F(ClassRegistryTest, ObjectsComeBackByClass)
@@ -351,7 +342,7 @@ TEST_F(ClassRegistryTest, LongIndicesUseTheLongTag)
         0xFF, 0x7F, 0x00, 0x80, 0x00, 0x00,                           // object 0x8000 again
         0x05, 0x00,                                                   // object 5 again
     };
-    EXPECT_EQ(tail, expected) << "got:\n" << Hex(tail) << "\nexpected:\n" << Hex(expected);
+    EXPECT_BYTES(expected, tail);
     platform::MemFile file{std::vector<uint8_t>(bytes)};
     platform::Archive archive(file, platform::Archive::load);
     ObjectArchive reader(archive);
@@ -419,12 +410,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // A scratch folder, a registry store of its own and a private logger whose
 // error lines are caught.
 class MsgFileTest : public ::testing::Test
@@ -434,9 +419,7 @@ protected:
 
     void SetUp() override
     {
-        char pattern[] = "/tmp/gavex-msgfile-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        m_dir = m_temp.path();
         fs::create_directories(m_dir + "/reg");
         setenv("GAVEX_REGISTRY_DIR", (m_dir + "/reg").c_str(), 1);
         QorLog::DebugSettings settings{0, 100, 0, 0x10, 2, 8192, 4096};
@@ -451,8 +434,6 @@ protected:
     {
         m_log.reset();
         unsetenv("GAVEX_REGISTRY_DIR");
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
 
     std::string TakeLog()
@@ -463,9 +444,9 @@ protected:
         return text;
     }
 
-    void WriteSource(const std::string& path, const std::string& contents)
+    static void WriteSource(const std::string& path, const std::string& contents)
     {
-        std::ofstream(path, std::ios::binary) << contents;
+        gavex_test::WriteFileString(path, contents);
     }
 
     // Stores the message by class and reads it back; the read copy.
@@ -486,6 +467,7 @@ protected:
         return static_cast<MsgFile*>(object);
     }
 
+    gavex_test::TempDir m_temp{"msgfile"};
     std::string m_dir;
     std::unique_ptr<QorLog::CDebug> m_log;
     std::mutex m_linesLock;
@@ -537,7 +519,7 @@ TEST_F(MsgFileTest, FileTravelsWithItsTimesAndMessage)
     EXPECT_EQ(got.m_ftLastWrite, FileTimeFromUnix(1600000000, 987654300));
     EXPECT_EQ(got.m_ftLastAccess, FileTimeFromUnix(1700000000, 123456700));
     EXPECT_EQ(FileTimeFromUnix(0, 0), 116444736000000000ull);
-    EXPECT_EQ(ReadAll(m_dir + "/received/deeper/copy.bin"), contents);
+    EXPECT_EQ(gavex_test::ReadFileString(m_dir + "/received/deeper/copy.bin"), contents);
 }
 
 TEST_F(MsgFileTest, MissingSourceStoresSizeZero)
@@ -561,7 +543,7 @@ TEST_F(MsgFileTest, MissingSourceStoresSizeZero)
     platform::AppendStringBytes(expected, text);
     platform::AppendStringBytes(expected, "\\logs\\a.txt");
     expected.insert(expected.end(), {0, 0, 0, 0});
-    EXPECT_EQ(bytes, expected) << "got:\n" << Hex(bytes) << "\nexpected:\n" << Hex(expected);
+    EXPECT_BYTES(expected, bytes);
 }
 
 TEST_F(MsgFileTest, TargetsBelowTheProgramFolderAndRefusedNames)
@@ -600,7 +582,7 @@ TEST_F(MsgFileTest, TargetsBelowTheProgramFolderAndRefusedNames)
         const std::string log = TakeLog();
         if (!c.created.empty()) {
             EXPECT_EQ(got.m_nStatus, 1);
-            EXPECT_EQ(ReadAll(c.created), "hello");
+            EXPECT_EQ(gavex_test::ReadFileString(c.created), "hello");
             EXPECT_EQ(in.Remaining(), 0u);
             EXPECT_EQ(log, "");
         } else {

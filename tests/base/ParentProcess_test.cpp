@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 #include "base/Log.h"
 #include "base/ParentProcess.h"
 
@@ -29,9 +31,7 @@ class ParentProcessTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/gavex-parentproc-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        m_dir = m_temp.path();
         fs::create_directories(m_dir + "/reg");
         setenv("GAVEX_REGISTRY_DIR", (m_dir + "/reg").c_str(), 1);
         QorLog::DebugSettings settings{0, 100, 0, 0x10, 2, 8192, 4096};
@@ -46,8 +46,6 @@ protected:
     {
         m_log.reset();
         unsetenv("GAVEX_REGISTRY_DIR");
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
 
     // The text after the line prefix of every caught line, in order.
@@ -80,6 +78,7 @@ protected:
         return root;
     }
 
+    gavex_test::TempDir m_temp{"parentproc"};
     std::string m_dir;
     std::unique_ptr<QorLog::CDebug> m_log;
     std::mutex m_linesLock;

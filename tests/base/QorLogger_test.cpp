@@ -10,6 +10,8 @@
 #include <typeinfo>
 #include <vector>
 
+#include "support/TempDir.h"
+
 #include "base/Log.h"
 #include "base/QorLogger.h"
 
@@ -22,9 +24,7 @@ class QorLoggerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/gavex-qorlogger-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        m_dir = m_temp.path();
         fs::create_directories(m_dir + "/reg");
         setenv("GAVEX_REGISTRY_DIR", (m_dir + "/reg").c_str(), 1);
         // Debugger output only: every line reaches the sink as it is made.
@@ -40,8 +40,6 @@ protected:
     {
         m_log.reset();
         unsetenv("GAVEX_REGISTRY_DIR");
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
 
     std::vector<std::string> TakeLines()
@@ -52,6 +50,7 @@ protected:
         return lines;
     }
 
+    gavex_test::TempDir m_temp{"qorlogger"};
     std::string m_dir;
     std::unique_ptr<QorLog::CDebug> m_log;
     std::mutex m_linesLock;
