@@ -419,6 +419,8 @@ CDebug::CDebug(const std::string& logDir, const std::string& registryBase, const
 }
 
 CDebug::~CDebug() {
+    // Senders end with the logger, before its writer stops.
+    m_forwarding.RemoveAllAsyncSenders();
     Shutdown();
     if (m_lockFd >= 0) close(m_lockFd);
 }

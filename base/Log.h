@@ -32,6 +32,8 @@
 
 #include <boost/format/format_fwd.hpp>
 
+#include "base/LogForwarding.h"
+
 struct TSS;
 
 namespace QorLog {
@@ -151,8 +153,18 @@ public:
     // does it at process exit.
     void Shutdown();
 
+    // The logger's receiver side: a Msg "SLAVE" / "CONNECTED" or
+    // "DISCONNECTED" starts or stops the sender of that slave; any other
+    // object is ignored. The message is borrowed.
+    void OnReceive(CNetObject* message) { m_forwarding.OnReceive(message); }
+    void RemoveAllAsyncSenders() { m_forwarding.RemoveAllAsyncSenders(); }
+    LogForwarding& GetForwarding() { return m_forwarding; }
+
 private:
     friend class LogWriter;
+
+    // Idle until a slave connects: no thread and no socket before that.
+    LogForwarding m_forwarding;
 
     // Appends one finished line (data, never a format) to the queue.
     void Enqueue(const char* text, size_t length);

@@ -13,8 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/Log.h"
 #include "base/LogForwarding.h"
 #include "base/Messages.h"
+#include "support/TempDir.h"
 #include "base/VideoFrame.h"
 
 using QorLog::DebugAsyncSender;
@@ -179,7 +181,12 @@ TEST_F(LogForwardingTest, DeliversInOrderOnceASlaveConnects)
     // Each object was delivered holding the sender's reference beside ours,
     // and the sender let go of it afterwards.
     EXPECT_EQ(receiver.RefCountsSeen(), (std::vector<int32_t>{2, 2, 2, 2}));
+    // The sender drops its reference just after the receiver returns, so
+    // give it until the deadline rather than reading the count at once.
     for (Msg* msg : posted) {
+        const auto released = std::chrono::steady_clock::now() + kWait;
+        while (msg->GetRefCount() != 1 && std::chrono::steady_clock::now() < released)
+            std::this_thread::yield();
         EXPECT_EQ(msg->GetRefCount(), 1);
         msg->Release();
     }
@@ -316,4 +323,25 @@ TEST(Receiver, LastReleaseMarksTheObjectAndCallsTheHookOnce)
     receiver.Release();
     EXPECT_EQ(receiver.GetRefCount(), Receiver::kReleased);
     EXPECT_EQ(receiver.finalReleases, 1);
+}
+
+// The process logger carries the forwarding: a connected slave gets a
+// sender through the logger's own receiver side, and the logger's end
+// takes the senders with it.
+TEST_F(LogForwardingTest, LoggerReceivesSlaveMessages)
+{
+    RecordingReceiver receiver;
+    auto server = std::make_shared<TestSlaveServer>();
+    server->receivers["s1"] = &receiver;
+    gavex_test::TempDir logDir("forwarding");
+    {
+        QorLog::CDebug logger(logDir.path(), "SOFTWARE\\QOR\\Vindara\\ForwardingTest", "forwarding");
+        logger.GetForwarding().AddSlaveServer(server);
+        Msg* connect = NewMsg("SLAVE", "s1", "CONNECTED");
+        logger.OnReceive(connect);
+        connect->Release();
+        EXPECT_TRUE(logger.GetForwarding().HasSender("s1"));
+        EXPECT_EQ(receiver.GetRefCount(), 2);
+    }
+    EXPECT_EQ(receiver.GetRefCount(), 1);
 }
