@@ -8,7 +8,7 @@
 #include "base/Log.h"
 #include "base/ModuleDir.h"
 #include "base/Registry.h"
-#include "media/QorLogger.h"
+#include "base/QorLogger.h"
 
 namespace {
 
