@@ -180,6 +180,24 @@ TEST_F(IndexStartupTest, ParsePathLoadsIndexFilesAndWritesTheFastIndex) {
     EXPECT_EQ(ReadIndexRebuilding(), 0);
 }
 
+// The volume counts as loaded when any of its index files gave records, not
+// only when the last one read did; an index file without entries stays.
+TEST_F(IndexStartupTest, AnyIndexFileWithRecordsLoadsTheVolume) {
+    const std::string a = Volume("a");
+    WriteFiles(a, recs, false);
+    WriteIndexes(a, recs);
+    const int64_t late = t0 + 6 * 3600000;
+    testsupport::WriteFileBytes(a + "/" + HourFolderOf(late) + "/20._01", {0x00});
+    const std::string emptyIdx = a + "/INDEX/" + testsupport::LocalIndexName(late) + ".idx";
+    testsupport::WriteFileBytes(emptyIdx, testsupport::EncodeIdxFile(0xAB01, {}));
+
+    auto fs = Open({a});
+    ASSERT_TRUE(initResult);
+    EXPECT_TRUE(rebuildProgress.empty());
+    EXPECT_EQ(Times(*fs, 1), TimesOf(recs, 1));
+    EXPECT_EQ(gavex_test::ReadFileBytes(emptyIdx).size(), 4u);
+}
+
 // With a fast index the INDEX folder is not scanned: a broken and an orphan
 // index file stay, and the hours' records come from their index files when
 // a query needs them.
