@@ -105,7 +105,8 @@ public:
     // with the volume roots (InitRefused at once when an initialisation is
     // running). Without one, returns whether at least one volume came up.
     // The progress callback gets whole percentages as they change, on the
-    // initialising thread.
+    // initialising thread or, while several volumes are rebuilt, on their
+    // worker threads, one at a time.
     bool Init(const std::set<std::string>& drives, ProgressCallback progress = {},
               CompletionCallback completion = {}, int folderMode = 0);
     bool IsInitializing() const;

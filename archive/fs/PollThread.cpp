@@ -58,6 +58,7 @@ void FileSystem::OnPollTimer() {
     if (local.tm_min % 10 == 0 && local.tm_sec == 0) deleteNoMore();
 }
 
+#if !__has_include("archive/fs/RingCleaning.h")
 void FileSystem::deleteNoMore() {
     // Age-limited deletion works only on cameras that have a retention rule;
     // this program never sets one, so there is never anything to delete.
@@ -69,3 +70,4 @@ void FileSystem::deleteNoMore() {
     getDefaultDebugInstance()->Warning("[FS][%s] age-limited deletion is not available in the player.",
                                        m_name.c_str());
 }
+#endif
