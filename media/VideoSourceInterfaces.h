@@ -84,6 +84,10 @@ public:
     virtual void SetTitles(const boost::shared_ptr<render::Titles>& titles) = 0;
     // Refreshes the title texts from the current frame.
     virtual void UpdateTitles() = 0;
+    // Refreshes the title texts from `frame`, the compressed frame of the
+    // picture being presented (a decoding source runs ahead of what it
+    // presents, so it names the frame). Sources without titles ignore it.
+    virtual void UpdateTitlesFrom(const VideoFrame* frame) { (void)frame; }
     virtual const CameraViewSettings& GetCameraSettings() const = 0;
     // Statistics of the frame at the head of the output (owned by the
     // source, valid until its next call), or null.
