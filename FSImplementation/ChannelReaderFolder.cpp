@@ -211,10 +211,14 @@ void VindaraFolderChannelReader::ReadDayIntervals(const boost::gregorian::date& 
         if (day == d1 && day == d2) {
             periods.push_back(period);
         } else if (day == d1 || day == d2) {
-            // The file crosses midnight: its own index says what lies on this day.
-            VindaraFileChannelReader reader(path, std::string(), boost::shared_ptr<VindaraSettingsLoader>());
-            reader.Init();
-            reader.GetRecordIntervals(day, periods);
+            // The file crosses midnight: its own index says what lies on this
+            // day. A file gone since the scan adds nothing.
+            try {
+                VindaraFileChannelReader reader(path, std::string(), boost::shared_ptr<VindaraSettingsLoader>());
+                reader.Init();
+                reader.GetRecordIntervals(day, periods);
+            } catch (const std::exception&) {
+            }
         }
     }
 }

@@ -53,10 +53,12 @@ TEST(FSInfo, PseudoAndMemoryFileSystemsAreNotArchiveDrives)
 
 TEST(FSInfo, MountedKernelInterfacesAreRefused)
 {
-    if (std::filesystem::exists("/proc/self"))
+    if (std::filesystem::exists("/proc/self")) {
         EXPECT_FALSE(FSInfo::isValidDrive("/proc/"));
-    if (std::filesystem::exists("/sys/kernel"))
+    }
+    if (std::filesystem::exists("/sys/kernel")) {
         EXPECT_FALSE(FSInfo::isValidDrive("/sys/"));
+    }
     EXPECT_FALSE(FSInfo::isValidDrive("/no/such/mount/point/"));
 }
 
