@@ -15,6 +15,7 @@
 
 #include "FSImplementation/VindaraFileSystemFactory.h"
 #include "support/ArchiveFileWriter.h"
+#include "support/ArchiveTree.h"
 
 namespace {
 
@@ -51,22 +52,44 @@ struct ExportedFolder {
     }
 };
 
-ExportedFolder& Folder()
+// The same 100 files as records of the recorder's archive on one drive,
+// read through the archive engine.
+struct RecorderDrive {
+    testsupport::ArchiveTempDir dir;
+
+    RecorderDrive()
+    {
+        testsupport::ArchiveTree tree(dir.Path());
+        for (int i = 0; i < kFiles; ++i) {
+            const auto frames = testsupport::MakeSyntheticFrames(kFramesPerFile, kStartMs + i * kFileSpacingMs,
+                                                                 kStepMs, 25, 4096);
+            testsupport::TreeRecord record;
+            record.camera = 5;
+            record.fileId = static_cast<uint32_t>(i + 1);
+            record.beginMs = frames.front().unixMs;
+            record.endMs = frames.back().unixMs + kStepMs;
+            tree.Add(record);
+            testsupport::WriteBytes(tree.ArchiveFolder() + "/" + testsupport::LocalHourFolder(record.beginMs) + "/" +
+                                        testsupport::ArchiveFileName(5, record.fileId),
+                                    testsupport::BuildArchiveFile(frames));
+        }
+        tree.WriteIndexes();
+    }
+};
+
+boost::shared_ptr<Storage::IVindaraFileSystem> OpenSource(bool drives)
 {
     static ExportedFolder folder;
-    return folder;
-}
-
-boost::shared_ptr<Storage::IVindaraFileSystem> OpenFolder()
-{
-    auto fs = Storage::CreateVindaraFileSystem(Folder().dir.Path());
+    static RecorderDrive drive;
+    auto fs = Storage::CreateVindaraFileSystem(drives ? drive.dir.Path() : folder.dir.Path());
     fs->Initialize(false);
     return fs;
 }
 
+// Argument 0: exported folder; 1: recorder drive.
 void BM_ReadChannelAcross100Files(benchmark::State& state)
 {
-    auto fs = OpenFolder();
+    auto fs = OpenSource(state.range(0) == 1);
     int64_t frames = 0;
     for (auto _ : state) {
         auto reader = fs->CreateChannelReader("5");
@@ -82,11 +105,11 @@ void BM_ReadChannelAcross100Files(benchmark::State& state)
     state.SetItemsProcessed(frames);
     state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_ReadChannelAcross100Files)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadChannelAcross100Files)->ArgName("drives")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_ReadChannelBackwardAcross100Files(benchmark::State& state)
 {
-    auto fs = OpenFolder();
+    auto fs = OpenSource(state.range(0) == 1);
     auto reader = fs->CreateChannelReader("5");
     int64_t frames = 0;
     for (auto _ : state) {
@@ -105,11 +128,11 @@ void BM_ReadChannelBackwardAcross100Files(benchmark::State& state)
     state.SetItemsProcessed(frames);
     state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_ReadChannelBackwardAcross100Files)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadChannelBackwardAcross100Files)->ArgName("drives")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_SeekLatency(benchmark::State& state)
 {
-    auto fs = OpenFolder();
+    auto fs = OpenSource(state.range(0) == 1);
     auto reader = fs->CreateChannelReader("5");
     std::mt19937 random(12345);
     std::uniform_int_distribution<int64_t> offset(0, kFiles * kFileSpacingMs);
@@ -127,6 +150,6 @@ void BM_SeekLatency(benchmark::State& state)
         state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
     }
 }
-BENCHMARK(BM_SeekLatency)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SeekLatency)->ArgName("drives")->Arg(0)->Arg(1)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
