@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/lexical_cast.hpp>
 #include <gtest/gtest.h>
 
@@ -317,14 +318,68 @@ TEST(FrontEnds, ExportedFolderJoinsFilesAcrossGapsAndDropsOverlaps)
     // The play information follows the reader from file to file.
     Storage::IPlayInfo* info = reader->GetPlayInfo();
     ASSERT_NE(info, nullptr);
+    int changes = 0;
+    info->ChangeSignal.connect([&changes] { ++changes; });
+    reader->Seek(At(five.ms[5]));
+    EXPECT_EQ(info->GetCurrentFileInfo(0).videoPath, dir / "0001._05");
+    EXPECT_EQ(info->GetCurrentFileInfo(1).videoPath, dir / "sub/0002._05");
+    EXPECT_EQ(info->GetCurrentFileInfo(0).period, pt::time_period(At(five.ms[0]), At(five.ms[20])));
+    const int before = changes;
     reader->Seek(At(five.ms[25]));
+    EXPECT_EQ(changes, before + 1);
     EXPECT_EQ(info->GetCurrentFileInfo(0).videoPath, dir / "sub/0002._05");
     EXPECT_FALSE(info->GetCurrentFileInfo(1).HasFile());
+
+    // Export files: those holding material in the period; a period ending in
+    // the gap leaves B out, one reaching into B takes it.
+    struct ExportCase {
+        pt::time_period period;
+        std::vector<std::string> files;
+    };
+    const ExportCase exports[] = {
+        {pt::time_period(At(five.ms[2]), At(five.ms[19] + 10'000)), {dir / "0001._05"}},
+        {pt::time_period(At(five.ms[2]), At(five.ms[21])), {dir / "0001._05", dir / "sub/0002._05"}},
+        {pt::time_period(At(five.ms[19] + 1'000), At(five.ms[22])), {dir / "sub/0002._05"}},
+        {pt::time_period(At(five.ms[39] + 1'000), pt::hours(1)), {}},
+    };
+    for (const ExportCase& c : exports) {
+        std::vector<std::string> files;
+        dynamic_cast<Storage::IChannelExporter&>(*reader).GetExportFiles(c.period, files);
+        EXPECT_EQ(files, c.files) << c.period;
+    }
 
     auto other = fs->CreateChannelReader("100");
     ASSERT_TRUE(other);
     CheckChannel(*other, hundred);
     EXPECT_FALSE(fs->CreateChannelReader("6"));
+}
+
+TEST(FrontEnds, FolderFileSpanningThreeDaysListsEveryDayButFillsOnlyItsEnds)
+{
+    gavex_test::TempDir dir("frontends-days");
+    const int64_t dayMs = 86'400'000;
+    const int64_t lateEvening = testsupport::LocalUnixMs(2026, 3, 14, 23, 59, 0);
+    // Frames at 23:59 of day 1, 12:00 of day 2 and 00:00:30 of day 3.
+    std::vector<testsupport::ArchiveFrame> frames =
+        testsupport::MakeSyntheticFrames(3, lateEvening, 1000, 1, 64);
+    frames[1].unixMs = lateEvening + dayMs / 2;
+    frames[2].unixMs = lateEvening + dayMs + 90'000;
+    testsupport::WriteBytes(dir / "0001._02", testsupport::BuildArchiveFile(frames));
+    BackdateFile(dir / "0001._02");
+
+    auto fs = Storage::CreateVindaraFileSystem(dir.path());
+    fs->Initialize(false);
+    auto reader = fs->CreateChannelReader("2");
+    ASSERT_TRUE(reader);
+    std::vector<boost::gregorian::date> days;
+    reader->GetRecordDays(days);
+    const boost::gregorian::date first = At(frames[0].unixMs).date();
+    ASSERT_EQ(days.size(), 3u);
+    EXPECT_EQ(days[0], first);
+    EXPECT_EQ(days[2], first + boost::gregorian::days(2));
+    std::vector<pt::time_period> middle;
+    reader->GetRecordIntervals(days[1], middle);
+    EXPECT_TRUE(middle.empty());
 }
 
 TEST(FrontEnds, SourcesThatAreNoArchiveAreRefusedWithTheReason)
