@@ -26,7 +26,6 @@ const std::vector<std::string> kAttachedVideoFormats = {"avi", "matroska,webm"};
 namespace {
 
 constexpr int kIoBufferSize = 32768;
-constexpr int64_t kSeekWindow = 200;
 
 QorLog::CDebug* Log()
 {
@@ -245,7 +244,8 @@ bool FFmpegSource::OpenCodec(int index, const AVCodec* decoder)
             Log()->Warning(boost::format("Not set duration in the stream. streamIndex:[%1%], Codec:[%2%]") %
                            m_streamIndex % m_codecName);
             FindEndFromPackets();
-            avformat_seek_file(m_formatContext, m_streamIndex, 0, 0, 0, 0);
+            if (avformat_seek_file(m_formatContext, m_streamIndex, 0, 0, 0, 0) < 0)
+                av_seek_frame(m_formatContext, m_streamIndex, 0, AVSEEK_FLAG_BYTE);
         }
     }
     m_fullEndPts = m_endPts;
@@ -330,8 +330,11 @@ void FFmpegSource::SeekDemuxer(int64_t target)
 {
     if (m_codecContext != nullptr)
         avcodec_flush_buffers(m_codecContext);
-    avformat_seek_file(m_formatContext, m_streamIndex, std::max<int64_t>(target - kSeekWindow, 0), target,
-                       target + kSeekWindow, AVSEEK_FLAG_BACKWARD);
+    // The key frame at or before the target, however far back it lies: a
+    // window around the target would land after it in long key-frame
+    // intervals, and the frames up to the target would be lost.
+    avformat_seek_file(m_formatContext, m_streamIndex, std::numeric_limits<int64_t>::min(), target, target,
+                       AVSEEK_FLAG_BACKWARD);
 }
 
 void FFmpegSource::Seek(double ms)
