@@ -30,6 +30,8 @@ namespace {
 // reading the folder other than its absence throw std::filesystem_error.
 bool HasChild(const std::string& folder, const char* name)
 {
+    if (folder.empty())
+        return false;  // not the working folder
     std::error_code ec;
     if (fs::exists(fs::path(folder) / name, ec))
         return true;
