@@ -58,6 +58,13 @@ struct IndexLoadTask;
 struct RebuildTask;
 // Shared by the per-volume tasks of one on-demand hour load (IndexFile.h).
 struct HourLoadTask;
+// Deletion lists of one removal run (RemoveRecords.h).
+struct VolumeDeletion;
+struct VolumeDeletions;
+// Bookmark records (Bookmarks.h) and the receiver of archive change messages (ChangeMessages.h).
+class Bookmark;
+class ChannelsBookmark;
+class IArchiveMessageSink;
 
 // Volume index (position in the engine's volume list) -> archive folder.
 using VolumePathMap = std::map<uint8_t, std::string>;
@@ -270,6 +277,33 @@ public:
     void deleteNoMore();
     void OnMountStateChanged(const std::string& path, bool mounted);
 
+    // --- record housekeeping (bookmarks, protection, deletion, ring cleaning) ---
+    std::shared_ptr<VindaraFileSystem::Dir> FindCameraDir(int camera) { return GetCameraDir(camera, false); }
+    std::string GetArchiveFilePath(int camera, const VindaraFileSystem::DirEntry& entry, bool protectedPlace,
+                                   char letter);
+    bool ProtectEntry(const std::string& slaveId, int camera, VindaraFileSystem::DirEntry& entry, bool protect);
+    bool MoveArchiveFile(int camera, const VindaraFileSystem::DirEntry& entry, bool protect, char letter,
+                         bool keepOnStaleSource);
+    void SetProtectedMarker(int camera, const VindaraFileSystem::DirEntry& entry, bool protect);
+    void UpdateIndexFiles(const std::vector<IndexEntry>& entries, bool remove);
+    void WriteBookmarkFile(int camera, const Bookmark& bookmark, bool add);
+    std::map<int, std::shared_ptr<ChannelsBookmark>> LoadBookmarks();
+    bool DeleteCameraRecords(int camera, uint64_t beginMs, uint64_t lengthMs);
+    void DeleteVolumeFiles(uint8_t volumeIndex, const VolumeDeletion& deletion);
+    void UpdateVolumeIndexes(uint8_t volumeIndex, const VolumeDeletion& deletion);
+    void RemoveHour(uint8_t volumeIndex, const std::string& hourFolder);
+    int deleteOtherFile();
+    bool FindRecordVolume(uint8_t& volumeIndex);
+    bool ChangeRecordDrive(bool force);
+    static int64_t TimeIt(const std::function<void()>& call);
+    void SendArchDelete(const TSS& recordTime, int camera, int64_t rangeStartMs, int64_t rangeEndMs);
+    // The receiver of archive change messages; none by default.
+    void SetMessageSink(std::shared_ptr<IArchiveMessageSink> sink);
+    // Audio lines of a channel, named in DELETE_FILE (the recorder's list).
+    void SetChannelAudioMics(int camera, const std::vector<std::string>& mics);
+    void SetRetentionRule(int camera, const RetentionRule& rule);
+    void SetRecordVolume(int volumeIndex);
+
     // Locks, reached by tests that drive the lock-order situations.
     qormisc::CriticalSection& DirsLockForTesting() { return m_dirsLock; }
     qormisc::CriticalSection& VolumesLockForTesting() { return m_volumesLock; }
@@ -336,4 +370,18 @@ private:
     boost::thread m_initThread;
     std::shared_ptr<VolumeFreeSizeChecker> m_freeSizeChecker;
     std::unique_ptr<ThreadRoutines::PollTimeoutThread> m_pollThread;
+
+    // Record housekeeping.
+    std::shared_ptr<IArchiveMessageSink> GetMessageSink() const;
+    void SendDeleteFile(int channel, const std::string& path);
+    void SendFileDeleted(int channel, const std::string& path, int64_t beginS, int64_t endS);
+    std::vector<std::pair<int, std::shared_ptr<VindaraFileSystem::Dir>>> CopyCameraDirs();
+    RetentionRule GetRetentionRule(int camera);
+    std::mutex m_bookmarksLock;
+    bool m_bookmarksDirty = true;                                  // guarded by m_bookmarksLock
+    std::map<int, std::shared_ptr<ChannelsBookmark>> m_bookmarks;  // guarded by m_bookmarksLock
+    mutable std::mutex m_messageSinkLock;
+    std::shared_ptr<IArchiveMessageSink> m_messageSink;    // guarded by m_messageSinkLock
+    std::map<int, std::vector<std::string>> m_audioMics;  // guarded by m_messageSinkLock
+    std::atomic<bool> m_clearingRecorders{false};
 };
