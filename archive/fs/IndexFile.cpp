@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <fcntl.h>
 #include <new>
@@ -67,10 +68,16 @@ std::string IndexFolderOf(const std::string& archiveFolder) {
     return exact;
 }
 
+// Whether the local time of an entry time has its fields in range. The C
+// library's conversion is used directly: it reads the zone once, where the
+// time-stamp conversion re-reads it for every call, which made this check
+// most of the cost of loading an index.
 bool IsTimeValid(uint64_t unixMs) {
-    TSS t;
-    t.FromUtcMilliseconds(unixMs + kArchiveUnixOffsetMs);
-    return t.wHour <= 23 && t.wMinute <= 59 && t.wSecond <= 59 && t.dwMilliseconds <= 999;
+    const std::time_t t = static_cast<std::time_t>(unixMs / 1000);
+    std::tm local{};
+    // A time the conversion refuses gives an all-zero stamp, which is valid.
+    if (!localtime_r(&t, &local)) return true;
+    return local.tm_hour <= 23 && local.tm_min <= 59 && local.tm_sec <= 59;
 }
 
 }  // namespace
