@@ -52,18 +52,10 @@ DecompressedVideoSource::~DecompressedVideoSource()
 
 bool DecompressedVideoSource::Ready2()
 {
-    if (!Active() || m_decoded.empty())
-        return false;
-    if (m_decoded.size() >= 2)
-        return true;
-    if (m_atEnd)
-        return true;
-    try {
-        return m_inner->IsAtEnd();
-    } catch (const std::exception& e) {
-        InnerFailed(e.what());
-        return true;
-    }
+    // "At the end" is the decoding thread's word, not the inner source's:
+    // the inner source reaches its last frame while that frame is still in
+    // the codec.
+    return Active() && (m_decoded.size() >= 2 || (m_decoded.size() == 1 && m_atEnd));
 }
 
 void DecompressedVideoSource::InnerFailed(const char* what)
@@ -198,7 +190,7 @@ void DecompressedVideoSource::Seek(int64_t timeMs)
     bool settled = false;
     while (m_running && Active()) {
         if (static_cast<int32_t>(m_decoded.size()) >= m_queueLength ||
-            (!m_decoded.empty() && (m_atEnd || m_inner->IsAtEnd()))) {
+            (!m_decoded.empty() && m_atEnd)) {
             settled = true;
             break;
         }
@@ -253,7 +245,7 @@ bool DecompressedVideoSource::IsAtEnd()
         return false;
     if (Exhausted())
         return true;
-    return m_decoded.size() == 1 && (m_atEnd || m_inner->IsAtEnd());
+    return m_decoded.size() == 1 && m_atEnd;
 }
 
 void DecompressedVideoSource::UpdateTitles()
