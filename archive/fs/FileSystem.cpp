@@ -58,7 +58,8 @@ std::set<std::string> ParseDriveList(const std::string& text) {
 
 std::string JoinDriveList(const std::set<std::string>& drives) { return boost::algorithm::join(drives, ","); }
 
-FileSystem::FileSystem() {
+FileSystem::FileSystem() : m_loaderLink(std::make_shared<LoaderLink>()) {
+    m_loaderLink->engine = this;
     {
         RegistryKey key(kVideoKey, false, RegistryKey::kRead | RegistryKey::kWow64_32Key);
         m_adaptivePlayer = key.ReadInt("AdaptivePlayer", 1) > 0;
@@ -109,6 +110,10 @@ FileSystem::~FileSystem() {
     g_debugLevel = 0;
     m_logger->Shutdown();
     ClearAll();
+    {
+        std::unique_lock<std::shared_mutex> lock(m_loaderLink->mutex);
+        m_loaderLink->engine = nullptr;
+    }
     ClearCameraDirs();
     Log()->Message("[FILESYSTEM][%s][EXIT]", m_name.c_str());
 }

@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -369,6 +370,15 @@ private:
     bool m_initializing = false;
     boost::thread m_initThread;
     std::shared_ptr<VolumeFreeSizeChecker> m_freeSizeChecker;
+    // The engine as the hour loaders of its directories reach it: cleared by
+    // the destructor (after running loads end), so a directory that a caller
+    // keeps beyond the engine's life loads nothing more instead of calling
+    // into a destroyed object.
+    struct LoaderLink {
+        std::shared_mutex mutex;  // shared by loads, exclusive to clear
+        FileSystem* engine = nullptr;
+    };
+    std::shared_ptr<LoaderLink> m_loaderLink;
     std::unique_ptr<ThreadRoutines::PollTimeoutThread> m_pollThread;
 
     // Record housekeeping.

@@ -69,13 +69,15 @@ std::shared_ptr<Dir> FileSystem::GetCameraDir(int camera, bool create) {
     // The volumes of the directory's creation: hours of volumes added later
     // are not searched until the directory is made again.
     const VolumePathMap volumes = GetVolumePaths();
-    auto dir = std::make_shared<Dir>([this, volumes, camera](int32_t hour, const std::set<uint8_t>& hourVolumes,
-                                                             VindaraFileSystem::DirEntrySet& entries,
-                                                             VindaraFileSystem::VolumeCounts& counts) {
+    auto dir = std::make_shared<Dir>([link = m_loaderLink, volumes, camera](
+                                         int32_t hour, const std::set<uint8_t>& hourVolumes,
+                                         VindaraFileSystem::DirEntrySet& entries,
+                                         VindaraFileSystem::VolumeCounts& counts) {
         VolumePathMap wanted;
         for (const auto& v : volumes)
             if (hourVolumes.count(v.first)) wanted.insert(v);
-        LoadHourDetail(camera, hour, wanted, entries, counts);
+        std::shared_lock<std::shared_mutex> lock(link->mutex);
+        if (link->engine) link->engine->LoadHourDetail(camera, hour, wanted, entries, counts);
     });
     m_dirs[camera] = dir;
     return dir;

@@ -166,4 +166,25 @@ TEST_F(RecordQueriesTest, EntryFilePaths) {
     EXPECT_FALSE(engine.GetCameraDir(9, false));
 }
 
+TEST_F(RecordQueriesTest, DirectoryKeptBeyondTheEngineLoadsNothing) {
+    auto other = std::make_unique<FileSystem>();
+    ASSERT_TRUE(other->Init({drive}));
+    auto cameraDir = other->GetCameraDir(1, false);
+    ASSERT_TRUE(cameraDir);
+    // Started from the fast index: only the newest hour was read (to choose
+    // the record volume).
+    const size_t loaded = cameraDir->EntryCount();
+    EXPECT_LT(loaded, 5u);
+    other.reset();
+    // The other hours can no longer be read, and nothing reaches the
+    // destroyed engine.
+    size_t walked = 0;
+    cameraDir->ForEachEntry(0, 0, [&](const VindaraFileSystem::DirEntry&) {
+        ++walked;
+        return true;
+    });
+    EXPECT_EQ(walked, loaded);
+    EXPECT_EQ(cameraDir->EntryCount(), loaded);
+}
+
 }  // namespace
