@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 extern "C" {
@@ -173,6 +174,51 @@ TEST(DecoderConvertTest, PackedPicturesBecomeBgrx)
         EXPECT_EQ(sample.Bytes()[2], c.r);
         av_frame_free(&picture);
     }
+}
+
+}  // namespace
+
+namespace {
+
+VideoFramePtr UntaggedCompressedFrame()
+{
+    VideoFramePtr frame(new VideoFrame("", 0), false);
+    frame->m_nFormat = FrameFormatCompressed;
+    frame->m_nWidth = 16;
+    frame->m_nHeight = 16;
+    frame->AllocData(8);
+    frame->m_cbData = 8;
+    std::memset(frame->m_pData, 0, 8);
+    return frame;
+}
+
+TEST(DecoderRegistryTest, EntriesLiveWithTheirDecodersAndTheLastOneStays)
+{
+    filters::Decoder::ClearDecompressors();
+    auto first = std::make_unique<filters::Decoder>();
+    auto second = std::make_unique<filters::Decoder>();
+    VideoFramePtr frame = UntaggedCompressedFrame();
+    EXPECT_FALSE(first->Decompress(frame.get()));
+    EXPECT_FALSE(second->Decompress(frame.get()));
+    EXPECT_NE(first->GetCurrentDecompressor(), nullptr);
+    EXPECT_NE(first->GetCurrentDecompressor(), second->GetCurrentDecompressor());
+    EXPECT_EQ(filters::Decoder::DecompressorCount(), 2u);
+    first.reset();
+    EXPECT_EQ(filters::Decoder::DecompressorCount(), 1u);
+    second.reset();
+    EXPECT_EQ(filters::Decoder::DecompressorCount(), 1u);
+    filters::Decoder::ClearDecompressors();
+    EXPECT_EQ(filters::Decoder::DecompressorCount(), 0u);
+}
+
+TEST(DecoderRegistryTest, MissingPictureIsLoggedAndReturned)
+{
+    filters::Decoder decoder;
+    render::ImageMediaSample sample;
+    VideoFramePtr frame = UntaggedCompressedFrame();
+    EXPECT_FALSE(decoder.Decode(frame.get(), &sample, false, {}));
+    EXPECT_EQ(sample.LockCount(), 0);
+    filters::Decoder::ClearDecompressors();
 }
 
 }  // namespace
