@@ -2,7 +2,6 @@
 // record commands of ExecuteCommand, the nearest-frame read, and closing a
 // file in every reader before it is removed.
 
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -103,22 +102,6 @@ void FileSystem::StopReadingFile(const std::string& path) {
     Log()->Message(boost::format("[FILESYSTEM] Stoped reading file \"%1%\". Total readers for file: %2%.") % path %
                    count);
 }
-
-#if !__has_include("archive/fs/RemoveRecords.h")
-// A plain removal until the removal of deleted records lands (it brings
-// archive/fs/RemoveRecords.h with the full one).
-bool FileSystem::RemoveFile(const char* path, int64_t /*beginS*/, int64_t /*endS*/) {
-    if (!path || !*path) return false;
-    StopReadingFile(path);
-    if (std::remove(path) != 0) {
-        const int error = errno;
-        QOR_LOG_ERROR(Log(), "[FILESYSTEM][%s] Failed to delete file '%s', error %d", m_name.c_str(), path, error);
-        return false;
-    }
-    Log()->Message("[FILESYSTEM][%s] File '%s' deleted.", m_name.c_str(), path);
-    return true;
-}
-#endif
 
 int FileSystem::ExecuteCommand(const std::string& slaveId, VideoFrame* frame, unsigned code, ReceiverPtr receiver,
                                int passwordCrc, int mode, std::string* error) {

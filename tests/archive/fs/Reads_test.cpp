@@ -214,7 +214,7 @@ TEST_F(ReadsTest, ReadersAreKeyedBySlaveAndDroppedOnClose) {
     EXPECT_NE(engine.GetReader("", 1), before);
 }
 
-TEST_F(ReadsTest, NearestFrameAndRecordCommandsFailWithTheirTexts) {
+TEST_F(ReadsTest, NearestFrameIsNeverDeliveredWithoutAFrameSink) {
     VideoFramePtr frame = CommandFrame(1, "time 05-03-24 10:00:01.000 param 0");
     EXPECT_EQ(engine.ExecuteCommand("", frame.get(), 10, {}, -1, 0, &error), 0);
     EXPECT_EQ(error, "");  // no receiver: not found without a text
@@ -231,20 +231,6 @@ TEST_F(ReadsTest, NearestFrameAndRecordCommandsFailWithTheirTexts) {
     EXPECT_EQ(engine.ExecuteCommand("", frame.get(), 10, std::make_shared<Receiver>(), -1, 0, &error), 0);
     EXPECT_EQ(error, "ReadFrameNearest(ARCH_FRAME_TIME_NEAREST): Not found frame for cam: '1', time: "
                      "'2024-03-05T10:00:01.000', request param: 'param'.");
-
-    const std::pair<unsigned, const char*> commands[] = {
-        {11, "DeleteRecord error"},
-        {12, "BookmarkRecords QOR_FS::BOOKMARK error"},
-        {13, "BookmarkRecords QOR_FS::UNBOOKMARK error"},
-        {14, "ProtectRecord QOR_FS::PROTECT error"},
-        {15, "ProtectRecord QOR_FS::UNPROTECT error"},
-    };
-    for (const auto& c : commands) {
-        VideoFramePtr f = CommandFrame(1, "x 05-03-24 10:00:00");
-        error.clear();
-        EXPECT_EQ(engine.ExecuteCommand("", f.get(), c.first, {}, -1, 0, &error), 0);
-        EXPECT_EQ(error, c.second);
-    }
 }
 
 TEST_F(ReadsTest, PlayInformationFollowsTheReader) {
