@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineTestSupport.h"
+#include "archive/files/Volume.h"
 #include "archive/fs/FileSystem.h"
 #include "base/Tss.h"
 #include "base/VideoFrame.h"
@@ -139,6 +140,24 @@ inline std::set<std::pair<int, int64_t>> IndexRecords(FileSystem& engine, const 
     for (const auto& e : entries) records.emplace(e.cameraId, static_cast<int64_t>(e.entry.begin / 1000));
     return records;
 }
+
+// Replaces the process's volume thresholds for its lifetime: with `full`
+// every mounted volume counts as full, else none does.
+class ScopedVolumeThresholds {
+public:
+    explicit ScopedVolumeThresholds(bool full) : m_saved(GetVolumeSettings()) {
+        VolumeSettings settings = m_saved;
+        settings.freeMB = settings.archFreeMB = full ? 4000000000u : 0u;
+        settings.freeMBCritical = 0;
+        SetVolumeSettings(settings);
+    }
+    ~ScopedVolumeThresholds() { SetVolumeSettings(m_saved); }
+    ScopedVolumeThresholds(const ScopedVolumeThresholds&) = delete;
+    ScopedVolumeThresholds& operator=(const ScopedVolumeThresholds&) = delete;
+
+private:
+    VolumeSettings m_saved;
+};
 
 inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
