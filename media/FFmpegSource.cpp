@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -89,15 +90,14 @@ int64_t SeekFunc(void* opaque, int64_t offset, int whence)
 
 void InitFFmpeg()
 {
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    // FFmpeg 5 registers its formats itself; list the input formats once for
-    // the trace log, as the product always did.
-    void* state = nullptr;
-    while (const AVInputFormat* format = av_demuxer_iterate(&state))
-        Log()->Trace("%s | %s", format->name, format->long_name ? format->long_name : "");
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // FFmpeg 5 registers its formats itself; the input formats are listed
+        // once in the trace log.
+        void* state = nullptr;
+        while (const AVInputFormat* format = av_demuxer_iterate(&state))
+            Log()->Trace("%s | %s", format->name, format->long_name ? format->long_name : "");
+    });
 }
 
 // --- FFmpegSource -------------------------------------------------------------

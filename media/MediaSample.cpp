@@ -51,8 +51,7 @@ void CopyImagePlanes(const uint8_t* const planes[3], const int32_t steps[3], int
     const int32_t cpitch = dstPitch / 2;
     uint8_t* dstPlanes[3] = {dst, dst + static_cast<size_t>(dstPitch) * dstHeight,
                              dst + static_cast<size_t>(dstPitch) * dstHeight * 5 / 4};
-    const int32_t widths[3] = {std::min(dstWidth, srcWidth), std::min(cw, srcWidth / 2)};
-    const int32_t w[3] = {widths[0], widths[1], widths[1]};
+    const int32_t w[3] = {std::min(dstWidth, srcWidth), std::min(cw, srcWidth / 2), std::min(cw, srcWidth / 2)};
     const int32_t h[3] = {std::min(dstHeight, srcHeight), std::min(ch, srcHeight / 2), std::min(ch, srcHeight / 2)};
     const int32_t dp[3] = {dstPitch, cpitch, cpitch};
     for (int p = 0; p < 3; ++p) {
