@@ -304,4 +304,41 @@ TEST(FFmpegSourceTest, StreamWithoutDurationIsMeasuredFromItsPackets)
     EXPECT_EQ(frames, 25);
 }
 
+TEST(FFmpegSourceTest, DamagedFilesOpenOrFailAndAlwaysEnd)
+{
+    const std::string path = MakeMediaFile("p.mkv", kContainers[0].args);
+    ASSERT_FALSE(path.empty());
+    const std::vector<uint8_t> original = ReadAll(path);
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE(seed);
+        std::vector<uint8_t> bytes = original;
+        // Overwrite scattered runs of bytes past the header.
+        unsigned state = seed;
+        for (int run = 0; run < 40; ++run) {
+            state = state * 1103515245u + 12345u;
+            const size_t at = 400 + state % (bytes.size() - 500);
+            for (size_t k = 0; k < 16; ++k)
+                bytes[at + k] = static_cast<uint8_t>(state >> (k % 24));
+        }
+        const std::string damaged = mediatest::ScratchDir() + "/damaged" + std::to_string(seed) + ".mkv";
+        WriteAll(damaged, bytes);
+        filters::FFmpegVideoSource source;
+        if (!source.Open(damaged, ""))
+            continue;
+        int frames = 0;
+        while (source.ReadNextFrame() && frames < 1000)
+            ++frames;
+        EXPECT_LT(frames, 1000);
+        source.Seek(1500);
+        source.Seek(100);
+    }
+    std::vector<uint8_t> noise(20000);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+    WriteAll(mediatest::ScratchDir() + "/noise.mp4", noise);
+    filters::FFmpegVideoSource source;
+    EXPECT_FALSE(source.Open(mediatest::ScratchDir() + "/noise.mp4", ""));
+    EXPECT_FALSE(source.ReadNextFrame());
+}
+
 }  // namespace
