@@ -234,10 +234,6 @@ public:
     void LoadHourIndex(HourLoadTask& task, const VolumePath& volume);
     // "DDMMYYHH" of a Unix hour number in local time (empty before 1970).
     std::string HourIndexName(int hour) const;
-    // Reads every .idx file of one volume within the hour window whose hour
-    // folder exists into the record directories; returns the entry count.
-    // Writes nothing.
-    uint64_t LoadVolumeFromIndexFiles(uint8_t volumeIndex, const std::string& archiveFolder);
     // Adds loaded entries to their cameras' directories, collecting each
     // camera's hours.
     void AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::map<int, std::set<int>>& hours);

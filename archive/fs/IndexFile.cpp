@@ -332,27 +332,3 @@ void FileSystem::AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::m
         hours[e.cameraId].insert(static_cast<int>(e.entry.begin / kMsPerHour));
     }
 }
-
-uint64_t FileSystem::LoadVolumeFromIndexFiles(uint8_t volumeIndex, const std::string& archiveFolder) {
-    const std::string indexFolder = IndexFolderOf(archiveFolder);
-    uint64_t count = 0;
-    std::map<int, std::set<int>> hours;
-    for (const auto& item : platform::ListDirectory(indexFolder)) {
-        const std::string& name = item.name;
-        if (item.isDirectory || name.size() != 12 || name.compare(8, 4, ".idx") != 0) continue;
-        const std::string folder = IndexNameToHourFolder(name);
-        TSS hourTime;
-        if (!hourTime.Parse(folder.c_str())) continue;
-        const int64_t hourNumber = int64_t(hourTime.DayNumber()) * 24 + hourTime.wHour;
-        if (hourNumber < m_firstHour || hourNumber > m_lastHour) continue;
-        if (!platform::IsDirectory(platform::JoinPath(archiveFolder, folder))) continue;
-        std::vector<IndexEntry> entries;
-        {
-            SyncLock lock(m_indexFilesLock);
-            LoadIndex(volumeIndex, platform::JoinPath(indexFolder, name), entries);
-        }
-        AddEntriesToDirs(entries, hours);
-        count += entries.size();
-    }
-    return count;
-}
