@@ -106,8 +106,10 @@ bool FileSystem::ProtectEntry(const std::string& slaveId, int camera, VindaraFil
 
     if (!MoveArchiveFile(camera, entry, protect, kVideoLetter, protect)) {
         // The record stays where it was, and readable there.
-        QOR_LOG_ERROR(Log(), "[FS] %s of record \"%s\" of camera %d failed; the record stays in place.",
-                      protect ? "Protection" : "Unprotection", current.c_str(), camera);
+        const char* what = protect ? "Protection" : "Unprotection";
+        ReportError(__LINE__, camera,
+                    str(boost::format("[FS] %s of record \"%s\" failed; the record stays in place.") % what % current),
+                    str(boost::format("%s of record %s failed; the record stays in place.") % what % current), 0);
         if (wasOpen) reader->OpenEntryFile(entry);
         return false;
     }

@@ -149,6 +149,7 @@ TEST_F(RecordCommandsTest, AFailedMoveLeavesTheRecordInPlaceAndReadable) {
         EXPECT_TRUE(Exists(c.stays(local))) << c.what;
         EXPECT_EQ(fsEngine.FindCameraDir(1)->FindEntry(t).isProtected, before) << c.what;
         EXPECT_THAT(reported, Contains(HasSubstr("is not renamed to"))) << c.what;
+        EXPECT_THAT(reported, Contains(HasSubstr("failed; the record stays in place."))) << c.what;
         EXPECT_EQ(ReadAt(fsEngine, 1, t + 600), t + 600) << c.what;
         EXPECT_EQ(ReadAt(fsEngine, 1, t + 800, "fresh reader"), t + 800) << c.what;
     }
