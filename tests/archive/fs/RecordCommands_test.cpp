@@ -47,6 +47,7 @@ TEST_F(RecordCommandsTest, ProtectMovesTheRecordAndUnprotectBringsItBackReadable
     EXPECT_TRUE(Exists(archive.ProtectedPath(1)));
     EXPECT_TRUE(Exists(archive.Path(1) + ".protected"));
     EXPECT_EQ(EntryAt(1, t).isProtected, 1);
+    EXPECT_TRUE(engine.GetReader("", 1)->IsCurrentFile(archive.ProtectedPath(1)));  // reopened at its new place
     EXPECT_EQ(ReadAt(engine, 1, t + 700), t + 700);
     EXPECT_EQ(ReadAt(engine, 1, t + 300, "other client"), t + 300);
 
@@ -148,6 +149,7 @@ TEST_F(RecordCommandsTest, AFailedMoveLeavesTheRecordInPlaceAndReadable) {
         EXPECT_THAT(error, HasSubstr("ProtectRecord")) << c.what;
         EXPECT_TRUE(Exists(c.stays(local))) << c.what;
         EXPECT_EQ(fsEngine.FindCameraDir(1)->FindEntry(t).isProtected, before) << c.what;
+        EXPECT_TRUE(fsEngine.GetReader("", 1)->IsCurrentFile(c.stays(local))) << c.what;
         EXPECT_THAT(reported, Contains(HasSubstr("is not renamed to"))) << c.what;
         EXPECT_THAT(reported, Contains(HasSubstr("failed; the record stays in place."))) << c.what;
         EXPECT_EQ(ReadAt(fsEngine, 1, t + 600), t + 600) << c.what;
