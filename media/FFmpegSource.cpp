@@ -433,7 +433,7 @@ AVFormatContext* FFmpegSource::OpenAttachedIO(const std::string& path)
 
 // --- FFmpegVideoSource -------------------------------------------------------
 
-FFmpegVideoSource::FFmpegVideoSource() : m_received(av_frame_alloc())
+FFmpegVideoSource::FFmpegVideoSource() : m_received(av_frame_alloc()), m_pending(av_packet_alloc())
 {
     m_holder.picture = m_frame;
 }
@@ -441,6 +441,7 @@ FFmpegVideoSource::FFmpegVideoSource() : m_received(av_frame_alloc())
 FFmpegVideoSource::~FFmpegVideoSource()
 {
     av_frame_free(&m_received);
+    av_packet_free(&m_pending);
 }
 
 void FFmpegVideoSource::Close()
@@ -459,6 +460,8 @@ void FFmpegVideoSource::Reset()
     m_holder.ready = false;
     m_packetQueue.clear();
     m_draining = false;
+    if (m_pending != nullptr)
+        av_packet_unref(m_pending);
     if (m_frame != nullptr)
         av_frame_unref(m_frame);
 }
@@ -490,6 +493,12 @@ bool FFmpegVideoSource::ReadNextFrame()
         if (!m_passThrough && ReceivePicture()) {
             ready = true;
             break;
+        }
+        if (!m_passThrough && m_pending->size > 0) {
+            // A packet the full decoder refused earlier goes in first.
+            if (avcodec_send_packet(m_codecContext, m_pending) == AVERROR(EAGAIN))
+                continue;
+            av_packet_unref(m_pending);
         }
         if (m_draining) {
             // Drained and nothing more: packets that did not decode leave
@@ -526,10 +535,10 @@ bool FFmpegVideoSource::ReadNextFrame()
         } else {
             const int sent = avcodec_send_packet(m_codecContext, packet);
             if (sent == AVERROR(EAGAIN)) {
-                // The decoder is full: take a picture first, then resend.
-                if (ReceivePicture())
-                    ready = true;
-                avcodec_send_packet(m_codecContext, packet);
+                // The decoder is full: the packet waits until a picture has
+                // been taken out.
+                av_packet_unref(m_pending);
+                av_packet_move_ref(m_pending, packet);
             }
         }
         av_packet_unref(packet);

@@ -33,6 +33,7 @@ struct AVCodecContext;
 struct AVCodec;
 struct AVFrame;
 struct AVIOContext;
+struct AVPacket;
 struct AVStream;
 
 namespace filters {
@@ -170,6 +171,7 @@ private:
     std::vector<uint8_t> m_rawPacket;
     bool m_draining = false;  // the demuxer ended; the decoder is being drained
     AVFrame* m_received;      // decoder output before it becomes the current picture
+    AVPacket* m_pending;      // a packet the decoder could not take yet
 };
 
 }  // namespace filters

@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "MediaTestSupport.h"
+#include "base/ProcessValues.h"
 #include "SourceSupport_test.h"
 #include "media/Decoder.h"
 #include "media/FFmpegAttachedVideo.h"
@@ -109,6 +110,25 @@ TEST_P(FFmpegContainerTest, ReadsEveryFrameInOrderThenEnds)
     // The last picture stays current at the end.
     EXPECT_TRUE(source.IsFrameReady());
     EXPECT_EQ(CurrentPictureMd5(source), reference.back());
+}
+
+TEST_P(FFmpegContainerTest, FrameThreadedDecoderDeliversTheSamePictures)
+{
+    const std::string path = MakeMediaFile(GetParam().file, GetParam().args);
+    ASSERT_FALSE(path.empty());
+    const std::vector<std::string> reference = mediatest::ReferenceMd5s(path, "yuv420p");
+    const int32_t saved = g_ffmpegThreadCount;
+    g_ffmpegThreadCount = 4;
+    filters::FFmpegVideoSource source;
+    const bool opened = source.Open(path, "");
+    g_ffmpegThreadCount = saved;
+    ASSERT_TRUE(opened);
+    std::vector<std::string> md5s;
+    while (source.ReadNextFrame())
+        md5s.push_back(CurrentPictureMd5(source));
+    EXPECT_EQ(md5s, reference);
+    source.Seek(1520);
+    EXPECT_EQ(CurrentPictureMd5(source), ReferencePictureMd5(path, 1520));
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, FFmpegContainerTest, ::testing::ValuesIn(kContainers),
