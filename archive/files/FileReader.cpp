@@ -249,8 +249,12 @@ int FileReader::StartPlay(std::shared_ptr<IPlayReceiver> receiver, int crossFile
     m_lastDelay = 0;
     m_throttled = 0;
     m_speed = 1.0;
-    if (IsOpen() && Thread::Start(0, 0, "FileReader")) return SetPriority(GetReaderPriority()) ? 1 : 0;
-    return 0;
+    // The thread is held at its start until its priority is set: a short play
+    // could otherwise end before the priority is given.
+    if (!IsOpen() || !Thread::Start(kCreateSuspended, 0, "FileReader")) return 0;
+    const bool prioritySet = SetPriority(GetReaderPriority());
+    Thread::Resume();
+    return prioritySet ? 1 : 0;
 }
 
 int FileReader::StopPlay() {
