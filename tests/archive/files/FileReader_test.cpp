@@ -177,4 +177,15 @@ TEST_F(FileReaderTest, PreviousAtTheStartOfAFileMovesToThePreviousFile) {
     EXPECT_EQ(reader.CloseFile("/elsewhere"), 0);
 }
 
+TEST_F(FileReaderTest, ARateLimitedPlayDeliversOnlyKeyFramesOfPredictedCodecs) {
+    AddFile(1, t0, 12);  // a key frame every 5 frames
+    FileReader reader(nullptr, 7, &owner, {owner.volume});
+    ASSERT_EQ(reader.OpenEntryFile(owner.dir->GetFirstEntry()), 1);
+    auto receiver = std::make_shared<Receiver>();
+    ASSERT_EQ(reader.StartPlay(receiver, 1, 25, 0, 1, 0), 1);
+    ASSERT_TRUE(receiver->WaitFor("PLAY_STOP"));
+    std::lock_guard<std::mutex> lock(receiver->mutex);
+    EXPECT_EQ(receiver->numbers, (std::vector<int>{0, 5, 10}));
+}
+
 }  // namespace
