@@ -1,7 +1,9 @@
 // Ring cleaning (the oldest hour of unprotected records across cameras) and
 // the age-limited deletion by retention rules.
 
+#include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <filesystem>
 
 #include <gmock/gmock.h>
@@ -9,9 +11,12 @@
 
 #include "HousekeepingFixture.h"
 #include "archive/fs/RingCleaning.h"
+#include "base/Log.h"
+#include "platform/RegistryStore.h"
 
 using namespace housekeeping;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 namespace {
@@ -33,6 +38,84 @@ TEST_F(RingCleaningTest, RemovesTheOldestHourOfEveryCamera) {
     EXPECT_FALSE(Exists(archive.IndexFile(archive.Get(1).beginMs)));
     EXPECT_THAT(RecordBegins(engine, 1), ElementsAre(archive.Get(3).beginMs));
     EXPECT_THAT(RecordBegins(engine, 2), ElementsAre(archive.Get(6).beginMs));
+}
+
+// Lines of the process logger while the object lives; `active` is false when
+// the logger was set up earlier in this process without debugger output.
+class CapturedLog {
+public:
+    CapturedLog() {
+        auto store = platform::RegistryStore::Current();
+        // Read only if this creates the process logger; taken out again at
+        // once so that later tests see the usual settings.
+        store->SetValue(platform::RegistryScope::Machine, "SOFTWARE\\QOR\\Vindara\\Debug", "DebugOptions",
+                        platform::RegistryValue::Number(0x10));
+        store->SetValue(platform::RegistryScope::Machine, "SOFTWARE\\QOR\\Vindara\\Debug", "DebugLevel",
+                        platform::RegistryValue::Text("2"));
+        m_log = getDefaultDebugInstance();
+        store->DeleteValue(platform::RegistryScope::Machine, "SOFTWARE\\QOR\\Vindara\\Debug", "DebugOptions");
+        store->DeleteValue(platform::RegistryScope::Machine, "SOFTWARE\\QOR\\Vindara\\Debug", "DebugLevel");
+        active = (m_log->GetDebugOptions() & 0x10) != 0;
+        if (!active) return;
+        m_log->m_level = 2;  // message level
+        m_log->SetDebugOutputForTesting([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_lines.push_back(line);
+        });
+    }
+    ~CapturedLog() {
+        if (active) {
+            m_log->SetDebugOutputForTesting(nullptr);
+            m_log->m_level = 0;
+        }
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_lines;
+    }
+    // Index of the first line holding `text` at or after `from`; -1 if none.
+    int Find(const std::string& text, int from = 0) {
+        const auto lines = Lines();
+        for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i)
+            if (lines[i].find(text) != std::string::npos) return static_cast<int>(i);
+        return -1;
+    }
+    bool active = false;
+
+private:
+    QorLog::CDebug* m_log = nullptr;
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+TEST(RingCleaningLogTest, LogsItsStagesInOrderAndWhenThereIsNothingToDelete) {
+    CapturedLog log;
+    if (!log.active) GTEST_SKIP() << "the process logger was set up earlier in this process";
+    ScopedVolumeThresholds thresholds(false);
+    Archive archive;
+    FileSystem engine;
+    ASSERT_TRUE(engine.Init(archive.Drives()));
+    const std::string name = engine.GetName();
+    ASSERT_EQ(engine.deleteOtherFile(), 0);
+    int at = log.Find("[FS] " + name + "::deleteOtherFile[volume = -1] starting ...");
+    ASSERT_GE(at, 0);
+    for (const std::string& text : {
+             "[FS] " + name + "::deleteOtherFile[volume = -1] stage 1 (search what to delete) ...",
+             "[FS] " + name + "::deleteOtherFile stage 2[volume = -1] (delete from cache)...",
+             "[FS] " + name + "::deleteOtherFile stage 3[volume = -1] (delete files from HDD )...",
+             "[FS] " + name + "::deleteOtherFile[volume = -1] - delete 3 files during ",
+         }) {
+        const int next = log.Find(text, at);
+        EXPECT_GT(next, at) << text;
+        at = std::max(at, next);
+    }
+    EXPECT_GE(log.Find("searchToDeleteDuration = "), 0);
+
+    // Protect what is left: the next runs find nothing.
+    ASSERT_EQ(Command(engine, 1, QOR_FS::PROTECT, TimeText(archive.Get(3).beginMs)), 1);
+    ASSERT_EQ(Command(engine, 2, QOR_FS::PROTECT, TimeText(archive.Get(6).beginMs)), 1);
+    EXPECT_EQ(engine.deleteOtherFile(), -1);
+    EXPECT_GE(log.Find("[FS] " + name + " nothing to delete. Exit."), 0);
 }
 
 TEST_F(RingCleaningTest, NeverRemovesAProtectedRecord) {
