@@ -259,6 +259,9 @@ bool FileSystem::DeleteRecords(int camera, const boost::posix_time::ptime& from,
 }
 
 bool FileSystem::DeleteCameraRecords(int camera, uint64_t beginMs, uint64_t lengthMs) {
+    // A begin of 0 (no time given, or one that could not be read) would make
+    // the directory walk open-ended and take every record of the camera.
+    if (beginMs == 0) return false;
     VolumeDeletions deletions;
     std::vector<IndexEntry> removed;
     if (auto dir = FindCameraDir(camera)) {

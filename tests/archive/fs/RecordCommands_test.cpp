@@ -231,6 +231,15 @@ TEST_F(RecordCommandsTest, DeleteRecordRemovesItFromDiskIndexesAndDirectoryWhile
     EXPECT_EQ(error, "DeleteRecord error");
 }
 
+TEST_F(RecordCommandsTest, ADeletionWithoutATimeDeletesNothing) {
+    for (const char* text : {"", "time", "time garbage"}) {
+        EXPECT_EQ(Command(engine, 1, QOR_FS::DELETE_RECORD, text), 0) << text;
+    }
+    EXPECT_FALSE(engine.DeleteRecords(1, boost::posix_time::ptime(), boost::posix_time::ptime()));
+    EXPECT_EQ(RecordBegins(engine, 1).size(), 3u);
+    for (uint32_t id : {1u, 2u, 3u}) EXPECT_TRUE(Exists(archive.Path(id))) << id;
+}
+
 TEST_F(RecordCommandsTest, ProtectedRecordsAreNotDeleted) {
     const int64_t t = archive.Get(1).beginMs;
     ASSERT_EQ(Command(engine, 1, QOR_FS::PROTECT, TimeText(t)), 1);
