@@ -162,11 +162,15 @@ bool FileSystem::BookmarkRecords(const std::string& slaveId, VideoFrame* frame, 
     auto dir = FindCameraDir(camera);
     if (!dir) return false;
 
+    // Without a begin the walk would be open-ended and change every record
+    // of the camera; only the bookmark file is written or removed then.
     std::vector<VindaraFileSystem::DirEntry> entries;
-    dir->ForEachEntry(LocalTssToUnixMs(time1), LocalTssToUnixMs(time2), [&entries](const VindaraFileSystem::DirEntry& e) {
-        entries.push_back(e);
-        return true;
-    });
+    const uint64_t from = LocalTssToUnixMs(time1);
+    if (from != 0)
+        dir->ForEachEntry(from, LocalTssToUnixMs(time2), [&entries](const VindaraFileSystem::DirEntry& e) {
+            entries.push_back(e);
+            return true;
+        });
     for (auto& entry : entries) ProtectEntry(slaveId, camera, entry, protect);
 
     Bookmark bookmark;

@@ -137,6 +137,15 @@ TEST_F(BookmarksTest, BookmarkOfAnUnknownCameraFailsAndAnEmptyRangeStillWritesIt
     EXPECT_TRUE(Exists(archive.Path(4)));
 }
 
+TEST_F(BookmarksTest, WithoutABeginNoRecordChangesItsProtection) {
+    ASSERT_EQ(Command(engine, 1, QOR_FS::PROTECT, TimeText(archive.Get(2).beginMs)), 1);
+    ASSERT_EQ(Command(engine, 1, QOR_FS::UNBOOKMARK, "CAM|1|UNBOOKMARK|comment<x>"), 1);
+    EXPECT_TRUE(Exists(archive.ProtectedPath(2)));
+    ASSERT_EQ(Command(engine, 1, QOR_FS::BOOKMARK, "CAM|1|BOOKMARK|time2<05-03-24 23:00:00>"), 1);
+    EXPECT_TRUE(Exists(archive.Path(1)));
+    EXPECT_TRUE(Exists(archive.Path(3)));
+}
+
 TEST_F(BookmarksTest, ListingGroupsFilesByCreatedTextAndSkipsOtherFiles) {
     const std::string same = "created<01-02-24 08:00:00>,color<3>,comment<Yard>";
     gavex_test::WriteFileString(Protected("05-03-24 10-00-00_03.bkm"),
