@@ -75,8 +75,11 @@ bool FileSystem::ProtectRecord(const std::string& slaveId, VideoFrame* frame, bo
     const TSS time = CommandTime(frame->m_sFileId);
     auto dir = FindCameraDir(frame->m_nChan);
     if (!dir) return false;
+    // No readable time names no record (FindEntry(0) would be the first one).
+    const uint64_t at = LocalTssToUnixMs(time);
+    if (at == 0) return false;
     // FindEntry loads the hours from the asked one on before it answers.
-    VindaraFileSystem::DirEntry entry = dir->FindEntry(LocalTssToUnixMs(time));
+    VindaraFileSystem::DirEntry entry = dir->FindEntry(at);
     return ProtectEntry(slaveId, frame->m_nChan, entry, protect);
 }
 

@@ -82,6 +82,9 @@ TEST_F(RecordCommandsTest, ProtectTakesTheFirstRecordAtOrAfterTheTimeAndFailsFor
     // After the last record there is nothing to protect; camera 9 has no directory.
     EXPECT_EQ(Command(engine, 1, QOR_FS::PROTECT, TimeText(At(23, 0, 0))), 0);
     EXPECT_EQ(Command(engine, 9, QOR_FS::PROTECT, TimeText(At(10, 0, 0))), 0);
+    // A command without a readable time names no record.
+    EXPECT_EQ(Command(engine, 1, QOR_FS::PROTECT, "time"), 0);
+    EXPECT_TRUE(Exists(archive.Path(1)));
 }
 
 TEST(RecordCommandsLazyHourTest, TheAskedHourIsLoadedBeforeTheRecordIsLookedUp) {
