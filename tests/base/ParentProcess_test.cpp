@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support/TempDir.h"
+#include "CapturedLog.h"
 
 #include "base/Log.h"
 #include "base/ParentProcess.h"
@@ -29,37 +29,16 @@ namespace {
 class ParentProcessTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_dir = m_temp.path();
-        fs::create_directories(m_dir + "/reg");
-        setenv("GAVEX_REGISTRY_DIR", (m_dir + "/reg").c_str(), 1);
-        QorLog::DebugSettings settings{0, 100, 0, 0x10, 2, 8192, 4096};
-        m_log = std::make_unique<QorLog::CDebug>(m_dir, "SOFTWARE\\ParentProcessTest", "", &settings);
-        m_log->SetDebugOutputForTesting([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(m_linesLock);
-            m_lines.push_back(line);
-        });
-    }
-
-    void TearDown() override
-    {
-        m_log.reset();
-        unsetenv("GAVEX_REGISTRY_DIR");
-    }
-
     // The text after the line prefix of every caught line, in order.
     std::vector<std::string> Messages()
     {
-        std::lock_guard<std::mutex> lock(m_linesLock);
         std::vector<std::string> texts;
-        for (std::string line : m_lines) {
+        for (std::string line : m_captured.TakeLines()) {
             if (!line.empty() && line.back() == '\n')
                 line.pop_back();
             const size_t end = line.find("] ", line.rfind("[TID="));
             texts.push_back(end == std::string::npos ? line : line.substr(line.find(']', end + 2) + 2));
         }
-        m_lines.clear();
         return texts;
     }
 
@@ -78,11 +57,10 @@ protected:
         return root;
     }
 
-    gavex_test::TempDir m_temp{"parentproc"};
-    std::string m_dir;
-    std::unique_ptr<QorLog::CDebug> m_log;
-    std::mutex m_linesLock;
-    std::vector<std::string> m_lines;
+    // A private logger at message level whose lines are caught.
+    gavex_test::CapturedLog m_captured{"parentproc", 2, "SOFTWARE\\ParentProcessTest"};
+    const std::string m_dir = m_captured.dir();
+    QorLog::CDebug* const m_log = m_captured.logger();
 };
 
 std::string SelfExe()
@@ -135,7 +113,7 @@ TEST_F(ParentProcessTest, ChildFindsThisTestProgram)
 
 TEST_F(ParentProcessTest, ThisProcessFindsItsOwnParent)
 {
-    ParentProcessLocator locator("/proc", m_log.get());
+    ParentProcessLocator locator("/proc", m_log);
     const std::string expected = fs::read_symlink("/proc/" + std::to_string(getppid()) + "/exe").string();
     EXPECT_EQ(locator.GetPath(), expected);
     EXPECT_EQ(GetParentProcessPath(), expected);
@@ -147,7 +125,7 @@ TEST_F(ParentProcessTest, SuccessIsCachedAndLoggedOnce)
     // last ')'. The path holds non-ASCII letters and comes back as UTF-8.
     const std::string target = "/opt/Vidéo Spieler/Gavex_player";
     const std::string root = FakeProc("4321 (we (ird) name) S 777 4321 4321 0 -1", 777, target);
-    ParentProcessLocator locator(root, m_log.get());
+    ParentProcessLocator locator(root, m_log);
     EXPECT_EQ(locator.GetPath(), target);
     EXPECT_EQ(Messages(), (std::vector<std::string>{"Getting parent process path",
                                                     "Parent process path: " + target}));
@@ -180,7 +158,7 @@ TEST_F(ParentProcessTest, FailuresAreLoggedAndRetried)
         const std::string root = FakeProc(c.stat, c.ppidDir, "");
         if (c.stat.empty())
             fs::remove(root + "/self/stat");
-        ParentProcessLocator locator(root, m_log.get());
+        ParentProcessLocator locator(root, m_log);
         EXPECT_EQ(locator.GetPath(), "");
         EXPECT_EQ(Messages(), (std::vector<std::string>{"Getting parent process path", c.failure}));
         // Nothing was cached: the next call looks again.
@@ -192,7 +170,7 @@ TEST_F(ParentProcessTest, FailuresAreLoggedAndRetried)
     std::error_code ec;
     fs::remove_all(m_dir + "/proc", ec);
     const std::string root = FakeProc("12 (cat) S 99 1", 99, "");
-    ParentProcessLocator locator(root, m_log.get());
+    ParentProcessLocator locator(root, m_log);
     EXPECT_EQ(locator.GetPath(), "");
     fs::create_symlink("/usr/bin/parent", root + "/99/exe");
     EXPECT_EQ(locator.GetPath(), "/usr/bin/parent");

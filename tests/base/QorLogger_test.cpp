@@ -10,7 +10,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "support/TempDir.h"
+#include "CapturedLog.h"
 
 #include "base/Log.h"
 #include "base/QorLogger.h"
@@ -22,39 +22,11 @@ namespace {
 class QorLoggerTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_dir = m_temp.path();
-        fs::create_directories(m_dir + "/reg");
-        setenv("GAVEX_REGISTRY_DIR", (m_dir + "/reg").c_str(), 1);
-        // Debugger output only: every line reaches the sink as it is made.
-        QorLog::DebugSettings settings{0, 100, 0, 0x10, 4, 8192, 4096};
-        m_log = std::make_unique<QorLog::CDebug>(m_dir, "SOFTWARE\\QorLoggerTest", "", &settings);
-        m_log->SetDebugOutputForTesting([this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(m_linesLock);
-            m_lines.push_back(line);
-        });
-    }
+    std::vector<std::string> TakeLines() { return m_captured.TakeLines(); }
 
-    void TearDown() override
-    {
-        m_log.reset();
-        unsetenv("GAVEX_REGISTRY_DIR");
-    }
-
-    std::vector<std::string> TakeLines()
-    {
-        std::lock_guard<std::mutex> lock(m_linesLock);
-        std::vector<std::string> lines;
-        lines.swap(m_lines);
-        return lines;
-    }
-
-    gavex_test::TempDir m_temp{"qorlogger"};
-    std::string m_dir;
-    std::unique_ptr<QorLog::CDebug> m_log;
-    std::mutex m_linesLock;
-    std::vector<std::string> m_lines;
+    // Debugger output only: every line reaches the sink as it is made.
+    gavex_test::CapturedLog m_captured{"qorlogger", 4, "SOFTWARE\\QorLoggerTest"};
+    QorLog::CDebug* const m_log = m_captured.logger();
 };
 
 // The kind of a caught line: 'E' error, 'W' warning, 'P' plain (trace and
@@ -97,7 +69,7 @@ TEST_F(QorLoggerTest, CallsBecomeLinesByBothLevels)
         {-1, "-----"},
     };
     const uint32_t sdkLevels[] = {0, 1, 2, 3, 7};
-    CQorLogger adapter(m_log.get());
+    CQorLogger adapter(m_log);
     for (const auto& c : cases) {
         m_log->m_level = c.loggerLevel;
         EXPECT_EQ(adapter.GetLogLevel(), CQorLogger::SdkThresholdForLevel(c.loggerLevel));
@@ -119,7 +91,7 @@ TEST_F(QorLoggerTest, CallsBecomeLinesByBothLevels)
 
 TEST_F(QorLoggerTest, TextsAreDataAndErrorsNameTheAdapter)
 {
-    CQorLogger adapter(m_log.get());
+    CQorLogger adapter(m_log);
     adapter.Log(QOR8::LogMessage, "100% done %s %n");
     adapter.Log(QOR8::LogError, "decoder lost");
     const std::vector<std::string> lines = TakeLines();
@@ -133,7 +105,7 @@ TEST_F(QorLoggerTest, TextsAreDataAndErrorsNameTheAdapter)
 
 TEST_F(QorLoggerTest, LogAtNamesItsOriginAndMasksPercentSigns)
 {
-    CQorLogger adapter(m_log.get());
+    CQorLogger adapter(m_log);
     adapter.LogAt(QOR8::LogMessage, "codec", 12, "Init", "100% done");
     std::vector<std::string> lines = TakeLines();
     ASSERT_EQ(lines.size(), 1u);
