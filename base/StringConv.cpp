@@ -66,3 +66,18 @@ int WStringToInt(const std::wstring& s) { return std::stoi(NarrowPerCharacter(s)
 std::string ArchiveTextToString(const std::string& legacy) { return platform::LegacyToUtf8(legacy); }
 
 std::string StringToArchiveText(const std::string& utf8) { return platform::Utf8ToLegacy(utf8); }
+
+std::vector<std::string> SplitBlankSeparated(const std::string& text)
+{
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && text[i] == ' ') ++i;
+        if (i >= text.size()) break;
+        size_t j = text.find(' ', i);
+        if (j == std::string::npos) j = text.size();
+        words.push_back(text.substr(i, j - i));
+        i = j;
+    }
+    return words;
+}

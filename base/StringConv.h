@@ -43,3 +43,8 @@ int WStringToInt(const std::wstring& s);
 // Archive text in the legacy code page <-> UTF-8.
 std::string ArchiveTextToString(const std::string& legacy);
 std::string StringToArchiveText(const std::string& utf8);
+
+// The words of a text separated by runs of blanks (' '), in order; empty
+// words are not produced. Command texts ("time 01.02.2024 10:00:00") are
+// read this way.
+std::vector<std::string> SplitBlankSeparated(const std::string& text);

@@ -1,5 +1,7 @@
 #include "archive/files/FileReader.h"
 
+#include "base/StringConv.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -35,20 +37,6 @@ bool SameEntry(const VindaraFileSystem::DirEntry& a, const VindaraFileSystem::Di
 }
 
 bool HasData(const VideoFrame* frame) { return frame->m_pData != nullptr && frame->m_cbData != 0; }
-
-std::vector<std::string> SplitWords(const std::string& text) {
-    std::vector<std::string> words;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && text[i] == ' ') ++i;
-        if (i >= text.size()) break;
-        size_t j = text.find(' ', i);
-        if (j == std::string::npos) j = text.size();
-        words.push_back(text.substr(i, j - i));
-        i = j;
-    }
-    return words;
-}
 
 // Unix milliseconds of a local time stamp.
 uint64_t UnixMsOf(const TSS& t) {
@@ -696,7 +684,7 @@ int FileReader::openFile(const std::string& text, TSS* timeOut, int code) {
     const bool isProtected = folder == "PROTECTED";
     std::string idText = name;
     if (isProtected) {
-        const auto words = SplitWords(name);
+        const auto words = SplitBlankSeparated(name);
         idText = words.size() > 2 ? words[2] : std::string();
     }
     const int64_t fileId = static_cast<int64_t>(std::strtoul(idText.c_str(), nullptr, 16));
@@ -706,7 +694,7 @@ int FileReader::openFile(const std::string& text, TSS* timeOut, int code) {
     auto dir = getDir();
     if (!dir) return 1;
     // Find the directory entry of the file from its folder's date and hour.
-    const auto words = SplitWords(isProtected ? name : folder);
+    const auto words = SplitBlankSeparated(isProtected ? name : folder);
     TSS date{};
     if (words.size() < 2 || !date.ParseDate(words[0].c_str())) return 0;
     date.wHour = static_cast<uint16_t>(std::strtol(words[1].c_str(), nullptr, 10));
@@ -734,7 +722,7 @@ int FileReader::openFile(const std::string& text, TSS* timeOut, int code) {
 }
 
 int FileReader::openFileTime(const std::string& text, TSS* timeOut, int code) {
-    const auto words = SplitWords(text);
+    const auto words = SplitBlankSeparated(text);
     TSS time{};
     const bool dateOk = words.size() > 1 && time.ParseDate(words[1].c_str());
     if (words.size() > 2) time.ParseTime(words[2].c_str());

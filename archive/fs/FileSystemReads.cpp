@@ -8,6 +8,7 @@
 #include <boost/format.hpp>
 
 #include "archive/fs/FileSystem.h"
+#include "base/StringConv.h"
 #include "base/Log.h"
 #include "base/VideoFrame.h"
 #include "base/frames/FormatTags.h"
@@ -31,20 +32,6 @@ std::string SubSlaveIdOf(const std::string& slaveId) {
     }
     if (slaveId.find('|') != std::string::npos) return slaveId;
     return std::string();
-}
-
-std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && text[i] == ' ') ++i;
-        if (i >= text.size()) break;
-        size_t j = text.find(' ', i);
-        if (j == std::string::npos) j = text.size();
-        words.push_back(text.substr(i, j - i));
-        i = j;
-    }
-    return words;
 }
 
 }  // namespace
@@ -167,7 +154,7 @@ std::pair<bool, std::string> FileSystem::ReadFrameNearest(const std::string& sla
                                                           unsigned code, ReceiverPtr receiver, int passwordCrc,
                                                           int mode) {
     if (!receiver || !frame) return {false, std::string()};
-    const std::vector<std::string> words = Words(frame->m_sFileId);
+    const std::vector<std::string> words = SplitBlankSeparated(frame->m_sFileId);
     auto word = [&words](size_t i) { return i < words.size() ? words[i] : std::string(); };
     TSS requested{};
     requested.ParseDate(word(1).c_str());

@@ -4,6 +4,8 @@
 
 #include "archive/fs/RecordCommands.h"
 
+#include "base/StringConv.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -39,22 +41,8 @@ uint64_t LocalTssToUnixMs(const TSS& local) {
 
 TSS UnixMsToLocalTss(uint64_t unixMs) { return TSS::FromUtc(unixMs + kArchiveUnixOffsetMs); }
 
-std::vector<std::string> SplitCommandWords(const std::string& text) {
-    std::vector<std::string> words;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && text[i] == ' ') ++i;
-        if (i >= text.size()) break;
-        size_t j = text.find(' ', i);
-        if (j == std::string::npos) j = text.size();
-        words.push_back(text.substr(i, j - i));
-        i = j;
-    }
-    return words;
-}
-
 TSS CommandTime(const std::string& text) {
-    const std::vector<std::string> words = SplitCommandWords(text);
+    const std::vector<std::string> words = SplitBlankSeparated(text);
     TSS time{};
     if (words.size() > 1) time.ParseDate(words[1].c_str());
     if (words.size() > 2) time.ParseTime(words[2].c_str());

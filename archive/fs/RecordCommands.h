@@ -12,8 +12,6 @@
 uint64_t LocalTssToUnixMs(const TSS& local);
 // The local time stamp of Unix ms.
 TSS UnixMsToLocalTss(uint64_t unixMs);
-// The words of a command text split at blanks (runs of blanks count once).
-std::vector<std::string> SplitCommandWords(const std::string& text);
 // Local time of words 1 (date) and 2 (time) of a command text such as
 // "time 25-05-22 13:45:10.250".
 TSS CommandTime(const std::string& text);
