@@ -68,16 +68,12 @@ std::string IndexFolderOf(const std::string& archiveFolder) {
     return exact;
 }
 
-// Whether the local time of an entry time has its fields in range. The C
-// library's conversion is used directly: it reads the zone once, where the
-// time-stamp conversion re-reads it for every call, which made this check
-// most of the cost of loading an index.
+// Whether the local time of an entry time has its fields in range. A time
+// the conversion refuses gives an all-zero stamp, which is valid.
 bool IsTimeValid(uint64_t unixMs) {
-    const std::time_t t = static_cast<std::time_t>(unixMs / 1000);
-    std::tm local{};
-    // A time the conversion refuses gives an all-zero stamp, which is valid.
-    if (!localtime_r(&t, &local)) return true;
-    return local.tm_hour <= 23 && local.tm_min <= 59 && local.tm_sec <= 59;
+    TSS local;
+    local.FromTimeT(static_cast<std::time_t>(unixMs / 1000));
+    return local.wHour <= 23 && local.wMinute <= 59 && local.wSecond <= 59;
 }
 
 }  // namespace
