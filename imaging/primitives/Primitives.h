@@ -6,4 +6,5 @@
 #include "imaging/primitives/ImageCopy.h"
 #include "imaging/primitives/PrimitiveTypes.h"
 #include "imaging/primitives/VectorOps.h"
+#include "imaging/primitives/resize/Resize.h"
 #include "imaging/primitives/Yuv420ToRgb.h"
