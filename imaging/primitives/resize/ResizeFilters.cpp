@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include "imaging/primitives/resize/detail/LinearFilter.h"
 #include "imaging/primitives/resize/detail/LinearKernelsSimd.h"
 
 namespace resize_detail {
@@ -67,10 +66,8 @@ GAVEX_LINEAR_FILTER(Linear16sKernels, true)
 GAVEX_LINEAR_FILTER(Linear32fKernels, false)
 GAVEX_LINEAR_FILTER(Linear32fKernels, true)
 #if GAVEX_RESIZE_HAS_SIMD
-GAVEX_LINEAR_FILTER(Linear8uSse41Kernels, false)
-GAVEX_LINEAR_FILTER(Linear8uSse41Kernels, true)
-GAVEX_LINEAR_FILTER(Linear8uAvx2Kernels, false)
-GAVEX_LINEAR_FILTER(Linear8uAvx2Kernels, true)
+GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, false)
+GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, true)
 #endif
 #undef GAVEX_LINEAR_FILTER
 
@@ -104,18 +101,15 @@ constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* line
 
 constexpr ResizeFilterSets kPortableSets = MakeSets(ResizeLinear_8u_Cn, ResizeLinear_8u_C1);
 #if GAVEX_RESIZE_HAS_SIMD
-constexpr ResizeFilterSets kSse41Sets = MakeSets(&ResizeLinear<Linear8uSse41Kernels, false>,
-                                                 &ResizeLinear<Linear8uSse41Kernels, true>);
-constexpr ResizeFilterSets kAvx2Sets = MakeSets(&ResizeLinear<Linear8uAvx2Kernels, false>,
-                                                &ResizeLinear<Linear8uAvx2Kernels, true>);
+constexpr ResizeFilterSets kSse2Sets = MakeSets(&ResizeLinear<Linear8uSse2Kernels, false>,
+                                                &ResizeLinear<Linear8uSse2Kernels, true>);
 #else
-constexpr const ResizeFilterSets& kSse41Sets = kPortableSets;
-constexpr const ResizeFilterSets& kAvx2Sets = kPortableSets;
+constexpr const ResizeFilterSets& kSse2Sets = kPortableSets;
 #endif
 
 }  // namespace
 
 const std::array<const ResizeFilterSets*, kCpuVariantCount> kResizeFilterSets = {
-    &kPortableSets, &kPortableSets, &kPortableSets, &kPortableSets, &kSse41Sets, &kAvx2Sets};
+    &kPortableSets, &kPortableSets, &kSse2Sets, &kSse2Sets, &kSse2Sets, &kSse2Sets};
 
 }  // namespace resize_detail

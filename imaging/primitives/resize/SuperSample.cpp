@@ -53,14 +53,75 @@ void SumRowWindow_32f(const float* src, std::int32_t stepBytes, std::uint32_t gr
     SumRows<float, 4>(src, stepBytes, static_cast<std::int32_t>(groups), static_cast<std::int32_t>(rows), dst, 4);
 }
 
+// The box of one destination column over the accumulator: an optional head
+// element with a weight, whole elements [from, to), repeat more copies of the
+// last element (columns past E repeat column E - 1), an optional tail element
+// with a weight. The same for every destination row.
+struct ColumnBox {
+    std::int64_t head;
+    double headWeight;
+    std::int64_t from;
+    std::int64_t to;
+    std::int64_t repeat;
+    std::int64_t tail;
+    double tailWeight;
+    bool hasHead;
+    bool hasTail;
+};
+
+// Fills boxes for the destination columns (see the routine).
+void PlanColumns(ColumnBox* boxes, std::int32_t width, std::int32_t e, double a, bool fractional)
+{
+    const auto mx = static_cast<std::int64_t>(std::floor(a));
+    const std::int64_t last = e - 1;
+    auto whole = [&](ColumnBox& box, std::int64_t from, std::int64_t count) {
+        const std::int64_t end = from + count;
+        box.from = std::min(from, std::int64_t{e});
+        box.to = std::min(end, std::int64_t{e});
+        box.repeat = std::max<std::int64_t>(0, end - std::max(from, std::int64_t{e}));
+    };
+    if (!fractional) {
+        for (std::int32_t m = 0; m < width; ++m) {
+            ColumnBox& box = boxes[m];
+            box = ColumnBox{};
+            whole(box, m * mx, mx);
+        }
+        return;
+    }
+    double fraction = a - static_cast<double>(mx);
+    std::int64_t o = mx;
+    boxes[0] = ColumnBox{};
+    whole(boxes[0], 0, mx);
+    boxes[0].hasTail = fraction != 0.0;
+    boxes[0].tail = std::min(mx, last);
+    boxes[0].tailWeight = fraction;
+    for (std::int32_t m = 1; m < width; ++m) {
+        ColumnBox& box = boxes[m];
+        box = ColumnBox{};
+        const double rest = 1.0 - fraction;
+        const double u = a - rest;
+        const auto count = static_cast<std::int64_t>(std::floor(u + kGuard));
+        box.hasHead = true;
+        box.head = std::min(o, last);
+        box.headWeight = rest;
+        whole(box, o + 1, count);
+        fraction = u - static_cast<double>(count);
+        o = o + count + 1;
+        box.hasTail = fraction > kGuard;
+        box.tail = std::min(o, last);
+        box.tailWeight = fraction;
+    }
+}
+
 // The routine. Vertical pass: the accumulator row receives the source rows
 // under the destination row's box (whole rows with weight 1, the shared rows
 // at the box edges with their covered fraction; each weighted sample is the
-// double product rounded to float). Horizontal pass: each destination sample
-// adds its box of accumulator elements in double (64-bit integers for kind 0),
-// fractional edge elements weighted in double, then stores
-// trunc(sum x norm + 0.5), or the float sum x norm for float samples.
-template <typename T, int Layout, int Kind>
+// double product rounded to float; rows past the region repeat its last row).
+// Horizontal pass: each destination sample adds its box of accumulator
+// elements in order in double (64-bit integers for kind 0), the head and tail
+// elements weighted in double, then stores trunc(sum x norm + 0.5), or the
+// float sum x norm for float samples.
+template <typename T, int Layout, int Kind, class RowAdd>
 PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t e,
                                 std::int32_t width, std::int32_t height, double a, double b, double norm,
                                 std::int32_t stride, std::int32_t regionRows)
@@ -70,57 +131,47 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
     using Sum = std::conditional_t<kIntegerSums, std::uint64_t, double>;
     constexpr int channels = Channels<Layout>();
     const std::int32_t pixel = Layout == 3 ? stride : channels;
+    const bool packed = pixel == channels;
 
     const std::int64_t accBytes = static_cast<std::int64_t>(e) * pixel * static_cast<std::int64_t>(sizeof(Acc));
-    if (accBytes > std::numeric_limits<std::int32_t>::max())
+    const std::int64_t planBytes = static_cast<std::int64_t>(width) * static_cast<std::int64_t>(sizeof(ColumnBox));
+    if (accBytes > std::numeric_limits<std::int32_t>::max() || planBytes > std::numeric_limits<std::int32_t>::max())
         return PrimitiveStatusCode::NoMemory;
     auto* acc = static_cast<Acc*>(AlignedMalloc(static_cast<std::int32_t>(accBytes)));
-    if (acc == nullptr)
+    auto* boxes = static_cast<ColumnBox*>(AlignedMalloc(static_cast<std::int32_t>(planBytes)));
+    if (acc == nullptr || boxes == nullptr) {
+        AlignedFree(acc);
+        AlignedFree(boxes);
         return PrimitiveStatusCode::NoMemory;
+    }
+    PlanColumns(boxes, width, e, a, Kind == 2 || Kind == 3);
 
-    const auto mx = static_cast<std::int64_t>(std::floor(a));
     const auto my = static_cast<std::int64_t>(std::floor(b));
     const std::int64_t lastRow = regionRows - 1;
-    const std::int64_t lastColumn = e - 1;
+    const std::int32_t samples = e * pixel;
 
-    // Adds count rows from row (those past the region as the last row) with
-    // the given weight into the float accumulator.
+    // Adds count rows from row (those past the region as the last row, once,
+    // with the weight times their number) into the float accumulator.
     auto addRows = [&](std::int64_t row, std::int64_t count, double weight) {
-        const std::int64_t inside = std::clamp<std::int64_t>(regionRows - row, 0, count);
-        for (std::int64_t r = 0; r < inside + (inside < count ? 1 : 0); ++r) {
-            const bool past = r == inside;
-            const T* s = RowAt(src, srcStep, past ? lastRow : row + r);
-            const double w = past ? weight * static_cast<double>(count - inside) : weight;
-            for (std::int32_t p = 0; p < e; ++p)
-                for (int c = 0; c < channels; ++c)
-                    acc[pixel * p + c] += static_cast<float>(static_cast<double>(s[pixel * p + c]) * w);
-        }
-    };
-
-    // Sum of count accumulator elements from index from for channel c; the
-    // elements at or past E repeat element E - 1.
-    auto sumRange = [&](std::int64_t from, std::int64_t count, int c) {
-        Sum sum{0};
-        const std::int64_t end = from + count;
-        const std::int64_t inEnd = std::min(end, std::int64_t{e});
-        for (std::int64_t i = from; i < inEnd; ++i)
-            sum += static_cast<Sum>(acc[pixel * i + c]);
-        const std::int64_t tail = end - std::max(from, std::int64_t{e});
-        if (tail > 0)
-            sum += static_cast<Sum>(tail) * static_cast<Sum>(acc[pixel * lastColumn + c]);
-        return sum;
-    };
-    auto element = [&](std::int64_t i, int c) {
-        return static_cast<double>(acc[pixel * std::min(i, lastColumn) + c]);
-    };
-
-    auto store = [&](T* out, Sum sum) {
-        if constexpr (std::is_integral_v<T>) {
-            double v = static_cast<double>(sum) * norm + 0.5;
-            v = std::clamp(v, 0.0, static_cast<double>(std::numeric_limits<T>::max()));
-            *out = static_cast<T>(v);
+        if constexpr (!std::is_same_v<Acc, float>) {
+            return;
         } else {
-            *out = static_cast<T>(static_cast<double>(sum) * norm);
+            const std::int64_t inside = std::clamp<std::int64_t>(regionRows - row, 0, count);
+            for (std::int64_t r = 0; r < inside + (inside < count ? 1 : 0); ++r) {
+                const bool past = r == inside;
+                const T* s = RowAt(src, srcStep, past ? lastRow : row + r);
+                const double w = past ? weight * static_cast<double>(count - inside) : weight;
+                if (packed) {
+                    if (w == 1.0)
+                        RowAdd::Whole(s, samples, acc);
+                    else
+                        RowAdd::Weighted(s, samples, w, acc);
+                } else {
+                    for (std::int32_t p = 0; p < e; ++p)
+                        for (int c = 0; c < channels; ++c)
+                            acc[pixel * p + c] += static_cast<float>(static_cast<double>(s[pixel * p + c]) * w);
+                }
+            }
         }
     };
 
@@ -172,40 +223,45 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
 
         // Horizontal pass.
         T* out = reinterpret_cast<T*>(reinterpret_cast<std::uint8_t*>(dst) + static_cast<std::ptrdiff_t>(y) * dstStep);
-        if constexpr (Kind == 0 || Kind == 1) {
-            for (std::int32_t m = 0; m < width; ++m)
-                for (int c = 0; c < channels; ++c)
-                    store(out + static_cast<std::ptrdiff_t>(pixel) * m + c, sumRange(m * mx, mx, c));
-        } else {
-            std::int64_t o = mx;
-            double fraction = a - static_cast<double>(mx);
-            for (int c = 0; c < channels; ++c) {
-                double sum = static_cast<double>(sumRange(0, mx, c));
-                if (fraction != 0.0)
-                    sum += fraction * element(mx, c);
-                store(out + c, static_cast<Sum>(sum));
+        for (std::int32_t m = 0; m < width; ++m) {
+            const ColumnBox& box = boxes[m];
+            Sum sums[channels];
+            for (int c = 0; c < channels; ++c)
+                sums[c] = Sum{0};
+            if constexpr (!kIntegerSums) {
+                if (box.hasHead)
+                    for (int c = 0; c < channels; ++c)
+                        sums[c] = box.headWeight * static_cast<double>(acc[pixel * box.head + c]);
             }
-            for (std::int32_t m = 1; m < width; ++m) {
-                const double rest = 1.0 - fraction;
-                const double u = a - rest;
-                const auto whole = static_cast<std::int64_t>(std::floor(u + kGuard));
-                const std::int64_t start = o;
-                fraction = u - static_cast<double>(whole);
-                o = o + whole + 1;
-                for (int c = 0; c < channels; ++c) {
-                    double sum = rest * element(start, c) + static_cast<double>(sumRange(start + 1, whole, c));
-                    if (fraction > kGuard)
-                        sum += fraction * element(o, c);
-                    store(out + static_cast<std::ptrdiff_t>(pixel) * m + c, static_cast<Sum>(sum));
+            for (std::int64_t i = box.from; i < box.to; ++i)
+                for (int c = 0; c < channels; ++c)
+                    sums[c] += static_cast<Sum>(acc[pixel * i + c]);
+            if (box.repeat > 0)
+                for (int c = 0; c < channels; ++c)
+                    sums[c] += static_cast<Sum>(box.repeat) * static_cast<Sum>(acc[pixel * (e - 1) + c]);
+            if constexpr (!kIntegerSums) {
+                if (box.hasTail)
+                    for (int c = 0; c < channels; ++c)
+                        sums[c] += box.tailWeight * static_cast<double>(acc[pixel * box.tail + c]);
+            }
+            T* o = out + static_cast<std::ptrdiff_t>(pixel) * m;
+            for (int c = 0; c < channels; ++c) {
+                if constexpr (std::is_integral_v<T>) {
+                    double v = static_cast<double>(sums[c]) * norm + 0.5;
+                    v = std::clamp(v, 0.0, static_cast<double>(std::numeric_limits<T>::max()));
+                    o[c] = static_cast<T>(v);
+                } else {
+                    o[c] = static_cast<T>(static_cast<double>(sums[c]) * norm);
                 }
             }
         }
     }
+    AlignedFree(boxes);
     AlignedFree(acc);
     return PrimitiveStatusCode::Ok;
 }
 
-template <typename T, int Layout>
+template <typename T, int Layout, class RowAdd>
 PrimitiveStatus SuperSample(const void* src, void* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t e,
                             std::int32_t width, std::int32_t height, double a, double b, double norm,
                             std::int32_t stride, std::int32_t kind, std::int32_t regionRows)
@@ -214,19 +270,23 @@ PrimitiveStatus SuperSample(const void* src, void* dst, std::int32_t srcStep, st
     auto* d = static_cast<T*>(dst);
     switch (kind) {
     case 0:
-        return SuperSampleKind<T, Layout, 0>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride, regionRows);
+        return SuperSampleKind<T, Layout, 0, RowAdd>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride,
+                                                     regionRows);
     case 1:
-        return SuperSampleKind<T, Layout, 1>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride, regionRows);
+        return SuperSampleKind<T, Layout, 1, RowAdd>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride,
+                                                     regionRows);
     case 2:
-        return SuperSampleKind<T, Layout, 2>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride, regionRows);
+        return SuperSampleKind<T, Layout, 2, RowAdd>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride,
+                                                     regionRows);
     default:
-        return SuperSampleKind<T, Layout, 3>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride, regionRows);
+        return SuperSampleKind<T, Layout, 3, RowAdd>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride,
+                                                     regionRows);
     }
 }
 
 #define GAVEX_SUPER_SAMPLE(T, LAYOUT)                                                                               \
     template void SumRows<T, LAYOUT>(const T*, std::int32_t, std::int32_t, std::int32_t, RowSum<T>*, std::int32_t); \
-    template PrimitiveStatus SuperSample<T, LAYOUT>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,   \
+    template PrimitiveStatus SuperSample<T, LAYOUT, PortableRowAdd<T>>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,   \
                                                     std::int32_t, std::int32_t, double, double, double,             \
                                                     std::int32_t, std::int32_t, std::int32_t);
 GAVEX_SUPER_SAMPLE(std::uint8_t, 1)
@@ -244,10 +304,27 @@ namespace {
 constexpr SuperSampleTable kPortableSuperSample = {SuperSample8uC1, SuperSample16uC1, SuperSample32fC1,
                                                    SuperSample8uC3, SuperSample16uC3, SuperSample32fC3,
                                                    SuperSample8uC4, SuperSample16uC4, SuperSample32fC4};
+#if defined(__x86_64__) || defined(__i386__)
+// The 8-bit members with vector row adders; the others stay portable.
+template <class RowAdd>
+constexpr SuperSampleTable WithRowAdd()
+{
+    SuperSampleTable table = kPortableSuperSample;
+    table[0] = &SuperSample<std::uint8_t, 1, RowAdd>;
+    table[3] = &SuperSample<std::uint8_t, 3, RowAdd>;
+    table[6] = &SuperSample<std::uint8_t, 4, RowAdd>;
+    return table;
+}
+constexpr SuperSampleTable kSse2SuperSample = WithRowAdd<RowAdd8uSse2>();
+constexpr SuperSampleTable kAvx2SuperSample = WithRowAdd<RowAdd8uAvx2>();
+#else
+constexpr const SuperSampleTable& kSse2SuperSample = kPortableSuperSample;
+constexpr const SuperSampleTable& kAvx2SuperSample = kPortableSuperSample;
+#endif
 }  // namespace
 
 const std::array<const SuperSampleTable*, kCpuVariantCount> kSuperSampleTables = {
-    &kPortableSuperSample, &kPortableSuperSample, &kPortableSuperSample,
-    &kPortableSuperSample, &kPortableSuperSample, &kPortableSuperSample};
+    &kPortableSuperSample, &kPortableSuperSample, &kSse2SuperSample,
+    &kSse2SuperSample,     &kSse2SuperSample,     &kAvx2SuperSample};
 
 }  // namespace resize_detail

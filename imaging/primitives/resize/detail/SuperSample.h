@@ -59,7 +59,35 @@ using SuperSampleRoutine = PrimitiveStatus(const void* src, void* dst, std::int3
                                            double b, double norm, std::int32_t stride, std::int32_t kind,
                                            std::int32_t regionRows);
 
-template <typename T, int Layout>
+// How a routine adds one source row of n contiguous samples into the float
+// accumulator: Whole adds each sample as a float, Weighted adds each sample
+// times w computed in double and rounded to float. Vector sets must give the
+// same bits.
+template <typename T>
+struct PortableRowAdd {
+    static void Whole(const T* s, std::int32_t n, float* acc)
+    {
+        for (std::int32_t i = 0; i < n; ++i)
+            acc[i] += static_cast<float>(s[i]);
+    }
+    static void Weighted(const T* s, std::int32_t n, double w, float* acc)
+    {
+        for (std::int32_t i = 0; i < n; ++i)
+            acc[i] += static_cast<float>(static_cast<double>(s[i]) * w);
+    }
+};
+
+// SSE2 row adders for 8-bit samples (x86 only).
+struct RowAdd8uSse2 {
+    static void Whole(const std::uint8_t* s, std::int32_t n, float* acc);
+    static void Weighted(const std::uint8_t* s, std::int32_t n, double w, float* acc);
+};
+struct RowAdd8uAvx2 {
+    static void Whole(const std::uint8_t* s, std::int32_t n, float* acc);
+    static void Weighted(const std::uint8_t* s, std::int32_t n, double w, float* acc);
+};
+
+template <typename T, int Layout, class RowAdd = PortableRowAdd<T>>
 PrimitiveStatus SuperSample(const void* src, void* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t e,
                             std::int32_t width, std::int32_t height, double a, double b, double norm,
                             std::int32_t stride, std::int32_t kind, std::int32_t regionRows);
