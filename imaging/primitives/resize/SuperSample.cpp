@@ -53,22 +53,6 @@ void SumRowWindow_32f(const float* src, std::int32_t stepBytes, std::uint32_t gr
     SumRows<float, 4>(src, stepBytes, static_cast<std::int32_t>(groups), static_cast<std::int32_t>(rows), dst, 4);
 }
 
-// The box of one destination column over the accumulator: an optional head
-// element with a weight, whole elements [from, to), repeat more copies of the
-// last element (columns past E repeat column E - 1), an optional tail element
-// with a weight. The same for every destination row.
-struct ColumnBox {
-    std::int64_t head;
-    double headWeight;
-    std::int64_t from;
-    std::int64_t to;
-    std::int64_t repeat;
-    std::int64_t tail;
-    double tailWeight;
-    bool hasHead;
-    bool hasTail;
-};
-
 // Fills boxes for the destination columns (see the routine).
 void PlanColumns(ColumnBox* boxes, std::int32_t width, std::int32_t e, double a, bool fractional)
 {
@@ -223,35 +207,34 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
 
         // Horizontal pass.
         T* out = reinterpret_cast<T*>(reinterpret_cast<std::uint8_t*>(dst) + static_cast<std::ptrdiff_t>(y) * dstStep);
+        if constexpr (Layout == 4 && !kIntegerSums && requires { RowAdd::CollapseFour; }) {
+            RowAdd::CollapseFour(boxes, width, acc, e, norm, out);
+            continue;
+        }
         for (std::int32_t m = 0; m < width; ++m) {
             const ColumnBox& box = boxes[m];
-            Sum sums[channels];
-            for (int c = 0; c < channels; ++c)
-                sums[c] = Sum{0};
-            if constexpr (!kIntegerSums) {
-                if (box.hasHead)
-                    for (int c = 0; c < channels; ++c)
-                        sums[c] = box.headWeight * static_cast<double>(acc[pixel * box.head + c]);
-            }
-            for (std::int64_t i = box.from; i < box.to; ++i)
-                for (int c = 0; c < channels; ++c)
-                    sums[c] += static_cast<Sum>(acc[pixel * i + c]);
-            if (box.repeat > 0)
-                for (int c = 0; c < channels; ++c)
-                    sums[c] += static_cast<Sum>(box.repeat) * static_cast<Sum>(acc[pixel * (e - 1) + c]);
-            if constexpr (!kIntegerSums) {
-                if (box.hasTail)
-                    for (int c = 0; c < channels; ++c)
-                        sums[c] += box.tailWeight * static_cast<double>(acc[pixel * box.tail + c]);
-            }
             T* o = out + static_cast<std::ptrdiff_t>(pixel) * m;
             for (int c = 0; c < channels; ++c) {
+                Sum sum{0};
+                if constexpr (!kIntegerSums) {
+                    if (box.hasHead)
+                        sum = box.headWeight * static_cast<double>(acc[pixel * box.head + c]);
+                }
+                for (std::int64_t i = box.from; i < box.to; ++i)
+                    sum += static_cast<Sum>(acc[pixel * i + c]);
+                if (box.repeat > 0)
+                    sum += static_cast<Sum>(box.repeat) * static_cast<Sum>(acc[pixel * (e - 1) + c]);
+                if constexpr (!kIntegerSums) {
+                    if (box.hasTail)
+                        sum += box.tailWeight * static_cast<double>(acc[pixel * box.tail + c]);
+                }
                 if constexpr (std::is_integral_v<T>) {
-                    double v = static_cast<double>(sums[c]) * norm + 0.5;
-                    v = std::clamp(v, 0.0, static_cast<double>(std::numeric_limits<T>::max()));
-                    o[c] = static_cast<T>(v);
+                    // Branch-free clamp (minsd/maxsd); the sums are finite.
+                    const double v = std::min(std::max(static_cast<double>(sum) * norm + 0.5, 0.0),
+                                              static_cast<double>(std::numeric_limits<T>::max()));
+                    o[c] = static_cast<T>(static_cast<std::int32_t>(v));
                 } else {
-                    o[c] = static_cast<T>(static_cast<double>(sums[c]) * norm);
+                    o[c] = static_cast<T>(static_cast<double>(sum) * norm);
                 }
             }
         }

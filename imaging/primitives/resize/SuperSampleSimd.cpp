@@ -76,6 +76,31 @@ __attribute__((target("avx2"))) void RowAdd8uAvx2::Weighted(const std::uint8_t* 
         acc[i] += static_cast<float>(static_cast<double>(s[i]) * w);
 }
 
+__attribute__((target("avx2"))) void RowAdd8uAvx2::CollapseFour(const ColumnBox* boxes, std::int32_t width,
+                                                                 const float* acc, std::int32_t e, double norm,
+                                                                 std::uint8_t* out)
+{
+    const __m256d scale = _mm256_set1_pd(norm);
+    const __m256d half = _mm256_set1_pd(0.5);
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d top = _mm256_set1_pd(255.0);
+    for (std::int32_t m = 0; m < width; ++m) {
+        const ColumnBox& box = boxes[m];
+        __m256d sum = box.hasHead ? _mm256_mul_pd(_mm256_set1_pd(box.headWeight), _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * box.head))) : zero;
+        for (std::int64_t i = box.from; i < box.to; ++i)
+            sum = _mm256_add_pd(sum, _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * i)));
+        if (box.repeat > 0)
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(static_cast<double>(box.repeat)), _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * (e - 1)))));
+        if (box.hasTail)
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(box.tailWeight), _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * box.tail))));
+        const __m256d v = _mm256_min_pd(_mm256_max_pd(_mm256_add_pd(_mm256_mul_pd(sum, scale), half), zero), top);
+        const __m128i words = _mm256_cvttpd_epi32(v);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(words, words), _mm_setzero_si128());
+        const std::int32_t four = _mm_cvtsi128_si32(bytes);
+        std::memcpy(out + 4 * m, &four, 4);
+    }
+}
+
 }  // namespace resize_detail
 
 #endif

@@ -59,6 +59,22 @@ using SuperSampleRoutine = PrimitiveStatus(const void* src, void* dst, std::int3
                                            double b, double norm, std::int32_t stride, std::int32_t kind,
                                            std::int32_t regionRows);
 
+// The box of one destination column over the accumulator row: an optional
+// head element with a weight, whole elements [from, to), repeat more copies of
+// the last element (columns past E repeat column E - 1), an optional tail
+// element with a weight. The same for every destination row.
+struct ColumnBox {
+    std::int64_t head;
+    double headWeight;
+    std::int64_t from;
+    std::int64_t to;
+    std::int64_t repeat;
+    std::int64_t tail;
+    double tailWeight;
+    bool hasHead;
+    bool hasTail;
+};
+
 // How a routine adds one source row of n contiguous samples into the float
 // accumulator: Whole adds each sample as a float, Weighted adds each sample
 // times w computed in double and rounded to float. Vector sets must give the
@@ -82,9 +98,14 @@ struct RowAdd8uSse2 {
     static void Whole(const std::uint8_t* s, std::int32_t n, float* acc);
     static void Weighted(const std::uint8_t* s, std::int32_t n, double w, float* acc);
 };
+// AVX2 adds, and the horizontal pass of four-channel float accumulators:
+// each channel's sum in double in the routine's order, then
+// trunc(clamp(sum x norm + 0.5)) for width pixels.
 struct RowAdd8uAvx2 {
     static void Whole(const std::uint8_t* s, std::int32_t n, float* acc);
     static void Weighted(const std::uint8_t* s, std::int32_t n, double w, float* acc);
+    static void CollapseFour(const ColumnBox* boxes, std::int32_t width, const float* acc, std::int32_t e, double norm,
+                             std::uint8_t* out);
 };
 
 template <typename T, int Layout, class RowAdd = PortableRowAdd<T>>
