@@ -66,6 +66,7 @@ const StatusCase kStatusCases[] = {
     {"Lanczos lowered to cubic", false, false, {7, 100}, 7, {0, 0, 7, 10}, {10, 10}, 1, 1, 16, -22},
     {"width below half a sample", false, false, {10, 10}, 10, {0, 0, 2, 10}, {10, 10}, 0.2, 1, 1, -201},
     {"height below half a sample", false, false, {10, 10}, 10, {0, 0, 10, 2}, {10, 10}, 1, 0.2, 2, -201},
+    {"tiny factor", false, false, {10, 10}, 10, {0, 0, 10, 10}, {10, 10}, 1e-300, 1, 1, -201},
     {"width examined first", false, false, {10, 10}, 10, {0, 0, 2, 2}, {10, 10}, 0.2, 0.2, 8, -201},
     {"column table too large", false, false, {kBig, 2}, kBig, {0, 0, kBig, 2}, {kBig, 2}, 1, 1, 1, -9},
     {"row offsets beyond 32 bits", false, false, {2, kBig}, 16, {0, 0, 2, kBig}, {2, 4}, 1, 1, 2, -9},
@@ -145,6 +146,9 @@ TEST(ResizePlane, OnlyTheScaledExtentIsWritten)
         {"0.6 rounds up to one column", 3, 0.2, 1, 2},
         {"exact", 8, 0.5, 4, 1},
         {"guard absorbs rounding", 7, 1.0 / 7.0 * 3.0, 3, 1},
+        // Compared with the destination before any conversion to an integer.
+        {"huge factor", 3, 1e300, 16, 0},
+        {"infinite factor", 3, std::numeric_limits<double>::infinity(), 16, 0},
     };
     const auto src = Ramp(10, 4);
     for (const auto& c : cases) {
@@ -286,6 +290,31 @@ TEST(ResizePlane, RepeatedRowsAndColumnsKeepTheMean)
         seven[42 + x] = 200;
     ASSERT_EQ(ResizePlane_8u_C1R(seven.data(), {7, 7}, 7, {0, 0, 7, 7}, &out, 1, {1, 1}, 0.14285714, 0.14285714, 8), 0);
     EXPECT_EQ(out, 114);  // (6 x 100 + 200) / 7 = 114.29
+}
+
+// Fractional boxes share the sample on their common edge: b = 2.5 gives row
+// 0 rows 0, 1 and half of 2, row 1 the other half of 2 and rows 3, 4.
+TEST(ResizePlane, FractionalBoxesShareEdgeSamples)
+{
+    const std::uint8_t levels[5] = {10, 20, 30, 40, 50};
+    for (const bool vertical : {true, false}) {
+        const int w = vertical ? 4 : 5, h = vertical ? 5 : 4;
+        std::vector<std::uint8_t> src(static_cast<std::size_t>(w) * h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                src[y * w + x] = levels[vertical ? y : x];
+        for (std::int32_t slot : SupportedSlots()) {
+            ScopedCpuVariant variant(slot);
+            std::uint8_t dst[4] = {};
+            ASSERT_EQ(ResizePlane_8u_C1R(src.data(), {w, h}, w, {0, 0, w, h}, dst, 2, {2, 2}, vertical ? 0.5 : 0.4,
+                                         vertical ? 0.4 : 0.5, 8),
+                      0);
+            // (2 x 10 + 2 x 20 + 2 x 0.5 x 30) x 0.2 = 18; (30 + 80 + 100) x 0.2 = 42.
+            const std::uint8_t expected[4] = {18, vertical ? std::uint8_t{18} : std::uint8_t{42},
+                                              vertical ? std::uint8_t{42} : std::uint8_t{18}, 42};
+            EXPECT_EQ(0, std::memcmp(dst, expected, 4)) << (vertical ? "rows" : "columns") << " in " << SlotName(slot);
+        }
+    }
 }
 
 TEST(ResizePlane, IntegralBoxSumsDoNotWrap)
