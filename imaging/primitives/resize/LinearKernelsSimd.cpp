@@ -27,6 +27,34 @@ inline __m128i BlendPixelPair(const std::uint8_t* pair, const std::int16_t* weig
 
 }  // namespace
 
+void LinearRowKernel_8u_C1_Sse2(const std::uint8_t* src, std::int32_t n, std::int32_t /*stride*/,
+                                const std::int32_t* columns, const std::int16_t* weights, std::int16_t* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i round = _mm_set1_epi32(128);
+    // Four columns: their sample pairs as 16-bit lanes (a, b), times the
+    // weight pairs, which lie in the table in the same order.
+    auto four = [&](std::int32_t c) {
+        auto pairAt = [&](int k) {
+            std::uint16_t pair;
+            std::memcpy(&pair, src + columns[c + k], 2);
+            return static_cast<int>(pair);
+        };
+        __m128i packed = _mm_cvtsi32_si128(pairAt(0));
+        packed = _mm_insert_epi16(packed, pairAt(1), 1);
+        packed = _mm_insert_epi16(packed, pairAt(2), 2);
+        packed = _mm_insert_epi16(packed, pairAt(3), 3);
+        const __m128i samples = _mm_unpacklo_epi8(packed, zero);
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 2 * c));
+        return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(samples, w), round), 8);
+    };
+    std::int32_t c = 0;
+    for (; c + 8 <= n; c += 8)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm_packs_epi32(four(c), four(c + 4)));
+    for (; c < n; ++c)
+        out[c] = RowQ14Byte::Blend(src[columns[c]], src[columns[c] + 1], weights + 2 * c);
+}
+
 void LinearRowKernel_8u_C4_Sse2(const std::uint8_t* src, std::int32_t n, std::int32_t /*stride*/,
                                 const std::int32_t* columns, const std::int16_t* weights, std::int16_t* out)
 {

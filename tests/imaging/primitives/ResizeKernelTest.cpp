@@ -102,6 +102,11 @@ TEST(LinearKernel8u, EveryWidthMatchesPlainLoop)
         std::vector<std::int16_t> vec(4 * n + 4, -1);
         LinearRowKernel_8u_C4_Sse2(src.data(), n, 4, columns.data(), weights.data(), vec.data());
         EXPECT_EQ(vec, expected) << "vector, width " << n;
+        // One channel over the same columns (as sample offsets).
+        std::vector<std::int16_t> plainOne(n + 4, -1), vecOne(n + 4, -1);
+        LinearRowKernel_8u_C1(src.data(), n, 1, columns.data(), weights.data(), plainOne.data());
+        LinearRowKernel_8u_C1_Sse2(src.data(), n, 1, columns.data(), weights.data(), vecOne.data());
+        EXPECT_EQ(vecOne, plainOne) << "vector one channel, width " << n;
 #endif
         // Column kernel over 4n samples.
         std::vector<std::uint8_t> plain(4 * n, 0), fast(4 * n, 0), want(4 * n);

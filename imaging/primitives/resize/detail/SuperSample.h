@@ -36,7 +36,7 @@ inline constexpr auto* SumRows16uC3 = &SumRows<std::uint16_t, 3>;
 inline constexpr auto* SumRows32fC3 = &SumRows<float, 3>;
 inline constexpr auto* SumRows8uC4 = &SumRows<std::uint8_t, 4>;
 inline constexpr auto* SumRows16uC4 = &SumRows<std::uint16_t, 4>;
-inline constexpr auto* SumRows32fC4 = &SumRows<float, 4>;
+// The float four-channel member is SumRowWindow_32f below.
 
 // For group q < groups and lane l < 4: dst[4q + l] = the sum over rows
 // k < rows of the float at byte offset k x stepBytes + 16q + 4l, added in row
