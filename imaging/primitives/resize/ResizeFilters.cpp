@@ -73,7 +73,7 @@ GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, true)
 
 // ---------------------------------------------------------------------------
 // The filter sets of each processor slot. Cubic, Lanczos, the extended and
-// four-tap tables and the alternate linear table are not built yet (empty).
+// four-tap tables are not built yet (empty).
 
 namespace {
 
@@ -94,8 +94,10 @@ constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* line
     sets.primary.linear = kLinearTable;
     sets.primary.linear[0] = linear8uCn;
     sets.primary.linear[4] = linear8uC1;
-    // The alternate nearest twins do exactly what the primary members do.
+    // The alternate nearest and linear twins give the bits of the primary
+    // members, so the portable primaries serve there.
     sets.alternate.nearest = kNearestTable;
+    sets.alternate.linear = kLinearTable;
     return sets;
 }
 
