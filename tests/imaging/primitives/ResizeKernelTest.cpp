@@ -445,3 +445,21 @@ TEST(LinearWalk, InterpolatesEachSourceRowOncePerRun)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FilterSets, EveryProcessorSlotHasBothSets)
+{
+    for (int slot = 0; slot < kCpuVariantCount; ++slot) {
+        const auto* sets = resize_detail::kResizeFilterSets[static_cast<std::size_t>(slot)];
+        ASSERT_NE(sets, nullptr) << slot;
+        for (const auto* set : {&sets->primary, &sets->alternate}) {
+            for (auto* f : set->nearest)
+                EXPECT_NE(f, nullptr) << "nearest, slot " << slot;
+            for (auto* f : set->linear)
+                EXPECT_NE(f, nullptr) << "linear, slot " << slot;
+        }
+    }
+}
+
+}  // namespace

@@ -1,6 +1,11 @@
-# The resize tests once more, with the primitives library compiled into the
-# program under AddressSanitizer: reads past working buffers fail the run.
-file(GLOB_RECURSE _asan_library_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/imaging/primitives/*.cpp)
+# The resize tests once more, with the resize code and what it calls compiled
+# into the program under AddressSanitizer: reads past working buffers fail
+# the run.
+file(GLOB _asan_library_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/imaging/primitives/resize/*.cpp)
+list(APPEND _asan_library_sources
+  ${PROJECT_SOURCE_DIR}/imaging/primitives/AlignedMemory.cpp
+  ${PROJECT_SOURCE_DIR}/imaging/primitives/CpuDispatch.cpp
+  ${PROJECT_SOURCE_DIR}/imaging/primitives/VectorOps.cpp)
 set(_asan_target test_imaging_primitives_resize_asan)
 add_executable(${_asan_target} ${_asan_library_sources}
   ${CMAKE_CURRENT_LIST_DIR}/ResizeEntryTest.cpp
