@@ -50,8 +50,11 @@ using LanczosFilter = void(const void*, void*, std::int32_t, std::int32_t, std::
                            void*, void*, void*, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
                            std::int32_t, std::int32_t);
 
-// As LinearFilter with four row buffers (six-tap weights in the tables).
-using ExtendedLanczosFilter = CubicFilter;
+// As LinearFilter with six row buffers (six weights per entry in the
+// tables), then pixel stride and channel count.
+using ExtendedLanczosFilter = void(const void*, void*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                                   const std::int32_t*, const std::int32_t*, const void*, const void*, void*, void*,
+                                   void*, void*, void*, void*, std::int32_t, std::int32_t);
 
 struct ResizeFilterSet {
     std::array<NearestFilter*, 15> nearest{};
