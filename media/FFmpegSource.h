@@ -80,6 +80,10 @@ public:
     int64_t GetAttachedOffset() const { return m_attached.offset; }
     // Frame duration in stream time-base units (0 when unknown).
     int32_t FrameDurationPts() const;
+    // The selected stream's frame count as the container gives it (0 unknown).
+    int64_t GetStreamFrameCount() const;
+    // Whether FFmpeg finds a best stream of that AVMediaType in the open file.
+    bool HasBestStream(int mediaType) const;
 
 protected:
     // Called at the end of a successful OpenCodec.
