@@ -150,6 +150,8 @@ public:
     int64_t NextFrameTime() const;
 
     bool IsAtEnd() const { return m_atEnd; }
+    // Packets read ahead whose pictures have not been handed out yet.
+    size_t GetQueuedPacketCount() const { return m_packetQueue.size(); }
     bool IsFrameReady() const { return m_holder.ready; }
     const PacketInfo& GetCurrent() const { return m_current; }
     // The decoded picture holder (m_pData of a FrameFormatFFmpegPicture frame).
