@@ -209,6 +209,40 @@ TEST_F(MediaFileSourceTest, StepsBackAcrossAJoin)
     EXPECT_EQ(source.GetCurrentTime(), kStart0);
 }
 
+TEST_F(MediaFileSourceTest, TwoRecordsOfOneFilePlayOnWithoutALimit)
+{
+    // One camera, two items: the file holds 1 s of each, laid end to end.
+    VindaraFileSystem::AviFileData data;
+    VindaraFileSystem::AviCamData cam;
+    cam.id = "3";
+    cam.video = {"v"};
+    VindaraFileSystem::RecordItem first;
+    first.streams = {"v"};
+    first.start = "2019-03-04T03-06-00";
+    first.end = "2019-03-04T03-06-01";
+    VindaraFileSystem::RecordItem second = first;
+    second.start = "2019-03-04T03-06-05";
+    second.end = "2019-03-04T03-06-06";
+    cam.records = {first, second};
+    data.camera = {cam};
+    Make("two.mkv", 2, false,
+         {"-metadata:s:v:0", "title=v", "-metadata", "comment=" + gavex_test::RecInfoXml(data)});
+    const auto records = Read({"two.mkv"});
+    ASSERT_EQ(records.size(), 2u);
+    filters::VideoSource source;
+    source.SetRecords(records);
+    std::vector<int64_t> times = {source.GetCurrentTime()};
+    while (!source.IsAtEnd() && times.size() < 50) {
+        source.NextFrame();
+        times.push_back(source.GetCurrentTime());
+    }
+    std::vector<int64_t> expected;
+    for (int i = 0; i < 20; ++i)
+        expected.push_back(kStart0 + (i < 10 ? i * 100 : 5000 + (i - 10) * 100));
+    expected.push_back(expected.back());  // the end shows on the read after the last frame
+    EXPECT_EQ(times, expected);
+}
+
 TEST_F(MediaFileSourceTest, AudioFileOfTheCurrentAndNextRecord)
 {
     namespace pt = boost::posix_time;
