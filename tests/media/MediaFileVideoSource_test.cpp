@@ -4,6 +4,7 @@
 // and the subtitle sources on title lines 3 and up.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "MediaTestSupport.h"
@@ -241,6 +242,74 @@ TEST_F(MediaFileSourceTest, TwoRecordsOfOneFilePlayOnWithoutALimit)
         expected.push_back(kStart0 + (i < 10 ? i * 100 : 5000 + (i - 10) * 100));
     expected.push_back(expected.back());  // the end shows on the read after the last frame
     EXPECT_EQ(times, expected);
+}
+
+TEST_F(MediaFileSourceTest, PassThroughFramesCarryTheirPacket)
+{
+    const std::string plain = Make("plain.avi", 1, false);
+    const std::string tagged = m_dir / "Cam 2019-03-04 03-06-00_000.avi";
+    ASSERT_TRUE(gavex_test::RunFfmpeg({"-i", plain, "-c:v", "copy", "-strict", "unofficial", "-tag:v", "VLMR", tagged}));
+    const std::vector<mediatest::Packet> packets = mediatest::ReadPackets(plain);
+    ASSERT_GE(packets.size(), 2u);
+    filters::VideoSource source;
+    source.SetRecords(Read({"Cam 2019-03-04 03-06-00_000.avi"}));
+    VideoFrame* frame = source.GetCurrentFrame();
+    ASSERT_NE(source.GetFrameInfo(), nullptr);
+    EXPECT_EQ(source.GetFrameInfo()->codec, "VLMR");
+    EXPECT_EQ(source.GetFrameInfo()->compressedSize, static_cast<int32_t>(packets[0].data.size()));
+    EXPECT_EQ(frame->m_nFormat, FrameFormatCompressed);
+    EXPECT_EQ(frame->m_bColor, 1);
+    EXPECT_EQ(frame->m_nWidth, 64);
+    EXPECT_EQ(frame->m_nHeight, 48);
+    ASSERT_EQ(frame->m_cbData, packets[0].data.size());
+    EXPECT_TRUE(std::equal(packets[0].data.begin(), packets[0].data.end(), frame->m_pData));
+    frame = source.NextFrame();
+    ASSERT_EQ(frame->m_cbData, packets[1].data.size());
+    EXPECT_TRUE(std::equal(packets[1].data.begin(), packets[1].data.end(), frame->m_pData));
+}
+
+TEST_F(MediaFileSourceTest, PositionedAndStackedSubtitles)
+{
+    Make("Cam 2019-03-04 03-06-00_000.mkv", 1, false);
+    gavex_test::WriteFileString(m_dir / "cam.srt",
+                                "1\n00:00:00,000 --> 00:00:01,000 X1:10 X2:110 Y1:20 Y2:70\nupper\n\n"
+                                "2\n00:00:00,000 --> 00:00:01,000\nlower\n\n"
+                                "3\n00:00:00,500 --> 00:00:01,000\nunattended:mdparam0<10,20,30,40>color0<255>\n\n");
+    auto records = Read({"Cam 2019-03-04 03-06-00_000.mkv"});
+    ASSERT_EQ(records.size(), 1u);
+    auto file = boost::shared_ptr<ExternalSubtitleFile>(new ExternalSubtitleFile);
+    file->path = m_dir / "cam.srt";
+    file->fileName = "cam.srt";
+    records[0].externalSubtitles.push_back(file);
+    filters::VideoSource source;
+    source.SetRecords(records);
+    auto titles = boost::shared_ptr<render::Titles>(new render::Titles);
+    titles->GetTitle(3)->KeepLinkedLines();
+    source.SetTitles(titles);
+    EXPECT_TRUE(titles->GetTitle(3)->IsEnabled());  // no text streams: the file's subtitles show
+    source.UpdateTitles();
+    source.UpdateTitles();
+    EXPECT_EQ(titles->GetTitle(3)->GetText(), L"upper");
+    // The second entry of the time goes to the first extra line of source 0
+    // of 1: 1 + 0 + 1 + 2.
+    EXPECT_EQ(titles->GetTitle(4)->GetText(), L"lower");
+    EXPECT_EQ(titles->GetTitle(3)->GetLinkedLines(), std::vector<int>{4});
+    double rect[4];
+    titles->GetTitle(3)->GetRect(rect);
+    EXPECT_DOUBLE_EQ(rect[0], 9.5 / 64);
+    EXPECT_DOUBLE_EQ(rect[1], 19.5 / 48);
+    EXPECT_DOUBLE_EQ(rect[2], 0.9);  // 99.5 / 64 capped
+    EXPECT_DOUBLE_EQ(rect[3], 0.9);
+    EXPECT_TRUE(titles->GetTitle(3)->IsRectChanged());
+
+    // A track text draws rectangles on the source's line instead of text.
+    source.Seek(kStart0 + 500);
+    source.UpdateTitles();
+    const auto items = titles->GetTitle(3)->GetItems();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_DOUBLE_EQ(items[0].x, 0.1);
+    EXPECT_DOUBLE_EQ(items[0].w, 0.2);
+    EXPECT_EQ(items[0].red, 255);
 }
 
 TEST_F(MediaFileSourceTest, AudioFileOfTheCurrentAndNextRecord)
