@@ -1,15 +1,22 @@
 #include "media/SourceConfiguration.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QString>
-#include <QStringList>
 
 #include <boost/algorithm/string/split.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -25,6 +32,8 @@
 #include "media/Subtitles.h"
 #include "platform/TextCodec.h"
 
+extern char** environ;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -38,9 +47,40 @@ QorLog::CDebug* Log()
 // The checker's shared secret.
 const char kCheckerSecret[] = "QUILTFERNMOSSGLADEBRIDGE";
 
-QFileInfo InfoOf(const std::string& path)
+// Runs the checker with its output discarded; true when it exits with 0
+// within the limit. One still running then is killed.
+bool RunChecker(const std::vector<std::string>& args, int timeoutMs)
 {
-    return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path)));
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (started != 0)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (done < 0 && errno != EINTR)
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 // Everything before the last '.' of the file name (all of it without one).
@@ -66,48 +106,50 @@ bool CompareRecordsByStart(const MediaFileRecord& a, const MediaFileRecord& b)
 
 int ClassifySourceFile(const QFileInfo& file)
 {
-    if (!file.isFile())
+    return ClassifySourcePath(QFile::encodeName(file.filePath()).toStdString());
+}
+
+int ClassifySourcePath(const std::string& path)
+{
+    std::error_code error;
+    if (path.empty() || !fs::is_regular_file(path, error))
         return CLASSIFY_OTHER;
-    const QString suffix = file.suffix().toUpper();
-    static const QStringList kMedia = {"AVI", "MKV", "MP4", "ASF", "FLV", "MOV"};
-    if (kMedia.contains(suffix))
-        return CLASSIFY_MEDIA;
-    if (suffix == "SRT")
-        return CLASSIFY_SUBTITLES;
-    return CLASSIFY_OTHER;
+    std::string suffix;
+    const std::string name = fs::path(path).filename().string();
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos)
+        suffix = name.substr(dot + 1);
+    for (char& c : suffix)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char* media : {"AVI", "MKV", "MP4", "ASF", "FLV", "MOV"})
+        if (suffix == media)
+            return CLASSIFY_MEDIA;
+    return suffix == "SRT" ? CLASSIFY_SUBTITLES : CLASSIFY_OTHER;
 }
 
 bool CheckSigned(const QFileInfo& file, const SignatureCheck& check)
 {
+    return CheckSignedPath(QFile::encodeName(file.absoluteFilePath()).toStdString(), check);
+}
+
+bool CheckSignedPath(const std::string& path, const SignatureCheck& check)
+{
     const std::string folder = check.programFolder.empty() ? misc_GetModuleDir() : check.programFolder;
-    QString checker;
+    std::string checker;
     for (const std::string& candidate : {folder + "/watermark", folder + "/../Modules/watermark"}) {
-        const QFileInfo info = InfoOf(candidate);
-        if (info.isFile()) {
-            checker = info.absoluteFilePath();
+        std::error_code error;
+        if (fs::is_regular_file(candidate, error)) {
+            checker = fs::absolute(candidate, error).lexically_normal().string();
             break;
         }
     }
-    if (checker.isEmpty())
+    if (checker.empty())
         return false;
 
-    const QStringList arguments = {"-S", kCheckerSecret, "-V", "-v", file.absoluteFilePath()};
-    const QString command = QString("\"%1\" -S %2 -V -v \"%3\"").arg(checker, kCheckerSecret, file.absoluteFilePath());
-    QProcess process;
-    process.start(checker, arguments, QIODevice::ReadWrite);
-    bool result = false;
-    if (process.waitForStarted()) {
-        if (process.waitForFinished(check.timeoutMs)) {
-            result = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-        } else {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
+    const std::string command = "\"" + checker + "\" -S " + kCheckerSecret + " -V -v \"" + path + "\"";
+    const bool result = RunChecker({checker, "-S", kCheckerSecret, "-V", "-v", path}, check.timeoutMs);
     qDebug().noquote() << QString::fromStdString(
-        (boost::format("CheckSigned command = '%1%'. Result = %2%.") % command.toStdString() %
-         (result ? "true" : "false"))
-            .str());
+        (boost::format("CheckSigned command = '%1%'. Result = %2%.") % command % (result ? "true" : "false")).str());
     return result;
 }
 
@@ -140,7 +182,7 @@ void SourceConfiguration::Setup(const std::string& paths, ESourceMode mode, cons
     qDebug().noquote() << QString::fromStdString(
         (boost::format("SourceConfiguration::Setup m_pathes = '%1%', mode = %2%.") % m_paths % static_cast<int>(mode))
             .str());
-    if (mode == SINGLE_FILE && ClassifySourceFile(InfoOf(m_paths)) == CLASSIFY_MEDIA)
+    if (mode == SINGLE_FILE && ClassifySourcePath(m_paths) == CLASSIFY_MEDIA)
         return;
     if (mode == AVI_FILES)
         return;
@@ -235,15 +277,14 @@ void SourceConfiguration::findVideoChannels()
 
 void SourceConfiguration::AddMediaFile(const std::string& path, bool forced, std::vector<MediaFileRecord>& files)
 {
-    const QFileInfo info = InfoOf(path);
-    if (!forced && ClassifySourceFile(info) != CLASSIFY_MEDIA)
+    if (!forced && ClassifySourcePath(path) != CLASSIFY_MEDIA)
         return;
     MediaFileRecord file;
     std::error_code error;
     const fs::path absolute = fs::absolute(path, error);
     file.path = error ? path : absolute.string();
     file.name = NarrowMediaTextToWide(CompleteBaseName(fs::path(path)));
-    file.isSigned = CheckSigned(info, m_signatureCheck);
+    file.isSigned = CheckSignedPath(file.path, m_signatureCheck);
     files.push_back(std::move(file));
 }
 
@@ -288,7 +329,7 @@ void SourceConfiguration::FindExternalSubtitles(MediaFileRecord& record)
         std::error_code error;
         for (auto it = fs::directory_iterator(media.parent_path(), error);
              !error && it != fs::directory_iterator(); it.increment(error)) {
-            if (!it->is_regular_file(error) || ClassifySourceFile(InfoOf(it->path().string())) != CLASSIFY_SUBTITLES)
+            if (!it->is_regular_file(error) || ClassifySourcePath(it->path().string()) != CLASSIFY_SUBTITLES)
                 continue;
             const std::string subtitleBase = CompleteBaseName(it->path());
             if (subtitleBase.find(base) == std::string::npos)

@@ -55,6 +55,8 @@ enum SourceFileClass {
 // By the upper-cased suffix of a file: AVI, MKV, MP4, ASF, FLV, MOV are
 // media, SRT subtitles; anything else, and what is not a file, other.
 int ClassifySourceFile(const QFileInfo& file);
+// The same for a path as the file system's bytes (names need not be UTF-8).
+int ClassifySourcePath(const std::string& path);
 
 // The outside signature checker: "watermark" in the program folder, else in
 // "Modules" beside it. The file counts as signed only when the checker exists,
@@ -65,6 +67,8 @@ struct SignatureCheck {
     int timeoutMs = 30000;
 };
 bool CheckSigned(const QFileInfo& file, const SignatureCheck& check = {});
+// The same for an absolute path as the file system's bytes.
+bool CheckSignedPath(const std::string& path, const SignatureCheck& check = {});
 
 class SourceConfiguration : public ISourceConfiguration {
 public:

@@ -131,6 +131,20 @@ TEST_F(SourceConfigurationTest, MediaFilesOfFilesAndNestedFolders)
     EXPECT_TRUE(mediatest::LogCapture::Instance().Contains("Can't read media file '" + m_dir / "tree/a/b/noise.mkv"));
 }
 
+TEST_F(SourceConfigurationTest, FileNameInTheLegacyCodePage)
+{
+    setenv("GAVEX_LEGACY_CODEPAGE", "CP1251", 1);
+    MakeMedia("\xCA\xE0\xEC 2019-03-04 05-06-00_000.avi");  // "Кам" in Windows-1251
+    MakeMedia("\xD0\x94\xD0\xB2\xD0\xBE\xD1\x80 2019-03-04 05-06-00_000.avi");  // "Двор" in UTF-8
+    SourceConfiguration config;
+    config.SetupWithDefaults(m_dir.path(), ISourceConfiguration::AVI_FILES);
+    const auto sources = config.GetVideoSources();
+    unsetenv("GAVEX_LEGACY_CODEPAGE");
+    ASSERT_EQ(sources.size(), 2u);
+    EXPECT_EQ(sources[0]->GetName(), L"\u0414\u0432\u043e\u0440");
+    EXPECT_EQ(sources[1]->GetName(), L"\u041a\u0430\u043c");
+}
+
 TEST_F(SourceConfigurationTest, FileFfmpegCannotOpenGivesNoSource)
 {
     WriteFileString(m_dir / "noise.mkv", std::string(4096, '\x5a'));
