@@ -1,6 +1,7 @@
 #include "media/Subtitles.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <cwchar>
@@ -274,8 +275,9 @@ int ReadMarkupNumber(const std::wstring& text, size_t& pos, const std::wstring& 
         ++end;
     const std::wstring digits = text.substr(start, end - start);
     wchar_t* stop = nullptr;
+    errno = 0;
     const long value = std::wcstol(digits.c_str(), &stop, 10);
-    if (stop == digits.c_str() || *stop != L'\0')
+    if (stop == digits.c_str() || *stop != L'\0' || errno == ERANGE || value > INT_MAX || value < INT_MIN)
         return 0;
     return static_cast<int>(value);
 }

@@ -206,11 +206,35 @@ TEST(SubtitleMarkup, ReadersOfNumbersAndStrings)
     pos = 0;
     EXPECT_EQ(ReadMarkupNumber(L"{\\anx}abc", pos, L"{\\an", L"}"), 0);
     EXPECT_EQ(pos, 6u);
+    pos = 0;
+    EXPECT_EQ(ReadMarkupNumber(L"size=\"99999999999999999999\">", pos, L"size=\"", L"\""), 0);  // too big
     std::string value;
     EXPECT_TRUE(ReadMarkupString(L"<font face=\"Times\">", L"face=\"", value));
     EXPECT_EQ(value, "Times");
     EXPECT_FALSE(ReadMarkupString(L"<font face=\"Times>", L"face=\"", value));
     EXPECT_FALSE(ReadMarkupString(L"<font>", L"face=\"", value));
+}
+
+// Damaged SubRip files: whatever the bytes, the reader ends without failing
+// and every cue it keeps has a time of its own.
+TEST_F(SubtitlesTest, DamagedSrtFilesNeverFail)
+{
+    const std::string valid =
+        "1\n00:00:01,000 --> 00:00:02,000 X1:1 X2:5 Y1:2 Y2:9\nline\n\n2\n00:59:59,999 --> 01:00:00,000\n<b>x</b>\n\n";
+    uint32_t seed = 12345;
+    for (int round = 0; round < 200; ++round) {
+        std::string bytes = valid;
+        for (int k = 0; k < 8; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            bytes[(seed >> 8) % bytes.size()] = static_cast<char>(seed >> 24);
+        }
+        filters::BaseSubtitlesSource::EntryMap entries = Parse(bytes);
+        for (const auto& [key, entry] : entries)
+            EXPECT_GE(key, 0);
+        render::Titles titles;
+        for (const auto& [key, entry] : entries)
+            ApplySubtitleMarkup(titles, 3, entry.text);
+    }
 }
 
 // --- in-file streams ----------------------------------------------------------
