@@ -291,6 +291,7 @@ void SourceConfiguration::AddMediaFile(const std::string& path, bool forced, std
 void SourceConfiguration::BuildVideoSources(const std::vector<MediaFileRecord>& files)
 {
     m_subtitleCache.clear();
+    m_folderSubtitles.clear();
     std::map<std::wstring, std::vector<MediaFileRecord>> groups;
     {
         filters::VideoSource reader;
@@ -325,13 +326,21 @@ void SourceConfiguration::FindExternalSubtitles(MediaFileRecord& record)
     const std::wstring key = NarrowMediaTextToWide((media.parent_path() / base).string());
     auto cached = m_subtitleCache.find(key);
     if (cached == m_subtitleCache.end()) {
+        const std::string folder = media.parent_path().string();
+        auto listed = m_folderSubtitles.find(folder);
+        if (listed == m_folderSubtitles.end()) {
+            std::vector<std::string> subtitles;
+            std::error_code error;
+            for (auto it = fs::directory_iterator(media.parent_path(), error);
+                 !error && it != fs::directory_iterator(); it.increment(error)) {
+                if (ClassifySourcePath(it->path().string()) == CLASSIFY_SUBTITLES)
+                    subtitles.push_back(it->path().string());
+            }
+            listed = m_folderSubtitles.emplace(folder, std::move(subtitles)).first;
+        }
         std::vector<boost::shared_ptr<ExternalSubtitleFile>> found;
-        std::error_code error;
-        for (auto it = fs::directory_iterator(media.parent_path(), error);
-             !error && it != fs::directory_iterator(); it.increment(error)) {
-            if (!it->is_regular_file(error) || ClassifySourcePath(it->path().string()) != CLASSIFY_SUBTITLES)
-                continue;
-            const std::string subtitleBase = CompleteBaseName(it->path());
+        for (const std::string& path : listed->second) {
+            const std::string subtitleBase = CompleteBaseName(path);
             if (subtitleBase.find(base) == std::string::npos)
                 continue;
             auto file = boost::shared_ptr<ExternalSubtitleFile>(new ExternalSubtitleFile);
@@ -339,8 +348,8 @@ void SourceConfiguration::FindExternalSubtitles(MediaFileRecord& record)
             if (dot != std::string::npos && dot + 2 == subtitleBase.size() && subtitleBase[dot + 1] >= '0' &&
                 subtitleBase[dot + 1] <= '9')
                 file->videoStreamIndex = subtitleBase[dot + 1] - '0';
-            file->path = it->path().string();
-            file->fileName = it->path().filename().string();
+            file->path = path;
+            file->fileName = fs::path(path).filename().string();
             found.push_back(file);
         }
         cached = m_subtitleCache.emplace(key, std::move(found)).first;

@@ -106,6 +106,8 @@ private:
     std::string m_paths;
     // Subtitle files of a media file's folder and base name.
     std::map<std::wstring, std::vector<boost::shared_ptr<ExternalSubtitleFile>>> m_subtitleCache;
+    // The SubRip files of each folder looked at, listed once per build.
+    std::map<std::string, std::vector<std::string>> m_folderSubtitles;
     bool m_applyChannelFilter = false;
     SignatureCheck m_signatureCheck;
 };
