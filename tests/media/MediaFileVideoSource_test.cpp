@@ -244,6 +244,32 @@ TEST_F(MediaFileSourceTest, TwoRecordsOfOneFilePlayOnWithoutALimit)
     EXPECT_EQ(times, expected);
 }
 
+TEST_F(MediaFileSourceTest, SoundStreamOfARecInfoRecord)
+{
+    VindaraFileSystem::AviFileData data;
+    VindaraFileSystem::AviCamData cam;
+    cam.id = "5";
+    cam.video = {"v"};
+    cam.audio = {"snd"};
+    VindaraFileSystem::RecordItem item;
+    item.streams = {"snd", "v"};
+    item.start = "2019-03-04T03-06-00";
+    item.end = "2019-03-04T03-06-01";
+    cam.records = {item};
+    data.camera = {cam};
+    const std::string path = Make("sound.mkv", 1, true,
+                                  {"-metadata:s:v:0", "title=v", "-metadata:s:a:0", "title=snd", "-metadata",
+                                   "comment=" + gavex_test::Base64Encode(gavex_test::RecInfoXml(data))});
+    filters::VideoSource source;
+    source.SetRecords(Read({"sound.mkv"}));
+    EXPECT_EQ(source.GetStreamTitle(), "snd");
+    const Storage::PlayFileInfo info = source.GetCurrentFileInfo(0);
+    EXPECT_EQ(info.audioPath, path);
+    EXPECT_EQ(info.streamTitle, "snd");
+    EXPECT_EQ(info.period.begin(), utils::PtimeFromMilliseconds(kStart0));
+    EXPECT_TRUE(source.GetCurrentFileInfo(1).audioPath.empty());  // no next record
+}
+
 TEST_F(MediaFileSourceTest, PassThroughFramesCarryTheirPacket)
 {
     const std::string plain = Make("plain.avi", 1, false);
