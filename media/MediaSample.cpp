@@ -167,6 +167,130 @@ uint32_t Title::GetFontSize() const
     return m_fontSize;
 }
 
+namespace {
+
+template <class T>
+bool Assign(std::mutex& lock, T& field, const T& value)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+
+}  // namespace
+
+bool Title::SetAlignment(int32_t flags)
+{
+    return Assign(m_lock, m_alignment, flags);
+}
+
+bool Title::SetFontFamily(const std::string& family)
+{
+    return Assign(m_lock, m_fontFamily, family);
+}
+
+bool Title::SetFontSize(int size)
+{
+    return Assign(m_lock, m_fontSize, static_cast<uint32_t>(size));
+}
+
+bool Title::SetBold(bool bold)
+{
+    return Assign(m_lock, m_bold, bold);
+}
+
+bool Title::SetItalic(bool italic)
+{
+    return Assign(m_lock, m_italic, italic);
+}
+
+bool Title::SetColor(uint32_t argb)
+{
+    return Assign(m_lock, m_color, argb);
+}
+
+bool Title::SetRect(double x, double y, double w, double h)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_rect[0] == x && m_rect[1] == y && m_rect[2] == w && m_rect[3] == h)
+        return false;
+    m_rect[0] = x;
+    m_rect[1] = y;
+    m_rect[2] = w;
+    m_rect[3] = h;
+    m_rectChanged = true;
+    return true;
+}
+
+int32_t Title::GetAlignment() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_alignment;
+}
+
+bool Title::IsBold() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_bold;
+}
+
+bool Title::IsItalic() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_italic;
+}
+
+uint32_t Title::GetColor() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_color;
+}
+
+void Title::GetRect(double rect[4]) const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    std::copy(m_rect, m_rect + 4, rect);
+}
+
+bool Title::IsRectChanged() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_rectChanged;
+}
+
+void Title::SetRectChanged(bool changed)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_rectChanged = changed;
+}
+
+void Title::KeepLinkedLines()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_keepsLinkedLines = true;
+}
+
+bool Title::KeepsLinkedLines() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_keepsLinkedLines;
+}
+
+void Title::AppendLinkedLine(int index)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_keepsLinkedLines)
+        m_linkedLines.push_back(index);
+}
+
+std::vector<int> Title::GetLinkedLines() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_linkedLines;
+}
+
 boost::shared_ptr<Title> Titles::GetTitle(int index, bool defaultEnabled, bool doNotList)
 {
     std::lock_guard<std::mutex> lock(m_lock);

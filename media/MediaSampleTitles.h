@@ -45,6 +45,31 @@ public:
     std::string GetFontFamily() const;
     uint32_t GetFontSize() const;
 
+    // Style of the line; each setter returns whether the line changed.
+    bool SetAlignment(int32_t flags);  // Qt alignment flags
+    bool SetFontFamily(const std::string& family);
+    bool SetFontSize(int size);
+    bool SetBold(bool bold);
+    bool SetItalic(bool italic);
+    bool SetColor(uint32_t argb);  // QRgb
+    // The placement rectangle (fractions of the frame); raises the rectangle's
+    // changed flag when it differs.
+    bool SetRect(double x, double y, double w, double h);
+    int32_t GetAlignment() const;
+    bool IsBold() const;
+    bool IsItalic() const;
+    uint32_t GetColor() const;
+    void GetRect(double rect[4]) const;
+    bool IsRectChanged() const;
+    void SetRectChanged(bool changed);
+
+    // Lines drawn together with this one (the further lines of a subtitle);
+    // kept only once KeepLinkedLines was called.
+    void KeepLinkedLines();
+    bool KeepsLinkedLines() const;
+    void AppendLinkedLine(int index);
+    std::vector<int> GetLinkedLines() const;
+
 private:
     mutable std::mutex m_lock;
     bool m_enabled;
@@ -55,6 +80,12 @@ private:
     uint32_t m_fontSize = 0;
     uint32_t m_color = 0xFFFFFFFFu;
     double m_rect[4] = {0, 0, 0, 0};
+    bool m_rectChanged = false;
+    int32_t m_alignment = 0;
+    bool m_bold = false;
+    bool m_italic = false;
+    bool m_keepsLinkedLines = false;
+    std::vector<int> m_linkedLines;
 };
 
 class Titles {

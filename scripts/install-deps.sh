@@ -9,7 +9,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libboost-dev libboost-thread-dev libboost-filesystem-dev libboost-system-dev
   libboost-date-time-dev libboost-program-options-dev libboost-serialization-dev
-  libboost-iostreams-dev
+  libboost-iostreams-dev libboost-regex-dev
   zlib1g-dev libpng-dev libcrypto++-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth ffmpeg tzdata
