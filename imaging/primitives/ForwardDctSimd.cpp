@@ -1,0 +1,195 @@
+// SSE2 kernel of the 8-bit forward DCT: the column pass on all eight columns
+// at once (one row per register), the row pass on the transposed block with
+// per-lane weights, and the quantisation, bit for bit as the portable kernel.
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <emmintrin.h>
+
+#include <array>
+#include <cstddef>
+
+#include "imaging/primitives/detail/ForwardDctKernels.h"
+
+namespace primitives_detail {
+namespace {
+
+struct Weights {
+    std::int32_t w4, w1, w2, w3, w5, w6, w7;
+};
+constexpr Weights kGroups[4] = {
+    {16384, 22725, 21407, 19266, 12873, 8867, 4520},
+    {22725, 31521, 29692, 26722, 17855, 12299, 6270},
+    {21407, 29692, 27969, 25172, 16819, 11585, 5906},
+    {19266, 26722, 25172, 22654, 15137, 10426, 5315},
+};
+constexpr int kRowGroup[8] = {0, 1, 2, 3, 0, 3, 2, 1};
+
+// Operand pairs of the row pass: 0 (s0, s1), 1 (s2, s3), 2 (d0, d1),
+// 3 (d2, d3). Each output C_k is the sum of two weighted pairs.
+struct Term {
+    int pair;
+    int first;   // weight of the first operand, as an index below, negated when < 0
+    int second;  // of the second
+};
+// Weight indexes: 1 w4, 2 w1, 3 w2, 4 w3, 5 w5, 6 w6, 7 w7.
+constexpr Term kTerms[8][2] = {
+    {{0, 1, 1}, {1, 1, 1}},    {{2, 2, 4}, {3, 5, 7}},    {{1, -6, -3}, {0, 3, 6}},  {{3, -2, -5}, {2, 4, -7}},
+    {{0, 1, -1}, {1, -1, 1}},  {{2, 5, -2}, {3, 7, 4}},   {{1, 3, -6}, {0, 6, -3}},  {{3, 4, -2}, {2, 7, -5}},
+};
+
+constexpr std::int32_t WeightOf(const Weights& w, int index)
+{
+    const int i = index < 0 ? -index : index;
+    const std::int32_t v = i == 1 ? w.w4 : i == 2 ? w.w1 : i == 3 ? w.w2 : i == 4 ? w.w3 : i == 5 ? w.w5 : i == 6 ? w.w6 : w.w7;
+    return index < 0 ? -v : v;
+}
+
+// [k][term][half][lane]: interleaved weight pairs of rows 0..3 (half 0) and
+// 4..7 (half 1).
+struct PairWeights {
+    alignas(16) std::int16_t v[8][2][2][8];
+    constexpr PairWeights() : v{}
+    {
+        for (int k = 0; k < 8; ++k)
+            for (int t = 0; t < 2; ++t)
+                for (int half = 0; half < 2; ++half)
+                    for (int j = 0; j < 4; ++j) {
+                        const Weights& w = kGroups[kRowGroup[4 * half + j]];
+                        v[k][t][half][2 * j] = static_cast<std::int16_t>(WeightOf(w, kTerms[k][t].first));
+                        v[k][t][half][2 * j + 1] = static_cast<std::int16_t>(WeightOf(w, kTerms[k][t].second));
+                    }
+    }
+};
+constexpr PairWeights kPairWeights;
+
+__attribute__((target("sse2"))) inline void Transpose8x8(__m128i r[8])
+{
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]);
+    const __m128i a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]);
+    const __m128i a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]);
+    const __m128i a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]);
+    const __m128i a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2);
+    const __m128i b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3);
+    const __m128i b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6);
+    const __m128i b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7);
+    const __m128i b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+__attribute__((target("sse2"))) inline __m128i Quantise(__m128i c, __m128i t)
+{
+    const __m128i sign = _mm_srai_epi16(c, 15);
+    const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(c, sign), sign);  // 32768 stays 0x8000, read unsigned
+    const __m128i lo = _mm_mullo_epi16(magnitude, t);
+    const __m128i hi = _mm_mulhi_epu16(magnitude, t);
+    const __m128i bias = _mm_set1_epi32(16383);
+    const __m128i one = _mm_set1_epi32(1);
+    __m128i p0 = _mm_unpacklo_epi16(lo, hi);
+    __m128i p1 = _mm_unpackhi_epi16(lo, hi);
+    // Ties go to the even quotient: add 16383 plus the quotient's low bit.
+    p0 = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(p0, bias), _mm_and_si128(_mm_srli_epi32(p0, 15), one)), 15);
+    p1 = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(p1, bias), _mm_and_si128(_mm_srli_epi32(p1, 15), one)), 15);
+    const __m128i s0 = _mm_unpacklo_epi16(sign, sign);
+    const __m128i s1 = _mm_unpackhi_epi16(sign, sign);
+    p0 = _mm_sub_epi32(_mm_xor_si128(p0, s0), s0);
+    p1 = _mm_sub_epi32(_mm_xor_si128(p1, s1), s1);
+    return _mm_packs_epi32(p0, p1);
+}
+
+}  // namespace
+
+__attribute__((target("sse2"))) void ForwardDct8uSse2(const std::uint8_t* source, std::int32_t step,
+                                                      std::int16_t* out, const std::uint16_t* table)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i shift = _mm_set1_epi16(128);
+    __m128i x[8];
+    for (int y = 0; y < 8; ++y) {
+        const __m128i bytes =
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + static_cast<std::ptrdiff_t>(y) * step));
+        x[y] = _mm_sub_epi16(_mm_unpacklo_epi8(bytes, zero), shift);
+    }
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i k27146 = _mm_set1_epi16(27146);
+    const __m128i k23170 = _mm_set1_epi16(23170);
+    const __m128i k13036 = _mm_set1_epi16(13036);
+    const __m128i kMinus21746 = _mm_set1_epi16(-21746);
+
+    const __m128i t1 = _mm_slli_epi16(_mm_adds_epi16(x[1], x[6]), 3);
+    const __m128i t2 = _mm_slli_epi16(_mm_adds_epi16(x[2], x[5]), 3);
+    const __m128i sa = _mm_adds_epi16(x[0], x[7]);
+    const __m128i sb = _mm_adds_epi16(x[3], x[4]);
+    const __m128i a = _mm_slli_epi16(_mm_subs_epi16(sa, sb), 3);
+    const __m128i b = _mm_slli_epi16(_mm_adds_epi16(sa, sb), 3);
+    const __m128i p = _mm_subs_epi16(t1, t2);
+    const __m128i q = _mm_adds_epi16(t1, t2);
+    __m128i Y[8];
+    Y[0] = _mm_adds_epi16(b, q);
+    Y[4] = _mm_subs_epi16(b, q);
+    Y[2] = _mm_or_si128(_mm_adds_epi16(_mm_mulhi_epi16(p, k27146), a), one);
+    Y[6] = _mm_or_si128(_mm_subs_epi16(_mm_mulhi_epi16(a, k27146), p), one);
+    const __m128i e = _mm_slli_epi16(_mm_subs_epi16(x[1], x[6]), 4);
+    const __m128i f = _mm_slli_epi16(_mm_subs_epi16(x[2], x[5]), 4);
+    const __m128i g = _mm_or_si128(_mm_mulhi_epi16(_mm_adds_epi16(e, f), k23170), one);
+    const __m128i h = _mm_mulhi_epi16(_mm_subs_epi16(e, f), k23170);
+    const __m128i m = _mm_slli_epi16(_mm_subs_epi16(x[3], x[4]), 3);
+    const __m128i j1 = _mm_adds_epi16(m, h);
+    const __m128i j2 = _mm_subs_epi16(m, h);
+    const __m128i o = _mm_slli_epi16(_mm_subs_epi16(x[0], x[7]), 3);
+    const __m128i o1 = _mm_adds_epi16(o, g);
+    const __m128i o2 = _mm_subs_epi16(o, g);
+    Y[1] = _mm_or_si128(_mm_adds_epi16(_mm_mulhi_epi16(j1, k13036), o1), one);
+    Y[7] = _mm_subs_epi16(_mm_mulhi_epi16(o1, k13036), j1);
+    Y[3] = _mm_subs_epi16(o2, _mm_adds_epi16(_mm_mulhi_epi16(j2, kMinus21746), j2));
+    Y[5] = _mm_adds_epi16(_mm_adds_epi16(_mm_mulhi_epi16(o2, kMinus21746), o2), j2);
+
+    // Register k now holds column k of every row (lane r = row r).
+    Transpose8x8(Y);
+    __m128i s[4], d[4];
+    for (int k = 0; k < 4; ++k) {
+        s[k] = _mm_adds_epi16(Y[k], Y[7 - k]);
+        d[k] = _mm_subs_epi16(Y[k], Y[7 - k]);
+    }
+    const __m128i pairs[4][2] = {
+        {_mm_unpacklo_epi16(s[0], s[1]), _mm_unpackhi_epi16(s[0], s[1])},
+        {_mm_unpacklo_epi16(s[2], s[3]), _mm_unpackhi_epi16(s[2], s[3])},
+        {_mm_unpacklo_epi16(d[0], d[1]), _mm_unpackhi_epi16(d[0], d[1])},
+        {_mm_unpacklo_epi16(d[2], d[3]), _mm_unpackhi_epi16(d[2], d[3])},
+    };
+    const __m128i round = _mm_set1_epi32(524288);
+    __m128i C[8];
+    for (int k = 0; k < 8; ++k) {
+        __m128i half[2];
+        for (int hh = 0; hh < 2; ++hh) {
+            const __m128i w0 = _mm_load_si128(reinterpret_cast<const __m128i*>(kPairWeights.v[k][0][hh]));
+            const __m128i w1 = _mm_load_si128(reinterpret_cast<const __m128i*>(kPairWeights.v[k][1][hh]));
+            const __m128i sum = _mm_add_epi32(_mm_madd_epi16(pairs[kTerms[k][0].pair][hh], w0),
+                                              _mm_madd_epi16(pairs[kTerms[k][1].pair][hh], w1));
+            half[hh] = _mm_srai_epi32(_mm_add_epi32(sum, round), 20);
+        }
+        C[k] = _mm_packs_epi32(half[0], half[1]);  // lane r = coefficient (r, k)
+    }
+    Transpose8x8(C);
+    for (int r = 0; r < 8; ++r) {
+        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 8 * r));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * r), Quantise(C[r], t));
+    }
+}
+
+}  // namespace primitives_detail
+
+#endif
