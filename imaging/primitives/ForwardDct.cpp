@@ -134,7 +134,7 @@ Status Dct8u(const std::uint8_t* source, std::int32_t step, std::int16_t* out, c
     return Code::Ok;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 Status Dct8uSse2(const std::uint8_t* source, std::int32_t step, std::int16_t* out, const std::uint16_t* table)
 {
     if (source == nullptr || out == nullptr)

@@ -1,7 +1,8 @@
 // SSE2 kernel of the 8-bit forward DCT: the column pass on all eight columns
 // at once (one row per register), the row pass on the transposed block with
 // per-lane weights, and the quantisation, bit for bit as the portable kernel.
-#if defined(__x86_64__) || defined(__i386__)
+// SSE2 is part of every x86-64 processor.
+#if defined(__x86_64__)
 
 #include <emmintrin.h>
 
@@ -62,7 +63,7 @@ struct PairWeights {
 };
 constexpr PairWeights kPairWeights;
 
-__attribute__((target("sse2"))) inline void Transpose8x8(__m128i r[8])
+inline void Transpose8x8(__m128i r[8])
 {
     const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]);
     const __m128i a1 = _mm_unpackhi_epi16(r[0], r[1]);
@@ -90,7 +91,7 @@ __attribute__((target("sse2"))) inline void Transpose8x8(__m128i r[8])
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-__attribute__((target("sse2"))) inline __m128i Quantise(__m128i c, __m128i t)
+inline __m128i Quantise(__m128i c, __m128i t)
 {
     const __m128i sign = _mm_srai_epi16(c, 15);
     const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(c, sign), sign);  // 32768 stays 0x8000, read unsigned
@@ -112,27 +113,27 @@ __attribute__((target("sse2"))) inline __m128i Quantise(__m128i c, __m128i t)
 
 }  // namespace
 
-__attribute__((target("sse2"))) void ForwardDct8uSse2(const std::uint8_t* source, std::int32_t step,
-                                                      std::int16_t* out, const std::uint16_t* table)
+void ForwardDct8uSse2(const std::uint8_t* source, std::int32_t step, std::int16_t* out, const std::uint16_t* table)
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i shift = _mm_set1_epi16(128);
-    __m128i x[8];
-    for (int y = 0; y < 8; ++y) {
-        const __m128i bytes =
-            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + static_cast<std::ptrdiff_t>(y) * step));
-        x[y] = _mm_sub_epi16(_mm_unpacklo_epi8(bytes, zero), shift);
-    }
+    const std::ptrdiff_t stride = step;
+#define GAVEX_LOAD_ROW(y)                                                                                          \
+    _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + (y) * stride)), zero), \
+                  shift)
+    const __m128i x0 = GAVEX_LOAD_ROW(0), x1 = GAVEX_LOAD_ROW(1), x2 = GAVEX_LOAD_ROW(2), x3 = GAVEX_LOAD_ROW(3);
+    const __m128i x4 = GAVEX_LOAD_ROW(4), x5 = GAVEX_LOAD_ROW(5), x6 = GAVEX_LOAD_ROW(6), x7 = GAVEX_LOAD_ROW(7);
+#undef GAVEX_LOAD_ROW
     const __m128i one = _mm_set1_epi16(1);
     const __m128i k27146 = _mm_set1_epi16(27146);
     const __m128i k23170 = _mm_set1_epi16(23170);
     const __m128i k13036 = _mm_set1_epi16(13036);
     const __m128i kMinus21746 = _mm_set1_epi16(-21746);
 
-    const __m128i t1 = _mm_slli_epi16(_mm_adds_epi16(x[1], x[6]), 3);
-    const __m128i t2 = _mm_slli_epi16(_mm_adds_epi16(x[2], x[5]), 3);
-    const __m128i sa = _mm_adds_epi16(x[0], x[7]);
-    const __m128i sb = _mm_adds_epi16(x[3], x[4]);
+    const __m128i t1 = _mm_slli_epi16(_mm_adds_epi16(x1, x6), 3);
+    const __m128i t2 = _mm_slli_epi16(_mm_adds_epi16(x2, x5), 3);
+    const __m128i sa = _mm_adds_epi16(x0, x7);
+    const __m128i sb = _mm_adds_epi16(x3, x4);
     const __m128i a = _mm_slli_epi16(_mm_subs_epi16(sa, sb), 3);
     const __m128i b = _mm_slli_epi16(_mm_adds_epi16(sa, sb), 3);
     const __m128i p = _mm_subs_epi16(t1, t2);
@@ -142,14 +143,14 @@ __attribute__((target("sse2"))) void ForwardDct8uSse2(const std::uint8_t* source
     Y[4] = _mm_subs_epi16(b, q);
     Y[2] = _mm_or_si128(_mm_adds_epi16(_mm_mulhi_epi16(p, k27146), a), one);
     Y[6] = _mm_or_si128(_mm_subs_epi16(_mm_mulhi_epi16(a, k27146), p), one);
-    const __m128i e = _mm_slli_epi16(_mm_subs_epi16(x[1], x[6]), 4);
-    const __m128i f = _mm_slli_epi16(_mm_subs_epi16(x[2], x[5]), 4);
+    const __m128i e = _mm_slli_epi16(_mm_subs_epi16(x1, x6), 4);
+    const __m128i f = _mm_slli_epi16(_mm_subs_epi16(x2, x5), 4);
     const __m128i g = _mm_or_si128(_mm_mulhi_epi16(_mm_adds_epi16(e, f), k23170), one);
     const __m128i h = _mm_mulhi_epi16(_mm_subs_epi16(e, f), k23170);
-    const __m128i m = _mm_slli_epi16(_mm_subs_epi16(x[3], x[4]), 3);
+    const __m128i m = _mm_slli_epi16(_mm_subs_epi16(x3, x4), 3);
     const __m128i j1 = _mm_adds_epi16(m, h);
     const __m128i j2 = _mm_subs_epi16(m, h);
-    const __m128i o = _mm_slli_epi16(_mm_subs_epi16(x[0], x[7]), 3);
+    const __m128i o = _mm_slli_epi16(_mm_subs_epi16(x0, x7), 3);
     const __m128i o1 = _mm_adds_epi16(o, g);
     const __m128i o2 = _mm_subs_epi16(o, g);
     Y[1] = _mm_or_si128(_mm_adds_epi16(_mm_mulhi_epi16(j1, k13036), o1), one);
@@ -159,30 +160,38 @@ __attribute__((target("sse2"))) void ForwardDct8uSse2(const std::uint8_t* source
 
     // Register k now holds column k of every row (lane r = row r).
     Transpose8x8(Y);
-    __m128i s[4], d[4];
-    for (int k = 0; k < 4; ++k) {
-        s[k] = _mm_adds_epi16(Y[k], Y[7 - k]);
-        d[k] = _mm_subs_epi16(Y[k], Y[7 - k]);
-    }
-    const __m128i pairs[4][2] = {
-        {_mm_unpacklo_epi16(s[0], s[1]), _mm_unpackhi_epi16(s[0], s[1])},
-        {_mm_unpacklo_epi16(s[2], s[3]), _mm_unpackhi_epi16(s[2], s[3])},
-        {_mm_unpacklo_epi16(d[0], d[1]), _mm_unpackhi_epi16(d[0], d[1])},
-        {_mm_unpacklo_epi16(d[2], d[3]), _mm_unpackhi_epi16(d[2], d[3])},
-    };
+    const __m128i s0 = _mm_adds_epi16(Y[0], Y[7]), d0 = _mm_subs_epi16(Y[0], Y[7]);
+    const __m128i s1 = _mm_adds_epi16(Y[1], Y[6]), d1 = _mm_subs_epi16(Y[1], Y[6]);
+    const __m128i s2 = _mm_adds_epi16(Y[2], Y[5]), d2 = _mm_subs_epi16(Y[2], Y[5]);
+    const __m128i s3 = _mm_adds_epi16(Y[3], Y[4]), d3 = _mm_subs_epi16(Y[3], Y[4]);
+    const __m128i s01lo = _mm_unpacklo_epi16(s0, s1), s01hi = _mm_unpackhi_epi16(s0, s1);
+    const __m128i s23lo = _mm_unpacklo_epi16(s2, s3), s23hi = _mm_unpackhi_epi16(s2, s3);
+    const __m128i d01lo = _mm_unpacklo_epi16(d0, d1), d01hi = _mm_unpackhi_epi16(d0, d1);
+    const __m128i d23lo = _mm_unpacklo_epi16(d2, d3), d23hi = _mm_unpackhi_epi16(d2, d3);
     const __m128i round = _mm_set1_epi32(524288);
     __m128i C[8];
-    for (int k = 0; k < 8; ++k) {
-        __m128i half[2];
-        for (int hh = 0; hh < 2; ++hh) {
-            const __m128i w0 = _mm_load_si128(reinterpret_cast<const __m128i*>(kPairWeights.v[k][0][hh]));
-            const __m128i w1 = _mm_load_si128(reinterpret_cast<const __m128i*>(kPairWeights.v[k][1][hh]));
-            const __m128i sum = _mm_add_epi32(_mm_madd_epi16(pairs[kTerms[k][0].pair][hh], w0),
-                                              _mm_madd_epi16(pairs[kTerms[k][1].pair][hh], w1));
-            half[hh] = _mm_srai_epi32(_mm_add_epi32(sum, round), 20);
-        }
-        C[k] = _mm_packs_epi32(half[0], half[1]);  // lane r = coefficient (r, k)
-    }
+#define GAVEX_W(k, t, half) _mm_load_si128(reinterpret_cast<const __m128i*>(kPairWeights.v[k][t][half]))
+#define GAVEX_OUTPUT(k, A, B)                                                                                      \
+    C[k] = _mm_packs_epi32(                                                                                        \
+        _mm_srai_epi32(                                                                                            \
+            _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(A##lo, GAVEX_W(k, 0, 0)), _mm_madd_epi16(B##lo, GAVEX_W(k, 1, 0))), \
+                          round),                                                                                  \
+            20),                                                                                                   \
+        _mm_srai_epi32(                                                                                            \
+            _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(A##hi, GAVEX_W(k, 0, 1)), _mm_madd_epi16(B##hi, GAVEX_W(k, 1, 1))), \
+                          round),                                                                                  \
+            20))
+    GAVEX_OUTPUT(0, s01, s23);
+    GAVEX_OUTPUT(1, d01, d23);
+    GAVEX_OUTPUT(2, s23, s01);
+    GAVEX_OUTPUT(3, d23, d01);
+    GAVEX_OUTPUT(4, s01, s23);
+    GAVEX_OUTPUT(5, d01, d23);
+    GAVEX_OUTPUT(6, s23, s01);
+    GAVEX_OUTPUT(7, d23, d01);
+#undef GAVEX_OUTPUT
+#undef GAVEX_W
+    // Lane r of C[k] is coefficient (r, k); back to rows.
     Transpose8x8(C);
     for (int r = 0; r < 8; ++r) {
         const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 8 * r));

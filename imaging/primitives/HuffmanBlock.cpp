@@ -67,93 +67,97 @@ Status GeneralBlock(const std::int16_t* block, std::uint8_t* dst, std::int32_t l
     return Code::Ok;
 }
 
-// The fast path: a 64-bit accumulator, code and additional bits appended in
-// one step, four bytes stored at once when none of them is 0xFF. Returns
-// false, having changed nothing the caller sees, when a code is missing, a
-// category is out of range, or the room runs short; the general path then
-// redoes the block.
+// The fast path: the block in zig-zag order with a mask of its non-zero
+// positions, a 64-bit accumulator, code and additional bits appended in one
+// step, four bytes stored at once when none of them is 0xFF. Returns false,
+// having changed nothing the caller sees, when a code is missing, a category
+// is out of range, or the room runs short; the general path then redoes the
+// block.
 bool FastBlock(const std::int16_t* block, std::uint8_t* dst, std::int32_t length, std::int32_t* position,
                std::int16_t* lastDc, const HuffmanEncoderSpec* dc, const HuffmanEncoderSpec* ac,
                HuffmanEncoderState* state)
 {
+    std::int16_t zigzag[64];
+    std::uint64_t nonZero = 0;
+    for (int k = 1; k < 64; ++k) {
+        const std::int16_t v = block[ZigzagOrder[k]];
+        zigzag[k] = v;
+        nonZero |= static_cast<std::uint64_t>(v != 0) << k;
+    }
+
     std::uint64_t acc = state->pendingBits;
     std::int32_t count = state->pendingCount;
     std::int32_t pos = *position;
 
-    // Emits 32 bits when at least 32 are pending.
-    auto drain32 = [&]() {
-        if (count < 32)
-            return true;
-        if (length - pos < 8)
-            return false;
-        const auto word = static_cast<std::uint32_t>(acc >> (count - 32));
-        count -= 32;
-        // A byte 0xFF exists when some byte of ~word is zero.
-        const std::uint32_t inv = ~word;
-        if (((inv - 0x01010101u) & ~inv & 0x80808080u) == 0) {
-            dst[pos] = static_cast<std::uint8_t>(word >> 24);
-            dst[pos + 1] = static_cast<std::uint8_t>(word >> 16);
-            dst[pos + 2] = static_cast<std::uint8_t>(word >> 8);
-            dst[pos + 3] = static_cast<std::uint8_t>(word);
-            pos += 4;
-        } else {
-            for (int shift = 24; shift >= 0; shift -= 8) {
-                const auto byte = static_cast<std::uint8_t>(word >> shift);
-                dst[pos++] = byte;
-                if (byte == 0xFF)
-                    dst[pos++] = 0;
-            }
-        }
-        return true;
-    };
-    auto put = [&](std::uint32_t entry, std::uint32_t bits, std::int32_t size) {
-        const auto codeLength = static_cast<std::int32_t>(entry >> 16);
-        acc = (acc << (codeLength + size)) | (static_cast<std::uint64_t>(entry & 0xFFFF) << size) | bits;
-        count += codeLength + size;
-        return drain32();
-    };
+// Appends `bits` (code then additional bits, at most 32) and stores 32 bits
+// once 32 are pending.
+#define GAVEX_PUT(bits, size)                                                                \
+    do {                                                                                     \
+        acc = (acc << (size)) | (bits);                                                      \
+        count += (size);                                                                     \
+        if (count >= 32) {                                                                   \
+            if (length - pos < 8)                                                            \
+                return false;                                                                \
+            count -= 32;                                                                     \
+            const auto word = static_cast<std::uint32_t>(acc >> count);                      \
+            const std::uint32_t inv = ~word;                                                 \
+            if (((inv - 0x01010101u) & ~inv & 0x80808080u) == 0) {                           \
+                const std::uint32_t bigEndian = __builtin_bswap32(word);                     \
+                std::memcpy(dst + pos, &bigEndian, 4);                                       \
+                pos += 4;                                                                    \
+            } else {                                                                         \
+                for (int shift = 24; shift >= 0; shift -= 8) {                               \
+                    const auto byte = static_cast<std::uint8_t>(word >> shift);              \
+                    dst[pos++] = byte;                                                       \
+                    if (byte == 0xFF)                                                        \
+                        dst[pos++] = 0;                                                      \
+                }                                                                            \
+            }                                                                                \
+        }                                                                                    \
+    } while (false)
 
     const std::int32_t diff = block[0] - *lastDc;
     const std::int32_t s = Category(diff);
     const std::uint32_t dcEntry = dc->entry[s];
-    if (dcEntry < 0x10000 || !put(dcEntry, s > 0 ? AdditionalBits(diff, s) : 0, s))
+    if (dcEntry < 0x10000)
         return false;
+    GAVEX_PUT((static_cast<std::uint64_t>(dcEntry & 0xFFFF) << s) | (s > 0 ? AdditionalBits(diff, s) : 0),
+              static_cast<std::int32_t>(dcEntry >> 16) + s);
 
-    // Last non-zero position in zig-zag order; nothing after it is coded but
-    // the EOB.
-    int last = 63;
-    while (last > 0 && block[ZigzagOrder[last]] == 0)
-        --last;
-    std::int32_t run = 0;
-    for (int k = 1; k <= last; ++k) {
-        const std::int32_t v = block[ZigzagOrder[k]];
-        if (v == 0) {
-            ++run;
-            continue;
-        }
-        for (; run > 15; run -= 16) {
+    int previous = 0;
+    for (std::uint64_t rest = nonZero; rest != 0; rest &= rest - 1) {
+        const int k = __builtin_ctzll(rest);
+        std::int32_t run = k - previous - 1;
+        previous = k;
+        if (run > 15) {
             const std::uint32_t zrl = ac->entry[0xF0];
-            if (zrl < 0x10000 || !put(zrl, 0, 0))
+            if (zrl < 0x10000)
                 return false;
+            for (; run > 15; run -= 16)
+                GAVEX_PUT(zrl & 0xFFFF, static_cast<std::int32_t>(zrl >> 16));
         }
+        const std::int32_t v = zigzag[k];
         const std::int32_t size = Category(v);
         if (size > 15)
             return false;
         const std::uint32_t entry = ac->entry[(run << 4) + size];
-        if (entry < 0x10000 || !put(entry, AdditionalBits(v, size), size))
+        if (entry < 0x10000)
             return false;
-        run = 0;
+        GAVEX_PUT((static_cast<std::uint64_t>(entry & 0xFFFF) << size) | AdditionalBits(v, size),
+                  static_cast<std::int32_t>(entry >> 16) + size);
     }
-    if (last < 63) {
+    if (previous < 63) {
         const std::uint32_t eob = ac->entry[0x00];
-        if (eob < 0x10000 || !put(eob, 0, 0))
+        if (eob < 0x10000)
             return false;
+        GAVEX_PUT(eob & 0xFFFF, static_cast<std::int32_t>(eob >> 16));
     }
+#undef GAVEX_PUT
     while (count >= 8) {
         if (length - pos < 2)
             return false;
-        const auto byte = static_cast<std::uint8_t>(acc >> (count - 8));
         count -= 8;
+        const auto byte = static_cast<std::uint8_t>(acc >> count);
         dst[pos++] = byte;
         if (byte == 0xFF)
             dst[pos++] = 0;

@@ -8,7 +8,7 @@ namespace primitives_detail {
 
 void ForwardDct8uPortable(const std::uint8_t* source, std::int32_t step, std::int16_t* out,
                           const std::uint16_t* table);
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 void ForwardDct8uSse2(const std::uint8_t* source, std::int32_t step, std::int16_t* out, const std::uint16_t* table);
 #endif
 
