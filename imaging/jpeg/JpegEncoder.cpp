@@ -105,18 +105,11 @@ JpegStatus CJPEGEncoder::SetParams(JpegMode mode, JpegColor colour, JpegSampling
     quality_ = quality;
     restartsToGo_ = restartInterval;
 
-    // The frame header holds the size and the DRI segment the interval in 16
-    // bits; the 8-bit processes' buffers hold one byte per sample.
-    if (sourceSize_.width < 1 || sourceSize_.width > 65535 || sourceSize_.height < 1 ||
-        sourceSize_.height > 65535 || restartInterval < 0 || restartInterval > 65535)
-        return Code::BadParameter;
-    if ((mode == JpegModeBaseline || mode == JpegModeProgressive) && sourcePrecision_ > 8)
-        return Code::BadParameter;
-
-    mcuWidth_ = sampling != JpegSampling444 ? 16 : 8;
-    mcuHeight_ = sampling == JpegSampling420 ? 16 : 8;
-    mcuColumns_ = (sourceSize_.width + mcuWidth_ - 1) / mcuWidth_;
-    mcuRows_ = (sourceSize_.height + mcuHeight_ - 1) / mcuHeight_;
+    if (restartInterval < 0 || restartInterval > 65535)
+        return Code::BadParameter;  // the DRI segment holds it in 16 bits
+    JpegStatus status = SetGeometry();
+    if (status != Code::Ok)
+        return status;
 
     switch (colour) {
     case JpegColorGrey:
@@ -136,7 +129,6 @@ JpegStatus CJPEGEncoder::SetParams(JpegMode mode, JpegColor colour, JpegSampling
     }
     const bool lumaChroma = LumaChroma();
 
-    JpegStatus status = Code::Ok;
     if (mode == JpegModeBaseline || mode == JpegModeProgressive) {
         if ((status = quantTable_[0].Init8(0, kStandardLuminanceQuant, quality)) != Code::Ok)
             return status;
@@ -182,18 +174,37 @@ JpegStatus CJPEGEncoder::SetParams(JpegMode mode, JpegColor colour, JpegSampling
     return Code::Ok;
 }
 
+JpegStatus CJPEGEncoder::SetGeometry()
+{
+    // The frame header holds the size in 16 bits; the 8-bit processes'
+    // buffers hold one byte per sample.
+    if (sourceSize_.width < 1 || sourceSize_.width > 65535 || sourceSize_.height < 1 || sourceSize_.height > 65535)
+        return Code::BadParameter;
+    if ((mode_ == JpegModeBaseline || mode_ == JpegModeProgressive) && sourcePrecision_ > 8)
+        return Code::BadParameter;
+    mcuWidth_ = sampling_ != JpegSampling444 ? 16 : 8;
+    mcuHeight_ = sampling_ == JpegSampling420 ? 16 : 8;
+    mcuColumns_ = (sourceSize_.width + mcuWidth_ - 1) / mcuWidth_;
+    mcuRows_ = (sourceSize_.height + mcuHeight_ - 1) / mcuHeight_;
+    return Code::Ok;
+}
+
 // ---------------------------------------------------------------------------
 // Header.
 
 JpegStatus CJPEGEncoder::PrepareEncoderBuffers()
 {
+    // Again from the source as it is now: a source set after SetParams must
+    // not meet buffers sized for another image.
+    JpegStatus status = SetGeometry();
+    if (status != Code::Ok)
+        return status;
     workers_ = 1;
     mcuRowLines_ = mcuHeight_;
     paddedWidth_ = mcuColumns_ * mcuWidth_;
     padColumns_ = paddedWidth_ - sourceSize_.width;
     padRows_ = mcuRows_ * mcuHeight_ - sourceSize_.height;
     blocksPerMcu_ = 0;
-    JpegStatus status = Code::Ok;
     for (int i = 0; i < components_; ++i) {
         CJPEGColorComponent& c = component_[i];
         const bool first = i == 0 || i == 3;

@@ -84,6 +84,9 @@ public:
     std::int32_t Components() const { return components_; }
 
 private:
+    // MCU size and counts of the source and sampling; -3 for a size the
+    // frame header cannot hold or 16-bit samples in an 8-bit process.
+    JpegStatus SetGeometry();
     JpegStatus PrepareEncoderBuffers();
     JpegStatus BuildScanScript();
     JpegStatus WriteSoi();
