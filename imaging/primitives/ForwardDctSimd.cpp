@@ -93,22 +93,23 @@ inline void Transpose8x8(__m128i r[8])
 
 inline __m128i Quantise(__m128i c, __m128i t)
 {
+    // |c| x t < 2^31, so P >> 15 fits 16 bits: q = (hi << 1) | (lo >> 15),
+    // and the remainder is lo & 0x7FFF. Ties go to the even quotient: add
+    // 16383 plus the quotient's low bit to the remainder and carry bit 15.
     const __m128i sign = _mm_srai_epi16(c, 15);
     const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(c, sign), sign);  // 32768 stays 0x8000, read unsigned
     const __m128i lo = _mm_mullo_epi16(magnitude, t);
     const __m128i hi = _mm_mulhi_epu16(magnitude, t);
-    const __m128i bias = _mm_set1_epi32(16383);
-    const __m128i one = _mm_set1_epi32(1);
-    __m128i p0 = _mm_unpacklo_epi16(lo, hi);
-    __m128i p1 = _mm_unpackhi_epi16(lo, hi);
-    // Ties go to the even quotient: add 16383 plus the quotient's low bit.
-    p0 = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(p0, bias), _mm_and_si128(_mm_srli_epi32(p0, 15), one)), 15);
-    p1 = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(p1, bias), _mm_and_si128(_mm_srli_epi32(p1, 15), one)), 15);
-    const __m128i s0 = _mm_unpacklo_epi16(sign, sign);
-    const __m128i s1 = _mm_unpackhi_epi16(sign, sign);
-    p0 = _mm_sub_epi32(_mm_xor_si128(p0, s0), s0);
-    p1 = _mm_sub_epi32(_mm_xor_si128(p1, s1), s1);
-    return _mm_packs_epi32(p0, p1);
+    const __m128i quotient = _mm_or_si128(_mm_slli_epi16(hi, 1), _mm_srli_epi16(lo, 15));
+    const __m128i rest = _mm_and_si128(lo, _mm_set1_epi16(0x7FFF));
+    const __m128i odd = _mm_and_si128(quotient, _mm_set1_epi16(1));
+    const __m128i carry = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(rest, _mm_set1_epi16(16383)), odd), 15);
+    __m128i q = _mm_add_epi16(quotient, carry);  // at most 65535, read unsigned
+    // Saturate: at most 32767 for a positive and 32768 for a negative value
+    // (limit = 32767 - sign); min(q, limit) = q - max(q - limit, 0).
+    const __m128i limit = _mm_sub_epi16(_mm_set1_epi16(32767), sign);
+    q = _mm_sub_epi16(q, _mm_subs_epu16(q, limit));
+    return _mm_sub_epi16(_mm_xor_si128(q, sign), sign);
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include "imaging/primitives/Huffman.h"
+#include "imaging/primitives/QuantTables.h"
 #include "imaging/primitives/detail/HuffmanBits.h"
 #include "imaging/primitives/detail/UniformTable.h"
 
@@ -67,23 +72,45 @@ Status GeneralBlock(const std::int16_t* block, std::uint8_t* dst, std::int32_t l
     return Code::Ok;
 }
 
-// The fast path: the block in zig-zag order with a mask of its non-zero
-// positions, a 64-bit accumulator, code and additional bits appended in one
-// step, four bytes stored at once when none of them is 0xFF. Returns false,
-// having changed nothing the caller sees, when a code is missing, a category
-// is out of range, or the room runs short; the general path then redoes the
-// block.
+// Bit n set when natural coefficient n is non-zero.
+std::uint64_t NonZeroMaskPortable(const std::int16_t* block)
+{
+    std::uint64_t mask = 0;
+    for (int n = 0; n < 64; ++n)
+        mask |= static_cast<std::uint64_t>(block[n] != 0) << n;
+    return mask;
+}
+
+#if defined(__x86_64__)
+std::uint64_t NonZeroMaskSse2(const std::int16_t* block)
+{
+    const __m128i zero = _mm_setzero_si128();
+    std::uint64_t zeros = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8)), zero);
+        zeros |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b))))
+                 << (16 * i);
+    }
+    return ~zeros;
+}
+#endif
+
+using NonZeroMaskFunction = std::uint64_t (*)(const std::int16_t*);
+
+// The fast path: the non-zero AC positions as a zig-zag mask, a 64-bit
+// accumulator, code and additional bits appended in one step, four bytes
+// stored at once when none of them is 0xFF. Returns false, having changed
+// nothing the caller sees, when a code is missing, a category is out of
+// range, or the room runs short; the general path then redoes the block.
+template <NonZeroMaskFunction NonZeroMask>
 bool FastBlock(const std::int16_t* block, std::uint8_t* dst, std::int32_t length, std::int32_t* position,
                std::int16_t* lastDc, const HuffmanEncoderSpec* dc, const HuffmanEncoderSpec* ac,
                HuffmanEncoderState* state)
 {
-    std::int16_t zigzag[64];
     std::uint64_t nonZero = 0;
-    for (int k = 1; k < 64; ++k) {
-        const std::int16_t v = block[ZigzagOrder[k]];
-        zigzag[k] = v;
-        nonZero |= static_cast<std::uint64_t>(v != 0) << k;
-    }
+    for (std::uint64_t natural = NonZeroMask(block) & ~std::uint64_t{1}; natural != 0; natural &= natural - 1)
+        nonZero |= std::uint64_t{1} << NaturalToZigzag[__builtin_ctzll(natural)];
 
     std::uint64_t acc = state->pendingBits;
     std::int32_t count = state->pendingCount;
@@ -136,7 +163,7 @@ bool FastBlock(const std::int16_t* block, std::uint8_t* dst, std::int32_t length
             for (; run > 15; run -= 16)
                 GAVEX_PUT(zrl & 0xFFFF, static_cast<std::int32_t>(zrl >> 16));
         }
-        const std::int32_t v = zigzag[k];
+        const std::int32_t v = block[ZigzagOrder[k]];
         const std::int32_t size = Category(v);
         if (size > 15)
             return false;
@@ -169,7 +196,7 @@ bool FastBlock(const std::int16_t* block, std::uint8_t* dst, std::int32_t length
     return true;
 }
 
-template <bool AllowFastPath>
+template <bool AllowFastPath, NonZeroMaskFunction NonZeroMask = &NonZeroMaskPortable>
 Status Encode8x8(const std::int16_t* block, std::uint8_t* dst, std::int32_t length, std::int32_t* position,
                  std::int16_t* lastDc, const HuffmanEncoderSpec* dc, const HuffmanEncoderSpec* ac,
                  HuffmanEncoderState* state, std::int32_t flush)
@@ -184,7 +211,8 @@ Status Encode8x8(const std::int16_t* block, std::uint8_t* dst, std::int32_t leng
         return FlushBits(dst, length, position, state);
     if (block == nullptr || lastDc == nullptr || dc == nullptr || ac == nullptr)
         return Code::NullPointer;
-    if (AllowFastPath && length - *position >= 24 && FastBlock(block, dst, length, position, lastDc, dc, ac, state))
+    if (AllowFastPath && length - *position >= 24 &&
+        FastBlock<NonZeroMask>(block, dst, length, position, lastDc, dc, ac, state))
         return Code::Ok;
     return GeneralBlock(block, dst, length, position, lastDc, dc, ac, state);
 }
@@ -270,7 +298,13 @@ using DecodeFunction = Status(const std::uint8_t*, std::int32_t, std::int32_t*, 
                               std::int32_t*, const HuffmanDecoderSpec*, const HuffmanDecoderSpec*,
                               HuffmanDecoderState*);
 
-constexpr auto kEncode = UniformTable<EncodeFunction>(&Encode8x8<true>);
+#if defined(__x86_64__)
+constexpr EncodeFunction* kEncodeSse2 = &Encode8x8<true, &NonZeroMaskSse2>;
+#else
+constexpr EncodeFunction* kEncodeSse2 = &Encode8x8<true>;
+#endif
+constexpr CpuDispatchTable<EncodeFunction> kEncode = {&Encode8x8<true>, &Encode8x8<true>, kEncodeSse2,
+                                                      kEncodeSse2,      kEncodeSse2,      kEncodeSse2};
 constexpr auto kDecode = UniformTable<DecodeFunction>(&Decode8x8);
 
 }  // namespace
