@@ -740,12 +740,12 @@ JpegStatus CJPEGEncoder::TransformMcuRow8()
         for (int i = 0; i < components_; ++i) {
             const CJPEGColorComponent& c = component_[i];
             const std::uint8_t* sampled = c.GetSampledRows(0);
+            const std::int32_t step = c.sampledStep;
             const std::uint16_t* table = quantTable_[c.quantTableId].Reciprocals();
             for (std::int32_t j = 0; j < c.vSampling; ++j)
                 for (std::int32_t k = 0; k < c.hSampling; ++k) {
-                    const std::uint8_t* block =
-                        sampled + Offset(j * 8, c.sampledStep) + (column * c.hSampling + k) * 8;
-                    if (ForwardDctQuant8x8From8u(block, c.sampledStep, out, table) != 0)
+                    const std::uint8_t* block = sampled + Offset(j * 8, step) + (column * c.hSampling + k) * 8;
+                    if (ForwardDctQuant8x8From8u(block, step, out, table) != 0)
                         return Code::InternalError;
                     out += 64;
                 }
@@ -769,7 +769,8 @@ JpegStatus CJPEGEncoder::EncodeBaselineMcuRow()
             for (std::int32_t b = 0; b < c.blocksPerMcu; ++b, block += 64) {
                 // Room for the largest block a coder can emit, so that the
                 // coder writes straight into the buffer.
-                if ((status = writer_.Flush(kMaxHuffmanBlockBytes)) != Code::Ok)
+                if (writer_.Capacity() - writer_.Fill() <= kMaxHuffmanBlockBytes &&
+                    (status = writer_.Flush(kMaxHuffmanBlockBytes)) != Code::Ok)
                     return status;
                 std::int32_t position = writer_.Fill();
                 const PrimitiveStatus result = EncodeHuffman8x8(block, writer_.Buffer(), writer_.Capacity(),
