@@ -146,8 +146,20 @@ Status Dct8uSse2(const std::uint8_t* source, std::int32_t step, std::int16_t* ou
     ForwardDct8uSse2(source, step, out, table);
     return Code::Ok;
 }
+Status Dct8uAvx2(const std::uint8_t* source, std::int32_t step, std::int16_t* out, const std::uint16_t* table)
+{
+    if (source == nullptr || out == nullptr)
+        return Code::NullPointer;
+    if (step <= 0)
+        return Code::BadStep;
+    if (table == nullptr)
+        return Code::NullPointer;
+    ForwardDct8uAvx2(source, step, out, table);
+    return Code::Ok;
+}
 #else
 constexpr auto Dct8uSse2 = Dct8u;
+constexpr auto Dct8uAvx2 = Dct8u;
 #endif
 
 // Post-scale p(u) x p(v), computed in double and rounded to float.
@@ -220,7 +232,7 @@ Status Dct16u(const std::uint16_t* source, std::int32_t step, std::int16_t* out,
 using Dct8Function = Status(const std::uint8_t*, std::int32_t, std::int16_t*, const std::uint16_t*);
 using Dct16Function = Status(const std::uint16_t*, std::int32_t, std::int16_t*, const float*);
 
-constexpr CpuDispatchTable<Dct8Function> kDct8 = {&Dct8u, &Dct8u, &Dct8uSse2, &Dct8uSse2, &Dct8uSse2, &Dct8uSse2};
+constexpr CpuDispatchTable<Dct8Function> kDct8 = {&Dct8u, &Dct8u, &Dct8uSse2, &Dct8uSse2, &Dct8uSse2, &Dct8uAvx2};
 constexpr auto kDct16 = UniformTable<Dct16Function>(&Dct16u);
 
 }  // namespace

@@ -4,7 +4,7 @@
 // SSE2 is part of every x86-64 processor.
 #if defined(__x86_64__)
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <array>
 #include <cstddef>
@@ -112,9 +112,9 @@ inline __m128i Quantise(__m128i c, __m128i t)
     return _mm_sub_epi16(_mm_xor_si128(q, sign), sign);
 }
 
-}  // namespace
-
-void ForwardDct8uSse2(const std::uint8_t* source, std::int32_t step, std::int16_t* out, const std::uint16_t* table)
+// Level shift and column pass; register k then holds column k of every row
+// (lane r = row r).
+inline void ColumnPass(const std::uint8_t* source, std::int32_t step, __m128i Y[8])
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i shift = _mm_set1_epi16(128);
@@ -139,7 +139,6 @@ void ForwardDct8uSse2(const std::uint8_t* source, std::int32_t step, std::int16_
     const __m128i b = _mm_slli_epi16(_mm_adds_epi16(sa, sb), 3);
     const __m128i p = _mm_subs_epi16(t1, t2);
     const __m128i q = _mm_adds_epi16(t1, t2);
-    __m128i Y[8];
     Y[0] = _mm_adds_epi16(b, q);
     Y[4] = _mm_subs_epi16(b, q);
     Y[2] = _mm_or_si128(_mm_adds_epi16(_mm_mulhi_epi16(p, k27146), a), one);
@@ -159,8 +158,15 @@ void ForwardDct8uSse2(const std::uint8_t* source, std::int32_t step, std::int16_
     Y[3] = _mm_subs_epi16(o2, _mm_adds_epi16(_mm_mulhi_epi16(j2, kMinus21746), j2));
     Y[5] = _mm_adds_epi16(_mm_adds_epi16(_mm_mulhi_epi16(o2, kMinus21746), o2), j2);
 
-    // Register k now holds column k of every row (lane r = row r).
     Transpose8x8(Y);
+}
+
+}  // namespace
+
+void ForwardDct8uSse2(const std::uint8_t* source, std::int32_t step, std::int16_t* out, const std::uint16_t* table)
+{
+    __m128i Y[8];
+    ColumnPass(source, step, Y);
     const __m128i s0 = _mm_adds_epi16(Y[0], Y[7]), d0 = _mm_subs_epi16(Y[0], Y[7]);
     const __m128i s1 = _mm_adds_epi16(Y[1], Y[6]), d1 = _mm_subs_epi16(Y[1], Y[6]);
     const __m128i s2 = _mm_adds_epi16(Y[2], Y[5]), d2 = _mm_subs_epi16(Y[2], Y[5]);
@@ -197,6 +203,70 @@ void ForwardDct8uSse2(const std::uint8_t* source, std::int32_t step, std::int16_
     for (int r = 0; r < 8; ++r) {
         const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 8 * r));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * r), Quantise(C[r], t));
+    }
+}
+
+namespace {
+
+__attribute__((target("avx2"))) inline __m256i Quantise256(__m256i c, __m256i t)
+{
+    const __m256i sign = _mm256_srai_epi16(c, 15);
+    const __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(c, sign), sign);
+    const __m256i lo = _mm256_mullo_epi16(magnitude, t);
+    const __m256i hi = _mm256_mulhi_epu16(magnitude, t);
+    const __m256i quotient = _mm256_or_si256(_mm256_slli_epi16(hi, 1), _mm256_srli_epi16(lo, 15));
+    const __m256i rest = _mm256_and_si256(lo, _mm256_set1_epi16(0x7FFF));
+    const __m256i odd = _mm256_and_si256(quotient, _mm256_set1_epi16(1));
+    const __m256i carry =
+        _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(rest, _mm256_set1_epi16(16383)), odd), 15);
+    __m256i q = _mm256_add_epi16(quotient, carry);
+    const __m256i limit = _mm256_sub_epi16(_mm256_set1_epi16(32767), sign);
+    q = _mm256_sub_epi16(q, _mm256_subs_epu16(q, limit));
+    return _mm256_sub_epi16(_mm256_xor_si256(q, sign), sign);
+}
+
+}  // namespace
+
+// The same transform with the row pass and the quantisation on 256-bit
+// registers: both halves of each weighted pair sum, and two rows of the
+// quantisation, at once.
+__attribute__((target("avx2"))) void ForwardDct8uAvx2(const std::uint8_t* source, std::int32_t step,
+                                                      std::int16_t* out, const std::uint16_t* table)
+{
+    __m128i Y[8];
+    ColumnPass(source, step, Y);
+    const __m128i s0 = _mm_adds_epi16(Y[0], Y[7]), d0 = _mm_subs_epi16(Y[0], Y[7]);
+    const __m128i s1 = _mm_adds_epi16(Y[1], Y[6]), d1 = _mm_subs_epi16(Y[1], Y[6]);
+    const __m128i s2 = _mm_adds_epi16(Y[2], Y[5]), d2 = _mm_subs_epi16(Y[2], Y[5]);
+    const __m128i s3 = _mm_adds_epi16(Y[3], Y[4]), d3 = _mm_subs_epi16(Y[3], Y[4]);
+    // Rows 0..3 in the low lane, 4..7 in the high lane.
+    const __m256i s01 = _mm256_set_m128i(_mm_unpackhi_epi16(s0, s1), _mm_unpacklo_epi16(s0, s1));
+    const __m256i s23 = _mm256_set_m128i(_mm_unpackhi_epi16(s2, s3), _mm_unpacklo_epi16(s2, s3));
+    const __m256i d01 = _mm256_set_m128i(_mm_unpackhi_epi16(d0, d1), _mm_unpacklo_epi16(d0, d1));
+    const __m256i d23 = _mm256_set_m128i(_mm_unpackhi_epi16(d2, d3), _mm_unpacklo_epi16(d2, d3));
+    const __m256i round = _mm256_set1_epi32(524288);
+#define GAVEX_W(k, t) _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kPairWeights.v[k][t][0]))
+#define GAVEX_SUM(k, A, B)                                                                                          \
+    _mm256_srai_epi32(                                                                                              \
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(A, GAVEX_W(k, 0)), _mm256_madd_epi16(B, GAVEX_W(k, 1))), \
+                         round),                                                                                    \
+        20)
+    // packs interleaves the two sums by lane; the permute puts output k in
+    // the low half and output k + 1 in the high half, each rows 0..7.
+    const __m256i c01 = _mm256_permute4x64_epi64(_mm256_packs_epi32(GAVEX_SUM(0, s01, s23), GAVEX_SUM(1, d01, d23)), 0xD8);
+    const __m256i c23 = _mm256_permute4x64_epi64(_mm256_packs_epi32(GAVEX_SUM(2, s23, s01), GAVEX_SUM(3, d23, d01)), 0xD8);
+    const __m256i c45 = _mm256_permute4x64_epi64(_mm256_packs_epi32(GAVEX_SUM(4, s01, s23), GAVEX_SUM(5, d01, d23)), 0xD8);
+    const __m256i c67 = _mm256_permute4x64_epi64(_mm256_packs_epi32(GAVEX_SUM(6, s23, s01), GAVEX_SUM(7, d23, d01)), 0xD8);
+#undef GAVEX_SUM
+#undef GAVEX_W
+    __m128i C[8] = {_mm256_castsi256_si128(c01), _mm256_extracti128_si256(c01, 1),
+                    _mm256_castsi256_si128(c23), _mm256_extracti128_si256(c23, 1),
+                    _mm256_castsi256_si128(c45), _mm256_extracti128_si256(c45, 1),
+                    _mm256_castsi256_si128(c67), _mm256_extracti128_si256(c67, 1)};
+    Transpose8x8(C);
+    for (int r = 0; r < 8; r += 2) {
+        const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 8 * r));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * r), Quantise256(_mm256_set_m128i(C[r + 1], C[r]), t));
     }
 }
 
