@@ -3,6 +3,10 @@
 #include <array>
 #include <cstddef>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "imaging/primitives/detail/UniformTable.h"
 
 // JFIF: Y = 0.299 R + 0.587 G + 0.114 B, Cb = -0.16874 R - 0.33126 G + 0.5 B
@@ -110,9 +114,69 @@ bool AnyNull(const std::uint8_t* const planes[], int count)
     return false;
 }
 
+// Groups of 8 pixels in form B: `groups` x 8 pixels from s into y, cb, cr.
+using FormBGroups = void (*)(const std::uint8_t* s, std::uint8_t* y, std::uint8_t* cb, std::uint8_t* cr,
+                             std::int32_t groups);
+
+template <int RedAt>
+void FormBGroupsPortable(const std::uint8_t* s, std::uint8_t* y, std::uint8_t* cb, std::uint8_t* cr,
+                         std::int32_t groups)
+{
+    for (std::int32_t x = 0; x < 8 * groups; ++x, s += 3) {
+        const Ycc c = FormB(s[RedAt], s[1], s[2 - RedAt]);
+        y[x] = c.y;
+        cb[x] = c.cb;
+        cr[x] = c.cr;
+    }
+}
+
+#if defined(__x86_64__)
+// Form B on 8 pixels at a time: (R, G) and (B, 0) pairs of 16-bit lanes
+// through multiply-add, the sums shifted and packed with the same clamping.
+template <int RedAt>
+__attribute__((target("ssse3"))) void FormBGroupsSsse3(const std::uint8_t* s, std::uint8_t* y, std::uint8_t* cb,
+                                                       std::uint8_t* cr, std::int32_t groups)
+{
+    constexpr int kB = 2 - RedAt;
+    constexpr char Z = static_cast<char>(0x80);
+    // Pixels 0..3 from bytes 0..15, pixels 4..7 from bytes 8..23.
+    const __m128i rgLow = _mm_setr_epi8(RedAt, Z, 1, Z, 3 + RedAt, Z, 4, Z, 6 + RedAt, Z, 7, Z, 9 + RedAt, Z, 10, Z);
+    const __m128i rgHigh =
+        _mm_setr_epi8(4 + RedAt, Z, 5, Z, 7 + RedAt, Z, 8, Z, 10 + RedAt, Z, 11, Z, 13 + RedAt, Z, 14, Z);
+    const __m128i bLow = _mm_setr_epi8(kB, Z, Z, Z, 3 + kB, Z, Z, Z, 6 + kB, Z, Z, Z, 9 + kB, Z, Z, Z);
+    const __m128i bHigh = _mm_setr_epi8(4 + kB, Z, Z, Z, 7 + kB, Z, Z, Z, 10 + kB, Z, Z, Z, 13 + kB, Z, Z, Z);
+    const __m128i yRg = _mm_setr_epi16(9798, 19235, 9798, 19235, 9798, 19235, 9798, 19235);
+    const __m128i cbRg = _mm_setr_epi16(-5529, -10855, -5529, -10855, -5529, -10855, -5529, -10855);
+    const __m128i crRg = _mm_setr_epi16(16384, -13720, 16384, -13720, 16384, -13720, 16384, -13720);
+    const __m128i yB = _mm_set1_epi32(3736);
+    const __m128i cbB = _mm_set1_epi32(16384);
+    const __m128i crB = _mm_set1_epi32(-2664 & 0xFFFF);  // (B, 0) pairs: only the low weight counts
+    const __m128i yRound = _mm_set1_epi32(16266);
+    const __m128i cbRound = _mm_set1_epi32(4210688);
+    const __m128i crRound = _mm_set1_epi32(4210704);
+    for (std::int32_t g = 0; g < groups; ++g, s += 24, y += 8, cb += 8, cr += 8) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+        const __m128i rg0 = _mm_shuffle_epi8(first, rgLow), rg1 = _mm_shuffle_epi8(second, rgHigh);
+        const __m128i b0 = _mm_shuffle_epi8(first, bLow), b1 = _mm_shuffle_epi8(second, bHigh);
+        auto component = [&](__m128i rgWeights, __m128i bWeights, __m128i round) {
+            const __m128i lo = _mm_srai_epi32(
+                _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(rg0, rgWeights), _mm_madd_epi16(b0, bWeights)), round), 15);
+            const __m128i hi = _mm_srai_epi32(
+                _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(rg1, rgWeights), _mm_madd_epi16(b1, bWeights)), round), 15);
+            const __m128i words = _mm_packs_epi32(lo, hi);
+            return _mm_packus_epi16(words, words);
+        };
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(y), component(yRg, yB, yRound));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cb), component(cbRg, cbB, cbRound));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cr), component(crRg, crB, crRound));
+    }
+}
+#endif
+
 // RGB or BGR pixels (red at byte redAt, blue at 2 - redAt) to three planes:
 // whole groups of 8 from the row start in form B, the rest in form A.
-template <int RedAt>
+template <int RedAt, FormBGroups Groups>
 Status ToYCbCrC3(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* const dst[3], std::int32_t dstStep,
                  ImageSize size)
 {
@@ -122,16 +186,15 @@ Status ToYCbCrC3(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* co
         return Code::BadStep;
     if (size.width <= 0 || size.height <= 0)
         return Code::BadSize;
-    const std::int32_t vectorEnd = size.width / 8 * 8;
+    const std::int32_t groups = size.width / 8;
     for (std::int32_t row = 0; row < size.height; ++row) {
         const std::uint8_t* s = src + Offset(row, srcStep);
         std::uint8_t* planes[3] = {dst[0] + Offset(row, dstStep), dst[1] + Offset(row, dstStep),
                                    dst[2] + Offset(row, dstStep)};
-        for (std::int32_t x = 0; x < size.width; ++x, s += 3) {
-            const int r = s[RedAt];
-            const int g = s[1];
-            const int b = s[2 - RedAt];
-            const Ycc c = x < vectorEnd ? FormB(r, g, b) : FormA(r, g, b);
+        Groups(s, planes[0], planes[1], planes[2], groups);
+        for (std::int32_t x = 8 * groups; x < size.width; ++x) {
+            const std::uint8_t* p = s + 3 * x;
+            const Ycc c = FormA(p[RedAt], p[1], p[2 - RedAt]);
             planes[0][x] = c.y;
             planes[1][x] = c.cb;
             planes[2][x] = c.cr;
@@ -285,8 +348,19 @@ using FromPlanes3Alpha = Status(const std::uint8_t* const[3], std::int32_t, std:
                                 std::int32_t);
 using FromPlanes4 = Status(const std::uint8_t* const[4], std::int32_t, std::uint8_t*, std::int32_t, ImageSize);
 
-constexpr auto kRgbToYCbCr = UniformTable<ToPlanes3>(&ToYCbCrC3<0>);
-constexpr auto kBgrToYCbCr = UniformTable<ToPlanes3>(&ToYCbCrC3<2>);
+#if defined(__x86_64__)
+constexpr ToPlanes3* kRgbVector = &ToYCbCrC3<0, &FormBGroupsSsse3<0>>;
+constexpr ToPlanes3* kBgrVector = &ToYCbCrC3<2, &FormBGroupsSsse3<2>>;
+#else
+constexpr ToPlanes3* kRgbVector = &ToYCbCrC3<0, &FormBGroupsPortable<0>>;
+constexpr ToPlanes3* kBgrVector = &ToYCbCrC3<2, &FormBGroupsPortable<2>>;
+#endif
+constexpr ToPlanes3* kRgbPortable = &ToYCbCrC3<0, &FormBGroupsPortable<0>>;
+constexpr ToPlanes3* kBgrPortable = &ToYCbCrC3<2, &FormBGroupsPortable<2>>;
+constexpr CpuDispatchTable<ToPlanes3> kRgbToYCbCr = {kRgbPortable, kRgbPortable, kRgbVector,
+                                                     kRgbVector,   kRgbVector,   kRgbVector};
+constexpr CpuDispatchTable<ToPlanes3> kBgrToYCbCr = {kBgrPortable, kBgrPortable, kBgrVector,
+                                                     kBgrVector,   kBgrVector,   kBgrVector};
 constexpr auto kRgbaToYCbCr = UniformTable<ToPlanes3>(&RgbaToYCbCr);
 constexpr auto kRgbToY = UniformTable<ToPlane>(&RgbToY);
 constexpr auto kCmykToYcck = UniformTable<ToPlanes4>(&CmykToYcck);

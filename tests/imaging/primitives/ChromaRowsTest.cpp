@@ -87,3 +87,25 @@ TEST(ChromaRows, RefusalsWriteNothing)
     EXPECT_EQ(UpsampleRowH2V2(row.data(), row.data(), 2, nullptr), -8);
     EXPECT_EQ(out, Bytes(4, 0xCD));
 }
+
+TEST(ChromaRows, EveryVariantGivesThePortableBytes)
+{
+    const auto a = primitives_test::RandomBytes(301, 31);
+    const auto b = primitives_test::RandomBytes(301, 32);
+    for (std::int32_t length : {2, 4, 12, 14, 16, 17, 30, 32, 34, 48, 300, 301}) {
+        Bytes v2Reference(length / 2), v1Reference(length / 2);
+        {
+            ScopedCpuVariant portable(0);
+            ASSERT_EQ(DownsampleRowH2V2(a.data(), b.data(), length, v2Reference.data()), 0);
+            ASSERT_EQ(DownsampleRowH2V1(a.data(), length, v1Reference.data()), 0);
+        }
+        for (std::int32_t slot : primitives_test::SupportedSlots()) {
+            ScopedCpuVariant variant(slot);
+            Bytes v2(length / 2), v1(length / 2);
+            ASSERT_EQ(DownsampleRowH2V2(a.data(), b.data(), length, v2.data()), 0);
+            ASSERT_EQ(DownsampleRowH2V1(a.data(), length, v1.data()), 0);
+            EXPECT_EQ(v2, v2Reference) << primitives_test::SlotName(slot) << " length " << length;
+            EXPECT_EQ(v1, v1Reference) << primitives_test::SlotName(slot) << " length " << length;
+        }
+    }
+}

@@ -198,3 +198,30 @@ TEST(JpegColor, RefusalsComeBeforeAnyWrite)
         EXPECT_EQ(c.status, c.expected) << c.name;
     EXPECT_EQ(a[1], 0xCD);
 }
+
+TEST(JpegColor, EveryVariantGivesThePortableBytes)
+{
+    constexpr int kWidth = 37, kHeight = 9;
+    const auto src = primitives_test::RandomBytes(kWidth * 3 * kHeight, 21);
+    auto convert = [&](bool bgr) {
+        std::vector<std::uint8_t> out(kWidth * kHeight * 3, 0);
+        std::uint8_t* planes[3] = {out.data(), out.data() + kWidth * kHeight, out.data() + 2 * kWidth * kHeight};
+        const PrimitiveStatus status =
+            bgr ? ConvertBgrToYCbCr8uC3P3(src.data(), kWidth * 3, planes, kWidth, {kWidth, kHeight})
+                : ConvertRgbToYCbCr8uC3P3(src.data(), kWidth * 3, planes, kWidth, {kWidth, kHeight});
+        EXPECT_EQ(status, 0);
+        return out;
+    };
+    for (bool bgr : {false, true}) {
+        std::vector<std::uint8_t> reference;
+        {
+            ScopedCpuVariant portable(0);
+            reference = convert(bgr);
+        }
+        for (std::int32_t slot : primitives_test::SupportedSlots()) {
+            ScopedCpuVariant variant(slot);
+            EXPECT_EQ(primitives_test::FirstDifference(convert(bgr), reference), "")
+                << primitives_test::SlotName(slot) << (bgr ? " BGR" : " RGB");
+        }
+    }
+}
