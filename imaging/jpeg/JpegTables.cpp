@@ -1,6 +1,5 @@
 #include "imaging/jpeg/JpegTables.h"
 
-#include <array>
 #include <cstring>
 
 #include "imaging/primitives/AlignedMemory.h"
@@ -11,56 +10,18 @@
 
 namespace Code = JpegStatusCode;
 
-namespace {
-
-constexpr std::uint8_t kLuminanceNatural[64] = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,  14, 13, 16, 24, 40, 57,
-    69, 56, 14, 17, 22,  29,  51,  87,  80, 62, 18, 22, 37,  56,  68,  109, 103, 77, 24, 35, 55, 64,
-    81, 104, 113, 92, 49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99,
-};
-constexpr std::uint8_t kChrominanceNatural[64] = {
-    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
-    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-};
-
-// The zig-zag sequence of T.81 Figure A.6 (natural index of each position).
-constexpr int kZigzag[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
-};
-
-constexpr std::array<std::uint8_t, 64> ToZigzag(const std::uint8_t (&natural)[64])
-{
-    std::array<std::uint8_t, 64> out{};
-    for (int k = 0; k < 64; ++k)
-        out[k] = natural[kZigzag[k]];
-    return out;
-}
-
-constexpr auto kLuminanceZigzag = ToZigzag(kLuminanceNatural);
-constexpr auto kChrominanceZigzag = ToZigzag(kChrominanceNatural);
-
-}  // namespace
-
+// Tables K.1 and K.2 as a DQT segment lists them (zig-zag order).
 const std::uint8_t kStandardLuminanceQuant[64] = {
-#define Q(i) kLuminanceZigzag[i]
-    Q(0),  Q(1),  Q(2),  Q(3),  Q(4),  Q(5),  Q(6),  Q(7),  Q(8),  Q(9),  Q(10), Q(11), Q(12),
-    Q(13), Q(14), Q(15), Q(16), Q(17), Q(18), Q(19), Q(20), Q(21), Q(22), Q(23), Q(24), Q(25),
-    Q(26), Q(27), Q(28), Q(29), Q(30), Q(31), Q(32), Q(33), Q(34), Q(35), Q(36), Q(37), Q(38),
-    Q(39), Q(40), Q(41), Q(42), Q(43), Q(44), Q(45), Q(46), Q(47), Q(48), Q(49), Q(50), Q(51),
-    Q(52), Q(53), Q(54), Q(55), Q(56), Q(57), Q(58), Q(59), Q(60), Q(61), Q(62), Q(63),
-#undef Q
+    16, 11, 12, 14, 12, 10, 16, 14, 13, 14, 18, 17, 16, 19, 24, 40,
+    26, 24, 22, 22, 24, 49, 35, 37, 29, 40, 58, 51, 61, 60, 57, 51,
+    56, 55, 64, 72, 92, 78, 64, 68, 87, 69, 55, 56, 80, 109, 81, 87,
+    95, 98, 103, 104, 103, 62, 77, 113, 121, 112, 100, 120, 92, 101, 103, 99,
 };
 const std::uint8_t kStandardChrominanceQuant[64] = {
-#define Q(i) kChrominanceZigzag[i]
-    Q(0),  Q(1),  Q(2),  Q(3),  Q(4),  Q(5),  Q(6),  Q(7),  Q(8),  Q(9),  Q(10), Q(11), Q(12),
-    Q(13), Q(14), Q(15), Q(16), Q(17), Q(18), Q(19), Q(20), Q(21), Q(22), Q(23), Q(24), Q(25),
-    Q(26), Q(27), Q(28), Q(29), Q(30), Q(31), Q(32), Q(33), Q(34), Q(35), Q(36), Q(37), Q(38),
-    Q(39), Q(40), Q(41), Q(42), Q(43), Q(44), Q(45), Q(46), Q(47), Q(48), Q(49), Q(50), Q(51),
-    Q(52), Q(53), Q(54), Q(55), Q(56), Q(57), Q(58), Q(59), Q(60), Q(61), Q(62), Q(63),
-#undef Q
+    17, 18, 18, 24, 21, 24, 47, 26, 26, 47, 99, 66, 56, 66, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
 };
 
 const StandardHuffmanTable kStandardDcLuminance = {

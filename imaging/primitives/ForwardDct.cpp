@@ -34,19 +34,6 @@ inline std::int16_t MulHigh(std::int16_t a, std::int32_t k)
 }
 inline std::int16_t OrOne(std::int16_t a) { return static_cast<std::int16_t>(a | 1); }
 
-struct RowWeights {
-    std::int32_t w4, w1, w2, w3, w5, w6, w7;
-};
-// Group of each row index: 0 for rows 0 and 4, 1 for 1 and 7, 2 for 2 and 6,
-// 3 for 3 and 5.
-constexpr RowWeights kGroups[4] = {
-    {16384, 22725, 21407, 19266, 12873, 8867, 4520},
-    {22725, 31521, 29692, 26722, 17855, 12299, 6270},
-    {21407, 29692, 27969, 25172, 16819, 11585, 5906},
-    {19266, 26722, 25172, 22654, 15137, 10426, 5315},
-};
-constexpr int kRowGroup[8] = {0, 1, 2, 3, 0, 3, 2, 1};
-
 // P / 32768 rounded to nearest, ties to even, saturated.
 inline std::int16_t Quantise(std::int32_t c, std::uint32_t t)
 {
@@ -100,7 +87,7 @@ void ForwardDct8uPortable(const std::uint8_t* source, std::int32_t step, std::in
     constexpr std::int32_t R = 524288;
     for (int r = 0; r < 8; ++r) {
         const std::int16_t* z = block + 8 * r;
-        const RowWeights& w = kGroups[kRowGroup[r]];
+        const RowWeights& w = kRowWeightGroups[kRowWeightGroup[r]];
         std::int32_t s[4], d[4];
         for (int k = 0; k < 4; ++k) {
             s[k] = Add(z[k], z[7 - k]);

@@ -14,17 +14,6 @@
 namespace primitives_detail {
 namespace {
 
-struct Weights {
-    std::int32_t w4, w1, w2, w3, w5, w6, w7;
-};
-constexpr Weights kGroups[4] = {
-    {16384, 22725, 21407, 19266, 12873, 8867, 4520},
-    {22725, 31521, 29692, 26722, 17855, 12299, 6270},
-    {21407, 29692, 27969, 25172, 16819, 11585, 5906},
-    {19266, 26722, 25172, 22654, 15137, 10426, 5315},
-};
-constexpr int kRowGroup[8] = {0, 1, 2, 3, 0, 3, 2, 1};
-
 // Operand pairs of the row pass: 0 (s0, s1), 1 (s2, s3), 2 (d0, d1),
 // 3 (d2, d3). Each output C_k is the sum of two weighted pairs.
 struct Term {
@@ -38,7 +27,7 @@ constexpr Term kTerms[8][2] = {
     {{0, 1, -1}, {1, -1, 1}},  {{2, 5, -2}, {3, 7, 4}},   {{1, 3, -6}, {0, 6, -3}},  {{3, 4, -2}, {2, 7, -5}},
 };
 
-constexpr std::int32_t WeightOf(const Weights& w, int index)
+constexpr std::int32_t WeightOf(const RowWeights& w, int index)
 {
     const int i = index < 0 ? -index : index;
     const std::int32_t v = i == 1 ? w.w4 : i == 2 ? w.w1 : i == 3 ? w.w2 : i == 4 ? w.w3 : i == 5 ? w.w5 : i == 6 ? w.w6 : w.w7;
@@ -55,7 +44,7 @@ struct PairWeights {
             for (int t = 0; t < 2; ++t)
                 for (int half = 0; half < 2; ++half)
                     for (int j = 0; j < 4; ++j) {
-                        const Weights& w = kGroups[kRowGroup[4 * half + j]];
+                        const RowWeights& w = kRowWeightGroups[kRowWeightGroup[4 * half + j]];
                         v[k][t][half][2 * j] = static_cast<std::int16_t>(WeightOf(w, kTerms[k][t].first));
                         v[k][t][half][2 * j + 1] = static_cast<std::int16_t>(WeightOf(w, kTerms[k][t].second));
                     }
