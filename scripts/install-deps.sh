@@ -12,6 +12,7 @@ PACKAGES=(
   libboost-iostreams-dev libboost-regex-dev
   zlib1g-dev libpng-dev libcrypto++-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libturbojpeg0-dev libjpeg-turbo-progs
   xvfb xauth ffmpeg tzdata
 )
 
