@@ -11,7 +11,7 @@ namespace {
 // The class key, created when neither scope has it.
 std::unique_ptr<RegistryKey> OpenClassKey(const std::string& path)
 {
-    return std::make_unique<RegistryKey>(path, true, RegistryKey::kFullAccess | RegistryKey::kWow64_32Key);
+    return std::make_unique<RegistryKey>(path, true, RegistryKey::kAllAccess | RegistryKey::kWow64_32Key);
 }
 
 // True with the number when the value exists and is not empty.

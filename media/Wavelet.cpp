@@ -165,7 +165,7 @@ Wavelet3::Wavelet3(int width, int height, int outputFormat, int type)
     }
 
     {
-        RegistryKey key(kVideoKey, true, RegistryKey::kFullAccess | RegistryKey::kWow64_32Key);
+        RegistryKey key(kVideoKey, true, RegistryKey::kAllAccess | RegistryKey::kWow64_32Key);
         m_lowResolution = key.ReadInt("lowresolution", 0) != 0;
     }
     if (m_lowResolution) {
