@@ -529,3 +529,21 @@ TEST_F(WaveletTest, SwitchesCheckTheChecksumAndTurnReductionOff)
             }
     }
 }
+
+// Sizes from the frame header are 16-bit: the largest would overflow an int
+// picture size; such a picture is refused before anything is allocated.
+TEST_F(WaveletTest, AHugeHeaderSizeIsRefused)
+{
+    if (!HaveFfmpeg())
+        GTEST_SKIP() << "ffmpeg is not available";
+    wavelet::WxWl3 codec(352, 288, -3);
+    const auto frames = EncodeFrames(codec, "yuv420p", 1, 1);
+    ASSERT_EQ(frames.size(), 1u);
+    std::vector<uint8_t> huge = frames[0];
+    huge[28] = huge[29] = huge[30] = huge[31] = 0xFF;
+    CDecompressor decompressor;
+    EXPECT_EQ(decompressor.Decompress(Frame(huge, 352, 288).get(), 0), nullptr);
+    EXPECT_TRUE(Logged("[WXWL] Picture of 6442258449 bytes is too large. Camera: 3."))
+        << LogCapture::Instance().Text();
+    EXPECT_NE(decompressor.Decompress(Frame(frames[0], 352, 288).get(), 0), nullptr);
+}
