@@ -1,6 +1,7 @@
 #include "media/Wavelet.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -68,7 +69,9 @@ public:
         if (!m_handle)
             m_handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
         if (!m_handle) {
-            m_error = errno != 0 ? errno : ENOENT;
+            // dlopen leaves no error number: tell a missing file from one
+            // that would not load.
+            m_error = access(beside.c_str(), F_OK) == 0 ? ENOEXEC : ENOENT;
             const char* why = dlerror();
             Logger()->Trace("[WAVELET] %s", why ? why : name);
         }

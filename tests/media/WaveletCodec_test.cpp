@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -546,4 +547,27 @@ TEST_F(WaveletTest, AHugeHeaderSizeIsRefused)
     EXPECT_TRUE(Logged("[WXWL] Picture of 6442258449 bytes is too large. Camera: 3."))
         << LogCapture::Instance().Text();
     EXPECT_NE(decompressor.Decompress(Frame(frames[0], 352, 288).get(), 0), nullptr);
+}
+
+// Without the libraries opened by name: 3.5 makes no codec, 6.5 makes one
+// that does nothing, each with its log line. Run in a program without a run
+// path to the build folder, with only the linked 7.1 library in reach.
+TEST_F(WaveletTest, MissingLibrariesMakeNoWorkingCodec)
+{
+    const std::string dir = UseRegistry("nolibs", "");
+    std::filesystem::copy_file(GAVEX_WAVELET71_LIBRARY, dir + "/libFerrowen3S140321.so",
+                               std::filesystem::copy_options::overwrite_existing);
+    std::string output;
+    const std::string command = "LD_LIBRARY_PATH='" + dir + "' '" GAVEX_TEST_TOOLS_DIR "/wavelet_nolibs'";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        output.append(chunk, got);
+    EXPECT_EQ(pclose(pipe), 0) << output;
+    for (const char* line : {"[WAVELET][3.5] Failed to load Ferrowen3dll. Error: 2.", "v35=none",
+                             "[WXWL] DLL loading failed\n",
+                             "v65 loaded=0 compress=0 decompress=0 levels=0"})
+        EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
 }
