@@ -571,3 +571,24 @@ TEST_F(WaveletTest, MissingLibrariesMakeNoWorkingCodec)
                              "v65 loaded=0 compress=0 decompress=0 levels=0"})
         EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
 }
+
+// Reduced decoding skips the finest levels, so a later difference frame
+// cannot be decoded finer until the next key frame; coarser always works.
+TEST_F(WaveletTest, FinerDecodingWaitsForTheNextKeyFrame)
+{
+    if (!HaveFfmpeg())
+        GTEST_SKIP() << "ffmpeg is not available";
+    wavelet::WxWl3 codec(352, 288, -3);
+    const auto frames = EncodeFrames(codec, "yuv420p", 1, 3);
+    ASSERT_EQ(frames.size(), 3u);
+    CDecompressor decompressor;
+    ASSERT_NE(decompressor.Decompress(Frame(frames[0], 352, 288).get(), 176), nullptr);
+    VideoFramePtr coarser = decompressor.Decompress(Frame(frames[1], 352, 288).get(), 88);
+    ASSERT_NE(coarser, nullptr);
+    EXPECT_EQ(coarser->m_nWidth, 88);
+    EXPECT_EQ(decompressor.Decompress(Frame(frames[2], 352, 288).get(), 0), nullptr);
+    EXPECT_TRUE(Logged("[WXWL] Frame could not be decoded. Rejected. Camera: 3."));
+    VideoFramePtr key = decompressor.Decompress(Frame(frames[0], 352, 288).get(), 0);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->m_nWidth, 352);
+}

@@ -368,7 +368,11 @@ bool PlaneCodec::Decode(const uint8_t* payload, size_t size, int halvings, const
     const int count = PlaneCount(info.layout);
     if (info.key) {
         Reset(info.layout, info.levels, info.widths, info.heights);
-    } else if (!Matches(info.layout, info.levels, info.widths, info.heights)) {
+    } else if (!Matches(info.layout, info.levels, info.widths, info.heights) ||
+               halvings < m_staleFinest) {
+        // No reference, or one whose finer levels were skipped by reduced
+        // decoding: nothing right can come out before the next key frame.
+        m_layout = -1;
         m_error = kNoReference;
         return false;
     }

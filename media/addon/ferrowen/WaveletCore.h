@@ -53,10 +53,11 @@ public:
                 std::vector<uint8_t>& out);
 
     // Decodes a payload of `size` bytes, dropping the finest `halvings`
-    // levels. With `out` null only the reference state is updated. The output
-    // planes must lie within the reduced band sizes. False for a damaged
-    // payload, a difference frame without a matching reference, or output that
-    // does not fit.
+    // levels (whose reference then goes out of date). With `out` null only the
+    // reference state is updated. The output planes must lie within the
+    // reduced band sizes. False for a damaged payload, a difference frame
+    // without a matching reference (or asking for levels skipped since the
+    // key frame), or output that does not fit.
     bool Decode(const uint8_t* payload, size_t size, int halvings, const PlaneOut* out);
 
     // The most recent decode's failure reason (0 none).
