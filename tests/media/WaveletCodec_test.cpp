@@ -3,11 +3,14 @@
 // the debug switches.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <type_traits>
 
 #include "MediaTestSupport.h"
 #include "WaveletSupport.h"
@@ -15,6 +18,7 @@
 #include "imaging/jpeg/WaveletEncoderFactory.h"
 #include "media/Decompressor.h"
 #include "media/DecompressorWavelet.h"
+#include "media/FerrowenContract.h"
 #include "media/Wavelet.h"
 
 using namespace mediatest;
@@ -591,4 +595,84 @@ TEST_F(WaveletTest, FinerDecodingWaitsForTheNextKeyFrame)
     VideoFramePtr key = decompressor.Decompress(Frame(frames[0], 352, 288).get(), 0);
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->m_nWidth, 352);
+}
+
+// The library exports the player does not call: explicit frame types and
+// lengths, version, frame counter and size-bounded truncation.
+TEST_F(WaveletTest, LibraryExtrasWork)
+{
+    if (!HaveFfmpeg())
+        GTEST_SKIP() << "ffmpeg is not available";
+    const std::string folder = std::filesystem::path(GAVEX_WAVELET71_LIBRARY).parent_path().string();
+    void* lib35 = dlopen((folder + "/libFerrowen3_64.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* lib65 = dlopen((folder + "/libFerrowen7_64.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib35, nullptr);
+    ASSERT_NE(lib65, nullptr);
+    auto sym = [](void* lib, const char* name, auto& fn) {
+        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
+        ASSERT_NE(fn, nullptr) << name;
+    };
+
+    std::unique_ptr<wavelet::Wavelet3> codec(wavelet::CreateWavelet3(352, 288, -3, 10));
+    ASSERT_NE(codec, nullptr);
+    FwVideoOpenFn open = nullptr;
+    FwVideoCloseFn close = nullptr;
+    FwVideoLastErrorFn lastError = nullptr;
+    FwVideoEncodeExFn encodeEx = nullptr;
+    FwVideoDecodeExFn decodeEx = nullptr;
+    FwVideoTruncateFn truncate = nullptr;
+    sym(lib35, "DLL_VideoOpen", open);
+    sym(lib35, "DLL_VideoClose", close);
+    sym(lib35, "DLL_VideoLastError", lastError);
+    sym(lib35, "DLL_VideoEncodeEx", encodeEx);
+    sym(lib35, "DLL_VideoDecodeEx", decodeEx);
+    sym(lib35, "DLL_VideoTruncate", truncate);
+    void* handle = open(codec->StreamRecord());
+    ASSERT_NE(handle, nullptr);
+    std::vector<uint8_t> picture = TestPicture("yuv420p", 352, 288, 0);
+    std::vector<uint8_t> out(352 * 288 * 2 + 64, 0), decoded(352 * 288 * 2 + 4112);
+    PutWord(out.data(), 0, 0xFFFFFFFF);
+    FerrowenPlanes in{picture.data(), picture.data() + 352 * 288, picture.data() + 352 * 288 * 5 / 4, 352, 352, 288, 0};
+    const int length = encodeEx(handle, &in, out.data(), 40, 6, 1);
+    ASSERT_GT(length, 0);
+    EXPECT_EQ(Half(out.data(), 20) & 3, 1);
+    FerrowenPlanes to{decoded.data(), decoded.data() + 352 * 288, decoded.data() + 352 * 288 * 5 / 4, 352, 352, 288, 0};
+    EXPECT_EQ(decodeEx(handle, &to, out.data(), 0, 0), 0u);                 // a length is required
+    EXPECT_EQ(decodeEx(handle, &to, out.data(), uint32_t(length - 1), 0), 0u); // and must hold the frame
+    EXPECT_NE(lastError(handle), 0);
+    EXPECT_EQ(decodeEx(handle, &to, out.data(), uint32_t(length), 0), 352u | 288u << 16);
+    EXPECT_EQ(lastError(handle), 0);
+    const int shorter = truncate(out.data(), 2);
+    EXPECT_GT(shorter, 0);
+    EXPECT_LT(shorter, length);
+    EXPECT_TRUE(wavelet::Wavelet3::CheckCRC(out.data(), uint32_t(shorter)));
+    close(handle);
+
+    FwWxwlGetVersionFn version = nullptr;
+    FwWxwlGetDiffFn diff = nullptr;
+    FwWxwlTruncateFn truncate65 = nullptr;
+    FwWxwlOpenFn open65 = nullptr;
+    FwWxwlCloseFn close65 = nullptr;
+    sym(lib65, "DLL_WXWLCodecGetVersion", version);
+    sym(lib65, "DLL_WXWLCodecGetDiff", diff);
+    sym(lib65, "DLL_WXWLCodecTruncate", truncate65);
+    sym(lib65, "DLL_WXWLCodecOpen", open65);
+    sym(lib65, "DLL_WXWLCodecClose", close65);
+    EXPECT_EQ(version(), 0x00060500);
+    wavelet::WxWl3 v65(352, 288, -3);
+    const auto frames = EncodeFrames(v65, "yuv420p", 1, 2);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(diff(frames[0].data()), 0);
+    EXPECT_EQ(diff(frames[1].data()), 1);
+    void* h65 = open65(frames[0].data());
+    EXPECT_NE(h65, nullptr);
+    close65(h65);
+    std::vector<uint8_t> frame = frames[0];
+    const int budget = int(frame.size()) / 3;
+    const int cut = truncate65(frame.data(), budget);
+    EXPECT_GT(cut, 0);
+    EXPECT_LE(cut, budget);
+    EXPECT_LT(Half(frame.data(), 28), 352);
+    dlclose(lib35);
+    dlclose(lib65);
 }
