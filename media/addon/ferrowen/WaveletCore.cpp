@@ -74,6 +74,28 @@ void ForEachLow(int stride, int width, int height, int levels, F&& f)
             f(size_t(y) * size_t(stride) + size_t(x));
 }
 
+// The same visits row segment by row segment: f(index of the first, count).
+template <typename F>
+void ForEachDetailRow(int stride, int width, int height, int m, F&& f)
+{
+    const int w0 = Halved(width, m - 1), h0 = Halved(height, m - 1);
+    const int w1 = Halved(width, m), h1 = Halved(height, m);
+    for (int y = 0; y < h0; ++y) {
+        const int from = y < h1 ? w1 : 0;
+        if (w0 > from)
+            f(size_t(y) * size_t(stride) + size_t(from), w0 - from);
+    }
+}
+
+template <typename F>
+void ForEachLowRow(int stride, int width, int height, int levels, F&& f)
+{
+    const int w = Halved(width, levels), h = Halved(height, levels);
+    for (int y = 0; y < h; ++y)
+        if (w > 0)
+            f(size_t(y) * size_t(stride), w);
+}
+
 // One level of the forward S-transform over the top-left w x h region.
 void Forward(int16_t* c, int stride, int w, int h, std::vector<int16_t>& scratch)
 {
@@ -155,32 +177,27 @@ void PutValue(std::vector<uint8_t>& raw, int q)
     }
 }
 
-// Reads coded values one by one from a raw chunk.
-class ValueReader
+// Expands a raw chunk into exactly `count` values; false when it holds more
+// or fewer.
+bool ExpandValues(const std::vector<uint8_t>& raw, size_t count, std::vector<int16_t>& values)
 {
-public:
-    ValueReader(const uint8_t* data, size_t size) : m_p(data), m_end(data + size) {}
-    bool Next(int& q)
-    {
-        if (m_p >= m_end)
-            return false;
-        const int8_t b = int8_t(*m_p++);
+    values.resize(count);
+    const uint8_t* p = raw.data();
+    const uint8_t* end = p + raw.size();
+    size_t n = 0;
+    while (p < end && n < count) {
+        const int8_t b = int8_t(*p++);
         if (b != -128) {
-            q = b;
-            return true;
+            values[n++] = b;
+            continue;
         }
-        if (m_end - m_p < 2)
+        if (end - p < 2)
             return false;
-        q = int16_t(uint16_t(m_p[0] | m_p[1] << 8));
-        m_p += 2;
-        return true;
+        values[n++] = int16_t(uint16_t(p[0] | p[1] << 8));
+        p += 2;
     }
-    bool AtEnd() const { return m_p == m_end; }
-
-private:
-    const uint8_t* m_p;
-    const uint8_t* m_end;
-};
+    return n == count && p == end;
+}
 
 bool PackChunk(const std::vector<uint8_t>& raw, int deflateLevel, std::vector<uint8_t>& out)
 {
@@ -407,34 +424,36 @@ bool PlaneCodec::Decode(const uint8_t* payload, size_t size, int halvings, const
             m_layout = -1; // the reference is half updated: wait for a key frame
             return false;
         }
-        ValueReader reader(raw.data(), raw.size());
-        bool ok = true;
-        for (int i = 0; i < count && ok; ++i) {
+        // The coded values first, then each band row by row.
+        if (!ExpandValues(raw, values, m_values)) {
+            m_layout = -1; // the reference is half updated: wait for a key frame
+            return false;
+        }
+        const int16_t* v = m_values.data();
+        for (int i = 0; i < count; ++i) {
             int16_t* r = m_planes[i].recon.data();
             const int w = info.widths[i], h = info.heights[i];
-            if (j == 0) {
-                ForEachLow(w, w, h, info.levels, [&](size_t at) {
-                    int q = 0;
-                    if (!ok || !reader.Next(q)) {
-                        ok = false;
-                        return;
-                    }
-                    r[at] = int16_t(info.key ? q + 128 : r[at] + q);
-                });
-            } else {
-                ForEachDetail(w, w, h, info.levels + 1 - j, [&](size_t at) {
-                    int q = 0;
-                    if (!ok || !reader.Next(q)) {
-                        ok = false;
-                        return;
-                    }
-                    r[at] = int16_t((info.key ? 0 : r[at]) + q * step);
-                });
-            }
-        }
-        if (!ok || !reader.AtEnd()) {
-            m_layout = -1;
-            return false;
+            const auto apply = [&](size_t at, int n) {
+                int16_t* row = r + at;
+                if (j == 0 && info.key) {
+                    for (int x = 0; x < n; ++x)
+                        row[x] = int16_t(v[x] + 128);
+                } else if (j == 0) {
+                    for (int x = 0; x < n; ++x)
+                        row[x] = int16_t(row[x] + v[x]);
+                } else if (info.key) {
+                    for (int x = 0; x < n; ++x)
+                        row[x] = int16_t(v[x] * step);
+                } else {
+                    for (int x = 0; x < n; ++x)
+                        row[x] = int16_t(row[x] + v[x] * step);
+                }
+                v += n;
+            };
+            if (j == 0)
+                ForEachLowRow(w, w, h, info.levels, apply);
+            else
+                ForEachDetailRow(w, w, h, info.levels + 1 - j, apply);
         }
         chunk += chunkSize;
     }

@@ -78,6 +78,7 @@ private:
     Plane m_planes[3];
     std::vector<int16_t> m_work;
     std::vector<int16_t> m_scratch;
+    std::vector<int16_t> m_values;
     int m_error = 0;
 };
 

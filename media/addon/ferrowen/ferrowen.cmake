@@ -13,6 +13,8 @@ foreach(_fw IN ITEMS Ferrowen3_64 Ferrowen7_64 Ferrowen3S140321)
   add_library(${_fw} SHARED ${_fw_dir}/WaveletCore.cpp ${_fw_main})
   target_include_directories(${_fw} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${_fw} PRIVATE ZLIB::ZLIB)
+  # The codec's loops are meant to be vectorised.
+  target_compile_options(${_fw} PRIVATE -O3)
   target_link_options(${_fw} PRIVATE -Wl,--no-undefined)
   set_target_properties(${_fw} PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}
