@@ -41,6 +41,7 @@ const RoundTripCase kCases[] = {
     {"v65_420", 'v', -3, "yuv420p", 1, 'v', -3, 1.5, 35},
     {"v65_422", 'w', 0, "yuv422p", 1, 'w', 0, 2.0, 35},
     {"v65_grey", 'w', 0, "gray", 0, 'w', 0, 1.0, 35},
+    {"v65_grey420", 'v', -3, "gray", 0, 'v', -3, 1.5, 35},
     {"v71_420", 'z', -3, "yuv420p", 1, 'z', -3, 1.5, 35},
     {"v71_422", '{', 0, "yuv422p", 1, '{', 0, 2.0, 35},
     // 7.1 pictures of the second layout always carry chroma (grey here).
