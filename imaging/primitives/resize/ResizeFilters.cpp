@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "imaging/primitives/resize/detail/CubicLanczosFilters.h"
 #include "imaging/primitives/resize/detail/LinearKernelsSimd.h"
 
 namespace resize_detail {
@@ -72,8 +73,8 @@ GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, true)
 #undef GAVEX_LINEAR_FILTER
 
 // ---------------------------------------------------------------------------
-// The filter sets of each processor slot. Cubic, Lanczos, the extended and
-// four-tap tables are not built yet (empty).
+// The filter sets of each processor slot. The extended and four-tap tables
+// are not built yet (empty).
 
 namespace {
 
@@ -87,6 +88,13 @@ constexpr std::array<LinearFilter*, 8> kLinearTable = {
     ResizeLinear_8u_Cn, ResizeLinear_16u_Cn, ResizeLinear_32f_Cn, ResizeLinear_16s_Cn,
     ResizeLinear_8u_C1, ResizeLinear_16u_C1, ResizeLinear_32f_C1, ResizeLinear_16s_C1};
 
+constexpr std::array<CubicFilter*, 6> kCubicTable = {ResizeCubic_8u_Cn, ResizeCubic_16u_Cn, ResizeCubic_32f_Cn,
+                                                     ResizeCubic_8u_C1, ResizeCubic_16u_C1, ResizeCubic_32f_C1};
+
+constexpr std::array<LanczosFilter*, 6> kLanczosTable = {ResizeLanczos_8u_Cn, ResizeLanczos_16u_Cn,
+                                                         ResizeLanczos_32f_Cn, ResizeLanczos_8u_C1,
+                                                         ResizeLanczos_16u_C1, ResizeLanczos_32f_C1};
+
 constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* linear8uC1)
 {
     ResizeFilterSets sets{};
@@ -94,6 +102,8 @@ constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* line
     sets.primary.linear = kLinearTable;
     sets.primary.linear[0] = linear8uCn;
     sets.primary.linear[4] = linear8uC1;
+    sets.primary.cubic = kCubicTable;
+    sets.primary.lanczos = kLanczosTable;
     // The alternate nearest and linear twins give the bits of the primary
     // members, so the portable primaries serve there.
     sets.alternate.nearest = kNearestTable;
