@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "imaging/primitives/resize/detail/CubicLanczosFilters.h"
+#include "imaging/primitives/resize/detail/CubicLanczosSimd.h"
 #include "imaging/primitives/resize/detail/LinearKernelsSimd.h"
 
 namespace resize_detail {
@@ -95,7 +96,8 @@ constexpr std::array<LanczosFilter*, 6> kLanczosTable = {ResizeLanczos_8u_Cn, Re
                                                          ResizeLanczos_32f_Cn, ResizeLanczos_8u_C1,
                                                          ResizeLanczos_16u_C1, ResizeLanczos_32f_C1};
 
-constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* linear8uC1)
+constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* linear8uC1, CubicFilter* cubic8uCn,
+                                    LanczosFilter* lanczos8uCn)
 {
     ResizeFilterSets sets{};
     sets.primary.nearest = kNearestTable;
@@ -104,6 +106,8 @@ constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* line
     sets.primary.linear[4] = linear8uC1;
     sets.primary.cubic = kCubicTable;
     sets.primary.lanczos = kLanczosTable;
+    sets.primary.cubic[0] = cubic8uCn;
+    sets.primary.lanczos[0] = lanczos8uCn;
     // The alternate nearest and linear twins give the bits of the primary
     // members, so the portable primaries serve there.
     sets.alternate.nearest = kNearestTable;
@@ -111,10 +115,12 @@ constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* line
     return sets;
 }
 
-constexpr ResizeFilterSets kPortableSets = MakeSets(ResizeLinear_8u_Cn, ResizeLinear_8u_C1);
+constexpr ResizeFilterSets kPortableSets =
+    MakeSets(ResizeLinear_8u_Cn, ResizeLinear_8u_C1, ResizeCubic_8u_Cn, ResizeLanczos_8u_Cn);
 #if GAVEX_RESIZE_HAS_SIMD
-constexpr ResizeFilterSets kSse2Sets = MakeSets(&ResizeLinear<Linear8uSse2Kernels, false>,
-                                                &ResizeLinear<Linear8uSse2Kernels, true>);
+constexpr ResizeFilterSets kSse2Sets =
+    MakeSets(&ResizeLinear<Linear8uSse2Kernels, false>, &ResizeLinear<Linear8uSse2Kernels, true>,
+             &ResizeCubic<Cubic8uSse2Kernels, false>, &ResizeLanczos<Lanczos8uSse2Kernels, false>);
 #else
 constexpr const ResizeFilterSets& kSse2Sets = kPortableSets;
 #endif

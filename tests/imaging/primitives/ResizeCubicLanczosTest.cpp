@@ -7,12 +7,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "imaging/primitives/resize/Resize.h"
 #include "imaging/primitives/resize/detail/CubicLanczosFilters.h"
+#include "imaging/primitives/resize/detail/CubicLanczosSimd.h"
 
 namespace {
 
@@ -719,5 +722,71 @@ TEST(ResizeCubicLanczos, ZeroAndNegativeSourceSteps)
             EXPECT_EQ(c, d) << "step 0, mode " << mode << " y factor " << yFactor;
         }
 }
+
+#if GAVEX_RESIZE_HAS_SIMD
+// The vector bodies against their portable twins on values that sit on
+// rounding edges, overshoot both ends or are not numbers, every count.
+TEST(CubicLanczosVectorBodies, GiveThePortableBits)
+{
+    std::mt19937 rng(26);
+    const float special[] = {2.49999976f, 2.5f, 3.5f, 254.5f, 255.5f, -0.4f, -0.6f, 300.0f, -7.0f, 1e10f, -1e10f,
+                             std::numeric_limits<float>::quiet_NaN(), 0.49999997f, 127.5f};
+    auto value = [&] {
+        return rng() % 3 == 0 ? special[rng() % std::size(special)]
+                              : std::ldexp(static_cast<float>(static_cast<int>(rng() % 80000) - 10000), -8);
+    };
+    for (std::int32_t n = 1; n <= 37; ++n) {
+        std::vector<float> b[6];
+        for (auto& buffer : b) {
+            buffer.resize(n);
+            for (auto& v : buffer)
+                v = value();
+        }
+        // Even counts pass the buffer values through unchanged.
+        if (n % 2 == 0)
+            for (auto& buffer : b)
+                buffer = b[0];
+        const float t = n % 2 == 0 ? 0.0f : static_cast<float>(rng() % 3000) / 1000.0f - 1.0f;
+        float w[6] = {0, 0, 1, 0, 0, 0};
+        if (n % 2 != 0)
+            for (auto& x : w)
+                x = static_cast<float>(static_cast<int>(rng() % 2000) - 500) / 1000.0f;
+        std::vector<std::uint8_t> ours(n), theirs(n);
+        CubicColumnKernel_8u_Sse2(ours.data(), n, &t, b[0].data(), b[1].data(), b[2].data(), b[3].data());
+        CubicColumnKernel_8u(theirs.data(), n, &t, b[0].data(), b[1].data(), b[2].data(), b[3].data());
+        EXPECT_EQ(ours, theirs) << "cubic column, count " << n;
+        SixTapColumn_8u_Sse2(ours.data(), n, w, b[0].data(), b[1].data(), b[2].data(), b[3].data(), b[4].data(),
+                             b[5].data());
+        SixTapColumn_8u(theirs.data(), n, w, b[0].data(), b[1].data(), b[2].data(), b[3].data(), b[4].data(),
+                        b[5].data());
+        EXPECT_EQ(ours, theirs) << "six-tap column, count " << n;
+
+        // Rows: n columns over a row of 4 x (n + 12) bytes.
+        std::vector<std::uint8_t> row(4 * (n + 12));
+        for (auto& v : row)
+            v = static_cast<std::uint8_t>(rng());
+        std::vector<std::int32_t> columns(n);
+        std::vector<float> fractions(n), weights(6 * n);
+        for (int c = 0; c < n; ++c) {
+            columns[c] = 4 * (2 + static_cast<int>(rng() % (n + 8)));
+            fractions[c] = static_cast<float>(rng() % 3000) / 1000.0f - 1.0f;
+        }
+        std::sort(columns.begin(), columns.end());
+        BuildLanczosWeights(fractions.data(), n, weights.data(), LanczosKernelTable());
+        std::vector<float> a(4 * n), e(4 * n);
+        CubicRowKernel_8u_C4_Sse2(row.data(), n, 4, columns.data(), fractions.data(), a.data());
+        CubicRowKernel_8u_C4(row.data(), n, 4, columns.data(), fractions.data(), e.data());
+        for (int i = 0; i < 4 * n; ++i)
+            ASSERT_EQ(Bits(a[i]), Bits(e[i])) << "cubic row, count " << n << " at " << i;
+        const std::int32_t right = n + 12;
+        for (const std::int32_t left : {0, 1, 5}) {
+            Lanczos8uSse2Kernels::Row4(row.data(), 4, columns.data(), weights.data(), a.data(), n, left, right);
+            LanczosRowKernel_8u_C4(row.data(), 4, columns.data(), weights.data(), e.data(), n, left, right);
+            for (int i = 0; i < 4 * n; ++i)
+                ASSERT_EQ(Bits(a[i]), Bits(e[i])) << "Lanczos row, count " << n << " left " << left << " at " << i;
+        }
+    }
+}
+#endif
 
 }  // namespace

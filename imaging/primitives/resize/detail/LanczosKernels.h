@@ -18,7 +18,7 @@
 // the source image replaced by the edge pixel; the weights of the taps that
 // fall on the same edge pixel are added first and multiply it once. The edge
 // columns' groupings (below) are fixed; the columns in between go to the
-// six-tap row routine in one run.
+// six-tap row routine (Interior) in one run.
 
 #include <cmath>
 #include <cstdint>
@@ -91,6 +91,9 @@ void SixTapColumn(typename P::Sample* dst, std::int32_t count, const float* w, c
 // 0 or 1 the image is at least 8 pixels wide beyond it, so no column takes a
 // left and a right form at once.
 template <typename Sample, int Channels>
+using SixTapRowRoutine = void(const Sample*, std::int32_t, const std::int32_t*, const float*, float*, std::int32_t);
+
+template <typename Sample, int Channels, SixTapRowRoutine<Sample, Channels>* Interior = &SixTapRow<Sample, Channels>>
 void LanczosRowKernel(const Sample* src, std::int32_t stride, const std::int32_t* columns, const float* weights,
                       float* out, std::int32_t width, std::int32_t left, std::int32_t right)
 {
@@ -124,8 +127,7 @@ void LanczosRowKernel(const Sample* src, std::int32_t stride, const std::int32_t
     while (c < width && columns[c] < (right - 3) * pixel)
         ++c;
     if (c > first)
-        SixTapRow<Sample, Channels>(src, stride, columns + first, weights + 6 * first, out + Channels * first,
-                                    c - first);
+        Interior(src, stride, columns + first, weights + 6 * first, out + Channels * first, c - first);
     for (; c < width && columns[c] == (right - 3) * pixel; ++c) {
         if (left == 0)
             edge(2, w(4) + w(5), {3, 0, 1, 2});
