@@ -97,7 +97,7 @@ template <typename Sample, int Channels, SixTapRowRoutine<Sample, Channels>* Int
 void LanczosRowKernel(const Sample* src, std::int32_t stride, const std::int32_t* columns, const float* weights,
                       float* out, std::int32_t width, std::int32_t left, std::int32_t right)
 {
-    const std::int32_t pixel = Channels == 1 ? 1 : (Channels == 4 ? 4 : (stride == 4 ? 4 : 3));
+    const std::int32_t pixel = Channels == 1 ? 1 : (Channels == 4 ? 4 : (stride == 3 ? 3 : 4));
     auto sample = [&](std::int32_t c, std::int32_t x, int ch) {
         return static_cast<float>(src[columns[c] + x * pixel + ch]);
     };
