@@ -7,6 +7,7 @@
 #include "imaging/primitives/resize/detail/CubicLanczosSimd.h"
 
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include <cstring>
 
@@ -61,6 +62,37 @@ void CubicRowKernel_8u_C4_Sse2(const std::uint8_t* src, std::int32_t n, std::int
     }
 }
 
+void CubicRowKernel_8u_C1_Sse2(const std::uint8_t* src, std::int32_t n, std::int32_t /*stride*/,
+                               const std::int32_t* columns, const float* weights, float* out)
+{
+    const std::int32_t blocks = n / 4 * 4;
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 third = _mm_set1_ps(kCubicThird);
+    for (std::int32_t c = 0; c < blocks; c += 4) {
+        // Each column's four taps in one load, then taps across columns.
+        __m128 p0 = LoadPixel(src + columns[c] - 1);
+        __m128 p1 = LoadPixel(src + columns[c + 1] - 1);
+        __m128 p2 = LoadPixel(src + columns[c + 2] - 1);
+        __m128 p3 = LoadPixel(src + columns[c + 3] - 1);
+        _MM_TRANSPOSE4_PS(p0, p1, p2, p3);
+        const __m128 t = _mm_loadu_ps(weights + c);
+        const __m128 c1 = _mm_add_ps(t, one);
+        const __m128 c2 = _mm_mul_ps(_mm_mul_ps(t, half), _mm_add_ps(t, one));
+        const __m128 c3 = _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(t, one), third), c2);
+        const __m128 d1 = _mm_sub_ps(p1, p0);
+        const __m128 d2 = _mm_sub_ps(_mm_sub_ps(p2, p1), d1);
+        const __m128 d3 = _mm_add_ps(_mm_sub_ps(_mm_sub_ps(p3, p2), p2), _mm_sub_ps(p1, d2));
+        const __m128 head = _mm_add_ps(p0, _mm_mul_ps(c1, d1));
+        const __m128 tail = _mm_add_ps(_mm_mul_ps(c2, d2), _mm_mul_ps(c3, d3));
+        _mm_storeu_ps(out + c, _mm_add_ps(head, tail));
+    }
+    for (std::int32_t c = blocks; c < n; ++c) {
+        const std::uint8_t* s = src + columns[c];
+        out[c] = CubicRowSingleValue(s[-1], s[0], s[1], s[2], CubicCoefficients(weights[c]));
+    }
+}
+
 void CubicColumnKernel_8u_Sse2(std::uint8_t* dst, std::int32_t count, const float* t, const float* b0,
                                const float* b1, const float* b2, const float* b3)
 {
@@ -78,6 +110,35 @@ void CubicColumnKernel_8u_Sse2(std::uint8_t* dst, std::int32_t count, const floa
     }
     for (std::int32_t m = blocks; m < count; ++m)
         dst[m] = CubicTo8u::FromSingle(CubicColumnSingleValue(b0[m], b1[m], b2[m], b3[m], k));
+}
+
+void SixTapRow_8u_C1_Sse2(const std::uint8_t* src, std::int32_t /*stride*/, const std::int32_t* columns,
+                          const float* weights, float* out, std::int32_t n)
+{
+    const std::int32_t blocks = n / 4 * 4;
+    for (std::int32_t c = 0; c < blocks; c += 4) {
+        const std::uint8_t* s0 = src + columns[c] - 2;
+        const std::uint8_t* s1 = src + columns[c + 1] - 2;
+        const std::uint8_t* s2 = src + columns[c + 2] - 2;
+        const std::uint8_t* s3 = src + columns[c + 3] - 2;
+        // Taps 0..3 of each column in one load, turned to taps across
+        // columns; taps 4 and 5 one by one (nothing past tap 5 is read).
+        __m128 t0 = LoadPixel(s0), t1 = LoadPixel(s1), t2 = LoadPixel(s2), t3 = LoadPixel(s3);
+        _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
+        const __m128 t4 = _mm_cvtepi32_ps(_mm_set_epi32(s3[4], s2[4], s1[4], s0[4]));
+        const __m128 t5 = _mm_cvtepi32_ps(_mm_set_epi32(s3[5], s2[5], s1[5], s0[5]));
+        const float* w = weights + 6 * c;
+        auto weight = [w](int k) { return _mm_set_ps(w[18 + k], w[12 + k], w[6 + k], w[k]); };
+        __m128 v = _mm_mul_ps(weight(0), t0);
+        v = _mm_add_ps(v, _mm_mul_ps(weight(1), t1));
+        v = _mm_add_ps(v, _mm_mul_ps(weight(2), t2));
+        v = _mm_add_ps(v, _mm_mul_ps(weight(3), t3));
+        v = _mm_add_ps(v, _mm_mul_ps(weight(4), t4));
+        v = _mm_add_ps(v, _mm_mul_ps(weight(5), t5));
+        _mm_storeu_ps(out + c, v);
+    }
+    if (blocks < n)
+        SixTapRow<std::uint8_t, 1>(src, 0, columns + blocks, weights + 6 * blocks, out + blocks, n - blocks);
 }
 
 void SixTapRow_8u_C4_Sse2(const std::uint8_t* src, std::int32_t /*stride*/, const std::int32_t* columns,

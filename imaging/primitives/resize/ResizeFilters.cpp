@@ -97,7 +97,7 @@ constexpr std::array<LanczosFilter*, 6> kLanczosTable = {ResizeLanczos_8u_Cn, Re
                                                          ResizeLanczos_16u_C1, ResizeLanczos_32f_C1};
 
 constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* linear8uC1, CubicFilter* cubic8uCn,
-                                    LanczosFilter* lanczos8uCn)
+                                    CubicFilter* cubic8uC1, LanczosFilter* lanczos8uCn, LanczosFilter* lanczos8uC1)
 {
     ResizeFilterSets sets{};
     sets.primary.nearest = kNearestTable;
@@ -107,7 +107,9 @@ constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* line
     sets.primary.cubic = kCubicTable;
     sets.primary.lanczos = kLanczosTable;
     sets.primary.cubic[0] = cubic8uCn;
+    sets.primary.cubic[3] = cubic8uC1;
     sets.primary.lanczos[0] = lanczos8uCn;
+    sets.primary.lanczos[3] = lanczos8uC1;
     // The alternate nearest and linear twins give the bits of the primary
     // members, so the portable primaries serve there.
     sets.alternate.nearest = kNearestTable;
@@ -116,11 +118,13 @@ constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* line
 }
 
 constexpr ResizeFilterSets kPortableSets =
-    MakeSets(ResizeLinear_8u_Cn, ResizeLinear_8u_C1, ResizeCubic_8u_Cn, ResizeLanczos_8u_Cn);
+    MakeSets(ResizeLinear_8u_Cn, ResizeLinear_8u_C1, ResizeCubic_8u_Cn, ResizeCubic_8u_C1, ResizeLanczos_8u_Cn,
+             ResizeLanczos_8u_C1);
 #if GAVEX_RESIZE_HAS_SIMD
 constexpr ResizeFilterSets kSse2Sets =
     MakeSets(&ResizeLinear<Linear8uSse2Kernels, false>, &ResizeLinear<Linear8uSse2Kernels, true>,
-             &ResizeCubic<Cubic8uSse2Kernels, false>, &ResizeLanczos<Lanczos8uSse2Kernels, false>);
+             &ResizeCubic<Cubic8uSse2Kernels, false>, &ResizeCubic<Cubic8uSse2Kernels, true>,
+             &ResizeLanczos<Lanczos8uSse2Kernels, false>, &ResizeLanczos<Lanczos8uSse2Kernels, true>);
 #else
 constexpr const ResizeFilterSets& kSse2Sets = kPortableSets;
 #endif

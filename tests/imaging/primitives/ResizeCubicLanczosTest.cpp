@@ -453,6 +453,18 @@ TEST(SixTapRow, ThreeChannelsAtStrideFourSkipAlpha)
         EXPECT_EQ(Bits(out[c]), Bits(v)) << c;
     }
     EXPECT_EQ(out[3], -1.0f);
+
+    // Signed samples convert with their sign; one channel, two columns.
+    const std::int16_t signedRow[8] = {-32768, -5, 7, 32767, -1, 2, 100, -100};
+    const std::int32_t at[2] = {2, 4};
+    const float both[12] = {0, 0, 1, 0, 0, 0, 0.5f, 0.25f, 0.125f, 0.0625f, 0.03125f, 0.03125f};
+    float one[2];
+    SixTapRow_16s_C1(signedRow, 0, at, both, one, 2);
+    EXPECT_EQ(one[0], 7.0f);
+    float expected = 0.5f * 7.0f;
+    for (int k = 1; k < 6; ++k)
+        expected = expected + both[6 + k] * static_cast<float>(signedRow[2 + k]);
+    EXPECT_EQ(Bits(one[1]), Bits(expected));
 }
 
 // --- the cubic ring and the Lanczos window -----------------------------------
@@ -784,6 +796,23 @@ TEST(CubicLanczosVectorBodies, GiveThePortableBits)
             LanczosRowKernel_8u_C4(row.data(), 4, columns.data(), weights.data(), e.data(), n, left, right);
             for (int i = 0; i < 4 * n; ++i)
                 ASSERT_EQ(Bits(a[i]), Bits(e[i])) << "Lanczos row, count " << n << " left " << left << " at " << i;
+        }
+        // One channel: the same row read as 4 x (n + 12) one-byte pixels, the
+        // region starting at pixel 5.
+        std::vector<std::int32_t> pixels(n);
+        for (int c = 0; c < n; ++c)
+            pixels[c] = 1 + static_cast<int>(rng() % (4 * n + 40));
+        std::sort(pixels.begin(), pixels.end());
+        CubicRowKernel_8u_C1_Sse2(row.data(), n, 1, pixels.data(), fractions.data(), a.data());
+        CubicRowKernel_8u_C1(row.data(), n, 1, pixels.data(), fractions.data(), e.data());
+        for (int i = 0; i < n; ++i)
+            ASSERT_EQ(Bits(a[i]), Bits(e[i])) << "one-channel cubic row, count " << n << " at " << i;
+        for (const std::int32_t left : {0, 1, 5}) {
+            const std::uint8_t* region = row.data() + 5;
+            Lanczos8uSse2Kernels::Row1(region, 0, pixels.data(), weights.data(), a.data(), n, left, 4 * n + 43);
+            LanczosRowKernel_8u_C1(region, 0, pixels.data(), weights.data(), e.data(), n, left, 4 * n + 43);
+            for (int i = 0; i < n; ++i)
+                ASSERT_EQ(Bits(a[i]), Bits(e[i])) << "one-channel Lanczos row, count " << n << " at " << i;
         }
     }
 }
