@@ -192,6 +192,15 @@ void NearestAxis(std::int32_t count, double factor, std::int32_t region, std::in
         out[i] = IndexOf((i + 0.5) / factor, region).index * multiplier;
 }
 
+// Source step between destination samples when corners are aligned: the
+// first and last destination samples lie on the region's first and last
+// source samples (0 when the scaled region spans at most one sample).
+double AlignedStep(std::int32_t region, double factor)
+{
+    const double scaled = static_cast<double>(region) * factor;
+    return scaled > 1.0 ? (region - 1) / (scaled - 1.0) : 0.0;
+}
+
 // Linear, corners aligned. At the source image's last row or column the pair
 // moves one back with all weight on the last sample, so both samples of a
 // pair always lie inside the image.
@@ -199,8 +208,7 @@ template <typename Weight>
 void LinearAxis(std::int32_t count, double factor, std::int32_t region, std::int32_t origin, std::int32_t imageExtent,
                 std::int32_t multiplier, std::int32_t* out, Weight* weights, int weightsPerEntry)
 {
-    const double scaled = static_cast<double>(region) * factor;
-    const double step = scaled > 1.0 ? (region - 1) / (scaled - 1.0) : 0.0;
+    const double step = AlignedStep(region, factor);
     for (std::int32_t i = 0; i < count; ++i) {
         AxisIndex at = IndexOf(i * step, region);
         double weight;
@@ -233,8 +241,7 @@ void LinearAxis(std::int32_t count, double factor, std::int32_t region, std::int
 void CubicAxis(std::int32_t count, double factor, std::int32_t region, std::int32_t origin,
                std::int32_t imageExtent, std::int32_t multiplier, std::int32_t* out, float* positions)
 {
-    const double scaled = static_cast<double>(region) * factor;
-    const double step = scaled > 1.0 ? (region - 1) / (scaled - 1.0) : 0.0;
+    const double step = AlignedStep(region, factor);
     const std::int64_t last = imageExtent - 1;
     for (std::int32_t i = 0; i < count; ++i) {
         const AxisIndex at = IndexOf(i * step, region);
@@ -261,8 +268,7 @@ void CubicAxis(std::int32_t count, double factor, std::int32_t region, std::int3
 void LanczosAxis(std::int32_t count, double factor, std::int32_t region, std::int32_t multiplier, std::int32_t* out,
                  float* fractions)
 {
-    const double scaled = static_cast<double>(region) * factor;
-    const double step = scaled > 1.0 ? (region - 1) / (scaled - 1.0) : 0.0;
+    const double step = AlignedStep(region, factor);
     for (std::int32_t i = 0; i < count; ++i) {
         const AxisIndex at = IndexOf(i * step, region);
         out[i] = at.index * multiplier;
