@@ -629,6 +629,55 @@ TEST(LanczosWindow, SlidingAndGeneralPathsHoldTheClampedWindow)
     }
 }
 
+// The real filters: an enlargement by both paths, bytes equal; a sharp step
+// overshoots in the buffers and saturates in the destination.
+TEST(ResizeLanczos, PathsAgreeOnRealRowsAndOvershootSaturates)
+{
+    const int sw = 12, sh = 9, dw = 29, dh = 31;
+    std::vector<std::uint8_t> src(sw * sh);
+    for (int y = 0; y < sh; ++y)
+        for (int x = 0; x < sw; ++x)
+            src[y * sw + x] = static_cast<std::uint8_t>((x < 6) == (y < 5) ? 0 : 255);
+    auto axis = [](int count, int region, int multiplier, std::vector<std::int32_t>& index,
+                   std::vector<float>& weights) {
+        std::vector<float> fractions(count);
+        const double step = (region - 1) / (count - 1.0);
+        for (int i = 0; i < count; ++i) {
+            const double position = i * step;
+            const int k = std::min(static_cast<int>(position + 1e-7), region - 1);
+            index.push_back(k * multiplier);
+            fractions[i] = static_cast<float>(position - k);
+        }
+        weights.resize(6 * count);
+        BuildLanczosWeights(fractions.data(), count, weights.data(), LanczosKernelTable());
+    };
+    std::vector<std::int32_t> rows, columns;
+    std::vector<float> rowWeights, columnWeights;
+    axis(dh, sh, sw, rows, rowWeights);
+    axis(dw, sw, 1, columns, columnWeights);
+    std::vector<std::vector<float>> buffers(6, std::vector<float>(dw + 4));
+    std::vector<std::uint8_t> out[2];
+    for (int flag = 0; flag < 2; ++flag) {
+        out[flag].assign(dw * dh, 0x33);
+        ResizeLanczos_8u_C1(src.data(), out[flag].data(), sw, dw, dw, dh, rows.data(), columns.data(),
+                            rowWeights.data(), columnWeights.data(), buffers[0].data(), buffers[1].data(),
+                            buffers[2].data(), buffers[3].data(), buffers[4].data(), buffers[5].data(), 0, 0, sw, sh,
+                            flag, 1, 1);
+    }
+    EXPECT_EQ(out[0], out[1]);
+    // Next to the step the horizontal sums leave 0..255; the column routine
+    // saturates them.
+    const float w[6] = {0, 0, 1, 0, 0, 0};
+    float row[dw + 4];
+    LanczosRowKernel_8u_C1(src.data(), 0, columns.data(), columnWeights.data(), row, dw, 0, sw);
+    EXPECT_LT(*std::min_element(row, row + dw), 0.0f);
+    EXPECT_GT(*std::max_element(row, row + dw), 255.0f);
+    std::uint8_t saturated[dw];
+    SixTapColumn_8u(saturated, dw, w, row, row, row, row, row, row);
+    for (int x = 0; x < dw; ++x)
+        EXPECT_EQ(saturated[x], static_cast<std::uint8_t>(std::clamp(std::nearbyint(row[x]), 0.0f, 255.0f))) << x;
+}
+
 // --- through the driver ------------------------------------------------------
 
 // Source rows of constant value, so the vertical pass alone shows which rows
