@@ -19,6 +19,8 @@ public:
     virtual void OnFileDeleted(int channel, const char* path, const TSS& begin, const TSS& end) = 0;
     // Forwarded unchanged from the recorders.
     virtual void OnRecorderNotification(int /*first*/, int /*second*/) {}
+    // A recorder finished a file at `path`; begin and end are local times.
+    virtual void OnFileRecorded(int /*channel*/, const char* /*path*/, const TSS& /*begin*/, const TSS& /*end*/) {}
 };
 
 // "DD-MM-YY" of a local time (two-digit year: -2000 from 2000, -1900 from 1951
