@@ -1,6 +1,9 @@
 #include "archive/files/FileBuffered.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -71,15 +74,29 @@ void CFileBuffered::FlushBlock() {
     m_fill = 0;
 }
 
-void CFileBuffered::DropBlock() {
+std::size_t CFileBuffered::SalvageBlock() {
+    std::size_t done = 0;
+    if (m_buffering && !m_direct && m_fill != 0 && IsOpen()) {
+        SyncLock lock(m_writeLock);
+        const off_t start = m_pending ? static_cast<off_t>(m_blockStart) : ::lseek(m_fd, 0, SEEK_CUR);
+        if (start >= 0 && ::lseek(m_fd, start, SEEK_SET) == start) {
+            while (done < m_fill) {
+                const ssize_t put = ::write(m_fd, m_buffer.get() + done, m_fill - done);
+                if (put < 0 && errno == EINTR) continue;
+                if (put <= 0) break;
+                done += static_cast<std::size_t>(put);
+            }
+        }
+    }
     m_fill = 0;
     m_pending = false;
     m_direct = true;
+    return done;
 }
 
 void CFileBuffered::Write(const void* buffer, std::size_t count) {
     if (!m_buffering || m_direct) {
-        platform::File::Write(buffer, count);
+        WriteToDisk(buffer, count);
         return;
     }
     if (m_pending) FlushBlock();  // throws with the new data not taken
@@ -113,7 +130,7 @@ std::uint64_t CFileBuffered::GetPosition() const {
 std::uint64_t CFileBuffered::Seek(std::int64_t offset, unsigned from) {
     if (!m_buffering || m_direct) return platform::File::Seek(offset, from);
     const bool toCurrent = (from == begin && offset >= 0 && static_cast<uint64_t>(offset) == m_total) ||
-                           ((from == current) && offset == 0);
+                           ((from == current || from == end) && offset == 0);
     if (!toCurrent) platform::FileException::Throw(platform::FileException::badSeek, 0, m_path);
     return m_total;
 }

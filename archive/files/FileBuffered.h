@@ -37,8 +37,9 @@ public:
     void Write(const void* buffer, std::size_t count) override;
     // Buffered: the bytes taken since the file was opened.
     std::uint64_t GetPosition() const override;
-    // Buffered: only the current position is accepted (a no-op); anything
-    // else throws badSeek, since taken bytes cannot be moved.
+    // Buffered: only the current position (which is also the end) is
+    // accepted, as a no-op; anything else throws badSeek, since taken bytes
+    // cannot be moved.
     std::uint64_t Seek(std::int64_t offset, unsigned from) override;
     // Writes the pending block (if any) and starts an empty one.
     void Flush() override;
@@ -49,9 +50,11 @@ public:
     // and swallowed. The file counts as closed afterwards.
     static void ForceClose(platform::File& file);
 
-    // Forgets what the block holds and writes straight to the disk until the
-    // file is closed (used to repair a file whose final block failed).
-    void DropBlock();
+    // Puts as much of the block on the disk as fits (from where it begins),
+    // then writes straight to the disk until the file is closed. Used to
+    // repair a file whose block could not be written; returns the bytes of
+    // the block that reached the disk.
+    std::size_t SalvageBlock();
 
     bool IsBuffered() const { return m_buffering; }
     uint32_t GetBlockSize() const { return m_blockSize; }
@@ -59,7 +62,8 @@ public:
     bool BlockUsed() const { return m_used; }
 
 protected:
-    // The disk write of one block; tests replace it to inject failures.
+    // Every disk write (a block, or a write of the unbuffered file); tests
+    // replace it to inject failures.
     virtual void WriteToDisk(const void* data, std::size_t count);
 
 private:

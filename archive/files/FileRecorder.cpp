@@ -870,25 +870,38 @@ bool FileRecorder::FinishFile(bool flag, bool& finalDataWritten) {
         // and end it with the frame count and close flag only (readers then
         // walk the records). Cutting frees the space the tail needs.
         try {
-            if (!m_useMemFile) m_file->DropBlock();
+            if (!m_useMemFile) m_file->SalvageBlock();
             const uint64_t length = file.GetLength();
-            uint32_t whole = 0;
-            uint64_t end = m_passwordCrc != 0 ? kArchiveIdHeaderSize : 0;
-            for (uint32_t i = 0; i < m_index.size(); ++i) {
+            // Record ends, front to back; only whole records are kept.
+            std::vector<uint64_t> ends;
+            for (size_t i = 0; i < m_index.size(); ++i) {
                 const uint64_t recordEnd = i + 1 < m_index.size() ? m_index[i + 1].offset : m_recordsEnd;
                 if (recordEnd > length) break;
-                end = recordEnd;
-                whole = i + 1;
+                ends.push_back(recordEnd);
             }
-            file.SetLength(end);
-            file.Seek(static_cast<int64_t>(end), platform::File::begin);
-            uint8_t tail[5];
-            std::memcpy(tail, &whole, 4);
-            tail[4] = flag ? 1 : 0;
-            file.Write(tail, sizeof tail);
-            m_frameCount = whole;
-            QOR_LOG_ERROR(Log(), "%s File \"%s\" kept without its index: %u frames.", GetLogPrefix().c_str(),
-                          m_writingPath.c_str(), whole);
+            const uint64_t dataStart = m_passwordCrc != 0 ? kArchiveIdHeaderSize : 0;
+            for (;;) {
+                const uint64_t end = ends.empty() ? dataStart : ends.back();
+                const uint32_t whole = static_cast<uint32_t>(ends.size());
+                try {
+                    file.SetLength(end);
+                    file.Seek(static_cast<int64_t>(end), platform::File::begin);
+                    uint8_t tail[5];
+                    std::memcpy(tail, &whole, 4);
+                    tail[4] = flag ? 1 : 0;
+                    file.Write(tail, sizeof tail);
+                } catch (const platform::FileException& e) {
+                    // No room even for the tail: give up one more record.
+                    if (e.m_cause != platform::FileException::diskFull || ends.empty()) throw;
+                    ends.pop_back();
+                    continue;
+                }
+                m_frameCount = whole;
+                m_index.resize(whole);
+                QOR_LOG_ERROR(Log(), "%s File \"%s\" kept without its index: %u frames.", GetLogPrefix().c_str(),
+                              m_writingPath.c_str(), whole);
+                break;
+            }
         } catch (const platform::FileException& e) {
             ReportException(e, "FileRecorder::FinishFile");
         }
