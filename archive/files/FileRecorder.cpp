@@ -779,7 +779,9 @@ bool FileRecorder::WriteFrame(VideoFrame* frame, bool last) {
 
     // One record, one write: a retry after a failed write starts where the
     // record began.
-    platform::MemFile record(w->m_cbData + 1024);
+    platform::MemFile& record = m_record;
+    record.SetLength(0);
+    record.Seek(0, platform::File::begin);
     w->SerializeFile(record, false);
     uint64_t position = 0;
     for (int attempt = 1;; ++attempt) {

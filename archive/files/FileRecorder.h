@@ -249,6 +249,7 @@ private:
     int32_t m_nWritingQueueSize = 0;
     std::string m_subChannelId;
     std::string m_lastHourFolder;
+    platform::MemFile m_record{0x100000};  // the record being written, reused
     uint64_t m_recordsEnd = 0;  // file position after the last whole record
     bool m_saveFailed = false;  // the memory file did not reach its destination
     RecorderLimits m_limits;
