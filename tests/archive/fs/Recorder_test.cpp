@@ -17,6 +17,8 @@
 #include "archive/files/DynamicFramesReader.h"
 #include "archive/files/FastIndex.h"
 #include "archive/files/FileRecorder.h"
+#include "archive/files/FrameCodecs.h"
+#include "archive/fs/ChangeMessages.h"
 #include "archive/files/FramesIndex.h"
 #include "archive/files/Volume.h"
 #include "archive/fs/FileSystem.h"
@@ -573,6 +575,170 @@ TEST_F(RecorderTest, AFullDiskEndsTheRunWithoutLosingWhatWasWritten) {
             EXPECT_TRUE(std::equal(found.begin(), found.end(), written.begin()));
         }
     }
+}
+
+
+TEST_F(RecorderTest, TheQueueAndItsControlEntries) {
+    auto recorder = Recorder(16);
+    // A lone frame waits for the next entry.
+    const auto frames = Synthetic(16, 3, 1);
+    recorder->Enqueue(frames[0].get());
+    ASSERT_TRUE(recorder->Run());
+    EXPECT_EQ(recorder->QueueLength(), 1u);
+    EXPECT_EQ(recorder->GetFrameCount(), 0u);
+    // A control entry releases it as the last frame of the run; the file is
+    // finished with close flag 0.
+    recorder->Enqueue(ControlEntry(16).get());
+    ASSERT_TRUE(Pump(*recorder));
+    EXPECT_EQ(recorder->QueueLength(), 0u);
+    StoredFile stored = ReadStored(FilePath(kStartMs, 0, 16));
+    EXPECT_EQ(stored.count, 1u);
+    EXPECT_EQ(stored.flag, 0);
+
+    // A stream header is kept, not written.
+    VideoFramePtr header = MakeFrame(16, kStartMs + 1000, {1, 2, 3, 4, 5, 6, 7, 8});
+    header->m_nExtra = 1;
+    recorder->Enqueue(header.get());
+    Record(*recorder, {frames[1], frames[2]});
+    stored = ReadStored(FilePath(kStartMs, 1, 16));
+    EXPECT_EQ(stored.count, 2u);
+
+    // A control entry without a source name discards the run's file.
+    auto discard = Synthetic(16, 2, 1, kStartMs + 5000);
+    for (const auto& f : discard) recorder->Enqueue(f.get());
+    recorder->Enqueue(ControlEntry(16, false).get());
+    ASSERT_TRUE(Pump(*recorder));
+    EXPECT_FALSE(fs::exists(recorder->GetWritingPath()));
+    EXPECT_FALSE(fs::exists(FilePath(kStartMs, 2, 16)));
+    EXPECT_THAT(housekeeping::RecordBegins(*m_engine, 16), ::testing::ElementsAre(kStartMs, kStartMs + 40));
+}
+
+// Records the key argument of every compression.
+class RecordingCompressor final : public FrameCodecs::IFrameCompressor {
+public:
+    explicit RecordingCompressor(std::vector<int>* keys, bool periodic) : m_keys(keys), m_periodicDefault(periodic) {}
+    void Init(int, int version) override {
+        m_version = version;
+        m_keyRequest = 1;
+        m_periodic = m_periodicDefault ? 1 : 0;
+    }
+    int Compress(const uint8_t*, int, int, int, int, int key, int) override {
+        m_keys->push_back(key);
+        m_output = {0xFF, 0xD8, 0xFF, 0xD9, static_cast<uint8_t>(m_keys->size()), 'J', 'P', 'E', 'G'};
+        return static_cast<int>(m_output.size());
+    }
+    const uint8_t* GetOutput() const override { return m_output.data(); }
+    int GetKeyRequest() const override { return m_keyRequest; }
+    void SetKeyRequest(int value) override { m_keyRequest = value; }
+    int GetPeriodicKey() const override { return m_periodic; }
+    int GetVersion() const override { return m_version; }
+
+private:
+    std::vector<int>* m_keys;
+    bool m_periodicDefault;
+    std::vector<uint8_t> m_output;
+    int m_keyRequest = 0, m_periodic = 0, m_version = 0;
+};
+
+TEST_F(RecorderTest, RawFramesAreCompressedWithTheKeyRules) {
+    const std::vector<uint8_t> picture(16 * 16 * 3 / 2, 100);
+    auto raw = [&](int camera, int i) { return MakeFrame(camera, kStartMs + i * 40, picture, FrameFormatYuv420, 16, 16); };
+    for (const bool periodic : {true, false}) {
+        SCOPED_TRACE(periodic ? "periodic keys" : "no periodic keys");
+        std::vector<int> keys;
+        FrameCodecs::SetCompressorFactory([&keys, periodic] { return std::make_unique<RecordingCompressor>(&keys, periodic); });
+        const int camera = periodic ? 17 : 18;
+        m_engine->SetChannelRecordSettings(camera, 1, "MJPEG", 0);
+        auto recorder = Recorder(camera);
+        std::vector<VideoFramePtr> frames;
+        for (int i = 0; i < 45; ++i) frames.push_back(raw(camera, i));
+        // A frame that arrives compressed asks for a key frame next (and,
+        // being of another format, ends the file).
+        frames.push_back(MakeFrame(camera, kStartMs + 45 * 40, testsupport::MakeMjpegFrame({0xFF, 0xD8, 0xFF, 0xD9})));
+        frames.push_back(raw(camera, 46));
+        frames.push_back(raw(camera, 47));
+        Record(*recorder, frames);
+        FrameCodecs::SetCompressorFactory({});
+        ASSERT_EQ(keys.size(), 47u);
+        std::vector<int> expected(47, 0);
+        if (periodic) {
+            // Every 20th frame of a file, the first after the pass-through
+            // frame and the last of the run.
+            for (int i : {0, 20, 40, 45, 46}) expected[static_cast<size_t>(i)] = 1;
+        } else {
+            expected[0] = 1;    // the compressor's first frame
+            expected[45] = 1;   // after the pass-through frame
+            expected[46] = -1;  // the last frame of the run
+        }
+        EXPECT_THAT(keys, ElementsAreArray(expected));
+        EXPECT_EQ(ReadStored(FilePath(kStartMs, 0, camera)).count, 46u);
+        EXPECT_EQ(ReadStored(FilePath(kStartMs, 1, camera)).count, 2u);
+    }
+}
+
+struct CapturingSink : public IArchiveMessageSink {
+    void OnMessage(const Event& message, int kind) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::string action = message.GetAction();
+        if (action == "DO_REACT") action = message.GetParam("action");
+        messages.push_back({action, message.GetParams(), kind});
+    }
+    void OnFileDeleted(int, const char*, const TSS&, const TSS&) override {}
+    void OnFileRecorded(int channel, const char* path, const TSS&, const TSS&) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        recorded.emplace_back(channel, path);
+    }
+    struct Sent {
+        std::string action;
+        Msg::Params params;
+        int kind;
+    };
+    std::mutex mutex;
+    std::vector<Sent> messages;
+    std::vector<std::pair<int, std::string>> recorded;
+};
+
+TEST_F(RecorderTest, AMessageSinkHearsOfAudioAndNewFiles) {
+    auto sink = std::make_shared<CapturingSink>();
+    m_engine->SetMessageSink(sink);
+    m_engine->SetChannelAudioMics(19, {"mic-a", "mic-b"});
+    auto recorder = Recorder(19);
+    EXPECT_THAT(recorder->GetAudioMics(), ::testing::ElementsAre("mic-a", "mic-b"));
+    Record(*recorder, Synthetic(19, 3, 1));
+    std::vector<std::string> actions;
+    for (const auto& m : sink->messages) actions.push_back(m.action);
+    EXPECT_THAT(actions, ::testing::ElementsAre("RECORD_START", "RECORD_STOP", "ARCH_NEW"));
+    const std::string destination = FilePath(kStartMs, 0, 19);
+    ASSERT_EQ(sink->messages.size(), 3u);
+    const auto& archNew = sink->messages[2];
+    EXPECT_EQ(archNew.kind, 0);
+    EXPECT_EQ(archNew.params.at("file"), destination);
+    EXPECT_EQ(archNew.params.at("time1"), TSS::FromUtc(kStartMs + kArchiveUnixOffsetMs).ToString());
+    EXPECT_EQ(sink->messages[0].kind, 1);
+    ASSERT_EQ(sink->recorded.size(), 1u);
+    EXPECT_EQ(sink->recorded[0], std::make_pair(19, destination));
+}
+
+TEST_F(RecorderTest, AChangedRecordDriveTakesTheNextFile) {
+    gavex_test::TempDir second{"recorder2"};
+    fs::create_directories(second.path() + "/VIDEO");
+    m_engine.reset();
+    m_engine = std::make_unique<FileSystem>();
+    ASSERT_TRUE(m_engine->Init({m_dir.path(), second.path()}));
+    ASSERT_EQ(m_engine->GetVolumeCount(), 2u);
+    auto recorder = Recorder(21);
+    const int first = recorder->GetVolumeIndex();
+    Record(*recorder, Synthetic(21, 2, 1));
+    m_engine->SetRecordVolume(1 - first);
+    recorder->SetDriveChanged();
+    Record(*recorder, Synthetic(21, 2, 1, kStartMs + 5000));
+    EXPECT_FALSE(recorder->IsDriveChanged());
+    EXPECT_EQ(recorder->GetVolumeIndex(), 1 - first);
+    const std::string hour = HourFolder(kStartMs);
+    EXPECT_TRUE(fs::exists(m_engine->GetVolumePath(first) + "/" + hour + "/0._21"));
+    // The hour folder is looked up afresh on the new volume; the number goes
+    // on from the last file of that hour.
+    EXPECT_TRUE(fs::exists(m_engine->GetVolumePath(1 - first) + "/" + hour + "/1._21"));
 }
 
 }  // namespace
