@@ -741,4 +741,45 @@ TEST_F(RecorderTest, AChangedRecordDriveTakesTheNextFile) {
     EXPECT_TRUE(fs::exists(m_engine->GetVolumePath(1 - first) + "/" + hour + "/1._21"));
 }
 
+
+TEST_F(RecorderTest, SplitFramesWriteTheirHeadOnceAndTheirTails) {
+    auto recorder = Recorder(22);
+    std::vector<VideoFramePtr> frames;
+    for (int i = 0; i < 3; ++i) {
+        std::vector<uint8_t> data{10, 11, 12, static_cast<uint8_t>(20 + i), 90, 91, static_cast<uint8_t>(i)};
+        auto frame = MakeFrame(22, kStartMs + i * 40, data, 100);
+        frame->m_nExtra = 3;  // the tail
+        frame->m_nFrameNumber = 7 + i;
+        frames.push_back(frame);
+    }
+    Record(*recorder, frames);
+    const ReadBack back = ReadAll(FilePath(kStartMs, 0, 22));
+    ASSERT_EQ(back.data.size(), 3u);
+    EXPECT_EQ(back.data[0], (std::vector<uint8_t>{10, 11, 12, 20}));      // the head of a new run
+    EXPECT_EQ(back.data[1], (std::vector<uint8_t>{90, 91, 1}));           // a continuing frame: its tail
+    EXPECT_EQ(back.data[2], (std::vector<uint8_t>{10, 11, 12, 'C'}));     // the run's end: the kept head, marked
+}
+
+TEST_F(RecorderTest, AMemoryFileIsWrittenToItsDestinationWhenItEnds) {
+    enginetest::WriteMachineRegistry("[SOFTWARE\\QOR\\Vindara\\Video]\n\"MemFile\"=\"1\"\n");
+    auto recorder = Recorder(23);
+    const auto frames = Synthetic(23, 4, 1);
+    for (const auto& f : frames) recorder->Enqueue(f.get());
+    ASSERT_TRUE(Pump(*recorder));
+    // Nothing is on disk yet; reads come from memory.
+    EXPECT_FALSE(fs::exists(recorder->GetWritingPath()));
+    VideoFramePtr request(new VideoFrame("cam", 23), false);
+    request->m_sFileId = "time " + TSS::FromUtc(kStartMs + 40 + kArchiveUnixOffsetMs).ToString();
+    ASSERT_TRUE(recorder->ReadFrameOfCurrentFile(request.get()));
+    EXPECT_EQ(std::vector<uint8_t>(request->m_pData, request->m_pData + request->m_cbData),
+              std::vector<uint8_t>(frames[1]->m_pData, frames[1]->m_pData + frames[1]->m_cbData));
+    recorder->Enqueue(ControlEntry(23).get());
+    ASSERT_TRUE(Pump(*recorder));
+    enginetest::WriteMachineRegistry("");
+    const StoredFile stored = ReadStored(FilePath(kStartMs, 0, 23));
+    EXPECT_EQ(stored.count, 4u);
+    EXPECT_EQ(ReadAll(FilePath(kStartMs, 0, 23)).data.size(), 4u);
+    EXPECT_THAT(housekeeping::RecordBegins(*m_engine, 23), ::testing::ElementsAre(kStartMs));
+}
+
 }  // namespace
