@@ -4,6 +4,7 @@
 // being written, and a full disk.
 
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -780,6 +781,64 @@ TEST_F(RecorderTest, AMemoryFileIsWrittenToItsDestinationWhenItEnds) {
     EXPECT_EQ(stored.count, 4u);
     EXPECT_EQ(ReadAll(FilePath(kStartMs, 0, 23)).data.size(), 4u);
     EXPECT_THAT(housekeeping::RecordBegins(*m_engine, 23), ::testing::ElementsAre(kStartMs));
+}
+
+
+TEST_F(RecorderTest, AFailedMoveKeepsTheVideoAndTakesItsRecordBack) {
+    auto recorder = Recorder(24);
+    const std::string folder = Archive() + "/" + HourFolder(kStartMs);
+    // A destination that cannot be replaced: a folder with something in it.
+    const std::string destination = folder + "/5._24";
+    fs::create_directories(destination + "/busy");
+    VindaraFileSystem::DirEntry entry;
+    entry.begin = kStartMs;
+    entry.end = kStartMs + 1000;
+    entry.fileId = 5;
+    m_engine->GetCameraDir(24, true)->AddEntry(entry);
+
+    // Direct move: the error is raised, the source stays, and the folders'
+    // users are listed into move_errors.log beside the source.
+    const std::string source = m_work / "writing._24";
+    gavex_test::WriteFileBytes(source, {1, 2, 3});
+    EXPECT_THROW(recorder->MoveToArchive(source, destination, entry), platform::FileException);
+    EXPECT_EQ(gavex_test::ReadFileBytes(source), (std::vector<uint8_t>{1, 2, 3}));
+    if (::access("/usr/bin/lsof", X_OK) == 0) {
+        const std::string log = gavex_test::ReadFileString(m_work / "move_errors.log");
+        EXPECT_THAT(log, ::testing::HasSubstr("[FILESYSTEM][TEMP] Failed to move file: from \"" + source + "\""));
+        EXPECT_THAT(log, ::testing::HasSubstr("Info for: " + m_work.path() + "\n"));
+        EXPECT_THAT(log, ::testing::HasSubstr("Info for: " + folder + "\n"));
+    }
+
+    // Background move out of the temporary folder: the file stays under its
+    // numbered name and the record naming the destination is taken back.
+    std::vector<std::string> failures;
+    m_engine->TempFileMoveFailed.connect([&failures](int, const char* temporary, const char*, unsigned long) {
+        failures.push_back(temporary);
+    });
+    const std::string numbered = m_work / "writing._24.7";
+    gavex_test::WriteFileBytes(numbered, {4, 5});
+    recorder->GetMoveThread().Add(numbered, MoveFilesThread::Job{destination, entry});
+    for (int i = 0; i < 500 && recorder->GetMoveThread().Pending() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    recorder.reset();
+    m_engine->ClearRecorders();
+    EXPECT_THAT(failures, ::testing::ElementsAre(numbered));
+    EXPECT_EQ(gavex_test::ReadFileBytes(numbered), (std::vector<uint8_t>{4, 5}));
+    EXPECT_TRUE(housekeeping::RecordBegins(*m_engine, 24).empty());
+}
+
+
+TEST_F(RecorderTest, TheRecordingThreadWorksThroughTheQueue) {
+    auto recorder = Recorder(25);
+    ASSERT_TRUE(recorder->Start());
+    for (const auto& f : Synthetic(25, 30, 5)) recorder->Enqueue(f.get());
+    recorder->Enqueue(ControlEntry(25).get());
+    const std::string path = FilePath(kStartMs, 0, 25);
+    for (int i = 0; i < 1000 && !(fs::exists(path) && fs::file_size(path) > 21); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    recorder.reset();
+    m_engine->ClearRecorders();
+    EXPECT_EQ(ReadAll(path).data.size(), 30u);
 }
 
 }  // namespace
