@@ -223,6 +223,10 @@ size_t MoveFilesThread::Pending() const {
 }
 
 bool MoveFilesThread::Run() {
+    if (m_held && !StopRequested()) {
+        SleepMs(10);
+        return true;
+    }
     for (;;) {
         const auto started = std::chrono::steady_clock::now();
         std::string temporary;

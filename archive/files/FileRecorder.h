@@ -99,8 +99,11 @@ public:
     // Files waiting to be moved.
     size_t Pending() const;
     qormisc::CriticalSection& GetLock() { return m_moveLock; }
+    // Test seam: while held, the thread leaves the waiting files alone.
+    void HoldForTesting(bool hold) { m_held = hold; }
 
 private:
+    std::atomic<bool> m_held{false};
     std::map<std::string, Job> m_moveMap;  // numbered temporary path -> job
     mutable qormisc::CriticalSection m_moveLock;
     FileRecorder* m_recorder;

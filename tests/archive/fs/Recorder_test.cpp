@@ -223,12 +223,21 @@ TEST_F(RecorderTest, RecordedFilesReadBackWithTheirIndexEntries) {
     const auto idx = gavex_test::ReadFileBytes(indexPath);
     ASSERT_EQ(idx.size(), 4u + 3 * 25);
     EXPECT_EQ(std::vector<uint8_t>(idx.begin(), idx.begin() + 4), (std::vector<uint8_t>{0x01, 0xAB, 0x00, 0x00}));
-    const uint32_t beginS = static_cast<uint32_t>(kStartMs / 1000);
-    uint32_t first = 0, camera = 0;
-    std::memcpy(&first, &idx[4], 4);
-    std::memcpy(&camera, &idx[4 + 21], 4);
-    EXPECT_EQ(first, beginS);
-    EXPECT_EQ(camera, 1u);
+    // The first entry, camera 1's file: begin and end seconds, file id,
+    // volume, begin and end milliseconds, camera.
+    std::vector<uint8_t> entry;
+    auto put32 = [&entry](uint32_t v) {
+        for (int b = 0; b < 4; ++b) entry.push_back(static_cast<uint8_t>(v >> (8 * b)));
+    };
+    const int64_t end = h264.back().unixMs;
+    put32(static_cast<uint32_t>(kStartMs / 1000));
+    put32(static_cast<uint32_t>(end / 1000));
+    put32(0);
+    entry.push_back(0);
+    put32(static_cast<uint32_t>(kStartMs % 1000));
+    put32(static_cast<uint32_t>(end % 1000));
+    put32(1);
+    EXPECT_EQ(std::vector<uint8_t>(idx.begin() + 4, idx.begin() + 29), entry);
 
     // The fast index names the hour of every camera.
     uint64_t size = 0;
@@ -424,9 +433,16 @@ TEST_F(RecorderTest, FilesOfTheTemporaryFolderAreMovedUnderNumberedNames) {
     FileRecorder::ResetRenameCounterForTesting();
     auto recorder = Recorder(9);
     ASSERT_EQ(recorder->GetWritingPath(), temp.path() + "/writing._09");
+    recorder->GetMoveThread().HoldForTesting(true);
     Record(*recorder, Synthetic(9, 3, 1));
     Record(*recorder, Synthetic(9, 2, 1, kStartMs + 5000));
     EXPECT_EQ(FileRecorder::NextRenameNumberForTesting(), 2u);
+    // Both wait under numbered names, in the order they were finished.
+    EXPECT_EQ(ReadAll(temp / "writing._09.0").data.size(), 3u);
+    EXPECT_EQ(ReadAll(temp / "writing._09.1").data.size(), 2u);
+    // Their places in the archive are taken meanwhile by empty placeholders.
+    EXPECT_EQ(fs::file_size(FilePath(kStartMs, 0, 9)), 0u);
+    recorder->GetMoveThread().HoldForTesting(false);
     for (int i = 0; i < 500 && recorder->GetMoveThread().Pending() != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     recorder.reset();
