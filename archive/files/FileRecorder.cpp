@@ -407,15 +407,17 @@ bool FileRecorder::Run() {
     }
     VideoFramePtr frame;
     bool last = false;
+    size_t n = 0;
     {
         SyncLock lock(m_queueLock);
-        const size_t n = m_queue.size();
+        n = m_queue.size();
         if (n > 1 || (n == 1 && !HasData(m_queue.front().get()))) {
             frame = m_queue.front();
             m_queue.pop_front();
             last = HasData(frame.get()) && !m_queue.empty() && !HasData(m_queue.front().get());
         }
     }
+    if (m_owner && m_owner->HasMessageSink()) m_owner->OnRecorderQueue(m_nChan, n);
     if (!frame) {
         SleepMs(10);
         return true;

@@ -73,6 +73,8 @@ public:
     virtual void SendRecorderMessage(const Event& message, int kind) = 0;
     virtual void OnFileRecorded(int channel, const std::string& path, const TSS& begin, const TSS& end) = 0;
     virtual void CountFrameOut(const VideoFrame* frame) = 0;
+    // The queue length the recording thread saw when it took an entry.
+    virtual void OnRecorderQueue(int channel, size_t length) = 0;
     virtual void OnTempFileMoveFailed(int channel, const std::string& temporaryPath, const std::string& destination,
                                       unsigned long systemError) = 0;
 

@@ -328,6 +328,7 @@ public:
     void SendRecorderMessage(const Event& message, int kind) override;
     void OnFileRecorded(int channel, const std::string& path, const TSS& begin, const TSS& end) override;
     void CountFrameOut(const VideoFrame* frame) override;
+    void OnRecorderQueue(int channel, size_t length) override;
     void OnTempFileMoveFailed(int channel, const std::string& temporaryPath, const std::string& destination,
                               unsigned long systemError) override;
 

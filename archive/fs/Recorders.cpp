@@ -110,6 +110,10 @@ void FileSystem::CountFrameOut(const VideoFrame* frame) {
     if (m_framesOut) m_framesOut->AddFrame(frame);
 }
 
+void FileSystem::OnRecorderQueue(int channel, size_t length) {
+    if (auto sink = GetMessageSink()) sink->OnRecorderQueue(channel, length);
+}
+
 void FileSystem::OnTempFileMoveFailed(int channel, const std::string& temporaryPath, const std::string& destination,
                                       unsigned long systemError) {
     TempFileMoveFailed(channel, temporaryPath.c_str(), destination.c_str(), systemError);

@@ -705,6 +705,11 @@ struct CapturingSink : public IArchiveMessageSink {
         std::lock_guard<std::mutex> lock(mutex);
         recorded.emplace_back(channel, path);
     }
+    void OnRecorderQueue(int channel, size_t length) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        queue.emplace_back(channel, length);
+    }
+    std::vector<std::pair<int, size_t>> queue;
     struct Sent {
         std::string action;
         Msg::Params params;
@@ -734,6 +739,9 @@ TEST_F(RecorderTest, AMessageSinkHearsOfAudioAndNewFiles) {
     EXPECT_EQ(sink->messages[0].kind, 1);
     ASSERT_EQ(sink->recorded.size(), 1u);
     EXPECT_EQ(sink->recorded[0], std::make_pair(19, destination));
+    // Three frames and a control entry, taken one per pass.
+    EXPECT_THAT(sink->queue, ::testing::ElementsAre(std::pair<int, size_t>{19, 4}, std::pair<int, size_t>{19, 3},
+                                                    std::pair<int, size_t>{19, 2}, std::pair<int, size_t>{19, 1}));
 }
 
 TEST_F(RecorderTest, AChangedRecordDriveTakesTheNextFile) {
