@@ -540,9 +540,84 @@ TEST_F(RecorderTest, TheEnginesRecorders) {
     EXPECT_THAT(housekeeping::RecordBegins(*m_engine, 30), ::testing::ElementsAre(kStartMs));
 }
 
-// A volume on a small memory file system fills up while recording: the
-// disk-full retries end, and the frames that reached the disk stay readable.
+// A disk file whose disk holds `limit` bytes: a write past it puts what fits
+// on the disk and reports the disk full.
+class FullAtFile : public CFileBuffered {
+public:
+    FullAtFile(qormisc::SyncObject* lock, bool buffered, uint64_t limit)
+        : CFileBuffered(lock, "1", buffered ? "" : "0"), m_limit(limit) {}
+
+protected:
+    void WriteToDisk(const void* data, std::size_t count) override {
+        const uint64_t at = platform::File::GetPosition();
+        if (at + count <= m_limit) {
+            CFileBuffered::WriteToDisk(data, count);
+            return;
+        }
+        if (at < m_limit) CFileBuffered::WriteToDisk(data, static_cast<size_t>(m_limit - at));
+        platform::FileException::Throw(platform::FileException::diskFull, ENOSPC, m_path);
+    }
+
+private:
+    uint64_t m_limit;
+};
+
+// Records 60 kB frames until the disk is full: the disk-full retries end the
+// run, and every frame that reached the disk stays readable.
+void RecordUntilFull(FileSystem& engine, const std::function<std::unique_ptr<CFileBuffered>()>& makeFile,
+                     bool buffered) {
+    auto recorder = engine.GetRecorder(40, true, "");
+    ASSERT_TRUE(recorder);
+    recorder->SetDiskFullAttempts(3);
+    recorder->SetDiskFile(makeFile());
+    std::vector<std::vector<uint8_t>> written;
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+        auto data = testsupport::MakeMjpegFrame(std::vector<uint8_t>(60000, uint8_t(i)));
+        auto frame = MakeFrame(40, kStartMs + i * 40, data);
+        if (recorder->WriteFrame(frame.get(), false))
+            written.push_back(data);
+        else
+            ended = true;
+    }
+    EXPECT_TRUE(ended);
+    recorder.reset();
+    engine.ClearRecorders();
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(engine.GetVolumePath(0)))
+        if (e.is_regular_file() && e.path().extension() == "._40") files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    std::vector<std::vector<uint8_t>> found;
+    for (const auto& file : files) {
+        const ReadBack back = ReadAll(file);
+        found.insert(found.end(), back.data.begin(), back.data.end());
+    }
+    if (!buffered) {
+        EXPECT_EQ(found.size(), written.size());
+        EXPECT_TRUE(found == written);
+    } else {
+        // What the last block could not put on the full disk is gone;
+        // everything before it is there, intact and in order.
+        ASSERT_LE(found.size(), written.size()) << files.size();
+        EXPECT_GE(found.size() + 0x100000 / 60000 + 1, written.size());
+        EXPECT_TRUE(std::equal(found.begin(), found.end(), written.begin()));
+    }
+}
+
 TEST_F(RecorderTest, AFullDiskEndsTheRunWithoutLosingWhatWasWritten) {
+    for (const bool buffered : {false, true}) {
+        SCOPED_TRACE(buffered ? "block buffer" : "no block buffer");
+        RecordUntilFull(
+            *m_engine,
+            [this, buffered] { return std::make_unique<FullAtFile>(&m_engine->GetRecordingLock(), buffered, 1500000); },
+            buffered);
+        std::error_code ec;
+        fs::remove_all(Archive() + "/" + HourFolder(kStartMs), ec);
+    }
+}
+
+// The same on a real small memory file system, where one can be mounted.
+TEST_F(RecorderTest, AFullMemoryFileSystemEndsTheRunWithoutLosingWhatWasWritten) {
     for (const bool buffered : {false, true}) {
         SCOPED_TRACE(buffered ? "block buffer" : "no block buffer");
         gavex_test::TempDir mountPoint{"rectmpfs"};
@@ -555,45 +630,14 @@ TEST_F(RecorderTest, AFullDiskEndsTheRunWithoutLosingWhatWasWritten) {
         fs::create_directories(mountPoint.path() + "/VIDEO");
         FileSystem engine;
         ASSERT_TRUE(engine.Init({mountPoint.path()}));
-        auto recorder = engine.GetRecorder(40, true, "");
-        ASSERT_TRUE(recorder);
-        recorder->SetDiskFullAttempts(3);
-        recorder->SetDiskFile(std::make_unique<CFileBuffered>(&engine.GetRecordingLock(), "1", buffered ? "" : "0"));
-        std::vector<std::vector<uint8_t>> written;
-        bool ended = false;
-        for (int i = 0; i < 200 && !ended; ++i) {
-            auto data = testsupport::MakeMjpegFrame(std::vector<uint8_t>(60000, uint8_t(i)));
-            auto frame = MakeFrame(40, kStartMs + i * 40, data);
-            if (recorder->WriteFrame(frame.get(), false))
-                written.push_back(data);
-            else
-                ended = true;
-        }
-        EXPECT_TRUE(ended);
-        recorder.reset();
-        engine.ClearRecorders();
-        std::vector<std::vector<uint8_t>> found;
-        std::vector<std::string> files;
-        for (const auto& e : fs::recursive_directory_iterator(engine.GetVolumePath(0)))
-            if (e.is_regular_file() && e.path().extension() == "._40") files.push_back(e.path().string());
-        std::sort(files.begin(), files.end());
-        for (const auto& file : files) {
-            const ReadBack back = ReadAll(file);
-            found.insert(found.end(), back.data.begin(), back.data.end());
-        }
-        if (!buffered) {
-            EXPECT_EQ(found.size(), written.size());
-            EXPECT_TRUE(found == written);
-        } else {
-            // What the last block could not put on the full disk is gone;
-            // everything before it is there, intact and in order.
-            ASSERT_LE(found.size(), written.size()) << files.size();
-            EXPECT_GE(found.size() + 0x100000 / 60000 + 1, written.size());
-            EXPECT_TRUE(std::equal(found.begin(), found.end(), written.begin()));
-        }
+        RecordUntilFull(
+            engine,
+            [&engine, buffered] {
+                return std::make_unique<CFileBuffered>(&engine.GetRecordingLock(), "1", buffered ? "" : "0");
+            },
+            buffered);
     }
 }
-
 
 TEST_F(RecorderTest, TheQueueAndItsControlEntries) {
     auto recorder = Recorder(16);
