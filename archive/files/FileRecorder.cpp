@@ -1104,7 +1104,7 @@ void FileRecorder::closeInternal(bool flag) {
     }
     if (m_owner) {
         m_owner->AddRecordedEntry(m_nChan, entry, archiveFolder);
-        m_owner->AppendRecordIndexEntry(indexFolder + "/" + IndexFileName(m_hourFolder), m_nChan, entry);
+        m_owner->AppendRecordIndexEntry(indexFolder + "/" + IndexFileName(m_hourFolder), m_nChan, entry, destination);
         if (m_owner->HasMessageSink()) {
             Event message(EventType(), m_nChan, "ARCH_NEW");
             message.SetParam("fs", m_owner->GetName());

@@ -61,10 +61,12 @@ public:
     // new to the channel on that volume, the volume's fast index.
     virtual void AddRecordedEntry(int channel, const VindaraFileSystem::DirEntry& entry,
                                   const std::string& archiveFolder) = 0;
-    // Appends the record index entry to an existing hour index file; false
-    // when it was not written (no file, a re-index marker, an access error).
+    // Appends the record index entry of the file at `destination` to an
+    // existing hour index file, trying IndexUpdateAttempts times; false when
+    // it was not written (no file, a re-index marker, an access error: the
+    // last is logged as a lost entry with the running failure percentage).
     virtual bool AppendRecordIndexEntry(const std::string& indexPath, int channel,
-                                        const VindaraFileSystem::DirEntry& entry) = 0;
+                                        const VindaraFileSystem::DirEntry& entry, const std::string& destination) = 0;
     // Takes back a record whose file did not reach its destination.
     virtual void RemoveRecordedEntry(int channel, const VindaraFileSystem::DirEntry& entry) = 0;
     // Messages for the attached message sink (kind 1 for reactions and

@@ -909,4 +909,22 @@ TEST_F(RecorderTest, TheRecordingThreadWorksThroughTheQueue) {
     EXPECT_EQ(ReadAll(path).data.size(), 30u);
 }
 
+
+TEST_F(RecorderTest, AnIndexFileThatCannotBeWrittenLosesOnlyTheIndexEntry) {
+    fs::create_directories(Archive() + "/" + HourFolder(kStartMs));
+    fs::create_directories(Archive() + "/INDEX/05032410.idx");  // opens for nobody
+    std::vector<std::string> errors;
+    m_engine->ErrorReported.connect([&errors](int channel, const char* text, unsigned long) {
+        if (channel == 26) errors.push_back(text);
+    });
+    auto recorder = Recorder(26);
+    Record(*recorder, Synthetic(26, 2, 1));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_THAT(errors[0], ::testing::MatchesRegex(".*Entry \".*/0\\._26\" was lost cause of access error 21 to the "
+                                                   "index file \".*/05032410\\.idx\"\\. Index update failed "
+                                                   "[0-9][0-9][0-9]?\\.[0-9][0-9]%"));
+    EXPECT_EQ(ReadAll(FilePath(kStartMs, 0, 26)).data.size(), 2u);
+    EXPECT_THAT(housekeeping::RecordBegins(*m_engine, 26), ::testing::ElementsAre(kStartMs));
+}
+
 }  // namespace
