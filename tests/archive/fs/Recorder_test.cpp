@@ -927,4 +927,16 @@ TEST_F(RecorderTest, AnIndexFileThatCannotBeWrittenLosesOnlyTheIndexEntry) {
     EXPECT_THAT(housekeeping::RecordBegins(*m_engine, 26), ::testing::ElementsAre(kStartMs));
 }
 
+
+TEST_F(RecorderTest, NoFileOpensOnAVolumeThatStaysFull) {
+    VolumeSettings settings = GetVolumeSettings();
+    settings.freeMB = settings.archFreeMB = 4000000000u;
+    SetVolumeSettings(settings);
+    auto recorder = Recorder(27);
+    const auto frames = Synthetic(27, 1, 1);
+    EXPECT_FALSE(recorder->WriteFrame(frames[0].get(), false));
+    EXPECT_EQ(recorder->GetFrameCount(), 0u);
+    EXPECT_FALSE(fs::exists(recorder->GetWritingPath()));
+}
+
 }  // namespace
