@@ -244,6 +244,7 @@ bool MoveFilesThread::Run() {
             return true;
         }
         const int err = MoveFileReplacing(temporary, job.destination);
+        if (err == 0 && !AllZeroDate(job.end)) SetFileTimes(job.destination, job.end, "[FILESYSTEM][TEMP]");
         if (err != 0) {
             QOR_LOG_ERROR(Log(),
                           "[FILESYSTEM][TEMP] Failed to move temporary video writing file: from \"%s\" to \"%s\". "
@@ -961,7 +962,7 @@ void FileRecorder::MoveToArchive(const std::string& source, const std::string& d
                           source.c_str(), err, ErrnoText(err).c_str());
             throw;
         }
-        m_moveThread.Add(numbered, MoveFilesThread::Job{destination, entry});
+        m_moveThread.Add(numbered, MoveFilesThread::Job{destination, entry, m_timeEnd});
         return;
     }
     const int err = MoveFileReplacing(source, destination);

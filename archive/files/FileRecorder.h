@@ -91,6 +91,7 @@ public:
     struct Job {
         std::string destination;
         VindaraFileSystem::DirEntry entry;  // taken back when the move fails
+        TSS end{};                          // the file's times once it is in place
     };
 
     explicit MoveFilesThread(FileRecorder* recorder);
@@ -165,6 +166,9 @@ public:
     // frame of the file being written at or after that time; true when the
     // frame then holds data.
     bool ReadFrameOfCurrentFile(VideoFrame* frame);
+    // Throws platform::FileException when the file did not move (it stays at
+    // the source then). A file of the temporary writing folder is queued for
+    // the move thread under a numbered name.
     void MoveToArchive(const std::string& source, const std::string& destination,
                        const VindaraFileSystem::DirEntry& entry);
 

@@ -4,6 +4,7 @@
 // being written, and a full disk.
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -449,6 +450,10 @@ TEST_F(RecorderTest, FilesOfTheTemporaryFolderAreMovedUnderNumberedNames) {
     m_engine->ClearRecorders();
     EXPECT_EQ(ReadAll(FilePath(kStartMs, 0, 9)).data.size(), 3u);
     EXPECT_EQ(ReadAll(FilePath(kStartMs, 1, 9)).data.size(), 2u);
+    // Once in place a file carries its last frame's time.
+    struct stat st {};
+    ASSERT_EQ(::stat(FilePath(kStartMs, 1, 9).c_str(), &st), 0);
+    EXPECT_EQ(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000, kStartMs + 5000 + 40);
     EXPECT_TRUE(fs::is_empty(temp.path()));
 }
 
