@@ -944,4 +944,25 @@ TEST_F(RecorderTest, NoFileOpensOnAVolumeThatStaysFull) {
     EXPECT_FALSE(fs::exists(recorder->GetWritingPath()));
 }
 
+
+TEST_F(RecorderTest, DeleteFileNamesTheRecordersFirstMicrophone) {
+    const std::string folder = Archive() + "/" + HourFolder(kStartMs);
+    fs::create_directories(folder);
+    gavex_test::WriteFileBytes(folder + "/3._31", {1});
+    gavex_test::WriteFileBytes(folder + "/4._31", {1});
+    // Without a sink no recorder is looked up.
+    EXPECT_TRUE(m_engine->RemoveFile((folder + "/3._31").c_str(), 0, 0));
+    EXPECT_EQ(m_engine->GetRecorderCount(), 0u);
+
+    auto sink = std::make_shared<CapturingSink>();
+    m_engine->SetMessageSink(sink);
+    m_engine->SetChannelAudioMics(31, {"line-7", "line-8"});
+    EXPECT_TRUE(m_engine->RemoveFile((folder + "/4._31").c_str(), 0, 0));
+    ASSERT_EQ(m_engine->GetRecorderCount(), 1u);
+    ASSERT_EQ(sink->messages.size(), 1u);
+    EXPECT_EQ(sink->messages[0].action, "DELETE_FILE");
+    EXPECT_EQ(sink->messages[0].params.at("source_id"), "line-7");
+    EXPECT_EQ(sink->messages[0].kind, 1);
+}
+
 }  // namespace
