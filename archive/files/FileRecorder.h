@@ -217,7 +217,7 @@ private:
     void KeepFailedFile(const std::string& source, const char* why);
     void doReadFrame(VideoFrame* frame, platform::File& file);
     bool CompressPicture(VideoFramePtr& w, bool keyFlag, bool last);
-    VideoFramePtr PrepareFormat100(VideoFrame* received, VideoFramePtr w, bool last, bool& ok);
+    VideoFramePtr PrepareFormat100(VideoFrame* received, int32_t receivedNumber, VideoFramePtr w, bool last, bool& ok);
 
     IRecorderOwner* m_owner;
     MoveFilesThread m_moveThread;

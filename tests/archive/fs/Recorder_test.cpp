@@ -819,19 +819,21 @@ TEST_F(RecorderTest, AChangedRecordDriveTakesTheNextFile) {
 TEST_F(RecorderTest, SplitFramesWriteTheirHeadOnceAndTheirTails) {
     auto recorder = Recorder(22);
     std::vector<VideoFramePtr> frames;
-    for (int i = 0; i < 3; ++i) {
+    const int32_t numbers[] = {7, 8, 20, 21};  // the sender's numbers: two runs
+    for (int i = 0; i < 4; ++i) {
         std::vector<uint8_t> data{10, 11, 12, static_cast<uint8_t>(20 + i), 90, 91, static_cast<uint8_t>(i)};
         auto frame = MakeFrame(22, kStartMs + i * 40, data, 100);
         frame->m_nExtra = 3;  // the tail
-        frame->m_nFrameNumber = 7 + i;
+        frame->m_nFrameNumber = numbers[i];
         frames.push_back(frame);
     }
     Record(*recorder, frames);
     const ReadBack back = ReadAll(FilePath(kStartMs, 0, 22));
-    ASSERT_EQ(back.data.size(), 3u);
-    EXPECT_EQ(back.data[0], (std::vector<uint8_t>{10, 11, 12, 20}));      // the head of a new run
-    EXPECT_EQ(back.data[1], (std::vector<uint8_t>{90, 91, 1}));           // a continuing frame: its tail
-    EXPECT_EQ(back.data[2], (std::vector<uint8_t>{10, 11, 12, 'C'}));     // the run's end: the kept head, marked
+    ASSERT_EQ(back.data.size(), 4u);
+    EXPECT_EQ(back.data[0], (std::vector<uint8_t>{10, 11, 12, 20}));   // the head of a new run
+    EXPECT_EQ(back.data[1], (std::vector<uint8_t>{90, 91, 1}));        // a continuing frame: its tail
+    EXPECT_EQ(back.data[2], (std::vector<uint8_t>{10, 11, 12, 22}));   // a gap in the numbers: a new run
+    EXPECT_EQ(back.data[3], (std::vector<uint8_t>{10, 11, 12, 'C'}));  // the run's end: the kept head, marked
 }
 
 TEST_F(RecorderTest, AMemoryFileIsWrittenToItsDestinationWhenItEnds) {
