@@ -834,6 +834,25 @@ TEST_F(RecorderTest, SplitFramesWriteTheirHeadOnceAndTheirTails) {
     EXPECT_EQ(back.data[1], (std::vector<uint8_t>{90, 91, 1}));        // a continuing frame: its tail
     EXPECT_EQ(back.data[2], (std::vector<uint8_t>{10, 11, 12, 22}));   // a gap in the numbers: a new run
     EXPECT_EQ(back.data[3], (std::vector<uint8_t>{10, 11, 12, 'C'}));  // the run's end: the kept head, marked
+
+    // A head larger than the kept buffer's 1,000,000 bytes is kept whole.
+    auto large = Recorder(28);
+    std::vector<uint8_t> head(1200000, 0x5A);
+    std::vector<VideoFramePtr> run;
+    for (int i = 0; i < 2; ++i) {
+        std::vector<uint8_t> data = head;
+        data.insert(data.end(), {1, 2, 3});
+        auto frame = MakeFrame(28, kStartMs + i * 40, data, 100);
+        frame->m_nExtra = 3;
+        frame->m_nFrameNumber = i;
+        run.push_back(frame);
+    }
+    Record(*large, run);
+    const ReadBack big = ReadAll(FilePath(kStartMs, 0, 28));
+    ASSERT_EQ(big.data.size(), 2u);
+    EXPECT_EQ(big.data[0], head);
+    head.back() = 'C';
+    EXPECT_EQ(big.data[1], head);
 }
 
 TEST_F(RecorderTest, AMemoryFileIsWrittenToItsDestinationWhenItEnds) {
