@@ -986,4 +986,31 @@ TEST_F(RecorderTest, DeleteFileNamesTheRecordersFirstMicrophone) {
     EXPECT_EQ(sink->messages[0].kind, 1);
 }
 
+
+TEST_F(RecorderTest, AMemoryFileThatDoesNotFitIndexesNoPlaceholder) {
+    gavex_test::TempDir mountPoint{"rectmpfs"};
+    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mountPoint.path()};
+    fs::create_directories(mountPoint.path() + "/VIDEO");
+    enginetest::WriteMachineRegistry("[SOFTWARE\\QOR\\Vindara\\Video]\n\"MemFile\"=\"1\"\n");
+    FileSystem engine;
+    ASSERT_TRUE(engine.Init({mountPoint.path()}));
+    auto recorder = engine.GetRecorder(29, true, "");
+    enginetest::WriteMachineRegistry("");
+    recorder->SetDiskFullAttempts(2);
+    for (int i = 0; i < 30; ++i) {
+        auto frame = MakeFrame(29, kStartMs + i * 40, testsupport::MakeMjpegFrame(std::vector<uint8_t>(60000, 1)));
+        ASSERT_TRUE(recorder->WriteFrame(frame.get(), false));
+    }
+    recorder.reset();
+    engine.ClearRecorders();
+    const std::string folder = engine.GetVolumePath(0) + "/" + HourFolder(kStartMs);
+    EXPECT_FALSE(fs::exists(folder + "/0._29"));
+    EXPECT_TRUE(housekeeping::RecordBegins(engine, 29).empty());
+}
+
 }  // namespace
