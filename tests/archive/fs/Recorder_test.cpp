@@ -989,7 +989,7 @@ TEST_F(RecorderTest, DeleteFileNamesTheRecordersFirstMicrophone) {
 
 TEST_F(RecorderTest, AMemoryFileThatDoesNotFitIndexesNoPlaceholder) {
     gavex_test::TempDir mountPoint{"rectmpfs"};
-    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=1m") != 0)
+    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=2m") != 0)
         GTEST_SKIP() << "no tmpfs can be mounted here";
     struct Unmount {
         std::string path;
@@ -1002,7 +1002,9 @@ TEST_F(RecorderTest, AMemoryFileThatDoesNotFitIndexesNoPlaceholder) {
     auto recorder = engine.GetRecorder(29, true, "");
     enginetest::WriteMachineRegistry("");
     recorder->SetDiskFullAttempts(2);
-    for (int i = 0; i < 30; ++i) {
+    // 3 MB in memory for a volume of 2 MB (whose free space, above 0 MB,
+    // neither ends the file early nor refuses it).
+    for (int i = 0; i < 50; ++i) {
         auto frame = MakeFrame(29, kStartMs + i * 40, testsupport::MakeMjpegFrame(std::vector<uint8_t>(60000, 1)));
         ASSERT_TRUE(recorder->WriteFrame(frame.get(), false));
     }
