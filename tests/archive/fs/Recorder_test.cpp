@@ -762,6 +762,7 @@ struct CapturingSink : public IArchiveMessageSink {
         std::lock_guard<std::mutex> lock(mutex);
         std::string action = message.GetAction();
         if (action == "DO_REACT") action = message.GetParam("action");
+        types.push_back(message.GetType());
         messages.push_back({action, message.GetParams(), kind});
     }
     void OnFileDeleted(int, const char*, const TSS&, const TSS&) override {}
@@ -774,6 +775,7 @@ struct CapturingSink : public IArchiveMessageSink {
         queue.emplace_back(channel, length);
     }
     std::vector<std::pair<int, size_t>> queue;
+    std::vector<std::string> types;
     struct Sent {
         std::string action;
         Msg::Params params;
@@ -1028,6 +1030,23 @@ TEST_F(RecorderTest, AMemoryFileThatDoesNotFitIndexesNoPlaceholder) {
     const std::string folder = engine.GetVolumePath(0) + "/" + HourFolder(kStartMs);
     EXPECT_FALSE(fs::exists(folder + "/0._29"));
     EXPECT_TRUE(housekeeping::RecordBegins(engine, 29).empty());
+}
+
+
+TEST_F(RecorderTest, TheFirstFaceCaptureChannelHasTheShortLimitButCameraEvents) {
+    auto sink = std::make_shared<CapturingSink>();
+    m_engine->SetMessageSink(sink);
+    auto recorder = Recorder(50000);
+    ASSERT_TRUE(recorder);
+    EXPECT_EQ(recorder->SetCodecName(0, ""), 1);
+    EXPECT_EQ(recorder->GetCodecName(), "Corvane");
+    Record(*recorder, Synthetic(50000, 32, 1));
+    const uint32_t limit = GetRecorderLimits().maxFramesFaceCapture;
+    EXPECT_EQ(ReadStored(FilePath(kStartMs, 0, 50000)).count, limit);
+    EXPECT_EQ(ReadStored(FilePath(kStartMs, 0, 50000)).flag, 1);
+    EXPECT_EQ(ReadStored(FilePath(kStartMs, 1, 50000)).count, 32 - limit);
+    ASSERT_FALSE(sink->messages.empty());
+    EXPECT_EQ(sink->types.front(), "CAM");
 }
 
 }  // namespace
