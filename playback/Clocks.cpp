@@ -142,6 +142,7 @@ void WaitableClock::WaitUntil(int64_t time) {
     if (GetTime() >= time) return;
     Waiter waiter;
     waiter.wakeTime = time;
+    waiter.thread = std::this_thread::get_id();
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (!m_waitingEnabled) return;
@@ -183,11 +184,17 @@ uint64_t WaitableClock::TimerPasses() {
     return m_passes;
 }
 
+void WaitableClock::SetWakeObserver(std::function<void(std::thread::id)> observer) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_wakeObserver = std::move(observer);
+}
+
 void WaitableClock::WakePassLocked(bool all) {
     const int64_t now = m_inner->GetTime();
     size_t n = 0;
     while (n < m_queue.size() && (all || m_queue[n]->wakeTime <= now)) {
         Waiter* w = m_queue[n++];
+        if (m_wakeObserver) m_wakeObserver(w->thread);
         // The waiter may return and leave its stack frame as soon as done is
         // set and its mutex released: nothing touches it afterwards.
         std::lock_guard<std::mutex> lock(w->lock);
@@ -201,28 +208,25 @@ void WaitableClock::TimerLoop() {
     using namespace std::chrono;
     constexpr int64_t kMaxSpanMs = 16;
     std::unique_lock<std::mutex> lock(m_lock);
-    bool unbounded = true;
-    int64_t spanMs = 0;
     while (m_running) {
+        // The span comes from the queue as it is now, under the lock, so a
+        // waiter queued before this thread first slept is not overlooked.
         if (!m_poked) {
-            if (unbounded) m_timerCond.wait(lock);
-            else m_timerCond.wait_for(lock, milliseconds(spanMs));
+            if (m_queue.empty()) {
+                m_timerCond.wait(lock);
+            } else {
+                const int64_t t = m_queue.front()->wakeTime;
+                const int64_t now = m_inner->GetTime();
+                // At least 1 ms while the time is ahead: a shorter span would spin.
+                const int64_t wait =
+                    t > now ? std::max<int64_t>(1, int64_t(double(t - now) * (1.0 / m_inner->GetRate()))) : 0;
+                if (wait > 0) m_timerCond.wait_for(lock, milliseconds(std::min(wait, kMaxSpanMs)));
+            }
         }
         m_poked = false;
         if (!m_running) break;
         ++m_passes;
         WakePassLocked(false);
-        if (m_queue.empty()) {
-            unbounded = true;
-        } else {
-            unbounded = false;
-            const int64_t t = m_queue.front()->wakeTime;
-            const int64_t now = m_inner->GetTime();
-            // At least 1 ms while the time is ahead: a shorter span would spin.
-            const int64_t wait =
-                t > now ? std::max<int64_t>(1, int64_t(double(t - now) * (1.0 / m_inner->GetRate()))) : 0;
-            spanMs = std::min(wait, kMaxSpanMs);
-        }
     }
 }
 

@@ -117,6 +117,9 @@ public:
     int64_t EarliestWakeTime();
     // Passes of the timer loop so far (statistics).
     uint64_t TimerPasses();
+    // Called by the wake pass, under the clock lock, with the thread of each
+    // waiter it wakes, in the order it wakes them (tests).
+    void SetWakeObserver(std::function<void(std::thread::id)> observer);
 
 private:
     struct Waiter {
@@ -124,6 +127,7 @@ private:
         std::condition_variable cond;
         bool done = false;
         int64_t wakeTime = 0;
+        std::thread::id thread;
     };
 
     void TimerLoop();
@@ -136,6 +140,7 @@ private:
     uint64_t m_passes = 0;
     std::condition_variable m_timerCond;
     std::mutex m_lock;
+    std::function<void(std::thread::id)> m_wakeObserver;
     std::vector<Waiter*> m_queue;  // by wake time, equal times in arrival order
     std::shared_ptr<IClock> m_inner;
 };
