@@ -168,7 +168,7 @@ int32_t VindaraSourcePin::Process(render::IMediaSample* sample, const int32_t* t
         current = lag;
     } else {
         if (!TakeFrame(frame, nextAbs, atEnd)) {
-            // Without it the other pins could wait for this one's turn for ever.
+                    // Without it the other pins could wait for this one's turn for ever.
             sync.SetClientFinished(m_clientIndex);
             return 2;
         }

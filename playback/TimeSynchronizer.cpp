@@ -172,9 +172,10 @@ void TimeSynchronizer::WaitClientTime(int index, int64_t current, int64_t next, 
             if (c->paused || c->finished) continue;
             if (!earliest || c->currentTime < earliest->currentTime) earliest = c.get();
         }
-        // On a tie this client goes first: waiting would gain nothing.
-        if (earliest && earliest != self && !(self->currentTime == earliest->currentTime && !self->paused))
-        {
+        // On a tie a client that is itself in the race goes first: waiting
+        // would gain nothing.
+        const bool selfInRace = !self->paused && !self->finished;
+        if (earliest && earliest != self && !(selfInRace && self->currentTime == earliest->currentTime)) {
             Wake(*earliest);
             mustWait = RaiseWaiting(*self);
         }
