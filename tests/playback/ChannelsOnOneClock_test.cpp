@@ -256,4 +256,32 @@ TEST_F(ChannelsOnOneClock, PlayPauseSeekAndStepKeepTheChannelsInStep) {
     Take(1);
     SeekAll(channels[0].thread->GetAdjacentFrameTime(false));
     EXPECT_EQ(Take(0).back().frameTime, f0[at]);
+
+    // Fast play with frame skipping: a channel that starts late lies more
+    // than 50 ms behind the common time line and jumps to it.
+    SeekAll(0);
+    Take(0);
+    Take(1);
+    for (auto& ch : channels) ch.pin->SetSkipFrames(true);
+    clock->SetRate(4.0);
+    playing = true;
+    for (auto& ch : channels) ch.pin->Resume();
+    channels[0].thread->SetState(filters::SourcePin::kRun, false);
+    ASSERT_TRUE(Eventually([&] {
+        std::lock_guard<std::mutex> lock(channels[0].lock);
+        return !channels[0].presented.empty() && Continuous(channels[0].presented.back().frameTime) >= 400;
+    }));
+    const int64_t reference = sync->GetReferenceTime();
+    EXPECT_GE(reference, 360);
+    channels[1].thread->SetState(filters::SourcePin::kRun, false);
+    ASSERT_TRUE(Eventually([&] { return AllIdle(); }));
+    const std::vector<Presented> late = Take(1);
+    ASSERT_FALSE(late.empty());
+    EXPECT_GE(Continuous(late.front().frameTime), reference - 40) << "the late channel did not jump";
+    EXPECT_EQ(late.back().frameTime, channels[1].frames.back());
+    for (int c = 0; c < 2; ++c) {
+        std::vector<int64_t> shown;
+        for (const auto& x : c == 1 ? late : Take(0)) shown.push_back(x.frameTime);
+        EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << c;
+    }
 }
