@@ -165,7 +165,11 @@ int32_t VindaraSourcePin::Process(render::IMediaSample* sample, const int32_t* t
             sync.SetClientFinished(m_clientIndex);
             return 2;
         }
-        current = lag;
+        // The pin's own schedule, but never beyond the frame it presents: a
+        // seek back leaves lastNextTime ahead of the new frames, and a pin
+        // reporting a current time past its next one would hold every other
+        // pin back while they hold it back (none could ever go on).
+        current = std::min(lag, m_source->GetCurrentTime() - start);
     } else {
         if (!TakeFrame(frame, nextAbs, atEnd)) {
                     // Without it the other pins could wait for this one's turn for ever.

@@ -53,16 +53,20 @@ void TimeSynchronizer::Reset(int index, int64_t startPosition) {
 void TimeSynchronizer::Pause(int index) {
     Client* c = At(index);
     if (!c || c->paused) return;
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (index == 0) {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
         m_pauseTime = m_clock->GetTime();
         m_clock->SetWaitingEnabled(false);
         m_ordered = false;
     }
-    std::lock_guard<std::mutex> lock(c->lock);
-    c->paused = true;
-    c->waiting = false;
-    c->cond.notify_all();
+    {
+        std::lock_guard<std::mutex> clientLock(c->lock);
+        c->paused = true;
+        c->waiting = false;
+        c->cond.notify_all();
+    }
+    // Others may have been waiting for this client's turn.
+    WakeWaitersToLookAgain(*c);
 }
 
 void TimeSynchronizer::Resume(int index) {
@@ -111,11 +115,20 @@ namespace {
 
 // Raised under the synchronizer lock, so that a wake between the decision
 // and the sleep is not lost. A paused or finished client never waits.
-bool RaiseWaiting(TimeSynchronizer::Client& c) {
+bool RaiseWaiting(TimeSynchronizer::Client& c, bool fast) {
     std::lock_guard<std::mutex> lock(c.lock);
     if (c.paused || c.finished) return false;
     c.waiting = true;
+    c.fastWait = fast;
     return true;
+}
+
+// Wakes the client when it waits under fast-play pacing.
+void WakeFastWaiter(TimeSynchronizer::Client& c) {
+    std::lock_guard<std::mutex> lock(c.lock);
+    if (!c.waiting || !c.fastWait) return;
+    c.waiting = false;
+    c.cond.notify_all();
 }
 
 }  // namespace
@@ -124,14 +137,19 @@ void TimeSynchronizer::SetClientTime(int index, int64_t current, int64_t next, b
     Client* self = At(index);
     if (!self) return;
     m_ordered = false;
-    bool mustWait = false;
     {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        std::unique_lock<std::recursive_mutex> lock(m_lock);
         self->currentTime = current;
         self->nextTime = next;
         self->finished = finished;
-        const int64_t reference = m_referenceTime;
-        if (next >= reference || finished) {
+        // This report may end the reason another client waits (it lagged,
+        // it finished, the speed changed): the waiters look again.
+        WakeWaitersToLookAgain(*self);
+        // A client looks again each time it is woken, so that it never goes
+        // on, nor keeps waiting, on times that have changed meanwhile.
+        for (;;) {
+            const int64_t reference = m_referenceTime;
+            if (!(self->nextTime >= reference || self->finished)) break;
             bool lagging = false;
             for (auto& other : m_clients) {
                 if (other.get() == self || other->finished || other->paused || other->nextTime == 0) continue;
@@ -141,16 +159,18 @@ void TimeSynchronizer::SetClientTime(int index, int64_t current, int64_t next, b
                     break;
                 }
             }
-            if (lagging) {
-                mustWait = RaiseWaiting(*self);
-            } else {
+            if (!lagging) {
                 const int64_t t = NowLocked(*self);
                 m_referenceTime = std::max(reference, std::max<int64_t>(t - m_baseTime, 0));
                 WakeWaitingClients(index);
+                break;
             }
+            if (!RaiseWaiting(*self, true)) break;
+            lock.unlock();
+            WaitTurn(*self);
+            lock.lock();
         }
     }
-    if (mustWait) WaitTurn(*self);
     m_clock->WaitUntil(m_baseTime + current);
 }
 
@@ -158,30 +178,48 @@ void TimeSynchronizer::WaitClientTime(int index, int64_t current, int64_t next, 
     Client* self = At(index);
     if (!self) return;
     m_ordered = true;
-    bool mustWait = false;
     {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        std::unique_lock<std::recursive_mutex> lock(m_lock);
         self->currentTime = current;
         self->nextTime = next;
         self->finished = finished;
+        WakeWaitersToLookAgain(*self);
         const int64_t elapsed = std::max<int64_t>(NowLocked(*self) - m_baseTime, 0);
         if (current > 0 && current < elapsed) m_baseTime += elapsed - current;
 
-        Client* earliest = nullptr;
-        for (auto& c : m_clients) {
-            if (c->paused || c->finished) continue;
-            if (!earliest || c->currentTime < earliest->currentTime) earliest = c.get();
-        }
-        // On a tie a client that is itself in the race goes first: waiting
-        // would gain nothing.
-        const bool selfInRace = !self->paused && !self->finished;
-        if (earliest && earliest != self && !(selfInRace && self->currentTime == earliest->currentTime)) {
+        // Woken, a client looks again: it goes once it is the earliest (a
+        // client woken for another reason, or whose times went stale while
+        // it waited, does not jump the queue; nor does it stay behind one
+        // that has gone).
+        for (;;) {
+            Client* earliest = EarliestClient();
+            // On a tie a client that is itself in the race goes first:
+            // waiting would gain nothing.
+            const bool selfInRace = !self->paused && !self->finished;
+            if (!earliest || earliest == self || (selfInRace && self->currentTime == earliest->currentTime)) break;
             Wake(*earliest);
-            mustWait = RaiseWaiting(*self);
+            if (!RaiseWaiting(*self, false)) break;
+            lock.unlock();
+            WaitTurn(*self);
+            lock.lock();
         }
     }
-    if (mustWait) WaitTurn(*self);
     m_clock->WaitUntil(m_baseTime + current);
+}
+
+TimeSynchronizer::Client* TimeSynchronizer::EarliestClient() const {
+    Client* earliest = nullptr;
+    for (auto& c : m_clients) {
+        if (c->paused || c->finished) continue;
+        if (!earliest || c->currentTime < earliest->currentTime) earliest = c.get();
+    }
+    return earliest;
+}
+
+void TimeSynchronizer::WakeWaitersToLookAgain(const Client& self) {
+    for (auto& other : m_clients)
+        if (other.get() != &self) WakeFastWaiter(*other);
+    if (Client* earliest = EarliestClient(); earliest && earliest != &self) Wake(*earliest);
 }
 
 int64_t TimeSynchronizer::GetClientTime(int index) {
@@ -194,6 +232,20 @@ int64_t TimeSynchronizer::GetClientTime(int index) {
             if (!c->finished) play = std::min<int64_t>(play, c->nextTime);
     }
     return play;
+}
+
+std::string TimeSynchronizer::Describe() {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::string text = "clock " + std::to_string(m_clock->GetTime()) + " base " + std::to_string(m_baseTime) +
+                       " pause " + std::to_string(m_pauseTime) + " reference " + std::to_string(m_referenceTime) +
+                       " start " + std::to_string(m_startPosition) + (m_ordered ? " ordered" : " fast");
+    for (auto& c : m_clients) {
+        std::lock_guard<std::mutex> clientLock(c->lock);
+        text += "; client " + std::to_string(c->index) + " current " + std::to_string(c->currentTime) + " next " +
+                std::to_string(c->nextTime) + (c->finished ? " finished" : "") + (c->paused ? " paused" : "") +
+                (c->waiting ? " waiting" : "");
+    }
+    return text;
 }
 
 }  // namespace filters

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace utils {
@@ -36,6 +37,7 @@ public:
         std::mutex lock;  // guards paused (writes) and waiting
         std::condition_variable cond;
         bool waiting = false;
+        bool fastWait = false;  // the wait is one of fast-play pacing
     };
 
     // An empty clock gets a WaitableClock over a new Clock.
@@ -59,6 +61,8 @@ public:
     int64_t GetReferenceTime() const { return m_referenceTime.load(); }
     const std::shared_ptr<utils::IWaitableClock>& GetClock() const { return m_clock; }
     size_t ClientCount() const { return m_clients.size(); }
+    // The time line and every client's times and flags, for logs.
+    std::string Describe();
 
 private:
     Client* At(int index) const;
@@ -66,6 +70,11 @@ private:
     // Sleeps until woken, unless the client is paused or finished.
     void WaitTurn(Client& c);
     void WakeWaitingClients(int index);
+    // The unpaused, unfinished client with the smallest current time.
+    Client* EarliestClient() const;
+    // Wakes the clients that must look again at changed times: every client
+    // waiting under fast-play pacing and the earliest client.
+    void WakeWaitersToLookAgain(const Client& self);
     int64_t NowLocked(const Client& c) const;
 
     std::shared_ptr<utils::IWaitableClock> m_clock;
