@@ -184,6 +184,13 @@ uint64_t WaitableClock::TimerPasses() {
     return m_passes;
 }
 
+double WaitableClock::TimerThreadCpuSeconds() {
+    clockid_t id;
+    timespec ts{};
+    if (pthread_getcpuclockid(m_thread.native_handle(), &id) != 0 || clock_gettime(id, &ts) != 0) return 0;
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
 void WaitableClock::SetWakeObserver(std::function<void(std::thread::id)> observer) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_wakeObserver = std::move(observer);

@@ -115,8 +115,10 @@ public:
     // meaningful when there are any).
     size_t WaiterCount();
     int64_t EarliestWakeTime();
-    // Passes of the timer loop so far (statistics).
+    // Passes of the timer loop so far, and the timer thread's processor
+    // time in seconds (statistics).
     uint64_t TimerPasses();
+    double TimerThreadCpuSeconds();
     // Called by the wake pass, under the clock lock, with the thread of each
     // waiter it wakes, in the order it wakes them (tests).
     void SetWakeObserver(std::function<void(std::thread::id)> observer);
