@@ -213,3 +213,35 @@ TEST_F(SynchronizerTest, FastPlayHoldsBackTheClientAheadOfALaggingOne) {
     ASSERT_TRUE(Finishes(fb));
     ASSERT_TRUE(Finishes(fa2));
 }
+
+TEST_F(SynchronizerTest, FastPlayWaitersLookAgainWhenTimesChange) {
+    const int x = sync.CreateClient();
+    const int y = sync.CreateClient();
+    const int z = sync.CreateClient();
+    for (int c : {x, y, z}) sync.Resume(c);
+    const int64_t base = clock->GetTime();
+    // Every client has shown a frame whose next one is at 17.
+    for (int c : {x, y, z}) sync.SetClientTime(c, 0, 17, false);
+
+    // x waits for y (17 < 50), y for z (17 < 60)...
+    auto fx = std::async(std::launch::async, [&] { sync.SetClientTime(x, 50, 90, false); });
+    EXPECT_TRUE(Blocked(fx));
+    auto fy = std::async(std::launch::async, [&] { sync.SetClientTime(y, 60, 80, false); });
+    EXPECT_TRUE(Blocked(fy));
+    // ...and z's report (it waits for x: 90 < 100) ends both reasons: x and
+    // y go on to the clock instead of all three waiting for each other.
+    auto fz = std::async(std::launch::async, [&] { sync.SetClientTime(z, 100, 120, false); });
+    ASSERT_TRUE(Eventually([&] { return clock->WaiterCount() == 2; }));
+    EXPECT_EQ(clock->EarliestWakeTime(), base + 50);
+    AdvanceTo(base + 60);
+    ASSERT_TRUE(Finishes(fx));
+    ASSERT_TRUE(Finishes(fy));
+    EXPECT_TRUE(Blocked(fz));
+    // x moves past z's frame: z goes.
+    sync.SetClientFinished(y);
+    auto fx2 = std::async(std::launch::async, [&] { sync.SetClientTime(x, 90, 130, false); });
+    ASSERT_TRUE(Eventually([&] { return clock->WaiterCount() == 2; }));
+    AdvanceTo(base + 100);
+    ASSERT_TRUE(Finishes(fx2));
+    ASSERT_TRUE(Finishes(fz));
+}
