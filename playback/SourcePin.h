@@ -7,6 +7,7 @@
 //
 // Times of the pin are continuous times of the gapless time line.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -93,7 +94,7 @@ private:
     int64_t m_lastFrameTime = 0;
     std::shared_ptr<TimeSynchronizer> m_synchronizer;
     int m_clientIndex = 0;
-    bool m_skipFrames = false;
+    std::atomic<bool> m_skipFrames{false};  // set by the controller while the thread plays
     int64_t m_pendingSeekTime = 0;
     int32_t m_pendingFrames = 0;
     boost::shared_ptr<render::Titles> m_titles;
