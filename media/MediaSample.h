@@ -16,9 +16,13 @@
 #include <mutex>
 #include <vector>
 
+#include <boost/shared_ptr.hpp>
+
 #include "base/VideoFrame.h"
 
 namespace render {
+
+class Titles;
 
 class IMediaSample {
 public:
@@ -38,6 +42,21 @@ public:
     virtual bool TakeFrame(VideoFrame* frame) = 0;
     // The sample takes planar YV12 pictures.
     virtual bool IsPlanar() const = 0;
+
+    // Values stored with the picture for whoever shows it: the channel's
+    // titles set, the recording's time shift (seconds) and the signature
+    // flag of the recording.
+    virtual void SetTitles(const boost::shared_ptr<Titles>& titles) { m_titles = titles; }
+    virtual void SetTimeShift(int32_t seconds) { m_timeShift = seconds; }
+    virtual void SetFlag(bool flag) { m_flag = flag; }
+    boost::shared_ptr<Titles> GetTitles() const { return m_titles; }
+    int32_t GetTimeShift() const { return m_timeShift; }
+    bool GetFlag() const { return m_flag; }
+
+private:
+    boost::shared_ptr<Titles> m_titles;
+    int32_t m_timeShift = 0;
+    bool m_flag = false;
 };
 
 // A sample whose picture lives in its own memory. Never keeps frames offered
