@@ -162,6 +162,7 @@ void FFmpegRemuxer::CreateStreams(const ExportWindow& window)
 {
     streamMap.assign(input->nb_streams, -1);
     int count = 0;
+    int seekStream = -1;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         AVStream* in = input->streams[i];
         bool copy = false;
@@ -195,6 +196,11 @@ void FFmpegRemuxer::CreateStreams(const ExportWindow& window)
             continue;
         }
         out->codecpar->codec_tag = 0;  // the input container's tag may mean nothing in the output's
+        // Muxers that derive their clock from the stream's rate (AVI) need
+        // the input's time base and rate as hints, as a stream copy keeps them.
+        out->time_base = in->time_base;
+        out->avg_frame_rate = in->avg_frame_rate;
+        out->r_frame_rate = in->r_frame_rate;
         const double num = in->time_base.num, den = in->time_base.den;
         StreamWindow w;
         w.start = static_cast<int64_t>(std::floor(den * static_cast<double>(window.startMs) / num / 1000 + 0.5));
@@ -202,16 +208,25 @@ void FFmpegRemuxer::CreateStreams(const ExportWindow& window)
         windows[count] = w;
         streamMap[i] = count;
         ++count;
-        const int sought = avformat_seek_file(input, static_cast<int>(i), 0, w.start, w.start, 0);
-        if (sought < 0) {
-            StoreError(sought);
-            ReportFFmpeg(
-                str(boost::format("Can't seek to position in input file: stream[%1%] position[%2%]") % i % w.start),
-                0);
-        }
+        if (seekStream < 0 || (in->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                               input->streams[seekStream]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO))
+            seekStream = static_cast<int>(i);
         SetMetadata(&out->metadata, "title", GetMetadata(in->metadata, "title"));
         ReportFFmpeg(str(boost::format("Create success new output stream[%1%], inputStream[%2%]") % (count - 1) % i),
                      0);
+    }
+    // One seek, on the first copied video stream (else the first copied
+    // stream): a seek on a subtitle or sound stream may land anywhere in the
+    // file, the end included, and each seek moves the whole input.
+    if (seekStream >= 0) {
+        const int64_t start = windows[streamMap[seekStream]].start;
+        const int sought = avformat_seek_file(input, seekStream, 0, start, start, 0);
+        if (sought < 0) {
+            StoreError(sought);
+            ReportFFmpeg(str(boost::format("Can't seek to position in input file: stream[%1%] position[%2%]") %
+                             seekStream % start),
+                         0);
+        }
     }
 }
 
