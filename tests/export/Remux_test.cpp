@@ -269,6 +269,27 @@ TEST_F(RemuxTest, FailedStageIsItsKindAndLeavesNoFile)
     }
 }
 
+TEST_F(RemuxTest, CancelAfterTheHeaderLeavesNoFile)
+{
+    const std::string input = Make("mkv");
+    const std::string out = m_dir / "out";
+    auto engine = boost::shared_ptr<Storage::FFmpegExport>(new Storage::FFmpegExport({Source(input)}));
+    std::vector<int> percents;
+    engine->TaskProgress.connect([&](const Storage::IPlayerExport& e, int percent, const Storage::ExportTask&) {
+        percents.push_back(percent);
+        if (percent == 40)
+            const_cast<Storage::IPlayerExport&>(e).Cancel();
+    });
+    Storage::ExportError report;
+    Storage::RunExportToCompletion(engine, out, {Task("mkv", kStart + 1000, kStart + 8000)}, {},
+                                   [&](const Storage::ExportError& error) { report = error; });
+    EXPECT_EQ(report.kind, 1);
+    EXPECT_EQ(report.code, 240);
+    EXPECT_EQ(report.reason, "Export interrupted");
+    EXPECT_EQ(percents, (std::vector<int>{6, 16, 40}));
+    EXPECT_TRUE(fsys::is_empty(out));
+}
+
 TEST_F(RemuxTest, OutputNameIsPrefixStartTimeAndContainer)
 {
     auto task = Task("mkv", 0, 0);
