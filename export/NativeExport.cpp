@@ -229,18 +229,6 @@ void VindaraFilesNativeExport::DestinationPath(const bfs::path& source, const bf
     result = (destination / source.filename()).string();
 }
 
-std::vector<std::string> VindaraFilesNativeExport::SourceRoots()
-{
-    // A single exported file: its folder, where a flat copy would land on it.
-    std::vector<std::string> roots = VindaraFileSystemNativeExport::SourceRoots();
-    for (std::string& root : roots) {
-        boost::system::error_code ec;
-        if (bfs::is_regular_file(root, ec))
-            root = bfs::path(root).parent_path().string();
-    }
-    return roots;
-}
-
 // --- recorder archive on drives -------------------------------------------------
 
 VindaraDrivesNativeExport::VindaraDrivesNativeExport(boost::shared_ptr<IVindaraFileSystem> fileSystem)

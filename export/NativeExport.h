@@ -39,7 +39,9 @@ protected:
                                 const boost::filesystem::path& destination) = 0;
     virtual void AddStaleFiles(const std::set<std::string>& sourceFolders,
                                const boost::filesystem::path& destination);
-    // The folders nothing may be exported into, above or below.
+    // The source paths (folders, or a single file) that a destination may
+    // neither equal, lie inside nor lie above: a copy above a single file
+    // may land on it.
     virtual std::vector<std::string> SourceRoots();
 
     boost::shared_ptr<IVindaraFileSystem> m_fileSystem;
@@ -57,7 +59,6 @@ protected:
                         const boost::filesystem::path& destination) override;
     virtual void DestinationPath(const boost::filesystem::path& source, const boost::filesystem::path& destination,
                                  std::string& result, std::set<std::string>& sourceFolders);
-    std::vector<std::string> SourceRoots() override;
 };
 
 class VindaraDrivesNativeExport : public VindaraFilesNativeExport {

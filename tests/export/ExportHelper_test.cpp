@@ -69,7 +69,7 @@ TEST(ExportHelper, RequiredSpaceCountsClustersAndOnlyTheDifferenceOverExistingFi
     EXPECT_EQ(copier.RequiredSpace(), 0xA00000 + rounded(1));
 }
 
-TEST(ExportHelper, FolderSourceIsCopiedFlat)
+TEST(ExportHelper, FolderAndFileSourcesAreCopiedFlat)
 {
     gavex_test::TempDir dir("export-folder");
     const auto frames = testsupport::MakeSyntheticFrames(10, Base(), 200, 5, 64);
@@ -85,6 +85,15 @@ TEST(ExportHelper, FolderSourceIsCopiedFlat)
     EXPECT_EQ(run.report.code, 0) << run.report.reason;
     EXPECT_EQ(Listing(dir / "out"), std::vector<std::string>{"0001._02"});
     EXPECT_EQ(gavex_test::ReadFileBytes(dir / "out/0001._02"), gavex_test::ReadFileBytes(dir / "src/cam/0001._02"));
+
+    // A single file: its own folder (or any above) would take the copy onto it.
+    auto file = Open(dir / "src/cam/0001._02");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(RunExport(file, dir / "src/cam", {Task({"2"}, Base(), Base() + 60'000)}).report.code, 143);
+    EXPECT_EQ(RunExport(file, dir / "src", {Task({"2"}, Base(), Base() + 60'000)}).report.code, 143);
+    const ExportRun single = RunExport(file, dir / "single", {Task({"2"}, Base(), Base() + 60'000)});
+    EXPECT_EQ(single.report.code, 0) << single.report.reason;
+    EXPECT_EQ(Listing(dir / "single"), std::vector<std::string>{"0001._02"});
 }
 
 }  // namespace

@@ -228,13 +228,16 @@ TEST(NativeExport, TooLittleSpaceIsNoSpaceBeforeAnyWrite)
     fsys::create_directories(mount);
     if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=8m") != 0)
         GTEST_SKIP() << "a small tmpfs cannot be mounted here";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mount};
     // Room for the files, not for the margin of 10 MiB on top.
     const ExportRun run = RunExport(source, mount + "/out", {Task({"1", "2"}, Base(), Base() + 7'200'000)});
     EXPECT_EQ(run.report.kind, 2);
     EXPECT_EQ(run.report.code, 112);
     EXPECT_EQ(run.report.reason.rfind("disk is full: ", 0), 0u) << run.report.reason;
     EXPECT_TRUE(Listing(mount).empty());
-    ::umount2(mount.c_str(), MNT_DETACH);
 }
 
 TEST(NativeExport, WindowlessRunOverAnArchiveExportsAndExitsZero)
