@@ -102,7 +102,10 @@ void BasePlayerExport::Run(std::string destinationText)
         const bfs::path destination(destinationText);
         // The destination itself may be made by the export; the folder it
         // goes into must be there (an unplugged drive's mount folder is not).
-        bfs::path root = destination.parent_path();
+        std::string folder = destinationText;
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        bfs::path root = bfs::path(folder).parent_path();
         if (root.empty())
             root = bfs::current_path();
         if (destination.empty() || !bfs::exists(root)) {

@@ -93,7 +93,7 @@ TEST(ExportEngine, BatchRunsPrepareTasksAndFinishAndReportsSuccessOnce)
     for (int count : {0, 2}) {
         ScriptedExport engine;
         engine.script = [](ScriptedExport& e, const Task& task) { e.Step(100, task); };
-        engine.Start(dir / "out", Tasks(count));
+        engine.Start(dir / "out/", Tasks(count));  // made by the export; its parent exists
         const ExportError error = engine.WaitReport();
         EXPECT_EQ(error.kind, 0);
         EXPECT_EQ(error.code, 0);
