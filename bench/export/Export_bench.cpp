@@ -19,15 +19,16 @@ namespace {
 
 namespace fsys = std::filesystem;
 
+// Never destroyed, so that the clean-up at exit can still read it.
 const std::string& WorkDir()
 {
-    static const std::string dir = [] {
-        const std::string path = fsys::temp_directory_path() / ("gavex-export-bench-" + std::to_string(getpid()));
-        fsys::create_directories(path);
+    static const std::string* const dir = [] {
+        auto* path = new std::string(fsys::temp_directory_path() / ("gavex-export-bench-" + std::to_string(getpid())));
+        fsys::create_directories(*path);
         std::atexit([] { fsys::remove_all(WorkDir()); });
         return path;
     }();
-    return dir;
+    return *dir;
 }
 
 double Seconds(const std::string& command)
