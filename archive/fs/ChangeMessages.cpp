@@ -69,12 +69,14 @@ void FileSystem::SendDeleteFile(int channel, const std::string& path) {
         std::lock_guard<std::mutex> lock(m_messageSinkLock);
         sink = m_messageSink;
         if (!sink) return;
-        // The channel's audio lines stand in for its recorder's list; a
-        // channel without any gets no reaction.
-        auto mics = m_audioMics.find(channel);
-        if (mics == m_audioMics.end() || mics->second.empty()) return;
-        line = mics->second.front();
     }
+    // The channel's recorder names the audio line; a recorder without
+    // microphones gets no reaction.
+    const std::shared_ptr<FileRecorder> recorder = GetRecorder(channel, true, std::string());
+    if (!recorder) return;
+    const std::vector<std::string> mics = recorder->GetAudioMics();
+    if (mics.empty()) return;
+    line = mics.front();
     React react("OLXA_LINE", line, "DELETE_FILE");
     react.SetParam("cam", channel);
     react.SetParam("file", path);
