@@ -55,7 +55,7 @@ void LoadMjpegQualityTable(QualityTable& table)
 {
     for (int i = 0; i < kQualityLevels; ++i) {
         const int def = (600 - 100 * i) / 5;
-        RegistryKey key(kMjpegKey, true, RegistryKey::kFullAccess | RegistryKey::kWow64_32Key);
+        RegistryKey key(kMjpegKey, true, RegistryKey::kAllAccess | RegistryKey::kWow64_32Key);
         const std::string name = "quality_" + std::to_string(i);
         const std::string text = key.ReadString(name, "");
         const int value = text.empty() ? def : static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
@@ -182,7 +182,9 @@ int CCompressor::CompressFrame(const std::uint8_t* frame, int qualityIndex, int 
         if (!m_jpeg)
             m_jpeg = new JpegCompressorFacade();
         const int mode = colour == 0 ? 0 : (chromaCode == 1 ? 1 : 2);
-        const std::int64_t capacity = std::int64_t(colour + 1) * width * height * 2;
+        // The whole output buffer but the tag: (colour + 1) x width x height x 2
+        // alone leaves no room for the headers of a small frame.
+        const std::int64_t capacity = m_outputSize - 4;
         const int n = m_jpeg->Compress(mode, frame, outputBuffer, static_cast<int>(capacity), width, height, quality);
         if (n == 0)
             return 0;
