@@ -77,8 +77,8 @@ std::uint8_t* JpegFrameCompressor::GetOutputBuffer(std::int32_t size)
     return m_output;
 }
 
-std::int32_t JpegFrameCompressor::Encode(const std::uint8_t* luma, int channels, std::int32_t outputSize,
-                                         int quality)
+std::int32_t JpegFrameCompressor::Encode(const std::uint8_t* luma, const std::uint8_t* cb, const std::uint8_t* cr,
+                                         int channels, std::int32_t outputSize, int quality)
 {
     std::uint8_t* output = GetOutputBuffer(outputSize);
     if (!output)
@@ -94,7 +94,7 @@ std::int32_t JpegFrameCompressor::Encode(const std::uint8_t* luma, int channels,
     } else {
         colour = JpegColorYCbCr;
         sampling = JpegSampling420;
-        const std::uint8_t* planes[4] = {luma, m_cb, m_cr, nullptr};
+        const std::uint8_t* planes[4] = {luma, cb, cr, nullptr};
         const std::int32_t steps[4] = {m_width, m_width / 2, m_width / 2, 0};
         status = m_encoder->SetSourcePlanar(planes, steps, size, 3, colour, sampling, 8);
     }
@@ -135,30 +135,41 @@ int JpegFrameCompressor::Compress(int mode, const std::uint8_t* frame, std::uint
         luma = m_luma;
     }
 
+    const std::uint8_t* cb = m_cb;
+    const std::uint8_t* cr = m_cr;
     if (mode != kModeGrey) {
         const int cw = width / 2;
         const int ch = height / 2;
         const int sourceHeight = mode == kMode420 ? height / 2 : height;
         const std::uint8_t* u = frame + lumaBytes;
         const std::uint8_t* v = u + std::int64_t(cw) * sourceHeight;
-        const ImageRect roi{0, 0, cw, sourceHeight};
-        const double xFactor = double(cw) / double(cw);
-        const double yFactor = double(ch) / double(sourceHeight);
-        ResizePlane_8u_C1R(u, {cw, sourceHeight}, cw, roi, m_cb, cw, {cw, ch}, xFactor, yFactor, 1);
-        if (ResizePlane_8u_C1R(v, {cw, sourceHeight}, cw, roi, m_cr, cw, {cw, ch}, xFactor, yFactor, 1) != 0)
-            return 0;
+        if (mode == kMode420) {
+            // The nearest-neighbour resampling at factors 1.0 would copy the
+            // planes unchanged; the encoder reads them in place instead.
+            if (cw <= 0 || ch <= 0)
+                return 0;
+            cb = u;
+            cr = v;
+        } else {
+            const ImageRect roi{0, 0, cw, sourceHeight};
+            const double xFactor = double(cw) / double(cw);
+            const double yFactor = double(ch) / double(sourceHeight);
+            ResizePlane_8u_C1R(u, {cw, sourceHeight}, cw, roi, m_cb, cw, {cw, ch}, xFactor, yFactor, 1);
+            if (ResizePlane_8u_C1R(v, {cw, sourceHeight}, cw, roi, m_cr, cw, {cw, ch}, xFactor, yFactor, 1) != 0)
+                return 0;
+        }
     }
 
     const int channels = mode != kModeGrey ? 3 : 1;
     std::int64_t outputSize = std::int64_t(channels) * width * height;
     if (outputSize < 1024)
         outputSize = 4096;
-    std::int32_t n = Encode(luma, channels, static_cast<std::int32_t>(outputSize), quality);
+    std::int32_t n = Encode(luma, cb, cr, channels, static_cast<std::int32_t>(outputSize), quality);
     // A noisy frame at a high quality can code to more than channels x width
     // x height bytes: grow the block once to just past the caller's capacity
     // (a larger image could not be handed back anyway) and encode again.
     if ((n == JpegStatusCode::BufferExhausted || n == JpegStatusCode::ShortWrite) && outputSize <= capacity)
-        n = Encode(luma, channels, capacity + 1, quality);
+        n = Encode(luma, cb, cr, channels, capacity + 1, quality);
     if (n <= 0 || n > capacity)
         return 0;
     std::memcpy(destination, m_output, static_cast<std::size_t>(n));

@@ -7,7 +7,7 @@
 //   mode 1 4:2:0:  Y w x h, U (w/2) x (h/2), V (w/2) x (h/2)
 //   mode 2 4:2:2:  Y w x h, U (w/2) x h,     V (w/2) x h
 // 4:2:2 chroma is brought to 4:2:0 by taking its odd rows (nearest
-// neighbour), never by averaging. Plane buffers and the encoder are kept
+// neighbour resampling), never by averaging; 4:2:0 chroma is read in place. Plane buffers and the encoder are kept
 // while frames keep their mode and size; the output block only grows.
 
 #include <cstdint>
@@ -37,7 +37,8 @@ private:
     std::uint8_t* GetOutputBuffer(std::int32_t size);
     // Encodes the prepared planes into an output block of outputSize bytes;
     // the image size, or a negative JpegStatus.
-    std::int32_t Encode(const std::uint8_t* luma, int channels, std::int32_t outputSize, int quality);
+    std::int32_t Encode(const std::uint8_t* luma, const std::uint8_t* cb, const std::uint8_t* cr, int channels,
+                        std::int32_t outputSize, int quality);
 
     std::uint8_t* m_luma = nullptr;
     std::uint8_t* m_cb = nullptr;
