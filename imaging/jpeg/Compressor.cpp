@@ -49,7 +49,7 @@ struct QualityTable {
     int quality[kQualityLevels] = {};
 };
 
-QualityTable* g_qualityTable = new QualityTable();
+QualityTable g_qualityTable;
 
 void LoadMjpegQualityTable(QualityTable& table)
 {
@@ -88,7 +88,7 @@ namespace jpeg_detail {
 
 int MjpegQuality(int qualityIndex)
 {
-    QualityTable& table = *g_qualityTable;
+    QualityTable& table = g_qualityTable;
     std::call_once(table.loaded, [&table] { LoadMjpegQualityTable(table); });
     if (qualityIndex < 0)
         qualityIndex = 0;

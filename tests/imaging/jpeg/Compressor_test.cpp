@@ -12,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <latch>
+#include <mutex>
+#include <stdexcept>
 #include <random>
 #include <string>
 #include <thread>
@@ -21,9 +23,11 @@
 
 #include "EncodeHelpers.h"
 #include "archive/files/FrameCodecs.h"
+#include "base/Log.h"
 #include "base/Registry.h"
 #include "imaging/jpeg/JpegFrameCompressor.h"
 #include "imaging/jpeg/WaveletEncoderFactory.h"
+#include "platform/File.h"
 #include "platform/RegistryStore.h"
 #include "support/TempDir.h"
 
@@ -350,6 +354,54 @@ TEST_F(CompressorTest, EqualFramesReuseTheCodecWithTheCallersKeyAndAChangeRaises
     // A grey frame is a 4:2:2 mark.
     EXPECT_EQ(c.Compress(f.Data(), 4, 64, 48, 0, 0, 0), 4);
     EXPECT_EQ(seen.back().outputFormat, 0);
+}
+
+// An encoder that fails by throwing.
+class ThrowingWavelet : public wavelet::IWaveletEncoder {
+public:
+    explicit ThrowingWavelet(bool framework) : m_framework(framework) {}
+    int Encode(std::uint8_t*, std::uint8_t*, int, int, int, int) override
+    {
+        if (m_framework)
+            throw platform::FileException(platform::FileException::diskFull, 28, "dump.yuv");
+        throw std::runtime_error("codec fault");
+    }
+
+private:
+    bool m_framework;
+};
+
+TEST_F(CompressorTest, ExceptionsBecomeFailuresAndOnlyNonFrameworkOnesAreLogged)
+{
+    // The process logger copies its lines to the capture below.
+    Put(kDebug, "DebugLevel", "4");
+    ASSERT_TRUE(m_store->SetValue(RegistryScope::Machine, kDebug, "DebugOptions", RegistryValue::Number(0xf0)));
+    std::mutex lock;
+    std::string lines;
+    getDefaultDebugInstance()->SetDebugOutputForTesting([&](const std::string& line) {
+        std::lock_guard<std::mutex> hold(lock);
+        lines += line;
+    });
+    bool framework = true;
+    wavelet::RegisterWaveletEncoderMaker(
+        [&](int, int, int, int, int) { return std::make_unique<ThrowingWavelet>(framework); });
+    Frame f(Layout::Grey, 32, 32);
+    {
+        CCompressor c(111);
+        EXPECT_EQ(c.Compress(f.Data(), 1, 32, 32, 0, 1, 0), 0);
+    }
+    framework = false;
+    {
+        CCompressor c(111);
+        EXPECT_EQ(c.Compress(f.Data(), 1, 32, 32, 0, 1, 0), 0);
+    }
+    getDefaultDebugInstance()->Shutdown();
+    std::lock_guard<std::mutex> hold(lock);
+    const auto first = lines.find("[COMPRESS] Failed to compress image.");
+    ASSERT_NE(first, std::string::npos) << lines;
+    EXPECT_EQ(lines.find("[COMPRESS] Failed to compress image.", first + 1), std::string::npos) << lines;
+    EXPECT_NE(lines.find("(file:Comp line:"), std::string::npos) << lines;
+    getDefaultDebugInstance()->SetDebugOutputForTesting({});
 }
 
 TEST_F(CompressorTest, WaveletVersionsWithoutAnEncoderGiveZero)
