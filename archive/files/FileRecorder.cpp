@@ -244,6 +244,7 @@ bool MoveFilesThread::Run() {
             return true;
         }
         const int err = MoveFileReplacing(temporary, job.destination);
+        if (err == 0 && !AllZeroDate(job.end)) SetFileTimes(job.destination, job.end, "[FILESYSTEM][TEMP]");
         if (err != 0) {
             QOR_LOG_ERROR(Log(),
                           "[FILESYSTEM][TEMP] Failed to move temporary video writing file: from \"%s\" to \"%s\". "
@@ -651,7 +652,8 @@ bool FileRecorder::CompressPicture(VideoFramePtr& w, bool keyFlag, bool last) {
     return true;
 }
 
-VideoFramePtr FileRecorder::PrepareFormat100(VideoFrame* received, VideoFramePtr w, bool last, bool& ok) {
+VideoFramePtr FileRecorder::PrepareFormat100(VideoFrame* received, int32_t receivedNumber, VideoFramePtr w, bool last,
+                                             bool& ok) {
     ok = true;
     if (m_partHead.empty()) m_partHead.resize(kPartHeadSize);
     const uint32_t tail = static_cast<uint32_t>(std::max(0, received->m_nExtra));
@@ -663,7 +665,7 @@ VideoFramePtr FileRecorder::PrepareFormat100(VideoFrame* received, VideoFramePtr
         m_partHeadLength = static_cast<int32_t>(headLength);
     };
     std::vector<uint8_t> data;
-    const bool continuing = w->m_nFrameNumber != 0 && received->m_nFrameNumber == m_partFrameNumber + 1;
+    const bool continuing = w->m_nFrameNumber != 0 && receivedNumber == m_partFrameNumber + 1;
     if (continuing) {
         if (static_cast<uint32_t>(w->m_nFrameNumber) + 1 >= FrameLimit() || last) {
             data.assign(m_partHead.begin(), m_partHead.begin() + m_partHeadLength);
@@ -676,7 +678,6 @@ VideoFramePtr FileRecorder::PrepareFormat100(VideoFrame* received, VideoFramePtr
         keepHead();
         data.assign(received->m_pData, received->m_pData + headLength);
     }
-    const int32_t frameNumber = received->m_nFrameNumber;
     VideoFramePtr out(new VideoFrame(*w, true), false);
     out->FreeData();
     out->m_cbData = 0;
@@ -688,7 +689,7 @@ VideoFramePtr FileRecorder::PrepareFormat100(VideoFrame* received, VideoFramePtr
     out->m_cbData = static_cast<uint32_t>(data.size());
     out->m_nExtra = 0;
     out->m_nFormat = FrameFormatCompressed;
-    m_partFrameNumber = frameNumber;
+    m_partFrameNumber = receivedNumber;
     return out;
 }
 
@@ -735,6 +736,9 @@ bool FileRecorder::WriteFrame(VideoFrame* frame, bool last) {
         if (!createNextFile(true, frame->m_tssTime)) return false;
     }
 
+    // The frame's own number (the sender's count) before it becomes its
+    // place in the file.
+    const int32_t receivedNumber = frame->m_nFrameNumber;
     VideoFramePtr w(frame);
     if (frame->m_nFormat == FrameFormatCompressed && m_codecId >= 0 && m_owner && m_owner->GetName() == "ARCH") {
         if (!m_decompressor) m_decompressor = FrameCodecs::CreateDecompressor();
@@ -750,7 +754,7 @@ bool FileRecorder::WriteFrame(VideoFrame* frame, bool last) {
 
     if (frame->m_nFormat == kFormat100) {
         bool ok = true;
-        w = PrepareFormat100(frame, w, last, ok);
+        w = PrepareFormat100(frame, receivedNumber, w, last, ok);
         if (!ok) return false;
     }
 
@@ -961,7 +965,7 @@ void FileRecorder::MoveToArchive(const std::string& source, const std::string& d
                           source.c_str(), err, ErrnoText(err).c_str());
             throw;
         }
-        m_moveThread.Add(numbered, MoveFilesThread::Job{destination, entry});
+        m_moveThread.Add(numbered, MoveFilesThread::Job{destination, entry, m_timeEnd});
         return;
     }
     const int err = MoveFileReplacing(source, destination);
@@ -1104,7 +1108,7 @@ void FileRecorder::closeInternal(bool flag) {
     }
     if (m_owner) {
         m_owner->AddRecordedEntry(m_nChan, entry, archiveFolder);
-        m_owner->AppendRecordIndexEntry(indexFolder + "/" + IndexFileName(m_hourFolder), m_nChan, entry);
+        m_owner->AppendRecordIndexEntry(indexFolder + "/" + IndexFileName(m_hourFolder), m_nChan, entry, destination);
         if (m_owner->HasMessageSink()) {
             Event message(EventType(), m_nChan, "ARCH_NEW");
             message.SetParam("fs", m_owner->GetName());

@@ -61,10 +61,12 @@ public:
     // new to the channel on that volume, the volume's fast index.
     virtual void AddRecordedEntry(int channel, const VindaraFileSystem::DirEntry& entry,
                                   const std::string& archiveFolder) = 0;
-    // Appends the record index entry to an existing hour index file; false
-    // when it was not written (no file, a re-index marker, an access error).
+    // Appends the record index entry of the file at `destination` to an
+    // existing hour index file, trying IndexUpdateAttempts times; false when
+    // it was not written (no file, a re-index marker, an access error: the
+    // last is logged as a lost entry with the running failure percentage).
     virtual bool AppendRecordIndexEntry(const std::string& indexPath, int channel,
-                                        const VindaraFileSystem::DirEntry& entry) = 0;
+                                        const VindaraFileSystem::DirEntry& entry, const std::string& destination) = 0;
     // Takes back a record whose file did not reach its destination.
     virtual void RemoveRecordedEntry(int channel, const VindaraFileSystem::DirEntry& entry) = 0;
     // Messages for the attached message sink (kind 1 for reactions and
@@ -89,6 +91,7 @@ public:
     struct Job {
         std::string destination;
         VindaraFileSystem::DirEntry entry;  // taken back when the move fails
+        TSS end{};                          // the file's times once it is in place
     };
 
     explicit MoveFilesThread(FileRecorder* recorder);
@@ -163,6 +166,9 @@ public:
     // frame of the file being written at or after that time; true when the
     // frame then holds data.
     bool ReadFrameOfCurrentFile(VideoFrame* frame);
+    // Throws platform::FileException when the file did not move (it stays at
+    // the source then). A file of the temporary writing folder is queued for
+    // the move thread under a numbered name.
     void MoveToArchive(const std::string& source, const std::string& destination,
                        const VindaraFileSystem::DirEntry& entry);
 
@@ -211,7 +217,7 @@ private:
     void KeepFailedFile(const std::string& source, const char* why);
     void doReadFrame(VideoFrame* frame, platform::File& file);
     bool CompressPicture(VideoFramePtr& w, bool keyFlag, bool last);
-    VideoFramePtr PrepareFormat100(VideoFrame* received, VideoFramePtr w, bool last, bool& ok);
+    VideoFramePtr PrepareFormat100(VideoFrame* received, int32_t receivedNumber, VideoFramePtr w, bool last, bool& ok);
 
     IRecorderOwner* m_owner;
     MoveFilesThread m_moveThread;

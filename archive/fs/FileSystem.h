@@ -321,8 +321,8 @@ public:
     qormisc::CriticalSection& GetRecordingLock() override { return m_recordingLock; }
     void AddRecordedEntry(int channel, const VindaraFileSystem::DirEntry& entry,
                           const std::string& archiveFolder) override;
-    bool AppendRecordIndexEntry(const std::string& indexPath, int channel,
-                                const VindaraFileSystem::DirEntry& entry) override;
+    bool AppendRecordIndexEntry(const std::string& indexPath, int channel, const VindaraFileSystem::DirEntry& entry,
+                                const std::string& destination) override;
     void RemoveRecordedEntry(int channel, const VindaraFileSystem::DirEntry& entry) override;
     bool HasMessageSink() const override { return GetMessageSink() != nullptr; }
     void SendRecorderMessage(const Event& message, int kind) override;

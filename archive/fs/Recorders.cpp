@@ -1,6 +1,9 @@
 // The engine's recorders: creation on demand, the calls they make back into
 // the engine when they finish files, and their removal.
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 
 #include <boost/format.hpp>
@@ -9,7 +12,15 @@
 #include "archive/fs/ChangeMessages.h"
 #include "archive/fs/FileSystem.h"
 #include "archive/fs/IndexFile.h"
+#include "base/Log.h"
 #include "base/PerfCounters.h"
+#include "platform/Dir.h"
+
+namespace {
+
+QorLog::CDebug* Log() { return getDefaultDebugInstance(); }
+
+}  // namespace
 
 std::string MakeRecorderKey(int camera, const std::string& name) {
     return str(boost::format("recorder: channel = %1%, id = %2%") % camera % (name.empty() ? "(null)" : name));
@@ -86,8 +97,39 @@ void FileSystem::AddRecordedEntry(int channel, const VindaraFileSystem::DirEntry
 }
 
 bool FileSystem::AppendRecordIndexEntry(const std::string& indexPath, int channel,
-                                        const VindaraFileSystem::DirEntry& entry) {
-    return AppendIndexEntry(indexPath, IndexEntry{entry, channel});
+                                        const VindaraFileSystem::DirEntry& entry, const std::string& destination) {
+    static std::atomic<uint64_t> updates{0};
+    static std::atomic<uint64_t> failures{0};
+    std::string marker = indexPath;
+    if (marker.size() >= 4) marker.replace(marker.size() - 4, 4, ".ndx");
+    // A missing hour file, or one being re-indexed, takes no entry.
+    if (!platform::PathExists(indexPath) || platform::PathExists(marker)) return false;
+    const int attempts = std::max(1, GetRecorderLimits().indexUpdateAttempts);
+    int failed = 0;
+    int error = 0;
+    bool written = false;
+    for (int attempt = 0; attempt < attempts && !written; ++attempt) {
+        errno = 0;
+        written = AppendIndexEntry(indexPath, IndexEntry{entry, channel});
+        if (written) break;
+        error = errno;
+        ++failed;
+        if (!platform::PathExists(indexPath)) break;
+    }
+    const uint64_t total = ++updates;
+    if (written) {
+        if (failed > 0)
+            Log()->Warning("%s:: Concurrent access to the index file \"%s\". File was opened from %d attempt.",
+                           m_name.c_str(), indexPath.c_str(), failed);
+        return true;
+    }
+    const uint64_t lost = ++failures;
+    const std::string text =
+        str(boost::format("%s:: Entry \"%s\" was lost cause of access error %d to the index file \"%s\". "
+                          "Index update failed %05.2f%%") %
+            m_name % destination % error % indexPath % (100.0 * double(lost) / double(total)));
+    ReportError(__LINE__, channel, text, text, static_cast<unsigned long>(error));
+    return false;
 }
 
 void FileSystem::RemoveRecordedEntry(int channel, const VindaraFileSystem::DirEntry& entry) {

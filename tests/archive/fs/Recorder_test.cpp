@@ -4,6 +4,7 @@
 // being written, and a full disk.
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -456,6 +457,10 @@ TEST_F(RecorderTest, FilesOfTheTemporaryFolderAreMovedUnderNumberedNames) {
     m_engine->ClearRecorders();
     EXPECT_EQ(ReadAll(FilePath(kStartMs, 0, 9)).data.size(), 3u);
     EXPECT_EQ(ReadAll(FilePath(kStartMs, 1, 9)).data.size(), 2u);
+    // Once in place a file carries its last frame's time.
+    struct stat st {};
+    ASSERT_EQ(::stat(FilePath(kStartMs, 1, 9).c_str(), &st), 0);
+    EXPECT_EQ(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000, kStartMs + 5000 + 40);
     EXPECT_TRUE(fs::is_empty(temp.path()));
 }
 
@@ -549,9 +554,84 @@ TEST_F(RecorderTest, TheEnginesRecorders) {
     EXPECT_THAT(housekeeping::RecordBegins(*m_engine, 30), ::testing::ElementsAre(kStartMs));
 }
 
-// A volume on a small memory file system fills up while recording: the
-// disk-full retries end, and the frames that reached the disk stay readable.
+// A disk file whose disk holds `limit` bytes: a write past it puts what fits
+// on the disk and reports the disk full.
+class FullAtFile : public CFileBuffered {
+public:
+    FullAtFile(qormisc::SyncObject* lock, bool buffered, uint64_t limit)
+        : CFileBuffered(lock, "1", buffered ? "" : "0"), m_limit(limit) {}
+
+protected:
+    void WriteToDisk(const void* data, std::size_t count) override {
+        const uint64_t at = platform::File::GetPosition();
+        if (at + count <= m_limit) {
+            CFileBuffered::WriteToDisk(data, count);
+            return;
+        }
+        if (at < m_limit) CFileBuffered::WriteToDisk(data, static_cast<size_t>(m_limit - at));
+        platform::FileException::Throw(platform::FileException::diskFull, ENOSPC, m_path);
+    }
+
+private:
+    uint64_t m_limit;
+};
+
+// Records 60 kB frames until the disk is full: the disk-full retries end the
+// run, and every frame that reached the disk stays readable.
+void RecordUntilFull(FileSystem& engine, const std::function<std::unique_ptr<CFileBuffered>()>& makeFile,
+                     bool buffered) {
+    auto recorder = engine.GetRecorder(40, true, "");
+    ASSERT_TRUE(recorder);
+    recorder->SetDiskFullAttempts(3);
+    recorder->SetDiskFile(makeFile());
+    std::vector<std::vector<uint8_t>> written;
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+        auto data = testsupport::MakeMjpegFrame(std::vector<uint8_t>(60000, uint8_t(i)));
+        auto frame = MakeFrame(40, kStartMs + i * 40, data);
+        if (recorder->WriteFrame(frame.get(), false))
+            written.push_back(data);
+        else
+            ended = true;
+    }
+    EXPECT_TRUE(ended);
+    recorder.reset();
+    engine.ClearRecorders();
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(engine.GetVolumePath(0)))
+        if (e.is_regular_file() && e.path().extension() == "._40") files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    std::vector<std::vector<uint8_t>> found;
+    for (const auto& file : files) {
+        const ReadBack back = ReadAll(file);
+        found.insert(found.end(), back.data.begin(), back.data.end());
+    }
+    if (!buffered) {
+        EXPECT_EQ(found.size(), written.size());
+        EXPECT_TRUE(found == written);
+    } else {
+        // What the last block could not put on the full disk is gone;
+        // everything before it is there, intact and in order.
+        ASSERT_LE(found.size(), written.size()) << files.size();
+        EXPECT_GE(found.size() + 0x100000 / 60000 + 1, written.size());
+        EXPECT_TRUE(std::equal(found.begin(), found.end(), written.begin()));
+    }
+}
+
 TEST_F(RecorderTest, AFullDiskEndsTheRunWithoutLosingWhatWasWritten) {
+    for (const bool buffered : {false, true}) {
+        SCOPED_TRACE(buffered ? "block buffer" : "no block buffer");
+        RecordUntilFull(
+            *m_engine,
+            [this, buffered] { return std::make_unique<FullAtFile>(&m_engine->GetRecordingLock(), buffered, 1500000); },
+            buffered);
+        std::error_code ec;
+        fs::remove_all(Archive() + "/" + HourFolder(kStartMs), ec);
+    }
+}
+
+// The same on a real small memory file system, where one can be mounted.
+TEST_F(RecorderTest, AFullMemoryFileSystemEndsTheRunWithoutLosingWhatWasWritten) {
     for (const bool buffered : {false, true}) {
         SCOPED_TRACE(buffered ? "block buffer" : "no block buffer");
         gavex_test::TempDir mountPoint{"rectmpfs"};
@@ -564,45 +644,14 @@ TEST_F(RecorderTest, AFullDiskEndsTheRunWithoutLosingWhatWasWritten) {
         fs::create_directories(mountPoint.path() + "/VIDEO");
         FileSystem engine;
         ASSERT_TRUE(engine.Init({mountPoint.path()}));
-        auto recorder = engine.GetRecorder(40, true, "");
-        ASSERT_TRUE(recorder);
-        recorder->SetDiskFullAttempts(3);
-        recorder->SetDiskFile(std::make_unique<CFileBuffered>(&engine.GetRecordingLock(), "1", buffered ? "" : "0"));
-        std::vector<std::vector<uint8_t>> written;
-        bool ended = false;
-        for (int i = 0; i < 200 && !ended; ++i) {
-            auto data = testsupport::MakeMjpegFrame(std::vector<uint8_t>(60000, uint8_t(i)));
-            auto frame = MakeFrame(40, kStartMs + i * 40, data);
-            if (recorder->WriteFrame(frame.get(), false))
-                written.push_back(data);
-            else
-                ended = true;
-        }
-        EXPECT_TRUE(ended);
-        recorder.reset();
-        engine.ClearRecorders();
-        std::vector<std::vector<uint8_t>> found;
-        std::vector<std::string> files;
-        for (const auto& e : fs::recursive_directory_iterator(engine.GetVolumePath(0)))
-            if (e.is_regular_file() && e.path().extension() == "._40") files.push_back(e.path().string());
-        std::sort(files.begin(), files.end());
-        for (const auto& file : files) {
-            const ReadBack back = ReadAll(file);
-            found.insert(found.end(), back.data.begin(), back.data.end());
-        }
-        if (!buffered) {
-            EXPECT_EQ(found.size(), written.size());
-            EXPECT_TRUE(found == written);
-        } else {
-            // What the last block could not put on the full disk is gone;
-            // everything before it is there, intact and in order.
-            ASSERT_LE(found.size(), written.size()) << files.size();
-            EXPECT_GE(found.size() + 0x100000 / 60000 + 1, written.size());
-            EXPECT_TRUE(std::equal(found.begin(), found.end(), written.begin()));
-        }
+        RecordUntilFull(
+            engine,
+            [&engine, buffered] {
+                return std::make_unique<CFileBuffered>(&engine.GetRecordingLock(), "1", buffered ? "" : "0");
+            },
+            buffered);
     }
 }
-
 
 TEST_F(RecorderTest, TheQueueAndItsControlEntries) {
     auto recorder = Recorder(16);
@@ -779,19 +828,40 @@ TEST_F(RecorderTest, AChangedRecordDriveTakesTheNextFile) {
 TEST_F(RecorderTest, SplitFramesWriteTheirHeadOnceAndTheirTails) {
     auto recorder = Recorder(22);
     std::vector<VideoFramePtr> frames;
-    for (int i = 0; i < 3; ++i) {
+    const int32_t numbers[] = {7, 8, 20, 21};  // the sender's numbers: two runs
+    for (int i = 0; i < 4; ++i) {
         std::vector<uint8_t> data{10, 11, 12, static_cast<uint8_t>(20 + i), 90, 91, static_cast<uint8_t>(i)};
         auto frame = MakeFrame(22, kStartMs + i * 40, data, 100);
         frame->m_nExtra = 3;  // the tail
-        frame->m_nFrameNumber = 7 + i;
+        frame->m_nFrameNumber = numbers[i];
         frames.push_back(frame);
     }
     Record(*recorder, frames);
     const ReadBack back = ReadAll(FilePath(kStartMs, 0, 22));
-    ASSERT_EQ(back.data.size(), 3u);
-    EXPECT_EQ(back.data[0], (std::vector<uint8_t>{10, 11, 12, 20}));      // the head of a new run
-    EXPECT_EQ(back.data[1], (std::vector<uint8_t>{90, 91, 1}));           // a continuing frame: its tail
-    EXPECT_EQ(back.data[2], (std::vector<uint8_t>{10, 11, 12, 'C'}));     // the run's end: the kept head, marked
+    ASSERT_EQ(back.data.size(), 4u);
+    EXPECT_EQ(back.data[0], (std::vector<uint8_t>{10, 11, 12, 20}));   // the head of a new run
+    EXPECT_EQ(back.data[1], (std::vector<uint8_t>{90, 91, 1}));        // a continuing frame: its tail
+    EXPECT_EQ(back.data[2], (std::vector<uint8_t>{10, 11, 12, 22}));   // a gap in the numbers: a new run
+    EXPECT_EQ(back.data[3], (std::vector<uint8_t>{10, 11, 12, 'C'}));  // the run's end: the kept head, marked
+
+    // A head larger than the kept buffer's 1,000,000 bytes is kept whole.
+    auto large = Recorder(28);
+    std::vector<uint8_t> head(1200000, 0x5A);
+    std::vector<VideoFramePtr> run;
+    for (int i = 0; i < 2; ++i) {
+        std::vector<uint8_t> data = head;
+        data.insert(data.end(), {1, 2, 3});
+        auto frame = MakeFrame(28, kStartMs + i * 40, data, 100);
+        frame->m_nExtra = 3;
+        frame->m_nFrameNumber = i;
+        run.push_back(frame);
+    }
+    Record(*large, run);
+    const ReadBack big = ReadAll(FilePath(kStartMs, 0, 28));
+    ASSERT_EQ(big.data.size(), 2u);
+    EXPECT_EQ(big.data[0], head);
+    head.back() = 'C';
+    EXPECT_EQ(big.data[1], head);
 }
 
 TEST_F(RecorderTest, AMemoryFileIsWrittenToItsDestinationWhenItEnds) {
@@ -872,6 +942,84 @@ TEST_F(RecorderTest, TheRecordingThreadWorksThroughTheQueue) {
     recorder.reset();
     m_engine->ClearRecorders();
     EXPECT_EQ(ReadAll(path).data.size(), 30u);
+}
+
+
+TEST_F(RecorderTest, AnIndexFileThatCannotBeWrittenLosesOnlyTheIndexEntry) {
+    fs::create_directories(Archive() + "/" + HourFolder(kStartMs));
+    fs::create_directories(Archive() + "/INDEX/05032410.idx");  // opens for nobody
+    std::vector<std::string> errors;
+    m_engine->ErrorReported.connect([&errors](int channel, const char* text, unsigned long) {
+        if (channel == 26) errors.push_back(text);
+    });
+    auto recorder = Recorder(26);
+    Record(*recorder, Synthetic(26, 2, 1));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_THAT(errors[0], ::testing::MatchesRegex(".*Entry \".*/0\\._26\" was lost cause of access error 21 to the "
+                                                   "index file \".*/05032410\\.idx\"\\. Index update failed "
+                                                   "[0-9][0-9][0-9]?\\.[0-9][0-9]%"));
+    EXPECT_EQ(ReadAll(FilePath(kStartMs, 0, 26)).data.size(), 2u);
+    EXPECT_THAT(housekeeping::RecordBegins(*m_engine, 26), ::testing::ElementsAre(kStartMs));
+}
+
+
+TEST_F(RecorderTest, NoFileOpensOnAVolumeThatStaysFull) {
+    VolumeSettings settings = GetVolumeSettings();
+    settings.freeMB = settings.archFreeMB = 4000000000u;
+    SetVolumeSettings(settings);
+    auto recorder = Recorder(27);
+    const auto frames = Synthetic(27, 1, 1);
+    EXPECT_FALSE(recorder->WriteFrame(frames[0].get(), false));
+    EXPECT_EQ(recorder->GetFrameCount(), 0u);
+    EXPECT_FALSE(fs::exists(recorder->GetWritingPath()));
+}
+
+
+TEST_F(RecorderTest, DeleteFileNamesTheRecordersFirstMicrophone) {
+    const std::string folder = Archive() + "/" + HourFolder(kStartMs);
+    fs::create_directories(folder);
+    gavex_test::WriteFileBytes(folder + "/3._31", {1});
+    gavex_test::WriteFileBytes(folder + "/4._31", {1});
+    // Without a sink no recorder is looked up.
+    EXPECT_TRUE(m_engine->RemoveFile((folder + "/3._31").c_str(), 0, 0));
+    EXPECT_EQ(m_engine->GetRecorderCount(), 0u);
+
+    auto sink = std::make_shared<CapturingSink>();
+    m_engine->SetMessageSink(sink);
+    m_engine->SetChannelAudioMics(31, {"line-7", "line-8"});
+    EXPECT_TRUE(m_engine->RemoveFile((folder + "/4._31").c_str(), 0, 0));
+    ASSERT_EQ(m_engine->GetRecorderCount(), 1u);
+    ASSERT_EQ(sink->messages.size(), 1u);
+    EXPECT_EQ(sink->messages[0].action, "DELETE_FILE");
+    EXPECT_EQ(sink->messages[0].params.at("source_id"), "line-7");
+    EXPECT_EQ(sink->messages[0].kind, 1);
+}
+
+
+TEST_F(RecorderTest, AMemoryFileThatDoesNotFitIndexesNoPlaceholder) {
+    gavex_test::TempDir mountPoint{"rectmpfs"};
+    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mountPoint.path()};
+    fs::create_directories(mountPoint.path() + "/VIDEO");
+    enginetest::WriteMachineRegistry("[SOFTWARE\\QOR\\Vindara\\Video]\n\"MemFile\"=\"1\"\n");
+    FileSystem engine;
+    ASSERT_TRUE(engine.Init({mountPoint.path()}));
+    auto recorder = engine.GetRecorder(29, true, "");
+    enginetest::WriteMachineRegistry("");
+    recorder->SetDiskFullAttempts(2);
+    for (int i = 0; i < 30; ++i) {
+        auto frame = MakeFrame(29, kStartMs + i * 40, testsupport::MakeMjpegFrame(std::vector<uint8_t>(60000, 1)));
+        ASSERT_TRUE(recorder->WriteFrame(frame.get(), false));
+    }
+    recorder.reset();
+    engine.ClearRecorders();
+    const std::string folder = engine.GetVolumePath(0) + "/" + HourFolder(kStartMs);
+    EXPECT_FALSE(fs::exists(folder + "/0._29"));
+    EXPECT_TRUE(housekeeping::RecordBegins(engine, 29).empty());
 }
 
 }  // namespace
