@@ -82,10 +82,8 @@ void WritePngBlock(png_structp png, png_bytep data, png_size_t length)
 
 void FlushPng(png_structp) {}
 
-}  // namespace
-
-namespace jpeg_detail {
-
+// The JPEG quality of a quality index (clamped to 0..5). The table is filled
+// once per process; every thread waits for the one fill.
 int MjpegQuality(int qualityIndex)
 {
     QualityTable& table = g_qualityTable;
@@ -97,7 +95,7 @@ int MjpegQuality(int qualityIndex)
     return table.quality[qualityIndex];
 }
 
-}  // namespace jpeg_detail
+}  // namespace
 
 CCompressor::CCompressor(int version) { Init(0, version); }
 
@@ -178,7 +176,7 @@ int CCompressor::CompressFrame(const std::uint8_t* frame, int qualityIndex, int 
     }
 
     if (m_version == kMjpeg) {
-        const int quality = jpeg_detail::MjpegQuality(qualityIndex);
+        const int quality = MjpegQuality(qualityIndex);
         if (!m_jpeg)
             m_jpeg = new JpegCompressorFacade();
         const int mode = colour == 0 ? 0 : (chromaCode == 1 ? 1 : 2);

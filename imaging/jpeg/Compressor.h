@@ -59,8 +59,6 @@ public:
     std::uint8_t* outputBuffer = nullptr;
 
 private:
-    friend void DeleteYuvDumper(YuvDumper** dumper);
-
     int CompressFrame(const std::uint8_t* frame, int qualityIndex, int width, int height, int colour, int keyFrame,
                       int chromaCode);
     bool CreateCodec();
@@ -98,9 +96,3 @@ class IFrameCompressor;
 std::unique_ptr<FrameCodecs::IFrameCompressor> MakeFrameCompressor();
 // Installs MakeFrameCompressor as the process's compressor factory.
 void InstallFrameCompressor();
-
-namespace jpeg_detail {
-// The JPEG quality of a quality index (clamped to 0..5), loading the table
-// on first use.
-int MjpegQuality(int qualityIndex);
-}  // namespace jpeg_detail

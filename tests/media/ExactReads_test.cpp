@@ -136,9 +136,10 @@ protected:
         const double psnr = PsnrOfLuma(picture->m_pData, m_luma[size_t(target)].data(), size_t(kWidth * kHeight));
         EXPECT_GT(psnr, 32.0) << "frame " << target;
         // Each frame of the stream differs from its neighbours.
-        if (target > 0)
+        if (target > 0) {
             EXPECT_GT(psnr, PsnrOfLuma(picture->m_pData, m_luma[size_t(target - 1)].data(),
                                        size_t(kWidth * kHeight)) + 1.0);
+        }
     }
 
     testsupport::ArchiveTempDir m_tmp;
