@@ -34,8 +34,12 @@ void FileSystem::SetMessageSink(std::shared_ptr<IArchiveMessageSink> sink) {
 }
 
 void FileSystem::SetChannelAudioMics(int camera, const std::vector<std::string>& mics) {
-    std::lock_guard<std::mutex> lock(m_messageSinkLock);
-    m_audioMics[camera] = mics;
+    {
+        std::lock_guard<std::mutex> lock(m_messageSinkLock);
+        m_audioMics[camera] = mics;
+    }
+    if (const std::shared_ptr<FileRecorder> recorder = GetRecorder(camera, false, std::string()))
+        recorder->SetAudioMics(mics);
 }
 
 std::shared_ptr<IArchiveMessageSink> FileSystem::GetMessageSink() const {

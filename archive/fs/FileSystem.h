@@ -300,7 +300,8 @@ public:
     void SendArchDelete(const TSS& recordTime, int camera, int64_t rangeStartMs, int64_t rangeEndMs);
     // The receiver of archive change messages; none by default.
     void SetMessageSink(std::shared_ptr<IArchiveMessageSink> sink);
-    // Audio lines of a channel, named in DELETE_FILE (the recorder's list).
+    // Audio lines of a channel: the microphones of its recorder (given to it
+    // now when it exists, else when it is created), named in DELETE_FILE.
     void SetChannelAudioMics(int camera, const std::vector<std::string>& mics);
     void SetRetentionRule(int camera, const RetentionRule& rule);
     void SetRecordVolume(int volumeIndex);
