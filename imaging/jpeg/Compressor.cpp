@@ -157,7 +157,7 @@ int CCompressor::CompressFrame(const std::uint8_t* frame, int qualityIndex, int 
     if (width <= 0 || width > kMaxSide || height <= 0 || height > kMaxSide || frame == nullptr)
         return 0;
     if (g_dumpYuv != 0 && m_dumper)
-        m_dumper->DumpYuvFrame(frame, width, height, colour ? 2 : 0, colour ? (chromaCode == 1 ? 2 : 1) : 0);
+        DumpFrame(frame, width, height, colour, chromaCode);
 
     const int chromaMark = chromaCode == 1 ? -3 : 0;
     int key = keyFrame;
@@ -193,12 +193,36 @@ int CCompressor::CompressFrame(const std::uint8_t* frame, int qualityIndex, int 
         return CompressPng(frame);
     if (codecEnabled == 0 || !m_wavelet)
         return 0;
-    const std::size_t lumaBytes = std::size_t(width) * height;
-    const std::size_t pictureBytes =
-        colour == 0 ? lumaBytes : lumaBytes + 2 * std::size_t(width / 2) * (chromaCode == 1 ? height / 2 : height);
-    m_waveletInput.assign(frame, frame + pictureBytes);
+    m_waveletInput.assign(frame, frame + PictureBytes(width, height, colour, chromaCode));
     return m_wavelet->Encode(m_waveletInput.data(), outputBuffer, qualityIndex, colour,
                              m_keyFlagMode != 0 ? key : 1, 5);
+}
+
+std::size_t CCompressor::PictureBytes(int width, int height, int colour, int chromaCode)
+{
+    const std::size_t luma = std::size_t(width) * std::size_t(height);
+    if (colour == 0)
+        return luma;
+    return luma + 2 * std::size_t(width / 2) * std::size_t(chromaCode == 1 ? height / 2 : height);
+}
+
+void CCompressor::DumpFrame(const std::uint8_t* frame, int width, int height, int colour, int chromaCode)
+{
+    const int a = colour ? 2 : 0;
+    const int b = colour ? (chromaCode == 1 ? 2 : 1) : 0;
+    // The dump writer takes width x height x 2 / (a x b) chroma bytes, more
+    // than an odd-sized frame holds: such a frame is dumped zero-padded.
+    std::size_t dumped = std::size_t(width) * std::size_t(height);
+    if (a > 0 && b > 0)
+        dumped += std::size_t(width) * std::size_t(height) * 2 / std::size_t(a * b);
+    const std::size_t held = PictureBytes(width, height, colour, chromaCode);
+    if (dumped <= held) {
+        m_dumper->DumpYuvFrame(frame, width, height, a, b);
+        return;
+    }
+    std::vector<std::uint8_t> padded(dumped, 0);
+    std::memcpy(padded.data(), frame, held);
+    m_dumper->DumpYuvFrame(padded.data(), width, height, a, b);
 }
 
 bool CCompressor::CreateCodec()
@@ -211,7 +235,8 @@ bool CCompressor::CreateCodec()
     } else if (codecEnabled) {
         m_wavelet = wavelet::CreateWaveletEncoder(m_version, m_width, m_height, m_chromaMark, m_version == 124 ? 1 : 0);
     }
-    m_outputSize = std::int64_t(m_colour + 1) * m_width * m_height * 2 + 4096;
+    // Any non-zero colour flag means three planes.
+    m_outputSize = std::int64_t(m_colour != 0 ? 2 : 1) * m_width * m_height * 2 + 4096;
     outputBuffer = new std::uint8_t[static_cast<std::size_t>(m_outputSize)];
     Log()->Trace("Created compressor ver(%d)", m_version);
     return true;

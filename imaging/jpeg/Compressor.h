@@ -17,6 +17,7 @@
 //                                    index (120, 100, 80, 60, 40, 20), loaded once per
 //                                    process; a default is written back.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -63,6 +64,9 @@ private:
                       int chromaCode);
     bool CreateCodec();
     int CompressPng(const std::uint8_t* frame);
+    void DumpFrame(const std::uint8_t* frame, int width, int height, int colour, int chromaCode);
+    // Bytes of a frame of that layout (Y, then both chroma planes).
+    static std::size_t PictureBytes(int width, int height, int colour, int chromaCode);
 
     int m_width = 0;
     int m_height = 0;

@@ -10,7 +10,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <latch>
 #include <mutex>
 #include <stdexcept>
@@ -430,10 +433,19 @@ TEST_F(CompressorTest, DumpYuvWritesEveryFrameIntoAFileNamedAfterItsGeometry)
         EXPECT_GT(c.Compress(f.Data(), 2, 640, 480, 1, 0, 1), 0);
         Frame g(Layout::Yuv422, 640, 480);
         EXPECT_GT(c.Compress(g.Data(), 2, 640, 480, 1, 0, 2), 0);
+        // An odd-sized 4:2:0 frame holds 153 + 2 x 8 x 4 bytes; the dump's
+        // 153 + 76 are filled up with zeros, never read past the frame.
+        Frame odd(Layout::Yuv420, 17, 9);
+        std::fill(odd.Data() + 153 + 64, odd.storage.data() + odd.storage.size(), std::uint8_t(0xEE));
+        EXPECT_GT(c.Compress(odd.Data(), 2, 17, 9, 1, 0, 1), 0);
     }
     std::filesystem::current_path(cwd);
     EXPECT_EQ(std::filesystem::file_size(dumps.path() + "/640x480_22_chunk-0.yuv"), 2u * 460800u);
     EXPECT_EQ(std::filesystem::file_size(dumps.path() + "/640x480_21_chunk-1.yuv"), 614400u);
+    std::ifstream oddDump(dumps.path() + "/17x9_22_chunk-2.yuv", std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(oddDump)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(bytes.size(), 229u);
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 217, bytes.end()), std::vector<std::uint8_t>(12, 0));
 }
 
 TEST_F(CompressorTest, NoisyFullHdGreyFrameAtQualityIndexZeroSucceeds)
