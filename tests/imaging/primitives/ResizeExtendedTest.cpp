@@ -499,10 +499,12 @@ struct Scene {
         const std::int32_t dstStep = dstW * spp;
         std::vector<std::vector<std::uint8_t>> results;
         for (const auto& bytes : sources) {
-            // The source flush against an inaccessible page: past its last
-            // row (top-down) or below its bottom row (bottom-up).
-            resize_test::GuardedBuffer guarded(bytes.size(), run.bottomUp ? resize_test::GuardedBuffer::Flush::Start
-                                                                          : resize_test::GuardedBuffer::Flush::End);
+            // The source flush against an inaccessible page, before its
+            // first or past its last stored sample by the seed, so that the
+            // runs of a case guard both ends.
+            resize_test::GuardedBuffer guarded(bytes.size(), run.seed % 2 == 0
+                                                                 ? resize_test::GuardedBuffer::Flush::Start
+                                                                 : resize_test::GuardedBuffer::Flush::End);
             for (int y = 0; y < srcH; ++y) {
                 const int stored = run.bottomUp ? srcH - 1 - y : y;
                 std::memcpy(guarded.data() + stored * rowBytes, bytes.data() + y * rowBytes, rowBytes);
