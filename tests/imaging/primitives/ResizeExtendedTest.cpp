@@ -656,7 +656,7 @@ TEST(ExtendedFilters, WeightedSumsMatchTheModelInEverySlot)
     }
 }
 
-// The source's alpha has no effect on an AC4 result.
+// The source's alpha has no effect on an AC4 result, not even a NaN.
 TEST(ExtendedFilters, SourceAlphaHasNoEffect)
 {
     for (Family f : {Family::Linear, Family::FourTap, Family::SixTap}) {
@@ -664,7 +664,8 @@ TEST(ExtendedFilters, SourceAlphaHasNoEffect)
             const Scene scene({f, t, {"AC4", 4, 3}, Weights::Random, false, 777});
             auto other = scene.source;
             for (std::size_t k = 3; k < other.size() / t.bytes; k += 4)
-                Store(other.data() + k * t.bytes, t.typeIndex, t.typeIndex == 2 || t.typeIndex == 4 ? 1e30 : 1);
+                Store(other.data() + k * t.bytes, t.typeIndex,
+                      t.integer ? 1.0 : std::numeric_limits<double>::quiet_NaN());
             const auto initial = scene.Initial();
             EXPECT_EQ(FirstDifference(scene.Execute(0, initial, &other), scene.Execute(0, initial)), "")
                 << NameOf(f) << " " << t.name;
