@@ -11,6 +11,7 @@
 // JPEG colour, chroma rows, transforms and entropy coding.
 #include "imaging/primitives/ChromaRows.h"
 #include "imaging/primitives/ForwardDct.h"
+#include "imaging/primitives/InverseDct.h"
 #include "imaging/primitives/Huffman.h"
 #include "imaging/primitives/JpegColor.h"
 #include "imaging/primitives/PackedYuv.h"
