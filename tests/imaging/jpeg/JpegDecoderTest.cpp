@@ -106,7 +106,7 @@ std::string MakePpm(const gavex_test::TempDir& dir, int width, int height)
     const std::string out = dir / ("pic_" + std::to_string(width) + "x" + std::to_string(height) + ".ppm");
     const int w = (width + 1) & ~1, h = (height + 1) & ~1;
     EXPECT_EQ(Run(std::string(GAVEX_FFMPEG) + " -v error -y -f lavfi -i testsrc2=size=" + std::to_string(w) + "x" +
-                  std::to_string(h) + ":rate=1 -frames:v 1 -vf crop=" + std::to_string(width) + ":" +
+                  std::to_string(h) + ":rate=1 -frames:v 1 -vf format=rgb24,crop=" + std::to_string(width) + ":" +
                   std::to_string(height) + ":0:0 -pix_fmt rgb24 " + Quote(out)),
               0);
     return out;
