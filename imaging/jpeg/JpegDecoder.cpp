@@ -5,6 +5,7 @@
 
 #include "imaging/primitives/ChromaRows.h"
 #include "imaging/primitives/Huffman.h"
+#include "imaging/primitives/HuffmanProgressive.h"
 #include "imaging/primitives/ImageCopy.h"
 #include "imaging/primitives/InverseDct.h"
 #include "imaging/primitives/JpegColor.h"
@@ -650,7 +651,9 @@ JpegStatus CJPEGDecoder::PrepareTables()
         LoadStandardTable(acTables_[1], 1, 1, kStandardAcChrominance);
     for (std::int32_t k = 0; k < scanCount_; ++k) {
         const Component& c = component_[scanIndex_[k]];
-        if (!dcTables_[c.dcId].Valid() || !acTables_[c.acId].Valid())
+        const bool dc = ss_ == 0 && (process_ != JpegModeProgressive || ah_ == 0);
+        const bool ac = process_ != JpegModeProgressive || ss_ != 0;
+        if ((dc && !dcTables_[c.dcId].Valid()) || (ac && !acTables_[c.acId].Valid()))
             return Code::BadHuffmanTableSegment;
         CJPEGDecoderQuantTable& q = quant_[c.quantId];
         if (!q.Initialised())
@@ -691,9 +694,24 @@ JpegStatus CJPEGDecoder::DecodeBlock(Component& c, std::int16_t* block)
     if (status != Code::Ok && status != Code::BufferExhausted)
         return status;
     std::int32_t position = reader_.Position();
-    const PrimitiveStatus result =
-        DecodeHuffman8x8(reader_.Buffer(), reader_.Limit(), &position, block, &c.lastDc, &scanMarker_,
-                         dcTables_[c.dcId].Spec(), acTables_[c.acId].Spec(), state_.State());
+    const std::uint8_t* src = reader_.Buffer();
+    const std::int32_t limit = reader_.Limit();
+    HuffmanDecoderState* state = state_.State();
+    PrimitiveStatus result = 0;
+    if (process_ != JpegModeProgressive)
+        result = DecodeHuffman8x8(src, limit, &position, block, &c.lastDc, &scanMarker_, dcTables_[c.dcId].Spec(),
+                                  acTables_[c.acId].Spec(), state);
+    else if (ss_ == 0 && ah_ == 0)
+        result = DecodeHuffmanDcFirst(src, limit, &position, block, &c.lastDc, &scanMarker_, al_,
+                                      dcTables_[c.dcId].Spec(), state);
+    else if (ss_ == 0)
+        result = DecodeHuffmanDcRefine(src, limit, &position, block, &scanMarker_, al_, state);
+    else if (ah_ == 0)
+        result = DecodeHuffmanAcFirst(src, limit, &position, block, &scanMarker_, ss_, se_, al_,
+                                      acTables_[c.acId].Spec(), state);
+    else
+        result = DecodeHuffmanAcRefine(src, limit, &position, block, &scanMarker_, ss_, se_, al_,
+                                       acTables_[c.acId].Spec(), state);
     reader_.SetPosition(position);
     if (result < 0) {
         scanMarker_ = 0;
@@ -704,6 +722,17 @@ JpegStatus CJPEGDecoder::DecodeBlock(Component& c, std::int16_t* block)
 
 JpegStatus CJPEGDecoder::DecodeSequentialScan()
 {
+    if (process_ == JpegModeProgressive) {
+        // DC scans may interleave; AC scans hold one component and a band
+        // inside 1..63; a refinement refines by one bit.
+        const bool dcScan = ss_ == 0;
+        if ((dcScan && se_ != 0) || (!dcScan && (se_ < ss_ || se_ > 63 || scanCount_ != 1)) || al_ > 13 ||
+            (ah_ != 0 && ah_ != al_ + 1))
+            return Code::BadScanHeader;
+        for (std::int32_t k = 0; k < scanCount_; ++k)
+            if (!dcScan && !component_[scanIndex_[k]].scanned)
+                return Code::BadScanHeader;  // AC data before the DC of its component
+    }
     JpegStatus status = PrepareTables();
     if (status != Code::Ok)
         return status;
@@ -742,8 +771,9 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
                 --restartsToGo_;
             }
     }
-    for (std::int32_t k = 0; k < scanCount_; ++k)
-        component_[scanIndex_[k]].scanned = true;
+    if (process_ != JpegModeProgressive || ss_ == 0)
+        for (std::int32_t k = 0; k < scanCount_; ++k)
+            component_[scanIndex_[k]].scanned = true;
     // The marker that ended the scan may already sit in the bit buffer.
     currentMarker_ = scanMarker_;
     scanMarker_ = 0;
@@ -754,7 +784,7 @@ JpegStatus CJPEGDecoder::ReadData()
 {
     if (!destinationSet_ || process_ == 0)
         return Code::BadParameter;
-    if (process_ != JpegModeBaseline && process_ != JpegModeExtended)
+    if (process_ == JpegModeLossless)
         return Code::NotSupported;
     scaleFactor_ = precision_ <= 8 ? 1 << scale_ : 1;
     // The destination must hold the scaled image.

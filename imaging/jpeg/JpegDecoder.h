@@ -3,10 +3,11 @@
 // separate planes, at full size or reduced to 1/2, 1/4 or 1/8.
 //
 // Calling order: Clean, SetSource, ReadHeader, SetDestination or
-// SetDestinationPlanar, ReadData. Sequential Huffman streams (baseline and
-// 12-bit extended, interleaved or one component per scan) are decoded; the
-// progressive and lossless processes are recognised and refused (-1), like
-// the hierarchical and arithmetic ones.
+// SetDestinationPlanar, ReadData. Huffman streams of the baseline, 12-bit
+// extended and progressive processes are decoded (interleaved or one
+// component per scan); the lossless process is recognised and refused (-1),
+// like the hierarchical and arithmetic ones. ReadData decodes every scan up
+// to EOI in one call.
 //
 // The coded blocks of the whole image are held until the last scan, so a
 // frame is bounded: one whose coefficients and planes need more than 1 GiB is

@@ -13,6 +13,7 @@
 #include "imaging/primitives/ForwardDct.h"
 #include "imaging/primitives/InverseDct.h"
 #include "imaging/primitives/Huffman.h"
+#include "imaging/primitives/HuffmanProgressive.h"
 #include "imaging/primitives/JpegColor.h"
 #include "imaging/primitives/PackedYuv.h"
 #include "imaging/primitives/QuantTables.h"

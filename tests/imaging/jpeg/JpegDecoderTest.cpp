@@ -279,11 +279,38 @@ TEST(JpegDecoder, LosslessTranscodesDecodeToIdenticalPixels)
     EXPECT_EQ(bare.pixels, reference.pixels);
 }
 
-TEST(JpegDecoder, ProgressiveFilesAreRefusedCleanly)
+TEST(JpegDecoder, ProgressiveFilesDecodeLikeDjpeg)
 {
     gavex_test::TempDir dir("jpegdec");
-    const auto progressive = Cjpeg(dir, MakePpm(dir, 32, 16), "-progressive");
-    EXPECT_EQ(Decode(progressive).status, JpegStatusCode::NotSupported);
+    const std::string picture = MakePpm(dir, 120, 72);
+    const std::string odd = MakePpm(dir, 37, 29);
+    const std::string noise = MakeNoisePpm(dir, 48, 40);
+    struct Case {
+        std::string source;
+        std::string options;
+    };
+    const Case cases[] = {{picture, "-progressive -sample 2x2"},  {picture, "-progressive -grayscale"},
+                          {odd, "-progressive -sample 2x1"},      {odd, "-progressive -sample 1x1 -restart 1"},
+                          {noise, "-progressive -quality 100"},   {picture, "-progressive -optimize -quality 95"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        const auto jpeg = Cjpeg(dir, c.source, c.options);
+        const Picture ours = Decode(jpeg);
+        ASSERT_EQ(ours.status, 0);
+        EXPECT_LE(MaxDifference(ours.pixels, Djpeg(dir, jpeg, "-dct int")), 3);
+        // The same coefficients as a sequential copy: identical pixels.
+        const Picture sequential = Decode(Jpegtran(dir, jpeg, "-optimize"));
+        ASSERT_EQ(sequential.status, 0);
+        EXPECT_EQ(ours.pixels, sequential.pixels);
+        const Picture quarter = Decode(jpeg, 2);
+        ASSERT_EQ(quarter.status, 0);
+        EXPECT_EQ(quarter.pixels, Decode(Jpegtran(dir, jpeg, "-optimize"), 2).pixels);
+    }
+    // jpegtran's progressive copy of a sequential file.
+    const auto sequential = Cjpeg(dir, picture, "-sample 2x2");
+    const Picture progressive = Decode(Jpegtran(dir, sequential, "-progressive"));
+    ASSERT_EQ(progressive.status, 0);
+    EXPECT_EQ(progressive.pixels, Decode(sequential).pixels);
 }
 
 // Hand-built streams: SOI, DQT, SOF, SOS header, data, EOI.
