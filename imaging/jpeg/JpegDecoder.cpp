@@ -9,6 +9,7 @@
 #include "imaging/primitives/ImageCopy.h"
 #include "imaging/primitives/InverseDct.h"
 #include "imaging/primitives/JpegColor.h"
+#include "imaging/primitives/Lossless.h"
 #include "imaging/primitives/PackedYuv.h"
 
 namespace Code = JpegStatusCode;
@@ -257,7 +258,9 @@ JpegStatus CJPEGDecoder::ParseFrameHeader()
             return Code::NotSupported;
         c.hScale = maxH_ / c.h;
         c.vScale = maxV_ / c.v;
-        if (process_ == JpegModeLossless && (c.h != 1 || c.v != 1))
+        // Lossless components share one sampling (each MCU holds H x V
+        // samples of every component).
+        if (process_ == JpegModeLossless && (c.hScale != 1 || c.vScale != 1))
             return Code::NotSupported;
     }
     // Sampling classification.
@@ -293,7 +296,8 @@ JpegStatus CJPEGDecoder::ComputeGeometry()
         Component& c = component_[i];
         c.blocksWide = mcuColumns_ * c.h;
         c.blocksHigh = mcuRows_ * c.v;
-        bytes += std::int64_t{c.blocksWide} * c.blocksHigh * (64 * 2 + 64 * 2);
+        // Coefficients and transformed samples (lossless: differences and samples).
+        bytes += std::int64_t{c.blocksWide} * c.blocksHigh * (process_ == JpegModeLossless ? 2 + 2 : 64 * 2 + 64 * 2);
     }
     bytes += std::int64_t{width_} * height_ * 8;
     return bytes > kMaxFrameBytes ? Code::BadFrameHeader : Code::Ok;
@@ -618,7 +622,8 @@ JpegStatus CJPEGDecoder::PrepareCoefficients()
     std::int64_t total = 0;
     for (std::int32_t i = 0; i < components_; ++i) {
         component_[i].offset = total;
-        total += std::int64_t{component_[i].blocksWide} * component_[i].blocksHigh * 64;
+        total += std::int64_t{component_[i].blocksWide} * component_[i].blocksHigh *
+                 (process_ == JpegModeLossless ? 1 : 64);
     }
     // A buffer kept from an earlier image grows with the frame.
     if (static_cast<std::int64_t>(coefficients_.size()) != total) {
@@ -630,8 +635,11 @@ JpegStatus CJPEGDecoder::PrepareCoefficients()
     } else {
         std::fill(coefficients_.begin(), coefficients_.end(), std::int16_t{0});
     }
-    for (std::int32_t i = 0; i < components_; ++i)
+    for (std::int32_t i = 0; i < components_; ++i) {
         component_[i].scanned = false;
+        if (process_ == JpegModeLossless)
+            component_[i].firstRows.assign(static_cast<std::size_t>(component_[i].blocksHigh), 0);
+    }
     return state_.State() == nullptr ? state_.Create() : Code::Ok;
 }
 
@@ -651,10 +659,13 @@ JpegStatus CJPEGDecoder::PrepareTables()
         LoadStandardTable(acTables_[1], 1, 1, kStandardAcChrominance);
     for (std::int32_t k = 0; k < scanCount_; ++k) {
         const Component& c = component_[scanIndex_[k]];
-        const bool dc = ss_ == 0 && (process_ != JpegModeProgressive || ah_ == 0);
-        const bool ac = process_ != JpegModeProgressive || ss_ != 0;
+        const bool lossless = process_ == JpegModeLossless;
+        const bool dc = lossless || (ss_ == 0 && (process_ != JpegModeProgressive || ah_ == 0));
+        const bool ac = !lossless && (process_ != JpegModeProgressive || ss_ != 0);
         if ((dc && !dcTables_[c.dcId].Valid()) || (ac && !acTables_[c.acId].Valid()))
             return Code::BadHuffmanTableSegment;
+        if (lossless)
+            continue;
         CJPEGDecoderQuantTable& q = quant_[c.quantId];
         if (!q.Initialised())
             return Code::BadQuantTableSegment;
@@ -784,11 +795,11 @@ JpegStatus CJPEGDecoder::ReadData()
 {
     if (!destinationSet_ || process_ == 0)
         return Code::BadParameter;
-    if (process_ == JpegModeLossless)
-        return Code::NotSupported;
-    scaleFactor_ = precision_ <= 8 ? 1 << scale_ : 1;
+    // Lossless and 12-bit images are decoded at full size only.
+    const bool reducible = precision_ <= 8 && process_ != JpegModeLossless;
+    scaleFactor_ = reducible ? 1 << scale_ : 1;
     // The destination must hold the scaled image.
-    const ImageSize scaled = ScaledSize({width_, height_}, precision_ <= 8 ? scale_ : 0);
+    const ImageSize scaled = ScaledSize({width_, height_}, reducible ? scale_ : 0);
     if (destinationSize_.width < scaled.width || destinationSize_.height < scaled.height)
         return Code::BadParameter;
     JpegStatus status = PrepareCoefficients();
@@ -800,13 +811,13 @@ JpegStatus CJPEGDecoder::ReadData()
             return status;
         if (scanMarker_ == 0xD9)
             break;
-        if ((status = DecodeSequentialScan()) != Code::Ok)
+        if ((status = process_ == JpegModeLossless ? DecodeLosslessScan() : DecodeSequentialScan()) != Code::Ok)
             return status;
     }
     for (std::int32_t i = 0; i < components_; ++i)
         if (!component_[i].scanned)
             return Code::BadImageData;
-    if ((status = TransformComponents()) != Code::Ok)
+    if ((status = process_ == JpegModeLossless ? ReconstructLossless() : TransformComponents()) != Code::Ok)
         return status;
     return planar_ != 0 ? WritePlanar() : WriteOutput();
 }
@@ -940,7 +951,7 @@ JpegStatus CJPEGDecoder::UpsampleComponent(const Component& c, std::vector<std::
 
 JpegStatus CJPEGDecoder::WriteOutput()
 {
-    const ImageSize size = ScaledSize({width_, height_}, precision_ > 8 ? 0 : scale_);
+    const ImageSize size = ScaledSize({width_, height_}, scaleFactor_ == 1 ? 0 : scale_);
     const std::int32_t bytes = precision_ > 8 ? 2 : 1;
     const std::int32_t step = size.width * bytes;
     std::vector<std::uint8_t> full[4];
@@ -971,7 +982,7 @@ JpegStatus CJPEGDecoder::WriteOutput()
     if (bytes == 2) {
         const auto* p16 = reinterpret_cast<const std::uint16_t* const*>(planes);
         auto* d16 = reinterpret_cast<std::uint16_t*>(dst);
-        if (colour_ == to || (colour_ == JpegColorOther && to == JpegColorOther)) {
+        if (colour_ == to || to == JpegColorOther) {
             if (components_ == 1)
                 result = CopyImage16uC1(p16[0], step, d16, dstStep, size);
             else if (components_ == 3)
@@ -988,7 +999,8 @@ JpegStatus CJPEGDecoder::WriteOutput()
         }
         return result != 0 ? Code::InternalError : Code::Ok;
     }
-    if (colour_ == JpegColorOther && to == JpegColorOther) {
+    if (to == JpegColorOther) {
+        // No conversion: the components as they are.
         if (components_ == 1)
             result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
         else if (components_ == 3)
@@ -1040,6 +1052,122 @@ JpegStatus CJPEGDecoder::WritePlanar()
         for (std::int32_t y = 0; y < h; ++y)
             std::memcpy(planes_[i] + static_cast<std::size_t>(y) * steps_[i],
                         c.plane.data() + static_cast<std::size_t>(y) * c.planeStep, static_cast<std::size_t>(w) * bytes);
+    }
+    return Code::Ok;
+}
+
+// ---------------------------------------------------------------------------
+// Lossless.
+
+JpegStatus CJPEGDecoder::DecodeLosslessScan()
+{
+    if (ss_ < 1 || ss_ > 7 || al_ >= precision_)
+        return Code::BadScanHeader;
+    JpegStatus status = PrepareTables();
+    if (status != Code::Ok)
+        return status;
+    scanMarker_ = 0;
+    restartsToGo_ = restartInterval_;
+    for (std::int32_t k = 0; k < scanCount_; ++k) {
+        Component& c = component_[scanIndex_[k]];
+        c.predictor = ss_;
+        c.pointTransform = al_;
+        c.firstRows[0] = 1;
+    }
+    std::int16_t* base = coefficients_.data();
+    HuffmanDecoderState* state = state_.State();
+    const auto decodeAt = [&](Component& c, std::int32_t y, std::int32_t x) {
+        JpegStatus fill = reader_.FillBuffer(16);
+        if (fill != Code::Ok && fill != Code::BufferExhausted)
+            return fill;
+        std::int32_t position = reader_.Position();
+        const PrimitiveStatus result =
+            DecodeHuffmanLosslessDiff(reader_.Buffer(), reader_.Limit(), &position,
+                                      base + c.offset + std::int64_t{y} * c.blocksWide + x, &scanMarker_,
+                                      dcTables_[c.dcId].Spec(), state);
+        reader_.SetPosition(position);
+        if (result < 0) {
+            scanMarker_ = 0;
+            return result == PrimitiveStatusCode::CodedBufferExhausted ? Code::BufferExhausted : Code::InternalError;
+        }
+        return Code::Ok;
+    };
+    // Interleaved: MCUs of H x V samples of each component; one component:
+    // its samples in raster order.
+    const bool interleaved = scanCount_ > 1;
+    const std::int32_t rows = interleaved ? mcuRows_ : height_;
+    const std::int32_t columns = interleaved ? mcuColumns_ : width_;
+    for (std::int32_t row = 0; row < rows; ++row)
+        for (std::int32_t column = 0; column < columns; ++column) {
+            if (restartInterval_ != 0 && restartsToGo_ == 0) {
+                // Prediction starts afresh at a restart, which falls at the
+                // start of a row.
+                if (column != 0)
+                    return Code::BadImageData;
+                if ((status = DecodeRestart()) != Code::Ok)
+                    return status;
+                for (std::int32_t k = 0; k < scanCount_; ++k) {
+                    Component& c = component_[scanIndex_[k]];
+                    c.firstRows[static_cast<std::size_t>(interleaved ? row * c.v : row)] = 1;
+                }
+            }
+            for (std::int32_t k = 0; k < scanCount_; ++k) {
+                Component& c = component_[scanIndex_[k]];
+                if (!interleaved) {
+                    if ((status = decodeAt(c, row, column)) != Code::Ok)
+                        return status;
+                    continue;
+                }
+                for (std::int32_t v = 0; v < c.v; ++v)
+                    for (std::int32_t h = 0; h < c.h; ++h)
+                        if ((status = decodeAt(c, row * c.v + v, column * c.h + h)) != Code::Ok)
+                            return status;
+            }
+            --restartsToGo_;
+        }
+    for (std::int32_t k = 0; k < scanCount_; ++k)
+        component_[scanIndex_[k]].scanned = true;
+    currentMarker_ = scanMarker_;
+    scanMarker_ = 0;
+    return Code::Ok;
+}
+
+JpegStatus CJPEGDecoder::ReconstructLossless()
+{
+    const std::int32_t bytes = precision_ > 8 ? 2 : 1;
+    for (std::int32_t i = 0; i < components_; ++i) {
+        Component& c = component_[i];
+        // Rows are reconstructed over the padded width: padding lies right
+        // of and below the image, where no prediction of it looks.
+        const std::int32_t stride = c.blocksWide;
+        std::vector<std::int16_t> previous(static_cast<std::size_t>(stride)), current(previous.size());
+        // Full resolution: nothing to up-sample.
+        c.outWidth = c.outHeight = 8;
+        c.planeStep = width_ * bytes;
+        c.planeHeight = height_;
+        try {
+            c.plane.assign(static_cast<std::size_t>(c.planeStep) * c.planeHeight, 0);
+        } catch (const std::bad_alloc&) {
+            return Code::NoMemory;
+        }
+        for (std::int32_t y = 0; y < height_; ++y) {
+            const std::int16_t* differences = coefficients_.data() + c.offset + std::int64_t{y} * stride;
+            const PrimitiveStatus result =
+                c.firstRows[static_cast<std::size_t>(y)] != 0
+                    ? LosslessReconstructFirstRow(differences, current.data(), stride, precision_, c.pointTransform)
+                    : LosslessReconstructRow(differences, previous.data(), current.data(), stride, c.predictor);
+            if (result != 0)
+                return Code::InternalError;
+            std::uint8_t* row = c.plane.data() + static_cast<std::size_t>(y) * c.planeStep;
+            for (std::int32_t x = 0; x < width_; ++x) {
+                const auto sample = static_cast<std::uint16_t>(static_cast<std::uint16_t>(current[x]) << c.pointTransform);
+                if (bytes == 1)
+                    row[x] = static_cast<std::uint8_t>(sample & 255);
+                else
+                    reinterpret_cast<std::uint16_t*>(row)[x] = sample;
+            }
+            previous.swap(current);
+        }
     }
     return Code::Ok;
 }

@@ -4,10 +4,11 @@
 //
 // Calling order: Clean, SetSource, ReadHeader, SetDestination or
 // SetDestinationPlanar, ReadData. Huffman streams of the baseline, 12-bit
-// extended and progressive processes are decoded (interleaved or one
-// component per scan); the lossless process is recognised and refused (-1),
-// like the hierarchical and arithmetic ones. ReadData decodes every scan up
-// to EOI in one call.
+// extended, progressive and lossless processes are decoded (interleaved or
+// one component per scan); the hierarchical and arithmetic processes are
+// refused (-1). ReadData decodes every scan up to EOI in one call. Lossless
+// and 12-bit images are decoded at full size whatever the scale; a
+// destination colour of 0 (other) takes the components as they are.
 //
 // The coded blocks of the whole image are held until the last scan, so a
 // frame is bounded: one whose coefficients and planes need more than 1 GiB is
@@ -75,6 +76,8 @@ private:
         std::int32_t outWidth = 0, outHeight = 0;  // samples per block side after the transform
         std::int32_t planeStep = 0, planeHeight = 0;
         std::vector<std::uint8_t> plane;  // transformed samples, 1 or 2 bytes each
+        std::int32_t predictor = 1, pointTransform = 0;  // lossless
+        std::vector<std::uint8_t> firstRows;             // lossless: rows predicted as first rows
     };
 
     JpegStatus ParseMarkers(bool header);
@@ -98,6 +101,8 @@ private:
     JpegStatus DecodeBlock(Component& c, std::int16_t* block);
     JpegStatus DecodeRestart();
     JpegStatus TransformComponents();
+    JpegStatus DecodeLosslessScan();
+    JpegStatus ReconstructLossless();
     JpegStatus WriteOutput();
     JpegStatus WritePlanar();
     JpegStatus UpsampleComponent(const Component& c, std::vector<std::uint8_t>& out, std::int32_t step,

@@ -15,5 +15,6 @@
 #include "imaging/primitives/Huffman.h"
 #include "imaging/primitives/HuffmanProgressive.h"
 #include "imaging/primitives/JpegColor.h"
+#include "imaging/primitives/Lossless.h"
 #include "imaging/primitives/PackedYuv.h"
 #include "imaging/primitives/QuantTables.h"

@@ -16,7 +16,7 @@ using namespace jpeg_test;
 
 namespace {
 
-int Run(const std::string& command)
+int Shell(const std::string& command)
 {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -68,7 +68,7 @@ std::vector<std::uint8_t> Djpeg(const gavex_test::TempDir& dir, const std::vecto
 {
     const std::string in = dir / "djpeg_in.jpg", out = dir / "djpeg_out.pnm";
     gavex_test::WriteFileBytes(in, jpeg);
-    EXPECT_EQ(Run(std::string(GAVEX_DJPEG) + " " + options + " -outfile " + Quote(out) + " " + Quote(in)), 0);
+    EXPECT_EQ(Shell(std::string(GAVEX_DJPEG) + " " + options + " -outfile " + Quote(out) + " " + Quote(in)), 0);
     auto bytes = gavex_test::ReadFileBytes(out);
     // Skip the header: magic, width, height, maxval, each followed by one
     // white-space byte.
@@ -87,7 +87,7 @@ std::vector<std::uint8_t> Djpeg(const gavex_test::TempDir& dir, const std::vecto
 std::vector<std::uint8_t> Cjpeg(const gavex_test::TempDir& dir, const std::string& source, const std::string& options)
 {
     const std::string out = dir / "cjpeg_out.jpg";
-    EXPECT_EQ(Run(std::string(GAVEX_CJPEG) + " " + options + " -outfile " + Quote(out) + " " + Quote(source)), 0);
+    EXPECT_EQ(Shell(std::string(GAVEX_CJPEG) + " " + options + " -outfile " + Quote(out) + " " + Quote(source)), 0);
     return gavex_test::ReadFileBytes(out);
 }
 
@@ -96,7 +96,7 @@ std::vector<std::uint8_t> Jpegtran(const gavex_test::TempDir& dir, const std::ve
 {
     const std::string in = dir / "tran_in.jpg", out = dir / "tran_out.jpg";
     gavex_test::WriteFileBytes(in, jpeg);
-    EXPECT_EQ(Run(std::string(GAVEX_JPEGTRAN) + " " + options + " -outfile " + Quote(out) + " " + Quote(in)), 0);
+    EXPECT_EQ(Shell(std::string(GAVEX_JPEGTRAN) + " " + options + " -outfile " + Quote(out) + " " + Quote(in)), 0);
     return gavex_test::ReadFileBytes(out);
 }
 
@@ -105,7 +105,7 @@ std::string MakePpm(const gavex_test::TempDir& dir, int width, int height)
 {
     const std::string out = dir / ("pic_" + std::to_string(width) + "x" + std::to_string(height) + ".ppm");
     const int w = (width + 1) & ~1, h = (height + 1) & ~1;
-    EXPECT_EQ(Run(std::string(GAVEX_FFMPEG) + " -v error -y -f lavfi -i testsrc2=size=" + std::to_string(w) + "x" +
+    EXPECT_EQ(Shell(std::string(GAVEX_FFMPEG) + " -v error -y -f lavfi -i testsrc2=size=" + std::to_string(w) + "x" +
                   std::to_string(h) + ":rate=1 -frames:v 1 -vf format=rgb24,crop=" + std::to_string(width) + ":" +
                   std::to_string(height) + ":0:0 -pix_fmt rgb24 " + Quote(out)),
               0);
@@ -496,6 +496,66 @@ TEST(JpegDecoder, DecoderServesImagesOfDifferentSizes)
         ASSERT_EQ(decoder.ReadData(), 0);
         EXPECT_EQ(rgb, Decode(*jpeg).pixels);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The components of a decoded image as they are (no conversion).
+Picture DecodeComponents(const std::vector<std::uint8_t>& jpeg)
+{
+    Picture p;
+    CMemBuffInput in;
+    in.AttachBuffer(jpeg.data(), static_cast<std::int32_t>(jpeg.size()));
+    CJPEGDecoder decoder;
+    decoder.SetSource(&in);
+    p.status = decoder.ReadHeader(&p.width, &p.height, &p.components, &p.colour, &p.sampling, &p.precision);
+    if (p.status != 0)
+        return p;
+    const std::int32_t bytes = p.precision > 8 ? 2 : 1;
+    const std::size_t size = static_cast<std::size_t>(p.width) * p.height * p.components * bytes;
+    p.pixels.assign(size + 32, 0xA5);
+    p.status = decoder.SetDestination(p.pixels.data(), p.width * p.components * bytes, {p.width, p.height},
+                                      p.components, JpegColorOther, JpegSampling444, p.precision, 1);
+    if (p.status == 0)
+        p.status = decoder.ReadData();
+    for (std::size_t i = size; i < p.pixels.size(); ++i)
+        EXPECT_EQ(p.pixels[i], 0xA5);
+    p.pixels.resize(size);
+    return p;
+}
+
+TEST(JpegDecoder, FfmpegLosslessFilesDecodeToFfmpegSamples)
+{
+    gavex_test::TempDir dir("jpegdec");
+    // ffmpeg's RGB files carry its own reversible colour transform (9-bit
+    // differences of components), outside T.81; its 4:4:4 files are plain.
+    for (const std::string format : {"yuv444p"})
+        for (int predictor = 1; predictor <= 3; ++predictor) {
+            SCOPED_TRACE(format + " predictor " + std::to_string(predictor));
+            const std::string jpg = dir / "lossless.jpg", raw = dir / "lossless.raw";
+            ASSERT_EQ(Shell(std::string(GAVEX_FFMPEG) + " -v error -y -f lavfi -i testsrc2=size=46x32:rate=1 -frames:v 1 "
+                          "-vf format=" + format + ",crop=45:31:0:0 "
+                          "-pix_fmt " + format + " -c:v ljpeg -strict -1 -pred " + std::to_string(predictor) + " " +
+                          Quote(jpg)),
+                      0);
+            // ffmpeg's samples, one plane per component.
+            const std::string outFormat = format;
+            ASSERT_EQ(Shell(std::string(GAVEX_FFMPEG) + " -v error -y -i " + Quote(jpg) + " -f rawvideo -pix_fmt " +
+                          outFormat + " " + Quote(raw)),
+                      0);
+            const auto planes = gavex_test::ReadFileBytes(raw);
+            ASSERT_EQ(planes.size(), 45u * 31 * 3);
+            const Picture ours = DecodeComponents(gavex_test::ReadFileBytes(jpg));
+            ASSERT_EQ(ours.status, 0);
+            ASSERT_EQ(ours.components, 3);
+            const std::size_t n = 45 * 31;
+            for (std::size_t i = 0; i < n; ++i)
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_EQ(ours.pixels[i * 3 + static_cast<std::size_t>(c)], planes[static_cast<std::size_t>(c) * n + i])
+                        << "sample " << i << " component " << c;
+        }
 }
 
 }  // namespace
