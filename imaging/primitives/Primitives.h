@@ -14,6 +14,7 @@
 #include "imaging/primitives/InverseDct.h"
 #include "imaging/primitives/Huffman.h"
 #include "imaging/primitives/HuffmanProgressive.h"
+#include "imaging/primitives/HuffmanStatistics.h"
 #include "imaging/primitives/JpegColor.h"
 #include "imaging/primitives/Lossless.h"
 #include "imaging/primitives/PackedYuv.h"
