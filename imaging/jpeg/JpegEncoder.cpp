@@ -1,13 +1,17 @@
 #include "imaging/jpeg/JpegEncoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "imaging/primitives/AlignedMemory.h"
 #include "imaging/primitives/ChromaRows.h"
 #include "imaging/primitives/CpuDispatch.h"
 #include "imaging/primitives/ForwardDct.h"
 #include "imaging/primitives/Huffman.h"
+#include "imaging/primitives/HuffmanStatistics.h"
 #include "imaging/primitives/ImageCopy.h"
 #include "imaging/primitives/JpegColor.h"
 #include "imaging/primitives/PackedYuv.h"
@@ -129,12 +133,18 @@ JpegStatus CJPEGEncoder::SetParams(JpegMode mode, JpegColor colour, JpegSampling
     }
     const bool lumaChroma = LumaChroma();
 
-    if (mode == JpegModeBaseline || mode == JpegModeProgressive) {
+    // 8-bit samples in the extended process use the 8-bit tables and
+    // transform of baseline; only its Huffman tables differ.
+    const bool eightBit = mode == JpegModeBaseline || mode == JpegModeProgressive ||
+                          (mode == JpegModeExtended && precision_ <= 8);
+    if (mode == JpegModeExtended && precision_ > 8 && components_ > 1 && sampling != JpegSampling444)
+        return Code::BadParameter;  // 16-bit samples are not down-sampled
+    if (eightBit) {
         if ((status = quantTable_[0].Init8(0, kStandardLuminanceQuant, quality)) != Code::Ok)
             return status;
         if (lumaChroma && (status = quantTable_[1].Init8(1, kStandardChrominanceQuant, quality)) != Code::Ok)
             return status;
-        const int tables = lumaChroma ? 2 : 1;
+        const int tables = mode == JpegModeExtended ? components_ : lumaChroma ? 2 : 1;
         for (int t = 0; t < tables; ++t) {
             if ((status = dcTable_[t].Create()) != Code::Ok || (status = acTable_[t].Create()) != Code::Ok)
                 return status;
@@ -245,7 +255,7 @@ JpegStatus CJPEGEncoder::PrepareEncoderBuffers()
     if (mode_ == JpegModeBaseline)
         bytes = rowBytes;
     else if (mode_ == JpegModeExtended)
-        bytes = optimiseHuffman_ != 0 ? rowBytes * mcuRows_ : rowBytes;
+        bytes = rowBytes * mcuRows_;  // the statistics and the scan share the coefficients
     else if (mode_ == JpegModeProgressive)
         bytes = rowBytes * mcuRows_;
     if (bytes > INT32_MAX)
@@ -470,6 +480,8 @@ JpegStatus CJPEGEncoder::WriteHeader()
         for (int t = 0; t < tables; ++t)
             if ((status = WriteDht(dcTable_[t])) != Code::Ok || (status = WriteDht(acTable_[t])) != Code::Ok)
                 return status;
+    } else if (mode_ == JpegModeExtended && (status = BuildExtendedTables()) != Code::Ok) {
+        return status;
     }
     if (restartInterval_ != 0 && (status = WriteDri()) != Code::Ok)
         return status;
@@ -487,6 +499,8 @@ JpegStatus CJPEGEncoder::WriteData()
         status = EncodeBaselineScan();
         break;
     case JpegModeExtended:
+        status = EncodeExtendedScan();
+        break;
     case JpegModeProgressive:
     case JpegModeLossless:
         return Code::NotSupported;
@@ -533,9 +547,9 @@ JpegStatus CJPEGEncoder::EncodeBaselineScan()
         else if ((status = ConvertMcuRow(row)) == Code::Ok)
             status = DownsampleMcuRow(row);
         if (status == Code::Ok)
-            status = TransformMcuRow8();
+            status = TransformMcuRow8(coefficients_);
         if (status == Code::Ok)
-            status = EncodeBaselineMcuRow();
+            status = EncodeBaselineMcuRow(coefficients_);
         if (status != Code::Ok)
             return status;
     }
@@ -733,9 +747,8 @@ JpegStatus CJPEGEncoder::CopyPlanarMcuRow(std::int32_t row)
     return Code::Ok;
 }
 
-JpegStatus CJPEGEncoder::TransformMcuRow8()
+JpegStatus CJPEGEncoder::TransformMcuRow8(std::int16_t* out)
 {
-    std::int16_t* out = coefficients_;
     for (std::int32_t column = 0; column < mcuColumns_; ++column) {
         for (int i = 0; i < components_; ++i) {
             const CJPEGColorComponent& c = component_[i];
@@ -754,9 +767,8 @@ JpegStatus CJPEGEncoder::TransformMcuRow8()
     return Code::Ok;
 }
 
-JpegStatus CJPEGEncoder::EncodeBaselineMcuRow()
+JpegStatus CJPEGEncoder::EncodeBaselineMcuRow(const std::int16_t* block)
 {
-    const std::int16_t* block = coefficients_;
     HuffmanEncoderState* state = huffmanState_.State();
     JpegStatus status = Code::Ok;
     for (std::int32_t column = 0; column < mcuColumns_; ++column) {
@@ -805,4 +817,114 @@ JpegStatus CJPEGEncoder::WriteRestart()
         c.lastDc = 0;
     restartsToGo_ = restartInterval_;
     return Code::Ok;
+}
+
+// ---------------------------------------------------------------------------
+// Extended process: the whole image's coefficients, Huffman tables from the
+// statistics of every block, then the scan from the same coefficients.
+
+JpegStatus CJPEGEncoder::TransformMcuRow16(std::int16_t* out)
+{
+    for (std::int32_t column = 0; column < mcuColumns_; ++column) {
+        for (int i = 0; i < components_; ++i) {
+            const CJPEGColorComponent& c = component_[i];
+            const std::uint8_t* sampled = c.GetSampledRows(0);
+            const std::int32_t step = c.sampledStep;
+            const float* table = quantTable_[c.quantTableId].FloatReciprocals();
+            if (table == nullptr)
+                return Code::InternalError;
+            for (std::int32_t j = 0; j < c.vSampling; ++j)
+                for (std::int32_t k = 0; k < c.hSampling; ++k) {
+                    const std::uint8_t* block = sampled + Offset(j * 8, step) + (column * c.hSampling + k) * 16;
+                    if (ForwardDctQuant8x8From16u(reinterpret_cast<const std::uint16_t*>(block), step, out, table) != 0)
+                        return Code::InternalError;
+                    out += 64;
+                }
+        }
+    }
+    return Code::Ok;
+}
+
+JpegStatus CJPEGEncoder::BuildExtendedTables()
+{
+    if (coefficients_ == nullptr)
+        return Code::InternalError;
+    if (components_ > 4)
+        return Code::BadParameter;
+    const std::int64_t rowBlocks = static_cast<std::int64_t>(mcuColumns_) * blocksPerMcu_ * 64;
+    JpegStatus status = Code::Ok;
+    for (std::int32_t row = 0; row < mcuRows_; ++row) {
+        if (planar_ != 0)
+            status = CopyPlanarMcuRow(row);
+        else if ((status = ConvertMcuRow(row)) == Code::Ok)
+            status = DownsampleMcuRow(row);
+        std::int16_t* out = coefficients_ + row * rowBlocks;
+        if (status == Code::Ok)
+            status = precision_ > 8 ? TransformMcuRow16(out) : TransformMcuRow8(out);
+        if (status != Code::Ok)
+            return status;
+    }
+    std::vector<std::int32_t> counts(static_cast<std::size_t>(components_) * 512, 0);
+    for (auto& c : component_)
+        c.lastDc = 0;
+    std::int32_t toGo = restartInterval_;
+    const std::int16_t* block = coefficients_;
+    for (std::int32_t row = 0; row < mcuRows_; ++row)
+        for (std::int32_t column = 0; column < mcuColumns_; ++column) {
+            if (restartInterval_ != 0 && toGo == 0) {
+                for (auto& c : component_)
+                    c.lastDc = 0;
+                toGo = restartInterval_;
+            }
+            for (int i = 0; i < components_; ++i) {
+                CJPEGColorComponent& c = component_[i];
+                std::int32_t* dc = counts.data() + static_cast<std::ptrdiff_t>(i) * 512;
+                for (std::int32_t b = 0; b < c.blocksPerMcu; ++b, block += 64)
+                    if (Gather8x8Statistics(block, dc, dc + 256, &c.lastDc) != 0)
+                        return Code::InternalError;
+            }
+            --toGo;
+        }
+    for (int i = 0; i < components_; ++i) {
+        std::uint8_t bits[16];
+        std::uint8_t values[256] = {};
+        const std::int32_t* dc = counts.data() + static_cast<std::ptrdiff_t>(i) * 512;
+        if (BuildOptimalHuffmanTable(dc, bits, values) != 0 || dcTable_[i].Init(i, 0, bits, values) != Code::Ok)
+            return Code::InternalError;
+        std::fill(std::begin(values), std::end(values), std::uint8_t{0});
+        if (BuildOptimalHuffmanTable(dc + 256, bits, values) != 0 || acTable_[i].Init(i, 1, bits, values) != Code::Ok)
+            return Code::InternalError;
+        component_[i].dcTableId = i;
+        component_[i].acTableId = i;
+        if ((status = WriteDht(dcTable_[i])) != Code::Ok || (status = WriteDht(acTable_[i])) != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
+}
+
+JpegStatus CJPEGEncoder::EncodeExtendedScan()
+{
+    if (coefficients_ == nullptr || huffmanState_.State() == nullptr)
+        return Code::InternalError;
+    for (auto& c : component_)
+        c.lastDc = 0;
+    restartsToGo_ = restartInterval_;
+    restartCounter_ = 0;
+    if (InitHuffmanEncoderState(huffmanState_.State()) != 0)
+        return Code::InternalError;
+    ss_ = 0;
+    se_ = 63;
+    ah_ = 0;
+    al_ = 0;
+    const std::int32_t indexes[4] = {0, 1, 2, 3};
+    JpegStatus status = WriteSos(components_, indexes);
+    if (status != Code::Ok)
+        return status;
+    const std::int64_t rowBlocks = static_cast<std::int64_t>(mcuColumns_) * blocksPerMcu_ * 64;
+    for (std::int32_t row = 0; row < mcuRows_; ++row)
+        if ((status = EncodeBaselineMcuRow(coefficients_ + row * rowBlocks)) != Code::Ok)
+            return status;
+    if ((status = writer_.Flush(kMaxHuffmanBlockBytes)) != Code::Ok)
+        return status;
+    return FlushCoder();
 }

@@ -7,10 +7,12 @@
 // encoder keeps pointers to them until it is destroyed or given others.
 //
 // An encoder serves a series of images of one process; its working buffers
-// are prepared again by every WriteHeader. Baseline (mode 1) is coded in
-// full; for the extended and progressive processes (modes 2 and 3) the tables
-// and header segments are built, their scans are not (WriteData: -1); the
-// lossless process (mode 4) is refused by SetParams.
+// are prepared again by every WriteHeader. Baseline (mode 1) and extended
+// (mode 2: samples of up to 12 bits, 16-bit ones not down-sampled, Huffman
+// tables from the statistics of every block) are coded in full; for the
+// progressive process (mode 3) the tables and header segments are built, its
+// scans are not (WriteData: -1); the lossless process (mode 4) is refused by
+// SetParams.
 
 #include <cstdint>
 
@@ -104,8 +106,11 @@ private:
     JpegStatus ConvertMcuRow(std::int32_t row);
     JpegStatus DownsampleMcuRow(std::int32_t row);
     JpegStatus CopyPlanarMcuRow(std::int32_t row);
-    JpegStatus TransformMcuRow8();
-    JpegStatus EncodeBaselineMcuRow();
+    JpegStatus TransformMcuRow8(std::int16_t* out);
+    JpegStatus TransformMcuRow16(std::int16_t* out);
+    JpegStatus EncodeBaselineMcuRow(const std::int16_t* blocks);
+    JpegStatus BuildExtendedTables();
+    JpegStatus EncodeExtendedScan();
     JpegStatus WriteRestart();
     JpegStatus FlushCoder();
     bool LumaChroma() const;

@@ -559,3 +559,84 @@ TEST(JpegDecoder, FfmpegLosslessFilesDecodeToFfmpegSamples)
 }
 
 }  // namespace
+
+namespace {
+
+// Our extended-process file of 16-bit samples.
+std::vector<std::uint8_t> EncodeExtended(const std::vector<std::uint16_t>& samples, ImageSize size,
+                                         std::int32_t channels, JpegColor colour, std::int32_t precision,
+                                         std::int32_t restart)
+{
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size.width) * size.height * 8 + 65536);
+    CMemBuffOutput out;
+    out.AttachBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    CJPEGEncoder encoder;
+    encoder.SetSource(reinterpret_cast<const std::uint8_t*>(samples.data()), size.width * channels * 2, size, channels,
+                      colour, JpegSampling444, precision);
+    encoder.SetDestination(&out);
+    EXPECT_EQ(encoder.SetParams(JpegModeExtended, colour, JpegSampling444, restart, 1, 100), 0);
+    EXPECT_EQ(encoder.WriteHeader(), 0);
+    EXPECT_EQ(encoder.WriteData(), 0);
+    bytes.resize(static_cast<std::size_t>(out.Position()));
+    return bytes;
+}
+
+TEST(JpegDecoder, TwelveBitRoundTrip)
+{
+    for (const std::int32_t channels : {1, 3}) {
+        SCOPED_TRACE(channels);
+        const ImageSize size{45, 27};
+        std::vector<std::uint16_t> samples(static_cast<std::size_t>(size.width) * size.height * channels);
+        for (int y = 0; y < size.height; ++y)
+            for (int x = 0; x < size.width; ++x)
+                for (int c = 0; c < channels; ++c)
+                    samples[(static_cast<std::size_t>(y) * size.width + x) * channels + c] =
+                        static_cast<std::uint16_t>((x * 80 + y * 50 + c * 900 + (x * y) % 37) % 4096);
+        const JpegColor colour = channels == 1 ? JpegColorGrey : JpegColorRgb;
+        const auto jpeg = EncodeExtended(samples, size, channels, colour, 12, channels == 1 ? 2 : 0);
+        ASSERT_GT(jpeg.size(), 100u);
+        EXPECT_NE(FindSegment(jpeg, 0xC1), -1);
+        const Picture back = DecodeComponents(jpeg);
+        ASSERT_EQ(back.status, 0);
+        ASSERT_EQ(back.precision, 12);
+        ASSERT_EQ(back.pixels.size(), samples.size() * 2);
+        int worst = 0;
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const int decoded = back.pixels[2 * i] | back.pixels[2 * i + 1] << 8;
+            worst = std::max(worst, std::abs(decoded - samples[i]));
+        }
+        // Quality 100 quantises by 1: the transforms' rounding only.
+        EXPECT_LE(worst, 3);
+    }
+}
+
+TEST(JpegDecoder, EightBitExtendedFilesDecodeLikeDjpeg)
+{
+    gavex_test::TempDir dir("jpegdec");
+    const auto rgb = gavex_test::ReadFileBytes(MakePpm(dir, 40, 24));
+    std::vector<std::uint8_t> pixels(rgb.end() - 40 * 24 * 3, rgb.end());
+    std::vector<std::uint8_t> bytes(65536);
+    CMemBuffOutput out;
+    out.AttachBuffer(bytes.data(), 65536);
+    CJPEGEncoder encoder;
+    encoder.SetSource(pixels.data(), 40 * 3, {40, 24}, 3, JpegColorRgb, JpegSampling444, 8);
+    encoder.SetDestination(&out);
+    ASSERT_EQ(encoder.SetParams(JpegModeExtended, JpegColorYCbCr, JpegSampling420, 1, 0, 90), 0);
+    ASSERT_EQ(encoder.WriteHeader(), 0);
+    ASSERT_EQ(encoder.WriteData(), 0);
+    bytes.resize(static_cast<std::size_t>(out.Position()));
+    const Picture ours = Decode(bytes);
+    ASSERT_EQ(ours.status, 0);
+    EXPECT_LE(MaxDifference(ours.pixels, Djpeg(dir, bytes, "-dct int")), 3);
+    // The coefficients of baseline, coded with the image's own tables: the
+    // same picture in fewer bytes.
+    EncodeOptions options;
+    options.quality = 90;
+    options.restartInterval = 1;
+    const Encoded baseline = EncodePixels(pixels.data(), 40 * 3, {40, 24}, 3, JpegColorRgb, JpegSampling444, options);
+    ASSERT_EQ(baseline.status, 0);
+    EXPECT_EQ(ours.pixels, Decode(baseline.bytes).pixels);
+    EXPECT_LT(bytes.size(), baseline.bytes.size());
+}
+
+}  // namespace
