@@ -14,6 +14,7 @@
 #include "imaging/primitives/HuffmanStatistics.h"
 #include "imaging/primitives/ImageCopy.h"
 #include "imaging/primitives/JpegColor.h"
+#include "imaging/primitives/Lossless.h"
 #include "imaging/primitives/PackedYuv.h"
 #include "imaging/primitives/VectorOps.h"
 
@@ -170,6 +171,15 @@ JpegStatus CJPEGEncoder::SetParams(JpegMode mode, JpegColor colour, JpegSampling
         }
         for (int i = 0; i < components_; ++i)
             if ((status = dcTable_[i].Create()) != Code::Ok || (status = acTable_[i].Create()) != Code::Ok)
+                return status;
+    } else if (mode == JpegModeLossless) {
+        // Every component 1x1, rows of the image width, restarts at row
+        // starts only; tables from the statistics of the differences.
+        sampling_ = JpegSampling444;
+        if (precision_ < 2 || precision_ > 16 || restartInterval % sourceSize_.width != 0)
+            return Code::BadParameter;
+        for (int i = 0; i < components_; ++i)
+            if ((status = dcTable_[i].Create()) != Code::Ok)
                 return status;
     } else {
         return Code::BadParameter;
@@ -482,6 +492,8 @@ JpegStatus CJPEGEncoder::WriteHeader()
                 return status;
     } else if (mode_ == JpegModeExtended && (status = BuildExtendedTables()) != Code::Ok) {
         return status;
+    } else if (mode_ == JpegModeLossless && (status = BuildLosslessTables()) != Code::Ok) {
+        return status;
     }
     if (restartInterval_ != 0 && (status = WriteDri()) != Code::Ok)
         return status;
@@ -501,8 +513,10 @@ JpegStatus CJPEGEncoder::WriteData()
     case JpegModeExtended:
         status = EncodeExtendedScan();
         break;
-    case JpegModeProgressive:
     case JpegModeLossless:
+        status = EncodeLosslessScan();
+        break;
+    case JpegModeProgressive:
         return Code::NotSupported;
     default:
         return Code::InternalError;
@@ -925,6 +939,129 @@ JpegStatus CJPEGEncoder::EncodeExtendedScan()
         if ((status = EncodeBaselineMcuRow(coefficients_ + row * rowBlocks)) != Code::Ok)
             return status;
     if ((status = writer_.Flush(kMaxHuffmanBlockBytes)) != Code::Ok)
+        return status;
+    return FlushCoder();
+}
+
+// ---------------------------------------------------------------------------
+// Lossless process: the differences of the whole image, tables from their
+// statistics, then the scan.
+
+JpegStatus CJPEGEncoder::SetLosslessPredictor(std::int32_t predictor, std::int32_t pointTransform)
+{
+    if (predictor < 1 || predictor > 7 || pointTransform < 0 || pointTransform > 15)
+        return Code::BadParameter;
+    predictor_ = predictor;
+    pointTransform_ = pointTransform;
+    return Code::Ok;
+}
+
+JpegStatus CJPEGEncoder::BuildLosslessTables()
+{
+    if (planar_ != 0 || pointTransform_ >= precision_ || components_ < 1 || components_ > 4 ||
+        sourceChannels_ < components_)
+        return Code::NotSupported;
+    // Samples are taken as they are: a colour conversion would lose them.
+    const bool reversed = sourceColour_ == JpegColorBgr && colour_ == JpegColorRgb;
+    if (!(sourceColour_ == colour_ || colour_ == JpegColorOther || reversed))
+        return Code::NotSupported;
+    const std::int32_t width = sourceSize_.width, height = sourceSize_.height;
+    const std::int64_t plane = static_cast<std::int64_t>(width) * height;
+    try {
+        losslessDifferences_.assign(static_cast<std::size_t>(plane * components_), 0);
+    } catch (const std::bad_alloc&) {
+        return Code::NoMemory;
+    }
+    const std::int32_t rowsPerRestart = restartInterval_ / width;
+    std::vector<std::int16_t> current(static_cast<std::size_t>(width)), previous(current.size());
+    for (int i = 0; i < components_; ++i) {
+        const int channel = reversed ? 2 - i : i;
+        for (std::int32_t y = 0; y < height; ++y) {
+            const std::uint8_t* row = sourcePlanes_[0] + Offset(y, sourceSteps_[0]);
+            for (std::int32_t x = 0; x < width; ++x) {
+                const std::int64_t at = static_cast<std::int64_t>(x) * sourceChannels_ + channel;
+                const std::int32_t sample =
+                    sourcePrecision_ > 8 ? reinterpret_cast<const std::uint16_t*>(row)[at] : row[at];
+                current[static_cast<std::size_t>(x)] = static_cast<std::int16_t>(sample >> pointTransform_);
+            }
+            std::int16_t* differences = losslessDifferences_.data() + i * plane + static_cast<std::int64_t>(y) * width;
+            const bool first = y == 0 || (rowsPerRestart != 0 && y % rowsPerRestart == 0);
+            const PrimitiveStatus result =
+                first ? LosslessPredictFirstRow(current.data(), differences, width, precision_, pointTransform_)
+                      : LosslessPredictRow(current.data(), previous.data(), differences, width, predictor_);
+            if (result != 0)
+                return Code::InternalError;
+            current.swap(previous);
+        }
+    }
+    for (int i = 0; i < components_; ++i) {
+        std::int32_t counts[256] = {};
+        const std::int16_t* differences = losslessDifferences_.data() + i * plane;
+        for (std::int64_t k = 0; k < plane; ++k)
+            GatherLosslessStatistics(differences + k, counts);
+        std::uint8_t bits[16];
+        std::uint8_t values[256] = {};
+        if (BuildOptimalHuffmanTable(counts, bits, values) != 0 || dcTable_[i].Init(i, 0, bits, values) != Code::Ok)
+            return Code::InternalError;
+        component_[i].dcTableId = i;
+        component_[i].acTableId = 0;
+        JpegStatus status = WriteDht(dcTable_[i]);
+        if (status != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
+}
+
+JpegStatus CJPEGEncoder::EncodeLosslessScan()
+{
+    if (huffmanState_.State() == nullptr || losslessDifferences_.empty())
+        return Code::InternalError;
+    const std::int32_t width = sourceSize_.width, height = sourceSize_.height;
+    // The writer holds a worst-case row: 32 bits per difference, every byte
+    // possibly stuffed.
+    const std::int64_t rowBytes = static_cast<std::int64_t>(width) * components_ * 8 + 64;
+    if (rowBytes > INT32_MAX / 2)
+        return Code::NoMemory;
+    JpegStatus status = Code::Ok;
+    if (writer_.Capacity() < 2 * rowBytes) {
+        if ((status = writer_.Flush(0)) != Code::Ok)
+            return status;
+        if ((status = writer_.Init(static_cast<std::int32_t>(2 * rowBytes))) != Code::Ok)
+            return status;
+    }
+    restartsToGo_ = restartInterval_;
+    restartCounter_ = 0;
+    if (InitHuffmanEncoderState(huffmanState_.State()) != 0)
+        return Code::InternalError;
+    ss_ = predictor_;
+    se_ = 0;
+    ah_ = 0;
+    al_ = pointTransform_;
+    const std::int32_t indexes[4] = {0, 1, 2, 3};
+    if ((status = WriteSos(components_, indexes)) != Code::Ok)
+        return status;
+    const std::int32_t rowsPerRestart = restartInterval_ / width;
+    const std::int64_t plane = static_cast<std::int64_t>(width) * height;
+    const HuffmanEncoderSpec* tables[4] = {};
+    for (int i = 0; i < components_; ++i)
+        tables[i] = dcTable_[component_[i].dcTableId].Spec();
+    for (std::int32_t y = 0; y < height; ++y) {
+        if (rowsPerRestart != 0 && y != 0 && y % rowsPerRestart == 0 && (status = WriteRestart()) != Code::Ok)
+            return status;
+        if ((status = writer_.Flush(static_cast<std::int32_t>(rowBytes))) != Code::Ok)
+            return status;
+        const std::int16_t* rows[4] = {};
+        for (int i = 0; i < components_; ++i)
+            rows[i] = losslessDifferences_.data() + i * plane + static_cast<std::int64_t>(y) * width;
+        std::int32_t position = writer_.Fill();
+        const PrimitiveStatus result = EncodeHuffmanLosslessRow(rows, width, components_, writer_.Buffer(),
+                                                                writer_.Capacity(), &position, tables,
+                                                                huffmanState_.State(), 0);
+        writer_.SetFill(position);
+        if (result < 0)
+            return Code::InternalError;
+    }
+    if ((status = writer_.Flush(static_cast<std::int32_t>(rowBytes))) != Code::Ok)
         return status;
     return FlushCoder();
 }

@@ -640,3 +640,64 @@ TEST(JpegDecoder, EightBitExtendedFilesDecodeLikeDjpeg)
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> EncodeLossless(const std::uint8_t* samples, ImageSize size, std::int32_t channels,
+                                         JpegColor colour, std::int32_t precision, std::int32_t predictor,
+                                         std::int32_t restart)
+{
+    const std::int32_t bytes = precision > 8 ? 2 : 1;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(size.width) * size.height * channels * 5 + 65536);
+    CMemBuffOutput stream;
+    stream.AttachBuffer(out.data(), static_cast<std::int32_t>(out.size()));
+    CJPEGEncoder encoder;
+    encoder.SetSource(samples, size.width * channels * bytes, size, channels, colour, JpegSampling444, precision);
+    encoder.SetDestination(&stream);
+    EXPECT_EQ(encoder.SetParams(JpegModeLossless, colour, JpegSampling444, restart, 1, 100), 0);
+    EXPECT_EQ(encoder.SetLosslessPredictor(predictor, 0), 0);
+    EXPECT_EQ(encoder.WriteHeader(), 0);
+    EXPECT_EQ(encoder.WriteData(), 0);
+    out.resize(static_cast<std::size_t>(stream.Position()));
+    return out;
+}
+
+TEST(JpegDecoder, OurLosslessFilesRoundTrip)
+{
+    gavex_test::TempDir dir("jpegdec");
+    const ImageSize size{37, 23};
+    std::mt19937 rng(12);
+    for (const std::int32_t precision : {8, 16})
+        for (const std::int32_t channels : {1, 3})
+            for (std::int32_t predictor = 1; predictor <= 7; ++predictor) {
+                SCOPED_TRACE("precision " + std::to_string(precision) + " channels " + std::to_string(channels) +
+                             " predictor " + std::to_string(predictor));
+                const std::int32_t bytes = precision > 8 ? 2 : 1;
+                std::vector<std::uint8_t> samples(static_cast<std::size_t>(size.width) * size.height * channels * bytes);
+                for (std::size_t i = 0; i < samples.size(); ++i)
+                    samples[i] = static_cast<std::uint8_t>((i * 7 / 3) % 251 + (rng() % 5));
+                const JpegColor colour = channels == 1 ? JpegColorGrey : JpegColorOther;
+                const auto jpeg = EncodeLossless(samples.data(), size, channels, colour, precision, predictor,
+                                                 predictor == 3 ? size.width * 5 : 0);
+                EXPECT_NE(FindSegment(jpeg, 0xC3), -1);
+                const Picture back = DecodeComponents(jpeg);
+                ASSERT_EQ(back.status, 0);
+                EXPECT_EQ(back.pixels, samples);
+                if (precision == 8) {
+                    // ffmpeg reads the 8-bit files to the same samples
+                    // (three components without a colour marker as RGB).
+                    const std::string jpg = dir / "ours.jpg", raw = dir / "ours.raw";
+                    gavex_test::WriteFileBytes(jpg, jpeg);
+                    const std::string format = channels == 1 ? "gray" : "rgb24";
+                    ASSERT_EQ(Shell(std::string(GAVEX_FFMPEG) + " -v error -y -i " + Quote(jpg) +
+                                    " -f rawvideo -pix_fmt " + format + " " + Quote(raw)),
+                              0);
+                    const auto decoded = gavex_test::ReadFileBytes(raw);
+                    ASSERT_EQ(decoded.size(), samples.size());
+                    for (std::size_t i = 0; i < samples.size(); ++i)
+                        ASSERT_EQ(decoded[i], samples[i]) << "sample " << i;
+                }
+            }
+}
+
+}  // namespace

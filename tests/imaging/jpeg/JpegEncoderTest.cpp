@@ -359,7 +359,10 @@ TEST(JpegEncoderRefusals, StatusesOfTheIssues)
     EXPECT_EQ(encoder.SetSourcePlanar(planes, steps, {64, 64}, 3, JpegColorRgb, JpegSampling420, 8), 0);
 
     encoder.SetSource(pixels.data(), 64, {64, 64}, 1, JpegColorGrey, JpegSampling444, 8);
-    EXPECT_EQ(encoder.SetParams(JpegModeLossless, JpegColorGrey, JpegSampling444, 0, 0, 75), -3);
+    EXPECT_EQ(encoder.SetParams(JpegModeLossless, JpegColorGrey, JpegSampling444, 0, 0, 75), 0);
+    // Lossless restarts fall at row starts only.
+    EXPECT_EQ(encoder.SetParams(JpegModeLossless, JpegColorGrey, JpegSampling444, 10, 0, 75), -3);
+    EXPECT_EQ(encoder.SetLosslessPredictor(8, 0), -3);
     EXPECT_EQ(encoder.SetParams(static_cast<JpegMode>(9), JpegColorGrey, JpegSampling444, 0, 0, 75), -3);
     EXPECT_EQ(encoder.SetParams(JpegModeBaseline, JpegColorGrey, JpegSampling444, 0, 0, -4), -2);
     EXPECT_EQ(encoder.SetParams(JpegModeBaseline, JpegColorGrey, JpegSampling444, 70000, 0, 75), -3);
