@@ -11,6 +11,7 @@
 #include "imaging/primitives/CpuDispatch.h"
 #include "imaging/primitives/ForwardDct.h"
 #include "imaging/primitives/Huffman.h"
+#include "imaging/primitives/HuffmanProgressive.h"
 #include "imaging/primitives/HuffmanStatistics.h"
 #include "imaging/primitives/ImageCopy.h"
 #include "imaging/primitives/JpegColor.h"
@@ -517,7 +518,8 @@ JpegStatus CJPEGEncoder::WriteData()
         status = EncodeLosslessScan();
         break;
     case JpegModeProgressive:
-        return Code::NotSupported;
+        status = EncodeProgressiveImage();
+        break;
     default:
         return Code::InternalError;
     }
@@ -1064,4 +1066,191 @@ JpegStatus CJPEGEncoder::EncodeLosslessScan()
     if ((status = writer_.Flush(static_cast<std::int32_t>(rowBytes))) != Code::Ok)
         return status;
     return FlushCoder();
+}
+
+// ---------------------------------------------------------------------------
+// Progressive process: the whole image's coefficients, then each scan of the
+// script with Huffman tables built from its own statistics.
+
+namespace {
+
+// Room before each progressive block: the largest block and the correction
+// bits an AC refinement can release with it.
+constexpr std::int32_t kProgressiveRoom = kMaxHuffmanBlockBytes + 2 * (1024 / 8) + 16;
+
+}  // namespace
+
+const std::int16_t* CJPEGEncoder::BlockAt(std::int32_t component, std::int32_t blockRow,
+                                          std::int32_t blockColumn) const
+{
+    const CJPEGColorComponent& c = component_[component];
+    const std::int64_t mcu = static_cast<std::int64_t>(blockRow / c.vSampling) * mcuColumns_ +
+                             blockColumn / c.hSampling;
+    std::int64_t index = mcu * blocksPerMcu_;
+    for (int i = 0; i < component; ++i)
+        index += component_[i].blocksPerMcu;
+    index += (blockRow % c.vSampling) * c.hSampling + blockColumn % c.hSampling;
+    return coefficients_ + index * 64;
+}
+
+void CJPEGEncoder::ComponentBlocks(std::int32_t component, std::int32_t* wide, std::int32_t* high) const
+{
+    const CJPEGColorComponent& c = component_[component];
+    std::int32_t maxH = 1, maxV = 1;
+    for (int i = 0; i < components_; ++i) {
+        maxH = std::max(maxH, component_[i].hSampling);
+        maxV = std::max(maxV, component_[i].vSampling);
+    }
+    *wide = ((sourceSize_.width * c.hSampling + maxH - 1) / maxH + 7) / 8;
+    *high = ((sourceSize_.height * c.vSampling + maxV - 1) / maxV + 7) / 8;
+}
+
+JpegStatus CJPEGEncoder::EncodeProgressiveImage()
+{
+    if (coefficients_ == nullptr || scanScript_ == nullptr || huffmanState_.State() == nullptr)
+        return Code::InternalError;
+    const std::int64_t rowBlocks = static_cast<std::int64_t>(mcuColumns_) * blocksPerMcu_ * 64;
+    JpegStatus status = Code::Ok;
+    for (std::int32_t row = 0; row < mcuRows_; ++row) {
+        if (planar_ != 0)
+            status = CopyPlanarMcuRow(row);
+        else if ((status = ConvertMcuRow(row)) == Code::Ok)
+            status = DownsampleMcuRow(row);
+        if (status == Code::Ok)
+            status = TransformMcuRow8(coefficients_ + row * rowBlocks);
+        if (status != Code::Ok)
+            return status;
+    }
+    for (std::int32_t n = 0; n < scanCount_; ++n) {
+        const JpegProgressiveScan& scan = scanScript_[n];
+        ss_ = scan.ss;
+        se_ = scan.se;
+        ah_ = scan.ah;
+        al_ = scan.al;
+        if ((status = ProgressiveScan(scan, true)) != Code::Ok || (status = ProgressiveScan(scan, false)) != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
+}
+
+// One scan of the script: with gather set, counts its symbols, builds its
+// tables and writes their DHT; otherwise codes it.
+JpegStatus CJPEGEncoder::ProgressiveScan(const JpegProgressiveScan& scan, bool gather)
+{
+    HuffmanEncoderState* state = huffmanState_.State();
+    const bool dcScan = scan.ss == 0;
+    if (gather && dcScan && scan.ah != 0)
+        return Code::Ok;  // a DC refinement needs no table
+    std::vector<std::int32_t> counts(4 * 256, 0);
+    for (auto& c : component_)
+        c.lastDc = 0;
+    restartsToGo_ = restartInterval_;
+    restartCounter_ = 0;
+    if (InitHuffmanEncoderState(state) != 0)
+        return Code::InternalError;
+    JpegStatus status = Code::Ok;
+    if (!gather && (status = WriteSos(scan.components, scan.index)) != Code::Ok)
+        return status;
+    // The coder (or gatherer) of this scan kind, for a block or in flush mode.
+    const auto code = [&](const std::int16_t* block, std::int32_t component, std::int32_t flush) -> JpegStatus {
+        CJPEGColorComponent& c = component_[component];
+        PrimitiveStatus result = 0;
+        if (gather) {
+            std::int32_t* dc = counts.data() + c.dcTableId * 256;
+            std::int32_t* ac = counts.data() + c.acTableId * 256;
+            if (dcScan)
+                result = flush != 0 ? 0 : GatherDcFirstStatistics(block, dc, &c.lastDc, scan.al);
+            else if (scan.ah != 0)
+                result = GatherAcRefineStatistics(block, ac, scan.ss, scan.se, scan.al, state, flush);
+            else
+                result = GatherAcFirstStatistics(block, ac, scan.ss, scan.se, scan.al, state, flush);
+            return result < 0 ? Code::InternalError : Code::Ok;
+        }
+        JpegStatus room = writer_.Flush(kProgressiveRoom);
+        if (room != Code::Ok)
+            return room;
+        std::int32_t position = writer_.Fill();
+        std::uint8_t* dst = writer_.Buffer();
+        const std::int32_t capacity = writer_.Capacity();
+        if (dcScan && scan.ah != 0)
+            result = EncodeHuffmanDcRefine(block, dst, capacity, &position, scan.al, state, flush);
+        else if (dcScan)
+            result = EncodeHuffmanDcFirst(block, dst, capacity, &position, &c.lastDc, scan.al,
+                                          dcTable_[c.dcTableId].Spec(), state, flush);
+        else if (scan.ah != 0)
+            result = EncodeHuffmanAcRefine(block, dst, capacity, &position, scan.ss, scan.se, scan.al,
+                                           acTable_[c.acTableId].Spec(), state, flush);
+        else
+            result = EncodeHuffmanAcFirst(block, dst, capacity, &position, scan.ss, scan.se, scan.al,
+                                          acTable_[c.acTableId].Spec(), state, flush);
+        writer_.SetFill(position);
+        return result < 0 ? Code::InternalError : Code::Ok;
+    };
+    const auto restart = [&](std::int32_t component) -> JpegStatus {
+        if (restartInterval_ == 0 || restartsToGo_ != 0)
+            return Code::Ok;
+        JpegStatus r = code(nullptr, component, 1);
+        if (r == Code::Ok && InitHuffmanEncoderState(state) != 0)
+            r = Code::InternalError;
+        if (r == Code::Ok && !gather) {
+            if ((r = writer_.Flush(0)) == Code::Ok)
+                r = WriteMarker(static_cast<std::uint8_t>(0xD0 + restartCounter_));
+            restartCounter_ = (restartCounter_ + 1) % 8;
+        }
+        for (auto& c : component_)
+            c.lastDc = 0;
+        restartsToGo_ = restartInterval_;
+        return r;
+    };
+    if (dcScan) {
+        for (std::int32_t row = 0; row < mcuRows_; ++row)
+            for (std::int32_t column = 0; column < mcuColumns_; ++column) {
+                if ((status = restart(scan.index[0])) != Code::Ok)
+                    return status;
+                for (std::int32_t k = 0; k < scan.components; ++k) {
+                    const std::int32_t i = scan.index[k];
+                    const CJPEGColorComponent& c = component_[i];
+                    for (std::int32_t j = 0; j < c.vSampling; ++j)
+                        for (std::int32_t l = 0; l < c.hSampling; ++l)
+                            if ((status = code(BlockAt(i, row * c.vSampling + j, column * c.hSampling + l), i, 0)) !=
+                                Code::Ok)
+                                return status;
+                }
+                --restartsToGo_;
+            }
+    } else {
+        const std::int32_t i = scan.index[0];
+        std::int32_t wide = 0, high = 0;
+        ComponentBlocks(i, &wide, &high);
+        for (std::int32_t y = 0; y < high; ++y)
+            for (std::int32_t x = 0; x < wide; ++x) {
+                if ((status = restart(i)) != Code::Ok)
+                    return status;
+                if ((status = code(BlockAt(i, y, x), i, 0)) != Code::Ok)
+                    return status;
+                --restartsToGo_;
+            }
+    }
+    if ((status = code(nullptr, scan.index[0], 1)) != Code::Ok)
+        return status;
+    if (!gather)
+        return Code::Ok;
+    // Tables of the scan's table ids, each written once.
+    bool written[4] = {};
+    for (std::int32_t k = 0; k < scan.components; ++k) {
+        const CJPEGColorComponent& c = component_[scan.index[k]];
+        const std::int32_t id = dcScan ? c.dcTableId : c.acTableId;
+        if (written[id])
+            continue;
+        written[id] = true;
+        std::uint8_t bits[16];
+        std::uint8_t values[256] = {};
+        CJPEGEncoderHuffmanTable& table = dcScan ? dcTable_[id] : acTable_[id];
+        if (BuildOptimalHuffmanTable(counts.data() + id * 256, bits, values) != 0 ||
+            table.Init(id, dcScan ? 0 : 1, bits, values) != Code::Ok)
+            return Code::InternalError;
+        if ((status = WriteDht(table)) != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
 }

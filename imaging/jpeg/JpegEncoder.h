@@ -9,9 +9,9 @@
 // An encoder serves a series of images of one process; its working buffers
 // are prepared again by every WriteHeader. Baseline (mode 1) and extended
 // (mode 2: samples of up to 12 bits, 16-bit ones not down-sampled, Huffman
-// tables from the statistics of every block) are coded in full; for the
-// progressive process (mode 3) the tables and header segments are built, its
-// scans are not (WriteData: -1). The lossless process (mode 4) codes every
+// tables from the statistics of every block) and progressive (mode 3: the
+// scan script by component count, each scan's tables from its own
+// statistics) are coded in full. The lossless process (mode 4) codes every
 // component 1x1 from a pixel-order source without colour conversion, with
 // restarts only at row starts (an interval that is a multiple of the width)
 // and tables from the statistics of its differences.
@@ -121,6 +121,10 @@ private:
     JpegStatus EncodeExtendedScan();
     JpegStatus BuildLosslessTables();
     JpegStatus EncodeLosslessScan();
+    JpegStatus EncodeProgressiveImage();
+    JpegStatus ProgressiveScan(const JpegProgressiveScan& scan, bool gather);
+    const std::int16_t* BlockAt(std::int32_t component, std::int32_t blockRow, std::int32_t blockColumn) const;
+    void ComponentBlocks(std::int32_t component, std::int32_t* wide, std::int32_t* high) const;
     JpegStatus WriteRestart();
     JpegStatus FlushCoder();
     bool LumaChroma() const;

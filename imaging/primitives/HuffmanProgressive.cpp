@@ -225,3 +225,265 @@ PrimitiveStatus DecodeHuffmanAcRefine(const std::uint8_t* src, std::int32_t srcL
     }
     return Code::Ok;
 }
+
+// ---------------------------------------------------------------------------
+// Encoders.
+
+namespace {
+
+using primitives_detail::FlushBits;
+using primitives_detail::WriteBits;
+
+inline std::int32_t Bits(std::uint32_t magnitude)
+{
+    std::int32_t n = 0;
+    while (magnitude != 0) {
+        ++n;
+        magnitude >>= 1;
+    }
+    return n;
+}
+
+struct Writer {
+    std::uint8_t* dst;
+    std::int32_t length;
+    std::int32_t* position;
+    HuffmanEncoderState* state;
+
+    Status Symbol(const HuffmanEncoderSpec* table, std::int32_t symbol)
+    {
+        const std::uint32_t entry = table->entry[symbol];
+        if ((entry >> 16) == 0)
+            return Code::BadHuffmanTable;
+        return WriteBits(entry & 0xFFFF, static_cast<std::int32_t>(entry >> 16), dst, length, position, state);
+    }
+    Status Raw(std::uint32_t value, std::int32_t n)
+    {
+        return n == 0 ? Code::Ok : WriteBits(value & ((1u << n) - 1), n, dst, length, position, state);
+    }
+    // The pending end-of-band run (EOB0 for 1, else EOBr and r bits).
+    Status Run(const HuffmanEncoderSpec* table)
+    {
+        const std::int32_t run = state->endOfBandRun;
+        if (run == 0)
+            return Code::Ok;
+        const std::int32_t r = Bits(static_cast<std::uint32_t>(run)) - 1;
+        Status status = Symbol(table, r << 4);
+        if (status == Code::Ok)
+            status = Raw(static_cast<std::uint32_t>(run), r);
+        if (status == Code::Ok)
+            state->endOfBandRun = 0;
+        return status;
+    }
+    Status Corrections(std::uint32_t from, std::uint32_t count)
+    {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const Status status = Raw(state->correctionBits[from + i], 1);
+            if (status != Code::Ok)
+                return status;
+        }
+        return Code::Ok;
+    }
+};
+
+Status CheckEncoder(const std::uint8_t* dst, std::int32_t length, const std::int32_t* position,
+                    const HuffmanEncoderState* state)
+{
+    if (dst == nullptr)
+        return Code::NullPointer;
+    if (length <= 0)
+        return Code::BadSize;
+    if (position == nullptr || state == nullptr)
+        return Code::NullPointer;
+    return Code::Ok;
+}
+
+Status AcFlush(Writer& w, const HuffmanEncoderSpec* table)
+{
+    Status status = w.Run(table);
+    if (status == Code::Ok)
+        status = w.Corrections(0, w.state->correctionCount);
+    const Status flushed = FlushBits(w.dst, w.length, w.position, w.state);
+    InitHuffmanEncoderState(w.state);
+    return status != Code::Ok ? status : flushed;
+}
+
+Status CheckAcEncoder(const std::int16_t* block, std::uint8_t* dst, std::int32_t length, std::int32_t* position,
+                      std::int32_t ss, std::int32_t se, std::int32_t al, const HuffmanEncoderSpec* table,
+                      HuffmanEncoderState* state, std::int32_t flush, bool* done)
+{
+    *done = false;
+    if (dst == nullptr)
+        return Code::NullPointer;
+    if (length < 1)
+        return Code::BadSize;
+    if (position == nullptr || table == nullptr || state == nullptr)
+        return Code::NullPointer;
+    if (flush != 0) {
+        Writer w{dst, length, position, state};
+        *done = true;
+        return AcFlush(w, table);
+    }
+    if (block == nullptr)
+        return Code::NullPointer;
+    if (ss < 1 || ss > 63 || se < ss || se > 63 || al < 0 || al > 13)
+        return Code::BadArgument;
+    return Code::Ok;
+}
+
+}  // namespace
+
+PrimitiveStatus EncodeHuffmanDcFirst(const std::int16_t block[64], std::uint8_t* dst, std::int32_t dstLength,
+                                     std::int32_t* position, std::int16_t* lastDc, std::int32_t al,
+                                     const HuffmanEncoderSpec* dcTable, HuffmanEncoderState* state,
+                                     std::int32_t flush)
+{
+    Status status = CheckEncoder(dst, dstLength, position, state);
+    if (status != Code::Ok)
+        return status;
+    if (flush != 0)
+        return FlushBits(dst, dstLength, position, state);
+    if (block == nullptr || lastDc == nullptr)
+        return Code::NullPointer;
+    if (al < 0 || al > 13)
+        return Code::BadArgument;
+    if (dcTable == nullptr)
+        return Code::NullPointer;
+    const std::int32_t v = block[0] >> al;
+    const std::int32_t diff = v - *lastDc;
+    *lastDc = static_cast<std::int16_t>(v);
+    const std::int32_t s = Bits(static_cast<std::uint32_t>(diff < 0 ? -diff : diff));
+    if (s > 11)
+        return Code::HuffmanRange;
+    Writer w{dst, dstLength, position, state};
+    if ((status = w.Symbol(dcTable, s)) != Code::Ok)
+        return status;
+    return w.Raw(static_cast<std::uint32_t>(diff < 0 ? diff - 1 : diff), s);
+}
+
+PrimitiveStatus EncodeHuffmanDcRefine(const std::int16_t block[64], std::uint8_t* dst, std::int32_t dstLength,
+                                      std::int32_t* position, std::int32_t al, HuffmanEncoderState* state,
+                                      std::int32_t flush)
+{
+    const Status status = CheckEncoder(dst, dstLength, position, state);
+    if (status != Code::Ok)
+        return status;
+    if (flush != 0)
+        return FlushBits(dst, dstLength, position, state);
+    if (block == nullptr)
+        return Code::NullPointer;
+    if (al < 0 || al > 13)
+        return Code::BadArgument;
+    Writer w{dst, dstLength, position, state};
+    return w.Raw(static_cast<std::uint32_t>(block[0] >> al) & 1u, 1);
+}
+
+PrimitiveStatus EncodeHuffmanAcFirst(const std::int16_t block[64], std::uint8_t* dst, std::int32_t dstLength,
+                                     std::int32_t* position, std::int32_t ss, std::int32_t se, std::int32_t al,
+                                     const HuffmanEncoderSpec* acTable, HuffmanEncoderState* state,
+                                     std::int32_t flush)
+{
+    bool done = false;
+    Status status = CheckAcEncoder(block, dst, dstLength, position, ss, se, al, acTable, state, flush, &done);
+    if (status != Code::Ok || done)
+        return status;
+    Writer w{dst, dstLength, position, state};
+    std::int32_t r = 0;
+    for (std::int32_t k = ss; k <= se; ++k) {
+        const std::int32_t c = block[ZigzagOrder[k]];
+        const std::int32_t t = (c < 0 ? -c : c) >> al;
+        if (t == 0) {
+            ++r;
+            continue;
+        }
+        if ((status = w.Run(acTable)) != Code::Ok)
+            return status;
+        for (; r > 15; r -= 16)
+            if ((status = w.Symbol(acTable, 0xF0)) != Code::Ok)
+                return status;
+        const std::int32_t n = Bits(static_cast<std::uint32_t>(t));
+        if (n > 11)
+            return Code::HuffmanRange;
+        if ((status = w.Symbol(acTable, (r << 4) + n)) != Code::Ok)
+            return status;
+        if ((status = w.Raw(static_cast<std::uint32_t>(c > 0 ? t : ~t), n)) != Code::Ok)
+            return status;
+        r = 0;
+    }
+    if (r > 0 && ++state->endOfBandRun == 32767)
+        return w.Run(acTable);
+    return Code::Ok;
+}
+
+PrimitiveStatus EncodeHuffmanAcRefine(const std::int16_t block[64], std::uint8_t* dst, std::int32_t dstLength,
+                                      std::int32_t* position, std::int32_t ss, std::int32_t se, std::int32_t al,
+                                      const HuffmanEncoderSpec* acTable, HuffmanEncoderState* state,
+                                      std::int32_t flush)
+{
+    bool done = false;
+    Status status = CheckAcEncoder(block, dst, dstLength, position, ss, se, al, acTable, state, flush, &done);
+    if (status != Code::Ok || done)
+        return status;
+    Writer w{dst, dstLength, position, state};
+    std::int32_t a[64] = {};
+    std::int32_t eob = se + 1;
+    for (std::int32_t k = ss; k <= se; ++k) {
+        const std::int32_t c = block[ZigzagOrder[k]];
+        a[k] = (c < 0 ? -c : c) >> al;
+        if (a[k] == 1)
+            eob = k;
+    }
+    // The pending run and the correction bits of earlier blocks.
+    const auto pending = [&]() {
+        Status s = w.Run(acTable);
+        if (s == Code::Ok)
+            s = w.Corrections(0, state->correctionCount);
+        if (s == Code::Ok)
+            state->correctionCount = 0;
+        return s;
+    };
+    std::uint32_t brStart = state->correctionCount;  // this block's bits follow the earlier ones
+    std::uint32_t br = 0;
+    std::int32_t r = 0;
+    for (std::int32_t k = ss; k <= se; ++k) {
+        if (a[k] == 0) {
+            ++r;
+            continue;
+        }
+        while (r > 15 && k <= eob) {
+            if ((status = pending()) != Code::Ok || (status = w.Symbol(acTable, 0xF0)) != Code::Ok)
+                return status;
+            r -= 16;
+            if ((status = w.Corrections(brStart, br)) != Code::Ok)
+                return status;
+            brStart = 0;
+            br = 0;
+        }
+        if (a[k] > 1) {
+            if (brStart + br >= sizeof(state->correctionBits))
+                return Code::CorruptData;
+            state->correctionBits[brStart + br++] = static_cast<std::uint8_t>(a[k] & 1);
+            continue;
+        }
+        if ((status = pending()) != Code::Ok || (status = w.Symbol(acTable, (r << 4) + 1)) != Code::Ok)
+            return status;
+        if ((status = w.Raw(block[ZigzagOrder[k]] < 0 ? 0u : 1u, 1)) != Code::Ok)
+            return status;
+        if ((status = w.Corrections(brStart, br)) != Code::Ok)
+            return status;
+        brStart = 0;
+        br = 0;
+        r = 0;
+    }
+    if (r > 0 || br > 0) {
+        ++state->endOfBandRun;
+        // Keep this block's bits right behind the pending ones.
+        if (brStart != state->correctionCount)
+            for (std::uint32_t i = 0; i < br; ++i)
+                state->correctionBits[state->correctionCount + i] = state->correctionBits[brStart + i];
+        state->correctionCount += br;
+        if (state->endOfBandRun == 32767 || state->correctionCount > 937)
+            return pending();
+    }
+    return Code::Ok;
+}

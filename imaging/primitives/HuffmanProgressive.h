@@ -1,6 +1,7 @@
 #pragma once
-// Decoders of the four kinds of progressive scan (ITU-T T.81 G.2), one block
-// per call, on the tables, states and bit reader of Huffman.h.
+// Encoders and decoders of the four kinds of progressive scan (ITU-T T.81
+// G.1.2, G.2), one block per call, on the tables, states, bit writer and bit
+// reader of Huffman.h.
 //
 // Each changes the block in place and leaves every position outside its band
 // untouched, so that the scans of an image build its blocks up together. The
@@ -37,3 +38,25 @@ PrimitiveStatus DecodeHuffmanAcRefine(const std::uint8_t* src, std::int32_t srcL
                                       std::int16_t block[64], std::int32_t* marker, std::int32_t ss, std::int32_t se,
                                       std::int32_t al, const HuffmanDecoderSpec* acTable,
                                       HuffmanDecoderState* state);
+
+// Encoders. Flush mode (flush non-zero) uses only the destination, its
+// length, the position, the state and (AC) the table: the pending end-of-band
+// run and correction bits are written, the bits padded with 1-bits and the
+// state cleared. Checks as the decoders', destination for source; -63 for a
+// DC first category above 11 or an AC first magnitude of more than 11 bits;
+// -64 for a symbol without a code; -62 when the destination fills.
+PrimitiveStatus EncodeHuffmanDcFirst(const std::int16_t block[64], std::uint8_t* dst, std::int32_t dstLength,
+                                     std::int32_t* position, std::int16_t* lastDc, std::int32_t al,
+                                     const HuffmanEncoderSpec* dcTable, HuffmanEncoderState* state,
+                                     std::int32_t flush);
+PrimitiveStatus EncodeHuffmanDcRefine(const std::int16_t block[64], std::uint8_t* dst, std::int32_t dstLength,
+                                      std::int32_t* position, std::int32_t al, HuffmanEncoderState* state,
+                                      std::int32_t flush);
+PrimitiveStatus EncodeHuffmanAcFirst(const std::int16_t block[64], std::uint8_t* dst, std::int32_t dstLength,
+                                     std::int32_t* position, std::int32_t ss, std::int32_t se, std::int32_t al,
+                                     const HuffmanEncoderSpec* acTable, HuffmanEncoderState* state,
+                                     std::int32_t flush);
+PrimitiveStatus EncodeHuffmanAcRefine(const std::int16_t block[64], std::uint8_t* dst, std::int32_t dstLength,
+                                      std::int32_t* position, std::int32_t ss, std::int32_t se, std::int32_t al,
+                                      const HuffmanEncoderSpec* acTable, HuffmanEncoderState* state,
+                                      std::int32_t flush);

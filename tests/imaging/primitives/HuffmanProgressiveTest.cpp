@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <random>
 #include <vector>
 
 #include "imaging/primitives/Huffman.h"
@@ -8,14 +9,15 @@
 
 namespace {
 
-// A small table of 4-bit codes, 0000 upwards, for the given symbols.
+// A table of codes of one length (4 bits unless told), 0 upwards, for the
+// given symbols.
 struct Table {
     HuffmanEncoderSpec encoder{};
     HuffmanDecoderSpec decoder{};
-    explicit Table(const std::vector<std::uint8_t>& symbols)
+    explicit Table(const std::vector<std::uint8_t>& symbols, int length = 4)
     {
         std::uint8_t bits[16] = {};
-        bits[3] = static_cast<std::uint8_t>(symbols.size());
+        bits[length - 1] = static_cast<std::uint8_t>(symbols.size());
         EXPECT_EQ(InitHuffmanEncoderSpec(bits, symbols.data(), &encoder), 0);
         EXPECT_EQ(InitHuffmanDecoderSpec(bits, symbols.data(), &decoder), 0);
     }
@@ -167,6 +169,86 @@ TEST(HuffmanProgressive, ArgumentChecks)
                                    &r.marker, 60, 63, 0, &far.decoder, &r.state),
               -2);
     EXPECT_EQ(untouched, (std::array<std::int16_t, 64>{}));
+}
+
+TEST(HuffmanProgressive, EncodersWriteWhatTheDecodersRead)
+{
+    const Table ac({0x00, 0x01, 0x11, 0x21, 0x30, 0x41, 0xF0, 0xE0, 0x12, 0x02});
+    const Table dc({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    // Ten empty blocks and the flush: EOB3 and the bits 010.
+    std::vector<std::uint8_t> out(256);
+    std::int32_t position = 0;
+    HuffmanEncoderState state{};
+    const std::array<std::int16_t, 64> empty{};
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(EncodeHuffmanAcFirst(empty.data(), out.data(), 256, &position, 1, 63, 0, &ac.encoder, &state, 0), 0);
+    EXPECT_EQ(position, 0);
+    ASSERT_EQ(EncodeHuffmanAcFirst(nullptr, out.data(), 256, &position, 1, 63, 0, &ac.encoder, &state, 1), 0);
+    // Code of 0x30 is 0100 (fifth code), then 010, padded with ones.
+    ASSERT_EQ(position, 1);
+    EXPECT_EQ(out[0], 0x45);
+
+    // Random blocks through all four scan kinds and back, with a table of
+    // 8-bit codes for every symbol but 255.
+    std::vector<std::uint8_t> all(255);
+    for (int i = 0; i < 255; ++i)
+        all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    const Table full(all, 8);
+    std::mt19937 rng(8);
+    std::vector<std::array<std::int16_t, 64>> blocks(40);
+    for (auto& b : blocks) {
+        b.fill(0);
+        b[0] = static_cast<std::int16_t>(static_cast<int>(rng() % 400) - 200);
+        for (int k = 1; k < 64; ++k)
+            if (rng() % 5 == 0)
+                b[ZigzagOrder[k]] = static_cast<std::int16_t>(static_cast<int>(rng() % 7) - 3);
+    }
+    // A script of one component: DC Al 1, AC 1-63 Al 1, DC refine, AC refine.
+    struct ScanKind {
+        int kind;  // 0 DC first, 1 AC first, 2 DC refine, 3 AC refine
+        int al;
+    };
+    const ScanKind script[] = {{0, 1}, {1, 1}, {2, 0}, {3, 0}};
+    std::vector<std::array<std::int16_t, 64>> back(blocks.size());
+    for (auto& b : back)
+        b.fill(0);
+    for (const ScanKind& scan : script) {
+        std::vector<std::uint8_t> coded(65536);
+        std::int32_t at = 0;
+        HuffmanEncoderState es{};
+        std::int16_t lastDc = 0;
+        for (const auto& b : blocks) {
+            PrimitiveStatus r = 0;
+            switch (scan.kind) {
+            case 0: r = EncodeHuffmanDcFirst(b.data(), coded.data(), 65536, &at, &lastDc, scan.al, &dc.encoder, &es, 0); break;
+            case 1: r = EncodeHuffmanAcFirst(b.data(), coded.data(), 65536, &at, 1, 63, scan.al, &full.encoder, &es, 0); break;
+            case 2: r = EncodeHuffmanDcRefine(b.data(), coded.data(), 65536, &at, scan.al, &es, 0); break;
+            default: r = EncodeHuffmanAcRefine(b.data(), coded.data(), 65536, &at, 1, 63, scan.al, &full.encoder, &es, 0); break;
+            }
+            ASSERT_EQ(r, 0) << scan.kind;
+        }
+        const PrimitiveStatus flushed =
+            scan.kind == 0 || scan.kind == 2
+                ? EncodeHuffmanDcRefine(nullptr, coded.data(), 65536, &at, 0, &es, 1)
+                : EncodeHuffmanAcRefine(nullptr, coded.data(), 65536, &at, 1, 63, 0, &full.encoder, &es, 1);
+        ASSERT_EQ(flushed, 0);
+        coded.resize(static_cast<std::size_t>(at));
+        coded.insert(coded.end(), {0xFF, 0xD9});
+        Reader r{coded};
+        const auto n = static_cast<std::int32_t>(coded.size());
+        std::int16_t decodedDc = 0;
+        for (auto& b : back) {
+            PrimitiveStatus result = 0;
+            switch (scan.kind) {
+            case 0: result = DecodeHuffmanDcFirst(r.src.data(), n, &r.position, b.data(), &decodedDc, &r.marker, scan.al, &dc.decoder, &r.state); break;
+            case 1: result = DecodeHuffmanAcFirst(r.src.data(), n, &r.position, b.data(), &r.marker, 1, 63, scan.al, &full.decoder, &r.state); break;
+            case 2: result = DecodeHuffmanDcRefine(r.src.data(), n, &r.position, b.data(), &r.marker, scan.al, &r.state); break;
+            default: result = DecodeHuffmanAcRefine(r.src.data(), n, &r.position, b.data(), &r.marker, 1, 63, scan.al, &full.decoder, &r.state); break;
+            }
+            ASSERT_EQ(result, 0) << scan.kind;
+        }
+    }
+    EXPECT_EQ(back, blocks);
 }
 
 }  // namespace
