@@ -152,6 +152,10 @@ JpegStatus CJPEGDecoder::ParseMarkers(bool header)
         case 0xC1:
         case 0xC2:
         case 0xC3:
+            // One frame per stream: a second frame header would change the
+            // geometry under buffers already sized.
+            if (process_ != 0)
+                return Code::BadFrameHeader;
             process_ = marker - 0xC0 + 1;
             status = ParseFrameHeader();
             break;

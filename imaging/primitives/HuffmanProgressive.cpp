@@ -27,6 +27,8 @@ struct Bits {
             const Status status = FillBits(src, length, position, marker, n, state);
             if (status != Code::Ok)
                 return status;
+            if (state->pendingCount < n)
+                return Code::HuffmanRange;
         }
         state->pendingCount -= n;
         *bits = static_cast<std::uint32_t>(state->pendingBits >> state->pendingCount) & ((1u << n) - 1);
