@@ -806,6 +806,22 @@ JpegStatus CJPEGDecoder::ReadData()
     const ImageSize scaled = ScaledSize({width_, height_}, reducible ? scale_ : 0);
     if (destinationSize_.width < scaled.width || destinationSize_.height < scaled.height)
         return Code::BadParameter;
+    // The pixels written per row must fit the channels and the step given.
+    if (planar_ == 0) {
+        std::int32_t needed = components_;
+        switch (destinationColour_) {
+        case JpegColorGrey: needed = 1; break;
+        case JpegColorRgb:
+        case JpegColorBgr: needed = 3; break;
+        case JpegColorRgba:
+        case JpegColorBgra:
+        case JpegColorCmyk: needed = 4; break;
+        default: break;
+        }
+        const std::int64_t rowBytes = std::int64_t{scaled.width} * needed * (precision_ > 8 ? 2 : 1);
+        if (destinationChannels_ < needed || steps_[0] < rowBytes)
+            return Code::BadParameter;
+    }
     JpegStatus status = PrepareCoefficients();
     if (status != Code::Ok)
         return status;

@@ -32,7 +32,10 @@ void DecodeWithDecoder(const std::uint8_t* data, std::int32_t size, std::int32_t
     if (static_cast<std::int64_t>(width) * height > kMaxPixels)
         return;
     const ImageSize scaled = CJPEGDecoder::ScaledSize({width, height}, scale);
-    const std::int32_t channels = colour == JpegColorOther ? components : colour == JpegColorGrey ? 1 : 3;
+    const std::int32_t channels = colour == JpegColorOther ? components
+                                  : colour == JpegColorGrey  ? 1
+                                  : colour == JpegColorBgra  ? 4
+                                                             : 3;
     const std::int32_t bytes = precision > 8 ? 2 : 1;
     const std::int32_t step = scaled.width * channels * bytes;
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(step) * scaled.height);
