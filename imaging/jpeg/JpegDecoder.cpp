@@ -885,18 +885,25 @@ JpegStatus CJPEGDecoder::TransformComponents()
                         return Code::InternalError;
                     continue;
                 }
+                // Square outputs go straight to the plane; others through
+                // the block buffer, averaged down.
+                const bool direct = dropX == 1 && dropY == 1;
+                std::uint8_t* target = direct ? out : samples;
+                const std::int32_t targetStep = direct ? c.planeStep : side;
                 if (side == 8)
-                    result = InverseDctDequant8x8To8u(block, samples, side, q.Quantisers());
+                    result = InverseDctDequant8x8To8u(block, target, targetStep, q.Quantisers());
                 else if (side == 4)
-                    result = InverseDctDequant8x8To4x4(block, samples, side, q.Quantisers());
+                    result = InverseDctDequant8x8To4x4(block, target, targetStep, q.Quantisers());
                 else if (side == 2)
-                    result = InverseDctDequant8x8To2x2(block, samples, side, q.Quantisers());
+                    result = InverseDctDequant8x8To2x2(block, target, targetStep, q.Quantisers());
                 else {
                     const std::int32_t v = block[0] * static_cast<std::int32_t>(q.Quantisers()[0]);
-                    samples[0] = static_cast<std::uint8_t>(v >= 1024 ? 255 : v < -1024 ? 0 : (v >> 3) + 128);
+                    *target = static_cast<std::uint8_t>(v >= 1024 ? 255 : v < -1024 ? 0 : (v >> 3) + 128);
                 }
                 if (result < 0)
                     return Code::InternalError;
+                if (direct)
+                    continue;
                 const std::int32_t area = dropX * dropY;
                 for (std::int32_t y = 0; y < c.outHeight; ++y)
                     for (std::int32_t x = 0; x < c.outWidth; ++x) {
