@@ -81,6 +81,15 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
 {
     std::int16_t z[64];
     for (int r = 0; r < 8; ++r) {
+        // A row without coefficients gives its rounder alone (most rows of
+        // most blocks).
+        const std::int16_t* row = d + 8 * r;
+        if ((row[0] | row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) == 0) {
+            const std::int16_t constant = Sat(kFullRounder[r] >> 11);
+            for (int k = 0; k < 8; ++k)
+                z[8 * r + k] = constant;
+            continue;
+        }
         const RowWeights& w = kRowWeightGroups[kRowWeightGroup[r]];
         const std::int64_t x0 = d[8 * r], x1 = d[8 * r + 1], x2 = d[8 * r + 2], x3 = d[8 * r + 3];
         const std::int64_t x4 = d[8 * r + 4], x5 = d[8 * r + 5], x6 = d[8 * r + 6], x7 = d[8 * r + 7];
@@ -99,7 +108,12 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
             z[8 * r + 7 - k] = Sat(Wrap(std::int64_t{a[k]} - b[k]) >> 11);
         }
     }
-    for (int c = 0; c < 8; ++c) {
+    // When only the DC was coded every column is the same: one column pass.
+    bool dcOnly = true;
+    for (int i = 1; i < 64 && dcOnly; ++i)
+        dcOnly = d[i] == 0;
+    const int columns = dcOnly ? 1 : 8;
+    for (int c = 0; c < columns; ++c) {
         const std::int16_t* R = z + c;
         const OddColumn o = OddPart(R[8], R[24], R[40], R[56]);
         const std::int16_t tp26 = Add(R[16], MulHigh(R[48], 27146));
@@ -113,6 +127,12 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
         for (int y = 0; y < 8; ++y)
             destination[static_cast<std::ptrdiff_t>(y) * step + c] = Clamp8(static_cast<std::int16_t>(s[y] >> 6));
     }
+    if (dcOnly)
+        for (int y = 0; y < 8; ++y) {
+            std::uint8_t* line = destination + static_cast<std::ptrdiff_t>(y) * step;
+            for (int x = 1; x < 8; ++x)
+                line[x] = line[0];
+        }
 }
 
 Status Idct8u(const std::int16_t* coefficients, std::uint8_t* destination, std::int32_t step,
