@@ -816,6 +816,7 @@ JpegStatus CJPEGDecoder::ReadData()
         case JpegColorRgba:
         case JpegColorBgra:
         case JpegColorCmyk: needed = 4; break;
+        case JpegColorYCbCr: needed = 2; break;  // packed 4:2:2
         default: break;
         }
         const std::int64_t rowBytes = std::int64_t{scaled.width} * needed * (precision_ > 8 ? 2 : 1);
@@ -981,6 +982,16 @@ JpegStatus CJPEGDecoder::WriteOutput()
     const ImageSize size = ScaledSize({width_, height_}, scaleFactor_ == 1 ? 0 : scale_);
     const std::int32_t bytes = precision_ > 8 ? 2 : 1;
     const std::int32_t step = size.width * bytes;
+    // Packed 4:2:2 from the 4:2:2 planes as decoded (full size only).
+    if (colour_ == JpegColorYCbCr && destinationColour_ == JpegColorYCbCr) {
+        if (sampling_ != JpegSampling422 || destinationSampling_ != JpegSampling422 || scaleFactor_ != 1 || bytes != 1)
+            return Code::NotSupported;
+        const std::uint8_t* planes[3] = {component_[0].plane.data(), component_[1].plane.data(),
+                                         component_[2].plane.data()};
+        const std::int32_t steps[3] = {component_[0].planeStep, component_[1].planeStep, component_[2].planeStep};
+        return ConvertYCbCr422ToYuy2_8uP3C2(planes, steps, planes_[0], steps_[0], size) != 0 ? Code::InternalError
+                                                                                               : Code::Ok;
+    }
     std::vector<std::uint8_t> full[4];
     const std::uint8_t* planes[4] = {};
     for (std::int32_t i = 0; i < components_; ++i) {

@@ -8,7 +8,8 @@
 // one component per scan); the hierarchical and arithmetic processes are
 // refused (-1). ReadData decodes every scan up to EOI in one call. Lossless
 // and 12-bit images are decoded at full size whatever the scale; a
-// destination colour of 0 (other) takes the components as they are.
+// destination colour of 0 (other) takes the components as they are, and
+// YCbCr with sampling 1 packs a 4:2:2 image at full size as Y0 U Y1 V.
 //
 // The coded blocks of the whole image are held until the last scan, so a
 // frame is bounded: one whose coefficients and planes need more than 1 GiB is

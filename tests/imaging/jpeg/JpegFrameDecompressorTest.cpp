@@ -233,3 +233,35 @@ TEST(JpegFrameDecompressor, FailuresLeaveTheDestinationUntouched)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(JpegFrameDecompressor, PackedYuy2FromTheDecoderMatchesThe422Planes)
+{
+    gavex_test::TempDir dir("jpegframe");
+    const auto jpeg = Cjpeg(dir, 64, 30, "-sample 2x1");
+    JpegFrameDecompressor decompressor;
+    const Frame f = Decompress(decompressor, jpeg, 0);
+    ASSERT_EQ(f.format, 2);
+    CMemBuffInput in;
+    in.AttachBuffer(jpeg.data(), static_cast<std::int32_t>(jpeg.size()));
+    CJPEGDecoder decoder;
+    decoder.SetSource(&in);
+    std::int32_t w = 0, h = 0, n = 0, p = 0;
+    JpegColor colour{};
+    JpegSampling sampling{};
+    ASSERT_EQ(decoder.ReadHeader(&w, &h, &n, &colour, &sampling, &p), 0);
+    std::vector<std::uint8_t> yuy2(static_cast<std::size_t>(w) * h * 2);
+    ASSERT_EQ(decoder.SetDestination(yuy2.data(), w * 2, {w, h}, 2, JpegColorYCbCr, JpegSampling422, 8, 0), 0);
+    ASSERT_EQ(decoder.ReadData(), 0);
+    const std::size_t luma = static_cast<std::size_t>(w) * h, chroma = static_cast<std::size_t>(w / 2) * h;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::size_t at = (static_cast<std::size_t>(y) * w + x) * 2;
+            ASSERT_EQ(yuy2[at], f.planes[static_cast<std::size_t>(y) * w + x]);
+            const std::size_t c = static_cast<std::size_t>(y) * (w / 2) + x / 2;
+            ASSERT_EQ(yuy2[at + 1], f.planes[luma + (x % 2 == 0 ? 0 : chroma) + c]);
+        }
+}
+
+}  // namespace
