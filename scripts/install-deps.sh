@@ -14,6 +14,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libturbojpeg0-dev libjpeg-turbo-progs
   xvfb xauth ffmpeg tzdata
+  clang-16 libclang-rt-16-dev
 )
 
 missing=()
