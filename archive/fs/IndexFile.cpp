@@ -164,9 +164,12 @@ bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::ve
             e.entry.end = uint64_t(GetU32(p + 4)) * 1000 + endMsPart;
             e.entry.fileId = GetU32(p + 8);
             pos += bodySize;
-            if (!IsTimeValid(e.entry.begin) || !IsTimeValid(e.entry.end)) {
-                const int t1 = static_cast<int>(e.entry.begin / 1000);
-                const int t2 = static_cast<int>(e.entry.end / 1000);
+            // A millisecond field above 999 would carry into the seconds and
+            // could wrap them when the entry is written back: refused as an
+            // invalid time, like an hour or minute out of range.
+            if (beginMsPart > 999 || endMsPart > 999 || !IsTimeValid(e.entry.begin) || !IsTimeValid(e.entry.end)) {
+                const int t1 = static_cast<int>(GetU32(p));
+                const int t2 = static_cast<int>(GetU32(p + 4));
                 ReportError(__LINE__, -1,
                             str(boost::format("[FS][LOAD_INDEX] Entry time is INVALID. time1=%8d, time2=%8d.") % t1 % t2),
                             str(boost::format("Index entry time is INVALID. time1=%8d, time2=%8d.") % t1 % t2),
