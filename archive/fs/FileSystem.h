@@ -232,8 +232,9 @@ public:
     void LoadHourDetail(int camera, int hour, const VolumePathMap& volumes, VindaraFileSystem::DirEntrySet& entries,
                         VindaraFileSystem::VolumeCounts& counts);
     void LoadHourIndex(HourLoadTask& task, const VolumePath& volume);
-    // "DDMMYYHH" of a Unix hour number in local time (empty before 1970).
-    std::string HourIndexName(int hour) const;
+    // "DDMMYYHH" of every local hour a Unix hour number overlaps, each once,
+    // in time order (none before 1970).
+    std::vector<std::string> HourIndexNames(int hour) const;
     // Adds loaded entries to their cameras' directories, collecting each
     // camera's hours.
     void AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::map<int, std::set<int>>& hours);

@@ -231,7 +231,7 @@ TEST_F(IdxFileTest, HourDetailIsReadOnceAndFiltersTheCamera) {
     cam6.camera = 6;
     WriteFileBytes(vol0 + "/INDEX/25052213.idx", testsupport::EncodeIdxFile(0xAB01, {cam5, cam6}));
     testsupport::MakeFolders(vol1 + "/INDEX");
-    EXPECT_EQ(engine.HourIndexName(hour), "25052213");
+    EXPECT_EQ(engine.HourIndexNames(hour), std::vector<std::string>{"25052213"});
 
     VindaraFileSystem::DirEntrySet entries;
     VindaraFileSystem::VolumeCounts counts;
