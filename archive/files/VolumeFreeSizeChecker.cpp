@@ -1,7 +1,9 @@
 #include "archive/files/VolumeFreeSizeChecker.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <chrono>
@@ -51,7 +53,50 @@ std::string Absolute(const std::string& path) {
     return out;
 }
 
+std::string ReadFirstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool IsRegular(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// `device` is a device folder of the sysfs tree (links resolved).
+bool DeviceFolderIsRemovable(const std::string& device, int depth) {
+    if (depth > 8 || device.empty()) return false;
+    if (IsRegular(device + "/partition")) {
+        const size_t slash = device.rfind('/');
+        return slash != std::string::npos && DeviceFolderIsRemovable(device.substr(0, slash), depth + 1);
+    }
+    if (ReadFirstLine(device + "/removable") == "1") return true;
+    const std::string slaves = device + "/slaves";
+    if (DIR* dir = ::opendir(slaves.c_str())) {
+        bool removable = false;
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.') continue;
+            if (DeviceFolderIsRemovable(Absolute(slaves + "/" + entry->d_name), depth + 1)) {
+                removable = true;
+                break;
+            }
+        }
+        ::closedir(dir);
+        return removable;
+    }
+    return false;
+}
+
 }  // namespace
+
+bool IsRemovableBlockDevice(const std::string& sysRoot, unsigned major, unsigned minor) {
+    const std::string link = sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+    struct stat st;
+    if (::stat(link.c_str(), &st) != 0) return false;
+    return DeviceFolderIsRemovable(Absolute(link), 0);
+}
 
 bool IsNetworkFileSystemType(const std::string& fsType) {
     static const char* const kNetwork[] = {"nfs",        "nfs4",  "cifs",      "smb3",   "smbfs",
@@ -86,8 +131,9 @@ DriveType GetDriveType(const std::string& path) {
     std::ifstream mounts("/proc/self/mounts");
     std::stringstream text;
     text << mounts.rdbuf();
-    return IsNetworkFileSystemType(FileSystemTypeOf(Absolute(path), text.str())) ? DriveType::Network
-                                                                                 : DriveType::Fixed;
+    if (IsNetworkFileSystemType(FileSystemTypeOf(Absolute(path), text.str()))) return DriveType::Network;
+    return IsRemovableBlockDevice("/sys", major(st.st_dev), minor(st.st_dev)) ? DriveType::Removable
+                                                                              : DriveType::Fixed;
 }
 
 VolumeFreeSizeChecker::VolumeFreeSizeChecker(int delayMs) {
