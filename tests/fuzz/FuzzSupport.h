@@ -15,6 +15,8 @@ const std::string& WorkDir();
 // Writes the bytes to WorkDir()/name and returns the path.
 std::string WriteInput(const std::string& name, const uint8_t* data, size_t size);
 
-inline std::string Text(const uint8_t* data, size_t size) { return std::string(reinterpret_cast<const char*>(data), size); }
+inline std::string Text(const uint8_t* data, size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
 
 }  // namespace gavexfuzz

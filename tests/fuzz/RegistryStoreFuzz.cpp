@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* keys[] = {"SOFTWARE\\QOR\\Vindara", "SOFTWARE\\QOR\\Vindara\\Video", "A", ""};
     for (const char* key : keys) {
         store.KeyExists(RegistryScope::Machine, key);
-        for (const char* name : {"", "MaxFrames", "Level", "Blob", "a"}) store.GetValue(RegistryScope::Machine, key, name);
+        for (const char* name : {"", "MaxFrames", "Level", "Blob", "a"})
+            store.GetValue(RegistryScope::Machine, key, name);
     }
     if (store.SetValue(RegistryScope::Machine, "SOFTWARE\\QOR\\Fuzz", "Value", RegistryValue::Text("x\n\"y\"")) &&
         store.GetValue(RegistryScope::Machine, "SOFTWARE\\QOR\\Fuzz", "Value") != RegistryValue::Text("x\n\"y\""))

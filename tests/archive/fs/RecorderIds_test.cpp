@@ -22,12 +22,14 @@ TEST(RecorderIdsTest, MicrophoneIds) {
         Params params;
         std::vector<std::string> ids;
     } cases[] = {
-        {"no count: up to the first missing", {{"AUDIO.mic_id.0", "m0"}, {"AUDIO.mic_id.1", "m1"}, {"AUDIO.mic_id.3", "m3"}},
+        {"no count: up to the first missing",
+         {{"AUDIO.mic_id.0", "m0"}, {"AUDIO.mic_id.1", "m1"}, {"AUDIO.mic_id.3", "m3"}},
          {"m0", "m1"}},
-        {"no count: up to the first empty", {{"AUDIO.mic_id.0", "m0"}, {"AUDIO.mic_id.1", ""}, {"AUDIO.mic_id.2", "m2"}},
+        {"no count: up to the first empty",
+         {{"AUDIO.mic_id.0", "m0"}, {"AUDIO.mic_id.1", ""}, {"AUDIO.mic_id.2", "m2"}},
          {"m0"}},
-        {"count 3, value 1 empty", {{"AUDIO.mic_id.count", "3"}, {"AUDIO.mic_id.0", "a"}, {"AUDIO.mic_id.1", ""},
-                                    {"AUDIO.mic_id.2", "c"}},
+        {"count 3, value 1 empty",
+         {{"AUDIO.mic_id.count", "3"}, {"AUDIO.mic_id.0", "a"}, {"AUDIO.mic_id.1", ""}, {"AUDIO.mic_id.2", "c"}},
          {"a", "", "c"}},
         {"count above the values", {{"AUDIO.mic_id.count", "2"}, {"AUDIO.mic_id.0", "a"}}, {"a", ""}},
         {"count 0 reads as none given", {{"AUDIO.mic_id.count", "0"}, {"AUDIO.mic_id.0", "a"}}, {"a"}},

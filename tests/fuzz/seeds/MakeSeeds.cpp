@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
             objects.WriteObject(&message);
             objects.WriteObject(&message);
         }
-            Put("Messages", "object_twice", std::string(reinterpret_cast<const char*>(file.Data()), file.Size()));
+        Put("Messages", "object_twice", std::string(reinterpret_cast<const char*>(file.Data()), file.Size()));
     }
 
     // Settings store file.
@@ -181,9 +181,12 @@ int main(int argc, char** argv) {
         "\"Blob\"=hex:01,ff,20\n@=\"unnamed \\\"q\\\"\"\n");
 
     // product.config in the forms the reader meets.
-    Put("CantorelReader", "utf8", "<?xml version=\"1.0\"?>\n<cantorel>\n\t<add key=\"Culture\" value=\"de-DE\"/>\n</cantorel>\n");
+    Put("CantorelReader", "utf8",
+        "<?xml version=\"1.0\"?>\n<cantorel>\n\t<add key=\"Culture\" value=\"de-DE\"/>\n</cantorel>\n");
     {
-        const std::string text = "<?xml version=\"1.0\" encoding=\"utf-16\"?>\n<cantorel>\n\t<add key=\"a\" value=\"&amp;&#x41;\"/>\n\t<!-- c -->\n</cantorel>\n";
+        const std::string text =
+            "<?xml version=\"1.0\" encoding=\"utf-16\"?>\n<cantorel>\n\t<add key=\"a\" value=\"&amp;&#x41;\"/>\n\t<!-- "
+            "c -->\n</cantorel>\n";
         std::string utf16("\xFF\xFE", 2);
         for (char c : text) utf16 += std::string{c, '\0'};
         Put("CantorelReader", "utf16", utf16);
@@ -192,7 +195,8 @@ int main(int argc, char** argv) {
     // Decompressor: frames of a few tags separated by "FRAM".
     Put("Decompressor", "h264_and_jpeg",
         std::string("\x07\x03", 2) + std::string("\x00\x00\x00\x01\x67\x42\x00\x1e", 8) + "FRAM" +
-            std::string("\x00\x00", 2) + std::string("\xFF\xD8\xFF\xE0", 4) + "FRAM" + std::string("\x0F\x08", 2) + "x");
+            std::string("\x00\x00", 2) + std::string("\xFF\xD8\xFF\xE0", 4) + "FRAM" + std::string("\x0F\x08", 2) +
+            "x");
 
     fs::remove_all(scratch);
     return 0;
