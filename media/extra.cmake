@@ -5,7 +5,15 @@ file(GLOB _harnway_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/addon/*.cp
 add_library(Harnway SHARED ${_harnway_srcs})
 target_include_directories(Harnway PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(Harnway PRIVATE PkgConfig::FFMPEG)
-target_link_options(Harnway PRIVATE -Wl,--no-undefined)
+# clang links its sanitizer run-time into programs only: the add-on of a
+# fuzzing build takes those symbols from the program that loads it.
+# Nor does it carry the fuzzer's coverage counters: the add-on is unloaded
+# with each decompressor, and libFuzzer would read counters that are gone.
+if(GAVEX_FUZZ)
+  target_compile_options(Harnway PRIVATE -fno-sanitize=fuzzer-no-link)
+else()
+  target_link_options(Harnway PRIVATE -Wl,--no-undefined)
+endif()
 set_target_properties(Harnway PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}
   CXX_VISIBILITY_PRESET hidden
