@@ -261,6 +261,9 @@ TEST(Thread, ForcedStopLogsTheAbandonedThread) {
     inRun.get_future().wait();
     EXPECT_TRUE(w.Stop(true));
     release.set_value();
+    // The abandoned thread still runs the test's function and waits on the
+    // test's promise: it must have left before they go.
+    EXPECT_TRUE(WaitUntil([&] { return ThreadComm(tid).empty(); }));
     Thread::SetForcedStopPassesForTesting(0);
     log->SetDebugOutputForTesting(nullptr);
     ::unsetenv("GAVEX_REGISTRY_DIR");
