@@ -66,6 +66,16 @@ void DecompressedVideoSource::InnerFailed(const char* what)
     m_wake.notify_all();
 }
 
+VideoFramePtr DecompressedVideoSource::DrainDecoder()
+{
+    try {
+        return m_decoder.Drain();
+    } catch (const std::exception& e) {
+        Log()->Warning("[DECODER] held pictures dropped: %s", e.what());
+        return nullptr;
+    }
+}
+
 void DecompressedVideoSource::Run()
 {
     for (;;) {
@@ -110,6 +120,15 @@ void DecompressedVideoSource::Run()
             // Checked for every frame, decoded or not: a stream that ends in
             // frames that do not decode still ends.
             if (frame == nullptr || m_inner->IsAtEnd()) {
+                // A codec that reorders pictures still holds the last ones;
+                // they go out with the last compressed frame as their record.
+                const VideoFramePtr last = frame ? frame : (m_compressed.empty() ? nullptr : m_compressed.back());
+                for (VideoFramePtr held; last && (held = DrainDecoder()) != nullptr;) {
+                    if (held->m_pData == nullptr || TimeOf(held) < m_startTime)
+                        continue;
+                    m_decoded.push_back(held);
+                    m_compressed.push_back(last);
+                }
                 m_atEnd = true;
                 m_wake.notify_all();
             } else {
