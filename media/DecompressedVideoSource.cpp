@@ -76,6 +76,12 @@ VideoFramePtr DecompressedVideoSource::DrainDecoder()
     }
 }
 
+void DecompressedVideoSource::DropHeldPictures()
+{
+    while (DrainDecoder() != nullptr) {
+    }
+}
+
 void DecompressedVideoSource::Run()
 {
     for (;;) {
@@ -108,9 +114,13 @@ void DecompressedVideoSource::Run()
 
         Lock lock(m_lock);
         // A seek, a switch to passive or the end of the source while the
-        // codec ran: the picture belongs to a position that is gone.
-        if (!m_running || m_restart || !Active())
+        // codec ran: the picture belongs to a position that is gone, and so
+        // does any picture the codec still holds back.
+        if (!m_running || m_restart || !Active()) {
+            if (m_restart)
+                DropHeldPictures();
             continue;
+        }
         try {
             if (out && out->m_pData != nullptr && TimeOf(out) >= m_startTime) {
                 m_decoded.push_back(out);
@@ -233,6 +243,9 @@ void DecompressedVideoSource::Seek(int64_t timeMs)
     m_compressed.clear();
     m_atEnd = false;
     m_restart = true;
+    // A reordering codec still holds pictures of the old position: they must
+    // not come out after the new one.
+    DropHeldPictures();
     try {
         m_inner->Seek(time);
         m_startTime = m_inner->GetCurrentTime();

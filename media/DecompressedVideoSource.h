@@ -82,6 +82,8 @@ private:
     // The next picture the decoder holds back at the end of the stream; null
     // when none is left.
     VideoFramePtr DrainDecoder();
+    // Drains the decoder and discards what it held (a seek).
+    void DropHeldPictures();
 
     std::mutex m_lock;
     std::condition_variable m_wake;

@@ -216,6 +216,19 @@ TEST_F(DecodingSourceTest, ALastPictureHeldByTheDecoderIsShown)
     }
     ASSERT_EQ(times.size(), static_cast<size_t>(kFrames));
     EXPECT_TRUE(source.IsAtEnd());
+
+    // Back to the start and forward again: nothing the codec held of the
+    // old position comes out after the new one.
+    for (const int target : {12, 3}) {
+        source.Seek(TimeOf(target));
+        VideoFrame* frame = source.GetCurrentFrame();
+        for (int i = target; i < target + 6; ++i) {
+            ASSERT_NE(frame, nullptr);
+            EXPECT_EQ(filters::FrameTimeMs(*frame), TimeOf(i)) << "after a seek to " << target;
+            EXPECT_EQ(PictureMd5(*frame), mpeg2Reference[i]) << i << " after a seek to " << target;
+            frame = source.NextFrame();
+        }
+    }
 }
 
 TEST_F(DecodingSourceTest, SeekInsideAFullQueueLeavesTheInnerSourceAlone)
