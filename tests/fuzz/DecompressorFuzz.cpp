@@ -1,6 +1,7 @@
 // Compressed frames of every format tag through the decompressor front, as
 // the player decodes archive frames. The input is split into frames: one byte
-// choosing the tag, one byte of flags (key frame, full or half width), then a
+// choosing the tag, one byte of flags (key frame, key byte, half width, reset,
+// drain), then a
 // payload up to the next "FRAM" separator. The codec add-on built with the
 // program decodes the codec-pack formats.
 #include <cstddef>
@@ -75,6 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         VideoFramePtr frame = MakeFrame(payload, tag, (flags & 1) != 0, (flags & 2) != 0);
         VideoFramePtr picture = decompressor.Decompress(frame.get(), (flags & 4) ? 176 : 0);
         if (flags & 8) decompressor.Reset();
+        if (flags & 16)
+            while (decompressor.Drain(0) != nullptr) {
+            }
+    }
+    // The end of the stream: what the codec holds back comes out.
+    while (decompressor.Drain(0) != nullptr) {
     }
     return 0;
 }
