@@ -1,9 +1,8 @@
 // Compressed frames of every format tag through the decompressor front, as
 // the player decodes archive frames. The input is split into frames: one byte
-// choosing the tag, one byte of flags (key frame, key byte, half width, reset,
-// drain), then a
-// payload up to the next "FRAM" separator. The codec add-on built with the
-// program decodes the codec-pack formats.
+// choosing the tag, one byte of flags (key byte, key frame, half width, reset,
+// drain), then a payload up to the next "FRAM" separator. The codec add-on
+// built with the program decodes the codec-pack formats.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
