@@ -303,10 +303,10 @@ void FileSystem::LoadHourIndex(HourLoadTask& task, const VolumePath& volume) {
                 if (e.cameraId != task.camera) continue;
                 ++local;
                 // A local hour's file may hold the neighbouring UTC hour's
-                // records too; they are that hour's to load and count.
-                if (e.entry.Hour() != task.hour) continue;
+                // records too: they are kept (a set holds each once), and
+                // counted by their own hour.
                 task.entries->insert(e.entry);
-                ++found;
+                if (e.entry.Hour() == task.hour) ++found;
             }
         }
         if (readDisk) {
