@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <set>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -80,22 +82,25 @@ TEST(TestDelay, StretchesTheBlockToItsLength) {
     EXPECT_GT(log.Find("[FS][TestDelay] complete.", noDelay), noDelay);
 }
 
-// Threads of this process now.
-size_t ThreadCount() {
-    size_t count = 0;
+// The ids of this process's threads now.
+std::set<std::string> ThreadIds() {
+    std::set<std::string> ids;
     if (DIR* dir = ::opendir("/proc/self/task")) {
         while (const dirent* entry = ::readdir(dir))
-            if (entry->d_name[0] != '.') ++count;
+            if (entry->d_name[0] != '.') ids.insert(entry->d_name);
         ::closedir(dir);
     }
-    return count;
+    return ids;
 }
 
-// The count returns to `expected` (threads that were joined are gone at once;
-// this allows for the kernel's own bookkeeping).
-bool ThreadCountReturnsTo(size_t expected) {
+// None of `threads` is left (threads that were joined are gone at once; this
+// allows for the kernel's own bookkeeping).
+bool AllGone(const std::set<std::string>& threads) {
     for (int i = 0; i < 500; ++i) {
-        if (ThreadCount() == expected) return true;
+        const std::set<std::string> now = ThreadIds();
+        bool any = false;
+        for (const std::string& id : threads) any = any || now.count(id) != 0;
+        if (!any) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
@@ -106,12 +111,15 @@ TEST(FileSystemPoll, EngineDestructionEndsItsPollThread) {
     enginetest::RunOrAbort("engine destruction", [] {
         // A first engine starts the process-wide workers that outlive it.
         std::make_unique<FileSystem>().reset();
-        const size_t before = ThreadCount();
+        const std::set<std::string> before = ThreadIds();
         auto engine = std::make_unique<FileSystem>();
-        EXPECT_GT(ThreadCount(), before);  // its poll thread at least
+        std::set<std::string> started;
+        for (const std::string& id : ThreadIds())
+            if (before.count(id) == 0) started.insert(id);
+        EXPECT_FALSE(started.empty());  // its poll thread at least
         engine->OnPollTimer();
         engine.reset();
-        EXPECT_TRUE(ThreadCountReturnsTo(before)) << ThreadCount() << " threads, " << before << " before";
+        EXPECT_TRUE(AllGone(started)) << started.size() << " threads of the engine";
     });
 }
 
