@@ -191,6 +191,9 @@ TEST(Thread, AutoDeleteDestroysTheObjectOnItsOwnThread) {
     auto f = deletedOn.get_future();
     ASSERT_EQ(f.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(f.get(), tid);
+    // The thread may still be inside set_value of the test's promise: it must
+    // have left before the promise goes.
+    EXPECT_TRUE(WaitUntil([&] { return ThreadComm(tid).empty(); }));
     EXPECT_EQ(stops.load(), 1);
 }
 
