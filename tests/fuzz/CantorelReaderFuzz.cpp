@@ -1,12 +1,7 @@
 // libFuzzer target for the settings-file reader: arbitrary file bytes are
 // decoded and parsed; a tree that parses cleanly is rendered and must read
 // back to the same rendering.
-//
-// Not part of the regular build. With clang:
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     tests/settingslib/fuzz/DomReaderFuzz.cpp settingslib/DomReader.cpp \
-//     settingslib/DomTree.cpp settingslib/TextConv.cpp -o dom_reader_fuzz
-//   ./dom_reader_fuzz -max_total_time=60
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
