@@ -749,6 +749,35 @@ TEST(ExtendedLanczos, AlternateSumsRoundHalvesUp)
     }
 }
 
+// The 16-bit alternate extended linear filters where the blend lies just
+// below a half: rows 1 and 2 (-1 and -2) at a row fraction of 0.5 - 2^-23
+// blend to 1.5 - 2^-23, which the alternate members write as 1 (-1), their
+// twins as 2 (-2).
+TEST(ExtendedLinear, AlternateSixteenBitMembersRoundInDouble)
+{
+    const float t = 0.5f - std::ldexp(1.0f, -23);
+    const std::int32_t rows[1] = {0};
+    const std::int32_t columns[1] = {0};
+    const float rowWeights[1] = {t};
+    const float columnWeights[1] = {0.0f};
+    alignas(32) float b1[8], b2[8];
+    const std::uint16_t u16Source[4] = {1, 1, 2, 2};
+    const std::int16_t s16Source[4] = {-1, -1, -2, -2};
+    const auto& sets = *kResizeFilterSets[0];
+    struct Case {
+        const ResizeFilterSet* set;
+        int u16, s16;
+    } cases[] = {{&sets.alternate, 1, -1}, {&sets.primary, 2, -2}};
+    for (const auto& c : cases) {
+        std::uint16_t u16 = 9;
+        std::int16_t s16 = 9;
+        c.set->extendedLinear[5](u16Source, &u16, 2, 1, 1, 1, rows, columns, rowWeights, columnWeights, b1, b2, 1, 1);
+        c.set->extendedLinear[7](s16Source, &s16, 2, 1, 1, 1, rows, columns, rowWeights, columnWeights, b1, b2, 1, 1);
+        EXPECT_EQ(u16, c.u16) << (c.set == &sets.alternate ? "alternate" : "twin");
+        EXPECT_EQ(s16, c.s16) << (c.set == &sets.alternate ? "alternate" : "twin");
+    }
+}
+
 // The source's alpha has no effect on an AC4 result, not even a NaN.
 TEST(ExtendedFilters, SourceAlphaHasNoEffect)
 {
