@@ -110,6 +110,34 @@ constexpr std::array<ExtendedLanczosFilter*, 10> kExtendedLanczosTable = {
     ResizeLanczosExt_8u_C1,  ResizeLanczosExt_16u_C1, ResizeLanczosExt_32f_C1, ResizeLanczosExt_16s_C1,
     ResizeLanczosExt_64f_C1, ResizeLanczosExt_64f_Cn};
 
+constexpr std::array<LinearFilter*, 8> kAltLinearTable = {
+    ResizeLinear_8u_Cn_alt, ResizeLinear_16u_Cn_alt, ResizeLinear_32f_Cn_alt, ResizeLinear_16s_Cn_alt,
+    ResizeLinear_8u_C1_alt, ResizeLinear_16u_C1_alt, ResizeLinear_32f_C1_alt, ResizeLinear_16s_C1_alt};
+
+constexpr std::array<LinearFilter*, 10> kAltExtendedLinearTable = {
+    ResizeLinearExt_8u_Cn_alt, ResizeLinearExt_16u_Cn_alt, ResizeLinearExt_32f_Cn_alt, ResizeLinearExt_16s_Cn_alt,
+    ResizeLinearExt_8u_C1_alt, ResizeLinearExt_16u_C1_alt, ResizeLinearExt_32f_C1_alt, ResizeLinearExt_16s_C1_alt,
+    ResizeLinearExt_64f_C1_alt, ResizeLinearExt_64f_Cn_alt};
+
+constexpr std::array<CubicFilter*, 10> kAltFourTapTable = {
+    ResizeFourTap_8u_Cn_alt,  ResizeFourTap_16u_Cn_alt, ResizeFourTap_32f_Cn_alt, ResizeFourTap_16s_Cn_alt,
+    ResizeFourTap_8u_C1_alt,  ResizeFourTap_16u_C1_alt, ResizeFourTap_32f_C1_alt, ResizeFourTap_16s_C1_alt,
+    ResizeFourTap_64f_C1_alt, ResizeFourTap_64f_Cn_alt};
+
+constexpr std::array<ExtendedLanczosFilter*, 10> kAltExtendedLanczosTable = {
+    ResizeLanczosExt_8u_Cn_alt,  ResizeLanczosExt_16u_Cn_alt, ResizeLanczosExt_32f_Cn_alt,
+    ResizeLanczosExt_16s_Cn_alt, ResizeLanczosExt_8u_C1_alt,  ResizeLanczosExt_16u_C1_alt,
+    ResizeLanczosExt_32f_C1_alt, ResizeLanczosExt_16s_C1_alt, ResizeLanczosExt_64f_C1_alt,
+    ResizeLanczosExt_64f_Cn_alt};
+
+constexpr std::array<CubicFilter*, 6> kAltCubicTable = {ResizeCubic_8u_Cn_alt, ResizeCubic_16u_Cn_alt,
+                                                        ResizeCubic_32f_Cn_alt, ResizeCubic_8u_C1_alt,
+                                                        ResizeCubic_16u_C1_alt, ResizeCubic_32f_C1_alt};
+
+constexpr std::array<LanczosFilter*, 6> kAltLanczosTable = {ResizeLanczos_8u_Cn_alt, ResizeLanczos_16u_Cn_alt,
+                                                            ResizeLanczos_32f_Cn_alt, ResizeLanczos_8u_C1_alt,
+                                                            ResizeLanczos_16u_C1_alt, ResizeLanczos_32f_C1_alt};
+
 constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* linear8uC1, CubicFilter* cubic8uCn,
                                     CubicFilter* cubic8uC1, LanczosFilter* lanczos8uCn, LanczosFilter* lanczos8uC1)
 {
@@ -130,10 +158,15 @@ constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* line
     sets.primary.cubic[3] = cubic8uC1;
     sets.primary.lanczos[0] = lanczos8uCn;
     sets.primary.lanczos[3] = lanczos8uC1;
-    // The alternate nearest and linear twins give the bits of the primary
-    // members, so the portable primaries serve there.
+    // The alternate set is scalar in every slot. Its nearest and linear
+    // members give the bits of the portable primaries, which serve there.
     sets.alternate.nearest = kNearestTable;
-    sets.alternate.linear = kLinearTable;
+    sets.alternate.linear = kAltLinearTable;
+    sets.alternate.extendedLinear = kAltExtendedLinearTable;
+    sets.alternate.fourTap = kAltFourTapTable;
+    sets.alternate.extendedLanczos = kAltExtendedLanczosTable;
+    sets.alternate.cubic = kAltCubicTable;
+    sets.alternate.lanczos = kAltLanczosTable;
     return sets;
 }
 

@@ -381,12 +381,13 @@ struct FilterRun {
     Weights weights;
     bool bottomUp;
     std::uint32_t seed;
+    bool alternate = false;  // the member of the alternate filter set
 
     std::string Describe() const
     {
         return std::string(NameOf(family)) + " " + type.name + " " + layout.name +
                (weights == Weights::Identity ? " identity" : weights == Weights::Shaped ? " shaped" : " random") +
-               (bottomUp ? " bottom-up" : "") + " seed " + std::to_string(seed);
+               (bottomUp ? " bottom-up" : "") + " seed " + std::to_string(seed) + (alternate ? " alternate" : "");
     }
 };
 
@@ -492,7 +493,8 @@ struct Scene {
         for (int k = 0; k < 6; ++k)
             buffers.emplace_back(values * element);
         ScopedCpuVariant slot(processorSlot);
-        const auto& set = kResizeFilterSets[static_cast<std::size_t>(processorSlot)]->primary;
+        const auto& sets = *kResizeFilterSets[static_cast<std::size_t>(processorSlot)];
+        const auto& set = run.alternate ? sets.alternate : sets.primary;
         void* b[6];
         for (int k = 0; k < 6; ++k)
             b[k] = buffers[static_cast<std::size_t>(k)].data.get();
@@ -653,6 +655,126 @@ TEST(ExtendedFilters, WeightedSumsMatchTheModelInEverySlot)
                     << run.Describe() << " " << SlotName(slot);
             }
         }
+    }
+}
+
+// The alternate members against the model (alpha kept, both ends of the
+// source guarded) and against their twins: the 8u, 32f and 64f extended
+// linear and the 32f and 64f four-tap members give the twins' bytes; elsewhere
+// an integer sample differs by at most 1 and only where the exact sum lies
+// within a few single-precision units of a half, a float sample only in its
+// last bits. Every processor slot gives the portable alternate bytes.
+TEST(ExtendedFilters, AlternateMembersAreTwins)
+{
+    const auto slots = SupportedSlots();
+    for (Weights mode : {Weights::Shaped, Weights::Random}) {
+        for (FilterRun run : AllRuns(mode, 3)) {
+            const Scene twinScene(run);
+            run.alternate = true;
+            const Scene scene(run);
+            const auto initial = scene.Initial();
+            const auto alternate = scene.Execute(0, initial);
+            const auto twin = twinScene.Execute(0, initial);
+            CheckAgainstModel(scene, initial, alternate, false);
+            for (std::int32_t slot : slots)
+                EXPECT_EQ(FirstDifference(scene.Execute(slot, initial), alternate), "")
+                    << run.Describe() << " " << SlotName(slot);
+            const TypeCase& t = run.type;
+            const bool sixteen = t.typeIndex == 1 || t.typeIndex == 3;
+            const bool same = (run.family == Family::Linear && !sixteen) ||
+                              (run.family == Family::FourTap && !t.integer);
+            if (same) {
+                EXPECT_EQ(FirstDifference(alternate, twin), "") << run.Describe();
+                continue;
+            }
+            const double eps = t.typeIndex == 4 ? std::ldexp(1.0, -52) : std::ldexp(1.0, -23);
+            for (int y = 0; y < scene.dstH; ++y)
+                for (int x = 0; x < scene.dstW; ++x)
+                    for (int ch = 0; ch < scene.PerPixel(); ++ch) {
+                        const std::size_t at = (static_cast<std::size_t>(y) * scene.dstW + x) * scene.spp + ch;
+                        const double got = Load(alternate.data() + at * t.bytes, t.typeIndex);
+                        const double want = Load(twin.data() + at * t.bytes, t.typeIndex);
+                        if (got == want)
+                            continue;
+                        double value = 0, magnitude = 0;
+                        scene.Model(x, y, ch, &value, &magnitude);
+                        if (!t.integer) {
+                            EXPECT_LE(std::fabs(got - want), 16 * eps * magnitude) << run.Describe();
+                            continue;
+                        }
+                        EXPECT_EQ(std::fabs(got - want), 1.0) << run.Describe();
+                        EXPECT_LE(std::fabs(std::fabs(value - std::trunc(value)) - 0.5), 2e-7 + 16 * eps * magnitude)
+                            << run.Describe() << ": pixel " << x << "," << y << " sum " << value;
+                    }
+        }
+    }
+}
+
+// The alternate extended Lanczos filters after both passes: sums of exactly
+// a half round up (16s: away from zero) where the twins take the even
+// neighbour; overshoot saturates.
+TEST(ExtendedLanczos, AlternateSumsRoundHalvesUp)
+{
+    struct Case {
+        double sample, rowWeight;
+        int u8, s16, twinU8, twinS16;
+    } cases[] = {{5, 0.5, 3, 3, 2, 2},       {7, 0.5, 4, 4, 4, 4},         {-6, 0.5, 0, -3, 0, -3},
+                 {150, 2.0, 255, 300, 255, 300}, {-5, 0.5, 0, -3, 0, -2}, {-1, 0.4, 0, 0, 0, 0}};
+    for (const auto& c : cases) {
+        const std::int32_t rows[1] = {2 * 8};
+        const std::int32_t columns[1] = {2};
+        alignas(16) float rowWeights[6] = {0, 0, static_cast<float>(c.rowWeight), 0, 0, 0};
+        alignas(16) float columnWeights[6] = {0, 0, 1, 0, 0, 0};
+        alignas(16) float b[6][4];
+        std::uint8_t u8Source[48];
+        std::int16_t s16Source[48];
+        std::fill(u8Source, u8Source + 48, static_cast<std::uint8_t>(std::clamp(c.sample, 0.0, 255.0)));
+        std::fill(s16Source, s16Source + 48, static_cast<std::int16_t>(c.sample));
+        std::uint8_t u8[2] = {77, 77};
+        std::int16_t s16[2] = {77, 77};
+        const auto& sets = *kResizeFilterSets[0];
+        for (int k = 0; k < 2; ++k) {
+            const auto& set = k == 0 ? sets.alternate : sets.primary;
+            set.extendedLanczos[4](u8Source, &u8[k], 8, 1, 1, 1, rows, columns, rowWeights, columnWeights, b[0], b[1],
+                                   b[2], b[3], b[4], b[5], 0, 0);
+            set.extendedLanczos[7](s16Source, &s16[k], 8, 1, 1, 1, rows, columns, rowWeights, columnWeights, b[0],
+                                   b[1], b[2], b[3], b[4], b[5], 0, 0);
+        }
+        if (c.sample >= 0) {
+            EXPECT_EQ(u8[0], c.u8) << c.sample;
+            EXPECT_EQ(u8[1], c.twinU8) << c.sample;
+        }
+        EXPECT_EQ(s16[0], c.s16) << c.sample;
+        EXPECT_EQ(s16[1], c.twinS16) << c.sample;
+    }
+}
+
+// The 16-bit alternate extended linear filters where the blend lies just
+// below a half: rows 1 and 2 (-1 and -2) at a row fraction of 0.5 - 2^-23
+// blend to 1.5 - 2^-23, which the alternate members write as 1 (-1), their
+// twins as 2 (-2).
+TEST(ExtendedLinear, AlternateSixteenBitMembersRoundInDouble)
+{
+    const float t = 0.5f - std::ldexp(1.0f, -23);
+    const std::int32_t rows[1] = {0};
+    const std::int32_t columns[1] = {0};
+    const float rowWeights[1] = {t};
+    const float columnWeights[1] = {0.0f};
+    alignas(32) float b1[8], b2[8];
+    const std::uint16_t u16Source[4] = {1, 1, 2, 2};
+    const std::int16_t s16Source[4] = {-1, -1, -2, -2};
+    const auto& sets = *kResizeFilterSets[0];
+    struct Case {
+        const ResizeFilterSet* set;
+        int u16, s16;
+    } cases[] = {{&sets.alternate, 1, -1}, {&sets.primary, 2, -2}};
+    for (const auto& c : cases) {
+        std::uint16_t u16 = 9;
+        std::int16_t s16 = 9;
+        c.set->extendedLinear[5](u16Source, &u16, 2, 1, 1, 1, rows, columns, rowWeights, columnWeights, b1, b2, 1, 1);
+        c.set->extendedLinear[7](s16Source, &s16, 2, 1, 1, 1, rows, columns, rowWeights, columnWeights, b1, b2, 1, 1);
+        EXPECT_EQ(u16, c.u16) << (c.set == &sets.alternate ? "alternate" : "twin");
+        EXPECT_EQ(s16, c.s16) << (c.set == &sets.alternate ? "alternate" : "twin");
     }
 }
 

@@ -41,6 +41,23 @@ struct RingRowWeights : std::integral_constant<int, 1> {};
 template <class Kernels>
 struct RingRowWeights<Kernels, std::void_t<decltype(Kernels::kRowWeights)>>
     : std::integral_constant<int, Kernels::kRowWeights> {};
+// kRowWeightByValue: the column kernels take the row's single weight by value
+// instead of its address (the alternate cubic set).
+template <class Kernels, class = void>
+struct RingRowWeightByValue : std::false_type {};
+template <class Kernels>
+struct RingRowWeightByValue<Kernels, std::void_t<decltype(Kernels::kRowWeightByValue)>>
+    : std::bool_constant<Kernels::kRowWeightByValue> {};
+// Copy: the whole-buffer copy of the Lanczos window (CopyVector32_x3 unless
+// the set names another).
+template <class Kernels, class = void>
+struct WindowCopy {
+    static constexpr auto* Copy = &CopyVector32_x3;
+};
+template <class Kernels>
+struct WindowCopy<Kernels, std::void_t<decltype(Kernels::Copy)>> {
+    static constexpr auto* Copy = Kernels::Copy;
+};
 
 // The ring of Taps row buffers (4: cubic and four-tap, 6: extended Lanczos).
 // With h = Taps / 2, the window of destination row i with row offset r is the
@@ -107,7 +124,12 @@ void ResizeRing(const void* src, void* dst, std::int32_t srcStep, std::int32_t d
         Sample* o = out + static_cast<std::ptrdiff_t>(i) * dstStep;
         const Weight* w = rowWeight + kRowWeights * static_cast<std::ptrdiff_t>(i);
         const std::int32_t count = alphaKept ? width : width * perPixel;
-        if constexpr (Taps == 4) {
+        if constexpr (Taps == 4 && RingRowWeightByValue<Kernels>::value) {
+            if (alphaKept)
+                Kernels::ColumnAC4(o, count, *w, window[0], window[1], window[2], window[3]);
+            else
+                Kernels::Column(o, count, *w, window[0], window[1], window[2], window[3]);
+        } else if constexpr (Taps == 4) {
             if (alphaKept)
                 Kernels::ColumnAC4(o, count, w, window[0], window[1], window[2], window[3]);
             else
@@ -183,7 +205,7 @@ void ResizeLanczos(const void* src, void* dst, std::int32_t srcStep, std::int32_
         else
             Kernels::Row4(row, pixelStride, columns, weights, buffer, width, left, right);
     };
-    auto copy = [&](const float* from, float* to) { CopyVector32_x3(from, to, values); };
+    auto copy = [&](const float* from, float* to) { WindowCopy<Kernels>::Copy(from, to, values); };
 
     // Row of an offset, counted up from the last one (rows never move against
     // the step).
@@ -284,5 +306,79 @@ inline constexpr LanczosFilter* ResizeLanczos_32f_Cn = &ResizeLanczos<Lanczos32f
 inline constexpr LanczosFilter* ResizeLanczos_8u_C1 = &ResizeLanczos<Lanczos8uKernels, true>;
 inline constexpr LanczosFilter* ResizeLanczos_16u_C1 = &ResizeLanczos<Lanczos16uKernels, true>;
 inline constexpr LanczosFilter* ResizeLanczos_32f_C1 = &ResizeLanczos<Lanczos32fKernels, true>;
+
+// ---------------------------------------------------------------------------
+// The alternate set: the same ring and window over the alternate kernels.
+
+template <typename SampleType, class Conversion>
+struct AlternateCubicKernels {
+    using Sample = SampleType;
+    static constexpr bool kRowWeightByValue = true;
+    static constexpr auto* Row1 = &CubicRowKernel<Sample, 1, true>;
+    static constexpr auto* Row3 = &CubicRowKernel<Sample, 3, true>;
+    static constexpr auto* Row4 = &CubicRowKernel<Sample, 4, true>;
+    static constexpr auto* Column = &CubicColumnKernelOneAtATime<Conversion, false>;
+    static constexpr auto* ColumnAC4 = &CubicColumnKernelOneAtATime<Conversion, true>;
+};
+
+template <typename SampleType, class Conversion>
+struct AlternateLanczosKernels {
+    using Sample = SampleType;
+    static constexpr auto* Copy = &CopyVector32_alt;
+    static constexpr auto* Row1 = &LanczosRowKernel<Sample, 1>;
+    static constexpr auto* Row3 = &LanczosRowKernel<Sample, 3>;
+    static constexpr auto* Row4 = &LanczosRowKernel<Sample, 4>;
+    static constexpr auto* Column = &SixTapColumnInOrder<Conversion, false>;
+    static constexpr auto* ColumnAC4 = &SixTapColumnInOrder<Conversion, true>;
+};
+
+using Cubic8uAltKernels = AlternateCubicKernels<std::uint8_t, CubicTo8u>;
+using Cubic16uAltKernels = AlternateCubicKernels<std::uint16_t, CubicTo16u>;
+using Cubic32fAltKernels = AlternateCubicKernels<float, CubicTo32f>;
+using Lanczos8uAltKernels = AlternateLanczosKernels<std::uint8_t, AltTo8u>;
+using Lanczos16uAltKernels = AlternateLanczosKernels<std::uint16_t, AltTo16u>;
+using Lanczos32fAltKernels = AlternateLanczosKernels<float, SampleAsIs<float>>;
+
+inline constexpr CubicFilter* ResizeCubic_8u_Cn_alt = &ResizeCubic<Cubic8uAltKernels, false>;
+inline constexpr CubicFilter* ResizeCubic_16u_Cn_alt = &ResizeCubic<Cubic16uAltKernels, false>;
+inline constexpr CubicFilter* ResizeCubic_32f_Cn_alt = &ResizeCubic<Cubic32fAltKernels, false>;
+inline constexpr CubicFilter* ResizeCubic_8u_C1_alt = &ResizeCubic<Cubic8uAltKernels, true>;
+inline constexpr CubicFilter* ResizeCubic_16u_C1_alt = &ResizeCubic<Cubic16uAltKernels, true>;
+inline constexpr CubicFilter* ResizeCubic_32f_C1_alt = &ResizeCubic<Cubic32fAltKernels, true>;
+
+inline constexpr LanczosFilter* ResizeLanczos_8u_Cn_alt = &ResizeLanczos<Lanczos8uAltKernels, false>;
+inline constexpr LanczosFilter* ResizeLanczos_16u_Cn_alt = &ResizeLanczos<Lanczos16uAltKernels, false>;
+inline constexpr LanczosFilter* ResizeLanczos_32f_Cn_alt = &ResizeLanczos<Lanczos32fAltKernels, false>;
+inline constexpr LanczosFilter* ResizeLanczos_8u_C1_alt = &ResizeLanczos<Lanczos8uAltKernels, true>;
+inline constexpr LanczosFilter* ResizeLanczos_16u_C1_alt = &ResizeLanczos<Lanczos16uAltKernels, true>;
+inline constexpr LanczosFilter* ResizeLanczos_32f_C1_alt = &ResizeLanczos<Lanczos32fAltKernels, true>;
+
+#define GAVEX_ALT_CUBIC(PREFIX, KERNELS, ONE)                                                                       \
+    PREFIX template void ResizeCubic<KERNELS, ONE>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,  \
+                                                   std::int32_t, const std::int32_t*, const std::int32_t*,        \
+                                                   const void*, const void*, void*, void*, void*, void*,          \
+                                                   std::int32_t, std::int32_t);
+#define GAVEX_ALT_LANCZOS(PREFIX, KERNELS, ONE)                                                                     \
+    PREFIX template void ResizeLanczos<KERNELS, ONE>(                                                               \
+        const void*, void*, std::int32_t, std::int32_t, std::int32_t, std::int32_t, const std::int32_t*,           \
+        const std::int32_t*, const void*, const void*, void*, void*, void*, void*, void*, void*, std::int32_t,     \
+        std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t);
+#define GAVEX_ALT_CUBIC_FAMILY(PREFIX)                  \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic8uAltKernels, false)  \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic8uAltKernels, true)   \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic16uAltKernels, false) \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic16uAltKernels, true)  \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic32fAltKernels, false) \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic32fAltKernels, true)
+#define GAVEX_ALT_LANCZOS_FAMILY(PREFIX)                    \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos8uAltKernels, false)  \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos8uAltKernels, true)   \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos16uAltKernels, false) \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos16uAltKernels, true)  \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos32fAltKernels, false) \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos32fAltKernels, true)
+
+GAVEX_ALT_CUBIC_FAMILY(extern)
+GAVEX_ALT_LANCZOS_FAMILY(extern)
 
 }  // namespace resize_detail

@@ -117,6 +117,81 @@ inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_64f_C1 = &ResizeSixTapR
 inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_64f_Cn = &ResizeSixTapRing<SixTap64fKernels, false>;
 
 // ---------------------------------------------------------------------------
+// The alternate set. Where a member computes exactly as its twin (every
+// alternate linear member; the 8u, 32f and 64f extended linear members; the
+// 32f and 64f four-tap members) the twin serves; the others are the same walk
+// over the alternate kernels.
+
+using LinearExt16uAltKernels = PortableLinearKernels<RowFloat16<std::uint16_t>, ColumnFloatTo16Alt<std::uint16_t>>;
+using LinearExt16sAltKernels = PortableLinearKernels<RowFloat16<std::int16_t>, ColumnFloatTo16Alt<std::int16_t>>;
+
+inline constexpr LinearFilter* ResizeLinear_8u_Cn_alt = ResizeLinear_8u_Cn;
+inline constexpr LinearFilter* ResizeLinear_16u_Cn_alt = ResizeLinear_16u_Cn;
+inline constexpr LinearFilter* ResizeLinear_32f_Cn_alt = ResizeLinear_32f_Cn;
+inline constexpr LinearFilter* ResizeLinear_16s_Cn_alt = ResizeLinear_16s_Cn;
+inline constexpr LinearFilter* ResizeLinear_8u_C1_alt = ResizeLinear_8u_C1;
+inline constexpr LinearFilter* ResizeLinear_16u_C1_alt = ResizeLinear_16u_C1;
+inline constexpr LinearFilter* ResizeLinear_32f_C1_alt = ResizeLinear_32f_C1;
+inline constexpr LinearFilter* ResizeLinear_16s_C1_alt = ResizeLinear_16s_C1;
+
+inline constexpr LinearFilter* ResizeLinearExt_8u_Cn_alt = ResizeLinear_8u_Cn_alt;
+inline constexpr LinearFilter* ResizeLinearExt_16u_Cn_alt = &ResizeLinear<LinearExt16uAltKernels, false>;
+inline constexpr LinearFilter* ResizeLinearExt_32f_Cn_alt = ResizeLinearExt_32f_Cn;
+inline constexpr LinearFilter* ResizeLinearExt_16s_Cn_alt = &ResizeLinear<LinearExt16sAltKernels, false>;
+inline constexpr LinearFilter* ResizeLinearExt_8u_C1_alt = ResizeLinear_8u_C1_alt;
+inline constexpr LinearFilter* ResizeLinearExt_16u_C1_alt = &ResizeLinear<LinearExt16uAltKernels, true>;
+inline constexpr LinearFilter* ResizeLinearExt_32f_C1_alt = ResizeLinearExt_32f_C1;
+inline constexpr LinearFilter* ResizeLinearExt_16s_C1_alt = &ResizeLinear<LinearExt16sAltKernels, true>;
+inline constexpr LinearFilter* ResizeLinearExt_64f_C1_alt = ResizeLinearExt_64f_C1;
+inline constexpr LinearFilter* ResizeLinearExt_64f_Cn_alt = ResizeLinearExt_64f_Cn;
+
+using FourTap8uAltKernels = PortableFourTapKernels<std::uint8_t, float, FourTapTo8u_alt>;
+using FourTap16uAltKernels = PortableFourTapKernels<std::uint16_t, float, FourTapTo16u_alt>;
+using FourTap16sAltKernels = PortableFourTapKernels<std::int16_t, float, FourTapTo16s_alt>;
+
+inline constexpr CubicFilter* ResizeFourTap_8u_Cn_alt = &ResizeCubic<FourTap8uAltKernels, false>;
+inline constexpr CubicFilter* ResizeFourTap_16u_Cn_alt = &ResizeCubic<FourTap16uAltKernels, false>;
+inline constexpr CubicFilter* ResizeFourTap_32f_Cn_alt = ResizeFourTap_32f_Cn;
+inline constexpr CubicFilter* ResizeFourTap_16s_Cn_alt = &ResizeCubic<FourTap16sAltKernels, false>;
+inline constexpr CubicFilter* ResizeFourTap_8u_C1_alt = &ResizeCubic<FourTap8uAltKernels, true>;
+inline constexpr CubicFilter* ResizeFourTap_16u_C1_alt = &ResizeCubic<FourTap16uAltKernels, true>;
+inline constexpr CubicFilter* ResizeFourTap_32f_C1_alt = ResizeFourTap_32f_C1;
+inline constexpr CubicFilter* ResizeFourTap_16s_C1_alt = &ResizeCubic<FourTap16sAltKernels, true>;
+inline constexpr CubicFilter* ResizeFourTap_64f_C1_alt = ResizeFourTap_64f_C1;
+inline constexpr CubicFilter* ResizeFourTap_64f_Cn_alt = ResizeFourTap_64f_Cn;
+
+// Alternate six-tap sets: rows in tap order (Real precision), columns by
+// SixTapColumnInOrder.
+template <typename SampleType, typename Real, class Conversion, bool TapZeroLast = false>
+struct AlternateSixTapKernels {
+    using Sample = SampleType;
+    using Weight = Real;
+    static constexpr int kRowWeights = 6;
+    static constexpr auto* Row1 = &SixTapRowInRing<Sample, Real, &SixTapRow<Sample, 1, Real>>;
+    static constexpr auto* Row3 = &SixTapRowInRing<Sample, Real, &SixTapRow<Sample, 3, Real>>;
+    static constexpr auto* Row4 = &SixTapRowInRing<Sample, Real, &SixTapRow<Sample, 4, Real>>;
+    static constexpr auto* Column = &SixTapColumnInOrder<Conversion, false, TapZeroLast>;
+    static constexpr auto* ColumnAC4 = &SixTapColumnInOrder<Conversion, true, TapZeroLast>;
+};
+
+using SixTap8uAltKernels = AlternateSixTapKernels<std::uint8_t, float, AltTo8u>;
+using SixTap16uAltKernels = AlternateSixTapKernels<std::uint16_t, float, AltTo16u>;
+using SixTap32fAltKernels = AlternateSixTapKernels<float, float, SampleAsIs<float>>;
+using SixTap16sAltKernels = AlternateSixTapKernels<std::int16_t, float, AltTo16s, true>;
+using SixTap64fAltKernels = AlternateSixTapKernels<double, double, SampleAsIs<double>>;
+
+inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_8u_Cn_alt = &ResizeSixTapRing<SixTap8uAltKernels, false>;
+inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_16u_Cn_alt = &ResizeSixTapRing<SixTap16uAltKernels, false>;
+inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_32f_Cn_alt = &ResizeSixTapRing<SixTap32fAltKernels, false>;
+inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_16s_Cn_alt = &ResizeSixTapRing<SixTap16sAltKernels, false>;
+inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_8u_C1_alt = &ResizeSixTapRing<SixTap8uAltKernels, true>;
+inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_16u_C1_alt = &ResizeSixTapRing<SixTap16uAltKernels, true>;
+inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_32f_C1_alt = &ResizeSixTapRing<SixTap32fAltKernels, true>;
+inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_16s_C1_alt = &ResizeSixTapRing<SixTap16sAltKernels, true>;
+inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_64f_C1_alt = &ResizeSixTapRing<SixTap64fAltKernels, true>;
+inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_64f_Cn_alt = &ResizeSixTapRing<SixTap64fAltKernels, false>;
+
+// ---------------------------------------------------------------------------
 // The instantiations, one file per family.
 
 #define GAVEX_EXTENDED_LINEAR(PREFIX, KERNELS, ONE)                                                                 \
@@ -167,7 +242,32 @@ inline constexpr ExtendedLanczosFilter* ResizeLanczosExt_64f_Cn = &ResizeSixTapR
     GAVEX_SIX_TAP_RING(PREFIX, SixTap64fKernels, false)  \
     GAVEX_SIX_TAP_RING(PREFIX, SixTap64fKernels, true)
 
+#define GAVEX_ALT_EXTENDED_FAMILY(PREFIX)                           \
+    GAVEX_EXTENDED_LINEAR(PREFIX, LinearExt16uAltKernels, false)    \
+    GAVEX_EXTENDED_LINEAR(PREFIX, LinearExt16uAltKernels, true)     \
+    GAVEX_EXTENDED_LINEAR(PREFIX, LinearExt16sAltKernels, false)    \
+    GAVEX_EXTENDED_LINEAR(PREFIX, LinearExt16sAltKernels, true)     \
+    GAVEX_FOUR_TAP(PREFIX, FourTap8uAltKernels, false)              \
+    GAVEX_FOUR_TAP(PREFIX, FourTap8uAltKernels, true)               \
+    GAVEX_FOUR_TAP(PREFIX, FourTap16uAltKernels, false)             \
+    GAVEX_FOUR_TAP(PREFIX, FourTap16uAltKernels, true)              \
+    GAVEX_FOUR_TAP(PREFIX, FourTap16sAltKernels, false)             \
+    GAVEX_FOUR_TAP(PREFIX, FourTap16sAltKernels, true)
+#define GAVEX_ALT_SIX_TAP_RING_FAMILY(PREFIX)                \
+    GAVEX_SIX_TAP_RING(PREFIX, SixTap8uAltKernels, false)    \
+    GAVEX_SIX_TAP_RING(PREFIX, SixTap8uAltKernels, true)     \
+    GAVEX_SIX_TAP_RING(PREFIX, SixTap16uAltKernels, false)   \
+    GAVEX_SIX_TAP_RING(PREFIX, SixTap16uAltKernels, true)    \
+    GAVEX_SIX_TAP_RING(PREFIX, SixTap32fAltKernels, false)   \
+    GAVEX_SIX_TAP_RING(PREFIX, SixTap32fAltKernels, true)    \
+    GAVEX_SIX_TAP_RING(PREFIX, SixTap16sAltKernels, false)   \
+    GAVEX_SIX_TAP_RING(PREFIX, SixTap16sAltKernels, true)    \
+    GAVEX_SIX_TAP_RING(PREFIX, SixTap64fAltKernels, false)   \
+    GAVEX_SIX_TAP_RING(PREFIX, SixTap64fAltKernels, true)
+
 GAVEX_EXTENDED_LINEAR_FAMILY(extern)
+GAVEX_ALT_EXTENDED_FAMILY(extern)
+GAVEX_ALT_SIX_TAP_RING_FAMILY(extern)
 GAVEX_FOUR_TAP_FAMILY(extern)
 GAVEX_SIX_TAP_RING_FAMILY(extern)
 

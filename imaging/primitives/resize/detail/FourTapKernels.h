@@ -91,4 +91,38 @@ inline constexpr auto* FourTapColumnKernel_16s_AC4 = &FourTapColumnKernel<FourTa
 inline constexpr auto* FourTapColumnKernel_32f_AC4 = &FourTapColumnKernel<FourTapTo32f, true>;
 inline constexpr auto* FourTapColumnKernel_64f_AC4 = &FourTapColumnKernel<FourTapTo64f, true>;
 
+
+// Alternate set: the row kernels and the float columns are the twins'; the
+// integer columns convert by the alternate rule.
+using FourTapTo8u_alt = AltTo8u;
+using FourTapTo16u_alt = AltTo16u;
+using FourTapTo16s_alt = AltTo16s;
+
+inline constexpr auto* FourTapRowKernel_8u_C1_alt = FourTapRowKernel_8u_C1;
+inline constexpr auto* FourTapRowKernel_16u_C1_alt = FourTapRowKernel_16u_C1;
+inline constexpr auto* FourTapRowKernel_32f_C1_alt = FourTapRowKernel_32f_C1;
+inline constexpr auto* FourTapRowKernel_16s_C1_alt = FourTapRowKernel_16s_C1;
+inline constexpr auto* FourTapRowKernel_64f_C1_alt = FourTapRowKernel_64f_C1;
+inline constexpr auto* FourTapRowKernel_8u_C3_alt = FourTapRowKernel_8u_C3;
+inline constexpr auto* FourTapRowKernel_16u_C3_alt = FourTapRowKernel_16u_C3;
+inline constexpr auto* FourTapRowKernel_32f_C3_alt = FourTapRowKernel_32f_C3;
+inline constexpr auto* FourTapRowKernel_16s_C3_alt = FourTapRowKernel_16s_C3;
+inline constexpr auto* FourTapRowKernel_64f_C3_alt = FourTapRowKernel_64f_C3;
+inline constexpr auto* FourTapRowKernel_8u_C4_alt = FourTapRowKernel_8u_C4;
+inline constexpr auto* FourTapRowKernel_16u_C4_alt = FourTapRowKernel_16u_C4;
+inline constexpr auto* FourTapRowKernel_32f_C4_alt = FourTapRowKernel_32f_C4;
+inline constexpr auto* FourTapRowKernel_16s_C4_alt = FourTapRowKernel_16s_C4;
+inline constexpr auto* FourTapRowKernel_64f_C4_alt = FourTapRowKernel_64f_C4;
+
+inline constexpr auto* FourTapColumnKernel_8u_alt = &FourTapColumnKernel<FourTapTo8u_alt, false>;
+inline constexpr auto* FourTapColumnKernel_16u_alt = &FourTapColumnKernel<FourTapTo16u_alt, false>;
+inline constexpr auto* FourTapColumnKernel_16s_alt = &FourTapColumnKernel<FourTapTo16s_alt, false>;
+inline constexpr auto* FourTapColumnKernel_32f_alt = FourTapColumnKernel_32f;
+inline constexpr auto* FourTapColumnKernel_64f_alt = FourTapColumnKernel_64f;
+inline constexpr auto* FourTapColumnKernel_8u_AC4_alt = &FourTapColumnKernel<FourTapTo8u_alt, true>;
+inline constexpr auto* FourTapColumnKernel_16u_AC4_alt = &FourTapColumnKernel<FourTapTo16u_alt, true>;
+inline constexpr auto* FourTapColumnKernel_16s_AC4_alt = &FourTapColumnKernel<FourTapTo16s_alt, true>;
+inline constexpr auto* FourTapColumnKernel_32f_AC4_alt = FourTapColumnKernel_32f_AC4;
+inline constexpr auto* FourTapColumnKernel_64f_AC4_alt = FourTapColumnKernel_64f_AC4;
+
 }  // namespace resize_detail

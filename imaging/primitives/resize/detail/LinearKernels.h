@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "imaging/primitives/resize/detail/AlternateRounding.h"
+
 namespace resize_detail {
 
 // ---------------------------------------------------------------------------
@@ -211,6 +213,22 @@ struct ColumnFloatTo16 {
     }
 };
 
+// The alternate extended 16u and 16s form: the same single-precision blend,
+// converted by the alternate set's rule (AlternateRounding.h).
+template <typename Dest16>
+struct ColumnFloatTo16Alt {
+    using Buffer = float;
+    using Dest = Dest16;
+    using Weight = float;
+    using Rounding = RoundHalfUpDouble<Dest16, std::numeric_limits<Dest16>::min(), std::numeric_limits<Dest16>::max()>;
+    static Dest Blend(Buffer u, Buffer d, Weight t)
+    {
+        const float difference = d - u;
+        const float product = difference * t;
+        return Rounding::Convert(u + product);
+    }
+};
+
 // ---------------------------------------------------------------------------
 // The two kernel templates. Channels is 1, 3 (C3 or AC4 by the stride) or 4.
 
@@ -289,5 +307,50 @@ inline constexpr auto* LinearRowKernelExt_16s_C3 = &LinearRowKernel<RowFloat16<s
 inline constexpr auto* LinearRowKernelExt_16s_C4 = &LinearRowKernel<RowFloat16<std::int16_t>, 4>;
 inline constexpr auto* LinearColumnKernelExt_16s = &LinearColumnKernel<ColumnFloatTo16<std::int16_t>, false>;
 inline constexpr auto* LinearColumnKernelExt_16s_AC4 = &LinearColumnKernel<ColumnFloatTo16<std::int16_t>, true>;
+
+
+// ---------------------------------------------------------------------------
+// Alternate set. The Q14 kernels and the float kernels other than the 16-bit
+// extended columns compute exactly their twins' formulas in the same order, so
+// the twins' bodies serve; LinearRowKernel_32f_C3 belongs to both sets.
+
+inline constexpr auto* LinearRowKernel_8u_C1_alt = LinearRowKernel_8u_C1;
+inline constexpr auto* LinearRowKernel_8u_C3_alt = LinearRowKernel_8u_C3;
+inline constexpr auto* LinearRowKernel_8u_C4_alt = LinearRowKernel_8u_C4;
+inline constexpr auto* LinearColumnKernel_8u_alt = LinearColumnKernel_8u;
+inline constexpr auto* LinearColumnKernel_8u_AC4_alt = LinearColumnKernel_8u_AC4;
+inline constexpr auto* LinearRowKernel_16u_C1_alt = LinearRowKernel_16u_C1;
+inline constexpr auto* LinearRowKernel_16u_C3_alt = LinearRowKernel_16u_C3;
+inline constexpr auto* LinearRowKernel_16u_C4_alt = LinearRowKernel_16u_C4;
+inline constexpr auto* LinearColumnKernel_16u_alt = LinearColumnKernel_16u;
+inline constexpr auto* LinearColumnKernel_16u_AC4_alt = LinearColumnKernel_16u_AC4;
+inline constexpr auto* LinearRowKernel_16s_C1_alt = LinearRowKernel_16s_C1;
+inline constexpr auto* LinearRowKernel_16s_C3_alt = LinearRowKernel_16s_C3;
+inline constexpr auto* LinearRowKernel_16s_C4_alt = LinearRowKernel_16s_C4;
+inline constexpr auto* LinearColumnKernel_16s_alt = LinearColumnKernel_16s;
+inline constexpr auto* LinearColumnKernel_16s_AC4_alt = LinearColumnKernel_16s_AC4;
+
+inline constexpr auto* LinearRowKernel_32f_C1_alt = LinearRowKernel_32f_C1;
+inline constexpr auto* LinearRowKernel_32f_C4_alt = LinearRowKernel_32f_C4;
+// The fraction comes by value in both sets here.
+inline constexpr auto* LinearColumnKernel_32f_alt = LinearColumnKernel_32f;
+inline constexpr auto* LinearColumnKernel_32f_AC4_alt = LinearColumnKernel_32f_AC4;
+inline constexpr auto* LinearColumnKernelExt_32f_alt = LinearColumnKernelExt_32f;
+inline constexpr auto* LinearColumnKernelExt_32f_AC4_alt = LinearColumnKernelExt_32f_AC4;
+inline constexpr auto* LinearRowKernelExt_64f_C1_alt = LinearRowKernelExt_64f_C1;
+inline constexpr auto* LinearRowKernelExt_64f_C3_alt = LinearRowKernelExt_64f_C3;
+inline constexpr auto* LinearRowKernelExt_64f_C4_alt = LinearRowKernelExt_64f_C4;
+inline constexpr auto* LinearColumnKernelExt_64f_alt = LinearColumnKernelExt_64f;
+inline constexpr auto* LinearColumnKernelExt_64f_AC4_alt = LinearColumnKernelExt_64f_AC4;
+inline constexpr auto* LinearRowKernelExt_16u_C1_alt = LinearRowKernelExt_16u_C1;
+inline constexpr auto* LinearRowKernelExt_16u_C3_alt = LinearRowKernelExt_16u_C3;
+inline constexpr auto* LinearRowKernelExt_16u_C4_alt = LinearRowKernelExt_16u_C4;
+inline constexpr auto* LinearRowKernelExt_16s_C1_alt = LinearRowKernelExt_16s_C1;
+inline constexpr auto* LinearRowKernelExt_16s_C3_alt = LinearRowKernelExt_16s_C3;
+inline constexpr auto* LinearRowKernelExt_16s_C4_alt = LinearRowKernelExt_16s_C4;
+inline constexpr auto* LinearColumnKernelExt_16u_alt = &LinearColumnKernel<ColumnFloatTo16Alt<std::uint16_t>, false>;
+inline constexpr auto* LinearColumnKernelExt_16u_AC4_alt = &LinearColumnKernel<ColumnFloatTo16Alt<std::uint16_t>, true>;
+inline constexpr auto* LinearColumnKernelExt_16s_alt = &LinearColumnKernel<ColumnFloatTo16Alt<std::int16_t>, false>;
+inline constexpr auto* LinearColumnKernelExt_16s_AC4_alt = &LinearColumnKernel<ColumnFloatTo16Alt<std::int16_t>, true>;
 
 }  // namespace resize_detail

@@ -25,6 +25,7 @@
 #include <cstdint>
 
 #include "imaging/primitives/CpuDispatch.h"
+#include "imaging/primitives/PrimitiveTypes.h"
 
 namespace resize_detail {
 
@@ -78,6 +79,15 @@ struct ResizeFilterSets {
 
 // Per processor slot (CpuDispatch.h), indexed like a CpuDispatchTable.
 extern const std::array<const ResizeFilterSets*, kCpuVariantCount> kResizeFilterSets;
+
+// ResizeInterpolated over the given filter set: the same validation, clipping,
+// tables and buffers. The entry point passes the primary set of the current
+// processor slot; this is how the alternate set is driven.
+PrimitiveStatus ResizeInterpolatedWithSet(const ResizeFilterSet& filters, const void* src, std::int32_t srcWidth,
+                                          std::int32_t srcHeight, std::int32_t srcStep, ImageRect* roi, void* dst,
+                                          std::int32_t dstStep, ImageSize dstSize, double xFactor, double yFactor,
+                                          std::int32_t channels, std::int32_t layout, std::int32_t sampleType,
+                                          bool planar, std::int32_t mode);
 
 // ---------------------------------------------------------------------------
 // The filter families, one template each, and their named members (portable
