@@ -1,7 +1,6 @@
 #include "render/BasicRenderer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -21,7 +20,8 @@ constexpr long kPassMicroseconds = 16000;
 constexpr int kLostDeviceWaitMs = 2000;
 constexpr int kCapturePollMs = 20;
 
-const QRect kNoRegion(0, 0, -1, -1);
+// QRect() spans (0, 0) to (-1, -1): the null region.
+const QRect kNoRegion;
 
 bool IsValid(const QRect& r)
 {
@@ -37,7 +37,7 @@ QImage FrameCapture::Capture(boost::unique_lock<boost::mutex>& lock, const QRect
 {
     // One request at a time: a second caller waits for the first.
     while (m_bits != nullptr && running)
-        m_condition.wait_for(lock, boost::chrono::milliseconds(kCapturePollMs));
+        m_condition.timed_wait(lock, boost::posix_time::milliseconds(kCapturePollMs));
     if (!running || rect.width() < 1 || rect.height() < 1)
         return QImage();
     QImage image(rect.width(), rect.height(), QImage::Format_RGB32);
@@ -57,7 +57,7 @@ QImage FrameCapture::Capture(boost::unique_lock<boost::mutex>& lock, const QRect
             m_condition.notify_all();
             return QImage();
         }
-        if (m_condition.wait_for(lock, boost::chrono::milliseconds(kCapturePollMs)) == boost::cv_status::timeout)
+        if (!m_condition.timed_wait(lock, boost::posix_time::milliseconds(kCapturePollMs)))
             lostMs = device.IsReady() ? 0 : lostMs + kCapturePollMs;
     }
     return m_failed ? QImage() : image;

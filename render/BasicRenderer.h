@@ -70,7 +70,7 @@ public:
 private:
     bool m_rendered = false;
     boost::condition_variable m_condition;
-    QRect m_rect{0, 0, -1, -1};
+    QRect m_rect;
     uchar* m_bits = nullptr;
     int m_bytesPerLine = 0;
     bool m_failed = false;
@@ -146,7 +146,7 @@ protected:
     std::vector<RendererPinPtr> m_drawList;
     TexturePtr m_baseTextures[2];
     TexturePtr m_layerTexture;
-    QRect m_geometry{0, 0, -1, -1};
+    QRect m_geometry;  // null (0, 0)-(-1, -1) until set
     QWidget* m_window = nullptr;
 
 private:
@@ -164,8 +164,8 @@ private:
     // A pass threw: the next pass restores the device although it reports
     // ready.
     std::atomic<bool> m_restoreNeeded{false};
-    QRect m_presentRegion{0, 0, -1, -1};
-    QRect m_invalidRegion{0, 0, -1, -1};
+    QRect m_presentRegion;  // null when empty
+    QRect m_invalidRegion;
     boost::mutex m_stateLock;
     boost::condition_variable m_stateCondition;
     bool m_initialised = false;

@@ -59,7 +59,7 @@ protected:
     QRectF m_viewRect{0, 0, 1, 1};
     QRectF m_imageRect{0, 0, 0, 0};
     QSize m_displaySize{-1, -1};
-    QRect m_rect{0, 0, -1, -1};
+    QRect m_rect;  // null until placed
     std::atomic<int> m_rotation{0};
     const int m_index;
     std::atomic<int> m_shade{0};
