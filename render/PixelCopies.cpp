@@ -62,7 +62,9 @@ void CopyImagePlanes(const PlaneSet& source, const QSize& sourceSize, std::uint8
         const QSize target = geometry / d;
         const int targetPitch = target.width();
         const int targetRows = target.height();
-        const QSize from = sourceSize / d;
+        // Whole source samples only: nothing is read past the planes the
+        // caller describes.
+        const QSize from(sourceSize.width() / d, sourceSize.height() / d);
         if (source.planes[k] == nullptr) {
             const int rows = std::min((copySize / d).height(), targetRows);
             if (rows > 0 && targetPitch > 0)

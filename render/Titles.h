@@ -31,6 +31,8 @@ namespace render {
 struct TitleItem {
     QRectF rect;
     QColor colour;
+    // Rectangles compare fuzzily.
+    friend bool operator==(const TitleItem& a, const TitleItem& b) { return a.rect == b.rect && a.colour == b.colour; }
 };
 
 // The laid-out copy of a title that the painting code keeps.
