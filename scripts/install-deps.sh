@@ -12,6 +12,7 @@ PACKAGES=(
   libboost-iostreams-dev
   zlib1g-dev libpng-dev libcrypto++-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libgl-dev libegl-dev libgl1-mesa-dri
   xvfb xauth ffmpeg tzdata
 )
 
