@@ -51,7 +51,14 @@ QRect RendererPin::GetRect() const
 
 QSize RendererPin::GetDisplaySize() const
 {
-    return m_displaySize;
+    const std::uint64_t packed = m_displaySize;
+    return QSize(static_cast<std::int32_t>(packed >> 32), static_cast<std::int32_t>(packed & 0xFFFFFFFFu));
+}
+
+void RendererPin::SetDisplaySize(const QSize& size)
+{
+    m_displaySize = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(size.width())) << 32) |
+                    static_cast<std::uint32_t>(size.height());
 }
 
 void RendererPin::SetRotation(int degrees)
@@ -137,7 +144,7 @@ QRectF MediaSamplePin::ConstrainViewRect(const QRectF& v)
     const QSizeF f = FrameDisplaySize(texture);
     const QRectF base(m_rect);
     const QSizeF z(v.width() * f.width(), v.height() * f.height());
-    m_displaySize = QSize(static_cast<int>(std::lround(z.width())), static_cast<int>(std::lround(z.height())));
+    SetDisplaySize(QSize(static_cast<int>(std::lround(z.width())), static_cast<int>(std::lround(z.height()))));
     const QRectF m(base.topLeft() + QPointF(v.left() * base.width(), v.top() * base.height()),
                    base.topLeft() + QPointF(v.right() * base.width(), v.bottom() * base.height()));
     QRectF img(QPointF(0, 0), z);

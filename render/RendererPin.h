@@ -46,6 +46,7 @@ public:
     QRectF GetViewRect() const;
     QRectF GetImageRect() const;
     QRect GetRect() const;
+    // Any thread (source pins ask for pictures of this size).
     QSize GetDisplaySize() const;
     int GetRotation() const { return m_rotation; }
     void SetRotation(int degrees);
@@ -58,7 +59,10 @@ protected:
     // Written under the renderer lock.
     QRectF m_viewRect{0, 0, 1, 1};
     QRectF m_imageRect{0, 0, 0, 0};
-    QSize m_displaySize{-1, -1};
+    void SetDisplaySize(const QSize& size);
+    // Width in the high half, height in the low half, so readers on other
+    // threads see both from one write.
+    std::atomic<std::uint64_t> m_displaySize{0xFFFFFFFFFFFFFFFFull};
     QRect m_rect;  // null until placed
     std::atomic<int> m_rotation{0};
     const int m_index;
@@ -117,7 +121,7 @@ public:
     QSizeF FrameDisplaySize(const TexturePtr& texture) const;
     // The view rectangle to keep for V: an image smaller than the pin is
     // centred, a zoomed image never leaves a gap at the pin's edges. Updates
-    // the image rectangle and the display size.
+    // the image rectangle and the display size (renderer lock held).
     QRectF ConstrainViewRect(const QRectF& view);
     // The view rectangle of `size` that shows at `to` the frame point that
     // the current view shows at `from` (pin-local pixels).

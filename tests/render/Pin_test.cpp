@@ -111,6 +111,7 @@ TEST_F(PinTest, OnSampleWritesTheFrameTimeTitle)
 TEST_F(PinTest, ViewRectanglesFitRotateAndNeverOpenAGap)
 {
     auto pin = AddPin();
+    EXPECT_EQ(pin->GetDisplaySize(), QSize(-1, -1));
     pin->SetRect(QRect(0, 0, 800, 600));
     // Before the first frame the picture is the whole pin.
     EXPECT_EQ(pin->FrameDisplaySize(pin->GetTexture()), QSizeF(800, 600));
