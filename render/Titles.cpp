@@ -116,6 +116,17 @@ void Title::SetFont(const std::string& family, int size)
     }
 }
 
+bool Title::SetFontFamily(const std::string& family)
+{
+    Guard lock(m_lock);
+    if (family != m_family) {
+        m_family = family;
+        m_fontDirty = true;
+        m_changed = true;
+    }
+    return m_changed;
+}
+
 bool Title::SetFontSize(int size)
 {
     Guard lock(m_lock);
@@ -158,6 +169,26 @@ void Title::SetVisible(bool visible)
 {
     Guard lock(m_lock);
     m_visible = visible;
+}
+
+bool Title::SetAlignment(int flags)
+{
+    Guard lock(m_lock);
+    if (flags != m_alignment) {
+        m_alignment = flags;
+        m_changed = true;
+    }
+    return m_changed;
+}
+
+bool Title::SetPlacement(const QRectF& placement)
+{
+    Guard lock(m_lock);
+    if (placement != m_placement) {
+        m_placement = placement;
+        m_changed = true;
+    }
+    return m_changed;
 }
 
 void Title::ApplySettings(const TITLES::TitleSettings& settings)
@@ -219,6 +250,12 @@ QRectF Title::GetPlacement()
 {
     Guard lock(m_lock);
     return m_placement;
+}
+
+int Title::GetAlignment()
+{
+    Guard lock(m_lock);
+    return m_alignment;
 }
 
 bool Title::IsVisible()

@@ -54,11 +54,16 @@ public:
     bool SetItems(const std::vector<TitleItem>& items);
     void SetColor(const QColor& colour);
     void SetFont(const std::string& family, int size);
+    bool SetFontFamily(const std::string& family);
     bool SetFontSize(int size);
     bool SetBold(bool bold);
     bool SetItalic(bool italic);
     void SetName(const std::string& name);
     void SetVisible(bool visible);
+    // Qt alignment flags of the text in its box.
+    bool SetAlignment(int flags);
+    // The text box relative to the picture rectangle.
+    bool SetPlacement(const QRectF& placement);
     // Font, colour, placement and name of a title recorded with the video.
     void ApplySettings(const TITLES::TitleSettings& settings);
     // Appends a title whose visibility goes with this one's.
@@ -71,6 +76,7 @@ public:
     QColor GetColor();
     QColor GetShadowColor();
     QRectF GetPlacement();
+    int GetAlignment();
     bool IsVisible();
     bool IsAnnounced();
     bool IsChanged();

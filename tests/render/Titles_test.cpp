@@ -129,6 +129,17 @@ TEST(Title, StyleSettersClearRectanglesOrMarkTheFont)
     title.SetItalic(true);
     EXPECT_TRUE(title.GetFont().bold());
     EXPECT_TRUE(title.GetFont().italic());
+
+    // Style changes a subtitle makes show at the next layout.
+    EXPECT_EQ(title.GetAlignment(), Qt::AlignLeft | Qt::AlignTop);
+    EXPECT_TRUE(title.SetAlignment(Qt::AlignHCenter | Qt::AlignBottom));
+    title.Layout(layout, QRectF(0, 0, 10, 10));
+    EXPECT_FALSE(title.SetAlignment(Qt::AlignHCenter | Qt::AlignBottom));
+    EXPECT_TRUE(title.SetPlacement(QRectF(0, 0.8, 1, 0.2)));
+    title.Layout(layout, QRectF(0, 0, 10, 10));
+    EXPECT_EQ(layout.bounds, QRectF(0, 8, 10, 2));
+    EXPECT_TRUE(title.SetFontFamily("Arial"));
+    EXPECT_EQ(title.GetFont().family(), "Arial");
 }
 
 class TitlesPaint : public ::testing::Test {
