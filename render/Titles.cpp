@@ -98,12 +98,13 @@ bool Title::SetItems(const std::vector<TitleItem>& items)
     return m_changed;
 }
 
-void Title::SetColor(const QColor& colour)
+bool Title::SetColor(const QColor& colour)
 {
     Guard lock(m_lock);
     m_colour = colour;
     m_shadow = QColor(colour.red() / 4, colour.green() / 4, colour.blue() / 4, 255);
     m_changed = true;
+    return m_changed;
 }
 
 void Title::SetFont(const std::string& family, int size)

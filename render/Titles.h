@@ -52,7 +52,7 @@ public:
     // an earlier change not yet laid out).
     bool SetText(const std::wstring& text);
     bool SetItems(const std::vector<TitleItem>& items);
-    void SetColor(const QColor& colour);
+    bool SetColor(const QColor& colour);
     void SetFont(const std::string& family, int size);
     bool SetFontFamily(const std::string& family);
     bool SetFontSize(int size);
