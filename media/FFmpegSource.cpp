@@ -314,6 +314,19 @@ int32_t FFmpegSource::FrameDurationPts() const
     return static_cast<int32_t>(std::floor(static_cast<double>(rate.den) * tb.den / rate.num / tb.num + 0.5));
 }
 
+int64_t FFmpegSource::GetStreamFrameCount() const
+{
+    if (m_streamIndex < 0 || m_formatContext == nullptr)
+        return 0;
+    return m_formatContext->streams[m_streamIndex]->nb_frames;
+}
+
+bool FFmpegSource::HasBestStream(int mediaType) const
+{
+    return m_formatContext != nullptr &&
+           av_find_best_stream(m_formatContext, static_cast<AVMediaType>(mediaType), -1, -1, nullptr, 0) >= 0;
+}
+
 void FFmpegSource::LimitDuration(int64_t ms)
 {
     const int64_t current = PtsToMilliseconds(m_currentPts);

@@ -80,6 +80,10 @@ public:
     int64_t GetAttachedOffset() const { return m_attached.offset; }
     // Frame duration in stream time-base units (0 when unknown).
     int32_t FrameDurationPts() const;
+    // The selected stream's frame count as the container gives it (0 unknown).
+    int64_t GetStreamFrameCount() const;
+    // Whether FFmpeg finds a best stream of that AVMediaType in the open file.
+    bool HasBestStream(int mediaType) const;
 
 protected:
     // Called at the end of a successful OpenCodec.
@@ -146,6 +150,8 @@ public:
     int64_t NextFrameTime() const;
 
     bool IsAtEnd() const { return m_atEnd; }
+    // Packets read ahead whose pictures have not been handed out yet.
+    size_t GetQueuedPacketCount() const { return m_packetQueue.size(); }
     bool IsFrameReady() const { return m_holder.ready; }
     const PacketInfo& GetCurrent() const { return m_current; }
     // The decoded picture holder (m_pData of a FrameFormatFFmpegPicture frame).

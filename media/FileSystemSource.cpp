@@ -209,13 +209,13 @@ bool FileSystemSource::SetTitleLine(std::string content, int index)
     std::replace(content.begin(), content.end(), '\r', '\n');
     for (size_t at = content.find("\\r"); at != std::string::npos; at = content.find("\\r", at + 1))
         content.replace(at, 2, "\n");
-    if (ParseTrackRectangles(content, index))
+    if (ParseTrackRectangles(*m_titles, content, index))
         return true;
     m_titles->SetTitleText(index + kFirstTitleLine, FromCodePage(content, CP_ACP_CODEPAGE));
     return true;
 }
 
-bool FileSystemSource::ParseTrackRectangles(const std::string& content, int index)
+bool ParseTrackRectangles(render::Titles& titles, const std::string& content, int index)
 {
     if (!GetSourceSettings().showTracks.load())
         return false;
@@ -245,7 +245,7 @@ bool FileSystemSource::ParseTrackRectangles(const std::string& content, int inde
                              static_cast<int>((c >> 16) & 0xFF), 255);
         items.push_back(item);
     }
-    m_titles->MarkChanged(m_titles->GetTitle(index + kFirstTitleLine)->SetItems(items));
+    titles.MarkChanged(titles.GetTitle(index + kFirstTitleLine)->SetItems(items));
     return true;
 }
 

@@ -60,7 +60,6 @@ private:
     void Init();
     int GetTitleIndex(const std::string& id);
     bool SetTitleLine(std::string content, int index);
-    bool ParseTrackRectangles(const std::string& content, int index);
 
     std::wstring m_id;
     std::wstring m_name;
@@ -72,5 +71,10 @@ private:
     std::map<std::string, int> m_titleIndexes;
     CameraViewSettings m_cameraSettings;
 };
+
+// Takes a text beginning "unattended:" while the ShowTracks setting is on and
+// draws its "mdparam<i><x1,y1,x2,y2>" rectangles in "color<i><n>" colours on
+// title line index + 3; false (nothing drawn) for any other text.
+bool ParseTrackRectangles(render::Titles& titles, const std::string& content, int index);
 
 }  // namespace filters

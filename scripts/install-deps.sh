@@ -9,9 +9,10 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libboost-dev libboost-thread-dev libboost-filesystem-dev libboost-system-dev
   libboost-date-time-dev libboost-program-options-dev libboost-serialization-dev
-  libboost-iostreams-dev
+  libboost-iostreams-dev libboost-regex-dev
   zlib1g-dev libpng-dev libcrypto++-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libturbojpeg0-dev libjpeg-turbo-progs
   libgl-dev libegl-dev libgl1-mesa-dri
   xvfb xauth ffmpeg tzdata
 )

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 const PrimitiveAllocatorTable kPrimitiveAllocator = {&std::malloc, &std::calloc, &std::realloc, &std::free};
 
 void* AlignedMallocWith(const PrimitiveAllocatorTable& allocator, std::int32_t length)
@@ -16,6 +20,14 @@ void* AlignedMallocWith(const PrimitiveAllocatorTable& allocator, std::int32_t l
     const auto address = (reinterpret_cast<std::uintptr_t>(raw) + 39) & ~std::uintptr_t{31};
     std::uint8_t* block = raw + (address - reinterpret_cast<std::uintptr_t>(raw));
     std::memcpy(block - 8, &raw, sizeof raw);
+#if defined(__SANITIZE_ADDRESS__)
+    // Under AddressSanitizer the slack around a heap block counts as outside
+    // it (the heap forgets the marks when the block is freed).
+    if (allocator.allocate == &std::malloc) {
+        ASAN_POISON_MEMORY_REGION(raw, static_cast<std::size_t>(block - 8 - raw));
+        ASAN_POISON_MEMORY_REGION(block + length, static_cast<std::size_t>(raw + length + 40 - (block + length)));
+    }
+#endif
     return block;
 }
 

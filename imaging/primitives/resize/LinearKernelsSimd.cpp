@@ -1,0 +1,99 @@
+// SSE2 bodies of the 8-bit linear kernels: the same 16-bit multiply-adds as
+// the portable formulas, with the saturating packs doing their clamps.
+#if defined(__x86_64__) || defined(__i386__)
+
+#include "imaging/primitives/resize/detail/LinearKernelsSimd.h"
+
+#include <emmintrin.h>
+
+#include <cstring>
+
+namespace resize_detail {
+
+namespace {
+
+// Column c of a four-channel row: (a x f0 + b x f1 + 128) >> 8 for its four
+// channels, as 32-bit lanes. Reads the 8 bytes of the pixel pair.
+inline __m128i BlendPixelPair(const std::uint8_t* pair, const std::int16_t* weights)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pair));
+    const __m128i interleaved = _mm_unpacklo_epi8(_mm_unpacklo_epi8(bytes, _mm_srli_si128(bytes, 4)), zero);
+    std::int32_t pairWeights;
+    std::memcpy(&pairWeights, weights, 4);
+    const __m128i sums = _mm_madd_epi16(interleaved, _mm_set1_epi32(pairWeights));
+    return _mm_srai_epi32(_mm_add_epi32(sums, _mm_set1_epi32(128)), 8);
+}
+
+}  // namespace
+
+void LinearRowKernel_8u_C1_Sse2(const std::uint8_t* src, std::int32_t n, std::int32_t /*stride*/,
+                                const std::int32_t* columns, const std::int16_t* weights, std::int16_t* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i round = _mm_set1_epi32(128);
+    // Four columns: their sample pairs as 16-bit lanes (a, b), times the
+    // weight pairs, which lie in the table in the same order.
+    auto four = [&](std::int32_t c) {
+        auto pairAt = [&](int k) {
+            std::uint16_t pair;
+            std::memcpy(&pair, src + columns[c + k], 2);
+            return static_cast<int>(pair);
+        };
+        __m128i packed = _mm_cvtsi32_si128(pairAt(0));
+        packed = _mm_insert_epi16(packed, pairAt(1), 1);
+        packed = _mm_insert_epi16(packed, pairAt(2), 2);
+        packed = _mm_insert_epi16(packed, pairAt(3), 3);
+        const __m128i samples = _mm_unpacklo_epi8(packed, zero);
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 2 * c));
+        return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(samples, w), round), 8);
+    };
+    std::int32_t c = 0;
+    for (; c + 8 <= n; c += 8)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm_packs_epi32(four(c), four(c + 4)));
+    for (; c < n; ++c)
+        out[c] = RowQ14Byte::Blend(src[columns[c]], src[columns[c] + 1], weights + 2 * c);
+}
+
+void LinearRowKernel_8u_C4_Sse2(const std::uint8_t* src, std::int32_t n, std::int32_t /*stride*/,
+                                const std::int32_t* columns, const std::int16_t* weights, std::int16_t* out)
+{
+    std::int32_t c = 0;
+    for (; c + 2 <= n; c += 2) {
+        const __m128i first = BlendPixelPair(src + columns[c], weights + 2 * c);
+        const __m128i second = BlendPixelPair(src + columns[c + 1], weights + 2 * c + 2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * c), _mm_packs_epi32(first, second));
+    }
+    if (c < n) {
+        const __m128i last = BlendPixelPair(src + columns[c], weights + 2 * c);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * c), _mm_packs_epi32(last, last));
+    }
+}
+
+void LinearColumnKernel_8u_Sse2(std::uint8_t* dst, std::int32_t count, std::int32_t w, const std::int16_t* upper,
+                                const std::int16_t* lower)
+{
+    const __m128i pairWeights = _mm_set1_epi32(static_cast<std::int32_t>((static_cast<std::uint32_t>(w) << 16) |
+                                                                         static_cast<std::uint32_t>(16384 - w)));
+    const __m128i half = _mm_set1_epi32(524288);
+    auto blend8 = [&](std::int32_t p) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(upper + p));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lower + p));
+        const __m128i lo = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(u, d), pairWeights), half), 20);
+        const __m128i hi = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(u, d), pairWeights), half), 20);
+        return _mm_packs_epi32(lo, hi);
+    };
+    std::int32_t p = 0;
+    for (; p + 16 <= count; p += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + p), _mm_packus_epi16(blend8(p), blend8(p + 8)));
+    for (; p + 8 <= count; p += 8) {
+        const __m128i v = blend8(p);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + p), _mm_packus_epi16(v, v));
+    }
+    for (; p < count; ++p)
+        dst[p] = ColumnQ14Byte::Blend(upper[p], lower[p], w);
+}
+
+}  // namespace resize_detail
+
+#endif

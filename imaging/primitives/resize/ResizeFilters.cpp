@@ -1,0 +1,117 @@
+#include "imaging/primitives/resize/detail/ResizeFilters.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "imaging/primitives/resize/detail/LinearKernelsSimd.h"
+
+namespace resize_detail {
+
+template <typename Element, int SamplesPerPixel>
+std::int32_t ResizeNearest(const void* src, void* dst, std::int32_t dstStep, std::int32_t width, std::int32_t height,
+                           const std::int32_t* rows, const std::int32_t* columns, std::int32_t pixelStride)
+{
+    const auto* source = static_cast<const Element*>(src);
+    auto* out = static_cast<Element*>(dst);
+    const std::ptrdiff_t outPixel = SamplesPerPixel == 3 ? pixelStride : SamplesPerPixel;
+    for (std::int32_t i = 0; i < height; ++i) {
+        const Element* row = source + rows[i];
+        Element* o = out + static_cast<std::ptrdiff_t>(i) * dstStep;
+        for (std::int32_t c = 0; c < width; ++c) {
+            const Element* s = row + columns[c];
+            for (int k = 0; k < SamplesPerPixel; ++k)
+                o[outPixel * c + k] = s[k];
+        }
+    }
+    return height;
+}
+
+template std::int32_t ResizeNearest<std::uint8_t, 1>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                     const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint16_t, 1>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                      const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint32_t, 1>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                      const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint64_t, 1>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                      const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint8_t, 3>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                     const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint16_t, 3>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                      const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint32_t, 3>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                      const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint64_t, 3>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                      const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint8_t, 4>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                     const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint16_t, 4>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                      const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint32_t, 4>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                      const std::int32_t*, const std::int32_t*, std::int32_t);
+template std::int32_t ResizeNearest<std::uint64_t, 4>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,
+                                                      const std::int32_t*, const std::int32_t*, std::int32_t);
+
+// ---------------------------------------------------------------------------
+
+#define GAVEX_LINEAR_FILTER(KERNELS, ONE)                                                                           \
+    template void ResizeLinear<KERNELS, ONE>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,        \
+                                             std::int32_t, const std::int32_t*, const std::int32_t*, const void*, \
+                                             const void*, void*, void*, std::int32_t, std::int32_t);
+GAVEX_LINEAR_FILTER(Linear8uKernels, false)
+GAVEX_LINEAR_FILTER(Linear8uKernels, true)
+GAVEX_LINEAR_FILTER(Linear16uKernels, false)
+GAVEX_LINEAR_FILTER(Linear16uKernels, true)
+GAVEX_LINEAR_FILTER(Linear16sKernels, false)
+GAVEX_LINEAR_FILTER(Linear16sKernels, true)
+GAVEX_LINEAR_FILTER(Linear32fKernels, false)
+GAVEX_LINEAR_FILTER(Linear32fKernels, true)
+#if GAVEX_RESIZE_HAS_SIMD
+GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, false)
+GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, true)
+#endif
+#undef GAVEX_LINEAR_FILTER
+
+// ---------------------------------------------------------------------------
+// The filter sets of each processor slot. Cubic, Lanczos, the extended and
+// four-tap tables are not built yet (empty).
+
+namespace {
+
+constexpr std::array<NearestFilter*, 15> kNearestTable = {
+    ResizeNearest_8u_C3, ResizeNearest_16u_C3, ResizeNearest_32f_C3, ResizeNearest_16u_C3,
+    ResizeNearest_8u_C1, ResizeNearest_16u_C1, ResizeNearest_32f_C1, ResizeNearest_16u_C1,
+    ResizeNearest_8u_C4, ResizeNearest_16u_C4, ResizeNearest_32f_C4, ResizeNearest_16u_C4,
+    ResizeNearest_64f_C1, ResizeNearest_64f_C3, ResizeNearest_64f_C4};
+
+constexpr std::array<LinearFilter*, 8> kLinearTable = {
+    ResizeLinear_8u_Cn, ResizeLinear_16u_Cn, ResizeLinear_32f_Cn, ResizeLinear_16s_Cn,
+    ResizeLinear_8u_C1, ResizeLinear_16u_C1, ResizeLinear_32f_C1, ResizeLinear_16s_C1};
+
+constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* linear8uC1)
+{
+    ResizeFilterSets sets{};
+    sets.primary.nearest = kNearestTable;
+    sets.primary.linear = kLinearTable;
+    sets.primary.linear[0] = linear8uCn;
+    sets.primary.linear[4] = linear8uC1;
+    // The alternate nearest and linear twins give the bits of the primary
+    // members, so the portable primaries serve there.
+    sets.alternate.nearest = kNearestTable;
+    sets.alternate.linear = kLinearTable;
+    return sets;
+}
+
+constexpr ResizeFilterSets kPortableSets = MakeSets(ResizeLinear_8u_Cn, ResizeLinear_8u_C1);
+#if GAVEX_RESIZE_HAS_SIMD
+constexpr ResizeFilterSets kSse2Sets = MakeSets(&ResizeLinear<Linear8uSse2Kernels, false>,
+                                                &ResizeLinear<Linear8uSse2Kernels, true>);
+#else
+constexpr const ResizeFilterSets& kSse2Sets = kPortableSets;
+#endif
+
+}  // namespace
+
+const std::array<const ResizeFilterSets*, kCpuVariantCount> kResizeFilterSets = {
+    &kPortableSets, &kPortableSets, &kSse2Sets, &kSse2Sets, &kSse2Sets, &kSse2Sets};
+
+}  // namespace resize_detail

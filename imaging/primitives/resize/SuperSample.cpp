@@ -1,0 +1,313 @@
+#include "imaging/primitives/resize/detail/SuperSample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+#include "imaging/primitives/AlignedMemory.h"
+#include "imaging/primitives/VectorOps.h"
+
+namespace resize_detail {
+
+namespace {
+
+constexpr double kGuard = 0.0000001;
+
+template <int Layout>
+constexpr int Channels()
+{
+    return Layout == 1 ? 1 : Layout;
+}
+
+template <typename T>
+const T* RowAt(const T* origin, std::int32_t stepBytes, std::int64_t row)
+{
+    return reinterpret_cast<const T*>(reinterpret_cast<const std::uint8_t*>(origin) +
+                                      static_cast<std::ptrdiff_t>(row) * stepBytes);
+}
+
+}  // namespace
+
+template <typename T, int Layout>
+void SumRows(const T* first, std::int32_t stepBytes, std::int32_t n, std::int32_t k, RowSum<T>* out,
+             std::int32_t stride)
+{
+    constexpr int channels = Channels<Layout>();
+    const std::ptrdiff_t pixel = Layout == 3 ? stride : channels;
+    for (std::int32_t p = 0; p < n; ++p)
+        for (int c = 0; c < channels; ++c)
+            out[pixel * p + c] = RowSum<T>{0};
+    for (std::int32_t row = 0; row < k; ++row) {
+        const T* s = RowAt(first, stepBytes, row);
+        for (std::int32_t p = 0; p < n; ++p)
+            for (int c = 0; c < channels; ++c)
+                out[pixel * p + c] += static_cast<RowSum<T>>(s[pixel * p + c]);
+    }
+}
+
+void SumRowWindow_32f(const float* src, std::int32_t stepBytes, std::uint32_t groups, std::uint32_t rows, float* dst)
+{
+    if (groups == 0)
+        return;
+    SumRows<float, 4>(src, stepBytes, static_cast<std::int32_t>(groups), static_cast<std::int32_t>(rows), dst, 4);
+}
+
+// Fills boxes for the destination columns (see the routine).
+void PlanColumns(ColumnBox* boxes, std::int32_t width, std::int32_t e, double a, bool fractional)
+{
+    const auto mx = static_cast<std::int64_t>(std::floor(a));
+    const std::int64_t last = e - 1;
+    auto whole = [&](ColumnBox& box, std::int64_t from, std::int64_t count) {
+        const std::int64_t end = from + count;
+        box.from = std::min(from, std::int64_t{e});
+        box.to = std::min(end, std::int64_t{e});
+        box.repeat = std::max<std::int64_t>(0, end - std::max(from, std::int64_t{e}));
+    };
+    if (!fractional) {
+        for (std::int32_t m = 0; m < width; ++m) {
+            ColumnBox& box = boxes[m];
+            box = ColumnBox{};
+            whole(box, m * mx, mx);
+        }
+        return;
+    }
+    double fraction = a - static_cast<double>(mx);
+    std::int64_t o = mx;
+    boxes[0] = ColumnBox{};
+    whole(boxes[0], 0, mx);
+    boxes[0].hasTail = fraction != 0.0;
+    boxes[0].tail = std::min(mx, last);
+    boxes[0].tailWeight = fraction;
+    for (std::int32_t m = 1; m < width; ++m) {
+        ColumnBox& box = boxes[m];
+        box = ColumnBox{};
+        const double rest = 1.0 - fraction;
+        const double u = a - rest;
+        const auto count = static_cast<std::int64_t>(std::floor(u + kGuard));
+        box.hasHead = true;
+        box.head = std::min(o, last);
+        box.headWeight = rest;
+        whole(box, o + 1, count);
+        fraction = u - static_cast<double>(count);
+        o = o + count + 1;
+        box.hasTail = fraction > kGuard;
+        box.tail = std::min(o, last);
+        box.tailWeight = fraction;
+    }
+}
+
+// The routine. Vertical pass: the accumulator row receives the source rows
+// under the destination row's box (whole rows with weight 1, the shared rows
+// at the box edges with their covered fraction; each weighted sample is the
+// double product rounded to float; rows past the region repeat its last row).
+// Horizontal pass: each destination sample adds its box of accumulator
+// elements in order in double (64-bit integers for kind 0), the head and tail
+// elements weighted in double, then stores trunc(sum x norm + 0.5), or the
+// float sum x norm for float samples.
+template <typename T, int Layout, int Kind, class RowAdd>
+PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t e,
+                                std::int32_t width, std::int32_t height, double a, double b, double norm,
+                                std::int32_t stride, std::int32_t regionRows)
+{
+    constexpr bool kIntegerSums = Kind == 0 && std::is_integral_v<T>;
+    using Acc = std::conditional_t<Kind == 0, RowSum<T>, float>;
+    using Sum = std::conditional_t<kIntegerSums, std::uint64_t, double>;
+    constexpr int channels = Channels<Layout>();
+    const std::int32_t pixel = Layout == 3 ? stride : channels;
+    const bool packed = pixel == channels;
+
+    const std::int64_t accBytes = static_cast<std::int64_t>(e) * pixel * static_cast<std::int64_t>(sizeof(Acc));
+    const std::int64_t planBytes = static_cast<std::int64_t>(width) * static_cast<std::int64_t>(sizeof(ColumnBox));
+    if (accBytes > std::numeric_limits<std::int32_t>::max() || planBytes > std::numeric_limits<std::int32_t>::max())
+        return PrimitiveStatusCode::NoMemory;
+    auto* acc = static_cast<Acc*>(AlignedMalloc(static_cast<std::int32_t>(accBytes)));
+    auto* boxes = static_cast<ColumnBox*>(AlignedMalloc(static_cast<std::int32_t>(planBytes)));
+    if (acc == nullptr || boxes == nullptr) {
+        AlignedFree(acc);
+        AlignedFree(boxes);
+        return PrimitiveStatusCode::NoMemory;
+    }
+    PlanColumns(boxes, width, e, a, Kind == 2 || Kind == 3);
+
+    const auto my = static_cast<std::int64_t>(std::floor(b));
+    const std::int64_t lastRow = regionRows - 1;
+    const std::int32_t samples = e * pixel;
+
+    // Adds count rows from row (those past the region as the last row, once,
+    // with the weight times their number) into the float accumulator.
+    auto addRows = [&](std::int64_t row, std::int64_t count, double weight) {
+        if constexpr (!std::is_same_v<Acc, float>) {
+            return;
+        } else {
+            const std::int64_t inside = std::clamp<std::int64_t>(regionRows - row, 0, count);
+            for (std::int64_t r = 0; r < inside + (inside < count ? 1 : 0); ++r) {
+                const bool past = r == inside;
+                const T* s = RowAt(src, srcStep, past ? lastRow : row + r);
+                const double w = past ? weight * static_cast<double>(count - inside) : weight;
+                if (packed) {
+                    if (w == 1.0)
+                        RowAdd::Whole(s, samples, acc);
+                    else
+                        RowAdd::Weighted(s, samples, w, acc);
+                } else {
+                    for (std::int32_t p = 0; p < e; ++p)
+                        for (int c = 0; c < channels; ++c)
+                            acc[pixel * p + c] += static_cast<float>(static_cast<double>(s[pixel * p + c]) * w);
+                }
+            }
+        }
+    };
+
+    std::int64_t row = 0;    // current source row
+    double carried = 0.0;    // covered fraction of the current row (fractional b)
+    for (std::int32_t y = 0; y < height; ++y) {
+        // Vertical pass.
+        if constexpr (Kind == 0) {
+            const std::int64_t inside = std::clamp<std::int64_t>(regionRows - row, 0, my);
+            if (inside > 0)
+                SumRows<T, Layout>(RowAt(src, srcStep, row), srcStep, e, static_cast<std::int32_t>(inside), acc,
+                                   stride);
+            else
+                ZeroBytes_x3(acc, static_cast<std::int32_t>(accBytes));
+            if (inside < my) {
+                const T* s = RowAt(src, srcStep, lastRow);
+                const auto extra = static_cast<Acc>(my - inside);
+                for (std::int32_t p = 0; p < e; ++p)
+                    for (int c = 0; c < channels; ++c)
+                        acc[pixel * p + c] += extra * static_cast<Acc>(s[pixel * p + c]);
+            }
+            row += my;
+        } else {
+            ZeroBytes_x3(acc, static_cast<std::int32_t>(accBytes));
+            if constexpr (Kind == 2) {
+                addRows(row, my, 1.0);
+                row += my;
+            } else if (y == 0) {
+                addRows(row, my, 1.0);
+                row += my;
+                carried = b - static_cast<double>(my);
+                if (carried != 0.0)
+                    addRows(row, 1, carried);
+            } else {
+                const double rest = 1.0 - carried;
+                if (rest > kGuard) {
+                    addRows(row, 1, rest);
+                    ++row;
+                }
+                const double u = b - rest;
+                const auto whole = static_cast<std::int64_t>(std::floor(u + kGuard));
+                addRows(row, whole, 1.0);
+                row += whole;
+                carried = u - static_cast<double>(whole);
+                if (carried > kGuard)
+                    addRows(row, 1, carried);
+            }
+        }
+
+        // Horizontal pass.
+        T* out = reinterpret_cast<T*>(reinterpret_cast<std::uint8_t*>(dst) + static_cast<std::ptrdiff_t>(y) * dstStep);
+        if constexpr (Layout == 4 && !kIntegerSums && requires { RowAdd::CollapseFour; }) {
+            RowAdd::CollapseFour(boxes, width, acc, e, norm, out);
+            continue;
+        }
+        for (std::int32_t m = 0; m < width; ++m) {
+            const ColumnBox& box = boxes[m];
+            T* o = out + static_cast<std::ptrdiff_t>(pixel) * m;
+            for (int c = 0; c < channels; ++c) {
+                Sum sum{0};
+                if constexpr (!kIntegerSums) {
+                    if (box.hasHead)
+                        sum = box.headWeight * static_cast<double>(acc[pixel * box.head + c]);
+                }
+                for (std::int64_t i = box.from; i < box.to; ++i)
+                    sum += static_cast<Sum>(acc[pixel * i + c]);
+                if (box.repeat > 0)
+                    sum += static_cast<Sum>(box.repeat) * static_cast<Sum>(acc[pixel * (e - 1) + c]);
+                if constexpr (!kIntegerSums) {
+                    if (box.hasTail)
+                        sum += box.tailWeight * static_cast<double>(acc[pixel * box.tail + c]);
+                }
+                if constexpr (std::is_integral_v<T>) {
+                    // Branch-free clamp (minsd/maxsd); the sums are finite.
+                    const double v = std::min(std::max(static_cast<double>(sum) * norm + 0.5, 0.0),
+                                              static_cast<double>(std::numeric_limits<T>::max()));
+                    o[c] = static_cast<T>(static_cast<std::int32_t>(v));
+                } else {
+                    o[c] = static_cast<T>(static_cast<double>(sum) * norm);
+                }
+            }
+        }
+    }
+    AlignedFree(boxes);
+    AlignedFree(acc);
+    return PrimitiveStatusCode::Ok;
+}
+
+template <typename T, int Layout, class RowAdd>
+PrimitiveStatus SuperSample(const void* src, void* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t e,
+                            std::int32_t width, std::int32_t height, double a, double b, double norm,
+                            std::int32_t stride, std::int32_t kind, std::int32_t regionRows)
+{
+    const auto* s = static_cast<const T*>(src);
+    auto* d = static_cast<T*>(dst);
+    switch (kind) {
+    case 0:
+        return SuperSampleKind<T, Layout, 0, RowAdd>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride,
+                                                     regionRows);
+    case 1:
+        return SuperSampleKind<T, Layout, 1, RowAdd>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride,
+                                                     regionRows);
+    case 2:
+        return SuperSampleKind<T, Layout, 2, RowAdd>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride,
+                                                     regionRows);
+    default:
+        return SuperSampleKind<T, Layout, 3, RowAdd>(s, d, srcStep, dstStep, e, width, height, a, b, norm, stride,
+                                                     regionRows);
+    }
+}
+
+#define GAVEX_SUPER_SAMPLE(T, LAYOUT)                                                                               \
+    template void SumRows<T, LAYOUT>(const T*, std::int32_t, std::int32_t, std::int32_t, RowSum<T>*, std::int32_t); \
+    template PrimitiveStatus SuperSample<T, LAYOUT, PortableRowAdd<T>>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,   \
+                                                    std::int32_t, std::int32_t, double, double, double,             \
+                                                    std::int32_t, std::int32_t, std::int32_t);
+GAVEX_SUPER_SAMPLE(std::uint8_t, 1)
+GAVEX_SUPER_SAMPLE(std::uint16_t, 1)
+GAVEX_SUPER_SAMPLE(float, 1)
+GAVEX_SUPER_SAMPLE(std::uint8_t, 3)
+GAVEX_SUPER_SAMPLE(std::uint16_t, 3)
+GAVEX_SUPER_SAMPLE(float, 3)
+GAVEX_SUPER_SAMPLE(std::uint8_t, 4)
+GAVEX_SUPER_SAMPLE(std::uint16_t, 4)
+GAVEX_SUPER_SAMPLE(float, 4)
+#undef GAVEX_SUPER_SAMPLE
+
+namespace {
+constexpr SuperSampleTable kPortableSuperSample = {SuperSample8uC1, SuperSample16uC1, SuperSample32fC1,
+                                                   SuperSample8uC3, SuperSample16uC3, SuperSample32fC3,
+                                                   SuperSample8uC4, SuperSample16uC4, SuperSample32fC4};
+#if defined(__x86_64__) || defined(__i386__)
+// The 8-bit members with vector row adders; the others stay portable.
+template <class RowAdd>
+constexpr SuperSampleTable WithRowAdd()
+{
+    SuperSampleTable table = kPortableSuperSample;
+    table[0] = &SuperSample<std::uint8_t, 1, RowAdd>;
+    table[3] = &SuperSample<std::uint8_t, 3, RowAdd>;
+    table[6] = &SuperSample<std::uint8_t, 4, RowAdd>;
+    return table;
+}
+constexpr SuperSampleTable kSse2SuperSample = WithRowAdd<RowAdd8uSse2>();
+constexpr SuperSampleTable kAvx2SuperSample = WithRowAdd<RowAdd8uAvx2>();
+#else
+constexpr const SuperSampleTable& kSse2SuperSample = kPortableSuperSample;
+constexpr const SuperSampleTable& kAvx2SuperSample = kPortableSuperSample;
+#endif
+}  // namespace
+
+const std::array<const SuperSampleTable*, kCpuVariantCount> kSuperSampleTables = {
+    &kPortableSuperSample, &kPortableSuperSample, &kSse2SuperSample,
+    &kSse2SuperSample,     &kSse2SuperSample,     &kAvx2SuperSample};
+
+}  // namespace resize_detail

@@ -1,0 +1,106 @@
+// Vector row adders of the 8-bit super-sampling routines. Each gives the bits
+// of PortableRowAdd: integers convert to float and double exactly, products
+// are formed in double and rounded to float by the default rounding, and each
+// accumulator element receives one addition.
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "imaging/primitives/resize/detail/SuperSample.h"
+
+namespace resize_detail {
+
+void RowAdd8uSse2::Whole(const std::uint8_t* s, std::int32_t n, float* acc)
+{
+    const __m128i zero = _mm_setzero_si128();
+    std::int32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i lo = _mm_unpacklo_epi8(bytes, zero);
+        const __m128i hi = _mm_unpackhi_epi8(bytes, zero);
+        const __m128i parts[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero),
+                                  _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
+        for (int k = 0; k < 4; ++k) {
+            float* a = acc + i + 4 * k;
+            _mm_storeu_ps(a, _mm_add_ps(_mm_loadu_ps(a), _mm_cvtepi32_ps(parts[k])));
+        }
+    }
+    for (; i < n; ++i)
+        acc[i] += static_cast<float>(s[i]);
+}
+
+void RowAdd8uSse2::Weighted(const std::uint8_t* s, std::int32_t n, double w, float* acc)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128d weight = _mm_set1_pd(w);
+    std::int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        std::int32_t four;
+        std::memcpy(&four, s + i, 4);
+        const __m128i x = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero), zero);
+        const __m128d d0 = _mm_mul_pd(_mm_cvtepi32_pd(x), weight);
+        const __m128d d1 = _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(x, 8)), weight);
+        const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(d0), _mm_cvtpd_ps(d1));
+        _mm_storeu_ps(acc + i, _mm_add_ps(_mm_loadu_ps(acc + i), f));
+    }
+    for (; i < n; ++i)
+        acc[i] += static_cast<float>(static_cast<double>(s[i]) * w);
+}
+
+__attribute__((target("avx2"))) void RowAdd8uAvx2::Whole(const std::uint8_t* s, std::int32_t n, float* acc)
+{
+    std::int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i x = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)));
+        _mm256_storeu_ps(acc + i, _mm256_add_ps(_mm256_loadu_ps(acc + i), _mm256_cvtepi32_ps(x)));
+    }
+    for (; i < n; ++i)
+        acc[i] += static_cast<float>(s[i]);
+}
+
+__attribute__((target("avx2"))) void RowAdd8uAvx2::Weighted(const std::uint8_t* s, std::int32_t n, double w,
+                                                            float* acc)
+{
+    const __m256d weight = _mm256_set1_pd(w);
+    std::int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i x = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)));
+        const __m256d d0 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(x)), weight);
+        const __m256d d1 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(x, 1)), weight);
+        const __m256 f = _mm256_set_m128(_mm256_cvtpd_ps(d1), _mm256_cvtpd_ps(d0));
+        _mm256_storeu_ps(acc + i, _mm256_add_ps(_mm256_loadu_ps(acc + i), f));
+    }
+    for (; i < n; ++i)
+        acc[i] += static_cast<float>(static_cast<double>(s[i]) * w);
+}
+
+__attribute__((target("avx2"))) void RowAdd8uAvx2::CollapseFour(const ColumnBox* boxes, std::int32_t width,
+                                                                 const float* acc, std::int32_t e, double norm,
+                                                                 std::uint8_t* out)
+{
+    const __m256d scale = _mm256_set1_pd(norm);
+    const __m256d half = _mm256_set1_pd(0.5);
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d top = _mm256_set1_pd(255.0);
+    for (std::int32_t m = 0; m < width; ++m) {
+        const ColumnBox& box = boxes[m];
+        __m256d sum = box.hasHead ? _mm256_mul_pd(_mm256_set1_pd(box.headWeight), _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * box.head))) : zero;
+        for (std::int64_t i = box.from; i < box.to; ++i)
+            sum = _mm256_add_pd(sum, _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * i)));
+        if (box.repeat > 0)
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(static_cast<double>(box.repeat)), _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * (e - 1)))));
+        if (box.hasTail)
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(box.tailWeight), _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * box.tail))));
+        const __m256d v = _mm256_min_pd(_mm256_max_pd(_mm256_add_pd(_mm256_mul_pd(sum, scale), half), zero), top);
+        const __m128i words = _mm256_cvttpd_epi32(v);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(words, words), _mm_setzero_si128());
+        const std::int32_t four = _mm_cvtsi128_si32(bytes);
+        std::memcpy(out + 4 * m, &four, 4);
+    }
+}
+
+}  // namespace resize_detail
+
+#endif
