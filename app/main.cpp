@@ -1,11 +1,14 @@
 #include <cstdio>
 
 #include "base/ProcessValues.h"
+#include "media/FrameCodecsInstall.h"
 
 int main(int argc, char** argv)
 {
     // Process-wide values (crash handler first) come before anything else runs.
     InitProcessValues();
+    // The archive writers decode through the media layer.
+    InstallMediaFrameCodecs();
     (void)argc;
     (void)argv;
     std::printf("Gavex Player\n");
