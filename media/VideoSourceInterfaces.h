@@ -104,6 +104,7 @@ struct SourceSettings {
     std::atomic<bool> showTracks{true};          // "unattended:" texts become rectangles
     std::atomic<bool> deinterlacing{false};      // decoder keeps one field of interlaced sizes
     std::atomic<int32_t> frameBufferForDecode{5};  // decode-ahead queue length
+    std::atomic<bool> debug{false};              // source pins build their frame information text
 };
 
 // The process-wide instance.
