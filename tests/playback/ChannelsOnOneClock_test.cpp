@@ -24,7 +24,7 @@
 #include "PlaybackTestSupport.h"
 #include "media/DecompressedVideoSource.h"
 #include "media/MediaSample.h"
-#include "media/MediaSamplePin.h"
+#include "support/RendererPinHost.h"
 #include "media/TimeConversion.h"
 #include "playback/Clocks.h"
 #include "playback/SourcePin.h"
@@ -60,7 +60,8 @@ protected:
     struct Channel {
         std::vector<int64_t> frames;  // archive times
         std::shared_ptr<filters::VindaraSourcePin> pin;
-        std::shared_ptr<render::MediaSamplePin> renderer;
+        std::unique_ptr<testsupport::RendererPinHost> host;
+        boost::shared_ptr<render::MediaSamplePin> renderer;
         std::unique_ptr<filters::SourcePin> thread;
         std::mutex lock;
         std::vector<Presented> presented;
@@ -111,12 +112,12 @@ protected:
             Channel& ch = channels[c];
             ch.pin = std::make_shared<filters::VindaraSourcePin>();
             ch.pin->SetSource(boost::make_shared<filters::TimeConverterSource>(sources[c], converter), sync, "test");
-            ch.renderer = std::make_shared<render::MediaSamplePin>(std::make_shared<render::ImageMediaSample>(true));
-            ch.renderer->SetRedrawRequest([this, &ch] {
-                const auto* sample = static_cast<const render::ImageMediaSample*>(ch.renderer->GetSample().get());
+            ch.host = std::make_unique<testsupport::RendererPinHost>();
+            ch.renderer = ch.host->Pin();
+            ch.host->onFrame = [this, &ch] {
                 std::lock_guard<std::mutex> lock(ch.lock);
-                ch.presented.push_back({clock->GetTime(), sample->Time(), playing.load()});
-            });
+                ch.presented.push_back({clock->GetTime(), ch.renderer->GetSample().GetTime(), playing.load()});
+            };
             ch.thread = std::make_unique<filters::SourcePin>(ch.pin);
             ch.thread->SetRendererPin(ch.renderer);
         }
@@ -143,13 +144,26 @@ protected:
         std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 365));
     }
 
-    // Moves simulated time to the earliest sleeper's wake time.
+    // Moves simulated time to the earliest sleeper's wake time, once the
+    // sleepers stayed the same for 2 ms: a channel still handing its last
+    // frame to the renderer must reach its own wait before time moves on.
     void Drive() {
+        size_t seenCount = 0;
+        int64_t seenWake = -1;
+        int quiet = 0;
         while (!stopDriver) {
-            if (clock->WaiterCount() > 0) {
-                const int64_t wake = clock->EarliestWakeTime();
-                while (clock->GetTime() < wake) ticks.Advance(1);
-                clock->Poke();
+            const size_t count = clock->WaiterCount();
+            const int64_t wake = count > 0 ? clock->EarliestWakeTime() : -1;
+            if (count > 0 && count == seenCount && wake == seenWake) {
+                if (++quiet >= 20) {
+                    while (clock->GetTime() < wake) ticks.Advance(1);
+                    clock->Poke();
+                    quiet = 0;
+                }
+            } else {
+                seenCount = count;
+                seenWake = wake;
+                quiet = 0;
             }
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
