@@ -1,13 +1,10 @@
-#include <cstdio>
-
+#include "app/GavexPlayer.h"
 #include "base/ProcessValues.h"
 
 int main(int argc, char** argv)
 {
     // Process-wide values (crash handler first) come before anything else runs.
     InitProcessValues();
-    (void)argc;
-    (void)argv;
-    std::printf("Gavex Player\n");
-    return 0;
+    GavexPlayer player;
+    return player.Run(argc, argv);
 }
