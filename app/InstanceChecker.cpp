@@ -27,7 +27,10 @@ bool SomeoneListens(const QString& name)
 
 }  // namespace
 
-QInstanceChecker::QInstanceChecker(QObject* parent) : QObject(parent) {}
+QInstanceChecker::QInstanceChecker(QObject* parent, QString name)
+    : QObject(parent), m_name(name.isEmpty() ? ChannelName() : std::move(name))
+{
+}
 
 QString QInstanceChecker::ChannelName()
 {
@@ -41,7 +44,7 @@ bool QInstanceChecker::IsListening() const
 
 bool QInstanceChecker::Start(const QString& commandLine, bool singleInstance, bool sendShutdown)
 {
-    const QString name = ChannelName();
+    const QString& name = m_name;
     bool askedToShutDown = false;
     if (singleInstance) {
         QLocalSocket socket;

@@ -19,7 +19,8 @@ public:
     // instance drops a client that sends nothing within this time.
     static constexpr int kTimeoutMs = 30000;
 
-    explicit QInstanceChecker(QObject* parent = nullptr);
+    // name: the socket name; ChannelName() when empty.
+    explicit QInstanceChecker(QObject* parent = nullptr, QString name = {});
 
     // The socket name: the executable's file name and the user id.
     static QString ChannelName();
@@ -41,5 +42,6 @@ private:
     bool Listen(const QString& name, int waitMs);
     void ReadMessage(QLocalSocket* socket);
 
+    QString m_name;
     QLocalServer* m_server = nullptr;
 };

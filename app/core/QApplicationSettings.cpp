@@ -395,13 +395,21 @@ bool QApplicationSettings::FileContainVideo(const std::string& path, int64_t& of
 {
     offset = 0;
     key.fill(0);
-    // Match states: table[byte][state] = state + 1 when the byte continues
-    // the marker, else 0. A byte that breaks a partial match is not tried
-    // as the start of a new one.
+    // Match automaton: table[byte][state] is the length of the longest
+    // marker prefix that ends with that byte, so a byte that breaks a
+    // partial match may still start (or continue) another one and the
+    // marker is found wherever it stands.
     static const auto table = [] {
         std::array<std::array<uint8_t, kEmbeddedVideoMarkerSize>, 256> t{};
-        for (size_t k = 0; k < kEmbeddedVideoMarkerSize; ++k)
-            t[static_cast<uint8_t>(kEmbeddedVideoMarker[k])][k] = static_cast<uint8_t>(k + 1);
+        const auto* marker = reinterpret_cast<const uint8_t*>(kEmbeddedVideoMarker);
+        t[marker[0]][0] = 1;
+        size_t fallback = 0;
+        for (size_t k = 1; k < kEmbeddedVideoMarkerSize; ++k) {
+            for (size_t byte = 0; byte < 256; ++byte)
+                t[byte][k] = t[byte][fallback];
+            t[marker[k]][k] = static_cast<uint8_t>(k + 1);
+            fallback = t[marker[k]][fallback];
+        }
         return t;
     }();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -418,7 +426,7 @@ bool QApplicationSettings::FileContainVideo(const std::string& path, int64_t& of
                     state = table[bytes[i]][state];
                     if (state != kEmbeddedVideoMarkerSize)
                         continue;
-                    state = 0;
+                    state = 0;  // no proper prefix of the marker is also its suffix
                     const int64_t end = static_cast<int64_t>(i);
                     if (end + 17 >= fileSize)
                         continue;
