@@ -423,6 +423,13 @@ bool QApplicationSettings::FileContainVideo(const std::string& path, int64_t& of
                 const auto* bytes = static_cast<const uint8_t*>(mapped);
                 unsigned state = 0;
                 for (size_t i = 0; i < window; ++i) {
+                    if (state == 0) {
+                        // Every byte but the marker's first keeps state 0.
+                        const void* next = std::memchr(bytes + i, kEmbeddedVideoMarker[0], window - i);
+                        if (next == nullptr)
+                            break;
+                        i = static_cast<size_t>(static_cast<const uint8_t*>(next) - bytes);
+                    }
                     state = table[bytes[i]][state];
                     if (state != kEmbeddedVideoMarkerSize)
                         continue;
