@@ -3,6 +3,7 @@
 #include "base/frames/FormatTags.h"
 #include "media/DecompressorBrastel.h"
 #include "media/DecompressorImpl.h"
+#include "media/DecompressorWavelet.h"
 
 CDecompressor::CDecompressor() : m_decompressor(std::make_unique<CDecompressorEmpty>()) {}
 
@@ -12,9 +13,19 @@ std::unique_ptr<DecompressFormat> CDecompressor::CreateDecompressor(int code)
 {
     if (code >= '7' && code <= 'c')
         return std::make_unique<CDecompressorBrastel>(m_preferredCodec);
-    // The wavelet codes ('n', 'o', 'v', 'w', 'z', '{') have no decoder here
-    // yet; they share the fallback's refusal.
-    return std::make_unique<CDecompressorImpl>();
+    switch (code) {
+    case 'n':
+    case 'o':
+        return std::make_unique<CDecompressWavelet35>(code == 'n' ? FrameFormatYuv420 : FrameFormatYuv422OrGray);
+    case 'v':
+    case 'w':
+        return std::make_unique<CDecompressorCorvane65>(code == 'v' ? FrameFormatYuv420 : FrameFormatYuv422OrGray);
+    case 'z':
+    case '{':
+        return std::make_unique<CDecompressorCorvane71>(code == 'z' ? FrameFormatYuv420 : FrameFormatYuv422OrGray);
+    default:
+        return std::make_unique<CDecompressorImpl>();
+    }
 }
 
 bool CDecompressor::SelectDecompressor(VideoFrame* frame)

@@ -3,6 +3,7 @@
 // replaces it (with all its decoder state) when a frame of another code
 // arrives:
 //   '7' to 'c'          the codec add-on (CDecompressorBrastel)
+//   'n' 'o' 'v' 'w' 'z' '{'  the wavelet decompressors (DecompressorWavelet.h)
 //   anything else       CDecompressorImpl, which yields no pictures
 //
 // One CDecompressor may be shared by threads: selection, decoding and the

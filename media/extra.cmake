@@ -13,3 +13,5 @@ set_target_properties(Harnway PROPERTIES
 # The player finds the library beside itself: building the media library
 # builds the add-on too.
 add_dependencies(gavex_media Harnway)
+
+include(${CMAKE_CURRENT_SOURCE_DIR}/addon/ferrowen/ferrowen.cmake)

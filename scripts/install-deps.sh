@@ -12,6 +12,8 @@ PACKAGES=(
   libboost-iostreams-dev libboost-regex-dev
   zlib1g-dev libpng-dev libcrypto++-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libturbojpeg0-dev libjpeg-turbo-progs
+  libgl-dev libegl-dev libgl1-mesa-dri
   xvfb xauth ffmpeg tzdata
 )
 

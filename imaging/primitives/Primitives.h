@@ -8,3 +8,10 @@
 #include "imaging/primitives/VectorOps.h"
 #include "imaging/primitives/resize/Resize.h"
 #include "imaging/primitives/Yuv420ToRgb.h"
+// JPEG colour, chroma rows, transforms and entropy coding.
+#include "imaging/primitives/ChromaRows.h"
+#include "imaging/primitives/ForwardDct.h"
+#include "imaging/primitives/Huffman.h"
+#include "imaging/primitives/JpegColor.h"
+#include "imaging/primitives/PackedYuv.h"
+#include "imaging/primitives/QuantTables.h"

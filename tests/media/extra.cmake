@@ -10,3 +10,8 @@ add_dependencies(${GAVEX_TEST_TARGET} Harnway media_fake_harnway)
 target_compile_definitions(${GAVEX_TEST_TARGET} PRIVATE
   GAVEX_ADDON_DIR="$<TARGET_FILE_DIR:Harnway>"
   GAVEX_FAKE_ADDON_DIR="${CMAKE_CURRENT_BINARY_DIR}/media_fake_harnway")
+# Run with only the linked wavelet library in reach (no run path to the
+# build folder, where the libraries opened by name lie).
+set_target_properties(wavelet_nolibs PROPERTIES SKIP_BUILD_RPATH TRUE)
+target_compile_definitions(${GAVEX_TEST_TARGET} PRIVATE
+  GAVEX_WAVELET71_LIBRARY="$<TARGET_FILE:Ferrowen3S140321>")

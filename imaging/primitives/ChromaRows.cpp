@@ -1,0 +1,192 @@
+#include "imaging/primitives/ChromaRows.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "imaging/primitives/detail/UniformTable.h"
+
+namespace primitives_detail {
+namespace {
+
+using Status = PrimitiveStatus;
+namespace Code = PrimitiveStatusCode;
+
+// Outputs [from, count) of the two forms, one sample at a time.
+inline void DownH2V2Tail(const std::uint8_t* a, const std::uint8_t* b, std::int32_t from, std::int32_t count,
+                         std::uint8_t* out)
+{
+    for (std::int32_t k = from; k < count; ++k) {
+        const int bias = (k & 1) != 0 ? 2 : 1;
+        out[k] = static_cast<std::uint8_t>((a[2 * k] + a[2 * k + 1] + b[2 * k] + b[2 * k + 1] + bias) >> 2);
+    }
+}
+
+inline void DownH2V1Tail(const std::uint8_t* s, std::int32_t from, std::int32_t count, int evenBias,
+                         std::uint8_t* out)
+{
+    for (std::int32_t k = from; k < count; ++k) {
+        const int bias = (k & 1) != 0 ? 1 - evenBias : evenBias;
+        out[k] = static_cast<std::uint8_t>((s[2 * k] + s[2 * k + 1] + bias) >> 1);
+    }
+}
+
+using H2V2Rows = void (*)(const std::uint8_t*, const std::uint8_t*, std::int32_t, std::uint8_t*);
+using H2V1Row = void (*)(const std::uint8_t*, std::int32_t, std::uint8_t*);
+
+void H2V2Portable(const std::uint8_t* a, const std::uint8_t* b, std::int32_t count, std::uint8_t* out)
+{
+    DownH2V2Tail(a, b, 0, count, out);
+}
+
+void H2V1Portable(const std::uint8_t* s, std::int32_t count, std::uint8_t* out)
+{
+    DownH2V1Tail(s, 0, count, 0, out);
+}
+
+#if defined(__x86_64__)
+// Eight outputs per step from sums of byte pairs; the bias lanes start at an
+// even output index, so they follow the index whatever the address.
+__attribute__((target("ssse3"))) void H2V2Ssse3(const std::uint8_t* a, const std::uint8_t* b, std::int32_t count,
+                                                std::uint8_t* out)
+{
+    const __m128i ones = _mm_set1_epi8(1);
+    const __m128i bias = _mm_setr_epi16(1, 2, 1, 2, 1, 2, 1, 2);
+    std::int32_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m128i sa = _mm_maddubs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * k)), ones);
+        const __m128i sb = _mm_maddubs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * k)), ones);
+        const __m128i sum = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(sa, sb), bias), 2);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(sum, sum));
+    }
+    DownH2V2Tail(a, b, k, count, out);
+}
+
+__attribute__((target("ssse3"))) void H2V1Ssse3(const std::uint8_t* s, std::int32_t count, std::uint8_t* out)
+{
+    const __m128i ones = _mm_set1_epi8(1);
+    const __m128i bias = _mm_setr_epi16(0, 1, 0, 1, 0, 1, 0, 1);
+    std::int32_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m128i sum = _mm_maddubs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * k)), ones);
+        const __m128i half = _mm_srli_epi16(_mm_add_epi16(sum, bias), 1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(half, half));
+    }
+    DownH2V1Tail(s, k, count, 0, out);
+}
+#endif
+
+template <H2V2Rows Rows>
+Status DownH2V2(const std::uint8_t* a, const std::uint8_t* b, std::int32_t length, std::uint8_t* out)
+{
+    if (a == nullptr || b == nullptr || out == nullptr)
+        return Code::NullPointer;
+    if (length <= 0)
+        return Code::BadSize;
+    Rows(a, b, length / 2, out);
+    return Code::Ok;
+}
+
+template <H2V1Row Row>
+Status DownH2V1(const std::uint8_t* s, std::int32_t length, std::uint8_t* out)
+{
+    if (s == nullptr || out == nullptr)
+        return Code::NullPointer;
+    if (length <= 0)
+        return Code::BadSize;
+    // Short rows end on bias 0 and alternate backwards from there, which
+    // reverses the pattern for rows of 4, 8 and 12 samples.
+    if (length == 4 || length == 8 || length == 12)
+        DownH2V1Tail(s, 0, length / 2, 1, out);
+    else
+        Row(s, length / 2, out);
+    return Code::Ok;
+}
+
+Status UpH2V1(const std::uint8_t* s, std::int32_t n, std::uint8_t* out)
+{
+    if (s == nullptr || out == nullptr)
+        return Code::NullPointer;
+    if (n < 1)
+        return Code::BadSize;
+    if (n == 1) {
+        out[0] = out[1] = s[0];
+        return Code::Ok;
+    }
+    out[0] = s[0];
+    out[1] = static_cast<std::uint8_t>((3 * s[0] + s[1] + 2) >> 2);
+    for (std::int32_t j = 1; j < n - 1; ++j) {
+        out[2 * j] = static_cast<std::uint8_t>((3 * s[j] + s[j - 1] + 1) >> 2);
+        out[2 * j + 1] = static_cast<std::uint8_t>((3 * s[j] + s[j + 1] + 2) >> 2);
+    }
+    out[2 * n - 2] = static_cast<std::uint8_t>((3 * s[n - 1] + s[n - 2] + 1) >> 2);
+    out[2 * n - 1] = s[n - 1];
+    return Code::Ok;
+}
+
+Status UpH2V2(const std::uint8_t* p, const std::uint8_t* f, std::int32_t n, std::uint8_t* out)
+{
+    if (p == nullptr || f == nullptr || out == nullptr)
+        return Code::NullPointer;
+    if (n < 1)
+        return Code::BadSize;
+    auto c = [&](std::int32_t j) { return 3 * p[j] + f[j]; };
+    if (n == 1) {
+        out[0] = static_cast<std::uint8_t>((4 * c(0) + 8) >> 4);
+        out[1] = static_cast<std::uint8_t>((4 * c(0) + 7) >> 4);
+        return Code::Ok;
+    }
+    out[0] = static_cast<std::uint8_t>((4 * c(0) + 8) >> 4);
+    out[1] = static_cast<std::uint8_t>((3 * c(0) + c(1) + 7) >> 4);
+    for (std::int32_t j = 1; j < n - 1; ++j) {
+        out[2 * j] = static_cast<std::uint8_t>((3 * c(j) + c(j - 1) + 8) >> 4);
+        out[2 * j + 1] = static_cast<std::uint8_t>((3 * c(j) + c(j + 1) + 7) >> 4);
+    }
+    out[2 * n - 2] = static_cast<std::uint8_t>((3 * c(n - 1) + c(n - 2) + 8) >> 4);
+    out[2 * n - 1] = static_cast<std::uint8_t>((4 * c(n - 1) + 7) >> 4);
+    return Code::Ok;
+}
+
+using TwoRows = Status(const std::uint8_t*, const std::uint8_t*, std::int32_t, std::uint8_t*);
+using OneRow = Status(const std::uint8_t*, std::int32_t, std::uint8_t*);
+
+#if defined(__x86_64__)
+constexpr TwoRows* kDownH2V2Vector = &DownH2V2<&H2V2Ssse3>;
+constexpr OneRow* kDownH2V1Vector = &DownH2V1<&H2V1Ssse3>;
+#else
+constexpr TwoRows* kDownH2V2Vector = &DownH2V2<&H2V2Portable>;
+constexpr OneRow* kDownH2V1Vector = &DownH2V1<&H2V1Portable>;
+#endif
+constexpr TwoRows* kDownH2V2Portable = &DownH2V2<&H2V2Portable>;
+constexpr OneRow* kDownH2V1Portable = &DownH2V1<&H2V1Portable>;
+constexpr CpuDispatchTable<TwoRows> kDownH2V2 = {kDownH2V2Portable, kDownH2V2Portable, kDownH2V2Vector,
+                                                 kDownH2V2Vector,   kDownH2V2Vector,   kDownH2V2Vector};
+constexpr CpuDispatchTable<OneRow> kDownH2V1 = {kDownH2V1Portable, kDownH2V1Portable, kDownH2V1Vector,
+                                                kDownH2V1Vector,   kDownH2V1Vector,   kDownH2V1Vector};
+constexpr auto kUpH2V2 = UniformTable<TwoRows>(&UpH2V2);
+constexpr auto kUpH2V1 = UniformTable<OneRow>(&UpH2V1);
+
+}  // namespace
+}  // namespace primitives_detail
+
+PrimitiveStatus DownsampleRowH2V2(const std::uint8_t* upper, const std::uint8_t* lower, std::int32_t length,
+                                  std::uint8_t* dst)
+{
+    return DispatchCall(primitives_detail::kDownH2V2, upper, lower, length, dst);
+}
+
+PrimitiveStatus DownsampleRowH2V1(const std::uint8_t* src, std::int32_t length, std::uint8_t* dst)
+{
+    return DispatchCall(primitives_detail::kDownH2V1, src, length, dst);
+}
+
+PrimitiveStatus UpsampleRowH2V2(const std::uint8_t* nearer, const std::uint8_t* farther, std::int32_t length,
+                                std::uint8_t* dst)
+{
+    return DispatchCall(primitives_detail::kUpH2V2, nearer, farther, length, dst);
+}
+
+PrimitiveStatus UpsampleRowH2V1(const std::uint8_t* src, std::int32_t length, std::uint8_t* dst)
+{
+    return DispatchCall(primitives_detail::kUpH2V1, src, length, dst);
+}

@@ -1,0 +1,337 @@
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
+#include "imaging/primitives/Huffman.h"
+#include "imaging/primitives/QuantTables.h"
+#include "imaging/primitives/detail/HuffmanBits.h"
+#include "imaging/primitives/detail/UniformTable.h"
+
+namespace primitives_detail {
+namespace {
+
+using Status = PrimitiveStatus;
+namespace Code = PrimitiveStatusCode;
+
+// Number of significant bits of |v| (T.81 SSSS).
+inline std::int32_t Category(std::int32_t v)
+{
+    const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
+    return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+}
+
+// The low s bits of v, or of v - 1 for a negative v.
+inline std::uint32_t AdditionalBits(std::int32_t v, std::int32_t s)
+{
+    const auto bits = static_cast<std::uint32_t>(v < 0 ? v - 1 : v);
+    return s >= 32 ? bits : bits & ((1u << s) - 1);
+}
+
+// Code, then additional bits, through the checked bit writer.
+Status GeneralBlock(const std::int16_t* block, std::uint8_t* dst, std::int32_t length, std::int32_t* position,
+                    std::int16_t* lastDc, const HuffmanEncoderSpec* dc, const HuffmanEncoderSpec* ac,
+                    HuffmanEncoderState* state)
+{
+    auto writeSymbol = [&](const HuffmanEncoderSpec* table, std::int32_t symbol) {
+        const std::uint32_t entry = table->entry[symbol];
+        if (entry < 0x10000)
+            return Code::BadHuffmanTable;
+        return WriteBits(entry & 0xFFFF, static_cast<std::int32_t>(entry >> 16), dst, length, position, state);
+    };
+    const std::int32_t diff = block[0] - *lastDc;
+    *lastDc = block[0];
+    const std::int32_t s = Category(diff);
+    Status status = writeSymbol(dc, s);
+    if (status == Code::Ok && s > 0)
+        status = WriteBits(AdditionalBits(diff, s), s, dst, length, position, state);
+    if (status != Code::Ok)
+        return status;
+    std::int32_t run = 0;
+    for (int k = 1; k < 64; ++k) {
+        const std::int32_t v = block[ZigzagOrder[k]];
+        if (v == 0) {
+            ++run;
+            continue;
+        }
+        for (; run > 15; run -= 16)
+            if ((status = writeSymbol(ac, 0xF0)) != Code::Ok)
+                return status;
+        const std::int32_t size = Category(v);
+        if (size > 15)
+            return Code::HuffmanRange;
+        if ((status = writeSymbol(ac, (run << 4) + size)) != Code::Ok)
+            return status;
+        if ((status = WriteBits(AdditionalBits(v, size), size, dst, length, position, state)) != Code::Ok)
+            return status;
+        run = 0;
+    }
+    if (run > 0)
+        return writeSymbol(ac, 0x00);
+    return Code::Ok;
+}
+
+// Bit n set when natural coefficient n is non-zero.
+std::uint64_t NonZeroMaskPortable(const std::int16_t* block)
+{
+    std::uint64_t mask = 0;
+    for (int n = 0; n < 64; ++n)
+        mask |= static_cast<std::uint64_t>(block[n] != 0) << n;
+    return mask;
+}
+
+#if defined(__x86_64__)
+std::uint64_t NonZeroMaskSse2(const std::int16_t* block)
+{
+    const __m128i zero = _mm_setzero_si128();
+    std::uint64_t zeros = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8)), zero);
+        zeros |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b))))
+                 << (16 * i);
+    }
+    return ~zeros;
+}
+#endif
+
+using NonZeroMaskFunction = std::uint64_t (*)(const std::int16_t*);
+
+// The fast path: the non-zero AC positions as a zig-zag mask, a 64-bit
+// accumulator, code and additional bits appended in one step, four bytes
+// stored at once when none of them is 0xFF. Returns false, having changed
+// nothing the caller sees, when a code is missing, a category is out of
+// range, or the room runs short; the general path then redoes the block.
+template <NonZeroMaskFunction NonZeroMask>
+bool FastBlock(const std::int16_t* block, std::uint8_t* dst, std::int32_t length, std::int32_t* position,
+               std::int16_t* lastDc, const HuffmanEncoderSpec* dc, const HuffmanEncoderSpec* ac,
+               HuffmanEncoderState* state)
+{
+    std::uint64_t nonZero = 0;
+    for (std::uint64_t natural = NonZeroMask(block) & ~std::uint64_t{1}; natural != 0; natural &= natural - 1)
+        nonZero |= std::uint64_t{1} << NaturalToZigzag[__builtin_ctzll(natural)];
+
+    std::uint64_t acc = state->pendingBits;
+    std::int32_t count = state->pendingCount;
+    std::int32_t pos = *position;
+
+// Appends `bits` (code then additional bits, at most 32) and stores 32 bits
+// once 32 are pending.
+#define GAVEX_PUT(bits, size)                                                                \
+    do {                                                                                     \
+        acc = (acc << (size)) | (bits);                                                      \
+        count += (size);                                                                     \
+        if (count >= 32) {                                                                   \
+            if (length - pos < 8)                                                            \
+                return false;                                                                \
+            count -= 32;                                                                     \
+            const auto word = static_cast<std::uint32_t>(acc >> count);                      \
+            const std::uint32_t inv = ~word;                                                 \
+            if (((inv - 0x01010101u) & ~inv & 0x80808080u) == 0) {                           \
+                const std::uint32_t bigEndian = __builtin_bswap32(word);                     \
+                std::memcpy(dst + pos, &bigEndian, 4);                                       \
+                pos += 4;                                                                    \
+            } else {                                                                         \
+                for (int shift = 24; shift >= 0; shift -= 8) {                               \
+                    const auto byte = static_cast<std::uint8_t>(word >> shift);              \
+                    dst[pos++] = byte;                                                       \
+                    if (byte == 0xFF)                                                        \
+                        dst[pos++] = 0;                                                      \
+                }                                                                            \
+            }                                                                                \
+        }                                                                                    \
+    } while (false)
+
+    const std::int32_t diff = block[0] - *lastDc;
+    const std::int32_t s = Category(diff);
+    const std::uint32_t dcEntry = dc->entry[s];
+    if (dcEntry < 0x10000)
+        return false;
+    GAVEX_PUT((static_cast<std::uint64_t>(dcEntry & 0xFFFF) << s) | (s > 0 ? AdditionalBits(diff, s) : 0),
+              static_cast<std::int32_t>(dcEntry >> 16) + s);
+
+    int previous = 0;
+    for (std::uint64_t rest = nonZero; rest != 0; rest &= rest - 1) {
+        const int k = __builtin_ctzll(rest);
+        std::int32_t run = k - previous - 1;
+        previous = k;
+        if (run > 15) {
+            const std::uint32_t zrl = ac->entry[0xF0];
+            if (zrl < 0x10000)
+                return false;
+            for (; run > 15; run -= 16)
+                GAVEX_PUT(zrl & 0xFFFF, static_cast<std::int32_t>(zrl >> 16));
+        }
+        const std::int32_t v = block[ZigzagOrder[k]];
+        const std::int32_t size = Category(v);
+        if (size > 15)
+            return false;
+        const std::uint32_t entry = ac->entry[(run << 4) + size];
+        if (entry < 0x10000)
+            return false;
+        GAVEX_PUT((static_cast<std::uint64_t>(entry & 0xFFFF) << size) | AdditionalBits(v, size),
+                  static_cast<std::int32_t>(entry >> 16) + size);
+    }
+    if (previous < 63) {
+        const std::uint32_t eob = ac->entry[0x00];
+        if (eob < 0x10000)
+            return false;
+        GAVEX_PUT(eob & 0xFFFF, static_cast<std::int32_t>(eob >> 16));
+    }
+#undef GAVEX_PUT
+    while (count >= 8) {
+        if (length - pos < 2)
+            return false;
+        count -= 8;
+        const auto byte = static_cast<std::uint8_t>(acc >> count);
+        dst[pos++] = byte;
+        if (byte == 0xFF)
+            dst[pos++] = 0;
+    }
+    state->pendingBits = acc & ((std::uint64_t{1} << count) - 1);
+    state->pendingCount = count;
+    *position = pos;
+    *lastDc = block[0];
+    return true;
+}
+
+template <bool AllowFastPath, NonZeroMaskFunction NonZeroMask = &NonZeroMaskPortable>
+Status Encode8x8(const std::int16_t* block, std::uint8_t* dst, std::int32_t length, std::int32_t* position,
+                 std::int16_t* lastDc, const HuffmanEncoderSpec* dc, const HuffmanEncoderSpec* ac,
+                 HuffmanEncoderState* state, std::int32_t flush)
+{
+    if (dst == nullptr)
+        return Code::NullPointer;
+    if (length <= 0)
+        return Code::BadSize;
+    if (position == nullptr || state == nullptr)
+        return Code::NullPointer;
+    if (flush != 0)
+        return FlushBits(dst, length, position, state);
+    if (block == nullptr || lastDc == nullptr || dc == nullptr || ac == nullptr)
+        return Code::NullPointer;
+    if (AllowFastPath && length - *position >= 24 &&
+        FastBlock<NonZeroMask>(block, dst, length, position, lastDc, dc, ac, state))
+        return Code::Ok;
+    return GeneralBlock(block, dst, length, position, lastDc, dc, ac, state);
+}
+
+inline std::int32_t Extend(std::uint32_t bits, std::int32_t s)
+{
+    return bits < (1u << (s - 1)) ? static_cast<std::int32_t>(bits) - (1 << s) + 1 : static_cast<std::int32_t>(bits);
+}
+
+Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
+                 std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
+                 const HuffmanDecoderSpec* ac, HuffmanDecoderState* state)
+{
+    if (src == nullptr)
+        return Code::NullPointer;
+    if (length < 0)
+        return Code::BadArgument;
+    if (position == nullptr || block == nullptr || lastDc == nullptr || marker == nullptr || dc == nullptr ||
+        ac == nullptr || state == nullptr)
+        return Code::NullPointer;
+    std::memset(block, 0, 64 * sizeof(std::int16_t));
+    state->blockExtent = 0;
+
+    auto takeValue = [&](std::int32_t s, std::int32_t* value) {
+        if (state->pendingCount < s) {
+            const Status status = FillBits(src, length, position, marker, s, state);
+            if (status != Code::Ok)
+                return status;
+        }
+        state->pendingCount -= s;
+        const auto bits = static_cast<std::uint32_t>(state->pendingBits >> state->pendingCount) & ((1u << s) - 1);
+        *value = Extend(bits, s);
+        return Code::Ok;
+    };
+
+    std::int32_t symbol = 0;
+    Status status = DecodeSymbol(src, length, position, marker, &symbol, dc, state);
+    if (status != Code::Ok)
+        return status;
+    if ((symbol & 15) != 0) {
+        std::int32_t value = 0;
+        if ((status = takeValue(symbol & 15, &value)) != Code::Ok)
+            return status;
+        *lastDc = static_cast<std::int16_t>(*lastDc + value);
+    }
+    block[0] = *lastDc;
+
+    std::int32_t cursor = 1;
+    while (cursor < 64) {
+        if ((status = DecodeSymbol(src, length, position, marker, &symbol, ac, state)) != Code::Ok)
+            break;
+        const std::int32_t run = symbol >> 4;
+        const std::int32_t size = symbol & 15;
+        if (size != 0) {
+            cursor += run;
+            if (cursor > 63) {
+                status = Code::CorruptData;
+                break;
+            }
+            std::int32_t value = 0;
+            if ((status = takeValue(size, &value)) != Code::Ok)
+                break;
+            block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(value);
+            ++cursor;
+        } else if (run == 15) {
+            cursor += 16;
+            if (cursor > 64) {
+                status = Code::CorruptData;
+                break;
+            }
+        } else {
+            break;
+        }
+    }
+    state->blockExtent = cursor > 64 ? 64 : cursor;
+    return status;
+}
+
+using EncodeFunction = Status(const std::int16_t*, std::uint8_t*, std::int32_t, std::int32_t*, std::int16_t*,
+                              const HuffmanEncoderSpec*, const HuffmanEncoderSpec*, HuffmanEncoderState*,
+                              std::int32_t);
+using DecodeFunction = Status(const std::uint8_t*, std::int32_t, std::int32_t*, std::int16_t*, std::int16_t*,
+                              std::int32_t*, const HuffmanDecoderSpec*, const HuffmanDecoderSpec*,
+                              HuffmanDecoderState*);
+
+#if defined(__x86_64__)
+constexpr EncodeFunction* kEncodeSse2 = &Encode8x8<true, &NonZeroMaskSse2>;
+#else
+constexpr EncodeFunction* kEncodeSse2 = &Encode8x8<true>;
+#endif
+constexpr CpuDispatchTable<EncodeFunction> kEncode = {&Encode8x8<true>, &Encode8x8<true>, kEncodeSse2,
+                                                      kEncodeSse2,      kEncodeSse2,      kEncodeSse2};
+constexpr auto kDecode = UniformTable<DecodeFunction>(&Decode8x8);
+
+}  // namespace
+
+// The general path alone, for tests that compare the two paths.
+Status EncodeHuffman8x8General(const std::int16_t* block, std::uint8_t* dst, std::int32_t length,
+                               std::int32_t* position, std::int16_t* lastDc, const HuffmanEncoderSpec* dc,
+                               const HuffmanEncoderSpec* ac, HuffmanEncoderState* state, std::int32_t flush)
+{
+    return Encode8x8<false>(block, dst, length, position, lastDc, dc, ac, state, flush);
+}
+
+}  // namespace primitives_detail
+
+PrimitiveStatus EncodeHuffman8x8(const std::int16_t block[64], std::uint8_t* dst, std::int32_t dstLength,
+                                 std::int32_t* position, std::int16_t* lastDc, const HuffmanEncoderSpec* dcTable,
+                                 const HuffmanEncoderSpec* acTable, HuffmanEncoderState* state, std::int32_t flush)
+{
+    return DispatchCall(primitives_detail::kEncode, block, dst, dstLength, position, lastDc, dcTable, acTable, state,
+                        flush);
+}
+
+PrimitiveStatus DecodeHuffman8x8(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                 std::int16_t block[64], std::int16_t* lastDc, std::int32_t* marker,
+                                 const HuffmanDecoderSpec* dcTable, const HuffmanDecoderSpec* acTable,
+                                 HuffmanDecoderState* state)
+{
+    return DispatchCall(primitives_detail::kDecode, src, srcLength, position, block, lastDc, marker, dcTable, acTable,
+                        state);
+}

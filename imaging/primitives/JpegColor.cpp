@@ -1,0 +1,436 @@
+#include "imaging/primitives/JpegColor.h"
+
+#include <array>
+#include <cstddef>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "imaging/primitives/detail/UniformTable.h"
+
+// JFIF: Y = 0.299 R + 0.587 G + 0.114 B, Cb = -0.16874 R - 0.33126 G + 0.5 B
+// + 128, Cr = 0.5 R - 0.41869 G - 0.08131 B + 128, and the inverse R = Y +
+// 1.402 (Cr - 128), G = Y - 0.34414 (Cb - 128) - 0.71414 (Cr - 128), B = Y +
+// 1.772 (Cb - 128), in the fixed-point forms below (>> rounds towards minus
+// infinity). The forms differ by at most one level; the rounding terms are
+// part of the stored results and must not be "corrected".
+
+namespace primitives_detail {
+namespace {
+
+using Status = PrimitiveStatus;
+namespace Code = PrimitiveStatusCode;
+
+struct Ycc {
+    std::uint8_t y, cb, cr;
+};
+struct Rgb {
+    std::uint8_t r, g, b;
+};
+
+// Form A, 14-bit.
+inline Ycc FormA(int r, int g, int b)
+{
+    return {ClampByte((4899 * r + 9617 * g + 1868 * b + 8192) >> 14),
+            ClampByte((-2764 * r - 5428 * g + 8192 * b + 2105344) >> 14),
+            ClampByte((8192 * r - 6860 * g - 1332 * b + 2105344) >> 14)};
+}
+
+// Form B, 15-bit (the vector form).
+inline int FormBY(int r, int g, int b)
+{
+    return ClampByte((9798 * r + 19235 * g + 3736 * b + 16266) >> 15);
+}
+inline Ycc FormB(int r, int g, int b)
+{
+    return {static_cast<std::uint8_t>(FormBY(r, g, b)),
+            ClampByte((-5529 * r - 10855 * g + 16384 * b + 4210688) >> 15),
+            ClampByte((16384 * r - 13720 * g - 2664 * b + 4210704) >> 15)};
+}
+
+// Form C, 16-bit; in range without clamping.
+inline Ycc FormC(int r, int g, int b)
+{
+    return {static_cast<std::uint8_t>((19595 * r + 38470 * g + 7471 * b + 32768) >> 16),
+            static_cast<std::uint8_t>(((-11059 * r - 21709 * g + 32768 * b + 16384) >> 16) + 128),
+            static_cast<std::uint8_t>(((32768 * r - 27439 * g - 5329 * b + 16384) >> 16) + 128)};
+}
+
+// Form D, 14-bit (the vector form of the inverse).
+inline Rgb FormD(int y, int cb, int cr)
+{
+    return {ClampByte(y + ((22970 * cr - 2932015) >> 14)), ClampByte(y + ((-5638 * cb - 11700 * cr + 2227566) >> 14)),
+            ClampByte(y + ((29032 * cb - 3707961) >> 14))};
+}
+
+// The per-index terms of form E.
+struct InverseTables {
+    std::array<std::int32_t, 256> red, blue, greenCr, greenCb;
+    constexpr InverseTables() : red{}, blue{}, greenCr{}, greenCb{}
+    {
+        for (int i = 0; i < 256; ++i) {
+            const int c = i - 128;
+            red[i] = (91881 * c + 32768) >> 16;
+            blue[i] = (116130 * c + 32768) >> 16;
+            greenCr[i] = -46802 * c;
+            greenCb[i] = -22554 * c + 32768;
+        }
+    }
+};
+constexpr InverseTables kInverse;
+
+inline Rgb FormE(int y, int cb, int cr)
+{
+    return {ClampByte(y + kInverse.red[cr]), ClampByte(y + ((kInverse.greenCb[cb] + kInverse.greenCr[cr]) >> 16)),
+            ClampByte(y + kInverse.blue[cb])};
+}
+
+// Form F, 16.16.
+inline Rgb FormF(int y, int cb, int cr)
+{
+    return {ClampByte((65536 * y + 91880 * cr - 11727880) >> 16),
+            ClampByte((65536 * y - 22553 * cb - 46801 * cr + 8910128) >> 16),
+            ClampByte((65536 * y + 116128 * cb - 14831618) >> 16)};
+}
+
+// Form G, 14-bit, of the YCCK conversion.
+inline Rgb FormG(int y, int cb, int cr)
+{
+    return {ClampByte(y + ((22970 * cr - 2932015) >> 14)), ClampByte(y - ((5638 * cb + 11700 * cr - 2211182) >> 14)),
+            ClampByte(y + ((29032 * cb - 3708561) >> 14))};
+}
+
+inline std::ptrdiff_t Offset(std::int32_t row, std::int32_t step)
+{
+    return static_cast<std::ptrdiff_t>(row) * step;
+}
+
+bool AnyNull(const std::uint8_t* const planes[], int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (planes[i] == nullptr)
+            return true;
+    return false;
+}
+
+// Groups of 8 pixels in form B: `groups` x 8 pixels from s into y, cb, cr.
+using FormBGroups = void (*)(const std::uint8_t* s, std::uint8_t* y, std::uint8_t* cb, std::uint8_t* cr,
+                             std::int32_t groups);
+
+template <int RedAt>
+void FormBGroupsPortable(const std::uint8_t* s, std::uint8_t* y, std::uint8_t* cb, std::uint8_t* cr,
+                         std::int32_t groups)
+{
+    for (std::int32_t x = 0; x < 8 * groups; ++x, s += 3) {
+        const Ycc c = FormB(s[RedAt], s[1], s[2 - RedAt]);
+        y[x] = c.y;
+        cb[x] = c.cb;
+        cr[x] = c.cr;
+    }
+}
+
+#if defined(__x86_64__)
+// Form B on 8 pixels at a time: (R, G) and (B, 0) pairs of 16-bit lanes
+// through multiply-add, the sums shifted and packed with the same clamping.
+template <int RedAt>
+__attribute__((target("ssse3"))) void FormBGroupsSsse3(const std::uint8_t* s, std::uint8_t* y, std::uint8_t* cb,
+                                                       std::uint8_t* cr, std::int32_t groups)
+{
+    constexpr int kB = 2 - RedAt;
+    constexpr char Z = static_cast<char>(0x80);
+    // Pixels 0..3 from bytes 0..15, pixels 4..7 from bytes 8..23.
+    const __m128i rgLow = _mm_setr_epi8(RedAt, Z, 1, Z, 3 + RedAt, Z, 4, Z, 6 + RedAt, Z, 7, Z, 9 + RedAt, Z, 10, Z);
+    const __m128i rgHigh =
+        _mm_setr_epi8(4 + RedAt, Z, 5, Z, 7 + RedAt, Z, 8, Z, 10 + RedAt, Z, 11, Z, 13 + RedAt, Z, 14, Z);
+    const __m128i bLow = _mm_setr_epi8(kB, Z, Z, Z, 3 + kB, Z, Z, Z, 6 + kB, Z, Z, Z, 9 + kB, Z, Z, Z);
+    const __m128i bHigh = _mm_setr_epi8(4 + kB, Z, Z, Z, 7 + kB, Z, Z, Z, 10 + kB, Z, Z, Z, 13 + kB, Z, Z, Z);
+    const __m128i yRg = _mm_setr_epi16(9798, 19235, 9798, 19235, 9798, 19235, 9798, 19235);
+    const __m128i cbRg = _mm_setr_epi16(-5529, -10855, -5529, -10855, -5529, -10855, -5529, -10855);
+    const __m128i crRg = _mm_setr_epi16(16384, -13720, 16384, -13720, 16384, -13720, 16384, -13720);
+    const __m128i yB = _mm_set1_epi32(3736);
+    const __m128i cbB = _mm_set1_epi32(16384);
+    const __m128i crB = _mm_set1_epi32(-2664 & 0xFFFF);  // (B, 0) pairs: only the low weight counts
+    const __m128i yRound = _mm_set1_epi32(16266);
+    const __m128i cbRound = _mm_set1_epi32(4210688);
+    const __m128i crRound = _mm_set1_epi32(4210704);
+    for (std::int32_t g = 0; g < groups; ++g, s += 24, y += 8, cb += 8, cr += 8) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+        const __m128i rg0 = _mm_shuffle_epi8(first, rgLow), rg1 = _mm_shuffle_epi8(second, rgHigh);
+        const __m128i b0 = _mm_shuffle_epi8(first, bLow), b1 = _mm_shuffle_epi8(second, bHigh);
+        auto component = [&](__m128i rgWeights, __m128i bWeights, __m128i round) {
+            const __m128i lo = _mm_srai_epi32(
+                _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(rg0, rgWeights), _mm_madd_epi16(b0, bWeights)), round), 15);
+            const __m128i hi = _mm_srai_epi32(
+                _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(rg1, rgWeights), _mm_madd_epi16(b1, bWeights)), round), 15);
+            const __m128i words = _mm_packs_epi32(lo, hi);
+            return _mm_packus_epi16(words, words);
+        };
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(y), component(yRg, yB, yRound));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cb), component(cbRg, cbB, cbRound));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cr), component(crRg, crB, crRound));
+    }
+}
+#endif
+
+// RGB or BGR pixels (red at byte redAt, blue at 2 - redAt) to three planes:
+// whole groups of 8 from the row start in form B, the rest in form A.
+template <int RedAt, FormBGroups Groups>
+Status ToYCbCrC3(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* const dst[3], std::int32_t dstStep,
+                 ImageSize size)
+{
+    if (src == nullptr || dst == nullptr || AnyNull(dst, 3))
+        return Code::NullPointer;
+    if (srcStep <= 0 || dstStep <= 0)
+        return Code::BadStep;
+    if (size.width <= 0 || size.height <= 0)
+        return Code::BadSize;
+    const std::int32_t groups = size.width / 8;
+    for (std::int32_t row = 0; row < size.height; ++row) {
+        const std::uint8_t* s = src + Offset(row, srcStep);
+        std::uint8_t* planes[3] = {dst[0] + Offset(row, dstStep), dst[1] + Offset(row, dstStep),
+                                   dst[2] + Offset(row, dstStep)};
+        Groups(s, planes[0], planes[1], planes[2], groups);
+        for (std::int32_t x = 8 * groups; x < size.width; ++x) {
+            const std::uint8_t* p = s + 3 * x;
+            const Ycc c = FormA(p[RedAt], p[1], p[2 - RedAt]);
+            planes[0][x] = c.y;
+            planes[1][x] = c.cb;
+            planes[2][x] = c.cr;
+        }
+    }
+    return Code::Ok;
+}
+
+Status RgbaToYCbCr(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* const dst[3], std::int32_t dstStep,
+                   ImageSize size)
+{
+    if (src == nullptr || dst == nullptr || AnyNull(dst, 3))
+        return Code::NullPointer;
+    if (size.width <= 0 || size.height <= 0)
+        return Code::BadSize;
+    for (std::int32_t row = 0; row < size.height; ++row) {
+        const std::uint8_t* s = src + Offset(row, srcStep);
+        for (std::int32_t x = 0; x < size.width; ++x, s += 4) {
+            const Ycc c = FormC(s[0], s[1], s[2]);
+            dst[0][Offset(row, dstStep) + x] = c.y;
+            dst[1][Offset(row, dstStep) + x] = c.cb;
+            dst[2][Offset(row, dstStep) + x] = c.cr;
+        }
+    }
+    return Code::Ok;
+}
+
+Status RgbToY(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* dst, std::int32_t dstStep, ImageSize size)
+{
+    if (src == nullptr || dst == nullptr)
+        return Code::NullPointer;
+    if (srcStep <= 0 || dstStep <= 0)
+        return Code::BadStep;
+    if (size.width <= 0 || size.height <= 0)
+        return Code::BadSize;
+    for (std::int32_t row = 0; row < size.height; ++row) {
+        const std::uint8_t* s = src + Offset(row, srcStep);
+        std::uint8_t* d = dst + Offset(row, dstStep);
+        for (std::int32_t x = 0; x < size.width; ++x, s += 3)
+            d[x] = static_cast<std::uint8_t>(FormBY(s[0], s[1], s[2]));
+    }
+    return Code::Ok;
+}
+
+Status CmykToYcck(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* const dst[4], std::int32_t dstStep,
+                  ImageSize size)
+{
+    if (src == nullptr || dst == nullptr || AnyNull(dst, 4))
+        return Code::NullPointer;
+    if (srcStep <= 0 || dstStep <= 0)
+        return Code::BadStep;
+    if (size.width <= 0 || size.height <= 0)
+        return Code::BadSize;
+    for (std::int32_t row = 0; row < size.height; ++row) {
+        const std::uint8_t* s = src + Offset(row, srcStep);
+        const std::ptrdiff_t o = Offset(row, dstStep);
+        for (std::int32_t x = 0; x < size.width; ++x, s += 4) {
+            const Ycc c = FormA(255 - s[0], 255 - s[1], 255 - s[2]);
+            dst[0][o + x] = c.y;
+            dst[1][o + x] = c.cb;
+            dst[2][o + x] = c.cr;
+            dst[3][o + x] = s[3];
+        }
+    }
+    return Code::Ok;
+}
+
+// Three planes to RGB or BGR: the first multiple of 4 in form D, the rest in
+// form E.
+template <int RedAt>
+Status FromYCbCrC3(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst, std::int32_t dstStep,
+                   ImageSize size)
+{
+    if (src == nullptr || dst == nullptr || AnyNull(src, 3))
+        return Code::NullPointer;
+    if (srcStep < 1 || dstStep < 1)
+        return Code::BadStep;
+    if (size.width <= 0 || size.height <= 0)
+        return Code::BadSize;
+    const std::int32_t vectorEnd = size.width / 4 * 4;
+    for (std::int32_t row = 0; row < size.height; ++row) {
+        const std::ptrdiff_t o = Offset(row, srcStep);
+        std::uint8_t* d = dst + Offset(row, dstStep);
+        for (std::int32_t x = 0; x < size.width; ++x, d += 3) {
+            const int y = src[0][o + x];
+            const int cb = src[1][o + x];
+            const int cr = src[2][o + x];
+            const Rgb c = x < vectorEnd ? FormD(y, cb, cr) : FormE(y, cb, cr);
+            d[RedAt] = c.r;
+            d[1] = c.g;
+            d[2 - RedAt] = c.b;
+        }
+    }
+    return Code::Ok;
+}
+
+template <int RedAt>
+Status FromYCbCrC4(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst, std::int32_t dstStep,
+                   ImageSize size, std::int32_t alpha)
+{
+    if (dst == nullptr || src == nullptr || AnyNull(src, 3))
+        return Code::NullPointer;
+    if (size.width <= 0 || size.height <= 0)
+        return Code::BadSize;
+    for (std::int32_t row = 0; row < size.height; ++row) {
+        const std::ptrdiff_t o = Offset(row, srcStep);
+        std::uint8_t* d = dst + Offset(row, dstStep);
+        for (std::int32_t x = 0; x < size.width; ++x, d += 4) {
+            const Rgb c = FormF(src[0][o + x], src[1][o + x], src[2][o + x]);
+            d[RedAt] = c.r;
+            d[1] = c.g;
+            d[2 - RedAt] = c.b;
+            d[3] = static_cast<std::uint8_t>(alpha);
+        }
+    }
+    return Code::Ok;
+}
+
+Status YcckToCmyk(const std::uint8_t* const src[4], std::int32_t srcStep, std::uint8_t* dst, std::int32_t dstStep,
+                  ImageSize size)
+{
+    if (src == nullptr || dst == nullptr || AnyNull(src, 4))
+        return Code::NullPointer;
+    if (srcStep <= 0 || dstStep <= 0)
+        return Code::BadStep;
+    if (size.width <= 0 || size.height <= 0)
+        return Code::BadSize;
+    const std::int32_t vectorEnd = size.width / 4 * 4;
+    for (std::int32_t row = 0; row < size.height; ++row) {
+        const std::ptrdiff_t o = Offset(row, srcStep);
+        std::uint8_t* d = dst + Offset(row, dstStep);
+        for (std::int32_t x = 0; x < size.width; ++x, d += 4) {
+            const int y = src[0][o + x];
+            const int cb = src[1][o + x];
+            const int cr = src[2][o + x];
+            const Rgb c = x < vectorEnd ? FormG(y, cb, cr) : FormE(y, cb, cr);
+            d[0] = static_cast<std::uint8_t>(255 - c.r);
+            d[1] = static_cast<std::uint8_t>(255 - c.g);
+            d[2] = static_cast<std::uint8_t>(255 - c.b);
+            d[3] = src[3][o + x];
+        }
+    }
+    return Code::Ok;
+}
+
+using ToPlanes3 = Status(const std::uint8_t*, std::int32_t, std::uint8_t* const[3], std::int32_t, ImageSize);
+using ToPlanes4 = Status(const std::uint8_t*, std::int32_t, std::uint8_t* const[4], std::int32_t, ImageSize);
+using ToPlane = Status(const std::uint8_t*, std::int32_t, std::uint8_t*, std::int32_t, ImageSize);
+using FromPlanes3 = Status(const std::uint8_t* const[3], std::int32_t, std::uint8_t*, std::int32_t, ImageSize);
+using FromPlanes3Alpha = Status(const std::uint8_t* const[3], std::int32_t, std::uint8_t*, std::int32_t, ImageSize,
+                                std::int32_t);
+using FromPlanes4 = Status(const std::uint8_t* const[4], std::int32_t, std::uint8_t*, std::int32_t, ImageSize);
+
+#if defined(__x86_64__)
+constexpr ToPlanes3* kRgbVector = &ToYCbCrC3<0, &FormBGroupsSsse3<0>>;
+constexpr ToPlanes3* kBgrVector = &ToYCbCrC3<2, &FormBGroupsSsse3<2>>;
+#else
+constexpr ToPlanes3* kRgbVector = &ToYCbCrC3<0, &FormBGroupsPortable<0>>;
+constexpr ToPlanes3* kBgrVector = &ToYCbCrC3<2, &FormBGroupsPortable<2>>;
+#endif
+constexpr ToPlanes3* kRgbPortable = &ToYCbCrC3<0, &FormBGroupsPortable<0>>;
+constexpr ToPlanes3* kBgrPortable = &ToYCbCrC3<2, &FormBGroupsPortable<2>>;
+constexpr CpuDispatchTable<ToPlanes3> kRgbToYCbCr = {kRgbPortable, kRgbPortable, kRgbVector,
+                                                     kRgbVector,   kRgbVector,   kRgbVector};
+constexpr CpuDispatchTable<ToPlanes3> kBgrToYCbCr = {kBgrPortable, kBgrPortable, kBgrVector,
+                                                     kBgrVector,   kBgrVector,   kBgrVector};
+constexpr auto kRgbaToYCbCr = UniformTable<ToPlanes3>(&RgbaToYCbCr);
+constexpr auto kRgbToY = UniformTable<ToPlane>(&RgbToY);
+constexpr auto kCmykToYcck = UniformTable<ToPlanes4>(&CmykToYcck);
+constexpr auto kYCbCrToRgb = UniformTable<FromPlanes3>(&FromYCbCrC3<0>);
+constexpr auto kYCbCrToBgr = UniformTable<FromPlanes3>(&FromYCbCrC3<2>);
+constexpr auto kYCbCrToRgba = UniformTable<FromPlanes3Alpha>(&FromYCbCrC4<0>);
+constexpr auto kYCbCrToBgra = UniformTable<FromPlanes3Alpha>(&FromYCbCrC4<2>);
+constexpr auto kYcckToCmyk = UniformTable<FromPlanes4>(&YcckToCmyk);
+
+}  // namespace
+}  // namespace primitives_detail
+
+using namespace primitives_detail;
+
+PrimitiveStatus ConvertRgbToYCbCr8uC3P3(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* const dst[3],
+                                        std::int32_t dstStep, ImageSize size)
+{
+    return DispatchCall(kRgbToYCbCr, src, srcStep, dst, dstStep, size);
+}
+
+PrimitiveStatus ConvertBgrToYCbCr8uC3P3(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* const dst[3],
+                                        std::int32_t dstStep, ImageSize size)
+{
+    return DispatchCall(kBgrToYCbCr, src, srcStep, dst, dstStep, size);
+}
+
+PrimitiveStatus ConvertRgbaToYCbCr8uAC4P3(const std::uint8_t* src, std::int32_t srcStep,
+                                          std::uint8_t* const dst[3], std::int32_t dstStep, ImageSize size)
+{
+    return DispatchCall(kRgbaToYCbCr, src, srcStep, dst, dstStep, size);
+}
+
+PrimitiveStatus ConvertRgbToY8uC3C1(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* dst,
+                                    std::int32_t dstStep, ImageSize size)
+{
+    return DispatchCall(kRgbToY, src, srcStep, dst, dstStep, size);
+}
+
+PrimitiveStatus ConvertCmykToYcck8uC4P4(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* const dst[4],
+                                        std::int32_t dstStep, ImageSize size)
+{
+    return DispatchCall(kCmykToYcck, src, srcStep, dst, dstStep, size);
+}
+
+PrimitiveStatus ConvertYCbCrToRgb8uP3C3(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst,
+                                        std::int32_t dstStep, ImageSize size)
+{
+    return DispatchCall(kYCbCrToRgb, src, srcStep, dst, dstStep, size);
+}
+
+PrimitiveStatus ConvertYCbCrToBgr8uP3C3(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst,
+                                        std::int32_t dstStep, ImageSize size)
+{
+    return DispatchCall(kYCbCrToBgr, src, srcStep, dst, dstStep, size);
+}
+
+PrimitiveStatus ConvertYCbCrToRgba8uP3C4(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst,
+                                         std::int32_t dstStep, ImageSize size, std::int32_t alpha)
+{
+    return DispatchCall(kYCbCrToRgba, src, srcStep, dst, dstStep, size, alpha);
+}
+
+PrimitiveStatus ConvertYCbCrToBgra8uP3C4(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst,
+                                         std::int32_t dstStep, ImageSize size, std::int32_t alpha)
+{
+    return DispatchCall(kYCbCrToBgra, src, srcStep, dst, dstStep, size, alpha);
+}
+
+PrimitiveStatus ConvertYcckToCmyk8uP4C4(const std::uint8_t* const src[4], std::int32_t srcStep, std::uint8_t* dst,
+                                        std::int32_t dstStep, ImageSize size)
+{
+    return DispatchCall(kYcckToCmyk, src, srcStep, dst, dstStep, size);
+}
