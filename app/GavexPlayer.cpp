@@ -30,16 +30,7 @@
 #include "media/FFmpegSource.h"
 #include "playback/IPlayersController.h"
 
-namespace {
-
-void ForwardQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    QtMessageToDebugOutput(static_cast<int>(type), context, message);
-}
-
-}  // namespace
-
-void QtMessageToDebugOutput(int /*type*/, const QMessageLogContext& /*context*/, const QString& message)
+void QtMessageToDebugOutput(QtMsgType /*type*/, const QMessageLogContext& /*context*/, const QString& message)
 {
     getDefaultDebugInstance()->Trace("%s", (message + "\n").toLocal8Bit().constData());
 }
@@ -95,7 +86,9 @@ int GavexPlayer::InitInstance(int argc, char** argv)
     QLocalizer::Instance().SetResolver(std::make_shared<QLocalizerPathResolver>());
     QLocalizer::Instance().LoadTranslations();
 
-    QApplicationSettings& settings = QApplicationSettings::Instance();
+    // The first use loads the settings file and, with its first log line,
+    // creates the process-wide logger.
+    QApplicationSettings::Instance();
 
     const std::string modulePath =
         WStringToString((boost::wformat(L"%1%/%2%") % GetDataLocation() % DataSubfolder()).str());
@@ -113,7 +106,7 @@ int GavexPlayer::InitInstance(int argc, char** argv)
     filters::InitFFmpeg();
     const std::string commandLine = JoinCommandLine(arguments);
     log->Message("Start. CommandLine: %s", commandLine.c_str());
-    qInstallMessageHandler(ForwardQtMessage);
+    qInstallMessageHandler(QtMessageToDebugOutput);
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_exitCode = 0;
@@ -152,7 +145,6 @@ int GavexPlayer::InitInstance(int argc, char** argv)
         return finish(RunExtract(options));
     if (!options.destination.empty())
         return finish(RunWindowless(options));
-    (void)settings;
     return finish(RunWindowed(options, QString::fromLocal8Bit(commandLine.c_str())));
 }
 

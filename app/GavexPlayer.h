@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <QString>
+#include <QtGlobal>
 
 class IPlayersController;
 struct StartOptions;
@@ -57,5 +58,4 @@ private:
 };
 
 // The Qt message handler: every message, with a line break, to the log.
-class QMessageLogContext;
-void QtMessageToDebugOutput(int type, const QMessageLogContext& context, const QString& message);
+void QtMessageToDebugOutput(QtMsgType type, const QMessageLogContext& context, const QString& message);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <stdexcept>
 
 #include <QCoreApplication>
@@ -246,9 +248,20 @@ std::vector<std::wstring> QApplicationSettings::DefaultCandidates()
 
 void QApplicationSettings::ReadFile(const std::wstring& path)
 {
-    std::wifstream stream(WStringToString(path));
-    if (!stream)
+    std::ifstream file(WStringToString(path), std::ios::binary);
+    if (!file)
         throw std::runtime_error("cannot open " + WStringToString(path));
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (file.bad())
+        throw std::runtime_error("cannot read " + WStringToString(path));
+    std::wstring text = QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size())).toStdWString();
+    // A file of a later version is read like the current one: the archive
+    // itself refuses class versions it does not know.
+    static const std::wregex later(LR"((<Settings class_id="0" tracking_level="0" version=")(\d+)("))");
+    std::wsmatch match;
+    if (std::regex_search(text, match, later) && std::stoul(match[2].str()) > 2)
+        text.replace(static_cast<size_t>(match.position(2)), static_cast<size_t>(match.length(2)), L"2");
+    std::wistringstream stream(text);
     boost::archive::xml_wiarchive archive(stream);
     archive >> boost::serialization::make_nvp("Settings", *this);
 }

@@ -185,6 +185,7 @@ TEST(SettingsFile, OlderVersionsLackTheirLaterElements)
         bool antialiasingRead;
         bool camerasRead;
     } cases[] = {
+        {3, {}, true, true},  // a later version reads like the current one
         {2, {}, true, true},
         {1, {"Antialiasing"}, false, true},
         {0, {"Antialiasing", "CamSettings"}, false, false},
