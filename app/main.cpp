@@ -1,10 +1,13 @@
 #include "app/GavexPlayer.h"
 #include "base/ProcessValues.h"
+#include "media/FrameCodecsInstall.h"
 
 int main(int argc, char** argv)
 {
     // Process-wide values (crash handler first) come before anything else runs.
     InitProcessValues();
+    // The archive writers decode through the media layer.
+    InstallMediaFrameCodecs();
     GavexPlayer player;
     return player.Run(argc, argv);
 }

@@ -1,12 +1,16 @@
 #include "archive/files/VolumeFreeSizeChecker.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -51,6 +55,32 @@ std::string Absolute(const std::string& path) {
     return out;
 }
 
+// The text of /proc/self/mounts, read again only after the kernel reports a
+// change of the mount table (poll on the open file), since the recorder asks
+// for every frame it writes.
+std::string MountTable() {
+    static std::mutex lock;
+    static int fd = -1;
+    static std::string text;
+    std::lock_guard<std::mutex> guard(lock);
+    bool reread = fd < 0;
+    if (fd < 0) fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    if (!reread) {
+        pollfd changed{fd, POLLPRI, 0};
+        reread = ::poll(&changed, 1, 0) > 0 && (changed.revents & (POLLPRI | POLLERR)) != 0;
+    }
+    if (reread) {
+        std::string fresh;
+        char buffer[16384];
+        ssize_t got;
+        ::lseek(fd, 0, SEEK_SET);
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0) fresh.append(buffer, static_cast<size_t>(got));
+        text = std::move(fresh);
+    }
+    return text;
+}
+
 }  // namespace
 
 bool IsNetworkFileSystemType(const std::string& fsType) {
@@ -83,11 +113,8 @@ std::string FileSystemTypeOf(const std::string& path, const std::string& mountTa
 DriveType GetDriveType(const std::string& path) {
     struct stat st;
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return DriveType::NoRootDir;
-    std::ifstream mounts("/proc/self/mounts");
-    std::stringstream text;
-    text << mounts.rdbuf();
-    return IsNetworkFileSystemType(FileSystemTypeOf(Absolute(path), text.str())) ? DriveType::Network
-                                                                                 : DriveType::Fixed;
+    return IsNetworkFileSystemType(FileSystemTypeOf(Absolute(path), MountTable())) ? DriveType::Network
+                                                                                  : DriveType::Fixed;
 }
 
 VolumeFreeSizeChecker::VolumeFreeSizeChecker(int delayMs) {

@@ -34,8 +34,12 @@ void FileSystem::SetMessageSink(std::shared_ptr<IArchiveMessageSink> sink) {
 }
 
 void FileSystem::SetChannelAudioMics(int camera, const std::vector<std::string>& mics) {
-    std::lock_guard<std::mutex> lock(m_messageSinkLock);
-    m_audioMics[camera] = mics;
+    {
+        std::lock_guard<std::mutex> lock(m_messageSinkLock);
+        m_audioMics[camera] = mics;
+    }
+    if (const std::shared_ptr<FileRecorder> recorder = GetRecorder(camera, false, std::string()))
+        recorder->SetAudioMics(mics);
 }
 
 std::shared_ptr<IArchiveMessageSink> FileSystem::GetMessageSink() const {
@@ -69,12 +73,14 @@ void FileSystem::SendDeleteFile(int channel, const std::string& path) {
         std::lock_guard<std::mutex> lock(m_messageSinkLock);
         sink = m_messageSink;
         if (!sink) return;
-        // The channel's audio lines stand in for its recorder's list; a
-        // channel without any gets no reaction.
-        auto mics = m_audioMics.find(channel);
-        if (mics == m_audioMics.end() || mics->second.empty()) return;
-        line = mics->second.front();
     }
+    // The channel's recorder names the audio line; a recorder without
+    // microphones gets no reaction.
+    const std::shared_ptr<FileRecorder> recorder = GetRecorder(channel, true, std::string());
+    if (!recorder) return;
+    const std::vector<std::string> mics = recorder->GetAudioMics();
+    if (mics.empty()) return;
+    line = mics.front();
     React react("OLXA_LINE", line, "DELETE_FILE");
     react.SetParam("cam", channel);
     react.SetParam("file", path);

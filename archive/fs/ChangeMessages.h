@@ -3,6 +3,7 @@
 // records leave the archive. No sink is attached by this program; whoever
 // embeds the engine may attach one (FileSystem::SetMessageSink).
 
+#include <cstddef>
 #include <string>
 
 #include "base/Messages.h"
@@ -13,12 +14,19 @@
 class IArchiveMessageSink {
 public:
     virtual ~IArchiveMessageSink() = default;
-    // kind 0: ARCH_DELETE; kind 1: DELETE_FILE (a reaction wrapped into an event).
+    // kind 0: ARCH_DELETE or a recorder's ARCH_NEW; kind 1: DELETE_FILE, a
+    // recorder's audio reactions (wrapped into events) and FILE_REC_ERROR.
     virtual void OnMessage(const Event& message, int kind) = 0;
     // A record's video file was deleted; begin and end are local times.
     virtual void OnFileDeleted(int channel, const char* path, const TSS& begin, const TSS& end) = 0;
     // Forwarded unchanged from the recorders.
     virtual void OnRecorderNotification(int /*first*/, int /*second*/) {}
+    // A recorder's queue length as its thread takes an entry; the sink keeps
+    // its own per-channel limit and mark and raises its queue signal (once,
+    // until the mark is cleared) when the length is below the limit.
+    virtual void OnRecorderQueue(int /*channel*/, size_t /*length*/) {}
+    // A recorder finished a file at `path`; begin and end are local times.
+    virtual void OnFileRecorded(int /*channel*/, const char* /*path*/, const TSS& /*begin*/, const TSS& /*end*/) {}
 };
 
 // "DD-MM-YY" of a local time (two-digit year: -2000 from 2000, -1900 from 1951

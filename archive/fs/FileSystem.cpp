@@ -270,6 +270,7 @@ VindaraFileSystem::DirEntry FileSystem::GetNewestEntry() {
 
 void FileSystem::ClearAll() {
     ClearReaders();
+    ClearRecorders();
     m_taskGroup->Stop();
     {
         SyncLock lock(m_volumesLock);

@@ -34,6 +34,7 @@
 
 #include "archive/files/ArchiveSettings.h"
 #include "archive/files/FileReader.h"
+#include "archive/files/FileRecorder.h"
 #include "archive/files/Dir.h"
 #include "archive/files/Titles.h"
 #include "archive/files/Volume.h"
@@ -87,7 +88,10 @@ struct RetentionRule {
     bool ageFromNow = false;
 };
 
-class FileSystem : public QOR_FS::IPlayer, public VindaraFileSystem::ITitlesOwner, public IFileReaderOwner {
+class FileSystem : public QOR_FS::IPlayer,
+                   public VindaraFileSystem::ITitlesOwner,
+                   public IFileReaderOwner,
+                   public IRecorderOwner {
 public:
     // State handed to the completion callback of an asynchronous Init.
     enum EInitializeState {
@@ -131,12 +135,12 @@ public:
     // archive settings do not name it.
     ChannelInfo GetChannelInfo(int camera) const;
     std::string GetChannelName(int camera) const;
-    std::string GetName() const { return m_name; }
+    std::string GetName() const override { return m_name; }
     size_t GetVolumeCount() const;
     // The archive folder of a volume; std::out_of_range for a bad index.
     std::string GetVolumePath(int volumeIndex) const;
     VolumePathMap GetVolumePaths() const;
-    int GetRecordVolume() const { return m_recordVolume; }
+    int GetRecordVolume() const override { return m_recordVolume; }
     std::set<std::string> GetDrives() const;
 
     // Hours outside [first, last] (local hour numbers: day number x 24 +
@@ -260,9 +264,9 @@ public:
     double GetProgress() const { return m_progress; }
     bool IsAdaptivePlayer() const { return m_adaptivePlayer; }
     bool UsesFastIndex() const { return m_useFastIndex; }
-    int GetWriteBufferSize() const { return m_writeBufferSize; }
+    int GetWriteBufferSize() const override { return m_writeBufferSize; }
     int GetFreeDriveTestTime() const { return m_getFreeDriveTestTime; }
-    int GetFirstFaceCaptureId() const { return m_firstFaceCaptureId; }
+    int GetFirstFaceCaptureId() const override { return m_firstFaceCaptureId; }
     QorLog::CDebug* GetLogger() const { return m_logger.get(); }
 
     // --- periodic work ---------------------------------------------------------
@@ -291,15 +295,43 @@ public:
     void RemoveHour(uint8_t volumeIndex, const std::string& hourFolder);
     int deleteOtherFile();
     bool FindRecordVolume(uint8_t& volumeIndex);
-    bool ChangeRecordDrive(bool force);
+    bool ChangeRecordDrive(bool force) override;
     static int64_t TimeIt(const std::function<void()>& call);
     void SendArchDelete(const TSS& recordTime, int camera, int64_t rangeStartMs, int64_t rangeEndMs);
     // The receiver of archive change messages; none by default.
     void SetMessageSink(std::shared_ptr<IArchiveMessageSink> sink);
-    // Audio lines of a channel, named in DELETE_FILE (the recorder's list).
+    // Audio lines of a channel: the microphones of its recorder (given to it
+    // now when it exists, else when it is created), named in DELETE_FILE.
     void SetChannelAudioMics(int camera, const std::vector<std::string>& mics);
     void SetRetentionRule(int camera, const RetentionRule& rule);
     void SetRecordVolume(int volumeIndex);
+
+    // --- recorders ------------------------------------------------------------
+    // The recorder of (camera, name), created when missing and `create` is
+    // set (never without volumes). Empty while an initialisation runs or when
+    // the recorders' lock stays busy for 1000 ms.
+    std::shared_ptr<FileRecorder> GetRecorder(int camera, bool create, const std::string& name);
+    // Drops every recorder (each finishes its open file).
+    void ClearRecorders();
+    size_t GetRecorderCount() const;
+    // What a new recorder of the camera gets: the codec of raw frames and the
+    // archive id written into its files (0: none). Stands in for the
+    // channel's settings message.
+    void SetChannelRecordSettings(int camera, int codecId, const std::string& codecName, int32_t passwordCrc);
+    // IRecorderOwner.
+    qormisc::CriticalSection& GetRecordingLock() override { return m_recordingLock; }
+    void AddRecordedEntry(int channel, const VindaraFileSystem::DirEntry& entry,
+                          const std::string& archiveFolder) override;
+    bool AppendRecordIndexEntry(const std::string& indexPath, int channel, const VindaraFileSystem::DirEntry& entry,
+                                const std::string& destination) override;
+    void RemoveRecordedEntry(int channel, const VindaraFileSystem::DirEntry& entry) override;
+    bool HasMessageSink() const override { return GetMessageSink() != nullptr; }
+    void SendRecorderMessage(const Event& message, int kind) override;
+    void OnFileRecorded(int channel, const std::string& path, const TSS& begin, const TSS& end) override;
+    void CountFrameOut(const VideoFrame* frame) override;
+    void OnRecorderQueue(int channel, size_t length) override;
+    void OnTempFileMoveFailed(int channel, const std::string& temporaryPath, const std::string& destination,
+                              unsigned long systemError) override;
 
     // Locks, reached by tests that drive the lock-order situations.
     qormisc::CriticalSection& DirsLockForTesting() { return m_dirsLock; }
@@ -390,4 +422,17 @@ private:
     std::shared_ptr<IArchiveMessageSink> m_messageSink;    // guarded by m_messageSinkLock
     std::map<int, std::vector<std::string>> m_audioMics;  // guarded by m_messageSinkLock
     std::atomic<bool> m_clearingRecorders{false};
+
+    // Recorders by MakeRecorderKey; every wait on the lock is at most 1000 ms.
+    struct RecordSettings {
+        int codecId = 0;
+        std::string codecName;
+        int32_t passwordCrc = 0;
+    };
+    mutable std::timed_mutex m_recordersMutex;
+    std::map<std::string, std::shared_ptr<FileRecorder>> m_recorders;  // guarded by m_recordersMutex
+    std::map<int, RecordSettings> m_recordSettings;                    // guarded by m_recordersMutex
 };
+
+// "recorder: channel = <camera>, id = <name>" ("(null)" for an empty name).
+std::string MakeRecorderKey(int camera, const std::string& name);

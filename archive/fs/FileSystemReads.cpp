@@ -166,8 +166,14 @@ std::pair<bool, std::string> FileSystem::ReadFrameNearest(const std::string& sla
     std::shared_ptr<FileReader> reader = GetReader(slaveId, candidate->m_nChan);
     reader->SetPasswordCrc(passwordCrc);
     reader->ReadFrame(candidate.get(), static_cast<int>(code), nullptr, mode);
-    // No recorder runs in this program and no frame sink is attached, so a
-    // candidate is never delivered.
+    // The file the channel's recorder is writing holds the newest frames.
+    if (const std::shared_ptr<FileRecorder> recorder = GetRecorder(frame->m_nChan, false, std::string())) {
+        VideoFramePtr recorded(new VideoFrame(*frame, true), false);
+        recorded->m_tssTime = requested;
+        recorder->ReadFrameOfCurrentFile(recorded.get());
+    }
+    // No frame sink is attached in this program, so a candidate is never
+    // delivered.
     return {false, str(boost::format("ReadFrameNearest(ARCH_FRAME_TIME_NEAREST): Not found frame for cam: '%1%', "
                                      "time: '%2%', request param: '%3%'.") %
                        frame->m_nChan % requested.ToIsoString() % param)};

@@ -3,6 +3,7 @@
 
 #include "archive/fs/RecordDrive.h"
 
+#include <chrono>
 #include <memory>
 
 #include <boost/format.hpp>
@@ -116,7 +117,9 @@ bool FileSystem::ChangeRecordDrive(bool force) {
                 boost::format("[FILESYSTEM][CHANGE][DRIVE] Drive changed automatically to: %1%.") % chosen.GetRootPath();
             Log()->Message(text);
             if (m_logger) m_logger->Message(text);
-            // No recorder runs in this program, so none is told of the change.
+            std::unique_lock<std::timed_mutex> recorders(m_recordersMutex, std::chrono::milliseconds(1000));
+            if (recorders.owns_lock())
+                for (auto& item : m_recorders) item.second->SetDriveChanged();
         }
         if (m_volumes.empty()) {
             Log()->Warning("[FILESYSTEM][VOLUME] No record disk available. Please check your settings.");

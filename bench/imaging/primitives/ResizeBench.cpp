@@ -1,6 +1,7 @@
 // The resize drivers against libswscale on the same frame: linear beside
-// SWS_BILINEAR and super-sampling beside SWS_AREA for RGBA pixels, and the
-// 8-bit plane entry beside GRAY8. Each iteration runs ours and the reference
+// SWS_BILINEAR, super-sampling beside SWS_AREA, cubic beside SWS_BICUBIC and
+// Lanczos beside SWS_LANCZOS for RGBA pixels, and the 8-bit plane entry
+// beside GRAY8. Each iteration runs ours and the reference
 // once, one thread; the reported time is ours, with counters ours_ms, ref_ms
 // and ratio (ours / reference, below 1 means ours is faster).
 #include <benchmark/benchmark.h>
@@ -41,7 +42,7 @@ double Seconds(std::chrono::steady_clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-// args: slot, destination width, destination height, mode (2 or 8), channels (1 or 4)
+// args: slot, destination width, destination height, mode (2, 4, 8 or 16), channels (1 or 4)
 void BM_Resize(benchmark::State& state)
 {
     const auto slot = static_cast<std::int32_t>(state.range(0));
@@ -56,7 +57,10 @@ void BM_Resize(benchmark::State& state)
     }
     Frame frame(channels, dw, dh);
     const AVPixelFormat format = channels == 4 ? AV_PIX_FMT_RGBA : AV_PIX_FMT_GRAY8;
-    const int flags = (mode == ResizeMode::Linear ? SWS_BILINEAR : SWS_AREA);
+    const int flags = mode == ResizeMode::Linear    ? SWS_BILINEAR
+                      : mode == ResizeMode::Cubic   ? SWS_BICUBIC
+                      : mode == ResizeMode::Lanczos ? SWS_LANCZOS
+                                                    : SWS_AREA;
     SwsContext* sws = sws_getContext(kSrcWidth, kSrcHeight, format, dw, dh, format, flags, nullptr, nullptr, nullptr);
     if (sws == nullptr) {
         state.SkipWithError("libswscale refused the conversion");
@@ -81,7 +85,7 @@ void BM_Resize(benchmark::State& state)
                                         yFactor, mode);
         } else {
             ImageRect roi{0, 0, kSrcWidth, kSrcHeight};
-            status = mode == ResizeMode::Linear
+            status = mode != ResizeMode::SuperSample
                          ? ResizeInterpolated(frame.src.data(), kSrcWidth, kSrcHeight, kSrcWidth * 4, &roi,
                                               frame.dst.data(), dw * 4, {dw, dh}, xFactor, yFactor, 4, 4,
                                               ResizeSampleType::U8, false, mode)
@@ -105,13 +109,16 @@ void BM_Resize(benchmark::State& state)
     state.counters["ref_ms"] = 1000.0 * reference / n;
     state.counters["ratio"] = reference > 0.0 ? ours / reference : 0.0;
     state.SetLabel(std::string(CpuVariantCode(slot)) + (channels == 4 ? " RGBA" : " GRAY8") +
-                   (mode == ResizeMode::Linear ? " linear/SWS_BILINEAR" : " super-sampling/SWS_AREA"));
+                   (mode == ResizeMode::Linear    ? " linear/SWS_BILINEAR"
+                    : mode == ResizeMode::Cubic   ? " cubic/SWS_BICUBIC"
+                    : mode == ResizeMode::Lanczos ? " Lanczos/SWS_LANCZOS"
+                                                  : " super-sampling/SWS_AREA"));
 }
 
 void Cases(benchmark::internal::Benchmark* b)
 {
     for (int slot : {0, 5})
-        for (int mode : {ResizeMode::Linear, ResizeMode::SuperSample})
+        for (int mode : {ResizeMode::Linear, ResizeMode::SuperSample, ResizeMode::Cubic, ResizeMode::Lanczos})
             for (int channels : {4, 1}) {
                 b->Args({slot, 1280, 720, mode, channels});
                 b->Args({slot, 352, 288, mode, channels});

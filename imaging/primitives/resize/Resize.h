@@ -27,9 +27,13 @@ inline constexpr std::int32_t F32 = 2;
 // (below 1 shrinks), at most dstSize; only the computed extent is written.
 //
 // Mode 1 nearest (source position of destination sample i: (i + 0.5) /
-// factor), 2 linear (corners aligned, Q14 weights), 8 super-sampling when
-// both factors are at most 1. The region is clipped to the plane; the
-// caller's record is only read.
+// factor), 2 linear (corners aligned, Q14 weights), 4 cubic (corners aligned,
+// the four taps moved inside the image at its edges), 16 Lanczos (corners
+// aligned, six taps of a three-lobe window, taps beyond the image's edges
+// clamped to the edge), 8 super-sampling when both factors are at most 1. The
+// region is clipped to the plane; the caller's record is only read. Cubic and
+// Lanczos may read source samples outside the region, never outside the
+// plane.
 //
 // Status, first failing check decides, nothing written on an error:
 //   -8 a null pointer; -6 source size, region origin negative, region size or
@@ -37,9 +41,7 @@ inline constexpr std::int32_t F32 = 2;
 //   plane; -23 a factor not above 0 (or not a number); -22 another mode, or
 //   mode 8 with a factor above 1; -201 the scaled region is less than half a
 //   sample along an axis; -9 working memory could not be allocated (or its
-//   size does not fit 32 bits). Cubic (4) and Lanczos (16) are not built yet:
-//   they return -22 unless the source is so small that they lower to linear
-//   or nearest.
+//   size does not fit 32 bits).
 PrimitiveStatus ResizePlane_8u_C1R(const std::uint8_t* src, ImageSize srcSize, std::int32_t srcStep,
                                    const ImageRect& roi, std::uint8_t* dst, std::int32_t dstStep, ImageSize dstSize,
                                    double xFactor, double yFactor, std::int32_t mode);

@@ -7,6 +7,7 @@
 #include "imaging/primitives/AlignedMemory.h"
 #include "imaging/primitives/CpuDispatch.h"
 #include "imaging/primitives/resize/Resize.h"
+#include "imaging/primitives/resize/detail/LanczosKernels.h"
 #include "imaging/primitives/resize/detail/ResizeFilters.h"
 #include "imaging/primitives/resize/detail/SuperSample.h"
 
@@ -162,7 +163,7 @@ public:
     }
 
 private:
-    static constexpr int kMaxBlocks = 8;
+    static constexpr int kMaxBlocks = 16;
     void* blocks_[kMaxBlocks] = {};
     int count_ = 0;
 };
@@ -191,6 +192,15 @@ void NearestAxis(std::int32_t count, double factor, std::int32_t region, std::in
         out[i] = IndexOf((i + 0.5) / factor, region).index * multiplier;
 }
 
+// Source step between destination samples when corners are aligned: the
+// first and last destination samples lie on the region's first and last
+// source samples (0 when the scaled region spans at most one sample).
+double AlignedStep(std::int32_t region, double factor)
+{
+    const double scaled = static_cast<double>(region) * factor;
+    return scaled > 1.0 ? (region - 1) / (scaled - 1.0) : 0.0;
+}
+
 // Linear, corners aligned. At the source image's last row or column the pair
 // moves one back with all weight on the last sample, so both samples of a
 // pair always lie inside the image.
@@ -198,8 +208,7 @@ template <typename Weight>
 void LinearAxis(std::int32_t count, double factor, std::int32_t region, std::int32_t origin, std::int32_t imageExtent,
                 std::int32_t multiplier, std::int32_t* out, Weight* weights, int weightsPerEntry)
 {
-    const double scaled = static_cast<double>(region) * factor;
-    const double step = scaled > 1.0 ? (region - 1) / (scaled - 1.0) : 0.0;
+    const double step = AlignedStep(region, factor);
     for (std::int32_t i = 0; i < count; ++i) {
         AxisIndex at = IndexOf(i * step, region);
         double weight;
@@ -222,6 +231,48 @@ void LinearAxis(std::int32_t count, double factor, std::int32_t region, std::int
                 weights[i] = static_cast<std::int16_t>(c);
             }
         }
+    }
+}
+
+// Cubic, corners aligned. The stored index is the second of the four taps;
+// near the image's edges the window moves inside the image and the position
+// leaves [0, 1): f - 1 on the first row, f + 1 on the second-last, 2 on the
+// last.
+void CubicAxis(std::int32_t count, double factor, std::int32_t region, std::int32_t origin,
+               std::int32_t imageExtent, std::int32_t multiplier, std::int32_t* out, float* positions)
+{
+    const double step = AlignedStep(region, factor);
+    const std::int64_t last = imageExtent - 1;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const AxisIndex at = IndexOf(i * step, region);
+        const std::int64_t a = std::int64_t{origin} + at.index;
+        std::int32_t stored = at.index;
+        double position = at.fraction;
+        if (a == last) {
+            stored = at.index - 2;
+            position = 2.0;
+        } else if (a == 0) {
+            stored = at.index + 1;
+            position = at.fraction - 1.0;
+        } else if (a == last - 1) {
+            stored = at.index - 1;
+            position = at.fraction + 1.0;
+        }
+        out[i] = stored * multiplier;
+        positions[i] = static_cast<float>(position);
+    }
+}
+
+// Lanczos, corners aligned: index and fraction, no edge adjustment (the
+// filters clamp taps to the image).
+void LanczosAxis(std::int32_t count, double factor, std::int32_t region, std::int32_t multiplier, std::int32_t* out,
+                 float* fractions)
+{
+    const double step = AlignedStep(region, factor);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const AxisIndex at = IndexOf(i * step, region);
+        out[i] = at.index * multiplier;
+        fractions[i] = static_cast<float>(at.fraction);
     }
 }
 
@@ -252,12 +303,18 @@ PrimitiveStatus Interpolate(const ResizeFilterSet& filters, const Request& r, st
     const bool oneChannel = r.planar || r.layout == 1;
     NearestFilter* nearest = nullptr;
     LinearFilter* linear = nullptr;
+    CubicFilter* cubic = nullptr;
+    LanczosFilter* lanczos = nullptr;
     if (mode == ResizeMode::Nearest)
         nearest = filters.nearest[static_cast<std::size_t>(oneChannel ? 4 + t : (r.layout == 4 ? 8 + t : t))];
     else if (mode == ResizeMode::Linear)
         linear = filters.linear[static_cast<std::size_t>(oneChannel ? 4 + t : t)];
-    if (nearest == nullptr && linear == nullptr)
-        return Code::BadInterpolation;  // cubic and Lanczos filters are not in this build
+    else if (mode == ResizeMode::Cubic)
+        cubic = filters.cubic[static_cast<std::size_t>(oneChannel ? 3 + t : t)];
+    else
+        lanczos = filters.lanczos[static_cast<std::size_t>(oneChannel ? 3 + t : t)];
+    if (nearest == nullptr && linear == nullptr && cubic == nullptr && lanczos == nullptr)
+        return Code::BadInterpolation;  // a filter this build does not have
 
     ClipRegion(r);
     std::int32_t width = 0;
@@ -272,8 +329,11 @@ PrimitiveStatus Interpolate(const ResizeFilterSet& filters, const Request& r, st
     const ImageRect& roi = *r.roi;
     // Offsets in the tables are 32-bit: a region whose farthest row or column
     // offset does not fit cannot be described.
-    if (std::int64_t{roi.height} * std::abs(std::int64_t{srcElementStep}) > kInt32Max ||
-        std::int64_t{roi.width} * pixelStride > kInt32Max)
+    // Cubic windows near the edges move up to two rows or columns outside the
+    // region.
+    const std::int64_t reach = cubic != nullptr ? 2 : 0;
+    if ((roi.height + reach) * std::abs(std::int64_t{srcElementStep}) > kInt32Max ||
+        (roi.width + reach) * pixelStride > kInt32Max)
         return Code::NoMemory;
 
     WorkBlocks work;
@@ -284,10 +344,42 @@ PrimitiveStatus Interpolate(const ResizeFilterSet& filters, const Request& r, st
 
     const void* rowWeights = nullptr;
     const void* columnWeights = nullptr;
-    void* buffers[2] = {nullptr, nullptr};
+    void* buffers[6] = {};
     if (nearest != nullptr) {
         NearestAxis(width, r.xFactor, roi.width, pixelStride, columns);
         NearestAxis(height, r.yFactor, roi.height, 1, rows);
+        for (std::int32_t i = 0; i < height; ++i)
+            rows[i] *= srcElementStep;
+    } else if (cubic != nullptr || lanczos != nullptr) {
+        const std::int64_t perPixel = oneChannel ? 1 : (r.layout == 3 ? 3 : 4);
+        const std::int64_t bufferElements = perPixel * (std::int64_t{width} + 4);
+        const int bufferCount = cubic != nullptr ? 4 : 6;
+        for (int b = 0; b < bufferCount; ++b)
+            if ((buffers[b] = work.Allocate<float>(bufferElements)) == nullptr)
+                return Code::NoMemory;
+        if (cubic != nullptr) {
+            auto* rw = work.Allocate<float>(height);
+            auto* cw = work.Allocate<float>(width);
+            if (rw == nullptr || cw == nullptr)
+                return Code::NoMemory;
+            CubicAxis(width, r.xFactor, roi.width, roi.x, r.srcWidth, pixelStride, columns, cw);
+            CubicAxis(height, r.yFactor, roi.height, roi.y, r.srcHeight, 1, rows, rw);
+            rowWeights = rw;
+            columnWeights = cw;
+        } else {
+            auto* rowFractions = work.Allocate<float>(height);
+            auto* columnFractions = work.Allocate<float>(width);
+            auto* rw = work.Allocate<float>(6 * std::int64_t{height});
+            auto* cw = work.Allocate<float>(6 * std::int64_t{width});
+            if (rowFractions == nullptr || columnFractions == nullptr || rw == nullptr || cw == nullptr)
+                return Code::NoMemory;
+            LanczosAxis(width, r.xFactor, roi.width, pixelStride, columns, columnFractions);
+            LanczosAxis(height, r.yFactor, roi.height, 1, rows, rowFractions);
+            BuildLanczosWeights(columnFractions, width, cw, LanczosKernelTable());
+            BuildLanczosWeights(rowFractions, height, rw, LanczosKernelTable());
+            rowWeights = rw;
+            columnWeights = cw;
+        }
         for (std::int32_t i = 0; i < height; ++i)
             rows[i] *= srcElementStep;
     } else {
@@ -323,6 +415,13 @@ PrimitiveStatus Interpolate(const ResizeFilterSet& filters, const Request& r, st
     auto run = [&](const void* source, void* target, std::int32_t stride, std::int32_t channels) {
         if (nearest != nullptr)
             nearest(source, target, dstElementStep, width, height, rows, columns, stride);
+        else if (cubic != nullptr)
+            cubic(source, target, srcElementStep, dstElementStep, width, height, rows, columns, rowWeights,
+                  columnWeights, buffers[0], buffers[1], buffers[2], buffers[3], stride, channels);
+        else if (lanczos != nullptr)
+            lanczos(source, target, srcElementStep, dstElementStep, width, height, rows, columns, rowWeights,
+                    columnWeights, buffers[0], buffers[1], buffers[2], buffers[3], buffers[4], buffers[5], roi.x,
+                    roi.y, r.srcWidth - roi.x, r.srcHeight - roi.y, r.yFactor >= 1.0 ? 1 : 0, stride, channels);
         else
             linear(source, target, srcElementStep, dstElementStep, width, height, rows, columns, rowWeights,
                    columnWeights, buffers[0], buffers[1], stride, channels);

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "imaging/primitives/resize/detail/CubicLanczosFilters.h"
+#include "imaging/primitives/resize/detail/CubicLanczosSimd.h"
 #include "imaging/primitives/resize/detail/LinearKernelsSimd.h"
 
 namespace resize_detail {
@@ -72,8 +74,8 @@ GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, true)
 #undef GAVEX_LINEAR_FILTER
 
 // ---------------------------------------------------------------------------
-// The filter sets of each processor slot. Cubic, Lanczos, the extended and
-// four-tap tables are not built yet (empty).
+// The filter sets of each processor slot. The extended and four-tap tables
+// are not built yet (empty).
 
 namespace {
 
@@ -87,13 +89,27 @@ constexpr std::array<LinearFilter*, 8> kLinearTable = {
     ResizeLinear_8u_Cn, ResizeLinear_16u_Cn, ResizeLinear_32f_Cn, ResizeLinear_16s_Cn,
     ResizeLinear_8u_C1, ResizeLinear_16u_C1, ResizeLinear_32f_C1, ResizeLinear_16s_C1};
 
-constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* linear8uC1)
+constexpr std::array<CubicFilter*, 6> kCubicTable = {ResizeCubic_8u_Cn, ResizeCubic_16u_Cn, ResizeCubic_32f_Cn,
+                                                     ResizeCubic_8u_C1, ResizeCubic_16u_C1, ResizeCubic_32f_C1};
+
+constexpr std::array<LanczosFilter*, 6> kLanczosTable = {ResizeLanczos_8u_Cn, ResizeLanczos_16u_Cn,
+                                                         ResizeLanczos_32f_Cn, ResizeLanczos_8u_C1,
+                                                         ResizeLanczos_16u_C1, ResizeLanczos_32f_C1};
+
+constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* linear8uC1, CubicFilter* cubic8uCn,
+                                    CubicFilter* cubic8uC1, LanczosFilter* lanczos8uCn, LanczosFilter* lanczos8uC1)
 {
     ResizeFilterSets sets{};
     sets.primary.nearest = kNearestTable;
     sets.primary.linear = kLinearTable;
     sets.primary.linear[0] = linear8uCn;
     sets.primary.linear[4] = linear8uC1;
+    sets.primary.cubic = kCubicTable;
+    sets.primary.lanczos = kLanczosTable;
+    sets.primary.cubic[0] = cubic8uCn;
+    sets.primary.cubic[3] = cubic8uC1;
+    sets.primary.lanczos[0] = lanczos8uCn;
+    sets.primary.lanczos[3] = lanczos8uC1;
     // The alternate nearest and linear twins give the bits of the primary
     // members, so the portable primaries serve there.
     sets.alternate.nearest = kNearestTable;
@@ -101,10 +117,14 @@ constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* line
     return sets;
 }
 
-constexpr ResizeFilterSets kPortableSets = MakeSets(ResizeLinear_8u_Cn, ResizeLinear_8u_C1);
+constexpr ResizeFilterSets kPortableSets =
+    MakeSets(ResizeLinear_8u_Cn, ResizeLinear_8u_C1, ResizeCubic_8u_Cn, ResizeCubic_8u_C1, ResizeLanczos_8u_Cn,
+             ResizeLanczos_8u_C1);
 #if GAVEX_RESIZE_HAS_SIMD
-constexpr ResizeFilterSets kSse2Sets = MakeSets(&ResizeLinear<Linear8uSse2Kernels, false>,
-                                                &ResizeLinear<Linear8uSse2Kernels, true>);
+constexpr ResizeFilterSets kSse2Sets =
+    MakeSets(&ResizeLinear<Linear8uSse2Kernels, false>, &ResizeLinear<Linear8uSse2Kernels, true>,
+             &ResizeCubic<Cubic8uSse2Kernels, false>, &ResizeCubic<Cubic8uSse2Kernels, true>,
+             &ResizeLanczos<Lanczos8uSse2Kernels, false>, &ResizeLanczos<Lanczos8uSse2Kernels, true>);
 #else
 constexpr const ResizeFilterSets& kSse2Sets = kPortableSets;
 #endif

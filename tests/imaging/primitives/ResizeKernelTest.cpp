@@ -459,6 +459,10 @@ TEST(FilterSets, EveryProcessorSlotHasBothSets)
             for (auto* f : set->linear)
                 EXPECT_NE(f, nullptr) << "linear, slot " << slot;
         }
+        for (auto* f : sets->primary.cubic)
+            EXPECT_NE(f, nullptr) << "cubic, slot " << slot;
+        for (auto* f : sets->primary.lanczos)
+            EXPECT_NE(f, nullptr) << "Lanczos, slot " << slot;
     }
 }
 

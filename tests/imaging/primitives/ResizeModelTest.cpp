@@ -45,8 +45,17 @@ struct Request {
     }
 };
 
-double RandomSample(std::mt19937& rng, std::int32_t type)
+bool CubicOrLanczos(std::int32_t mode)
 {
+    return mode == ResizeMode::Cubic || mode == ResizeMode::Lanczos;
+}
+
+// Float samples of cubic and Lanczos requests lie in 0..1, where the model
+// holds them to 1e-5.
+double RandomSample(std::mt19937& rng, std::int32_t type, std::int32_t mode)
+{
+    if (type == 2 && CubicOrLanczos(mode))
+        return static_cast<double>(rng() % 1000001) / 1e6;
     switch (type) {
     case 0:
         return static_cast<double>(rng() % 256);
@@ -124,6 +133,100 @@ AxisTap LinearTap(int i, double factor, int region, int origin, int imageExtent,
     return {k, static_cast<double>(static_cast<float>(f))};
 }
 
+// The mode the driver runs, lowered on the whole source's size.
+std::int32_t EffectiveMode(const Request& r)
+{
+    std::int32_t mode = r.mode;
+    if (mode == ResizeMode::SuperSample)
+        return mode;
+    if ((r.srcWidth < 8 || r.srcHeight < 8) && mode == ResizeMode::Lanczos)
+        mode = ResizeMode::Cubic;
+    if ((r.srcWidth < 4 || r.srcHeight < 4) && mode == ResizeMode::Cubic)
+        mode = ResizeMode::Linear;
+    if (r.srcWidth < 2 || r.srcHeight < 2)
+        mode = ResizeMode::Nearest;
+    return mode;
+}
+
+// Position of destination sample i with corners aligned: index (kept inside
+// the region) and fraction.
+AxisTap AlignedPosition(int i, double factor, int region)
+{
+    const double scaled = region * factor;
+    const double step = scaled > 1.0 ? (region - 1) / (scaled - 1.0) : 0.0;
+    const double position = i * step;
+    const int k = static_cast<int>(std::floor(position + kGuard));
+    if (k > region - 1)
+        return {region - 1, 0.0};
+    return {k, position - k};
+}
+
+// Cubic: four taps inside the image (absolute indices, first tap) and the
+// Lagrange weights through -1, 0, 1, 2 at t.
+struct CubicTaps {
+    int first;
+    double w[4];
+};
+
+CubicTaps CubicTap(int i, double factor, int region, int origin, int imageExtent)
+{
+    const AxisTap at = AlignedPosition(i, factor, region);
+    const int a = origin + at.index;
+    int second = a;
+    double t = at.weight;
+    if (a == imageExtent - 1) {
+        second = a - 2;
+        t = 2.0;
+    } else if (a == 0) {
+        second = 1;
+        t = at.weight - 1.0;
+    } else if (a == imageExtent - 2) {
+        second = a - 1;
+        t = at.weight + 1.0;
+    }
+    t = static_cast<float>(t);  // the tables hold floats
+    return {second - 1,
+            {-t * (t - 1) * (t - 2) / 6, (t + 1) * (t - 1) * (t - 2) / 2, -(t + 1) * t * (t - 2) / 2,
+             (t + 1) * t * (t - 1) / 6}};
+}
+
+// The Lanczos window of three lobes, sampled every 0.01 and read with linear
+// interpolation, in double precision.
+double LanczosWindow(double distance)
+{
+    auto at = [](int i) {
+        if (i == 0)
+            return 1.0;
+        if (i % 100 == 0 || i > 300)
+            return 0.0;
+        const double x = i / 100.0, pi = std::acos(-1.0);
+        return std::sin(pi * x) / (pi * x) * std::sin(pi * x / 3) / (pi * x / 3);
+    };
+    const double d = std::min(distance, 3.0) * 100.0;
+    const int i = static_cast<int>(d);
+    return at(i) + (d - i) * (at(i + 1) - at(i));
+}
+
+// Lanczos: six taps from j - 2 (absolute indices, clamped to the image by the
+// caller) and their normalised weights.
+struct LanczosTaps {
+    int first;
+    double w[6];
+};
+
+LanczosTaps LanczosTap(int i, double factor, int region, int origin)
+{
+    const AxisTap at = AlignedPosition(i, factor, region);
+    const double t = static_cast<float>(at.weight);
+    LanczosTaps taps{origin + at.index - 2, {}};
+    double sum = 0.0;
+    for (int m = 0; m < 6; ++m)
+        sum += taps.w[m] = LanczosWindow(std::abs(m - 2 - t));
+    for (double& w : taps.w)
+        w /= sum;
+    return taps;
+}
+
 // Coverage of source sample j (region-relative) by the box [start, start +
 // size) where samples at or past the region's end repeat its last sample.
 double Coverage(int j, double start, double size, int region)
@@ -138,9 +241,30 @@ double Coverage(int j, double start, double size, int region)
 double Model(const Request& r, Planes& src, int plane, int x, int y, int c, const ImageRect& roi, bool* exactInteger)
 {
     auto sample = [&](int sx, int sy) { return src.Get(plane, roi.x + sx, roi.y + sy, c); };
+    // Absolute position, clamped to the image.
+    auto imageSample = [&](int ax, int ay) {
+        return src.Get(plane, std::clamp(ax, 0, r.srcWidth - 1), std::clamp(ay, 0, r.srcHeight - 1), c);
+    };
     *exactInteger = false;
-    const bool lowered = r.srcWidth < 2 || r.srcHeight < 2;
-    const std::int32_t mode = r.mode == ResizeMode::Linear && lowered ? ResizeMode::Nearest : r.mode;
+    const std::int32_t mode = EffectiveMode(r);
+    if (mode == ResizeMode::Cubic) {
+        const CubicTaps tx = CubicTap(x, r.xFactor, roi.width, roi.x, r.srcWidth);
+        const CubicTaps ty = CubicTap(y, r.yFactor, roi.height, roi.y, r.srcHeight);
+        double v = 0.0;
+        for (int m = 0; m < 4; ++m)
+            for (int n = 0; n < 4; ++n)
+                v += ty.w[m] * tx.w[n] * src.Get(plane, tx.first + n, ty.first + m, c);
+        return v;
+    }
+    if (mode == ResizeMode::Lanczos) {
+        const LanczosTaps tx = LanczosTap(x, r.xFactor, roi.width, roi.x);
+        const LanczosTaps ty = LanczosTap(y, r.yFactor, roi.height, roi.y);
+        double v = 0.0;
+        for (int m = 0; m < 6; ++m)
+            for (int n = 0; n < 6; ++n)
+                v += ty.w[m] * tx.w[n] * imageSample(tx.first + n, ty.first + m);
+        return v;
+    }
     if (mode == ResizeMode::Nearest) {
         *exactInteger = true;
         return sample(NearestIndex(x, r.xFactor, roi.width), NearestIndex(y, r.yFactor, roi.height));
@@ -177,6 +301,8 @@ double Model(const Request& r, Planes& src, int plane, int x, int y, int c, cons
 
 double Tolerance(const Request& r, double value)
 {
+    if (r.sampleType == 2 && CubicOrLanczos(r.mode))
+        return 1e-5;
     if (r.sampleType == 2)
         return 1e-3 * std::max(1.0, std::abs(value));
     return 1.0;
@@ -187,6 +313,10 @@ Request RandomRequest(std::mt19937& rng, const Layout& layout, std::int32_t type
     Request r{layout, type, mode, 0, 0, {}, 1.0, 1.0, {}, false, 0, 0};
     r.srcWidth = 1 + static_cast<int>(rng() % 67);
     r.srcHeight = 1 + static_cast<int>(rng() % 40);
+    if (CubicOrLanczos(mode) && rng() % 4 != 0) {  // mostly sources that keep the mode
+        r.srcWidth = 8 + static_cast<int>(rng() % 40);
+        r.srcHeight = 8 + static_cast<int>(rng() % 33);
+    }
     r.roi.x = static_cast<int>(rng() % r.srcWidth);
     r.roi.y = static_cast<int>(rng() % r.srcHeight);
     r.roi.width = 1 + static_cast<int>(rng() % (r.srcWidth + 3));
@@ -215,7 +345,7 @@ Planes RandomSource(std::mt19937& rng, const Request& r)
         for (int y = 0; y < r.srcHeight; ++y)
             for (int x = 0; x < r.srcWidth; ++x)
                 for (int c = 0; c < r.layout.SamplesPerPixel(); ++c)
-                    src.Set(p, x, y, c, RandomSample(rng, r.sampleType));
+                    src.Set(p, x, y, c, RandomSample(rng, r.sampleType, r.mode));
     return src;
 }
 
@@ -246,7 +376,9 @@ void CheckAgainstModel(const Request& r, Planes& src, const Outcome& run)
                     const std::ptrdiff_t at = dst.At(p, x, y, c) - base;
                     std::memcpy(expectedBytes[p].data() + at, run.before[p].data() + at, BytesOf(r.sampleType));
                     bool exact = false;
-                    const double model = Model(r, src, p, x, y, c, roi, &exact);
+                    double model = Model(r, src, p, x, y, c, roi, &exact);
+                    if (r.sampleType != 2)  // integers saturate
+                        model = std::clamp(model, 0.0, r.sampleType == 0 ? 255.0 : 65535.0);
                     const double got = dst.Get(p, x, y, c);
                     if (exact)
                         ASSERT_EQ(got, model) << r.Describe() << " at " << x << "," << y << " channel " << c;
@@ -307,18 +439,22 @@ TEST_P(ResizeModel, EverySlotMatchesPortableBodies)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ResizeModel,
-                         ::testing::Values(ResizeMode::Nearest, ResizeMode::Linear, ResizeMode::SuperSample),
+                         ::testing::Values(ResizeMode::Nearest, ResizeMode::Linear, ResizeMode::SuperSample,
+                                           ResizeMode::Cubic, ResizeMode::Lanczos),
                          [](const auto& info) {
                              return info.param == ResizeMode::Nearest  ? std::string("Nearest")
                                     : info.param == ResizeMode::Linear ? std::string("Linear")
-                                                                       : std::string("SuperSample");
+                                    : info.param == ResizeMode::Cubic  ? std::string("Cubic")
+                                    : info.param == ResizeMode::Lanczos ? std::string("Lanczos")
+                                                                        : std::string("SuperSample");
                          });
 
 // A planar image gives, plane for plane, what the one-channel call gives.
 TEST(ResizePlanar, EqualsPerPlane)
 {
     std::mt19937 rng(7);
-    for (std::int32_t mode : {ResizeMode::Nearest, ResizeMode::Linear, ResizeMode::SuperSample})
+    for (std::int32_t mode : {ResizeMode::Nearest, ResizeMode::Linear, ResizeMode::SuperSample, ResizeMode::Cubic,
+                              ResizeMode::Lanczos})
         for (std::int32_t type = 0; type < 3; ++type) {
             const Layout p4{"P4", 1, 4, true};
             Request r = RandomRequest(rng, p4, type, mode);
@@ -405,7 +541,8 @@ TEST(ResizeGuarded, RegionsOnEveryEdge)
                     const std::int32_t step = bottomUp ? -rowBytes : rowBytes;
                     for (const auto& region : regions)
                         for (const auto& f : factors)
-                            for (std::int32_t mode : {ResizeMode::Nearest, ResizeMode::Linear, ResizeMode::SuperSample}) {
+                            for (std::int32_t mode : {ResizeMode::Nearest, ResizeMode::Linear, ResizeMode::SuperSample,
+                                                      ResizeMode::Cubic, ResizeMode::Lanczos}) {
                                 const int dw = 40, dh = 30;
                                 std::vector<std::vector<std::uint8_t>> out(
                                     layout.Planes(),

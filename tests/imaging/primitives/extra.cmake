@@ -8,6 +8,7 @@ list(APPEND _asan_library_sources
   ${PROJECT_SOURCE_DIR}/imaging/primitives/VectorOps.cpp)
 set(_asan_target test_imaging_primitives_resize_asan)
 add_executable(${_asan_target} ${_asan_library_sources}
+  ${CMAKE_CURRENT_LIST_DIR}/ResizeCubicLanczosTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ResizeEntryTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ResizeKernelTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ResizeModelTest.cpp)

@@ -1,0 +1,225 @@
+#pragma once
+// The bodies of the cubic and Lanczos filters: the four-buffer cubic ring and
+// the six-buffer Lanczos window, each a template over a kernel set, and the
+// portable kernel sets. Included by the files that instantiate filters (and by
+// tests that watch the walks through their own kernel sets).
+//
+// A cubic kernel set names Sample, Row1, Row3 (stride tells C3 from AC4), Row4
+// (source row, width, stride, column index table, column weights, buffer) and
+// Column, ColumnAC4 (destination, count, address of the row weight, B0..B3).
+// A Lanczos kernel set names Sample, Row1, Row3, Row4 (source row, stride,
+// column index table, column weights, buffer, width, left distance, right
+// distance) and Column, ColumnAC4 (destination, count, the six row weights,
+// B0..B5).
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/primitives/VectorOps.h"
+#include "imaging/primitives/resize/detail/CubicKernels.h"
+#include "imaging/primitives/resize/detail/LanczosKernels.h"
+#include "imaging/primitives/resize/detail/ResizeFilters.h"
+
+namespace resize_detail {
+
+// The ring of four row buffers. Window of destination row i with row offset r:
+// the source rows at r - s, r, r + s and r + 2s (s the source step). When r
+// moves beyond the last offset L in the direction of the step by d, the first
+// k of r + 2s, r + s, r, r - s are interpolated into the buffers that left the
+// window (k = 1, 2, 3 for d below 2|s|, 3|s|, 4|s|, else 4); a step of 0 makes
+// the first row a move by 4 and no other row moves.
+template <class Kernels, bool OneChannel>
+void ResizeCubic(const void* src, void* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t width,
+                 std::int32_t height, const std::int32_t* rows, const std::int32_t* columns, const void* rowWeights,
+                 const void* columnWeights, void* buffer1, void* buffer2, void* buffer3, void* buffer4,
+                 std::int32_t pixelStride, std::int32_t channels)
+{
+    using Sample = typename Kernels::Sample;
+    const auto* source = static_cast<const Sample*>(src);
+    auto* out = static_cast<Sample*>(dst);
+    const auto* weights = static_cast<const float*>(columnWeights);
+    const auto* rowWeight = static_cast<const float*>(rowWeights);
+    const int perPixel = OneChannel ? 1 : (channels == 3 ? 3 : 4);
+    const bool alphaKept = !OneChannel && pixelStride != channels;
+
+    auto interpolate = [&](std::ptrdiff_t offset, float* buffer) {
+        const Sample* row = source + offset;
+        if (perPixel == 1)
+            Kernels::Row1(row, width, pixelStride, columns, weights, buffer);
+        else if (perPixel == 3)
+            Kernels::Row3(row, width, pixelStride, columns, weights, buffer);
+        else
+            Kernels::Row4(row, width, pixelStride, columns, weights, buffer);
+    };
+
+    const std::ptrdiff_t s = srcStep;
+    const std::ptrdiff_t magnitude = s < 0 ? -s : s;
+    auto beyond = [s](std::ptrdiff_t a, std::ptrdiff_t b) { return s > 0 ? a > b : a < b; };
+    // window[0..3] hold the rows at L - s, L, L + s, L + 2s; before the first
+    // row window[0] is free and L counts as one row before r0.
+    float* window[4] = {static_cast<float*>(buffer1), static_cast<float*>(buffer2), static_cast<float*>(buffer3),
+                        static_cast<float*>(buffer4)};
+    const std::ptrdiff_t r0 = rows[0];
+    interpolate(r0 - s, window[1]);
+    interpolate(r0, window[2]);
+    interpolate(r0 + s, window[3]);
+    std::ptrdiff_t last = s > 0 ? r0 - 1 : r0 + 1;
+    for (std::int32_t i = 0; i < height; ++i) {
+        const std::ptrdiff_t r = rows[i];
+        if (beyond(r, last)) {
+            const std::ptrdiff_t d = r > last ? r - last : last - r;
+            const int k = d < 2 * magnitude ? 1 : d < 3 * magnitude ? 2 : d < 4 * magnitude ? 3 : 4;
+            std::rotate(window, window + k, window + 4);
+            for (int q = 4 - k; q < 4; ++q)
+                interpolate(r + (q - 1) * s, window[q]);
+            last = r;
+        }
+        Sample* o = out + static_cast<std::ptrdiff_t>(i) * dstStep;
+        if (alphaKept)
+            Kernels::ColumnAC4(o, width, rowWeight + i, window[0], window[1], window[2], window[3]);
+        else
+            Kernels::Column(o, width * perPixel, rowWeight + i, window[0], window[1], window[2], window[3]);
+    }
+}
+
+// The window of six row buffers: for destination row i on source row j (of
+// the region), the rows j - 2 .. j + 3, each clamped to the image (rows above
+// it read the top row, rows below the bottom row). The sliding path (flag set)
+// brings in one row per move and copies the bottom buffer once the window
+// reaches the image's last row; the general path interpolates every row that
+// enters. Both leave the same contents. Rows are counted, never found by
+// dividing an offset by the step: with a step of 0 every row is the one
+// source row.
+template <class Kernels, bool OneChannel>
+void ResizeLanczos(const void* src, void* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t width,
+                   std::int32_t height, const std::int32_t* rows, const std::int32_t* columns, const void* rowWeights,
+                   const void* columnWeights, void* buffer1, void* buffer2, void* buffer3, void* buffer4,
+                   void* buffer5, void* buffer6, std::int32_t left, std::int32_t top, std::int32_t right,
+                   std::int32_t bottom, std::int32_t advancesByOne, std::int32_t pixelStride, std::int32_t channels)
+{
+    using Sample = typename Kernels::Sample;
+    const auto* source = static_cast<const Sample*>(src);
+    auto* out = static_cast<Sample*>(dst);
+    const auto* weights = static_cast<const float*>(columnWeights);
+    const auto* rowWeight = static_cast<const float*>(rowWeights);
+    const int perPixel = OneChannel ? 1 : (channels == 3 ? 3 : 4);
+    const bool alphaKept = !OneChannel && pixelStride != channels;
+    const std::int32_t values = width * perPixel;
+
+    const std::ptrdiff_t s = srcStep;
+    auto offsetOf = [&](std::ptrdiff_t q) {
+        return std::clamp<std::ptrdiff_t>(q, -std::ptrdiff_t{top}, std::ptrdiff_t{bottom} - 1) * s;
+    };
+    auto interpolate = [&](std::ptrdiff_t q, float* buffer) {
+        const Sample* row = source + offsetOf(q);
+        if (perPixel == 1)
+            Kernels::Row1(row, pixelStride, columns, weights, buffer, width, left, right);
+        else if (perPixel == 3)
+            Kernels::Row3(row, pixelStride, columns, weights, buffer, width, left, right);
+        else
+            Kernels::Row4(row, pixelStride, columns, weights, buffer, width, left, right);
+    };
+    auto copy = [&](const float* from, float* to) { CopyVector32_x3(from, to, values); };
+
+    // Row of an offset, counted up from the last one (rows never move against
+    // the step).
+    std::ptrdiff_t j = 0;
+    auto rowOf = [&](std::ptrdiff_t r) {
+        if (s != 0)
+            while (j * s != r && j < std::ptrdiff_t{bottom} - 1)
+                ++j;
+        return j;
+    };
+
+    // window[0..5] hold the rows cur - 2 .. cur + 3; before the first row
+    // cur is one row above it and window[0] is free.
+    float* window[6] = {static_cast<float*>(buffer1), static_cast<float*>(buffer2), static_cast<float*>(buffer3),
+                        static_cast<float*>(buffer4), static_cast<float*>(buffer5), static_cast<float*>(buffer6)};
+    const std::ptrdiff_t j0 = rowOf(rows[0]);
+    interpolate(j0, window[3]);
+    for (int q = 4; q <= 5; ++q) {
+        if (offsetOf(j0 + q - 3) == offsetOf(j0 + q - 4))
+            copy(window[q - 1], window[q]);
+        else
+            interpolate(j0 + q - 3, window[q]);
+    }
+    for (int q = 2; q >= 1; --q) {
+        if (offsetOf(j0 + q - 3) == offsetOf(j0 + q - 2))
+            copy(window[q + 1], window[q]);
+        else
+            interpolate(j0 + q - 3, window[q]);
+    }
+    std::ptrdiff_t cur = j0 - 1;
+    std::ptrdiff_t last = 0;
+    for (std::int32_t i = 0; i < height; ++i) {
+        const std::ptrdiff_t r = rows[i];
+        if (i == 0 || r != last) {
+            const std::ptrdiff_t next = rowOf(r);
+            const std::ptrdiff_t k = std::min<std::ptrdiff_t>(next - cur, 6);
+            if (k > 0) {
+                std::rotate(window, window + k, window + 6);
+                if (advancesByOne != 0 && k == 1) {
+                    if (offsetOf(next + 3) == offsetOf(next + 2))
+                        copy(window[4], window[5]);
+                    else
+                        interpolate(next + 3, window[5]);
+                } else {
+                    for (std::ptrdiff_t q = 6 - k; q < 6; ++q)
+                        interpolate(next - 2 + q, window[q]);
+                }
+                cur = next;
+            }
+            last = r;
+        }
+        Sample* o = out + static_cast<std::ptrdiff_t>(i) * dstStep;
+        const float* w = rowWeight + 6 * static_cast<std::ptrdiff_t>(i);
+        if (alphaKept)
+            Kernels::ColumnAC4(o, width, w, window[0], window[1], window[2], window[3], window[4], window[5]);
+        else
+            Kernels::Column(o, values, w, window[0], window[1], window[2], window[3], window[4], window[5]);
+    }
+}
+
+template <typename SampleType, class Conversion>
+struct PortableCubicKernels {
+    using Sample = SampleType;
+    static constexpr auto* Row1 = &CubicRowKernel<Sample, 1>;
+    static constexpr auto* Row3 = &CubicRowKernel<Sample, 3>;
+    static constexpr auto* Row4 = &CubicRowKernel<Sample, 4>;
+    static constexpr auto* Column = &CubicColumnKernel<Conversion, false>;
+    static constexpr auto* ColumnAC4 = &CubicColumnKernel<Conversion, true>;
+};
+
+template <typename SampleType, class Conversion>
+struct PortableLanczosKernels {
+    using Sample = SampleType;
+    static constexpr auto* Row1 = &LanczosRowKernel<Sample, 1>;
+    static constexpr auto* Row3 = &LanczosRowKernel<Sample, 3>;
+    static constexpr auto* Row4 = &LanczosRowKernel<Sample, 4>;
+    static constexpr auto* Column = &SixTapColumn<Conversion, false>;
+    static constexpr auto* ColumnAC4 = &SixTapColumn<Conversion, true>;
+};
+
+using Cubic8uKernels = PortableCubicKernels<std::uint8_t, CubicTo8u>;
+using Cubic16uKernels = PortableCubicKernels<std::uint16_t, CubicTo16u>;
+using Cubic32fKernels = PortableCubicKernels<float, CubicTo32f>;
+using Lanczos8uKernels = PortableLanczosKernels<std::uint8_t, SixTapTo8u>;
+using Lanczos16uKernels = PortableLanczosKernels<std::uint16_t, SixTapTo16u>;
+using Lanczos32fKernels = PortableLanczosKernels<float, SixTapTo32f>;
+
+inline constexpr CubicFilter* ResizeCubic_8u_Cn = &ResizeCubic<Cubic8uKernels, false>;
+inline constexpr CubicFilter* ResizeCubic_16u_Cn = &ResizeCubic<Cubic16uKernels, false>;
+inline constexpr CubicFilter* ResizeCubic_32f_Cn = &ResizeCubic<Cubic32fKernels, false>;
+inline constexpr CubicFilter* ResizeCubic_8u_C1 = &ResizeCubic<Cubic8uKernels, true>;
+inline constexpr CubicFilter* ResizeCubic_16u_C1 = &ResizeCubic<Cubic16uKernels, true>;
+inline constexpr CubicFilter* ResizeCubic_32f_C1 = &ResizeCubic<Cubic32fKernels, true>;
+
+inline constexpr LanczosFilter* ResizeLanczos_8u_Cn = &ResizeLanczos<Lanczos8uKernels, false>;
+inline constexpr LanczosFilter* ResizeLanczos_16u_Cn = &ResizeLanczos<Lanczos16uKernels, false>;
+inline constexpr LanczosFilter* ResizeLanczos_32f_Cn = &ResizeLanczos<Lanczos32fKernels, false>;
+inline constexpr LanczosFilter* ResizeLanczos_8u_C1 = &ResizeLanczos<Lanczos8uKernels, true>;
+inline constexpr LanczosFilter* ResizeLanczos_16u_C1 = &ResizeLanczos<Lanczos16uKernels, true>;
+inline constexpr LanczosFilter* ResizeLanczos_32f_C1 = &ResizeLanczos<Lanczos32fKernels, true>;
+
+}  // namespace resize_detail
