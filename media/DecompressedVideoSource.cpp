@@ -1,5 +1,7 @@
 #include "media/DecompressedVideoSource.h"
 
+#include "app/core/QApplicationSettings.h"
+
 #include <exception>
 
 #include "FSImplementation/ChannelReader.h"
@@ -34,7 +36,7 @@ DecompressedVideoSource::DecompressedVideoSource(const boost::shared_ptr<IVideoS
                                                  int32_t queueLength)
     : m_inner(inner),
       m_queueLength(queueLength > 0 ? queueLength
-                                    : std::max<int32_t>(1, GetSourceSettings().frameBufferForDecode.load()))
+                                    : std::max<int32_t>(1, QApplicationSettings::Instance().Live.FrameBufferForDecode.load()))
 {
     m_thread = std::thread([this] { Run(); });
 }
