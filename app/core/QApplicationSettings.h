@@ -8,6 +8,7 @@
 // single values, which are atomic; the title switches have a lock of their own.
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -26,6 +27,11 @@ public:
 
     // Smooth (filtered) scaling of frames.
     std::atomic<bool> Antialiasing{true};
+
+    // Drawing device: 0 OpenGL, 1 Direct3D 9, any other value none.
+    std::atomic<int32_t> Render{1};
+    // Draw the watermark image on frames of signed files.
+    std::atomic<bool> Watermark{true};
 
     // Whether title `title` of channel `channel` is shown. A missing switch is
     // created with defaultValue (rows and entries grow as needed), so the
