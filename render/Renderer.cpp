@@ -1,11 +1,14 @@
 #include "render/Renderer.h"
 
+#include <cmath>
+
 #include <QImage>
 #include <boost/make_shared.hpp>
 
 #include "app/core/QApplicationSettings.h"
 #include "app/core/ResourcePaths.h"
 #include "render/D3DRendererDevice.h"
+#include "render/Dewarper.h"
 #include "render/NullRendererDevice.h"
 #include "render/RendererPin.h"
 
@@ -102,7 +105,79 @@ void Renderer::DrawPin(MediaSamplePin& pin, const QRect& area)
 
 bool Renderer::DrawPinSample(MediaSamplePin& pin, const TexturePtr& texture, int alpha)
 {
+    if (Dewarper* dewarper = pin.GetDewarper(); dewarper != nullptr && texture) {
+        DrawDewarped(pin, texture, *dewarper);
+        return true;
+    }
     return DrawSampleTexture(pin, texture, alpha);
+}
+
+void Renderer::UpdateDewarper(Dewarper& dewarper, const TexturePtr& texture)
+{
+    const QSize size = texture->GetImageSize();
+    // A frame below 1 x 1 is no picture: the meshes wait for one.
+    if (dewarper.lens == 0 || !dewarper.rebuild || size.width() < 1 || size.height() < 1)
+        return;
+    QImage frame(size, QImage::Format_RGB32);
+    texture->ReadPixels(QRect(QPoint(0, 0), size), frame.bits(), frame.bytesPerLine());
+    dewarper.Rebuild(frame, *m_device);
+}
+
+void Renderer::DrawDewarped(MediaSamplePin& pin, const TexturePtr& texture, Dewarper& dewarper)
+{
+    UpdateDewarper(dewarper, texture);
+    const QRect r = pin.GetRect();
+    static constexpr Matrix4x4 kIdentity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    m_device->PushState();
+    m_device->SetViewport(r);
+    m_device->SetTransform(kIdentity, 0);
+    m_device->SetTexture(TexturePtr(), false);
+    m_device->DrawQuad(QRectF(0, 0, r.width(), r.height()), QRectF(0, 0, 0, 0), 0xFF000000u, 0);
+    const int mode = pin.GetDisplayMode();
+    const std::vector<std::uint8_t>& buffer = dewarper.vertexBuffers[mode == 1 ? 1 : 0];
+    if (!buffer.empty()) {
+        m_device->SetBlendMode(0);
+        m_device->SetTexture(texture, QApplicationSettings::Instance().Antialiasing);
+        const QRectF v = pin.GetViewRect();
+        const int bytes = static_cast<int>(buffer.size());
+        if (mode == 0) {
+            m_device->SetTransform(dewarper.ViewMatrix(r, v), 1);
+            m_device->DrawStrip(buffer.data(), bytes);
+        } else {
+            const QSizeF f = pin.FrameDisplaySize(TexturePtr());
+            const double fw = f.width(), fh = f.height();
+            int rows = 2;
+            double xs = 1, ys = 1;
+            if (fh * 4 < fw) {
+                rows = 1;
+                xs = 0.5;
+                ys = 2;
+            }
+            const double sx = v.width() * fw * xs, sy = -(v.width() * fh * ys);
+            const double tx = (r.width() - fw) * 0.5 + (v.x() + v.width()) * fw;
+            const double ty = (r.height() - fh) * 0.5 + v.y() * fh;
+            auto place = [&](double x, double y) {
+                const Matrix4x4 m{sx, 0, 0, x, 0, sy, 0, y, 0, 0, 1, 0, 0, 0, 0, 1};
+                m_device->SetTransform(m, 0);
+            };
+            if (dewarper.position == 1) {
+                place(tx, ty);
+                m_device->DrawStrip(buffer.data(), bytes);
+            } else if (sx > 0) {
+                const double step = sx;
+                const int first = static_cast<int>(std::floor(-tx / step)) + 1;
+                const int last = static_cast<int>(std::floor(r.width() / step - tx / step)) + 1;
+                const int half = bytes / 2;
+                for (int j = first; j <= last; ++j)
+                    for (int i = 0; i < rows; ++i) {
+                        place(tx + j * step, ty + i * fh * 0.5 * v.width());
+                        const bool second = (i + j + rows) % 2 != 0;
+                        m_device->DrawStrip(buffer.data() + (second ? half : 0), half);
+                    }
+            }
+        }
+    }
+    m_device->PopState();
 }
 
 void Renderer::RenderFrame()

@@ -12,6 +12,8 @@
 
 namespace render {
 
+class Dewarper;
+
 // Told on the render thread that a channel's titles changed.
 class ITitlesProcessor {
 public:
@@ -52,6 +54,8 @@ protected:
 private:
     void DrawPin(MediaSamplePin& pin, const QRect& area);
     bool DrawPinSample(MediaSamplePin& pin, const TexturePtr& texture, int alpha);
+    void DrawDewarped(MediaSamplePin& pin, const TexturePtr& texture, Dewarper& dewarper);
+    void UpdateDewarper(Dewarper& dewarper, const TexturePtr& texture);
 
     std::atomic<int> m_prevFrameAlpha{0};
     TexturePtr m_watermarkTexture;

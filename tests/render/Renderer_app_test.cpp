@@ -7,11 +7,13 @@
 
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
 #include "app/core/QApplicationSettings.h"
 #include "render/D3DRendererDevice.h"
+#include "render/Dewarper.h"
 #include "render/NullRendererDevice.h"
 #include "render/Renderer.h"
 #include "render/RendererPin.h"
@@ -148,6 +150,63 @@ TEST_F(AppRendererTest, ShadesDarkenThePin)
         const QImage image = Capture(c.expected);
         EXPECT_LE(std::abs(qBlue(image.pixel(80, 60)) - qBlue(c.expected)), 1);
         EXPECT_EQ(image.pixel(240, 60), 0xFF000000u);
+    }
+}
+
+// A pin showing a fisheye frame: a green disc on black, dewarped.
+TEST_F(AppRendererTest, DewarpedViewsAndPanoramasSampleTheImageCircle)
+{
+    struct Case {
+        int position, display;
+    };
+    for (const Case& c : {Case{0, 0}, Case{1, 0}, Case{1, 1}, Case{0, 1}}) {
+        SCOPED_TRACE(testing::Message() << "position " << c.position << " display " << c.display);
+        renderer.reset();
+        renderer = std::make_unique<render::Renderer>(boost::make_shared<render::D3DRendererDevice>());
+        renderer->SetResourceRoot(QString::fromStdString(root.path() + "/"));
+        renderer->Start(nullptr, QRect(0, 0, 320, 120));
+        auto pin = boost::dynamic_pointer_cast<render::MediaSamplePin>(renderer->AddPin());
+        pin->SetRect(QRect(0, 0, 320, 120));
+        pin->SetDewarping(1, c.position, c.display, QRectF());
+        QImage frame(160, 120, QImage::Format_RGB32);
+        frame.fill(Qt::black);
+        {
+            QPainter painter(&frame);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(kGreen));
+            painter.drawEllipse(QRectF(20, 0, 120, 120));
+        }
+        // No frame yet: the black background only, the meshes wait.
+        renderer->InvalidateAll();
+        const QImage empty = renderer->RenderToImage(QRect(0, 0, 320, 120));
+        ASSERT_FALSE(empty.isNull());
+        EXPECT_EQ(empty.pixel(160, 60), 0xFF000000u);
+        EXPECT_TRUE(pin->GetDewarper()->rebuild);
+
+        int pitch = 0;
+        uchar* bits = pin->GetSample().GetBuffer(frame.size(), pitch, false);
+        for (int y = 0; y < 120; ++y)
+            std::memcpy(bits + y * pitch, frame.constScanLine(y), 160 * 4);
+        pin->GetSample().Commit();
+        pin->GetSample().SetTime(0);
+        pin->OnSample();
+        QImage image;
+        int lit = 0;
+        RecordingDevice::WaitFor([&] {
+            image = renderer->RenderToImage(QRect(0, 0, 320, 120));
+            lit = 0;
+            for (int y = 0; !image.isNull() && y < 120; y += 4)
+                for (int x = 0; x < 320; x += 4)
+                    lit += qGreen(image.pixel(x, y)) > 200 ? 1 : 0;
+            return lit > 0;
+        });
+        image.save(QString(GAVEX_TEST_BINARY_DIR "/renderer_dewarp_%1_%2.png").arg(c.position).arg(c.display));
+        EXPECT_FALSE(pin->GetDewarper()->rebuild);
+        EXPECT_NEAR(pin->GetDewarper()->radiusX, 0.375, 0.01) << "the estimated circle";
+        // Everything sampled lies inside the disc: green, never a colour
+        // from outside the circle's bounds.
+        EXPECT_GT(lit, 80 * 30 / 4);
+        EXPECT_EQ(qRed(image.pixel(160, 60)), 0);
     }
 }
 
