@@ -43,6 +43,13 @@ inline std::string Text(const QRectF& r)
     return n(r.x()) + "," + n(r.y()) + "," + n(r.width()) + "x" + n(r.height());
 }
 
+// A texture without memory for pictures.
+class FailingTexture : public render::MemoryTexture {
+public:
+    using MemoryTexture::MemoryTexture;
+    uchar* GetBuffer(const QSize&, int&, bool) override { throw std::runtime_error("no memory for the picture"); }
+};
+
 class RecordingDevice : public render::IRendererDevice {
 public:
     enum class CreateMode { New, Reset, NotReady, Throw };
@@ -53,6 +60,7 @@ public:
     std::atomic<bool> readPixelsThrows{false};
     std::atomic<int> presentFails{0};        // the next n presents lose the device
     std::atomic<bool> holdPresent{false};    // Present waits until ReleasePresent
+    std::atomic<bool> buffersThrow{false};   // new textures throw from GetBuffer
     QSize backBuffer{0, 0};
 
     // Lines recorded so far.
@@ -185,7 +193,9 @@ public:
     {
         Record("CreateTexture " + std::to_string(granularity.width()) + "x" + std::to_string(granularity.height()) +
                (smooth ? " smooth" : ""));
-        auto texture = boost::make_shared<render::MemoryTexture>(granularity, supportsPlanar.load());
+        boost::shared_ptr<render::MemoryTexture> texture =
+            buffersThrow ? boost::make_shared<FailingTexture>(granularity, supportsPlanar.load())
+                         : boost::make_shared<render::MemoryTexture>(granularity, supportsPlanar.load());
         std::lock_guard<std::mutex> lock(m_lock);
         m_textures.push_back(texture);
         return texture;
