@@ -463,6 +463,12 @@ TEST(FilterSets, EveryProcessorSlotHasBothSets)
             EXPECT_NE(f, nullptr) << "cubic, slot " << slot;
         for (auto* f : sets->primary.lanczos)
             EXPECT_NE(f, nullptr) << "Lanczos, slot " << slot;
+        for (auto* f : sets->primary.extendedLinear)
+            EXPECT_NE(f, nullptr) << "extended linear, slot " << slot;
+        for (auto* f : sets->primary.fourTap)
+            EXPECT_NE(f, nullptr) << "four-tap, slot " << slot;
+        for (auto* f : sets->primary.extendedLanczos)
+            EXPECT_NE(f, nullptr) << "extended Lanczos, slot " << slot;
     }
 }
 

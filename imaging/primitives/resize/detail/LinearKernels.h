@@ -92,6 +92,25 @@ struct RowFraction {
     }
 };
 
+// Extended 16u and 16s: the sample widened exactly to float, a + (b - a) x u
+// in single precision in that order, the buffer unrounded; three-channel
+// pairs take the right pixel at the pixel stride.
+template <typename Sample16>
+struct RowFloat16 {
+    using Sample = Sample16;
+    using Buffer = float;
+    using Weight = float;
+    static constexpr int kWeightsPerColumn = 1;
+    static int NeighbourDistance(std::int32_t stride) { return stride; }
+    static Buffer Blend(Sample a, Sample b, const Weight* w)
+    {
+        const float fa = static_cast<float>(a);
+        const float difference = static_cast<float>(b) - fa;
+        const float product = difference * w[0];
+        return fa + product;
+    }
+};
+
 // ---------------------------------------------------------------------------
 // Column policies: how an upper and a lower buffer value become one sample
 // with the row weight w of the lower row.
@@ -157,6 +176,38 @@ struct ColumnFraction {
         const Real difference = d - u;
         const Real product = difference * t;
         return u + product;
+    }
+};
+
+// Extended 16u and 16s: T + (U - T) x t in single precision, then 0.50000012
+// added (16u; subtracted for a negative 16s value, halves away from zero),
+// truncated toward zero and saturated. The clamp is taken in floating point
+// before the truncation, so a blend beyond the 32-bit range saturates to the
+// end it lies on and one that is not a number gives 0.
+template <typename Dest16>
+struct ColumnFloatTo16 {
+    using Buffer = float;
+    using Dest = Dest16;
+    using Weight = float;
+    static constexpr float kHalf = 0.50000012f;
+    static Dest Convert(float v)
+    {
+        constexpr float lo = static_cast<float>(std::numeric_limits<Dest>::min());
+        constexpr float hi = static_cast<float>(std::numeric_limits<Dest>::max());
+        if (v != v)
+            return 0;
+        const float r = v >= 0.0f ? v + kHalf : v - kHalf;
+        if (r >= hi)
+            return std::numeric_limits<Dest>::max();
+        if (r <= lo)
+            return std::numeric_limits<Dest>::min();
+        return static_cast<Dest>(static_cast<std::int32_t>(r));
+    }
+    static Dest Blend(Buffer u, Buffer d, Weight t)
+    {
+        const float difference = d - u;
+        const float product = difference * t;
+        return Convert(u + product);
     }
 };
 
@@ -226,5 +277,17 @@ inline constexpr auto* LinearRowKernelExt_64f_C3 = &LinearRowKernel<RowFraction<
 inline constexpr auto* LinearRowKernelExt_64f_C4 = &LinearRowKernel<RowFraction<double>, 4>;
 inline constexpr auto* LinearColumnKernelExt_64f = &LinearColumnKernel<ColumnFraction<double>, false>;
 inline constexpr auto* LinearColumnKernelExt_64f_AC4 = &LinearColumnKernel<ColumnFraction<double>, true>;
+
+// The extended members for 16u and 16s (float buffers, converted at the end).
+inline constexpr auto* LinearRowKernelExt_16u_C1 = &LinearRowKernel<RowFloat16<std::uint16_t>, 1>;
+inline constexpr auto* LinearRowKernelExt_16u_C3 = &LinearRowKernel<RowFloat16<std::uint16_t>, 3>;
+inline constexpr auto* LinearRowKernelExt_16u_C4 = &LinearRowKernel<RowFloat16<std::uint16_t>, 4>;
+inline constexpr auto* LinearColumnKernelExt_16u = &LinearColumnKernel<ColumnFloatTo16<std::uint16_t>, false>;
+inline constexpr auto* LinearColumnKernelExt_16u_AC4 = &LinearColumnKernel<ColumnFloatTo16<std::uint16_t>, true>;
+inline constexpr auto* LinearRowKernelExt_16s_C1 = &LinearRowKernel<RowFloat16<std::int16_t>, 1>;
+inline constexpr auto* LinearRowKernelExt_16s_C3 = &LinearRowKernel<RowFloat16<std::int16_t>, 3>;
+inline constexpr auto* LinearRowKernelExt_16s_C4 = &LinearRowKernel<RowFloat16<std::int16_t>, 4>;
+inline constexpr auto* LinearColumnKernelExt_16s = &LinearColumnKernel<ColumnFloatTo16<std::int16_t>, false>;
+inline constexpr auto* LinearColumnKernelExt_16s_AC4 = &LinearColumnKernel<ColumnFloatTo16<std::int16_t>, true>;
 
 }  // namespace resize_detail

@@ -15,7 +15,10 @@
 //             (C1, a plane), 8 + t four samples (C4), 12..14 64f C1, C3, C4;
 //   linear:   t multi-channel (C3, AC4, C4 told apart by stride and channel
 //             count), 4 + t one channel or a plane;
-//   cubic, Lanczos: t multi-channel, 3 + t one channel (t < 3).
+//   cubic, Lanczos: t multi-channel, 3 + t one channel (t < 3);
+//   extended linear, four-tap, extended Lanczos (never selected by the
+//   driver; callers build their tables): t multi-channel, 4 + t one channel,
+//   8 64f one channel, 9 64f multi-channel.
 // An empty slot (null) is a filter this build does not have.
 
 #include <array>
