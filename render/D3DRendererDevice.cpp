@@ -4,6 +4,10 @@
 #include <stdexcept>
 
 #include <QDebug>
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPointer>
 #include <QWidget>
 #include <boost/format.hpp>
 #include <boost/make_shared.hpp>
@@ -31,6 +35,42 @@ void DebugOutput(const char* text)
 {
     qDebug().noquote() << text;
 }
+
+}  // namespace
+
+// The presented picture of a window, shared by the device (render thread)
+// and the window's painter (GUI thread).
+struct SoftwareFront {
+    std::mutex lock;
+    QImage image;
+};
+
+namespace {
+
+// Paints the window from its front image; the window's own paint handler
+// does not run.
+class FrontPainter : public QObject {
+public:
+    FrontPainter(std::shared_ptr<SoftwareFront> front, QWidget* window) : QObject(window), m_front(std::move(front))
+    {
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        const QRect rect = static_cast<QPaintEvent*>(event)->rect();
+        QPainter painter(widget);
+        std::lock_guard<std::mutex> lock(m_front->lock);
+        if (!m_front->image.isNull())
+            painter.drawImage(rect, m_front->image, rect);
+        return true;
+    }
+
+private:
+    const std::shared_ptr<SoftwareFront> m_front;
+};
 
 }  // namespace
 
@@ -232,6 +272,7 @@ void D3DRendererDevice::Create(QWidget* window, const QSize& size, bool& created
             throw std::runtime_error("Create device error!");
         }
         CheckYV12Support();
+        AttachWindow(window);
         created = true;
     } else {
         const d3d::Result level = m_device->TestCooperativeLevel();
@@ -394,10 +435,54 @@ void D3DRendererDevice::CopyToBackBuffer(const QRect& rect)
         DebugOutput("StretchRect failed");
 }
 
+void D3DRendererDevice::AttachWindow(QWidget* window)
+{
+    m_window = window;
+    if (window == nullptr)
+        return;
+    m_front = std::make_shared<SoftwareFront>();
+    // The painter lives on the window's thread; installed from there.
+    QMetaObject::invokeMethod(
+        window,
+        [front = m_front, target = QPointer<QWidget>(window)] {
+            if (target) {
+                target->setAttribute(Qt::WA_OpaquePaintEvent);
+                target->installEventFilter(new FrontPainter(front, target));
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 bool D3DRendererDevice::Present(const QRect& rect)
 {
-    if (m_device->Present(rect) != d3d::Result::Ok)
+    if (m_device->Present(rect) != d3d::Result::Ok) {
         m_ready = false;
+        return false;
+    }
+    if (!m_front)
+        return m_ready;
+    QRect updated;
+    {
+        std::lock_guard<std::mutex> deviceLock(m_device->FrontLock());
+        std::lock_guard<std::mutex> lock(m_front->lock);
+        const QSize size = m_device->FrontSize();
+        if (m_front->image.size() != size) {
+            m_front->image = QImage(size, QImage::Format_RGB32);
+            m_front->image.fill(Qt::black);
+        }
+        updated = rect & QRect(QPoint(0, 0), size);
+        for (int y = updated.top(); y <= updated.bottom() && !updated.isEmpty(); ++y)
+            std::memcpy(m_front->image.scanLine(y) + updated.left() * 4,
+                        m_device->Front().data() + (static_cast<std::size_t>(y) * size.width() + updated.left()) * 4,
+                        static_cast<std::size_t>(updated.width()) * 4);
+    }
+    if (!updated.isEmpty())
+        QMetaObject::invokeMethod(
+            m_window, [target = QPointer<QWidget>(m_window), updated] {
+                if (target)
+                    target->update(updated);
+            },
+            Qt::QueuedConnection);
     return m_ready;
 }
 

@@ -23,6 +23,7 @@
 namespace render {
 
 class D3DRendererDevice;
+struct SoftwareFront;
 
 class D3DTexture : public MemoryTexture {
 public:
@@ -76,6 +77,8 @@ public:
     void DrawStrip(const void* vertices, int byteCount) override;
     void ConvertVertices(const std::vector<MeshVertex>& vertices, std::vector<std::uint8_t>& out) override;
     void CopyToBackBuffer(const QRect& rect) override;
+    // Copies the rectangle to the window's front image and has the GUI thread
+    // paint it; the window's own painting never reaches the renderer.
     bool Present(const QRect& rect) override;
     void ReadPixels(const QRect& rect, uchar* dst, int bytesPerLine) override;
     TexturePtr CreateTexture(const QSize& granularity, bool smooth) override;
@@ -96,6 +99,7 @@ private:
     void PurgeResources();
     void CheckYV12Support();
     platform::d3d9::PresentParameters BuildPresentParameters(QWidget* window) const;
+    void AttachWindow(QWidget* window);
 
     platform::d3d9::Direct3DPtr m_d3d;
     platform::d3d9::DevicePtr m_device;
@@ -111,6 +115,8 @@ private:
     Matrix4x4 m_savedProjection;
     QRect m_viewport;
     QRect m_savedViewport;
+    QWidget* m_window = nullptr;
+    std::shared_ptr<SoftwareFront> m_front;
     bool m_filter = true;
     bool m_yv12 = false;
 };

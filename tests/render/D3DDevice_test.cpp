@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstring>
 
+#include <QApplication>
 #include <QImage>
+#include <QWidget>
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
@@ -449,11 +451,11 @@ protected:
     void LoadResources() override {}
 };
 
-TEST(D3DRendererCapture, RgbAndPlanarChannelsAreDrawnIntoTheirRectangles)
+void RunCaptureCase(QWidget* window)
 {
     auto device = boost::make_shared<D3DRendererDevice>();
     D3DRenderer renderer(device);
-    renderer.Start(nullptr, QRect(0, 0, 320, 160));
+    renderer.Start(window, QRect(0, 0, 320, 160));
     auto rgb = boost::dynamic_pointer_cast<render::MediaSamplePin>(renderer.AddPin());
     auto yv12 = boost::dynamic_pointer_cast<render::MediaSamplePin>(renderer.AddPin());
     ASSERT_TRUE(rgb && yv12);
@@ -496,6 +498,39 @@ TEST(D3DRendererCapture, RgbAndPlanarChannelsAreDrawnIntoTheirRectangles)
     quint32 front = 0;
     std::memcpy(&front, platform->Front().data() + (20 * platform->FrontSize().width() + 20) * 4, 4);
     EXPECT_NEAR_RGB(front, kRed, 8);
+    if (window == nullptr)
+        return;
+    // The window shows what was presented.
+    QImage grabbed;
+    testsupport::RecordingDevice::WaitFor([&] {
+        QCoreApplication::processEvents();
+        grabbed = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        return grabbed.pixel(240, 80) != kWhite && grabbed.pixel(20, 20) == image.pixel(20, 20);
+    });
+    grabbed.save(GAVEX_TEST_BINARY_DIR "/d3d_window.png");
+    for (const QPoint& p : {QPoint(20, 20), QPoint(140, 20), QPoint(140, 140), QPoint(20, 140), QPoint(240, 80)})
+        EXPECT_EQ(grabbed.pixel(p), image.pixel(p)) << p.x() << "," << p.y();
+}
+
+TEST(D3DRendererCapture, RgbAndPlanarChannelsAreDrawnIntoTheirRectangles)
+{
+    RunCaptureCase(nullptr);
+}
+
+TEST(D3DRendererCapture, TheWindowPaintsWhatWasPresented)
+{
+    static int argc = 1;
+    static char name[] = "test_render";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr)
+        new QApplication(argc, argv);
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        GTEST_SKIP() << "another test of this process made a non-widget application";
+    QWidget window;
+    window.resize(320, 160);
+    window.setAutoFillBackground(false);
+    window.show();
+    RunCaptureCase(&window);
 }
 
 }  // namespace

@@ -210,6 +210,31 @@ TEST_F(AppRendererTest, DewarpedViewsAndPanoramasSampleTheImageCircle)
     }
 }
 
+TEST_F(AppRendererTest, SetDewarpingIgnoresANewCircleAloneAndKeepsTheDewarperWhenOff)
+{
+    auto pin = StartWithPin(false);
+    EXPECT_EQ(pin->GetDewarper(), nullptr);
+    pin->SetDewarping(1, 2, 1, QRectF(0.1, 0.1, 0.8, 0.8));
+    render::Dewarper* d = pin->GetDewarper();
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->position, 2);
+    EXPECT_EQ(pin->GetDisplayMode(), 1);
+    d->rebuild = false;
+    pin->SetDewarping(1, 2, 1, QRectF(0.2, 0.2, 0.5, 0.5));
+    EXPECT_EQ(d->circle, QRectF(0.1, 0.1, 0.8, 0.8));
+    EXPECT_FALSE(d->rebuild);
+    pin->SetDewarping(1, 1, 1, QRectF(0.2, 0.2, 0.5, 0.5));
+    EXPECT_TRUE(d->rebuild);
+    EXPECT_EQ(d->circle, QRectF(0.2, 0.2, 0.5, 0.5));
+    pin->SetDewarping(0, 0, 0, QRectF());
+    EXPECT_EQ(pin->GetDewarper(), nullptr);
+    pin->SetDewarping(1, 1, 0, QRectF());
+    EXPECT_EQ(pin->GetDewarper(), d) << "the same dewarper comes back";
+    // A panorama of a wall mount is 8:3 inside the pin.
+    pin->SetDewarping(1, 1, 1, QRectF());
+    EXPECT_EQ(pin->FrameDisplaySize(render::TexturePtr()), QSizeF(160, 60));
+}
+
 class CountingProcessor : public render::ITitlesProcessor {
 public:
     void TitlesChanged(int channel) override
