@@ -11,6 +11,7 @@
 // textures drop their device objects and re-upload from their buffers after
 // the reset.
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -107,7 +108,7 @@ private:
     // Selected for a texture that holds no image yet: transparent black, so
     // an empty overlay covers nothing.
     platform::d3d9::TexturePtr m_empty;
-    bool m_ready = false;
+    std::atomic<bool> m_ready{false};
     std::vector<boost::weak_ptr<IRestorableResource>> m_resources;
     Matrix4x4 m_view;
     Matrix4x4 m_projection;
@@ -118,7 +119,7 @@ private:
     QWidget* m_window = nullptr;
     std::shared_ptr<SoftwareFront> m_front;
     bool m_filter = true;
-    bool m_yv12 = false;
+    std::atomic<bool> m_yv12{false};  // read by producers' threads
 };
 
 }  // namespace render
