@@ -518,6 +518,13 @@ void Device::DrawTriangle(const Vertex* const corners[3])
                 out[i] = (w0 * tri[0]->attr[i] + w1 * tri[1]->attr[i] + w2 * tri[2]->attr[i]) / invW;
         };
 
+        // The level of detail matters only with mip levels or with filters
+        // that differ between magnifying and minifying.
+        const bool needLod = texture != nullptr && ((st.mipFilter != Filter::None && texture->GetLevelCount() > 1) ||
+                                                    st.magFilter != st.minFilter);
+        // Unblended point sampling of colour and alpha copies texels.
+        const bool copyTexels = texture != nullptr && !needLod && st.magFilter == Filter::Point &&
+                                st.colorArg1 == Arg::Texture && st.alphaArg1 == Arg::Texture && !st.alphaBlend;
         for (int py = y0; py <= y1; ++py)
             for (int px = x0; px <= x1; ++px) {
                 const double fx = px, fy = py;
@@ -530,18 +537,33 @@ void Device::DrawTriangle(const Vertex* const corners[3])
                     continue;
                 std::array<float, 6> a;
                 attributes(fx, fy, a);
+                std::uint8_t* out = target.Bits() + static_cast<std::size_t>(py) * target.Pitch() +
+                                    static_cast<std::size_t>(px) * 4;
+                if (copyTexels) {
+                    const Surface& base = *texture->Level(0);
+                    const int w = base.GetDesc().width, h = base.GetDesc().height;
+                    const int tx = std::min(w - 1, static_cast<int>(Wrap(a[4]) * static_cast<float>(w)));
+                    const int ty = std::min(h - 1, static_cast<int>(Wrap(a[5]) * static_cast<float>(h)));
+                    std::memcpy(out, base.Bits() + static_cast<std::size_t>(ty) * base.Pitch() +
+                                         static_cast<std::size_t>(tx) * 4,
+                                4);
+                    continue;
+                }
                 const Colour diffuse{a[0], a[1], a[2], a[3]};
                 Colour tex = diffuse;
                 if (texture != nullptr) {
                     const Surface& base = *texture->Level(0);
-                    std::array<float, 6> ax, ay;
-                    attributes(fx + 1, fy, ax);
-                    attributes(fx, fy + 1, ay);
-                    const float tw = static_cast<float>(base.GetDesc().width);
-                    const float th = static_cast<float>(base.GetDesc().height);
-                    const float dx = std::hypot((ax[4] - a[4]) * tw, (ax[5] - a[5]) * th);
-                    const float dy = std::hypot((ay[4] - a[4]) * tw, (ay[5] - a[5]) * th);
-                    const float lod = std::log2(std::max({dx, dy, 1e-6f}));
+                    float lod = 0;
+                    if (needLod) {
+                        std::array<float, 6> ax, ay;
+                        attributes(fx + 1, fy, ax);
+                        attributes(fx, fy + 1, ay);
+                        const float tw = static_cast<float>(base.GetDesc().width);
+                        const float th = static_cast<float>(base.GetDesc().height);
+                        const float dx = std::hypot((ax[4] - a[4]) * tw, (ax[5] - a[5]) * th);
+                        const float dy = std::hypot((ay[4] - a[4]) * tw, (ay[5] - a[5]) * th);
+                        lod = std::log2(std::max({dx, dy, 1e-6f}));
+                    }
                     if (lod <= 0 || st.mipFilter == Filter::None || texture->GetLevelCount() == 1) {
                         const bool linear = (lod <= 0 ? st.magFilter : st.minFilter) != Filter::Point;
                         tex = SampleLevel(base, a[4], a[5], linear);
@@ -562,8 +584,6 @@ void Device::DrawTriangle(const Vertex* const corners[3])
                 }
                 Colour src = st.colorArg1 == Arg::Texture ? tex : diffuse;
                 src.a = st.alphaArg1 == Arg::Texture ? tex.a : diffuse.a;
-                std::uint8_t* out = target.Bits() + static_cast<std::size_t>(py) * target.Pitch() +
-                                    static_cast<std::size_t>(px) * 4;
                 if (st.alphaBlend) {
                     std::uint32_t old;
                     std::memcpy(&old, out, 4);
@@ -607,6 +627,40 @@ Result Device::StretchRect(const SurfacePtr& source, const QRect* sourceRect, co
         const float U = u[c] / 255.f - 0.5f;
         return {Y + 1.7790f * U, Y - 0.3455f * U - 0.7169f * V, Y + 1.4075f * V, 1.f};
     };
+    if (yv12 && s.size() == t.size()) {
+        // Unscaled conversion, by tables of the coefficients' products.
+        static const auto tables = [] {
+            std::array<std::array<int, 256>, 4> k{};
+            for (int i = 0; i < 256; ++i) {
+                const double c = i - 127.5;
+                k[0][i] = static_cast<int>(std::lround(1.4075 * c));  // R from V
+                k[1][i] = static_cast<int>(std::lround(0.3455 * c));  // G from U
+                k[2][i] = static_cast<int>(std::lround(0.7169 * c));  // G from V
+                k[3][i] = static_cast<int>(std::lround(1.7790 * c));  // B from U
+            }
+            return k;
+        }();
+        for (int ty = 0; ty < t.height(); ++ty) {
+            const int sy = s.top() + ty;
+            const std::uint8_t* yRow = y + static_cast<std::size_t>(sy) * pitch;
+            const std::uint8_t* vRow = v + static_cast<std::size_t>(sy / 2) * (pitch / 2);
+            const std::uint8_t* uRow = u + static_cast<std::size_t>(sy / 2) * (pitch / 2);
+            std::uint8_t* out = target->Bits() + static_cast<std::size_t>(t.top() + ty) * target->Pitch() +
+                                static_cast<std::size_t>(t.left()) * 4;
+            for (int tx = 0; tx < t.width(); ++tx) {
+                const int sx = s.left() + tx;
+                const int Y = yRow[sx], U = uRow[sx / 2], V = vRow[sx / 2];
+                out[tx * 4 + 0] = static_cast<std::uint8_t>(std::clamp(Y + tables[3][U], 0, 255));
+                out[tx * 4 + 1] = static_cast<std::uint8_t>(std::clamp(Y - tables[1][U] - tables[2][V], 0, 255));
+                out[tx * 4 + 2] = static_cast<std::uint8_t>(std::clamp(Y + tables[0][V], 0, 255));
+                out[tx * 4 + 3] = 255;
+            }
+        }
+        if (owner && owner->GetLevelCount() > 1 && (owner->Usage() & UsageAutoGenMipMap) != 0 &&
+            owner->Level(0) == target)
+            owner->GenerateMipSubLevels();
+        return Result::Ok;
+    }
     const float scaleX = static_cast<float>(s.width()) / static_cast<float>(t.width());
     const float scaleY = static_cast<float>(s.height()) / static_cast<float>(t.height());
     const bool linear = filter == Filter::Linear || filter == Filter::Anisotropic;

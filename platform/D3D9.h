@@ -109,6 +109,7 @@ public:
     // For the device and its textures.
     int Pitch() const;
     std::uint8_t* Bits() { return m_bytes.data(); }
+    const std::uint8_t* Bits() const { return m_bytes.data(); }
     unsigned Generation() const { return m_generation; }
     std::uint32_t Pixel(int x, int y) const;
 
