@@ -2,6 +2,7 @@
 // textures in both layouts and filters, blending, strips and clipping,
 // device loss, and whole frames captured through the renderer.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -492,23 +493,31 @@ void RunCaptureCase(QWidget* window)
     EXPECT_NEAR_RGB(image.pixel(140, 140), kBlue, 8);
     EXPECT_NEAR_RGB(image.pixel(20, 140), kWhite, 8);
     EXPECT_NEAR_RGB(image.pixel(240, 80), qRgb(200, 200, 200), 8);
-    // The presented front image holds the same scene.
+    // The presented front image holds the same scene once the pass that
+    // served the capture has presented.
     const d3d::DevicePtr platform = device->Device();
-    std::lock_guard<std::mutex> lock(platform->FrontLock());
     quint32 front = 0;
-    std::memcpy(&front, platform->Front().data() + (20 * platform->FrontSize().width() + 20) * 4, 4);
+    testsupport::RecordingDevice::WaitFor([&] {
+        std::lock_guard<std::mutex> lock(platform->FrontLock());
+        std::memcpy(&front, platform->Front().data() + (20 * platform->FrontSize().width() + 20) * 4, 4);
+        return Distance(front, kRed) <= 8;
+    });
     EXPECT_NEAR_RGB(front, kRed, 8);
     if (window == nullptr)
         return;
-    // The window shows what was presented.
+    // The window shows what was presented (the last presents and paints may
+    // still be on their way).
+    const std::vector<QPoint> points{QPoint(20, 20), QPoint(140, 20), QPoint(140, 140), QPoint(20, 140),
+                                     QPoint(240, 80)};
     QImage grabbed;
     testsupport::RecordingDevice::WaitFor([&] {
         QCoreApplication::processEvents();
         grabbed = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        return grabbed.pixel(240, 80) != kWhite && grabbed.pixel(20, 20) == image.pixel(20, 20);
+        return std::all_of(points.begin(), points.end(),
+                           [&](const QPoint& p) { return grabbed.pixel(p) == image.pixel(p); });
     });
     grabbed.save(GAVEX_TEST_BINARY_DIR "/d3d_window.png");
-    for (const QPoint& p : {QPoint(20, 20), QPoint(140, 20), QPoint(140, 140), QPoint(20, 140), QPoint(240, 80)})
+    for (const QPoint& p : points)
         EXPECT_EQ(grabbed.pixel(p), image.pixel(p)) << p.x() << "," << p.y();
 }
 
