@@ -131,4 +131,50 @@ int MonthAlpha(double monthPosition, double clampedYear, int year, int month) {
   return 64 + int(std::floor(monthWeight * yearWeight * 191 + 0.5));
 }
 
+int WeekRowAlpha(double monthPosition, double clampedYear, int row) {
+  const int page = int(std::floor(clampedYear));
+  auto pageAlpha = [&](int year) {
+    const int monday = MakeYear(year).firstMonday + 7 * row;
+    return std::max(LabelAlpha(monthPosition, QDate::fromJulianDay(monday).month()),
+                    LabelAlpha(monthPosition, QDate::fromJulianDay(monday + 6).month()));
+  };
+  const int here = pageAlpha(page);
+  return int(here + (pageAlpha(page + 1) - here) * Fraction(clampedYear));
+}
+
+MonthEdges MonthSpan(double clampedYear, double week, int month) {
+  auto pageEdges = [&](int year) {
+    const QDate first(year, month, 1);
+    const QDate last(year, month, first.daysInMonth());
+    MonthEdges edges;
+    edges.top = (RowOf(year, int(first.toJulianDay())) + (first.dayOfWeek() != 1 ? 0.5 : 0) - week) * kCellHeight;
+    edges.bottom =
+        (RowOf(year, int(last.toJulianDay())) + 1 - (last.dayOfWeek() != 7 ? 0.5 : 0) - week) * kCellHeight;
+    return edges;
+  };
+  const int page = int(std::floor(clampedYear));
+  const double f = Fraction(clampedYear);
+  const MonthEdges here = pageEdges(page);
+  if (f == 0) return here;
+  const MonthEdges next = pageEdges(page + 1);
+  return {here.top + (next.top - here.top) * f, here.bottom + (next.bottom - here.bottom) * f};
+}
+
+std::vector<GradientStop> BandGradientStops(const std::vector<BandSegment>& segments) {
+  if (segments.size() < 2) return {{0, 64}, {1, 64}};
+  const double a = segments.front().position;
+  const double span = segments.back().position - a;
+  auto at = [&](double p) { return span != 0 ? (p - a) / span : 0.0; };
+  std::vector<GradientStop> stops;
+  const size_t labels = segments.size() - 1;
+  for (size_t i = 0; i < labels; ++i) {
+    const BandSegment& s = segments[i];
+    const BandSegment& n = segments[i + 1];
+    stops.push_back({at(s.position), i == 0 ? 64 : std::min(segments[i - 1].alpha, s.alpha)});
+    stops.push_back({at((s.position + n.position) / 2.0), s.alpha});
+    stops.push_back({at(n.position), i + 1 == labels ? 64 : std::min(s.alpha, n.alpha)});
+  }
+  return stops;
+}
+
 }  // namespace calendar_layout

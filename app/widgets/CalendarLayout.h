@@ -84,4 +84,30 @@ int LabelAlpha(double position, double value);
 // A day cell's opacity from both the month and the year distance.
 int MonthAlpha(double monthPosition, double clampedYear, int year, int month);
 
+// A row's week-number opacity: the brighter of the months of its Monday and
+// Sunday, interpolated between the clamped year's page and the next.
+int WeekRowAlpha(double monthPosition, double clampedYear, int row);
+
+// A month's top and bottom edge in pixels below the grid's top, between the
+// clamped year's page and the next; a month that starts or ends mid-week
+// shares that row half and half.
+struct MonthEdges {
+  double top = 0;
+  double bottom = 0;
+};
+MonthEdges MonthSpan(double clampedYear, double week, int month);
+
+// One label of a band, and the stops of the band's gradient: each label's
+// alpha at its middle, the dimmer neighbour's at each boundary, 64 at both
+// ends. The last segment only marks where the labels end.
+struct BandSegment {
+  int alpha = 0;
+  int position = 0;
+};
+struct GradientStop {
+  double at = 0;  // 0 to 1 from the first segment's position to the last one's
+  int alpha = 0;
+};
+std::vector<GradientStop> BandGradientStops(const std::vector<BandSegment>& segments);
+
 }  // namespace calendar_layout

@@ -143,3 +143,45 @@ TEST(CalendarFading, CentreOpaqueNeighboursQuarter) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CalendarBands, MonthEdgesShareMidWeekRows) {
+  // 1 January 2024 is a Monday: January's top edge is exactly row 0.
+  const MonthEdges january = MonthSpan(2024, 0, 1);
+  EXPECT_DOUBLE_EQ(january.top, 0);
+  // 31 January is a Wednesday: January and February share row 4 half and half.
+  EXPECT_DOUBLE_EQ(january.bottom, 4.5 * 20);
+  EXPECT_DOUBLE_EQ(MonthSpan(2024, 0, 2).top, 4.5 * 20);
+  // Scrolled by two and a half rows, the edges move up with the grid.
+  EXPECT_DOUBLE_EQ(MonthSpan(2024, 2.5, 1).top, -50);
+  // 2023 starts on a Sunday, half a row into row 0.
+  EXPECT_DOUBLE_EQ(MonthSpan(2023, 0, 1).top, 10);
+  EXPECT_DOUBLE_EQ(MonthSpan(2023.5, 0, 1).top, 5);
+}
+
+TEST(CalendarBands, WeekRowsTakeTheBrighterMonth) {
+  // Row 4 of 2024 holds 29 January to 4 February.
+  EXPECT_EQ(WeekRowAlpha(2, 2024, 4), 255);
+  EXPECT_EQ(WeekRowAlpha(1, 2024, 4), 255);
+  EXPECT_EQ(WeekRowAlpha(3, 2024, 4), 64);
+  // Row 0 of 2023 starts in December 2022.
+  EXPECT_EQ(WeekRowAlpha(12, 2023, 0), 255);
+}
+
+TEST(CalendarBands, GradientDimsTowardsBoundariesAndEnds) {
+  const auto stops = BandGradientStops({{255, 0}, {64, 196}, {0, 392}});
+  const std::vector<std::pair<double, int>> expected = {{0, 64},   {0.25, 255}, {0.5, 64},
+                                                        {0.5, 64}, {0.75, 64},  {1, 64}};
+  ASSERT_EQ(stops.size(), expected.size());
+  for (size_t i = 0; i < stops.size(); ++i) {
+    EXPECT_DOUBLE_EQ(stops[i].at, expected[i].first) << i;
+    EXPECT_EQ(stops[i].alpha, expected[i].second) << i;
+  }
+  const auto bright = BandGradientStops({{160, 10}, {200, 110}, {0, 210}});
+  EXPECT_EQ(bright[2].alpha, 160);  // the boundary takes the dimmer neighbour
+  EXPECT_EQ(bright[4].alpha, 200);
+  EXPECT_EQ(BandGradientStops({}).size(), 2u);
+}
+
+}  // namespace
