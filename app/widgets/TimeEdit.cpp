@@ -21,7 +21,10 @@ QString DateInputMask() {
 }
 
 QString TimeDisplayFormat(const QLocale& locale) {
-  const QString full = locale.timeFormat(QLocale::LongFormat);
+  return EditableTimeFormat(locale.timeFormat(QLocale::LongFormat));
+}
+
+QString EditableTimeFormat(const QString& full) {
   // Keep only hour, minute, second and AM/PM tokens with the separators between
   // them; the zone ("t") and anything after the last kept token are dropped.
   QString kept;
@@ -31,6 +34,7 @@ QString TimeDisplayFormat(const QLocale& locale) {
     const QChar c = full[i];
     if (c == QLatin1Char('\'')) {
       inQuote = !inQuote;
+      pendingSeparator += c;  // quoted text stays quoted
       ++i;
       continue;
     }
@@ -337,8 +341,6 @@ void QCustomEdit::focusOutEvent(QFocusEvent* event) {
   }
   QLineEdit::focusOutEvent(event);
 }
-
-void QCustomEdit::paintEvent(QPaintEvent* event) { QLineEdit::paintEvent(event); }
 
 QSize EditTextSize(const QCustomEdit& edit) {
   const QMargins margins = edit.textMargins();

@@ -22,6 +22,8 @@ QString DateInputMask();
 // The locale's long time format reduced to its hour, minute, second and AM/PM
 // parts (the zone token cannot be typed), with a two-digit hour.
 QString TimeDisplayFormat(const QLocale& locale = QLocale::system());
+// A QTime format reduced that way.
+QString EditableTimeFormat(const QString& longFormat);
 // "99:99:99", with "AA " before or " AA" after it when the format has an AM/PM marker.
 QString TimeInputMask(const QLocale& locale = QLocale::system());
 
@@ -110,7 +112,6 @@ class QCustomEdit : public QLineEdit {
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
 
  private slots:
   void onTextEdited(const QString& text);

@@ -14,6 +14,13 @@ TEST(TimeFormats, LongTimeFormatKeepsTimePartsOnlyWithTwoDigitHours) {
   EXPECT_EQ(time_edit::TimeInputMask(QLocale("en_GB")), "99:99:99");
   EXPECT_EQ(time_edit::TimeDisplayFormat(QLocale("en_US")), "hh:mm:ss AP");
   EXPECT_EQ(time_edit::TimeInputMask(QLocale("en_US")), "99:99:99 AA");
+  const std::pair<QString, QString> reduced[] = {
+      {"HH:mm:ss t", "HH:mm:ss"},         {"h:mm:ss AP t", "hh:mm:ss AP"},
+      {"AP h:mm:ss t", "AP hh:mm:ss"},    {"t HH:mm:ss", "HH:mm:ss"},
+      {"H:mm:ss", "HH:mm:ss"},            {"HH 'h' mm 'min' ss 's' t", "HH 'h' mm 'min' ss"},
+      {"hh:mm:ss.zzz", "hh:mm:ss"},
+  };
+  for (const auto& [full, kept] : reduced) EXPECT_EQ(time_edit::EditableTimeFormat(full), kept) << full.toStdString();
   // The default style follows the system locale the test runs in (en_GB).
   const TimeEditStyle style;
   EXPECT_EQ(style.displayFormat, "HH:mm:ss dd/MM/yyyy");
