@@ -233,3 +233,30 @@ TEST(TimeEditSize, FitsTheFormatWithinTheMargins) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TimeEditFocus, ClickTakesFocusAndFocusIsReported) {
+  QWidget window;
+  auto* other = new QLineEdit(&window);
+  auto* edit = new QCustomEdit(&window, TimeEditStyle());
+  edit->move(0, 40);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.activateWindow();
+  other->setFocus();
+  QSignalSpy focused(edit, &QCustomEdit::OnFocus);
+  QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_TRUE(edit->hasFocus());
+  EXPECT_EQ(focused.count(), 1);
+  // Leaving the edit after typing applies the typed value.
+  edit->SetDateTime(QDateTime(QDate(2023, 12, 24), QTime(13, 5, 9)));
+  edit->setCursorPosition(0);
+  QTest::keyClick(edit, '0');
+  ASSERT_TRUE(edit->IsEditing());
+  other->setFocus();
+  EXPECT_FALSE(edit->IsEditing());
+  EXPECT_EQ(edit->DateTime(), QDateTime(QDate(2023, 12, 24), QTime(3, 5, 9)));
+}
+
+}  // namespace
