@@ -138,21 +138,21 @@ constexpr Limits kLimits[] = {{1970, 2100}, {1, 12}, {1, 31}, {0, 23}, {0, 59}, 
 }  // namespace
 
 QTimeValidator::QTimeValidator(const QString& format, QObject* parent) : QValidator(parent) {
-  QStringList specs = QStringLiteral("yyyy||MM||dd||hh|AP||mm||ss").split(QStringLiteral("||"));
+  QStringList fieldTokens = QStringLiteral("yyyy||MM||dd||hh|AP||mm||ss").split(QStringLiteral("||"));
   QString hourFormat;
   if (format.contains(QLatin1String("hh"))) {
-    hourFormat = QString(specs[Hour]).remove(QLatin1Char('|'));
+    hourFormat = QString(fieldTokens[Hour]).remove(QLatin1Char('|'));
   } else {
     hourFormat = QStringLiteral("HH");
-    specs[Hour] = QStringLiteral("HH|AP");
+    fieldTokens[Hour] = QStringLiteral("HH|AP");
   }
   for (int h = 0; h < 24; ++h) fields[Hour].texts << QTime(h, 0, 0).toString(hourFormat);
 
-  for (int f = 0; f < specs.size(); ++f) {
+  for (int f = 0; f < fieldTokens.size(); ++f) {
     TimeField& field = fields[f];
     field.minimum = kLimits[f].minimum;
     field.range = kLimits[f].maximum - kLimits[f].minimum;
-    for (const QString& token : specs[f].split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
+    for (const QString& token : fieldTokens[f].split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
       const int position = format.indexOf(token);
       if (position >= 0) field.parts.push_back({position, int(token.size())});
     }
