@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
@@ -114,6 +115,8 @@ const SkinImage kSkin[] = {
     {"Button", Layout::Horizontal, {80, 26}, QColor(64, 100, 150), true},
     {"RollBox_back", Layout::Vertical, {60, 60}, QColor(50, 56, 66), false},
     {"riska_medium", Layout::Horizontal, {12, 24}, QColor(220, 220, 220), false},
+    {"QSlider/noSound", Layout::Single, {24, 24}, QColor(60, 110, 130), true},
+    {"QSlider/maxSound", Layout::Single, {24, 24}, QColor(60, 150, 170), true},
     {"Frame", Layout::NinePart, {24, 24}, QColor(98, 167, 254), false},
 };
 
@@ -146,6 +149,12 @@ int main(int argc, char** argv)
         for (const char* look : {"Active", "Normal"})
             ok &= Save(Flat({20, 20}, QString(look) == "Active" ? QColor(98, 167, 254) : QColor(120, 120, 130)),
                        dir + QString("Arrow_%1_%2.png").arg(direction, look));
-    ok &= Save(Flat({8, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
+    ok &= Save(Flat({80, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
+    // Style sheets of our own.
+    QFile sliderStyle(dir + "QSlider/QAudioSlider.css");
+    ok &= sliderStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    sliderStyle.write("QSlider::groove:horizontal { height: 6px; background: rgb(50, 56, 66); }\n"
+                      "QSlider::sub-page:horizontal { background: rgb(60, 150, 170); }\n"
+                      "QSlider::handle:horizontal { width: 8px; margin: -5px 0; background: rgb(200, 200, 210); }\n");
     return ok ? 0 : 1;
 }
