@@ -27,6 +27,7 @@ struct SkinImage {
     QSize size;  // the natural size of the whole image
     QColor colour;
     bool states;  // drawn as "_normal", "_pressed", "_hover"
+    int end = 0;  // length of the fixed end parts; 0 = up to 8 px
 };
 
 // The state looks differ in brightness, so a state change is visible.
@@ -54,10 +55,10 @@ QImage Flat(QSize size, const QColor& colour)
 
 // Splits the natural size into parts: fixed ends of up to 8 px and a
 // stretching middle of the rest, so the parts add up to the natural size.
-bool DrawImage(const QString& dir, const QString& name, Layout layout, QSize size, const QColor& colour)
+bool DrawImage(const QString& dir, const QString& name, Layout layout, QSize size, const QColor& colour, int end)
 {
-    const int endW = std::max(1, std::min(8, size.width() / 4));
-    const int endH = std::max(1, std::min(8, size.height() / 4));
+    const int endW = end > 0 ? end : std::max(1, std::min(8, size.width() / 4));
+    const int endH = end > 0 ? end : std::max(1, std::min(8, size.height() / 4));
     const int midW = std::max(1, size.width() - 2 * endW);
     const int midH = std::max(1, size.height() - 2 * endH);
     bool ok = true;
@@ -96,28 +97,54 @@ bool DrawImage(const QString& dir, const QString& name, Layout layout, QSize siz
 // Sizes fit the main window's layout into 960x540: a panel strip of about
 // 90 px, buttons of 24-34 px.
 const SkinImage kSkin[] = {
-    // Scene and panels.
+    // The docked panels' strip (its height sets theirs) and the watermark.
     {"Selected_VideoTimeLineBack", Layout::Single, {16, 90}, QColor(40, 44, 52), false},
     {"Selected_VideoTimeLineBack_Panel_Delimiter", Layout::Single, {2, 90}, QColor(90, 96, 110), false},
+    {"United_VideoTimeLineBack", Layout::Single, {16, 40}, QColor(34, 38, 46), false},
+    {"United_VideoTimeLineBack_Panel_Delimiter", Layout::Single, {2, 40}, QColor(90, 96, 110), false},
     {"Watermark", Layout::Single, {120, 40}, QColor(255, 255, 255, 60), false},
-    // Controls with state looks.
-    {"Combobox", Layout::Horizontal, {185, 30}, QColor(70, 80, 96), true},
-    {"tilesSetupIco", Layout::Single, {24, 24}, QColor(120, 170, 90), true},
-    {"Play", Layout::Single, {34, 34}, QColor(60, 160, 80), true},
-    {"Pause", Layout::Single, {34, 34}, QColor(200, 150, 40), true},
-    {"Stop", Layout::Single, {34, 34}, QColor(190, 60, 60), true},
-    {"StepForward", Layout::Single, {28, 28}, QColor(80, 120, 200), true},
-    {"StepBackward", Layout::Single, {28, 28}, QColor(80, 100, 180), true},
-    {"Export", Layout::Single, {28, 28}, QColor(150, 90, 180), true},
-    {"Settings", Layout::Single, {28, 28}, QColor(110, 110, 120), true},
-    {"Sound", Layout::Single, {24, 24}, QColor(60, 150, 170), true},
-    {"NoSound", Layout::Single, {24, 24}, QColor(60, 110, 130), true},
-    {"Button", Layout::Horizontal, {80, 26}, QColor(64, 100, 150), true},
-    {"RollBox_back", Layout::Vertical, {60, 60}, QColor(50, 56, 66), false},
-    {"riska_medium", Layout::Horizontal, {12, 24}, QColor(220, 220, 220), false},
+    // The two time lines ("Selected" framed, "United" plain).
+    {"Selected_VideoTimeLineCenterMarker", Layout::Single, {3, 40}, QColor(255, 200, 0), false},
+    {"United_VideoTimeLineCenterMarker", Layout::Single, {3, 40}, QColor(255, 200, 0), false},
+    {"Selected_Background_Left", Layout::Single, {10, 40}, QColor(58, 62, 72), false},
+    {"Selected_Background_Center", Layout::Single, {4, 40}, QColor(66, 70, 80), false},
+    {"Selected_Background_Right", Layout::Single, {10, 40}, QColor(58, 62, 72), false},
+    {"Selected_Shadow_Left", Layout::Single, {12, 40}, QColor(0, 0, 0, 90), false},
+    {"Selected_Shadow_Right", Layout::Single, {12, 40}, QColor(0, 0, 0, 90), false},
+    {"Selected_archiveVideoTimeLine", Layout::Single, {4, 12}, QColor(60, 170, 90), false},
+    {"United_archiveVideoTimeLine", Layout::Single, {4, 12}, QColor(60, 170, 90), false},
+    {"Selected_hole_sec", Layout::Single, {4, 12}, QColor(150, 60, 60), false},
+    {"Selected_hole_min", Layout::Single, {4, 12}, QColor(170, 80, 60), false},
+    {"Selected_hole_hour", Layout::Single, {4, 12}, QColor(190, 100, 60), false},
+    {"Selected_hole_day", Layout::Single, {4, 12}, QColor(210, 120, 60), false},
+    {"United_hole_sec", Layout::Single, {4, 12}, QColor(150, 60, 60), false},
+    {"United_hole_min", Layout::Single, {4, 12}, QColor(170, 80, 60), false},
+    {"United_hole_hour", Layout::Single, {4, 12}, QColor(190, 100, 60), false},
+    {"United_hole_day", Layout::Single, {4, 12}, QColor(210, 120, 60), false},
+    // Buttons (state looks).
+    {"Selected_rewind_left", Layout::Single, {24, 24}, QColor(80, 100, 180), true},
+    {"Selected_rewind_right", Layout::Single, {24, 24}, QColor(80, 120, 200), true},
+    {"United_rewind_left", Layout::Single, {24, 24}, QColor(80, 100, 180), true},
+    {"United_rewind_right", Layout::Single, {24, 24}, QColor(80, 120, 200), true},
+    {"holeBWD_btn", Layout::Single, {24, 24}, QColor(170, 90, 70), true},
+    {"holeFWD_btn", Layout::Single, {24, 24}, QColor(190, 110, 70), true},
+    {"BWD_btn", Layout::Single, {30, 30}, QColor(80, 100, 180), true},
+    {"Play_btn", Layout::Single, {34, 34}, QColor(60, 160, 80), true},
+    {"Pause_btn", Layout::Single, {34, 34}, QColor(200, 150, 40), true},
+    {"FWD_btn", Layout::Single, {30, 30}, QColor(80, 120, 200), true},
+    {"Calendar_btn", Layout::Single, {28, 28}, QColor(150, 90, 180), true},
+    {"Setting_btn", Layout::Single, {28, 28}, QColor(110, 110, 120), true},
+    {"Setting_export_btn", Layout::Single, {28, 28}, QColor(130, 110, 150), true},
+    {"Browser_btn", Layout::Single, {28, 28}, QColor(90, 130, 130), true},
     {"QSlider/noSound", Layout::Single, {24, 24}, QColor(60, 110, 130), true},
     {"QSlider/maxSound", Layout::Single, {24, 24}, QColor(60, 150, 170), true},
-    {"Frame", Layout::NinePart, {24, 24}, QColor(98, 167, 254), false},
+    // Stretchable controls.
+    {"Combobox", Layout::Horizontal, {185, 30}, QColor(70, 80, 96), true},
+    {"tilesSetupIco", Layout::Single, {24, 24}, QColor(120, 170, 90), true},
+    {"RollBox_back", Layout::Vertical, {60, 60}, QColor(50, 56, 66), false, 20},
+    {"riska_small", Layout::Horizontal, {9, 16}, QColor(220, 220, 220), false},
+    {"riska_medium", Layout::Horizontal, {12, 24}, QColor(220, 220, 220), false},
+    {"riska_big", Layout::Horizontal, {15, 32}, QColor(220, 220, 220), false},
 };
 
 }  // namespace
@@ -133,13 +160,13 @@ int main(int argc, char** argv)
     bool ok = QDir().mkpath(dir);
     for (const SkinImage& image : kSkin) {
         if (!image.states) {
-            ok &= DrawImage(dir, image.name, image.layout, image.size, image.colour);
+            ok &= DrawImage(dir, image.name, image.layout, image.size, image.colour, image.end);
             continue;
         }
         const char* states[] = {"normal", "pressed", "hover"};
         for (int s = 0; s < 3; ++s)
             ok &= DrawImage(dir, QString("%1_%2").arg(image.name, states[s]), image.layout, image.size,
-                            StateColour(image.colour, s));
+                            StateColour(image.colour, s), image.end);
     }
     // The scene background and the application icon.
     ok &= Save(Flat({64, 64}, QColor(24, 26, 30)), dir + "Back_main.png");

@@ -270,6 +270,10 @@ TEST(ShippedSkin, HasTheLayoutTheWidgetsNeedAndVerdanaIsDejaVuSans)
     }
     EXPECT_EQ(combobox, QSize(185, 30));
     EXPECT_EQ(LoadImageResource(root, "Selected_VideoTimeLineBack").height(), 90);
+    for (const char* row : {"top", "center", "bottom"})
+        EXPECT_EQ(LoadImageResource(root, QString("RollBox_back_%1").arg(row)).height(), 20) << row;
+    for (const char* state : {"normal", "pressed", "hover"})
+        EXPECT_FALSE(LoadImageResource(root, QString("Play_btn_%1").arg(state)).isNull()) << state;
     EXPECT_FALSE(QImage(BackgroundImagePath(root)).isNull());
     EXPECT_EQ(LoadApplicationIcon(root).availableSizes(),
               (QList<QSize>{QSize(16, 16), QSize(32, 32), QSize(48, 48)}));
