@@ -122,14 +122,16 @@ void SkinImageGrid::SetParts(const QList<QImage>& parts, int columnCount)
 
 void SkinImageGrid::MeasureSegments(int direction, int count)
 {
-    // Columns are measured first, so a row pass can rely on their count.
-    const int columnCount = direction == 0 ? count : std::max<int>(1, columns.count());
+    // SetParts measures the columns first, so the row pass knows their count.
+    const int columnCount = direction == 0 ? count : static_cast<int>(columns.count());
+    if (count <= 0 || columnCount <= 0)
+        return;
+    const int across = direction == 0 ? static_cast<int>(images.count()) / columnCount : columnCount;
     auto& target = direction == 0 ? columns : rows;
     for (int i = 0; i < count; ++i) {
         Segment segment;
         segment.stretch = i > 0 && i < count - 1;
-        const int others = direction == 0 ? images.count() / std::max(1, count) : columnCount;
-        for (int j = 0; j < others; ++j) {
+        for (int j = 0; j < across; ++j) {
             const int index = direction == 0 ? j * columnCount + i : i * columnCount + j;
             if (index >= images.count())
                 continue;
