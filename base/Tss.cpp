@@ -61,6 +61,13 @@ bool Cached(std::atomic<int>& fast, int& mode) {
     return cached;
 }
 
+// The uncached mode follows a change of zone (within a second for a replaced
+// zone file) without re-reading the zone on every conversion.
+void FollowZone() {
+    thread_local tz::ZoneWatch watch;
+    if (watch.Due()) ::tzset();
+}
+
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 unsigned MonthLength(unsigned year, unsigned month) {
@@ -158,7 +165,7 @@ bool TssTimeZone::UtcToLocalCached() { return Cached(g_fastUtcToLocal, g_utcToLo
 std::uint64_t TSS::ToUtcMilliseconds() const {
     if (IsEmpty()) return kArchiveUnixOffsetMs;
     const bool cached = TssTimeZone::LocalToUtcCached();
-    if (!cached) ::tzset();  // the zone as it is now
+    if (!cached) FollowZone();
     std::int64_t utc = 0;
     bool ok = IsConvertible(*this) && tz::LocalToUtc(LocalSecondsOf(*this), &utc, cached);
     std::int64_t archive = 0;
@@ -176,7 +183,7 @@ std::uint64_t TSS::ToUtcMilliseconds() const {
 
 TSS& TSS::FromUtcMilliseconds(std::uint64_t archiveMs) {
     const bool cached = TssTimeZone::UtcToLocalCached();
-    if (!cached) ::tzset();
+    if (!cached) FollowZone();
     SystemTime local;
     bool ok = archiveMs <= kMaxArchiveMs;
     if (ok) {
@@ -233,7 +240,7 @@ bool timestampWorkaround(std::uint64_t archiveMs, SystemTime* out) {
 
 TSS TSS::NormalizeLocalTime() const {
     TSS out;
-    ::tzset();
+    FollowZone();
     std::int64_t utc;
     std::int32_t offsetNow;
     if (!IsConvertible(*this) || !tz::LocalToUtc(LocalSecondsOf(*this), &utc, false) ||
