@@ -145,7 +145,7 @@ bool FramesReader::ReadFrameRecord(VideoFrame& frame, uint64_t n, bool withData)
     try {
         const uint64_t start = m_file.GetPosition();
         uint8_t sizeBytes[4];
-        if (m_file.ReadAt(start + VideoFrame::kRecordHeaderSize - 4, sizeBytes, 4) != 4
+        if (m_file.PeekAt(start + VideoFrame::kRecordHeaderSize - 4, sizeBytes, 4) != 4
             || start + VideoFrame::kRecordHeaderSize + Le32(sizeBytes) > frameAreaEnd)
             return fail("record at " + std::to_string(start) + " runs past the frames of " + m_filePath);
         // A record without a subtitle part carries no title text.

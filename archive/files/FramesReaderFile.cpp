@@ -74,6 +74,23 @@ std::size_t FramesReaderFile::Read(void* buffer, std::size_t count)
     return done;
 }
 
+std::size_t FramesReaderFile::PeekAt(std::uint64_t offset, void* buffer, std::size_t count)
+{
+    const auto inBlock = [&] { return offset >= m_blockStart && offset + count <= m_blockStart + m_blockFill; };
+    if (!inBlock()) {
+        if (count > m_block.size())
+            return File::ReadAt(offset, buffer, count);
+        m_blockStart = offset >= m_pos && offset + count <= m_pos + m_block.size() ? m_pos : offset;
+        m_blockFill = File::ReadAt(m_blockStart, m_block.data(), m_block.size());
+        if (offset < m_blockStart || offset >= m_blockStart + m_blockFill)
+            return 0;
+    }
+    const std::size_t at = static_cast<std::size_t>(offset - m_blockStart);
+    const std::size_t n = std::min(count, m_blockFill - at);
+    std::memcpy(buffer, m_block.data() + at, n);
+    return n;
+}
+
 std::uint64_t FramesReaderFile::Seek(std::int64_t offset, unsigned from)
 {
     std::int64_t base = 0;

@@ -22,6 +22,12 @@ public:
     void Close() override;
     void Abort() override;
 
+    // The bytes at offset, through the read-ahead block, without moving the
+    // read position; the block is refilled from the read position when that
+    // covers them too, so a read that follows finds its bytes there. Returns
+    // how many bytes were read, as ReadAt.
+    std::size_t PeekAt(std::uint64_t offset, void* buffer, std::size_t count);
+
     // Forgets the read-ahead block and takes the file's length again (for a
     // file that may have changed since it was opened).
     void Refresh();
