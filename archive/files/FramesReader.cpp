@@ -30,9 +30,22 @@ FramesReader::~FramesReader()
 
 bool FramesReader::Open(const std::string& path, int32_t wantedId)
 {
+    return OpenWith(path, wantedId, nullptr);
+}
+
+bool FramesReader::Open(const std::string& path, int32_t wantedId, FramesReaderFile& opened)
+{
+    return OpenWith(path, wantedId, &opened);
+}
+
+bool FramesReader::OpenWith(const std::string& path, int32_t wantedId, FramesReaderFile* opened)
+{
     if (!m_file.IsOpen() || m_filePath != path) {
         Close();
-        m_file.Open(path, platform::File::modeRead | platform::File::shareDenyWrite | platform::File::typeBinary);
+        if (opened && opened->IsOpen())
+            m_file.Adopt(*opened);
+        else
+            m_file.Open(path, platform::File::modeRead | platform::File::shareDenyWrite | platform::File::typeBinary);
         // Titles belong to the file: a file without a titles name has none
         // (the previous file's must not show on its frames).
         const std::string titlesPath = VindaraFileSystem::TitlesFilePathFor(path);

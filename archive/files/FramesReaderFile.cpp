@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 FramesReaderFile::FramesReaderFile(std::size_t blockSize)
     : m_block(blockSize)
@@ -24,6 +25,16 @@ bool FramesReaderFile::Open(const std::string& path, unsigned openFlags, platfor
         return false;
     m_length = File::GetLength();
     return true;
+}
+
+void FramesReaderFile::Adopt(FramesReaderFile& other)
+{
+    Abort();
+    m_fd = other.m_fd;
+    m_path = std::move(other.m_path);
+    m_length = other.m_length;
+    other.m_fd = -1;
+    other.Reset();
 }
 
 void FramesReaderFile::Refresh()

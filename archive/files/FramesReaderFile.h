@@ -28,6 +28,10 @@ public:
     // how many bytes were read, as ReadAt.
     std::size_t PeekAt(std::uint64_t offset, void* buffer, std::size_t count);
 
+    // Takes over other's open file (other is left closed); this one's own
+    // file, if any, is closed first.
+    void Adopt(FramesReaderFile& other);
+
     // Forgets the read-ahead block and takes the file's length again (for a
     // file that may have changed since it was opened).
     void Refresh();
