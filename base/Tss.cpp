@@ -520,13 +520,37 @@ std::string TSS::ToIsoString() const {
     return buf;
 }
 
+namespace {
+
+// "%.2d" of a non-negative number.
+void AppendTwoDigits(std::string& out, unsigned v) {
+    if (v >= 100) {
+        out += std::to_string(v);
+        return;
+    }
+    out += static_cast<char>('0' + v / 10);
+    out += static_cast<char>('0' + v % 10);
+}
+
+}  // namespace
+
+// FormatDate (day first), a blank and the hour of FormatTime, without the
+// formatter: this runs for every frame read.
 std::string FormatArchiveDateTime(const TSS& t) {
-    char date[32], time[32];
-    t.FormatDate(date, true);
-    t.FormatTime(time, false);
-    std::string out = date;
+    std::string out;
+    out.reserve(12);
+    if (!t.IsEmpty() && t.IsValidDate() && t.wYear != 9999) {
+        unsigned year = t.wYear;
+        if (year >= 2000) year -= 2000;
+        else if (year >= 1951) year -= 1900;
+        AppendTwoDigits(out, t.wDay);
+        out += '-';
+        AppendTwoDigits(out, t.wMonth);
+        out += '-';
+        AppendTwoDigits(out, year);
+    }
     out += ' ';
-    out.append(time, std::strlen(time) < 2 ? std::strlen(time) : 2);
+    if (t.wHour <= 23 && t.wMinute <= 59 && t.wSecond <= 59 && t.dwMilliseconds <= 999) AppendTwoDigits(out, t.wHour);
     return out;
 }
 
