@@ -74,6 +74,11 @@ bool DynamicFramesReader::Open(const std::string& path, int32_t wantedId)
     // One open serves the type detection and the reader.
     FramesReaderFile file(0);
     file.Open(path, platform::File::modeRead | platform::File::shareDenyWrite | platform::File::typeBinary);
+    return Open(path, wantedId, file);
+}
+
+bool DynamicFramesReader::Open(const std::string& path, int32_t wantedId, FramesReaderFile& file)
+{
     const int key = detectVideoFileType(file);
     if (key == kReaderNull) {
         QOR_LOG_ERROR(getDefaultDebugInstance(), "Unknown video file %s", path.c_str());
