@@ -18,8 +18,9 @@ uint32_t Le32(const uint8_t* p)
 
 } // namespace
 
-FramesReader::FramesReader()
-    : m_titles(std::make_shared<VindaraFileSystem::ChannelTitles>())
+FramesReader::FramesReader(std::size_t blockSize)
+    : m_file(blockSize)
+    , m_titles(std::make_shared<VindaraFileSystem::ChannelTitles>())
 {
 }
 

@@ -16,7 +16,8 @@ class ChannelTitles;
 
 class FramesReader : public IFramesReader {
 public:
-    FramesReader();
+    // blockSize: the read-ahead block of the file (see FramesReaderFile).
+    explicit FramesReader(std::size_t blockSize = 128 * 1024);
     ~FramesReader() override;
     FramesReader(const FramesReader&) = delete;
     FramesReader& operator=(const FramesReader&) = delete;

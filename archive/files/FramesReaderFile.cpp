@@ -77,12 +77,25 @@ std::size_t FramesReaderFile::Read(void* buffer, std::size_t count)
             m_pos += n;
             break;
         }
-        m_blockStart = m_pos;
-        m_blockFill = File::ReadAt(m_pos, m_block.data(), m_block.size());
+        Fill(m_pos);
         if (m_blockFill == 0)
             break;
     }
     return done;
+}
+
+void FramesReaderFile::Fill(std::uint64_t from)
+{
+    // Reading on from the last block (or a little past it) reads twice as
+    // much as last time, up to the whole block; a jump elsewhere starts again
+    // at kJumpFill bytes. So a seek costs little while a walk through the
+    // file soon costs few system calls.
+    const bool onward = m_blockFill != 0 && from >= m_blockStart + m_blockFill
+        && from <= m_blockStart + m_blockFill + m_block.size();
+    const std::size_t size = std::min(m_block.size(), onward ? 2 * m_fillSize : kJumpFill);
+    m_fillSize = size;
+    m_blockStart = from;
+    m_blockFill = File::ReadAt(from, m_block.data(), size);
 }
 
 std::size_t FramesReaderFile::PeekAt(std::uint64_t offset, void* buffer, std::size_t count)
@@ -91,8 +104,8 @@ std::size_t FramesReaderFile::PeekAt(std::uint64_t offset, void* buffer, std::si
     if (!inBlock()) {
         if (count > m_block.size())
             return File::ReadAt(offset, buffer, count);
-        m_blockStart = offset >= m_pos && offset + count <= m_pos + m_block.size() ? m_pos : offset;
-        m_blockFill = File::ReadAt(m_blockStart, m_block.data(), m_block.size());
+        const std::size_t least = std::min(m_block.size(), kJumpFill);
+        Fill(offset >= m_pos && offset + count <= m_pos + least ? m_pos : offset);
         if (offset < m_blockStart || offset >= m_blockStart + m_blockFill)
             return 0;
     }

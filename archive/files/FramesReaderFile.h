@@ -12,6 +12,9 @@
 
 class FramesReaderFile : public platform::File {
 public:
+    // blockSize: the most read ahead at once (reached while reading on
+    // through the file; after a jump 16 KiB are read, then twice as much at
+    // each refill).
     explicit FramesReaderFile(std::size_t blockSize = 16 * 1024);
 
     bool Open(const std::string& path, unsigned openFlags, platform::FileException* error = nullptr) override;
@@ -41,11 +44,15 @@ public:
     void SetLength(std::uint64_t) override;
 
 private:
+    static constexpr std::size_t kJumpFill = 16 * 1024;
+
     void Reset();
+    void Fill(std::uint64_t from);
 
     std::vector<std::uint8_t> m_block;
     std::uint64_t m_blockStart = 0; // file offset of m_block[0]
     std::size_t m_blockFill = 0;    // valid bytes in m_block
+    std::size_t m_fillSize = 0;     // bytes asked for by the last fill
     std::uint64_t m_pos = 0;
     std::uint64_t m_length = 0;
 };
