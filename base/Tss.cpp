@@ -61,6 +61,13 @@ bool Cached(std::atomic<int>& fast, int& mode) {
     return cached;
 }
 
+// The uncached mode follows a change of zone (within a second for a replaced
+// zone file) without re-reading the zone on every conversion.
+void FollowZone() {
+    thread_local tz::ZoneWatch watch;
+    if (watch.Due()) ::tzset();
+}
+
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 unsigned MonthLength(unsigned year, unsigned month) {
@@ -158,7 +165,7 @@ bool TssTimeZone::UtcToLocalCached() { return Cached(g_fastUtcToLocal, g_utcToLo
 std::uint64_t TSS::ToUtcMilliseconds() const {
     if (IsEmpty()) return kArchiveUnixOffsetMs;
     const bool cached = TssTimeZone::LocalToUtcCached();
-    if (!cached) ::tzset();  // the zone as it is now
+    if (!cached) FollowZone();
     std::int64_t utc = 0;
     bool ok = IsConvertible(*this) && tz::LocalToUtc(LocalSecondsOf(*this), &utc, cached);
     std::int64_t archive = 0;
@@ -176,7 +183,7 @@ std::uint64_t TSS::ToUtcMilliseconds() const {
 
 TSS& TSS::FromUtcMilliseconds(std::uint64_t archiveMs) {
     const bool cached = TssTimeZone::UtcToLocalCached();
-    if (!cached) ::tzset();
+    if (!cached) FollowZone();
     SystemTime local;
     bool ok = archiveMs <= kMaxArchiveMs;
     if (ok) {
@@ -233,7 +240,7 @@ bool timestampWorkaround(std::uint64_t archiveMs, SystemTime* out) {
 
 TSS TSS::NormalizeLocalTime() const {
     TSS out;
-    ::tzset();
+    FollowZone();
     std::int64_t utc;
     std::int32_t offsetNow;
     if (!IsConvertible(*this) || !tz::LocalToUtc(LocalSecondsOf(*this), &utc, false) ||
@@ -513,13 +520,37 @@ std::string TSS::ToIsoString() const {
     return buf;
 }
 
+namespace {
+
+// "%.2d" of a non-negative number.
+void AppendTwoDigits(std::string& out, unsigned v) {
+    if (v >= 100) {
+        out += std::to_string(v);
+        return;
+    }
+    out += static_cast<char>('0' + v / 10);
+    out += static_cast<char>('0' + v % 10);
+}
+
+}  // namespace
+
+// FormatDate (day first), a blank and the hour of FormatTime, without the
+// formatter: this runs for every frame read.
 std::string FormatArchiveDateTime(const TSS& t) {
-    char date[32], time[32];
-    t.FormatDate(date, true);
-    t.FormatTime(time, false);
-    std::string out = date;
+    std::string out;
+    out.reserve(12);
+    if (!t.IsEmpty() && t.IsValidDate() && t.wYear != 9999) {
+        unsigned year = t.wYear;
+        if (year >= 2000) year -= 2000;
+        else if (year >= 1951) year -= 1900;
+        AppendTwoDigits(out, t.wDay);
+        out += '-';
+        AppendTwoDigits(out, t.wMonth);
+        out += '-';
+        AppendTwoDigits(out, year);
+    }
     out += ' ';
-    out.append(time, std::strlen(time) < 2 ? std::strlen(time) : 2);
+    if (t.wHour <= 23 && t.wMinute <= 59 && t.wSecond <= 59 && t.dwMilliseconds <= 999) AppendTwoDigits(out, t.wHour);
     return out;
 }
 

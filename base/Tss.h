@@ -13,8 +13,8 @@
 // registry value ApplyTZCachingFix under "SOFTWARE\QOR\Vindara\Video" (read
 // once per direction, on first use) switches the cached mode: the zone is
 // loaded once and every thread keeps the offset stretch it last used, so a
-// change of zone while the program runs is not seen. Without it every
-// conversion re-reads the zone (a changed TZ is seen at the next call).
+// change of zone while the program runs is not seen. Without it a changed TZ
+// is seen at the next conversion and a replaced zone file within a second.
 // TssTimeZone::Reset starts both over.
 //
 // Everything here may be called from any thread.

@@ -1,8 +1,12 @@
 #include "platform/TimeZone.h"
 
+#include <sys/stat.h>
 #include <time.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
 
 namespace platform::tz {
 
@@ -217,6 +221,48 @@ bool LocalToUtc(std::int64_t localSeconds, std::int64_t* utcSeconds, bool useCac
     if (!FindChange(u0 - 86400, u0 + 86400, before, &change)) return false;
     *utcSeconds = localSeconds < change + before ? localSeconds - before : localSeconds - after;
     return true;
+}
+
+ZoneWatch::ZoneWatch(std::string zoneFile, Clock clock) : m_zoneFile(std::move(zoneFile)), m_clock(std::move(clock)) {
+    if (!m_clock) {
+        m_clock = [] {
+            struct timespec ts;
+            clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);  // no system call
+            return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+        };
+    }
+}
+
+ZoneWatch::FileId ZoneWatch::Identify() const {
+    FileId id;
+    struct stat st;
+    if (::stat(m_zoneFile.c_str(), &st) != 0) return id;
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    id.size = st.st_size;
+    id.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
+}
+
+bool ZoneWatch::Due() {
+    constexpr std::int64_t kLookEveryMs = 1000;
+    const char* tz = std::getenv("TZ");
+    const bool tzChanged = (tz != nullptr) != m_hadTz || (tz && std::strcmp(tz, m_tz.c_str()) != 0);
+    if (tzChanged) {
+        m_hadTz = tz != nullptr;
+        m_tz = tz ? tz : "";
+    }
+    const std::int64_t now = m_clock();
+    bool fileChanged = false;
+    if (!m_started || now >= m_nextLook) {
+        const FileId id = Identify();
+        fileChanged = !(id == m_file);
+        m_file = id;
+        m_nextLook = now + kLookEveryMs;
+    }
+    const bool due = !m_started || tzChanged || fileChanged;
+    m_started = true;
+    return due;
 }
 
 // Howard Hinnant's civil-date algorithms.

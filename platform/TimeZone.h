@@ -15,6 +15,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 namespace platform::tz {
 
@@ -44,6 +46,35 @@ bool LocalToUtc(std::int64_t localSeconds, std::int64_t* utcSeconds, bool useCac
 
 // Drops the per-thread spans of every thread (they refill on their next use).
 void InvalidateCaches();
+
+// When a caller that follows the zone as it changes re-reads it (tzset): at
+// once when TZ differs from the last call, else when the zone file (used
+// while TZ is unset) was replaced, which is looked at no more than once a
+// second. Not thread-safe: keep one per thread.
+class ZoneWatch {
+public:
+    using Clock = std::function<std::int64_t()>;  // monotonic milliseconds
+    // By default /etc/localtime and a coarse monotonic clock.
+    explicit ZoneWatch(std::string zoneFile = "/etc/localtime", Clock clock = {});
+    // True when the zone is to be re-read now; the first call is always true.
+    bool Due();
+
+private:
+    struct FileId {
+        std::uint64_t dev = 0, ino = 0;
+        std::int64_t size = -1, mtimeNs = 0;
+        bool operator==(const FileId&) const = default;
+    };
+    FileId Identify() const;
+
+    std::string m_zoneFile;
+    Clock m_clock;
+    bool m_started = false;
+    bool m_hadTz = false;
+    std::string m_tz;
+    std::int64_t m_nextLook = 0;
+    FileId m_file;
+};
 
 // Proleptic Gregorian calendar helpers (no zone).
 std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);

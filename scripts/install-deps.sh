@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache git
   qtbase5-dev qtmultimedia5-dev libqt5opengl5-dev qttools5-dev-tools
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  libyuv-dev
   libboost-dev libboost-thread-dev libboost-filesystem-dev libboost-system-dev
   libboost-date-time-dev libboost-program-options-dev libboost-serialization-dev
   libboost-iostreams-dev libboost-regex-dev

@@ -1,6 +1,7 @@
 #include "archive/files/DynamicFramesReader.h"
 
 #include "archive/files/FramesReaderCached.h"
+#include "archive/files/FramesReaderFile.h"
 #include "archive/files/FramesReaderIndexed.h"
 #include "archive/files/NullFramesReader.h"
 #include "archive/files/VideoFileFormat.h"
@@ -70,14 +71,22 @@ DynamicFramesReader::~DynamicFramesReader() = default;
 
 bool DynamicFramesReader::Open(const std::string& path, int32_t wantedId)
 {
-    const int key = detectVideoFileType(path);
+    // One open serves the type detection and the reader.
+    FramesReaderFile file(0);
+    file.Open(path, platform::File::modeRead | platform::File::shareDenyWrite | platform::File::typeBinary);
+    return Open(path, wantedId, file);
+}
+
+bool DynamicFramesReader::Open(const std::string& path, int32_t wantedId, FramesReaderFile& file)
+{
+    const int key = detectVideoFileType(file);
     if (key == kReaderNull) {
         QOR_LOG_ERROR(getDefaultDebugInstance(), "Unknown video file %s", path.c_str());
         return false;
     }
     if (key != m_reader->GetReaderType())
         m_reader = CreateFramesReaderOfType(key, m_cachePFrames);
-    if (m_reader->Open(path, wantedId))
+    if (m_reader->Open(path, wantedId, file))
         return true;
 
     QOR_LOG_ERROR(getDefaultDebugInstance(),

@@ -25,6 +25,9 @@ public:
     DynamicFramesReader& operator=(const DynamicFramesReader&) = delete;
 
     bool Open(const std::string& path, int32_t wantedId) override;
+    // The type is detected on `opened` (open at `path`, or closed), which
+    // the reader then takes over.
+    bool Open(const std::string& path, int32_t wantedId, FramesReaderFile& opened) override;
 
     void Close() override { m_reader->Close(); }
     bool IsReady() const override { return m_reader->IsReady(); }

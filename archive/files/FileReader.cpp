@@ -408,7 +408,8 @@ int FileReader::ReadFrame(VideoFrame* frame, int code, IPlayReceiver* requester,
 
     SyncLock file(m_fileLock);
     const std::string text = frame->m_sFileId;
-    const std::string currentPath = GetFilePath(m_fileNumber, m_hourFolder.c_str());
+    // The open file's path is built only when a path was asked for.
+    const std::string currentPath = text.empty() ? std::string() : GetFilePath(m_fileNumber, m_hourFolder.c_str());
     if (!m_framesReader.IsReady() || (!text.empty() && text != currentPath)) {
         TSS time{};
         if (openFile(text, &time, code) != 1) {

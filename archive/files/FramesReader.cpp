@@ -18,8 +18,9 @@ uint32_t Le32(const uint8_t* p)
 
 } // namespace
 
-FramesReader::FramesReader()
-    : m_titles(std::make_shared<VindaraFileSystem::ChannelTitles>())
+FramesReader::FramesReader(std::size_t blockSize)
+    : m_file(blockSize)
+    , m_titles(std::make_shared<VindaraFileSystem::ChannelTitles>())
 {
 }
 
@@ -30,9 +31,22 @@ FramesReader::~FramesReader()
 
 bool FramesReader::Open(const std::string& path, int32_t wantedId)
 {
+    return OpenWith(path, wantedId, nullptr);
+}
+
+bool FramesReader::Open(const std::string& path, int32_t wantedId, FramesReaderFile& opened)
+{
+    return OpenWith(path, wantedId, &opened);
+}
+
+bool FramesReader::OpenWith(const std::string& path, int32_t wantedId, FramesReaderFile* opened)
+{
     if (!m_file.IsOpen() || m_filePath != path) {
         Close();
-        m_file.Open(path, platform::File::modeRead | platform::File::shareDenyWrite | platform::File::typeBinary);
+        if (opened && opened->IsOpen())
+            m_file.Adopt(*opened);
+        else
+            m_file.Open(path, platform::File::modeRead | platform::File::shareDenyWrite | platform::File::typeBinary);
         // Titles belong to the file: a file without a titles name has none
         // (the previous file's must not show on its frames).
         const std::string titlesPath = VindaraFileSystem::TitlesFilePathFor(path);
@@ -145,7 +159,7 @@ bool FramesReader::ReadFrameRecord(VideoFrame& frame, uint64_t n, bool withData)
     try {
         const uint64_t start = m_file.GetPosition();
         uint8_t sizeBytes[4];
-        if (m_file.ReadAt(start + VideoFrame::kRecordHeaderSize - 4, sizeBytes, 4) != 4
+        if (m_file.PeekAt(start + VideoFrame::kRecordHeaderSize - 4, sizeBytes, 4) != 4
             || start + VideoFrame::kRecordHeaderSize + Le32(sizeBytes) > frameAreaEnd)
             return fail("record at " + std::to_string(start) + " runs past the frames of " + m_filePath);
         // A record without a subtitle part carries no title text.

@@ -16,7 +16,8 @@ class ChannelTitles;
 
 class FramesReader : public IFramesReader {
 public:
-    FramesReader();
+    // blockSize: the read-ahead block of the file (see FramesReaderFile).
+    explicit FramesReader(std::size_t blockSize = 128 * 1024);
     ~FramesReader() override;
     FramesReader(const FramesReader&) = delete;
     FramesReader& operator=(const FramesReader&) = delete;
@@ -25,6 +26,7 @@ public:
     // file beside it, reads frame count, close flag and id header, then
     // ReadIndex. True only when ReadIndex succeeded and the reader is ready.
     bool Open(const std::string& path, int32_t wantedId) override;
+    bool Open(const std::string& path, int32_t wantedId, FramesReaderFile& opened) override;
     void Close() override;
     bool IsReady() const override;
 
@@ -57,6 +59,8 @@ protected:
     int32_t m_headerIdMatch = 0; // 0 none, 1 match, -1 differs
     int64_t m_dataStart = 0;
     uint64_t m_fileLength = 0;
+    bool OpenWith(const std::string& path, int32_t wantedId, FramesReaderFile* opened);
+
     FramesReaderFile m_file;
     std::string m_fileName;
     std::string m_filePath;

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <stdexcept>
 
+// The scanning reader walks every record of the file: large blocks keep that
+// to a few system calls per megabyte.
 FramesReaderCached::FramesReaderCached(bool cachePFrames)
-    : m_cachePFrames(cachePFrames)
+    : FramesReader(128 * 1024)
+    , m_cachePFrames(cachePFrames)
 {
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 FramesReaderFile::FramesReaderFile(std::size_t blockSize)
     : m_block(blockSize)
@@ -24,6 +25,16 @@ bool FramesReaderFile::Open(const std::string& path, unsigned openFlags, platfor
         return false;
     m_length = File::GetLength();
     return true;
+}
+
+void FramesReaderFile::Adopt(FramesReaderFile& other)
+{
+    Abort();
+    m_fd = other.m_fd;
+    m_path = std::move(other.m_path);
+    m_length = other.m_length;
+    other.m_fd = -1;
+    other.Reset();
 }
 
 void FramesReaderFile::Refresh()
@@ -66,12 +77,42 @@ std::size_t FramesReaderFile::Read(void* buffer, std::size_t count)
             m_pos += n;
             break;
         }
-        m_blockStart = m_pos;
-        m_blockFill = File::ReadAt(m_pos, m_block.data(), m_block.size());
+        Fill(m_pos);
         if (m_blockFill == 0)
             break;
     }
     return done;
+}
+
+void FramesReaderFile::Fill(std::uint64_t from)
+{
+    // Reading on from the last block (or a little past it) reads twice as
+    // much as last time, up to the whole block; a jump elsewhere starts again
+    // at kJumpFill bytes. So a seek costs little while a walk through the
+    // file soon costs few system calls.
+    const bool onward = m_blockFill != 0 && from >= m_blockStart + m_blockFill
+        && from <= m_blockStart + m_blockFill + m_block.size();
+    const std::size_t size = std::min(m_block.size(), onward ? 2 * m_fillSize : kJumpFill);
+    m_fillSize = size;
+    m_blockStart = from;
+    m_blockFill = File::ReadAt(from, m_block.data(), size);
+}
+
+std::size_t FramesReaderFile::PeekAt(std::uint64_t offset, void* buffer, std::size_t count)
+{
+    const auto inBlock = [&] { return offset >= m_blockStart && offset + count <= m_blockStart + m_blockFill; };
+    if (!inBlock()) {
+        if (count > m_block.size())
+            return File::ReadAt(offset, buffer, count);
+        const std::size_t least = std::min(m_block.size(), kJumpFill);
+        Fill(offset >= m_pos && offset + count <= m_pos + least ? m_pos : offset);
+        if (offset < m_blockStart || offset >= m_blockStart + m_blockFill)
+            return 0;
+    }
+    const std::size_t at = static_cast<std::size_t>(offset - m_blockStart);
+    const std::size_t n = std::min(count, m_blockFill - at);
+    std::memcpy(buffer, m_block.data() + at, n);
+    return n;
 }
 
 std::uint64_t FramesReaderFile::Seek(std::int64_t offset, unsigned from)

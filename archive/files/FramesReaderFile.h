@@ -12,6 +12,9 @@
 
 class FramesReaderFile : public platform::File {
 public:
+    // blockSize: the most read ahead at once (reached while reading on
+    // through the file; after a jump 16 KiB are read, then twice as much at
+    // each refill).
     explicit FramesReaderFile(std::size_t blockSize = 16 * 1024);
 
     bool Open(const std::string& path, unsigned openFlags, platform::FileException* error = nullptr) override;
@@ -22,6 +25,16 @@ public:
     void Close() override;
     void Abort() override;
 
+    // The bytes at offset, through the read-ahead block, without moving the
+    // read position; the block is refilled from the read position when that
+    // covers them too, so a read that follows finds its bytes there. Returns
+    // how many bytes were read, as ReadAt.
+    std::size_t PeekAt(std::uint64_t offset, void* buffer, std::size_t count);
+
+    // Takes over other's open file (other is left closed); this one's own
+    // file, if any, is closed first.
+    void Adopt(FramesReaderFile& other);
+
     // Forgets the read-ahead block and takes the file's length again (for a
     // file that may have changed since it was opened).
     void Refresh();
@@ -31,11 +44,15 @@ public:
     void SetLength(std::uint64_t) override;
 
 private:
+    static constexpr std::size_t kJumpFill = 16 * 1024;
+
     void Reset();
+    void Fill(std::uint64_t from);
 
     std::vector<std::uint8_t> m_block;
     std::uint64_t m_blockStart = 0; // file offset of m_block[0]
     std::size_t m_blockFill = 0;    // valid bytes in m_block
+    std::size_t m_fillSize = 0;     // bytes asked for by the last fill
     std::uint64_t m_pos = 0;
     std::uint64_t m_length = 0;
 };

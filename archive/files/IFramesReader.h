@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+class FramesReaderFile;
 class VideoFrame;
 
 // A span of recorded time; an all-zero TSS stands for no time.
@@ -31,6 +32,14 @@ public:
 
     // Opens the file; wantedId is the archive id the caller expects (0: none).
     virtual bool Open(const std::string& path, int32_t wantedId) = 0;
+    // The same, for a file the caller has already opened at `path`; a reader
+    // that can use it takes it over (`opened` is then closed), others open
+    // the path themselves.
+    virtual bool Open(const std::string& path, int32_t wantedId, FramesReaderFile& opened)
+    {
+        (void)opened;
+        return Open(path, wantedId);
+    }
     virtual void Close() = 0;
     // File open, frame count 1..100000 and close flag 0 or 1.
     virtual bool IsReady() const = 0;

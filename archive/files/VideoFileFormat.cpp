@@ -86,19 +86,25 @@ std::optional<int> ReaderKeyForStoredType(int32_t storedType)
 
 int detectVideoFileType(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    int64_t size = -1;
-    if (in) {
-        in.seekg(0, std::ios::end);
-        size = in ? static_cast<int64_t>(in.tellg()) : -1;
-    }
-    if (size < kVideoFileTrailerSize)
-        return size >= kCountAndFlagSize ? kReaderCached : kReaderNull;
+    platform::File file;
+    file.Open(path, platform::File::modeRead | platform::File::typeBinary);
+    return detectVideoFileType(file);
+}
 
+int detectVideoFileType(const platform::File& file)
+{
+    int64_t size = -1;
     uint8_t bytes[kIndexTrailerSize];
-    in.seekg(size - kVideoFileTrailerSize, std::ios::beg);
-    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes))
-        return kReaderCached;
+    try {
+        if (file.IsOpen())
+            size = static_cast<int64_t>(file.GetLength());
+        if (size < kVideoFileTrailerSize)
+            return size >= kCountAndFlagSize ? kReaderCached : kReaderNull;
+        if (file.ReadAt(static_cast<uint64_t>(size - kVideoFileTrailerSize), bytes, sizeof bytes) != sizeof bytes)
+            return kReaderCached;
+    } catch (const platform::Exception&) {
+        return size >= kCountAndFlagSize ? kReaderCached : kReaderNull;
+    }
     const IndexTrailer trailer = IndexTrailer::Parse(bytes);
     if (!trailer.IsValidFor(size))
         return kReaderCached;

@@ -89,3 +89,6 @@ void AppendVideoFileFinalData(platform::File& file, int32_t frameCount, uint8_t 
 // most 4 bytes or one that cannot be opened, 1 for a file without a valid
 // index trailer, else the key of the stored type (0 when unknown).
 int detectVideoFileType(const std::string& path);
+// The same for a file already opened (a closed one gives 0); reads through
+// positional reads, so the file's position is left alone.
+int detectVideoFileType(const platform::File& file);

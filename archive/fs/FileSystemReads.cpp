@@ -19,7 +19,12 @@ QorLog::CDebug* Log() { return getDefaultDebugInstance(); }
 
 // "%s\%d": the key of a reader in m_readers.
 std::string FormatReaderKey(const std::string& slaveId, int camera) {
-    return str(boost::format("%s\\%d") % slaveId % camera);
+    std::string key;
+    key.reserve(slaveId.size() + 12);
+    key += slaveId;
+    key += '\\';
+    key += std::to_string(camera);
+    return key;
 }
 
 // The sub-slave a slave id names: the text between the first and the second

@@ -19,6 +19,7 @@
 
 #include "archive/files/DynamicFramesReader.h"
 #include "archive/files/FastIndex.h"
+#include "archive/files/FramesReaderFile.h"
 #include "archive/files/Volume.h"
 #include "archive/files/VolumePaths.h"
 #include "archive/fs/FileSystem.h"
@@ -86,10 +87,15 @@ int ParseChannelSuffix(const std::string& text) {
     return static_cast<int>(std::strtol(text.c_str(), nullptr, 16) - 60);
 }
 
-uint64_t ReadFirstFrameTime(const std::string& path) {
-    platform::File file;
+namespace {
+
+void OpenForTimes(FramesReaderFile& file, const std::string& path) {
     platform::FileException openError(platform::FileException::none, 0, path);
     if (!file.Open(path, platform::File::modeRead | platform::File::typeBinary, &openError)) throw openError;
+}
+
+// The first record's time of an open file, read through its block buffer.
+uint64_t FirstFrameTimeOf(FramesReaderFile& file, const std::string& path) {
     // An archive id header (0x0000FFFF, id) comes before the first record.
     uint8_t head[4] = {};
     const size_t got = file.Read(head, sizeof head);
@@ -102,10 +108,11 @@ uint64_t ReadFirstFrameTime(const std::string& path) {
     return static_cast<uint64_t>(t);
 }
 
-bool ReadLastFrameTime(const std::string& path, uint64_t& unixMs) {
+// The last frame's time; `opened` (open at path) is taken over when given.
+bool LastFrameTimeOf(const std::string& path, FramesReaderFile* opened, uint64_t& unixMs) {
     try {
         DynamicFramesReader reader(false);
-        if (!reader.Open(path, 0)) return false;
+        if (!(opened ? reader.Open(path, 0, *opened) : reader.Open(path, 0))) return false;
         const uint64_t count = reader.GetFrameCount();
         if (count == 0) return false;
         const TSS last = reader.GetFrameTime(count - 1);
@@ -120,6 +127,16 @@ bool ReadLastFrameTime(const std::string& path, uint64_t& unixMs) {
     }
 }
 
+}  // namespace
+
+uint64_t ReadFirstFrameTime(const std::string& path) {
+    FramesReaderFile file;
+    OpenForTimes(file, path);
+    return FirstFrameTimeOf(file, path);
+}
+
+bool ReadLastFrameTime(const std::string& path, uint64_t& unixMs) { return LastFrameTimeOf(path, nullptr, unixMs); }
+
 ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs) {
     ArchiveFileTimes result;
     const FileTimes times = StatFileTimes(path);
@@ -130,9 +147,12 @@ ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourS
         return result;
     }
     try {
-        result.begin = ReadFirstFrameTime(path);
+        // One open serves both times.
+        FramesReaderFile file;
+        OpenForTimes(file, path);
+        result.begin = FirstFrameTimeOf(file, path);
         uint64_t last = 0;
-        const bool hasLast = ReadLastFrameTime(path, last);
+        const bool hasLast = LastFrameTimeOf(path, &file, last);
         result.end = PlausibleEnd(result.begin, hasLast, last, times.modified);
         result.source = ArchiveTimeSource::Frames;
         return result;

@@ -15,14 +15,17 @@ namespace {
 
 constexpr std::uint64_t kStart = 13364301600000ULL;  // 2024-07-01 10:00 UTC in archive ms
 
-// Switches the zone and the caching mode for one benchmark run.
-void Setup(bool cached) {
+// Switches the zone and the caching mode for one benchmark run; systemZone
+// leaves TZ unset, so the zone comes from /etc/localtime as on a viewer
+// station.
+void Setup(bool cached, bool systemZone = false) {
     static std::string dir = [] {
         std::string tmpl = "/tmp/gavex-tss-bench-XXXXXX";
         return std::string(::mkdtemp(tmpl.data()));
     }();
     ::setenv("GAVEX_REGISTRY_DIR", dir.c_str(), 1);
-    ::setenv("TZ", "Europe/Berlin", 1);
+    if (systemZone) ::unsetenv("TZ");
+    else ::setenv("TZ", "Europe/Berlin", 1);
     platform::RegistryStore::Current()->SetValue(platform::RegistryScope::Machine, "SOFTWARE\\QOR\\Vindara\\Video",
                                                  "ApplyTZCachingFix", platform::RegistryValue::Text(cached ? "1" : "0"));
     TssTimeZone::Reset();
@@ -38,7 +41,7 @@ std::vector<std::uint64_t> Times(bool scattered) {
 
 void BM_FromUtcMilliseconds(benchmark::State& state) {
     const bool cached = state.range(0) != 0;
-    Setup(cached);
+    Setup(cached, state.range(2) != 0);
     const auto times = Times(state.range(1) != 0);
     std::size_t i = 0;
     for (auto _ : state) {
@@ -50,7 +53,7 @@ void BM_FromUtcMilliseconds(benchmark::State& state) {
 
 void BM_ToUtcMilliseconds(benchmark::State& state) {
     const bool cached = state.range(0) != 0;
-    Setup(cached);
+    Setup(cached, state.range(2) != 0);
     std::vector<TSS> stamps;
     for (std::uint64_t a : Times(state.range(1) != 0)) stamps.push_back(TSS::FromUtc(a));
     std::size_t i = 0;
@@ -68,9 +71,14 @@ void BM_ToString(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(t.ToString(s, true, true));
 }
 
-// Args: {cached, scattered}
-BENCHMARK(BM_FromUtcMilliseconds)->ArgNames({"cached", "scattered"})->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1});
-BENCHMARK(BM_ToUtcMilliseconds)->ArgNames({"cached", "scattered"})->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1});
+void ZoneArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"cached", "scattered", "systemzone"});
+    for (int zone : {0, 1})
+        for (int scattered : {0, 1})
+            for (int cached : {0, 1}) b->Args({cached, scattered, zone});
+}
+BENCHMARK(BM_FromUtcMilliseconds)->Apply(ZoneArgs);
+BENCHMARK(BM_ToUtcMilliseconds)->Apply(ZoneArgs);
 BENCHMARK(BM_ToUnixMilliseconds);
 BENCHMARK(BM_ToString);
 

@@ -34,37 +34,49 @@ namespace fs = std::filesystem;
 constexpr int kChannels = 5;
 constexpr int kFilesPerChannel = 10;
 
+// The sample files in a private temporary folder, removed with them when
+// the process ends (the folder's path lives as long as the object that
+// removes it). No files when one could not be made.
 struct Fixture {
+    Fixture()
+        : folder((fs::temp_directory_path() / ("gavex-config-bench-" + std::to_string(getpid()))).string())
+    {
+        fs::create_directories(folder);
+        for (int c = 0; c < kChannels; ++c) {
+            for (int i = 0; i < kFilesPerChannel; ++i) {
+                char name[64];
+                std::snprintf(name, sizeof name, "Cam %d 2019-03-04 05-%02d-00_000", c + 1, i);
+                const std::string base = folder + "/" + name;
+                std::vector<std::string> args = gavex_test::TestVideoInput(1, 25, "320x240");
+                args.insert(args.end(), {"-c:v", "mpeg4", base + ".mkv"});
+                if (!gavex_test::RunFfmpeg(args)) {
+                    files.clear();
+                    return;
+                }
+                if (FILE* srt = std::fopen((base + ".srt").c_str(), "w")) {
+                    std::fputs("1\n00:00:00,000 --> 00:00:00,500\nfirst\n\n2\n00:00:00,500 --> 00:00:01,000\nsecond\n\n",
+                               srt);
+                    std::fclose(srt);
+                }
+                files.push_back(base + ".mkv");
+            }
+        }
+    }
+    ~Fixture()
+    {
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+    }
+    Fixture(const Fixture&) = delete;
+    Fixture& operator=(const Fixture&) = delete;
+
     std::string folder;
     std::vector<std::string> files;
 };
 
 const Fixture& Files()
 {
-    static const Fixture fixture = [] {
-        Fixture f;
-        f.folder = (fs::temp_directory_path() / ("gavex-config-bench-" + std::to_string(getpid()))).string();
-        fs::create_directories(f.folder);
-        for (int c = 0; c < kChannels; ++c) {
-            for (int i = 0; i < kFilesPerChannel; ++i) {
-                char name[64];
-                std::snprintf(name, sizeof name, "Cam %d 2019-03-04 05-%02d-00_000", c + 1, i);
-                const std::string base = f.folder + "/" + name;
-                std::vector<std::string> args = gavex_test::TestVideoInput(1, 25, "320x240");
-                args.insert(args.end(), {"-c:v", "mpeg4", base + ".mkv"});
-                if (!gavex_test::RunFfmpeg(args))
-                    return Fixture{};
-                if (FILE* srt = std::fopen((base + ".srt").c_str(), "w")) {
-                    std::fputs("1\n00:00:00,000 --> 00:00:00,500\nfirst\n\n2\n00:00:00,500 --> 00:00:01,000\nsecond\n\n",
-                               srt);
-                    std::fclose(srt);
-                }
-                f.files.push_back(base + ".mkv");
-            }
-        }
-        std::atexit([] { fs::remove_all(Files().folder); });
-        return f;
-    }();
+    static const Fixture fixture;
     return fixture;
 }
 

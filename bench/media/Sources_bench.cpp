@@ -21,21 +21,36 @@ namespace {
 
 constexpr int kFrames = 120;
 
-const std::string& TestFile()
-{
-    static const std::string path = [] {
-        const std::string dir = std::filesystem::temp_directory_path() / ("gavex-sources-bench-" + std::to_string(getpid()));
+// A private temporary folder holding the test clip, removed with it when the
+// process ends (the folder's path lives as long as the object that removes it).
+struct BenchFolder {
+    BenchFolder()
+        : dir(std::filesystem::temp_directory_path() / ("gavex-sources-bench-" + std::to_string(getpid())))
+    {
         std::filesystem::create_directories(dir);
-        const std::string file = dir + "/hd.mp4";
+        const std::string clip = dir + "/hd.mp4";
         const std::string command =
             "ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v " +
-            std::to_string(kFrames) + " -c:v libx264 -preset veryfast -b:v 6M -g 50 -pix_fmt yuv420p '" + file + "'";
-        if (std::system(command.c_str()) != 0)
-            return std::string();
-        std::atexit([] { std::filesystem::remove_all(std::filesystem::path(TestFile()).parent_path()); });
-        return file;
-    }();
-    return path;
+            std::to_string(kFrames) + " -c:v libx264 -preset veryfast -b:v 6M -g 50 -pix_fmt yuv420p '" + clip + "'";
+        if (std::system(command.c_str()) == 0)
+            file = clip;
+    }
+    ~BenchFolder()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    BenchFolder(const BenchFolder&) = delete;
+    BenchFolder& operator=(const BenchFolder&) = delete;
+
+    std::string dir;
+    std::string file; // empty when the clip could not be made
+};
+
+const std::string& TestFile()
+{
+    static const BenchFolder folder;
+    return folder.file;
 }
 
 double RunTool(const std::string& command)

@@ -31,8 +31,14 @@ __attribute__((target("sse2"))) void Yuv420RowPairSse2(const std::uint8_t* y0, c
     const __m128i kgv = _mm_set1_epi16(kGv);
     const __m128i kb = _mm_set1_epi16(kBu);
 
-    std::int32_t j = 0;
-    for (; j + 8 <= mainEnd; j += 8) {
+    // The last step of a row ends at mainEnd, overlapping the one before it
+    // (those pixels are written again with the same values).
+    for (std::int32_t j = 0;; j += 8) {
+        if (j + 8 > mainEnd) {
+            if (j >= mainEnd || mainEnd < 8)
+                break;
+            j = mainEnd - 8;
+        }
         const __m128i cu = _mm_slli_epi16(
             _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + j)), zero), bias), 7);
         const __m128i cv = _mm_slli_epi16(
@@ -67,7 +73,7 @@ __attribute__((target("sse2"))) void Yuv420RowPairSse2(const std::uint8_t* y0, c
             _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(rgHi, b0Hi));
         }
     }
-    ConvertPairsTail(y0, y1, u, v, d0, d1, j, n);
+    ConvertPairsTail(y0, y1, u, v, d0, d1, mainEnd >= 8 ? mainEnd : 0, n);
 }
 
 // AVX2: 16 chroma pairs, 32 pixels of each row, per step. Packs and unpacks
@@ -86,8 +92,12 @@ __attribute__((target("avx2"))) void Yuv420RowPairAvx2(const std::uint8_t* y0, c
     const __m256i kgv = _mm256_set1_epi16(kGv);
     const __m256i kb = _mm256_set1_epi16(kBu);
 
-    std::int32_t j = 0;
-    for (; j + 16 <= mainEnd; j += 16) {
+    for (std::int32_t j = 0;; j += 16) {
+        if (j + 16 > mainEnd) {
+            if (j >= mainEnd || mainEnd < 16)
+                break;
+            j = mainEnd - 16;  // the overlapping last step
+        }
         // Lane 0 holds pairs 0-7, lane 1 pairs 8-15.
         const __m256i cu = _mm256_slli_epi16(
             _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + j))), bias), 7);
@@ -124,7 +134,7 @@ __attribute__((target("avx2"))) void Yuv420RowPairAvx2(const std::uint8_t* y0, c
             _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
         }
     }
-    ConvertPairsTail(y0, y1, u, v, d0, d1, j, n);
+    ConvertPairsTail(y0, y1, u, v, d0, d1, mainEnd >= 16 ? mainEnd : 0, n);
 }
 
 }  // namespace primitives_detail

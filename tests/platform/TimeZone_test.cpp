@@ -1,9 +1,13 @@
 #include "platform/TimeZone.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "support/TempDir.h"
 
 namespace tz = platform::tz;
 
@@ -138,6 +142,35 @@ TEST_F(ZoneTest, ReloadSeesANewZoneEvenThroughTheCache) {
     SetZone("America/New_York");
     ASSERT_TRUE(tz::UtcToLocal(At(2024, 1, 1, 12, 0), &local, true));
     EXPECT_EQ(local, At(2024, 1, 1, 7, 0));
+}
+
+// A replaced zone file is seen within a second, a changed TZ at once, and the
+// file is not looked at more often than that.
+TEST_F(ZoneTest, WatchSeesAReplacedZoneFileWithinASecond) {
+    gavex_test::TempDir dir("zonewatch");
+    const std::string zone = dir.path() + "/localtime";
+    std::filesystem::copy_file("/usr/share/zoneinfo/Europe/Berlin", zone);
+    std::int64_t now = 50000;
+    tz::ZoneWatch watch(zone, [&now] { return now; });
+    EXPECT_TRUE(watch.Due());
+    now += 999;
+    EXPECT_FALSE(watch.Due());
+
+    const std::string next = dir.path() + "/next";
+    std::filesystem::copy_file("/usr/share/zoneinfo/America/New_York", next);
+    ASSERT_EQ(std::rename(next.c_str(), zone.c_str()), 0);
+    now += 1;
+    EXPECT_TRUE(watch.Due()) << "replaced zone file missed";
+    now += 999;
+    EXPECT_FALSE(watch.Due());
+    now += 5000;
+    EXPECT_FALSE(watch.Due()) << "unchanged zone file taken as changed";
+
+    ::setenv("TZ", "Asia/Tokyo", 1);
+    EXPECT_TRUE(watch.Due()) << "changed TZ missed";
+    EXPECT_FALSE(watch.Due());
+    ::unsetenv("TZ");
+    EXPECT_TRUE(watch.Due()) << "TZ removed missed";
 }
 
 TEST(Civil, DayNumbersRoundTrip) {
