@@ -34,13 +34,19 @@ void BasePlayerExport::Start(const std::string& destination, const std::vector<S
         return;
     }
     m_tasks = tasks;
-    boost::thread worker([this, destination] { Run(destination); });
+    // The worker waits until it is m_worker, so that a Cancel made at once
+    // (even from the worker itself) reaches it.
+    std::lock_guard<std::mutex> lock(m_workerLock);
     m_worker.detach();
-    m_worker = std::move(worker);
+    m_worker = boost::thread([this, destination] {
+        { std::lock_guard<std::mutex> started(m_workerLock); }
+        Run(destination);
+    });
 }
 
 void BasePlayerExport::Cancel()
 {
+    std::lock_guard<std::mutex> lock(m_workerLock);
     m_worker.interrupt();
 }
 

@@ -9,6 +9,7 @@
 // progress step or interruptible wait of the worker.
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,7 @@ private:
     std::vector<Storage::ExportTask> m_tasks;
     // Set by a successful Start, cleared by the worker before it reports.
     std::atomic<bool> m_busy{false};
+    std::mutex m_workerLock;  // guards m_worker between Start and Cancel
     boost::thread m_worker;
 };
 
