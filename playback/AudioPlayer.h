@@ -125,6 +125,7 @@ public:
     void Stop();
     // 0.0 to 1.0; applied by the audio thread on its next pass.
     void SetVolume(double volume);
+    double GetVolume() const { return m_volume; }
 
     // One pass of the audio loop without its sleep (players built without
     // their thread).

@@ -1,0 +1,431 @@
+#include "playback/PlayersController.h"
+
+#include <chrono>
+#include <cmath>
+#include <exception>
+
+#include <QCoreApplication>
+#include <QTimerEvent>
+#include <boost/format.hpp>
+#include <boost/make_shared.hpp>
+
+#include "archive/files/PlayInfo.h"
+#include "base/Log.h"
+#include "media/MediaSample.h"
+#include "media/MediaSamplePin.h"
+#include "media/MediaSampleTitles.h"
+#include "media/TimeConversion.h"
+#include "media/VideoSourceInterfaces.h"
+#include "playback/SourcePin.h"
+#include "playback/TimeConverterSource.h"
+#include "playback/TimeSynchronizer.h"
+
+namespace playback {
+
+namespace {
+
+constexpr int32_t kOutOfRecordAlpha = 150;
+
+QorLog::CDebug* Log()
+{
+    return getDefaultDebugInstance();
+}
+
+// A value that is not a multiple of 1000 becomes the next multiple of 1000.
+int64_t RoundUpToSecond(int64_t ms)
+{
+    const int64_t rest = ((ms % 1000) + 1000) % 1000;
+    return rest == 0 ? ms : ms - rest + 1000;
+}
+
+// Archive ms of a record end, one microsecond after its last; special
+// values unchanged.
+int64_t EndAfter(const boost::posix_time::ptime& last)
+{
+    if (last.is_special())
+        return utils::MillisecondsFromPtime(last);
+    return utils::MillisecondsFromPtime(last + boost::posix_time::microseconds(1));
+}
+
+}  // namespace
+
+Player::Player()
+    : pin(std::make_shared<filters::VindaraSourcePin>())
+    , pinThread(std::make_unique<filters::SourcePin>(pin))
+{
+}
+
+Player::~Player()
+{
+    titles.reset();
+    converter.reset();
+    pinThread.reset();
+    pin.reset();
+}
+
+void Player::Init(const boost::shared_ptr<filters::IVideoSource>& source,
+                  const std::shared_ptr<filters::TimeSynchronizer>& synchronizer, const std::string& deviceText)
+{
+    pin->SetSource(source, synchronizer, deviceText);
+    // The renderer's pin of the channel: its sample takes planar pictures.
+    rendererPin = std::make_shared<render::MediaSamplePin>(std::make_shared<render::ImageMediaSample>(true));
+    rendererPin->SetRotation(source->GetCameraSettings().rotation);
+    titles = boost::make_shared<render::Titles>();
+    rendererPin->SetTitles(titles);
+    pin->SetTitles(titles);
+    pinThread->SetRendererPin(rendererPin);
+
+    boost::shared_ptr<filters::IVideoSource> inner = source;
+    if (auto* converting = dynamic_cast<filters::TimeConverterSource*>(source.get()))
+        inner = converting->GetInner();
+    converter = std::make_shared<utils::TimeConverter>();
+    utils::MergeCloseIntervals(inner->GetPeriods(), *converter, utils::kJoinGapMs);
+    converter->SetTimeZoneOffset(inner->GetTimeShift());
+    converter->RebuildContinuous();
+}
+
+PlayersController::PlayersController(PlaybackGui gui, std::shared_ptr<filters::AudioPlayer> audio)
+    : m_gui(std::move(gui))
+    , m_playConverter(std::make_shared<utils::TimeConverter>())
+    , m_exportConverter(std::make_shared<utils::TimeConverter>())
+{
+    m_timer = startTimer(kTimerIntervalMs, Qt::CoarseTimer);
+    m_audioPlayer = audio ? std::move(audio) : std::make_shared<filters::AudioPlayer>();
+}
+
+PlayersController::~PlayersController()
+{
+    if (m_timer != 0)
+        killTimer(m_timer);
+    m_fileConnections.clear();
+    m_audioPlayer.reset();
+    m_channels.clear();
+    m_channelStates.clear();
+    m_currentPlayer.reset();
+    m_players.clear();
+    m_synchronizer.reset();
+}
+
+int64_t PlayersController::PinTime(const std::shared_ptr<Player>& player)
+{
+    return player && player->pin->HasSource() ? player->pin->GetCurrentTime() : 0;
+}
+
+void PlayersController::Play()
+{
+    if (m_playing)
+        return;
+    m_playing = true;
+    m_gui.controls->StopPrevFrameAlpha();
+    m_gui.controls->SetPrevFrameAlpha(0);
+    m_gui.controls->InvalidateAll();
+    UpdateAudio(true);
+    for (const auto& player : m_players)
+        if (player->pin->HasSource())
+            player->pinThread->Resume();
+}
+
+void PlayersController::Pause()
+{
+    ClearPlaying();
+    for (const auto& player : m_players) {
+        if (!player->pin->HasSource())
+            continue;
+        player->pin->Pause();
+        player->pinThread->SetState(filters::SourcePin::kRun, true);
+    }
+}
+
+void PlayersController::ClearPlaying()
+{
+    m_playing = false;
+    UpdateAudio(true);
+}
+
+void PlayersController::StepFrame(bool forward, int64_t position, bool keepFade)
+{
+    if (m_players.empty())
+        return;
+    const bool wasPlaying = m_playing;
+    const bool fade = !wasPlaying && position >= 0 && !keepFade;
+    Pause();
+    if (fade)
+        m_gui.controls->StopPrevFrameFade();
+    if (position < 0) {
+        if (m_currentPlayer && m_currentPlayer->pin->HasSource())
+            position = m_currentPlayer->pinThread->GetAdjacentFrameTime(forward);
+        for (const auto& player : m_players) {
+            if (position >= 0)
+                break;
+            if (player == m_currentPlayer || !player->pin->HasSource())
+                continue;
+            position = player->pinThread->GetAdjacentFrameTime(forward);
+        }
+    }
+    // No frame in that direction: every channel stays where it is.
+    if (position >= 0) {
+        for (const auto& player : m_players)
+            if (player->pin->HasSource())
+                player->pinThread->Seek(position);
+    }
+    for (const auto& player : m_players) {
+        player->pin->Pause();
+        player->pinThread->SetState(filters::SourcePin::kRun, true);
+    }
+    Tick();
+    QCoreApplication::sendPostedEvents();
+    m_gui.controls->RenderDirty();
+    if (wasPlaying)
+        Play();
+    if (fade)
+        m_gui.controls->StartPrevFrameAlpha();
+}
+
+void PlayersController::SeekAll(int64_t time, bool keepFade)
+{
+    const auto started = std::chrono::steady_clock::now();
+    StepFrame(true, time, keepFade);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+    Log()->Trace(boost::format("%1% : %2% ms\n") % "SeekAll" % (static_cast<double>(elapsed) / 1000.0));
+}
+
+void PlayersController::Seek(int64_t time)
+{
+    const utils::IntervalList& continuous = m_playConverter->GetContinuousPeriods();
+    if (continuous.empty() || utils::IntervalEnd(continuous.back()) - continuous.front().start <= 0)
+        return;
+    if (m_exportMode)
+        time = ClampToRecorded(time);
+    SeekAll(utils::MapTimeBetweenIntervals(time, m_playConverter->GetArchivePeriods(), continuous, 1), false);
+    m_dragging = false;
+}
+
+void PlayersController::SetSpeed(double rate)
+{
+    if (m_synchronizer)
+        m_synchronizer->GetClock()->SetRate(rate);
+    UpdateAudio(true);
+}
+
+double PlayersController::GetSpeed()
+{
+    return m_synchronizer ? m_synchronizer->GetClock()->GetRate() : 1.0;
+}
+
+void PlayersController::ApplySettings()
+{
+    const bool skipFrames = m_settings.skipFrames;
+    const bool wasPlaying = m_playing;
+    Pause();
+    for (const auto& player : m_players)
+        player->pin->SetSkipFrames(skipFrames);
+    if (wasPlaying)
+        Play();
+}
+
+void PlayersController::SetVolume(double volume)
+{
+    const bool wasSilent = m_audioPlayer->GetVolume() <= 0.0;
+    m_audioPlayer->SetVolume(volume);
+    if (wasSilent && m_audioPlayer->GetVolume() > 0.0)
+        UpdateAudio(true);
+}
+
+void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters::IVideoSource>>& channels)
+{
+    ClearPlaying();
+    m_gui.playPanel->SetPlaying(false);
+    m_fileConnections.clear();
+    m_channelStates.clear();
+    m_currentPlayer.reset();
+    m_players.clear();
+    m_channels = channels;
+    m_gui.grid->RemoveItems();
+    m_gui.playTimeLine->ClearIntervals();
+    m_gui.exportTimeLine->ClearIntervals();
+    m_gui.enabled->SetEnabledState(false, false);
+    try {
+        m_playConverter = std::make_shared<utils::TimeConverter>();
+        std::vector<const utils::IntervalList*> lists;
+        for (const auto& channel : m_channels)
+            if (channel)
+                lists.push_back(&channel->GetPeriods());
+        m_playConverter->BuildArchivePeriods(lists);
+        m_playConverter->RebuildContinuous();
+        m_synchronizer = std::make_shared<filters::TimeSynchronizer>(m_audioPlayer->GetClock());
+        for (const auto& channel : m_channels) {
+            if (!channel)
+                continue;
+            auto player = std::make_shared<Player>();
+            auto converting = boost::make_shared<filters::TimeConverterSource>(channel, m_playConverter);
+            m_playConverter->SetTimeZoneOffset(channel->GetTimeShift());
+            player->Init(converting, m_synchronizer, std::string());
+            m_players.push_back(player);
+            player->titles->SetTitleText(0, player->pin->GetSource()->GetName());
+            converting->SetTitles(player->titles);
+            Storage::IPlayInfo* playInfo = channel->GetPlayInfo();
+            if (playInfo != nullptr) {
+                const int32_t index = static_cast<int32_t>(m_players.size() - 1);
+                std::weak_ptr<IControlsLayer> controls = m_gui.controls;
+                m_fileConnections.emplace_back(playInfo->ChangeSignal.connect([controls, index] {
+                    if (auto layer = controls.lock())
+                        layer->PostNewFile(index);
+                }));
+            }
+            m_channelStates.push_back(ChannelState{false, playInfo});
+        }
+        m_gui.enabled->SetEnabledState(true, false);
+        m_gui.grid->CreateItems(static_cast<int32_t>(m_players.size()));
+        m_gui.playTimeLine->SetIntervals(m_playConverter->GetArchivePeriods());
+        if (!m_players.empty())
+            SelectPlayer(0);
+    } catch (const std::exception& e) {
+        Log()->Trace("%s", e.what());
+        // Nothing half built plays; the GUI stays usable for another source.
+        m_fileConnections.clear();
+        m_channelStates.clear();
+        m_currentPlayer.reset();
+        m_players.clear();
+        m_playConverter = std::make_shared<utils::TimeConverter>();
+        m_gui.enabled->SetEnabledState(true, false);
+    }
+    ApplySettings();
+}
+
+void PlayersController::SelectPlayer(size_t index)
+{
+    if (index >= m_players.size() || m_players[index] == m_currentPlayer)
+        return;
+    m_currentPlayer = m_players[index];
+    m_gui.playTimeLine->SetIntervals(m_currentPlayer->converter->GetArchivePeriods());
+    if (m_currentPlayer->pin->HasSource())
+        m_gui.cameras->SelectCamera(m_currentPlayer->pin->GetSource()->GetName());
+    m_gui.grid->SelectChannel(static_cast<int32_t>(index));
+}
+
+int64_t PlayersController::CurrentPosition()
+{
+    if (!m_currentPlayer)
+        return 0;
+    return utils::MapTimeBetweenIntervals(PinTime(m_currentPlayer), m_playConverter->GetContinuousPeriods(),
+                                          m_playConverter->GetArchivePeriods(), 0);
+}
+
+int64_t PlayersController::ClampToRecorded(int64_t time)
+{
+    const utils::TimeConverter& converter =
+        m_exportMode && !m_exportConverter->GetArchivePeriods().empty() ? *m_exportConverter : *m_playConverter;
+    if (converter.GetArchivePeriods().empty())
+        return time;
+    return utils::ClampToPeriods(time, converter.GetArchivePeriods());
+}
+
+void PlayersController::timerEvent(QTimerEvent*)
+{
+    // Nothing may leave a Qt event handler.
+    try {
+        if (m_refreshPending && m_currentPlayer) {
+            SeekAll(PinTime(m_currentPlayer), true);
+            m_gui.controls->InvalidateAll();
+            m_refreshPending = false;
+        }
+        Tick();
+    } catch (const std::exception& e) {
+        Log()->Warning("The playback tick failed: %s", e.what());
+    }
+}
+
+void PlayersController::Tick()
+{
+    if (m_dragging || !m_currentPlayer)
+        return;
+    if (m_playing) {
+        const int64_t t = PinTime(m_currentPlayer);
+        if (m_audioStartTime != 0 && t >= m_audioStartTime)
+            UpdateAudio(true);
+        if (m_currentPlayer->pin->HasSource() && t >= m_currentPlayer->pin->GetDuration())
+            OnFinishedPlay();
+    }
+    m_gui.playTimeLine->SetCursorTime(CurrentPosition());
+    UpdateOutOfRecordFade();
+}
+
+void PlayersController::OnFinishedPlay()
+{
+    Log()->Message("PlayersController::onFinishedPlay");
+    if (m_settings.playCycle) {
+        SeekAll(0, false);
+        Play();
+    } else {
+        Pause();
+        m_gui.playPanel->SetPlaying(false);
+    }
+}
+
+void PlayersController::UpdateOutOfRecordFade()
+{
+    for (size_t i = 0; i < m_players.size() && i < m_channelStates.size(); ++i) {
+        const Player& player = *m_players[i];
+        const utils::IntervalList& own = player.converter->GetArchivePeriods();
+        if (own.empty())
+            continue;
+        const int64_t t = utils::MapTimeBetweenIntervals(PinTime(m_players[i]), m_playConverter->GetContinuousPeriods(),
+                                                         m_playConverter->GetArchivePeriods(), 0);
+        const auto& period = own[static_cast<size_t>(utils::FindIntervalIndex(t, own))];
+        const int64_t rounded = RoundUpToSecond(t);
+        const bool outOfRecord =
+            rounded < RoundUpToSecond(period.start) || rounded > RoundUpToSecond(utils::IntervalEnd(period));
+        if (outOfRecord == m_channelStates[i].outOfRecord)
+            continue;
+        // A channel the grid shows no item for is left as it is.
+        const bool faded = outOfRecord ? m_gui.grid->FadeItem(static_cast<int32_t>(i), 0, kOutOfRecordAlpha)
+                                       : m_gui.grid->FadeItem(static_cast<int32_t>(i), kOutOfRecordAlpha, 0);
+        if (faded)
+            m_channelStates[i].outOfRecord = outOfRecord;
+    }
+}
+
+void PlayersController::UpdateAudio(bool restart)
+{
+    m_audioStartTime = 0;
+    if (!m_playing || GetSpeed() != 1.0 || m_audioPlayer->GetVolume() <= 0.0 || !m_currentPlayer) {
+        m_audioPlayer->Stop();
+        return;
+    }
+    size_t index = 0;
+    while (index < m_players.size() && m_players[index] != m_currentPlayer)
+        ++index;
+    Storage::IPlayInfo* playInfo = index < m_channelStates.size() ? m_channelStates[index].playInfo : nullptr;
+    if (playInfo == nullptr) {
+        m_audioPlayer->Stop();
+        return;
+    }
+    const filters::AudioRequest current = BuildAudioRequest(playInfo->GetCurrentFileInfo(0), true);
+    const filters::AudioRequest next = BuildAudioRequest(playInfo->GetCurrentFileInfo(1), false);
+    m_audioPlayer->Play(current, next, restart);
+}
+
+filters::AudioRequest PlayersController::BuildAudioRequest(const Storage::PlayFileInfo& record, bool current)
+{
+    if (!record.HasFile() || record.audioPath.empty())
+        return {};
+    const int64_t b = PinTime(m_currentPlayer);
+    const utils::IntervalList& archive = m_playConverter->GetArchivePeriods();
+    const utils::IntervalList& continuous = m_playConverter->GetContinuousPeriods();
+    const int64_t c = utils::MapTimeBetweenIntervals(utils::MillisecondsFromPtime(record.period.begin()), archive,
+                                                     continuous, 1);
+    const int64_t e = utils::MapTimeBetweenIntervals(EndAfter(record.period.last()), archive, continuous, 1);
+    const int64_t f = record.startOffset / 1000;
+    if (!current)
+        return {record.audioPath, record.streamTitle, f, e - c};
+    if (b < c) {
+        m_audioStartTime = c;
+        return {};
+    }
+    if (b < e)
+        return {record.audioPath, record.streamTitle, f + (b - c), e - c};
+    return {};
+}
+
+}  // namespace playback

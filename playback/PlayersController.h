@@ -1,0 +1,180 @@
+#pragma once
+// The one object that turns the channels of a source into playing players
+// and carries every playback command: play, pause, steps, seeks, speed, the
+// end of play, the sound of the current channel and the fading of channels
+// that have no recording at the playing time.
+//
+// Per channel: source -> time-converting source over the play converter ->
+// source pin (a client of the shared synchronizer, whose clock is the audio
+// player's) -> pin thread -> renderer pin. Source pins and seeks work in
+// continuous time (the gapless time line), time lines and sound in archive
+// time. Everything here runs on the GUI thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QObject>
+#include <boost/shared_ptr.hpp>
+#include <boost/signals2/signal.hpp>
+
+#include "playback/AudioPlayer.h"
+#include "playback/PlaybackGui.h"
+
+namespace Storage {
+class IPlayInfo;
+struct PlayFileInfo;
+}  // namespace Storage
+
+namespace render {
+class MediaSamplePin;
+class Titles;
+}  // namespace render
+
+namespace utils {
+class TimeConverter;
+}
+
+namespace filters {
+class IVideoSource;
+class SourcePin;
+class TimeSynchronizer;
+class VindaraSourcePin;
+}  // namespace filters
+
+namespace playback {
+
+class IPlayersController {
+public:
+    // The windowless completion code: 0 success, 22 failure, or an export's
+    // error code.
+    boost::signals2::signal<void(int)> Completed;
+
+    virtual void Play() = 0;
+    virtual void Pause() = 0;
+    virtual void ClearPlaying() = 0;
+    virtual void StepBackward() = 0;
+    virtual void StepForward() = 0;
+    // Archive ms.
+    virtual void Seek(int64_t time) = 0;
+    virtual void SetSpeed(double rate) = 0;
+    virtual double GetSpeed() = 0;
+    virtual void ApplySettings() = 0;
+    virtual void SetPlayCycle(bool cycle) = 0;
+
+protected:
+    ~IPlayersController() = default;
+};
+
+// One channel's chain from the pin on.
+class Player {
+public:
+    Player();
+    // Titles and converter first, then the pin thread (stopped and joined),
+    // then the pin.
+    ~Player();
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    // Attaches the converting source and builds the renderer pin, the titles
+    // and the channel's own converter (its periods, gaps of up to 100 ms
+    // joined).
+    void Init(const boost::shared_ptr<filters::IVideoSource>& source,
+              const std::shared_ptr<filters::TimeSynchronizer>& synchronizer, const std::string& deviceText);
+
+    std::shared_ptr<filters::VindaraSourcePin> pin;
+    std::unique_ptr<filters::SourcePin> pinThread;
+    std::shared_ptr<render::MediaSamplePin> rendererPin;
+    std::shared_ptr<utils::TimeConverter> converter;
+    boost::shared_ptr<render::Titles> titles;
+};
+
+struct ChannelState {
+    bool outOfRecord = false;
+    Storage::IPlayInfo* playInfo = nullptr;  // not owned
+};
+
+// The application settings the controller reads and writes.
+struct PlaybackSettings {
+    bool skipFrames = false;
+    bool playCycle = false;
+};
+
+class PlayersController : public IPlayersController, public QObject {
+public:
+    static constexpr int kTimerIntervalMs = 16;
+
+    // Without an audio player the controller makes one on the system's
+    // sound output.
+    explicit PlayersController(PlaybackGui gui, std::shared_ptr<filters::AudioPlayer> audio = nullptr);
+    ~PlayersController() override;
+
+    void Play() override;
+    void Pause() override;
+    void ClearPlaying() override;
+    void StepBackward() override { StepFrame(false, -1, false); }
+    void StepForward() override { StepFrame(true, -1, false); }
+    void Seek(int64_t time) override;
+    void SetSpeed(double rate) override;
+    double GetSpeed() override;
+    void ApplySettings() override;
+    void SetPlayCycle(bool cycle) override { m_settings.playCycle = cycle; }
+
+    // Replaces every player by one per non-null channel. A failure leaves
+    // no player and the GUI enabled for another source.
+    void BuildPlayers(const std::vector<boost::shared_ptr<filters::IVideoSource>>& channels);
+    void SelectPlayer(size_t index);
+    // Archive ms of the current player's position; 0 without one.
+    int64_t CurrentPosition();
+    int64_t ClampToRecorded(int64_t time);
+    // Continuous ms.
+    void SeekAll(int64_t time, bool keepFade);
+    // One frame in a direction when `position` is negative, else to it.
+    void StepFrame(bool forward, int64_t position, bool keepFade);
+    void UpdateAudio(bool restart);
+    filters::AudioRequest BuildAudioRequest(const Storage::PlayFileInfo& record, bool current);
+    // The body of the 16 ms tick.
+    void Tick();
+    // 0.0 to 1.0, the play panel's volume slider / 100.
+    void SetVolume(double volume);
+
+    bool IsPlaying() const { return m_playing; }
+    const std::vector<std::shared_ptr<Player>>& GetPlayers() const { return m_players; }
+    const std::shared_ptr<Player>& GetCurrentPlayer() const { return m_currentPlayer; }
+    const std::shared_ptr<utils::TimeConverter>& GetPlayConverter() const { return m_playConverter; }
+    const std::shared_ptr<filters::TimeSynchronizer>& GetSynchronizer() const { return m_synchronizer; }
+    const std::shared_ptr<filters::AudioPlayer>& GetAudioPlayer() const { return m_audioPlayer; }
+    PlaybackSettings& Settings() { return m_settings; }
+    void SetDragging(bool dragging) { m_dragging = dragging; }
+    void RequestRefresh() { m_refreshPending = true; }
+    int64_t GetAudioStartTime() const { return m_audioStartTime; }
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    void OnFinishedPlay();
+    void UpdateOutOfRecordFade();
+    int64_t PinTime(const std::shared_ptr<Player>& player);
+
+    PlaybackGui m_gui;
+    bool m_playing = false;
+    std::vector<std::shared_ptr<Player>> m_players;
+    std::shared_ptr<Player> m_currentPlayer;
+    std::shared_ptr<utils::TimeConverter> m_playConverter;
+    std::shared_ptr<utils::TimeConverter> m_exportConverter;
+    std::shared_ptr<filters::TimeSynchronizer> m_synchronizer;
+    std::vector<ChannelState> m_channelStates;
+    bool m_dragging = false;
+    bool m_refreshPending = false;
+    bool m_exportMode = false;
+    std::vector<boost::shared_ptr<filters::IVideoSource>> m_channels;
+    std::vector<boost::signals2::scoped_connection> m_fileConnections;
+    PlaybackSettings m_settings;
+    std::shared_ptr<filters::AudioPlayer> m_audioPlayer;
+    int64_t m_audioStartTime = 0;
+    int m_timer = 0;
+};
+
+}  // namespace playback

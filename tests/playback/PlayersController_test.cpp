@@ -1,0 +1,272 @@
+// The players controller over two scripted channels on simulated time: the
+// audio player's clock runs on a tick counter that a driver thread moves to
+// the earliest sleeper's wake time, so frames come exactly when due.
+
+#include "playback/PlayersController.h"
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include <QCoreApplication>
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "PlaybackTestSupport.h"
+#include "media/MediaSample.h"
+#include "media/MediaSamplePin.h"
+#include "media/TimeConversion.h"
+#include "playback/SourcePin.h"
+#include "playback/TimeSynchronizer.h"
+
+using playbacktest::Eventually;
+using playbacktest::ScriptedSource;
+using playbacktest::SimTicks;
+
+namespace {
+
+constexpr int64_t kT0 = 1'700'000'000'000;
+constexpr int64_t kStep = 40;
+
+std::vector<int64_t> Times(int count, int64_t start, int64_t step = kStep)
+{
+    std::vector<int64_t> t;
+    for (int i = 0; i < count; ++i)
+        t.push_back(start + i * step);
+    return t;
+}
+
+// No sound device: the controller only stops sound at volume 0.
+class SilentSink final : public filters::IAudioSink {
+public:
+    bool Create(const filters::AudioFormat&) override { return false; }
+    bool Start() override { return false; }
+    void Stop() override {}
+    void Close() override {}
+    int32_t BytesFree() override { return 0; }
+    int32_t PeriodSize() override { return 0; }
+    int64_t Write(const uint8_t*, int64_t) override { return -1; }
+    int64_t ProcessedUSecs() override { return 0; }
+    bool HasError() override { return false; }
+    void SetVolume(double) override {}
+};
+
+QCoreApplication* Application()
+{
+    static int argc = 1;
+    static char name[] = "playback-tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app =
+        QCoreApplication::instance() != nullptr ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
+    return app;
+}
+
+class PlayersControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Application();
+        audio = std::make_shared<filters::AudioPlayer>(std::make_unique<SilentSink>(), ticks.Source(), false);
+        controller = std::make_unique<playback::PlayersController>(playback::HeadlessGui::Bundle(gui), audio);
+        // Channel 0: 2 s at 25 fps; channel 1: its last 800 ms.
+        first = boost::make_shared<ScriptedSource>(Times(50, kT0),
+                                                   std::vector<filters::RecordPeriod>{{kT0, 50 * kStep}});
+        second = boost::make_shared<ScriptedSource>(Times(20, kT0 + 1200),
+                                                    std::vector<filters::RecordPeriod>{{kT0 + 1200, 20 * kStep}});
+        controller->BuildPlayers({first, nullptr, second});
+        driver = std::thread([this] { Drive(); });
+    }
+
+    void TearDown() override
+    {
+        controller.reset();
+        stopDriver = true;
+        driver.join();
+    }
+
+    void Drive()
+    {
+        const auto clock = audio->GetClock();
+        while (!stopDriver) {
+            if (clock->WaiterCount() > 0) {
+                const int64_t wake = clock->EarliestWakeTime();
+                while (clock->GetTime() < wake && !stopDriver)
+                    ticks.Advance(1);
+                clock->Poke();
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    }
+
+    bool AllIdle()
+    {
+        for (const auto& player : controller->GetPlayers())
+            if (player->pinThread->GetState() != filters::SourcePin::kIdle)
+                return false;
+        return true;
+    }
+
+    // Archive time of the frame in a channel's renderer sample.
+    int64_t Shown(size_t channel)
+    {
+        const auto& pin = controller->GetPlayers()[channel]->rendererPin;
+        return static_cast<const render::ImageMediaSample*>(pin->GetSample().get())->Time();
+    }
+
+    SimTicks ticks;
+    std::shared_ptr<playback::HeadlessGui> gui = std::make_shared<playback::HeadlessGui>();
+    std::shared_ptr<filters::AudioPlayer> audio;
+    std::unique_ptr<playback::PlayersController> controller;
+    boost::shared_ptr<ScriptedSource> first;
+    boost::shared_ptr<ScriptedSource> second;
+    std::atomic<bool> stopDriver{false};
+    std::thread driver;
+};
+
+TEST_F(PlayersControllerTest, BuildsOnePlayerPerChannel)
+{
+    ASSERT_EQ(controller->GetPlayers().size(), 2u);
+    EXPECT_EQ(controller->GetCurrentPlayer(), controller->GetPlayers()[0]);
+    const auto& archive = controller->GetPlayConverter()->GetArchivePeriods();
+    ASSERT_EQ(archive.size(), 1u);
+    EXPECT_EQ(archive[0].start, kT0);
+    EXPECT_EQ(archive[0].length, 2000);
+    EXPECT_EQ(controller->GetSynchronizer()->GetClock(), audio->GetClock());
+    const auto calls = gui->Calls();
+    const auto at = [&](const std::string& call) { return std::find(calls.begin(), calls.end(), call) - calls.begin(); };
+    EXPECT_LT(at("SetEnabledState 0 0"), at("SetEnabledState 1 0"));
+    EXPECT_LT(at("SetEnabledState 1 0"), at("CreateItems 2"));
+    EXPECT_LT(at("CreateItems 2"), at("SelectChannel 0"));
+    EXPECT_EQ(gui->Calls("SelectCamera").size(), 1u);
+}
+
+TEST_F(PlayersControllerTest, SeekAndStepsMoveEveryChannel)
+{
+    controller->Seek(kT0 + 1310);
+    EXPECT_FALSE(controller->IsPlaying());
+    EXPECT_EQ(controller->CurrentPosition(), kT0 + 1310);
+    ASSERT_TRUE(Eventually([&] { return AllIdle(); }));
+    EXPECT_EQ(Shown(0), kT0 + 1280);
+    EXPECT_EQ(Shown(1), kT0 + 1280);
+    EXPECT_EQ(gui->CursorTime(), kT0 + 1310);
+
+    controller->StepForward();
+    EXPECT_EQ(controller->CurrentPosition(), kT0 + 1320);
+    controller->StepForward();
+    EXPECT_EQ(controller->CurrentPosition(), kT0 + 1360);
+    controller->StepBackward();
+    EXPECT_EQ(controller->CurrentPosition(), kT0 + 1320);
+    ASSERT_TRUE(Eventually([&] { return AllIdle() && Shown(0) == kT0 + 1320 && Shown(1) == kT0 + 1320; }));
+    EXPECT_FALSE(controller->IsPlaying());
+    // A seek while paused fades the previous frame out.
+    EXPECT_EQ(gui->Calls("StartPrevFrameAlpha").size(), 1u);
+
+    // Before the recording: the first frame.
+    controller->Seek(kT0 - 5000);
+    EXPECT_EQ(controller->CurrentPosition(), kT0);
+}
+
+TEST_F(PlayersControllerTest, PlayPauseAndSpeed)
+{
+    controller->Seek(kT0);
+    controller->Play();
+    controller->Play();
+    EXPECT_TRUE(controller->IsPlaying());
+    EXPECT_EQ(gui->Calls("SetPrevFrameAlpha 0").size(), 1u) << "a second Play acts again";
+    ASSERT_TRUE(Eventually([&] { return controller->CurrentPosition() >= kT0 + 1300; }));
+    EXPECT_GE(Shown(1), kT0 + 1200) << "the second channel plays along";
+
+    controller->Pause();
+    EXPECT_FALSE(controller->IsPlaying());
+    const int64_t paused = controller->CurrentPosition();
+    ticks.Advance(500);
+    audio->GetClock()->Poke();
+    EXPECT_EQ(controller->CurrentPosition(), paused);
+
+    // A step while playing plays on.
+    controller->Play();
+    controller->StepForward();
+    EXPECT_TRUE(controller->IsPlaying());
+
+    controller->SetSpeed(2.0);
+    EXPECT_EQ(controller->GetSpeed(), 2.0);
+    EXPECT_EQ(audio->GetClock()->GetRate(), 2.0);
+    controller->Pause();
+}
+
+TEST_F(PlayersControllerTest, EndOfPlayPausesOrCycles)
+{
+    for (bool cycle : {false, true}) {
+        SCOPED_TRACE(cycle);
+        controller->SetPlayCycle(cycle);
+        gui->ClearCalls();
+        controller->Seek(kT0 + 1800);
+        controller->Play();
+        bool restarted = false;
+        ASSERT_TRUE(Eventually([&] {
+            // Past the last frame nobody waits for the clock: move it on.
+            ticks.Advance(5);
+            const int64_t before = controller->CurrentPosition();
+            controller->Tick();
+            restarted = cycle && controller->CurrentPosition() < before;
+            return cycle ? restarted : !controller->IsPlaying();
+        }));
+        if (cycle) {
+            EXPECT_TRUE(controller->IsPlaying());
+            EXPECT_TRUE(gui->Calls("SetPlaying 0").empty());
+            controller->Pause();
+        } else {
+            EXPECT_EQ(gui->Calls("SetPlaying 0").size(), 1u);
+            EXPECT_GE(controller->CurrentPosition(), kT0 + 1960);
+        }
+    }
+}
+
+// The channel without a recording at the playing time fades out and back.
+TEST_F(PlayersControllerTest, ChannelOutOfRecordFades)
+{
+    controller->Seek(kT0 + 200);
+    controller->Tick();
+    EXPECT_EQ(gui->Calls("FadeItem"), std::vector<std::string>{"FadeItem 1 0 150"});
+    controller->Seek(kT0 + 1900);
+    controller->Tick();
+    EXPECT_EQ(gui->Calls("FadeItem"), (std::vector<std::string>{"FadeItem 1 0 150", "FadeItem 1 150 0"}));
+    // Without grid items nothing throws and nothing fades.
+    gui->RemoveItems();
+    controller->Seek(kT0 + 200);
+    EXPECT_NO_THROW(controller->Tick());
+    EXPECT_EQ(gui->Calls("FadeItem").size(), 2u);
+}
+
+// A channel whose camera view cannot be read.
+class BrokenSource : public ScriptedSource {
+public:
+    using ScriptedSource::ScriptedSource;
+    const filters::CameraViewSettings& GetCameraSettings() const override
+    {
+        throw std::runtime_error("camera view unreadable");
+    }
+};
+
+TEST_F(PlayersControllerTest, FailedBuildLeavesNoPlayerAndTheGuiEnabled)
+{
+    auto broken = boost::make_shared<BrokenSource>(Times(5, kT0), std::vector<filters::RecordPeriod>{{kT0, 200}});
+    gui->ClearCalls();
+    controller->BuildPlayers({first, broken});
+    EXPECT_TRUE(controller->GetPlayers().empty());
+    EXPECT_FALSE(controller->GetCurrentPlayer());
+    const auto enabled = gui->Calls("SetEnabledState");
+    ASSERT_FALSE(enabled.empty());
+    EXPECT_EQ(enabled.back(), "SetEnabledState 1 0");
+    // Commands without players do nothing.
+    controller->Play();
+    controller->StepForward();
+    controller->Seek(kT0);
+    controller->Tick();
+    EXPECT_EQ(controller->CurrentPosition(), 0);
+
+    controller->BuildPlayers({second});
+    EXPECT_EQ(controller->GetPlayers().size(), 1u);
+}
+
+}  // namespace
