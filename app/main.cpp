@@ -1,14 +1,17 @@
 #include <cstdio>
 
 #include "base/ProcessValues.h"
+#include "imaging/jpeg/Compressor.h"
 #include "media/FrameCodecsInstall.h"
 
 int main(int argc, char** argv)
 {
     // Process-wide values (crash handler first) come before anything else runs.
     InitProcessValues();
-    // The archive writers decode through the media layer.
+    // The archive writers decode through the media layer and encode through
+    // the frame compressor.
     InstallMediaFrameCodecs();
+    InstallFrameCompressor();
     (void)argc;
     (void)argv;
     std::printf("Gavex Player\n");

@@ -12,6 +12,7 @@
 #include <boost/date_time/gregorian/gregorian_types.hpp>
 
 #include "archive/files/FailureReports.h"
+#include "archive/files/FrameCodecs.h"
 #include "base/Log.h"
 #include "base/Messages.h"
 #include "base/Registry.h"
@@ -623,11 +624,65 @@ int FileReader::readFrameExact(VideoFrame* frame, int target, int back) {
     if (IsKeyFrame(frame) || (format < 'h' && !IsInterFrameFormat(frame))) return 1;
     const int r = readFrameAt(frame, back);
     if (!(IsInterFrameFormat(frame) && m_position < target)) return r;
-    // Rebuilding the target picture needs the frame compressor, which this
-    // build does not have yet.
-    QOR_LOG_ERROR(Log(), "%s::FileReader can't rebuild frame %d of %s: frame re-encoding is not supported yet",
-                  GetLogPrefix().c_str(), target, m_framesReader.GetFilePath().c_str());
-    return 0;
+    return rebuildExact(frame, target);
+}
+
+int FileReader::rebuildExact(VideoFrame* frame, int target) {
+    if (!m_decompressor) m_decompressor = FrameCodecs::CreateDecompressor();
+    if (!m_decompressor) {
+        QOR_LOG_ERROR(Log(), "%s::FileReader can't rebuild frame %d of %s: no frame decompressor is installed",
+                      GetLogPrefix().c_str(), target, m_framesReader.GetFilePath().c_str());
+        return 0;
+    }
+    VideoFramePtr picture;
+    try {
+        picture = m_decompressor->Decompress(frame, 0);
+        frame->FreeData();
+        while (m_position < target) {
+            const int next = m_position + 1;
+            if (readPlain(frame, next) < 0) return 0;
+            m_position = next;
+            picture = m_decompressor->Decompress(frame, 0);
+            frame->FreeData();
+            if (!picture || !picture->m_pData) return 0;
+        }
+    } catch (const std::exception& e) {
+        QOR_LOG_ERROR(Log(), "%s::FileReader can't rebuild frame %d of %s: %s", GetLogPrefix().c_str(), target,
+                      m_framesReader.GetFilePath().c_str(), e.what());
+        frame->FreeData();
+        return 0;
+    }
+    if (!picture || !picture->m_pData || picture->m_nWidth <= 0) return 0;
+
+    const int version = GetCompressorVersion();
+    if (!m_compressor || m_compressor->GetVersion() != version) {
+        m_compressor = FrameCodecs::CreateCompressor();
+        if (!m_compressor) {
+            QOR_LOG_ERROR(Log(), "%s::FileReader can't rebuild frame %d of %s: no frame compressor is installed",
+                          GetLogPrefix().c_str(), target, m_framesReader.GetFilePath().c_str());
+            return 0;
+        }
+        m_compressor->Init(0, version);
+    }
+    const int layout =
+        picture->m_nFormat == FrameFormatOtherColor ? 0 : (picture->m_nFormat == FrameFormatYuv420 ? 1 : 2);
+    int size = 0;
+    try {
+        size = m_compressor->Compress(picture->m_pData, 2, picture->m_nWidth, picture->m_nHeight, picture->m_bColor,
+                                      1, layout);
+    } catch (const std::exception&) {
+        m_compressor.reset();
+        return 0;
+    }
+    if (size <= 0) return 0;
+    if (!frame->AllocData(static_cast<uint32_t>(size))) return 0;
+    std::memcpy(frame->m_pData, m_compressor->GetOutput(), static_cast<size_t>(size));
+    frame->m_cbData = static_cast<uint32_t>(size);
+    frame->m_nWidth = picture->m_nWidth;
+    frame->m_nHeight = picture->m_nHeight;
+    frame->m_nFormat = FrameFormatCompressed;
+    m_reEncoded = 1;
+    return 1;
 }
 
 // --- opening files --------------------------------------------------------------

@@ -28,6 +28,11 @@
 #include "base/Thread.h"
 #include "base/Tss.h"
 
+namespace FrameCodecs {
+class IFrameCompressor;
+class IFrameDecompressor;
+}  // namespace FrameCodecs
+
 class Event;
 class VideoFrame;
 
@@ -187,6 +192,9 @@ private:
     int doReadFrameSwitch(VideoFrame* frame, int code, IPlayReceiver* requester, int value, double speed);
     int readFrameAt(VideoFrame* frame, int back);
     int readFrameExact(VideoFrame* frame, int target, int back);
+    // Decodes from the inter frame in `frame` (at the position) to the target
+    // and re-encodes the target picture into `frame`; 1 or 0.
+    int rebuildExact(VideoFrame* frame, int target);
     int findEntryForTime(const TSS& time, int mode);
     int findLastEntry();
     // Reads frame n with its data; the number read or -1.
@@ -228,6 +236,10 @@ private:
     // records overlap in time.
     VindaraFileSystem::DirEntry m_openEntry = VindaraFileSystem::DirEntry::Empty();
     IFileReaderOwner* m_owner = nullptr;
+    // The exact rebuild's codecs (from the install points of
+    // archive/files/FrameCodecs.h), made at the first rebuild.
+    std::unique_ptr<FrameCodecs::IFrameDecompressor> m_decompressor;
+    std::unique_ptr<FrameCodecs::IFrameCompressor> m_compressor;
 };
 
 // "<dir>/1A2B._07" -> "<dir>/1A2B.w07" when that file exists, else "".

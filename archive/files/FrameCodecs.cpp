@@ -2,7 +2,6 @@
 
 #include <mutex>
 
-#include "base/frames/FormatTags.h"
 
 namespace FrameCodecs {
 namespace {
@@ -49,9 +48,10 @@ std::unique_ptr<IFrameCompressor> CreateCompressor() {
 }
 
 int CodecVersionFromName(const std::string& name) {
-    if (name.empty()) return 0;
-    for (int code = 1; code < 256; ++code)
-        if (name == GetVideoFormatName(code)) return code;
+    // Only the names a recorder's settings may carry; any other name leaves
+    // the choice to CompressorVersion.
+    if (name == "MJPEG") return 55;
+    if (name == "Corvane 3.5") return 110;
     return 0;
 }
 

@@ -26,6 +26,7 @@
 #include "archive/fs/FileSystem.h"
 #include "base/VideoFrame.h"
 #include "base/frames/FormatTags.h"
+#include "imaging/jpeg/Compressor.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/FfmpegFrameCodecs.h"
 #include "support/TempDir.h"
@@ -164,7 +165,9 @@ std::vector<VideoFramePtr> FramesOf(int camera, const std::vector<testsupport::A
 }
 
 TEST_F(RecorderTest, RecordedFilesReadBackWithTheirIndexEntries) {
-    testsupport::ScopedTestCodecs codecs;
+    // The product's frame compressor; ffmpeg decodes.
+    testsupport::ScopedTestCodecs codecs(false, true);
+    InstallFrameCompressor();
     const auto h264 = testsupport::GenerateH264Frames(m_work.path(), 60, kStartMs, 200, 25);
     const auto mjpeg = testsupport::GenerateMjpegFrames(m_work.path(), 10, kStartMs + 1000, 200);
     const auto raw = testsupport::GenerateYuv420Pictures(m_work.path(), 8, 160, 120);
@@ -216,6 +219,10 @@ TEST_F(RecorderTest, RecordedFilesReadBackWithTheirIndexEntries) {
             double diff = 0;
             for (size_t p = 0; p < planes.size(); ++p) diff += std::abs(int(planes[p]) - int(raw[i][p]));
             EXPECT_LT(diff / static_cast<double>(planes.size()), 6.0) << i;
+            // Byte for byte the frame compressor's frame at the channel's codec setting.
+            CCompressor reference(55);
+            const int n = reference.Compress(raw[i].data(), 1, 160, 120, 1, 1, 1);
+            EXPECT_EQ(back.data[i], std::vector<uint8_t>(reference.outputBuffer, reference.outputBuffer + n)) << i;
         }
     }
 
@@ -458,7 +465,9 @@ TEST_F(RecorderTest, FilesOfTheTemporaryFolderAreMovedUnderNumberedNames) {
 }
 
 TEST_F(RecorderTest, ReadingTheFileBeingWritten) {
-    testsupport::ScopedTestCodecs codecs;
+    // The product's frame compressor; ffmpeg decodes.
+    testsupport::ScopedTestCodecs codecs(false, true);
+    InstallFrameCompressor();
     const auto h264 = testsupport::GenerateH264Frames(m_work.path(), 12, kStartMs, 200, 25);
     const auto mjpeg = testsupport::GenerateMjpegFrames(m_work.path(), 4, kStartMs, 200);
     if (h264.empty() || mjpeg.empty()) GTEST_SKIP() << "ffmpeg is not available";
