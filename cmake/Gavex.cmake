@@ -3,13 +3,20 @@
 # gavex_folder_library(<target> [SHARED] DEPS <targets...>)
 #   Builds every .cpp below the calling folder into one library. Include paths
 #   are relative to the repository root ("base/Locks.h"). A folder that holds
-#   only headers becomes an INTERFACE library. A folder may add its own rules
+#   only headers becomes an INTERFACE library. Subfolders with a
+#   CMakeLists.txt of their own are left to it. A folder may add its own rules
 #   in extra.cmake, included after the library is defined.
 function(gavex_folder_library target)
   cmake_parse_arguments(ARG "SHARED" "" "DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   list(FILTER srcs EXCLUDE REGEX "/(addon|tools)/")
+  # A subfolder with its own CMakeLists.txt is a library of its own.
+  file(GLOB_RECURSE subprojects CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  foreach(sub IN LISTS subprojects)
+    get_filename_component(subdir ${sub} DIRECTORY)
+    list(FILTER srcs EXCLUDE REGEX "^${subdir}/")
+  endforeach()
   list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   if(srcs)
     if(ARG_SHARED)

@@ -18,8 +18,9 @@ extern "C" {
 #include "imaging/primitives/ImageCopy.h"
 #include "imaging/primitives/Yuv420ToRgb.h"
 #include "media/Decompressor.h"
+#include "render/IMediaSample.h"
+#include "render/PixelCopies.h"
 #include "media/FFmpegPicture.h"
-#include "media/MediaSample.h"
 #include "media/VideoSourceInterfaces.h"
 
 namespace filters {
@@ -51,19 +52,23 @@ CDecompressor* GetDecompressor(const Decoder* decoder)
     return entry.get();
 }
 
-// Unlocks a locked sample on every way out.
-class SampleLock {
+// A picture being written into a sample: its buffer, committed only once the
+// whole picture is in it (a conversion that throws commits nothing).
+class SampleBuffer {
 public:
-    SampleLock(render::IMediaSample& sample, int32_t w, int32_t h, int32_t& pitch, bool planar)
-        : m_sample(sample), m_data(sample.Lock(w, h, pitch, planar))
+    SampleBuffer(render::IMediaSample& sample, int32_t w, int32_t h, int32_t& pitch, bool planar)
+        : m_sample(sample)
     {
+        int bytesPerLine = 0;
+        m_data = sample.GetBuffer(QSize(w, h), bytesPerLine, planar);
+        pitch = bytesPerLine;
     }
-    ~SampleLock() { m_sample.Unlock(); }
     uint8_t* Data() const { return m_data; }
+    void Commit() { m_sample.Commit(); }
 
 private:
     render::IMediaSample& m_sample;
-    uint8_t* m_data;
+    uint8_t* m_data = nullptr;
 };
 
 int32_t Reduction(bool planar, int32_t w, TargetSize size)
@@ -130,7 +135,7 @@ VideoFramePtr Decoder::Decode(VideoFrame* frame, render::IMediaSample* target, b
     const int64_t time = FrameTimeMs(*frame);
     if ((out->m_nFormat == FrameFormatYuv420 || out->m_nFormat == FrameFormatYuv422OrGray) && out->m_bColor != 0) {
         intrusive_ptr_add_ref(out.get());
-        if (target->TakeFrame(out.get())) {
+        if (target->AcceptFrame(out.get())) {
             target->SetTime(time);
             return out;
         }
@@ -175,7 +180,7 @@ void Decoder::ConvertFrame(const VideoFrame& out, render::IMediaSample& target, 
         // 4:2:2 has a chroma row per luma row: every second one is taken.
         steps[1] = steps[2] = yuv422 ? w * factor : w * factor / 2;
     }
-    ConvertPlanes(planes, steps, w, h, target.IsPlanar(), target, targetSize);
+    ConvertPlanes(planes, steps, w, h, target.SupportsPlanar(), target, targetSize);
 }
 
 void Decoder::ConvertPlanes(const uint8_t* planes[3], int32_t steps[3], int32_t w, int32_t h, bool planar,
@@ -185,11 +190,17 @@ void Decoder::ConvertPlanes(const uint8_t* planes[3], int32_t steps[3], int32_t 
     const int32_t lockedW = Reduced(w, reduction);
     const int32_t lockedH = Reduced(h, reduction);
     int32_t pitch = 0;
-    SampleLock lock(target, lockedW, lockedH, pitch, planar);
-    if (lock.Data() == nullptr)
+    SampleBuffer buffer(target, lockedW, lockedH, pitch, planar);
+    if (buffer.Data() == nullptr)
         return;
     if (planar) {
-        render::CopyImagePlanes(planes, steps, w, h, lock.Data(), pitch, lockedW, lockedH);
+        render::PlaneSet set;
+        for (int k = 0; k < 3; ++k) {
+            set.planes[k] = planes[k];
+            set.pitches[k] = steps[k];
+        }
+        render::CopyImagePlanes(set, QSize(w, h), buffer.Data(), pitch, lockedH, QSize(lockedW, lockedH));
+        buffer.Commit();
         return;
     }
     if (planes[1] == nullptr || planes[2] == nullptr) {
@@ -197,10 +208,11 @@ void Decoder::ConvertPlanes(const uint8_t* planes[3], int32_t steps[3], int32_t 
         planes[1] = planes[2] = m_cacheBuffer.data();
         steps[1] = steps[2] = w / 2;
     }
-    const PrimitiveStatus status = ConvertYuv420ToRgb8uP3C3(planes, steps, lock.Data(), pitch, ImageSize{w, h});
+    const PrimitiveStatus status = ConvertYuv420ToRgb8uP3C3(planes, steps, buffer.Data(), pitch, ImageSize{w, h});
     // OddSize is a warning: the even part was converted.
     if (status < 0)
         throw std::runtime_error("Error converting YUV to RGB");
+    buffer.Commit();
 }
 
 void Decoder::ConvertPicture(const AVFrame& picture, render::IMediaSample& target, int factor,
@@ -223,7 +235,7 @@ void Decoder::ConvertPicture(const AVFrame& picture, render::IMediaSample& targe
                             picture.linesize[1] * factor * c};
         if (format == AV_PIX_FMT_GRAY8 || planes[1] == nullptr || planes[2] == nullptr)
             planes[1] = planes[2] = nullptr;
-        ConvertPlanes(planes, steps, w, h, target.IsPlanar(), target, targetSize);
+        ConvertPlanes(planes, steps, w, h, target.SupportsPlanar(), target, targetSize);
         return;
     }
     default:
@@ -231,8 +243,8 @@ void Decoder::ConvertPicture(const AVFrame& picture, render::IMediaSample& targe
     }
 
     int32_t pitch = 0;
-    SampleLock lock(target, w, h, pitch, false);
-    uint8_t* dst = lock.Data();
+    SampleBuffer buffer(target, w, h, pitch, false);
+    uint8_t* dst = buffer.Data();
     if (dst == nullptr)
         return;
     const int32_t srcStep = picture.linesize[0] * factor;
@@ -266,8 +278,9 @@ void Decoder::ConvertPicture(const AVFrame& picture, render::IMediaSample& targe
     }
     default:
         // Nothing is drawn for other formats.
-        break;
+        return;
     }
+    buffer.Commit();
 }
 
 void Decoder::ConvertGbrpToRgb32(const uint8_t* const planes[3], int32_t step, int32_t w, int32_t h, uint8_t* dst,

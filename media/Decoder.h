@@ -3,7 +3,7 @@
 // decompresses compressed archive frames through a CDecompressor and converts
 // decoded pictures (planar YUV frames of the archive decoders, FFmpeg
 // pictures of the media-file source) into a renderer or snapshot sample,
-// planar YV12 or 32-bit B, G, R, X pixels (see media/MediaSample.h).
+// planar YV12 or 32-bit B, G, R, X pixels (see render/IMediaSample.h).
 //
 // The CDecompressor objects live in a process-wide registry keyed by the
 // decoder, so a decoder's codec state survives between frames; the registry
@@ -48,7 +48,7 @@ public:
     // height). A planar target at least twice narrower than the picture gets
     // every n-th pixel and row. Returns the decompressed frame.
     // Throws std::runtime_error / std::invalid_argument when a conversion
-    // fails; the target is unlocked first.
+    // fails; the target is then left uncommitted.
     VideoFramePtr Decode(VideoFrame* frame, render::IMediaSample* target, bool halveHeight, TargetSize targetSize);
 
     // Empties the registry of decompressors.

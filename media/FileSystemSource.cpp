@@ -11,7 +11,7 @@
 #include "FSImplementation/ChannelReader.h"
 #include "FSImplementation/VindaraFileSystemFactory.h"
 #include "base/StringConv.h"
-#include "media/MediaSampleTitles.h"
+#include "render/Titles.h"
 
 namespace filters {
 
@@ -203,7 +203,7 @@ void FileSystemSource::UpdateTitlesFrom(const VideoFrame* frame)
 
 bool FileSystemSource::SetTitleLine(std::string content, int index)
 {
-    if (!m_titles->GetTitle(index + kFirstTitleLine)->IsEnabled())
+    if (!m_titles->GetTitle(index + kFirstTitleLine)->IsVisible())
         return false;
     m_titleLineCount = std::max(m_titleLineCount, index + 1);
     std::replace(content.begin(), content.end(), '\r', '\n');
@@ -240,18 +240,12 @@ bool ParseTrackRectangles(render::Titles& titles, const std::string& content, in
         if (end == b.c_str() || *end != '\0' || blank)
             return true;
         render::TitleItem item;
-        item.x = x1 / 100.0;
-        item.y = y1 / 100.0;
-        item.w = (x2 - x1) / 100.0;
-        item.h = (y2 - y1) / 100.0;
-        item.red = static_cast<uint8_t>(c & 0xFF);
-        item.green = static_cast<uint8_t>((c >> 8) & 0xFF);
-        item.blue = static_cast<uint8_t>((c >> 16) & 0xFF);
-        item.alpha = 255;
+        item.rect = QRectF(x1 / 100.0, y1 / 100.0, (x2 - x1) / 100.0, (y2 - y1) / 100.0);
+        item.colour = QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                             static_cast<int>((c >> 16) & 0xFF), 255);
         items.push_back(item);
     }
-    if (titles.GetTitle(index + kFirstTitleLine)->SetItems(items))
-        titles.SetChanged(true);
+    titles.MarkChanged(titles.GetTitle(index + kFirstTitleLine)->SetItems(items));
     return true;
 }
 

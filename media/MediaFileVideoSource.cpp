@@ -14,7 +14,7 @@ extern "C" {
 #include "base/StringConv.h"
 #include "base/Tss.h"
 #include "media/FileSystemSource.h"
-#include "media/MediaSampleTitles.h"
+#include "render/Titles.h"
 #include "media/Subtitles.h"
 
 namespace filters {
@@ -379,7 +379,7 @@ std::vector<SubtitleEntry> VideoSource::GetSubtitleEntries(size_t n) const
     if (m_current >= 0 && GetSourceSettings().showTitles.load()) {
         const MediaFileRecord& record = m_records[m_current];
         const auto line = m_titles->FindTitle(static_cast<int>(n) + kFirstSubtitleLine);
-        if (n < record.textStreams.size() + record.externalSubtitles.size() && line && line->IsEnabled())
+        if (n < record.textStreams.size() + record.externalSubtitles.size() && line && line->IsVisible())
             return FindSubtitleEntriesAt(*m_subtitleSources[n], LocalTime());
     }
     return {SubtitleEntry{}};
@@ -403,19 +403,19 @@ void VideoSource::UpdateTitles()
             boost::shared_ptr<render::Title> line = mainLine;
             if (i > 0) {
                 index = count + 2 * n + static_cast<int>(i) + 2;
-                line = m_titles->GetTitle(index, mainLine->IsEnabled());
+                line = m_titles->GetTitle(index, mainLine->IsVisible());
                 // Listed once: the same extra line serves every frame.
-                const auto linked = mainLine->GetLinkedLines();
+                const auto linked = mainLine->GetLinkedTitles();
                 if (std::find(linked.begin(), linked.end(), index) == linked.end())
-                    mainLine->AppendLinkedLine(index);
+                    mainLine->AddLinkedTitle(index);
             }
             if (entry.width > 0 && entry.height > 0) {
                 const double x = ToFraction(entry.x, width);
                 const double w = ToFraction(entry.width, width);
                 const double y = ToFraction(entry.y, height);
                 const double h = ToFraction(entry.height, height);
-                if (w > 0 && h > 0 && line->SetRect(x, y, w, h))
-                    m_titles->SetChanged(true);
+                if (w > 0 && h > 0)
+                    m_titles->MarkChanged(line->SetPlacement(QRectF(x, y, w, h)));
             }
             entry.text = ApplySubtitleMarkup(*m_titles, index, entry.text);
             if (!ParseTrackRectangles(*m_titles, ToCodePage(entry.text, CP_ACP_CODEPAGE), n))

@@ -22,7 +22,7 @@ extern "C" {
 #include "base/Log.h"
 #include "base/ModuleDir.h"
 #include "base/StringConv.h"
-#include "media/MediaSampleTitles.h"
+#include "render/Titles.h"
 #include "platform/TextCodec.h"
 
 const int32_t kSubtitleAlignments[9] = {0x41, 0xC4, 0x42, 0x81, 0x84, 0x82, 0x21, 0xA4, 0x22};
@@ -328,14 +328,13 @@ std::wstring ApplySubtitleMarkup(render::Titles& titles, int line, const std::ws
         color.setNamedColor(QString::fromStdString(colorName));
         // A name Qt does not know leaves the line's colour as it is.
         if (color.isValid())
-            changed |= titles.GetTitle(line)->SetColor(color.rgba());
+            changed |= titles.GetTitle(line)->SetColor(color);
     }
     const bool bold = text.find(L"<b>") != std::wstring::npos && text.find(L"</b>") != std::wstring::npos;
     changed |= titles.GetTitle(line)->SetBold(bold);
     const bool italic = text.find(L"<i>") != std::wstring::npos && text.find(L"</i>") != std::wstring::npos;
     changed |= titles.GetTitle(line)->SetItalic(italic);
-    if (changed)
-        titles.SetChanged(true);
+    titles.MarkChanged(changed);
 
     std::wstring plain = end > pos ? text.substr(pos, end - pos) : std::wstring();
     for (const std::wstring& tag : kStyleTags)

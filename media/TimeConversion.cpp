@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include <QDateTime>
-#include <boost/date_time/c_local_time_adjustor.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 namespace utils {
@@ -190,8 +189,6 @@ void MergeCloseIntervals(const IntervalList& sorted, TimeConverter& converter, i
     JoinCloseIntervals<AppendPeriod>(sorted, converter, threshold);
 }
 
-pt::ptime PtimeFromMilliseconds(int64_t ms) { return kEpoch + pt::milliseconds(ms); }
-
 int64_t MillisecondsFromPtime(const pt::ptime& p) {
     return (p - kEpoch).total_microseconds() / 1000;
 }
@@ -214,12 +211,6 @@ QDateTime QDateTimeFromPtime(const pt::ptime& p) { return QDateTimeFromPtimeAs(p
 
 QDateTime LocalQDateTimeFromPtime(const pt::ptime& p) {
     return QDateTimeFromPtimeAs(p, Qt::LocalTime);
-}
-
-pt::ptime ShiftPtime(const pt::ptime& p, int32_t seconds) {
-    if (p.is_special()) return p;
-    if (seconds == 0) return boost::date_time::c_local_adjustor<pt::ptime>::utc_to_local(p);
-    return p + pt::seconds(seconds);
 }
 
 pt::ptime LocalPtimeToUtc(const pt::ptime& p) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/PtimeConversion.h"
 #include "media/VideoSourceInterfaces.h"
 
 class QDateTime;
@@ -84,16 +85,13 @@ void AddMergedPeriods(const IntervalList& sorted, TimeConverter& converter);
 void MergeCloseIntervals(const IntervalList& sorted, TimeConverter& converter,
                          int64_t threshold);
 
-boost::posix_time::ptime PtimeFromMilliseconds(int64_t ms);
+// PtimeFromMilliseconds and ShiftPtime: base/PtimeConversion.h.
 // Same calendar fields, no zone conversion; an invalid date throws the date
 // library's range errors (day first, then month, then year).
 boost::posix_time::ptime PtimeFromQDateTime(const QDateTime& q);
 // A special ptime (not-a-date-time, infinities) gives a null QDateTime.
 QDateTime QDateTimeFromPtime(const boost::posix_time::ptime& p);
 QDateTime LocalQDateTimeFromPtime(const boost::posix_time::ptime& p);
-// p + seconds, or p converted from UTC to the C library's local time (TZ)
-// when seconds is 0; special values are returned unchanged.
-boost::posix_time::ptime ShiftPtime(const boost::posix_time::ptime& p, int32_t seconds);
 boost::posix_time::ptime LocalPtimeToUtc(const boost::posix_time::ptime& p);
 
 // ms since 1970 UTC of a ptime (the inverse of PtimeFromMilliseconds).

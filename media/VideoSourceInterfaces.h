@@ -105,7 +105,6 @@ struct SourceSettings {
     std::atomic<bool> deinterlacing{false};      // decoder keeps one field of interlaced sizes
     std::atomic<int32_t> frameBufferForDecode{5};  // decode-ahead queue length
     std::atomic<bool> debug{false};              // source pins build their frame information text
-    std::atomic<bool> antialiasing{false};       // pin threads ask for full-size pictures
 };
 
 // The process-wide instance.

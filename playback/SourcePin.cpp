@@ -7,17 +7,18 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/format.hpp>
 
+#include "app/core/QApplicationSettings.h"
 #include "base/Log.h"
 #include "base/StringConv.h"
 #include "base/Tss.h"
 #include "base/VideoFrame.h"
 #include "media/MediaSample.h"
-#include "media/MediaSamplePin.h"
-#include "media/MediaSampleTitles.h"
 #include "media/TimeConversion.h"
 #include "media/VideoSourceInterfaces.h"
 #include "playback/Clocks.h"
 #include "playback/TimeSynchronizer.h"
+#include "render/RendererPin.h"
+#include "render/Titles.h"
 
 namespace filters {
 
@@ -193,7 +194,7 @@ int32_t VindaraSourcePin::Process(render::IMediaSample* sample, const int32_t* t
     if (targetSize) size = {targetSize[0], targetSize[1]};
     VideoFramePtr out =
         m_decoder.Decode(frame, sample, GetSourceSettings().deinterlacing.load(), size);
-    if (sample) sample->SetTimeShift(m_source->GetTimeShift());
+    if (sample) sample->SetTimeOffset(m_source->GetTimeShift());
 
     m_lastFrameTime = m_source->GetCurrentTime();
     m_lastNextTime = nextAbs;
@@ -208,7 +209,7 @@ int32_t VindaraSourcePin::Process(render::IMediaSample* sample, const int32_t* t
         const std::string text = GetSourceSettings().debug.load() ? InformationText(*out) : std::string();
         m_titles->SetTitleText(2, StringToWString(text));
         m_source->UpdateTitles();
-        if (sample) sample->SetFlag(m_source->GetSampleFlag());
+        if (sample) sample->SetSigned(m_source->GetSampleFlag());
     }
     return out ? 0 : 1;
 }
@@ -276,7 +277,7 @@ SourcePin::~SourcePin() {
     m_pin.reset();
 }
 
-void SourcePin::SetRendererPin(const std::shared_ptr<render::MediaSamplePin>& pin) {
+void SourcePin::SetRendererPin(const boost::shared_ptr<render::MediaSamplePin>& pin) {
     std::lock_guard<std::recursive_mutex> lock(m_callLock);
     m_rendererPin = pin;
 }
@@ -330,16 +331,17 @@ void SourcePin::RenderFrameAt(render::IMediaSample* first, render::IMediaSample*
 }
 
 int32_t SourcePin::ProcessOne() {
-    std::shared_ptr<render::MediaSamplePin> renderer;
+    boost::shared_ptr<render::MediaSamplePin> renderer;
     int32_t r = 3;
     {
         std::lock_guard<std::recursive_mutex> lock(m_callLock);
         renderer = m_rendererPin;
         if (m_pin && m_pin->HasSource() && renderer) {
-            int32_t size[2] = {renderer->GetTargetWidth(), renderer->GetTargetHeight()};
-            if (GetSourceSettings().antialiasing.load()) size[0] = size[1] = -1;
+            const QSize display = renderer->GetDisplaySize();
+            int32_t size[2] = {display.width(), display.height()};
+            if (QApplicationSettings::Instance().Antialiasing) size[0] = size[1] = -1;
             try {
-                r = m_pin->ProcessNextFrame(renderer->GetSample().get(), size);
+                r = m_pin->ProcessNextFrame(&renderer->GetSample(), size);
             } catch (const std::exception& e) {
                 QOR_LOG_ERROR(getDefaultDebugInstance(), "SourcePin: frame processing failed: %s", e.what());
                 r = 3;
@@ -349,7 +351,7 @@ int32_t SourcePin::ProcessOne() {
             }
         }
     }
-    if (r == 0) renderer->FrameReady();
+    if (r == 0) renderer->OnSample();
     return r;
 }
 

@@ -121,7 +121,7 @@ public:
     SourcePin(const SourcePin&) = delete;
     SourcePin& operator=(const SourcePin&) = delete;
 
-    void SetRendererPin(const std::shared_ptr<render::MediaSamplePin>& pin);
+    void SetRendererPin(const boost::shared_ptr<render::MediaSamplePin>& pin);
     // With wait, returns once the thread completed a pass of its loop (at
     // once when the thread has ended).
     void SetState(int32_t state, bool wait);
@@ -148,7 +148,7 @@ private:
     bool m_threadAlive = true;
     int32_t m_state = kIdle;
     bool m_waitingForAck = false;
-    std::shared_ptr<render::MediaSamplePin> m_rendererPin;
+    boost::shared_ptr<render::MediaSamplePin> m_rendererPin;
     std::thread m_thread;  // last: starts when everything above exists
 };
 

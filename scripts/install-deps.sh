@@ -13,6 +13,7 @@ PACKAGES=(
   zlib1g-dev libpng-dev libcrypto++-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libturbojpeg0-dev libjpeg-turbo-progs
+  libgl-dev libegl-dev libgl1-mesa-dri
   xvfb xauth ffmpeg tzdata
 )
 

@@ -36,7 +36,7 @@
 
 #include "media/Decoder.h"
 #include "media/MediaSample.h"
-#include "media/MediaSamplePin.h"
+#include "support/RendererPinHost.h"
 #include "playback/Clocks.h"
 #include "playback/PlaybackTestSupport.h"
 #include "playback/SourcePin.h"
@@ -107,7 +107,8 @@ Errors RunOurs(int seconds, double& timerCpu) {
     struct Channel {
         std::shared_ptr<filters::VindaraSourcePin> pin;
         std::unique_ptr<filters::SourcePin> thread;
-        std::shared_ptr<render::MediaSamplePin> renderer;
+        std::unique_ptr<testsupport::RendererPinHost> host;
+        boost::shared_ptr<render::MediaSamplePin> renderer;
         std::vector<std::pair<int64_t, int64_t>> shown;  // (now ns, frame ms)
     };
     std::vector<Channel> channels(kChannels);
@@ -118,11 +119,9 @@ Errors RunOurs(int seconds, double& timerCpu) {
             ChannelTimes(c, seconds), std::vector<filters::RecordPeriod>{{kStart, seconds * 1000}});
         ch.pin = std::make_shared<filters::VindaraSourcePin>();
         ch.pin->SetSource(source, sync, "");
-        ch.renderer = std::make_shared<render::MediaSamplePin>(std::make_shared<render::ImageMediaSample>(true));
-        ch.renderer->SetRedrawRequest([&ch] {
-            const auto* s = static_cast<const render::ImageMediaSample*>(ch.renderer->GetSample().get());
-            ch.shown.emplace_back(NowNs(), s->Time());
-        });
+        ch.host = std::make_unique<testsupport::RendererPinHost>();
+        ch.renderer = ch.host->Pin();
+        ch.host->onFrame = [&ch] { ch.shown.emplace_back(NowNs(), ch.renderer->GetSample().GetTime()); };
         ch.thread = std::make_unique<filters::SourcePin>(ch.pin);
         ch.thread->SetRendererPin(ch.renderer);
     }

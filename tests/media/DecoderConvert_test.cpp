@@ -1,6 +1,6 @@
 // The frame decoder's conversions into samples: field selection, planar
 // reduction, grey and 4:2:2 frames, the packed FFmpeg pixel formats, and the
-// sample left unlocked when a conversion fails.
+// order of the sample calls and nothing committed when a conversion fails.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,6 +15,7 @@ extern "C" {
 #include "media/Decoder.h"
 #include "media/FFmpegPicture.h"
 #include "media/MediaSample.h"
+#include "media/VideoSourceInterfaces.h"
 
 namespace {
 
@@ -77,6 +78,43 @@ TEST(DecoderConvertTest, NarrowPlanarTargetTakesEveryNthPixel)
     const int pitch = sample.Pitch();
     EXPECT_EQ(sample.Bytes()[pitch * 180], 200);
     EXPECT_EQ(sample.Bytes()[pitch * 180 * 5 / 4], 60);
+    EXPECT_EQ(sample.CommitCount(), 1);
+}
+
+// Logs the decoder's calls in order.
+class CallLogSample : public render::ImageMediaSample {
+public:
+    using ImageMediaSample::ImageMediaSample;
+    std::vector<std::string> calls;
+    uchar* GetBuffer(const QSize& size, int& bytesPerLine, bool planar) override
+    {
+        calls.push_back(planar ? "GetBuffer planar" : "GetBuffer packed");
+        return ImageMediaSample::GetBuffer(size, bytesPerLine, planar);
+    }
+    void Commit() override { calls.push_back("Commit"); }
+    void SetTime(int64_t time) override { calls.push_back("SetTime " + std::to_string(time)); }
+    bool AcceptFrame(VideoFrame* frame) override
+    {
+        calls.push_back("AcceptFrame");
+        return ImageMediaSample::AcceptFrame(frame);
+    }
+    bool SupportsPlanar() override
+    {
+        calls.push_back("SupportsPlanar");
+        return ImageMediaSample::SupportsPlanar();
+    }
+};
+
+TEST(DecoderConvertTest, TheFrameIsOfferedFirstThenWrittenCommittedAndStamped)
+{
+    filters::Decoder decoder;
+    CallLogSample sample(true);
+    VideoFramePtr frame = MakePlanarFrame(64, 32, -3, 1, 120, 90, 200);
+    const int64_t time = filters::FrameTimeMs(*frame);
+    decoder.Decode(frame.get(), &sample, false, {});
+    const std::vector<std::string> expected{"AcceptFrame", "SupportsPlanar", "GetBuffer planar", "Commit",
+                                            "SetTime " + std::to_string(time)};
+    EXPECT_EQ(sample.calls, expected);
 }
 
 TEST(DecoderConvertTest, GreyAndColourFramesToRgb)
@@ -105,18 +143,18 @@ TEST(DecoderConvertTest, FrameShorterThanItsPlanesIsNotRead)
     VideoFramePtr frame = MakePlanarFrame(64, 32, -3, 1, 1, 2, 3);
     frame->m_cbData = 64 * 32;  // the chroma planes are missing
     decoder.Decode(frame.get(), &sample, false, {});
-    EXPECT_EQ(sample.LockCount(), 0);
+    EXPECT_EQ(sample.BufferCount(), 0);
 }
 
-TEST(DecoderConvertTest, FailedConversionUnlocksTheSample)
+TEST(DecoderConvertTest, FailedConversionCommitsNothing)
 {
     // One pixel wide: the neutral chroma buffer would be 0 bytes.
     filters::Decoder decoder;
     render::ImageMediaSample sample;
     VideoFramePtr frame = MakePlanarFrame(1, 2, 0, 0, 50, 0, 0);
     EXPECT_THROW(decoder.Decode(frame.get(), &sample, false, {}), std::invalid_argument);
-    EXPECT_EQ(sample.LockCount(), 1);
-    EXPECT_FALSE(sample.IsLocked());
+    EXPECT_EQ(sample.BufferCount(), 1);
+    EXPECT_EQ(sample.CommitCount(), 0) << "a half-written picture is never committed";
 }
 
 TEST(DecoderConvertTest, UncompressedFrameNeedsNoDecompressor)
@@ -217,7 +255,7 @@ TEST(DecoderRegistryTest, MissingPictureIsLoggedAndReturned)
     render::ImageMediaSample sample;
     VideoFramePtr frame = UntaggedCompressedFrame();
     EXPECT_FALSE(decoder.Decode(frame.get(), &sample, false, {}));
-    EXPECT_EQ(sample.LockCount(), 0);
+    EXPECT_EQ(sample.BufferCount(), 0);
     filters::Decoder::ClearDecompressors();
 }
 

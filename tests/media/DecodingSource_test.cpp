@@ -15,7 +15,7 @@
 #include "FSImplementation/VindaraFileSystemFactory.h"
 #include "MediaTestSupport.h"
 #include "media/DecompressedVideoSource.h"
-#include "media/MediaSampleTitles.h"
+#include "render/Titles.h"
 #include "support/ArchiveFileWriter.h"
 
 using namespace mediatest;

@@ -9,7 +9,7 @@
 
 #include "MediaTestSupport.h"
 #include "media/MediaFileVideoSource.h"
-#include "media/MediaSampleTitles.h"
+#include "render/Titles.h"
 #include "media/Subtitles.h"
 #include "platform/TextCodec.h"
 #include "platform/TimeZone.h"
@@ -310,32 +310,30 @@ TEST_F(MediaFileSourceTest, PositionedAndStackedSubtitles)
     filters::VideoSource source;
     source.SetRecords(records);
     auto titles = boost::shared_ptr<render::Titles>(new render::Titles);
-    titles->GetTitle(3)->KeepLinkedLines();
     source.SetTitles(titles);
-    EXPECT_TRUE(titles->GetTitle(3)->IsEnabled());  // no text streams: the file's subtitles show
+    EXPECT_TRUE(titles->GetTitle(3)->IsVisible());  // no text streams: the file's subtitles show
     source.UpdateTitles();
     source.UpdateTitles();
     EXPECT_EQ(titles->GetTitle(3)->GetText(), L"upper");
     // The second entry of the time goes to the first extra line of source 0
     // of 1: 1 + 0 + 1 + 2.
     EXPECT_EQ(titles->GetTitle(4)->GetText(), L"lower");
-    EXPECT_EQ(titles->GetTitle(3)->GetLinkedLines(), std::vector<int>{4});
-    double rect[4];
-    titles->GetTitle(3)->GetRect(rect);
-    EXPECT_DOUBLE_EQ(rect[0], 9.5 / 64);
-    EXPECT_DOUBLE_EQ(rect[1], 19.5 / 48);
-    EXPECT_DOUBLE_EQ(rect[2], 0.9);  // 99.5 / 64 capped
-    EXPECT_DOUBLE_EQ(rect[3], 0.9);
-    EXPECT_TRUE(titles->GetTitle(3)->IsRectChanged());
+    EXPECT_EQ(titles->GetTitle(3)->GetLinkedTitles(), std::vector<int>{4});
+    const QRectF rect = titles->GetTitle(3)->GetPlacement();
+    EXPECT_DOUBLE_EQ(rect.x(), 9.5 / 64);
+    EXPECT_DOUBLE_EQ(rect.y(), 19.5 / 48);
+    EXPECT_DOUBLE_EQ(rect.width(), 0.9);  // 99.5 / 64 capped
+    EXPECT_DOUBLE_EQ(rect.height(), 0.9);
+    EXPECT_TRUE(titles->GetTitle(3)->IsChanged());
 
     // A track text draws rectangles on the source's line instead of text.
     source.Seek(kStart0 + 500);
     source.UpdateTitles();
     const auto items = titles->GetTitle(3)->GetItems();
     ASSERT_EQ(items.size(), 1u);
-    EXPECT_DOUBLE_EQ(items[0].x, 0.1);
-    EXPECT_DOUBLE_EQ(items[0].w, 0.2);
-    EXPECT_EQ(items[0].red, 255);
+    EXPECT_DOUBLE_EQ(items[0].rect.x(), 0.1);
+    EXPECT_DOUBLE_EQ(items[0].rect.width(), 0.2);
+    EXPECT_EQ(items[0].colour.red(), 255);
 }
 
 TEST_F(MediaFileSourceTest, AudioFileOfTheCurrentAndNextRecord)
@@ -412,17 +410,17 @@ TEST_F(MediaFileSourceTest, SubtitlesFillTitleLinesFromThree)
     source.SetTitles(titles);
     EXPECT_EQ(titles->GetTitle(3)->GetName(), "s1");
     EXPECT_EQ(titles->GetTitle(4)->GetName(), "s2");
-    EXPECT_EQ(titles->GetTitle(4)->GetFontSize(), 30u);  // the recinfo's settings of s2
-    EXPECT_EQ(titles->GetTitle(3)->GetFontSize(), 12u);  // s1 has none: the defaults
+    EXPECT_EQ(titles->GetTitle(4)->GetFont().pointSize(), 23);  // the recinfo's 30 pixels of s2
+    EXPECT_EQ(titles->GetTitle(3)->GetFont().pointSize(), 9);   // s1 has none: the default 12 pixels
     EXPECT_EQ(titles->GetTitle(5)->GetName(), "cam.0.srt");
     // The file has text streams of its own: the external file starts hidden.
-    EXPECT_FALSE(titles->GetTitle(5)->IsEnabled());
+    EXPECT_FALSE(titles->GetTitle(5)->IsVisible());
 
     source.Seek(kStart0 + 600);
-    titles->GetTitle(5)->SetEnabled(true);
+    titles->GetTitle(5)->SetVisible(true);
     source.UpdateTitles();
     EXPECT_EQ(titles->GetTitle(3)->GetText(), L"one");
-    EXPECT_TRUE(titles->GetTitle(3)->IsBold());
+    EXPECT_TRUE(titles->GetTitle(3)->GetFont().bold());
     EXPECT_EQ(titles->GetTitle(4)->GetText(), L"two");
     EXPECT_EQ(titles->GetTitle(4)->GetAlignment(), 0xA4);
     EXPECT_EQ(titles->GetTitle(5)->GetText(), L"external");

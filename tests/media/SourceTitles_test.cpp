@@ -7,7 +7,7 @@
 
 #include "FSImplementation/ChannelReader.h"
 #include "media/FileSystemSource.h"
-#include "media/MediaSampleTitles.h"
+#include "render/Titles.h"
 
 namespace {
 
@@ -109,7 +109,7 @@ TEST(SourcePeriodsTest, PeriodsFromTheReaderAndStartAtTheFirst)
 
 TEST_F(SourceTitlesTest, SettingsNameTheFirstLinesAndEntriesFollowInOrderOfAppearance)
 {
-    EXPECT_EQ(titles->GetTitle(3)->GetFontSize(), 20u);
+    EXPECT_EQ(titles->GetTitle(3)->GetFont().pointSize(), 15);  // 20 pixels
     Show(Entry("plate", "AB 123") + Entry("cash", "12.50\rEUR"));
     EXPECT_EQ(Line(3), L"12.50\nEUR");  // "cash" came from the settings
     EXPECT_EQ(Line(4), L"AB 123");
@@ -124,7 +124,7 @@ TEST_F(SourceTitlesTest, PlainTextGoesToTheFirstLineAndRepeatsParseOnce)
 {
     Show("hello\\rworld");
     EXPECT_EQ(Line(3), L"hello\nworld");
-    titles->SetChanged(false);
+    titles->TakeChanged();
     titles->SetTitleText(3, L"changed elsewhere");
     Show("hello\\rworld");  // same text: not parsed again
     EXPECT_EQ(Line(3), L"changed elsewhere");
@@ -141,7 +141,7 @@ TEST_F(SourceTitlesTest, TitlesOffClearsFilledLines)
 
 TEST_F(SourceTitlesTest, DisabledLineIsLeftAlone)
 {
-    titles->GetTitle(4)->SetEnabled(false);
+    titles->GetTitle(4)->SetVisible(false);
     Show(Entry("cash", "1") + Entry("plate", "2"));
     EXPECT_EQ(Line(3), L"1");
     EXPECT_EQ(Line(4), L"");
@@ -153,8 +153,8 @@ TEST_F(SourceTitlesTest, TrackRectangles)
         const char* content;
         std::vector<render::TitleItem> items;
     };
-    const render::TitleItem red{0.1, 0.2, 0.2, 0.2, 255, 0, 0, 255};
-    const render::TitleItem blue{0.0, 0.5, 0.5, 0.25, 0, 0, 255, 255};
+    const render::TitleItem red{QRectF(0.1, 0.2, 0.2, 0.2), QColor(255, 0, 0)};
+    const render::TitleItem blue{QRectF(0.0, 0.5, 0.5, 0.25), QColor(0, 0, 255)};
     const Case cases[] = {
         {"unattended: mdparam0<10,20,30,40> color0<255>", {red}},
         {"unattended: mdparam0<10,20,30,40> color0<255> mdparam1<0;50;50;75> color1<+16711680>", {red, blue}},

@@ -24,7 +24,7 @@
 #include "PlaybackTestSupport.h"
 #include "media/DecompressedVideoSource.h"
 #include "media/MediaSample.h"
-#include "media/MediaSamplePin.h"
+#include "support/RendererPinHost.h"
 #include "media/TimeConversion.h"
 #include "playback/Clocks.h"
 #include "playback/SourcePin.h"
@@ -60,7 +60,8 @@ protected:
     struct Channel {
         std::vector<int64_t> frames;  // archive times
         std::shared_ptr<filters::VindaraSourcePin> pin;
-        std::shared_ptr<render::MediaSamplePin> renderer;
+        std::unique_ptr<testsupport::RendererPinHost> host;
+        boost::shared_ptr<render::MediaSamplePin> renderer;
         std::unique_ptr<filters::SourcePin> thread;
         std::mutex lock;
         std::vector<Presented> presented;
@@ -111,12 +112,12 @@ protected:
             Channel& ch = channels[c];
             ch.pin = std::make_shared<filters::VindaraSourcePin>();
             ch.pin->SetSource(boost::make_shared<filters::TimeConverterSource>(sources[c], converter), sync, "test");
-            ch.renderer = std::make_shared<render::MediaSamplePin>(std::make_shared<render::ImageMediaSample>(true));
-            ch.renderer->SetRedrawRequest([this, &ch] {
-                const auto* sample = static_cast<const render::ImageMediaSample*>(ch.renderer->GetSample().get());
+            ch.host = std::make_unique<testsupport::RendererPinHost>();
+            ch.renderer = ch.host->Pin();
+            ch.host->onFrame = [this, &ch] {
                 std::lock_guard<std::mutex> lock(ch.lock);
-                ch.presented.push_back({clock->GetTime(), sample->Time(), playing.load()});
-            });
+                ch.presented.push_back({clock->GetTime(), ch.renderer->GetSample().GetTime(), playing.load()});
+            };
             ch.thread = std::make_unique<filters::SourcePin>(ch.pin);
             ch.thread->SetRendererPin(ch.renderer);
         }

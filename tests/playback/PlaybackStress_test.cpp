@@ -10,7 +10,7 @@
 
 #include "PlaybackTestSupport.h"
 #include "media/MediaSample.h"
-#include "media/MediaSamplePin.h"
+#include "support/RendererPinHost.h"
 #include "media/TimeConversion.h"
 #include "playback/Clocks.h"
 #include "playback/SourcePin.h"
@@ -25,7 +25,8 @@ namespace {
 struct Player {
     std::shared_ptr<filters::VindaraSourcePin> pin;
     std::unique_ptr<filters::SourcePin> thread;
-    std::shared_ptr<render::MediaSamplePin> renderer;
+    std::unique_ptr<testsupport::RendererPinHost> host;
+    boost::shared_ptr<render::MediaSamplePin> renderer;
 };
 
 std::shared_ptr<filters::TimeSynchronizer> g_sync;
@@ -62,7 +63,8 @@ void RunRandomSession(unsigned seed) {
         Player& p = players[size_t(c)];
         p.pin = std::make_shared<filters::VindaraSourcePin>();
         p.pin->SetSource(boost::make_shared<filters::TimeConverterSource>(sources[size_t(c)], converter), sync, "");
-        p.renderer = std::make_shared<render::MediaSamplePin>(std::make_shared<render::ImageMediaSample>(c % 2 == 0));
+        p.host = std::make_unique<testsupport::RendererPinHost>(c % 2 == 0);
+        p.renderer = p.host->Pin();
         p.thread = std::make_unique<filters::SourcePin>(p.pin);
         p.thread->SetRendererPin(p.renderer);
     }

@@ -7,12 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "PlaybackTestSupport.h"
+#include "app/core/QApplicationSettings.h"
 #include "media/MediaSample.h"
-#include "media/MediaSamplePin.h"
-#include "media/MediaSampleTitles.h"
 #include "playback/Clocks.h"
 #include "playback/RateMeter.h"
 #include "playback/TimeSynchronizer.h"
+#include "render/Titles.h"
+#include "support/RendererPinHost.h"
 
 using playbacktest::Eventually;
 using playbacktest::ScriptedSource;
@@ -49,11 +50,12 @@ protected:
     }
 };
 
-// Clears the settings a test turned on.
+// Frames at the renderer pin's size, and back to the defaults afterwards.
 struct SettingsGuard {
+    SettingsGuard() { QApplicationSettings::Instance().Antialiasing = false; }
     ~SettingsGuard() {
         filters::GetSourceSettings().debug = false;
-        filters::GetSourceSettings().antialiasing = false;
+        QApplicationSettings::Instance().Antialiasing = true;
     }
 };
 
@@ -97,7 +99,7 @@ TEST_F(PinTest, PausedAfterASeekShowsFramesUpToTheTargetThenStops) {
     pin.Seek(1130);  // frame 1120
     EXPECT_EQ(pin.ProcessNextFrame(&sample, noSize), 0);
     EXPECT_EQ(sample.Time(), 1120);
-    EXPECT_EQ(sample.GetTimeShift(), 3600);
+    EXPECT_EQ(sample.GetTimeOffset(), 3600);
     EXPECT_EQ(pin.ProcessNextFrame(&sample, noSize), 2);  // 1160 lies beyond the target
     EXPECT_EQ(sample.Time(), 1120);
     EXPECT_EQ(pin.GetPosition(), 1130);
@@ -132,7 +134,7 @@ TEST_F(PinTest, TitleLineTwoCarriesTheInformationTextOnlyInDebugMode) {
     titles->SetTitleText(2, L"stale");
     ASSERT_EQ(pin.ProcessNextFrame(&sample, noSize), 0);
     EXPECT_EQ(titles->FindTitle(2)->GetText(), L"");
-    EXPECT_TRUE(sample.GetFlag());
+    EXPECT_TRUE(sample.IsSigned());
     EXPECT_EQ(source->updateTitles.load(), 1);
 
     filters::GetSourceSettings().debug = true;
@@ -194,11 +196,6 @@ TEST_F(PinTest, FastPlayJumpsToTheCommonTimeLineWhenMoreThan50msBehind) {
 
 namespace {
 
-class ThrowingSample : public render::ImageMediaSample {
-public:
-    uint8_t* Lock(int32_t, int32_t, int32_t&, bool) override { throw std::runtime_error("no memory for the picture"); }
-};
-
 }  // namespace
 
 TEST_F(PinTest, AFailingFrameFinishesTheClientAndIdlesTheThreadWhichStaysAlive) {
@@ -207,9 +204,9 @@ TEST_F(PinTest, AFailingFrameFinishesTheClientAndIdlesTheThreadWhichStaysAlive) 
     auto src2 = boost::make_shared<ScriptedSource>(Times(50), std::vector<filters::RecordPeriod>{{kStart, 2000}});
     vpin->SetSource(source, sync, "");
     other->SetSource(src2, sync, "");
-    auto failing = std::make_shared<render::MediaSamplePin>(std::make_shared<ThrowingSample>());
+    testsupport::RendererPinHost host(true, true);  // no memory for pictures
     filters::SourcePin thread(vpin);
-    thread.SetRendererPin(failing);
+    thread.SetRendererPin(host.Pin());
     // Pin 1 is client 0 (the master); pin 2 reports a frame later than the
     // failing pin's, so it waits for the failing pin's turn.
     ASSERT_EQ(vpin->GetClientIndex(), 1);
@@ -232,7 +229,8 @@ TEST_F(PinTest, AFailingFrameFinishesTheClientAndIdlesTheThreadWhichStaysAlive) 
     // The thread survived: further commands are acknowledged.
     thread.SetState(filters::SourcePin::kRun, true);
     thread.SetState(filters::SourcePin::kRun, true);
-    EXPECT_EQ(failing->GetFrameReadyCount(), 0u);
+    EXPECT_EQ(host.Frames(), 0);
+    EXPECT_FALSE(host.Pin()->HasFrame());
 }
 
 TEST_F(PinTest, ThreadPresentsIntoTheRendererPinAndIdlesWithoutOne) {
@@ -243,22 +241,22 @@ TEST_F(PinTest, ThreadPresentsIntoTheRendererPinAndIdlesWithoutOne) {
     thread.SetState(filters::SourcePin::kRun, true);  // no renderer pin: idles
     EXPECT_EQ(thread.GetState(), filters::SourcePin::kIdle);
 
-    auto renderer = std::make_shared<render::MediaSamplePin>(std::make_shared<render::ImageMediaSample>(true));
-    renderer->SetTargetSize(4, 4);
-    auto titles = boost::make_shared<render::Titles>();
-    renderer->SetTitles(titles);
+    testsupport::RendererPinHost host;
+    const auto renderer = host.Pin();
+    renderer->SetRect(QRect(0, 0, 4, 4));  // frames of 4 x 4 pixels
+    const auto titles = renderer->GetTitles();
     thread.SetRendererPin(renderer);
     thread.Seek(1200);  // paused: shows the sought frame only
     ASSERT_TRUE(Eventually([&] { return thread.GetState() == filters::SourcePin::kIdle; }));
-    EXPECT_EQ(renderer->GetFrameReadyCount(), 1u);
-    auto* image = static_cast<render::ImageMediaSample*>(renderer->GetSample().get());
-    EXPECT_EQ(image->Time(), 1200);
-    EXPECT_EQ(image->Width(), 4);  // the renderer pin's size
+    EXPECT_EQ(host.Frames(), 1);
+    EXPECT_EQ(renderer->GetSample().GetTime(), 1200);
+    const render::TexturePtr image = renderer->GetTexture();
+    EXPECT_EQ(image->GetImageSize().width(), 4);  // the renderer pin's size
 
-    filters::GetSourceSettings().antialiasing = true;
+    QApplicationSettings::Instance().Antialiasing = true;
     thread.Seek(1240);
-    ASSERT_TRUE(Eventually([&] { return renderer->GetFrameReadyCount() == 2u && thread.GetState() == filters::SourcePin::kIdle; }));
-    EXPECT_EQ(image->Width(), 8);  // full size
+    ASSERT_TRUE(Eventually([&] { return host.Frames() == 2 && thread.GetState() == filters::SourcePin::kIdle; }));
+    EXPECT_EQ(image->GetImageSize().width(), 8);  // full size
 
     render::ImageMediaSample first, second;
     thread.RenderFrameAt(&first, &second, 1400);

@@ -1,0 +1,6 @@
+#include "app/core/ApplicationTexts.h"
+
+QString TimestampFormat()
+{
+    return QStringLiteral("%X\n %x");
+}

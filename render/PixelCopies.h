@@ -1,0 +1,38 @@
+#pragma once
+// Copies of 32-bit rectangles and of 8-bit picture planes into renderer
+// buffers, through the image primitives.
+
+#include <cstdint>
+
+#include <QRect>
+#include <QSize>
+
+namespace render {
+
+// Three 8-bit planes in the order Y, V, U; a null plane is absent.
+struct PlaneSet {
+    const std::uint8_t* planes[3] = {nullptr, nullptr, nullptr};
+    int pitches[3] = {0, 0, 0};
+};
+
+// Copies `rect` (inclusive edges) of 32-bit pixels, found at its own position
+// in the source, to `at` in the destination. Throws std::exception
+// "CopyImage8uC4 error" when the copy fails.
+void CopyRect32(const std::uint8_t* src, int srcPitch, std::uint8_t* dst, int dstPitch, const QRect& rect,
+                const QPoint& at);
+
+// Copies the planes of a 4:2:0 picture of `sourceSize` into a YV12 buffer of
+// `pitch` bytes per luma line and `planeHeight` luma lines (V follows Y, U
+// follows V; chroma planes have half pitch and height). When `copySize`
+// differs from the source size the picture is shrunk by whole factors,
+// taking every n-th byte of every n-th row. An absent source plane leaves its
+// destination plane neutral (128). Nothing is written past the destination's
+// planes. Throws std::exception "CopyImage8uC1 error" when a plane copy
+// fails.
+void CopyImagePlanes(const PlaneSet& source, const QSize& sourceSize, std::uint8_t* dst, int pitch, int planeHeight,
+                     const QSize& copySize);
+
+// Mirrors a tightly packed 32-bit image of size top to bottom.
+void FlipRows(std::uint8_t* image, const QSize& size);
+
+}  // namespace render

@@ -1,0 +1,177 @@
+#include "render/RendererPin.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/make_shared.hpp>
+
+#include "app/core/ApplicationTexts.h"
+#include "app/core/QApplicationSettings.h"
+#include "base/PtimeConversion.h"
+#include "base/VideoFrame.h"
+#include "render/BasicRenderer.h"
+#include "render/ImagePlacement.h"
+
+namespace render {
+
+namespace {
+
+using Guard = boost::lock_guard<boost::mutex>;
+
+}  // namespace
+
+// --- RendererPin ----------------------------------------------------------------
+
+RendererPin::RendererPin(BasicRenderer* renderer, int index)
+    : m_renderer(renderer), m_index(index), m_titles(boost::make_shared<Titles>(index))
+{
+}
+
+void RendererPin::OnSample()
+{
+    m_updated = true;
+    m_renderer->InvalidateAll();
+}
+
+QRectF RendererPin::GetViewRect() const
+{
+    return m_viewRect;
+}
+
+QRectF RendererPin::GetImageRect() const
+{
+    return m_imageRect;
+}
+
+QRect RendererPin::GetRect() const
+{
+    return m_rect;
+}
+
+QSize RendererPin::GetDisplaySize() const
+{
+    const std::uint64_t packed = m_displaySize;
+    return QSize(static_cast<std::int32_t>(packed >> 32), static_cast<std::int32_t>(packed & 0xFFFFFFFFu));
+}
+
+void RendererPin::SetDisplaySize(const QSize& size)
+{
+    m_displaySize = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(size.width())) << 32) |
+                    static_cast<std::uint32_t>(size.height());
+}
+
+void RendererPin::SetRotation(int degrees)
+{
+    m_rotation = degrees;
+}
+
+// --- MediaSample ----------------------------------------------------------------
+
+uchar* MediaSample::GetBuffer(const QSize& size, int& bytesPerLine, bool planar)
+{
+    return m_texture ? m_texture->GetBuffer(size, bytesPerLine, planar) : nullptr;
+}
+
+void MediaSample::Commit()
+{
+    if (m_texture)
+        m_texture->Commit();
+}
+
+bool MediaSample::AcceptFrame(VideoFrame* frame)
+{
+    ReleaseVideoFrame(frame);
+    return false;
+}
+
+bool MediaSample::SupportsPlanar()
+{
+    return m_texture && m_texture->SupportsPlanar();
+}
+
+// --- MediaSamplePin ---------------------------------------------------------------
+
+MediaSamplePin::MediaSamplePin(BasicRenderer* renderer, int index) : RendererPin(renderer, index)
+{
+    const std::wstring format = TimestampFormat().toStdWString();
+    // The locale owns the facet.
+    m_timeLocale = std::locale(std::locale(), new boost::posix_time::wtime_facet(format.c_str()));
+    m_timeStream.imbue(m_timeLocale);
+    m_sample.SetTexture(renderer->GetDevice()->CreateTexture(QSize(16, 16),
+                                                             QApplicationSettings::Instance().Antialiasing));
+}
+
+void MediaSamplePin::OnSample()
+{
+    m_hasFrame = true;
+    m_renderer->InvalidateAll();
+    m_updated = true;
+    UpdateTimeTitle(m_sample.GetTime());
+}
+
+void MediaSamplePin::UpdateTimeTitle(std::int64_t time)
+{
+    m_timeStream.str(std::wstring());
+    m_timeStream << utils::ShiftPtime(utils::PtimeFromMilliseconds(time), m_sample.GetTimeOffset());
+    m_titles->SetTitleText(1, m_timeStream.str());
+}
+
+void MediaSamplePin::SetRect(const QRect& rect)
+{
+    Guard lock(m_renderer->GetLock());
+    m_rect = rect;
+    m_viewRect = ConstrainViewRect(m_viewRect);
+}
+
+void MediaSamplePin::SetViewRect(const QRectF& rect)
+{
+    Guard lock(m_renderer->GetLock());
+    m_viewRect = ConstrainViewRect(rect);
+}
+
+QSizeF MediaSamplePin::FrameDisplaySize(const TexturePtr& texture) const
+{
+    const QSize frame = texture ? texture->GetImageSize() : QSize(-1, -1);
+    return FitAspect(QSizeF(m_rect.width(), m_rect.height()), frame, m_rotation);
+}
+
+QRectF MediaSamplePin::ConstrainViewRect(const QRectF& v)
+{
+    const TexturePtr texture = m_sample.GetTexture();
+    if (!texture || m_rect.isEmpty())
+        return v;
+    const QSizeF f = FrameDisplaySize(texture);
+    const QRectF base(m_rect);
+    const QSizeF z(v.width() * f.width(), v.height() * f.height());
+    SetDisplaySize(QSize(static_cast<int>(std::lround(z.width())), static_cast<int>(std::lround(z.height()))));
+    const QRectF m(base.topLeft() + QPointF(v.left() * base.width(), v.top() * base.height()),
+                   base.topLeft() + QPointF(v.right() * base.width(), v.bottom() * base.height()));
+    QRectF img(QPointF(0, 0), z);
+    img.moveCenter(m.center());
+    QRectF vis(QPointF(0, 0), QSizeF(std::min<double>(m_rect.width(), z.width()),
+                                     std::min<double>(m_rect.height(), z.height())));
+    vis.moveCenter(base.center());
+    const QPointF lo(std::min(0.0, vis.left() - img.left()), std::min(0.0, vis.top() - img.top()));
+    const QPointF hi(vis.right() - img.right(), vis.bottom() - img.bottom());
+    const QPointF shift(std::max(lo.x(), hi.x()), std::max(lo.y(), hi.y()));
+    m_imageRect = img.translated(shift.x() - m_rect.left(), shift.y() - m_rect.top());
+    return v.translated(shift.x() / base.width(), shift.y() / base.height());
+}
+
+QPointF MediaSamplePin::MapToFrame(const QPointF& point) const
+{
+    return QPointF(point.x() / m_rect.width(), point.y() / m_rect.height());
+}
+
+QRectF MediaSamplePin::ComputeZoomRect(const QPointF& from, const QPointF& to, const QSizeF& size)
+{
+    Guard lock(m_renderer->GetLock());
+    const QRectF view = m_viewRect;
+    const QPointF a = MapToFrame(from);
+    const QPointF b = MapToFrame(to);
+    return QRectF(b.x() - (a.x() - view.x()) / view.width() * size.width(),
+                  b.y() - (a.y() - view.y()) / view.height() * size.height(), size.width(), size.height());
+}
+
+}  // namespace render
