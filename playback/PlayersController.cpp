@@ -11,14 +11,15 @@
 
 #include "archive/files/PlayInfo.h"
 #include "base/Log.h"
-#include "media/MediaSample.h"
-#include "media/MediaSamplePin.h"
-#include "media/MediaSampleTitles.h"
 #include "media/TimeConversion.h"
 #include "media/VideoSourceInterfaces.h"
 #include "playback/SourcePin.h"
 #include "playback/TimeConverterSource.h"
 #include "playback/TimeSynchronizer.h"
+#include "render/BasicRenderer.h"
+#include "render/NullRendererDevice.h"
+#include "render/RendererPin.h"
+#include "render/Titles.h"
 
 namespace playback {
 
@@ -47,7 +48,31 @@ int64_t EndAfter(const boost::posix_time::ptime& last)
     return utils::MillisecondsFromPtime(last + boost::posix_time::microseconds(1));
 }
 
+// The renderer of the channels' pins.
+class PlaybackRenderer final : public render::BasicRenderer {
+public:
+    using BasicRenderer::BasicRenderer;
+    ~PlaybackRenderer() override { Stop(); }
+
+    QRectF ComputeZoomRect(int index, const QPointF& from, const QPointF& to, const QSizeF& size) override
+    {
+        auto pin = boost::dynamic_pointer_cast<render::MediaSamplePin>(GetPin(index));
+        return pin ? pin->ComputeZoomRect(from, to, size) : QRectF();
+    }
+
+protected:
+    render::RendererPinPtr CreatePin(int index) override
+    {
+        return boost::make_shared<render::MediaSamplePin>(this, index);
+    }
+};
+
 }  // namespace
+
+std::shared_ptr<render::BasicRenderer> MakePlaybackRenderer(const render::DevicePtr& device)
+{
+    return std::make_shared<PlaybackRenderer>(device ? device : boost::make_shared<render::NullRendererDevice>());
+}
 
 Player::Player()
     : pin(std::make_shared<filters::VindaraSourcePin>())
@@ -64,14 +89,17 @@ Player::~Player()
 }
 
 void Player::Init(const boost::shared_ptr<filters::IVideoSource>& source,
-                  const std::shared_ptr<filters::TimeSynchronizer>& synchronizer, const std::string& deviceText)
+                  const std::shared_ptr<filters::TimeSynchronizer>& synchronizer,
+                  const std::shared_ptr<render::BasicRenderer>& renderer)
 {
-    pin->SetSource(source, synchronizer, deviceText);
-    // The renderer's pin of the channel: its sample takes planar pictures.
-    rendererPin = std::make_shared<render::MediaSamplePin>(std::make_shared<render::ImageMediaSample>(true));
+    if (!renderer)
+        throw std::runtime_error("renderer cannot be NULL");
+    pin->SetSource(source, synchronizer, renderer->GetDeviceDescription());
+    rendererPin = boost::dynamic_pointer_cast<render::MediaSamplePin>(renderer->AddPin());
+    if (!rendererPin)
+        throw std::runtime_error("The renderer made no picture pin");
     rendererPin->SetRotation(source->GetCameraSettings().rotation);
-    titles = boost::make_shared<render::Titles>();
-    rendererPin->SetTitles(titles);
+    titles = rendererPin->GetTitles();
     pin->SetTitles(titles);
     pinThread->SetRendererPin(rendererPin);
 
@@ -84,8 +112,10 @@ void Player::Init(const boost::shared_ptr<filters::IVideoSource>& source,
     converter->RebuildContinuous();
 }
 
-PlayersController::PlayersController(PlaybackGui gui, std::shared_ptr<filters::AudioPlayer> audio)
+PlayersController::PlayersController(PlaybackGui gui, std::shared_ptr<render::BasicRenderer> renderer,
+                                     std::shared_ptr<filters::AudioPlayer> audio)
     : m_gui(std::move(gui))
+    , m_renderer(renderer ? std::move(renderer) : MakePlaybackRenderer(nullptr))
     , m_playConverter(std::make_shared<utils::TimeConverter>())
     , m_exportConverter(std::make_shared<utils::TimeConverter>())
 {
@@ -104,6 +134,7 @@ PlayersController::~PlayersController()
     m_currentPlayer.reset();
     m_players.clear();
     m_synchronizer.reset();
+    m_renderer.reset();
 }
 
 int64_t PlayersController::PinTime(const std::shared_ptr<Player>& player)
@@ -119,6 +150,7 @@ void PlayersController::Play()
     m_gui.controls->StopPrevFrameAlpha();
     m_gui.controls->SetPrevFrameAlpha(0);
     m_gui.controls->InvalidateAll();
+    m_renderer->InvalidateAll();
     UpdateAudio(true);
     for (const auto& player : m_players)
         if (player->pin->HasSource())
@@ -241,6 +273,7 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
     m_currentPlayer.reset();
     m_players.clear();
     m_channels = channels;
+    m_renderer->RemoveAllPins();
     m_gui.grid->RemoveItems();
     m_gui.playTimeLine->ClearIntervals();
     m_gui.exportTimeLine->ClearIntervals();
@@ -260,7 +293,7 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
             auto player = std::make_shared<Player>();
             auto converting = boost::make_shared<filters::TimeConverterSource>(channel, m_playConverter);
             m_playConverter->SetTimeZoneOffset(channel->GetTimeShift());
-            player->Init(converting, m_synchronizer, std::string());
+            player->Init(converting, m_synchronizer, m_renderer);
             m_players.push_back(player);
             player->titles->SetTitleText(0, player->pin->GetSource()->GetName());
             converting->SetTitles(player->titles);
@@ -287,6 +320,7 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
         m_channelStates.clear();
         m_currentPlayer.reset();
         m_players.clear();
+        m_renderer->RemoveAllPins();
         m_playConverter = std::make_shared<utils::TimeConverter>();
         m_gui.enabled->SetEnabledState(true, false);
     }

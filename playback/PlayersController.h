@@ -28,6 +28,8 @@ struct PlayFileInfo;
 }  // namespace Storage
 
 namespace render {
+class BasicRenderer;
+class IRendererDevice;
 class MediaSamplePin;
 class Titles;
 }  // namespace render
@@ -67,6 +69,10 @@ protected:
     ~IPlayersController() = default;
 };
 
+// A renderer of channel pictures on the device (a device that draws
+// nothing when null).
+std::shared_ptr<render::BasicRenderer> MakePlaybackRenderer(const boost::shared_ptr<render::IRendererDevice>& device);
+
 // One channel's chain from the pin on.
 class Player {
 public:
@@ -77,15 +83,16 @@ public:
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
-    // Attaches the converting source and builds the renderer pin, the titles
-    // and the channel's own converter (its periods, gaps of up to 100 ms
-    // joined).
+    // Attaches the converting source, adds the channel's pin to the renderer
+    // and builds the channel's own converter (its periods, gaps of up to
+    // 100 ms joined). Throws std::runtime_error "renderer cannot be NULL".
     void Init(const boost::shared_ptr<filters::IVideoSource>& source,
-              const std::shared_ptr<filters::TimeSynchronizer>& synchronizer, const std::string& deviceText);
+              const std::shared_ptr<filters::TimeSynchronizer>& synchronizer,
+              const std::shared_ptr<render::BasicRenderer>& renderer);
 
     std::shared_ptr<filters::VindaraSourcePin> pin;
     std::unique_ptr<filters::SourcePin> pinThread;
-    std::shared_ptr<render::MediaSamplePin> rendererPin;
+    boost::shared_ptr<render::MediaSamplePin> rendererPin;
     std::shared_ptr<utils::TimeConverter> converter;
     boost::shared_ptr<render::Titles> titles;
 };
@@ -106,8 +113,9 @@ public:
     static constexpr int kTimerIntervalMs = 16;
 
     // Without an audio player the controller makes one on the system's
-    // sound output.
-    explicit PlayersController(PlaybackGui gui, std::shared_ptr<filters::AudioPlayer> audio = nullptr);
+    // sound output; without a renderer, one that draws nothing.
+    explicit PlayersController(PlaybackGui gui, std::shared_ptr<render::BasicRenderer> renderer = nullptr,
+                               std::shared_ptr<filters::AudioPlayer> audio = nullptr);
     ~PlayersController() override;
 
     void Play() override;
@@ -145,6 +153,7 @@ public:
     const std::shared_ptr<utils::TimeConverter>& GetPlayConverter() const { return m_playConverter; }
     const std::shared_ptr<filters::TimeSynchronizer>& GetSynchronizer() const { return m_synchronizer; }
     const std::shared_ptr<filters::AudioPlayer>& GetAudioPlayer() const { return m_audioPlayer; }
+    const std::shared_ptr<render::BasicRenderer>& GetRenderer() const { return m_renderer; }
     PlaybackSettings& Settings() { return m_settings; }
     void SetDragging(bool dragging) { m_dragging = dragging; }
     void RequestRefresh() { m_refreshPending = true; }
@@ -159,6 +168,7 @@ private:
     int64_t PinTime(const std::shared_ptr<Player>& player);
 
     PlaybackGui m_gui;
+    std::shared_ptr<render::BasicRenderer> m_renderer;
     bool m_playing = false;
     std::vector<std::shared_ptr<Player>> m_players;
     std::shared_ptr<Player> m_currentPlayer;

@@ -13,11 +13,12 @@
 #include <gtest/gtest.h>
 
 #include "PlaybackTestSupport.h"
-#include "media/MediaSample.h"
-#include "media/MediaSamplePin.h"
 #include "media/TimeConversion.h"
 #include "playback/SourcePin.h"
 #include "playback/TimeSynchronizer.h"
+#include "render/BasicRenderer.h"
+#include "render/RendererPin.h"
+#include "support/RecordingDevice.h"
 
 using playbacktest::Eventually;
 using playbacktest::ScriptedSource;
@@ -67,7 +68,9 @@ protected:
     {
         Application();
         audio = std::make_shared<filters::AudioPlayer>(std::make_unique<SilentSink>(), ticks.Source(), false);
-        controller = std::make_unique<playback::PlayersController>(playback::HeadlessGui::Bundle(gui), audio);
+        controller = std::make_unique<playback::PlayersController>(
+            playback::HeadlessGui::Bundle(gui),
+            playback::MakePlaybackRenderer(boost::make_shared<testsupport::RecordingDevice>()), audio);
         // Channel 0: 2 s at 25 fps; channel 1: its last 800 ms.
         first = boost::make_shared<ScriptedSource>(Times(50, kT0),
                                                    std::vector<filters::RecordPeriod>{{kT0, 50 * kStep}});
@@ -109,8 +112,7 @@ protected:
     // Archive time of the frame in a channel's renderer sample.
     int64_t Shown(size_t channel)
     {
-        const auto& pin = controller->GetPlayers()[channel]->rendererPin;
-        return static_cast<const render::ImageMediaSample*>(pin->GetSample().get())->Time();
+        return controller->GetPlayers()[channel]->rendererPin->GetSample().GetTime();
     }
 
     SimTicks ticks;
@@ -132,6 +134,7 @@ TEST_F(PlayersControllerTest, BuildsOnePlayerPerChannel)
     EXPECT_EQ(archive[0].start, kT0);
     EXPECT_EQ(archive[0].length, 2000);
     EXPECT_EQ(controller->GetSynchronizer()->GetClock(), audio->GetClock());
+    EXPECT_EQ(controller->GetRenderer()->GetCount(), 2);
     const auto calls = gui->Calls();
     const auto at = [&](const std::string& call) { return std::find(calls.begin(), calls.end(), call) - calls.begin(); };
     EXPECT_LT(at("SetEnabledState 0 0"), at("SetEnabledState 1 0"));
@@ -255,6 +258,7 @@ TEST_F(PlayersControllerTest, FailedBuildLeavesNoPlayerAndTheGuiEnabled)
     controller->BuildPlayers({first, broken});
     EXPECT_TRUE(controller->GetPlayers().empty());
     EXPECT_FALSE(controller->GetCurrentPlayer());
+    EXPECT_EQ(controller->GetRenderer()->GetCount(), 0);
     const auto enabled = gui->Calls("SetEnabledState");
     ASSERT_FALSE(enabled.empty());
     EXPECT_EQ(enabled.back(), "SetEnabledState 1 0");
