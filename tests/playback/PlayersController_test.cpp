@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "PlaybackTestSupport.h"
+#include "archive/files/PlayInfo.h"
+#include "base/PtimeConversion.h"
 #include "media/TimeConversion.h"
 #include "playback/SourcePin.h"
 #include "playback/TimeSynchronizer.h"
@@ -239,6 +241,78 @@ TEST_F(PlayersControllerTest, ChannelOutOfRecordFades)
     controller->Seek(kT0 + 200);
     EXPECT_NO_THROW(controller->Tick());
     EXPECT_EQ(gui->Calls("FadeItem").size(), 2u);
+}
+
+// The files a channel plays: the current one and the one after it.
+class FilesPlayInfo : public Storage::IPlayInfo {
+public:
+    Storage::PlayFileInfo GetCurrentFileInfo(int which) override { return records[which == 1 ? 1 : 0]; }
+    Storage::PlayFileInfo records[2];
+};
+
+class SoundSource : public ScriptedSource {
+public:
+    using ScriptedSource::ScriptedSource;
+    Storage::IPlayInfo* GetPlayInfo() override { return &info; }
+    FilesPlayInfo info;
+};
+
+Storage::PlayFileInfo Record(const std::string& path, int64_t begin, int64_t end, int64_t offsetUs)
+{
+    Storage::PlayFileInfo record;
+    record.videoPath = path;
+    record.audioPath = path;
+    record.streamTitle = "voice";
+    record.period = boost::posix_time::time_period(utils::PtimeFromMilliseconds(begin), utils::PtimeFromMilliseconds(end));
+    record.startOffset = offsetUs;
+    return record;
+}
+
+// Sound requests follow the current channel's files on the play time line,
+// and sound plays only while playing at speed 1 with the volume up.
+TEST_F(PlayersControllerTest, SoundFollowsTheCurrentFile)
+{
+    auto channel = boost::make_shared<SoundSource>(Times(50, kT0), std::vector<filters::RecordPeriod>{{kT0, 2000}});
+    channel->info.records[0] = Record("/media/a.mkv", kT0 + 500, kT0 + 1500, 2'000'000);
+    channel->info.records[1] = Record("/media/b.mkv", kT0 + 1500, kT0 + 2000, 0);
+    controller->BuildPlayers({channel});
+
+    struct Case {
+        int64_t at;  // archive ms
+        int64_t start;
+        int64_t duration;
+        int64_t audioStart;
+    };
+    // Inside the file: from where the play position is; before it: nothing
+    // yet, sound starts when the position gets there; after it: nothing.
+    for (const Case& c : {Case{kT0 + 1000, 2500, 1000, 0}, Case{kT0 + 200, 0, 0, 500}, Case{kT0 + 1600, 0, 0, 0}}) {
+        SCOPED_TRACE(c.at - kT0);
+        controller->Seek(c.at);
+        controller->UpdateAudio(false);
+        const filters::AudioRequest current = controller->BuildAudioRequest(channel->info.records[0], true);
+        EXPECT_EQ(current.path, c.duration != 0 ? "/media/a.mkv" : "");
+        EXPECT_EQ(current.start, c.start);
+        EXPECT_EQ(current.duration, c.duration);
+        EXPECT_EQ(controller->GetAudioStartTime(), c.audioStart);
+        const filters::AudioRequest next = controller->BuildAudioRequest(channel->info.records[1], false);
+        EXPECT_EQ(next.path, "/media/b.mkv");
+        EXPECT_EQ(next.streamTitle, "voice");
+        EXPECT_EQ(next.start, 0);
+        // The recording's end maps to its last millisecond.
+        EXPECT_EQ(next.duration, 499);
+    }
+
+    controller->Seek(kT0 + 1000);
+    controller->Play();
+    EXPECT_EQ(audio->QueuedRequests(), 0u) << "sound at volume 0";
+    controller->SetVolume(0.5);
+    EXPECT_EQ(audio->QueuedRequests(), 2u);
+    controller->SetSpeed(2.0);
+    EXPECT_EQ(audio->QueuedRequests(), 0u) << "sound at speed 2";
+    controller->SetSpeed(1.0);
+    EXPECT_EQ(audio->QueuedRequests(), 2u);
+    controller->Pause();
+    EXPECT_EQ(audio->QueuedRequests(), 0u) << "sound while paused";
 }
 
 // A channel whose camera view cannot be read.
