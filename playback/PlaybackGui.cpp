@@ -17,7 +17,7 @@ std::string Narrow(const std::wstring& text)
 
 PlaybackGui HeadlessGui::Bundle(const std::shared_ptr<HeadlessGui>& gui)
 {
-    return PlaybackGui{gui, gui, gui, gui, gui, gui, gui};
+    return PlaybackGui{gui, gui, gui, gui, gui, gui, gui, gui};
 }
 
 void HeadlessGui::SetIntervals(const utils::IntervalList& periods)

@@ -65,6 +65,13 @@ public:
     virtual bool FadeItem(int32_t channel, int32_t from, int32_t to) = 0;
 };
 
+class IExportPanel {
+public:
+    virtual ~IExportPanel() = default;
+    // Empties the list of export tasks.
+    virtual void ResetTasks() = 0;
+};
+
 class IEnabledGui {
 public:
     virtual ~IEnabledGui() = default;
@@ -80,6 +87,7 @@ struct PlaybackGui {
     std::shared_ptr<ICameraSelector> cameras;
     std::shared_ptr<IChannelsGrid> grid;
     std::shared_ptr<IEnabledGui> enabled;
+    std::shared_ptr<IExportPanel> exportPanel;
 };
 
 // Every GUI object at once, recording each call as one line of text
@@ -90,7 +98,8 @@ class HeadlessGui final : public IControlsLayer,
                           public IPlayControlPanel,
                           public ICameraSelector,
                           public IChannelsGrid,
-                          public IEnabledGui {
+                          public IEnabledGui,
+                          public IExportPanel {
 public:
     // All interfaces of the bundle on one shared object.
     static PlaybackGui Bundle(const std::shared_ptr<HeadlessGui>& gui);
@@ -120,6 +129,8 @@ public:
     bool FadeItem(int32_t channel, int32_t from, int32_t to) override;
 
     void SetEnabledState(bool enabled, bool exporting) override;
+
+    void ResetTasks() override { Record("ResetTasks"); }
 
     std::vector<std::string> Calls();
     // Calls that begin with `prefix`.

@@ -11,6 +11,8 @@
 
 #include "archive/files/PlayInfo.h"
 #include "base/Log.h"
+#include "media/SourceConfiguration.h"
+#include "media/SourceSelection.h"
 #include "media/TimeConversion.h"
 #include "media/VideoSourceInterfaces.h"
 #include "playback/SourcePin.h"
@@ -264,6 +266,59 @@ void PlayersController::SetVolume(double volume)
         UpdateAudio(true);
 }
 
+void PlayersController::OpenSource(const StartOptions& options)
+{
+    SourceConfiguration configuration(options);
+    LoadSources(configuration, m_settings.lastPosition, false);
+}
+
+void PlayersController::LoadSources(ISourceConfiguration& configuration, int64_t startTime, bool takeCameraView)
+{
+    m_fileSystem = configuration.GetFileSystem();
+    if (m_windowlessExport)
+        return;
+    const std::vector<boost::shared_ptr<filters::IVideoSource>> channels = configuration.GetVideoSources();
+    std::vector<std::wstring> ids;
+    std::map<std::wstring, filters::CameraViewSettings> cameras;
+    for (const auto& channel : channels) {
+        if (!channel)
+            continue;
+        ids.push_back(channel->GetId());
+        filters::CameraViewSettings& stored = m_settings.cameraSettings[channel->GetId()];
+        const filters::CameraViewSettings& own = channel->GetCameraSettings();
+        if (takeCameraView) {
+            stored.lens = own.lens;
+            stored.position = own.position;
+            stored.display = own.display;
+            stored.rotation = own.rotation;
+        }
+        stored.x = own.x;
+        stored.y = own.y;
+        stored.w = own.w;
+        stored.h = own.h;
+        cameras[channel->GetId()] = stored;
+    }
+    // Camera views of channels no longer listed go with them.
+    m_settings.cameraSettings = std::move(cameras);
+    SourceSelectionSettings& selection = GetSourceSelectionSettings();
+    selection.sourceMode = configuration.GetSourceMode();
+    selection.channels = ids;
+    Log()->Message("Init complete. %d sources found.", static_cast<int>(ids.size()));
+    m_gui.playPanel->ResetSpeed();
+    BuildPlayers(channels);
+    if (ids.empty())
+        return;
+    SeekAll(utils::MapTimeBetweenIntervals(startTime, m_playConverter->GetArchivePeriods(),
+                                           m_playConverter->GetContinuousPeriods(), 1),
+            true);
+    std::vector<std::wstring> names;
+    for (const auto& channel : channels)
+        if (channel)
+            names.push_back(channel->GetName());
+    m_gui.cameras->SetCameras(names);
+    m_gui.exportPanel->ResetTasks();
+}
+
 void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters::IVideoSource>>& channels)
 {
     ClearPlaying();
@@ -442,7 +497,8 @@ void PlayersController::UpdateAudio(bool restart)
 
 filters::AudioRequest PlayersController::BuildAudioRequest(const Storage::PlayFileInfo& record, bool current)
 {
-    if (!record.HasFile() || record.audioPath.empty())
+    // No file, or a file without sound.
+    if (record.audioPath.empty())
         return {};
     const int64_t b = PinTime(m_currentPlayer);
     const utils::IntervalList& archive = m_playConverter->GetArchivePeriods();

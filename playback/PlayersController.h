@@ -11,6 +11,7 @@
 // time. Everything here runs on the GUI thread.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,10 +20,15 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
 
+#include "media/VideoSourceInterfaces.h"
 #include "playback/AudioPlayer.h"
 #include "playback/PlaybackGui.h"
 
+struct StartOptions;
+class ISourceConfiguration;
+
 namespace Storage {
+class IVindaraFileSystem;
 class IPlayInfo;
 struct PlayFileInfo;
 }  // namespace Storage
@@ -102,10 +108,14 @@ struct ChannelState {
     Storage::IPlayInfo* playInfo = nullptr;  // not owned
 };
 
-// The application settings the controller reads and writes.
+// The application settings the controller reads and writes (the source
+// mode and the channel list live with the source selection settings).
 struct PlaybackSettings {
     bool skipFrames = false;
     bool playCycle = false;
+    int64_t lastPosition = 0;  // archive ms
+    // Camera views by channel identifier.
+    std::map<std::wstring, filters::CameraViewSettings> cameraSettings;
 };
 
 class PlayersController : public IPlayersController, public QObject {
@@ -129,6 +139,12 @@ public:
     void ApplySettings() override;
     void SetPlayCycle(bool cycle) override { m_settings.playCycle = cycle; }
 
+    // Builds a source configuration from the options and loads it at the
+    // last position, keeping the stored camera views.
+    void OpenSource(const StartOptions& options);
+    // Takes the source's channels, records their identifiers and camera
+    // views, builds their players and seeks them to `startTime` (archive ms).
+    void LoadSources(ISourceConfiguration& configuration, int64_t startTime, bool takeCameraView);
     // Replaces every player by one per non-null channel. A failure leaves
     // no player and the GUI enabled for another source.
     void BuildPlayers(const std::vector<boost::shared_ptr<filters::IVideoSource>>& channels);
@@ -155,6 +171,8 @@ public:
     const std::shared_ptr<filters::AudioPlayer>& GetAudioPlayer() const { return m_audioPlayer; }
     const std::shared_ptr<render::BasicRenderer>& GetRenderer() const { return m_renderer; }
     PlaybackSettings& Settings() { return m_settings; }
+    const boost::shared_ptr<Storage::IVindaraFileSystem>& GetFileSystem() const { return m_fileSystem; }
+    void SetWindowlessExport(bool windowless) { m_windowlessExport = windowless; }
     void SetDragging(bool dragging) { m_dragging = dragging; }
     void RequestRefresh() { m_refreshPending = true; }
     int64_t GetAudioStartTime() const { return m_audioStartTime; }
@@ -181,6 +199,8 @@ private:
     bool m_exportMode = false;
     std::vector<boost::shared_ptr<filters::IVideoSource>> m_channels;
     std::vector<boost::signals2::scoped_connection> m_fileConnections;
+    boost::shared_ptr<Storage::IVindaraFileSystem> m_fileSystem;
+    bool m_windowlessExport = false;
     PlaybackSettings m_settings;
     std::shared_ptr<filters::AudioPlayer> m_audioPlayer;
     int64_t m_audioStartTime = 0;

@@ -18,9 +18,13 @@
 #include "media/TimeConversion.h"
 #include "playback/SourcePin.h"
 #include "playback/TimeSynchronizer.h"
+#include "media/SourceConfiguration.h"
+#include "media/SourceSelection.h"
 #include "render/BasicRenderer.h"
 #include "render/RendererPin.h"
+#include "support/MediaFiles.h"
 #include "support/RecordingDevice.h"
+#include "support/TempDir.h"
 
 using playbacktest::Eventually;
 using playbacktest::ScriptedSource;
@@ -345,6 +349,98 @@ TEST_F(PlayersControllerTest, FailedBuildLeavesNoPlayerAndTheGuiEnabled)
 
     controller->BuildPlayers({second});
     EXPECT_EQ(controller->GetPlayers().size(), 1u);
+}
+
+// Two channels of ffmpeg-made Matroska files with pictures and sound, loaded
+// from a source configuration, on the machine's clock.
+class SourceLoadingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Application();
+        for (const char* name : {"Gate 2019-03-04 05-06-00_000.mkv", "Yard 2019-03-04 05-06-01_000.mkv"}) {
+            std::vector<std::string> args = gavex_test::TestVideoInput(3.0);
+            const auto sound = gavex_test::TestAudioInput(3.0);
+            args.insert(args.end(), sound.begin(), sound.end());
+            args.insert(args.end(), {"-c:v", "mpeg4", "-c:a", "aac", dir / name});
+            ASSERT_TRUE(gavex_test::RunFfmpeg(args)) << name;
+        }
+        saved = GetSourceSelectionSettings();
+        audio = std::make_shared<filters::AudioPlayer>(std::make_unique<SilentSink>(), utils::MonotonicTick, false);
+        controller = std::make_unique<playback::PlayersController>(
+            playback::HeadlessGui::Bundle(gui),
+            playback::MakePlaybackRenderer(boost::make_shared<testsupport::RecordingDevice>()), audio);
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        GetSourceSelectionSettings() = saved;
+    }
+
+    bool AllShowAFrame()
+    {
+        for (const auto& player : controller->GetPlayers())
+            if (!player->rendererPin->HasFrame())
+                return false;
+        return true;
+    }
+
+    gavex_test::TempDir dir{"source-loading"};
+    SourceSelectionSettings saved;
+    std::shared_ptr<playback::HeadlessGui> gui = std::make_shared<playback::HeadlessGui>();
+    std::shared_ptr<filters::AudioPlayer> audio;
+    std::unique_ptr<playback::PlayersController> controller;
+};
+
+TEST_F(SourceLoadingTest, LoadsOnePlayerPerChannelAndShowsTheirFrames)
+{
+    SourceConfiguration configuration;
+    configuration.SetupWithDefaults(dir.path(), ISourceConfiguration::AVI_FILES);
+    GetSourceSelectionSettings().sourceMode = ISourceConfiguration::AVI_FILES;
+    controller->Settings().cameraSettings[L"Gone"] = {};
+    controller->LoadSources(configuration, 0, true);
+
+    ASSERT_EQ(controller->GetPlayers().size(), 2u);
+    EXPECT_EQ(GetSourceSelectionSettings().channels, (std::vector<std::wstring>{L"Gate", L"Yard"}));
+    EXPECT_EQ(controller->Settings().cameraSettings.size(), 2u) << "views of channels no longer listed stay";
+    EXPECT_EQ(gui->Calls("SetCameras"), std::vector<std::string>{"SetCameras Gate Yard"});
+    EXPECT_EQ(gui->Calls("ResetTasks").size(), 1u);
+    EXPECT_EQ(gui->Calls("ResetSpeed").size(), 1u);
+    // Yard starts a second later: the time line starts with Gate.
+    const auto& archive = controller->GetPlayConverter()->GetArchivePeriods();
+    ASSERT_FALSE(archive.empty());
+    EXPECT_EQ(controller->CurrentPosition(), archive.front().start);
+    EXPECT_TRUE(Eventually([&] { return AllShowAFrame(); }));
+
+    // The current channel's sound is asked for while playing at speed 1.
+    controller->SetVolume(0.5);
+    controller->Play();
+    EXPECT_EQ(audio->QueuedRequests(), 1u);
+    controller->Pause();
+    EXPECT_EQ(audio->QueuedRequests(), 0u);
+}
+
+TEST_F(SourceLoadingTest, OpenSourceTakesTheSettingsSource)
+{
+    SourceSelectionSettings& selection = GetSourceSelectionSettings();
+    selection.sourceMode = ISourceConfiguration::AVI_FILES;
+    selection.videoFolders[ISourceConfiguration::AVI_FILES] = {std::wstring(dir.path().begin(), dir.path().end())};
+    selection.channels.clear();
+    controller->OpenSource(StartOptions{});
+    EXPECT_EQ(controller->GetPlayers().size(), 2u);
+    EXPECT_TRUE(Eventually([&] { return AllShowAFrame(); }));
+}
+
+TEST_F(SourceLoadingTest, ASourceWithoutChannelsBuildsNothing)
+{
+    gavex_test::TempDir empty("empty-source");
+    SourceConfiguration configuration;
+    configuration.SetupWithDefaults(empty.path(), ISourceConfiguration::AVI_FILES);
+    controller->LoadSources(configuration, 0, false);
+    EXPECT_TRUE(controller->GetPlayers().empty());
+    EXPECT_TRUE(gui->Calls("SetCameras").empty());
+    EXPECT_TRUE(gui->Calls("ResetTasks").empty());
+    EXPECT_EQ(GetSourceSelectionSettings().channels, std::vector<std::wstring>{});
 }
 
 }  // namespace
