@@ -5,6 +5,11 @@
 #include <exception>
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
 #include <QTimerEvent>
 #include <boost/format.hpp>
 #include <boost/make_shared.hpp>
@@ -15,6 +20,8 @@
 #include "media/SourceSelection.h"
 #include "media/TimeConversion.h"
 #include "media/VideoSourceInterfaces.h"
+#include "base/PtimeConversion.h"
+#include "playback/QtMediaSample.h"
 #include "playback/SourcePin.h"
 #include "playback/TimeConverterSource.h"
 #include "playback/TimeSynchronizer.h"
@@ -264,6 +271,123 @@ void PlayersController::SetVolume(double volume)
     m_audioPlayer->SetVolume(volume);
     if (wasSilent && m_audioPlayer->GetVolume() > 0.0)
         UpdateAudio(true);
+}
+
+bool IsSameSecond(const boost::posix_time::ptime& a, const boost::posix_time::ptime& b)
+{
+    if (a.is_special() || b.is_special())
+        return false;
+    return a.date() == b.date() &&
+           a.time_of_day().total_microseconds() / 1000000 == b.time_of_day().total_microseconds() / 1000000;
+}
+
+void LogSupportedImageFormats()
+{
+    Log()->Message("LogSupportedImageFormats");
+    for (const QByteArray& format : QImageWriter::supportedImageFormats())
+        Log()->Message("%s", format.constData());
+}
+
+void PlayersController::Initialize(const StartOptions& options, QWidget* widget, const QRect& rect)
+{
+    m_renderer->Start(widget, rect);
+    bool created = false;
+    if (const auto device = m_renderer->GetDevice()) {
+        boost::mutex::scoped_lock lock(m_renderer->GetLock());
+        created = device->IsReady();
+    }
+    if (!created) {
+        // A windowless run still completes.
+        if (!options.destination.empty())
+            Completed(kCompletedFailed);
+        return;
+    }
+    m_windowlessExport = !options.destination.empty() && options.time.is_special();
+    OpenSource(options);
+    if (!options.destination.empty()) {
+        if (m_windowlessExport) {
+            Log()->Message("No export engine for a windowless export");
+            Completed(kCompletedFailed);
+        } else {
+            Completed(SaveFrames(options));
+        }
+        return;
+    }
+    m_gui.playPanel->SetVolume(m_settings.soundVolume);
+}
+
+int PlayersController::SaveFrames(const StartOptions& options)
+{
+    const QString destination = QString::fromLocal8Bit(options.destination.c_str());
+    const QFileInfo info(destination);
+    QString suffix = info.suffix();
+    const bool named = !suffix.isEmpty();
+    QString folder;
+    if (!named) {
+        suffix = "jpg";
+        folder = destination;
+    } else {
+        folder = info.absolutePath();
+    }
+    if (!QDir().mkpath(folder)) {
+        Log()->Message("Error creating folder");
+        return kCompletedFailed;
+    }
+    LogSupportedImageFormats();
+    const QString base =
+        named ? info.completeBaseName()
+              : utils::QDateTimeFromPtime(options.time).toLocalTime().toString("dd-MM-yyyy hh-mm-ss-zzz");
+    int saved = 0;
+    for (size_t i = 0; i < m_players.size(); ++i) {
+        const auto source = m_players[i]->pin->GetSource();
+        if (!source)
+            continue;
+        const QString part = named && m_players.size() == 1
+                                 ? QString()
+                                 : QString(" ") + QString::fromStdWString(source->GetId());
+        const QString path = QString("%1/%2%3.%4").arg(folder, base, part, suffix);
+        QImage image;
+        try {
+            image = GetFrameImage(i, options.time, source->GetCameraSettings().rotation);
+        } catch (const std::exception& e) {
+            Log()->Message("Frame not decoded: %s", e.what());
+        }
+        if (image.isNull()) {
+            Log()->Message("No frame to save");
+            continue;
+        }
+        if (!image.save(path)) {
+            Log()->Message("Error saving image");
+            return kCompletedFailed;
+        }
+        ++saved;
+    }
+    // A save that saved nothing did not succeed.
+    return saved > 0 ? kCompletedOk : kCompletedFailed;
+}
+
+QImage PlayersController::GetFrameImage(size_t index, const boost::posix_time::ptime& time, int rotation)
+{
+    if (index >= m_players.size() || time.is_special())
+        return QImage();
+    QtMediaSample first;
+    QtMediaSample second;
+    const int64_t t = utils::MapTimeBetweenIntervals(utils::MillisecondsFromPtime(time),
+                                                     m_playConverter->GetArchivePeriods(),
+                                                     m_playConverter->GetContinuousPeriods(), 1);
+    m_players[index]->pinThread->RenderFrameAt(&first, &second, t);
+    const boost::posix_time::ptime t1 = utils::PtimeFromMilliseconds(first.GetTime());
+    const boost::posix_time::ptime t2 = utils::PtimeFromMilliseconds(second.GetTime());
+    bool useFirst = false;
+    if (!second.HasImage())
+        useFirst = IsSameSecond(time, t1);
+    else if (time - t1 < t2 - time)
+        useFirst = IsSameSecond(time, t1);
+    if (useFirst && first.HasImage())
+        return first.ComposeImage(rotation);
+    if (!useFirst && second.HasImage() && IsSameSecond(time, t2))
+        return second.ComposeImage(rotation);
+    return QImage();
 }
 
 void PlayersController::OpenSource(const StartOptions& options)

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include <QObject>
+#include <QRect>
+#include <boost/date_time/posix_time/ptime.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
 
@@ -51,7 +53,19 @@ class TimeSynchronizer;
 class VindaraSourcePin;
 }  // namespace filters
 
+class QImage;
+class QWidget;
+
 namespace playback {
+
+// Windowless completion codes.
+inline constexpr int kCompletedOk = 0;
+inline constexpr int kCompletedFailed = 22;
+
+// Same date and same whole second of the day.
+bool IsSameSecond(const boost::posix_time::ptime& a, const boost::posix_time::ptime& b);
+// Logs "LogSupportedImageFormats", then each format Qt can write.
+void LogSupportedImageFormats();
 
 class IPlayersController {
 public:
@@ -114,6 +128,7 @@ struct PlaybackSettings {
     bool skipFrames = false;
     bool playCycle = false;
     int64_t lastPosition = 0;  // archive ms
+    int32_t soundVolume = 0;  // 0 to 100
     // Camera views by channel identifier.
     std::map<std::wstring, filters::CameraViewSettings> cameraSettings;
 };
@@ -139,6 +154,18 @@ public:
     void ApplySettings() override;
     void SetPlayCycle(bool cycle) override { m_settings.playCycle = cycle; }
 
+    // Starts rendering and opens the source of the options; with a
+    // destination, saves its frames (or, for an export, reports that no
+    // export runs) and emits Completed. Without a render device nothing
+    // opens and a windowless run completes with 22.
+    void Initialize(const StartOptions& options, QWidget* widget, const QRect& rect);
+    // Saves the frame of every channel at the options' time into the
+    // destination (a file name, or a folder); 0, or 22 when nothing could
+    // be saved.
+    int SaveFrames(const StartOptions& options);
+    // The picture of player `index` in the second of `time`; null when no
+    // frame of that second is there.
+    QImage GetFrameImage(size_t index, const boost::posix_time::ptime& time, int rotation);
     // Builds a source configuration from the options and loads it at the
     // last position, keeping the stored camera views.
     void OpenSource(const StartOptions& options);

@@ -9,6 +9,11 @@
 #include <thread>
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QImage>
+#include <cmath>
+#include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
@@ -441,6 +446,160 @@ TEST_F(SourceLoadingTest, ASourceWithoutChannelsBuildsNothing)
     EXPECT_TRUE(gui->Calls("SetCameras").empty());
     EXPECT_TRUE(gui->Calls("ResetTasks").empty());
     EXPECT_EQ(GetSourceSelectionSettings().channels, std::vector<std::wstring>{});
+}
+
+// Peak signal-to-noise ratio of two pictures of one size over R, G and B.
+double Psnr(const QImage& a, const QImage& b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    if (x.size() != y.size() || x.isNull())
+        return 0.0;
+    double sum = 0.0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgb p = x.pixel(col, row);
+            const QRgb q = y.pixel(col, row);
+            const double dr = qRed(p) - qRed(q), dg = qGreen(p) - qGreen(q), db = qBlue(p) - qBlue(q);
+            sum += dr * dr + dg * dg + db * db;
+        }
+    const double mse = sum / (3.0 * x.width() * x.height());
+    return mse == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+class FrameSaveTest : public SourceLoadingTest {
+protected:
+    void UseDirAsSource()
+    {
+        SourceSelectionSettings& selection = GetSourceSelectionSettings();
+        selection.sourceMode = ISourceConfiguration::AVI_FILES;
+        selection.videoFolders[ISourceConfiguration::AVI_FILES] = {std::wstring(dir.path().begin(), dir.path().end())};
+        selection.channels.clear();
+    }
+    // Runs the windowless start with these options; the completion code.
+    int Run(playback::PlayersController& target, const StartOptions& options)
+    {
+        int code = -1;
+        target.Completed.connect([&code](int c) { code = c; });
+        target.Initialize(options, nullptr, QRect(0, 0, 320, 240));
+        return code;
+    }
+    // Archive ms of the Gate recording's start (the first on the time line).
+    int64_t GateStart()
+    {
+        SourceConfiguration configuration;
+        configuration.SetupWithDefaults(dir / "Gate 2019-03-04 05-06-00_000.mkv", ISourceConfiguration::AVI_FILES);
+        const auto sources = configuration.GetVideoSources();
+        return sources.empty() || sources[0]->GetPeriods().empty() ? 0 : sources[0]->GetPeriods().front().start;
+    }
+    gavex_test::TempDir out{"frame-save"};
+};
+
+TEST_F(FrameSaveTest, SavesEachChannelsFrameAsFfmpegShowsIt)
+{
+    UseDirAsSource();
+    const int64_t start = GateStart();
+    StartOptions options;
+    options.destination = out / "shot.png";
+    options.time = utils::PtimeFromMilliseconds(start + 1500);
+    EXPECT_EQ(Run(*controller, options), 0);
+
+    const QImage gate(QString::fromStdString(out / "shot Gate.png"));
+    const QImage yard(QString::fromStdString(out / "shot Yard.png"));
+    ASSERT_FALSE(gate.isNull());
+    ASSERT_FALSE(yard.isNull());
+    EXPECT_EQ(gate.size(), QSize(64, 48));
+    // The same moment from ffmpeg: 1.5 s into Gate, 0.5 s into Yard. The
+    // player converts colours its own way (luma unscaled, analog colour
+    // difference weights), so the pictures agree as the same scene (a blank,
+    // shifted or channel-swapped picture scores below 10 dB), not to the
+    // pixel.
+    const struct {
+        const QImage& saved;
+        std::string file;
+        std::string at;
+    } checks[] = {{gate, "Gate 2019-03-04 05-06-00_000.mkv", "1.5"}, {yard, "Yard 2019-03-04 05-06-01_000.mkv", "0.5"}};
+    for (const auto& check : checks) {
+        SCOPED_TRACE(check.file);
+        const std::string reference = out / (check.file + ".png");
+        ASSERT_TRUE(gavex_test::RunFfmpeg({"-ss", check.at, "-i", dir / check.file, "-frames:v", "1", reference}));
+        const QImage picture(QString::fromStdString(reference));
+        EXPECT_GT(Psnr(check.saved, picture), 17.0);
+        EXPECT_LT(Psnr(check.saved.rgbSwapped(), picture), 10.0);
+    }
+}
+
+TEST_F(FrameSaveTest, NamesForOneChannelAndForAFolder)
+{
+    const int64_t start = GateStart();
+    StartOptions options;
+    options.time = utils::PtimeFromMilliseconds(start + 700);
+    {
+        SourceConfiguration configuration;
+        configuration.SetupWithDefaults(dir / "Gate 2019-03-04 05-06-00_000.mkv", ISourceConfiguration::AVI_FILES);
+        controller->LoadSources(configuration, 0, false);
+        options.destination = out / "one/single.jpg";
+        EXPECT_EQ(controller->SaveFrames(options), 0);
+        EXPECT_TRUE(QFile::exists(QString::fromStdString(out / "one/single.jpg")));
+    }
+    SourceConfiguration both;
+    both.SetupWithDefaults(dir.path(), ISourceConfiguration::AVI_FILES);
+    controller->LoadSources(both, 0, false);
+    options.destination = out / "folder";
+    // Only Yard has no frame in that second (it starts a second later).
+    EXPECT_EQ(controller->SaveFrames(options), 0);
+    const QString base =
+        QDateTime::fromMSecsSinceEpoch(start + 700, Qt::UTC).toLocalTime().toString("dd-MM-yyyy hh-mm-ss-zzz");
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(out / "folder/") + base + " Gate.jpg")) << base.toStdString();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(out / "folder/") + base + " Yard.jpg"));
+}
+
+TEST_F(FrameSaveTest, RunsThatSaveNothingEndWith22)
+{
+    UseDirAsSource();
+    const int64_t start = GateStart();
+    struct Case {
+        std::string name;
+        std::string destination;
+        int64_t at;
+    };
+    gavex_test::WriteFileString(out / "a-file", "x");
+    const std::vector<Case> cases = {
+        {"no frame in that second", out / "late.png", start + 60'000},
+        {"unwritable folder", out / "a-file/sub/shot.png", start + 1500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        playback::PlayersController target(
+            playback::HeadlessGui::Bundle(gui),
+            playback::MakePlaybackRenderer(boost::make_shared<testsupport::RecordingDevice>()), audio);
+        StartOptions options;
+        options.destination = c.destination;
+        options.time = utils::PtimeFromMilliseconds(c.at);
+        EXPECT_EQ(Run(target, options), 22);
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(c.destination)));
+    }
+
+    // An export without a window: no export engine runs it, and no player
+    // is built for it.
+    playback::PlayersController target(
+        playback::HeadlessGui::Bundle(gui),
+        playback::MakePlaybackRenderer(boost::make_shared<testsupport::RecordingDevice>()), audio);
+    StartOptions options;
+    options.destination = out / "never.png";
+    EXPECT_EQ(Run(target, options), 22);
+    EXPECT_TRUE(target.GetPlayers().empty());
+}
+
+TEST(IsSameSecond, ComparesDateAndWholeSecond)
+{
+    using boost::posix_time::ptime;
+    using boost::posix_time::time_from_string;
+    const ptime a = time_from_string("2019-03-04 05:06:07.000");
+    EXPECT_TRUE(playback::IsSameSecond(a, time_from_string("2019-03-04 05:06:07.999999")));
+    EXPECT_FALSE(playback::IsSameSecond(a, time_from_string("2019-03-04 05:06:06.999999")));
+    EXPECT_FALSE(playback::IsSameSecond(a, time_from_string("2019-03-05 05:06:07.000")));
+    EXPECT_FALSE(playback::IsSameSecond(a, ptime(boost::posix_time::not_a_date_time)));
 }
 
 }  // namespace
