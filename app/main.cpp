@@ -1,5 +1,4 @@
-#include <cstdio>
-
+#include "app/GavexPlayer.h"
 #include "base/ProcessValues.h"
 #include "imaging/jpeg/Compressor.h"
 #include "media/FrameCodecsInstall.h"
@@ -12,8 +11,6 @@ int main(int argc, char** argv)
     // the frame compressor.
     InstallMediaFrameCodecs();
     InstallFrameCompressor();
-    (void)argc;
-    (void)argv;
-    std::printf("Gavex Player\n");
-    return 0;
+    GavexPlayer player;
+    return player.Run(argc, argv);
 }

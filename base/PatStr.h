@@ -7,10 +7,10 @@
 //       if (marker.Feed(b)) { /* the marker ends at b */ marker.Reset(); }
 //
 // The table holds, for each byte value v and state s (0 <= s < L), at
-// v * L + s, the state s + 1 when pattern byte s equals v, else 0. A byte
-// that breaks a partial match sends the state to 0 and is not tried again as
-// the first byte of a new match: matches that overlap a longer partial match
-// are not found (pattern "AAB" is not found in "AAAB").
+// v * L + s, the next state: s + 1 when pattern byte s equals v, else the
+// length of the longest pattern prefix that ends with the bytes matched so
+// far followed by v. A byte that breaks a partial match is thus tried again
+// as part of a new one ("AAB" is found in "AAAB").
 #pragma once
 
 #include <cstddef>

@@ -56,10 +56,11 @@ void InitProcessValues()
         SetReportWindowsLogEvent(ReadReportWindowsLogEvent());
         SetFullDump(ReadFullDump());
 
-        SetFrameTimeZoneBias(SystemBiasMinutes());
-
-        // Messaging and frame classes by name, for objects read by class.
+        // Messaging and frame classes by name, for objects read by class;
+        // then the time-zone snapshot new frames carry.
         RegisterNetObjectClasses();
+
+        SetFrameTimeZoneBias(SystemBiasMinutes());
     });
 }
 

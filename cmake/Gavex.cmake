@@ -77,7 +77,8 @@ function(gavex_folder_tests folder)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_PREFIX "${folder}:"
                        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-                         ENVIRONMENT_MODIFICATION "GAVEX_REGISTRY_DIR=set:${PROJECT_BINARY_DIR}/test-registry")
+                         ENVIRONMENT_MODIFICATION "GAVEX_REGISTRY_DIR=set:${PROJECT_BINARY_DIR}/test-registry"
+                           "XDG_DATA_HOME=set:${PROJECT_BINARY_DIR}/test-data")
 endfunction()
 
 # gavex_folder_bench(<folder> <library targets...>)

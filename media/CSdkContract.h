@@ -35,6 +35,9 @@ public:
     // no output for it (an error, or a picture the decoder still holds back).
     // `width` is the width the caller wants (0: full size); a converter may
     // deliver a larger picture. May throw a standard exception.
+    // An input of size 0 ends the stream: the result is the next picture the
+    // decoder still holds (null when none is left; call again until null),
+    // and the frames that follow start a new stream.
     virtual MFF::IMultimediaBuffer* Convert(MFF::ICompressedBuffer* input, int32_t width) = 0;
     // Slot 1: forgets the decoder state (a new stream follows).
     virtual void Reset() = 0;

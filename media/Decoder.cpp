@@ -124,6 +124,11 @@ VideoFramePtr Decoder::Decompress(VideoFrame* frame)
     return VideoFramePtr(frame);
 }
 
+VideoFramePtr Decoder::Drain()
+{
+    return m_decompressor ? m_decompressor->Drain(0) : VideoFramePtr();
+}
+
 VideoFramePtr Decoder::Decode(VideoFrame* frame, render::IMediaSample* target, bool halveHeight,
                               TargetSize targetSize)
 {

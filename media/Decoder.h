@@ -41,6 +41,9 @@ public:
     // The decoded frame of a compressed frame (null when it does not decode);
     // any other frame itself. The result carries a reference of the caller's.
     VideoFramePtr Decompress(VideoFrame* frame);
+    // At the end of the stream: the next picture the decompressor still holds
+    // back, or null when none is left (CDecompressor::Drain).
+    VideoFramePtr Drain();
 
     // Decompress, then draw the picture into target (when given) and stamp
     // the target with the frame's time. halveHeight keeps only the first

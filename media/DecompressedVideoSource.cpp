@@ -1,5 +1,7 @@
 #include "media/DecompressedVideoSource.h"
 
+#include "app/core/QApplicationSettings.h"
+
 #include <exception>
 
 #include "FSImplementation/ChannelReader.h"
@@ -34,7 +36,7 @@ DecompressedVideoSource::DecompressedVideoSource(const boost::shared_ptr<IVideoS
                                                  int32_t queueLength)
     : m_inner(inner),
       m_queueLength(queueLength > 0 ? queueLength
-                                    : std::max<int32_t>(1, GetSourceSettings().frameBufferForDecode.load()))
+                                    : std::max<int32_t>(1, QApplicationSettings::Instance().Live.FrameBufferForDecode.load()))
 {
     m_thread = std::thread([this] { Run(); });
 }
@@ -64,6 +66,22 @@ void DecompressedVideoSource::InnerFailed(const char* what)
                   WStringToString(m_inner->GetId()).c_str(), what);
     m_atEnd = true;
     m_wake.notify_all();
+}
+
+VideoFramePtr DecompressedVideoSource::DrainDecoder()
+{
+    try {
+        return m_decoder.Drain();
+    } catch (const std::exception& e) {
+        Log()->Warning("[DECODER] held pictures dropped: %s", e.what());
+        return nullptr;
+    }
+}
+
+void DecompressedVideoSource::DropHeldPictures()
+{
+    while (DrainDecoder() != nullptr) {
+    }
 }
 
 void DecompressedVideoSource::Run()
@@ -98,9 +116,13 @@ void DecompressedVideoSource::Run()
 
         Lock lock(m_lock);
         // A seek, a switch to passive or the end of the source while the
-        // codec ran: the picture belongs to a position that is gone.
-        if (!m_running || m_restart || !Active())
+        // codec ran: the picture belongs to a position that is gone, and so
+        // does any picture the codec still holds back.
+        if (!m_running || m_restart || !Active()) {
+            if (m_restart)
+                DropHeldPictures();
             continue;
+        }
         try {
             if (out && out->m_pData != nullptr && TimeOf(out) >= m_startTime) {
                 m_decoded.push_back(out);
@@ -110,6 +132,15 @@ void DecompressedVideoSource::Run()
             // Checked for every frame, decoded or not: a stream that ends in
             // frames that do not decode still ends.
             if (frame == nullptr || m_inner->IsAtEnd()) {
+                // A codec that reorders pictures still holds the last ones;
+                // they go out with the last compressed frame as their record.
+                const VideoFramePtr last = frame ? frame : (m_compressed.empty() ? nullptr : m_compressed.back());
+                for (VideoFramePtr held; last && (held = DrainDecoder()) != nullptr;) {
+                    if (held->m_pData == nullptr || TimeOf(held) < m_startTime)
+                        continue;
+                    m_decoded.push_back(held);
+                    m_compressed.push_back(last);
+                }
                 m_atEnd = true;
                 m_wake.notify_all();
             } else {
@@ -214,6 +245,9 @@ void DecompressedVideoSource::Seek(int64_t timeMs)
     m_compressed.clear();
     m_atEnd = false;
     m_restart = true;
+    // A reordering codec still holds pictures of the old position: they must
+    // not come out after the new one.
+    DropHeldPictures();
     try {
         m_inner->Seek(time);
         m_startTime = m_inner->GetCurrentTime();

@@ -79,6 +79,11 @@ private:
     bool Exhausted() const { return m_atEnd && m_decoded.empty(); }
     // The inner source failed: log and end the stream.
     void InnerFailed(const char* what);
+    // The next picture the decoder holds back at the end of the stream; null
+    // when none is left.
+    VideoFramePtr DrainDecoder();
+    // Drains the decoder and discards what it held (a seek).
+    void DropHeldPictures();
 
     std::mutex m_lock;
     std::condition_variable m_wake;

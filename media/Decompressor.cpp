@@ -62,6 +62,12 @@ VideoFramePtr CDecompressor::Decompress(VideoFrame* frame, int width)
     return decoded;
 }
 
+VideoFramePtr CDecompressor::Drain(int width)
+{
+    SyncLock lock(m_lock);
+    return m_decompressor->Drain(width);
+}
+
 void CDecompressor::Reset()
 {
     SyncLock lock(m_lock);

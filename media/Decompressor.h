@@ -38,6 +38,10 @@ public:
     // Forgets the decoder state and sets the last frame number to -1 (a new
     // stream follows).
     void Reset();
+    // The stream has ended: the next picture the decoder still holds back
+    // (the caller holds its one reference), or null when none is left. Call
+    // until null; the frames that follow start a new stream.
+    VideoFramePtr Drain(int width);
 
     int GetLastFrameNumber() const;
     void SetLastFrameNumber(int frameNumber);

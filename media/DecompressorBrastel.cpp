@@ -47,6 +47,29 @@ QorLog::CDebug* Logger()
     return getDefaultDebugInstance();
 }
 
+// The frame of a picture the add-on made, with the header of the frame it
+// came from.
+VideoFramePtr PictureFrame(BufferHolder<MFF::IMultimediaBuffer> result, const VideoFrame& header,
+                           int& status)
+{
+    if (!result->QueryContract("MFF::IPlanarBuffer"))
+        return nullptr;
+    try {
+        VideoFramePtr out(new VideoFrame(), false);
+        out->CopyHeader(header);
+        // A codec that reorders pictures hands back an earlier picture with its
+        // own time stamp: the frame keeps the picture's time, not the input's.
+        const uint64_t pictureTime = result->GetTimestamp();
+        out->AttachBuffer(result.release());
+        if (pictureTime != 0 && out->m_llTime != 0)
+            out->m_llTime = int64_t(pictureTime);
+        status = 0;
+        return out;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
 } // namespace
 
 CDecompressorBrastel::CDecompressorBrastel(const std::string& preferredCodec)
@@ -218,25 +241,35 @@ VideoFramePtr CDecompressorBrastel::Decompress(VideoFrame* frame, int width, int
         m_main->Convert(input, kPlanarOutput, m_factory.get(), width));
     wrapped.reset();
     converted.reset();
+    m_lastInput = name;
+    if (!m_lastHeader)
+        m_lastHeader.reset(new VideoFrame(), false);
+    m_lastHeader->CopyHeader(*frame);
     if (!result) {
         QOR_LOG_ERROR(Logger(), "Failed to convert media buffer from \"%s\" to \"%s\", width(%d), using Brastel.",
                       name.c_str(), kPlanarOutput, width);
         return nullptr;
     }
-    if (!result->QueryContract("MFF::IPlanarBuffer"))
+    return PictureFrame(std::move(result), *frame, status);
+}
+
+VideoFramePtr CDecompressorBrastel::Drain(int width)
+{
+    if (!m_main || m_lastInput.empty() || !m_lastHeader)
         return nullptr;
-    try {
-        VideoFramePtr out(new VideoFrame(), false);
-        out->CopyHeader(*frame);
-        // A codec that reorders pictures hands back an earlier picture with its
-        // own time stamp: the frame keeps the picture's time, not the input's.
-        const uint64_t pictureTime = result->GetTimestamp();
-        out->AttachBuffer(result.release());
-        if (pictureTime != 0 && out->m_llTime != 0)
-            out->m_llTime = int64_t(pictureTime);
-        status = 0;
-        return out;
-    } catch (const std::exception&) {
+    // An empty buffer of the stream's format ends the stream at the add-on.
+    uint8_t none = 0;
+    FakeAllocator view(&none, 0);
+    MFF::MultimediaFrameFactory viewFactory(&view);
+    BufferHolder<MFF::ICompressedBuffer> end(
+        viewFactory.CreateCompressedBuffer(m_lastInput.c_str(), 0, 0, 0));
+    if (!end)
         return nullptr;
-    }
+    BufferHolder<MFF::IMultimediaBuffer> result(
+        m_main->Convert(end.get(), kPlanarOutput, m_factory.get(), width));
+    end.reset();
+    if (!result)
+        return nullptr;
+    int status = -1;
+    return PictureFrame(std::move(result), *m_lastHeader, status);
 }

@@ -57,6 +57,9 @@ public:
     // null for other codes or when the conversion fails.
     VideoFramePtr ConvertToH264(VideoFrame* frame, int width) override;
     void Reset() override;
+    // Pictures the add-on holds back at the end of the stream (an empty input
+    // of the last format decoded).
+    VideoFramePtr Drain(int width) override;
     void FreeMemory() override;
     int GetOutputFormat() override { return 0; }
 
@@ -78,4 +81,8 @@ private:
     std::shared_ptr<QorBrastel> m_svc;
     std::shared_ptr<QorBrastel> m_svct;
     std::unique_ptr<MFF::MultimediaFrameFactory> m_factory;
+    // The add-on's input name and the header of the last frame decoded: a
+    // picture drained at the end of the stream carries them.
+    std::string m_lastInput;
+    VideoFramePtr m_lastHeader;
 };

@@ -24,6 +24,11 @@ public:
     virtual VideoFramePtr ConvertToH264(VideoFrame* frame, int width) = 0;
     // Forgets decoder state between streams.
     virtual void Reset() = 0;
+    // The stream has ended: the next picture the decoder still holds (a new
+    // frame the caller holds one reference of), or null when none is left.
+    // Frames after it start a new stream. Decoders that hold nothing back
+    // keep this default.
+    virtual VideoFramePtr Drain(int /*width*/) { return nullptr; }
     // Releases the codec objects; the next frame makes them anew.
     virtual void FreeMemory() = 0;
     // The m_nFormat of the frames produced.

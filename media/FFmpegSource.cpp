@@ -18,7 +18,7 @@ extern "C" {
 #include "base/Log.h"
 #include "base/ParentProcess.h"
 #include "base/ProcessValues.h"
-#include "media/FFmpegAttachedVideo.h"
+#include "app/core/QApplicationSettings.h"
 
 namespace filters {
 
@@ -392,12 +392,12 @@ void FFmpegSource::ReleaseIo()
 AVFormatContext* FFmpegSource::OpenAttachedIO(const std::string& path)
 {
     int64_t offset = 0;
-    EmbeddedVideoDigest digest{};
+    EmbeddedVideoKey digest{};
     // Paths compare as they are: file names are case-sensitive here.
     if (GetParentProcessPath() == path)
-        GetEmbeddedVideo(offset, digest);
+        QApplicationSettings::Instance().GetEmbeddedVideo(offset, digest, {});
     else
-        FileContainVideo(path, offset, digest);
+        QApplicationSettings::FileContainVideo(path, offset, digest, false);
 
     ReleaseIo();
     m_attached.offset = offset;

@@ -1,5 +1,7 @@
 #include "media/FileSystemSource.h"
 
+#include "app/core/QApplicationSettings.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <sstream>
@@ -172,7 +174,7 @@ void FileSystemSource::UpdateTitlesFrom(const VideoFrame* frame)
     m_lastTitleText = text;
 
     int highest = -1;
-    if (GetSourceSettings().showTitles.load()) {
+    if (QApplicationSettings::Instance().Live.ShowTitles.load()) {
         // Entries: 0x01 id 0x02 content 0x03 id 0x04.
         bool found = false;
         size_t pos = 0;
@@ -217,7 +219,7 @@ bool FileSystemSource::SetTitleLine(std::string content, int index)
 
 bool ParseTrackRectangles(render::Titles& titles, const std::string& content, int index)
 {
-    if (!GetSourceSettings().showTracks.load())
+    if (!QApplicationSettings::Instance().Live.ShowTracks.load())
         return false;
     if (content.rfind("unattended:", 0) != 0)
         return false;

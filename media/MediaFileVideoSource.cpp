@@ -1,5 +1,7 @@
 #include "media/MediaFileVideoSource.h"
 
+#include "app/core/QApplicationSettings.h"
+
 #include <algorithm>
 
 extern "C" {
@@ -376,7 +378,7 @@ void VideoSource::SetTitles(const boost::shared_ptr<render::Titles>& titles)
 
 std::vector<SubtitleEntry> VideoSource::GetSubtitleEntries(size_t n) const
 {
-    if (m_current >= 0 && GetSourceSettings().showTitles.load()) {
+    if (m_current >= 0 && QApplicationSettings::Instance().Live.ShowTitles.load()) {
         const MediaFileRecord& record = m_records[m_current];
         const auto line = m_titles->FindTitle(static_cast<int>(n) + kFirstSubtitleLine);
         if (n < record.textStreams.size() + record.externalSubtitles.size() && line && line->IsVisible())

@@ -27,7 +27,7 @@
 #include "base/ModuleDir.h"
 #include "base/ParentProcess.h"
 #include "media/DecompressedVideoSource.h"
-#include "media/FFmpegAttachedVideo.h"
+#include "app/core/QApplicationSettings.h"
 #include "media/MediaFileVideoSource.h"
 #include "media/Subtitles.h"
 #include "platform/TextCodec.h"
@@ -158,11 +158,11 @@ SourceConfiguration::SourceConfiguration() = default;
 SourceConfiguration::SourceConfiguration(const StartOptions& options)
 {
     m_applyChannelFilter = true;
-    const SourceSelectionSettings& settings = GetSourceSelectionSettings();
+    QApplicationSettings& settings = QApplicationSettings::Instance();
     std::string paths;
-    if (!options.portable && (!settings.sourceFromSettings || settings.rememberVideoSource))
+    if (!options.portable && (!settings.SaveLiveValues || settings.RememberVideoSource))
         paths = settings.GetSourcePaths();
-    Setup(paths, static_cast<ESourceMode>(settings.sourceMode), options);
+    Setup(paths, static_cast<ESourceMode>(settings.Live.SourceMode.load()), options);
     if (m_fileSystem)
         m_fileSystem->Initialize(false);
 }
@@ -202,7 +202,7 @@ void SourceConfiguration::Setup(const std::string& paths, ESourceMode mode, cons
 
 ISourceConfiguration::ESourceMode SourceConfiguration::GetSourceMode()
 {
-    return static_cast<ESourceMode>(GetSourceSelectionSettings().sourceMode);
+    return static_cast<ESourceMode>(QApplicationSettings::Instance().Live.SourceMode.load());
 }
 
 std::vector<boost::shared_ptr<filters::IVideoSource>> SourceConfiguration::GetVideoSources()
@@ -216,11 +216,13 @@ std::vector<boost::shared_ptr<filters::IVideoSource>> SourceConfiguration::GetVi
     std::vector<std::string> ids;
     m_fileSystem->GetChannels(ids);
     std::sort(ids.begin(), ids.end());
-    const SourceSelectionSettings& settings = GetSourceSelectionSettings();
+    QApplicationSettings& settings = QApplicationSettings::Instance();
+    const std::vector<std::wstring>& channels = settings.Live.Channels;
+    const bool noRememberedSource = settings.GetSourcePaths().empty();
     for (const std::string& id : ids) {
         const std::wstring wide = platform::Utf8ToWide(id);
-        if (m_applyChannelFilter && (settings.GetSourcePaths().empty() || !settings.channels.empty()) &&
-            std::find(settings.channels.begin(), settings.channels.end(), wide) == settings.channels.end())
+        if (m_applyChannelFilter && (noRememberedSource || !channels.empty()) &&
+            std::find(channels.begin(), channels.end(), wide) == channels.end())
             continue;
         try {
             if (auto source = filters::CreateArchiveChannelSource(m_fileSystem, wide))
@@ -248,8 +250,8 @@ void SourceConfiguration::findVideoChannels()
 {
     std::vector<MediaFileRecord> files;
     int64_t offset = 0;
-    filters::EmbeddedVideoDigest digest{};
-    if (filters::GetEmbeddedVideo(offset, digest)) {
+    EmbeddedVideoKey digest{};
+    if (QApplicationSettings::Instance().GetEmbeddedVideo(offset, digest, {})) {
         AddMediaFile(GetParentProcessPath(), true, files);
     } else {
         std::vector<std::string> paths;

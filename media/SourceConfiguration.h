@@ -17,7 +17,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "media/MediaFileRecord.h"
-#include "media/SourceSelection.h"
+#include "app/core/StartOptions.h"
 
 class QFileInfo;
 

@@ -96,20 +96,6 @@ public:
     virtual int32_t GetTimeShift() = 0;
 };
 
-// The application settings the sources read while they run. The application
-// writes them (from its settings object) on the GUI thread; sources read
-// single whole values on any thread.
-struct SourceSettings {
-    std::atomic<bool> showTitles{true};          // frame titles go to title lines
-    std::atomic<bool> showTracks{true};          // "unattended:" texts become rectangles
-    std::atomic<bool> deinterlacing{false};      // decoder keeps one field of interlaced sizes
-    std::atomic<int32_t> frameBufferForDecode{5};  // decode-ahead queue length
-    std::atomic<bool> debug{false};              // source pins build their frame information text
-};
-
-// The process-wide instance.
-SourceSettings& GetSourceSettings();
-
 // Milliseconds since 1970 of a frame's local time stamp.
 int64_t FrameTimeMs(const VideoFrame& frame);
 

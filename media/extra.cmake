@@ -5,7 +5,15 @@ file(GLOB _harnway_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/addon/*.cp
 add_library(Harnway SHARED ${_harnway_srcs})
 target_include_directories(Harnway PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(Harnway PRIVATE PkgConfig::FFMPEG)
-target_link_options(Harnway PRIVATE -Wl,--no-undefined)
+# clang links its sanitizer run-time into programs only: the add-on of a
+# fuzzing build takes those symbols from the program that loads it.
+# Nor does it carry the fuzzer's coverage counters: the add-on is unloaded
+# with each decompressor, and libFuzzer would read counters that are gone.
+if(GAVEX_FUZZ)
+  target_compile_options(Harnway PRIVATE -fno-sanitize=fuzzer-no-link)
+else()
+  target_link_options(Harnway PRIVATE -Wl,--no-undefined)
+endif()
 set_target_properties(Harnway PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}
   CXX_VISIBILITY_PRESET hidden
@@ -13,5 +21,11 @@ set_target_properties(Harnway PROPERTIES
 # The player finds the library beside itself: building the media library
 # builds the add-on too.
 add_dependencies(gavex_media Harnway)
+# The add-on sees the program's objects only through the contract's
+# interfaces, without the program's type information: the vptr check would
+# refuse every call across that boundary.
+if(GAVEX_SANITIZE OR GAVEX_FUZZ)
+  target_compile_options(Harnway PRIVATE -fno-sanitize=vptr)
+endif()
 
 include(${CMAKE_CURRENT_SOURCE_DIR}/addon/ferrowen/ferrowen.cmake)

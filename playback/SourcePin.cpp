@@ -193,7 +193,7 @@ int32_t VindaraSourcePin::Process(render::IMediaSample* sample, const int32_t* t
     TargetSize size;
     if (targetSize) size = {targetSize[0], targetSize[1]};
     VideoFramePtr out =
-        m_decoder.Decode(frame, sample, GetSourceSettings().deinterlacing.load(), size);
+        m_decoder.Decode(frame, sample, QApplicationSettings::Instance().Deinterlacing.load(), size);
     if (sample) sample->SetTimeOffset(m_source->GetTimeShift());
 
     m_lastFrameTime = m_source->GetCurrentTime();
@@ -206,7 +206,7 @@ int32_t VindaraSourcePin::Process(render::IMediaSample* sample, const int32_t* t
         sync.WaitClientTime(m_clientIndex, current, next, atEnd);
 
     if (m_titles && out) {
-        const std::string text = GetSourceSettings().debug.load() ? InformationText(*out) : std::string();
+        const std::string text = QApplicationSettings::Instance().Debug.load() ? InformationText(*out) : std::string();
         m_titles->SetTitleText(2, StringToWString(text));
         m_source->UpdateTitles();
         if (sample) sample->SetSigned(m_source->GetSampleFlag());

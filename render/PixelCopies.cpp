@@ -5,18 +5,33 @@
 #include <exception>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "imaging/primitives/ImageCopy.h"
 
 namespace render {
 
 namespace {
 
-// Every step-th byte of a row; the halving step gets its own loop, which the
-// compiler can vectorise.
+// Every step-th byte of a row (count bytes out); the halving step has a
+// vector loop. Reads stay within the step x count bytes of the row.
 void TakeEvery(const std::uint8_t* in, std::uint8_t* out, int count, int step)
 {
     if (step == 2) {
-        for (int i = 0; i < count; ++i)
+        int i = 0;
+#ifdef __SSE2__
+        // The even bytes of 32 source bytes, 16 at a time: mask each 16-bit
+        // lane to its low byte and pack.
+        const __m128i low = _mm_set1_epi16(0x00FF);
+        for (; i + 16 <= count; i += 16) {
+            const __m128i a = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i)), low);
+            const __m128i b = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16)), low);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+        }
+#endif
+        for (; i < count; ++i)
             out[i] = in[2 * i];
         return;
     }

@@ -407,6 +407,20 @@ DomNode ParseDomText(const char16_t* text, DomParseResult* result) {
     return top;
 }
 
+namespace {
+
+// UTF-16 without a byte order mark: markup characters are below 256, so their
+// zero high bytes sit at odd offsets in little-endian text and at even ones
+// in big-endian text.
+bool ZerosMostlyEven(const unsigned char* b, size_t n) {
+    size_t even = 0, odd = 0;
+    for (size_t i = 0; i < n; ++i)
+        if (b[i] == 0) ++(i % 2 ? odd : even);
+    return even > odd;
+}
+
+}  // namespace
+
 WString DecodeDomFileBytes(const std::string& bytes) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const size_t n = bytes.size();
@@ -428,7 +442,7 @@ WString DecodeDomFileBytes(const std::string& bytes) {
     else if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF)
         text = Utf8ToUtf16(std::string_view(bytes).substr(3));
     else if (std::memchr(b, 0, n))
-        text = utf16(0, false);  // narrow text holds no zero bytes
+        text = utf16(0, ZerosMostlyEven(b, n));  // narrow text holds no zero bytes
     else if (IsValidUtf8(bytes))
         text = Utf8ToUtf16(bytes);
     else

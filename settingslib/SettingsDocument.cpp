@@ -39,6 +39,15 @@ void GoUp(WString& dir) {
     dir.resize(slash == WString::npos ? 0 : slash);
 }
 
+// The section: the top node's first child named "cantorel", or the top node
+// itself when a file without declaration holds only the section (then the
+// written file gains a declaration, and the section is its child when read
+// back: one section either way, so a value stored is read back).
+DomNode FindSection(const DomNode& tree) {
+    if (tree && tree->name && !tree->declaration && EqualsNoCase(*tree->name, u"cantorel")) return tree;
+    return FindChildByName(tree, u"cantorel");
+}
+
 }  // namespace
 
 bool FindConfigDirectory(const char16_t* startDir, WString& out) {
@@ -111,7 +120,7 @@ DomNode FindAddByKey(const DomNode& section, const char16_t* key) {
 
 const WString* SettingsDocument::GetValue(const char16_t* key) const {
     if (!tree_) return nullptr;
-    const DomNode section = FindChildByName(tree_, u"cantorel");
+    const DomNode section = FindSection(tree_);
     const DomNode entry = FindAddByKey(section, key);
     const DomAttribute* value = FindAttribute(entry, u"value");
     if (!value || !value->value) return nullptr;
@@ -124,7 +133,7 @@ void SettingsDocument::SetValue(const char16_t* key, const char16_t* value) {
         AppendAttribute(tree_, u"version", u"1.0");
         AppendAttribute(tree_, u"encoding", u"utf-16");
     }
-    DomNode section = FindChildByName(tree_, u"cantorel");
+    DomNode section = FindSection(tree_);
     if (!section) section = AppendChild(tree_, u"cantorel");
     DomNode entry = FindAddByKey(section, key);
     if (!entry) {

@@ -1,12 +1,18 @@
 #include "archive/files/ArchiveSettings.h"
 
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
 #include <fstream>
+#include <sstream>
 
 #include <boost/archive/xml_wiarchive.hpp>
 #include <boost/archive/xml_woarchive.hpp>
 #include <boost/serialization/split_member.hpp>
 
 #include "archive/files/VolumePaths.h"
+#include "archive/files/XmlArchiveCheck.h"
 
 namespace {
 
@@ -30,6 +36,11 @@ struct SettingsRecord {
     BOOST_SERIALIZATION_SPLIT_MEMBER()
 };
 
+// A settings file of many channels with titles stays far below this.
+constexpr size_t kMaxSettingsBytes = 16u << 20;
+
+std::atomic<unsigned> g_saveCounter{0};
+
 }  // namespace
 
 BOOST_CLASS_VERSION(SettingsRecord, 0)
@@ -38,31 +49,52 @@ ChannelInfo::ChannelInfo(int32_t channelId) : id(channelId), name(std::to_wstrin
 
 void Settings::Save(const std::string& path) const {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    std::wofstream stream(path, std::ios::out | std::ios::trunc);
-    SettingsRecord record;
-    {
-        boost::archive::xml_woarchive archive(stream);
-        record.channels.reserve(m_channels.size());
-        for (const auto& channel : m_channels) record.channels.push_back(channel.second);
-        const SettingsRecord& info = record;
-        archive << boost::serialization::make_nvp("info", info);
+    // Written beside the target and renamed over it, so an interrupted save
+    // never leaves a file cut short in place of the old one.
+    const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(g_saveCounter++);
+    try {
+        std::wofstream stream(temp, std::ios::out | std::ios::trunc);
+        SettingsRecord record;
+        {
+            boost::archive::xml_woarchive archive(stream);
+            record.channels.reserve(m_channels.size());
+            for (const auto& channel : m_channels) record.channels.push_back(channel.second);
+            const SettingsRecord& info = record;
+            archive << boost::serialization::make_nvp("info", info);
+        }
+        stream.close();
+        if (!stream)
+            throw boost::archive::archive_exception(boost::archive::archive_exception::output_stream_error,
+                                                    path.c_str());
+        if (std::rename(temp.c_str(), path.c_str()) != 0)
+            throw boost::archive::archive_exception(boost::archive::archive_exception::output_stream_error,
+                                                    path.c_str());
+    } catch (...) {
+        std::remove(temp.c_str());
+        throw;
     }
-    stream.close();
-    if (!stream)
-        throw boost::archive::archive_exception(boost::archive::archive_exception::output_stream_error,
-                                                path.c_str());
 }
 
 void Settings::Load(const std::string& path) {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    std::wifstream stream(path);
-    if (!stream)
+    std::string bytes;
+    if (!ReadXmlArchiveFile(path, kMaxSettingsBytes, bytes))
         throw boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error,
                                                 path.c_str());
+    const XmlArchiveCheck check = CheckXmlArchive(bytes, "info", kMaxSettingsBytes);
+    if (check == XmlArchiveCheck::Unsafe)
+        throw boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error,
+                                                path.c_str());
+    std::wistringstream stream(XmlArchiveWideText(bytes));
     boost::archive::xml_wiarchive archive(stream);
     SettingsRecord record;
     record.target = &m_channels;
     archive >> boost::serialization::make_nvp("info", record);
+    // Thrown while the archive lives, so that its destructor does not check
+    // the closing tags of a damaged file (and end the process doing so).
+    if (check == XmlArchiveCheck::Damaged)
+        throw boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error,
+                                                path.c_str());
 }
 
 ChannelInfo& Settings::GetChannel(int32_t id) {

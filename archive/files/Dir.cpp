@@ -103,6 +103,10 @@ void Dir::ForEachHour(int volume, const HourCallback& cb) const {
     }
 }
 
+// The walks below hand the callback a copy and find the next entry (and
+// hour) again by key after each call: a callback may remove its own entry, or
+// add and remove others, through the directory's own calls.
+
 bool Dir::ForEachEntry(uint64_t from, uint64_t to, const EntryCallback& cb) {
     SyncLock lock(m_lock);
     // A `to` of 0 means "to the end", not a time before `from`.
@@ -116,41 +120,47 @@ bool Dir::ForEachEntry(uint64_t from, uint64_t to, const EntryCallback& cb) {
         auto before = std::prev(it);
         if (before->end >= from) it = before;
     }
-    for (; it != m_entries.end(); ++it) {
+    while (it != m_entries.end()) {
         if (to != 0 && static_cast<int64_t>(it->begin) >= static_cast<int64_t>(to)) break;
-        if (!cb(*it)) return false;
+        const DirEntry current = *it;
+        if (!cb(current)) return false;
+        it = m_entries.upper_bound(current);
     }
     return true;
 }
 
 bool Dir::ForEachEntryBackward(const EntryCallback& cb) {
     SyncLock lock(m_lock);
-    for (auto hour = m_hours.rbegin(); hour != m_hours.rend(); ++hour) {
+    auto hour = m_hours.end();
+    while (hour != m_hours.begin()) {
+        --hour;
         const int32_t number = hour->first;
-        loadHour(std::prev(hour.base()));
-        auto first = m_entries.lower_bound(Probe(static_cast<uint64_t>(number) * kHourMs));
+        loadHour(hour);
+        const DirEntry hourStart = Probe(static_cast<uint64_t>(number) * kHourMs);
         auto last = m_entries.lower_bound(Probe(static_cast<uint64_t>(number + 1) * kHourMs));
-        while (last != first) {
+        while (last != m_entries.lower_bound(hourStart)) {
             --last;
-            if (!last->IsSet()) continue;
-            if (!cb(*last)) return false;
+            const DirEntry current = *last;
+            if (current.IsSet() && !cb(current)) return false;
+            last = m_entries.lower_bound(current);
         }
+        hour = m_hours.lower_bound(number);
     }
     return true;
 }
 
 bool Dir::ForEachVolumeEntry(int volume, const EntryCallback& cb) {
     SyncLock lock(m_lock);
-    for (auto hour = m_hours.begin(); hour != m_hours.end(); ++hour) {
-        if (volume >= 0 && hour->second.counts.count(static_cast<uint8_t>(volume)) == 0) continue;
-        loadHour(hour);
-        auto it = m_entries.lower_bound(Probe(static_cast<uint64_t>(hour->first) * kHourMs));
-        auto stop = m_entries.lower_bound(Probe(static_cast<uint64_t>(hour->first + 1) * kHourMs));
-        for (; it != stop; ++it) {
-            if (!it->IsSet()) continue;
-            if (volume >= 0 && it->volumeIndex != static_cast<uint8_t>(volume)) continue;
-            if (!cb(*it)) return false;
+    for (auto hour = m_hours.begin(); hour != m_hours.end();) {
+        const int32_t number = hour->first;
+        if (volume < 0 || hour->second.counts.count(static_cast<uint8_t>(volume)) != 0) {
+            loadHour(hour);
+            const auto walk = [&](const DirEntry& e) {
+                return volume >= 0 && e.volumeIndex != static_cast<uint8_t>(volume) ? true : cb(e);
+            };
+            if (!walkHour(number, walk)) return false;
         }
+        hour = m_hours.upper_bound(number);
     }
     return true;
 }
@@ -160,11 +170,16 @@ bool Dir::ForEachHourEntry(int32_t hour, const EntryCallback& cb) {
     auto record = m_hours.find(hour);
     if (record == m_hours.end()) return true;
     loadHour(record);
+    return walkHour(hour, cb);
+}
+
+bool Dir::walkHour(int32_t hour, const EntryCallback& cb) {
     auto it = m_entries.lower_bound(Probe(static_cast<uint64_t>(hour) * kHourMs));
-    auto stop = m_entries.lower_bound(Probe(static_cast<uint64_t>(hour + 1) * kHourMs));
-    for (; it != stop; ++it) {
-        if (!it->IsSet()) continue;
-        if (!cb(*it)) return false;
+    const DirEntry stop = Probe(static_cast<uint64_t>(hour + 1) * kHourMs);
+    while (it != m_entries.end() && DirEntryLess()(*it, stop)) {
+        const DirEntry current = *it;
+        if (current.IsSet() && !cb(current)) return false;
+        it = m_entries.upper_bound(current);
     }
     return true;
 }

@@ -122,6 +122,8 @@ private:
     using Hours = std::map<int32_t, HourInfo>;
 
     void loadHour(Hours::iterator it);
+    // The set entries of one hour in order; false when `cb` stopped the walk.
+    bool walkHour(int32_t hour, const EntryCallback& cb);
     // Loads hour records from t's hour onwards until the first entry with
     // begin >= t is known to be in memory.
     void loadForwardFrom(uint64_t t);

@@ -593,6 +593,9 @@ int FileReader::readFrameAt(VideoFrame* frame, int back) {
     m_reEncoded = 0;
     const int64_t read = readPlain(frame, m_position);
     if (read < 0) return 0;
+    // The frame read is the position: a time after the last frame of a file
+    // read without its index asks for frame "count", and gets count - 1.
+    m_position = static_cast<int>(read);
     if (!m_owner || !m_owner->GetPFrameMode()) return 1;
 
     m_firstFrameFormat = GetVideoFrameFormat(frame);
@@ -619,7 +622,9 @@ int FileReader::readFrameAt(VideoFrame* frame, int back) {
 
 int FileReader::readFrameExact(VideoFrame* frame, int target, int back) {
     m_reEncoded = 0;
-    if (readPlain(frame, m_position) < 0) return 0;
+    const int64_t read = readPlain(frame, m_position);
+    if (read < 0) return 0;
+    m_position = static_cast<int>(read);
     const int format = GetVideoFrameFormat(frame);
     if (IsKeyFrame(frame) || (format < 'h' && !IsInterFrameFormat(frame))) return 1;
     const int r = readFrameAt(frame, back);

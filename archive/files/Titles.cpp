@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include <boost/archive/xml_wiarchive.hpp>
 #include <boost/archive/xml_woarchive.hpp>
@@ -15,6 +16,7 @@
 #include <boost/serialization/string.hpp>
 #include <boost/serialization/version.hpp>
 
+#include "archive/files/XmlArchiveCheck.h"
 #include "base/StringConv.h"
 #include "base/Thread.h"
 
@@ -277,13 +279,22 @@ bool SaveTitlesFile(ChannelTitles& channel, const std::string& path, const Title
 }
 
 void LoadTitlesFile(ChannelTitles& channel, const std::string& path) {
+    // An hour's titles of many streams stay far below this.
+    constexpr size_t kMaxTitlesBytes = 64u << 20;
     std::lock_guard<std::recursive_mutex> lock(channel.mutex);
-    std::wifstream stream(path);
-    if (!stream) return;
+    std::string bytes;
+    if (!ReadXmlArchiveFile(path, kMaxTitlesBytes, bytes)) return;
+    const XmlArchiveCheck check = CheckXmlArchive(bytes, "Streams", kMaxTitlesBytes);
+    if (check == XmlArchiveCheck::Unsafe) return;
+    std::wistringstream stream(XmlArchiveWideText(bytes));
     try {
         boost::archive::xml_wiarchive archive(stream);
         ChannelSerializer Streams{&channel, TitleTime(), TitleTime(), nullptr};
         archive >> BOOST_SERIALIZATION_NVP(Streams);
+        // Thrown while the archive lives: its destructor then skips the
+        // closing-tag check a damaged file would fail.
+        if (check == XmlArchiveCheck::Damaged)
+            throw boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error);
     } catch (const std::exception&) {
         // What was read before the fault stays.
     }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 
 #include "archive/files/VolumeFreeSizeChecker.h"
@@ -34,7 +35,7 @@ bool ParseUnsigned(const std::string& text, uint32_t& value) {
 }
 
 std::mutex g_settingsLock;
-VolumeSettings* g_settings = nullptr;
+std::unique_ptr<VolumeSettings> g_settings;
 
 VolumeSettings ReadVolumeSettings() {
     RegistryKey key("SOFTWARE\\QOR\\Vindara\\Video");
@@ -122,16 +123,15 @@ void PrepareTempWritingDir(VolumeSettings& settings) {
     ::closedir(dir);
 }
 
-const VolumeSettings& GetVolumeSettings() {
+VolumeSettings GetVolumeSettings() {
     std::lock_guard<std::mutex> lock(g_settingsLock);
-    if (!g_settings) g_settings = new VolumeSettings(ReadVolumeSettings());
+    if (!g_settings) g_settings = std::make_unique<VolumeSettings>(ReadVolumeSettings());
     return *g_settings;
 }
 
 void SetVolumeSettings(const VolumeSettings& settings) {
     std::lock_guard<std::mutex> lock(g_settingsLock);
-    // The previous record is kept alive: callers may still hold references.
-    g_settings = new VolumeSettings(settings);
+    g_settings = std::make_unique<VolumeSettings>(settings);
 }
 
 int GetTempWritingDirFreeMB() {
@@ -212,7 +212,7 @@ std::string Volume::GetFilePath(int camera, int64_t fileId, const std::string& h
     const std::string ext = FormatChannelExtension(letter, camera);
     if (fileId == kRemoteFileId) return VolumePaths::Join(GetPath(), "remote." + ext);
     if (fileId < 0) {
-        const std::string& temp = GetVolumeSettings().tempWritingDir;
+        const std::string temp = GetVolumeSettings().tempWritingDir;
         return VolumePaths::Join(temp.empty() ? GetPath() : temp, "writing." + ext);
     }
     char name[32];
@@ -221,7 +221,7 @@ std::string Volume::GetFilePath(int camera, int64_t fileId, const std::string& h
 }
 
 std::string Volume::GetWritingFilePath(int camera, const std::string& suffix) const {
-    const std::string& temp = GetVolumeSettings().tempWritingDir;
+    const std::string temp = GetVolumeSettings().tempWritingDir;
     return VolumePaths::Join(temp.empty() ? GetPath() : temp,
                              "writing" + suffix + "." + FormatChannelExtension(kVideoLetter, camera));
 }

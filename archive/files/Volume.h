@@ -55,8 +55,9 @@ struct VolumeSettings {
 VolumeSettings MakeVolumeSettings(const std::string& freeMB, const std::string& freeMBCritical,
                                   const std::string& archFreeMB, const std::string& tempWritingDir);
 // The process's settings: on first use read from SOFTWARE\QOR\Vindara\Video
-// and the temporary writing folder checked and emptied.
-const VolumeSettings& GetVolumeSettings();
+// and the temporary writing folder checked and emptied. A copy: another
+// thread may replace the settings at any time.
+VolumeSettings GetVolumeSettings();
 // Replaces the process's settings (start-up and tests); no folder is touched.
 void SetVolumeSettings(const VolumeSettings& settings);
 // Drops an inaccessible TempWritingDir (with two warnings) and removes every

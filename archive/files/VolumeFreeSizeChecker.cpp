@@ -1,9 +1,11 @@
 #include "archive/files/VolumeFreeSizeChecker.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -81,7 +83,50 @@ std::string MountTable() {
     return text;
 }
 
+std::string ReadFirstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool IsRegular(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// `device` is a device folder of the sysfs tree (links resolved).
+bool DeviceFolderIsRemovable(const std::string& device, int depth) {
+    if (depth > 8 || device.empty()) return false;
+    if (IsRegular(device + "/partition")) {
+        const size_t slash = device.rfind('/');
+        return slash != std::string::npos && DeviceFolderIsRemovable(device.substr(0, slash), depth + 1);
+    }
+    if (ReadFirstLine(device + "/removable") == "1") return true;
+    const std::string slaves = device + "/slaves";
+    if (DIR* dir = ::opendir(slaves.c_str())) {
+        bool removable = false;
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.') continue;
+            if (DeviceFolderIsRemovable(Absolute(slaves + "/" + entry->d_name), depth + 1)) {
+                removable = true;
+                break;
+            }
+        }
+        ::closedir(dir);
+        return removable;
+    }
+    return false;
+}
+
 }  // namespace
+
+bool IsRemovableBlockDevice(const std::string& sysRoot, unsigned major, unsigned minor) {
+    const std::string link = sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+    struct stat st;
+    if (::stat(link.c_str(), &st) != 0) return false;
+    return DeviceFolderIsRemovable(Absolute(link), 0);
+}
 
 bool IsNetworkFileSystemType(const std::string& fsType) {
     static const char* const kNetwork[] = {"nfs",        "nfs4",  "cifs",      "smb3",   "smbfs",
@@ -113,8 +158,9 @@ std::string FileSystemTypeOf(const std::string& path, const std::string& mountTa
 DriveType GetDriveType(const std::string& path) {
     struct stat st;
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return DriveType::NoRootDir;
-    return IsNetworkFileSystemType(FileSystemTypeOf(Absolute(path), MountTable())) ? DriveType::Network
-                                                                                  : DriveType::Fixed;
+    if (IsNetworkFileSystemType(FileSystemTypeOf(Absolute(path), MountTable()))) return DriveType::Network;
+    return IsRemovableBlockDevice("/sys", major(st.st_dev), minor(st.st_dev)) ? DriveType::Removable
+                                                                              : DriveType::Fixed;
 }
 
 VolumeFreeSizeChecker::VolumeFreeSizeChecker(int delayMs) {

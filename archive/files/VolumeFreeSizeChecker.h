@@ -24,6 +24,7 @@ enum class DriveType {
     NoRootDir,  // the path does not exist
     Fixed,      // a local file system
     Network,    // nfs, cifs/smb, sshfs and the like
+    Removable,  // on a block device the kernel marks removable (USB sticks, cards)
 };
 
 // Whether a file-system type of the mount table is a network one.
@@ -31,8 +32,14 @@ bool IsNetworkFileSystemType(const std::string& fsType);
 // The type of the file system mounted at the longest mount point that holds
 // `path`, from text in the form of /proc/self/mounts; "" when none.
 std::string FileSystemTypeOf(const std::string& path, const std::string& mountTable);
+// Whether the block device with this device number is removable, as the
+// sysfs tree below `sysRoot` ("/sys" on a running system) says: a partition
+// is what its disk is, a device-mapper device (LVM, encryption) is removable
+// when any device below it is.
+bool IsRemovableBlockDevice(const std::string& sysRoot, unsigned major, unsigned minor);
 // NoRootDir for a path that does not exist, Network for a path on a network
-// file system (per /proc/self/mounts), Fixed otherwise.
+// file system (per /proc/self/mounts), Removable for a path on a removable
+// block device, Fixed otherwise.
 DriveType GetDriveType(const std::string& path);
 
 class VolumeFreeSizeChecker : public Thread {

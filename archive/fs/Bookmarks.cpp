@@ -11,6 +11,7 @@
 #include "archive/files/Volume.h"
 #include "archive/fs/FileSystem.h"
 #include "archive/fs/RecordCommands.h"
+#include "base/StringConv.h"
 #include "base/VideoFrame.h"
 #include "platform/Dir.h"
 
@@ -82,7 +83,8 @@ void FileSystem::WriteBookmarkFile(int camera, const Bookmark& bookmark, bool ad
     ::unlink(path.c_str());
     if (add) {
         std::ofstream file(path, std::ios::binary | std::ios::app);
-        if (file) file << FormatBookmarkLine(camera, bookmark) << "\r\n";
+        // Stored in the archive's code page, as the files have always been.
+        if (file) file << StringToArchiveText(FormatBookmarkLine(camera, bookmark)) << "\r\n";
     }
     std::lock_guard<std::mutex> lock(m_bookmarksLock);
     m_bookmarksDirty = true;
@@ -113,7 +115,7 @@ std::map<int, std::shared_ptr<ChannelsBookmark>> FileSystem::LoadBookmarks() {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line.empty()) continue;
             Msg message;
-            message.ParseParams(line);
+            message.ParseParams(ArchiveTextToString(line));
             Bookmark read(message, path);
             const std::string chan = message.GetParam("chan");
             const int32_t channel = static_cast<int32_t>(std::strtol(chan.c_str(), nullptr, 10));

@@ -40,6 +40,7 @@
 #include "archive/files/Volume.h"
 #include "archive/fs/IPlayer.h"
 #include "archive/fs/IndexFile.h"
+#include "archive/fs/RecorderIds.h"
 #include "base/Locks.h"
 
 namespace QorLog {
@@ -236,8 +237,9 @@ public:
     void LoadHourDetail(int camera, int hour, const VolumePathMap& volumes, VindaraFileSystem::DirEntrySet& entries,
                         VindaraFileSystem::VolumeCounts& counts);
     void LoadHourIndex(HourLoadTask& task, const VolumePath& volume);
-    // "DDMMYYHH" of a Unix hour number in local time (empty before 1970).
-    std::string HourIndexName(int hour) const;
+    // "DDMMYYHH" of every local hour a Unix hour number overlaps, each once,
+    // in time order (none before 1970).
+    std::vector<std::string> HourIndexNames(int hour) const;
     // Adds loaded entries to their cameras' directories, collecting each
     // camera's hours.
     void AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::map<int, std::set<int>>& hours);
@@ -434,5 +436,3 @@ private:
     std::map<int, RecordSettings> m_recordSettings;                    // guarded by m_recordersMutex
 };
 
-// "recorder: channel = <camera>, id = <name>" ("(null)" for an empty name).
-std::string MakeRecorderKey(int camera, const std::string& name);

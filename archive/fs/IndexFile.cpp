@@ -3,6 +3,7 @@
 
 #include "archive/fs/IndexFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -164,9 +165,12 @@ bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::ve
             e.entry.end = uint64_t(GetU32(p + 4)) * 1000 + endMsPart;
             e.entry.fileId = GetU32(p + 8);
             pos += bodySize;
-            if (!IsTimeValid(e.entry.begin) || !IsTimeValid(e.entry.end)) {
-                const int t1 = static_cast<int>(e.entry.begin / 1000);
-                const int t2 = static_cast<int>(e.entry.end / 1000);
+            // A millisecond field above 999 would carry into the seconds and
+            // could wrap them when the entry is written back: refused as an
+            // invalid time, like an hour or minute out of range.
+            if (beginMsPart > 999 || endMsPart > 999 || !IsTimeValid(e.entry.begin) || !IsTimeValid(e.entry.end)) {
+                const int t1 = static_cast<int>(GetU32(p));
+                const int t2 = static_cast<int>(GetU32(p + 4));
                 ReportError(__LINE__, -1,
                             str(boost::format("[FS][LOAD_INDEX] Entry time is INVALID. time1=%8d, time2=%8d.") % t1 % t2),
                             str(boost::format("Index entry time is INVALID. time1=%8d, time2=%8d.") % t1 % t2),
@@ -250,69 +254,86 @@ bool FileSystem::AppendIndexEntry(const std::string& indexPath, const IndexEntry
     return written == static_cast<ssize_t>(bytes.size());
 }
 
-std::string FileSystem::HourIndexName(int hour) const {
-    if (hour < 0) return std::string();
-    TSS local;
-    local.FromUtcMilliseconds(static_cast<uint64_t>(hour) * kMsPerHour + kArchiveUnixOffsetMs);
-    if (local.IsEmpty()) return std::string();
-    char name[16];
-    std::snprintf(name, sizeof(name), "%02d%02d%02d%02d", local.wDay % 100, local.wMonth % 100, local.wYear % 100,
-                  local.wHour % 100);
-    return name;
+std::vector<std::string> FileSystem::HourIndexNames(int hour) const {
+    std::vector<std::string> names;
+    if (hour < 0) return names;
+    // The .idx files are named by local hour. Where the zone's offset is not
+    // a whole hour (or a change of offset falls inside it), one UTC hour
+    // overlaps two local hours: every quarter hour and the last millisecond
+    // are looked at, which covers offsets in quarter hours.
+    const uint64_t start = static_cast<uint64_t>(hour) * kMsPerHour + kArchiveUnixOffsetMs;
+    for (uint64_t at = 0; at <= kMsPerHour; at += kMsPerHour / 4) {
+        TSS local;
+        local.FromUtcMilliseconds(start + std::min<uint64_t>(at, kMsPerHour - 1));
+        if (local.IsEmpty()) continue;
+        char name[16];
+        std::snprintf(name, sizeof(name), "%02d%02d%02d%02d", local.wDay % 100, local.wMonth % 100, local.wYear % 100,
+                      local.wHour % 100);
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+    return names;
 }
 
 void FileSystem::LoadHourIndex(HourLoadTask& task, const VolumePath& volume) {
-    const std::string path = platform::JoinPath(IndexFolderOf(volume.second), task.hourName + ".idx");
-    const auto start = std::chrono::steady_clock::now();
-    std::vector<IndexEntry> entries;
-    bool readDisk = false;
-    {
-        std::unique_lock<std::mutex> lock(m_hourIndexCacheLock);
-        // Keyed by the path as it is: two volumes whose paths differ only in
-        // case are different folders here.
-        auto found = m_hourIndexCache.find(path);
-        if (found == m_hourIndexCache.end()) {
-            lock.unlock();
-            LoadIndex(volume.first, path, entries);
-            lock.lock();
-            m_hourIndexCache[path] = entries;
-            readDisk = true;
-        } else {
-            entries = found->second;
+    uint64_t found = 0;
+    for (const std::string& hourName : task.hourNames) {
+        const std::string path = platform::JoinPath(IndexFolderOf(volume.second), hourName + ".idx");
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<IndexEntry> entries;
+        bool readDisk = false;
+        {
+            std::unique_lock<std::mutex> lock(m_hourIndexCacheLock);
+            // Keyed by the path as it is: two volumes whose paths differ only
+            // in case are different folders here.
+            auto cached = m_hourIndexCache.find(path);
+            if (cached == m_hourIndexCache.end()) {
+                lock.unlock();
+                LoadIndex(volume.first, path, entries);
+                lock.lock();
+                m_hourIndexCache[path] = entries;
+                readDisk = true;
+            } else {
+                entries = cached->second;
+            }
+        }
+        uint64_t local = 0;
+        {
+            std::lock_guard<std::mutex> lock(task.mutex);
+            for (const auto& e : entries) {
+                if (e.cameraId != task.camera) continue;
+                ++local;
+                // A local hour's file may hold the neighbouring UTC hour's
+                // records too: they are kept (a set holds each once), and
+                // counted by their own hour.
+                task.entries->insert(e.entry);
+                if (e.entry.Hour() == task.hour) ++found;
+            }
+        }
+        if (readDisk) {
+            const auto ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+            getDefaultDebugInstance()->Message(
+                boost::format("[FILESYSTEM][%1%][INDEX] load detail index for cam %2% from '%3%'. Total indexes: %4%. "
+                              "Load duration: %5% ms.") %
+                m_name % task.camera % path % local % ms.count());
         }
     }
-    uint64_t local = 0;
-    {
-        std::lock_guard<std::mutex> lock(task.mutex);
-        uint64_t& count = (*task.counts)[volume.first];
-        count = 0;
-        for (const auto& e : entries) {
-            if (e.cameraId != task.camera) continue;
-            task.entries->insert(e.entry);
-            ++count;
-            ++local;
-        }
-        task.total += local;
-    }
-    if (readDisk) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-        getDefaultDebugInstance()->Message(
-            boost::format("[FILESYSTEM][%1%][INDEX] load detail index for cam %2% from '%3%'. Total indexes: %4%. "
-                          "Load duration: %5% ms.") %
-            m_name % task.camera % path % local % ms.count());
-    }
+    std::lock_guard<std::mutex> lock(task.mutex);
+    (*task.counts)[volume.first] = found;
+    task.total += found;
 }
 
 void FileSystem::LoadHourDetail(int camera, int hour, const VolumePathMap& volumes,
                                 VindaraFileSystem::DirEntrySet& entries, VindaraFileSystem::VolumeCounts& counts) {
     HourLoadTask task;
     task.camera = camera;
+    task.hour = hour;
     task.entries = &entries;
     task.counts = &counts;
     try {
         if (hour < 0) throw std::out_of_range("the hour lies before 1970");
-        task.hourName = HourIndexName(hour);
-        if (task.hourName.empty()) throw std::out_of_range("the hour has no local time");
+        task.hourNames = HourIndexNames(hour);
+        if (task.hourNames.empty()) throw std::out_of_range("the hour has no local time");
         ForEachVolumeInParallel(volumes, [this, &task](const VolumePath& v) { LoadHourIndex(task, v); });
     } catch (const std::exception& ex) {
         QOR_LOG_ERROR(getDefaultDebugInstance(),

@@ -52,8 +52,9 @@ std::string HourFolderToIndexName(const std::string& hourFolder);
 
 // Shared by the per-volume tasks of one on-demand hour load.
 struct HourLoadTask {
-    std::string hourName;  // DDMMYYHH
+    std::vector<std::string> hourNames;  // DDMMYYHH of each local hour the UTC hour overlaps
     int camera = 0;
+    int hour = 0;  // Unix hour number the records are loaded for
     VindaraFileSystem::DirEntrySet* entries = nullptr;  // the camera directory's entries
     VindaraFileSystem::VolumeCounts* counts = nullptr;  // volume -> entries of the camera found
     std::mutex mutex;                                   // guards entries, counts and total

@@ -57,17 +57,3 @@ void FileSystem::OnPollTimer() {
     if (!localtime_r(&now, &local)) return;
     if (local.tm_min % 10 == 0 && local.tm_sec == 0) deleteNoMore();
 }
-
-#if !__has_include("archive/fs/RingCleaning.h")
-void FileSystem::deleteNoMore() {
-    // Age-limited deletion works only on cameras that have a retention rule;
-    // this program never sets one, so there is never anything to delete.
-    SyncLock lock(m_recordDriveLock);
-    bool anyAgeLimit = false;
-    for (const auto& rule : m_retention)
-        if (rule.second.maxAgeHours > 0) anyAgeLimit = true;
-    if (!anyAgeLimit) return;
-    getDefaultDebugInstance()->Warning("[FS][%s] age-limited deletion is not available in the player.",
-                                       m_name.c_str());
-}
-#endif

@@ -6,9 +6,22 @@
 #include <cryptopp/base64.h>
 #include <cryptopp/filters.h>
 
+#include "archive/files/XmlArchiveCheck.h"
+
 namespace VindaraFileSystem {
 
 AviFileData ParseRecInfoXml(const std::string& xml) {
+    // A media file's metadata field: a description stays far below this.
+    constexpr size_t kMaxRecInfoBytes = 1u << 20;
+    // The narrow archive takes bytes as they are (a description written on a
+    // machine with another code page is not UTF-8), so the shape is checked on
+    // a copy whose bytes above 127 stand in as one plain letter each.
+    std::string shape = xml;
+    for (char& c : shape)
+        if (static_cast<unsigned char>(c) >= 0x80) c = 'x';
+    const XmlArchiveCheck check = CheckXmlArchive(shape, "recinfo", kMaxRecInfoBytes);
+    if (check != XmlArchiveCheck::Sound)
+        throw boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error);
     std::istringstream in(xml);
     boost::archive::xml_iarchive archive(in);
     AviFileData data;

@@ -22,10 +22,6 @@ QorLog::CDebug* Log() { return getDefaultDebugInstance(); }
 
 }  // namespace
 
-std::string MakeRecorderKey(int camera, const std::string& name) {
-    return str(boost::format("recorder: channel = %1%, id = %2%") % camera % (name.empty() ? "(null)" : name));
-}
-
 std::shared_ptr<FileRecorder> FileSystem::GetRecorder(int camera, bool create, const std::string& name) {
     if (IsInitializing()) return nullptr;
     std::unique_lock<std::timed_mutex> recorders(m_recordersMutex, std::chrono::milliseconds(1000));

@@ -1,15 +1,21 @@
 #include "imaging/jpeg/JpegEncoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include "imaging/primitives/AlignedMemory.h"
 #include "imaging/primitives/ChromaRows.h"
 #include "imaging/primitives/CpuDispatch.h"
 #include "imaging/primitives/ForwardDct.h"
 #include "imaging/primitives/Huffman.h"
+#include "imaging/primitives/HuffmanProgressive.h"
+#include "imaging/primitives/HuffmanStatistics.h"
 #include "imaging/primitives/ImageCopy.h"
 #include "imaging/primitives/JpegColor.h"
+#include "imaging/primitives/Lossless.h"
 #include "imaging/primitives/PackedYuv.h"
 #include "imaging/primitives/VectorOps.h"
 
@@ -129,12 +135,18 @@ JpegStatus CJPEGEncoder::SetParams(JpegMode mode, JpegColor colour, JpegSampling
     }
     const bool lumaChroma = LumaChroma();
 
-    if (mode == JpegModeBaseline || mode == JpegModeProgressive) {
+    // 8-bit samples in the extended process use the 8-bit tables and
+    // transform of baseline; only its Huffman tables differ.
+    const bool eightBit = mode == JpegModeBaseline || mode == JpegModeProgressive ||
+                          (mode == JpegModeExtended && precision_ <= 8);
+    if (mode == JpegModeExtended && precision_ > 8 && components_ > 1 && sampling != JpegSampling444)
+        return Code::BadParameter;  // 16-bit samples are not down-sampled
+    if (eightBit) {
         if ((status = quantTable_[0].Init8(0, kStandardLuminanceQuant, quality)) != Code::Ok)
             return status;
         if (lumaChroma && (status = quantTable_[1].Init8(1, kStandardChrominanceQuant, quality)) != Code::Ok)
             return status;
-        const int tables = lumaChroma ? 2 : 1;
+        const int tables = mode == JpegModeExtended ? components_ : lumaChroma ? 2 : 1;
         for (int t = 0; t < tables; ++t) {
             if ((status = dcTable_[t].Create()) != Code::Ok || (status = acTable_[t].Create()) != Code::Ok)
                 return status;
@@ -160,6 +172,15 @@ JpegStatus CJPEGEncoder::SetParams(JpegMode mode, JpegColor colour, JpegSampling
         }
         for (int i = 0; i < components_; ++i)
             if ((status = dcTable_[i].Create()) != Code::Ok || (status = acTable_[i].Create()) != Code::Ok)
+                return status;
+    } else if (mode == JpegModeLossless) {
+        // Every component 1x1, rows of the image width, restarts at row
+        // starts only; tables from the statistics of the differences.
+        sampling_ = JpegSampling444;
+        if (precision_ < 2 || precision_ > 16 || restartInterval % sourceSize_.width != 0)
+            return Code::BadParameter;
+        for (int i = 0; i < components_; ++i)
+            if ((status = dcTable_[i].Create()) != Code::Ok)
                 return status;
     } else {
         return Code::BadParameter;
@@ -245,7 +266,7 @@ JpegStatus CJPEGEncoder::PrepareEncoderBuffers()
     if (mode_ == JpegModeBaseline)
         bytes = rowBytes;
     else if (mode_ == JpegModeExtended)
-        bytes = optimiseHuffman_ != 0 ? rowBytes * mcuRows_ : rowBytes;
+        bytes = rowBytes * mcuRows_;  // the statistics and the scan share the coefficients
     else if (mode_ == JpegModeProgressive)
         bytes = rowBytes * mcuRows_;
     if (bytes > INT32_MAX)
@@ -470,6 +491,10 @@ JpegStatus CJPEGEncoder::WriteHeader()
         for (int t = 0; t < tables; ++t)
             if ((status = WriteDht(dcTable_[t])) != Code::Ok || (status = WriteDht(acTable_[t])) != Code::Ok)
                 return status;
+    } else if (mode_ == JpegModeExtended && (status = BuildExtendedTables()) != Code::Ok) {
+        return status;
+    } else if (mode_ == JpegModeLossless && (status = BuildLosslessTables()) != Code::Ok) {
+        return status;
     }
     if (restartInterval_ != 0 && (status = WriteDri()) != Code::Ok)
         return status;
@@ -487,9 +512,14 @@ JpegStatus CJPEGEncoder::WriteData()
         status = EncodeBaselineScan();
         break;
     case JpegModeExtended:
-    case JpegModeProgressive:
+        status = EncodeExtendedScan();
+        break;
     case JpegModeLossless:
-        return Code::NotSupported;
+        status = EncodeLosslessScan();
+        break;
+    case JpegModeProgressive:
+        status = EncodeProgressiveImage();
+        break;
     default:
         return Code::InternalError;
     }
@@ -533,9 +563,9 @@ JpegStatus CJPEGEncoder::EncodeBaselineScan()
         else if ((status = ConvertMcuRow(row)) == Code::Ok)
             status = DownsampleMcuRow(row);
         if (status == Code::Ok)
-            status = TransformMcuRow8();
+            status = TransformMcuRow8(coefficients_);
         if (status == Code::Ok)
-            status = EncodeBaselineMcuRow();
+            status = EncodeBaselineMcuRow(coefficients_);
         if (status != Code::Ok)
             return status;
     }
@@ -733,9 +763,8 @@ JpegStatus CJPEGEncoder::CopyPlanarMcuRow(std::int32_t row)
     return Code::Ok;
 }
 
-JpegStatus CJPEGEncoder::TransformMcuRow8()
+JpegStatus CJPEGEncoder::TransformMcuRow8(std::int16_t* out)
 {
-    std::int16_t* out = coefficients_;
     for (std::int32_t column = 0; column < mcuColumns_; ++column) {
         for (int i = 0; i < components_; ++i) {
             const CJPEGColorComponent& c = component_[i];
@@ -754,9 +783,8 @@ JpegStatus CJPEGEncoder::TransformMcuRow8()
     return Code::Ok;
 }
 
-JpegStatus CJPEGEncoder::EncodeBaselineMcuRow()
+JpegStatus CJPEGEncoder::EncodeBaselineMcuRow(const std::int16_t* block)
 {
-    const std::int16_t* block = coefficients_;
     HuffmanEncoderState* state = huffmanState_.State();
     JpegStatus status = Code::Ok;
     for (std::int32_t column = 0; column < mcuColumns_; ++column) {
@@ -804,5 +832,425 @@ JpegStatus CJPEGEncoder::WriteRestart()
     for (auto& c : component_)
         c.lastDc = 0;
     restartsToGo_ = restartInterval_;
+    return Code::Ok;
+}
+
+// ---------------------------------------------------------------------------
+// Extended process: the whole image's coefficients, Huffman tables from the
+// statistics of every block, then the scan from the same coefficients.
+
+JpegStatus CJPEGEncoder::TransformMcuRow16(std::int16_t* out)
+{
+    for (std::int32_t column = 0; column < mcuColumns_; ++column) {
+        for (int i = 0; i < components_; ++i) {
+            const CJPEGColorComponent& c = component_[i];
+            const std::uint8_t* sampled = c.GetSampledRows(0);
+            const std::int32_t step = c.sampledStep;
+            const float* table = quantTable_[c.quantTableId].FloatReciprocals();
+            if (table == nullptr)
+                return Code::InternalError;
+            for (std::int32_t j = 0; j < c.vSampling; ++j)
+                for (std::int32_t k = 0; k < c.hSampling; ++k) {
+                    const std::uint8_t* block = sampled + Offset(j * 8, step) + (column * c.hSampling + k) * 16;
+                    if (ForwardDctQuant8x8From16u(reinterpret_cast<const std::uint16_t*>(block), step, out, table) != 0)
+                        return Code::InternalError;
+                    out += 64;
+                }
+        }
+    }
+    return Code::Ok;
+}
+
+JpegStatus CJPEGEncoder::BuildExtendedTables()
+{
+    if (coefficients_ == nullptr)
+        return Code::InternalError;
+    if (components_ > 4)
+        return Code::BadParameter;
+    const std::int64_t rowBlocks = static_cast<std::int64_t>(mcuColumns_) * blocksPerMcu_ * 64;
+    JpegStatus status = Code::Ok;
+    for (std::int32_t row = 0; row < mcuRows_; ++row) {
+        if (planar_ != 0)
+            status = CopyPlanarMcuRow(row);
+        else if ((status = ConvertMcuRow(row)) == Code::Ok)
+            status = DownsampleMcuRow(row);
+        std::int16_t* out = coefficients_ + row * rowBlocks;
+        if (status == Code::Ok)
+            status = precision_ > 8 ? TransformMcuRow16(out) : TransformMcuRow8(out);
+        if (status != Code::Ok)
+            return status;
+    }
+    std::vector<std::int32_t> counts(static_cast<std::size_t>(components_) * 512, 0);
+    for (auto& c : component_)
+        c.lastDc = 0;
+    std::int32_t toGo = restartInterval_;
+    const std::int16_t* block = coefficients_;
+    for (std::int32_t row = 0; row < mcuRows_; ++row)
+        for (std::int32_t column = 0; column < mcuColumns_; ++column) {
+            if (restartInterval_ != 0 && toGo == 0) {
+                for (auto& c : component_)
+                    c.lastDc = 0;
+                toGo = restartInterval_;
+            }
+            for (int i = 0; i < components_; ++i) {
+                CJPEGColorComponent& c = component_[i];
+                std::int32_t* dc = counts.data() + static_cast<std::ptrdiff_t>(i) * 512;
+                for (std::int32_t b = 0; b < c.blocksPerMcu; ++b, block += 64)
+                    if (Gather8x8Statistics(block, dc, dc + 256, &c.lastDc) != 0)
+                        return Code::InternalError;
+            }
+            --toGo;
+        }
+    for (int i = 0; i < components_; ++i) {
+        std::uint8_t bits[16];
+        std::uint8_t values[256] = {};
+        const std::int32_t* dc = counts.data() + static_cast<std::ptrdiff_t>(i) * 512;
+        if (BuildOptimalHuffmanTable(dc, bits, values) != 0 || dcTable_[i].Init(i, 0, bits, values) != Code::Ok)
+            return Code::InternalError;
+        std::fill(std::begin(values), std::end(values), std::uint8_t{0});
+        if (BuildOptimalHuffmanTable(dc + 256, bits, values) != 0 || acTable_[i].Init(i, 1, bits, values) != Code::Ok)
+            return Code::InternalError;
+        component_[i].dcTableId = i;
+        component_[i].acTableId = i;
+        if ((status = WriteDht(dcTable_[i])) != Code::Ok || (status = WriteDht(acTable_[i])) != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
+}
+
+JpegStatus CJPEGEncoder::EncodeExtendedScan()
+{
+    if (coefficients_ == nullptr || huffmanState_.State() == nullptr)
+        return Code::InternalError;
+    for (auto& c : component_)
+        c.lastDc = 0;
+    restartsToGo_ = restartInterval_;
+    restartCounter_ = 0;
+    if (InitHuffmanEncoderState(huffmanState_.State()) != 0)
+        return Code::InternalError;
+    ss_ = 0;
+    se_ = 63;
+    ah_ = 0;
+    al_ = 0;
+    const std::int32_t indexes[4] = {0, 1, 2, 3};
+    JpegStatus status = WriteSos(components_, indexes);
+    if (status != Code::Ok)
+        return status;
+    const std::int64_t rowBlocks = static_cast<std::int64_t>(mcuColumns_) * blocksPerMcu_ * 64;
+    for (std::int32_t row = 0; row < mcuRows_; ++row)
+        if ((status = EncodeBaselineMcuRow(coefficients_ + row * rowBlocks)) != Code::Ok)
+            return status;
+    if ((status = writer_.Flush(kMaxHuffmanBlockBytes)) != Code::Ok)
+        return status;
+    return FlushCoder();
+}
+
+// ---------------------------------------------------------------------------
+// Lossless process: the differences of the whole image, tables from their
+// statistics, then the scan.
+
+JpegStatus CJPEGEncoder::SetLosslessPredictor(std::int32_t predictor, std::int32_t pointTransform)
+{
+    if (predictor < 1 || predictor > 7 || pointTransform < 0 || pointTransform > 15)
+        return Code::BadParameter;
+    predictor_ = predictor;
+    pointTransform_ = pointTransform;
+    return Code::Ok;
+}
+
+JpegStatus CJPEGEncoder::BuildLosslessTables()
+{
+    if (planar_ != 0 || pointTransform_ >= precision_ || components_ < 1 || components_ > 4 ||
+        sourceChannels_ < components_)
+        return Code::NotSupported;
+    // Samples are taken as they are: a colour conversion would lose them.
+    const bool reversed = sourceColour_ == JpegColorBgr && colour_ == JpegColorRgb;
+    if (!(sourceColour_ == colour_ || colour_ == JpegColorOther || reversed))
+        return Code::NotSupported;
+    const std::int32_t width = sourceSize_.width, height = sourceSize_.height;
+    const std::int64_t plane = static_cast<std::int64_t>(width) * height;
+    try {
+        losslessDifferences_.assign(static_cast<std::size_t>(plane * components_), 0);
+    } catch (const std::bad_alloc&) {
+        return Code::NoMemory;
+    }
+    const std::int32_t rowsPerRestart = restartInterval_ / width;
+    std::vector<std::int16_t> current(static_cast<std::size_t>(width)), previous(current.size());
+    for (int i = 0; i < components_; ++i) {
+        const int channel = reversed ? 2 - i : i;
+        for (std::int32_t y = 0; y < height; ++y) {
+            const std::uint8_t* row = sourcePlanes_[0] + Offset(y, sourceSteps_[0]);
+            for (std::int32_t x = 0; x < width; ++x) {
+                const std::int64_t at = static_cast<std::int64_t>(x) * sourceChannels_ + channel;
+                const std::int32_t sample =
+                    sourcePrecision_ > 8 ? reinterpret_cast<const std::uint16_t*>(row)[at] : row[at];
+                current[static_cast<std::size_t>(x)] = static_cast<std::int16_t>(sample >> pointTransform_);
+            }
+            std::int16_t* differences = losslessDifferences_.data() + i * plane + static_cast<std::int64_t>(y) * width;
+            const bool first = y == 0 || (rowsPerRestart != 0 && y % rowsPerRestart == 0);
+            const PrimitiveStatus result =
+                first ? LosslessPredictFirstRow(current.data(), differences, width, precision_, pointTransform_)
+                      : LosslessPredictRow(current.data(), previous.data(), differences, width, predictor_);
+            if (result != 0)
+                return Code::InternalError;
+            current.swap(previous);
+        }
+    }
+    for (int i = 0; i < components_; ++i) {
+        std::int32_t counts[256] = {};
+        const std::int16_t* differences = losslessDifferences_.data() + i * plane;
+        for (std::int64_t k = 0; k < plane; ++k)
+            GatherLosslessStatistics(differences + k, counts);
+        std::uint8_t bits[16];
+        std::uint8_t values[256] = {};
+        if (BuildOptimalHuffmanTable(counts, bits, values) != 0 || dcTable_[i].Init(i, 0, bits, values) != Code::Ok)
+            return Code::InternalError;
+        component_[i].dcTableId = i;
+        component_[i].acTableId = 0;
+        JpegStatus status = WriteDht(dcTable_[i]);
+        if (status != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
+}
+
+JpegStatus CJPEGEncoder::EncodeLosslessScan()
+{
+    if (huffmanState_.State() == nullptr || losslessDifferences_.empty())
+        return Code::InternalError;
+    const std::int32_t width = sourceSize_.width, height = sourceSize_.height;
+    // The writer holds a worst-case row: 32 bits per difference, every byte
+    // possibly stuffed.
+    const std::int64_t rowBytes = static_cast<std::int64_t>(width) * components_ * 8 + 64;
+    if (rowBytes > INT32_MAX / 2)
+        return Code::NoMemory;
+    JpegStatus status = Code::Ok;
+    if (writer_.Capacity() < 2 * rowBytes) {
+        if ((status = writer_.Flush(0)) != Code::Ok)
+            return status;
+        if ((status = writer_.Init(static_cast<std::int32_t>(2 * rowBytes))) != Code::Ok)
+            return status;
+    }
+    restartsToGo_ = restartInterval_;
+    restartCounter_ = 0;
+    if (InitHuffmanEncoderState(huffmanState_.State()) != 0)
+        return Code::InternalError;
+    ss_ = predictor_;
+    se_ = 0;
+    ah_ = 0;
+    al_ = pointTransform_;
+    const std::int32_t indexes[4] = {0, 1, 2, 3};
+    if ((status = WriteSos(components_, indexes)) != Code::Ok)
+        return status;
+    const std::int32_t rowsPerRestart = restartInterval_ / width;
+    const std::int64_t plane = static_cast<std::int64_t>(width) * height;
+    const HuffmanEncoderSpec* tables[4] = {};
+    for (int i = 0; i < components_; ++i)
+        tables[i] = dcTable_[component_[i].dcTableId].Spec();
+    for (std::int32_t y = 0; y < height; ++y) {
+        if (rowsPerRestart != 0 && y != 0 && y % rowsPerRestart == 0 && (status = WriteRestart()) != Code::Ok)
+            return status;
+        if ((status = writer_.Flush(static_cast<std::int32_t>(rowBytes))) != Code::Ok)
+            return status;
+        const std::int16_t* rows[4] = {};
+        for (int i = 0; i < components_; ++i)
+            rows[i] = losslessDifferences_.data() + i * plane + static_cast<std::int64_t>(y) * width;
+        std::int32_t position = writer_.Fill();
+        const PrimitiveStatus result = EncodeHuffmanLosslessRow(rows, width, components_, writer_.Buffer(),
+                                                                writer_.Capacity(), &position, tables,
+                                                                huffmanState_.State(), 0);
+        writer_.SetFill(position);
+        if (result < 0)
+            return Code::InternalError;
+    }
+    if ((status = writer_.Flush(static_cast<std::int32_t>(rowBytes))) != Code::Ok)
+        return status;
+    return FlushCoder();
+}
+
+// ---------------------------------------------------------------------------
+// Progressive process: the whole image's coefficients, then each scan of the
+// script with Huffman tables built from its own statistics.
+
+namespace {
+
+// Room before each progressive block: the largest block and the correction
+// bits an AC refinement can release with it.
+constexpr std::int32_t kProgressiveRoom = kMaxHuffmanBlockBytes + 2 * (1024 / 8) + 16;
+
+}  // namespace
+
+const std::int16_t* CJPEGEncoder::BlockAt(std::int32_t component, std::int32_t blockRow,
+                                          std::int32_t blockColumn) const
+{
+    const CJPEGColorComponent& c = component_[component];
+    const std::int64_t mcu = static_cast<std::int64_t>(blockRow / c.vSampling) * mcuColumns_ +
+                             blockColumn / c.hSampling;
+    std::int64_t index = mcu * blocksPerMcu_;
+    for (int i = 0; i < component; ++i)
+        index += component_[i].blocksPerMcu;
+    index += (blockRow % c.vSampling) * c.hSampling + blockColumn % c.hSampling;
+    return coefficients_ + index * 64;
+}
+
+void CJPEGEncoder::ComponentBlocks(std::int32_t component, std::int32_t* wide, std::int32_t* high) const
+{
+    const CJPEGColorComponent& c = component_[component];
+    std::int32_t maxH = 1, maxV = 1;
+    for (int i = 0; i < components_; ++i) {
+        maxH = std::max(maxH, component_[i].hSampling);
+        maxV = std::max(maxV, component_[i].vSampling);
+    }
+    *wide = ((sourceSize_.width * c.hSampling + maxH - 1) / maxH + 7) / 8;
+    *high = ((sourceSize_.height * c.vSampling + maxV - 1) / maxV + 7) / 8;
+}
+
+JpegStatus CJPEGEncoder::EncodeProgressiveImage()
+{
+    if (coefficients_ == nullptr || scanScript_ == nullptr || huffmanState_.State() == nullptr)
+        return Code::InternalError;
+    const std::int64_t rowBlocks = static_cast<std::int64_t>(mcuColumns_) * blocksPerMcu_ * 64;
+    JpegStatus status = Code::Ok;
+    for (std::int32_t row = 0; row < mcuRows_; ++row) {
+        if (planar_ != 0)
+            status = CopyPlanarMcuRow(row);
+        else if ((status = ConvertMcuRow(row)) == Code::Ok)
+            status = DownsampleMcuRow(row);
+        if (status == Code::Ok)
+            status = TransformMcuRow8(coefficients_ + row * rowBlocks);
+        if (status != Code::Ok)
+            return status;
+    }
+    for (std::int32_t n = 0; n < scanCount_; ++n) {
+        const JpegProgressiveScan& scan = scanScript_[n];
+        ss_ = scan.ss;
+        se_ = scan.se;
+        ah_ = scan.ah;
+        al_ = scan.al;
+        if ((status = ProgressiveScan(scan, true)) != Code::Ok || (status = ProgressiveScan(scan, false)) != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
+}
+
+// One scan of the script: with gather set, counts its symbols, builds its
+// tables and writes their DHT; otherwise codes it.
+JpegStatus CJPEGEncoder::ProgressiveScan(const JpegProgressiveScan& scan, bool gather)
+{
+    HuffmanEncoderState* state = huffmanState_.State();
+    const bool dcScan = scan.ss == 0;
+    if (gather && dcScan && scan.ah != 0)
+        return Code::Ok;  // a DC refinement needs no table
+    std::vector<std::int32_t> counts(4 * 256, 0);
+    for (auto& c : component_)
+        c.lastDc = 0;
+    restartsToGo_ = restartInterval_;
+    restartCounter_ = 0;
+    if (InitHuffmanEncoderState(state) != 0)
+        return Code::InternalError;
+    JpegStatus status = Code::Ok;
+    if (!gather && (status = WriteSos(scan.components, scan.index)) != Code::Ok)
+        return status;
+    // The coder (or gatherer) of this scan kind, for a block or in flush mode.
+    const auto code = [&](const std::int16_t* block, std::int32_t component, std::int32_t flush) -> JpegStatus {
+        CJPEGColorComponent& c = component_[component];
+        PrimitiveStatus result = 0;
+        if (gather) {
+            std::int32_t* dc = counts.data() + c.dcTableId * 256;
+            std::int32_t* ac = counts.data() + c.acTableId * 256;
+            if (dcScan)
+                result = flush != 0 ? 0 : GatherDcFirstStatistics(block, dc, &c.lastDc, scan.al);
+            else if (scan.ah != 0)
+                result = GatherAcRefineStatistics(block, ac, scan.ss, scan.se, scan.al, state, flush);
+            else
+                result = GatherAcFirstStatistics(block, ac, scan.ss, scan.se, scan.al, state, flush);
+            return result < 0 ? Code::InternalError : Code::Ok;
+        }
+        JpegStatus room = writer_.Flush(kProgressiveRoom);
+        if (room != Code::Ok)
+            return room;
+        std::int32_t position = writer_.Fill();
+        std::uint8_t* dst = writer_.Buffer();
+        const std::int32_t capacity = writer_.Capacity();
+        if (dcScan && scan.ah != 0)
+            result = EncodeHuffmanDcRefine(block, dst, capacity, &position, scan.al, state, flush);
+        else if (dcScan)
+            result = EncodeHuffmanDcFirst(block, dst, capacity, &position, &c.lastDc, scan.al,
+                                          dcTable_[c.dcTableId].Spec(), state, flush);
+        else if (scan.ah != 0)
+            result = EncodeHuffmanAcRefine(block, dst, capacity, &position, scan.ss, scan.se, scan.al,
+                                           acTable_[c.acTableId].Spec(), state, flush);
+        else
+            result = EncodeHuffmanAcFirst(block, dst, capacity, &position, scan.ss, scan.se, scan.al,
+                                          acTable_[c.acTableId].Spec(), state, flush);
+        writer_.SetFill(position);
+        return result < 0 ? Code::InternalError : Code::Ok;
+    };
+    const auto restart = [&](std::int32_t component) -> JpegStatus {
+        if (restartInterval_ == 0 || restartsToGo_ != 0)
+            return Code::Ok;
+        JpegStatus r = code(nullptr, component, 1);
+        if (r == Code::Ok && InitHuffmanEncoderState(state) != 0)
+            r = Code::InternalError;
+        if (r == Code::Ok && !gather) {
+            if ((r = writer_.Flush(0)) == Code::Ok)
+                r = WriteMarker(static_cast<std::uint8_t>(0xD0 + restartCounter_));
+            restartCounter_ = (restartCounter_ + 1) % 8;
+        }
+        for (auto& c : component_)
+            c.lastDc = 0;
+        restartsToGo_ = restartInterval_;
+        return r;
+    };
+    if (dcScan) {
+        for (std::int32_t row = 0; row < mcuRows_; ++row)
+            for (std::int32_t column = 0; column < mcuColumns_; ++column) {
+                if ((status = restart(scan.index[0])) != Code::Ok)
+                    return status;
+                for (std::int32_t k = 0; k < scan.components; ++k) {
+                    const std::int32_t i = scan.index[k];
+                    const CJPEGColorComponent& c = component_[i];
+                    for (std::int32_t j = 0; j < c.vSampling; ++j)
+                        for (std::int32_t l = 0; l < c.hSampling; ++l)
+                            if ((status = code(BlockAt(i, row * c.vSampling + j, column * c.hSampling + l), i, 0)) !=
+                                Code::Ok)
+                                return status;
+                }
+                --restartsToGo_;
+            }
+    } else {
+        const std::int32_t i = scan.index[0];
+        std::int32_t wide = 0, high = 0;
+        ComponentBlocks(i, &wide, &high);
+        for (std::int32_t y = 0; y < high; ++y)
+            for (std::int32_t x = 0; x < wide; ++x) {
+                if ((status = restart(i)) != Code::Ok)
+                    return status;
+                if ((status = code(BlockAt(i, y, x), i, 0)) != Code::Ok)
+                    return status;
+                --restartsToGo_;
+            }
+    }
+    if ((status = code(nullptr, scan.index[0], 1)) != Code::Ok)
+        return status;
+    if (!gather)
+        return Code::Ok;
+    // Tables of the scan's table ids, each written once.
+    bool written[4] = {};
+    for (std::int32_t k = 0; k < scan.components; ++k) {
+        const CJPEGColorComponent& c = component_[scan.index[k]];
+        const std::int32_t id = dcScan ? c.dcTableId : c.acTableId;
+        if (written[id])
+            continue;
+        written[id] = true;
+        std::uint8_t bits[16];
+        std::uint8_t values[256] = {};
+        CJPEGEncoderHuffmanTable& table = dcScan ? dcTable_[id] : acTable_[id];
+        if (BuildOptimalHuffmanTable(counts.data() + id * 256, bits, values) != 0 ||
+            table.Init(id, dcScan ? 0 : 1, bits, values) != Code::Ok)
+            return Code::InternalError;
+        if ((status = WriteDht(table)) != Code::Ok)
+            return status;
+    }
     return Code::Ok;
 }

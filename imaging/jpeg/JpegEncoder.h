@@ -7,12 +7,17 @@
 // encoder keeps pointers to them until it is destroyed or given others.
 //
 // An encoder serves a series of images of one process; its working buffers
-// are prepared again by every WriteHeader. Baseline (mode 1) is coded in
-// full; for the extended and progressive processes (modes 2 and 3) the tables
-// and header segments are built, their scans are not (WriteData: -1); the
-// lossless process (mode 4) is refused by SetParams.
+// are prepared again by every WriteHeader. Baseline (mode 1) and extended
+// (mode 2: samples of up to 12 bits, 16-bit ones not down-sampled, Huffman
+// tables from the statistics of every block) and progressive (mode 3: the
+// scan script by component count, each scan's tables from its own
+// statistics) are coded in full. The lossless process (mode 4) codes every
+// component 1x1 from a pixel-order source without colour conversion, with
+// restarts only at row starts (an interval that is a multiple of the width)
+// and tables from the statistics of its differences.
 
 #include <cstdint>
+#include <vector>
 
 #include "imaging/jpeg/JpegStatus.h"
 #include "imaging/jpeg/JpegStreams.h"
@@ -70,11 +75,16 @@ public:
                                std::int32_t channels, JpegColor colour, JpegSampling sampling,
                                std::int32_t precision);
     JpegStatus SetDestination(CBaseStreamOutput* stream);
-    // -3 for a mode other than 1..3, a width or height outside 1..65535, a
-    // restart interval outside 0..65535, or samples above 8 bits in modes 1
-    // and 3; -2 when a table cannot be built (a negative quality included).
+    // -3 for a mode other than 1..4, a width or height outside 1..65535, a
+    // restart interval outside 0..65535, samples above 8 bits in modes 1 and
+    // 3, 16-bit samples down-sampled in mode 2, or in mode 4 a precision
+    // outside 2..16 or a restart interval that is not a multiple of the
+    // width; -2 when a table cannot be built (a negative quality included).
     JpegStatus SetParams(JpegMode mode, JpegColor colour, JpegSampling sampling, std::int32_t restartInterval,
                          std::int32_t optimiseHuffman, std::int32_t quality);
+    // The lossless process's predictor (1..7, default 1) and point transform
+    // (0..15, below the precision; default 0); -3 outside.
+    JpegStatus SetLosslessPredictor(std::int32_t predictor, std::int32_t pointTransform);
     // Prepares the working buffers and writes every segment before the scans.
     JpegStatus WriteHeader();
     // The scans of the mode, then EOI.
@@ -104,8 +114,17 @@ private:
     JpegStatus ConvertMcuRow(std::int32_t row);
     JpegStatus DownsampleMcuRow(std::int32_t row);
     JpegStatus CopyPlanarMcuRow(std::int32_t row);
-    JpegStatus TransformMcuRow8();
-    JpegStatus EncodeBaselineMcuRow();
+    JpegStatus TransformMcuRow8(std::int16_t* out);
+    JpegStatus TransformMcuRow16(std::int16_t* out);
+    JpegStatus EncodeBaselineMcuRow(const std::int16_t* blocks);
+    JpegStatus BuildExtendedTables();
+    JpegStatus EncodeExtendedScan();
+    JpegStatus BuildLosslessTables();
+    JpegStatus EncodeLosslessScan();
+    JpegStatus EncodeProgressiveImage();
+    JpegStatus ProgressiveScan(const JpegProgressiveScan& scan, bool gather);
+    const std::int16_t* BlockAt(std::int32_t component, std::int32_t blockRow, std::int32_t blockColumn) const;
+    void ComponentBlocks(std::int32_t component, std::int32_t* wide, std::int32_t* high) const;
     JpegStatus WriteRestart();
     JpegStatus FlushCoder();
     bool LumaChroma() const;
@@ -146,6 +165,7 @@ private:
     std::int32_t pointTransform_ = 0;
     std::int32_t optimiseHuffman_ = 0;
     JpegProgressiveScan* scanScript_ = nullptr;
+    std::vector<std::int16_t> losslessDifferences_;
     std::int16_t* coefficients_ = nullptr;
     std::int32_t coefficientBytes_ = 0;
     std::int32_t workers_ = 1;

@@ -79,7 +79,7 @@ PrimitiveStatus FillBits(const std::uint8_t* src, std::int32_t srcLength, std::i
                     continue;
                 *marker = next;
                 *position = pos;
-                return PrimitiveStatusCode::Ok;
+                return state->pendingCount < needed ? PrimitiveStatusCode::HuffmanRange : PrimitiveStatusCode::Ok;
             }
         }
         state->pendingBits = (state->pendingBits << 8) | byte;

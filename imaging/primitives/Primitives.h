@@ -11,7 +11,11 @@
 // JPEG colour, chroma rows, transforms and entropy coding.
 #include "imaging/primitives/ChromaRows.h"
 #include "imaging/primitives/ForwardDct.h"
+#include "imaging/primitives/InverseDct.h"
 #include "imaging/primitives/Huffman.h"
+#include "imaging/primitives/HuffmanProgressive.h"
+#include "imaging/primitives/HuffmanStatistics.h"
 #include "imaging/primitives/JpegColor.h"
+#include "imaging/primitives/Lossless.h"
 #include "imaging/primitives/PackedYuv.h"
 #include "imaging/primitives/QuantTables.h"

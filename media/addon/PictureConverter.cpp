@@ -253,12 +253,17 @@ MFF::IMultimediaBuffer* PictureConverter::Convert(MFF::ICompressedBuffer* input,
         return nullptr;
     const uint8_t* data = input->GetData();
     const uint32_t size = input->GetSize();
-    if (!data || size == 0 || size > uint32_t(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
-        return nullptr;
-
-    const bool sent = SendPacket(data, size, input->GetTimestamp(), input->GetKeyFrameFlag() != 0);
-    if (!sent && m_pending.empty())
-        return nullptr;
+    if (size == 0) {
+        // End of the stream: what the decoder holds back (a reordering codec's
+        // last picture) is taken out, and the decoder starts afresh.
+        if (avcodec_send_packet(m_context, nullptr) >= 0)
+            DrainDecoder();
+        avcodec_flush_buffers(m_context);
+    } else {
+        if (!data || size > uint32_t(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
+            return nullptr;
+        SendPacket(data, size, input->GetTimestamp(), input->GetKeyFrameFlag() != 0);
+    }
     if (m_pending.empty())
         return nullptr;
     AVFrame* frame = m_pending.front();

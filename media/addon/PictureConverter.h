@@ -29,7 +29,9 @@ public:
 
     // Decodes one compressed frame. The result is the next picture in display
     // order: a codec that reorders pictures holds the first ones back (null
-    // result) and then delivers each picture with its own time stamp.
+    // result) and then delivers each picture with its own time stamp. An
+    // input of size 0 ends the stream and gives the pictures held back, one a
+    // call.
     MFF::IMultimediaBuffer* Convert(MFF::ICompressedBuffer* input, int32_t width) override;
     void Reset() override;
     void Release() override;

@@ -35,15 +35,18 @@ TEST(PatStr, MatchesAsTheTableDefines)
         std::vector<size_t> ends;
     } cases[] = {
         {"AAB", "AAB", {3}},
-        // A byte that breaks a partial match is not retried as a new start.
-        {"AAB", "AAAB", {}},
+        // A byte that breaks a partial match starts, or continues, a new one.
+        {"AAB", "AAAB", {4}},
+        {"ABAC", "ABABAC", {6}},
+        {"AABAAC", "AABAABAAC", {9}},
         {"AAB", "xAABAAB", {4, 7}},
-        {"ABC", "ABABC", {}},
+        {"ABC", "ABABC", {5}},
         {"ABC", "ABXABC", {6}},
         {"Q", "QQxQ", {1, 2, 4}},
         {"ABC", "", {}},
         // Zero bytes are pattern bytes like any other.
         {std::string("A\0B", 3), std::string("A\0BA\0\0B", 7), {3}},
+        {std::string("\0\0B", 3), std::string("\0\0\0\0B", 5), {5}},
     };
     for (const auto& c : cases) {
         CPatStr pat(Bytes(c.pattern), static_cast<int32_t>(c.pattern.size()));
@@ -100,4 +103,26 @@ TEST(PatStr, RefusesPatternsTheByteTableCannotHold)
     EXPECT_THROW(CPatStr(nullptr, 3), std::invalid_argument);
     CPatStr longest(Bytes(longPattern), 255);
     EXPECT_EQ(longest.FindEnd(Bytes(longPattern), longPattern.size()), 255);
+}
+
+TEST(PatStr, AgreesWithAPlainSearchOnEveryShortText)
+{
+    // Every text of up to 9 bytes over a two-letter alphabet, against a
+    // plain search that resumes just after each match.
+    const std::string patterns[] = {"AAB", "ABA", "ABAB", "AABAAB", "BBBA", "A"};
+    for (const std::string& pattern : patterns) {
+        for (int length = 0; length <= 9; ++length) {
+            for (int bits = 0; bits < (1 << length); ++bits) {
+                std::string data;
+                for (int i = 0; i < length; ++i)
+                    data.push_back((bits >> i) & 1 ? 'B' : 'A');
+                std::vector<size_t> expected;
+                for (size_t at = data.find(pattern); at != std::string::npos;
+                     at = data.find(pattern, at + pattern.size()))
+                    expected.push_back(at + pattern.size());
+                CPatStr pat(Bytes(pattern), static_cast<int32_t>(pattern.size()));
+                ASSERT_EQ(MatchEnds(pat, data), expected) << pattern << " in " << data;
+            }
+        }
+    }
 }

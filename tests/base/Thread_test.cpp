@@ -191,6 +191,9 @@ TEST(Thread, AutoDeleteDestroysTheObjectOnItsOwnThread) {
     auto f = deletedOn.get_future();
     ASSERT_EQ(f.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(f.get(), tid);
+    // The thread may still be inside set_value of the test's promise: it must
+    // have left before the promise goes.
+    EXPECT_TRUE(WaitUntil([&] { return ThreadComm(tid).empty(); }));
     EXPECT_EQ(stops.load(), 1);
 }
 
@@ -261,6 +264,9 @@ TEST(Thread, ForcedStopLogsTheAbandonedThread) {
     inRun.get_future().wait();
     EXPECT_TRUE(w.Stop(true));
     release.set_value();
+    // The abandoned thread still runs the test's function and waits on the
+    // test's promise: it must have left before they go.
+    EXPECT_TRUE(WaitUntil([&] { return ThreadComm(tid).empty(); }));
     Thread::SetForcedStopPassesForTesting(0);
     log->SetDebugOutputForTesting(nullptr);
     ::unsetenv("GAVEX_REGISTRY_DIR");

@@ -179,6 +179,58 @@ TEST_F(DecodingSourceTest, SeekBetweenKeyFramesDeliversFromTheTargetInOrder)
     EXPECT_EQ(source.NextFrame(), frame);
 }
 
+// MPEG-2 without the low-delay flag: its decoder holds each picture until
+// the next frame comes. The last picture comes out when the stream ends.
+TEST_F(DecodingSourceTest, ALastPictureHeldByTheDecoderIsShown)
+{
+    if (!HasEncoder("mpeg2video"))
+        GTEST_SKIP() << "ffmpeg has no MPEG-2 encoder";
+    const std::string path = ScratchDir() + "/ds.m2v";
+    ASSERT_TRUE(mediatest::Run("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=176x144:rate=25 -frames:v " +
+                    std::to_string(kFrames) + " -c:v mpeg2video -g 5 -pix_fmt yuv420p '" + path + "'"));
+    const std::vector<Packet> packets = ReadPackets(path);
+    const std::vector<std::string> mpeg2Reference = ReferenceMd5s(path, "yuv420p");
+    ASSERT_EQ(packets.size(), static_cast<size_t>(kFrames));
+    ASSERT_EQ(mpeg2Reference.size(), static_cast<size_t>(kFrames));
+    std::vector<VideoFramePtr> frames;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        VideoFramePtr frame = MakeCompressedFrame(packets[i].data, "MPG2", true, packets[i].key, 176, 144);
+        Stamp(*frame, TimeOf(static_cast<int>(i)));
+        frames.push_back(frame);
+    }
+
+    auto inner = boost::make_shared<ScriptedSource>(frames);
+    filters::DecompressedVideoSource source(inner, 4);
+    source.Seek(TimeOf(0));
+    std::vector<int64_t> times;
+    for (VideoFrame* frame = source.GetCurrentFrame(); frame != nullptr;) {
+        const int64_t t = filters::FrameTimeMs(*frame);
+        if (!times.empty() && t == times.back())
+            break;  // the last frame stays current
+        const size_t i = times.size();
+        ASSERT_LT(i, mpeg2Reference.size());
+        EXPECT_EQ(t, TimeOf(static_cast<int>(i)));
+        EXPECT_EQ(PictureMd5(*frame), mpeg2Reference[i]) << i;
+        times.push_back(t);
+        frame = source.NextFrame();
+    }
+    ASSERT_EQ(times.size(), static_cast<size_t>(kFrames));
+    EXPECT_TRUE(source.IsAtEnd());
+
+    // Back to the start and forward again: nothing the codec held of the
+    // old position comes out after the new one.
+    for (const int target : {12, 3}) {
+        source.Seek(TimeOf(target));
+        VideoFrame* frame = source.GetCurrentFrame();
+        for (int i = target; i < target + 6; ++i) {
+            ASSERT_NE(frame, nullptr);
+            EXPECT_EQ(filters::FrameTimeMs(*frame), TimeOf(i)) << "after a seek to " << target;
+            EXPECT_EQ(PictureMd5(*frame), mpeg2Reference[i]) << i << " after a seek to " << target;
+            frame = source.NextFrame();
+        }
+    }
+}
+
 TEST_F(DecodingSourceTest, SeekInsideAFullQueueLeavesTheInnerSourceAlone)
 {
     auto inner = boost::make_shared<ScriptedSource>(MakeFrames());

@@ -16,7 +16,7 @@ extern "C" {
 #include "base/ProcessValues.h"
 #include "SourceSupport_test.h"
 #include "media/Decoder.h"
-#include "media/FFmpegAttachedVideo.h"
+#include "app/core/QApplicationSettings.h"
 #include "media/FFmpegSource.h"
 #include "media/MediaSample.h"
 
@@ -153,10 +153,10 @@ TEST_P(FFmpegAppendedTest, VideoBehindExecutablePlays)
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<uint8_t>(i * 7);
     // A broken-off start of the marker must not hide the real one.
-    bytes.insert(bytes.end(), filters::kEmbeddedVideoMarker, filters::kEmbeddedVideoMarker + 10);
+    bytes.insert(bytes.end(), kEmbeddedVideoMarker, kEmbeddedVideoMarker + 10);
     bytes.push_back('x');
-    bytes.insert(bytes.end(), filters::kEmbeddedVideoMarker,
-                 filters::kEmbeddedVideoMarker + filters::kEmbeddedVideoMarkerSize);
+    bytes.insert(bytes.end(), kEmbeddedVideoMarker,
+                 kEmbeddedVideoMarker + kEmbeddedVideoMarkerSize);
     for (int i = 0; i < 16; ++i)
         bytes.push_back(static_cast<uint8_t>(0xA0 + i));
     const int64_t offset = static_cast<int64_t>(bytes.size());
@@ -166,8 +166,8 @@ TEST_P(FFmpegAppendedTest, VideoBehindExecutablePlays)
     WriteAll(exe, bytes);
 
     int64_t found = 0;
-    filters::EmbeddedVideoDigest digest{};
-    ASSERT_TRUE(filters::FileContainVideo(exe, found, digest));
+    EmbeddedVideoKey digest{};
+    ASSERT_TRUE(QApplicationSettings::FileContainVideo(exe, found, digest, false));
     EXPECT_EQ(found, offset);
     EXPECT_EQ(digest[0], 0xA0);
     EXPECT_EQ(digest[15], 0xAF);
@@ -197,19 +197,19 @@ TEST(FFmpegSourceTest, ExecutableWithoutVideoAndLongerExtensionDoNotOpen)
     const std::string dir = mediatest::ScratchDir();
     WriteAll(dir + "/empty.exe", std::vector<uint8_t>(5000, 0x90));
     int64_t offset = 7;
-    filters::EmbeddedVideoDigest digest{};
-    EXPECT_FALSE(filters::FileContainVideo(dir + "/empty.exe", offset, digest));
+    EmbeddedVideoKey digest{};
+    EXPECT_FALSE(QApplicationSettings::FileContainVideo(dir + "/empty.exe", offset, digest, false));
     EXPECT_EQ(offset, 0);
     filters::FFmpegVideoSource source;
     EXPECT_FALSE(source.Open(dir + "/empty.exe", ""));
     EXPECT_FALSE(source.IsOpen());
 
     // A marker with its digest and nothing after it carries no video.
-    std::vector<uint8_t> bytes(filters::kEmbeddedVideoMarker,
-                               filters::kEmbeddedVideoMarker + filters::kEmbeddedVideoMarkerSize);
+    std::vector<uint8_t> bytes(kEmbeddedVideoMarker,
+                               kEmbeddedVideoMarker + kEmbeddedVideoMarkerSize);
     bytes.resize(bytes.size() + 16, 1);
     WriteAll(dir + "/bare.exe", bytes);
-    EXPECT_FALSE(filters::FileContainVideo(dir + "/bare.exe", offset, digest));
+    EXPECT_FALSE(QApplicationSettings::FileContainVideo(dir + "/bare.exe", offset, digest, false));
 
     // ".exe1" is an ordinary file name: an AVI under it opens directly.
     const std::string video = MakeMediaFile("e.avi", "-c:v mpeg4", 1);

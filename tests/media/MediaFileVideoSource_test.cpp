@@ -9,6 +9,7 @@
 
 #include "MediaTestSupport.h"
 #include "media/MediaFileVideoSource.h"
+#include "app/core/QApplicationSettings.h"
 #include "render/Titles.h"
 #include "media/Subtitles.h"
 #include "platform/TextCodec.h"
@@ -431,9 +432,9 @@ TEST_F(MediaFileSourceTest, SubtitlesFillTitleLinesFromThree)
     EXPECT_EQ(titles->GetTitle(3)->GetText(), L"one");  // no entry: the line is left as it is
     EXPECT_EQ(titles->GetTitle(4)->GetText(), L"two");
 
-    filters::GetSourceSettings().showTitles = false;
+    QApplicationSettings::Instance().Live.ShowTitles = false;
     source.UpdateTitles();
-    filters::GetSourceSettings().showTitles = true;
+    QApplicationSettings::Instance().Live.ShowTitles = true;
     for (int line = 3; line <= 5; ++line)
         EXPECT_EQ(titles->GetTitle(line)->GetText(), L"") << line;
 

@@ -178,7 +178,8 @@ VideoFramePtr MakeCompressedFrame(const std::vector<uint8_t>& payload, const cha
     VideoFramePtr frame(new VideoFrame(std::string(), 0), false);
     const uint32_t size = uint32_t(payload.size()) + (keyFlag ? 5 : 4);
     frame->AllocData(size);
-    std::memcpy(frame->m_pData, payload.data(), payload.size());
+    if (!payload.empty())
+        std::memcpy(frame->m_pData, payload.data(), payload.size());
     uint8_t* tail = frame->m_pData + payload.size();
     if (keyFlag)
         *tail++ = key ? 1 : 0;

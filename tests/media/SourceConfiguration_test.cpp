@@ -15,6 +15,7 @@
 #include "MediaTestSupport.h"
 #include "media/MediaFileVideoSource.h"
 #include "media/SourceConfiguration.h"
+#include "app/core/QApplicationSettings.h"
 #include "platform/TextCodec.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/MediaFiles.h"
@@ -46,7 +47,11 @@ protected:
     {
         mediatest::UseRegistry("sources", "");
         mediatest::LogCapture::Instance().Clear();
-        GetSourceSelectionSettings() = SourceSelectionSettings{};
+        QApplicationSettings& settings = QApplicationSettings::Instance();
+        settings.Live = SettingsProfile{};
+        settings.Live.SourceMode = ISourceConfiguration::DRIVES;
+        settings.RememberVideoSource = true;
+        settings.SaveLiveValues = true;
     }
 
     void MakeMedia(const std::string& relative, double seconds = 1)
@@ -99,7 +104,7 @@ TEST_F(SourceConfigurationTest, SingleMediaFileHasNoFrontEnd)
     EXPECT_EQ(config.GetVideoSources()[0], sources[0]);  // made once
     EXPECT_TRUE(config.HasVideo());
     // The mode answered is the settings', not the one given to Setup.
-    GetSourceSelectionSettings().sourceMode = ISourceConfiguration::FOLDER;
+    QApplicationSettings::Instance().Live.SourceMode = ISourceConfiguration::FOLDER;
     EXPECT_EQ(config.GetSourceMode(), ISourceConfiguration::FOLDER);
 }
 
@@ -207,9 +212,9 @@ TEST_F(ArchiveChannelsTest, ChannelsInTextOrder)
 
 TEST_F(ArchiveChannelsTest, ChannelFilterOfTheStartOptions)
 {
-    SourceSelectionSettings& settings = GetSourceSelectionSettings();
-    settings.sourceMode = ISourceConfiguration::FOLDER;
-    settings.videoFolders[ISourceConfiguration::FOLDER] = {platform::Utf8ToWide(m_dir.path())};
+    QApplicationSettings& settings = QApplicationSettings::Instance();
+    settings.Live.SourceMode = ISourceConfiguration::FOLDER;
+    settings.Live.VideoFolders[ISourceConfiguration::FOLDER] = {platform::Utf8ToWide(m_dir.path())};
     const struct {
         std::vector<std::wstring> channels;
         std::vector<std::string> ids;
@@ -219,7 +224,7 @@ TEST_F(ArchiveChannelsTest, ChannelFilterOfTheStartOptions)
         {{L"9", L"10", L"77"}, {"10", "9"}},
     };
     for (const auto& c : cases) {
-        settings.channels = c.channels;
+        settings.Live.Channels = c.channels;
         SourceConfiguration config{StartOptions{}};
         ASSERT_TRUE(config.GetFileSystem());
         EXPECT_EQ(Ids(config.GetVideoSources()), c.ids);
@@ -231,10 +236,10 @@ TEST_F(ArchiveChannelsTest, ChannelFilterOfTheStartOptions)
     EXPECT_EQ(none.GetPaths(), "");
     EXPECT_TRUE(none.GetVideoSources().empty());
     // Not remembered and not from the command line: no paths either.
-    settings.rememberVideoSource = false;
-    settings.channels.clear();
+    settings.RememberVideoSource = false;
+    settings.Live.Channels.clear();
     EXPECT_EQ(SourceConfiguration{StartOptions{}}.GetPaths(), "");
-    settings.sourceFromSettings = false;
+    settings.SaveLiveValues = false;
     EXPECT_EQ(SourceConfiguration{StartOptions{}}.GetPaths(), m_dir.path());
 }
 

@@ -7,6 +7,7 @@
 
 #include "FSImplementation/ChannelReader.h"
 #include "media/FileSystemSource.h"
+#include "app/core/QApplicationSettings.h"
 #include "render/Titles.h"
 
 namespace {
@@ -71,8 +72,8 @@ protected:
     }
     void TearDown() override
     {
-        filters::GetSourceSettings().showTitles = true;
-        filters::GetSourceSettings().showTracks = true;
+        QApplicationSettings::Instance().Live.ShowTitles = true;
+        QApplicationSettings::Instance().Live.ShowTracks = true;
     }
     void Show(const std::string& text)
     {
@@ -133,7 +134,7 @@ TEST_F(SourceTitlesTest, PlainTextGoesToTheFirstLineAndRepeatsParseOnce)
 TEST_F(SourceTitlesTest, TitlesOffClearsFilledLines)
 {
     Show(Entry("cash", "1") + Entry("plate", "2"));
-    filters::GetSourceSettings().showTitles = false;
+    QApplicationSettings::Instance().Live.ShowTitles = false;
     Show(Entry("cash", "3"));
     EXPECT_EQ(Line(3), L"");
     EXPECT_EQ(Line(4), L"");
@@ -168,7 +169,7 @@ TEST_F(SourceTitlesTest, TrackRectangles)
         EXPECT_EQ(titles->GetTitle(3)->GetItems(), c.items);
         EXPECT_EQ(Line(3), L"");
     }
-    filters::GetSourceSettings().showTracks = false;
+    QApplicationSettings::Instance().Live.ShowTracks = false;
     Show("unattended: mdparam0<1,2,3,4> color0<1>");
     EXPECT_EQ(Line(3), L"unattended: mdparam0<1,2,3,4> color0<1>");
 }

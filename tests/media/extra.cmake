@@ -6,6 +6,9 @@ set_target_properties(media_fake_harnway PROPERTIES
   OUTPUT_NAME Harnway
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/media_fake_harnway
   CXX_VISIBILITY_PRESET hidden)
+if(GAVEX_SANITIZE OR GAVEX_FUZZ)
+  target_compile_options(media_fake_harnway PRIVATE -fno-sanitize=vptr)
+endif()
 add_dependencies(${GAVEX_TEST_TARGET} Harnway media_fake_harnway)
 target_compile_definitions(${GAVEX_TEST_TARGET} PRIVATE
   GAVEX_ADDON_DIR="$<TARGET_FILE_DIR:Harnway>"

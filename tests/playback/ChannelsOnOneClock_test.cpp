@@ -144,13 +144,26 @@ protected:
         std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 365));
     }
 
-    // Moves simulated time to the earliest sleeper's wake time.
+    // Moves simulated time to the earliest sleeper's wake time, once the
+    // sleepers stayed the same for 2 ms: a channel still handing its last
+    // frame to the renderer must reach its own wait before time moves on.
     void Drive() {
+        size_t seenCount = 0;
+        int64_t seenWake = -1;
+        int quiet = 0;
         while (!stopDriver) {
-            if (clock->WaiterCount() > 0) {
-                const int64_t wake = clock->EarliestWakeTime();
-                while (clock->GetTime() < wake) ticks.Advance(1);
-                clock->Poke();
+            const size_t count = clock->WaiterCount();
+            const int64_t wake = count > 0 ? clock->EarliestWakeTime() : -1;
+            if (count > 0 && count == seenCount && wake == seenWake) {
+                if (++quiet >= 20) {
+                    while (clock->GetTime() < wake) ticks.Advance(1);
+                    clock->Poke();
+                    quiet = 0;
+                }
+            } else {
+                seenCount = count;
+                seenWake = wake;
+                quiet = 0;
             }
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         }

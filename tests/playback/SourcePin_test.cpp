@@ -54,7 +54,7 @@ protected:
 struct SettingsGuard {
     SettingsGuard() { QApplicationSettings::Instance().Antialiasing = false; }
     ~SettingsGuard() {
-        filters::GetSourceSettings().debug = false;
+        QApplicationSettings::Instance().Debug = false;
         QApplicationSettings::Instance().Antialiasing = true;
     }
 };
@@ -137,7 +137,7 @@ TEST_F(PinTest, TitleLineTwoCarriesTheInformationTextOnlyInDebugMode) {
     EXPECT_TRUE(sample.IsSigned());
     EXPECT_EQ(source->updateTitles.load(), 1);
 
-    filters::GetSourceSettings().debug = true;
+    QApplicationSettings::Instance().Debug = true;
     std::wstring text;
     for (int i = 1; i < 30; ++i) {
         AdvanceClock(kStep);

@@ -198,6 +198,23 @@ TEST(CopyImagePlanes, CopiesHalvesAndFillsAbsentPlanes)
     EXPECT_EQ(v[(pitch / 2) * 2], 0xEE) << "only the copied rows";
 }
 
+TEST(CopyImagePlanes, HalvingWideRowsTakesEveryOtherByte)
+{
+    // Rows long enough for the vector loop and a tail.
+    const Planes source(76, 8);
+    const int pitch = 40, rows = 4;
+    std::vector<uint8_t> dst(pitch * rows * 3 / 2, 0xEE);
+    render::CopyImagePlanes(source.Set(), QSize(76, 8), dst.data(), pitch, rows, QSize(38, 4));
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 38; ++i)
+            ASSERT_EQ(dst[j * pitch + i], source.y[(2 * j) * 76 + 2 * i]) << j << "," << i;
+    EXPECT_EQ(dst[38], 0xEE);
+    const uint8_t* v = dst.data() + pitch * rows;
+    for (int j = 0; j < 2; ++j)
+        for (int i = 0; i < 19; ++i)
+            ASSERT_EQ(v[j * (pitch / 2) + i], source.v[(2 * j) * 38 + 2 * i]) << j << "," << i;
+}
+
 TEST(CopyImagePlanes, NeverWritesPastTheDestination)
 {
     const Planes source(32, 16);

@@ -142,21 +142,21 @@ TEST(SettingsDocument, LoadedFileIsRewrittenOnlyAfterAChange) {
     EXPECT_EQ("fr-FR", ValueOf(doc, u"Culture"));
 }
 
-TEST(SettingsDocument, SectionIsLookedForAmongTheTopNodesChildren) {
+TEST(SettingsDocument, ALoneSectionElementIsTheSection) {
+    // Without a declaration the top node is the section itself: its entries
+    // are found and updated in place (not shadowed by a nested section that
+    // the next load would never look into).
     TempDir dir;
     const fs::path file = dir.path() / "product.config";
     WriteFileString(file, Utf16LeFile("<cantorel><add key=\"Culture\" value=\"x\"/></cantorel>"));
     SettingsDocument doc(W(dir.path()).c_str());
     ASSERT_EQ(0u, doc.Load());
-    EXPECT_EQ("<none>", ValueOf(doc, u"Culture"));
+    EXPECT_EQ("x", ValueOf(doc, u"Culture"));
     doc.SetValue(u"Culture", u"y");
     ASSERT_EQ(0u, doc.Save());
     EXPECT_TRUE(SameBytes(Utf16LeFile(kHeader +
                                       "<cantorel>\n"
-                                      "\t<add key=\"Culture\" value=\"x\"/>\n"
-                                      "\t<cantorel>\n"
-                                      "\t\t<add key=\"Culture\" value=\"y\"/>\n"
-                                      "\t</cantorel>\n"
+                                      "\t<add key=\"Culture\" value=\"y\"/>\n"
                                       "</cantorel>\n"),
                           ReadFileString(file)));
 }
@@ -235,4 +235,42 @@ TEST(SettingsDocument, FailedSaveIsReportedAndRetried) {
     EXPECT_FALSE(doc.Modified());
     EXPECT_TRUE(SameBytes(Utf16LeFile(kHeader + "<cantorel>\n\t<add key=\"k\" value=\"v\"/>\n</cantorel>\n"),
                           ReadFileString(file)));
+}
+
+TEST(SettingsDocument, AStoredValueIsReadBackFromEveryLoadableFile) {
+    // Whatever loads: SetValue, Save and a fresh Load give the value back.
+    const struct {
+        const char* what;
+        std::string bytes;
+    } files[] = {
+        {"written by this library", Utf16LeFile(kHeader + "<cantorel>\n\t<add key=\"Culture\" value=\"x\"/>\n</cantorel>\n")},
+        {"lone section element", Utf16LeFile("<cantorel><add key=\"Culture\" value=\"x\"/></cantorel>")},
+        {"lone section element in UTF-8", "<Cantorel><add key=\"Culture\" value=\"x\"/></Cantorel>"},
+        {"UTF-16 without BOM", Utf16LeFile(kHeader + "<cantorel><add key=\"Culture\" value=\"x\"/></cantorel>").substr(2)},
+        {"UTF-16 without BOM, no declaration",
+         Utf16LeFile("<cantorel><add key=\"Culture\" value=\"x\"/></cantorel>").substr(2)},
+        {"UTF-16 big-endian without BOM", [] {
+             const std::string le = Utf16LeFile(kHeader + "<cantorel><add key=\"Culture\" value=\"x\"/></cantorel>");
+             std::string be;
+             for (size_t i = 2; i + 1 < le.size(); i += 2) be += std::string{le[i + 1], le[i]};
+             return be;
+         }()},
+        {"declaration without section", "<?xml version=\"1.0\"?><other a=\"1\"/>"},
+    };
+    for (const auto& f : files) {
+        TempDir dir;
+        const fs::path file = dir.path() / "product.config";
+        WriteFileString(file, f.bytes);
+        SettingsDocument doc(W(dir.path()).c_str());
+        ASSERT_EQ(0u, doc.Load()) << f.what;
+        doc.SetValue(u"culture", u"y");
+        EXPECT_EQ("y", ValueOf(doc, u"Culture")) << f.what;
+        ASSERT_EQ(0u, doc.Save()) << f.what;
+        SettingsDocument again(W(dir.path()).c_str());
+        testing::internal::CaptureStdout();
+        const uint32_t loaded = again.Load();
+        const std::string printed = testing::internal::GetCapturedStdout();
+        ASSERT_EQ(0u, loaded) << f.what << "\n" << printed << HexDump(ReadFileString(file));
+        EXPECT_EQ("y", ValueOf(again, u"Culture")) << f.what << "\n" << HexDump(ReadFileString(file));
+    }
 }

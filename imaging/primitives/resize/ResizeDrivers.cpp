@@ -540,6 +540,20 @@ constexpr CpuDispatchTable<ResizePlaneFunction> kResizePlane = {
     &ResizePlaneIn<0>, &ResizePlaneIn<1>, &ResizePlaneIn<2>, &ResizePlaneIn<3>, &ResizePlaneIn<4>, &ResizePlaneIn<5>};
 
 }  // namespace
+
+PrimitiveStatus ResizeInterpolatedWithSet(const ResizeFilterSet& filters, const void* src, std::int32_t srcWidth,
+                                          std::int32_t srcHeight, std::int32_t srcStep, ImageRect* roi, void* dst,
+                                          std::int32_t dstStep, ImageSize dstSize, double xFactor, double yFactor,
+                                          std::int32_t channels, std::int32_t layout, std::int32_t sampleType,
+                                          bool planar, std::int32_t mode)
+{
+    if (roi == nullptr)
+        return Code::NullPointer;
+    const Request request{src,     srcWidth, srcHeight, srcStep,  roi,    dst,        dstStep,
+                          dstSize, xFactor,  yFactor,   channels, layout, sampleType, planar};
+    return Interpolate(filters, request, mode);
+}
+
 }  // namespace resize_detail
 
 PrimitiveStatus ResizePlane_8u_C1R(const std::uint8_t* src, ImageSize srcSize, std::int32_t srcStep,

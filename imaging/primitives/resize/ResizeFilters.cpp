@@ -5,6 +5,7 @@
 
 #include "imaging/primitives/resize/detail/CubicLanczosFilters.h"
 #include "imaging/primitives/resize/detail/CubicLanczosSimd.h"
+#include "imaging/primitives/resize/detail/ExtendedFilters.h"
 #include "imaging/primitives/resize/detail/LinearKernelsSimd.h"
 
 namespace resize_detail {
@@ -74,8 +75,7 @@ GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, true)
 #undef GAVEX_LINEAR_FILTER
 
 // ---------------------------------------------------------------------------
-// The filter sets of each processor slot. The extended and four-tap tables
-// are not built yet (empty).
+// The filter sets of each processor slot.
 
 namespace {
 
@@ -96,6 +96,48 @@ constexpr std::array<LanczosFilter*, 6> kLanczosTable = {ResizeLanczos_8u_Cn, Re
                                                          ResizeLanczos_32f_Cn, ResizeLanczos_8u_C1,
                                                          ResizeLanczos_16u_C1, ResizeLanczos_32f_C1};
 
+constexpr std::array<LinearFilter*, 10> kExtendedLinearTable = {
+    ResizeLinearExt_8u_Cn, ResizeLinearExt_16u_Cn, ResizeLinearExt_32f_Cn, ResizeLinearExt_16s_Cn,
+    ResizeLinearExt_8u_C1, ResizeLinearExt_16u_C1, ResizeLinearExt_32f_C1, ResizeLinearExt_16s_C1,
+    ResizeLinearExt_64f_C1, ResizeLinearExt_64f_Cn};
+
+constexpr std::array<CubicFilter*, 10> kFourTapTable = {
+    ResizeFourTap_8u_Cn, ResizeFourTap_16u_Cn, ResizeFourTap_32f_Cn, ResizeFourTap_16s_Cn, ResizeFourTap_8u_C1,
+    ResizeFourTap_16u_C1, ResizeFourTap_32f_C1, ResizeFourTap_16s_C1, ResizeFourTap_64f_C1, ResizeFourTap_64f_Cn};
+
+constexpr std::array<ExtendedLanczosFilter*, 10> kExtendedLanczosTable = {
+    ResizeLanczosExt_8u_Cn,  ResizeLanczosExt_16u_Cn, ResizeLanczosExt_32f_Cn, ResizeLanczosExt_16s_Cn,
+    ResizeLanczosExt_8u_C1,  ResizeLanczosExt_16u_C1, ResizeLanczosExt_32f_C1, ResizeLanczosExt_16s_C1,
+    ResizeLanczosExt_64f_C1, ResizeLanczosExt_64f_Cn};
+
+constexpr std::array<LinearFilter*, 8> kAltLinearTable = {
+    ResizeLinear_8u_Cn_alt, ResizeLinear_16u_Cn_alt, ResizeLinear_32f_Cn_alt, ResizeLinear_16s_Cn_alt,
+    ResizeLinear_8u_C1_alt, ResizeLinear_16u_C1_alt, ResizeLinear_32f_C1_alt, ResizeLinear_16s_C1_alt};
+
+constexpr std::array<LinearFilter*, 10> kAltExtendedLinearTable = {
+    ResizeLinearExt_8u_Cn_alt, ResizeLinearExt_16u_Cn_alt, ResizeLinearExt_32f_Cn_alt, ResizeLinearExt_16s_Cn_alt,
+    ResizeLinearExt_8u_C1_alt, ResizeLinearExt_16u_C1_alt, ResizeLinearExt_32f_C1_alt, ResizeLinearExt_16s_C1_alt,
+    ResizeLinearExt_64f_C1_alt, ResizeLinearExt_64f_Cn_alt};
+
+constexpr std::array<CubicFilter*, 10> kAltFourTapTable = {
+    ResizeFourTap_8u_Cn_alt,  ResizeFourTap_16u_Cn_alt, ResizeFourTap_32f_Cn_alt, ResizeFourTap_16s_Cn_alt,
+    ResizeFourTap_8u_C1_alt,  ResizeFourTap_16u_C1_alt, ResizeFourTap_32f_C1_alt, ResizeFourTap_16s_C1_alt,
+    ResizeFourTap_64f_C1_alt, ResizeFourTap_64f_Cn_alt};
+
+constexpr std::array<ExtendedLanczosFilter*, 10> kAltExtendedLanczosTable = {
+    ResizeLanczosExt_8u_Cn_alt,  ResizeLanczosExt_16u_Cn_alt, ResizeLanczosExt_32f_Cn_alt,
+    ResizeLanczosExt_16s_Cn_alt, ResizeLanczosExt_8u_C1_alt,  ResizeLanczosExt_16u_C1_alt,
+    ResizeLanczosExt_32f_C1_alt, ResizeLanczosExt_16s_C1_alt, ResizeLanczosExt_64f_C1_alt,
+    ResizeLanczosExt_64f_Cn_alt};
+
+constexpr std::array<CubicFilter*, 6> kAltCubicTable = {ResizeCubic_8u_Cn_alt, ResizeCubic_16u_Cn_alt,
+                                                        ResizeCubic_32f_Cn_alt, ResizeCubic_8u_C1_alt,
+                                                        ResizeCubic_16u_C1_alt, ResizeCubic_32f_C1_alt};
+
+constexpr std::array<LanczosFilter*, 6> kAltLanczosTable = {ResizeLanczos_8u_Cn_alt, ResizeLanczos_16u_Cn_alt,
+                                                            ResizeLanczos_32f_Cn_alt, ResizeLanczos_8u_C1_alt,
+                                                            ResizeLanczos_16u_C1_alt, ResizeLanczos_32f_C1_alt};
+
 constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* linear8uC1, CubicFilter* cubic8uCn,
                                     CubicFilter* cubic8uC1, LanczosFilter* lanczos8uCn, LanczosFilter* lanczos8uC1)
 {
@@ -106,14 +148,25 @@ constexpr ResizeFilterSets MakeSets(LinearFilter* linear8uCn, LinearFilter* line
     sets.primary.linear[4] = linear8uC1;
     sets.primary.cubic = kCubicTable;
     sets.primary.lanczos = kLanczosTable;
+    // The 8u extended linear members compute exactly as the 8u linear ones.
+    sets.primary.extendedLinear = kExtendedLinearTable;
+    sets.primary.extendedLinear[0] = linear8uCn;
+    sets.primary.extendedLinear[4] = linear8uC1;
+    sets.primary.fourTap = kFourTapTable;
+    sets.primary.extendedLanczos = kExtendedLanczosTable;
     sets.primary.cubic[0] = cubic8uCn;
     sets.primary.cubic[3] = cubic8uC1;
     sets.primary.lanczos[0] = lanczos8uCn;
     sets.primary.lanczos[3] = lanczos8uC1;
-    // The alternate nearest and linear twins give the bits of the primary
-    // members, so the portable primaries serve there.
+    // The alternate set is scalar in every slot. Its nearest and linear
+    // members give the bits of the portable primaries, which serve there.
     sets.alternate.nearest = kNearestTable;
-    sets.alternate.linear = kLinearTable;
+    sets.alternate.linear = kAltLinearTable;
+    sets.alternate.extendedLinear = kAltExtendedLinearTable;
+    sets.alternate.fourTap = kAltFourTapTable;
+    sets.alternate.extendedLanczos = kAltExtendedLanczosTable;
+    sets.alternate.cubic = kAltCubicTable;
+    sets.alternate.lanczos = kAltLanczosTable;
     return sets;
 }
 

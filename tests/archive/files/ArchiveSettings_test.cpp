@@ -7,7 +7,9 @@
 
 #include <boost/archive/archive_exception.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,6 +19,13 @@
 namespace {
 
 const std::string kData = std::string(GAVEX_SOURCE_DIR) + "/tests/archive/files/data/volumes/";
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // First differing line of two texts, for a readable failure.
 std::string FirstDifference(const std::string& a, const std::string& b) {
@@ -168,6 +177,20 @@ TEST(ArchiveSettingsTest, BrokenFilesRaiseArchiveErrors) {
          }(), 0},
         // A fault after "channels" was read keeps its channels.
         {"no closing info tag", golden.substr(0, golden.find("</info>")), 2},
+        // Ended the process from the archive's destructor before.
+        {"no closing root tag", golden.substr(0, golden.rfind("</boost_serialization>")), 2},
+        {"an element after info", [&] {
+             std::string t = golden;
+             return t.insert(t.rfind("</boost_serialization>"), "<more>1</more>");
+         }(), 2},
+        {"end tag of 100000 characters", [&] {
+             std::string t = golden;
+             return t.replace(t.find("</name>"), 7, "</name" + std::string(100000, 'n') + ">");
+         }(), 0},
+        {"NUL inside a name", [&] {
+             std::string t = golden;
+             return t.insert(t.find("</name>"), std::string(1, '\0'));
+         }(), 0},
     };
     for (const auto& c : cases) {
         const std::string path = dir.path() + "/broken.xml";
@@ -176,6 +199,26 @@ TEST(ArchiveSettingsTest, BrokenFilesRaiseArchiveErrors) {
         EXPECT_THROW(target.Load(path), std::exception) << c.what;
         EXPECT_EQ(target.GetChannelCount(), c.channelsAfter) << c.what;
     }
+}
+
+TEST(ArchiveSettingsTest, SaveReplacesTheFileWhole) {
+    gavex_test::TempDir dir{"settings"};
+    const std::string path = dir.path() + "/Settings.xml";
+    std::ofstream(path) << std::string(100000, ' ');  // longer than what replaces it
+    Settings settings;
+    settings.GetChannel(3).name = L"Hof";
+    settings.Save(path);
+    Settings loaded;
+    loaded.Load(path);
+    EXPECT_EQ(loaded.GetChannelInfo(3).name, L"Hof");
+    // Written aside and renamed: nothing else is left in the folder.
+    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"Settings.xml"});
+
+    // A save that cannot complete leaves what was there.
+    const std::string folderPath = dir.path() + "/taken";
+    ASSERT_EQ(::mkdir(folderPath.c_str(), 0755), 0);
+    EXPECT_THROW(settings.Save(folderPath), std::exception);
+    EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"Settings.xml", "taken"}));
 }
 
 TEST(ArchiveSettingsTest, SettingsFileIsFoundInAnyCase) {

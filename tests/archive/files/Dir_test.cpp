@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <functional>
 #include <map>
 #include <set>
 #include <tuple>
@@ -248,14 +249,54 @@ TEST(DirTest, CallbacksMayCallBackIntoTheDirectory) {
     std::vector<uint32_t> removed;
     dir.ForEachVolumeEntry(0, [&](const DirEntry& e) {
         if (e.fileId == 2) {
+            const uint32_t fileId = e.fileId;
             dir.RemoveEntry(e);
-            removed.push_back(e.fileId);
+            removed.push_back(fileId);
             return false;
         }
         return true;
     });
     EXPECT_EQ(removed, std::vector<uint32_t>{2});
     EXPECT_EQ(dir.EntryCount(), 3u);
+}
+
+TEST(DirTest, CallbacksMayRemoveTheirOwnEntryAndGoOn) {
+    // Every walk, a callback that removes each entry it is given and asks
+    // for more: each entry is seen once, and the directory ends empty.
+    using Walk = std::function<bool(Dir&, const Dir::EntryCallback&)>;
+    const struct {
+        const char* what;
+        Walk walk;
+    } walks[] = {
+        {"forward", [](Dir& d, const Dir::EntryCallback& cb) { return d.ForEachEntry(0, 0, cb); }},
+        {"backward", [](Dir& d, const Dir::EntryCallback& cb) { return d.ForEachEntryBackward(cb); }},
+        {"every volume", [](Dir& d, const Dir::EntryCallback& cb) { return d.ForEachVolumeEntry(-1, cb); }},
+    };
+    for (const auto& w : walks) {
+        Dir dir;
+        Fill(dir);
+        const size_t count = dir.EntryCount();
+        std::set<uint32_t> seen;
+        EXPECT_TRUE(w.walk(dir, [&](const DirEntry& e) {
+            EXPECT_TRUE(seen.insert(e.fileId).second) << w.what << " saw " << e.fileId << " twice";
+            dir.RemoveEntry(e);
+            return true;
+        })) << w.what;
+        EXPECT_EQ(seen.size(), count) << w.what;
+        EXPECT_EQ(dir.EntryCount(), 0u) << w.what;
+        EXPECT_EQ(dir.HourCount(), 0u) << w.what;
+    }
+    Dir dir;
+    Fill(dir);
+    const int32_t hour = static_cast<int32_t>(kBase / H);
+    size_t hourSeen = 0;
+    EXPECT_TRUE(dir.ForEachHourEntry(hour, [&](const DirEntry& e) {
+        ++hourSeen;
+        dir.RemoveEntry(e);
+        return true;
+    }));
+    EXPECT_GT(hourSeen, 0u);
+    EXPECT_TRUE(dir.ForEachHourEntry(hour, [](const DirEntry&) { return false; }));  // nothing left
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "base/Messages.h"
 #include "base/VideoFrame.h"
 #include "support/ArchiveFileWriter.h"
+#include "support/ArchiveTss.h"
 
 namespace {
 
@@ -175,6 +176,28 @@ TEST_F(FileReaderTest, PreviousAtTheStartOfAFileMovesToThePreviousFile) {
     EXPECT_EQ(frame->m_nTotalFrames, 5);
     EXPECT_NE(frame->m_sFileId, second);
     EXPECT_EQ(reader.CloseFile("/elsewhere"), 0);
+}
+
+TEST_F(FileReaderTest, ATimeAfterTheLastFrameLeavesThePositionAtThatFrame) {
+    // With and without a usable index: the frame read is the position, so the
+    // next step back gives the frame before it.
+    for (const auto form : {testsupport::IndexForm::None, testsupport::IndexForm::Portable}) {
+        testsupport::ArchiveFileOptions options;
+        options.index = form;
+        const std::string path = AddFile(form == testsupport::IndexForm::None ? 1 : 2,
+                                         t0 + (form == testsupport::IndexForm::None ? 0 : 600000), 5, options);
+        FileReader reader(nullptr, 7, &owner, {owner.volume});
+        VideoFramePtr frame(new VideoFrame("", 7), false);
+        frame->m_sFileId = path;
+        ASSERT_EQ(reader.ReadFrame(frame.get(), FileReader::ReadFirst, nullptr, 0), 1);
+        frame->m_sFileId = path;
+        frame->m_tssTime = testsupport::LocalTss(t0 + (form == testsupport::IndexForm::None ? 0 : 600000) + 5000);
+        ASSERT_EQ(reader.ReadFrame(frame.get(), FileReader::ReadTime, nullptr, 0), 1);
+        EXPECT_EQ(frame->m_nFrameNumber, 4);
+        frame->m_sFileId = path;
+        ASSERT_EQ(reader.ReadFrame(frame.get(), FileReader::ReadPrev, nullptr, 0), 1);
+        EXPECT_EQ(frame->m_nFrameNumber, 3) << "index form " << static_cast<int>(form);
+    }
 }
 
 TEST_F(FileReaderTest, ARateLimitedPlayDeliversOnlyKeyFramesOfPredictedCodecs) {

@@ -138,6 +138,26 @@ TEST(TitlesTest, LoadMergesAndToleratesBrokenFiles) {
     EXPECT_EQ(junk.StreamCount(), 0u);
     EXPECT_EQ(junk.GetText(At("20220527T100000")), "");
 
+    // Every stream read, only the closing root tag missing (an interrupted
+    // save of another program): ended the process before; now all is kept.
+    std::ofstream(dir.path() + "/noroot.t01", std::ios::binary)
+        << text.substr(0, text.rfind("</boost_serialization>"));
+    ChannelTitles noRoot;
+    LoadTitlesFile(noRoot, dir.path() + "/noroot.t01");
+    ASSERT_EQ(noRoot.StreamCount(), 1u);
+    EXPECT_EQ(noRoot.FindStream(L"A")->nodes.size(), 2u);
+    // Unsafe for the archive: refused whole.
+    std::string longTag = text;
+    longTag.replace(longTag.find("</Node>"), 7, "</Node" + std::string(100000, 'x') + ">");
+    std::string withNul = text;
+    withNul.insert(withNul.find("from file"), std::string(1, '\0'));
+    for (const std::string& bad : {longTag, withNul}) {
+        std::ofstream(dir.path() + "/bad.t01", std::ios::binary | std::ios::trunc) << bad;
+        ChannelTitles refused;
+        LoadTitlesFile(refused, dir.path() + "/bad.t01");
+        EXPECT_EQ(refused.StreamCount(), 0u);
+    }
+
     // Reload replaces everything.
     target.Reload(path);
     EXPECT_EQ(target.FindStream(L"A")->nodes.size(), 2u);

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <future>
 #include <mutex>
 #include <string>
@@ -86,13 +88,63 @@ TEST(VolumeCheckerDrives, LocalAndMissingPaths) {
     EXPECT_EQ(GetDriveType(""), DriveType::NoRootDir);
 }
 
+TEST(VolumeCheckerDrives, RemovableFromTheBlockDevice) {
+    // A sysfs tree in miniature: a USB stick sdb with partition sdb1, a fixed
+    // disk sda with partition sda1, device-mapper devices on each partition,
+    // and one over another.
+    gavex_test::TempDir dir{"sysfs"};
+    const std::string sys = dir.path();
+    const auto mk = [](const std::string& path) { ASSERT_EQ(::system(("mkdir -p '" + path + "'").c_str()), 0); };
+    const auto put = [](const std::string& path, const std::string& text) { gavex_test::WriteFileString(path, text); };
+    const auto link = [](const std::string& target, const std::string& at) {
+        ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0) << at;
+    };
+    const std::string block = sys + "/devices/pci/usb/block";
+    mk(block + "/sdb/sdb1");
+    put(block + "/sdb/removable", "1\n");
+    put(block + "/sdb/sdb1/partition", "1\n");
+    mk(block + "/sda/sda1");
+    put(block + "/sda/removable", "0\n");
+    put(block + "/sda/sda1/partition", "1\n");
+    for (const char* dm : {"dm-0", "dm-1", "dm-2"}) {
+        mk(sys + "/devices/virtual/block/" + dm + "/slaves");
+        put(sys + "/devices/virtual/block/" + std::string(dm) + "/removable", "0\n");
+    }
+    link(block + "/sdb/sdb1", sys + "/devices/virtual/block/dm-0/slaves/sdb1");
+    link(block + "/sda/sda1", sys + "/devices/virtual/block/dm-1/slaves/sda1");
+    link(sys + "/devices/virtual/block/dm-0", sys + "/devices/virtual/block/dm-2/slaves/dm-0");
+    mk(sys + "/dev/block");
+    link(block + "/sdb", sys + "/dev/block/8:16");
+    link(block + "/sdb/sdb1", sys + "/dev/block/8:17");
+    link(block + "/sda", sys + "/dev/block/8:0");
+    link(block + "/sda/sda1", sys + "/dev/block/8:1");
+    link(sys + "/devices/virtual/block/dm-0", sys + "/dev/block/254:0");
+    link(sys + "/devices/virtual/block/dm-1", sys + "/dev/block/254:1");
+    link(sys + "/devices/virtual/block/dm-2", sys + "/dev/block/254:2");
+
+    const struct {
+        unsigned major, minor;
+        bool removable;
+    } cases[] = {
+        {8, 16, true}, {8, 17, true}, {8, 0, false}, {8, 1, false},
+        {254, 0, true}, {254, 1, false}, {254, 2, true},
+        {0, 45, false},  // no block device (tmpfs, btrfs subvolumes)
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsRemovableBlockDevice(sys, c.major, c.minor), c.removable) << c.major << ":" << c.minor;
+}
+
 TEST(VolumeChecker, MeasuresAFolder) {
     gavex_test::TempDir dir{"checker"};
     VolumeFreeSizeChecker checker(3600 * 1000);
     EXPECT_EQ(checker.GetDelay(), 3600 * 1000);
     EXPECT_EQ(checker.GetFreeMB(dir.path()), 0);  // never measured
     ASSERT_TRUE(checker.UpdateFreeSpace(dir.path(), false));
-    EXPECT_GE(checker.GetFreeMB(dir.path()), 0);
+    struct statvfs st {};
+    ASSERT_EQ(::statvfs(dir.path().c_str(), &st), 0);
+    // Others write to the same disk meanwhile: compared within a slack.
+    EXPECT_NEAR(checker.GetFreeMB(dir.path()), static_cast<int>((static_cast<uint64_t>(st.f_bavail) * st.f_frsize) >> 20),
+                512);
     EXPECT_TRUE(checker.IsMounted(dir.path()));
     // A missing path is unknown (mounted) until measured.
     const std::string gone = dir.path() + "/gone";

@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "HousekeepingFixture.h"
 #include "archive/fs/Bookmarks.h"
 
@@ -124,6 +126,20 @@ TEST_F(BookmarksTest, BookmarkProtectsTheRangeWritesTheFileAndSurvivesARestart) 
     EXPECT_TRUE(Exists(archive.Path(1)));
     EXPECT_TRUE(Exists(archive.Path(2)));
     EXPECT_EQ(restarted.GetBookmarks(1), "count<0>");
+}
+
+TEST_F(BookmarksTest, TheFileIsInTheLegacyCodePage) {
+    ::setenv("GAVEX_LEGACY_CODEPAGE", "CP1251", 1);
+    const std::string command = "CAM|1|BOOKMARK|time1<05-03-24 10:00:00>,time2<05-03-24 10:00:09>,"
+                                "comment<\xD0\x94\xD0\xB2\xD0\xB5\xD1\x80\xD1\x8C>,color<1>";  // "Дверь"
+    const int result = Command(engine, 1, QOR_FS::BOOKMARK, command);
+    const std::string line = gavex_test::ReadFileString(Protected("05-03-24 10-00-00_01.bkm"));
+    Msg message;
+    message.ParseParams(engine.GetBookmarks(1));
+    ::unsetenv("GAVEX_LEGACY_CODEPAGE");
+    ASSERT_EQ(result, 1);
+    EXPECT_NE(line.find("comment<\xC4\xE2\xE5\xF0\xFC>\r\n"), std::string::npos) << line;
+    EXPECT_EQ(message.GetParam("comment0"), "\xD0\x94\xD0\xB2\xD0\xB5\xD1\x80\xD1\x8C");
 }
 
 TEST_F(BookmarksTest, BookmarkOfAnUnknownCameraFailsAndAnEmptyRangeStillWritesItsFile) {

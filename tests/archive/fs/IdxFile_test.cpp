@@ -119,6 +119,11 @@ TEST_F(IdxFileTest, DamagedAndUnusualFiles) {
     unsignedBegin[4] = 0x00, unsignedBegin[5] = 0x00, unsignedBegin[6] = 0x00, unsignedBegin[7] = 0x80;
     unsignedBegin[8] = 0x10, unsignedBegin[9] = 0x00, unsignedBegin[10] = 0x00, unsignedBegin[11] = 0x80;
     const auto twoEntries = Concat(kV3, kV3, 4);
+    std::vector<uint8_t> beginMs1000 = kV3;
+    beginMs1000[17] = 0xE8, beginMs1000[18] = 0x03;
+    std::vector<uint8_t> endMsHuge = kV3;
+    endMsHuge[21] = endMsHuge[22] = endMsHuge[23] = endMsHuge[24] = 0xFF;
+    const char* const kInvalid = "-1:Index entry time is INVALID. time1=1653479110, time2=1653479710.";
     const Case cases[] = {
         {"version word only", {0x01, 0xAB, 0x00, 0x00}, true, 0, {}},
         {"empty file", {}, false, 0, {}},
@@ -137,6 +142,9 @@ TEST_F(IdxFileTest, DamagedAndUnusualFiles) {
          0,
          {"-1:Failed to read index (camera id)."}},
         {"begin seconds above 2^31", unsignedBegin, true, 1, {}},
+        // Read back they carried into the seconds, and written back wrapped.
+        {"begin milliseconds of 1000", beginMs1000, false, 0, {kInvalid}},
+        {"end milliseconds of 2^32 - 1", endMsHuge, false, 0, {kInvalid}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -223,7 +231,7 @@ TEST_F(IdxFileTest, HourDetailIsReadOnceAndFiltersTheCamera) {
     cam6.camera = 6;
     WriteFileBytes(vol0 + "/INDEX/25052213.idx", testsupport::EncodeIdxFile(0xAB01, {cam5, cam6}));
     testsupport::MakeFolders(vol1 + "/INDEX");
-    EXPECT_EQ(engine.HourIndexName(hour), "25052213");
+    EXPECT_EQ(engine.HourIndexNames(hour), std::vector<std::string>{"25052213"});
 
     VindaraFileSystem::DirEntrySet entries;
     VindaraFileSystem::VolumeCounts counts;

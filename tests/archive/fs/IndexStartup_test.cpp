@@ -476,3 +476,59 @@ TEST_F(IndexStartupTest, HourWindowOutsideTheVolumeDoesNotRebuildIt) {
 }
 
 }  // namespace
+
+// Zones whose offset is not a whole hour, and a change of offset: a UTC hour
+// overlaps two local hours (two .idx files). The fast path loads the same
+// records the parse path finds.
+TEST(IndexStartupZonesTest, FastPathFindsWhatTheParsePathFinds) {
+    struct Day {
+        const char* zone;
+        int year, month, day;  // UTC day around which records are made
+    };
+    const Day days[] = {
+        {"Asia/Kolkata", 2022, 3, 5},       {"Australia/Adelaide", 2022, 4, 2},
+        {"Australia/Adelaide", 2022, 10, 1}, {"Pacific/Chatham", 2022, 4, 2},
+        {"Europe/Berlin", 2022, 3, 27},      {"Europe/Berlin", 2022, 10, 30},
+    };
+    for (const Day& d : days) {
+        SCOPED_TRACE(std::string(d.zone) + " " + std::to_string(d.month) + "/" + std::to_string(d.day));
+        enginetest::WriteMachineRegistry("");
+        enginetest::ScopedTimeZone zone{d.zone};
+        gavex_test::TempDir dir{"indexzones"};
+        const std::string a = dir.path() + "/a";
+        // A record every quarter hour from 12:05 UTC the day before for 36
+        // hours, which covers the local change of the zone's offset.
+        struct tm utc{};
+        utc.tm_year = d.year - 1900;
+        utc.tm_mon = d.month - 1;
+        utc.tm_mday = d.day - 1;
+        utc.tm_hour = 12;
+        const int64_t start = int64_t(timegm(&utc)) * 1000 + 5 * 60000;
+        std::vector<Rec> recs;
+        for (int i = 0; i < 36 * 4; ++i) {
+            const int64_t begin = start + int64_t(i) * 15 * 60000;
+            recs.push_back({1, uint32_t(0x100 + i), begin, begin + 60000});
+        }
+        WriteFiles(a, recs, false);
+        WriteIndexes(a, recs);
+
+        std::vector<std::pair<uint64_t, uint64_t>> parsed, fast;
+        {
+            FileSystem fs;
+            enginetest::RunOrAbort("Init", [&] { ASSERT_TRUE(fs.Init({a}, nullptr, {}, 1)); });
+            parsed = Times(fs, 1);
+        }
+        ASSERT_FALSE(FastIndexHours(a).empty());
+        {
+            FileSystem fs;
+            enginetest::RunOrAbort("Init", [&] { ASSERT_TRUE(fs.Init({a}, nullptr, {}, 1)); });
+            fast = Times(fs, 1);
+            // The newest record is found on the fast path too.
+            auto camera = fs.GetCameraDir(1, false);
+            ASSERT_TRUE(camera);
+            EXPECT_EQ(camera->GetLastEntry().begin, uint64_t(recs.back().begin));
+        }
+        EXPECT_EQ(parsed, TimesOf(recs, 1));
+        EXPECT_EQ(fast, parsed);
+    }
+}

@@ -181,6 +181,25 @@ TEST_F(ReadsTest, FirstAndLastWordsAndAPath) {
     EXPECT_THAT(error, HasSubstr("cam = 9"));
 }
 
+TEST_F(ReadsTest, ALastReadThatEndsOnTheFrameShownStepsIntoTheNextFile) {
+    // File 1 without its index claims 40 frames but holds 30: its last frame
+    // cannot be read, and the reader falls back to the first frame, the one
+    // already shown. Codec frames with predicted frames: the engine steps on
+    // with "next" and code 0.
+    const auto& first = archive.File(1, 1);
+    testsupport::ArchiveFileOptions options;
+    options.index = testsupport::IndexForm::None;
+    options.frameCount = 40;
+    testsupport::WriteBytes(first.path, testsupport::BuildArchiveFile(
+                                            testsupport::MakeSyntheticFrames(30, first.beginMs, 100, 10, 64), options));
+    std::string path;
+    ASSERT_EQ(Read(1, 0, first.path, &path), ReadsArchive::At(10, 0, 0));
+    ASSERT_EQ(path, first.path);
+    EXPECT_EQ(Read(1, 4, first.path, &path), ReadsArchive::At(10, 0, 5)) << error;
+    EXPECT_EQ(path, archive.File(1, 2).path);
+    EXPECT_EQ(lastNumber, 0);
+}
+
 TEST_F(ReadsTest, MissingFileIsDroppedFromTheDirectoryAndSkipped) {
     std::filesystem::remove(archive.File(1, 2).path);
     std::vector<int64_t> times{Read(1, 0, "first")};

@@ -144,6 +144,46 @@ TEST(RecInfoTest, TextsThatAreNoDescriptionAreIgnored) {
     }
 }
 
+TEST(RecInfoTest, HostileDocumentsAreRefusedBeforeTheArchiveReadsThem) {
+    const std::string xml = WriteXml(SampleDocument());
+    const auto with = [&xml](const std::string& from, const std::string& to) {
+        std::string text = xml;
+        const size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return text.replace(at, from.size(), to);
+    };
+    const struct {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        // Read past the expected name before; a segmentation fault.
+        {"end tag of 100000 characters", with("</time_zone>", "</time_zone" + std::string(100000, 'e') + ">")},
+        // Made the archive append without end before.
+        {"NUL inside a text", with("<time_zone>120", std::string("<time_zone>1\0" "20", 15))},
+        {"no closing root tag", xml.substr(0, xml.rfind("</boost_serialization>"))},
+        {"an element after the document", with("</boost_serialization>", "<more/></boost_serialization>")},
+        {"comment before the closing root tag", with("</boost_serialization>", "<!-- x --></boost_serialization>")},
+        {"mismatched end tag", with("</time_zone>", "</time_zonf>")},
+        {"far too long", with("<time_zone>120", "<time_zone>" + std::string(2u << 20, '1'))},
+    };
+    for (const auto& c : cases) {
+        AviFileData data;
+        data.time_zone = "keep";
+        EXPECT_FALSE(ReadRecInfo(c.text, data)) << c.what;
+        EXPECT_FALSE(ReadRecInfo(Base64(c.text), data)) << c.what;
+        EXPECT_EQ(data.time_zone, "keep") << c.what;
+    }
+}
+
+TEST(RecInfoTest, BytesOfAnotherCodePageStillRead) {
+    // A description written where the code page is not UTF-8.
+    AviFileData document = SampleDocument();
+    document.camera[0].name = "Kamera \xC4u\xDF" "en";
+    AviFileData data;
+    ASSERT_TRUE(ReadRecInfo(WriteXml(document), data));
+    EXPECT_EQ(data.camera[0].name, "Kamera \xC4u\xDF" "en");
+}
+
 TEST(Base64DecodeTest, SkipsWhatIsNotInTheAlphabet) {
     const std::string bytes("a\0b\xff", 4);
     EXPECT_EQ(Base64DecodeString("YQBi/w=="), bytes);

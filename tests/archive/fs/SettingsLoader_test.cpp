@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,21 @@ TEST(SettingsLoaderTest, MissingOrBrokenFilesGiveDefaults) {
     Storage::VindaraSettingsLoader broken(dir.File("a/b/1._01"));
     EXPECT_EQ(broken.GetSettingsPath(), dir.File("a/Settings.xml"));
     EXPECT_EQ(broken.GetChannel(4).name, L"4");
+
+    // Cut before the closing root tag, as an interrupted save leaves it: the
+    // channels read stay and the loader goes on (it used to end the process).
+    Settings written;
+    written.GetChannel(4).name = L"Tor";
+    written.Save(dir.File("a/Settings.xml"));
+    std::string text;
+    {
+        std::ifstream in(dir.File("a/Settings.xml"), std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::ofstream(dir.File("a/Settings.xml"), std::ios::binary | std::ios::trunc)
+        << text.substr(0, text.rfind("</boost_serialization>"));
+    Storage::VindaraSettingsLoader cut(dir.File("a/b/1._01"));
+    EXPECT_EQ(cut.GetChannel(4).name, L"Tor");
 }
 
 }  // namespace

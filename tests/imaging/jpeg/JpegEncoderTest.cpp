@@ -135,7 +135,9 @@ TEST(JpegEncoderHeader, QualityAbove100GivesTablesOfOnes)
 
 TEST(JpegEncoderHeader, ExtendedAndProgressiveHeaders)
 {
-    const Bytes pixels = Noise(16 * 16 * 2, 3);
+    Bytes pixels = Noise(16 * 16 * 2, 3);
+    for (std::size_t i = 1; i < pixels.size(); i += 2)
+        pixels[i] &= 0x0F;  // 12-bit samples, little-endian words
     Bytes block(65536);
     CMemBuffOutput out;
     out.AttachBuffer(block.data(), 65536);
@@ -151,7 +153,9 @@ TEST(JpegEncoderHeader, ExtendedAndProgressiveHeaders)
     EXPECT_EQ(dqt[5], 0);
     EXPECT_EQ(dqt[6], 16);  // 16-bit entries
     EXPECT_EQ(Segment(header, 0xC1), (Bytes{0xFF, 0xC1, 0x00, 0x0B, 12, 0x00, 0x10, 0x00, 0x10, 0x01, 0x00, 0x11, 0x00}));
-    EXPECT_EQ(extended.WriteData(), -1);  // its scans are not built
+    // Huffman tables from the image's own statistics.
+    EXPECT_FALSE(Segment(header, 0xC4).empty());
+    EXPECT_EQ(extended.WriteData(), 0);
 
     CMemBuffOutput out3;
     out3.AttachBuffer(block.data(), 65536);
@@ -355,7 +359,10 @@ TEST(JpegEncoderRefusals, StatusesOfTheIssues)
     EXPECT_EQ(encoder.SetSourcePlanar(planes, steps, {64, 64}, 3, JpegColorRgb, JpegSampling420, 8), 0);
 
     encoder.SetSource(pixels.data(), 64, {64, 64}, 1, JpegColorGrey, JpegSampling444, 8);
-    EXPECT_EQ(encoder.SetParams(JpegModeLossless, JpegColorGrey, JpegSampling444, 0, 0, 75), -3);
+    EXPECT_EQ(encoder.SetParams(JpegModeLossless, JpegColorGrey, JpegSampling444, 0, 0, 75), 0);
+    // Lossless restarts fall at row starts only.
+    EXPECT_EQ(encoder.SetParams(JpegModeLossless, JpegColorGrey, JpegSampling444, 10, 0, 75), -3);
+    EXPECT_EQ(encoder.SetLosslessPredictor(8, 0), -3);
     EXPECT_EQ(encoder.SetParams(static_cast<JpegMode>(9), JpegColorGrey, JpegSampling444, 0, 0, 75), -3);
     EXPECT_EQ(encoder.SetParams(JpegModeBaseline, JpegColorGrey, JpegSampling444, 0, 0, -4), -2);
     EXPECT_EQ(encoder.SetParams(JpegModeBaseline, JpegColorGrey, JpegSampling444, 70000, 0, 75), -3);

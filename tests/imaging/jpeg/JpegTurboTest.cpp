@@ -386,3 +386,72 @@ TEST(JpegTurbo, OddSizesGiveTheSameBytesWhateverTheHeapHolds)
         }
     }
 }
+
+namespace {
+
+Encoded EncodeMode(const std::vector<std::uint8_t>& pixels, ImageSize size, std::int32_t channels, JpegColor source,
+                   JpegMode mode, JpegColor colour, JpegSampling sampling, std::int32_t restart)
+{
+    Encoded result;
+    result.bytes.assign(static_cast<std::size_t>(size.width) * size.height * 8 + 65536, 0);
+    CMemBuffOutput out;
+    out.AttachBuffer(result.bytes.data(), static_cast<std::int32_t>(result.bytes.size()));
+    CJPEGEncoder encoder;
+    encoder.SetSource(pixels.data(), size.width * channels, size, channels, source, JpegSampling444, 8);
+    encoder.SetDestination(&out);
+    result.status = encoder.SetParams(mode, colour, sampling, restart, 0, 85);
+    if (result.status == 0)
+        result.status = encoder.WriteHeader();
+    if (result.status == 0)
+        result.status = encoder.WriteData();
+    result.bytes.resize(static_cast<std::size_t>(out.Position()));
+    return result;
+}
+
+int CountMarkers(const std::vector<std::uint8_t>& jpeg, std::uint8_t code)
+{
+    int n = 0;
+    for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == code)
+            ++n;
+    return n;
+}
+
+TEST(JpegTurbo, OurProgressiveFilesDecodeToOurBaselinePictures)
+{
+    gavex_test::TempDir dir("jpegprog");
+    struct Case {
+        int width, height;
+        bool grey;
+        JpegSampling sampling;
+        std::int32_t restart;
+    };
+    const Case cases[] = {{96, 64, false, JpegSampling420, 0},
+                          {45, 29, false, JpegSampling422, 3},
+                          {37, 21, true, JpegSampling444, 0},
+                          {64, 48, false, JpegSampling444, 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const auto pixels = MakePicture(dir, c.width, c.height, c.grey ? "gray" : "rgb24");
+        const std::int32_t channels = c.grey ? 1 : 3;
+        const JpegColor source = c.grey ? JpegColorGrey : JpegColorRgb;
+        const JpegColor colour = c.grey ? JpegColorGrey : JpegColorYCbCr;
+        const Encoded baseline = EncodeMode(pixels, {c.width, c.height}, channels, source, JpegModeBaseline, colour,
+                                            c.sampling, c.restart);
+        const Encoded progressive = EncodeMode(pixels, {c.width, c.height}, channels, source, JpegModeProgressive,
+                                               colour, c.sampling, c.restart);
+        ASSERT_EQ(baseline.status, 0);
+        ASSERT_EQ(progressive.status, 0);
+        EXPECT_EQ(CountMarkers(progressive.bytes, 0xDA), c.grey ? 6 : 10);
+        // Each scan but the DC refinement has tables of its own: the first
+        // DC scan one per table id (luma, chroma), each AC scan one.
+        EXPECT_EQ(CountMarkers(progressive.bytes, 0xC4), c.grey ? 5 : 10);
+        const Decoded a = DecodeTurbo(baseline.bytes, c.grey);
+        const Decoded b = DecodeTurbo(progressive.bytes, c.grey);
+        ASSERT_TRUE(a.ok) << a.error;
+        ASSERT_TRUE(b.ok) << b.error;
+        EXPECT_EQ(a.pixels, b.pixels);
+    }
+}
+
+}  // namespace

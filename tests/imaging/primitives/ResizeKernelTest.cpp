@@ -459,10 +459,28 @@ TEST(FilterSets, EveryProcessorSlotHasBothSets)
             for (auto* f : set->linear)
                 EXPECT_NE(f, nullptr) << "linear, slot " << slot;
         }
-        for (auto* f : sets->primary.cubic)
-            EXPECT_NE(f, nullptr) << "cubic, slot " << slot;
-        for (auto* f : sets->primary.lanczos)
-            EXPECT_NE(f, nullptr) << "Lanczos, slot " << slot;
+        for (const auto* set : {&sets->primary, &sets->alternate}) {
+            for (auto* f : set->cubic)
+                EXPECT_NE(f, nullptr) << "cubic, slot " << slot;
+            for (auto* f : set->lanczos)
+                EXPECT_NE(f, nullptr) << "Lanczos, slot " << slot;
+            for (auto* f : set->extendedLinear)
+                EXPECT_NE(f, nullptr) << "extended linear, slot " << slot;
+            for (auto* f : set->fourTap)
+                EXPECT_NE(f, nullptr) << "four-tap, slot " << slot;
+            for (auto* f : set->extendedLanczos)
+                EXPECT_NE(f, nullptr) << "extended Lanczos, slot " << slot;
+        }
+        // The alternate set is the same scalar set in every slot; its 8u
+        // linear members serve both of its linear tables.
+        const auto& alternate = sets->alternate;
+        const auto& portable = resize_detail::kResizeFilterSets[0]->alternate;
+        EXPECT_EQ(alternate.cubic, portable.cubic) << slot;
+        EXPECT_EQ(alternate.lanczos, portable.lanczos) << slot;
+        EXPECT_EQ(alternate.fourTap, portable.fourTap) << slot;
+        EXPECT_EQ(alternate.extendedLanczos, portable.extendedLanczos) << slot;
+        EXPECT_EQ(alternate.extendedLinear[0], alternate.linear[0]) << slot;
+        EXPECT_EQ(alternate.extendedLinear[4], alternate.linear[4]) << slot;
     }
 }
 

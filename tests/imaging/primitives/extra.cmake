@@ -8,8 +8,10 @@ list(APPEND _asan_library_sources
   ${PROJECT_SOURCE_DIR}/imaging/primitives/VectorOps.cpp)
 set(_asan_target test_imaging_primitives_resize_asan)
 add_executable(${_asan_target} ${_asan_library_sources}
+  ${CMAKE_CURRENT_LIST_DIR}/ResizeAlternateTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ResizeCubicLanczosTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ResizeEntryTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ResizeExtendedTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ResizeKernelTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ResizeModelTest.cpp)
 target_include_directories(${_asan_target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)

@@ -114,14 +114,15 @@ using CubicTo16u = CubicToUnsigned<std::uint16_t, 65535>;
 
 // ---------------------------------------------------------------------------
 // The two kernel templates. Channels is 1, 3 (C3, or AC4 when the stride is 4)
-// or 4; the one- and four-channel kernels ignore the stride.
+// or 4; the one- and four-channel kernels ignore the stride. OneAtATime (the
+// alternate set) takes the one-at-a-time form for every value.
 
-template <typename Sample, int Channels>
+template <typename Sample, int Channels, bool OneAtATime = false>
 void CubicRowKernel(const Sample* src, std::int32_t n, std::int32_t stride, const std::int32_t* columns,
                     const float* weights, float* out)
 {
     const std::int32_t pixel = Channels == 1 ? 1 : (Channels == 4 ? 4 : (stride == 4 ? 4 : 3));
-    const std::int32_t blocks = Channels == 1 ? n / 4 * 4 : n;
+    const std::int32_t blocks = OneAtATime ? 0 : (Channels == 1 ? n / 4 * 4 : n);
     for (std::int32_t c = 0; c < n; ++c) {
         const Sample* s = src + columns[c];
         const CubicCoefficients k(weights[c]);
@@ -148,13 +149,13 @@ void CubicRowBlocks(const Sample* src, std::int32_t n, const std::int32_t* colum
 }
 
 // count: samples (contiguous) or pixels (AlphaKept); t by address.
-template <class P, bool AlphaKept>
+template <class P, bool AlphaKept, bool OneAtATime = false>
 void CubicColumnKernel(typename P::Sample* dst, std::int32_t count, const float* t, const float* b0, const float* b1,
                        const float* b2, const float* b3)
 {
     const CubicCoefficients k(*t);
     const std::int32_t values = AlphaKept ? 3 * count : count;
-    const std::int32_t blocks = AlphaKept && !P::kAc4Blocks ? 0 : values / 4 * 4;
+    const std::int32_t blocks = OneAtATime || (AlphaKept && !P::kAc4Blocks) ? 0 : values / 4 * 4;
     for (std::int32_t m = 0; m < values; ++m) {
         const typename P::Sample v = m < blocks ? P::FromBlock(CubicBlockValue(b0[m], b1[m], b2[m], b3[m], k))
                                                 : P::FromSingle(CubicColumnSingleValue(b0[m], b1[m], b2[m], b3[m], k));
@@ -171,6 +172,14 @@ void CubicColumnBlocks(typename P::Sample* dst, std::int32_t values, const float
     const CubicCoefficients k(*t);
     for (std::int32_t m = 0; m < values; ++m)
         dst[AlphaKept ? 4 * (m / 3) + m % 3 : m] = P::FromBlock(CubicBlockValue(b0[m], b1[m], b2[m], b3[m], k));
+}
+
+// The alternate set's column kernels: t by value, one value at a time.
+template <class P, bool AlphaKept>
+void CubicColumnKernelOneAtATime(typename P::Sample* dst, std::int32_t count, float t, const float* b0,
+                                 const float* b1, const float* b2, const float* b3)
+{
+    CubicColumnKernel<P, AlphaKept, true>(dst, count, &t, b0, b1, b2, b3);
 }
 
 inline void CubicColumnKernel32fAc4ByValue(float* dst, std::int32_t count, float t, const float* b0, const float* b1,
@@ -206,5 +215,24 @@ inline constexpr auto* CubicColumnBlocks_16u = &CubicColumnBlocks<CubicTo16u, fa
 inline constexpr auto* CubicColumnBlocks_32f = &CubicColumnBlocks<CubicTo32f, false>;
 inline constexpr auto* CubicColumnBlocks_8u_AC4 = &CubicColumnBlocks<CubicTo8u, true>;
 inline constexpr auto* CubicColumnBlocks_16u_AC4 = &CubicColumnBlocks<CubicTo16u, true>;
+
+
+// Alternate set: every value by the one-at-a-time form, the one-at-a-time
+// conversion (0.5000001 added in double), t by value.
+inline constexpr auto* CubicRowKernel_8u_C1_alt = &CubicRowKernel<std::uint8_t, 1, true>;
+inline constexpr auto* CubicRowKernel_16u_C1_alt = &CubicRowKernel<std::uint16_t, 1, true>;
+inline constexpr auto* CubicRowKernel_32f_C1_alt = &CubicRowKernel<float, 1, true>;
+inline constexpr auto* CubicRowKernel_8u_C3_alt = &CubicRowKernel<std::uint8_t, 3, true>;
+inline constexpr auto* CubicRowKernel_16u_C3_alt = &CubicRowKernel<std::uint16_t, 3, true>;
+inline constexpr auto* CubicRowKernel_32f_C3_alt = &CubicRowKernel<float, 3, true>;
+inline constexpr auto* CubicRowKernel_8u_C4_alt = &CubicRowKernel<std::uint8_t, 4, true>;
+inline constexpr auto* CubicRowKernel_16u_C4_alt = &CubicRowKernel<std::uint16_t, 4, true>;
+inline constexpr auto* CubicRowKernel_32f_C4_alt = &CubicRowKernel<float, 4, true>;
+inline constexpr auto* CubicColumnKernel_8u_alt = &CubicColumnKernelOneAtATime<CubicTo8u, false>;
+inline constexpr auto* CubicColumnKernel_16u_alt = &CubicColumnKernelOneAtATime<CubicTo16u, false>;
+inline constexpr auto* CubicColumnKernel_32f_alt = &CubicColumnKernelOneAtATime<CubicTo32f, false>;
+inline constexpr auto* CubicColumnKernel_8u_AC4_alt = &CubicColumnKernelOneAtATime<CubicTo8u, true>;
+inline constexpr auto* CubicColumnKernel_16u_AC4_alt = &CubicColumnKernelOneAtATime<CubicTo16u, true>;
+inline constexpr auto* CubicColumnKernel_32f_AC4_alt = &CubicColumnKernelOneAtATime<CubicTo32f, true>;
 
 }  // namespace resize_detail

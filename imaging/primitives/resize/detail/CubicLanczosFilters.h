@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "imaging/primitives/VectorOps.h"
 #include "imaging/primitives/resize/detail/CubicKernels.h"
@@ -23,27 +24,70 @@
 
 namespace resize_detail {
 
-// The ring of four row buffers. Window of destination row i with row offset r:
-// the source rows at r - s, r, r + s and r + 2s (s the source step). When r
-// moves beyond the last offset L in the direction of the step by d, the first
-// k of r + 2s, r + s, r, r - s are interpolated into the buffers that left the
-// window (k = 1, 2, 3 for d below 2|s|, 3|s|, 4|s|, else 4); a step of 0 makes
-// the first row a move by 4 and no other row moves.
-template <class Kernels, bool OneChannel>
-void ResizeCubic(const void* src, void* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t width,
-                 std::int32_t height, const std::int32_t* rows, const std::int32_t* columns, const void* rowWeights,
-                 const void* columnWeights, void* buffer1, void* buffer2, void* buffer3, void* buffer4,
-                 std::int32_t pixelStride, std::int32_t channels)
+// What a ring needs of a kernel set beyond its functions: Weight (the element
+// of both weight tables and of the row buffers, float unless the set names
+// another) and kRowWeights (entries per destination row in the row weight
+// table, 1 unless the set names another).
+template <class Kernels, class = void>
+struct RingWeight {
+    using Type = float;
+};
+template <class Kernels>
+struct RingWeight<Kernels, std::void_t<typename Kernels::Weight>> {
+    using Type = typename Kernels::Weight;
+};
+template <class Kernels, class = void>
+struct RingRowWeights : std::integral_constant<int, 1> {};
+template <class Kernels>
+struct RingRowWeights<Kernels, std::void_t<decltype(Kernels::kRowWeights)>>
+    : std::integral_constant<int, Kernels::kRowWeights> {};
+// kRowWeightByValue: the column kernels take the row's single weight by value
+// instead of its address (the alternate cubic set).
+template <class Kernels, class = void>
+struct RingRowWeightByValue : std::false_type {};
+template <class Kernels>
+struct RingRowWeightByValue<Kernels, std::void_t<decltype(Kernels::kRowWeightByValue)>>
+    : std::bool_constant<Kernels::kRowWeightByValue> {};
+// Copy: the whole-buffer copy of the Lanczos window (CopyVector32_x3 unless
+// the set names another).
+template <class Kernels, class = void>
+struct WindowCopy {
+    static constexpr auto* Copy = &CopyVector32_x3;
+};
+template <class Kernels>
+struct WindowCopy<Kernels, std::void_t<decltype(Kernels::Copy)>> {
+    static constexpr auto* Copy = Kernels::Copy;
+};
+
+// The ring of Taps row buffers (4: cubic and four-tap, 6: extended Lanczos).
+// With h = Taps / 2, the window of destination row i with row offset r is the
+// source rows at r - (h - 1)s .. r + h s (s the source step). Before the first
+// row the rows r0 - (h - 1)s .. r0 + (h - 1)s are interpolated and the last
+// offset L counts as one row before r0. When r moves beyond L in the
+// direction of the step by d, k rows enter (k = m for d below (m + 1)|s|,
+// m < Taps, else Taps) and are interpolated into the buffers that left the
+// window; a step of 0 makes the first row a move by Taps and no other row
+// moves. The row kernels take (row, width, stride, column index table,
+// column weights, buffer); the column kernels (destination, count, address of
+// the row's weights, B0 .. B(Taps - 1)).
+template <class Kernels, bool OneChannel, int Taps>
+void ResizeRing(const void* src, void* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t width,
+                std::int32_t height, const std::int32_t* rows, const std::int32_t* columns, const void* rowWeights,
+                const void* columnWeights, void* const* buffers, std::int32_t pixelStride, std::int32_t channels)
 {
+    static_assert(Taps == 4 || Taps == 6);
     using Sample = typename Kernels::Sample;
+    using Weight = typename RingWeight<Kernels>::Type;
+    constexpr int kRowWeights = RingRowWeights<Kernels>::value;
+    constexpr int kHalf = Taps / 2;
     const auto* source = static_cast<const Sample*>(src);
     auto* out = static_cast<Sample*>(dst);
-    const auto* weights = static_cast<const float*>(columnWeights);
-    const auto* rowWeight = static_cast<const float*>(rowWeights);
+    const auto* weights = static_cast<const Weight*>(columnWeights);
+    const auto* rowWeight = static_cast<const Weight*>(rowWeights);
     const int perPixel = OneChannel ? 1 : (channels == 3 ? 3 : 4);
     const bool alphaKept = !OneChannel && pixelStride != channels;
 
-    auto interpolate = [&](std::ptrdiff_t offset, float* buffer) {
+    auto interpolate = [&](std::ptrdiff_t offset, Weight* buffer) {
         const Sample* row = source + offset;
         if (perPixel == 1)
             Kernels::Row1(row, width, pixelStride, columns, weights, buffer);
@@ -56,31 +100,72 @@ void ResizeCubic(const void* src, void* dst, std::int32_t srcStep, std::int32_t 
     const std::ptrdiff_t s = srcStep;
     const std::ptrdiff_t magnitude = s < 0 ? -s : s;
     auto beyond = [s](std::ptrdiff_t a, std::ptrdiff_t b) { return s > 0 ? a > b : a < b; };
-    // window[0..3] hold the rows at L - s, L, L + s, L + 2s; before the first
-    // row window[0] is free and L counts as one row before r0.
-    float* window[4] = {static_cast<float*>(buffer1), static_cast<float*>(buffer2), static_cast<float*>(buffer3),
-                        static_cast<float*>(buffer4)};
+    // window[q] holds the row at L + (q - h + 1)s; before the first row
+    // window[0] is free.
+    Weight* window[Taps];
+    for (int q = 0; q < Taps; ++q)
+        window[q] = static_cast<Weight*>(buffers[q]);
     const std::ptrdiff_t r0 = rows[0];
-    interpolate(r0 - s, window[1]);
-    interpolate(r0, window[2]);
-    interpolate(r0 + s, window[3]);
+    for (int q = 1; q < Taps; ++q)
+        interpolate(r0 + (q - kHalf) * s, window[q]);
     std::ptrdiff_t last = s > 0 ? r0 - 1 : r0 + 1;
     for (std::int32_t i = 0; i < height; ++i) {
         const std::ptrdiff_t r = rows[i];
         if (beyond(r, last)) {
             const std::ptrdiff_t d = r > last ? r - last : last - r;
-            const int k = d < 2 * magnitude ? 1 : d < 3 * magnitude ? 2 : d < 4 * magnitude ? 3 : 4;
-            std::rotate(window, window + k, window + 4);
-            for (int q = 4 - k; q < 4; ++q)
-                interpolate(r + (q - 1) * s, window[q]);
+            int k = 1;
+            while (k < Taps && d >= (k + 1) * magnitude)
+                ++k;
+            std::rotate(window, window + k, window + Taps);
+            for (int q = Taps - k; q < Taps; ++q)
+                interpolate(r + (q - kHalf + 1) * s, window[q]);
             last = r;
         }
         Sample* o = out + static_cast<std::ptrdiff_t>(i) * dstStep;
-        if (alphaKept)
-            Kernels::ColumnAC4(o, width, rowWeight + i, window[0], window[1], window[2], window[3]);
-        else
-            Kernels::Column(o, width * perPixel, rowWeight + i, window[0], window[1], window[2], window[3]);
+        const Weight* w = rowWeight + kRowWeights * static_cast<std::ptrdiff_t>(i);
+        const std::int32_t count = alphaKept ? width : width * perPixel;
+        if constexpr (Taps == 4 && RingRowWeightByValue<Kernels>::value) {
+            if (alphaKept)
+                Kernels::ColumnAC4(o, count, *w, window[0], window[1], window[2], window[3]);
+            else
+                Kernels::Column(o, count, *w, window[0], window[1], window[2], window[3]);
+        } else if constexpr (Taps == 4) {
+            if (alphaKept)
+                Kernels::ColumnAC4(o, count, w, window[0], window[1], window[2], window[3]);
+            else
+                Kernels::Column(o, count, w, window[0], window[1], window[2], window[3]);
+        } else {
+            if (alphaKept)
+                Kernels::ColumnAC4(o, count, w, window[0], window[1], window[2], window[3], window[4], window[5]);
+            else
+                Kernels::Column(o, count, w, window[0], window[1], window[2], window[3], window[4], window[5]);
+        }
     }
+}
+
+// The cubic and four-tap filters: the ring of four.
+template <class Kernels, bool OneChannel>
+void ResizeCubic(const void* src, void* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t width,
+                 std::int32_t height, const std::int32_t* rows, const std::int32_t* columns, const void* rowWeights,
+                 const void* columnWeights, void* buffer1, void* buffer2, void* buffer3, void* buffer4,
+                 std::int32_t pixelStride, std::int32_t channels)
+{
+    void* const buffers[4] = {buffer1, buffer2, buffer3, buffer4};
+    ResizeRing<Kernels, OneChannel, 4>(src, dst, srcStep, dstStep, width, height, rows, columns, rowWeights,
+                                       columnWeights, buffers, pixelStride, channels);
+}
+
+// The extended Lanczos filters: the ring of six, no edge clamping (every
+// window lies inside the source).
+template <class Kernels, bool OneChannel>
+void ResizeSixTapRing(const void* src, void* dst, std::int32_t srcStep, std::int32_t dstStep, std::int32_t width,
+                      std::int32_t height, const std::int32_t* rows, const std::int32_t* columns,
+                      const void* rowWeights, const void* columnWeights, void* buffer1, void* buffer2, void* buffer3,
+                      void* buffer4, void* buffer5, void* buffer6, std::int32_t pixelStride, std::int32_t channels)
+{
+    void* const buffers[6] = {buffer1, buffer2, buffer3, buffer4, buffer5, buffer6};
+    ResizeRing<Kernels, OneChannel, 6>(src, dst, srcStep, dstStep, width, height, rows, columns, rowWeights,
+                                       columnWeights, buffers, pixelStride, channels);
 }
 
 // The window of six row buffers: for destination row i on source row j (of
@@ -120,7 +205,7 @@ void ResizeLanczos(const void* src, void* dst, std::int32_t srcStep, std::int32_
         else
             Kernels::Row4(row, pixelStride, columns, weights, buffer, width, left, right);
     };
-    auto copy = [&](const float* from, float* to) { CopyVector32_x3(from, to, values); };
+    auto copy = [&](const float* from, float* to) { WindowCopy<Kernels>::Copy(from, to, values); };
 
     // Row of an offset, counted up from the last one (rows never move against
     // the step).
@@ -221,5 +306,79 @@ inline constexpr LanczosFilter* ResizeLanczos_32f_Cn = &ResizeLanczos<Lanczos32f
 inline constexpr LanczosFilter* ResizeLanczos_8u_C1 = &ResizeLanczos<Lanczos8uKernels, true>;
 inline constexpr LanczosFilter* ResizeLanczos_16u_C1 = &ResizeLanczos<Lanczos16uKernels, true>;
 inline constexpr LanczosFilter* ResizeLanczos_32f_C1 = &ResizeLanczos<Lanczos32fKernels, true>;
+
+// ---------------------------------------------------------------------------
+// The alternate set: the same ring and window over the alternate kernels.
+
+template <typename SampleType, class Conversion>
+struct AlternateCubicKernels {
+    using Sample = SampleType;
+    static constexpr bool kRowWeightByValue = true;
+    static constexpr auto* Row1 = &CubicRowKernel<Sample, 1, true>;
+    static constexpr auto* Row3 = &CubicRowKernel<Sample, 3, true>;
+    static constexpr auto* Row4 = &CubicRowKernel<Sample, 4, true>;
+    static constexpr auto* Column = &CubicColumnKernelOneAtATime<Conversion, false>;
+    static constexpr auto* ColumnAC4 = &CubicColumnKernelOneAtATime<Conversion, true>;
+};
+
+template <typename SampleType, class Conversion>
+struct AlternateLanczosKernels {
+    using Sample = SampleType;
+    static constexpr auto* Copy = &CopyVector32_alt;
+    static constexpr auto* Row1 = &LanczosRowKernel<Sample, 1>;
+    static constexpr auto* Row3 = &LanczosRowKernel<Sample, 3>;
+    static constexpr auto* Row4 = &LanczosRowKernel<Sample, 4>;
+    static constexpr auto* Column = &SixTapColumnInOrder<Conversion, false>;
+    static constexpr auto* ColumnAC4 = &SixTapColumnInOrder<Conversion, true>;
+};
+
+using Cubic8uAltKernels = AlternateCubicKernels<std::uint8_t, CubicTo8u>;
+using Cubic16uAltKernels = AlternateCubicKernels<std::uint16_t, CubicTo16u>;
+using Cubic32fAltKernels = AlternateCubicKernels<float, CubicTo32f>;
+using Lanczos8uAltKernels = AlternateLanczosKernels<std::uint8_t, AltTo8u>;
+using Lanczos16uAltKernels = AlternateLanczosKernels<std::uint16_t, AltTo16u>;
+using Lanczos32fAltKernels = AlternateLanczosKernels<float, SampleAsIs<float>>;
+
+inline constexpr CubicFilter* ResizeCubic_8u_Cn_alt = &ResizeCubic<Cubic8uAltKernels, false>;
+inline constexpr CubicFilter* ResizeCubic_16u_Cn_alt = &ResizeCubic<Cubic16uAltKernels, false>;
+inline constexpr CubicFilter* ResizeCubic_32f_Cn_alt = &ResizeCubic<Cubic32fAltKernels, false>;
+inline constexpr CubicFilter* ResizeCubic_8u_C1_alt = &ResizeCubic<Cubic8uAltKernels, true>;
+inline constexpr CubicFilter* ResizeCubic_16u_C1_alt = &ResizeCubic<Cubic16uAltKernels, true>;
+inline constexpr CubicFilter* ResizeCubic_32f_C1_alt = &ResizeCubic<Cubic32fAltKernels, true>;
+
+inline constexpr LanczosFilter* ResizeLanczos_8u_Cn_alt = &ResizeLanczos<Lanczos8uAltKernels, false>;
+inline constexpr LanczosFilter* ResizeLanczos_16u_Cn_alt = &ResizeLanczos<Lanczos16uAltKernels, false>;
+inline constexpr LanczosFilter* ResizeLanczos_32f_Cn_alt = &ResizeLanczos<Lanczos32fAltKernels, false>;
+inline constexpr LanczosFilter* ResizeLanczos_8u_C1_alt = &ResizeLanczos<Lanczos8uAltKernels, true>;
+inline constexpr LanczosFilter* ResizeLanczos_16u_C1_alt = &ResizeLanczos<Lanczos16uAltKernels, true>;
+inline constexpr LanczosFilter* ResizeLanczos_32f_C1_alt = &ResizeLanczos<Lanczos32fAltKernels, true>;
+
+#define GAVEX_ALT_CUBIC(PREFIX, KERNELS, ONE)                                                                       \
+    PREFIX template void ResizeCubic<KERNELS, ONE>(const void*, void*, std::int32_t, std::int32_t, std::int32_t,  \
+                                                   std::int32_t, const std::int32_t*, const std::int32_t*,        \
+                                                   const void*, const void*, void*, void*, void*, void*,          \
+                                                   std::int32_t, std::int32_t);
+#define GAVEX_ALT_LANCZOS(PREFIX, KERNELS, ONE)                                                                     \
+    PREFIX template void ResizeLanczos<KERNELS, ONE>(                                                               \
+        const void*, void*, std::int32_t, std::int32_t, std::int32_t, std::int32_t, const std::int32_t*,           \
+        const std::int32_t*, const void*, const void*, void*, void*, void*, void*, void*, void*, std::int32_t,     \
+        std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t);
+#define GAVEX_ALT_CUBIC_FAMILY(PREFIX)                  \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic8uAltKernels, false)  \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic8uAltKernels, true)   \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic16uAltKernels, false) \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic16uAltKernels, true)  \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic32fAltKernels, false) \
+    GAVEX_ALT_CUBIC(PREFIX, Cubic32fAltKernels, true)
+#define GAVEX_ALT_LANCZOS_FAMILY(PREFIX)                    \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos8uAltKernels, false)  \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos8uAltKernels, true)   \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos16uAltKernels, false) \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos16uAltKernels, true)  \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos32fAltKernels, false) \
+    GAVEX_ALT_LANCZOS(PREFIX, Lanczos32fAltKernels, true)
+
+GAVEX_ALT_CUBIC_FAMILY(extern)
+GAVEX_ALT_LANCZOS_FAMILY(extern)
 
 }  // namespace resize_detail

@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "imaging/primitives/resize/detail/AlternateRounding.h"
+
 namespace resize_detail {
 
 // ---------------------------------------------------------------------------
@@ -92,6 +94,25 @@ struct RowFraction {
     }
 };
 
+// Extended 16u and 16s: the sample widened exactly to float, a + (b - a) x u
+// in single precision in that order, the buffer unrounded; three-channel
+// pairs take the right pixel at the pixel stride.
+template <typename Sample16>
+struct RowFloat16 {
+    using Sample = Sample16;
+    using Buffer = float;
+    using Weight = float;
+    static constexpr int kWeightsPerColumn = 1;
+    static int NeighbourDistance(std::int32_t stride) { return stride; }
+    static Buffer Blend(Sample a, Sample b, const Weight* w)
+    {
+        const float fa = static_cast<float>(a);
+        const float difference = static_cast<float>(b) - fa;
+        const float product = difference * w[0];
+        return fa + product;
+    }
+};
+
 // ---------------------------------------------------------------------------
 // Column policies: how an upper and a lower buffer value become one sample
 // with the row weight w of the lower row.
@@ -157,6 +178,54 @@ struct ColumnFraction {
         const Real difference = d - u;
         const Real product = difference * t;
         return u + product;
+    }
+};
+
+// Extended 16u and 16s: T + (U - T) x t in single precision, then 0.50000012
+// added (16u; subtracted for a negative 16s value, halves away from zero),
+// truncated toward zero and saturated. The clamp is taken in floating point
+// before the truncation, so a blend beyond the 32-bit range saturates to the
+// end it lies on and one that is not a number gives 0.
+template <typename Dest16>
+struct ColumnFloatTo16 {
+    using Buffer = float;
+    using Dest = Dest16;
+    using Weight = float;
+    static constexpr float kHalf = 0.50000012f;
+    static Dest Convert(float v)
+    {
+        constexpr float lo = static_cast<float>(std::numeric_limits<Dest>::min());
+        constexpr float hi = static_cast<float>(std::numeric_limits<Dest>::max());
+        if (v != v)
+            return 0;
+        const float r = v >= 0.0f ? v + kHalf : v - kHalf;
+        if (r >= hi)
+            return std::numeric_limits<Dest>::max();
+        if (r <= lo)
+            return std::numeric_limits<Dest>::min();
+        return static_cast<Dest>(static_cast<std::int32_t>(r));
+    }
+    static Dest Blend(Buffer u, Buffer d, Weight t)
+    {
+        const float difference = d - u;
+        const float product = difference * t;
+        return Convert(u + product);
+    }
+};
+
+// The alternate extended 16u and 16s form: the same single-precision blend,
+// converted by the alternate set's rule (AlternateRounding.h).
+template <typename Dest16>
+struct ColumnFloatTo16Alt {
+    using Buffer = float;
+    using Dest = Dest16;
+    using Weight = float;
+    using Rounding = RoundHalfUpDouble<Dest16, std::numeric_limits<Dest16>::min(), std::numeric_limits<Dest16>::max()>;
+    static Dest Blend(Buffer u, Buffer d, Weight t)
+    {
+        const float difference = d - u;
+        const float product = difference * t;
+        return Rounding::Convert(u + product);
     }
 };
 
@@ -226,5 +295,62 @@ inline constexpr auto* LinearRowKernelExt_64f_C3 = &LinearRowKernel<RowFraction<
 inline constexpr auto* LinearRowKernelExt_64f_C4 = &LinearRowKernel<RowFraction<double>, 4>;
 inline constexpr auto* LinearColumnKernelExt_64f = &LinearColumnKernel<ColumnFraction<double>, false>;
 inline constexpr auto* LinearColumnKernelExt_64f_AC4 = &LinearColumnKernel<ColumnFraction<double>, true>;
+
+// The extended members for 16u and 16s (float buffers, converted at the end).
+inline constexpr auto* LinearRowKernelExt_16u_C1 = &LinearRowKernel<RowFloat16<std::uint16_t>, 1>;
+inline constexpr auto* LinearRowKernelExt_16u_C3 = &LinearRowKernel<RowFloat16<std::uint16_t>, 3>;
+inline constexpr auto* LinearRowKernelExt_16u_C4 = &LinearRowKernel<RowFloat16<std::uint16_t>, 4>;
+inline constexpr auto* LinearColumnKernelExt_16u = &LinearColumnKernel<ColumnFloatTo16<std::uint16_t>, false>;
+inline constexpr auto* LinearColumnKernelExt_16u_AC4 = &LinearColumnKernel<ColumnFloatTo16<std::uint16_t>, true>;
+inline constexpr auto* LinearRowKernelExt_16s_C1 = &LinearRowKernel<RowFloat16<std::int16_t>, 1>;
+inline constexpr auto* LinearRowKernelExt_16s_C3 = &LinearRowKernel<RowFloat16<std::int16_t>, 3>;
+inline constexpr auto* LinearRowKernelExt_16s_C4 = &LinearRowKernel<RowFloat16<std::int16_t>, 4>;
+inline constexpr auto* LinearColumnKernelExt_16s = &LinearColumnKernel<ColumnFloatTo16<std::int16_t>, false>;
+inline constexpr auto* LinearColumnKernelExt_16s_AC4 = &LinearColumnKernel<ColumnFloatTo16<std::int16_t>, true>;
+
+
+// ---------------------------------------------------------------------------
+// Alternate set. The Q14 kernels and the float kernels other than the 16-bit
+// extended columns compute exactly their twins' formulas in the same order, so
+// the twins' bodies serve; LinearRowKernel_32f_C3 belongs to both sets.
+
+inline constexpr auto* LinearRowKernel_8u_C1_alt = LinearRowKernel_8u_C1;
+inline constexpr auto* LinearRowKernel_8u_C3_alt = LinearRowKernel_8u_C3;
+inline constexpr auto* LinearRowKernel_8u_C4_alt = LinearRowKernel_8u_C4;
+inline constexpr auto* LinearColumnKernel_8u_alt = LinearColumnKernel_8u;
+inline constexpr auto* LinearColumnKernel_8u_AC4_alt = LinearColumnKernel_8u_AC4;
+inline constexpr auto* LinearRowKernel_16u_C1_alt = LinearRowKernel_16u_C1;
+inline constexpr auto* LinearRowKernel_16u_C3_alt = LinearRowKernel_16u_C3;
+inline constexpr auto* LinearRowKernel_16u_C4_alt = LinearRowKernel_16u_C4;
+inline constexpr auto* LinearColumnKernel_16u_alt = LinearColumnKernel_16u;
+inline constexpr auto* LinearColumnKernel_16u_AC4_alt = LinearColumnKernel_16u_AC4;
+inline constexpr auto* LinearRowKernel_16s_C1_alt = LinearRowKernel_16s_C1;
+inline constexpr auto* LinearRowKernel_16s_C3_alt = LinearRowKernel_16s_C3;
+inline constexpr auto* LinearRowKernel_16s_C4_alt = LinearRowKernel_16s_C4;
+inline constexpr auto* LinearColumnKernel_16s_alt = LinearColumnKernel_16s;
+inline constexpr auto* LinearColumnKernel_16s_AC4_alt = LinearColumnKernel_16s_AC4;
+
+inline constexpr auto* LinearRowKernel_32f_C1_alt = LinearRowKernel_32f_C1;
+inline constexpr auto* LinearRowKernel_32f_C4_alt = LinearRowKernel_32f_C4;
+// The fraction comes by value in both sets here.
+inline constexpr auto* LinearColumnKernel_32f_alt = LinearColumnKernel_32f;
+inline constexpr auto* LinearColumnKernel_32f_AC4_alt = LinearColumnKernel_32f_AC4;
+inline constexpr auto* LinearColumnKernelExt_32f_alt = LinearColumnKernelExt_32f;
+inline constexpr auto* LinearColumnKernelExt_32f_AC4_alt = LinearColumnKernelExt_32f_AC4;
+inline constexpr auto* LinearRowKernelExt_64f_C1_alt = LinearRowKernelExt_64f_C1;
+inline constexpr auto* LinearRowKernelExt_64f_C3_alt = LinearRowKernelExt_64f_C3;
+inline constexpr auto* LinearRowKernelExt_64f_C4_alt = LinearRowKernelExt_64f_C4;
+inline constexpr auto* LinearColumnKernelExt_64f_alt = LinearColumnKernelExt_64f;
+inline constexpr auto* LinearColumnKernelExt_64f_AC4_alt = LinearColumnKernelExt_64f_AC4;
+inline constexpr auto* LinearRowKernelExt_16u_C1_alt = LinearRowKernelExt_16u_C1;
+inline constexpr auto* LinearRowKernelExt_16u_C3_alt = LinearRowKernelExt_16u_C3;
+inline constexpr auto* LinearRowKernelExt_16u_C4_alt = LinearRowKernelExt_16u_C4;
+inline constexpr auto* LinearRowKernelExt_16s_C1_alt = LinearRowKernelExt_16s_C1;
+inline constexpr auto* LinearRowKernelExt_16s_C3_alt = LinearRowKernelExt_16s_C3;
+inline constexpr auto* LinearRowKernelExt_16s_C4_alt = LinearRowKernelExt_16s_C4;
+inline constexpr auto* LinearColumnKernelExt_16u_alt = &LinearColumnKernel<ColumnFloatTo16Alt<std::uint16_t>, false>;
+inline constexpr auto* LinearColumnKernelExt_16u_AC4_alt = &LinearColumnKernel<ColumnFloatTo16Alt<std::uint16_t>, true>;
+inline constexpr auto* LinearColumnKernelExt_16s_alt = &LinearColumnKernel<ColumnFloatTo16Alt<std::int16_t>, false>;
+inline constexpr auto* LinearColumnKernelExt_16s_AC4_alt = &LinearColumnKernel<ColumnFloatTo16Alt<std::int16_t>, true>;
 
 }  // namespace resize_detail

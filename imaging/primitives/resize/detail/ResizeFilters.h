@@ -15,13 +15,17 @@
 //             (C1, a plane), 8 + t four samples (C4), 12..14 64f C1, C3, C4;
 //   linear:   t multi-channel (C3, AC4, C4 told apart by stride and channel
 //             count), 4 + t one channel or a plane;
-//   cubic, Lanczos: t multi-channel, 3 + t one channel (t < 3).
+//   cubic, Lanczos: t multi-channel, 3 + t one channel (t < 3);
+//   extended linear, four-tap, extended Lanczos (never selected by the
+//   driver; callers build their tables): t multi-channel, 4 + t one channel,
+//   8 64f one channel, 9 64f multi-channel.
 // An empty slot (null) is a filter this build does not have.
 
 #include <array>
 #include <cstdint>
 
 #include "imaging/primitives/CpuDispatch.h"
+#include "imaging/primitives/PrimitiveTypes.h"
 
 namespace resize_detail {
 
@@ -75,6 +79,15 @@ struct ResizeFilterSets {
 
 // Per processor slot (CpuDispatch.h), indexed like a CpuDispatchTable.
 extern const std::array<const ResizeFilterSets*, kCpuVariantCount> kResizeFilterSets;
+
+// ResizeInterpolated over the given filter set: the same validation, clipping,
+// tables and buffers. The entry point passes the primary set of the current
+// processor slot; this is how the alternate set is driven.
+PrimitiveStatus ResizeInterpolatedWithSet(const ResizeFilterSet& filters, const void* src, std::int32_t srcWidth,
+                                          std::int32_t srcHeight, std::int32_t srcStep, ImageRect* roi, void* dst,
+                                          std::int32_t dstStep, ImageSize dstSize, double xFactor, double yFactor,
+                                          std::int32_t channels, std::int32_t layout, std::int32_t sampleType,
+                                          bool planar, std::int32_t mode);
 
 // ---------------------------------------------------------------------------
 // The filter families, one template each, and their named members (portable
