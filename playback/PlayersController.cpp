@@ -16,8 +16,9 @@
 
 #include "archive/files/PlayInfo.h"
 #include "base/Log.h"
+#include "app/core/QApplicationSettings.h"
+#include "app/core/StartOptions.h"
 #include "media/SourceConfiguration.h"
-#include "media/SourceSelection.h"
 #include "media/TimeConversion.h"
 #include "media/VideoSourceInterfaces.h"
 #include "base/PtimeConversion.h"
@@ -128,6 +129,11 @@ PlayersController::PlayersController(PlaybackGui gui, std::shared_ptr<render::Ba
     , m_playConverter(std::make_shared<utils::TimeConverter>())
     , m_exportConverter(std::make_shared<utils::TimeConverter>())
 {
+    const QApplicationSettings& settings = QApplicationSettings::Instance();
+    m_settings.skipFrames = settings.SkipFrames;
+    m_settings.playCycle = settings.PlayCycle;
+    m_settings.soundVolume = settings.SoundVolume;
+    m_settings.lastPosition = static_cast<int64_t>(settings.Live.LastPosition.load());
     m_timer = startTimer(kTimerIntervalMs, Qt::CoarseTimer);
     m_audioPlayer = audio ? std::move(audio) : std::make_shared<filters::AudioPlayer>();
 }
@@ -263,6 +269,17 @@ void PlayersController::ApplySettings()
         player->pin->SetSkipFrames(skipFrames);
     if (wasPlaying)
         Play();
+}
+
+void PlayersController::SetPlayCycle(bool cycle)
+{
+    m_settings.playCycle = cycle;
+    QApplicationSettings::Instance().PlayCycle = cycle;
+}
+
+void PlayersController::SaveState()
+{
+    QApplicationSettings::Instance().Live.LastPosition = static_cast<uint64_t>(CurrentPosition());
 }
 
 void PlayersController::SetVolume(double volume)
@@ -403,30 +420,23 @@ void PlayersController::LoadSources(ISourceConfiguration& configuration, int64_t
         return;
     const std::vector<boost::shared_ptr<filters::IVideoSource>> channels = configuration.GetVideoSources();
     std::vector<std::wstring> ids;
-    std::map<std::wstring, filters::CameraViewSettings> cameras;
+    SettingsProfile& live = QApplicationSettings::Instance().Live;
     for (const auto& channel : channels) {
         if (!channel)
             continue;
         ids.push_back(channel->GetId());
-        filters::CameraViewSettings& stored = m_settings.cameraSettings[channel->GetId()];
+        CameraSettings& stored = live.CamSettings[channel->GetId()];
         const filters::CameraViewSettings& own = channel->GetCameraSettings();
         if (takeCameraView) {
-            stored.lens = own.lens;
-            stored.position = own.position;
-            stored.display = own.display;
-            stored.rotation = own.rotation;
+            stored.Lens = own.lens;
+            stored.Pos = own.position;
+            stored.Display = own.display;
+            stored.Rotation = own.rotation;
         }
-        stored.x = own.x;
-        stored.y = own.y;
-        stored.w = own.w;
-        stored.h = own.h;
-        cameras[channel->GetId()] = stored;
+        stored.Circle = QRectF(own.x, own.y, own.w, own.h);
     }
-    // Camera views of channels no longer listed go with them.
-    m_settings.cameraSettings = std::move(cameras);
-    SourceSelectionSettings& selection = GetSourceSelectionSettings();
-    selection.sourceMode = configuration.GetSourceMode();
-    selection.channels = ids;
+    live.SourceMode = static_cast<int>(configuration.GetSourceMode());
+    live.SetChannels(ids);
     Log()->Message("Init complete. %d sources found.", static_cast<int>(ids.size()));
     m_gui.playPanel->ResetSpeed();
     BuildPlayers(channels);

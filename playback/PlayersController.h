@@ -11,7 +11,6 @@
 // time. Everything here runs on the GUI thread.
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,9 +23,9 @@
 
 #include "media/VideoSourceInterfaces.h"
 #include "playback/AudioPlayer.h"
+#include "playback/IPlayersController.h"
 #include "playback/PlaybackGui.h"
 
-struct StartOptions;
 class ISourceConfiguration;
 
 namespace Storage {
@@ -54,7 +53,6 @@ class VindaraSourcePin;
 }  // namespace filters
 
 class QImage;
-class QWidget;
 
 namespace playback {
 
@@ -67,12 +65,9 @@ bool IsSameSecond(const boost::posix_time::ptime& a, const boost::posix_time::pt
 // Logs "LogSupportedImageFormats", then each format Qt can write.
 void LogSupportedImageFormats();
 
-class IPlayersController {
+// The playback commands of the GUI.
+class IPlaybackCommands {
 public:
-    // The windowless completion code: 0 success, 22 failure, or an export's
-    // error code.
-    boost::signals2::signal<void(int)> Completed;
-
     virtual void Play() = 0;
     virtual void Pause() = 0;
     virtual void ClearPlaying() = 0;
@@ -86,7 +81,7 @@ public:
     virtual void SetPlayCycle(bool cycle) = 0;
 
 protected:
-    ~IPlayersController() = default;
+    ~IPlaybackCommands() = default;
 };
 
 // A renderer of channel pictures on the device (a device that draws
@@ -122,18 +117,17 @@ struct ChannelState {
     Storage::IPlayInfo* playInfo = nullptr;  // not owned
 };
 
-// The application settings the controller reads and writes (the source
-// mode and the channel list live with the source selection settings).
+// The application settings the controller uses, read once when it is made
+// (the source mode, channels and camera views are written straight to the
+// application settings by LoadSources).
 struct PlaybackSettings {
     bool skipFrames = false;
     bool playCycle = false;
     int64_t lastPosition = 0;  // archive ms
     int32_t soundVolume = 0;  // 0 to 100
-    // Camera views by channel identifier.
-    std::map<std::wstring, filters::CameraViewSettings> cameraSettings;
 };
 
-class PlayersController : public IPlayersController, public QObject {
+class PlayersController : public IPlayersController, public IPlaybackCommands, public QObject {
 public:
     static constexpr int kTimerIntervalMs = 16;
 
@@ -152,13 +146,17 @@ public:
     void SetSpeed(double rate) override;
     double GetSpeed() override;
     void ApplySettings() override;
-    void SetPlayCycle(bool cycle) override { m_settings.playCycle = cycle; }
+    void SetPlayCycle(bool cycle) override;
 
     // Starts rendering and opens the source of the options; with a
     // destination, saves its frames (or, for an export, reports that no
     // export runs) and emits Completed. Without a render device nothing
     // opens and a windowless run completes with 22.
-    void Initialize(const StartOptions& options, QWidget* widget, const QRect& rect);
+    void Initialize(const StartOptions& options, QWidget* widget, const QRect& rect) override;
+    // Stores the position into the application settings.
+    void SaveState() override;
+    // Exports are not run by this controller.
+    int RunningExportTasks() const override { return 0; }
     // Saves the frame of every channel at the options' time into the
     // destination (a file name, or a folder); 0, or 22 when nothing could
     // be saved.
@@ -168,7 +166,7 @@ public:
     QImage GetFrameImage(size_t index, const boost::posix_time::ptime& time, int rotation);
     // Builds a source configuration from the options and loads it at the
     // last position, keeping the stored camera views.
-    void OpenSource(const StartOptions& options);
+    void OpenSource(const StartOptions& options) override;
     // Takes the source's channels, records their identifiers and camera
     // views, builds their players and seeks them to `startTime` (archive ms).
     void LoadSources(ISourceConfiguration& configuration, int64_t startTime, bool takeCameraView);

@@ -24,7 +24,8 @@
 #include "playback/SourcePin.h"
 #include "playback/TimeSynchronizer.h"
 #include "media/SourceConfiguration.h"
-#include "media/SourceSelection.h"
+#include "app/core/QApplicationSettings.h"
+#include "app/core/StartOptions.h"
 #include "render/BasicRenderer.h"
 #include "render/RendererPin.h"
 #include "support/MediaFiles.h"
@@ -234,6 +235,7 @@ TEST_F(PlayersControllerTest, EndOfPlayPausesOrCycles)
             EXPECT_GE(controller->CurrentPosition(), kT0 + 1960);
         }
     }
+    controller->SetPlayCycle(false);
 }
 
 // The channel without a recording at the playing time fades out and back.
@@ -370,7 +372,7 @@ protected:
             args.insert(args.end(), {"-c:v", "mpeg4", "-c:a", "aac", dir / name});
             ASSERT_TRUE(gavex_test::RunFfmpeg(args)) << name;
         }
-        saved = GetSourceSelectionSettings();
+        saved = QApplicationSettings::Instance().Live;
         audio = std::make_shared<filters::AudioPlayer>(std::make_unique<SilentSink>(), utils::MonotonicTick, false);
         controller = std::make_unique<playback::PlayersController>(
             playback::HeadlessGui::Bundle(gui),
@@ -379,7 +381,7 @@ protected:
     void TearDown() override
     {
         controller.reset();
-        GetSourceSelectionSettings() = saved;
+        QApplicationSettings::Instance().Live = saved;
     }
 
     bool AllShowAFrame()
@@ -391,7 +393,7 @@ protected:
     }
 
     gavex_test::TempDir dir{"source-loading"};
-    SourceSelectionSettings saved;
+    SettingsProfile saved;
     std::shared_ptr<playback::HeadlessGui> gui = std::make_shared<playback::HeadlessGui>();
     std::shared_ptr<filters::AudioPlayer> audio;
     std::unique_ptr<playback::PlayersController> controller;
@@ -401,13 +403,13 @@ TEST_F(SourceLoadingTest, LoadsOnePlayerPerChannelAndShowsTheirFrames)
 {
     SourceConfiguration configuration;
     configuration.SetupWithDefaults(dir.path(), ISourceConfiguration::AVI_FILES);
-    GetSourceSelectionSettings().sourceMode = ISourceConfiguration::AVI_FILES;
-    controller->Settings().cameraSettings[L"Gone"] = {};
+    QApplicationSettings::Instance().Live.SourceMode = ISourceConfiguration::AVI_FILES;
+    QApplicationSettings::Instance().Live.CamSettings[L"Gone"] = {};
     controller->LoadSources(configuration, 0, true);
 
     ASSERT_EQ(controller->GetPlayers().size(), 2u);
-    EXPECT_EQ(GetSourceSelectionSettings().channels, (std::vector<std::wstring>{L"Gate", L"Yard"}));
-    EXPECT_EQ(controller->Settings().cameraSettings.size(), 2u) << "views of channels no longer listed stay";
+    EXPECT_EQ(QApplicationSettings::Instance().Live.Channels, (std::vector<std::wstring>{L"Gate", L"Yard"}));
+    EXPECT_EQ(QApplicationSettings::Instance().Live.CamSettings.size(), 2u) << "views of channels no longer listed stay";
     EXPECT_EQ(gui->Calls("SetCameras"), std::vector<std::string>{"SetCameras Gate Yard"});
     EXPECT_EQ(gui->Calls("ResetTasks").size(), 1u);
     EXPECT_EQ(gui->Calls("ResetSpeed").size(), 1u);
@@ -427,10 +429,10 @@ TEST_F(SourceLoadingTest, LoadsOnePlayerPerChannelAndShowsTheirFrames)
 
 TEST_F(SourceLoadingTest, OpenSourceTakesTheSettingsSource)
 {
-    SourceSelectionSettings& selection = GetSourceSelectionSettings();
-    selection.sourceMode = ISourceConfiguration::AVI_FILES;
-    selection.videoFolders[ISourceConfiguration::AVI_FILES] = {std::wstring(dir.path().begin(), dir.path().end())};
-    selection.channels.clear();
+    SettingsProfile& selection = QApplicationSettings::Instance().Live;
+    selection.SourceMode = ISourceConfiguration::AVI_FILES;
+    selection.VideoFolders[ISourceConfiguration::AVI_FILES] = {std::wstring(dir.path().begin(), dir.path().end())};
+    selection.Channels.clear();
     controller->OpenSource(StartOptions{});
     EXPECT_EQ(controller->GetPlayers().size(), 2u);
     EXPECT_TRUE(Eventually([&] { return AllShowAFrame(); }));
@@ -445,7 +447,7 @@ TEST_F(SourceLoadingTest, ASourceWithoutChannelsBuildsNothing)
     EXPECT_TRUE(controller->GetPlayers().empty());
     EXPECT_TRUE(gui->Calls("SetCameras").empty());
     EXPECT_TRUE(gui->Calls("ResetTasks").empty());
-    EXPECT_EQ(GetSourceSelectionSettings().channels, std::vector<std::wstring>{});
+    EXPECT_EQ(QApplicationSettings::Instance().Live.Channels, std::vector<std::wstring>{});
 }
 
 // Peak signal-to-noise ratio of two pictures of one size over R, G and B.
@@ -471,10 +473,10 @@ class FrameSaveTest : public SourceLoadingTest {
 protected:
     void UseDirAsSource()
     {
-        SourceSelectionSettings& selection = GetSourceSelectionSettings();
-        selection.sourceMode = ISourceConfiguration::AVI_FILES;
-        selection.videoFolders[ISourceConfiguration::AVI_FILES] = {std::wstring(dir.path().begin(), dir.path().end())};
-        selection.channels.clear();
+        SettingsProfile& selection = QApplicationSettings::Instance().Live;
+        selection.SourceMode = ISourceConfiguration::AVI_FILES;
+        selection.VideoFolders[ISourceConfiguration::AVI_FILES] = {std::wstring(dir.path().begin(), dir.path().end())};
+        selection.Channels.clear();
     }
     // Runs the windowless start with these options; the completion code.
     int Run(playback::PlayersController& target, const StartOptions& options)
