@@ -1,6 +1,6 @@
 #pragma once
-// The records an export batch is made of and reported by, and the interface
-// of every export engine.
+// The report of an export batch and the interface of every export engine
+// (the task record is the application's own).
 //
 // Threads: Start and Cancel run on the caller's thread. TaskProgress and
 // Completed are emitted on the engine's worker thread, except the report of
@@ -15,16 +15,9 @@
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <boost/signals2/signal.hpp>
 
-namespace Storage {
+#include "app/core/ExportTask.h"
 
-struct ExportTask {
-    int32_t row = 0;                       // the task's row in the export panel
-    std::vector<std::string> ChannelIds;   // channel ids to export
-    boost::posix_time::ptime FromTime;     // window start; not-a-date-time when unset
-    boost::posix_time::ptime ToTime;       // window end (exclusive)
-    std::string OutputContainer;           // media-file container, also the output extension
-    std::string PrefixFileName;            // first part of a media-file export's name
-};
+namespace Storage {
 
 enum ExportErrorKind : int32_t {
     ExportErrorNone = 0,

@@ -38,6 +38,9 @@ public:
     std::vector<uchar> Bytes();
 
 protected:
+    // The buffer's first byte; m_lock held.
+    uchar* BufferData() { return m_buffer.data(); }
+
     std::mutex m_lock;  // guards everything below
 
 private:

@@ -11,6 +11,7 @@
 // so the render thread never sees them torn.
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <locale>
 #include <sstream>
@@ -26,6 +27,7 @@
 namespace render {
 
 class BasicRenderer;
+class Dewarper;
 
 class RendererPin {
 public:
@@ -104,6 +106,7 @@ public:
     // Creates the sample's texture through the renderer's device (16 x 16
     // granularity, smoothing from the Antialiasing setting).
     MediaSamplePin(BasicRenderer* renderer, int index);
+    ~MediaSamplePin() override;
 
     void OnSample() override;
     TexturePtr GetTexture() override { return m_sample.GetTexture(); }
@@ -127,13 +130,28 @@ public:
     // the current view shows at `from` (pin-local pixels).
     QRectF ComputeZoomRect(const QPointF& from, const QPointF& to, const QSizeF& size);
 
+    // Dewarping from the channel's camera settings (GUI thread): lens 0 is
+    // off; a change marks the meshes for rebuilding from the next frame and
+    // resets the view. A new circle alone changes nothing.
+    void SetDewarping(int lens, int position, int display, const QRectF& circle);
+    // The dewarper while dewarping is on, else null (renderer lock held).
+    Dewarper* GetDewarper() const;
+    // 0 view, 1 panorama.
+    int GetDisplayMode() const { return m_displayMode; }
+
 private:
-    QPointF MapToFrame(const QPointF& point) const;
+    // The frame point under a pin point for a view; c picks the dewarped
+    // view's blend of sphere and plane (0 sphere, 1 plane, 2 by zoom).
+    QPointF MapToFrame(const QPointF& point, const QRectF& view, int c) const;
 
     MediaSample m_sample;
     std::locale m_timeLocale;
     std::wostringstream m_timeStream;
     std::atomic<bool> m_hasFrame{false};
+    // Written under the renderer lock.
+    int m_lens = 0;
+    int m_displayMode = 0;
+    std::unique_ptr<Dewarper> m_dewarper;
 };
 
 }  // namespace render

@@ -1,5 +1,6 @@
 #pragma once
-// One export job as the settings keep it and the export panels edit it.
+// One export job: what the export panels edit, the settings keep and the
+// export engines run.
 
 #include <cstdint>
 #include <string>
@@ -11,7 +12,7 @@
 namespace Storage {
 
 struct ExportTask {
-    int32_t TaskIndex = 0;
+    int32_t row = 0;  // the task's row in the export panel; not stored
     std::vector<std::string> ChannelIds;
     boost::posix_time::ptime FromTime{boost::posix_time::not_a_date_time};
     boost::posix_time::ptime ToTime{boost::posix_time::not_a_date_time};

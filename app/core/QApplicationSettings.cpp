@@ -346,7 +346,7 @@ void QApplicationSettings::ApplyStartOptions(const StartOptions& options)
     if (!options.destination.empty()) {
         Live.ExportFolder = StringToWString(options.destination);
         Storage::ExportTask task;
-        task.TaskIndex = 0;
+        task.row = 0;
         task.ChannelIds = options.channels;
         task.FromTime = options.from;
         task.ToTime = options.to;

@@ -56,7 +56,7 @@ void FillEveryValue(QApplicationSettings& s)
     p.SourceNativeVideo = true;
     p.FrameBufferForDecode = 3;
     Storage::ExportTask task;
-    task.TaskIndex = 0;
+    task.row = 0;
     task.ChannelIds = {"1", "7"};
     task.FromTime = pt::time_from_string("2024-02-29 23:59:58.250");
     task.ToTime = pt::time_from_string("2024-03-01 00:10:00");
