@@ -27,7 +27,7 @@
 #include "playback/TimeConverterSource.h"
 #include "playback/TimeSynchronizer.h"
 #include "render/BasicRenderer.h"
-#include "render/NullRendererDevice.h"
+#include "render/Renderer.h"
 #include "render/RendererPin.h"
 #include "render/Titles.h"
 
@@ -58,30 +58,11 @@ int64_t EndAfter(const boost::posix_time::ptime& last)
     return utils::MillisecondsFromPtime(last + boost::posix_time::microseconds(1));
 }
 
-// The renderer of the channels' pins.
-class PlaybackRenderer final : public render::BasicRenderer {
-public:
-    using BasicRenderer::BasicRenderer;
-    ~PlaybackRenderer() override { Stop(); }
-
-    QRectF ComputeZoomRect(int index, const QPointF& from, const QPointF& to, const QSizeF& size) override
-    {
-        auto pin = boost::dynamic_pointer_cast<render::MediaSamplePin>(GetPin(index));
-        return pin ? pin->ComputeZoomRect(from, to, size) : QRectF();
-    }
-
-protected:
-    render::RendererPinPtr CreatePin(int index) override
-    {
-        return boost::make_shared<render::MediaSamplePin>(this, index);
-    }
-};
-
 }  // namespace
 
-std::shared_ptr<render::BasicRenderer> MakePlaybackRenderer(const render::DevicePtr& device)
+std::shared_ptr<render::Renderer> MakePlaybackRenderer(const render::DevicePtr& device)
 {
-    return std::make_shared<PlaybackRenderer>(device ? device : boost::make_shared<render::NullRendererDevice>());
+    return device ? std::make_shared<render::Renderer>(device) : std::make_shared<render::Renderer>();
 }
 
 Player::Player()
@@ -122,7 +103,7 @@ void Player::Init(const boost::shared_ptr<filters::IVideoSource>& source,
     converter->RebuildContinuous();
 }
 
-PlayersController::PlayersController(PlaybackGui gui, std::shared_ptr<render::BasicRenderer> renderer,
+PlayersController::PlayersController(PlaybackGui gui, std::shared_ptr<render::Renderer> renderer,
                                      std::shared_ptr<filters::AudioPlayer> audio)
     : m_gui(std::move(gui))
     , m_renderer(renderer ? std::move(renderer) : MakePlaybackRenderer(nullptr))
@@ -165,6 +146,7 @@ void PlayersController::Play()
     m_gui.controls->StopPrevFrameAlpha();
     m_gui.controls->SetPrevFrameAlpha(0);
     m_gui.controls->InvalidateAll();
+    m_renderer->SetPrevFrameAlpha(0);
     m_renderer->InvalidateAll();
     UpdateAudio(true);
     for (const auto& player : m_players)

@@ -37,6 +37,7 @@ struct PlayFileInfo;
 namespace render {
 class BasicRenderer;
 class IRendererDevice;
+class Renderer;
 class MediaSamplePin;
 class Titles;
 }  // namespace render
@@ -84,9 +85,9 @@ protected:
     ~IPlaybackCommands() = default;
 };
 
-// A renderer of channel pictures on the device (a device that draws
-// nothing when null).
-std::shared_ptr<render::BasicRenderer> MakePlaybackRenderer(const boost::shared_ptr<render::IRendererDevice>& device);
+// The player's renderer on the device; on the device of the Render setting
+// when null.
+std::shared_ptr<render::Renderer> MakePlaybackRenderer(const boost::shared_ptr<render::IRendererDevice>& device);
 
 // One channel's chain from the pin on.
 class Player {
@@ -132,8 +133,8 @@ public:
     static constexpr int kTimerIntervalMs = 16;
 
     // Without an audio player the controller makes one on the system's
-    // sound output; without a renderer, one that draws nothing.
-    explicit PlayersController(PlaybackGui gui, std::shared_ptr<render::BasicRenderer> renderer = nullptr,
+    // sound output; without a renderer, one on the Render setting's device.
+    explicit PlayersController(PlaybackGui gui, std::shared_ptr<render::Renderer> renderer = nullptr,
                                std::shared_ptr<filters::AudioPlayer> audio = nullptr);
     ~PlayersController() override;
 
@@ -194,7 +195,7 @@ public:
     const std::shared_ptr<utils::TimeConverter>& GetPlayConverter() const { return m_playConverter; }
     const std::shared_ptr<filters::TimeSynchronizer>& GetSynchronizer() const { return m_synchronizer; }
     const std::shared_ptr<filters::AudioPlayer>& GetAudioPlayer() const { return m_audioPlayer; }
-    const std::shared_ptr<render::BasicRenderer>& GetRenderer() const { return m_renderer; }
+    const std::shared_ptr<render::Renderer>& GetRenderer() const { return m_renderer; }
     PlaybackSettings& Settings() { return m_settings; }
     const boost::shared_ptr<Storage::IVindaraFileSystem>& GetFileSystem() const { return m_fileSystem; }
     void SetWindowlessExport(bool windowless) { m_windowlessExport = windowless; }
@@ -211,7 +212,7 @@ private:
     int64_t PinTime(const std::shared_ptr<Player>& player);
 
     PlaybackGui m_gui;
-    std::shared_ptr<render::BasicRenderer> m_renderer;
+    std::shared_ptr<render::Renderer> m_renderer;
     bool m_playing = false;
     std::vector<std::shared_ptr<Player>> m_players;
     std::shared_ptr<Player> m_currentPlayer;

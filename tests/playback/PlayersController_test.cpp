@@ -27,6 +27,7 @@
 #include "app/core/QApplicationSettings.h"
 #include "app/core/StartOptions.h"
 #include "render/BasicRenderer.h"
+#include "render/Renderer.h"
 #include "render/RendererPin.h"
 #include "support/MediaFiles.h"
 #include "support/RecordingDevice.h"
