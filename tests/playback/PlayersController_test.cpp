@@ -583,6 +583,20 @@ TEST_F(FrameSaveTest, RunsThatSaveNothingEndWith22)
         EXPECT_FALSE(QFile::exists(QString::fromStdString(c.destination)));
     }
 
+    // A render device that cannot be made: nothing opens, the run ends.
+    {
+        auto failing = boost::make_shared<testsupport::RecordingDevice>();
+        failing->createMode = testsupport::RecordingDevice::CreateMode::Throw;
+        playback::PlayersController target(playback::HeadlessGui::Bundle(gui), playback::MakePlaybackRenderer(failing),
+                                           audio);
+        StartOptions options;
+        options.destination = out / "no-device.png";
+        options.time = utils::PtimeFromMilliseconds(start + 1500);
+        EXPECT_EQ(Run(target, options), 22);
+        EXPECT_TRUE(target.GetPlayers().empty());
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(options.destination)));
+    }
+
     // An export without a window: no export engine runs it, and no player
     // is built for it.
     playback::PlayersController target(
