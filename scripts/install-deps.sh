@@ -15,6 +15,7 @@ PACKAGES=(
   libturbojpeg0-dev libjpeg-turbo-progs
   libgl-dev libegl-dev libgl1-mesa-dri
   xvfb xauth ffmpeg tzdata
+  fonts-dejavu-core poppler-utils
   clang-16 libclang-rt-16-dev
 )
 

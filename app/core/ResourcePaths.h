@@ -1,13 +1,20 @@
 #pragma once
-// Where the program's resources live: the "Resources" folder beside the
-// executable. Every root is a folder path ending in "/".
+// Where the skin files live: a "Resources" folder beside the executable.
+// Every path here is built from a root directory that ends in "/", in
+// practice ApplicationDirectory(). Nothing checks that a file exists.
 
 #include <QString>
 
-// The folder of the running executable, "/"-terminated; computed once.
+// The running executable's folder with "/" appended; computed once and kept
+// for the life of the process. The first call belongs on the GUI thread at
+// start-up (the cache is filled without a lock).
 QString ApplicationDirectory();
+
 QString ResourcesDirectory(const QString& root);
-// A file of the resource folder (the name may hold sub-folders).
+// fileName may contain sub-folders; no extension is added.
 QString ResourcePath(const QString& root, const QString& fileName);
-// The scene background, "Back_main.png".
+// A skin image name has no extension; ".png" is appended.
+QString ImageResourcePath(const QString& root, const QString& name);
 QString BackgroundImagePath(const QString& root);
+// "Arrow_<Right|Left>_<Active|Normal>.png" under the application's resources.
+QString ArrowButtonImagePath(bool right, bool active);

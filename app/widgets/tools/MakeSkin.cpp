@@ -1,0 +1,187 @@
+// Draws the player's own skin into a Resources folder: every skin image in
+// the part layout the loader probes, each role in its own flat colour so
+// screenshots show which part is which.
+//
+// Usage: gavex_make_skin <Resources folder>
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QSize>
+#include <QString>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+enum class Layout { Single, Horizontal, Vertical, NinePart };
+
+struct SkinImage {
+    const char* name;
+    Layout layout;
+    QSize size;  // the natural size of the whole image
+    QColor colour;
+    bool states;  // drawn as "_normal", "_pressed", "_hover"
+    int end = 0;  // length of the fixed end parts; 0 = up to 8 px
+};
+
+// The state looks differ in brightness, so a state change is visible.
+QColor StateColour(const QColor& base, int state)
+{
+    return state == 0 ? base : state == 1 ? base.darker(140) : base.lighter(130);
+}
+
+bool Save(const QImage& image, const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!image.save(path, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
+QImage Flat(QSize size, const QColor& colour)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(colour);
+    return image;
+}
+
+// Splits the natural size into parts: fixed ends of up to 8 px and a
+// stretching middle of the rest, so the parts add up to the natural size.
+bool DrawImage(const QString& dir, const QString& name, Layout layout, QSize size, const QColor& colour, int end)
+{
+    const int endW = end > 0 ? end : std::max(1, std::min(8, size.width() / 4));
+    const int endH = end > 0 ? end : std::max(1, std::min(8, size.height() / 4));
+    const int midW = std::max(1, size.width() - 2 * endW);
+    const int midH = std::max(1, size.height() - 2 * endH);
+    bool ok = true;
+    switch (layout) {
+    case Layout::Single:
+        return Save(Flat(size, colour), dir + name + ".png");
+    case Layout::Horizontal: {
+        const QSize end(endW, size.height());
+        ok &= Save(Flat(end, colour.darker(115)), dir + name + "_left.png");
+        ok &= Save(Flat(QSize(midW, size.height()), colour), dir + name + "_center.png");
+        ok &= Save(Flat(end, colour.darker(115)), dir + name + "_right.png");
+        return ok;
+    }
+    case Layout::Vertical: {
+        const QSize end(size.width(), endH);
+        ok &= Save(Flat(end, colour.darker(115)), dir + name + "_top.png");
+        ok &= Save(Flat(QSize(size.width(), midH), colour), dir + name + "_center.png");
+        ok &= Save(Flat(end, colour.darker(115)), dir + name + "_bottom.png");
+        return ok;
+    }
+    case Layout::NinePart: {
+        const char* rows[] = {"top", "center", "bottom"};
+        const char* columns[] = {"left", "center", "right"};
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) {
+                const QSize part(c == 1 ? midW : endW, r == 1 ? midH : endH);
+                const QColor fill = (r == 1 && c == 1) ? colour : colour.darker(115);
+                ok &= Save(Flat(part, fill), dir + QString("%1_%2_%3.png").arg(name, rows[r], columns[c]));
+            }
+        return ok;
+    }
+    }
+    return false;
+}
+
+// Sizes fit the main window's layout into 960x540: a panel strip of about
+// 90 px, buttons of 24-34 px.
+const SkinImage kSkin[] = {
+    // The docked panels' strip (its height sets theirs) and the watermark.
+    {"Selected_VideoTimeLineBack", Layout::Single, {16, 90}, QColor(40, 44, 52), false},
+    {"Selected_VideoTimeLineBack_Panel_Delimiter", Layout::Single, {2, 90}, QColor(90, 96, 110), false},
+    {"United_VideoTimeLineBack", Layout::Single, {16, 40}, QColor(34, 38, 46), false},
+    {"United_VideoTimeLineBack_Panel_Delimiter", Layout::Single, {2, 40}, QColor(90, 96, 110), false},
+    {"Watermark", Layout::Single, {120, 40}, QColor(255, 255, 255, 60), false},
+    // The two time lines ("Selected" framed, "United" plain).
+    {"Selected_VideoTimeLineCenterMarker", Layout::Single, {3, 40}, QColor(255, 200, 0), false},
+    {"United_VideoTimeLineCenterMarker", Layout::Single, {3, 40}, QColor(255, 200, 0), false},
+    {"Selected_Background_Left", Layout::Single, {10, 40}, QColor(58, 62, 72), false},
+    {"Selected_Background_Center", Layout::Single, {4, 40}, QColor(66, 70, 80), false},
+    {"Selected_Background_Right", Layout::Single, {10, 40}, QColor(58, 62, 72), false},
+    {"Selected_Shadow_Left", Layout::Single, {12, 40}, QColor(0, 0, 0, 90), false},
+    {"Selected_Shadow_Right", Layout::Single, {12, 40}, QColor(0, 0, 0, 90), false},
+    {"Selected_archiveVideoTimeLine", Layout::Single, {4, 12}, QColor(60, 170, 90), false},
+    {"United_archiveVideoTimeLine", Layout::Single, {4, 12}, QColor(60, 170, 90), false},
+    {"Selected_hole_sec", Layout::Single, {4, 12}, QColor(150, 60, 60), false},
+    {"Selected_hole_min", Layout::Single, {4, 12}, QColor(170, 80, 60), false},
+    {"Selected_hole_hour", Layout::Single, {4, 12}, QColor(190, 100, 60), false},
+    {"Selected_hole_day", Layout::Single, {4, 12}, QColor(210, 120, 60), false},
+    {"United_hole_sec", Layout::Single, {4, 12}, QColor(150, 60, 60), false},
+    {"United_hole_min", Layout::Single, {4, 12}, QColor(170, 80, 60), false},
+    {"United_hole_hour", Layout::Single, {4, 12}, QColor(190, 100, 60), false},
+    {"United_hole_day", Layout::Single, {4, 12}, QColor(210, 120, 60), false},
+    // Buttons (state looks).
+    {"Selected_rewind_left", Layout::Single, {24, 24}, QColor(80, 100, 180), true},
+    {"Selected_rewind_right", Layout::Single, {24, 24}, QColor(80, 120, 200), true},
+    {"United_rewind_left", Layout::Single, {24, 24}, QColor(80, 100, 180), true},
+    {"United_rewind_right", Layout::Single, {24, 24}, QColor(80, 120, 200), true},
+    {"holeBWD_btn", Layout::Single, {24, 24}, QColor(170, 90, 70), true},
+    {"holeFWD_btn", Layout::Single, {24, 24}, QColor(190, 110, 70), true},
+    {"BWD_btn", Layout::Single, {30, 30}, QColor(80, 100, 180), true},
+    {"Play_btn", Layout::Single, {34, 34}, QColor(60, 160, 80), true},
+    {"Pause_btn", Layout::Single, {34, 34}, QColor(200, 150, 40), true},
+    {"FWD_btn", Layout::Single, {30, 30}, QColor(80, 120, 200), true},
+    {"Calendar_btn", Layout::Single, {28, 28}, QColor(150, 90, 180), true},
+    {"Setting_btn", Layout::Single, {28, 28}, QColor(110, 110, 120), true},
+    {"Setting_export_btn", Layout::Single, {28, 28}, QColor(130, 110, 150), true},
+    {"Browser_btn", Layout::Single, {28, 28}, QColor(90, 130, 130), true},
+    {"QSlider/noSound", Layout::Single, {24, 24}, QColor(60, 110, 130), true},
+    {"QSlider/maxSound", Layout::Single, {24, 24}, QColor(60, 150, 170), true},
+    // Stretchable controls.
+    {"Combobox", Layout::Horizontal, {185, 30}, QColor(70, 80, 96), true},
+    {"tilesSetupIco", Layout::Single, {24, 24}, QColor(120, 170, 90), true},
+    {"RollBox_back", Layout::Vertical, {60, 60}, QColor(50, 56, 66), false, 20},
+    {"riska_small", Layout::Horizontal, {9, 16}, QColor(220, 220, 220), false},
+    {"riska_medium", Layout::Horizontal, {12, 24}, QColor(220, 220, 220), false},
+    {"riska_big", Layout::Horizontal, {15, 32}, QColor(220, 220, 220), false},
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: gavex_make_skin <Resources folder>\n");
+        return 2;
+    }
+    const QString dir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath() + "/";
+    bool ok = QDir().mkpath(dir);
+    for (const SkinImage& image : kSkin) {
+        if (!image.states) {
+            ok &= DrawImage(dir, image.name, image.layout, image.size, image.colour, image.end);
+            continue;
+        }
+        const char* states[] = {"normal", "pressed", "hover"};
+        for (int s = 0; s < 3; ++s)
+            ok &= DrawImage(dir, QString("%1_%2").arg(image.name, states[s]), image.layout, image.size,
+                            StateColour(image.colour, s), image.end);
+    }
+    // The scene background and the application icon.
+    ok &= Save(Flat({64, 64}, QColor(24, 26, 30)), dir + "Back_main.png");
+    for (int side : {16, 32, 48})
+        ok &= Save(Flat({side, side}, QColor(98, 167, 254)), dir + QString("%1x%1.png").arg(side));
+    for (const char* direction : {"Left", "Right"})
+        for (const char* look : {"Active", "Normal"})
+            ok &= Save(Flat({20, 20}, QString(look) == "Active" ? QColor(98, 167, 254) : QColor(120, 120, 130)),
+                       dir + QString("Arrow_%1_%2.png").arg(direction, look));
+    ok &= Save(Flat({80, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
+    // Style sheets of our own.
+    QFile sliderStyle(dir + "QSlider/QAudioSlider.css");
+    ok &= sliderStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    sliderStyle.write("QSlider::groove:horizontal { height: 6px; background: rgb(50, 56, 66); }\n"
+                      "QSlider::sub-page:horizontal { background: rgb(60, 150, 170); }\n"
+                      "QSlider::handle:horizontal { width: 8px; margin: -5px 0; background: rgb(200, 200, 210); }\n");
+    return ok ? 0 : 1;
+}
