@@ -1,0 +1,163 @@
+// Time from loading a source of 1 and of 16 channels of 1080p H.264 files
+// (source configuration, players, their pins and threads) until every
+// channel shows its first frame, beside ffmpeg decoding the first frame of
+// the same files, one process per file, all at once.
+//
+// Counters:
+//   ours_ms   mean time of ours per run
+//   ref_ms    mean time of the reference per run
+//   ratio     ours_ms / ref_ms
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QCoreApplication>
+#include <boost/make_shared.hpp>
+
+#include "media/SourceConfiguration.h"
+#include "playback/PlaybackGui.h"
+#include "playback/PlayersController.h"
+#include "playback/SourcePin.h"
+#include "render/RendererPin.h"
+#include "support/MediaFiles.h"
+#include "support/RecordingDevice.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class NoSound final : public filters::IAudioSink {
+public:
+    bool Create(const filters::AudioFormat&) override { return false; }
+    bool Start() override { return false; }
+    void Stop() override {}
+    void Close() override {}
+    int32_t BytesFree() override { return 0; }
+    int32_t PeriodSize() override { return 0; }
+    int64_t Write(const uint8_t*, int64_t) override { return -1; }
+    int64_t ProcessedUSecs() override { return 0; }
+    bool HasError() override { return false; }
+    void SetVolume(double) override {}
+};
+
+// Folders "1" and "16" of copies of one 2 s 1080p H.264 file.
+const fs::path& Files()
+{
+    static const fs::path root = [] {
+        const fs::path dir = fs::temp_directory_path() / ("gavex-bench-open-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        const std::string master = (dir / "master.mp4").string();
+        std::vector<std::string> args = gavex_test::TestVideoInput(2.0, 25, "1920x1080");
+        args.insert(args.end(), {"-c:v", "libx264", "-preset", "veryfast", "-g", "25", "-pix_fmt", "yuv420p", master});
+        if (!gavex_test::RunFfmpeg(args))
+            std::fprintf(stderr, "ffmpeg could not make the 1080p file\n");
+        for (int count : {1, 16}) {
+            const fs::path folder = dir / std::to_string(count);
+            fs::create_directories(folder);
+            for (int i = 0; i < count; ++i) {
+                char name[64];
+                std::snprintf(name, sizeof name, "Cam%02d 2019-03-04 05-06-00_000.mp4", i + 1);
+                fs::copy_file(master, folder / name, fs::copy_options::overwrite_existing);
+            }
+        }
+        return dir;
+    }();
+    // Removed when the program ends.
+    static const struct Cleanup {
+        ~Cleanup()
+        {
+            std::error_code ignored;
+            fs::remove_all(root, ignored);
+        }
+    } cleanup;
+    return root;
+}
+
+std::vector<std::string> FilesOf(int count)
+{
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(Files() / std::to_string(count)))
+        out.push_back(entry.path().string());
+    return out;
+}
+
+double OursMs(int count)
+{
+    auto audio = std::make_shared<filters::AudioPlayer>(std::make_unique<NoSound>(), utils::MonotonicTick, false);
+    playback::PlayersController controller(
+        playback::HeadlessGui::Bundle(std::make_shared<playback::HeadlessGui>()),
+        playback::MakePlaybackRenderer(boost::make_shared<testsupport::RecordingDevice>()), audio);
+    const auto started = std::chrono::steady_clock::now();
+    SourceConfiguration configuration;
+    configuration.SetupWithDefaults((Files() / std::to_string(count)).string(), ISourceConfiguration::AVI_FILES);
+    controller.LoadSources(configuration, 0, false);
+    for (;;) {
+        bool all = !controller.GetPlayers().empty();
+        for (const auto& player : controller.GetPlayers())
+            all = all && player->rendererPin->HasFrame();
+        if (all)
+            break;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+}
+
+double ReferenceMs(int count)
+{
+    const std::vector<std::string> files = FilesOf(count);
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<pid_t> children;
+    for (const std::string& file : files) {
+        std::vector<std::string> args = {"ffmpeg", "-nostdin", "-loglevel", "error", "-i", file,
+                                         "-frames:v", "1", "-f", "null", "-"};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        if (posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, argv.data(), environ) == 0)
+            children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+}
+
+void BM_OpenToFirstFrame(benchmark::State& state)
+{
+    static int argc = 1;
+    static char name[] = "bench";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr)
+        new QCoreApplication(argc, argv);
+    const int count = static_cast<int>(state.range(0));
+    Files();
+    double ours = 0.0;
+    double reference = 0.0;
+    int runs = 0;
+    for (auto _ : state) {
+        ours += OursMs(count);
+        reference += ReferenceMs(count);
+        ++runs;
+    }
+    state.counters["ours_ms"] = ours / runs;
+    state.counters["ref_ms"] = reference / runs;
+    state.counters["ratio"] = reference > 0.0 ? ours / reference : 0.0;
+}
+
+BENCHMARK(BM_OpenToFirstFrame)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
