@@ -179,7 +179,8 @@ void QCustomCalendar::wheelEvent(QWheelEvent* event)
 void QCustomCalendar::DrawCell(QPainter& painter, const QRect& rect, QColor textColour, QColor backgroundColour,
                                int alpha, const QString& text) const
 {
-    painter.setPen(kBorder);
+    // Every colour of a cell, its border too, fades with the cell.
+    painter.setPen(WithAlpha(kBorder, alpha));
     painter.setBrush(WithAlpha(backgroundColour, alpha));
     painter.drawRect(rect);
     painter.setPen(WithAlpha(textColour, alpha));

@@ -223,6 +223,42 @@ TEST_P(CalendarFlick, ScrollsSixRowsAndSnapsToAMonth)
 
 INSTANTIATE_TEST_SUITE_P(Speeds, CalendarFlick, ::testing::Values(FlickCase{60}, FlickCase{120}));
 
+// Half a page dragged to the left at high speed: the view slides on to the
+// next year, limited to the years of the first and last available days, and
+// rests on a whole year.
+TEST(QCustomCalendar, SidewaysFlickSlidesToTheNextYear)
+{
+    FakeClock clock;
+    QCustomCalendar calendar(clock.Source());
+    calendar.SetAvailableDays({{Day(2023, 1, 1), 3 * 365}}, Day(2024, 3, 13));
+    calendar.show();
+    Finish(calendar);
+    QSignalSpy spy(&calendar, &QCustomCalendar::DateSelected);
+    QPoint pos(10, 100);  // the month band: no day under the press
+    Send(calendar, QEvent::MouseButtonPress, pos);
+    for (int i = 0; i < 2; ++i) {
+        clock.now += 50;
+        pos.rx() += 49;
+        Send(calendar, QEvent::MouseMove, pos);
+    }
+    // Dragging right moves the content right: the earlier year comes in.
+    EXPECT_DOUBLE_EQ(calendar.Year(), 2023.5);
+    Send(calendar, QEvent::MouseButtonRelease, pos);
+    Finish(calendar);
+    EXPECT_DOUBLE_EQ(calendar.Year(), 2023);
+    EXPECT_EQ(spy.count(), 0);
+
+    Send(calendar, QEvent::MouseButtonPress, pos);
+    for (int i = 0; i < 4; ++i) {
+        clock.now += 50;
+        pos.rx() -= 49;
+        Send(calendar, QEvent::MouseMove, pos);
+    }
+    Send(calendar, QEvent::MouseButtonRelease, pos);
+    Finish(calendar);
+    EXPECT_DOUBLE_EQ(calendar.Year(), 2025);  // 2024 plus a flick, within the last year
+}
+
 TEST(QCustomCalendar, PressWithoutMovingReturnsToTheSelectedMonth)
 {
     QCustomCalendar calendar;
@@ -282,6 +318,13 @@ TEST(QCustomCalendar, PaintsTheSelectedDayAndTheCentredYear)
     // Corners of the cells, clear of the digits.
     EXPECT_EQ(image.pixelColor(selected + QPoint(-11, -7)), QColor(32, 118, 204));
     EXPECT_EQ(image.pixelColor(other + QPoint(-11, -7)), QColor(0, 0, 0));
+    // The month band is brightest beside the centred month and dimmer
+    // towards its ends.
+    // March 2024 runs from half of the row of Friday the 1st to the end of
+    // the row of Sunday the 31st, so its label's middle stands a quarter row
+    // below the view's middle.
+    EXPECT_GE(image.pixelColor(3, 125).blue(), 200);
+    EXPECT_LT(image.pixelColor(3, 53).blue(), 150);
     // The year band is brightest over the centred year.
     EXPECT_GE(image.pixelColor(73 + 98, 2).blue(), 200);
     EXPECT_LT(image.pixelColor(75, 2).blue(), 100);
