@@ -19,6 +19,7 @@ public:
     void Start(const QPointF& point);
     void AddSample(const QPointF& point);
     int ElapsedSpan() const;
+    int SampleCount() const { return int(points.size()); }
     // Pixels per second between the oldest and the newest held sample.
     QPointF Velocity() const;
 

@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QTime>
 
@@ -258,6 +259,19 @@ QCustomEdit::QCustomEdit(QWidget* parent, const TimeEditStyle& editStyle)
   QFont editFont(QStringLiteral("Verdana"), 10);
   editFont.setStyleStrategy(QFont::PreferAntialias);
   setFont(editFont);
+  if (!style.background.IsNull()) {
+    const int halfWidth = qRound(style.background.FixedLength(0, false) / 2);
+    const int halfHeight = qRound(style.background.FixedLength(1, false) / 2);
+    setTextMargins(halfWidth, halfHeight, halfWidth, halfHeight);
+  }
+}
+
+void QCustomEdit::paintEvent(QPaintEvent* event) {
+  if (!style.background.IsNull()) {
+    QPainter painter(this);
+    (hasFocus() ? style.focusedBackground : style.background).Paint(painter, QRectF(rect()));
+  }
+  QLineEdit::paintEvent(event);
 }
 
 void QCustomEdit::SetDate(QDate date) {

@@ -14,6 +14,8 @@
 #include <QValidator>
 #include <QVector>
 
+#include "app/widgets/SkinResources.h"
+
 namespace time_edit {
 
 // The translatable date format and its input mask ("dd/MM/yyyy", "99/99/9999;_").
@@ -80,6 +82,10 @@ struct TimeEditStyle {
   QColor highlightedTextColour;
   QString displayFormat;
   QString inputMask;
+  // Drawn behind the text while the edit has no focus; half its fixed size
+  // becomes the text margins. Without images the edit paints no background.
+  SkinImageGrid background;
+  SkinImageGrid focusedBackground;
 };
 
 namespace time_edit {
@@ -112,6 +118,7 @@ class QCustomEdit : public QLineEdit {
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private slots:
   void onTextEdited(const QString& text);

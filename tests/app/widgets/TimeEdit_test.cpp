@@ -1,5 +1,6 @@
 #include "app/widgets/TimeEdit.h"
 
+#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -230,6 +231,59 @@ TEST(TimeEditSize, FitsTheFormatWithinTheMargins) {
   const QSize size = time_edit::EditTextSize(edit);
   const QSize text = QFontMetrics(edit.font()).size(Qt::TextSingleLine, edit.Style().displayFormat);
   EXPECT_EQ(size, QSize(text.width() + 12, text.height() + 10));
+}
+
+// A skinned edit keeps its text inside half the background's fixed size and
+// paints the background behind it while unfocused.
+TEST(TimeEditSize, SkinnedBackgroundSetsTheMarginsAndIsPainted) {
+  // Nine parts: corners of 11 x 5 around stretching edges and centre.
+  QList<QImage> parts;
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 3; ++column) {
+      QImage part(column == 1 ? 1 : 11, row == 1 ? 1 : 5, QImage::Format_ARGB32);
+      part.fill(QColor(10, 200, 30));
+      parts.append(part);
+    }
+  }
+  TimeEditStyle style;
+  style.background.SetParts(parts, 3);
+  style.focusedBackground.SetParts(parts, 3);
+  QCustomEdit edit(nullptr, style);
+  EXPECT_EQ(edit.textMargins(), QMargins(11, 5, 11, 5));
+  const QSize size = time_edit::EditTextSize(edit);
+  const QSize text = QFontMetrics(edit.font()).size(Qt::TextSingleLine, edit.Style().displayFormat);
+  EXPECT_EQ(size, QSize(text.width() + 24, text.height() + 14));
+  edit.resize(size);
+  const QImage image = edit.grab().toImage();
+  EXPECT_EQ(image.pixelColor(1, 1), QColor(10, 200, 30));
+  EXPECT_EQ(image.pixelColor(size.width() - 2, size.height() - 2), QColor(10, 200, 30));
+
+  QCustomEdit plain(nullptr, TimeEditStyle());
+  EXPECT_EQ(plain.textMargins(), QMargins());
+}
+
+TEST(TimeEditSize, FocusedEditPaintsTheFocusedBackground) {
+  auto flat = [](QColor colour) {
+    QImage part(40, 20, QImage::Format_ARGB32);
+    part.fill(colour);
+    return part;
+  };
+  TimeEditStyle style;
+  style.background.SetParts({flat(QColor(10, 200, 30))}, 1);
+  style.focusedBackground.SetParts({flat(QColor(200, 10, 30))}, 1);
+  QWidget window;
+  auto* other = new QLineEdit(&window);
+  auto* edit = new QCustomEdit(&window, style);
+  edit->move(0, 40);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.activateWindow();
+  other->setFocus();
+  ASSERT_FALSE(edit->hasFocus());
+  EXPECT_EQ(edit->grab().toImage().pixelColor(1, 1), QColor(10, 200, 30));
+  edit->setFocus();
+  ASSERT_TRUE(edit->hasFocus());
+  EXPECT_EQ(edit->grab().toImage().pixelColor(1, 1), QColor(200, 10, 30));
 }
 
 }  // namespace
