@@ -113,6 +113,47 @@ bool CWaveletDecompressorBase::FinishPicture(VideoFrame& picture, const VideoFra
            ProbeFrameBuffer(picture.m_pData, picture.m_cbData);
 }
 
+VideoFramePtr CWaveletDecompressorBase::DecompressHeaderFrame(VideoFrame* frame, int width, int& status,
+                                                              const HeaderFrameNames& names)
+{
+    if (!IsCompressedWithData(frame))
+        return nullptr;
+    if (frame->m_cbData < kHeader65 + 4) {
+        QOR_LOG_ERROR(Logger(), "%s Bad frame size %d (expected %d). Rejected. Camera: %d.", names.logTag,
+                      int(frame->m_cbData), int(kHeader65 + 4), frame->m_nChan);
+        return nullptr;
+    }
+    frame->m_nWidth = Load16(frame->m_pData + 28);
+    frame->m_nHeight = Load16(frame->m_pData + 30);
+    if (GetDecompressorDebugSwitches().checkInputFrame &&
+        !ProbeFrameBuffer(frame->m_pData, frame->m_cbData)) {
+        QOR_LOG_ERROR(Logger(),
+                      "Invalid compressed buffer for frame %s, chan=%d, m_nHeight=%d, m_nWidth=%d, m_nFormat=%d, ver=%s",
+                      frame->m_strName.c_str(), frame->m_nChan, frame->m_nHeight, frame->m_nWidth,
+                      frame->m_nFormat, names.version);
+        return nullptr;
+    }
+    if (frame->m_nWidth == 0 || frame->m_nHeight == 0)
+        return nullptr;
+    const double allocation = m_outputFormat == FrameFormatYuv420 ? 1.5 : 2.0;
+    VideoFramePtr picture = NewPicture(
+        *frame,
+        uint64_t(double(uint64_t(frame->m_nWidth) * uint64_t(frame->m_nHeight)) * allocation) + kSpare,
+        names.pictureName);
+    if (!picture || !Decode(*frame, picture->m_pData, width) || m_decodedWidth == 0)
+        return nullptr;
+    const double d = m_outputFormat == FrameFormatYuv420 ? 1.5
+                     : names.colourFromFrame ? double(frame->m_bColor + 1) : 2.0;
+    if (!FinishPicture(*picture, *frame, d, m_colour == 0)) {
+        QOR_LOG_ERROR(Logger(), "Invalid decompressed buffer for frame %s, chan=%d, m_nHeight=%d, m_nWidth=%d, m_nFormat=%d, ver=%s",
+                      frame->m_strName.c_str(), frame->m_nChan, frame->m_nHeight, frame->m_nWidth,
+                      frame->m_nFormat, names.version);
+        return nullptr;
+    }
+    status = 0;
+    return picture;
+}
+
 void CWaveletDecompressorBase::ForgetSizes()
 {
     m_streamWidth = m_streamHeight = 0;
@@ -382,41 +423,7 @@ bool CDecompressorCorvane65::EnsureCodec(int width, int height)
 
 VideoFramePtr CDecompressorCorvane65::Decompress(VideoFrame* frame, int width, int& status)
 {
-    if (!IsCompressedWithData(frame))
-        return nullptr;
-    if (frame->m_cbData < kHeader65 + 4) {
-        QOR_LOG_ERROR(Logger(), "[WXWL] Bad frame size %d (expected %d). Rejected. Camera: %d.",
-                      int(frame->m_cbData), int(kHeader65 + 4), frame->m_nChan);
-        return nullptr;
-    }
-    frame->m_nWidth = Load16(frame->m_pData + 28);
-    frame->m_nHeight = Load16(frame->m_pData + 30);
-    if (GetDecompressorDebugSwitches().checkInputFrame &&
-        !ProbeFrameBuffer(frame->m_pData, frame->m_cbData)) {
-        QOR_LOG_ERROR(Logger(),
-                      "Invalid compressed buffer for frame %s, chan=%d, m_nHeight=%d, m_nWidth=%d, m_nFormat=%d, ver=Corvane 6.5",
-                      frame->m_strName.c_str(), frame->m_nChan, frame->m_nHeight, frame->m_nWidth,
-                      frame->m_nFormat);
-        return nullptr;
-    }
-    if (frame->m_nWidth == 0 || frame->m_nHeight == 0)
-        return nullptr;
-    const double allocation = m_outputFormat == FrameFormatYuv420 ? 1.5 : 2.0;
-    VideoFramePtr picture = NewPicture(
-        *frame,
-        uint64_t(double(uint64_t(frame->m_nWidth) * uint64_t(frame->m_nHeight)) * allocation) + kSpare,
-        "WXWL");
-    if (!picture || !Decode(*frame, picture->m_pData, width) || m_decodedWidth == 0)
-        return nullptr;
-    const double d = m_outputFormat == FrameFormatYuv420 ? 1.5 : double(frame->m_bColor + 1);
-    if (!FinishPicture(*picture, *frame, d, m_colour == 0)) {
-        QOR_LOG_ERROR(Logger(), "Invalid decompressed buffer for frame %s, chan=%d, m_nHeight=%d, m_nWidth=%d, m_nFormat=%d, ver=Corvane 6.5",
-                      frame->m_strName.c_str(), frame->m_nChan, frame->m_nHeight, frame->m_nWidth,
-                      frame->m_nFormat);
-        return nullptr;
-    }
-    status = 0;
-    return picture;
+    return DecompressHeaderFrame(frame, width, status, {"[WXWL]", "Corvane 6.5", "WXWL", true});
 }
 
 bool CDecompressorCorvane65::Decode(VideoFrame& frame, uint8_t* picture, int width)
@@ -514,41 +521,7 @@ void CDecompressorCorvane71::FreeMemory()
 
 VideoFramePtr CDecompressorCorvane71::Decompress(VideoFrame* frame, int width, int& status)
 {
-    if (!IsCompressedWithData(frame))
-        return nullptr;
-    if (frame->m_cbData < kHeader65 + 4) {
-        QOR_LOG_ERROR(Logger(), "[WAVELET71] Bad frame size %d (expected %d). Rejected. Camera: %d.",
-                      int(frame->m_cbData), int(kHeader65 + 4), frame->m_nChan);
-        return nullptr;
-    }
-    frame->m_nWidth = Load16(frame->m_pData + 28);
-    frame->m_nHeight = Load16(frame->m_pData + 30);
-    if (GetDecompressorDebugSwitches().checkInputFrame &&
-        !ProbeFrameBuffer(frame->m_pData, frame->m_cbData)) {
-        QOR_LOG_ERROR(Logger(),
-                      "Invalid compressed buffer for frame %s, chan=%d, m_nHeight=%d, m_nWidth=%d, m_nFormat=%d, ver=Corvane 7.1",
-                      frame->m_strName.c_str(), frame->m_nChan, frame->m_nHeight, frame->m_nWidth,
-                      frame->m_nFormat);
-        return nullptr;
-    }
-    if (frame->m_nWidth == 0 || frame->m_nHeight == 0)
-        return nullptr;
-    const double allocation = m_outputFormat == FrameFormatYuv420 ? 1.5 : 2.0;
-    VideoFramePtr picture = NewPicture(
-        *frame,
-        uint64_t(double(uint64_t(frame->m_nWidth) * uint64_t(frame->m_nHeight)) * allocation) + kSpare,
-        "WAVELET71");
-    if (!picture || !Decode(*frame, picture->m_pData, width) || m_decodedWidth == 0)
-        return nullptr;
-    const double d = m_outputFormat == FrameFormatYuv420 ? 1.5 : 2.0;
-    if (!FinishPicture(*picture, *frame, d, m_colour == 0)) {
-        QOR_LOG_ERROR(Logger(), "Invalid decompressed buffer for frame %s, chan=%d, m_nHeight=%d, m_nWidth=%d, m_nFormat=%d, ver=Corvane 7.1",
-                      frame->m_strName.c_str(), frame->m_nChan, frame->m_nHeight, frame->m_nWidth,
-                      frame->m_nFormat);
-        return nullptr;
-    }
-    status = 0;
-    return picture;
+    return DecompressHeaderFrame(frame, width, status, {"[WAVELET71]", "Corvane 7.1", "WAVELET71", false});
 }
 
 bool CDecompressorCorvane71::DecodePart(const uint8_t* part, uint8_t* picture, int width)

@@ -57,6 +57,18 @@ protected:
     bool FinishPicture(VideoFrame& picture, const VideoFrame& input, double bytesPerPixel, bool grey);
     void ForgetSizes();
 
+    // The names a 6.5 or 7.1 decompressor logs and tags its pictures with.
+    struct HeaderFrameNames {
+        const char* logTag;       // "[WXWL]"
+        const char* version;      // "Corvane 6.5"
+        const char* pictureName;  // "WXWL"
+        bool colourFromFrame;     // picture bytes per pixel from the frame's colour flag
+    };
+    // Decompress of the generations whose frames carry their size at 28 and
+    // 30: checks, picture allocation, Decode, probe of the result.
+    VideoFramePtr DecompressHeaderFrame(VideoFrame* frame, int width, int& status, const HeaderFrameNames& names);
+    virtual bool Decode(VideoFrame& frame, uint8_t* picture, int width) = 0;
+
     int m_streamWidth = 0;
     int m_streamHeight = 0;
     int m_decodedWidth = 0;
@@ -81,7 +93,7 @@ public:
     static int LevelForWidth(int levels, int streamWidth, int wantedWidth);
 
 private:
-    bool Decode(VideoFrame& frame, uint8_t* picture, int width);
+    bool Decode(VideoFrame& frame, uint8_t* picture, int width) override;
 
     std::unique_ptr<wavelet::Wavelet3> m_codec;
 };
@@ -97,7 +109,7 @@ public:
     void FreeMemory() override;
 
 private:
-    bool Decode(VideoFrame& frame, uint8_t* picture, int width);
+    bool Decode(VideoFrame& frame, uint8_t* picture, int width) override;
     bool EnsureCodec(int width, int height);
 
     std::unique_ptr<wavelet::WxWl3> m_codec;
@@ -114,7 +126,7 @@ public:
     void FreeMemory() override;
 
 private:
-    bool Decode(VideoFrame& frame, uint8_t* picture, int width);
+    bool Decode(VideoFrame& frame, uint8_t* picture, int width) override;
     bool DecodePart(const uint8_t* part, uint8_t* picture, int width);
     // The 7.1 reduction of one frame of `length` bytes: the reduced frame
     // with its tag appended to `out`; false when nothing was reduced.
