@@ -35,7 +35,10 @@ void QtMessageToDebugOutput(QtMsgType /*type*/, const QMessageLogContext& /*cont
     getDefaultDebugInstance()->Trace("%s", (message + "\n").toLocal8Bit().constData());
 }
 
-GavexPlayer::GavexPlayer(ControllerFactory controllerFactory) : m_controllerFactory(std::move(controllerFactory)) {}
+GavexPlayer::GavexPlayer(ControllerFactory controllerFactory, bool windowedController)
+    : m_controllerFactory(std::move(controllerFactory)), m_windowedController(windowedController)
+{
+}
 
 GavexPlayer::~GavexPlayer() = default;
 
@@ -247,7 +250,8 @@ int GavexPlayer::RunWindowed(const StartOptions& options, const QString& command
     QInstanceChecker checker;
     if (!checker.Start(commandLine, QApplicationSettings::Instance().Live.SingleAppInstance, options.portable))
         return 0;
-    std::shared_ptr<IPlayersController> controller = m_controllerFactory ? m_controllerFactory() : nullptr;
+    std::shared_ptr<IPlayersController> controller =
+        m_controllerFactory && m_windowedController ? m_controllerFactory() : nullptr;
     QMainWnd window(controller, options);
     QObject::connect(&checker, &QInstanceChecker::OnCommand, &window, &QMainWnd::OnCommand);
     window.resize(1024, 768);

@@ -29,7 +29,10 @@ public:
     // Asks for the portable player's password; nullopt when cancelled.
     using PasswordPrompt = std::function<std::optional<QString>()>;
 
-    explicit GavexPlayer(ControllerFactory controllerFactory = {});
+    // The factory serves windowless runs and, when windowedController, the
+    // main window too; a window that cannot yet drive a controller's GUI
+    // objects runs without one.
+    explicit GavexPlayer(ControllerFactory controllerFactory = {}, bool windowedController = true);
     ~GavexPlayer();
 
     // InitInstance and ExitInstance: returns the exit code.
@@ -50,6 +53,7 @@ private:
     int CheckPortablePlayer(const StartOptions& options);
 
     ControllerFactory m_controllerFactory;
+    bool m_windowedController = true;
     PasswordPrompt m_passwordPrompt;
     std::mutex m_lock;
     std::condition_variable m_wake;

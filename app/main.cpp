@@ -1,7 +1,10 @@
+#include <memory>
+
 #include "app/GavexPlayer.h"
 #include "base/ProcessValues.h"
 #include "imaging/jpeg/Compressor.h"
 #include "media/FrameCodecsInstall.h"
+#include "playback/PlayersController.h"
 
 int main(int argc, char** argv)
 {
@@ -11,6 +14,15 @@ int main(int argc, char** argv)
     // the frame compressor.
     InstallMediaFrameCodecs();
     InstallFrameCompressor();
-    GavexPlayer player;
+    // Windowless runs drive the players controller on headless GUI objects;
+    // its renderer takes the device of the Render setting, which the
+    // windowless start sets to the null device before the factory runs. The
+    // main window gets no controller until it has the GUI objects to drive.
+    GavexPlayer player(
+        [] {
+            return std::make_shared<playback::PlayersController>(
+                playback::HeadlessGui::Bundle(std::make_shared<playback::HeadlessGui>()));
+        },
+        false);
     return player.Run(argc, argv);
 }
