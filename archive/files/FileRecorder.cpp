@@ -1167,6 +1167,19 @@ void FileRecorder::SaveFile() {
                               m_writingPath.c_str(), err, ErrnoText(err).c_str());
                 MarkVolumeLost();
             } else {
+                // The whole size is reserved at once so that a full volume is
+                // met before the first byte is written and the record drive
+                // can change first; the file ends at exactly `size` whether
+                // or not the reservation succeeds, since the writes below
+                // cover every byte.
+                if (size > 0) {
+                    const int reserved = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+                    if (reserved == ENOSPC) {
+                        QOR_LOG_ERROR(Log(), "%s[WRITING] Camera %d ERROR_DISK_FULL (memFile, SetFilePointerEx)",
+                                      prefix.c_str(), m_nChan);
+                        if (m_owner) m_owner->ChangeRecordDrive(true);
+                    }
+                }
                 const size_t step =
                     m_writeBufferSize < 1 ? size : static_cast<size_t>(m_writeBufferSize) * 1048576u;
                 size_t n = std::min(step, size);

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineTestSupport.h"
+#include "ProcessLogCapture.h"
 #include "HousekeepingFixture.h"
 #include "archive/files/DynamicFramesReader.h"
 #include "archive/files/FastIndex.h"
@@ -33,6 +34,7 @@
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAreArray;
+using enginetest::ProcessLogCapture;
 
 namespace {
 
@@ -1039,6 +1041,84 @@ TEST_F(RecorderTest, AMemoryFileThatDoesNotFitIndexesNoPlaceholder) {
     const std::string folder = engine.GetVolumePath(0) + "/" + HourFolder(kStartMs);
     EXPECT_FALSE(fs::exists(folder + "/0._29"));
     EXPECT_TRUE(housekeeping::RecordBegins(engine, 29).empty());
+}
+
+
+// A memory file's whole size is reserved before its first byte is written:
+// one that fits is written to exactly its size without a full-disk report;
+// one that does not reports the full disk (and changes the record drive)
+// before the writing starts.
+// Not on the fixture: its engine would set the process logger up first.
+TEST(RecorderLogTest, AMemoryFileIsReservedWholeBeforeItIsWritten) {
+    ProcessLogCapture log;
+    if (!log.active) GTEST_SKIP() << "the process logger was set up earlier in this process";
+    enginetest::ScopedTimeZone zone{"UTC"};
+    const VolumeSettings saved = GetVolumeSettings();
+    VolumeSettings settings = saved;
+    settings.freeMB = settings.archFreeMB = 0;
+    settings.freeMBCritical = 0;
+    settings.tempWritingDir.clear();
+    SetVolumeSettings(settings);
+    struct Restore {
+        VolumeSettings settings;
+        ~Restore() { SetVolumeSettings(settings); }
+    } restore{saved};
+    gavex_test::TempDir mountPoint{"rectmpfs"};
+    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=2m") != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mountPoint.path()};
+    fs::create_directories(mountPoint.path() + "/VIDEO");
+    enginetest::WriteMachineRegistry("[SOFTWARE\\QOR\\Vindara\\Video]\n\"MemFile\"=\"1\"\n");
+    FileSystem engine;
+    ASSERT_TRUE(engine.Init({mountPoint.path()}));
+    auto recorder = engine.GetRecorder(31, true, "");
+    enginetest::WriteMachineRegistry("");
+    recorder->SetDiskFullAttempts(2);
+    const std::string folder =
+        engine.GetVolumePath(0) + "/" +
+        FormatHourFolderName(TSS::FromUtc(static_cast<uint64_t>(kStartMs) + kArchiveUnixOffsetMs));
+    const std::string reserveFailed = "[WRITING] Camera 31 ERROR_DISK_FULL (memFile, SetFilePointerEx)";
+
+    struct Case {
+        int frames;
+        bool fits;
+    };
+    // About 0.6 MB, then about 3 MB on the 1.4 MB left.
+    const Case cases[] = {{10, true}, {50, false}};
+    for (size_t c = 0; c < 2; ++c) {
+        SCOPED_TRACE(cases[c].frames);
+        const int from = static_cast<int>(log.Lines().size());
+        for (int i = 0; i < cases[c].frames; ++i) {
+            auto frame = MakeFrame(31, kStartMs + (static_cast<int64_t>(c) * 100 + i) * 40,
+                                   testsupport::MakeMjpegFrame(std::vector<uint8_t>(60000, 1)));
+            ASSERT_TRUE(recorder->WriteFrame(frame.get(), false));
+        }
+        recorder->Close(false);
+        const std::string path = folder + "/" + std::to_string(c) + "._31";
+        const int reserved = log.Find(reserveFailed, from);
+        const int start = log.Find("[WRITING] Camera 31 start writing (" + path + ")", from);
+        ASSERT_GE(start, 0);
+        if (cases[c].fits) {
+            EXPECT_EQ(reserved, -1);
+            const StoredFile stored = ReadStored(path);
+            EXPECT_EQ(stored.count, static_cast<uint32_t>(cases[c].frames));
+            EXPECT_EQ(stored.index.size(), static_cast<size_t>(cases[c].frames));
+            EXPECT_EQ(ReadAll(path).data.size(), static_cast<size_t>(cases[c].frames));
+            EXPECT_THAT(housekeeping::RecordBegins(engine, 31), ::testing::ElementsAre(kStartMs));
+        } else {
+            ASSERT_GE(reserved, 0);
+            EXPECT_LT(reserved, start);
+            EXPECT_GT(log.Find("[WRITING] Camera 31 ERROR_DISK_FULL (memFile)", start), start);
+            EXPECT_FALSE(fs::exists(path));
+            // The forced drive change may clean the older file away; the
+            // failed one is never indexed.
+            EXPECT_THAT(housekeeping::RecordBegins(engine, 31),
+                        ::testing::Not(::testing::Contains(kStartMs + 100 * 40)));
+        }
+    }
 }
 
 
