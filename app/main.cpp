@@ -1,5 +1,6 @@
 #include "app/GavexPlayer.h"
 #include "base/ProcessValues.h"
+#include "export/WindowlessExport.h"
 #include "imaging/jpeg/Compressor.h"
 #include "media/FrameCodecsInstall.h"
 
@@ -11,6 +12,7 @@ int main(int argc, char** argv)
     // the frame compressor.
     InstallMediaFrameCodecs();
     InstallFrameCompressor();
+    Storage::InstallExportEngineFactory();
     GavexPlayer player;
     return player.Run(argc, argv);
 }
