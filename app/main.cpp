@@ -2,6 +2,7 @@
 
 #include "app/GavexPlayer.h"
 #include "base/ProcessValues.h"
+#include "export/WindowlessExport.h"
 #include "imaging/jpeg/Compressor.h"
 #include "media/FrameCodecsInstall.h"
 #include "playback/PlayersController.h"
@@ -14,6 +15,8 @@ int main(int argc, char** argv)
     // the frame compressor.
     InstallMediaFrameCodecs();
     InstallFrameCompressor();
+    // Exports made by the controller come from the export engines.
+    Storage::InstallExportEngineFactory();
     // Windowless runs drive the players controller on headless GUI objects;
     // its renderer takes the device of the Render setting, which the
     // windowless start sets to the null device before the factory runs. The

@@ -3,7 +3,12 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <boost/make_shared.hpp>
+
 #include "export/BasePlayerExport.h"
+#include "export/FFmpegExport.h"
+#include "export/NativeExport.h"
+#include "playback/PlayersController.h"
 
 namespace Storage {
 
@@ -45,6 +50,30 @@ int RunExportToCompletion(const boost::shared_ptr<BasePlayerExport>& engine, con
     // The report may still be on its way out of the worker's signal call.
     engine->Join();
     return static_cast<int>(code);
+}
+
+boost::shared_ptr<IPlayerExport> MakeExportEngine(
+    const boost::shared_ptr<IVindaraFileSystem>& fileSystem,
+    const std::vector<boost::shared_ptr<filters::IVideoSource>>& channels)
+{
+    boost::shared_ptr<BasePlayerExport> engine;
+    if (fileSystem)
+        engine = CreateNativeExport(fileSystem);
+    else if (!channels.empty())
+        engine = boost::make_shared<FFmpegExport>(channels);
+    if (!engine)
+        return {};
+    // The report reaches its receiver from inside the worker: the engine
+    // goes only once the worker has left it.
+    return boost::shared_ptr<IPlayerExport>(engine.get(), [engine](IPlayerExport*) mutable {
+        engine->Join();
+        engine.reset();
+    });
+}
+
+void InstallExportEngineFactory()
+{
+    playback::SetExportEngineFactory(&MakeExportEngine);
 }
 
 }  // namespace Storage

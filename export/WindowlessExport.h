@@ -12,9 +12,14 @@
 
 #include "export/ExportTask.h"
 
+namespace filters {
+class IVideoSource;
+}
+
 namespace Storage {
 
 class BasePlayerExport;
+class IVindaraFileSystem;
 
 // The code of a windowless run that had nothing to export.
 inline constexpr int kWindowlessNothingToExport = 22;
@@ -26,5 +31,16 @@ int RunExportToCompletion(const boost::shared_ptr<BasePlayerExport>& engine, con
                           const std::vector<ExportTask>& tasks,
                           const std::function<void(int, const ExportTask&)>& progress = {},
                           const std::function<void(const ExportError&)>& finished = {});
+
+// The players controller's engine maker: the native export over `fileSystem`
+// when given, otherwise an FFmpeg re-mux of the channels; empty with neither.
+// Dropping the last reference waits for the worker, so it must not happen
+// on the engine's own worker thread.
+boost::shared_ptr<IPlayerExport> MakeExportEngine(
+    const boost::shared_ptr<IVindaraFileSystem>& fileSystem,
+    const std::vector<boost::shared_ptr<filters::IVideoSource>>& channels);
+
+// Installs MakeExportEngine as the players controller's engine maker.
+void InstallExportEngineFactory();
 
 }  // namespace Storage

@@ -16,6 +16,7 @@
 
 #include "archive/files/PlayInfo.h"
 #include "base/Log.h"
+#include "base/StringConv.h"
 #include "app/core/QApplicationSettings.h"
 #include "app/core/StartOptions.h"
 #include "media/SourceConfiguration.h"
@@ -123,6 +124,14 @@ PlayersController::~PlayersController()
 {
     if (m_timer != 0)
         killTimer(m_timer);
+    if (m_export) {
+        // A running engine must not call back into a controller that is
+        // gone: it is cut off and stopped before it is released.
+        m_export->TaskProgress.disconnect_all_slots();
+        m_export->Completed.disconnect_all_slots();
+        m_export->Cancel();
+        m_export.reset();
+    }
     m_fileConnections.clear();
     m_audioPlayer.reset();
     m_channels.clear();
@@ -305,14 +314,120 @@ void PlayersController::Initialize(const StartOptions& options, QWidget* widget,
     OpenSource(options);
     if (!options.destination.empty()) {
         if (m_windowlessExport) {
-            Log()->Message("No export engine for a windowless export");
-            Completed(kCompletedFailed);
+            StartExport(QApplicationSettings::Instance().Live.ExportTasks);
         } else {
             Completed(SaveFrames(options));
         }
         return;
     }
     m_gui.playPanel->SetVolume(m_settings.soundVolume);
+}
+
+namespace {
+
+ExportEngineFactory& InstalledExportEngineFactory()
+{
+    static ExportEngineFactory factory;
+    return factory;
+}
+
+}  // namespace
+
+void SetExportEngineFactory(ExportEngineFactory factory)
+{
+    InstalledExportEngineFactory() = std::move(factory);
+}
+
+void PlayersController::StartExport(const std::vector<Storage::ExportTask>& tasks)
+{
+    std::vector<Storage::ExportTask> kept;
+    for (const Storage::ExportTask& task : tasks)
+        if (!task.ChannelIds.empty())
+            kept.push_back(task);
+    ExportProcessed(0);
+    const SettingsProfile& live = QApplicationSettings::Instance().Live;
+    const auto sources = live.VideoFolders.find(live.SourceMode.load());
+    const std::string destination = ToNarrowString(live.ExportFolder);
+    const bool haveSources = sources != live.VideoFolders.end() && !sources->second.empty();
+    if (!haveSources || m_export || kept.empty() || destination.empty()) {
+        ExportComplete();
+        if (m_windowlessExport)
+            Completed(kCompletedFailed);
+        return;
+    }
+    if (m_gui.enabled)
+        m_gui.enabled->SetEnabledState(false, false);
+    m_taskCount = static_cast<int>(kept.size());
+    m_tasksDone = 0;
+    m_export = CreateExport();
+    if (!m_export) {
+        QOR_ERROR_SITE(Log()).Report("Can't get export storage ptr. taskSize = [%i]", static_cast<int>(kept.size()));
+        // Nothing will report the end: give the controls back and end a
+        // windowless run rather than leave it waiting.
+        m_taskCount = 0;
+        if (m_gui.enabled)
+            m_gui.enabled->SetEnabledState(true, false);
+        ExportComplete();
+        if (m_windowlessExport)
+            Completed(kCompletedFailed);
+        return;
+    }
+    m_export->TaskProgress.connect(
+        [this](const Storage::IPlayerExport& engine, int percent, const Storage::ExportTask& task) {
+            OnExportProgress(engine, percent, task);
+        });
+    m_export->Completed.connect([this](const Storage::IPlayerExport& engine, const Storage::ExportError& error) {
+        OnExportFinished(engine, error);
+    });
+    // Held by the call: a refused start reports (and releases m_export)
+    // before Start returns.
+    const boost::shared_ptr<Storage::IPlayerExport> engine = m_export;
+    engine->Start(destination, kept);
+}
+
+boost::shared_ptr<Storage::IPlayerExport> PlayersController::CreateExport()
+{
+    const ExportEngineFactory& factory = InstalledExportEngineFactory();
+    if (!factory)
+        return {};
+    const bool native = QApplicationSettings::Instance().Live.SourceNativeVideo || (m_windowlessExport && m_fileSystem);
+    if (native)
+        return factory(m_fileSystem, {});
+    if (m_channels.empty())
+        return {};
+    return factory(nullptr, m_channels);
+}
+
+void PlayersController::OnExportProgress(const Storage::IPlayerExport&, int percent, const Storage::ExportTask& task)
+{
+    (void)task;
+    const int count = m_taskCount;
+    const int done = m_tasksDone;
+    if (count <= 0)
+        return;
+    ExportProcessed(static_cast<int>(std::floor((percent / 100.0 + done) / count * 100.0 + 0.5)));
+    if (percent == 100)
+        ++m_tasksDone;
+}
+
+void PlayersController::OnExportFinished(const Storage::IPlayerExport&, const Storage::ExportError& error)
+{
+    Log()->Message("Export error. Reason: %s. Code: %d.", error.reason.c_str(), static_cast<int>(error.code));
+    ExportComplete();
+    const int code = static_cast<int>(error.code);
+    // The engine's worker is still inside this signal: it is released, and
+    // the run completed, on the controller's thread.
+    QMetaObject::invokeMethod(
+        this,
+        [this, code] {
+            m_export.reset();
+            m_taskCount = 0;
+            if (m_gui.enabled)
+                m_gui.enabled->SetEnabledState(true, false);
+            if (m_windowlessExport)
+                Completed(code);
+        },
+        Qt::QueuedConnection);
 }
 
 int PlayersController::SaveFrames(const StartOptions& options)

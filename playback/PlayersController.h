@@ -10,7 +10,9 @@
 // continuous time (the gapless time line), time lines and sound in archive
 // time. Everything here runs on the GUI thread.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@
 #include "playback/AudioPlayer.h"
 #include "playback/IPlayersController.h"
 #include "playback/PlaybackGui.h"
+#include "playback/PlayerExport.h"
 
 class ISourceConfiguration;
 
@@ -60,6 +63,16 @@ namespace playback {
 // Windowless completion codes.
 inline constexpr int kCompletedOk = 0;
 inline constexpr int kCompletedFailed = 22;
+
+// Makes the export engine of a source: the native copy over the archive
+// front end when `fileSystem` is given, otherwise a re-mux of `channels`;
+// empty when neither can be exported. The engines sit above this library, so
+// the program (and a test) installs the maker; without one no export runs.
+using ExportEngineFactory = std::function<boost::shared_ptr<Storage::IPlayerExport>(
+    const boost::shared_ptr<Storage::IVindaraFileSystem>& fileSystem,
+    const std::vector<boost::shared_ptr<filters::IVideoSource>>& channels)>;
+// Not thread-safe: install before any controller exports.
+void SetExportEngineFactory(ExportEngineFactory factory);
 
 // Same date and same whole second of the day.
 bool IsSameSecond(const boost::posix_time::ptime& a, const boost::posix_time::ptime& b);
@@ -150,14 +163,27 @@ public:
     void SetPlayCycle(bool cycle) override;
 
     // Starts rendering and opens the source of the options; with a
-    // destination, saves its frames (or, for an export, reports that no
-    // export runs) and emits Completed. Without a render device nothing
-    // opens and a windowless run completes with 22.
+    // destination, saves its frames and emits Completed, or (without a time)
+    // starts the stored export tasks, whose end emits Completed. Without a
+    // render device nothing opens and a windowless run completes with 22.
     void Initialize(const StartOptions& options, QWidget* widget, const QRect& rect) override;
     // Stores the position into the application settings.
     void SaveState() override;
-    // Exports are not run by this controller.
-    int RunningExportTasks() const override { return 0; }
+    // The tasks of the running export; 0 when none runs.
+    int RunningExportTasks() const override { return m_taskCount; }
+    // Starts the tasks that have channels into the ExportFolder setting when
+    // a source is set, no export runs and there is something to export;
+    // otherwise ExportComplete, and Completed(22) when windowless.
+    void StartExport(const std::vector<Storage::ExportTask>& tasks);
+    // The engine for the source: empty without an installed maker, or with
+    // neither a native source nor a channel.
+    boost::shared_ptr<Storage::IPlayerExport> CreateExport();
+    // On the engine's worker thread.
+    void OnExportProgress(const Storage::IPlayerExport& engine, int percent, const Storage::ExportTask& task);
+    // On the engine's worker thread (or in Start for a refused start); the
+    // controller's own work is queued to its thread, where the engine is
+    // released.
+    void OnExportFinished(const Storage::IPlayerExport& engine, const Storage::ExportError& error);
     // Saves the frame of every channel at the options' time into the
     // destination (a file name, or a folder); 0, or 22 when nothing could
     // be saved.
@@ -203,6 +229,12 @@ public:
     void RequestRefresh() { m_refreshPending = true; }
     int64_t GetAudioStartTime() const { return m_audioStartTime; }
 
+    // The whole batch's percent, as the export control panel shows it; on
+    // the engine's worker thread.
+    boost::signals2::signal<void(int)> ExportProcessed;
+    // An export ended or was not started.
+    boost::signals2::signal<void()> ExportComplete;
+
 protected:
     void timerEvent(QTimerEvent* event) override;
 
@@ -227,6 +259,9 @@ private:
     std::vector<boost::signals2::scoped_connection> m_fileConnections;
     boost::shared_ptr<Storage::IVindaraFileSystem> m_fileSystem;
     bool m_windowlessExport = false;
+    boost::shared_ptr<Storage::IPlayerExport> m_export;
+    std::atomic<int> m_taskCount{0};
+    std::atomic<int> m_tasksDone{0};
     PlaybackSettings m_settings;
     std::shared_ptr<filters::AudioPlayer> m_audioPlayer;
     int64_t m_audioStartTime = 0;
