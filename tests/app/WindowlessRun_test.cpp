@@ -105,13 +105,37 @@ TEST_F(WindowlessRun, RunsThatSaveNothingEndWith22AndWriteNothing)
 {
     const std::string log = out / "log.txt";
     // After and before the recording; without a time the run is an export,
-    // which no engine runs.
+    // whose task has no channels without --channels.
     for (const std::string time : {"--time '2024-01-15 11:00:00.000'", "--time '2024-01-15 09:59:59.000'", ""}) {
         SCOPED_TRACE(time);
         EXPECT_EQ(RunProgram("--source '" + Root() + "' --destination '" + (out / "none") + "' " + time, log), 22)
             << gavex_test::ReadFileString(log);
         EXPECT_TRUE(FilesIn(out / "none").empty());
     }
+}
+
+// An export of two channels over five seconds copies their records in the
+// archive's own layout and nothing of the other channels.
+TEST_F(WindowlessRun, ExportsTheChosenChannelsAndEndsWith0)
+{
+    const std::string log = out / "log.txt";
+    ASSERT_EQ(RunProgram("--source '" + Root() + "' --channels '1 2' --destination '" + (out / "copy") +
+                             "' --from '2024-01-15 10:00:05.000' --to '2024-01-15 10:00:10.000'",
+                         log),
+              0)
+        << gavex_test::ReadFileString(log);
+    EXPECT_TRUE(fs::exists(out / "copy/.volumes"));
+    std::set<std::string> extensions;
+    int indexes = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(out / "copy")) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().extension() == ".idx")
+            ++indexes;
+        else if (entry.is_regular_file() && name.size() > 4 && name.compare(name.size() - 4, 2, "._") == 0)
+            extensions.insert(name.substr(name.size() - 3));
+    }
+    EXPECT_EQ(extensions, (std::set<std::string>{"_01", "_02"}));
+    EXPECT_EQ(indexes, 1);
 }
 
 }  // namespace
