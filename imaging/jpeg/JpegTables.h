@@ -108,12 +108,12 @@ public:
     CJPEGEncoderHuffmanTable(const CJPEGEncoderHuffmanTable&) = delete;
     CJPEGEncoderHuffmanTable& operator=(const CJPEGEncoderHuffmanTable&) = delete;
 
-    // A new, empty specification (-2 when its size is unknown, -6).
+    // A new, empty coding table (-2 when its size is unknown, -6).
     JpegStatus Create();
     // id and class masked to 4 bits; -2 when the table cannot be built.
     JpegStatus Init(std::int32_t id, std::int32_t tableClass, const std::uint8_t bits[16],
                     const std::uint8_t values[256]);
-    // Back to the cleared state, the specification freed.
+    // Back to the cleared state, the coding table freed.
     void Clear();
 
     const HuffmanEncoderSpec* Spec() const { return spec_; }
