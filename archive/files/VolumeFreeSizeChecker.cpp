@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -158,9 +159,22 @@ std::string FileSystemTypeOf(const std::string& path, const std::string& mountTa
 DriveType GetDriveType(const std::string& path) {
     struct stat st;
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return DriveType::NoRootDir;
-    if (IsNetworkFileSystemType(FileSystemTypeOf(Absolute(path), MountTable()))) return DriveType::Network;
-    return IsRemovableBlockDevice("/sys", major(st.st_dev), minor(st.st_dev)) ? DriveType::Removable
-                                                                              : DriveType::Fixed;
+    const std::string table = MountTable();
+    if (IsNetworkFileSystemType(FileSystemTypeOf(Absolute(path), table))) return DriveType::Network;
+    // The recorder asks for every frame it writes: the sysfs walk is made once
+    // per device for as long as the mount table stays the same.
+    static std::mutex lock;
+    static std::string cachedTable;
+    static std::map<dev_t, bool> removable;
+    std::lock_guard<std::mutex> guard(lock);
+    if (table != cachedTable) {
+        cachedTable = table;
+        removable.clear();
+    }
+    auto found = removable.find(st.st_dev);
+    if (found == removable.end())
+        found = removable.emplace(st.st_dev, IsRemovableBlockDevice("/sys", major(st.st_dev), minor(st.st_dev))).first;
+    return found->second ? DriveType::Removable : DriveType::Fixed;
 }
 
 VolumeFreeSizeChecker::VolumeFreeSizeChecker(int delayMs) {

@@ -539,7 +539,7 @@ JpegStatus CJPEGEncoder::FlushCoder()
     return result < 0 ? Code::InternalError : Code::Ok;
 }
 
-JpegStatus CJPEGEncoder::EncodeBaselineScan()
+JpegStatus CJPEGEncoder::BeginSequentialScan()
 {
     if (coefficients_ == nullptr || huffmanState_.State() == nullptr)
         return Code::InternalError;
@@ -554,7 +554,12 @@ JpegStatus CJPEGEncoder::EncodeBaselineScan()
     ah_ = 0;
     al_ = 0;
     const std::int32_t indexes[4] = {0, 1, 2, 3};
-    JpegStatus status = WriteSos(components_, indexes);
+    return WriteSos(components_, indexes);
+}
+
+JpegStatus CJPEGEncoder::EncodeBaselineScan()
+{
+    JpegStatus status = BeginSequentialScan();
     if (status != Code::Ok)
         return status;
     for (std::int32_t row = 0; row < mcuRows_; ++row) {
@@ -920,20 +925,7 @@ JpegStatus CJPEGEncoder::BuildExtendedTables()
 
 JpegStatus CJPEGEncoder::EncodeExtendedScan()
 {
-    if (coefficients_ == nullptr || huffmanState_.State() == nullptr)
-        return Code::InternalError;
-    for (auto& c : component_)
-        c.lastDc = 0;
-    restartsToGo_ = restartInterval_;
-    restartCounter_ = 0;
-    if (InitHuffmanEncoderState(huffmanState_.State()) != 0)
-        return Code::InternalError;
-    ss_ = 0;
-    se_ = 63;
-    ah_ = 0;
-    al_ = 0;
-    const std::int32_t indexes[4] = {0, 1, 2, 3};
-    JpegStatus status = WriteSos(components_, indexes);
+    JpegStatus status = BeginSequentialScan();
     if (status != Code::Ok)
         return status;
     const std::int64_t rowBlocks = static_cast<std::int64_t>(mcuColumns_) * blocksPerMcu_ * 64;

@@ -110,6 +110,9 @@ private:
     JpegStatus WriteSos(std::int32_t count, const std::int32_t* indexes);
     JpegStatus WriteMarker(std::uint8_t code);
 
+    // Resets predictors, restarts and the coder, and writes the SOS of one
+    // scan over every component and the whole spectrum.
+    JpegStatus BeginSequentialScan();
     JpegStatus EncodeBaselineScan();
     JpegStatus ConvertMcuRow(std::int32_t row);
     JpegStatus DownsampleMcuRow(std::int32_t row);

@@ -6,7 +6,6 @@
 
 #include "export/NativeExport.h"
 
-#include <sys/mount.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "NativeFixture.h"
+#include "support/ScopedTmpfs.h"
 #include "archive/files/ArchiveSettings.h"
 #include "support/ArchiveTree.h"
 #include "support/MediaFiles.h"
@@ -224,14 +224,10 @@ TEST(NativeExport, TooLittleSpaceIsNoSpaceBeforeAnyWrite)
 {
     TwoVolumeArchive archive;
     auto source = Open(archive.Source());
-    const std::string mount = archive.dir / "small";
-    fsys::create_directories(mount);
-    if (::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=8m") != 0)
+    const gavex_test::ScopedTmpfs small{"export-small", "8m"};
+    if (!small.mounted())
         GTEST_SKIP() << "a small tmpfs cannot be mounted here";
-    struct Unmount {
-        std::string path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{mount};
+    const std::string& mount = small.path();
     // Room for the files, not for the margin of 10 MiB on top.
     const ExportRun run = RunExport(source, mount + "/out", {Task({"1", "2"}, Base(), Base() + 7'200'000)});
     EXPECT_EQ(run.report.kind, 2);

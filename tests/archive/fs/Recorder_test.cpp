@@ -3,7 +3,6 @@
 // numbers, moves out of the temporary writing folder, reads of the file
 // being written, and a full disk.
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +29,7 @@
 #include "imaging/jpeg/Compressor.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/FfmpegFrameCodecs.h"
+#include "support/ScopedTmpfs.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -651,13 +651,9 @@ TEST_F(RecorderTest, AFullDiskEndsTheRunWithoutLosingWhatWasWritten) {
 TEST_F(RecorderTest, AFullMemoryFileSystemEndsTheRunWithoutLosingWhatWasWritten) {
     for (const bool buffered : {false, true}) {
         SCOPED_TRACE(buffered ? "block buffer" : "no block buffer");
-        gavex_test::TempDir mountPoint{"rectmpfs"};
-        if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=2m") != 0)
+        gavex_test::ScopedTmpfs mountPoint{"rectmpfs", "2m"};
+        if (!mountPoint.mounted())
             GTEST_SKIP() << "no tmpfs can be mounted here";
-        struct Unmount {
-            std::string path;
-            ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-        } unmount{mountPoint.path()};
         fs::create_directories(mountPoint.path() + "/VIDEO");
         FileSystem engine;
         ASSERT_TRUE(engine.Init({mountPoint.path()}));
@@ -1016,13 +1012,9 @@ TEST_F(RecorderTest, DeleteFileNamesTheRecordersFirstMicrophone) {
 
 
 TEST_F(RecorderTest, AMemoryFileThatDoesNotFitIndexesNoPlaceholder) {
-    gavex_test::TempDir mountPoint{"rectmpfs"};
-    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=2m") != 0)
+    gavex_test::ScopedTmpfs mountPoint{"rectmpfs", "2m"};
+    if (!mountPoint.mounted())
         GTEST_SKIP() << "no tmpfs can be mounted here";
-    struct Unmount {
-        std::string path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{mountPoint.path()};
     fs::create_directories(mountPoint.path() + "/VIDEO");
     enginetest::WriteMachineRegistry("[SOFTWARE\\QOR\\Vindara\\Video]\n\"MemFile\"=\"1\"\n");
     FileSystem engine;
@@ -1063,13 +1055,9 @@ TEST(RecorderLogTest, AMemoryFileIsReservedWholeBeforeItIsWritten) {
         VolumeSettings settings;
         ~Restore() { SetVolumeSettings(settings); }
     } restore{saved};
-    gavex_test::TempDir mountPoint{"rectmpfs"};
-    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=2m") != 0)
+    gavex_test::ScopedTmpfs mountPoint{"rectmpfs", "2m"};
+    if (!mountPoint.mounted())
         GTEST_SKIP() << "no tmpfs can be mounted here";
-    struct Unmount {
-        std::string path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{mountPoint.path()};
     fs::create_directories(mountPoint.path() + "/VIDEO");
     enginetest::WriteMachineRegistry("[SOFTWARE\\QOR\\Vindara\\Video]\n\"MemFile\"=\"1\"\n");
     FileSystem engine;
