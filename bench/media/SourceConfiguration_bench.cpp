@@ -4,9 +4,7 @@
 // channel's first frame. Beside it, on the same files:
 //   SourceConfig_LibavProbe50    what ffprobe does per file, in-process:
 //                                open, find the stream information, close
-//   SourceConfig_FfprobeTool50   `ffprobe -show_format -show_streams FILE`
-//                                for each file (includes 50 process starts)
-// Each reference reports ours_over_reference: the time of
+// The reference reports ours_over_reference: the time of
 // SourceConfig_Configure50 divided by its own (same run, same files).
 #include <benchmark/benchmark.h>
 
@@ -141,31 +139,7 @@ void SourceConfig_LibavProbe50(benchmark::State& state)
     ReportRatio(state, total);
 }
 
-void SourceConfig_FfprobeTool50(benchmark::State& state)
-{
-    if (Files().files.empty()) {
-        state.SkipWithError("ffmpeg could not make the files");
-        return;
-    }
-    double total = 0;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        for (const std::string& file : Files().files) {
-            if (!gavex_test::RunProgram({"sh", "-c", "ffprobe -v error -show_format -show_streams \"$0\" >/dev/null",
-                                         file})) {
-                state.SkipWithError("ffprobe failed");
-                return;
-            }
-        }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        state.SetIterationTime(seconds);
-        total += seconds;
-    }
-    ReportRatio(state, total);
-}
-
 }  // namespace
 
 BENCHMARK(SourceConfig_Configure50)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(SourceConfig_LibavProbe50)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(SourceConfig_FfprobeTool50)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
