@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <boost/signals2/signal.hpp>
+
 #include "media/TimeConversion.h"
 
 namespace playback {
@@ -50,6 +52,8 @@ public:
 class ICameraSelector {
 public:
     virtual ~ICameraSelector() = default;
+    // The camera the user chose, by name.
+    boost::signals2::signal<void(const std::wstring&)> CameraChanged;
     virtual void SetCameras(const std::vector<std::wstring>& names) = 0;
     virtual void SelectCamera(const std::wstring& name) = 0;
 };
