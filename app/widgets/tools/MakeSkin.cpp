@@ -145,6 +145,12 @@ const SkinImage kSkin[] = {
     {"riska_small", Layout::Horizontal, {9, 16}, QColor(220, 220, 220), false},
     {"riska_medium", Layout::Horizontal, {12, 24}, QColor(220, 220, 220), false},
     {"riska_big", Layout::Horizontal, {15, 32}, QColor(220, 220, 220), false},
+    // The time input panels' calendar button and edit frames, and the play
+    // panel's speed badge.
+    {"Calendar", Layout::Single, {24, 24}, QColor(150, 90, 180), true},
+    {"TextArea", Layout::NinePart, {90, 22}, QColor(225, 228, 235), false, 3},
+    {"TextArea_Focused", Layout::NinePart, {90, 22}, QColor(250, 250, 255), false, 3},
+    {"speed_background", Layout::Single, {34, 16}, QColor(30, 90, 160), false},
 };
 
 }  // namespace
