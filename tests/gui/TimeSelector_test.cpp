@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QTimerEvent>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
@@ -97,16 +98,51 @@ TEST(AvailableDayRanges, MergesTouchingDaysAndSplitsAtDaysWithoutVideo) {
   }
 }
 
+// The selector on a widget strip at the foot of a scene shown in a view, as
+// the controls layer holds it, so the mouse reaches the button and the popup
+// through the scene.
 class TimeSelectorTest : public testing::Test {
  protected:
-  TimeSelectorTest() : scene(0, 0, 800, 600) { host.move(0, 0); }
+  TimeSelectorTest() : scene(0, 0, 800, 600), host(new QWidget()) {
+    host->resize(800, 60);
+    hostProxy = scene.addWidget(host);
+    hostProxy->setPos(0, 500);
+    view.setScene(&scene);
+    view.setFrameShape(QFrame::NoFrame);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setFixedSize(800, 600);
+  }
+  ~TimeSelectorTest() override { delete hostProxy; }
+
+  QTimeSelector& MakeSelector() {
+    auto* selector = new QTimeSelector(&scene, host, QString());
+    selector->show();  // the strip is already on show
+    return *selector;
+  }
+  void Show() {
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  }
+  void MoveMouseTo(QPointF scenePoint) {
+    QTest::mouseMove(view.viewport(), view.mapFromScene(scenePoint));
+    QApplication::processEvents();
+  }
+  QPointF ButtonCentre(const QTimeSelector& selector) const {
+    return hostProxy->mapToScene(QRectF(selector.geometry()).center());
+  }
+  QPointF PopupCentre(QTimeSelector& selector) const {
+    return selector.CalendarProxy()->sceneBoundingRect().center();
+  }
 
   QGraphicsScene scene;
-  QWidget host;
+  QGraphicsView view;
+  QWidget* host;
+  QGraphicsProxyWidget* hostProxy = nullptr;
 };
 
 TEST_F(TimeSelectorTest, StandAloneSelectorHasItsOwnEditAndAHiddenCalendarAboveThePanels) {
-  QTimeSelector selector(&scene, &host, QString());
+  QTimeSelector& selector = MakeSelector();
   ASSERT_EQ(selector.Edits().size(), 1);
   const time_edit::QCustomEdit* edit = selector.Edits().front();
   EXPECT_EQ(edit->parentWidget(), &selector);
@@ -121,7 +157,7 @@ TEST_F(TimeSelectorTest, StandAloneSelectorHasItsOwnEditAndAHiddenCalendarAboveT
 }
 
 TEST_F(TimeSelectorTest, FirstDayWithVideoIsSelectedAndEarlyArchivesLeaveTheSelectorUsable) {
-  QTimeSelector selector(&scene, &host, QString());
+  QTimeSelector& selector = MakeSelector();
   std::vector<int64_t> selected;
   Record(selector.TimeSelected, selected);
 
@@ -149,7 +185,7 @@ TEST_F(TimeSelectorTest, PositionFillsTheEditsInTheSourceZoneAndTheCalendarByLoc
   // 22:30 UTC on 10 July is 00:30 on 11 July in Berlin (summer time).
   const int64_t time = QDateTime(QDate(2023, 7, 10), QTime(22, 30), Qt::UTC).toMSecsSinceEpoch();
   for (const Case& c : {Case{0, "00:30:00 11/07/2023"}, Case{3600, "23:30:00 10/07/2023"}}) {
-    QTimeSelector selector(&scene, &host, QString());
+    QTimeSelector selector(&scene, host, QString());
     std::vector<int64_t> selected;
     Record(selector.TimeSelected, selected);
     selector.SetIntervals(Converter(JulyDays(), c.offset));
@@ -163,7 +199,9 @@ TEST_F(TimeSelectorTest, PositionFillsTheEditsInTheSourceZoneAndTheCalendarByLoc
 }
 
 TEST_F(TimeSelectorTest, PositionWaitsWhileTheMouseIsOverTheOpenCalendarOrTheUserTypes) {
-  QTimeSelector selector(&scene, &host, QString());
+  QTimeSelector& selector = MakeSelector();
+  selector.move(100, 10);
+  Show();
   selector.SetIntervals(Converter(JulyDays()));
   const int64_t first = LocalMs(2023, 7, 10, 10);
   selector.SetPosition(first);
@@ -172,14 +210,15 @@ TEST_F(TimeSelectorTest, PositionWaitsWhileTheMouseIsOverTheOpenCalendarOrTheUse
 
   selector.click();
   ASSERT_TRUE(selector.IsPopupOpen());
-  selector.Calendar().setAttribute(Qt::WA_UnderMouse, true);
+  MoveMouseTo(PopupCentre(selector));
+  ASSERT_TRUE(selector.Calendar().underMouse());
   selector.SetPosition(LocalMs(2023, 7, 12, 10));
   EXPECT_EQ(selector.CurrentTime(), first);
   EXPECT_EQ(edit.text(), shown);
   EXPECT_EQ(selector.Calendar().SelectedDay(), Day(2023, 7, 10));
 
   // Typing holds the edit, but the position itself is taken.
-  selector.Calendar().setAttribute(Qt::WA_UnderMouse, false);
+  MoveMouseTo(ButtonCentre(selector));
   edit.setCursorPosition(0);
   QTest::keyClick(&edit, '0');
   ASSERT_TRUE(edit.IsEditing());
@@ -187,24 +226,28 @@ TEST_F(TimeSelectorTest, PositionWaitsWhileTheMouseIsOverTheOpenCalendarOrTheUse
   selector.SetPosition(LocalMs(2023, 7, 12, 10));
   EXPECT_EQ(edit.text(), typing);
   EXPECT_EQ(selector.CurrentTime(), LocalMs(2023, 7, 12, 10));
+  EXPECT_EQ(selector.Calendar().SelectedDay(), Day(2023, 7, 12));
 }
 
 TEST_F(TimeSelectorTest, PopupClosesAboutOneSecondAfterTheMouseLeftButtonAndPopup) {
-  QTimeSelector selector(&scene, &host, QString());
+  QTimeSelector& selector = MakeSelector();
+  selector.move(100, 10);
+  Show();
   selector.click();
   ASSERT_TRUE(selector.IsPopupOpen());
   ASSERT_TRUE(selector.isChecked());
   ASSERT_NE(selector.CloseTimerId(), 0);
 
   // Over the popup or the button, the watch starts again.
-  for (QWidget* hovered : {static_cast<QWidget*>(&selector.Calendar()), static_cast<QWidget*>(&selector)}) {
+  for (const QPointF& over : {PopupCentre(selector), ButtonCentre(selector)}) {
+    MoveMouseTo(QPointF(700, 100));
     for (int i = 0; i < 5; ++i) Tick(selector);
-    hovered->setAttribute(Qt::WA_UnderMouse, true);
+    MoveMouseTo(over);
     for (int i = 0; i < 30; ++i) Tick(selector);
     EXPECT_TRUE(selector.IsPopupOpen());
     EXPECT_EQ(selector.IdleTicks(), 0);
-    hovered->setAttribute(Qt::WA_UnderMouse, false);
   }
+  MoveMouseTo(QPointF(700, 100));
   for (int i = 0; i < 9; ++i) Tick(selector);
   EXPECT_TRUE(selector.IsPopupOpen()) << "0.9 s away";
   Tick(selector);
@@ -221,24 +264,27 @@ TEST_F(TimeSelectorTest, PopupClosesAboutOneSecondAfterTheMouseLeftButtonAndPopu
 }
 
 TEST_F(TimeSelectorTest, PopupOpensAboveTheButtonAndRightAlignsAtTheSceneEdge) {
-  host.move(10, 20);
-  QTimeSelector selector(&scene, &host, QString());
-  selector.move(100, 500);
+  QTimeSelector& selector = MakeSelector();
+  selector.move(100, 10);
+  Show();
   selector.click();
   const QSize calendar = selector.Calendar().size();
   ASSERT_GT(calendar.width(), selector.width());
-  EXPECT_EQ(selector.CalendarProxy()->pos(), QPointF(110, 520 - calendar.height()));
+  EXPECT_EQ(selector.CalendarProxy()->pos(), QPointF(100, 510 - calendar.height()));
 
   // Moving the open selector moves the popup; crossing the scene's right
   // edge puts the popup's right edge at the button's.
-  host.show();
-  selector.move(800 - 10 - calendar.width() + 40, 500);
-  QApplication::processEvents();
-  const int x = selector.x() + host.x();
-  ASSERT_GT(x + calendar.width(), 800);
-  EXPECT_EQ(selector.CalendarProxy()->pos(), QPointF(x - (calendar.width() - selector.width()),
-                                                     selector.y() + host.y() - calendar.height()));
-  EXPECT_EQ(selector.CalendarProxy()->sceneBoundingRect().right(), x + selector.width());
+  selector.move(800 - calendar.width() + 40, 10);
+  ASSERT_GT(selector.x() + calendar.width(), 800);
+  EXPECT_EQ(selector.CalendarProxy()->pos(),
+            QPointF(selector.x() + selector.width() - calendar.width(), 510 - calendar.height()));
+  EXPECT_TRUE(scene.sceneRect().contains(selector.CalendarProxy()->sceneBoundingRect()));
+
+  // A strip moved while the popup was closed places it anew when it opens.
+  selector.click();
+  hostProxy->setPos(0, 400);
+  selector.click();
+  EXPECT_EQ(selector.CalendarProxy()->pos().y(), 410 - calendar.height());
 }
 
 class TimeInputPanelTest : public testing::Test {
