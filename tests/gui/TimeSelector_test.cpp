@@ -7,6 +7,8 @@
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTimerEvent>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
@@ -274,7 +276,7 @@ TEST_F(TimeSelectorTest, PopupOpensAboveTheButtonAndRightAlignsAtTheSceneEdge) {
 
   // Moving the open selector moves the popup; crossing the scene's right
   // edge puts the popup's right edge at the button's.
-  selector.move(800 - calendar.width() + 40, 10);
+  selector.move(800 - selector.width() - 10, 10);
   ASSERT_GT(selector.x() + calendar.width(), 800);
   EXPECT_EQ(selector.CalendarProxy()->pos(),
             QPointF(selector.x() + selector.width() - calendar.width(), 510 - calendar.height()));
@@ -406,4 +408,47 @@ TEST_F(TimeInputPanelTest, LayoutMirrorsTheSidesAndPaintsTheActiveArrow) {
     panel.Activate();
     EXPECT_EQ(panel.grab().toImage().pixelColor(probe), panel.ArrowImage(true).pixelColor(0, 0));
   }
+}
+
+// In a 12-hour locale the time edit is wider and takes an AM/PM marker; the
+// panel still fits its children and a typed afternoon time leaves as UTC.
+// The locale is fixed when the program starts, so the test runs itself
+// again in en_US.
+TEST_F(TimeInputPanelTest, TwelveHourLocaleFitsThePanelAndTakesTypedAfternoonTimes) {
+  if (!time_edit::TimeDisplayFormat().contains("AP")) {
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("GAVEX_TEST_LC_ALL", "en_US.UTF-8");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    const testing::TestInfo* self = testing::UnitTest::GetInstance()->current_test_info();
+    child.start(QCoreApplication::applicationFilePath(),
+                {QString("--gtest_filter=%1.%2").arg(self->test_suite_name(), self->name())});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    return;
+  }
+
+  QTimeInputPanel panel(&scene, true);
+  const QSize t = panel.TimeEdit().size();
+  const QSize d = panel.DateEdit().size();
+  EXPECT_EQ(panel.minimumWidth(), panel.ArrowImage(false).width() +
+                                      std::max(t.width(), d.width() + panel.TimeSelector().width() + 6) + 18);
+  panel.resize(panel.minimumWidth(), panel.minimumHeight());
+  panel.show();
+  QApplication::processEvents();
+  EXPECT_TRUE(panel.rect().contains(panel.TimeEdit().geometry()));
+  EXPECT_TRUE(panel.rect().contains(panel.TimeSelector().geometry()));
+
+  QTimeSelector& selector = panel.TimeSelector();
+  selector.SetIntervals(Converter(JulyDays()));
+  selector.SetPosition(LocalMs(2023, 7, 10, 8));
+  EXPECT_EQ(panel.TimeEdit().text(), "08:00:00 AM");
+  std::vector<int64_t> selected;
+  Record(selector.TimeSelected, selected);
+  TypeTime(panel.TimeEdit(), "023000PM");
+  ASSERT_EQ(selected.size(), 1u) << panel.TimeEdit().text().toStdString();
+  EXPECT_EQ(selected.front(), LocalMs(2023, 7, 10, 14, 30));
 }
