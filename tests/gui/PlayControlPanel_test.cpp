@@ -157,6 +157,8 @@ TEST_F(PlayControlPanelTest, ButtonsInARowWithTheVolumeCentredAboveThem) {
   const QRect s = panel.VolumeSlider().geometry();
   EXPECT_LE(std::abs(s.center().x() - panel.width() / 2), 1);
   EXPECT_LE(s.bottom(), f.top());
+  EXPECT_TRUE(panel.rect().contains(s)) << "the volume control fits the panel";
+  EXPECT_TRUE(panel.rect().contains(f));
 }
 
 TEST_F(PlayControlPanelTest, VolumeFromTheSliderAndSlidToTheStoredValue) {

@@ -182,7 +182,8 @@ int main(int argc, char** argv)
         for (const char* look : {"Active", "Normal"})
             ok &= Save(Flat({20, 20}, QString(look) == "Active" ? QColor(98, 167, 254) : QColor(120, 120, 130)),
                        dir + QString("Arrow_%1_%2.png").arg(direction, look));
-    ok &= Save(Flat({80, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
+    // Narrow enough for the volume control to fit the 120 px play panel.
+    ok &= Save(Flat({60, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
     // Style sheets of our own.
     QFile sliderStyle(dir + "QSlider/QAudioSlider.css");
     ok &= sliderStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
