@@ -82,7 +82,7 @@ QTimeSelector::QTimeSelector(QGraphicsScene* scene, QWidget* parent, const QStri
                              const QList<time_edit::QCustomEdit*>& givenEdits)
     : QCustomButton(name.isEmpty() ? QStringLiteral("Calendar_btn") : name, parent),
       calendar(new QCustomCalendar()),
-      edits(givenEdits),
+      edits(givenEdits.begin(), givenEdits.end()),
       scene(scene)
 {
     setObjectName(name.isEmpty() ? QStringLiteral("Calendar_btn") : name);
@@ -100,7 +100,7 @@ QTimeSelector::QTimeSelector(QGraphicsScene* scene, QWidget* parent, const QStri
         setFixedSize(own->width() + 50, minimumHeight());
         edits.append(own);
     }
-    for (time_edit::QCustomEdit* edit : edits) {
+    for (time_edit::QCustomEdit* edit : Edits()) {
         connect(edit, &time_edit::QCustomEdit::DateTimeChanged, this, &QTimeSelector::DateTimeChanged);
         connect(calendar, &QCustomCalendar::DateSelected, edit, &time_edit::QCustomEdit::SetDate);
     }
@@ -120,6 +120,15 @@ QTimeSelector::~QTimeSelector()
 QCustomCalendar& QTimeSelector::Calendar()
 {
     return *calendar;
+}
+
+QList<time_edit::QCustomEdit*> QTimeSelector::Edits() const
+{
+    QList<time_edit::QCustomEdit*> alive;
+    for (const QPointer<time_edit::QCustomEdit>& edit : edits)
+        if (edit)
+            alive.append(edit.data());
+    return alive;
 }
 
 QGraphicsProxyWidget* QTimeSelector::CalendarProxy() const
@@ -147,7 +156,7 @@ void QTimeSelector::SetPosition(int64_t time)
         return;
     FlagScope lock(locked);
     const QDateTime local = utils::QDateTimeFromPtime(utils::PtimeFromMilliseconds(time)).toLocalTime();
-    for (time_edit::QCustomEdit* edit : edits)
+    for (time_edit::QCustomEdit* edit : Edits())
         if (!edit->IsEditing())
             edit->SetDateTime(local, utcOffset);
     calendar->SetCurrentDay(static_cast<int>(local.date().toJulianDay()), true);
@@ -169,7 +178,7 @@ void QTimeSelector::DateTimeChanged(QDateTime& time)
         // the same time when the calendar next sets their day. What they and
         // the calendar report back meanwhile is an echo of this change.
         FlagScope lock(locked);
-        for (time_edit::QCustomEdit* edit : edits)
+        for (time_edit::QCustomEdit* edit : Edits())
             if (edit != sender() && !edit->IsEditing())
                 edit->SetDateTime(time, utcOffset);
         QDate day = time.date();

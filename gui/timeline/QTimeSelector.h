@@ -66,7 +66,8 @@ public:
     QCustomCalendar& Calendar();
     // Null for a selector without a scene.
     QGraphicsProxyWidget* CalendarProxy() const;
-    const QList<time_edit::QCustomEdit*>& Edits() const { return edits; }
+    // The edits kept in step that still exist.
+    QList<time_edit::QCustomEdit*> Edits() const;
     bool IsPopupOpen() const;
     // The Qt id of the popup watch while the popup is open, else 0.
     int CloseTimerId() const { return closeTimer; }
@@ -97,7 +98,8 @@ private:
     int idleTicks = 0;
     QPointer<QCustomCalendar> calendar;
     QPointer<QGraphicsProxyWidget> proxy;
-    QList<time_edit::QCustomEdit*> edits;
+    // Edits given by the owner may go before the selector does.
+    QList<QPointer<time_edit::QCustomEdit>> edits;
     // Set while the selector writes the edits or the calendar itself, so the
     // changes they report back are not taken for the user's.
     bool locked = false;

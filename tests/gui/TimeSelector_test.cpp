@@ -289,6 +289,20 @@ TEST_F(TimeSelectorTest, PopupOpensAboveTheButtonAndRightAlignsAtTheSceneEdge) {
   EXPECT_EQ(selector.CalendarProxy()->pos().y(), 410 - calendar.height());
 }
 
+TEST_F(TimeSelectorTest, EditsDeletedByTheirOwnerAreLeftOut) {
+  auto* kept = new time_edit::QCustomEdit(host, TimeEditStyle());
+  auto* gone = new time_edit::QCustomEdit(host, TimeEditStyle());
+  QTimeSelector selector(&scene, host, "Calendar", {kept, gone});
+  selector.SetIntervals(Converter(JulyDays()));
+  delete gone;
+  EXPECT_EQ(selector.Edits(), QList<time_edit::QCustomEdit*>{kept});
+  selector.SetPosition(LocalMs(2023, 7, 10, 10));
+  EXPECT_EQ(kept->DateTime().toMSecsSinceEpoch(), LocalMs(2023, 7, 10, 10));
+  selector.Calendar().SetCurrentDay(Day(2023, 7, 12), false);
+  EXPECT_EQ(kept->DateTime().date(), QDate(2023, 7, 12));
+  EXPECT_EQ(selector.CurrentTime(), LocalMs(2023, 7, 12, 10));
+}
+
 class TimeInputPanelTest : public testing::Test {
  protected:
   TimeInputPanelTest() : scene(0, 0, 800, 600) {}
