@@ -142,9 +142,6 @@ const SkinImage kSkin[] = {
     {"Combobox", Layout::Horizontal, {185, 30}, QColor(70, 80, 96), true},
     {"tilesSetupIco", Layout::Single, {24, 24}, QColor(120, 170, 90), true},
     {"RollBox_back", Layout::Vertical, {60, 60}, QColor(50, 56, 66), false, 20},
-    {"riska_small", Layout::Horizontal, {9, 16}, QColor(220, 220, 220), false},
-    {"riska_medium", Layout::Horizontal, {12, 24}, QColor(220, 220, 220), false},
-    {"riska_big", Layout::Horizontal, {15, 32}, QColor(220, 220, 220), false},
     // The roll box of the export tasks: three rows of 20 px on a light drum
     // (its captions use the default dark pen), a band marking the middle row,
     // the task decorations.
@@ -154,6 +151,9 @@ const SkinImage kSkin[] = {
     {"RollBox_item_checked", Layout::Single, {14, 14}, QColor(60, 160, 80), false},
     {"RollBox_item_progress", Layout::Single, {8, 20}, QColor(98, 167, 254, 110), false},
     {"RollBox_delete_process", Layout::Single, {16, 16}, QColor(190, 70, 60), true},
+    {"riska_small", Layout::Horizontal, {9, 16}, QColor(220, 220, 220), false},
+    {"riska_medium", Layout::Horizontal, {12, 24}, QColor(220, 220, 220), false},
+    {"riska_big", Layout::Horizontal, {15, 32}, QColor(220, 220, 220), false},
 };
 
 }  // namespace
@@ -186,12 +186,6 @@ int main(int argc, char** argv)
             ok &= Save(Flat({20, 20}, QString(look) == "Active" ? QColor(98, 167, 254) : QColor(120, 120, 130)),
                        dir + QString("Arrow_%1_%2.png").arg(direction, look));
     ok &= Save(Flat({80, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
-    // Style sheets of our own.
-    QFile sliderStyle(dir + "QSlider/QAudioSlider.css");
-    ok &= sliderStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    sliderStyle.write("QSlider::groove:horizontal { height: 6px; background: rgb(50, 56, 66); }\n"
-                      "QSlider::sub-page:horizontal { background: rgb(60, 150, 170); }\n"
-                      "QSlider::handle:horizontal { width: 8px; margin: -5px 0; background: rgb(200, 200, 210); }\n");
     // The export bar: its buttons, the progress bar's two frames, Cancel.
     QFile exportStyle(dir + "ExportControlPanel.css");
     ok &= exportStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
@@ -203,5 +197,11 @@ int main(int argc, char** argv)
                       "padding: 0; background: rgb(190, 70, 60); }\n"
                       "QCustomProgressBar { background: rgb(50, 56, 66); }\n"
                       "QCustomProgressBar > QFrame { background: rgb(98, 167, 254); }\n");
+    // Style sheets of our own.
+    QFile sliderStyle(dir + "QSlider/QAudioSlider.css");
+    ok &= sliderStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    sliderStyle.write("QSlider::groove:horizontal { height: 6px; background: rgb(50, 56, 66); }\n"
+                      "QSlider::sub-page:horizontal { background: rgb(60, 150, 170); }\n"
+                      "QSlider::handle:horizontal { width: 8px; margin: -5px 0; background: rgb(200, 200, 210); }\n");
     return ok ? 0 : 1;
 }
