@@ -12,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "app/core/QApplicationSettings.h"
+#include "app/widgets/QCustomComboBox.h"
+#include "app/widgets/QCustomInputs.h"
+#include "app/widgets/QExportTaskSettingsPanel.h"
 
 namespace {
 
@@ -213,6 +216,69 @@ TEST(QExportControlPanel, ReportsFromAWorkerArriveOnTheGuiThread)
     EXPECT_EQ(panel.Progress().Value(), 40);
     EXPECT_FALSE(panel.Cancel().isEnabled());
     EXPECT_EQ(panel.Message().text(), "Copy error");
+}
+
+// The task settings panel over a task of three channels without a prefix.
+class ExportTaskSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        panel.Setup(nullptr);
+        apply = panel.findChild<QPushButton*>("applySettingButton");
+        ASSERT_NE(apply, nullptr);
+        Storage::ExportTask task;
+        task.row = 1;
+        task.ChannelIds = {"1", "2", "3"};
+        task.OutputContainer = "mkv";
+        task.FromTime = kFrom;
+        panel.SetTask(task);
+        panel.TaskEdited.connect([this](Storage::ExportTask& task) { edited.push_back(task); });
+    }
+
+    QExportTaskSettingsPanel panel;
+    QPushButton* apply = nullptr;
+    std::vector<Storage::ExportTask> edited;
+};
+
+TEST_F(ExportTaskSettingsTest, ATaskWithoutPrefixIsNamedByItsChannelCount)
+{
+    panel.ShowPanel();
+    EXPECT_EQ(panel.Prefix().text(), "Exported 3");
+    EXPECT_EQ(panel.Container().currentText(), "mkv");
+    EXPECT_TRUE(apply->isEnabled());
+    panel.Prefix().clear();
+    EXPECT_FALSE(apply->isEnabled());
+    panel.Prefix().setText("Gate");
+    EXPECT_TRUE(apply->isEnabled());
+}
+
+TEST_F(ExportTaskSettingsTest, ApplyHandsBackTheEditedTask)
+{
+    panel.ShowPanel();
+    panel.Prefix().setText("North gate");
+    panel.Container().setCurrentText("avi");
+    apply->click();
+    ASSERT_EQ(edited.size(), 1u);
+    EXPECT_EQ(edited[0].PrefixFileName, "North gate");
+    EXPECT_EQ(edited[0].OutputContainer, "avi");
+    // The rest of the task travels unchanged.
+    EXPECT_EQ(edited[0].row, 1);
+    EXPECT_EQ(edited[0].ChannelIds.size(), 3u);
+    EXPECT_EQ(edited[0].FromTime, kFrom);
+    EXPECT_FALSE(panel.IsShown());
+}
+
+TEST_F(ExportTaskSettingsTest, AnUnknownContainerKeepsTheSelection)
+{
+    Storage::ExportTask task;
+    task.ChannelIds = {"1"};
+    task.OutputContainer = "mov";
+    task.PrefixFileName = "Kept";
+    panel.Container().setCurrentText("mkv");
+    panel.SetTask(task);
+    panel.ShowPanel();
+    EXPECT_EQ(panel.Container().currentText(), "mkv");
+    EXPECT_EQ(panel.Prefix().text(), "Kept");
 }
 
 }  // namespace
