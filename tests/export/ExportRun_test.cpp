@@ -226,7 +226,8 @@ TEST_F(ExportRunTest, OnThePanelsTheRunEndsOnTheLastTaskAllDone)
     QMetaObject::invokeMethod(control.get(), "on_AllTasks_clicked");
     EXPECT_TRUE(control->Cancel().isEnabled());
     ASSERT_TRUE(RunUntil([&] { return completed > 0 && controller->RunningExportTasks() == 0; }));
-    RunFor(700);  // the last selection's animation
+    // The last selection's animation.
+    ASSERT_TRUE(RunUntil([&] { return panel->RollBox().MoveAnimation().state() == QAbstractAnimation::Stopped; }));
 
     EXPECT_EQ(panel->CurrentIndex(), 2);
     ASSERT_FALSE(selected.empty());

@@ -150,8 +150,13 @@ TEST(QExportPanel, ReportsFromAWorkerArriveOnTheGuiThread)
     const auto list = panel.RollBox().GetList();
     EXPECT_EQ(list->Item(0).done, 0);
     EXPECT_EQ(panel.CurrentIndex(), 0);
-    Wait(650);
+    Wait(50);
     EXPECT_EQ(list->Item(0).done, 1);
+    // The selection moves with an animation.
+    QElapsedTimer timer;
+    timer.start();
+    while (panel.RollBox().MoveAnimation().state() != QAbstractAnimation::Stopped && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(panel.CurrentIndex(), 1);
 }
 

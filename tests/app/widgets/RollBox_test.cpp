@@ -41,12 +41,14 @@ void EnsureRollBoxSkin()
     EnsureSkinImage("RollBox_item_progress", QSize(8, 20), QColor(255, 0, 0));
 }
 
-void Wait(int milliseconds)
+// Runs events until the box's move animation has ended (at most 5 s).
+void WaitForMove(const QRollBox& box)
 {
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < milliseconds)
+    do
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (box.MoveAnimation().state() != QAbstractAnimation::Stopped && timer.elapsed() < 5000);
 }
 
 RollBoxItem ItemWith(const QStringList& names)
@@ -202,7 +204,7 @@ TEST_F(RollBoxTest, ScrollToSnapsToTheNearestRowWithinTheItems)
     box.ScrollTo(0, false);
     box.ScrollTo(31, true);
     EXPECT_EQ(box.Scroll(), 0);
-    Wait(650);
+    WaitForMove(box);
     EXPECT_EQ(box.Scroll(), 40);
     EXPECT_EQ(box.CurrentIndex(), 2);
 }
@@ -219,14 +221,14 @@ TEST_F(RollBoxTest, CurrentChangedTellsOfANewRowOnceAndOfEveryListChange)
 TEST_F(RollBoxTest, RollingStopsAtTheEnds)
 {
     box.rollUp();
-    Wait(650);
+    WaitForMove(box);
     EXPECT_EQ(box.CurrentIndex(), 0);
     box.SelectItem(4, false);
     box.rollDown();
-    Wait(650);
+    WaitForMove(box);
     EXPECT_EQ(box.CurrentIndex(), 4);
     box.rollUp();
-    Wait(650);
+    WaitForMove(box);
     EXPECT_EQ(box.CurrentIndex(), 3);
 }
 
@@ -299,7 +301,7 @@ TEST_F(TaskRollBoxTest, DeletingTheCurrentTaskSelectsTheRowUnderThePointer)
 {
     const QPoint middleDelete = box.DeleteRect(QRect(0, 20, 300, 20)).center();
     QTest::mouseClick(&box, Qt::LeftButton, Qt::NoModifier, middleDelete);
-    Wait(650);
+    WaitForMove(box);
     EXPECT_EQ(list->Count(), 4);
     EXPECT_EQ(box.CurrentIndex(), 3);
     EXPECT_EQ(CurrentCaption(), "New export task");
@@ -310,7 +312,7 @@ TEST_F(TaskRollBoxTest, AClickBelowSelectsThatRowWithAnimation)
     QTest::mouseClick(&box, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
     EXPECT_EQ(box.CurrentIndex(), 4);
     EXPECT_EQ(box.Scroll(), 60);  // still moving
-    Wait(650);
+    WaitForMove(box);
     EXPECT_EQ(box.Scroll(), 80);
     EXPECT_EQ(CurrentCaption(), "New export task");
 }
