@@ -61,6 +61,8 @@ public:
     const QPropertyAnimation& CaptionAnimation() const { return captionAnimation; }
     const QPropertyAnimation& MoveAnimation() const { return moveAnimation; }
     const QFont& Font() const { return font; }
+    // The time source of the fling; the monotonic clock unless set (tests).
+    void SetFlingClock(KineticTracker::Clock clock) { tracker = KineticTracker(std::move(clock)); }
 
     QRect ItemRect(int index) const;
     QRect TextRect(int index) const;

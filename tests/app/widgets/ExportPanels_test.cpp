@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QResizeEvent>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <gtest/gtest.h>
 
@@ -113,6 +114,17 @@ TEST(QExportPanel, ResetLeavesOneSelectedNewTaskEditableOnlyForMediaSources)
         EXPECT_GE(changes, 1);
     }
     native = saved;
+}
+
+TEST(QExportPanel, TheTaskListFillsTheWidthCentredInThePanel)
+{
+    QExportPanel panel;
+    panel.setMinimumHeight(0);
+    panel.setMaximumHeight(1000);
+    panel.resize(300, 90);
+    QResizeEvent resize(QSize(300, 90), QSize());
+    QCoreApplication::sendEvent(&panel, &resize);
+    EXPECT_EQ(panel.RollBox().geometry(), QRect(5, 15, 290, 60));
 }
 
 TEST(QExportPanel, ProgressMarksATaskDoneAtAHundred)

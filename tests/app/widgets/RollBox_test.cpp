@@ -209,6 +209,34 @@ TEST_F(RollBoxTest, ScrollToSnapsToTheNearestRowWithinTheItems)
     EXPECT_EQ(box.CurrentIndex(), 2);
 }
 
+TEST_F(RollBoxTest, AFlingEndsOnARowHalfItsVelocityFurther)
+{
+    for (int i = 0; i < 15; ++i)
+        list->AddItem(QString("more %1").arg(i, 2, 10, QChar('0')), i);
+    int64_t now = 0;
+    box.SetFlingClock([&] { return now; });
+    box.SelectItem(1, false);
+    // Upward by 40 px in 100 ms: -400 px/s, from scroll 20 + 40.
+    QTest::mousePress(&box, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
+    now = 100;
+    QMouseEvent move(QEvent::MouseMove, QPointF(100, 10), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&box, &move);
+    EXPECT_EQ(box.Scroll(), 60);
+    QTest::mouseRelease(&box, Qt::LeftButton, Qt::NoModifier, QPoint(100, 10));
+    WaitForMove(box);
+    EXPECT_EQ(box.Scroll(), 260);
+    EXPECT_EQ(box.CurrentIndex(), 13);
+
+    // Flung past the end, it stops on the last item.
+    now = 0;
+    QTest::mousePress(&box, Qt::LeftButton, Qt::NoModifier, QPoint(100, 50));
+    now = 10;
+    QCoreApplication::sendEvent(&box, &move);
+    QTest::mouseRelease(&box, Qt::LeftButton, Qt::NoModifier, QPoint(100, 10));
+    WaitForMove(box);
+    EXPECT_EQ(box.CurrentIndex(), list->Count() - 1);
+}
+
 TEST_F(RollBoxTest, CurrentChangedTellsOfANewRowOnceAndOfEveryListChange)
 {
     box.SelectItem(1, false);
