@@ -1,6 +1,7 @@
 #include "gui/sources/QNavigationPanel.h"
 
 #include <QDebug>
+#include <QGraphicsProxyWidget>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -60,6 +61,9 @@ QNavigationPanel::QNavigationPanel(QWidget* parent, std::function<std::vector<st
 
 QNavigationPanel::~QNavigationPanel()
 {
+    // The scene's proxy must not reach the panel while it goes.
+    if (QGraphicsProxyWidget* proxy = graphicsProxyWidget())
+        proxy->setWidget(nullptr);
     // No report of an archive still opening may reach a half-destroyed panel.
     m_fileSystemConnections.clear();
     m_modelConnections.clear();

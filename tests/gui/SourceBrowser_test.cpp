@@ -22,9 +22,14 @@
 #include "gui/sources/SourceModels.h"
 #include "gui/sources/SourceTargetWidgets.h"
 #include "media/VideoSourceInterfaces.h"
+#include "playback/AudioPlayer.h"
+#include "playback/AudioSink.h"
+#include "playback/PlaybackGui.h"
+#include "playback/PlayersController.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/ArchiveTree.h"
 #include "support/MediaFiles.h"
+#include "support/RecordingDevice.h"
 #include "support/TempDir.h"
 #include "GuiTestApp.h"
 
@@ -230,6 +235,41 @@ TEST_F(SourceBrowserTest, MediaFolderDescribesEachFileThenEmptyFolderListsNothin
     m_panel->RefreshButton()->click();
     EXPECT_EQ(Texts().size(), 2);
     EXPECT_EQ(m_panel->GetVideoSources().size(), 2u);
+}
+
+class NoSound final : public filters::IAudioSink {
+public:
+    bool Create(const filters::AudioFormat&) override { return false; }
+    bool Start() override { return false; }
+    void Stop() override {}
+    void Close() override {}
+    int32_t BytesFree() override { return 0; }
+    int32_t PeriodSize() override { return 0; }
+    int64_t Write(const uint8_t*, int64_t) override { return -1; }
+    int64_t ProcessedUSecs() override { return 0; }
+    bool HasError() override { return false; }
+    void SetVolume(double) override {}
+};
+
+// The players controller builds its players from the applied panel: one per
+// selected channel.
+TEST_F(SourceBrowserTest, AppliedChannelsBecomeThePlayers)
+{
+    auto audio = std::make_shared<filters::AudioPlayer>(std::make_unique<NoSound>(), utils::MonotonicTick, false);
+    playback::PlayersController controller(
+        playback::HeadlessGui::Bundle(std::make_shared<playback::HeadlessGui>()),
+        playback::MakePlaybackRenderer(boost::make_shared<testsupport::RecordingDevice>()), audio);
+    m_panel->SourcesApplied.connect(
+        [&controller](ISourceConfiguration& applied) { controller.LoadSources(applied, 0, false); });
+
+    Show(ISourceConfiguration::FOLDER, Files().archive);
+    m_panel->RefreshButton()->click();
+    ASSERT_EQ(Texts().size(), 3);
+    m_panel->VideoList()->item(1)->setSelected(false);
+    m_panel->SaveData();
+    EXPECT_EQ(controller.GetPlayers().size(), 2u);
+    EXPECT_EQ(QApplicationSettings::Instance().Live.Channels, (std::vector<std::wstring>{L"1", L"3"}));
+    EXPECT_EQ(QApplicationSettings::Instance().Live.SourceMode.load(), ISourceConfiguration::FOLDER);
 }
 
 // While a new source opens, the channels of the previous one are gone: an

@@ -4,16 +4,27 @@
 
 #include <cstring>
 
+#include <QGuiApplication>
 #include <boost/make_shared.hpp>
 
 #include "app/core/QApplicationSettings.h"
 #include "playback/QtMediaSample.h"
 #include "render/Titles.h"
-#include "GuiTestApp.h"
 
 namespace {
 
 using playback::QtMediaSample;
+
+// Titles need fonts, which need a GUI application.
+void EnsureGuiApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "test_playback";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication app(argc, argv);
+}
 
 // Writes a picture as the decoder does: left half red, right half blue, the
 // top-left pixel white; the X byte left at 0.
@@ -33,7 +44,7 @@ void Fill(QtMediaSample& sample, QSize size)
 
 TEST(QtMediaSample, ComposedSizeCorrectsPixelAspect)
 {
-    guitest::Application();
+    EnsureGuiApplication();
     const struct {
         QSize picture;
         QSize composed;
@@ -58,7 +69,7 @@ TEST(QtMediaSample, ComposedSizeCorrectsPixelAspect)
 
 TEST(QtMediaSample, RotationTurnsAboutTheCentre)
 {
-    guitest::Application();
+    EnsureGuiApplication();
     QtMediaSample sample;
     Fill(sample, {40, 20});
     const QImage straight = sample.ComposeImage(0);
@@ -79,7 +90,7 @@ TEST(QtMediaSample, RotationTurnsAboutTheCentre)
 
 TEST(QtMediaSample, NoPictureNoImage)
 {
-    guitest::Application();
+    EnsureGuiApplication();
     QtMediaSample sample;
     EXPECT_TRUE(sample.ComposeImage(0).isNull());
     int pitch = 0;
@@ -92,7 +103,7 @@ TEST(QtMediaSample, NoPictureNoImage)
 // channel name, time and frame information never are.
 TEST(QtMediaSample, RecordedTitlesDrawnIn)
 {
-    guitest::Application();
+    EnsureGuiApplication();
     SettingsProfile& live = QApplicationSettings::Instance().Live;
     const bool saved = live.ShowTitles;
     auto titles = boost::make_shared<render::Titles>(0);
