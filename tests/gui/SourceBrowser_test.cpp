@@ -292,6 +292,10 @@ TEST_F(SourceBrowserTest, RefreshEmptiesTheListBeforeTheNewSourceOpens)
 
     ASSERT_TRUE(WaitFor([&] { return m_panel->RefreshButton()->isEnabled(); }));
     EXPECT_EQ(Texts().size(), 2);
+    // The drive's files hold no frames: the channels are listed without a
+    // thumbnail.
+    for (const auto& entry : m_panel->Channels())
+        EXPECT_TRUE(entry.thumbnail.isNull());
     EXPECT_TRUE(m_panel->GetFileSystem());
     EXPECT_EQ(m_panel->GetVideoSources().size(), 2u);
 }
