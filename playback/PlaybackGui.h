@@ -11,7 +11,13 @@
 #include <string>
 #include <vector>
 
+#include <boost/shared_ptr.hpp>
+
 #include "media/TimeConversion.h"
+
+namespace render {
+class Titles;
+}
 
 namespace playback {
 
@@ -57,12 +63,17 @@ public:
 class IChannelsGrid {
 public:
     virtual ~IChannelsGrid() = default;
-    virtual void CreateItems(int32_t count) = 0;
+    // One item per channel: channel i in cell order[i] when the stored order
+    // fits the channels, titles[i] its titles set.
+    virtual void CreateItems(const std::vector<int32_t>& order,
+                             const std::vector<boost::shared_ptr<render::Titles>>& titles) = 0;
     virtual void RemoveItems() = 0;
     virtual void SelectChannel(int32_t channel) = 0;
     // Fades the video item of the channel from one alpha to another; false
     // when the grid has no item for it.
     virtual bool FadeItem(int32_t channel, int32_t from, int32_t to) = 0;
+    // The cell index of each channel (the order CreateItems takes).
+    virtual std::vector<int32_t> GetLayout() = 0;
 };
 
 class IExportPanel {
@@ -123,10 +134,12 @@ public:
     void SetCameras(const std::vector<std::wstring>& names) override;
     void SelectCamera(const std::wstring& name) override;
 
-    void CreateItems(int32_t count) override;
+    void CreateItems(const std::vector<int32_t>& order,
+                     const std::vector<boost::shared_ptr<render::Titles>>& titles) override;
     void RemoveItems() override;
     void SelectChannel(int32_t channel) override { Record("SelectChannel " + std::to_string(channel)); }
     bool FadeItem(int32_t channel, int32_t from, int32_t to) override;
+    std::vector<int32_t> GetLayout() override;
 
     void SetEnabledState(bool enabled, bool exporting) override;
 
@@ -144,6 +157,7 @@ private:
     std::mutex m_lock;
     std::vector<std::string> m_calls;
     int32_t m_items = 0;
+    std::vector<int32_t> m_layout;
     int64_t m_cursor = 0;
 };
 
