@@ -443,10 +443,12 @@ void QVideoItem::EnableTitleOfVideoItem(bool fromTitles)
     if (!contextMenu)
         return;
     const int prefix = tr("Caption: ").length();
-    for (QAction* action : contextMenu->actions()) {
-        if (action->isSeparator())
-            continue;
-        const int index = titles->IndexOfName(action->text().mid(prefix));
+    const QList<QAction*> actions = contextMenu->actions();
+    const auto indexOf = [&](const QAction* action) {
+        return action->isSeparator() ? -1 : titles->IndexOfName(action->text().mid(prefix));
+    };
+    for (QAction* action : actions) {
+        const int index = indexOf(action);
         if (index < 0)
             continue;
         render::TitlePtr title = titles->GetTitle(unsigned(index));
@@ -458,9 +460,15 @@ void QVideoItem::EnableTitleOfVideoItem(bool fromTitles)
             visible = action->isChecked();
             title->SetVisible(visible);
         }
-        for (int linked : title->GetLinkedTitles())
+        for (int linked : title->GetLinkedTitles()) {
             if (render::TitlePtr other = titles->FindTitle(unsigned(linked)))
                 other->SetVisible(visible);
+            // A linked title's own entry follows, or a later pass over it
+            // would undo the switch.
+            for (QAction* other : actions)
+                if (other != action && indexOf(other) == linked)
+                    other->setChecked(visible);
+        }
     }
     Invalidate(boundingRect(), true);
 }
