@@ -2,3 +2,5 @@
 # Resources folder of the build.
 add_dependencies(${GAVEX_TEST_TARGET} gavex_skin)
 target_compile_definitions(${GAVEX_TEST_TARGET} PRIVATE GAVEX_SKIN_ROOT="${PROJECT_BINARY_DIR}/")
+# The players controller's scripted sources.
+target_sources(${GAVEX_TEST_TARGET} PRIVATE ${PROJECT_SOURCE_DIR}/tests/playback/PlaybackTestSupport.cpp)
