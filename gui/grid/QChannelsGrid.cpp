@@ -259,8 +259,11 @@ void QChannelsGrid::UpdatePinGeometry()
         const QRect pinRect(QPoint(int(r.x() + inset), int(r.y() + inset)),
                             QPoint(int(std::ceil(r.x() + inset + (r.width() - 2 * inset))) - 1,
                                    int(std::ceil(r.y() + inset + (r.height() - 2 * inset))) - 1));
-        if (item->Channel() < n)
+        if (item->Channel() < n) {
             renderer->GetPin(item->Channel())->SetRect(pinRect);
+            // Recorded titles sit in the picture, which the pin has only now.
+            item->LayoutTitles();
+        }
         renderer->InvalidateRect(renderer->GetGeometry());
     }
     if (pendingFrontChannel != -1) {

@@ -299,6 +299,27 @@ TEST(ChannelsGrid, PinsFollowTheItemsInsetByFour)
     EXPECT_EQ(QRect(0, 0, 5, 5), scene.renderer.GetPin(1)->GetRect());
 }
 
+TEST(ChannelsGrid, RecordedTitlesFollowThePicture)
+{
+    GridScene scene(2, QSize(800, 600));
+    scene.renderer.GetPin(1)->GetTitles()->SetTitleText(3, L"Door open");
+    scene.grid.onProcessSlot(1);
+    scene.grid.UpdatePinGeometry();
+    QVideoItem* item = scene.Item(1);
+    const auto recorded = [&] { return item->TitleLayouts().at(3).bounds; };
+    // Placement (0.05, 0.05, 0.9, 0.9) of the picture, which fills the pin
+    // (the item inset by 4).
+    const auto expected = [&] {
+        const QSizeF picture(int(item->boundingRect().width() - 8), int(item->boundingRect().height() - 8));
+        return QRectF(4 + 0.05 * picture.width(), 4 + 0.05 * picture.height(), 0.9 * picture.width(),
+                      0.9 * picture.height());
+    };
+    EXPECT_EQ(expected(), recorded());
+    scene.grid.resize(400, 600);  // no titles change follows
+    scene.grid.UpdatePinGeometry();
+    EXPECT_EQ(expected(), recorded());
+}
+
 TEST(ChannelsGrid, ChannelAtFindsTheTopmostVideoItem)
 {
     GridScene scene(4, QSize(800, 600));
