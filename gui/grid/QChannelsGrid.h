@@ -29,12 +29,16 @@ class QGraphicsGridLayout;
 class QGraphicsScene;
 
 class QChannelsGrid : public QGraphicsWidget,
-                      public ::IChannelsGrid,
+                      public IChannelsGrid,
                       public render::ITitlesProcessor,
                       public playback::IChannelsGrid {
     Q_OBJECT
 
 public:
+    // Inside the grid the name means the items' view of it (and qobject_cast
+    // answers "IChannelsGrid" with that part).
+    using IChannelsGrid = ::IChannelsGrid;
+
     // scene receives the items; renderer gives the channels, the pins and
     // the draw order. Either may be null (no items, no pins). Both must
     // outlive the grid.

@@ -365,6 +365,16 @@ TEST(ChannelsGrid, TitlesChangesAreRelayedOnTheGuiThread)
     EXPECT_EQ(QString("Gate"), scene.Item(1)->TitleLayouts()[0].text);
 }
 
+TEST(ChannelsGrid, InterfacesByName)
+{
+    GridScene scene(1, QSize(400, 300));
+    QChannelsGrid& grid = scene.grid;
+    EXPECT_EQ(static_cast<IChannelsGrid*>(&grid), grid.qt_metacast("IChannelsGrid"));
+    EXPECT_EQ(static_cast<render::ITitlesProcessor*>(&grid), grid.qt_metacast("render::ITitlesProcessor"));
+    QVideoItem* item = scene.Item(0);
+    EXPECT_EQ(static_cast<IZoomTarget*>(item), item->qt_metacast("IZoomTarget"));
+}
+
 TEST(ChannelsGrid, RemoveItemsEmptiesTheGridAndTheScene)
 {
     GridScene scene(4, QSize(800, 600));

@@ -283,6 +283,9 @@ TEST_F(VideoItemTest, MenuSwitchesRecordedTitlesAndTheirLinks)
         if (!action->isSeparator())
             actions << action;
     ASSERT_EQ(3, actions.size());
+    scene.grid.ShowItemMenu(0);
+    EXPECT_TRUE(menu->isVisible());
+    menu->hide();
     EXPECT_EQ(QString("Caption: Titles 2"), actions[1]->text());
     EXPECT_TRUE(actions[1]->isChecked());
 
