@@ -600,7 +600,7 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
         for (const auto& player : m_players)
             titles.push_back(player->titles);
         m_gui.grid->CreateItems(QApplicationSettings::Instance().Live.Layout, titles);
-        m_gui.playTimeLine->SetIntervals(m_playConverter->GetArchivePeriods());
+        m_gui.playTimeLine->SetIntervals(m_playConverter);
         if (!m_players.empty())
             SelectPlayer(0);
     } catch (const std::exception& e) {
@@ -622,7 +622,7 @@ void PlayersController::SelectPlayer(size_t index)
     if (index >= m_players.size() || m_players[index] == m_currentPlayer)
         return;
     m_currentPlayer = m_players[index];
-    m_gui.playTimeLine->SetIntervals(m_currentPlayer->converter->GetArchivePeriods());
+    m_gui.playTimeLine->SetIntervals(m_currentPlayer->converter);
     if (m_currentPlayer->pin->HasSource())
         m_gui.cameras->SelectCamera(m_currentPlayer->pin->GetSource()->GetName());
     m_gui.grid->SelectChannel(static_cast<int32_t>(index));
@@ -671,7 +671,7 @@ void PlayersController::Tick()
         if (m_currentPlayer->pin->HasSource() && t >= m_currentPlayer->pin->GetDuration())
             OnFinishedPlay();
     }
-    m_gui.playTimeLine->SetCursorTime(CurrentPosition());
+    m_gui.playTimeLine->SetPosition(CurrentPosition());
     UpdateOutOfRecordFade();
 }
 

@@ -136,6 +136,9 @@ const SkinImage kSkin[] = {
     {"Setting_btn", Layout::Single, {28, 28}, QColor(110, 110, 120), true},
     {"Setting_export_btn", Layout::Single, {28, 28}, QColor(130, 110, 150), true},
     {"Browser_btn", Layout::Single, {28, 28}, QColor(90, 130, 130), true},
+    // The settings column's exclusive play mode and export mode buttons.
+    {"Select_TimeLine", Layout::Single, {34, 34}, QColor(70, 140, 200), true},
+    {"Select_Export", Layout::Single, {34, 34}, QColor(200, 110, 70), true},
     {"QSlider/noSound", Layout::Single, {24, 24}, QColor(60, 110, 130), true},
     {"QSlider/maxSound", Layout::Single, {24, 24}, QColor(60, 150, 170), true},
     // Stretchable controls.
@@ -145,6 +148,12 @@ const SkinImage kSkin[] = {
     {"riska_small", Layout::Horizontal, {9, 16}, QColor(220, 220, 220), false},
     {"riska_medium", Layout::Horizontal, {12, 24}, QColor(220, 220, 220), false},
     {"riska_big", Layout::Horizontal, {15, 32}, QColor(220, 220, 220), false},
+    // The time input panels' calendar button and edit frames, and the play
+    // panel's speed badge.
+    {"Calendar", Layout::Single, {24, 24}, QColor(150, 90, 180), true},
+    {"TextArea", Layout::NinePart, {90, 22}, QColor(225, 228, 235), false, 3},
+    {"TextArea_Focused", Layout::NinePart, {90, 22}, QColor(250, 250, 255), false, 3},
+    {"speed_background", Layout::Single, {34, 16}, QColor(30, 90, 160), false},
 };
 
 }  // namespace
@@ -176,12 +185,23 @@ int main(int argc, char** argv)
         for (const char* look : {"Active", "Normal"})
             ok &= Save(Flat({20, 20}, QString(look) == "Active" ? QColor(98, 167, 254) : QColor(120, 120, 130)),
                        dir + QString("Arrow_%1_%2.png").arg(direction, look));
-    ok &= Save(Flat({80, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
+    // Narrow enough for the volume control to fit the 120 px play panel.
+    ok &= Save(Flat({60, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
     // Style sheets of our own.
     QFile sliderStyle(dir + "QSlider/QAudioSlider.css");
     ok &= sliderStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
     sliderStyle.write("QSlider::groove:horizontal { height: 6px; background: rgb(50, 56, 66); }\n"
                       "QSlider::sub-page:horizontal { background: rgb(60, 150, 170); }\n"
                       "QSlider::handle:horizontal { width: 8px; margin: -5px 0; background: rgb(200, 200, 210); }\n");
+    // The sliding configuration panels: a dark sheet under light text.
+    QFile panelStyle(dir + "SettingPanel.css");
+    ok &= panelStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    panelStyle.write("QWidget { color: rgb(220, 222, 228); font-family: Verdana; font-size: 12px; }\n"
+                     "#ExportPanel { background-color: rgb(36, 40, 48); }\n"
+                     "#navigationBottomPanel { background-color: rgb(30, 33, 40); }\n"
+                     "QLineEdit { background-color: rgb(24, 26, 30); border: 1px solid rgb(90, 96, 110); }\n"
+                     "QPushButton { background-color: rgb(58, 62, 72); border: 1px solid rgb(90, 96, 110);"
+                     " padding: 4px 16px; }\n"
+                     "QPushButton:disabled { color: rgb(120, 124, 132); }\n");
     return ok ? 0 : 1;
 }
