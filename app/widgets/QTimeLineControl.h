@@ -139,6 +139,7 @@ private:
     // B: the band of interval i, in widget pixels (left, width).
     void PaintTicks(QPainter& painter, std::size_t i, double bandLeft, double bandTop, double bandWidth,
                     double bandHeight);
+    void PaintEdgeLabels(QPainter& painter, std::size_t i, double bandLeft, double bandWidth);
     void PaintDurations(QPainter& painter);
     void PaintSelection(QPainter& painter);
 

@@ -112,11 +112,6 @@ void QTimeLineControl::PaintIntervals(QPainter& painter)
     const double bandTop = style.bandOffset + (strip.height() - bandHeight) / 2 + strip.top();
     const double gapTop = (strip.height() - holeHeight) / 2 + style.bandOffset + strip.top();
     const int dayWidth = gapImages[timeline::GapDays].width();
-    // Edge labels sit in the band, or below it when the band is the lower image.
-    const bool labelsBelow = bandHeight < holeHeight;
-    const double stripBottom = strip.top() + strip.height();
-    painter.setFont(fonts[1]);
-    const QFontMetrics edgeMetrics(fonts[1]);
 
     double x = FirstBandLeft();
     for (std::size_t i = 0; i < archive.size() && x <= stripRight; ++i) {
@@ -124,40 +119,17 @@ void QTimeLineControl::PaintIntervals(QPainter& painter)
         const double width = timeline::BandWidth(archive[i], scale);
         const QImage* gap = last ? nullptr : &GapImage(i);
         if (x < stripRight && x + width + dayWidth > strip.left()) {
-            const QRectF band(x, bandTop, width, bandHeight);
-            FillTiled(painter, OnStrip(band, strip), bandImage);
-            PaintTicks(painter, i, x, bandTop, width, bandHeight);
-            painter.setFont(fonts[1]);
-
-            QString beginText, endText;
-            QRectF beginRect, endRect;
-            const double bandRight = x + width;
-            auto place = [&](const QString& text, double left) {
-                const QSize size = edgeMetrics.size(Qt::TextSingleLine, text);
-                const double top = labelsBelow ? bandTop + bandHeight + (stripBottom - bandTop - bandHeight - size.height()) / 2
-                                               : bandTop + (bandHeight - size.height()) / 2.0;
-                return QRectF(left < 0 ? bandRight - size.width() - kTextMargin : left, top, size.width(),
-                              size.height());
-            };
-            if (i > 0) {
-                beginText = FormatTime(archive[i].start, edgeLocale, fonts[1]);
-                beginRect = place(beginText, x + kTextMargin);
+            // Ticks and labels show only inside a band (a label only in a band
+            // wider than itself): a band without width needs no texts formatted.
+            if (width > 0) {
+                FillTiled(painter, OnStrip(QRectF(x, bandTop, width, bandHeight), strip), bandImage);
+                PaintTicks(painter, i, x, bandTop, width, bandHeight);
+                PaintEdgeLabels(painter, i, x, width);
             }
             if (!last) {
-                const QRectF gapRect(bandRight, gapTop, gap->width(), gap->height());
+                const QRectF gapRect(x + width, gapTop, gap->width(), gap->height());
                 if (StripIntersects(strip, gapRect))
-                    painter.drawImage(Pixel(bandRight, gapTop), *gap);
-                endText = FormatTime(utils::IntervalEnd(archive[i]), edgeLocale, fonts[1]);
-                endRect = place(endText, -1);
-            }
-            const bool apart = beginText.isNull() || endText.isNull() ||
-                               !beginRect.adjusted(0, 0, kTextMargin, 0).intersects(endRect.adjusted(-kTextMargin, 0, 0, 0));
-            const bool endFits = endText.isNull() || width > endRect.width();
-            if (apart && endFits) {
-                painter.setPen(style.textColour);
-                for (const auto& [text, rect] : {std::pair(beginText, beginRect), std::pair(endText, endRect)})
-                    if (!text.isNull() && StripIntersects(strip, rect) && width > rect.width())
-                        painter.drawText(rect, Qt::AlignCenter, text);
+                    painter.drawImage(Pixel(x + width, gapTop), *gap);
             }
         }
         if (last)
@@ -166,6 +138,46 @@ void QTimeLineControl::PaintIntervals(QPainter& painter)
     }
     painter.setClipRect(rect());
     painter.setClipping(false);
+}
+
+void QTimeLineControl::PaintEdgeLabels(QPainter& painter, std::size_t i, double bandLeft, double bandWidth)
+{
+    const utils::IntervalList& archive = intervals->GetArchivePeriods();
+    const QRect strip = StripRect();
+    const int bandHeight = bandImage.height();
+    const double bandTop = style.bandOffset + (strip.height() - bandHeight) / 2 + strip.top();
+    const double bandRight = bandLeft + bandWidth;
+    const double stripBottom = strip.top() + strip.height();
+    // In the band, or centred below it when the band is the lower image.
+    const bool below = bandHeight < gapImages[timeline::GapSeconds].height();
+    const QFontMetrics metrics(fonts[1]);
+    struct Label {
+        bool shown = false;
+        QString text;
+        QRectF rect;
+    };
+    auto place = [&](int64_t time, bool atEnd) {
+        Label label;
+        label.shown = true;
+        label.text = FormatTime(time, edgeLocale, fonts[1]);
+        const QSize size = metrics.size(Qt::TextSingleLine, label.text);
+        const double top = below ? bandTop + bandHeight + (stripBottom - bandTop - bandHeight - size.height()) / 2
+                                 : bandTop + (bandHeight - size.height()) / 2;
+        const double left = atEnd ? bandRight - size.width() - kTextMargin : bandLeft + kTextMargin;
+        label.rect = QRectF(left, top, size.width(), size.height());
+        return label;
+    };
+    const Label begin = i > 0 ? place(archive[i].start, false) : Label();
+    const Label end = i + 1 < archive.size() ? place(utils::IntervalEnd(archive[i]), true) : Label();
+    const bool apart = !begin.shown || !end.shown ||
+                       !begin.rect.adjusted(0, 0, kTextMargin, 0).intersects(end.rect.adjusted(-kTextMargin, 0, 0, 0));
+    if (!apart || (end.shown && bandWidth <= end.rect.width()))
+        return;
+    painter.setFont(fonts[1]);
+    painter.setPen(style.textColour);
+    for (const Label* label : {&begin, &end})
+        if (label->shown && StripIntersects(strip, label->rect) && bandWidth > label->rect.width())
+            painter.drawText(label->rect, Qt::AlignCenter, label->text);
 }
 
 void QTimeLineControl::PaintTicks(QPainter& painter, std::size_t i, double bandLeft, double bandTop, double bandWidth,
