@@ -16,8 +16,7 @@
 
 namespace {
 
-int64_t MonotonicMilliseconds()
-{
+int64_t MonotonicMilliseconds() {
     static QElapsedTimer timer = [] {
         QElapsedTimer t;
         t.start();
@@ -26,19 +25,16 @@ int64_t MonotonicMilliseconds()
     return timer.elapsed();
 }
 
-QImage LoadTimeLineImage(const std::string& prefix, const QString& name)
-{
+QImage LoadTimeLineImage(const std::string& prefix, const QString& name) {
     return QImage(TimeLineImagePath(prefix, name));
 }
 
-std::locale TimeLocale(const QString& format)
-{
+std::locale TimeLocale(const QString& format) {
     // The locale owns the facet.
     return std::locale(std::locale(), new boost::posix_time::wtime_facet(format.toStdWString().c_str()));
 }
 
-QFont SkinFont(int points)
-{
+QFont SkinFont(int points) {
     QFont font("Verdana", points, QFont::Normal);
     font.setStyleStrategy(QFont::PreferAntialias);
     return font;
@@ -46,8 +42,7 @@ QFont SkinFont(int points)
 
 }  // namespace
 
-QString TimeLineImagePath(const std::string& skinPrefix, const QString& name)
-{
+QString TimeLineImagePath(const std::string& skinPrefix, const QString& name) {
     return ResourcePath(ApplicationDirectory(), QString("%1_%2.png").arg(QString::fromStdString(skinPrefix), name));
 }
 
@@ -58,8 +53,7 @@ QTimeLineControl::QTimeLineControl(const TextStyleRecord& style, Clock clock)
       tracker([this] { return this->clock(); }),
       tickLocale(TimeLocale(style.tickFormat)),
       edgeLocale(TimeLocale(style.edgeFormat)),
-      intervals(std::make_shared<utils::TimeConverter>())
-{
+      intervals(std::make_shared<utils::TimeConverter>()) {
     const std::string& prefix = style.skinPrefix;
     background = LoadTimeLineImage(prefix, "VideoTimeLineBack");
     centreMarker = LoadTimeLineImage(prefix, "VideoTimeLineCenterMarker");
@@ -67,16 +61,13 @@ QTimeLineControl::QTimeLineControl(const TextStyleRecord& style, Clock clock)
     if (style.framed) {
         const char* names[] = {"Background_Left", "Background_Center", "Background_Right", "Shadow_Left",
                                "Shadow_Right"};
-        for (std::size_t i = 0; i < frameImages.size(); ++i)
-            frameImages[i] = LoadTimeLineImage(prefix, names[i]);
+        for (std::size_t i = 0; i < frameImages.size(); ++i) frameImages[i] = LoadTimeLineImage(prefix, names[i]);
     }
     bandImage = LoadTimeLineImage(prefix, "archiveVideoTimeLine");
     const char* gaps[] = {"hole_sec", "hole_min", "hole_hour", "hole_day"};
-    for (std::size_t i = 0; i < gapImages.size(); ++i)
-        gapImages[i] = LoadTimeLineImage(prefix, gaps[i]);
+    for (std::size_t i = 0; i < gapImages.size(); ++i) gapImages[i] = LoadTimeLineImage(prefix, gaps[i]);
     const char* ticks[] = {"riska_small", "riska_medium", "riska_big"};
-    for (std::size_t i = 0; i < tickImages.size(); ++i)
-        tickImages[i] = LoadTimeLineImage(prefix, ticks[i]);
+    for (std::size_t i = 0; i < tickImages.size(); ++i) tickImages[i] = LoadTimeLineImage(prefix, ticks[i]);
     selectionImage = LoadTimeLineImage(prefix, "select_bar_blue");
 
     const QString left = QString::fromStdString(prefix + "_rewind_left");
@@ -116,19 +107,15 @@ QTimeLineControl::QTimeLineControl(const TextStyleRecord& style, Clock clock)
     update();
 }
 
-QTimeLineControl::~QTimeLineControl()
-{
+QTimeLineControl::~QTimeLineControl() {
     moveAnimation.stop();
     zoomAnimation.stop();
-    if (QGraphicsProxyWidget* proxy = graphicsProxyWidget())
-        proxy->setWidget(nullptr);
+    if (QGraphicsProxyWidget* proxy = graphicsProxyWidget()) proxy->setWidget(nullptr);
 }
 
-void QTimeLineControl::SetIntervals(const std::shared_ptr<utils::TimeConverter>& list)
-{
+void QTimeLineControl::SetIntervals(const std::shared_ptr<utils::TimeConverter>& list) {
     ClearIntervals();
-    if (list)
-        intervals = list;
+    if (list) intervals = list;
     const utils::IntervalList& archive = intervals->GetArchivePeriods();
     if (!archive.empty()) {
         rangeBegin = archive.front().start;
@@ -138,94 +125,77 @@ void QTimeLineControl::SetIntervals(const std::shared_ptr<utils::TimeConverter>&
     update();
 }
 
-void QTimeLineControl::ClearIntervals()
-{
+void QTimeLineControl::ClearIntervals() {
     intervals = std::make_shared<utils::TimeConverter>();
     rangeBegin = 0;
     rangeEnd = 0;
     update();
 }
 
-void QTimeLineControl::SetPosition(int64_t time)
-{
-    if (dragging)
-        return;
-    if (intervals->GetArchivePeriods().empty() && intervals->GetContinuousPeriods().empty())
-        return;
+void QTimeLineControl::SetPosition(int64_t time) {
+    if (dragging) return;
+    if (intervals->GetArchivePeriods().empty() && intervals->GetContinuousPeriods().empty()) return;
     SetScrollPosition(TimeToPosition(time));
 }
 
-void QTimeLineControl::SetCutSelectionMode(playback::ECutSelectionMode mode) { cutMode = mode; }
+void QTimeLineControl::SetCutSelectionMode(playback::ECutSelectionMode mode) {
+    cutMode = mode;
+}
 
-void QTimeLineControl::SetSelectionBegin(int64_t time)
-{
-    if (time == selectionBegin)
-        return;
+void QTimeLineControl::SetSelectionBegin(int64_t time) {
+    if (time == selectionBegin) return;
     selectionBegin = time;
     update();
 }
 
-void QTimeLineControl::SetSelectionEnd(int64_t time)
-{
-    if (time == selectionEnd)
-        return;
+void QTimeLineControl::SetSelectionEnd(int64_t time) {
+    if (time == selectionEnd) return;
     selectionEnd = time;
     update();
 }
 
-void QTimeLineControl::ClearSelection()
-{
+void QTimeLineControl::ClearSelection() {
     selectionBegin = 0;
     selectionEnd = 0;
     update();
 }
 
-QRect QTimeLineControl::StripRect() const
-{
-    if (!style.framed)
-        return rect();
+QRect QTimeLineControl::StripRect() const {
+    if (!style.framed) return rect();
     const int left = frameImages[0].width();
     const int gap = (height() - frameImages[1].height()) / 2;
     return QRect(115 - left, gap, width() - 230 + 2 * left, height() - 2 * gap);
 }
 
-timeline::GapWidths QTimeLineControl::GapImageWidths() const
-{
+timeline::GapWidths QTimeLineControl::GapImageWidths() const {
     return {gapImages[0].width(), gapImages[1].width(), gapImages[2].width(), gapImages[3].width()};
 }
 
-int64_t QTimeLineControl::PositionToTime(double x) const
-{
+int64_t QTimeLineControl::PositionToTime(double x) const {
     return timeline::PositionToTime(x, intervals->GetArchivePeriods(), Scale(), GapImageWidths());
 }
 
-double QTimeLineControl::TimeToPosition(int64_t t) const
-{
+double QTimeLineControl::TimeToPosition(int64_t t) const {
     return timeline::TimeToPosition(t, intervals->GetArchivePeriods(), Scale(), GapImageWidths());
 }
 
-const QImage& QTimeLineControl::GapImage(std::size_t interval) const
-{
+const QImage& QTimeLineControl::GapImage(std::size_t interval) const {
     return gapImages[timeline::GapAfter(intervals->GetArchivePeriods(), interval)];
 }
 
-double QTimeLineControl::ClampZoom(double z) const
-{
+double QTimeLineControl::ClampZoom(double z) const {
     return timeline::ClampZoom(z, StripRect().width(), intervals->GetContinuousPeriods());
 }
 
-void QTimeLineControl::SetZoom(double z)
-{
+void QTimeLineControl::SetZoom(double z) {
     const int64_t t = PositionToTime(position);
     zoom = z;
     SetScrollPosition(TimeToPosition(t));
     update();
 }
 
-void QTimeLineControl::SetScrollPosition(double x)
-{
-    if (x == position)
-        return;
+void QTimeLineControl::SetScrollPosition(double x) {
+    if (x == position) return;
     position = x;
     if (cutMode != playback::CutSelectionNone) {
         const int64_t t = PositionToTime(x);
@@ -245,16 +215,13 @@ void QTimeLineControl::SetScrollPosition(double x)
     update();
 }
 
-void QTimeLineControl::SetDraggedPosition(double x)
-{
+void QTimeLineControl::SetDraggedPosition(double x) {
     const int64_t t = PositionToTime(x);
-    if (!intervals->GetArchivePeriods().empty() && rangeBegin <= t && t <= rangeEnd)
-        PositionDragged(t);
+    if (!intervals->GetArchivePeriods().empty() && rangeBegin <= t && t <= rangeEnd) PositionDragged(t);
     SetScrollPosition(x);
 }
 
-void QTimeLineControl::AnimateTo(double x)
-{
+void QTimeLineControl::AnimateTo(double x) {
     const double first = TimeToPosition(rangeBegin);
     const double last = TimeToPosition(rangeEnd);
     x = std::max(first, std::min(x, last));
@@ -264,27 +231,22 @@ void QTimeLineControl::AnimateTo(double x)
     moveAnimation.start();
 }
 
-void QTimeLineControl::AnimateZoom(double z)
-{
+void QTimeLineControl::AnimateZoom(double z) {
     zoomAnimation.stop();
     zoomAnimation.setStartValue(zoom);
     zoomAnimation.setEndValue(z);
     zoomAnimation.start();
 }
 
-void QTimeLineControl::moveAnimationFinished()
-{
+void QTimeLineControl::moveAnimationFinished() {
     dragging = false;
     // An empty time line has no time to choose.
-    if (!intervals->GetArchivePeriods().empty())
-        TimeSelected(PositionToTime(position));
+    if (!intervals->GetArchivePeriods().empty()) TimeSelected(PositionToTime(position));
 }
 
-void QTimeLineControl::nextInterval()
-{
+void QTimeLineControl::nextInterval() {
     const utils::IntervalList& archive = intervals->GetArchivePeriods();
-    if (archive.empty())
-        return;
+    if (archive.empty()) return;
     const int64_t t = PositionToTime(position);
     const int64_t k = utils::FindIntervalIndex(t, archive);
     const int64_t last = static_cast<int64_t>(archive.size()) - 1;
@@ -297,11 +259,9 @@ void QTimeLineControl::nextInterval()
     }
 }
 
-void QTimeLineControl::prevInterval()
-{
+void QTimeLineControl::prevInterval() {
     const utils::IntervalList& archive = intervals->GetArchivePeriods();
-    if (archive.empty())
-        return;
+    if (archive.empty()) return;
     const int64_t t = PositionToTime(position);
     const int64_t k = utils::FindIntervalIndex(t, archive);
     const int64_t last = static_cast<int64_t>(archive.size()) - 1;
@@ -314,12 +274,15 @@ void QTimeLineControl::prevInterval()
     }
 }
 
-void QTimeLineControl::goBegin() { AnimateTo(TimeToPosition(rangeBegin)); }
+void QTimeLineControl::goBegin() {
+    AnimateTo(TimeToPosition(rangeBegin));
+}
 
-void QTimeLineControl::goEnd() { AnimateTo(TimeToPosition(rangeEnd)); }
+void QTimeLineControl::goEnd() {
+    AnimateTo(TimeToPosition(rangeEnd));
+}
 
-void QTimeLineControl::mousePressEvent(QMouseEvent* event)
-{
+void QTimeLineControl::mousePressEvent(QMouseEvent* event) {
     const QRect strip = StripRect();
     if (strip.contains(event->pos())) {
         moveAnimation.stop();
@@ -333,14 +296,12 @@ void QTimeLineControl::mousePressEvent(QMouseEvent* event)
     event->accept();
 }
 
-void QTimeLineControl::mouseMoveEvent(QMouseEvent* event)
-{
+void QTimeLineControl::mouseMoveEvent(QMouseEvent* event) {
     if (dragging && pressActive) {
         const QRect strip = StripRect();
         const double x = pressOffset.x() + strip.left() - event->pos().x() + pressPosition;
         const int64_t t = PositionToTime(x);
-        if (!intervals->GetArchivePeriods().empty() && rangeBegin <= t && t <= rangeEnd)
-            PositionDragged(t);
+        if (!intervals->GetArchivePeriods().empty() && rangeBegin <= t && t <= rangeEnd) PositionDragged(t);
         SetScrollPosition(x);
         lastMoveTime = clock();
         tracker.AddSample(event->pos());
@@ -348,11 +309,9 @@ void QTimeLineControl::mouseMoveEvent(QMouseEvent* event)
     QWidget::mouseMoveEvent(event);
 }
 
-void QTimeLineControl::mouseReleaseEvent(QMouseEvent* event)
-{
+void QTimeLineControl::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
-    if (!dragging || !pressActive)
-        return;
+    if (!dragging || !pressActive) return;
     pressActive = false;
     const QRect strip = StripRect();
     const int d = event->pos().x() - strip.left();
@@ -370,8 +329,7 @@ void QTimeLineControl::mouseReleaseEvent(QMouseEvent* event)
     AnimateTo(position - tracker.Velocity().x() * 0.5);
 }
 
-void QTimeLineControl::wheelEvent(QWheelEvent* event)
-{
+void QTimeLineControl::wheelEvent(QWheelEvent* event) {
     if (dragging) {
         event->accept();
         return;
@@ -381,8 +339,7 @@ void QTimeLineControl::wheelEvent(QWheelEvent* event)
     QWidget::wheelEvent(event);
 }
 
-void QTimeLineControl::resizeEvent(QResizeEvent* event)
-{
+void QTimeLineControl::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (jumpBackward && jumpForward) {
         jumpBackward->move(5, (background.height() - jumpBackward->height()) / 2);
@@ -393,21 +350,17 @@ void QTimeLineControl::resizeEvent(QResizeEvent* event)
     rewindRight->move(strip.left() + strip.width() - rewindRight->width(), strip.top());
 }
 
-QString QTimeLineControl::FormatTime(int64_t time, const std::locale& locale, const QFont& font, QSize* size) const
-{
+QString QTimeLineControl::FormatTime(int64_t time, const std::locale& locale, const QFont& font, QSize* size) const {
     std::wostringstream stream;
     stream.imbue(locale);
     stream << utils::ShiftPtime(utils::PtimeFromMilliseconds(time), intervals->GetTimeZoneOffset());
     const QString text = QString::fromStdWString(stream.str());
-    if (size)
-        *size = QFontMetrics(font).size(Qt::TextSingleLine, text);
+    if (size) *size = QFontMetrics(font).size(Qt::TextSingleLine, text);
     return text;
 }
 
-QString QTimeLineControl::FormatDuration(int64_t milliseconds, QSize* size) const
-{
+QString QTimeLineControl::FormatDuration(int64_t milliseconds, QSize* size) const {
     const QString text = QString::fromStdString(timeline::FormatDurationText(milliseconds));
-    if (size)
-        *size = QFontMetrics(fonts[0]).size(Qt::TextSingleLine, text);
+    if (size) *size = QFontMetrics(fonts[0]).size(Qt::TextSingleLine, text);
     return text;
 }

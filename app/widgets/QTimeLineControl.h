@@ -137,8 +137,7 @@ private:
     void PaintBackground(QPainter& painter);
     void PaintIntervals(QPainter& painter);
     // B: the band of interval i, in widget pixels (left, width).
-    void PaintTicks(QPainter& painter, std::size_t i, double bandLeft, double bandTop, double bandWidth,
-                    double bandHeight);
+    void PaintTicks(QPainter& painter, std::size_t i, double bandLeft, double bandTop, double bandWidth);
     void PaintEdgeLabels(QPainter& painter, std::size_t i, double bandLeft, double bandWidth);
     void PaintDurations(QPainter& painter);
     void PaintSelection(QPainter& painter);

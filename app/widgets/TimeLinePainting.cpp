@@ -14,10 +14,8 @@ namespace {
 
 constexpr QColor kDurationColour(173, 173, 173, 255);
 
-void FillTiled(QPainter& painter, const QRect& rect, const QImage& image)
-{
-    if (image.isNull() || rect.isEmpty())
-        return;
+void FillTiled(QPainter& painter, const QRect& rect, const QImage& image) {
+    if (image.isNull() || rect.isEmpty()) return;
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBrush(QBrush(image));
     painter.setBrushOrigin(rect.topLeft());
@@ -26,14 +24,12 @@ void FillTiled(QPainter& painter, const QRect& rect, const QImage& image)
 }
 
 // The whole pixels of a rectangle that lie on the strip; empty when none.
-QRect OnStrip(const QRectF& rect, const QRect& strip)
-{
+QRect OnStrip(const QRectF& rect, const QRect& strip) {
     const double left = std::max(rect.left(), static_cast<double>(strip.left()));
     const double right = std::min(rect.right(), static_cast<double>(strip.left() + strip.width()));
     const double top = std::max(rect.top(), static_cast<double>(strip.top()));
     const double bottom = std::min(rect.bottom(), static_cast<double>(strip.top() + strip.height()));
-    if (right <= left || bottom <= top)
-        return QRect();
+    if (right <= left || bottom <= top) return QRect();
     const int x1 = static_cast<int>(std::lround(left));
     const int x2 = static_cast<int>(std::lround(right));
     const int y1 = static_cast<int>(std::lround(top));
@@ -43,25 +39,26 @@ QRect OnStrip(const QRectF& rect, const QRect& strip)
 
 // Whether the strip holds a point given in doubles (right and bottom edges
 // inclusive, as QRect::contains).
-bool StripContains(const QRect& strip, double x, double y)
-{
+bool StripContains(const QRect& strip, double x, double y) {
     return x >= strip.left() && x <= strip.right() && y >= strip.top() && y <= strip.bottom();
 }
 
-bool StripIntersects(const QRect& strip, const QRectF& rect) { return QRectF(strip).intersects(rect); }
+bool StripIntersects(const QRect& strip, const QRectF& rect) {
+    return QRectF(strip).intersects(rect);
+}
 
-int64_t PositiveModulo(int64_t value, int64_t divisor)
-{
+int64_t PositiveModulo(int64_t value, int64_t divisor) {
     const int64_t r = value % divisor;
     return r < 0 ? r + divisor : r;
 }
 
-QPoint Pixel(double x, double y) { return QPoint(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y))); }
+QPoint Pixel(double x, double y) {
+    return QPoint(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
+}
 
 }  // namespace
 
-void QTimeLineControl::paintEvent(QPaintEvent*)
-{
+void QTimeLineControl::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     PaintBackground(painter);
     PaintIntervals(painter);
@@ -71,8 +68,7 @@ void QTimeLineControl::paintEvent(QPaintEvent*)
         painter.drawImage(QPoint(strip.left() + strip.width() - frameImages[4].width(), strip.top()), frameImages[4]);
     }
     painter.drawImage(QPoint((width() - centreMarker.width()) / 2, strip.top()), centreMarker);
-    if (style.showDurations)
-        PaintDurations(painter);
+    if (style.showDurations) PaintDurations(painter);
     PaintSelection(painter);
     if (!delimiterOverlay.isNull()) {
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
@@ -80,14 +76,11 @@ void QTimeLineControl::paintEvent(QPaintEvent*)
     }
 }
 
-void QTimeLineControl::PaintBackground(QPainter& painter)
-{
+void QTimeLineControl::PaintBackground(QPainter& painter) {
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    if (!background.isNull())
-        FillTiled(painter, rect(), background);
+    if (!background.isNull()) FillTiled(painter, rect(), background);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (!style.framed)
-        return;
+    if (!style.framed) return;
     const int left = frameImages[0].width();
     QRect inner = StripRect();
     inner.setX(inner.x() + left);
@@ -97,8 +90,7 @@ void QTimeLineControl::PaintBackground(QPainter& painter)
     painter.drawImage(QPoint(inner.left() + inner.width(), inner.top()), frameImages[2]);
 }
 
-void QTimeLineControl::PaintIntervals(QPainter& painter)
-{
+void QTimeLineControl::PaintIntervals(QPainter& painter) {
     const utils::IntervalList& archive = intervals->GetArchivePeriods();
     const QRect strip = StripRect();
     const int holeHeight = gapImages[timeline::GapSeconds].height();
@@ -123,25 +115,22 @@ void QTimeLineControl::PaintIntervals(QPainter& painter)
             // wider than itself): a band without width needs no texts formatted.
             if (width > 0) {
                 FillTiled(painter, OnStrip(QRectF(x, bandTop, width, bandHeight), strip), bandImage);
-                PaintTicks(painter, i, x, bandTop, width, bandHeight);
+                PaintTicks(painter, i, x, bandTop, width);
                 PaintEdgeLabels(painter, i, x, width);
             }
             if (!last) {
                 const QRectF gapRect(x + width, gapTop, gap->width(), gap->height());
-                if (StripIntersects(strip, gapRect))
-                    painter.drawImage(Pixel(x + width, gapTop), *gap);
+                if (StripIntersects(strip, gapRect)) painter.drawImage(Pixel(x + width, gapTop), *gap);
             }
         }
-        if (last)
-            break;
+        if (last) break;
         x += width + gap->width();
     }
     painter.setClipRect(rect());
     painter.setClipping(false);
 }
 
-void QTimeLineControl::PaintEdgeLabels(QPainter& painter, std::size_t i, double bandLeft, double bandWidth)
-{
+void QTimeLineControl::PaintEdgeLabels(QPainter& painter, std::size_t i, double bandLeft, double bandWidth) {
     const utils::IntervalList& archive = intervals->GetArchivePeriods();
     const QRect strip = StripRect();
     const int bandHeight = bandImage.height();
@@ -171,8 +160,7 @@ void QTimeLineControl::PaintEdgeLabels(QPainter& painter, std::size_t i, double 
     const Label end = i + 1 < archive.size() ? place(utils::IntervalEnd(archive[i]), true) : Label();
     const bool apart = !begin.shown || !end.shown ||
                        !begin.rect.adjusted(0, 0, kTextMargin, 0).intersects(end.rect.adjusted(-kTextMargin, 0, 0, 0));
-    if (!apart || (end.shown && bandWidth <= end.rect.width()))
-        return;
+    if (!apart || (end.shown && bandWidth <= end.rect.width())) return;
     painter.setFont(fonts[1]);
     painter.setPen(style.textColour);
     for (const Label* label : {&begin, &end})
@@ -180,9 +168,7 @@ void QTimeLineControl::PaintEdgeLabels(QPainter& painter, std::size_t i, double 
             painter.drawText(label->rect, Qt::AlignCenter, label->text);
 }
 
-void QTimeLineControl::PaintTicks(QPainter& painter, std::size_t i, double bandLeft, double bandTop, double bandWidth,
-                                  double)
-{
+void QTimeLineControl::PaintTicks(QPainter& painter, std::size_t i, double bandLeft, double bandTop, double bandWidth) {
     const utils::Interval& interval = intervals->GetArchivePeriods()[i];
     const QRect strip = StripRect();
     const double stripRight = strip.left() + strip.width();
@@ -190,8 +176,7 @@ void QTimeLineControl::PaintTicks(QPainter& painter, std::size_t i, double bandL
     const double scale = Scale();
     const int64_t step = timeline::MajorTickStep(zoom);
     const double stepPixels = static_cast<double>(step) * scale;
-    if (stepPixels <= 0)
-        return;
+    if (stepPixels <= 0) return;
 
     const int64_t first = 1000 - PositiveModulo(interval.start, 1000);
     const int64_t firstTime = interval.start + first;
@@ -209,8 +194,7 @@ void QTimeLineControl::PaintTicks(QPainter& painter, std::size_t i, double bandL
     const double bigTop = strip.top() + (strip.height() - big.height()) / 2;
     const double mediumTop = strip.top() + (strip.height() - medium.height()) / 2;
     auto tick = [&](const QImage& image, double left, double top) {
-        if (image.isNull() || !StripContains(strip, left, top) || left <= bandLeft || left >= bandRight)
-            return false;
+        if (image.isNull() || !StripContains(strip, left, top) || left <= bandLeft || left >= bandRight) return false;
         painter.drawImage(Pixel(left, top), image);
         return true;
     };
@@ -232,8 +216,7 @@ void QTimeLineControl::PaintTicks(QPainter& painter, std::size_t i, double bandL
             const QSize size = metrics.size(Qt::TextSingleLine, text);
             const QRectF label(x - size.width() / 2.0, strip.top() + (bandTop - strip.top() - size.height()) / 2,
                                size.width(), size.height());
-            if (label.left() > stripRight)
-                break;
+            if (label.left() > stripRight) break;
             if (StripIntersects(strip, label)) {
                 const QRectF widened = label.adjusted(-kTextMargin, 0, kTextMargin, 0);
                 if (lastLabel.isNull() || !widened.intersects(lastLabel)) {
@@ -246,13 +229,11 @@ void QTimeLineControl::PaintTicks(QPainter& painter, std::size_t i, double bandL
             break;
         }
         offset += step;
-        if (offset >= interval.length)
-            break;
+        if (offset >= interval.length) break;
     }
 }
 
-void QTimeLineControl::PaintDurations(QPainter& painter)
-{
+void QTimeLineControl::PaintDurations(QPainter& painter) {
     const bool empty = intervals->GetArchivePeriods().empty() && intervals->GetContinuousPeriods().empty();
     const timeline::Durations durations =
         empty ? timeline::Durations() : timeline::DurationsAt(PositionToTime(position), *intervals);
@@ -263,14 +244,13 @@ void QTimeLineControl::PaintDurations(QPainter& painter)
     painter.setFont(fonts[0]);
     painter.drawText(QRect(QPoint(kTextMargin, height() - leftSize.height() - kDurationBottomMargin), leftSize),
                      Qt::AlignCenter, left);
-    painter.drawText(QRect(QPoint(width() - kTextMargin - rightSize.width(),
-                                  height() - rightSize.height() - kDurationBottomMargin),
-                           rightSize),
-                     Qt::AlignCenter, right);
+    painter.drawText(
+        QRect(QPoint(width() - kTextMargin - rightSize.width(), height() - rightSize.height() - kDurationBottomMargin),
+              rightSize),
+        Qt::AlignCenter, right);
 }
 
-void QTimeLineControl::PaintSelection(QPainter& painter)
-{
+void QTimeLineControl::PaintSelection(QPainter& painter) {
     if ((intervals->GetArchivePeriods().empty() && intervals->GetContinuousPeriods().empty()) ||
         selectionImage.isNull() || selectionBegin >= selectionEnd)
         return;
@@ -278,13 +258,11 @@ void QTimeLineControl::PaintSelection(QPainter& painter)
     const double x1 = TimeToPosition(selectionBegin);
     const double x2 = TimeToPosition(selectionEnd);
     const QRectF bar(FirstBandLeft() + x1, strip.top(), x2 - x1, selectionImage.height());
-    if (bar.left() > strip.left() + strip.width() || bar.right() < strip.left())
-        return;
+    if (bar.left() > strip.left() + strip.width() || bar.right() < strip.left()) return;
     FillTiled(painter, OnStrip(bar, strip), selectionImage);
 }
 
-double QTimeLineControl::FirstBandLeft() const
-{
+double QTimeLineControl::FirstBandLeft() const {
     const QRect strip = StripRect();
     return strip.left() - position + strip.width() / 2;
 }

@@ -20,8 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-QApplication& App()
-{
+QApplication& App() {
     static int argc = 1;
     static char name[] = "bench_timeline";
     static char* argv[] = {name, nullptr};
@@ -32,8 +31,7 @@ QApplication& App()
     return *app;
 }
 
-std::shared_ptr<utils::TimeConverter> TenThousandIntervals()
-{
+std::shared_ptr<utils::TimeConverter> TenThousandIntervals() {
     auto converter = std::make_shared<utils::TimeConverter>();
     // One gap of each class in turn.
     const int64_t gaps[] = {30000, 600000, 7200000, 2 * 86400000LL};
@@ -49,8 +47,7 @@ std::shared_ptr<utils::TimeConverter> TenThousandIntervals()
     return converter;
 }
 
-void BM_PaintTimeLineBesideTileFill(benchmark::State& state)
-{
+void BM_PaintTimeLineBesideTileFill(benchmark::State& state) {
     App();
     TextStyleRecord style("United");
     style.bandOffset = 2;
@@ -79,10 +76,8 @@ void BM_PaintTimeLineBesideTileFill(benchmark::State& state)
     for (std::size_t i = 0; i < list.size() && x <= strip.right(); ++i) {
         const double width = timeline::BandWidth(list[i], line.Scale());
         const QRectF band = QRectF(x, top, width, tile.height()).intersected(QRectF(strip));
-        if (!band.isEmpty())
-            bands.push_back(band.toAlignedRect());
-        if (i + 1 < list.size())
-            x += width + line.GapImage(i).width();
+        if (!band.isEmpty()) bands.push_back(band.toAlignedRect());
+        if (i + 1 < list.size()) x += width + line.GapImage(i).width();
     }
 
     QImage image(line.size(), QImage::Format_ARGB32_Premultiplied);

@@ -2,14 +2,16 @@
 // wheel turns and jumps emit, and the cut selection. Animations are stepped
 // by hand and the rest clock is the test's.
 
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+
 #include "TimeLineFixture.h"
 
 namespace {
 
 using namespace timeline_test;
 
-TEST_F(TimeLineTest, BuildsFromItsSkinAndStartsEmpty)
-{
+TEST_F(TimeLineTest, BuildsFromItsSkinAndStartsEmpty) {
     auto line = Selected();
     EXPECT_EQ(line->minimumHeight(), 90);
     EXPECT_EQ(line->maximumHeight(), 90);
@@ -34,8 +36,18 @@ TEST_F(TimeLineTest, BuildsFromItsSkinAndStartsEmpty)
     EXPECT_FALSE(plain->Dragging());
 }
 
-TEST_F(TimeLineTest, SetIntervalsClampsTheZoomAndKeepsThePosition)
+TEST_F(TimeLineTest, LeavesItsSceneProxyWhenDestroyed)
 {
+    QGraphicsScene scene;
+    auto line = United();
+    QGraphicsProxyWidget* proxy = scene.addWidget(line.get());
+    ASSERT_EQ(proxy->widget(), line.get());
+    line.reset();
+    EXPECT_EQ(proxy->widget(), nullptr);
+    EXPECT_EQ(scene.items().size(), 1);
+}
+
+TEST_F(TimeLineTest, SetIntervalsClampsTheZoomAndKeepsThePosition) {
     auto line = United(1600);
     line->SetScrollPosition(42);
     // 15 s at zoom 1 is 3000 px: 1 is inside [1600 / 3000, 1600 / 600].
@@ -51,8 +63,7 @@ TEST_F(TimeLineTest, SetIntervalsClampsTheZoomAndKeepsThePosition)
     EXPECT_TRUE(line->Intervals().GetArchivePeriods().empty());
 }
 
-TEST_F(TimeLineTest, GapImagesFollowTheGapClass)
-{
+TEST_F(TimeLineTest, GapImagesFollowTheGapClass) {
     auto line = United();
     line->SetIntervals(FiveIntervals());
     const QString shipped = GAVEX_SKIN_ROOT;
@@ -66,8 +77,7 @@ TEST_F(TimeLineTest, GapImagesFollowTheGapClass)
     EXPECT_EQ(line->PositionToTime(line->TimeToPosition(inGap) + 3), utils::IntervalEnd(list[1]));
 }
 
-TEST_F(TimeLineTest, DragEmitsEveryMoveAndOneTimeAfterARest)
-{
+TEST_F(TimeLineTest, DragEmitsEveryMoveAndOneTimeAfterARest) {
     auto line = United();
     line->SetIntervals(FiveIntervals());
     line->SetPosition(kStart + 1500);
@@ -95,8 +105,7 @@ TEST_F(TimeLineTest, DragEmitsEveryMoveAndOneTimeAfterARest)
     EXPECT_NE(line->MoveAnimation().state(), QAbstractAnimation::Running);
 }
 
-TEST_F(TimeLineTest, AFlickContinuesHalfASecondAndEmitsAtItsEnd)
-{
+TEST_F(TimeLineTest, AFlickContinuesHalfASecondAndEmitsAtItsEnd) {
     auto line = United();
     line->SetIntervals(FiveIntervals());
     line->SetPosition(kStart + 1500);
@@ -120,8 +129,7 @@ TEST_F(TimeLineTest, AFlickContinuesHalfASecondAndEmitsAtItsEnd)
     EXPECT_FALSE(line->Dragging());
 }
 
-TEST_F(TimeLineTest, AFlickPastTheEndStopsThere)
-{
+TEST_F(TimeLineTest, AFlickPastTheEndStopsThere) {
     auto line = United();
     line->SetIntervals(FiveIntervals());
     line->SetPosition(utils::IntervalEnd(line->Intervals().GetArchivePeriods().back()) - 100);
@@ -139,8 +147,7 @@ TEST_F(TimeLineTest, AFlickPastTheEndStopsThere)
     EXPECT_EQ(selected, std::vector<int64_t>{end});
 }
 
-TEST_F(TimeLineTest, AClickBringsThePointUnderTheCursorAndEmitsOnce)
-{
+TEST_F(TimeLineTest, AClickBringsThePointUnderTheCursorAndEmitsOnce) {
     auto line = United();
     line->SetIntervals(FiveIntervals());
     line->SetPosition(kStart + 1000);
@@ -163,8 +170,7 @@ TEST_F(TimeLineTest, AClickBringsThePointUnderTheCursorAndEmitsOnce)
     EXPECT_EQ(selected.size(), 1u);
 }
 
-TEST_F(TimeLineTest, WheelZoomKeepsTheTimeUnderTheCursor)
-{
+TEST_F(TimeLineTest, WheelZoomKeepsTheTimeUnderTheCursor) {
     auto line = United(1600);
     line->SetIntervals(FiveIntervals());
     line->SetPosition(kStart + 63000 + 1234);
@@ -193,8 +199,7 @@ TEST_F(TimeLineTest, WheelZoomKeepsTheTimeUnderTheCursor)
     EXPECT_NE(line->ZoomAnimation().state(), QAbstractAnimation::Running);
 }
 
-TEST_F(TimeLineTest, CutModeCrossingSwapsTheEdges)
-{
+TEST_F(TimeLineTest, CutModeCrossingSwapsTheEdges) {
     auto line = United();
     line->SetIntervals(FiveIntervals());
     line->SetSelectionBegin(kStart + 200);
@@ -227,8 +232,7 @@ TEST_F(TimeLineTest, CutModeCrossingSwapsTheEdges)
     EXPECT_EQ(line->SelectionEnd(), 0);
 }
 
-TEST_F(TimeLineTest, IntervalJumps)
-{
+TEST_F(TimeLineTest, IntervalJumps) {
     auto line = Selected();
     line->SetIntervals(FiveIntervals());
     const auto list = line->Intervals().GetArchivePeriods();
@@ -238,10 +242,8 @@ TEST_F(TimeLineTest, IntervalJumps)
         std::optional<int64_t> next;
         std::optional<int64_t> previous;
     } cases[] = {
-        {list[1].start + 500, end(1), list[1].start},
-        {end(1), end(2), list[1].start},
-        {list[2].start, end(2), list[1].start},
-        {list[0].start, end(0), std::nullopt},
+        {list[1].start + 500, end(1), list[1].start}, {end(1), end(2), list[1].start},
+        {list[2].start, end(2), list[1].start},       {list[0].start, end(0), std::nullopt},
         {end(4), std::nullopt, list[4].start},
     };
     for (const auto& c : cases) {

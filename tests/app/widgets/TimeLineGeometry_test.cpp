@@ -16,15 +16,14 @@ using utils::IntervalList;
 const GapWidths kGaps = {6, 10, 14, 20};
 constexpr int64_t kDay = 86400000;
 
-TEST(TimeLineGeometry, GapClassesAtTheirBounds)
-{
+TEST(TimeLineGeometry, GapClassesAtTheirBounds) {
     const struct {
         int64_t gap;
         timeline::GapClass expected;
     } cases[] = {
-        {1, timeline::GapSeconds},          {60000, timeline::GapSeconds}, {60001, timeline::GapMinutes},
-        {3600000, timeline::GapMinutes},    {3600001, timeline::GapHours}, {86400000, timeline::GapHours},
-        {86400001, timeline::GapDays},      {30 * kDay, timeline::GapDays},
+        {1, timeline::GapSeconds},       {60000, timeline::GapSeconds},  {60001, timeline::GapMinutes},
+        {3600000, timeline::GapMinutes}, {3600001, timeline::GapHours},  {86400000, timeline::GapHours},
+        {86400001, timeline::GapDays},   {30 * kDay, timeline::GapDays},
     };
     for (const auto& c : cases) {
         const IntervalList list = {{1000, 500}, {1500 + c.gap, 500}};
@@ -34,8 +33,7 @@ TEST(TimeLineGeometry, GapClassesAtTheirBounds)
     }
 }
 
-TEST(TimeLineGeometry, IntervalsThreeDaysApartLieOneDayGapApart)
-{
+TEST(TimeLineGeometry, IntervalsThreeDaysApartLieOneDayGapApart) {
     const IntervalList list = {{0, 10000}, {10000 + 3 * kDay, 10000}};
     const double scale = 0.05;  // 500 px per interval
     EXPECT_EQ(timeline::SegmentWidth(list, 0, scale, kGaps), 500 + kGaps[timeline::GapDays]);
@@ -43,16 +41,14 @@ TEST(TimeLineGeometry, IntervalsThreeDaysApartLieOneDayGapApart)
     EXPECT_EQ(timeline::TimeToPosition(utils::IntervalEnd(list[1]), list, scale, kGaps), 1020);
 }
 
-TEST(TimeLineGeometry, TimesInAGapLieAtTheEndOfTheBandBefore)
-{
+TEST(TimeLineGeometry, TimesInAGapLieAtTheEndOfTheBandBefore) {
     // Band 0 is 333.4 px, rounded to 333; the minute gap adds 10.
     const IntervalList list = {{10000, 1667}, {10000 + 1667 + 120000, 1000}};
     const double scale = 0.2;
     ASSERT_EQ(timeline::SegmentWidth(list, 0, scale, kGaps), 343);
     for (int64_t t : {int64_t(11667), int64_t(50000), list[1].start - 1})
         EXPECT_EQ(timeline::TimeToPosition(t, list, scale, kGaps), 333) << t;
-    for (double x : {333.0, 335.5, 342.9})
-        EXPECT_EQ(timeline::PositionToTime(x, list, scale, kGaps), 11667) << x;
+    for (double x : {333.0, 335.5, 342.9}) EXPECT_EQ(timeline::PositionToTime(x, list, scale, kGaps), 11667) << x;
     EXPECT_EQ(timeline::PositionToTime(343, list, scale, kGaps), list[1].start);
     // Before the first band and after the last one the ends hold.
     EXPECT_EQ(timeline::PositionToTime(-50, list, scale, kGaps), 10000);
@@ -61,8 +57,7 @@ TEST(TimeLineGeometry, TimesInAGapLieAtTheEndOfTheBandBefore)
     EXPECT_EQ(timeline::PositionToTime(5, IntervalList(), scale, kGaps), 0);
 }
 
-TEST(TimeLineGeometry, ThreeMonthsAtTheClosestZoomReadBackBeyondTheIntRange)
-{
+TEST(TimeLineGeometry, ThreeMonthsAtTheClosestZoomReadBackBeyondTheIntRange) {
     // Three months of continuous recording, a gap, and a day more, at the
     // zoom that shows 3 s across a 1600 px strip.
     const int64_t start = 1677628800000;
@@ -79,8 +74,7 @@ TEST(TimeLineGeometry, ThreeMonthsAtTheClosestZoomReadBackBeyondTheIntRange)
     EXPECT_EQ(timeline::PositionToTime(y, list, scale, kGaps), afterGap);
 }
 
-TEST(TimeLineGeometry, ZoomLimits)
-{
+TEST(TimeLineGeometry, ZoomLimits) {
     const struct {
         double zoom;
         double strip;
@@ -103,8 +97,7 @@ TEST(TimeLineGeometry, ZoomLimits)
     }
 }
 
-TEST(TimeLineGeometry, MajorTickSteps)
-{
+TEST(TimeLineGeometry, MajorTickSteps) {
     const struct {
         double zoom;
         int64_t step;
@@ -119,8 +112,7 @@ TEST(TimeLineGeometry, MajorTickSteps)
     }
 }
 
-TEST(TimeLineGeometry, DurationsElapsedAndRemaining)
-{
+TEST(TimeLineGeometry, DurationsElapsedAndRemaining) {
     utils::TimeConverter converter;
     converter.ArchivePeriods() = {{100000, 4000}, {200000, 3600000}};
     converter.RebuildContinuous();
@@ -138,9 +130,9 @@ TEST(TimeLineGeometry, DurationsElapsedAndRemaining)
     const struct {
         int64_t ms;
         const char* text;
-    } texts[] = {{0, "00:00:00"}, {999, "00:00:00"}, {3723999, "01:02:03"}, {25 * 3600000, "25:00:00"}, {-5, "00:00:00"}};
-    for (const auto& t : texts)
-        EXPECT_EQ(timeline::FormatDurationText(t.ms), t.text) << t.ms;
+    } texts[] = {
+        {0, "00:00:00"}, {999, "00:00:00"}, {3723999, "01:02:03"}, {25 * 3600000, "25:00:00"}, {-5, "00:00:00"}};
+    for (const auto& t : texts) EXPECT_EQ(timeline::FormatDurationText(t.ms), t.text) << t.ms;
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // checked by the shipped skin's colours in the regions the layout gives and
 // by text present in the label rectangles.
 
-#include <QFileInfo>
+#include <QSet>
 
 #include "TimeLineFixture.h"
 
@@ -10,12 +10,17 @@ namespace {
 
 using namespace timeline_test;
 
-QColor SkinColour(const QString& name) { return LoadImageResource(GAVEX_SKIN_ROOT, name).pixelColor(0, 0); }
-int SkinWidth(const QString& name) { return LoadImageResource(GAVEX_SKIN_ROOT, name).width(); }
-int SkinHeight(const QString& name) { return LoadImageResource(GAVEX_SKIN_ROOT, name).height(); }
+QColor SkinColour(const QString& name) {
+    return LoadImageResource(GAVEX_SKIN_ROOT, name).pixelColor(0, 0);
+}
+int SkinWidth(const QString& name) {
+    return LoadImageResource(GAVEX_SKIN_ROOT, name).width();
+}
+int SkinHeight(const QString& name) {
+    return LoadImageResource(GAVEX_SKIN_ROOT, name).height();
+}
 
-QImage Screenshot(QWidget& widget, const QString& name)
-{
+QImage Screenshot(QWidget& widget, const QString& name) {
     const QImage shot = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QString dir = QString(GAVEX_TEST_BINARY_DIR) + "/timeline-screenshots";
     QDir().mkpath(dir);
@@ -24,22 +29,18 @@ QImage Screenshot(QWidget& widget, const QString& name)
 }
 
 // Share of the rectangle's pixels in exactly that colour (alpha ignored).
-double Share(const QImage& shot, const QRect& rect, const QColor& colour)
-{
+double Share(const QImage& shot, const QRect& rect, const QColor& colour) {
     const QRect r = rect.intersected(shot.rect());
-    if (r.isEmpty())
-        return 0;
+    if (r.isEmpty()) return 0;
     int hits = 0;
     for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x)
-            hits += (shot.pixel(x, y) & 0xffffff) == (colour.rgb() & 0xffffff);
+        for (int x = r.left(); x <= r.right(); ++x) hits += (shot.pixel(x, y) & 0xffffff) == (colour.rgb() & 0xffffff);
     return double(hits) / (r.width() * r.height());
 }
 
 // Pixels of text in that colour: antialiased glyphs come within 100 of it
 // on every channel. The tick marks' own colours do not count.
-int Count(const QImage& shot, const QRectF& rect, const QColor& colour)
-{
+int Count(const QImage& shot, const QRectF& rect, const QColor& colour) {
     const QRect r = rect.toAlignedRect().intersected(shot.rect());
     QList<QRgb> ticks;
     for (const char* tick : {"United_riska_small", "United_riska_medium", "United_riska_big"})
@@ -55,8 +56,7 @@ int Count(const QImage& shot, const QRectF& rect, const QColor& colour)
 }
 
 // Where the bands of FiveIntervals lie at 300 px each, the first at `left`.
-std::vector<double> BandLefts(double left, const QString& style)
-{
+std::vector<double> BandLefts(double left, const QString& style) {
     std::vector<double> lefts = {left};
     for (const char* gap : {"hole_sec", "hole_min", "hole_hour", "hole_day"})
         lefts.push_back(lefts.back() + 300 + SkinWidth(style + "_" + gap));
@@ -65,12 +65,11 @@ std::vector<double> BandLefts(double left, const QString& style)
 
 const char* const kGapNames[] = {"hole_sec", "hole_min", "hole_hour", "hole_day"};
 
-TEST_F(TimeLineTest, UnitedShowsBandsGapsLabelsSelectionAndDurations)
-{
+TEST_F(TimeLineTest, UnitedShowsBandsGapsLabelsSelectionAndDurations) {
     auto line = United(1800);
     line->SetIntervals(FiveIntervals());
     const auto list = line->Intervals().GetArchivePeriods();
-    line->SetZoom(0.5);  // 3 s = 300 px
+    line->SetZoom(0.5);                  // 3 s = 300 px
     line->SetScrollPosition(900 - 100);  // the first band starts 100 px in
     line->SetSelectionBegin(list[3].start + 1500);
     line->SetSelectionEnd(list[4].start + 1500);
@@ -81,8 +80,7 @@ TEST_F(TimeLineTest, UnitedShowsBandsGapsLabelsSelectionAndDurations)
     const int bandHeight = SkinHeight("United_archiveVideoTimeLine");
     const int bandTop = 2 + (40 - bandHeight) / 2;
     const QColor band = SkinColour("United_archiveVideoTimeLine");
-    for (int i = 0; i < 5; ++i)
-        EXPECT_GT(Share(shot, QRect(int(lefts[i]), bandTop, 300, bandHeight), band), 0.5) << i;
+    for (int i = 0; i < 5; ++i) EXPECT_GT(Share(shot, QRect(int(lefts[i]), bandTop, 300, bandHeight), band), 0.5) << i;
     for (int i = 0; i < 4; ++i) {
         const QString gap = QString("United_") + kGapNames[i];
         const QRect rect(int(lefts[i]) + 300, (40 - SkinHeight("United_hole_sec")) / 2 + 2, SkinWidth(gap),
@@ -110,7 +108,8 @@ TEST_F(TimeLineTest, UnitedShowsBandsGapsLabelsSelectionAndDurations)
             EXPECT_GE(Count(shot, rect, white), 3) << text.toStdString();
         }
         if (i < 4) {
-            const QString text = line->FormatTime(utils::IntervalEnd(list[i]), line->EdgeLocale(), line->EdgeFont(), &size);
+            const QString text =
+                line->FormatTime(utils::IntervalEnd(list[i]), line->EdgeLocale(), line->EdgeFont(), &size);
             const QRectF rect(lefts[i] + 300 - size.width() - 4, bandTop + (bandHeight - size.height()) / 2.0,
                               size.width(), size.height());
             EXPECT_GE(Count(shot, rect, white), 3) << text.toStdString();
@@ -133,12 +132,12 @@ TEST_F(TimeLineTest, UnitedShowsBandsGapsLabelsSelectionAndDurations)
     line->FormatDuration(7220, &right);
     const QColor grey(173, 173, 173);
     EXPECT_GE(Count(shot, QRectF(4, 40 - left.height() - 2, left.width(), left.height()), grey), 3);
-    EXPECT_GE(Count(shot, QRectF(1800 - 4 - right.width(), 40 - right.height() - 2, right.width(), right.height()), grey), 3);
+    EXPECT_GE(
+        Count(shot, QRectF(1800 - 4 - right.width(), 40 - right.height() - 2, right.width(), right.height()), grey), 3);
     EXPECT_EQ(Count(shot, QRectF(900 - 40, 20, 30, 20), grey), 0);
 }
 
-TEST_F(TimeLineTest, SelectedShowsTheFrameAndLabelsBelowTheBands)
-{
+TEST_F(TimeLineTest, SelectedShowsTheFrameAndLabelsBelowTheBands) {
     auto line = Selected(1900);
     line->SetIntervals(FiveIntervals());
     const auto list = line->Intervals().GetArchivePeriods();
@@ -157,8 +156,9 @@ TEST_F(TimeLineTest, SelectedShowsTheFrameAndLabelsBelowTheBands)
     const int bandTop = strip.top() + (strip.height() - bandHeight) / 2;
     const int gapTop = strip.top() + (strip.height() - holeHeight) / 2;
     for (int i = 0; i < 5; ++i)
-        EXPECT_GT(Share(shot, QRect(int(lefts[i]), bandTop, 300, bandHeight), SkinColour("Selected_archiveVideoTimeLine")),
-                  0.5)
+        EXPECT_GT(
+            Share(shot, QRect(int(lefts[i]), bandTop, 300, bandHeight), SkinColour("Selected_archiveVideoTimeLine")),
+            0.5)
             << i;
     const QColor frame = SkinColour("Selected_Background_Center");
     for (int i = 0; i < 4; ++i) {
@@ -166,7 +166,8 @@ TEST_F(TimeLineTest, SelectedShowsTheFrameAndLabelsBelowTheBands)
         const QRect rect(int(lefts[i]) + 300, gapTop, SkinWidth(gap), holeHeight);
         EXPECT_GE(Share(shot, rect, SkinColour(gap)), 0.75) << kGapNames[i];
         if (i < 2) {  // the frame shows above the gap, outside the tick clip
-            EXPECT_EQ(Share(shot, QRect(rect.left(), strip.top(), rect.width(), gapTop - strip.top()), frame), 1.0) << i;
+            EXPECT_EQ(Share(shot, QRect(rect.left(), strip.top(), rect.width(), gapTop - strip.top()), frame), 1.0)
+                << i;
         }
     }
     // Outside the strip: the panel background, and the jump buttons.
@@ -191,8 +192,7 @@ TEST_F(TimeLineTest, SelectedShowsTheFrameAndLabelsBelowTheBands)
     EXPECT_EQ(Share(shot, QRect(0, 60, 100, 30), QColor(173, 173, 173)), 0.0);
 }
 
-TEST_F(TimeLineTest, ALabelBefore1970Paints)
-{
+TEST_F(TimeLineTest, ALabelBefore1970Paints) {
     auto line = United(1800);
     auto converter = std::make_shared<utils::TimeConverter>();
     // 1969-12-31 19:59:59.500 UTC, 20:59:59.5 in Berlin.
@@ -214,8 +214,7 @@ TEST_F(TimeLineTest, ALabelBefore1970Paints)
     EXPECT_EQ(line->FormatTime(start + 500, line->TickLocale(), line->TickFont()), "19:00:00");
 }
 
-TEST_F(TimeLineTest, ThreeMonthsAtTheClosestZoomPaintTheBandUnderTheCursor)
-{
+TEST_F(TimeLineTest, ThreeMonthsAtTheClosestZoomPaintTheBandUnderTheCursor) {
     auto line = United(1600);
     auto converter = std::make_shared<utils::TimeConverter>();
     converter->ArchivePeriods() = {{kStart, 90 * kDay}, {kStart + 90 * kDay + 120000, kDay}};
@@ -227,7 +226,8 @@ TEST_F(TimeLineTest, ThreeMonthsAtTheClosestZoomPaintTheBandUnderTheCursor)
     const struct {
         int64_t at;
         const char* name;
-    } cases[] = {{kStart + 89 * kDay, "three-months-inside"}, {kStart + 90 * kDay + 120000 + 1000, "three-months-after-gap"}};
+    } cases[] = {{kStart + 89 * kDay, "three-months-inside"},
+                 {kStart + 90 * kDay + 120000 + 1000, "three-months-after-gap"}};
     for (const auto& c : cases) {
         line->SetPosition(c.at);
         ASSERT_GT(line->Position(), 2147483648.0);
@@ -240,8 +240,7 @@ TEST_F(TimeLineTest, ThreeMonthsAtTheClosestZoomPaintTheBandUnderTheCursor)
     EXPECT_GE(Share(shot, QRect(gapRight - 8, bandTop, 6, band.height()), SkinColour("United_hole_min")), 0.75);
 }
 
-TEST_F(TimeLineTest, AnEmptyLineShowsItsSkinAndZeroDurations)
-{
+TEST_F(TimeLineTest, AnEmptyLineShowsItsSkinAndZeroDurations) {
     auto line = United(800);
     const QImage shot = Screenshot(*line, "empty");
     QSize size;
@@ -249,6 +248,39 @@ TEST_F(TimeLineTest, AnEmptyLineShowsItsSkinAndZeroDurations)
     EXPECT_EQ(Share(shot, QRect(200, 0, 100, 40), SkinColour("United_VideoTimeLineBack")), 1.0);
     EXPECT_GE(Count(shot, QRectF(4, 40 - size.height() - 2, size.width(), size.height()), QColor(173, 173, 173)), 3);
     EXPECT_EQ(Share(shot, QRect(0, 0, 800, 40), SkinColour("United_archiveVideoTimeLine")), 0.0);
+}
+
+// The build's own skin holds every image both styles load, each flat, and
+// the parts a screenshot tells apart each in a colour of its own.
+TEST(TimeLineSkin, EveryImageShipsFlatAndTheVisiblePartsDiffer)
+{
+    const QString root = GAVEX_SKIN_ROOT;
+    for (const QString style : {"Selected", "United"}) {
+        for (const char* name : kTimeLineImages) {
+            const bool frame = QString(name).startsWith("Background_") || QString(name).startsWith("Shadow_");
+            if (frame && style == "United")
+                continue;
+            const QImage image = LoadImageResource(root, style + "_" + name);
+            ASSERT_FALSE(image.isNull()) << style.toStdString() << " " << name;
+            const QRgb first = image.pixel(0, 0);
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    ASSERT_EQ(image.pixel(x, y), first) << style.toStdString() << " " << name;
+        }
+        QStringList parts = {"VideoTimeLineBack", "VideoTimeLineCenterMarker", "archiveVideoTimeLine", "hole_sec",
+                             "hole_min", "hole_hour", "hole_day", "riska_small", "riska_medium", "riska_big",
+                             "select_bar_blue"};
+        if (style == "Selected")
+            parts << "Background_Center";
+        QSet<QRgb> colours;
+        for (const QString& part : parts)
+            colours.insert(SkinColour(style + "_" + part).rgba());
+        EXPECT_EQ(colours.size(), parts.size()) << style.toStdString();
+        for (const char* button : {"_rewind_left_normal", "_rewind_right_normal"})
+            EXPECT_FALSE(LoadImageResource(root, style + button).isNull()) << button;
+    }
+    for (const char* button : {"holeBWD_btn_normal", "holeFWD_btn_normal"})
+        EXPECT_FALSE(LoadImageResource(root, button).isNull()) << button;
 }
 
 }  // namespace
