@@ -79,7 +79,11 @@ double ClampZoom(double zoom, double stripWidth, const utils::IntervalList& gapl
 }
 
 int64_t MajorTickStep(double zoom) {
-    const auto step = static_cast<int64_t>(std::max(1000.0 / zoom, 1000.0));
+    // Beyond a century per step the strip is empty anyway; the bound keeps
+    // the conversion defined for a zoom of 0 or a denormal.
+    constexpr double kLongest = 1e13;
+    const double ms = zoom > 0 ? std::min(1000.0 / zoom, kLongest) : kLongest;
+    const auto step = static_cast<int64_t>(std::max(ms, 1000.0));
     return step - step % 1000;
 }
 

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/core/ApplicationTexts.h"
 #include "app/widgets/QTimeLineControl.h"
 
 namespace {
@@ -53,8 +54,8 @@ void BM_PaintTimeLineBesideTileFill(benchmark::State& state) {
     style.bandOffset = 2;
     style.textColour = Qt::white;
     style.showDurations = true;
-    style.tickFormat = "%X%F";
-    style.edgeFormat = "%X";
+    style.tickFormat = TimeFormatWithFraction();
+    style.edgeFormat = TimeFormatShort();
     QTimeLineControl line(style);
     line.resize(1600, line.minimumHeight());
     const QImage tile(TimeLineImagePath("United", "archiveVideoTimeLine"));

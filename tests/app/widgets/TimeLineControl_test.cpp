@@ -36,8 +36,7 @@ TEST_F(TimeLineTest, BuildsFromItsSkinAndStartsEmpty) {
     EXPECT_FALSE(plain->Dragging());
 }
 
-TEST_F(TimeLineTest, LeavesItsSceneProxyWhenDestroyed)
-{
+TEST_F(TimeLineTest, LeavesItsSceneProxyWhenDestroyed) {
     QGraphicsScene scene;
     auto line = United();
     QGraphicsProxyWidget* proxy = scene.addWidget(line.get());

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "SkinFiles.h"
+#include "app/core/ApplicationTexts.h"
 #include "app/widgets/QCustomButton.h"
 #include "app/widgets/QTimeLineControl.h"
 #include "app/widgets/SkinResources.h"
@@ -106,8 +107,8 @@ protected:
         style.bandOffset = 2;
         style.textColour = QColor(255, 255, 255, 255);
         style.showDurations = true;
-        style.tickFormat = "%X%F";
-        style.edgeFormat = "%X";
+        style.tickFormat = TimeFormatWithFraction();
+        style.edgeFormat = TimeFormatShort();
         auto line = std::make_unique<QTimeLineControl>(style, [this] { return now; });
         line->resize(width, line->minimumHeight());
         Record(*line);
@@ -118,8 +119,8 @@ protected:
         TextStyleRecord style(CopySkin("Selected"));
         style.framed = true;
         style.navigationButtons = true;
-        style.tickFormat = "%X%F";
-        style.edgeFormat = "%X";
+        style.tickFormat = TimeFormatWithFraction();
+        style.edgeFormat = TimeFormatShort();
         auto line = std::make_unique<QTimeLineControl>(style, [this] { return now; });
         line->resize(width, line->minimumHeight());
         Record(*line);

@@ -192,6 +192,41 @@ TEST_F(TimeLineTest, SelectedShowsTheFrameAndLabelsBelowTheBands) {
     EXPECT_EQ(Share(shot, QRect(0, 60, 100, 30), QColor(173, 173, 173)), 0.0);
 }
 
+TEST_F(TimeLineTest, BigTicksStandOneMajorStepApart) {
+    auto line = United(1600);
+    auto converter = std::make_shared<utils::TimeConverter>();
+    converter->ArchivePeriods() = {{kStart, 3600000}};
+    converter->RebuildContinuous();
+    line->SetIntervals(converter);
+    const QImage big = LoadImageResource(GAVEX_SKIN_ROOT, "United_riska_big");
+    const QImage band = LoadImageResource(GAVEX_SKIN_ROOT, "United_archiveVideoTimeLine");
+    // The row just below the band: only the big ticks reach it.
+    const int row = 2 + (40 - band.height()) / 2 + band.height();
+    ASSERT_LT(row, (40 - big.height()) / 2 + big.height());
+    const struct {
+        double zoom;
+        int64_t step;
+        int pixels;
+    } cases[] = {{1.5, 1000, 300}, {0.0625, 16000, 200}, {0.25, 4000, 200}, {0.3, 3000, 180}};
+    for (const auto& c : cases) {
+        line->SetZoom(c.zoom);
+        // Big ticks stand at whole steps after the first whole second; the
+        // cursor (which hides what lies under it) half a step after one.
+        line->SetPosition(kStart + 1000 + 100 * c.step + c.step / 2);
+        const QImage shot = line->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        std::vector<int> starts;
+        for (int x = 100; x < 1500; ++x)
+            if (shot.pixel(x, row) == big.pixel(0, 0) && shot.pixel(x - 1, row) != big.pixel(0, 0)) starts.push_back(x);
+        ASSERT_GE(starts.size(), 4u) << c.zoom;
+        for (std::size_t i = 1; i < starts.size(); ++i) EXPECT_NEAR(starts[i] - starts[i - 1], c.pixels, 1) << c.zoom;
+        const int cursor = 800;
+        EXPECT_NE(std::find_if(starts.begin(), starts.end(),
+                               [&](int x) { return std::abs(x + 1 - (cursor - c.pixels / 2)) <= 1; }),
+                  starts.end())
+            << c.zoom;
+    }
+}
+
 TEST_F(TimeLineTest, ALabelBefore1970Paints) {
     auto line = United(1800);
     auto converter = std::make_shared<utils::TimeConverter>();
@@ -252,14 +287,12 @@ TEST_F(TimeLineTest, AnEmptyLineShowsItsSkinAndZeroDurations) {
 
 // The build's own skin holds every image both styles load, each flat, and
 // the parts a screenshot tells apart each in a colour of its own.
-TEST(TimeLineSkin, EveryImageShipsFlatAndTheVisiblePartsDiffer)
-{
+TEST(TimeLineSkin, EveryImageShipsFlatAndTheVisiblePartsDiffer) {
     const QString root = GAVEX_SKIN_ROOT;
     for (const QString style : {"Selected", "United"}) {
         for (const char* name : kTimeLineImages) {
             const bool frame = QString(name).startsWith("Background_") || QString(name).startsWith("Shadow_");
-            if (frame && style == "United")
-                continue;
+            if (frame && style == "United") continue;
             const QImage image = LoadImageResource(root, style + "_" + name);
             ASSERT_FALSE(image.isNull()) << style.toStdString() << " " << name;
             const QRgb first = image.pixel(0, 0);
@@ -267,14 +300,20 @@ TEST(TimeLineSkin, EveryImageShipsFlatAndTheVisiblePartsDiffer)
                 for (int x = 0; x < image.width(); ++x)
                     ASSERT_EQ(image.pixel(x, y), first) << style.toStdString() << " " << name;
         }
-        QStringList parts = {"VideoTimeLineBack", "VideoTimeLineCenterMarker", "archiveVideoTimeLine", "hole_sec",
-                             "hole_min", "hole_hour", "hole_day", "riska_small", "riska_medium", "riska_big",
+        QStringList parts = {"VideoTimeLineBack",
+                             "VideoTimeLineCenterMarker",
+                             "archiveVideoTimeLine",
+                             "hole_sec",
+                             "hole_min",
+                             "hole_hour",
+                             "hole_day",
+                             "riska_small",
+                             "riska_medium",
+                             "riska_big",
                              "select_bar_blue"};
-        if (style == "Selected")
-            parts << "Background_Center";
+        if (style == "Selected") parts << "Background_Center";
         QSet<QRgb> colours;
-        for (const QString& part : parts)
-            colours.insert(SkinColour(style + "_" + part).rgba());
+        for (const QString& part : parts) colours.insert(SkinColour(style + "_" + part).rgba());
         EXPECT_EQ(colours.size(), parts.size()) << style.toStdString();
         for (const char* button : {"_rewind_left_normal", "_rewind_right_normal"})
             EXPECT_FALSE(LoadImageResource(root, style + button).isNull()) << button;
