@@ -136,7 +136,8 @@ private:
 
     void PaintBackground(QPainter& painter);
     void PaintIntervals(QPainter& painter);
-    // B: the band of interval i, in widget pixels (left, width).
+    // The band of interval i lies at bandLeft .. bandLeft + bandWidth in widget
+    // pixels; ticks and labels outside it are not drawn.
     void PaintTicks(QPainter& painter, std::size_t i, double bandLeft, double bandTop, double bandWidth);
     void PaintEdgeLabels(QPainter& painter, std::size_t i, double bandLeft, double bandWidth);
     void PaintDurations(QPainter& painter);

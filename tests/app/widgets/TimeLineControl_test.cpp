@@ -44,6 +44,11 @@ TEST_F(TimeLineTest, LeavesItsSceneProxyWhenDestroyed) {
     line.reset();
     EXPECT_EQ(proxy->widget(), nullptr);
     EXPECT_EQ(scene.items().size(), 1);
+
+    // A scene that goes first takes its time line with it.
+    auto owner = std::make_unique<QGraphicsScene>();
+    owner->addWidget(United().release());
+    owner.reset();
 }
 
 TEST_F(TimeLineTest, SetIntervalsClampsTheZoomAndKeepsThePosition) {
