@@ -192,6 +192,43 @@ TEST_F(TimeLineTest, SelectedShowsTheFrameAndLabelsBelowTheBands) {
     EXPECT_EQ(Share(shot, QRect(0, 60, 100, 30), QColor(173, 173, 173)), 0.0);
 }
 
+TEST_F(TimeLineTest, EdgeLabelsOnlyInBandsThatHoldBothApart) {
+    auto line = United(1600);
+    auto converter = std::make_shared<utils::TimeConverter>();
+    // 300, 100, 50 and 300 px at zoom 0.5, second gaps between them.
+    int64_t start = kStart;
+    for (int64_t length : {3000, 1000, 500, 3000}) {
+        converter->ArchivePeriods().push_back({start, length});
+        start += length + 30000;
+    }
+    converter->RebuildContinuous();
+    line->SetIntervals(converter);
+    line->SetZoom(0.5);
+    line->SetScrollPosition(800 - 100);
+    // Reversed, and empty: no bar either way.
+    line->SetSelectionBegin(kStart + 2000);
+    line->SetSelectionEnd(kStart + 1000);
+    const QImage shot = Screenshot(*line, "edge-labels");
+
+    QSize label;
+    line->FormatTime(kStart, line->EdgeLocale(), line->EdgeFont(), &label);
+    ASSERT_GT(label.width() * 2 + 8, 100);  // two labels cannot share the 100 px band
+    const int gap = SkinWidth("United_hole_sec");
+    const int bandHeight = SkinHeight("United_archiveVideoTimeLine");
+    const int bandTop = 2 + (40 - bandHeight) / 2;
+    const struct {
+        double left;
+        int width;
+        bool labels;
+    } bands[] = {
+        {100, 300, true}, {400.0 + gap, 100, false}, {500.0 + 2 * gap, 50, false}, {550.0 + 3 * gap, 300, true}};
+    for (const auto& b : bands)
+        EXPECT_EQ(Count(shot, QRectF(b.left, bandTop - 3, b.width, bandHeight + 6), QColor(255, 255, 255)) > 0,
+                  b.labels)
+            << b.width;
+    EXPECT_EQ(Share(shot, shot.rect(), SkinColour("United_select_bar_blue")), 0.0);
+}
+
 TEST_F(TimeLineTest, BigTicksStandOneMajorStepApart) {
     auto line = United(1600);
     auto converter = std::make_shared<utils::TimeConverter>();
