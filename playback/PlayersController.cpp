@@ -116,12 +116,14 @@ PlayersController::PlayersController(PlaybackGui gui, std::shared_ptr<render::Re
     m_settings.playCycle = settings.PlayCycle;
     m_settings.soundVolume = settings.SoundVolume;
     m_settings.lastPosition = static_cast<int64_t>(settings.Live.LastPosition.load());
+    ConnectGui();
     m_timer = startTimer(kTimerIntervalMs, Qt::CoarseTimer);
     m_audioPlayer = audio ? std::move(audio) : std::make_shared<filters::AudioPlayer>();
 }
 
 PlayersController::~PlayersController()
 {
+    m_guiConnections.clear();
     if (m_timer != 0)
         killTimer(m_timer);
     if (m_export) {
@@ -233,8 +235,11 @@ void PlayersController::Seek(int64_t time)
     const utils::IntervalList& continuous = m_playConverter->GetContinuousPeriods();
     if (continuous.empty() || utils::IntervalEnd(continuous.back()) - continuous.front().start <= 0)
         return;
-    if (m_exportMode)
+    if (m_exportMode) {
         time = ClampToRecorded(time);
+        // The next cursor update copies the time inputs into the task.
+        m_taskIntervalDirty = true;
+    }
     SeekAll(utils::MapTimeBetweenIntervals(time, m_playConverter->GetArchivePeriods(), continuous, 1), false);
     m_dragging = false;
 }
@@ -253,11 +258,12 @@ double PlayersController::GetSpeed()
 
 void PlayersController::ApplySettings()
 {
-    const bool skipFrames = m_settings.skipFrames;
+    m_settings.skipFrames = QApplicationSettings::Instance().SkipFrames;
     const bool wasPlaying = m_playing;
     Pause();
     for (const auto& player : m_players)
-        player->pin->SetSkipFrames(skipFrames);
+        player->pin->SetSkipFrames(m_settings.skipFrames);
+    ApplyCameraSettings();
     if (wasPlaying)
         Play();
 }
@@ -266,19 +272,6 @@ void PlayersController::SetPlayCycle(bool cycle)
 {
     m_settings.playCycle = cycle;
     QApplicationSettings::Instance().PlayCycle = cycle;
-}
-
-void PlayersController::SaveState()
-{
-    QApplicationSettings::Instance().Live.LastPosition = static_cast<uint64_t>(CurrentPosition());
-}
-
-void PlayersController::SetVolume(double volume)
-{
-    const bool wasSilent = m_audioPlayer->GetVolume() <= 0.0;
-    m_audioPlayer->SetVolume(volume);
-    if (wasSilent && m_audioPlayer->GetVolume() > 0.0)
-        UpdateAudio(true);
 }
 
 bool IsSameSecond(const boost::posix_time::ptime& a, const boost::posix_time::ptime& b)
@@ -320,7 +313,12 @@ void PlayersController::Initialize(const StartOptions& options, QWidget* widget,
         }
         return;
     }
+    RestoreExportTasks();
+    m_guiConnections.emplace_back(m_gui.exportPanel->CurrentTaskChanged.connect([this] { OnExportTasksChanged(); }));
+    OnExportTasksChanged();
     m_gui.playPanel->SetVolume(m_settings.soundVolume);
+    if (options.portable)
+        OpenParentFolder();
 }
 
 namespace {
@@ -355,8 +353,7 @@ void PlayersController::StartExport(const std::vector<Storage::ExportTask>& task
             Completed(kCompletedFailed);
         return;
     }
-    if (m_gui.enabled)
-        m_gui.enabled->SetEnabledState(false, false);
+    SetEnabledState(false, false);
     m_taskCount = static_cast<int>(kept.size());
     m_tasksDone = 0;
     m_export = CreateExport();
@@ -365,8 +362,7 @@ void PlayersController::StartExport(const std::vector<Storage::ExportTask>& task
         // Nothing will report the end: give the controls back and end a
         // windowless run rather than leave it waiting.
         m_taskCount = 0;
-        if (m_gui.enabled)
-            m_gui.enabled->SetEnabledState(true, false);
+        SetEnabledState(true, false);
         ExportComplete();
         if (m_windowlessExport)
             Completed(kCompletedFailed);
@@ -422,8 +418,7 @@ void PlayersController::OnExportFinished(const Storage::IPlayerExport&, const St
         [this, code] {
             m_export.reset();
             m_taskCount = 0;
-            if (m_gui.enabled)
-                m_gui.enabled->SetEnabledState(true, false);
+            SetEnabledState(true, false);
             if (m_windowlessExport)
                 Completed(code);
         },
@@ -563,7 +558,7 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
     m_gui.grid->RemoveItems();
     m_gui.playTimeLine->ClearIntervals();
     m_gui.exportTimeLine->ClearIntervals();
-    m_gui.enabled->SetEnabledState(false, false);
+    SetEnabledState(false, false);
     try {
         m_playConverter = std::make_shared<utils::TimeConverter>();
         std::vector<const utils::IntervalList*> lists;
@@ -586,6 +581,8 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
             Storage::IPlayInfo* playInfo = channel->GetPlayInfo();
             if (playInfo != nullptr) {
                 const int32_t index = static_cast<int32_t>(m_players.size() - 1);
+                // Raised on a reader thread: it only posts, through the layer
+                // (which may outlive the controller).
                 std::weak_ptr<IControlsLayer> controls = m_gui.controls;
                 m_fileConnections.emplace_back(playInfo->ChangeSignal.connect([controls, index] {
                     if (auto layer = controls.lock())
@@ -594,9 +591,9 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
             }
             m_channelStates.push_back(ChannelState{false, playInfo});
         }
-        m_gui.enabled->SetEnabledState(true, false);
+        SetEnabledState(true, false);
         m_gui.grid->CreateItems(static_cast<int32_t>(m_players.size()));
-        m_gui.playTimeLine->SetIntervals(m_playConverter);
+        OnSelectionModeChanged();
         if (!m_players.empty())
             SelectPlayer(0);
     } catch (const std::exception& e) {
@@ -608,7 +605,7 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
         m_players.clear();
         m_renderer->RemoveAllPins();
         m_playConverter = std::make_shared<utils::TimeConverter>();
-        m_gui.enabled->SetEnabledState(true, false);
+        SetEnabledState(true, false);
     }
     ApplySettings();
 }
@@ -667,7 +664,7 @@ void PlayersController::Tick()
         if (m_currentPlayer->pin->HasSource() && t >= m_currentPlayer->pin->GetDuration())
             OnFinishedPlay();
     }
-    m_gui.playTimeLine->SetPosition(CurrentPosition());
+    SetCursorTime(CurrentPosition());
     UpdateOutOfRecordFade();
 }
 

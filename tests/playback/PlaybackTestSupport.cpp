@@ -3,9 +3,43 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QCoreApplication>
+
 #include "base/Tss.h"
 
 namespace playbacktest {
+
+QCoreApplication* Application()
+{
+    static int argc = 1;
+    static char name[] = "playback-tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app =
+        QCoreApplication::instance() != nullptr ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
+    return app;
+}
+
+ClockDriver::ClockDriver(SimTicks& ticks, std::shared_ptr<utils::WaitableClock> clock)
+    : m_ticks(ticks), m_clock(std::move(clock))
+{
+    m_thread = std::thread([this] {
+        while (!m_stop) {
+            if (m_clock->WaiterCount() > 0) {
+                const int64_t wake = m_clock->EarliestWakeTime();
+                while (m_clock->GetTime() < wake && !m_stop)
+                    m_ticks.Advance(1);
+                m_clock->Poke();
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
+}
+
+ClockDriver::~ClockDriver()
+{
+    m_stop = true;
+    m_thread.join();
+}
 
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;

@@ -33,7 +33,10 @@
 #include "support/RecordingDevice.h"
 #include "support/TempDir.h"
 
+using playbacktest::Application;
+using playbacktest::ClockDriver;
 using playbacktest::Eventually;
+using playbacktest::SilentSink;
 using playbacktest::ScriptedSource;
 using playbacktest::SimTicks;
 
@@ -48,31 +51,6 @@ std::vector<int64_t> Times(int count, int64_t start, int64_t step = kStep)
     for (int i = 0; i < count; ++i)
         t.push_back(start + i * step);
     return t;
-}
-
-// No sound device: the controller only stops sound at volume 0.
-class SilentSink final : public filters::IAudioSink {
-public:
-    bool Create(const filters::AudioFormat&) override { return false; }
-    bool Start() override { return false; }
-    void Stop() override {}
-    void Close() override {}
-    int32_t BytesFree() override { return 0; }
-    int32_t PeriodSize() override { return 0; }
-    int64_t Write(const uint8_t*, int64_t) override { return -1; }
-    int64_t ProcessedUSecs() override { return 0; }
-    bool HasError() override { return false; }
-    void SetVolume(double) override {}
-};
-
-QCoreApplication* Application()
-{
-    static int argc = 1;
-    static char name[] = "playback-tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app =
-        QCoreApplication::instance() != nullptr ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
-    return app;
 }
 
 class PlayersControllerTest : public ::testing::Test {
@@ -90,28 +68,13 @@ protected:
         second = boost::make_shared<ScriptedSource>(Times(20, kT0 + 1200),
                                                     std::vector<filters::RecordPeriod>{{kT0 + 1200, 20 * kStep}});
         controller->BuildPlayers({first, nullptr, second});
-        driver = std::thread([this] { Drive(); });
+        driver = std::make_unique<ClockDriver>(ticks, audio->GetClock());
     }
 
     void TearDown() override
     {
         controller.reset();
-        stopDriver = true;
-        driver.join();
-    }
-
-    void Drive()
-    {
-        const auto clock = audio->GetClock();
-        while (!stopDriver) {
-            if (clock->WaiterCount() > 0) {
-                const int64_t wake = clock->EarliestWakeTime();
-                while (clock->GetTime() < wake && !stopDriver)
-                    ticks.Advance(1);
-                clock->Poke();
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
+        driver.reset();
     }
 
     bool AllIdle()
@@ -134,8 +97,7 @@ protected:
     std::unique_ptr<playback::PlayersController> controller;
     boost::shared_ptr<ScriptedSource> first;
     boost::shared_ptr<ScriptedSource> second;
-    std::atomic<bool> stopDriver{false};
-    std::thread driver;
+    std::unique_ptr<ClockDriver> driver;
 };
 
 TEST_F(PlayersControllerTest, BuildsOnePlayerPerChannel)
@@ -150,8 +112,8 @@ TEST_F(PlayersControllerTest, BuildsOnePlayerPerChannel)
     EXPECT_EQ(controller->GetRenderer()->GetCount(), 2);
     const auto calls = gui->Calls();
     const auto at = [&](const std::string& call) { return std::find(calls.begin(), calls.end(), call) - calls.begin(); };
-    EXPECT_LT(at("SetEnabledState 0 0"), at("SetEnabledState 1 0"));
-    EXPECT_LT(at("SetEnabledState 1 0"), at("CreateItems 2"));
+    EXPECT_LT(at("SetEnabledState 0 0 0 0 0 0"), at("SetEnabledState 1 1 0 0 1 0"));
+    EXPECT_LT(at("SetEnabledState 1 1 0 0 1 0"), at("CreateItems 2"));
     EXPECT_LT(at("CreateItems 2"), at("SelectChannel 0"));
     EXPECT_EQ(gui->Calls("SelectCamera").size(), 1u);
 }
@@ -317,7 +279,7 @@ TEST_F(PlayersControllerTest, SoundFollowsTheCurrentFile)
     controller->Seek(kT0 + 1000);
     controller->Play();
     EXPECT_EQ(audio->QueuedRequests(), 0u) << "sound at volume 0";
-    controller->SetVolume(0.5);
+    controller->OnVolumeChanged(50);
     EXPECT_EQ(audio->QueuedRequests(), 2u);
     controller->SetSpeed(2.0);
     EXPECT_EQ(audio->QueuedRequests(), 0u) << "sound at speed 2";
@@ -325,6 +287,44 @@ TEST_F(PlayersControllerTest, SoundFollowsTheCurrentFile)
     EXPECT_EQ(audio->QueuedRequests(), 2u);
     controller->Pause();
     EXPECT_EQ(audio->QueuedRequests(), 0u) << "sound while paused";
+}
+
+// Volume 0 stops the sound at once and leaving 0 restarts it; a move between
+// two levels keeps it. A channel's new file reaches the controls
+// layer, whose answer moves the sound only for the current channel.
+TEST_F(PlayersControllerTest, VolumeAndNewFilesDriveTheSound)
+{
+    auto channel = boost::make_shared<SoundSource>(Times(50, kT0), std::vector<filters::RecordPeriod>{{kT0, 2000}});
+    channel->info.records[0] = Record("/media/a.mkv", kT0 + 500, kT0 + 1500, 0);
+    channel->info.records[1] = Record("/media/b.mkv", kT0 + 1500, kT0 + 2000, 0);
+    auto other = boost::make_shared<SoundSource>(Times(50, kT0), std::vector<filters::RecordPeriod>{{kT0, 2000}});
+    other->info.records[0] = channel->info.records[0];
+    controller->BuildPlayers({channel, other});
+    controller->Seek(kT0 + 1000);
+    controller->OnVolumeChanged(50);
+    controller->Play();
+    EXPECT_EQ(audio->QueuedRequests(), 2u);
+
+    controller->OnVolumeChanged(0);
+    EXPECT_EQ(audio->GetVolume(), 0.0);
+    EXPECT_EQ(audio->QueuedRequests(), 0u);
+    controller->OnVolumeChanged(30);
+    EXPECT_DOUBLE_EQ(audio->GetVolume(), 0.3);
+    EXPECT_EQ(audio->QueuedRequests(), 2u);
+    controller->OnVolumeChanged(60);
+    EXPECT_DOUBLE_EQ(audio->GetVolume(), 0.6);
+    EXPECT_EQ(audio->QueuedRequests(), 2u);
+
+    gui->ClearCalls();
+    other->info.ChangeSignal();
+    channel->info.ChangeSignal();
+    EXPECT_EQ(gui->Calls("NewFile"), (std::vector<std::string>{"NewFile 1", "NewFile 0"}));
+    audio->Stop();  // as if the queue had been played
+    gui->FileOpened(1);
+    EXPECT_EQ(audio->QueuedRequests(), 0u);
+    gui->FileOpened(0);
+    EXPECT_EQ(audio->QueuedRequests(), 2u);
+    controller->Pause();
 }
 
 // A channel whose camera view cannot be read.
@@ -347,7 +347,7 @@ TEST_F(PlayersControllerTest, FailedBuildLeavesNoPlayerAndTheGuiEnabled)
     EXPECT_EQ(controller->GetRenderer()->GetCount(), 0);
     const auto enabled = gui->Calls("SetEnabledState");
     ASSERT_FALSE(enabled.empty());
-    EXPECT_EQ(enabled.back(), "SetEnabledState 1 0");
+    EXPECT_EQ(enabled.back(), "SetEnabledState 1 1 0 0 0 0");
     // Commands without players do nothing.
     controller->Play();
     controller->StepForward();
@@ -421,7 +421,7 @@ TEST_F(SourceLoadingTest, LoadsOnePlayerPerChannelAndShowsTheirFrames)
     EXPECT_TRUE(Eventually([&] { return AllShowAFrame(); }));
 
     // The current channel's sound is asked for while playing at speed 1.
-    controller->SetVolume(0.5);
+    controller->OnVolumeChanged(50);
     controller->Play();
     EXPECT_EQ(audio->QueuedRequests(), 1u);
     controller->Pause();
