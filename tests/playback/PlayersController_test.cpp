@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <cmath>
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -437,6 +438,61 @@ TEST_F(SourceLoadingTest, OpenSourceTakesTheSettingsSource)
     controller->OpenSource(StartOptions{});
     EXPECT_EQ(controller->GetPlayers().size(), 2u);
     EXPECT_TRUE(Eventually([&] { return AllShowAFrame(); }));
+}
+
+// Each channel's picture pin takes the dewarping of its stored camera view,
+// again whenever the settings are applied.
+TEST_F(SourceLoadingTest, CameraSettingsReachThePicturePins)
+{
+    SettingsProfile& live = QApplicationSettings::Instance().Live;
+    live.CamSettings[L"Gate"] = CameraSettings{3, 1, 1, 0, {}};
+    live.CamSettings[L"Yard"] = CameraSettings{};
+    SourceConfiguration configuration;
+    configuration.SetupWithDefaults(dir.path(), ISourceConfiguration::AVI_FILES);
+    controller->LoadSources(configuration, 0, false);
+    ASSERT_EQ(controller->GetPlayers().size(), 2u);
+    const auto dewarping = [&](size_t channel) {
+        boost::mutex::scoped_lock lock(controller->GetRenderer()->GetLock());
+        return controller->GetPlayers()[channel]->rendererPin->GetDewarper() != nullptr;
+    };
+    EXPECT_TRUE(dewarping(0));
+    EXPECT_EQ(controller->GetPlayers()[0]->rendererPin->GetDisplayMode(), 1);
+    EXPECT_FALSE(dewarping(1));
+
+    live.CamSettings[L"Gate"].Lens = 0;
+    live.CamSettings[L"Yard"].Lens = 2;
+    gui->SettingsPanelHidden();
+    EXPECT_FALSE(dewarping(0));
+    EXPECT_TRUE(dewarping(1));
+}
+
+// A portable start without a source opens the folder of the executable:
+// it shows the source browser when the executable carries no video.
+TEST_F(SourceLoadingTest, PortableStartOpensTheExecutablesFolder)
+{
+    SettingsProfile& live = QApplicationSettings::Instance().Live;
+    live.VideoFolders.erase(ISourceConfiguration::AVI_FILES);
+    live.SourceMode = ISourceConfiguration::DRIVES;
+    gavex_test::TempDir empty("no-video");
+    controller->OpenFolderOf("");
+    controller->OpenFolderOf(empty / "player");
+    EXPECT_TRUE(gui->Calls("BrowseSources").empty());
+    EXPECT_EQ(live.VideoFolders.count(ISourceConfiguration::AVI_FILES), 0u);
+
+    live.Channels = {L"Old"};
+    controller->OpenFolderOf(dir / "player");
+    EXPECT_EQ(gui->Calls("BrowseSources").size(), 1u);
+    const std::wstring folder = QFileInfo(QString::fromStdString(dir / "player")).absolutePath().toStdWString();
+    EXPECT_EQ(live.VideoFolders[ISourceConfiguration::AVI_FILES], std::vector<std::wstring>{folder});
+    EXPECT_EQ(live.SourceMode.load(), static_cast<int>(ISourceConfiguration::AVI_FILES));
+    EXPECT_TRUE(live.Channels.empty());
+
+    // With a source loaded it does nothing.
+    SourceConfiguration configuration;
+    configuration.SetupWithDefaults(dir.path(), ISourceConfiguration::AVI_FILES);
+    controller->LoadSources(configuration, 0, false);
+    controller->OpenFolderOf(dir / "player");
+    EXPECT_EQ(gui->Calls("BrowseSources").size(), 1u);
 }
 
 TEST_F(SourceLoadingTest, ASourceWithoutChannelsBuildsNothing)
