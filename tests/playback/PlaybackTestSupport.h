@@ -49,10 +49,13 @@ public:
 };
 
 // On its own thread, moves the simulated ticks to the earliest sleeper's
-// wake time, so that frames come exactly when due.
+// wake time, so that frames come exactly when due. With `quietPolls`, only
+// once the sleepers stayed the same for that many polls (0.1 ms apart): a
+// channel still decoding or handing a frame over must reach its own wait
+// before time moves on.
 class ClockDriver {
 public:
-    ClockDriver(SimTicks& ticks, std::shared_ptr<utils::WaitableClock> clock);
+    ClockDriver(SimTicks& ticks, std::shared_ptr<utils::WaitableClock> clock, int quietPolls = 0);
     ~ClockDriver();
     ClockDriver(const ClockDriver&) = delete;
     ClockDriver& operator=(const ClockDriver&) = delete;
