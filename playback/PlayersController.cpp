@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <future>
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -168,12 +169,12 @@ void PlayersController::Play()
 void PlayersController::Pause()
 {
     ClearPlaying();
-    for (const auto& player : m_players) {
-        if (!player->pin->HasSource())
-            continue;
-        player->pin->Pause();
-        player->pinThread->SetState(filters::SourcePin::kRun, true);
-    }
+    // The clients pause in channel order (the first one stops the clock);
+    // then every pin thread takes its command.
+    for (const auto& player : m_players)
+        if (player->pin->HasSource())
+            player->pin->Pause();
+    ForEachPlayer(true, [](Player& player) { player.pinThread->SetState(filters::SourcePin::kRun, true); });
 }
 
 void PlayersController::ClearPlaying()
@@ -203,15 +204,11 @@ void PlayersController::StepFrame(bool forward, int64_t position, bool keepFade)
         }
     }
     // No frame in that direction: every channel stays where it is.
-    if (position >= 0) {
-        for (const auto& player : m_players)
-            if (player->pin->HasSource())
-                player->pinThread->Seek(position);
-    }
-    for (const auto& player : m_players) {
+    if (position >= 0)
+        ForEachPlayer(true, [position](Player& player) { player.pinThread->Seek(position); });
+    for (const auto& player : m_players)
         player->pin->Pause();
-        player->pinThread->SetState(filters::SourcePin::kRun, true);
-    }
+    ForEachPlayer(false, [](Player& player) { player.pinThread->SetState(filters::SourcePin::kRun, true); });
     Tick();
     QCoreApplication::sendPostedEvents();
     m_gui.controls->RenderDirty();
@@ -219,6 +216,42 @@ void PlayersController::StepFrame(bool forward, int64_t position, bool keepFade)
         Play();
     if (fade)
         m_gui.controls->StartPrevFrameAlpha();
+}
+
+void PlayersController::ForEachPlayer(bool withSourceOnly, const std::function<void(Player&)>& work)
+{
+    std::vector<Player*> players;
+    for (const auto& player : m_players)
+        if (!withSourceOnly || player->pin->HasSource())
+            players.push_back(player.get());
+    if (players.size() <= 1) {
+        for (Player* player : players)
+            work(*player);
+        return;
+    }
+    // Seeks decode up to their target and pauses wait for a frame in
+    // progress, each on the calling thread; the channels are independent of
+    // each other, so they do it at the same time.
+    std::vector<std::future<void>> others;
+    others.reserve(players.size() - 1);
+    for (size_t i = 1; i < players.size(); ++i)
+        others.push_back(std::async(std::launch::async, [&work, player = players[i]] { work(*player); }));
+    std::exception_ptr failure;
+    try {
+        work(*players[0]);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    for (std::future<void>& other : others) {
+        try {
+            other.get();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void PlayersController::SeekAll(int64_t time, bool keepFade)

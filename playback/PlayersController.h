@@ -312,6 +312,9 @@ private:
     // The constructor's connections to the GUI's signals.
     void ConnectGui();
 
+    // Runs `work` for every player (with a source only, when asked) at
+    // once; returns when every one has, rethrowing the first failure.
+    void ForEachPlayer(bool withSourceOnly, const std::function<void(Player&)>& work);
     void OnFinishedPlay();
     void UpdateOutOfRecordFade();
     int64_t PinTime(const std::shared_ptr<Player>& player);
