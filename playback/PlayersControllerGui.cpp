@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <exception>
+#include <functional>
 
 #include <QFileInfo>
 #include <QMetaType>
@@ -451,22 +452,28 @@ void PlayersController::OpenFolderOf(const std::string& executable)
 
 void PlayersController::SaveState()
 {
+    // The window is closing: a value that cannot be read (a grid without an
+    // item for a channel, a panel that fails) keeps its stored value rather
+    // than break the close.
     QApplicationSettings& settings = QApplicationSettings::Instance();
-    settings.Live.LastPosition = static_cast<uint64_t>(CurrentPosition());
-    if (m_gui.exportPanel) {
+    const auto save = [](const char* what, const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const std::exception& e) {
+            Log()->Warning("The %s was not saved: %s", what, e.what());
+        }
+    };
+    save("position", [&] { settings.Live.LastPosition = static_cast<uint64_t>(CurrentPosition()); });
+    save("export task list", [&] {
+        if (!m_gui.exportPanel)
+            return;
         std::vector<Storage::ExportTask> tasks;
         m_gui.exportPanel->GetTasks(tasks);
         settings.Live.ExportTasks = tasks;
-    }
-    // The window is closing: a grid that cannot give its layout keeps the
-    // stored one rather than break the close.
-    try {
-        settings.Live.Layout = m_gui.grid->GetLayout();
-    } catch (const std::exception& e) {
-        Log()->Warning("The channel layout was not saved: %s", e.what());
-    }
+    });
+    save("channel layout", [&] { settings.Live.Layout = m_gui.grid->GetLayout(); });
     settings.SoundVolume = static_cast<int32_t>(std::floor(m_audioPlayer->GetVolume() * 100.0 + 0.5));
-    SaveTitlesSettings();
+    save("title switches", [&] { SaveTitlesSettings(); });
 }
 
 void PlayersController::SaveTitlesSettings()
