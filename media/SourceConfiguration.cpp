@@ -318,7 +318,6 @@ void SourceConfiguration::BuildVideoSources(const std::vector<MediaFileRecord>& 
         opened.push_back(std::async(std::launch::async, [&records] {
             auto source = boost::shared_ptr<filters::VideoSource>(new filters::VideoSource);
             source->SetRecords(records);
-            source->GetFrameInfo();
             return source;
         }));
     }
