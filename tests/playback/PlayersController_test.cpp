@@ -440,6 +440,45 @@ TEST_F(SourceLoadingTest, OpenSourceTakesTheSettingsSource)
     EXPECT_TRUE(Eventually([&] { return AllShowAFrame(); }));
 }
 
+// A windowed start restores the stored export tasks of the loaded channels,
+// follows the task list from then on and sets the volume slider.
+TEST_F(SourceLoadingTest, WindowedStartRestoresTasksAndVolume)
+{
+    QApplicationSettings& settings = QApplicationSettings::Instance();
+    const int32_t savedVolume = settings.SoundVolume;
+    SettingsProfile& selection = settings.Live;
+    selection.SourceMode = ISourceConfiguration::AVI_FILES;
+    selection.VideoFolders[ISourceConfiguration::AVI_FILES] = {std::wstring(dir.path().begin(), dir.path().end())};
+    selection.Channels.clear();
+    Storage::ExportTask stored;
+    stored.ChannelIds = {"Yard", "Gone"};
+    selection.ExportTasks = {stored};
+    settings.SoundVolume = 40;
+    playback::PlayersController windowed(
+        playback::HeadlessGui::Bundle(gui),
+        playback::MakePlaybackRenderer(boost::make_shared<testsupport::RecordingDevice>()), audio);
+    windowed.Initialize(StartOptions{}, nullptr, QRect(0, 0, 320, 240));
+    settings.SoundVolume = savedVolume;
+
+    ASSERT_EQ(windowed.GetPlayers().size(), 2u);
+    std::vector<Storage::ExportTask> tasks;
+    gui->GetTasks(tasks);
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_EQ(tasks[0].ChannelIds, std::vector<std::string>{"Yard"});
+    EXPECT_EQ(gui->Calls("SetVolume"), std::vector<std::string>{"SetVolume 40"});
+    // The task's channel is the export time line's.
+    ASSERT_EQ(windowed.GetExportConverter()->GetArchivePeriods().size(), 1u);
+    EXPECT_EQ(windowed.GetExportConverter()->GetArchivePeriods()[0].start,
+              windowed.GetPlayers()[1]->converter->GetArchivePeriods()[0].start);
+
+    gui->ClearCalls();
+    gui->AddChannel(L"Gate", L"Gate");
+    gui->CurrentTaskChanged();
+    EXPECT_EQ(gui->Calls("SetEnabledState"), std::vector<std::string>{"SetEnabledState 1 1 1 1 1 0"});
+    EXPECT_EQ(windowed.GetExportConverter()->GetArchivePeriods()[0].start,
+              windowed.GetPlayers()[0]->converter->GetArchivePeriods()[0].start);
+}
+
 // Each channel's picture pin takes the dewarping of its stored camera view,
 // again whenever the settings are applied.
 TEST_F(SourceLoadingTest, CameraSettingsReachThePicturePins)
