@@ -213,7 +213,11 @@ void Decoder::ConvertPlanes(const uint8_t* planes[3], int32_t steps[3], int32_t 
         planes[1] = planes[2] = m_cacheBuffer.data();
         steps[1] = steps[2] = w / 2;
     }
-    const PrimitiveStatus status = ConvertYuv420ToRgb8uP3C3(planes, steps, buffer.Data(), pitch, ImageSize{w, h});
+    // The planes come in the order of the renderer's planar pictures (Y, V,
+    // U); the conversion takes Y, U, V and writes the sample's byte order.
+    const uint8_t* yuv[3] = {planes[0], planes[2], planes[1]};
+    const int32_t yuvSteps[3] = {steps[0], steps[2], steps[1]};
+    const PrimitiveStatus status = ConvertYuv420ToBgrx8uP3C4(yuv, yuvSteps, buffer.Data(), pitch, ImageSize{w, h});
     // OddSize is a warning: the even part was converted.
     if (status < 0)
         throw std::runtime_error("Error converting YUV to RGB");

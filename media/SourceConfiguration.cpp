@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <system_error>
 #include <thread>
 
@@ -314,15 +315,33 @@ void SourceConfiguration::BuildVideoSources(const std::vector<MediaFileRecord>& 
             }
         }
     }
-    for (auto& [id, records] : groups) {
+    // Each channel opens its first file and decodes its first picture; the
+    // channels do it at the same time, and keep their order.
+    std::vector<std::future<boost::shared_ptr<filters::VideoSource>>> opened;
+    for (auto& group : groups) {
+        std::vector<MediaFileRecord>& records = group.second;
         std::stable_sort(records.begin(), records.end(), CompareRecordsByStart);
-        auto source = boost::shared_ptr<filters::VideoSource>(new filters::VideoSource);
-        source->SetRecords(records);
-        if (source->GetFrameInfo() != nullptr)
-            m_videoSources.push_back(source);
-        else
-            Log()->Message("ChannelId[%s] has not frames", platform::WideToUtf8(source->GetId()).c_str());
+        opened.push_back(std::async(std::launch::async, [&records] {
+            auto source = boost::shared_ptr<filters::VideoSource>(new filters::VideoSource);
+            source->SetRecords(records);
+            return source;
+        }));
     }
+    std::exception_ptr failure;
+    for (auto& channel : opened) {
+        try {
+            const boost::shared_ptr<filters::VideoSource> source = channel.get();
+            if (source->GetFrameInfo() != nullptr)
+                m_videoSources.push_back(source);
+            else
+                Log()->Message("ChannelId[%s] has not frames", platform::WideToUtf8(source->GetId()).c_str());
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void SourceConfiguration::FindExternalSubtitles(MediaFileRecord& record)

@@ -19,25 +19,89 @@ std::string Narrow(const std::wstring& text)
 
 }  // namespace
 
+void HeadlessTimeLine::SetIntervals(const std::shared_ptr<utils::TimeConverter>& intervals)
+{
+    m_intervals = intervals;
+    m_gui.Record(m_name + " SetIntervals " + std::to_string(intervals ? intervals->GetArchivePeriods().size() : 0));
+}
+
+void HeadlessTimeLine::ClearIntervals()
+{
+    m_intervals.reset();
+    m_gui.Record(m_name + " ClearIntervals");
+}
+
+void HeadlessTimeLine::SetPosition(int64_t time)
+{
+    // Not recorded: the playback tick moves the cursors every 16 ms.
+    m_position = time;
+}
+
+void HeadlessTimeLine::SetCutSelectionMode(ECutSelectionMode mode)
+{
+    m_mode = mode;
+    m_gui.Record(m_name + " SetCutSelectionMode " + std::to_string(mode));
+}
+
+void HeadlessTimeLine::SetSelectionBegin(int64_t time)
+{
+    m_gui.Record(m_name + " SetSelectionBegin " + std::to_string(time));
+}
+
+void HeadlessTimeLine::SetSelectionEnd(int64_t time)
+{
+    m_gui.Record(m_name + " SetSelectionEnd " + std::to_string(time));
+}
+
+void HeadlessTimeLine::ClearSelection()
+{
+    m_gui.Record(m_name + " ClearSelection");
+}
+
+void HeadlessTimeInput::Activate()
+{
+    if (m_active)
+        return;
+    m_active = true;
+    m_gui.Record(m_name + " Activate");
+    Activated();
+}
+
+HeadlessGui::HeadlessGui()
+{
+    // The controls layer's answer to an input's activation.
+    beginInput.Activated.connect([this] {
+        endInput.Deactivate();
+        ActiveTimeLineChanged(&beginInput.Selector());
+    });
+    endInput.Activated.connect([this] {
+        beginInput.Deactivate();
+        ActiveTimeLineChanged(&endInput.Selector());
+    });
+}
+
 PlaybackGui HeadlessGui::Bundle(const std::shared_ptr<HeadlessGui>& gui)
 {
-    return PlaybackGui{gui, gui, gui, gui, gui, gui, gui, gui, gui};
+    PlaybackGui bundle;
+    bundle.controls = gui;
+    bundle.playTimeLine = std::shared_ptr<ITimeLineControl>(gui, &gui->channelTimeLine);
+    bundle.exportTimeLine = std::shared_ptr<ITimeLineControl>(gui, &gui->mainTimeLine);
+    bundle.playPanel = gui;
+    bundle.cameras = gui;
+    bundle.grid = gui;
+    bundle.enabled = gui;
+    bundle.exportPanel = gui;
+    bundle.calendar = std::shared_ptr<ITimeLineControl>(gui, &gui->calendar);
+    bundle.beginInput = std::shared_ptr<ITimeInputPanel>(gui, &gui->beginInput);
+    bundle.endInput = std::shared_ptr<ITimeInputPanel>(gui, &gui->endInput);
+    bundle.exportControl = gui;
+    bundle.taskSettings = gui;
+    return bundle;
 }
 
 void HeadlessGui::PrintImage(const QString&, const QImage& image)
 {
     Record("PrintImage " + std::to_string(image.width()) + "x" + std::to_string(image.height()));
-}
-
-void HeadlessGui::SetIntervals(const std::shared_ptr<utils::TimeConverter>& intervals)
-{
-    Record("SetIntervals " + std::to_string(intervals ? intervals->GetArchivePeriods().size() : 0));
-}
-
-void HeadlessGui::SetPosition(int64_t time)
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_cursor = time;
 }
 
 void HeadlessGui::SetCameras(const std::vector<std::wstring>& names)
@@ -95,9 +159,48 @@ bool HeadlessGui::FadeItem(int32_t channel, int32_t from, int32_t to)
     return true;
 }
 
-void HeadlessGui::SetEnabledState(bool enabled, bool exporting)
+void HeadlessGui::SetLayout(std::vector<int32_t> cells)
 {
-    Record(std::string("SetEnabledState ") + (enabled ? "1" : "0") + " " + (exporting ? "1" : "0"));
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_layout = std::move(cells);
+}
+
+void HeadlessGui::SetEnabledState(const EnabledGui& state)
+{
+    std::string text = "SetEnabledState";
+    for (bool flag : {state.playback, state.configuration, state.exportCurrentTask, state.exportAllTasks,
+                      state.capture, state.exportVideo})
+        text += flag ? " 1" : " 0";
+    Record(text);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_enabled = state;
+}
+
+EnabledGui HeadlessGui::LastEnabledState()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_enabled;
+}
+
+void HeadlessGui::SetTask(const Storage::ExportTask& task)
+{
+    Record("SetTask " + std::to_string(task.row));
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_editedTask = task;
+}
+
+Storage::ExportTask HeadlessGui::EditedTask()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_editedTask;
+}
+
+Storage::ExportTask HeadlessGui::CurrentTask()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_tasks.empty())
+        return {};
+    return m_tasks[std::min<size_t>(m_currentTask, m_tasks.size() - 1)];
 }
 
 std::vector<std::string> HeadlessGui::Calls()
@@ -122,12 +225,6 @@ void HeadlessGui::ClearCalls()
     m_calls.clear();
 }
 
-int64_t HeadlessGui::CursorTime()
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_cursor;
-}
-
 void HeadlessGui::Record(const std::string& call)
 {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -150,6 +247,10 @@ void HeadlessGui::AddChannel(const std::wstring& id, const std::wstring& name)
 
 void HeadlessGui::SetTaskInterval(const boost::posix_time::ptime& from, const boost::posix_time::ptime& to)
 {
+    const auto text = [](const boost::posix_time::ptime& t) {
+        return t.is_special() ? std::string("-") : std::to_string(utils::MillisecondsFromPtime(t));
+    };
+    Record("SetTaskInterval " + text(from) + " " + text(to));
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_tasks.empty())
         return;
@@ -160,6 +261,7 @@ void HeadlessGui::SetTaskInterval(const boost::posix_time::ptime& from, const bo
 
 void HeadlessGui::SetCurrentTask(const Storage::ExportTask& task)
 {
+    Record("SetCurrentTask " + task.OutputContainer + " " + task.PrefixFileName);
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_tasks.empty())
         return;
@@ -220,7 +322,8 @@ void HeadlessGui::SelectItem(int row, bool)
 {
     Record("SelectItem " + std::to_string(row));
     std::lock_guard<std::mutex> guard(m_lock);
-    m_currentTask = std::max(row, 0);
+    // Clamped to the rows there are, as the row selector does.
+    m_currentTask = std::max(std::min(row, static_cast<int>(m_tasks.size()) - 1), 0);
 }
 
 void HeadlessGui::PostProgressItem(int row, int percent)

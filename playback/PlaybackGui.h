@@ -5,12 +5,14 @@
 // windows implement them; HeadlessGui records the calls, for runs without a
 // window and for tests.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include <QMetaType>
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
@@ -115,11 +117,12 @@ public:
                              const std::vector<boost::shared_ptr<render::Titles>>& titles) = 0;
     virtual void RemoveItems() = 0;
     virtual void SelectChannel(int32_t channel) = 0;
+    // The cell index of each channel, in channel order. Throws
+    // std::logic_error when a channel has no item.
+    virtual std::vector<int32_t> GetLayout() = 0;
     // Fades the video item of the channel from one alpha to another; false
     // when the grid has no item for it.
     virtual bool FadeItem(int32_t channel, int32_t from, int32_t to) = 0;
-    // The cell index of each channel (the order CreateItems takes).
-    virtual std::vector<int32_t> GetLayout() = 0;
 };
 
 // The list of export tasks. The current task is the row selector's current
@@ -213,41 +216,126 @@ public:
     virtual void PrepareCapture() = 0;
     // The print preview of `image` under `title`; returns when it closes.
     virtual void PrintImage(const QString& title, const QImage& image) = 0;
+    // Shows the source browser panel and clicks its browse button.
+    virtual void BrowseSources() = 0;
+};
+
+// Which panels and buttons take input; the controls layer decides which
+// widgets each flag enables.
+struct EnabledGui {
+    bool playback = false;           // a source with channels is open and nothing blocks the controls
+    bool configuration = false;      // the settings and source panels
+    bool exportCurrentTask = false;  // the selected export task has channels
+    bool exportAllTasks = false;     // some export task has channels
+    bool capture = false;            // snapshots and prints: there is a player
+    bool exportVideo = false;        // the ExportVideo setting
+
+    bool operator==(const EnabledGui&) const = default;
 };
 
 class IEnabledGui {
 public:
     virtual ~IEnabledGui() = default;
-    // Whether the playback controls take commands, and whether an export runs.
-    virtual void SetEnabledState(bool enabled, bool exporting) = 0;
+    // May be called from any thread: the implementation queues it to the
+    // GUI thread.
+    virtual void SetEnabledState(const EnabledGui& state) = 0;
 };
 
 struct PlaybackGui {
     std::shared_ptr<IControlsLayer> controls;
+    // The channel time line: the current channel's own periods.
     std::shared_ptr<ITimeLineControl> playTimeLine;
+    // The main time line: the periods of every channel (of the selected
+    // export task's channels in export mode) and the cut selection.
     std::shared_ptr<ITimeLineControl> exportTimeLine;
     std::shared_ptr<IPlayControlPanel> playPanel;
     std::shared_ptr<ICameraSelector> cameras;
     std::shared_ptr<IChannelsGrid> grid;
     std::shared_ptr<IEnabledGui> enabled;
     std::shared_ptr<IExportPanel> exportPanel;
+    std::shared_ptr<ITimeLineControl> calendar;
+    // The export interval's edges.
+    std::shared_ptr<ITimeInputPanel> beginInput;
+    std::shared_ptr<ITimeInputPanel> endInput;
     std::shared_ptr<IExportControlPanel> exportControl;
+    std::shared_ptr<IExportTaskSettingsPanel> taskSettings;
+};
+
+class HeadlessGui;
+
+// A time line or time selector that keeps its cursor, cut mode and selection
+// and records every other call, prefixed with its name, in the GUI's list.
+class HeadlessTimeLine final : public ITimeLineControl {
+public:
+    HeadlessTimeLine(HeadlessGui& gui, std::string name) : m_gui(gui), m_name(std::move(name)) {}
+
+    void SetIntervals(const std::shared_ptr<utils::TimeConverter>& intervals) override;
+    void ClearIntervals() override;
+    void SetPosition(int64_t time) override;
+    void SetCutSelectionMode(ECutSelectionMode mode) override;
+    void SetSelectionBegin(int64_t time) override;
+    void SetSelectionEnd(int64_t time) override;
+    void ClearSelection() override;
+
+    int64_t Position() const { return m_position; }
+    ECutSelectionMode CutMode() const { return m_mode; }
+    // The converter of the last SetIntervals; null after ClearIntervals.
+    std::shared_ptr<utils::TimeConverter> Intervals() const { return m_intervals; }
+
+private:
+    HeadlessGui& m_gui;
+    const std::string m_name;
+    std::atomic<int64_t> m_position{0};
+    ECutSelectionMode m_mode = CutSelectionNone;
+    std::shared_ptr<utils::TimeConverter> m_intervals;
+};
+
+// A time input whose selector's current time is its cursor; activating it
+// records "<name> Activate" and emits Activated.
+class HeadlessTimeInput final : public ITimeInputPanel {
+public:
+    HeadlessTimeInput(HeadlessGui& gui, std::string name) : m_gui(gui), m_name(name), m_selector(gui, std::move(name)) {}
+
+    ITimeLineControl& Selector() override { return m_selector; }
+    int64_t CurrentTime() const override { return m_selector.Position(); }
+    bool IsActive() const override { return m_active; }
+    void Activate() override;
+    // The controls layer's part: another input became active.
+    void Deactivate() { m_active = false; }
+
+    HeadlessTimeLine& GetSelector() { return m_selector; }
+
+private:
+    HeadlessGui& m_gui;
+    const std::string m_name;
+    HeadlessTimeLine m_selector;
+    bool m_active = false;
 };
 
 // Every GUI object at once, recording each call as one line of text
-// ("SetPlaying 0", "FadeItem 1 0 150" ...). Its grid has the items made by
-// CreateItems.
+// ("SetPlaying 0", "FadeItem 1 0 150", "main SetCutSelectionMode 1" ...).
+// Its grid has the items made by CreateItems, in cell order. Like the
+// controls layer, it answers an input's activation with ActiveTimeLineChanged
+// and makes the other input inactive.
 class HeadlessGui final : public IControlsLayer,
-                          public ITimeLineControl,
                           public IPlayControlPanel,
                           public ICameraSelector,
                           public IChannelsGrid,
                           public IEnabledGui,
                           public IExportPanel,
-                          public IExportControlPanel {
+                          public IExportControlPanel,
+                          public IExportTaskSettingsPanel {
 public:
+    HeadlessGui();
+
     // All interfaces of the bundle on one shared object.
     static PlaybackGui Bundle(const std::shared_ptr<HeadlessGui>& gui);
+
+    HeadlessTimeLine channelTimeLine{*this, "channel"};
+    HeadlessTimeLine mainTimeLine{*this, "main"};
+    HeadlessTimeLine calendar{*this, "calendar"};
+    HeadlessTimeInput beginInput{*this, "begin"};
+    HeadlessTimeInput endInput{*this, "end"};
 
     void StartPrevFrameAlpha() override { Record("StartPrevFrameAlpha"); }
     void StopPrevFrameAlpha() override { Record("StopPrevFrameAlpha"); }
@@ -260,13 +348,7 @@ public:
     // "PrintImage <width>x<height>".
     void PrintImage(const QString& title, const QImage& image) override;
 
-    void SetIntervals(const std::shared_ptr<utils::TimeConverter>& intervals) override;
-    void ClearIntervals() override { Record("ClearIntervals"); }
-    void SetPosition(int64_t time) override;
-    void SetCutSelectionMode(ECutSelectionMode mode) override { Record("SetCutSelectionMode " + std::to_string(mode)); }
-    void SetSelectionBegin(int64_t time) override { Record("SetSelectionBegin " + std::to_string(time)); }
-    void SetSelectionEnd(int64_t time) override { Record("SetSelectionEnd " + std::to_string(time)); }
-    void ClearSelection() override { Record("ClearSelection"); }
+    void BrowseSources() override { Record("BrowseSources"); }
 
     void SetPlaying(bool playing) override { Record(std::string("SetPlaying ") + (playing ? "1" : "0")); }
     void SetVolume(int32_t volume) override { Record("SetVolume " + std::to_string(volume)); }
@@ -280,9 +362,13 @@ public:
     void RemoveItems() override;
     void SelectChannel(int32_t channel) override { Record("SelectChannel " + std::to_string(channel)); }
     bool FadeItem(int32_t channel, int32_t from, int32_t to) override;
+    // The cell order given by SetLayout, else channel order.
     std::vector<int32_t> GetLayout() override;
+    void SetLayout(std::vector<int32_t> cells);
 
-    void SetEnabledState(bool enabled, bool exporting) override;
+    // Recorded as "SetEnabledState" and the six flags as 0 or 1.
+    void SetEnabledState(const EnabledGui& state) override;
+    EnabledGui LastEnabledState();
 
     // A plain list of tasks, always ending with an empty one.
     void AddChannel(const std::wstring& id, const std::wstring& name) override;
@@ -302,22 +388,33 @@ public:
     void PostComplete() override { Record("Complete"); }
     void PostMessage(const std::string& text) override { Record("Message " + text); }
 
+    void SetTask(const Storage::ExportTask& task) override;
+    void ToggleSlide() override { Record("ToggleSlide"); }
+    Storage::ExportTask EditedTask();
+
+    // The task of the current row (channels or not).
+    Storage::ExportTask CurrentTask();
+
     std::vector<std::string> Calls();
     // Calls that begin with `prefix`.
     std::vector<std::string> Calls(const std::string& prefix);
     void ClearCalls();
-    int64_t CursorTime();
+    // The main time line's cursor.
+    int64_t CursorTime() { return mainTimeLine.Position(); }
 
-private:
     void Record(const std::string& call);
 
+private:
     std::mutex m_lock;
     std::vector<std::string> m_calls;
     int32_t m_items = 0;
     std::vector<int32_t> m_layout;
-    int64_t m_cursor = 0;
+    EnabledGui m_enabled;
     std::vector<Storage::ExportTask> m_tasks;
     int m_currentTask = 0;
+    Storage::ExportTask m_editedTask;
 };
 
 }  // namespace playback
+
+Q_DECLARE_METATYPE(playback::EnabledGui)

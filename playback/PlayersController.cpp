@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <future>
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -116,12 +117,14 @@ PlayersController::PlayersController(PlaybackGui gui, std::shared_ptr<render::Re
     m_settings.playCycle = settings.PlayCycle;
     m_settings.soundVolume = settings.SoundVolume;
     m_settings.lastPosition = static_cast<int64_t>(settings.Live.LastPosition.load());
+    ConnectGui();
     m_timer = startTimer(kTimerIntervalMs, Qt::CoarseTimer);
     m_audioPlayer = audio ? std::move(audio) : std::make_shared<filters::AudioPlayer>();
 }
 
 PlayersController::~PlayersController()
 {
+    m_guiConnections.clear();
     if (m_timer != 0)
         killTimer(m_timer);
     if (m_export) {
@@ -166,12 +169,12 @@ void PlayersController::Play()
 void PlayersController::Pause()
 {
     ClearPlaying();
-    for (const auto& player : m_players) {
-        if (!player->pin->HasSource())
-            continue;
-        player->pin->Pause();
-        player->pinThread->SetState(filters::SourcePin::kRun, true);
-    }
+    // The clients pause in channel order (the first one stops the clock);
+    // then every pin thread takes its command.
+    for (const auto& player : m_players)
+        if (player->pin->HasSource())
+            player->pin->Pause();
+    ForEachPlayer(true, [](Player& player) { player.pinThread->SetState(filters::SourcePin::kRun, true); });
 }
 
 void PlayersController::ClearPlaying()
@@ -201,15 +204,11 @@ void PlayersController::StepFrame(bool forward, int64_t position, bool keepFade)
         }
     }
     // No frame in that direction: every channel stays where it is.
-    if (position >= 0) {
-        for (const auto& player : m_players)
-            if (player->pin->HasSource())
-                player->pinThread->Seek(position);
-    }
-    for (const auto& player : m_players) {
+    if (position >= 0)
+        ForEachPlayer(true, [position](Player& player) { player.pinThread->Seek(position); });
+    for (const auto& player : m_players)
         player->pin->Pause();
-        player->pinThread->SetState(filters::SourcePin::kRun, true);
-    }
+    ForEachPlayer(false, [](Player& player) { player.pinThread->SetState(filters::SourcePin::kRun, true); });
     Tick();
     QCoreApplication::sendPostedEvents();
     m_gui.controls->RenderDirty();
@@ -217,6 +216,42 @@ void PlayersController::StepFrame(bool forward, int64_t position, bool keepFade)
         Play();
     if (fade)
         m_gui.controls->StartPrevFrameAlpha();
+}
+
+void PlayersController::ForEachPlayer(bool withSourceOnly, const std::function<void(Player&)>& work)
+{
+    std::vector<Player*> players;
+    for (const auto& player : m_players)
+        if (!withSourceOnly || player->pin->HasSource())
+            players.push_back(player.get());
+    if (players.size() <= 1) {
+        for (Player* player : players)
+            work(*player);
+        return;
+    }
+    // Seeks decode up to their target and pauses wait for a frame in
+    // progress, each on the calling thread; the channels are independent of
+    // each other, so they do it at the same time.
+    std::vector<std::future<void>> others;
+    others.reserve(players.size() - 1);
+    for (size_t i = 1; i < players.size(); ++i)
+        others.push_back(std::async(std::launch::async, [&work, player = players[i]] { work(*player); }));
+    std::exception_ptr failure;
+    try {
+        work(*players[0]);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    for (std::future<void>& other : others) {
+        try {
+            other.get();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void PlayersController::SeekAll(int64_t time, bool keepFade)
@@ -233,8 +268,11 @@ void PlayersController::Seek(int64_t time)
     const utils::IntervalList& continuous = m_playConverter->GetContinuousPeriods();
     if (continuous.empty() || utils::IntervalEnd(continuous.back()) - continuous.front().start <= 0)
         return;
-    if (m_exportMode)
+    if (m_exportMode) {
         time = ClampToRecorded(time);
+        // The next cursor update copies the time inputs into the task.
+        m_taskIntervalDirty = true;
+    }
     SeekAll(utils::MapTimeBetweenIntervals(time, m_playConverter->GetArchivePeriods(), continuous, 1), false);
     m_dragging = false;
 }
@@ -253,11 +291,12 @@ double PlayersController::GetSpeed()
 
 void PlayersController::ApplySettings()
 {
-    const bool skipFrames = m_settings.skipFrames;
+    m_settings.skipFrames = QApplicationSettings::Instance().SkipFrames;
     const bool wasPlaying = m_playing;
     Pause();
     for (const auto& player : m_players)
-        player->pin->SetSkipFrames(skipFrames);
+        player->pin->SetSkipFrames(m_settings.skipFrames);
+    ApplyCameraSettings();
     if (wasPlaying)
         Play();
 }
@@ -266,20 +305,6 @@ void PlayersController::SetPlayCycle(bool cycle)
 {
     m_settings.playCycle = cycle;
     QApplicationSettings::Instance().PlayCycle = cycle;
-}
-
-void PlayersController::SaveState()
-{
-    QApplicationSettings::Instance().Live.LastPosition = static_cast<uint64_t>(CurrentPosition());
-    QApplicationSettings::Instance().Live.Layout = m_gui.grid->GetLayout();
-}
-
-void PlayersController::SetVolume(double volume)
-{
-    const bool wasSilent = m_audioPlayer->GetVolume() <= 0.0;
-    m_audioPlayer->SetVolume(volume);
-    if (wasSilent && m_audioPlayer->GetVolume() > 0.0)
-        UpdateAudio(true);
 }
 
 bool IsSameSecond(const boost::posix_time::ptime& a, const boost::posix_time::ptime& b)
@@ -321,7 +346,12 @@ void PlayersController::Initialize(const StartOptions& options, QWidget* widget,
         }
         return;
     }
+    RestoreExportTasks();
+    m_guiConnections.emplace_back(m_gui.exportPanel->CurrentTaskChanged.connect([this] { OnExportTasksChanged(); }));
+    OnExportTasksChanged();
     m_gui.playPanel->SetVolume(m_settings.soundVolume);
+    if (options.portable)
+        OpenParentFolder();
 }
 
 int PlayersController::SaveFrames(const StartOptions& options)
@@ -457,7 +487,7 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
     m_gui.grid->RemoveItems();
     m_gui.playTimeLine->ClearIntervals();
     m_gui.exportTimeLine->ClearIntervals();
-    m_gui.enabled->SetEnabledState(false, false);
+    SetEnabledState(false, false);
     try {
         m_playConverter = std::make_shared<utils::TimeConverter>();
         std::vector<const utils::IntervalList*> lists;
@@ -480,6 +510,8 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
             Storage::IPlayInfo* playInfo = channel->GetPlayInfo();
             if (playInfo != nullptr) {
                 const int32_t index = static_cast<int32_t>(m_players.size() - 1);
+                // Raised on a reader thread: it only posts, through the layer
+                // (which may outlive the controller).
                 std::weak_ptr<IControlsLayer> controls = m_gui.controls;
                 m_fileConnections.emplace_back(playInfo->ChangeSignal.connect([controls, index] {
                     if (auto layer = controls.lock())
@@ -488,12 +520,12 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
             }
             m_channelStates.push_back(ChannelState{false, playInfo});
         }
-        m_gui.enabled->SetEnabledState(true, false);
+        SetEnabledState(true, false);
         std::vector<render::TitlesPtr> titles;
         for (const auto& player : m_players)
             titles.push_back(player->titles);
         m_gui.grid->CreateItems(QApplicationSettings::Instance().Live.Layout, titles);
-        m_gui.playTimeLine->SetIntervals(m_playConverter);
+        OnSelectionModeChanged();
         if (!m_players.empty())
             SelectPlayer(0);
     } catch (const std::exception& e) {
@@ -505,7 +537,7 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
         m_players.clear();
         m_renderer->RemoveAllPins();
         m_playConverter = std::make_shared<utils::TimeConverter>();
-        m_gui.enabled->SetEnabledState(true, false);
+        SetEnabledState(true, false);
     }
     ApplySettings();
 }
@@ -564,7 +596,7 @@ void PlayersController::Tick()
         if (m_currentPlayer->pin->HasSource() && t >= m_currentPlayer->pin->GetDuration())
             OnFinishedPlay();
     }
-    m_gui.playTimeLine->SetPosition(CurrentPosition());
+    SetCursorTime(CurrentPosition());
     UpdateOutOfRecordFade();
 }
 

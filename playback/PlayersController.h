@@ -75,6 +75,10 @@ using ExportEngineFactory = std::function<boost::shared_ptr<Storage::IPlayerExpo
 // Not thread-safe: install before any controller exports.
 void SetExportEngineFactory(ExportEngineFactory factory);
 
+// The container of a media-file export: the three letters of the first
+// single-file source's extension, else "avi".
+std::string GetMediaFileExtension();
+
 // Same date and same whole second of the day.
 bool IsSameSecond(const boost::posix_time::ptime& a, const boost::posix_time::ptime& b);
 // Logs "LogSupportedImageFormats", then each format Qt can write.
@@ -168,8 +172,6 @@ public:
     // starts the stored export tasks, whose end emits Completed. Without a
     // render device nothing opens and a windowless run completes with 22.
     void Initialize(const StartOptions& options, QWidget* widget, const QRect& rect) override;
-    // Stores the position into the application settings.
-    void SaveState() override;
     // The tasks of the running export; 0 when none runs.
     int RunningExportTasks() const override { return m_taskCount; }
 
@@ -233,8 +235,6 @@ public:
     filters::AudioRequest BuildAudioRequest(const Storage::PlayFileInfo& record, bool current);
     // The body of the 16 ms tick.
     void Tick();
-    // 0.0 to 1.0, the play panel's volume slider / 100.
-    void SetVolume(double volume);
 
     bool IsPlaying() const { return m_playing; }
     const std::vector<std::shared_ptr<Player>>& GetPlayers() const { return m_players; }
@@ -250,10 +250,86 @@ public:
     void RequestRefresh() { m_refreshPending = true; }
     int64_t GetAudioStartTime() const { return m_audioStartTime; }
 
+    // ---- The GUI's side: connections, handlers, cut selection, state ----
+
+    // The play panel's volume slider, 0 to 100: 0 stops the sound at once,
+    // leaving 0 restarts the current file's sound at the play position.
+    void OnVolumeChanged(int volume);
+    // Enables the panels and buttons: `enabled` unless something blocks the
+    // controls, `configuring` while the settings panel is shown.
+    void SetEnabledState(bool enabled, bool configuring);
+    EnabledGui ComputeEnabledState(bool enabled, bool configuring);
+    // Channel `channel` moved to another file; safe from any thread (it only
+    // posts to the controls layer, which answers with FileOpened).
+    void NotifyNewFile(int32_t channel);
+    // Answer to "NewFile" on the GUI thread: the current channel's sound
+    // follows its new file.
+    void OnFileOpened(int channel);
+    // Moves the cursors of both time lines, the calendar and the active time
+    // input to `time` (archive ms).
+    void SetCursorTime(int64_t time);
+    void SyncCutCursor(int64_t time);
+    // The export converter in export mode, else the play converter.
+    std::shared_ptr<utils::TimeConverter> ActiveConverter();
+    // Gives the main time line, the calendar (and in export mode the time
+    // inputs) the active converter.
+    void OnSelectionModeChanged();
+    // Makes the first player whose source has this name current.
+    void SelectCamera(const std::wstring& name);
+    // The time input that has the focus in export mode; null: none.
+    void SetActiveTimeLine(ITimeLineControl* timeLine);
+    // An edge of the cut selection was set on the main time line.
+    void SetCutSelection(ECutSelectionMode mode, int64_t time);
+    // A time input changed: the interval is clamped to the recording and
+    // ordered (the inactive edge gives way) and applied.
+    void OnTimeInputChanged();
+    void ApplyCutInterval(int64_t begin, int64_t end);
+    // Copies the time inputs (clamped) into the selected export task.
+    void SyncTaskInterval();
+    // The channels, in channel order, whose identifier is one of `ids`.
+    std::vector<boost::shared_ptr<filters::IVideoSource>> FindTaskChannels(const std::vector<std::string>& ids);
+    // Loads the selected export task into the export converter, the time
+    // lines and the time inputs.
+    void SyncExportTask();
+    void OnExportTasksChanged();
+    // The selected task, when it has channels, becomes a media-file export:
+    // the source's container and "Exported <channel count>".
+    void PrepareMediaExportTask();
+    // The ExportTasks setting into the export panel (windowed start).
+    void RestoreExportTasks();
+    // Shows task `row` in the task settings panel.
+    void SelectExportTask(int row);
+    // Adds player `channel`'s source to the selected task.
+    void SelectExportSource(int channel);
+    // Portable start without a source: opens the folder of the parent
+    // process's executable.
+    void OpenParentFolder();
+    // The same for a given executable path; nothing when it is empty or its
+    // folder holds no video.
+    void OpenFolderOf(const std::string& executable);
+    // Stores the position, the export tasks, the grid layout, the volume and
+    // the title switches into the application settings. Never throws: a
+    // value that cannot be read keeps its stored value.
+    void SaveState() override;
+    void SaveTitlesSettings();
+    // Each renderer pin takes the dewarping of its channel's camera settings.
+    void ApplyCameraSettings();
+
+    bool IsExportMode() const { return m_exportMode; }
+    bool IsDragging() const { return m_dragging; }
+    ITimeLineControl* GetActiveTimeLine() const { return m_activeTimeLine; }
+    const std::shared_ptr<utils::TimeConverter>& GetExportConverter() const { return m_exportConverter; }
+
 protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    // The constructor's connections to the GUI's signals.
+    void ConnectGui();
+
+    // Runs `work` for every player (with a source only, when asked) at
+    // once; returns when every one has, rethrowing the first failure.
+    void ForEachPlayer(bool withSourceOnly, const std::function<void(Player&)>& work);
     void OnFinishedPlay();
     void UpdateOutOfRecordFade();
     int64_t PinTime(const std::shared_ptr<Player>& player);
@@ -269,8 +345,12 @@ private:
     std::shared_ptr<filters::TimeSynchronizer> m_synchronizer;
     std::vector<ChannelState> m_channelStates;
     bool m_dragging = false;
-    bool m_refreshPending = false;
+    std::atomic<bool> m_refreshPending{false};  // also set on the render thread
     bool m_exportMode = false;
+    ITimeLineControl* m_activeTimeLine = nullptr;
+    bool m_taskIntervalDirty = false;
+    // Cut when the controller goes: the GUI objects may outlive it.
+    std::vector<boost::signals2::scoped_connection> m_guiConnections;
     std::vector<boost::shared_ptr<filters::IVideoSource>> m_channels;
     std::vector<boost::signals2::scoped_connection> m_fileConnections;
     boost::shared_ptr<Storage::IVindaraFileSystem> m_fileSystem;

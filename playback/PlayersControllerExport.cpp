@@ -119,8 +119,7 @@ void PlayersController::StartExport(const std::vector<Storage::ExportTask>& task
             Completed(kCompletedFailed);
         return;
     }
-    if (m_gui.enabled)
-        m_gui.enabled->SetEnabledState(false, false);
+    SetEnabledState(false, false);
     m_taskCount = static_cast<int>(kept.size());
     m_tasksDone = 0;
     m_export = CreateExport();
@@ -129,8 +128,7 @@ void PlayersController::StartExport(const std::vector<Storage::ExportTask>& task
         // Nothing will report the end: the run ends here as failed, with the
         // controls given back.
         m_taskCount = 0;
-        if (m_gui.enabled)
-            m_gui.enabled->SetEnabledState(true, false);
+        SetEnabledState(true, false);
         if (m_gui.exportControl)
             m_gui.exportControl->PostComplete();
         if (m_windowlessExport)
@@ -195,8 +193,7 @@ void PlayersController::OnExportFinished(const Storage::IPlayerExport&, const St
         [this, code] {
             m_export.reset();
             m_taskCount = 0;
-            if (m_gui.enabled)
-                m_gui.enabled->SetEnabledState(true, false);
+            SetEnabledState(true, false);
             if (m_windowlessExport)
                 Completed(code);
         },

@@ -177,7 +177,7 @@ TEST_F(ExportRunTest, AllTasksMoveTheSelectionAndReachAHundredPercent)
     EXPECT_EQ(gui->Calls("Complete"), (std::vector<std::string>{"Complete"}));
     // A successful run shows no message.
     EXPECT_EQ(gui->Calls("Message"), (std::vector<std::string>{"Message "}));
-    EXPECT_EQ(gui->Calls("SetEnabledState"), (std::vector<std::string>{"SetEnabledState 0 0", "SetEnabledState 1 0"}));
+    EXPECT_EQ(gui->Calls("SetEnabledState"), (std::vector<std::string>{"SetEnabledState 0 0 0 0 0 0", "SetEnabledState 1 1 1 1 1 0"}));
 
     auto copy = exporttest::Open(out);
     ASSERT_TRUE(copy);
@@ -277,7 +277,7 @@ TEST_F(ExportRunTest, ACancelledRunShowsTheReasonInPlaceOfTheProgress)
     EXPECT_FALSE(control->Message().isHidden());
     EXPECT_TRUE(control->Progress().isHidden());
     EXPECT_TRUE(control->Cancel().isHidden());
-    EXPECT_EQ(gui->Calls("SetEnabledState").back(), "SetEnabledState 1 0");
+    EXPECT_EQ(gui->Calls("SetEnabledState").back(), "SetEnabledState 1 1 1 1 1 0");
     EXPECT_EQ(panel->RollBox().GetList()->Item(2).done, 0);
 }
 
@@ -294,7 +294,7 @@ TEST_F(ExportRunTest, WithoutAnEngineTheRunEndsAsFailedAtOnce)
 
     controller->ExportCurrentTask();
     EXPECT_EQ(controller->RunningExportTasks(), 0);
-    EXPECT_EQ(gui->Calls("SetEnabledState"), (std::vector<std::string>{"SetEnabledState 0 0", "SetEnabledState 1 0"}));
+    EXPECT_EQ(gui->Calls("SetEnabledState"), (std::vector<std::string>{"SetEnabledState 0 0 0 0 0 0", "SetEnabledState 1 1 1 1 1 0"}));
     EXPECT_EQ(gui->Calls("Complete"), (std::vector<std::string>{"Complete"}));
     EXPECT_FALSE(QDir(QString::fromStdString(out)).exists());
 }
@@ -356,6 +356,7 @@ TEST_F(CaptureTest, APrintHasOnePageWithTheSceneAtTheLeft)
         void InvalidateAll() override {}
         void RenderDirty() override {}
         void PostNewFile(int32_t) override {}
+        void BrowseSources() override {}
         void PrepareCapture() override { ++prepared; }
         void PrintImage(const QString& printTitle, const QImage& image) override
         {

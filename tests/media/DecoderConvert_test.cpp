@@ -128,12 +128,17 @@ TEST(DecoderConvertTest, GreyAndColourFramesToRgb)
     decoder.Decode(MakePlanarFrame(64, 32, 0, 0, 120, 0, 0).get(), &grey, false, {});
     ASSERT_EQ(s420.Bytes().size(), 64u * 32 * 4);
     EXPECT_EQ(s422.Bytes(), s420.Bytes());
+    // Video-range BT.601 (Y 120, Cb 90, Cr 200: a red), in the sample's
+    // byte order B, G, R.
     const uint8_t* p = s420.Bytes().data();
-    EXPECT_NE(p[0], p[2]);  // coloured
+    EXPECT_EQ(p[0], 44);
+    EXPECT_EQ(p[1], 78);
+    EXPECT_EQ(p[2], 236);
+    // Luma 16..235 spreads over 0..255.
     const uint8_t* g = grey.Bytes().data();
-    EXPECT_EQ(g[0], 120);
-    EXPECT_EQ(g[1], 120);
-    EXPECT_EQ(g[2], 120);
+    EXPECT_EQ(g[0], 121);
+    EXPECT_EQ(g[1], 121);
+    EXPECT_EQ(g[2], 121);
 }
 
 TEST(DecoderConvertTest, FrameShorterThanItsPlanesIsNotRead)

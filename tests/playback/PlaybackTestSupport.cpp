@@ -3,9 +3,52 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QCoreApplication>
+
 #include "base/Tss.h"
 
 namespace playbacktest {
+
+QCoreApplication* Application()
+{
+    static int argc = 1;
+    static char name[] = "playback-tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app =
+        QCoreApplication::instance() != nullptr ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
+    return app;
+}
+
+ClockDriver::ClockDriver(SimTicks& ticks, std::shared_ptr<utils::WaitableClock> clock, int quietPolls)
+    : m_ticks(ticks), m_clock(std::move(clock))
+{
+    m_thread = std::thread([this, quietPolls] {
+        size_t seenCount = 0;
+        int64_t seenWake = -1;
+        int quiet = 0;
+        while (!m_stop) {
+            const size_t count = m_clock->WaiterCount();
+            const int64_t wake = count > 0 ? m_clock->EarliestWakeTime() : -1;
+            if (count > 0 && count == seenCount && wake == seenWake && ++quiet >= quietPolls) {
+                while (m_clock->GetTime() < wake && !m_stop)
+                    m_ticks.Advance(1);
+                m_clock->Poke();
+                quiet = 0;
+            } else if (count != seenCount || wake != seenWake) {
+                seenCount = count;
+                seenWake = wake;
+                quiet = 0;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
+}
+
+ClockDriver::~ClockDriver()
+{
+    m_stop = true;
+    m_thread.join();
+}
 
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;

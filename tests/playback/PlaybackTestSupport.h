@@ -14,7 +14,10 @@
 
 #include "base/VideoFrame.h"
 #include "media/VideoSourceInterfaces.h"
+#include "playback/AudioSink.h"
 #include "playback/Clocks.h"
+
+class QCoreApplication;
 
 namespace playbacktest {
 
@@ -25,6 +28,43 @@ struct SimTicks {
         return [this] { return now.load(); };
     }
     void Advance(uint32_t ms) { now += ms; }
+};
+
+// The test program's application object, made on first use.
+QCoreApplication* Application();
+
+// No sound device: nothing can be played.
+class SilentSink final : public filters::IAudioSink {
+public:
+    bool Create(const filters::AudioFormat&) override { return false; }
+    bool Start() override { return false; }
+    void Stop() override {}
+    void Close() override {}
+    int32_t BytesFree() override { return 0; }
+    int32_t PeriodSize() override { return 0; }
+    int64_t Write(const uint8_t*, int64_t) override { return -1; }
+    int64_t ProcessedUSecs() override { return 0; }
+    bool HasError() override { return false; }
+    void SetVolume(double) override {}
+};
+
+// On its own thread, moves the simulated ticks to the earliest sleeper's
+// wake time, so that frames come exactly when due. With `quietPolls`, only
+// once the sleepers stayed the same for that many polls (0.1 ms apart): a
+// channel still decoding or handing a frame over must reach its own wait
+// before time moves on.
+class ClockDriver {
+public:
+    ClockDriver(SimTicks& ticks, std::shared_ptr<utils::WaitableClock> clock, int quietPolls = 0);
+    ~ClockDriver();
+    ClockDriver(const ClockDriver&) = delete;
+    ClockDriver& operator=(const ClockDriver&) = delete;
+
+private:
+    SimTicks& m_ticks;
+    std::shared_ptr<utils::WaitableClock> m_clock;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 // Polls `done` until it holds; false after `limit` (a hang, not a timing
@@ -40,6 +80,8 @@ class ScriptedSource : public filters::IVideoSource {
 public:
     ScriptedSource(const std::vector<int64_t>& times, std::vector<filters::RecordPeriod> periods);
 
+    // The name is also the identifier.
+    void SetName(std::wstring name) { m_name = std::move(name); }
     const std::wstring& GetName() const override { return m_name; }
     const std::wstring& GetId() const override { return m_name; }
     const std::vector<filters::RecordPeriod>& GetPeriods() const override { return m_periods; }

@@ -73,11 +73,16 @@ TEST(ConvertYuv420ToRgb, GoldenColoursOfTheMainForm)
         std::array<int, 4> rgbx;
     };
     const Case cases[] = {
-        {0, 0, 0, {0, 125, 0, 0}},
-        {255, 255, 255, {255, 131, 255, 0}},
-        {128, 128, 255, {255, 54, 128, 0}},
-        {128, 255, 128, {128, 78, 255, 0}},
-        {0, 0, 4, {0, 123, 0, 0}},
+        {0, 0, 0, {0, 136, 0, 0}},
+        {255, 255, 255, {255, 125, 255, 0}},
+        {128, 128, 255, {255, 27, 130, 0}},
+        {128, 255, 128, {130, 81, 255, 0}},
+        {16, 128, 128, {0, 0, 0, 0}},
+        {235, 128, 128, {255, 255, 255, 0}},
+        {81, 90, 240, {254, 0, 0, 0}},
+        {145, 54, 34, {0, 255, 1, 0}},
+        {41, 240, 110, {0, 0, 255, 0}},
+        {0, 0, 140, {0, 22, 0, 0}},
     };
     for (std::int32_t slot : primitives_test::SupportedSlots()) {
         ScopedCpuVariant variant(slot);
@@ -98,17 +103,17 @@ TEST(ConvertYuv420ToRgb, GoldenColoursOfTheMainForm)
 
 TEST(ConvertYuv420ToRgb, LastPairOfAnOddPairCountTakesTheFixedPointForm)
 {
-    // Y = 0, U = 0, V = 4: G is 123 in the main form and 122 in 16.16 form.
+    // Y = 0, U = 0, V = 140: R is 0 in the main form and 1 in 16.16 form.
     for (std::int32_t slot : primitives_test::SupportedSlots()) {
         ScopedCpuVariant variant(slot);
         for (std::int32_t width : {2, 6, 34, 66}) {
             Frame f(width, 4);
-            f.Fill(0, 0, 4);
+            f.Fill(0, 0, 140);
             ASSERT_EQ(f.Convert(), 0);
             for (int row = 0; row < 4; ++row) {
                 for (int x = 0; x < width; ++x) {
-                    const int expectedG = x >= width - 2 ? 122 : 123;
-                    ASSERT_EQ(PixelAt(f, x, row), (std::array<int, 4>{0, expectedG, 0, 0}))
+                    const int expectedR = x >= width - 2 ? 1 : 0;
+                    ASSERT_EQ(PixelAt(f, x, row), (std::array<int, 4>{expectedR, 22, 0, 0}))
                         << primitives_test::SlotName(slot) << " width " << width << " at " << x << "," << row;
                 }
             }
@@ -116,6 +121,7 @@ TEST(ConvertYuv420ToRgb, LastPairOfAnOddPairCountTakesTheFixedPointForm)
     }
 }
 
+// Video luma 16..235 spreads over 0..255, rounded to the nearest level.
 TEST(ConvertYuv420ToRgb, NeutralChromaGivesGreyForEveryLuma)
 {
     Frame f(512, 2);
@@ -129,7 +135,8 @@ TEST(ConvertYuv420ToRgb, NeutralChromaGivesGreyForEveryLuma)
         for (int row = 0; row < 2; ++row)
             for (int x = 0; x < 512; ++x) {
                 const int luma = f.y[row * f.steps[0] + x];
-                ASSERT_EQ(PixelAt(f, x, row), (std::array<int, 4>{luma, luma, luma, 0})) << x << "," << row;
+                const int grey = std::clamp(static_cast<int>(std::floor((luma - 16) * 255.0 / 219.0 + 0.5)), 0, 255);
+                ASSERT_EQ(PixelAt(f, x, row), (std::array<int, 4>{grey, grey, grey, 0})) << x << "," << row;
             }
     }
 }
@@ -151,7 +158,7 @@ TEST(ConvertYuv420ToRgb, OddSizesConvertTheEvenPartAndWarn)
                 for (int x = 0; x < c.width; ++x) {
                     const bool written = x < c.writtenColumns && row < c.writtenRows;
                     const std::array<int, 4> expected =
-                        written ? std::array<int, 4>{200, 200, 200, 0}
+                        written ? std::array<int, 4>{214, 214, 214, 0}
                                 : std::array<int, 4>{kUntouched, kUntouched, kUntouched, kUntouched};
                     ASSERT_EQ(PixelAt(f, x, row), expected)
                         << primitives_test::SlotName(slot) << " " << c.width << "x" << c.height << " at " << x << ","
@@ -200,16 +207,17 @@ TEST(ConvertYuv420ToRgb, ArgumentsAreCheckedInOrderBeforeAnyWrite)
     }
 }
 
-TEST(ConvertYuv420ToRgb, AgreesWithTheAnalogYuvModelWithinOneLevel)
+TEST(ConvertYuv420ToRgb, AgreesWithVideoRangeYCbCrWithinOneLevel)
 {
-    // R = Y + 1.140V, G = Y - 0.394U - 0.581V, B = Y + 2.032U in double
-    // precision, rounded and clamped.
+    // Luma 16..235 and chroma 16..240 (centred on 128) to full-range RGB
+    // with the BT.601 weights, in double precision, rounded and clamped.
     auto model = [](int luma, int cu, int cv) {
-        const double u = cu - 128.0;
-        const double v = cv - 128.0;
+        const double y = (luma - 16.0) * 255.0 / 219.0;
+        const double u = (cu - 128.0) * 255.0 / 224.0;
+        const double v = (cv - 128.0) * 255.0 / 224.0;
         auto clamp = [](double x) { return std::clamp(static_cast<int>(std::lround(x)), 0, 255); };
-        return std::array<int, 3>{clamp(luma + 1.140 * v), clamp(luma - 0.394 * u - 0.581 * v),
-                                  clamp(luma + 2.032 * u)};
+        return std::array<int, 3>{clamp(y + 1.402 * v), clamp(y - 0.344136 * u - 0.714136 * v),
+                                  clamp(y + 1.772 * u)};
     };
     for (std::int32_t slot : primitives_test::SupportedSlots()) {
         ScopedCpuVariant variant(slot);
@@ -295,4 +303,30 @@ TEST(ConvertYuv420ToRgb, EveryInputCombinationMatchesThePortableBody)
             ASSERT_TRUE(diff.empty()) << primitives_test::SlotName(slot) << " luma base " << 4 * k << ": " << diff;
         }
     }
+}
+
+TEST(ConvertYuv420ToBgrx, IsTheRgbConversionWithRedAndBlueSwapped)
+{
+    for (std::int32_t slot : primitives_test::SupportedSlots()) {
+        ScopedCpuVariant variant(slot);
+        for (std::int32_t width : {64, 70}) {  // 70: an odd pair count
+            Frame rgb(width, 6, 2);
+            rgb.Randomise(static_cast<std::uint32_t>(width + slot));
+            Frame bgr = rgb;
+            ASSERT_EQ(rgb.Convert(), 0);
+            const std::uint8_t* planes[3] = {bgr.y.data(), bgr.u.data(), bgr.v.data()};
+            ASSERT_EQ(ConvertYuv420ToBgrx8uP3C4(planes, bgr.steps.data(), bgr.out.data(), bgr.outStep, {width, 6}), 0);
+            for (int row = 0; row < 6; ++row)
+                for (int x = 0; x < width; ++x) {
+                    const auto p = PixelAt(rgb, x, row);
+                    ASSERT_EQ(PixelAt(bgr, x, row), (std::array<int, 4>{p[2], p[1], p[0], 0}))
+                        << primitives_test::SlotName(slot) << " width " << width << " at " << x << "," << row;
+                }
+        }
+    }
+    // Its arguments are checked like the RGB conversion's.
+    Frame f(8, 4);
+    const std::uint8_t* noV[3] = {f.y.data(), f.u.data(), nullptr};
+    EXPECT_EQ(ConvertYuv420ToBgrx8uP3C4(noV, f.steps.data(), f.out.data(), f.outStep, {8, 4}), -8);
+    EXPECT_TRUE(std::all_of(f.out.begin(), f.out.end(), [](std::uint8_t b) { return b == kUntouched; }));
 }
