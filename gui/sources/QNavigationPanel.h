@@ -1,10 +1,12 @@
 #pragma once
-// The source browser: the user picks a kind of source (archive drives, an
-// archive folder, one exported file, a folder of media files), chooses the
-// drives or the path, presses Refresh to open the source and list its
-// channels with a thumbnail and a description, narrows the list with a
-// search text, selects channels and applies. Applying hands the panel itself,
-// as an ISourceConfiguration, to whoever builds the players from it.
+// The source browser, a sliding configuration panel: the user rolls to a
+// kind of source (archive drives, an archive folder, one exported file, a
+// folder of media files), chooses the drives or the path, presses Refresh to
+// open the source and list its channels with a thumbnail and a description,
+// narrows the list with a search text, selects channels and presses Apply.
+// Applying hands the panel itself, as an ISourceConfiguration, to whoever
+// builds the players from it; Cancel only hides, as every show reloads the
+// page from the settings.
 //
 // GUI thread, except that an archive opened asynchronously reports its
 // progress and completion from its worker; those arrive here as queued Qt
