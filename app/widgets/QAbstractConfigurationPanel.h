@@ -19,8 +19,9 @@ public:
     explicit QAbstractConfigurationPanel(const QString& objectName);
 
     // Called once by the controls layer: animation, content, button bar,
-    // style, and the buttons' connections by object name.
-    void Setup(QControlsGuiLayer* layer);
+    // style, and the buttons' connections by object name. A panel whose
+    // content needs no layer may be set up without one.
+    void Setup(QControlsGuiLayer* layer = nullptr);
     // The channel grid's size: shown over it at (0, 0), hidden just above.
     void SetArea(QSize size);
 

@@ -274,19 +274,34 @@ void QCustomEdit::paintEvent(QPaintEvent* event) {
   QLineEdit::paintEvent(event);
 }
 
+QDateTime QCustomEdit::InShownZone(const QDateTime& value) const {
+  return shownOffset != 0 ? value.toOffsetFromUtc(shownOffset) : value.toLocalTime();
+}
+
+QDateTime QCustomEdit::FromShownZone(const QDate& date, const QTime& time) const {
+  if (shownOffset == 0) return QDateTime(date, time, Qt::LocalTime);
+  return QDateTime(date, time, Qt::OffsetFromUTC, shownOffset).toLocalTime();
+}
+
 void QCustomEdit::SetDate(QDate date) {
   if (editing) return;
-  SetDateTime(QDateTime(date, dateTime.time(), Qt::LocalTime), 0);
+  // Calendar days are local dates; the text keeps its zone.
+  SetDateTime(QDateTime(date, dateTime.toLocalTime().time(), Qt::LocalTime), shownOffset);
 }
 
 void QCustomEdit::SetDateTime(QDateTime time, int offset) {
-  if (editing || time == dateTime) return;
-  QDateTime value = time;
-  emit DateTimeChanged(value);
-  dateTime = value;
+  if (editing) return;
+  if (time != dateTime) {
+    QDateTime value = time;
+    emit DateTimeChanged(value);
+    dateTime = value;
+  } else if (offset == shownOffset) {
+    return;
+  }
+  // The same value in another zone is only shown anew.
+  shownOffset = offset;
   const int cursor = cursorPosition();
-  const QDateTime shown = offset != 0 ? dateTime.toOffsetFromUtc(offset) : dateTime;
-  setText(shown.toString(style.displayFormat));
+  setText(InShownZone(dateTime).toString(style.displayFormat));
   setCursorPosition(cursor);
 }
 
@@ -295,7 +310,10 @@ void QCustomEdit::onTextEdited(const QString&) { editing = true; }
 void QCustomEdit::onEditingFinished() {
   if (!editing) return;
   editing = false;
-  SetDateTime(validator.ParseDateTime(displayText(), dateTime), 0);
+  // The text shows the shown zone's wall clock: read it back there, with the
+  // fields the format lacks taken from the value as shown.
+  const QDateTime typed = validator.ParseDateTime(displayText(), InShownZone(dateTime));
+  SetDateTime(FromShownZone(typed.date(), typed.time()), shownOffset);
 }
 
 void QCustomEdit::KeepCursorOnCharacter() {

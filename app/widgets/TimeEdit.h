@@ -95,7 +95,10 @@ class QCustomEdit : public QLineEdit {
  public:
   QCustomEdit(QWidget* parent, const TimeEditStyle& style);
 
+  // The value, in local time.
   const QDateTime& DateTime() const { return dateTime; }
+  // Seconds east of UTC of the zone the text shows; 0 is local time.
+  int ShownOffset() const { return shownOffset; }
   // True from the first typed change or arrow-key step until editing finishes;
   // outside updates are ignored meanwhile.
   bool IsEditing() const { return editing; }
@@ -108,8 +111,10 @@ class QCustomEdit : public QLineEdit {
   void OnFocus();
 
  public slots:
+  // A local date with the value's local time of day; the text keeps its zone.
   void SetDate(QDate date);
   // offset: seconds east of UTC the value is shown in; 0 is local time.
+  // What the user types is read back in that same zone.
   void SetDateTime(QDateTime time, int offset = 0);
 
  protected:
@@ -128,12 +133,16 @@ class QCustomEdit : public QLineEdit {
 
  private:
   void KeepCursorOnCharacter();
+  // The value as the text shows it, and a shown date and time as a value.
+  QDateTime InShownZone(const QDateTime& value) const;
+  QDateTime FromShownZone(const QDate& date, const QTime& time) const;
 
   QTimeValidator validator;
   QDateTime dateTime;
   int timerId = 0;
   bool editing = false;
   TimeEditStyle style;
+  int shownOffset = 0;
 };
 
 // The size an edit needs to show its style's display format within its margins.

@@ -11,15 +11,17 @@
 #include <QRadioButton>
 #include <QSpacerItem>
 #include <QVBoxLayout>
+#include <boost/signals2/shared_connection_block.hpp>
 
 #include "FSImplementation/FSInfo.h"
 #include "FSImplementation/VindaraFileSystemFactory.h"
 #include "app/core/QApplicationSettings.h"
 #include "app/core/QOemSettings.h"
 #include "app/core/ResourcePaths.h"
-#include "app/widgets/QCustomComboBox.h"
 #include "app/widgets/QCustomInputs.h"
 #include "app/widgets/QCustomProgressBar.h"
+#include "app/widgets/QRollBox.h"
+#include "app/widgets/RollBoxList.h"
 #include "app/widgets/SkinResources.h"
 #include "gui/sources/SourceModels.h"
 #include "gui/sources/SourceTargetWidgets.h"
@@ -54,9 +56,10 @@ QImage MakeThumbnail(filters::IVideoSource& source, bool deinterlace)
 }  // namespace
 
 QNavigationPanel::QNavigationPanel(QWidget* parent, std::function<std::vector<std::string>()> drives)
-    : QWidget(parent), m_driveLister(std::move(drives))
+    : QAbstractConfigurationPanel(QStringLiteral("navigationPanel")), m_driveLister(std::move(drives))
 {
-    setObjectName("navigationPanel");
+    if (parent)
+        setParent(parent);
 }
 
 QNavigationPanel::~QNavigationPanel()
@@ -67,21 +70,12 @@ QNavigationPanel::~QNavigationPanel()
     // No report of an archive still opening may reach a half-destroyed panel.
     m_fileSystemConnections.clear();
     m_modelConnections.clear();
+    m_modeConnection.disconnect();
 }
 
-void QNavigationPanel::Setup()
+void QNavigationPanel::BuildContent(QControlsGuiLayer*)
 {
-    if (m_built)
-        return;
-    m_built = true;
-    SetDataChanged(false);
-    BuildContent();
-    QMetaObject::connectSlotsByName(this);
-}
-
-void QNavigationPanel::BuildContent()
-{
-    auto* content = new QVBoxLayout(this);
+    QVBoxLayout* content = contentLayout;
     BuildTopPanel(content);
     BuildOptionPanel(content);
 
@@ -108,15 +102,17 @@ void QNavigationPanel::BuildTopPanel(QBoxLayout* content)
     m_topLayout = new QHBoxLayout(top);
     m_topLayout->setContentsMargins(5, 5, 5, 5);
 
-    m_modeBox = new QCustomComboBox(top, false, false);
-    m_modeBox->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    auto modes = std::make_shared<SimpleRollBoxList>();
     if (QOemSettings::Instance().ShowAllVideoSource) {
-        m_modeBox->addItem(tr("Disk"), static_cast<int>(DRIVES));
-        m_modeBox->addItem(tr("Folder"), static_cast<int>(FOLDER));
+        modes->AddItem(tr("Disk"), static_cast<int>(DRIVES));
+        modes->AddItem(tr("Folder"), static_cast<int>(FOLDER));
     }
-    m_modeBox->addItem(tr("File"), static_cast<int>(SINGLE_FILE));
-    m_modeBox->addItem(tr("Video files"), static_cast<int>(AVI_FILES));
-    connect(m_modeBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &QNavigationPanel::OnModeChanged);
+    modes->AddItem(tr("File"), static_cast<int>(SINGLE_FILE));
+    modes->AddItem(tr("Video files"), static_cast<int>(AVI_FILES));
+    m_modeBox = new QRollBox(modes);
+    m_modeBox->setParent(top);
+    m_modeBox->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    m_modeConnection = m_modeBox->CurrentChanged.connect([this](int index) { OnModeChanged(index); });
     m_topLayout->addWidget(m_modeBox);
 
     auto* pages = new QVBoxLayout;
@@ -238,7 +234,7 @@ void QNavigationPanel::SaveData()
 void QNavigationPanel::SetDataChanged(bool changed)
 {
     m_dataChanged = changed;
-    emit OnDataChanged(changed);
+    QAbstractConfigurationPanel::SetDataChanged(changed);
 }
 
 void QNavigationPanel::SetRefreshEnabled(bool enabled)
@@ -271,19 +267,25 @@ void QNavigationPanel::SelectSourceMode(int mode)
 {
     if (!m_modeBox)
         return;
-    const int index = m_modeBox->findData(mode);
+    const int index = m_modeBox->GetList()->IndexOf(mode);
     if (index < 0)
         return;
     {
-        const QSignalBlocker quiet(m_modeBox);
-        m_modeBox->setCurrentIndex(index);
+        // The page is shown once, below, not again by the roll box's report.
+        const boost::signals2::shared_connection_block quiet(m_modeConnection);
+        m_modeBox->SelectItem(index, false);
     }
     OnModeChanged(index);
 }
 
 void QNavigationPanel::OnModeChanged(int index)
 {
-    const QVariant data = m_modeBox->itemData(index);
+    if (!m_modeBox)
+        return;
+    const std::shared_ptr<IRollBoxList>& modes = m_modeBox->GetList();
+    if (index < 0 || index >= modes->Count())
+        return;
+    const QVariant data = modes->Item(index).data;
     if (!data.isValid())
         return;
     const auto found = m_models.find(data.toInt());

@@ -1,10 +1,12 @@
 #pragma once
-// The source browser: the user picks a kind of source (archive drives, an
-// archive folder, one exported file, a folder of media files), chooses the
-// drives or the path, presses Refresh to open the source and list its
-// channels with a thumbnail and a description, narrows the list with a
-// search text, selects channels and applies. Applying hands the panel itself,
-// as an ISourceConfiguration, to whoever builds the players from it.
+// The source browser, a sliding configuration panel: the user rolls to a
+// kind of source (archive drives, an archive folder, one exported file, a
+// folder of media files), chooses the drives or the path, presses Refresh to
+// open the source and list its channels with a thumbnail and a description,
+// narrows the list with a search text, selects channels and presses Apply.
+// Applying hands the panel itself, as an ISourceConfiguration, to whoever
+// builds the players from it; Cancel only hides, as every show reloads the
+// page from the settings.
 //
 // GUI thread, except that an archive opened asynchronously reports its
 // progress and completion from its worker; those arrive here as queued Qt
@@ -17,12 +19,12 @@
 #include <vector>
 
 #include <QImage>
-#include <QWidget>
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/connection.hpp>
 #include <boost/signals2/signal.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "app/widgets/QAbstractConfigurationPanel.h"
 #include "media/SourceConfiguration.h"
 
 class QBoxLayout;
@@ -30,7 +32,7 @@ class QHBoxLayout;
 class QListView;
 class QPushButton;
 class QRadioButton;
-class QCustomComboBox;
+class QRollBox;
 class QCustomLineEdit;
 class QCustomListWidget;
 class QCustomProgressBar;
@@ -41,7 +43,7 @@ class IBaseSourceModel;
 class QDriverModel;
 }  // namespace model
 
-class QNavigationPanel : public QWidget, public ISourceConfiguration {
+class QNavigationPanel : public QAbstractConfigurationPanel, public ISourceConfiguration {
     Q_OBJECT
 
 public:
@@ -58,20 +60,16 @@ public:
     explicit QNavigationPanel(QWidget* parent = nullptr, std::function<std::vector<std::string>()> drives = {});
     ~QNavigationPanel() override;
 
-    // Raised by SaveData with the panel.
+    // Raised by SaveData (Apply) with the panel.
     boost::signals2::signal<void(ISourceConfiguration&)> SourcesApplied;
 
-    // Builds the content once; the panel is usable afterwards.
-    void Setup();
     // Re-selects the page of the live SourceMode and the stored view mode
     // (before every show).
-    virtual void LoadData();
+    void LoadData() override;
     // Stores the current page's paths and applies the selected channels.
-    virtual void SaveData();
-    virtual bool CanApply() { return true; }
-    virtual bool CanCancel() { return true; }
-    // Whether Apply is possible: at least one channel is selected.
-    void SetDataChanged(bool changed);
+    void SaveData() override;
+    // Apply is possible while at least one channel is selected.
+    void SetDataChanged(bool changed) override;
     bool IsDataChanged() const { return m_dataChanged; }
     virtual void SetRefreshEnabled(bool enabled);
 
@@ -93,7 +91,7 @@ public:
     std::shared_ptr<model::IBaseSourceModel> Model(int mode) const;
     std::shared_ptr<model::IBaseSourceModel> CurrentModel() const { return m_currentModel; }
     QSingleSourceTargetWidget* TargetWidget(int mode) const;
-    QCustomComboBox* ModeChooser() const { return m_modeBox; }
+    QRollBox* ModeChooser() const { return m_modeBox; }
     QCustomListWidget* VideoList() const { return m_videoList; }
     QCustomLineEdit* SearchEdit() const { return m_searchEdit; }
     QPushButton* RefreshButton() const { return m_refreshButton; }
@@ -104,7 +102,6 @@ public:
 signals:
     void OnProcessed(int percent);
     void OnCompleteProcess(bool success);
-    void OnDataChanged(bool changed);
 
 public slots:
     void OnListButtonToggled(bool checked);
@@ -115,10 +112,12 @@ private slots:
     void on_lvVideoSequenceItem_itemSelectionChanged();
     void on_searchEdit_textChanged(const QString& text);
 
+protected:
+    void BuildContent(QControlsGuiLayer* layer) override;
+
 private:
     using ModelMap = std::map<int, std::shared_ptr<model::IBaseSourceModel>>;
 
-    void BuildContent();
     void BuildTopPanel(QBoxLayout* content);
     void BuildOptionPanel(QBoxLayout* content);
     void BuildViewModeButtons(QHBoxLayout* options);
@@ -134,7 +133,8 @@ private:
     QCustomProgressBar* m_progressBar = nullptr;
     QCustomLineEdit* m_searchEdit = nullptr;
     QCustomListWidget* m_videoList = nullptr;
-    QCustomComboBox* m_modeBox = nullptr;
+    QRollBox* m_modeBox = nullptr;
+    boost::signals2::scoped_connection m_modeConnection;
     QListView* m_drivesView = nullptr;
     std::vector<ChannelListEntry> m_channels;
     QRadioButton* m_listButton = nullptr;
@@ -147,5 +147,4 @@ private:
     std::vector<boost::signals2::scoped_connection> m_modelConnections;
     std::vector<boost::signals2::scoped_connection> m_fileSystemConnections;
     bool m_dataChanged = false;
-    bool m_built = false;
 };

@@ -12,12 +12,15 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
+#include <QWheelEvent>
 
 #include "app/core/QApplicationSettings.h"
 #include "app/core/QOemSettings.h"
 #include "app/widgets/QCustomComboBox.h"
 #include "app/widgets/QCustomInputs.h"
 #include "app/widgets/QCustomProgressBar.h"
+#include "app/widgets/QRollBox.h"
 #include "gui/sources/QNavigationPanel.h"
 #include "gui/sources/SourceModels.h"
 #include "gui/sources/SourceTargetWidgets.h"
@@ -325,7 +328,123 @@ TEST_F(SourceBrowserTest, ViewModeButtonsAndModesWithoutAPage)
     files.SelectSourceMode(ISourceConfiguration::AVI_FILES);
     files.SelectSourceMode(ISourceConfiguration::FOLDER);
     EXPECT_EQ(files.GetSourceMode(), ISourceConfiguration::AVI_FILES);
-    EXPECT_EQ(files.ModeChooser()->count(), 2);
+    EXPECT_EQ(files.ModeChooser()->GetList()->Count(), 2);
+}
+
+// The panel's own Apply and Cancel bar: Apply follows the selection, stores
+// the page's path, applies and hides; Cancel hides and stores nothing, and
+// the next show reloads the stored path with an empty list.
+TEST_F(SourceBrowserTest, ApplyAndCancelGoThroughTheButtonBar)
+{
+    auto* apply = m_panel->findChild<QPushButton*>("applySettingButton");
+    auto* cancel = m_panel->findChild<QPushButton*>("cancelSettingButton");
+    ASSERT_TRUE(apply && cancel);
+    EXPECT_FALSE(apply->isEnabled());
+    int applied = 0;
+    m_panel->SourcesApplied.connect([&applied](ISourceConfiguration&) { ++applied; });
+    m_panel->SetArea(QSize(640, 360));
+
+    const std::wstring empty = QString::fromStdString(Files().empty).toStdWString();
+    const std::wstring media = QString::fromStdString(Files().media).toStdWString();
+    SettingsProfile& live = QApplicationSettings::Instance().Live;
+    live.SourceMode = ISourceConfiguration::AVI_FILES;
+    live.VideoFolders[ISourceConfiguration::AVI_FILES] = {empty};
+    auto page = std::dynamic_pointer_cast<model::SingleSourceTargetModel>(
+        m_panel->Model(ISourceConfiguration::AVI_FILES));
+    ASSERT_TRUE(page);
+    // Shows the panel with the page's path replaced by the media folder,
+    // refreshed.
+    const auto showAndRefreshMedia = [&] {
+        m_panel->ShowPanel();
+        ASSERT_TRUE(m_panel->IsShown());
+        ASSERT_EQ(m_panel->GetSourceMode(), ISourceConfiguration::AVI_FILES);
+        EXPECT_EQ(page->GetPaths(), std::vector<std::wstring>{empty});
+        EXPECT_TRUE(Texts().isEmpty());
+        EXPECT_FALSE(apply->isEnabled());
+        page->SetPath(QString::fromStdWString(media));
+        m_panel->RefreshButton()->click();
+        ASSERT_EQ(Texts().size(), 2);
+        EXPECT_TRUE(apply->isEnabled());
+    };
+
+    showAndRefreshMedia();
+    m_panel->VideoList()->clearSelection();
+    EXPECT_FALSE(apply->isEnabled());
+    cancel->click();
+    EXPECT_FALSE(m_panel->IsShown());
+    EXPECT_EQ(applied, 0);
+    EXPECT_EQ(live.VideoFolders[ISourceConfiguration::AVI_FILES], std::vector<std::wstring>{empty});
+
+    showAndRefreshMedia();
+    m_panel->VideoList()->clearSelection();
+    m_panel->VideoList()->item(1)->setSelected(true);
+    ASSERT_TRUE(apply->isEnabled());
+    apply->click();
+    EXPECT_EQ(applied, 1);
+    EXPECT_EQ(m_applied, Sources{ListedSources()[1]});
+    EXPECT_EQ(m_appliedMode, ISourceConfiguration::AVI_FILES);
+    EXPECT_EQ(live.VideoFolders[ISourceConfiguration::AVI_FILES], std::vector<std::wstring>{media});
+    EXPECT_FALSE(m_panel->IsShown());
+}
+
+// The roll box lists the four modes; a scroll that ends on another mode
+// shows its page with the path stored for it and empties the list, one that
+// ends on the current mode keeps the listed channels.
+TEST_F(SourceBrowserTest, RollBoxChoosesTheShownPage)
+{
+    QRollBox* box = m_panel->ModeChooser();
+    const std::shared_ptr<IRollBoxList>& modes = box->GetList();
+    const QStringList captions{"Disk", "Folder", "File", "Video files"};
+    ASSERT_EQ(modes->Count(), captions.size());
+    for (int i = 0; i < modes->Count(); ++i) {
+        EXPECT_EQ(modes->Item(i).Text(), captions[i]);
+        EXPECT_EQ(modes->Item(i).data.toInt(), i);
+    }
+    const auto settle = [box] {
+        return WaitFor([box] { return box->MoveAnimation().state() == QAbstractAnimation::Stopped; });
+    };
+    const auto showing = [this](int mode) {
+        return m_panel->TargetWidget(mode)->isVisibleTo(m_panel.get());
+    };
+
+    QApplicationSettings::Instance().Live.VideoFolders[ISourceConfiguration::SINGLE_FILE] = {L"/no/such/file.mkv"};
+    Show(ISourceConfiguration::FOLDER, Files().archive);
+    EXPECT_EQ(box->CurrentIndex(), 1);
+    m_panel->RefreshButton()->click();
+    ASSERT_EQ(Texts().size(), 3);
+
+    // A click on the middle row stays on the folder.
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, box->ItemRect(1).center());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_panel->GetSourceMode(), ISourceConfiguration::FOLDER);
+    EXPECT_EQ(Texts().size(), 3);
+
+    // The wheel rolls down to the file page.
+    QWheelEvent down(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                     Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(box, &down);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(box->CurrentIndex(), 2);
+    EXPECT_EQ(m_panel->GetSourceMode(), ISourceConfiguration::SINGLE_FILE);
+    EXPECT_EQ(m_panel->CurrentModel()->GetPaths(), std::vector<std::wstring>{L"/no/such/file.mkv"});
+    EXPECT_TRUE(showing(ISourceConfiguration::SINGLE_FILE));
+    EXPECT_FALSE(showing(ISourceConfiguration::FOLDER));
+    EXPECT_TRUE(Texts().isEmpty());
+    EXPECT_TRUE(m_panel->Channels().empty());
+    EXPECT_TRUE(m_panel->GetVideoSources().empty());
+    EXPECT_FALSE(m_panel->IsDataChanged());
+
+    // A click on the row above goes back to the folder page and its path.
+    QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, box->ItemRect(1).center());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(box->CurrentIndex(), 1);
+    EXPECT_EQ(m_panel->GetSourceMode(), ISourceConfiguration::FOLDER);
+    EXPECT_TRUE(showing(ISourceConfiguration::FOLDER));
+    EXPECT_FALSE(showing(ISourceConfiguration::SINGLE_FILE));
+    EXPECT_EQ(m_panel->CurrentModel()->GetPaths(),
+              std::vector<std::wstring>{QString::fromStdString(Files().archive).toStdWString()});
+    m_panel->RefreshButton()->click();
+    EXPECT_EQ(Texts().size(), 3);
 }
 
 }  // namespace

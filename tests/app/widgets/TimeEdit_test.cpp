@@ -1,5 +1,9 @@
 #include "app/widgets/TimeEdit.h"
 
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
@@ -311,6 +315,88 @@ TEST(TimeEditFocus, ClickTakesFocusAndFocusIsReported) {
   other->setFocus();
   EXPECT_FALSE(edit->IsEditing());
   EXPECT_EQ(edit->DateTime(), QDateTime(QDate(2023, 12, 24), QTime(3, 5, 9)));
+}
+
+}  // namespace
+
+namespace {
+
+// Sets the process's time zone for one test and puts the suite's zone back.
+class ZoneScope {
+ public:
+  explicit ZoneScope(const char* zone) : previous(std::getenv("TZ") ? std::getenv("TZ") : "") {
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ZoneScope() {
+    setenv("TZ", previous.c_str(), 1);
+    tzset();
+  }
+
+ private:
+  std::string previous;
+};
+
+// What the user types is read in the zone the text shows, so a typed time
+// lands on the instant it names whatever the machine's zone and the offset.
+// 23:30 UTC lies on the next day at UTC+1 and in Berlin's summer time.
+TEST(TimeEditZones, TypedTimeRoundTripsInTheShownZone) {
+  const QDateTime value(QDate(2023, 7, 1), QTime(23, 30, 0), Qt::UTC);
+  const QString typed = "2023-07-01T23:45:00Z";  // minutes 45 typed
+  struct Case {
+    const char* zone;
+    int offset;
+    bool timeOnly;  // the date fields come from the value as shown
+    const char* shown;
+    const char* shownAfter;
+  } cases[] = {
+      {"UTC", 0, false, "23:30:00 01/07/2023", "23:45:00 01/07/2023"},
+      {"UTC", 3600, false, "00:30:00 02/07/2023", "00:45:00 02/07/2023"},
+      {"Europe/Berlin", 0, false, "01:30:00 02/07/2023", "01:45:00 02/07/2023"},
+      {"Europe/Berlin", 3600, false, "00:30:00 02/07/2023", "00:45:00 02/07/2023"},
+      {"UTC", 3600, true, "00:30:00", "00:45:00"},
+      {"Europe/Berlin", 0, true, "01:30:00", "01:45:00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.zone) + " offset " + std::to_string(c.offset) + (c.timeOnly ? " time only" : ""));
+    const ZoneScope zone(c.zone);
+    TimeEditStyle style;
+    style.displayFormat = "HH:mm:ss" + QString(c.timeOnly ? "" : " dd/MM/yyyy");
+    style.inputMask = "99:99:99" + QString(c.timeOnly ? "" : " 99/99/9999;_");
+    QCustomEdit edit(nullptr, style);
+    edit.SetDateTime(value, c.offset);
+    EXPECT_EQ(edit.displayText(), c.shown);
+
+    std::vector<QDateTime> changed;
+    QObject::connect(&edit, &QCustomEdit::DateTimeChanged, [&changed](QDateTime& t) { changed.push_back(t); });
+    edit.setCursorPosition(3);
+    QTest::keyClicks(&edit, "45");
+    QTest::keyClick(&edit, Qt::Key_Return);
+    EXPECT_EQ(edit.DateTime().toUTC().toString(Qt::ISODate), typed);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(changed[0].toUTC().toString(Qt::ISODate), typed);
+    // The text stays in the zone it was shown in.
+    EXPECT_EQ(edit.displayText(), c.shownAfter);
+    EXPECT_EQ(edit.ShownOffset(), c.offset);
+  }
+}
+
+// A calendar day (a local date, with the value's local time of day) leaves
+// the text in its zone; the same value given with another offset is only
+// shown anew.
+TEST(TimeEditZones, DayAndZoneChangesKeepTheShownZone) {
+  const ZoneScope zone("Europe/Berlin");
+  QCustomEdit edit(nullptr, TimeEditStyle());
+  const QDateTime value(QDate(2023, 7, 1), QTime(23, 30, 0), Qt::UTC);
+  edit.SetDateTime(value, 3600);
+  edit.SetDate(QDate(2023, 7, 5));
+  EXPECT_EQ(edit.displayText(), "00:30:00 05/07/2023");
+  EXPECT_EQ(edit.DateTime().toUTC().toString(Qt::ISODate), "2023-07-04T23:30:00Z");
+
+  QSignalSpy changed(&edit, &QCustomEdit::DateTimeChanged);
+  edit.SetDateTime(edit.DateTime(), 0);
+  EXPECT_EQ(changed.count(), 0);
+  EXPECT_EQ(edit.displayText(), "01:30:00 05/07/2023");
 }
 
 }  // namespace
