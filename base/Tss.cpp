@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <stdexcept>
 #include <tuple>
@@ -63,10 +64,27 @@ bool Cached(std::atomic<int>& fast, int& mode) {
 
 // The uncached mode follows a change of zone (within a second for a replaced
 // zone file) without re-reading the zone on every conversion.
+// A re-read zone also drops what conversions kept (tz::Generation moves).
 void FollowZone() {
     thread_local tz::ZoneWatch watch;
-    if (watch.Due()) ::tzset();
+    if (watch.Due()) tz::Reload();
 }
+
+// The last conversion of each direction on this thread, by whole second:
+// frames come in time order, so most conversions repeat the last second.
+// Valid for one zone generation and one caching mode.
+struct LocalToUtcMemo {
+    std::uint64_t generation = 0;
+    bool cached = false;
+    std::int64_t local = 0;
+    std::int64_t utc = 0;
+};
+struct UtcToLocalMemo {
+    std::uint64_t generation = 0;
+    bool cached = false;
+    std::int64_t utc = 0;
+    SystemTime local{};
+};
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
@@ -161,13 +179,29 @@ void TssTimeZone::Reset() {
 bool TssTimeZone::LocalToUtcCached() { return Cached(g_fastLocalToUtc, g_localToUtcMode); }
 bool TssTimeZone::UtcToLocalCached() { return Cached(g_fastUtcToLocal, g_utcToLocalMode); }
 
+std::uint64_t TssTimeZone::UtcToLocalGeneration() {
+    if (!UtcToLocalCached()) FollowZone();
+    return tz::Generation();
+}
+
 // --- conversions -----------------------------------------------------------------
 std::uint64_t TSS::ToUtcMilliseconds() const {
     if (IsEmpty()) return kArchiveUnixOffsetMs;
     const bool cached = TssTimeZone::LocalToUtcCached();
     if (!cached) FollowZone();
     std::int64_t utc = 0;
-    bool ok = IsConvertible(*this) && tz::LocalToUtc(LocalSecondsOf(*this), &utc, cached);
+    bool ok = IsConvertible(*this);
+    if (ok) {
+        thread_local LocalToUtcMemo memo;
+        const std::uint64_t generation = tz::Generation();
+        const std::int64_t local = LocalSecondsOf(*this);
+        if (memo.generation == generation && memo.cached == cached && memo.local == local) {
+            utc = memo.utc;
+        } else {
+            ok = tz::LocalToUtc(local, &utc, cached);
+            if (ok) memo = {generation, cached, local, utc};
+        }
+    }
     std::int64_t archive = 0;
     if (ok) {
         archive = utc * 1000 + (dwMilliseconds & 0xFFFF) + static_cast<std::int64_t>(kArchiveUnixOffsetMs);
@@ -189,7 +223,14 @@ TSS& TSS::FromUtcMilliseconds(std::uint64_t archiveMs) {
     if (ok) {
         std::int64_t unixMs = static_cast<std::int64_t>(archiveMs) - static_cast<std::int64_t>(kArchiveUnixOffsetMs);
         std::int64_t secs = FloorDiv(unixMs, 1000);
-        ok = UtcToLocalFields(secs, cached, &local);
+        thread_local UtcToLocalMemo memo;
+        const std::uint64_t generation = tz::Generation();
+        if (memo.generation == generation && memo.cached == cached && memo.utc == secs) {
+            local = memo.local;
+        } else {
+            ok = UtcToLocalFields(secs, cached, &local);
+            if (ok) memo = {generation, cached, secs, local};
+        }
         local.wMilliseconds = static_cast<std::uint16_t>(unixMs - secs * 1000);
     }
     if (!ok) {
@@ -309,7 +350,32 @@ TSS PtimeToTss(const boost::posix_time::ptime& t) {
 }
 
 TSS& TSS::SetLocalNow() {
-    *this = PtimeToTss(boost::posix_time::microsec_clock::local_time());
+    // The local calendar of the current second is kept per thread: every
+    // frame made within that second asks for it.
+    struct NowMemo {
+        std::uint64_t generation = 0;
+        std::time_t second = 0;
+        TSS fields;
+        bool valid = false;
+    };
+    thread_local NowMemo memo;
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const std::uint64_t generation = tz::Generation();
+    if (!memo.valid || memo.generation != generation || memo.second != now.tv_sec) {
+        struct tm tm;
+        if (!localtime_r(&now.tv_sec, &tm)) {
+            *this = PtimeToTss(boost::posix_time::microsec_clock::local_time());
+            return *this;
+        }
+        memo.fields = TSS{};
+        CopyCalendar(tm, &memo.fields);
+        memo.generation = generation;
+        memo.second = now.tv_sec;
+        memo.valid = true;
+    }
+    *this = memo.fields;
+    dwMilliseconds = static_cast<std::uint32_t>(now.tv_nsec / 1000000);
     return *this;
 }
 

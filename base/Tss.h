@@ -151,4 +151,8 @@ struct TssTimeZone {
     // Whether a direction is in cached mode (reads the switch if needed).
     static bool LocalToUtcCached();
     static bool UtcToLocalCached();
+    // A value that changes whenever a UTC to local conversion may give
+    // another answer than before (the zone was re-read or the mode changed);
+    // follows the zone as a conversion does.
+    static std::uint64_t UtcToLocalGeneration();
 };

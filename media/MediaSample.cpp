@@ -8,17 +8,20 @@ uchar* ImageMediaSample::GetBuffer(const QSize& size, int& bytesPerLine, bool pl
 {
     if (size.width() <= 0 || size.height() <= 0 || (planar && !m_planar))
         return nullptr;
+    // A picture of the last geometry is written whole over the last one: its
+    // bytes are not cleared first. A new geometry starts from zeros, so that
+    // padding the writer leaves alone is never an older picture's.
+    const bool sameGeometry = m_bufferCount > 0 && m_width == size.width() && m_height == size.height() &&
+                              m_bufferPlanar == planar;
     m_width = size.width();
     m_height = size.height();
     m_bufferPlanar = planar;
-    if (planar) {
-        // Even pitch so that both chroma planes have whole rows.
-        m_pitch = (m_width + 1) & ~1;
-        m_bytes.assign(static_cast<size_t>(m_pitch) * m_height * 3 / 2 + m_pitch, 0);
-    } else {
-        m_pitch = m_width * 4;
-        m_bytes.assign(static_cast<size_t>(m_pitch) * m_height, 0);
-    }
+    // Planar: even pitch so that both chroma planes have whole rows.
+    m_pitch = planar ? (m_width + 1) & ~1 : m_width * 4;
+    const size_t bytes = planar ? static_cast<size_t>(m_pitch) * m_height * 3 / 2 + m_pitch
+                                : static_cast<size_t>(m_pitch) * m_height;
+    if (!sameGeometry)
+        m_bytes.assign(bytes, 0);
     bytesPerLine = m_pitch;
     ++m_bufferCount;
     return m_bytes.data();

@@ -78,6 +78,8 @@ void Reload() {
 
 void InvalidateCaches() { g_generation.fetch_add(1); }
 
+std::uint64_t Generation() { return g_generation.load(std::memory_order_relaxed); }
+
 bool OffsetAt(std::int64_t utcSeconds, std::int32_t* offset) {
     time_t t = static_cast<time_t>(utcSeconds);
     struct tm tm;

@@ -47,6 +47,10 @@ bool LocalToUtc(std::int64_t localSeconds, std::int64_t* utcSeconds, bool useCac
 // Drops the per-thread spans of every thread (they refill on their next use).
 void InvalidateCaches();
 
+// Changes with every Reload and InvalidateCaches: a result kept from a
+// conversion stays valid while this stays the same.
+std::uint64_t Generation();
+
 // When a caller that follows the zone as it changes re-reads it (tzset): at
 // once when TZ differs from the last call, else when the zone file (used
 // while TZ is unset) was replaced, which is looked at no more than once a

@@ -454,9 +454,20 @@ int FileReader::ReadFrame(VideoFrame* frame, int code, IPlayReceiver* requester,
             t <= m_openEntry.end && m_owner->GetEntryFilePath(m_nChan, m_openEntry, kVideoLetter) ==
                                         m_framesReader.GetFilePath())
             entry = m_openEntry;
-        if (entry.IsSet()) takeEntry(entry, FormatEntryDate(entry.date));
+        if (entry.IsSet()) takeEntry(entry, EntryFolderOf(entry.date));
     }
     return 1;
+}
+
+const std::string& FileReader::EntryFolderOf(uint64_t date) {
+    const uint64_t zone = TssTimeZone::UtcToLocalGeneration();
+    if (!m_entryFolder.valid || m_entryFolder.date != date || m_entryFolder.zone != zone) {
+        m_entryFolder.folder = FormatEntryDate(date);
+        m_entryFolder.date = date;
+        m_entryFolder.zone = zone;
+        m_entryFolder.valid = true;
+    }
+    return m_entryFolder.folder;
 }
 
 int64_t FileReader::readPlain(VideoFrame* frame, int64_t n, double speed, bool backward, bool needPFrame) {

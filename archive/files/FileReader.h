@@ -235,6 +235,16 @@ private:
     // from the directory; keeps the current entry on the open file where
     // records overlap in time.
     VindaraFileSystem::DirEntry m_openEntry = VindaraFileSystem::DirEntry::Empty();
+    // The hour folder name of the entry date last named (FormatEntryDate),
+    // kept while the zone stays as it was: each frame read names its entry.
+    struct EntryFolderMemo {
+        uint64_t date = 0;
+        uint64_t zone = 0;
+        std::string folder;
+        bool valid = false;
+    };
+    EntryFolderMemo m_entryFolder;
+    const std::string& EntryFolderOf(uint64_t date);
     IFileReaderOwner* m_owner = nullptr;
     // The exact rebuild's codecs (from the install points of
     // archive/files/FrameCodecs.h), made at the first rebuild.

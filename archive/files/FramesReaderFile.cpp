@@ -6,7 +6,7 @@
 #include <utility>
 
 FramesReaderFile::FramesReaderFile(std::size_t blockSize)
-    : m_block(blockSize)
+    : m_blockSize(blockSize)
 {
 }
 
@@ -65,13 +65,13 @@ std::size_t FramesReaderFile::Read(void* buffer, std::size_t count)
         if (m_pos >= m_blockStart && m_pos < m_blockStart + m_blockFill) {
             const std::size_t at = static_cast<std::size_t>(m_pos - m_blockStart);
             const std::size_t n = std::min(count - done, m_blockFill - at);
-            std::memcpy(out + done, m_block.data() + at, n);
+            std::memcpy(out + done, m_block.get() + at, n);
             done += n;
             m_pos += n;
             continue;
         }
         const std::size_t rest = count - done;
-        if (rest >= m_block.size()) {
+        if (rest >= m_blockSize) {
             const std::size_t n = File::ReadAt(m_pos, out + done, rest);
             done += n;
             m_pos += n;
@@ -91,27 +91,33 @@ void FramesReaderFile::Fill(std::uint64_t from)
     // at kJumpFill bytes. So a seek costs little while a walk through the
     // file soon costs few system calls.
     const bool onward = m_blockFill != 0 && from >= m_blockStart + m_blockFill
-        && from <= m_blockStart + m_blockFill + m_block.size();
-    const std::size_t size = std::min(m_block.size(), onward ? 2 * m_fillSize : kJumpFill);
+        && from <= m_blockStart + m_blockFill + m_blockSize;
+    const std::size_t size = std::min(m_blockSize, onward ? 2 * m_fillSize : kJumpFill);
+    if (m_blockCapacity < size) {
+        m_blockFill = 0;
+        m_block.reset(new std::uint8_t[size]);
+        m_blockCapacity = size;
+    }
     m_fillSize = size;
     m_blockStart = from;
-    m_blockFill = File::ReadAt(from, m_block.data(), size);
+    m_blockFill = 0;
+    m_blockFill = File::ReadAt(from, m_block.get(), size);
 }
 
 std::size_t FramesReaderFile::PeekAt(std::uint64_t offset, void* buffer, std::size_t count)
 {
     const auto inBlock = [&] { return offset >= m_blockStart && offset + count <= m_blockStart + m_blockFill; };
     if (!inBlock()) {
-        if (count > m_block.size())
+        if (count > m_blockSize)
             return File::ReadAt(offset, buffer, count);
-        const std::size_t least = std::min(m_block.size(), kJumpFill);
+        const std::size_t least = std::min(m_blockSize, kJumpFill);
         Fill(offset >= m_pos && offset + count <= m_pos + least ? m_pos : offset);
         if (offset < m_blockStart || offset >= m_blockStart + m_blockFill)
             return 0;
     }
     const std::size_t at = static_cast<std::size_t>(offset - m_blockStart);
     const std::size_t n = std::min(count, m_blockFill - at);
-    std::memcpy(buffer, m_block.data() + at, n);
+    std::memcpy(buffer, m_block.get() + at, n);
     return n;
 }
 

@@ -8,7 +8,8 @@
 
 #include "platform/File.h"
 
-#include <vector>
+#include <cstdint>
+#include <memory>
 
 class FramesReaderFile : public platform::File {
 public:
@@ -49,7 +50,11 @@ private:
     void Reset();
     void Fill(std::uint64_t from);
 
-    std::vector<std::uint8_t> m_block;
+    // Allocated at the first fill and grown with the fills, never cleared:
+    // a file opened for a few small reads costs no large block.
+    std::unique_ptr<std::uint8_t[]> m_block;
+    std::size_t m_blockCapacity = 0; // bytes allocated in m_block
+    std::size_t m_blockSize;         // the most read ahead at once
     std::uint64_t m_blockStart = 0; // file offset of m_block[0]
     std::size_t m_blockFill = 0;    // valid bytes in m_block
     std::size_t m_fillSize = 0;     // bytes asked for by the last fill

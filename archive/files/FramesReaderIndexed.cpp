@@ -1,5 +1,6 @@
 #include "archive/files/FramesReaderIndexed.h"
 
+#include "archive/files/FramesReaderFile.h"
 #include "archive/files/VideoFileFormat.h"
 #include "base/Log.h"
 #include "base/VideoFrame.h"
@@ -226,6 +227,72 @@ void FramesReaderIndexedPortable::DeserializeIndex(std::istream& in)
 {
     LoadFramesIndexPortable(in, m_index);
     RebaseIndex();
+}
+
+std::optional<TSS> IndexedLastFrameTime(const FramesReaderFile& file, uint64_t firstOffset, uint64_t firstEnd,
+                                        const TSS& firstTime)
+{
+    try {
+        const uint64_t length = file.GetLength();
+        if (length < static_cast<uint64_t>(kVideoFileTrailerSize))
+            return std::nullopt;
+        char tail[4096];
+        const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(length, sizeof tail));
+        if (file.ReadAt(length - tailSize, tail, tailSize) != tailSize)
+            return std::nullopt;
+        const auto* end = reinterpret_cast<const uint8_t*>(tail + tailSize);
+        const IndexTrailer trailer = IndexTrailer::Parse(end - kVideoFileTrailerSize);
+        if (!trailer.IsValidFor(static_cast<int64_t>(length)))
+            return std::nullopt;
+        const std::optional<int> key = ReaderKeyForStoredType(trailer.storedType);
+        if (!key)
+            return std::nullopt;
+        const uint8_t* countAndFlag = end - kCountAndFlagSize;
+        const uint64_t count = uint32_t(countAndFlag[0]) | uint32_t(countAndFlag[1]) << 8
+            | uint32_t(countAndFlag[2]) << 16 | uint32_t(countAndFlag[3]) << 24;
+        if (!IsValidFileTrailer(count, countAndFlag[4]))
+            return std::nullopt;
+        const int32_t blobLength = trailer.blobLength;
+        if (blobLength < 1 || blobLength > kMaxIndexBlobSize)
+            return std::nullopt;
+
+        const size_t blobSize = static_cast<size_t>(blobLength);
+        std::vector<char> farBlob;
+        const char* blob = nullptr;
+        if (blobSize + kVideoFileTrailerSize <= tailSize) {
+            blob = tail + tailSize - kVideoFileTrailerSize - blobSize;
+        } else {
+            farBlob.resize(blobSize);
+            if (file.ReadAt(length - kVideoFileTrailerSize - blobSize, farBlob.data(), blobSize) != blobSize)
+                return std::nullopt;
+            blob = farBlob.data();
+        }
+        ByteViewBuf buf(blob, blobSize);
+        std::istream in(&buf);
+        FramesIndex index;
+        if (*key == kReaderIndexedPortable)
+            LoadFramesIndexPortable(in, index);
+        else
+            LoadFramesIndexBinary(in, index);
+        if (index.empty())
+            return std::nullopt;
+        FramesIndexEntry last = index[std::min<uint64_t>(count, index.size()) - 1];
+
+        if (*key == kReaderIndexedPortable) {
+            // The rebase the portable reader makes, from the same record.
+            if (index.front().offset != firstOffset || firstEnd > length - kCountAndFlagSize)
+                return std::nullopt;
+            const uint64_t frameArchiveMs = firstTime.ToUtcMilliseconds();
+            if (frameArchiveMs >= kUnixEpochArchiveMs) {
+                const int64_t delta = static_cast<int64_t>(frameArchiveMs - kUnixEpochArchiveMs)
+                    - static_cast<int64_t>(index.front().time);
+                last.time = static_cast<uint64_t>(static_cast<int64_t>(last.time) + delta);
+            }
+        }
+        return LocalTimeOf(last.time);
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 void FramesReaderIndexedPortable::RebaseIndex()

@@ -7,6 +7,9 @@
 #include "archive/files/FramesReader.h"
 
 #include <iosfwd>
+#include <optional>
+
+class FramesReaderFile;
 
 class FramesReaderIndexed : public FramesReader {
 public:
@@ -65,3 +68,13 @@ protected:
 private:
     void RebaseIndex();
 };
+
+// The time an indexed reader opened on `file` would give for its last frame
+// (GetFrameTime(GetFrameCount() - 1)), taken from the file's end alone: the
+// trailer and the index blob, in one read when the index is small. The first
+// frame's record (at firstOffset, ending at firstEnd, stamped firstTime) is
+// the one the portable index is rebased onto. Empty when only a full open can
+// tell: no valid index trailer, a trailer the reader refuses, an index that
+// does not decode whole, or a first entry pointing elsewhere. Never throws.
+std::optional<TSS> IndexedLastFrameTime(const FramesReaderFile& file, uint64_t firstOffset, uint64_t firstEnd,
+                                        const TSS& firstTime);

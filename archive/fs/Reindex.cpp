@@ -20,6 +20,7 @@
 #include "archive/files/DynamicFramesReader.h"
 #include "archive/files/FastIndex.h"
 #include "archive/files/FramesReaderFile.h"
+#include "archive/files/FramesReaderIndexed.h"
 #include "archive/files/Volume.h"
 #include "archive/files/VolumePaths.h"
 #include "archive/fs/FileSystem.h"
@@ -94,21 +95,43 @@ void OpenForTimes(FramesReaderFile& file, const std::string& path) {
     if (!file.Open(path, platform::File::modeRead | platform::File::typeBinary, &openError)) throw openError;
 }
 
-// The first record's time of an open file, read through its block buffer.
-uint64_t FirstFrameTimeOf(FramesReaderFile& file, const std::string& path) {
+// The first record of an open file, read through its block buffer (header
+// only).
+struct FirstRecord {
+    uint64_t unixMs = 0;
+    uint64_t offset = 0;
+    uint64_t end = 0;
+    TSS time;
+};
+
+FirstRecord ReadFirstRecord(FramesReaderFile& file, const std::string& path) {
     // An archive id header (0x0000FFFF, id) comes before the first record.
     uint8_t head[4] = {};
     const size_t got = file.Read(head, sizeof head);
     const bool idHeader = got == 4 && head[0] == 0xFF && head[1] == 0xFF && head[2] == 0 && head[3] == 0;
-    file.Seek(idHeader ? 8 : 0, platform::File::begin);
+    FirstRecord first;
+    first.offset = idHeader ? 8 : 0;
+    file.Seek(static_cast<int64_t>(first.offset), platform::File::begin);
     VideoFramePtr frame(new VideoFrame(), false);
     frame->SerializeFile(file, true, false);
     const int64_t t = frame->GetTimestamp();
     if (t <= 0) platform::ArchiveException::Throw(platform::ArchiveException::genericException, path);
-    return static_cast<uint64_t>(t);
+    first.unixMs = static_cast<uint64_t>(t);
+    first.end = file.GetPosition();
+    first.time = frame->m_tssTime;
+    return first;
 }
 
-// The last frame's time; `opened` (open at path) is taken over when given.
+bool UnixMsOfLastFrame(const TSS& last, uint64_t& unixMs) {
+    if (!last.IsValidDate()) return false;
+    const uint64_t archiveMs = last.ToUtcMilliseconds();
+    if (archiveMs <= kArchiveUnixOffsetMs) return false;
+    unixMs = archiveMs - kArchiveUnixOffsetMs;
+    return true;
+}
+
+// The last frame's time through a full reader; `opened` (open at path) is
+// taken over when given.
 bool LastFrameTimeOf(const std::string& path, FramesReaderFile* opened, uint64_t& unixMs) {
     try {
         DynamicFramesReader reader(false);
@@ -117,14 +140,24 @@ bool LastFrameTimeOf(const std::string& path, FramesReaderFile* opened, uint64_t
         if (count == 0) return false;
         const TSS last = reader.GetFrameTime(count - 1);
         reader.Close();
-        if (!last.IsValidDate()) return false;
-        const uint64_t archiveMs = last.ToUtcMilliseconds();
-        if (archiveMs <= kArchiveUnixOffsetMs) return false;
-        unixMs = archiveMs - kArchiveUnixOffsetMs;
-        return true;
+        return UnixMsOfLastFrame(last, unixMs);
     } catch (...) {
         return false;
     }
+}
+
+// The last frame's time of a file open at path whose first record is known:
+// from the file's end when its index tells, else through a full reader
+// (which takes the file over).
+bool LastFrameTimeOf(const std::string& path, FramesReaderFile& file, const FirstRecord& first, uint64_t& unixMs) {
+    if (const std::optional<TSS> last = IndexedLastFrameTime(file, first.offset, first.end, first.time)) {
+        try {
+            return UnixMsOfLastFrame(*last, unixMs);
+        } catch (...) {
+            return false;
+        }
+    }
+    return LastFrameTimeOf(path, &file, unixMs);
 }
 
 }  // namespace
@@ -132,10 +165,21 @@ bool LastFrameTimeOf(const std::string& path, FramesReaderFile* opened, uint64_t
 uint64_t ReadFirstFrameTime(const std::string& path) {
     FramesReaderFile file;
     OpenForTimes(file, path);
-    return FirstFrameTimeOf(file, path);
+    return ReadFirstRecord(file, path).unixMs;
 }
 
-bool ReadLastFrameTime(const std::string& path, uint64_t& unixMs) { return LastFrameTimeOf(path, nullptr, unixMs); }
+bool ReadLastFrameTime(const std::string& path, uint64_t& unixMs) {
+    FramesReaderFile file;
+    FirstRecord first;
+    try {
+        OpenForTimes(file, path);
+        first = ReadFirstRecord(file, path);
+    } catch (...) {
+        // No readable first record: the full reader decides on its own.
+        return LastFrameTimeOf(path, nullptr, unixMs);
+    }
+    return LastFrameTimeOf(path, file, first, unixMs);
+}
 
 ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs) {
     ArchiveFileTimes result;
@@ -150,9 +194,10 @@ ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourS
         // One open serves both times.
         FramesReaderFile file;
         OpenForTimes(file, path);
-        result.begin = FirstFrameTimeOf(file, path);
+        const FirstRecord first = ReadFirstRecord(file, path);
+        result.begin = first.unixMs;
         uint64_t last = 0;
-        const bool hasLast = LastFrameTimeOf(path, &file, last);
+        const bool hasLast = LastFrameTimeOf(path, file, first, last);
         result.end = PlausibleEnd(result.begin, hasLast, last, times.modified);
         result.source = ArchiveTimeSource::Frames;
         return result;

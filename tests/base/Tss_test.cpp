@@ -433,3 +433,21 @@ TEST_F(TssTest, EntryFolderNamesUseLocalTime) {
 }
 
 }  // namespace
+
+// The local "now" follows a zone re-read at once, even within one second.
+TEST_F(TssTest, LocalNowFollowsTheZoneWithinTheSecond) {
+    for (const char* zone : {"UTC", "Asia/Kolkata", "America/New_York", "Asia/Kolkata"}) {
+        SCOPED_TRACE(zone);
+        SetZone(zone);
+        TSS now;
+        now.SetLocalNow();
+        const std::time_t t = std::time(nullptr);
+        struct tm tm;
+        ASSERT_TRUE(localtime_r(&t, &tm));
+        // Minutes tell the zones apart (Kolkata is half an hour off the others).
+        const int got = now.wHour * 60 + now.wMinute;
+        const int want = tm.tm_hour * 60 + tm.tm_min;
+        EXPECT_LE((got - want + 1440) % 1440, 1) << got << " vs " << want;
+        EXPECT_EQ(now.wDay == tm.tm_mday || got == 0, true);
+    }
+}

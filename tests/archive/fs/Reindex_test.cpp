@@ -5,14 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "EngineTestSupport.h"
+#include "archive/files/DynamicFramesReader.h"
 #include "archive/files/FastIndex.h"
 #include "archive/fs/FileSystem.h"
 #include "archive/fs/Reindex.h"
+#include "base/Tss.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/ArchiveTree.h"
 #include "support/TempDir.h"
@@ -256,3 +259,73 @@ TEST_F(ReindexTest, ReadOnlyIndexFolderIsNotWritten) {
 }
 
 }  // namespace
+
+// The last frame time the rebuild reads from a file's end must be the one a
+// full reader gives, for every index form and every damage that sends the
+// reader down another path.
+TEST(LastFrameTimeTest, MatchesTheFullReader) {
+    enginetest::ScopedTimeZone zone{kZone};
+    gavex_test::TempDir dir{"lasttime"};
+    const int64_t begin = testsupport::LocalUnixMs(2022, 3, 5, 14) + 1234;
+    struct Case {
+        const char* name;
+        size_t frames;
+        std::function<void(testsupport::ArchiveFileOptions&)> options;
+    };
+    const Case cases[] = {
+        {"portable", 5, [](auto&) {}},
+        {"portable with id header", 5, [](auto& o) { o.archiveId = 7; }},
+        {"portable index an hour off", 5, [](auto& o) { o.indexTimeShiftMs = 3600000; }},
+        {"binary index off, not rebased", 5,
+         [](auto& o) {
+             o.index = testsupport::IndexForm::Binary;
+             o.indexTimeShiftMs = 5000;
+         }},
+        {"trailer counts fewer frames", 5, [](auto& o) { o.frameCount = 3; }},
+        {"index larger than one tail read", 3000, [](auto&) {}},
+        {"no index", 5, [](auto& o) { o.index = testsupport::IndexForm::None; }},
+        {"bad close flag", 5, [](auto& o) { o.closeFlag = 2; }},
+        {"bad trailer checksum", 5, [](auto& o) { o.badChecksum = true; }},
+        {"unknown stored type", 5, [](auto& o) { o.storedType = 9; }},
+        {"index cut short", 5,
+         [](auto& o) { o.editBlob = [](std::vector<uint8_t>& blob) { blob.resize(blob.size() - 20); }; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::ArchiveFileOptions options;
+        c.options(options);
+        const std::string path = dir.path() + "/1._01";
+        testsupport::WriteFileBytes(
+            path, testsupport::BuildArchiveFile(testsupport::MakeSyntheticFrames(c.frames, begin, 40, 5, 64), options));
+
+        uint64_t expected = 0;
+        bool expectedOk = false;
+        try {
+            DynamicFramesReader reader(false);
+            if (reader.Open(path, 0) && reader.GetFrameCount() > 0) {
+                const TSS last = reader.GetFrameTime(reader.GetFrameCount() - 1);
+                expectedOk = last.IsValidDate() && last.ToUtcMilliseconds() > kArchiveUnixOffsetMs;
+                if (expectedOk) expected = last.ToUtcMilliseconds() - kArchiveUnixOffsetMs;
+            }
+        } catch (...) {
+            // A reader that cannot tell gives no last time.
+        }
+        uint64_t got = 0;
+        EXPECT_EQ(ReadLastFrameTime(path, got), expectedOk);
+        if (expectedOk) {
+            EXPECT_EQ(got, expected);
+        }
+
+        const ArchiveFileTimes times = ResolveArchiveFileTimes(path, 0);
+        EXPECT_EQ(times.source, ArchiveTimeSource::Frames);
+        if (expectedOk && expected >= times.begin) {
+            EXPECT_EQ(times.end, expected);
+        }
+    }
+    // The cases above must reach the reader's own answers, not a default.
+    uint64_t last = 0;
+    testsupport::WriteFileBytes(dir.path() + "/2._01", testsupport::BuildArchiveFile(
+                                                          testsupport::MakeSyntheticFrames(5, begin, 40, 5, 64)));
+    ASSERT_TRUE(ReadLastFrameTime(dir.path() + "/2._01", last));
+    EXPECT_EQ(last, uint64_t(begin + 4 * 40));
+}
