@@ -12,12 +12,15 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/lexical_cast.hpp>
 #include <gtest/gtest.h>
 
 #include "FSImplementation/FSInfo.h"
+#include "platform/TimeZone.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/ArchiveTree.h"
 #include "support/TempDir.h"
@@ -557,3 +560,76 @@ TEST(FrontEnds, DrivesChannelMeasuresTheShiftBetweenIndexAndFrames)
 }
 
 }  // namespace
+
+namespace {
+
+// Runs a block in a zone and restores the caller's zone afterwards.
+class ZoneScope {
+public:
+    explicit ZoneScope(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            m_old = old;
+        setenv("TZ", zone, 1);
+        platform::tz::Reload();
+    }
+    ~ZoneScope()
+    {
+        if (m_old)
+            setenv("TZ", m_old->c_str(), 1);
+        else
+            unsetenv("TZ");
+        platform::tz::Reload();
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
+}  // namespace
+
+// A seek to a time before the first frame leaves every kind of channel on its
+// first frame, the readable one, whatever the zone: the epoch itself is
+// 01:00 local east of UTC and 19:00 on the day before west of it.
+TEST(FrontEnds, SeekBeforeTheFirstFrameGivesTheFirstFrameInAnyZone)
+{
+    const int64_t first = 1551675967000;  // 2019-03-04 05:06:07 UTC
+    const struct {
+        const char* name;
+        int64_t seekMs;
+    } seeks[] = {
+        {"the epoch", 0},
+        {"a millisecond before the epoch", -1},
+        {"an hour after the epoch", 3'600'000},
+        {"a day before the first frame", first - 86'400'000},
+        {"a millisecond before the first frame", first - 1},
+    };
+    for (const char* zone : {"UTC", "Europe/Berlin", "Asia/Tokyo", "America/New_York"}) {
+        ZoneScope scope(zone);
+        gavex_test::TempDir dir("frontends-epoch");
+        WriteExportFile(dir / "folder/0001._03", 5, first, 200, 5);
+        WriteExportFile(dir / "folder/sub/0002._03", 5, first + 60'000, 200, 5);
+        WriteExportFile(dir / "1F._07", 5, first, 200, 5);
+        const struct {
+            std::string path, channel;
+        } sources[] = {{dir / "folder", "3"}, {dir / "1F._07", "7"}};
+        for (const auto& source : sources) {
+            auto fs = Storage::CreateVindaraFileSystem(source.path);
+            ASSERT_TRUE(fs);
+            fs->Initialize(false);
+            auto reader = fs->CreateChannelReader(source.channel);
+            ASSERT_TRUE(reader) << zone << " " << source.path;
+            for (const auto& seek : seeks) {
+                SCOPED_TRACE(std::string(zone) + ", " + source.path + ", " + seek.name);
+                // From the end, so that the seek has to move the reader.
+                reader->Seek(At(first + 120'000));
+                ASSERT_NE(reader->GetCurrentTime(), At(first));
+                reader->Seek(At(seek.seekMs));
+                const VideoFramePtr frame = reader->GetCurrentFrame();
+                ASSERT_TRUE(frame && frame->m_pData);
+                EXPECT_EQ(FrameInstant(frame.get()), At(first));
+                EXPECT_EQ(FrameInstant(reader->ReadNext(false).get()), At(first + 200));
+            }
+        }
+    }
+}

@@ -1,10 +1,6 @@
 #pragma once
-// The one QApplication of the GUI suites, in UTC with the C locale, so that
-// written times do not depend on the machine.
-
-#include <cstdlib>
-#include <ctime>
-#include <locale>
+// The application object of the GUI suites. main.cpp makes it, with the zone
+// and locale every suite runs in; a suite asks for it here.
 
 #include <QApplication>
 
@@ -12,16 +8,7 @@ namespace guitest {
 
 inline QApplication& Application()
 {
-    static QApplication* app = [] {
-        setenv("TZ", "UTC", 1);
-        tzset();
-        std::locale::global(std::locale::classic());
-        static int argc = 1;
-        static char name[] = "test_gui";
-        static char* argv[] = {name, nullptr};
-        return new QApplication(argc, argv);
-    }();
-    return *app;
+    return *qApp;
 }
 
 }  // namespace guitest

@@ -16,17 +16,19 @@ using guitest::FakeSource;
 TEST(VideoSequenceItemInfo, FiveLinesOfAMediaFile)
 {
     guitest::Application();
-    const int64_t begin = 1551675967000;  // 2019-03-04 05:06:07 UTC
+    const int64_t begin = 1551675967000;  // 2019-03-04 05:06:07 UTC, 06:06:07 in Berlin
     const struct {
         std::vector<filters::RecordPeriod> periods;
         int offset;
         std::string text;
     } cases[] = {
+        // Without an offset the times are local.
         {{{begin, 3725000}},
          0,
-         "Codec: h264\nResolution: 64x48\nBegin: 03/04/19 05:06:07\nEnd: 03/04/19 06:08:12\n"
+         "Codec: h264\nResolution: 64x48\nBegin: 03/04/19 06:06:07\nEnd: 03/04/19 07:08:12\n"
          "Duration: 01:02:05 (h:m:s)"},
-        // Hours are not wrapped; the offset moves both times.
+        // Hours are not wrapped; the source's offset from UTC stands in for
+        // the local zone and moves both times.
         {{{begin, 3600000LL * 60}, {begin + 3600000LL * 61, 3600000LL * 40}},
          3600,
          "Codec: h264\nResolution: 64x48\nBegin: 03/04/19 06:06:07\nEnd: 03/08/19 11:06:07\n"

@@ -8,6 +8,12 @@ file(MAKE_DIRECTORY ${_gui_test_dir})
 file(CREATE_LINK ${PROJECT_BINARY_DIR}/Resources ${_gui_test_dir}/Resources SYMBOLIC)
 set_target_properties(${GAVEX_TEST_TARGET} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${_gui_test_dir})
 add_dependencies(${GAVEX_TEST_TARGET} gavex_skin)
+# The decompressors look for the codec add-on beside the program, as in an
+# installation: without it no compressed frame decodes (no thumbnails).
+add_dependencies(${GAVEX_TEST_TARGET} Harnway)
+add_custom_command(TARGET ${GAVEX_TEST_TARGET} POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E create_symlink $<TARGET_FILE:Harnway> ${_gui_test_dir}/$<TARGET_FILE_NAME:Harnway>
+  VERBATIM)
 # The grid tests name the build's skin folder for its font.
 target_compile_definitions(${GAVEX_TEST_TARGET} PRIVATE GAVEX_SKIN_ROOT="${PROJECT_BINARY_DIR}/")
 # The players controller's scripted sources.
