@@ -32,25 +32,14 @@ extern "C" {
 #include "render/RendererPin.h"
 #include "support/MediaFiles.h"
 #include "support/RecordingDevice.h"
+#include "support/SilentSink.h"
 
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class NoSound final : public filters::IAudioSink {
-public:
-    bool Create(const filters::AudioFormat&) override { return false; }
-    bool Start() override { return false; }
-    void Stop() override {}
-    void Close() override {}
-    int32_t BytesFree() override { return 0; }
-    int32_t PeriodSize() override { return 0; }
-    int64_t Write(const uint8_t*, int64_t) override { return -1; }
-    int64_t ProcessedUSecs() override { return 0; }
-    bool HasError() override { return false; }
-    void SetVolume(double) override {}
-};
+using NoSound = testsupport::SilentSink;
 
 // Folders "1" and "16" of copies of one 2 s 1080p H.264 file.
 const fs::path& Files()

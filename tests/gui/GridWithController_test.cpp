@@ -14,6 +14,7 @@
 #include "playback/PlayersController.h"
 #include "playback/PlaybackTestSupport.h"
 #include "render/NullRendererDevice.h"
+#include "support/SilentSink.h"
 
 namespace {
 
@@ -21,19 +22,7 @@ using playbacktest::ScriptedSource;
 
 constexpr int64_t kT0 = 1'700'000'000'000;
 
-class SilentSink final : public filters::IAudioSink {
-public:
-    bool Create(const filters::AudioFormat&) override { return false; }
-    bool Start() override { return false; }
-    void Stop() override {}
-    void Close() override {}
-    int32_t BytesFree() override { return 0; }
-    int32_t PeriodSize() override { return 0; }
-    int64_t Write(const uint8_t*, int64_t) override { return -1; }
-    int64_t ProcessedUSecs() override { return 0; }
-    bool HasError() override { return false; }
-    void SetVolume(double) override {}
-};
+using testsupport::SilentSink;
 
 boost::shared_ptr<ScriptedSource> Source(int64_t start)
 {

@@ -35,6 +35,7 @@
 #include "support/RecordingDevice.h"
 #include "support/TempDir.h"
 #include "GuiTestApp.h"
+#include "support/SilentSink.h"
 
 namespace {
 
@@ -240,19 +241,7 @@ TEST_F(SourceBrowserTest, MediaFolderDescribesEachFileThenEmptyFolderListsNothin
     EXPECT_EQ(m_panel->GetVideoSources().size(), 2u);
 }
 
-class NoSound final : public filters::IAudioSink {
-public:
-    bool Create(const filters::AudioFormat&) override { return false; }
-    bool Start() override { return false; }
-    void Stop() override {}
-    void Close() override {}
-    int32_t BytesFree() override { return 0; }
-    int32_t PeriodSize() override { return 0; }
-    int64_t Write(const uint8_t*, int64_t) override { return -1; }
-    int64_t ProcessedUSecs() override { return 0; }
-    bool HasError() override { return false; }
-    void SetVolume(double) override {}
-};
+using NoSound = testsupport::SilentSink;
 
 // The players controller builds its players from the applied panel: one per
 // selected channel.

@@ -16,6 +16,7 @@
 #include "media/VideoSourceInterfaces.h"
 #include "playback/AudioSink.h"
 #include "playback/Clocks.h"
+#include "support/SilentSink.h"
 
 class QCoreApplication;
 
@@ -33,20 +34,7 @@ struct SimTicks {
 // The test program's application object, made on first use.
 QCoreApplication* Application();
 
-// No sound device: nothing can be played.
-class SilentSink final : public filters::IAudioSink {
-public:
-    bool Create(const filters::AudioFormat&) override { return false; }
-    bool Start() override { return false; }
-    void Stop() override {}
-    void Close() override {}
-    int32_t BytesFree() override { return 0; }
-    int32_t PeriodSize() override { return 0; }
-    int64_t Write(const uint8_t*, int64_t) override { return -1; }
-    int64_t ProcessedUSecs() override { return 0; }
-    bool HasError() override { return false; }
-    void SetVolume(double) override {}
-};
+using testsupport::SilentSink;
 
 // On its own thread, moves the simulated ticks to the earliest sleeper's
 // wake time, so that frames come exactly when due. With `quietPolls`, only
