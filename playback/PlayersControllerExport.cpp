@@ -194,8 +194,16 @@ void PlayersController::OnExportFinished(const Storage::IPlayerExport&, const St
             m_export.reset();
             m_taskCount = 0;
             SetEnabledState(true, false);
-            if (m_windowlessExport)
+            if (m_windowlessExport) {
                 Completed(code);
+            } else if (!QApplicationSettings::Instance().Live.SourceNativeVideo && m_activeTimeLine != nullptr) {
+                // A media export paused on the interval: back to the edge
+                // being edited.
+                const bool begin = m_gui.beginInput && m_activeTimeLine == &m_gui.beginInput->Selector();
+                const std::shared_ptr<ITimeInputPanel>& input = begin ? m_gui.beginInput : m_gui.endInput;
+                if (input)
+                    Seek(ClampToRecorded(input->CurrentTime()));
+            }
         },
         Qt::QueuedConnection);
 }

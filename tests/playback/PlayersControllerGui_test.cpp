@@ -15,6 +15,7 @@
 #include "PlaybackTestSupport.h"
 #include "app/core/QApplicationSettings.h"
 #include "base/PtimeConversion.h"
+#include "media/SourceConfiguration.h"
 #include "playback/SourcePin.h"
 #include "render/BasicRenderer.h"
 #include "render/Renderer.h"
@@ -227,6 +228,45 @@ TEST_F(ControllerGuiTest, DragsMoveTheCursorsWithoutSeeking)
     EXPECT_EQ(controller->CurrentPosition(), kT0 + 1500);
     controller->Tick();
     EXPECT_EQ(gui->calendar.Position(), kT0 + 1500);
+}
+
+// An engine whose run ends when the test says so.
+class ManualExport final : public Storage::IPlayerExport {
+public:
+    void Start(const std::string&, const std::vector<Storage::ExportTask>&) override { started = true; }
+    void Cancel() override {}
+    void Finish() { Completed(*this, Storage::ExportError{}); }
+    bool started = false;
+};
+
+// After a media export the player goes back to the edge being edited, which
+// may have moved while the export ran.
+TEST_F(ControllerGuiTest, AFinishedMediaExportSeeksToTheActiveInput)
+{
+    SettingsProfile& live = QApplicationSettings::Instance().Live;
+    live.SourceMode = ISourceConfiguration::FOLDER;
+    live.VideoFolders[ISourceConfiguration::FOLDER] = {L"/videos"};
+    live.ExportFolder = L"/tmp/exports";
+    auto engine = boost::make_shared<ManualExport>();
+    playback::SetExportEngineFactory(
+        [engine](const boost::shared_ptr<Storage::IVindaraFileSystem>&,
+                 const std::vector<boost::shared_ptr<filters::IVideoSource>>&) {
+            return boost::shared_ptr<Storage::IPlayerExport>(engine);
+        });
+    MakeTask({L"second"}, At(kT0 + 1300), At(kT0 + 1700));
+    EnterExportMode(gui->endInput);
+    controller->Seek(kT0 + 1300);
+
+    controller->ExportCurrentTask();
+    playback::SetExportEngineFactory({});
+    ASSERT_TRUE(engine->started);
+    EXPECT_EQ(controller->RunningExportTasks(), 1);
+    gui->endInput.GetSelector().SetPosition(kT0 + 1700);
+    engine->Finish();
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(controller->RunningExportTasks(), 0);
+    EXPECT_EQ(controller->CurrentPosition(), kT0 + 1700);
 }
 
 // The first activation of a time input loads the selected task; a cut edge
