@@ -598,6 +598,38 @@ void Device::DrawTriangle(const Vertex* const corners[3])
     }
 }
 
+void ConvertYV12(const std::uint8_t* y, const std::uint8_t* v, const std::uint8_t* u, int pitch, const QRect& rect,
+                 std::uint8_t* dst, int dstPitch)
+{
+    // By tables of the coefficients' products.
+    static const auto tables = [] {
+        std::array<std::array<int, 256>, 4> k{};
+        for (int i = 0; i < 256; ++i) {
+            const double c = i - 127.5;
+            k[0][i] = static_cast<int>(std::lround(1.4075 * c));  // R from V
+            k[1][i] = static_cast<int>(std::lround(0.3455 * c));  // G from U
+            k[2][i] = static_cast<int>(std::lround(0.7169 * c));  // G from V
+            k[3][i] = static_cast<int>(std::lround(1.7790 * c));  // B from U
+        }
+        return k;
+    }();
+    for (int ty = 0; ty < rect.height(); ++ty) {
+        const int sy = rect.top() + ty;
+        const std::uint8_t* yRow = y + static_cast<std::size_t>(sy) * pitch;
+        const std::uint8_t* vRow = v + static_cast<std::size_t>(sy / 2) * (pitch / 2);
+        const std::uint8_t* uRow = u + static_cast<std::size_t>(sy / 2) * (pitch / 2);
+        std::uint8_t* out = dst + static_cast<std::ptrdiff_t>(ty) * dstPitch;
+        for (int tx = 0; tx < rect.width(); ++tx) {
+            const int sx = rect.left() + tx;
+            const int Y = yRow[sx], U = uRow[sx / 2], V = vRow[sx / 2];
+            out[tx * 4 + 0] = static_cast<std::uint8_t>(std::clamp(Y + tables[3][U], 0, 255));
+            out[tx * 4 + 1] = static_cast<std::uint8_t>(std::clamp(Y - tables[1][U] - tables[2][V], 0, 255));
+            out[tx * 4 + 2] = static_cast<std::uint8_t>(std::clamp(Y + tables[0][V], 0, 255));
+            out[tx * 4 + 3] = 255;
+        }
+    }
+}
+
 Result Device::StretchRect(const SurfacePtr& source, const QRect* sourceRect, const SurfacePtr& target,
                            const QRect* targetRect, Filter filter, const TexturePtr& owner)
 {
@@ -628,34 +660,10 @@ Result Device::StretchRect(const SurfacePtr& source, const QRect* sourceRect, co
         return {Y + 1.7790f * U, Y - 0.3455f * U - 0.7169f * V, Y + 1.4075f * V, 1.f};
     };
     if (yv12 && s.size() == t.size()) {
-        // Unscaled conversion, by tables of the coefficients' products.
-        static const auto tables = [] {
-            std::array<std::array<int, 256>, 4> k{};
-            for (int i = 0; i < 256; ++i) {
-                const double c = i - 127.5;
-                k[0][i] = static_cast<int>(std::lround(1.4075 * c));  // R from V
-                k[1][i] = static_cast<int>(std::lround(0.3455 * c));  // G from U
-                k[2][i] = static_cast<int>(std::lround(0.7169 * c));  // G from V
-                k[3][i] = static_cast<int>(std::lround(1.7790 * c));  // B from U
-            }
-            return k;
-        }();
-        for (int ty = 0; ty < t.height(); ++ty) {
-            const int sy = s.top() + ty;
-            const std::uint8_t* yRow = y + static_cast<std::size_t>(sy) * pitch;
-            const std::uint8_t* vRow = v + static_cast<std::size_t>(sy / 2) * (pitch / 2);
-            const std::uint8_t* uRow = u + static_cast<std::size_t>(sy / 2) * (pitch / 2);
-            std::uint8_t* out = target->Bits() + static_cast<std::size_t>(t.top() + ty) * target->Pitch() +
-                                static_cast<std::size_t>(t.left()) * 4;
-            for (int tx = 0; tx < t.width(); ++tx) {
-                const int sx = s.left() + tx;
-                const int Y = yRow[sx], U = uRow[sx / 2], V = vRow[sx / 2];
-                out[tx * 4 + 0] = static_cast<std::uint8_t>(std::clamp(Y + tables[3][U], 0, 255));
-                out[tx * 4 + 1] = static_cast<std::uint8_t>(std::clamp(Y - tables[1][U] - tables[2][V], 0, 255));
-                out[tx * 4 + 2] = static_cast<std::uint8_t>(std::clamp(Y + tables[0][V], 0, 255));
-                out[tx * 4 + 3] = 255;
-            }
-        }
+        ConvertYV12(y, v, u, pitch, s,
+                    target->Bits() + static_cast<std::size_t>(t.top()) * target->Pitch() +
+                        static_cast<std::size_t>(t.left()) * 4,
+                    target->Pitch());
         if (owner && owner->GetLevelCount() > 1 && (owner->Usage() & UsageAutoGenMipMap) != 0 &&
             owner->Level(0) == target)
             owner->GenerateMipSubLevels();

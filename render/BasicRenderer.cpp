@@ -102,6 +102,8 @@ void BasicRenderer::Start(QWidget* window, const QRect& geometry)
     if (m_thread.joinable())
         m_thread.join();  // an earlier loop that ended by itself
     m_window = window;
+    if (window != nullptr)
+        m_device->PrepareWindow(window);
     SetGeometry(geometry);
     {
         Guard lock(m_stateLock);
