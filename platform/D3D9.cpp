@@ -21,9 +21,13 @@ Colour Unpack(std::uint32_t p)
             static_cast<float>((p >> 16) & 0xFF) / 255.f, static_cast<float>(p >> 24) / 255.f};
 }
 
+// Rounds half away from zero, as lround does, without the library call: the
+// fraction of a float below 256 is exact.
 std::uint32_t Channel(float v)
 {
-    return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.f, 1.f) * 255.f));
+    const float x = std::clamp(v, 0.f, 1.f) * 255.f;
+    const auto whole = static_cast<std::uint32_t>(x);
+    return whole + (x - static_cast<float>(whole) >= 0.5f ? 1u : 0u);
 }
 
 std::uint32_t Pack(const Colour& c)
@@ -525,14 +529,23 @@ void Device::DrawTriangle(const Vertex* const corners[3])
         // Unblended point sampling of colour and alpha copies texels.
         const bool copyTexels = texture != nullptr && !needLod && st.magFilter == Filter::Point &&
                                 st.colorArg1 == Arg::Texture && st.alphaArg1 == Arg::Texture && !st.alphaBlend;
-        for (int py = y0; py <= y1; ++py)
-            for (int px = x0; px <= x1; ++px) {
+        // Edge functions step by whole pixels: with positions on a 1/256
+        // grid every step is exact, so stepping decides as evaluating does.
+        double stepX[3];
+        bool owned[3];
+        for (int k = 0; k < 3; ++k) {
+            stepX[k] = -(tri[(k + 1) % 3]->y - tri[k]->y);
+            owned[k] = owns(k);
+        }
+        for (int py = y0; py <= y1; ++py) {
+            double e[3];
+            for (int k = 0; k < 3; ++k)
+                e[k] = edge(k, x0, py);
+            for (int px = x0; px <= x1; ++px, e[0] += stepX[0], e[1] += stepX[1], e[2] += stepX[2]) {
                 const double fx = px, fy = py;
                 bool inside = true;
-                for (int k = 0; k < 3 && inside; ++k) {
-                    const double e = edge(k, fx, fy);
-                    inside = e > 0 || (e == 0 && owns(k));
-                }
+                for (int k = 0; k < 3 && inside; ++k)
+                    inside = e[k] > 0 || (e[k] == 0 && owned[k]);
                 if (!inside)
                     continue;
                 std::array<float, 6> a;
@@ -595,24 +608,33 @@ void Device::DrawTriangle(const Vertex* const corners[3])
                 const std::uint32_t p = Pack(src);
                 std::memcpy(out, &p, 4);
             }
+        }
     }
 }
 
 void ConvertYV12(const std::uint8_t* y, const std::uint8_t* v, const std::uint8_t* u, int pitch, const QRect& rect,
                  std::uint8_t* dst, int dstPitch)
 {
-    // By tables of the coefficients' products.
-    static const auto tables = [] {
-        std::array<std::array<int, 256>, 4> k{};
+    // By tables of the coefficients' products, and a saturation table that
+    // spans every sum they can give.
+    struct Tables {
+        int red[256], greenU[256], greenV[256], blue[256];
+        std::uint8_t saturate[1024];
+    };
+    static const Tables tables = [] {
+        Tables k{};
         for (int i = 0; i < 256; ++i) {
             const double c = i - 127.5;
-            k[0][i] = static_cast<int>(std::lround(1.4075 * c));  // R from V
-            k[1][i] = static_cast<int>(std::lround(0.3455 * c));  // G from U
-            k[2][i] = static_cast<int>(std::lround(0.7169 * c));  // G from V
-            k[3][i] = static_cast<int>(std::lround(1.7790 * c));  // B from U
+            k.red[i] = static_cast<int>(std::lround(1.4075 * c));     // R from V
+            k.greenU[i] = static_cast<int>(std::lround(0.3455 * c));  // G from U
+            k.greenV[i] = static_cast<int>(std::lround(0.7169 * c));  // G from V
+            k.blue[i] = static_cast<int>(std::lround(1.7790 * c));    // B from U
         }
+        for (int i = 0; i < 1024; ++i)
+            k.saturate[i] = static_cast<std::uint8_t>(std::clamp(i - 384, 0, 255));
         return k;
     }();
+    const std::uint8_t* saturate = tables.saturate + 384;
     for (int ty = 0; ty < rect.height(); ++ty) {
         const int sy = rect.top() + ty;
         const std::uint8_t* yRow = y + static_cast<std::size_t>(sy) * pitch;
@@ -622,10 +644,11 @@ void ConvertYV12(const std::uint8_t* y, const std::uint8_t* v, const std::uint8_
         for (int tx = 0; tx < rect.width(); ++tx) {
             const int sx = rect.left() + tx;
             const int Y = yRow[sx], U = uRow[sx / 2], V = vRow[sx / 2];
-            out[tx * 4 + 0] = static_cast<std::uint8_t>(std::clamp(Y + tables[3][U], 0, 255));
-            out[tx * 4 + 1] = static_cast<std::uint8_t>(std::clamp(Y - tables[1][U] - tables[2][V], 0, 255));
-            out[tx * 4 + 2] = static_cast<std::uint8_t>(std::clamp(Y + tables[0][V], 0, 255));
-            out[tx * 4 + 3] = 255;
+            const std::uint32_t pixel = saturate[Y + tables.blue[U]] |
+                                        static_cast<std::uint32_t>(saturate[Y - tables.greenU[U] - tables.greenV[V]])
+                                            << 8 |
+                                        static_cast<std::uint32_t>(saturate[Y + tables.red[V]]) << 16 | 0xFF000000u;
+            std::memcpy(out + tx * 4, &pixel, 4);
         }
     }
 }
