@@ -513,13 +513,16 @@ void Device::DrawTriangle(const Vertex* const corners[3])
         const int y1 = std::min(bounds.bottom(), static_cast<int>(std::floor(maxY)));
 
         // Barycentric weights of (px, py): edge function of the opposite edge.
-        auto attributes = [&](double px, double py, std::array<float, 6>& out) {
-            const auto w0 = static_cast<float>(edge(1, px, py) / area);
-            const auto w1 = static_cast<float>(edge(2, px, py) / area);
-            const auto w2 = static_cast<float>(edge(0, px, py) / area);
+        auto weighted = [&](double e0, double e1, double e2, std::array<float, 6>& out) {
+            const auto w0 = static_cast<float>(e1 / area);
+            const auto w1 = static_cast<float>(e2 / area);
+            const auto w2 = static_cast<float>(e0 / area);
             const float invW = w0 * tri[0]->invW + w1 * tri[1]->invW + w2 * tri[2]->invW;
             for (std::size_t i = 0; i < 6; ++i)
                 out[i] = (w0 * tri[0]->attr[i] + w1 * tri[1]->attr[i] + w2 * tri[2]->attr[i]) / invW;
+        };
+        auto attributes = [&](double px, double py, std::array<float, 6>& out) {
+            weighted(edge(0, px, py), edge(1, px, py), edge(2, px, py), out);
         };
 
         // The level of detail matters only with mip levels or with filters
@@ -549,7 +552,7 @@ void Device::DrawTriangle(const Vertex* const corners[3])
                 if (!inside)
                     continue;
                 std::array<float, 6> a;
-                attributes(fx, fy, a);
+                weighted(e[0], e[1], e[2], a);
                 std::uint8_t* out = target.Bits() + static_cast<std::size_t>(py) * target.Pitch() +
                                     static_cast<std::size_t>(px) * 4;
                 if (copyTexels) {
@@ -641,13 +644,20 @@ void ConvertYV12(const std::uint8_t* y, const std::uint8_t* v, const std::uint8_
         const std::uint8_t* vRow = v + static_cast<std::size_t>(sy / 2) * (pitch / 2);
         const std::uint8_t* uRow = u + static_cast<std::size_t>(sy / 2) * (pitch / 2);
         std::uint8_t* out = dst + static_cast<std::ptrdiff_t>(ty) * dstPitch;
+        // One chroma sample serves two pixels: its terms are looked up once.
+        int chroma = -1, red = 0, green = 0, blue = 0;
         for (int tx = 0; tx < rect.width(); ++tx) {
             const int sx = rect.left() + tx;
-            const int Y = yRow[sx], U = uRow[sx / 2], V = vRow[sx / 2];
-            const std::uint32_t pixel = saturate[Y + tables.blue[U]] |
-                                        static_cast<std::uint32_t>(saturate[Y - tables.greenU[U] - tables.greenV[V]])
-                                            << 8 |
-                                        static_cast<std::uint32_t>(saturate[Y + tables.red[V]]) << 16 | 0xFF000000u;
+            if (sx / 2 != chroma) {
+                chroma = sx / 2;
+                const int U = uRow[chroma], V = vRow[chroma];
+                red = tables.red[V];
+                green = -tables.greenU[U] - tables.greenV[V];
+                blue = tables.blue[U];
+            }
+            const int Y = yRow[sx];
+            const std::uint32_t pixel = saturate[Y + blue] | static_cast<std::uint32_t>(saturate[Y + green]) << 8 |
+                                        static_cast<std::uint32_t>(saturate[Y + red]) << 16 | 0xFF000000u;
             std::memcpy(out + tx * 4, &pixel, 4);
         }
     }
