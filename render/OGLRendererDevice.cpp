@@ -507,6 +507,12 @@ bool OGLRendererDevice::IsReady()
     return m_ready && m_context && m_context->isValid();
 }
 
+void OGLRendererDevice::LeaveThread()
+{
+    if (m_context && QOpenGLContext::currentContext() == m_context.get())
+        m_context->doneCurrent();
+}
+
 void OGLRendererDevice::Create(QWidget* target, const QSize& size, bool& created)
 {
     QWindow* window = target != nullptr ? target->windowHandle() : nullptr;
@@ -520,6 +526,7 @@ void OGLRendererDevice::Create(QWidget* target, const QSize& size, bool& created
     }
     m_state = std::make_shared<OGLContextState>();
     m_context.reset();
+    m_window = nullptr;
     m_ready = false;
     if (window == nullptr || window->handle() == nullptr || !window->supportsOpenGL())
         throw std::runtime_error("Cannot create OpenGL device");
@@ -532,6 +539,7 @@ void OGLRendererDevice::Create(QWidget* target, const QSize& size, bool& created
         throw std::runtime_error("Cannot create OpenGL device");
     if (!m_context->makeCurrent(window))
         throw std::runtime_error("OpenGL: can't make context current");
+    m_window = window;
     {
         std::lock_guard<std::mutex> lock(m_descriptionLock);
         m_description.clear();
@@ -613,6 +621,12 @@ std::string OGLRendererDevice::GetDescription()
 
 void OGLRendererDevice::BeginScene()
 {
+    // A render thread started again finds the context released by the last.
+    if (!m_context)
+        throw std::runtime_error("OpenGL: can't make context current");
+    if (QOpenGLContext::currentContext() != m_context.get() &&
+        (m_window == nullptr || !m_context->makeCurrent(m_window)))
+        throw std::runtime_error("OpenGL: can't make context current");
     if (m_frameBufferTexture && m_size.width() > 0 && m_size.height() > 0) {
         m_frameBufferTexture->Layout(m_size, false, false);
         if (!m_frameBufferTexture->IsUploaded()) {

@@ -122,6 +122,9 @@ public:
     bool PrepareWindow(QWidget* widget) override { return PrepareGLWindow(widget); }
 
     bool IsReady() override;
+    // Releases the context from the render thread, so that it can be
+    // destroyed, or made current again by a later render thread.
+    void LeaveThread() override;
     // Throws std::exception "Cannot create OpenGL device" when no context can
     // be made for the window, "OpenGL: can't make context current" when it
     // cannot be made current. Always reports created.
@@ -160,6 +163,7 @@ private:
 
     const Options m_options;
     std::unique_ptr<QOpenGLContext> m_context;
+    QWindow* m_window = nullptr;  // the surface the context was made current on
     bool m_ready = false;
     QSize m_size{-1, -1};
     std::shared_ptr<OGLContextState> m_state;

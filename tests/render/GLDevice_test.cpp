@@ -476,6 +476,19 @@ TEST_F(SceneTest, FallbackPathsDrawTheSame)
     }
 }
 
+TEST_F(SceneTest, ARendererStartedAgainOnTheSameDeviceDrawsAgain)
+{
+    QWidget window;
+    window.resize(kOutput);
+    const auto device = boost::make_shared<OGLRendererDevice>();
+    const QImage first = Render(device, &window);
+    ASSERT_FALSE(first.isNull());
+    // The first render thread released the context; the second takes it up.
+    const QImage second = Render(device, &window);
+    ASSERT_FALSE(second.isNull());
+    EXPECT_LE(Mismatch(second, first, kTolerance), kEdgeShare);
+}
+
 TEST(GLDeviceFactory, RenderZeroIsOpenGL)
 {
     EXPECT_NE(dynamic_cast<OGLRendererDevice*>(render::CreateRendererDevice(0).get()), nullptr);

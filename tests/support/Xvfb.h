@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,8 @@ public:
             return;
         m_pid = fork();
         if (m_pid == 0) {
+            // The server goes with the test, however the test ends.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             close(pipeFds[0]);
             const std::string fd = std::to_string(pipeFds[1]);
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "+extension", "GLX",
