@@ -692,6 +692,19 @@ Result Device::StretchRect(const SurfacePtr& source, const QRect* sourceRect, co
         const float U = u[c] / 255.f - 0.5f;
         return {Y + 1.7790f * U, Y - 0.3455f * U - 0.7169f * V, Y + 1.4075f * V, 1.f};
     };
+    if (!yv12 && s.size() == t.size()) {
+        // Unscaled 32-bit copies keep every pixel as it is.
+        for (int row = 0; row < t.height(); ++row)
+            std::memmove(target->Bits() + static_cast<std::size_t>(t.top() + row) * target->Pitch() +
+                             static_cast<std::size_t>(t.left()) * 4,
+                         source->Bits() + static_cast<std::size_t>(s.top() + row) * source->Pitch() +
+                             static_cast<std::size_t>(s.left()) * 4,
+                         static_cast<std::size_t>(t.width()) * 4);
+        if (owner && owner->GetLevelCount() > 1 && (owner->Usage() & UsageAutoGenMipMap) != 0 &&
+            owner->Level(0) == target)
+            owner->GenerateMipSubLevels();
+        return Result::Ok;
+    }
     if (yv12 && s.size() == t.size()) {
         ConvertYV12(y, v, u, pitch, s,
                     target->Bits() + static_cast<std::size_t>(t.top()) * target->Pitch() +
