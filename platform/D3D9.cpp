@@ -513,12 +513,13 @@ void Device::DrawTriangle(const Vertex* const corners[3])
         const int y1 = std::min(bounds.bottom(), static_cast<int>(std::floor(maxY)));
 
         // Barycentric weights of (px, py): edge function of the opposite edge.
-        auto weighted = [&](double e0, double e1, double e2, std::array<float, 6>& out) {
+        // Attributes from `first` on (4: only the texture coordinates).
+        auto weighted = [&](double e0, double e1, double e2, std::array<float, 6>& out, std::size_t first = 0) {
             const auto w0 = static_cast<float>(e1 / area);
             const auto w1 = static_cast<float>(e2 / area);
             const auto w2 = static_cast<float>(e0 / area);
             const float invW = w0 * tri[0]->invW + w1 * tri[1]->invW + w2 * tri[2]->invW;
-            for (std::size_t i = 0; i < 6; ++i)
+            for (std::size_t i = first; i < 6; ++i)
                 out[i] = (w0 * tri[0]->attr[i] + w1 * tri[1]->attr[i] + w2 * tri[2]->attr[i]) / invW;
         };
         auto attributes = [&](double px, double py, std::array<float, 6>& out) {
@@ -552,7 +553,7 @@ void Device::DrawTriangle(const Vertex* const corners[3])
                 if (!inside)
                     continue;
                 std::array<float, 6> a;
-                weighted(e[0], e[1], e[2], a);
+                weighted(e[0], e[1], e[2], a, copyTexels ? 4 : 0);
                 std::uint8_t* out = target.Bits() + static_cast<std::size_t>(py) * target.Pitch() +
                                     static_cast<std::size_t>(px) * 4;
                 if (copyTexels) {
