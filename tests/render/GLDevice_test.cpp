@@ -255,6 +255,57 @@ TEST_F(GLDeviceTest, ATextureOutlivingItsDeviceFreesNothingThroughIt)
     EXPECT_TRUE(glIsTexture(name));
 }
 
+// A mesh spans its frame image from 0 to 1, whatever part of its texture the
+// image fills: a 6 x 6 image in a buffer grown to 16 x 16 still fills the
+// target, on either device.
+TEST_F(GLDeviceTest, MeshCoordinatesSpanTheImageOfAGrownTexture)
+{
+    auto gl = MakeDevice();
+    render::D3DRendererDevice software;
+    bool created = false;
+    software.Create(nullptr, QSize(128, 64), created);
+    for (render::IRendererDevice* device : {static_cast<render::IRendererDevice*>(gl.get()),
+                                            static_cast<render::IRendererDevice*>(&software)}) {
+        SCOPED_TRACE(device == gl.get() ? "OpenGL" : "Direct3D");
+        auto texture = device->CreateTexture(QSize(16, 16), false);
+        int pitch = 0;
+        uchar* bits = texture->GetBuffer(QSize(6, 6), pitch, false);
+        ASSERT_NE(bits, nullptr);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 6; ++x) {
+                const QRgb c = y < 3 ? (x < 3 ? 0xFFFF0000u : 0xFF00FF00u) : (x < 3 ? 0xFFFFFFFFu : 0xFF0000FFu);
+                std::memcpy(bits + y * pitch + x * 4, &c, 4);
+            }
+        texture->Commit();
+        ASSERT_LT(texture->GetSourceRect().width(), 1.0);
+        std::vector<render::MeshVertex> mesh(4);
+        const double corners[4][4] = {{0, 0, 0, 0}, {64, 0, 1, 0}, {0, 64, 0, 1}, {64, 64, 1, 1}};
+        for (int i = 0; i < 4; ++i) {
+            mesh[i].values[0] = corners[i][0];
+            mesh[i].values[1] = corners[i][1];
+            mesh[i].values[2] = 0;  // inside both devices' depth ranges
+            mesh[i].values[4] = corners[i][2];
+            mesh[i].values[5] = corners[i][3];
+        }
+        std::vector<std::uint8_t> strip;
+        device->ConvertVertices(mesh, strip);
+        device->BeginScene();
+        device->SetViewport(QRect(0, 0, 128, 64));
+        device->SetBlendMode(0);
+        device->SetTexture(texture, false);
+        device->DrawStrip(strip.data(), static_cast<int>(strip.size()));
+        device->SetTexture(render::TexturePtr(), false);
+        device->EndScene();
+        device->CopyToBackBuffer(QRect(0, 0, 128, 64));
+        QImage image(64, 64, QImage::Format_RGB32);
+        device->ReadPixels(QRect(0, 0, 64, 64), image.bits(), image.bytesPerLine());
+        EXPECT_EQ(image.pixel(10, 10), 0xFFFF0000u);
+        EXPECT_EQ(image.pixel(53, 10), 0xFF00FF00u);
+        EXPECT_EQ(image.pixel(10, 53), 0xFFFFFFFFu);
+        EXPECT_EQ(image.pixel(53, 53), 0xFF0000FFu);
+    }
+}
+
 TEST_F(GLDeviceTest, DestroyedTexturesAreDeletedAtTheNextScene)
 {
     auto device = MakeDevice();
