@@ -21,9 +21,13 @@ Colour Unpack(std::uint32_t p)
             static_cast<float>((p >> 16) & 0xFF) / 255.f, static_cast<float>(p >> 24) / 255.f};
 }
 
+// Rounds half away from zero, as lround does, without the library call: the
+// fraction of a float below 256 is exact.
 std::uint32_t Channel(float v)
 {
-    return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.f, 1.f) * 255.f));
+    const float x = std::clamp(v, 0.f, 1.f) * 255.f;
+    const auto whole = static_cast<std::uint32_t>(x);
+    return whole + (x - static_cast<float>(whole) >= 0.5f ? 1u : 0u);
 }
 
 std::uint32_t Pack(const Colour& c)
@@ -509,13 +513,17 @@ void Device::DrawTriangle(const Vertex* const corners[3])
         const int y1 = std::min(bounds.bottom(), static_cast<int>(std::floor(maxY)));
 
         // Barycentric weights of (px, py): edge function of the opposite edge.
-        auto attributes = [&](double px, double py, std::array<float, 6>& out) {
-            const auto w0 = static_cast<float>(edge(1, px, py) / area);
-            const auto w1 = static_cast<float>(edge(2, px, py) / area);
-            const auto w2 = static_cast<float>(edge(0, px, py) / area);
+        // Attributes from `first` on (4: only the texture coordinates).
+        auto weighted = [&](double e0, double e1, double e2, std::array<float, 6>& out, std::size_t first = 0) {
+            const auto w0 = static_cast<float>(e1 / area);
+            const auto w1 = static_cast<float>(e2 / area);
+            const auto w2 = static_cast<float>(e0 / area);
             const float invW = w0 * tri[0]->invW + w1 * tri[1]->invW + w2 * tri[2]->invW;
-            for (std::size_t i = 0; i < 6; ++i)
+            for (std::size_t i = first; i < 6; ++i)
                 out[i] = (w0 * tri[0]->attr[i] + w1 * tri[1]->attr[i] + w2 * tri[2]->attr[i]) / invW;
+        };
+        auto attributes = [&](double px, double py, std::array<float, 6>& out) {
+            weighted(edge(0, px, py), edge(1, px, py), edge(2, px, py), out);
         };
 
         // The level of detail matters only with mip levels or with filters
@@ -525,18 +533,27 @@ void Device::DrawTriangle(const Vertex* const corners[3])
         // Unblended point sampling of colour and alpha copies texels.
         const bool copyTexels = texture != nullptr && !needLod && st.magFilter == Filter::Point &&
                                 st.colorArg1 == Arg::Texture && st.alphaArg1 == Arg::Texture && !st.alphaBlend;
-        for (int py = y0; py <= y1; ++py)
-            for (int px = x0; px <= x1; ++px) {
+        // Edge functions step by whole pixels: with positions on a 1/256
+        // grid every step is exact, so stepping decides as evaluating does.
+        double stepX[3];
+        bool owned[3];
+        for (int k = 0; k < 3; ++k) {
+            stepX[k] = -(tri[(k + 1) % 3]->y - tri[k]->y);
+            owned[k] = owns(k);
+        }
+        for (int py = y0; py <= y1; ++py) {
+            double e[3];
+            for (int k = 0; k < 3; ++k)
+                e[k] = edge(k, x0, py);
+            for (int px = x0; px <= x1; ++px, e[0] += stepX[0], e[1] += stepX[1], e[2] += stepX[2]) {
                 const double fx = px, fy = py;
                 bool inside = true;
-                for (int k = 0; k < 3 && inside; ++k) {
-                    const double e = edge(k, fx, fy);
-                    inside = e > 0 || (e == 0 && owns(k));
-                }
+                for (int k = 0; k < 3 && inside; ++k)
+                    inside = e[k] > 0 || (e[k] == 0 && owned[k]);
                 if (!inside)
                     continue;
                 std::array<float, 6> a;
-                attributes(fx, fy, a);
+                weighted(e[0], e[1], e[2], a, copyTexels ? 4 : 0);
                 std::uint8_t* out = target.Bits() + static_cast<std::size_t>(py) * target.Pitch() +
                                     static_cast<std::size_t>(px) * 4;
                 if (copyTexels) {
@@ -595,6 +612,55 @@ void Device::DrawTriangle(const Vertex* const corners[3])
                 const std::uint32_t p = Pack(src);
                 std::memcpy(out, &p, 4);
             }
+        }
+    }
+}
+
+void ConvertYV12(const std::uint8_t* y, const std::uint8_t* v, const std::uint8_t* u, int pitch, const QRect& rect,
+                 std::uint8_t* dst, int dstPitch)
+{
+    // By tables of the coefficients' products, and a saturation table that
+    // spans every sum they can give.
+    struct Tables {
+        int red[256], greenU[256], greenV[256], blue[256];
+        std::uint8_t saturate[1024];
+    };
+    static const Tables tables = [] {
+        Tables k{};
+        for (int i = 0; i < 256; ++i) {
+            const double c = i - 127.5;
+            k.red[i] = static_cast<int>(std::lround(1.4075 * c));     // R from V
+            k.greenU[i] = static_cast<int>(std::lround(0.3455 * c));  // G from U
+            k.greenV[i] = static_cast<int>(std::lround(0.7169 * c));  // G from V
+            k.blue[i] = static_cast<int>(std::lround(1.7790 * c));    // B from U
+        }
+        for (int i = 0; i < 1024; ++i)
+            k.saturate[i] = static_cast<std::uint8_t>(std::clamp(i - 384, 0, 255));
+        return k;
+    }();
+    const std::uint8_t* saturate = tables.saturate + 384;
+    for (int ty = 0; ty < rect.height(); ++ty) {
+        const int sy = rect.top() + ty;
+        const std::uint8_t* yRow = y + static_cast<std::size_t>(sy) * pitch;
+        const std::uint8_t* vRow = v + static_cast<std::size_t>(sy / 2) * (pitch / 2);
+        const std::uint8_t* uRow = u + static_cast<std::size_t>(sy / 2) * (pitch / 2);
+        std::uint8_t* out = dst + static_cast<std::ptrdiff_t>(ty) * dstPitch;
+        // One chroma sample serves two pixels: its terms are looked up once.
+        int chroma = -1, red = 0, green = 0, blue = 0;
+        for (int tx = 0; tx < rect.width(); ++tx) {
+            const int sx = rect.left() + tx;
+            if (sx / 2 != chroma) {
+                chroma = sx / 2;
+                const int U = uRow[chroma], V = vRow[chroma];
+                red = tables.red[V];
+                green = -tables.greenU[U] - tables.greenV[V];
+                blue = tables.blue[U];
+            }
+            const int Y = yRow[sx];
+            const std::uint32_t pixel = saturate[Y + blue] | static_cast<std::uint32_t>(saturate[Y + green]) << 8 |
+                                        static_cast<std::uint32_t>(saturate[Y + red]) << 16 | 0xFF000000u;
+            std::memcpy(out + tx * 4, &pixel, 4);
+        }
     }
 }
 
@@ -627,35 +693,24 @@ Result Device::StretchRect(const SurfacePtr& source, const QRect* sourceRect, co
         const float U = u[c] / 255.f - 0.5f;
         return {Y + 1.7790f * U, Y - 0.3455f * U - 0.7169f * V, Y + 1.4075f * V, 1.f};
     };
+    if (!yv12 && s.size() == t.size()) {
+        // Unscaled 32-bit copies keep every pixel as it is.
+        for (int row = 0; row < t.height(); ++row)
+            std::memmove(target->Bits() + static_cast<std::size_t>(t.top() + row) * target->Pitch() +
+                             static_cast<std::size_t>(t.left()) * 4,
+                         source->Bits() + static_cast<std::size_t>(s.top() + row) * source->Pitch() +
+                             static_cast<std::size_t>(s.left()) * 4,
+                         static_cast<std::size_t>(t.width()) * 4);
+        if (owner && owner->GetLevelCount() > 1 && (owner->Usage() & UsageAutoGenMipMap) != 0 &&
+            owner->Level(0) == target)
+            owner->GenerateMipSubLevels();
+        return Result::Ok;
+    }
     if (yv12 && s.size() == t.size()) {
-        // Unscaled conversion, by tables of the coefficients' products.
-        static const auto tables = [] {
-            std::array<std::array<int, 256>, 4> k{};
-            for (int i = 0; i < 256; ++i) {
-                const double c = i - 127.5;
-                k[0][i] = static_cast<int>(std::lround(1.4075 * c));  // R from V
-                k[1][i] = static_cast<int>(std::lround(0.3455 * c));  // G from U
-                k[2][i] = static_cast<int>(std::lround(0.7169 * c));  // G from V
-                k[3][i] = static_cast<int>(std::lround(1.7790 * c));  // B from U
-            }
-            return k;
-        }();
-        for (int ty = 0; ty < t.height(); ++ty) {
-            const int sy = s.top() + ty;
-            const std::uint8_t* yRow = y + static_cast<std::size_t>(sy) * pitch;
-            const std::uint8_t* vRow = v + static_cast<std::size_t>(sy / 2) * (pitch / 2);
-            const std::uint8_t* uRow = u + static_cast<std::size_t>(sy / 2) * (pitch / 2);
-            std::uint8_t* out = target->Bits() + static_cast<std::size_t>(t.top() + ty) * target->Pitch() +
-                                static_cast<std::size_t>(t.left()) * 4;
-            for (int tx = 0; tx < t.width(); ++tx) {
-                const int sx = s.left() + tx;
-                const int Y = yRow[sx], U = uRow[sx / 2], V = vRow[sx / 2];
-                out[tx * 4 + 0] = static_cast<std::uint8_t>(std::clamp(Y + tables[3][U], 0, 255));
-                out[tx * 4 + 1] = static_cast<std::uint8_t>(std::clamp(Y - tables[1][U] - tables[2][V], 0, 255));
-                out[tx * 4 + 2] = static_cast<std::uint8_t>(std::clamp(Y + tables[0][V], 0, 255));
-                out[tx * 4 + 3] = 255;
-            }
-        }
+        ConvertYV12(y, v, u, pitch, s,
+                    target->Bits() + static_cast<std::size_t>(t.top()) * target->Pitch() +
+                        static_cast<std::size_t>(t.left()) * 4,
+                    target->Pitch());
         if (owner && owner->GetLevelCount() > 1 && (owner->Usage() & UsageAutoGenMipMap) != 0 &&
             owner->Level(0) == target)
             owner->GenerateMipSubLevels();

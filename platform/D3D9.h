@@ -95,6 +95,13 @@ struct PresentParameters {
 
 class Device;
 
+// Converts rect (inclusive edges) of YV12 planes (luma pitch `pitch`, chroma
+// at pitch / 2, one chroma sample per 2 x 2 luma) to 32-bit pixels (B, G, R,
+// 255) at dst: R = Y + 1.4075 (V - 0.5), G = Y - 0.3455 (U - 0.5) -
+// 0.7169 (V - 0.5), B = Y + 1.7790 (U - 0.5).
+void ConvertYV12(const std::uint8_t* y, const std::uint8_t* v, const std::uint8_t* u, int pitch, const QRect& rect,
+                 std::uint8_t* dst, int dstPitch);
+
 // Pixels of one surface: 32-bit (B, G, R, A bytes) or YV12 (Y, then V and U
 // at half pitch and height).
 class Surface {

@@ -102,11 +102,17 @@ void BasicRenderer::Start(QWidget* window, const QRect& geometry)
     if (m_thread.joinable())
         m_thread.join();  // an earlier loop that ended by itself
     m_window = window;
+    if (window != nullptr)
+        m_device->PrepareWindow(window);
     SetGeometry(geometry);
     {
         Guard lock(m_stateLock);
         m_initialised = false;
     }
+    // The first pass restores the device even when it is ready from an
+    // earlier run: that restore is what Start waits for, and it binds the
+    // device to the new render thread.
+    m_restoreNeeded = true;
     m_running = true;
     m_thread = boost::thread(&BasicRenderer::RenderLoop, this);
     WaitInitialised();
@@ -296,6 +302,7 @@ void BasicRenderer::RenderLoop()
     }
     OnRenderThreadExit();
     Guard lock(m_lock);
+    m_device->LeaveThread();
     m_capture.Abandon();
 }
 

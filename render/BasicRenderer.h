@@ -88,9 +88,10 @@ public:
     // Emitted on the render thread when making the device threw.
     boost::signals2::signal<void()> DeviceError;
 
-    // Starts the render thread for the window and waits until the first
-    // device restore has completed (successfully or not). No effect while
-    // running.
+    // GUI thread. Prepares the window for the device (best before its
+    // platform window exists), starts the render thread for it and waits
+    // until the first device restore has completed (successfully or not).
+    // No effect while running.
     void Start(QWidget* window, const QRect& geometry);
     // Stops and joins the render thread; a waiting capture gets a null image.
     void Stop();

@@ -413,7 +413,21 @@ void D3DRendererDevice::DrawQuad(const QRectF& target, const QRectF& source, std
 
 void D3DRendererDevice::DrawStrip(const void* vertices, int byteCount)
 {
-    Check(m_device->DrawPrimitiveUP(d3d::Primitive::TriangleStrip, byteCount / 24 - 2, vertices, 24));
+    if (m_sourceSize == QSizeF(1, 1)) {
+        Check(m_device->DrawPrimitiveUP(d3d::Primitive::TriangleStrip, byteCount / 24 - 2, vertices, 24));
+        return;
+    }
+    // Mesh coordinates span the frame image; the image fills only the
+    // source rectangle of a texture whose buffer grew past it.
+    const std::size_t count = static_cast<std::size_t>(byteCount) / sizeof(d3d::Vertex);
+    m_scaledStrip.resize(count);
+    std::memcpy(m_scaledStrip.data(), vertices, count * sizeof(d3d::Vertex));
+    for (d3d::Vertex& v : m_scaledStrip) {
+        v.u *= static_cast<float>(m_sourceSize.width());
+        v.v *= static_cast<float>(m_sourceSize.height());
+    }
+    Check(m_device->DrawPrimitiveUP(d3d::Primitive::TriangleStrip, static_cast<int>(count) - 2, m_scaledStrip.data(),
+                                    24));
 }
 
 void D3DRendererDevice::ConvertVertices(const std::vector<MeshVertex>& vertices, std::vector<std::uint8_t>& out)
@@ -509,6 +523,12 @@ TexturePtr D3DRendererDevice::CreateTexture(const QSize& granularity, bool smoot
 
 void D3DRendererDevice::SetTexture(TexturePtr texture, bool smooth)
 {
+    m_sourceSize = QSizeF(1, 1);
+    if (texture) {
+        const QRectF source = texture->GetSourceRect();
+        if (source.width() > 0 && source.height() > 0)
+            m_sourceSize = source.size();
+    }
     d3d::TexturePtr deviceTexture;
     if (auto* ours = dynamic_cast<D3DTexture*>(texture.get())) {
         deviceTexture = ours->GetDeviceTexture(smooth);

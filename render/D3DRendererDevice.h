@@ -119,6 +119,10 @@ private:
     QWidget* m_window = nullptr;
     std::shared_ptr<SoftwareFront> m_front;
     bool m_filter = true;
+    // The selected texture's source rectangle size, which scales mesh
+    // coordinates, and the scaled copy of the last strip.
+    QSizeF m_sourceSize{1, 1};
+    std::vector<platform::d3d9::Vertex> m_scaledStrip;
     std::atomic<bool> m_yv12{false};  // read by producers' threads
 };
 

@@ -10,6 +10,7 @@
 #include "render/D3DRendererDevice.h"
 #include "render/Dewarper.h"
 #include "render/NullRendererDevice.h"
+#include "render/OGLRendererDevice.h"
 #include "render/RendererPin.h"
 
 namespace render {
@@ -30,7 +31,7 @@ void UploadImage(IGraphicArea& texture, const QImage& image)
 DevicePtr CreateRendererDevice(int render)
 {
     switch (render) {
-    case 0:  // no OpenGL device on this build: the software Direct3D device draws
+    case 0: return boost::make_shared<OGLRendererDevice>();
     case 1: return boost::make_shared<D3DRendererDevice>();
     default: return boost::make_shared<NullRendererDevice>();
     }

@@ -67,6 +67,12 @@ struct MeshVertex {
 class IRendererDevice {
 public:
     virtual ~IRendererDevice() {}
+    // GUI thread, before the window's platform window exists: gives the
+    // window what the device needs of it. False when the window cannot
+    // serve the device any more.
+    virtual bool PrepareWindow(QWidget*) { return true; }
+    // The render thread ends: it lets go of what binds the device to it.
+    virtual void LeaveThread() {}
     virtual bool IsReady() = 0;
     // Makes the device ready for the widget's window with a back buffer of
     // size. created becomes true for a new device (textures must be made or

@@ -1,0 +1,828 @@
+#include "render/OGLRendererDevice.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <QDebug>
+#include <QOpenGLContext>
+#include <QWidget>
+#include <QWindow>
+#include <boost/format.hpp>
+#include <boost/make_shared.hpp>
+
+#include "platform/D3D9.h"
+#include "render/GLHelper.h"
+#include "render/ImagePlacement.h"
+#include "render/PixelCopies.h"
+
+namespace render {
+
+namespace {
+
+// Process-wide entry points, reloaded after each context creation. Only the
+// render thread calls them.
+struct EntryPoints {
+    void(APIENTRY* bindFramebufferEXT)(GLenum, GLuint) = nullptr;
+    void(APIENTRY* deleteFramebuffersEXT)(GLsizei, const GLuint*) = nullptr;
+    void(APIENTRY* genFramebuffersEXT)(GLsizei, GLuint*) = nullptr;
+    GLenum(APIENTRY* checkFramebufferStatusEXT)(GLenum) = nullptr;
+    void(APIENTRY* framebufferTexture2DEXT)(GLenum, GLenum, GLenum, GLuint, GLint) = nullptr;
+    void(APIENTRY* addSwapHintRectWIN)(GLint, GLint, GLsizei, GLsizei) = nullptr;
+    void(APIENTRY* programStringARB)(GLenum, GLenum, GLsizei, const void*) = nullptr;
+    void(APIENTRY* bindProgramARB)(GLenum, GLuint) = nullptr;
+    void(APIENTRY* genProgramsARB)(GLsizei, GLuint*) = nullptr;
+    void(APIENTRY* deleteProgramsARB)(GLsizei, const GLuint*) = nullptr;
+    void(APIENTRY* activeTextureARB)(GLenum) = nullptr;
+    void(APIENTRY* clientActiveTextureARB)(GLenum) = nullptr;
+    void(APIENTRY* multiTexCoord2dARB)(GLenum, GLdouble, GLdouble) = nullptr;
+    void(APIENTRY* generateMipmap)(GLenum) = nullptr;
+};
+
+EntryPoints g_gl;
+
+// Each entry point with the extension that must be named for it to count:
+// GLX answers every name with a stub, present or not.
+struct EntryPointSpec {
+    const char* name;
+    const char* extension;
+    void** slot;
+};
+
+template <typename F>
+void** Slot(F& f)
+{
+    return reinterpret_cast<void**>(&f);
+}
+
+const EntryPointSpec kEntryPoints[] = {
+    {"glBindFramebufferEXT", "GL_EXT_framebuffer_object", Slot(g_gl.bindFramebufferEXT)},
+    {"glDeleteFramebuffersEXT", "GL_EXT_framebuffer_object", Slot(g_gl.deleteFramebuffersEXT)},
+    {"glGenFramebuffersEXT", "GL_EXT_framebuffer_object", Slot(g_gl.genFramebuffersEXT)},
+    {"glCheckFramebufferStatusEXT", "GL_EXT_framebuffer_object", Slot(g_gl.checkFramebufferStatusEXT)},
+    {"glFramebufferTexture2DEXT", "GL_EXT_framebuffer_object", Slot(g_gl.framebufferTexture2DEXT)},
+    {"glAddSwapHintRectWIN", "GL_WIN_swap_hint", Slot(g_gl.addSwapHintRectWIN)},
+    {"glProgramStringARB", "GL_ARB_fragment_program", Slot(g_gl.programStringARB)},
+    {"glBindProgramARB", "GL_ARB_fragment_program", Slot(g_gl.bindProgramARB)},
+    {"glGenProgramsARB", "GL_ARB_fragment_program", Slot(g_gl.genProgramsARB)},
+    {"glDeleteProgramsARB", "GL_ARB_fragment_program", Slot(g_gl.deleteProgramsARB)},
+    {"glActiveTextureARB", "GL_ARB_multitexture", Slot(g_gl.activeTextureARB)},
+    {"glClientActiveTextureARB", "GL_ARB_multitexture", Slot(g_gl.clientActiveTextureARB)},
+    {"glMultiTexCoord2dARB", "GL_ARB_multitexture", Slot(g_gl.multiTexCoord2dARB)},
+    {"glGenerateMipmap", "GL_ARB_framebuffer_object", Slot(g_gl.generateMipmap)},
+};
+
+// YV12 to RGB: Y, V and U on texture units 0, 1 and 2 (luminance textures),
+// the alpha of the fragment colour.
+const char kYV12Program[] =
+    "!!ARBfp1.0\n"
+    "OUTPUT res = result.color;\n"
+    "TEMP y;\n"
+    "TEMP u;\n"
+    "TEMP v;\n"
+    "TEX y, fragment.texcoord[0], texture[0], 2D;\n"
+    "TEX v, fragment.texcoord[1], texture[1], 2D;\n"
+    "TEX u, fragment.texcoord[2], texture[2], 2D;\n"
+    "ADD u, u, {-0.5, -0.5, -0.5};\n"
+    "ADD v, v, {-0.5, -0.5, -0.5};\n"
+    "MAD y, u, {0, -0.3455, 1.7790}, y;\n"
+    "MAD y, v, {1.4075, -0.7169, 0}, y;\n"
+    "MOV y.a, fragment.color.a;\n"
+    "MOV res, y; \n"
+    "END\n";
+static_assert(sizeof(kYV12Program) - 1 == 371, "the program text is 371 bytes");
+
+// Whole, blank-separated names only: "GL_EXT_framebuffer_object" must not
+// match "GL_EXT_framebuffer_object_extra".
+bool Names(const std::string& extensions, const char* name)
+{
+    const std::size_t length = std::strlen(name);
+    for (std::size_t at = extensions.find(name); at != std::string::npos; at = extensions.find(name, at + 1)) {
+        const bool start = at == 0 || extensions[at - 1] == ' ';
+        const bool end = at + length == extensions.size() || extensions[at + length] == ' ';
+        if (start && end)
+            return true;
+    }
+    return false;
+}
+
+std::string GLString(GLenum name)
+{
+    const GLubyte* text = glGetString(name);
+    return text != nullptr ? reinterpret_cast<const char*>(text) : std::string();
+}
+
+// Texture matrices of the first `units` units scaled by (sx, sy); unit 0
+// stays active and the model-view matrix current.
+void ScaleTextureUnits(int units, double sx, double sy)
+{
+    glMatrixMode(GL_TEXTURE);
+    for (int unit = units - 1; unit >= 0; --unit) {
+        if (units > 1)
+            g_gl.activeTextureARB(GL_TEXTURE0_ARB + unit);
+        glLoadIdentity();
+        glScaled(sx, sy, 1);
+    }
+    glMatrixMode(GL_MODELVIEW);
+}
+
+int NextPowerOfTwo(int value)
+{
+    int p = 1;
+    while (p < value)
+        p *= 2;
+    return p;
+}
+
+// Reads rect (top-down coordinates, rows counted from the bottom of a target
+// of `height`) from the current read buffer into dst, top row first.
+void ReadRows(const QRect& rect, int height, uchar* dst, int bytesPerLine)
+{
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, bytesPerLine / 4);
+    glReadPixels(rect.left(), height - rect.bottom() - 1, rect.width(), rect.height(), GL_BGRA, GL_UNSIGNED_BYTE,
+                 dst);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    GLHelper::CheckError();
+    std::vector<uchar> row(static_cast<std::size_t>(rect.width()) * 4);
+    for (int top = 0, bottom = rect.height() - 1; top < bottom; ++top, --bottom) {
+        uchar* a = dst + static_cast<std::ptrdiff_t>(top) * bytesPerLine;
+        uchar* b = dst + static_cast<std::ptrdiff_t>(bottom) * bytesPerLine;
+        std::memcpy(row.data(), a, row.size());
+        std::memcpy(a, b, row.size());
+        std::memcpy(b, row.data(), row.size());
+    }
+}
+
+}  // namespace
+
+// --- texture --------------------------------------------------------------------
+
+OGLTexture::OGLTexture(const std::shared_ptr<OGLContextState>& context, const QSize& granularity, bool smooth)
+    : m_context(context), m_granularity(granularity), m_smooth(smooth)
+{
+}
+
+OGLTexture::~OGLTexture()
+{
+    std::lock_guard<std::mutex> lock(m_context->lock);
+    if (!m_context->alive)
+        return;  // the names went with their context
+    if (m_frameBuffer != 0)
+        m_context->frameBuffers.push_back(m_frameBuffer);
+    for (unsigned name : m_names)
+        if (name != 0)
+            m_context->textures.push_back(name);
+}
+
+uchar* OGLTexture::GetBuffer(const QSize& imageSize, int& bytesPerLine, bool planar)
+{
+    if (imageSize.width() < 1 || imageSize.height() < 1 || (planar && !SupportsPlanar()))
+        return nullptr;
+    Layout(imageSize, true, planar);
+    std::lock_guard<std::mutex> lock(m_lock);
+    bytesPerLine = m_pitch;
+    return m_buffer.data();
+}
+
+void OGLTexture::Commit()
+{
+    Invalidate(nullptr);
+}
+
+void OGLTexture::ReadPixels(const QRect& rect, uchar* dst, int bytesPerLine)
+{
+    for (int y = 0; y < rect.height(); ++y) {
+        auto* row = reinterpret_cast<quint32*>(dst + static_cast<std::ptrdiff_t>(y) * bytesPerLine);
+        std::fill(row, row + rect.width(), 0xFF000000u);
+    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    const QRect inside = rect & QRect(QPoint(0, 0), m_imageSize);
+    if (inside.isEmpty() || m_buffer.empty())
+        return;
+    uchar* out = dst + static_cast<std::ptrdiff_t>(inside.top() - rect.top()) * bytesPerLine +
+                 (inside.left() - rect.left()) * 4;
+    if (!m_planar) {
+        CopyRect32(m_buffer.data(), m_pitch, out, bytesPerLine, inside, QPoint(0, 0));
+        return;
+    }
+    const uchar* y = m_buffer.data();
+    const uchar* v = y + static_cast<std::ptrdiff_t>(m_pitch) * m_imageSize.height();
+    const uchar* u = y + static_cast<std::ptrdiff_t>(m_pitch) * m_imageSize.height() * 5 / 4;
+    platform::d3d9::ConvertYV12(y, v, u, m_pitch, inside, out, bytesPerLine);
+}
+
+QRectF OGLTexture::GetSourceRect()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_textureSize.width() < 1 || m_textureSize.height() < 1 || m_imageSize.width() < 1)
+        return QRectF(0, 0, 0, 0);
+    return QRectF(0, 0, static_cast<double>(m_imageSize.width()) / m_textureSize.width(),
+                  static_cast<double>(m_imageSize.height()) / m_textureSize.height());
+}
+
+QSize OGLTexture::GetImageSize()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_imageSize;
+}
+
+bool OGLTexture::SupportsPlanar()
+{
+    std::lock_guard<std::mutex> lock(m_context->lock);
+    return m_context->alive && m_context->planarProgram;
+}
+
+void OGLTexture::Update(const uchar* bits, const QSize& size, int bytesPerLine, const std::vector<QRect>* dirtyRects)
+{
+    int pitch = 0;
+    uchar* buffer = GetBuffer(size, pitch, false);
+    if (buffer == nullptr || bits == nullptr)
+        return;
+    const QRect image(QPoint(0, 0), size);
+    std::vector<QRect> changed;
+    for (const QRect& dirty : dirtyRects != nullptr ? *dirtyRects : std::vector<QRect>{image}) {
+        // A rectangle reaching past the image would read past the caller's
+        // bits and write past the buffer.
+        const QRect r = dirty & image;
+        if (r.isEmpty())
+            continue;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            CopyRect32(bits, bytesPerLine, m_buffer.data(), m_pitch, r, r.topLeft());
+        }
+        changed.push_back(r);
+    }
+    if (!changed.empty())
+        Invalidate(&changed);
+}
+
+void OGLTexture::Layout(const QSize& imageSize, bool allocate, bool planar)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_imageSize = imageSize;
+    QSize grown = GrowSize(m_bufferSize.width() < 0 ? QSize(0, 0) : m_bufferSize, imageSize, m_granularity);
+    // Chroma lines are half the luma pitch: an odd pitch would cut off the
+    // last chroma column of an odd width.
+    if (planar && grown.width() % 2 != 0)
+        grown.setWidth(grown.width() + 1);
+    const bool formatChanged = planar != m_planar;
+    if (grown != m_bufferSize || formatChanged) {
+        m_bufferSize = grown;
+        m_planar = planar;
+        m_pitch = planar ? grown.width() : grown.width() * 4;
+    }
+    if (allocate) {
+        const std::size_t area = static_cast<std::size_t>(m_bufferSize.width()) * m_bufferSize.height();
+        const std::size_t bytes = planar ? area * 3 / 2 + m_bufferSize.height() : area * 4;
+        if (m_buffer.size() < bytes)
+            m_buffer.resize(bytes);
+    }
+    QSize wanted = m_bufferSize;
+    bool powerOfTwo = false;
+    {
+        std::lock_guard<std::mutex> stateLock(m_context->lock);
+        powerOfTwo = m_context->powerOfTwo;
+    }
+    if (powerOfTwo)
+        wanted = QSize(NextPowerOfTwo(wanted.width()), NextPowerOfTwo(wanted.height()));
+    const QSize expanded = m_textureSize.expandedTo(wanted);
+    if (expanded != m_textureSize || formatChanged) {
+        m_textureSize = expanded;
+        m_uploaded = false;
+    }
+}
+
+void OGLTexture::Invalidate(const std::vector<QRect>* rects)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (rects != nullptr)
+        m_dirty.insert(m_dirty.end(), rects->begin(), rects->end());
+    else
+        m_dirty.assign(1, QRect(QPoint(0, 0), m_imageSize));
+}
+
+void OGLTexture::Bind(bool smooth)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_smooth = smooth;
+    const bool mipmaps = smooth && g_gl.generateMipmap != nullptr;
+    const int planes = m_planar ? 3 : 1;
+    bool uploaded = false;
+    for (int i = 0; i < planes; ++i) {
+        if (m_names[i] == 0)
+            glGenTextures(1, &m_names[i]);
+        if (m_planar)
+            g_gl.activeTextureARB(GL_TEXTURE0_ARB + i);
+        glEnable(GL_TEXTURE_2D);
+        glBindTexture(GL_TEXTURE_2D, m_names[i]);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, smooth ? GL_LINEAR : GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
+                        mipmaps ? GL_LINEAR_MIPMAP_LINEAR : (smooth ? GL_LINEAR : GL_NEAREST));
+        if (m_dirty.empty() && m_uploaded)
+            continue;
+        const uchar* buffer = m_buffer.empty() ? nullptr : m_buffer.data();
+        if (m_planar) {
+            // Chroma planes round up so that odd sizes keep their last column
+            // and row.
+            const int d = i == 0 ? 1 : 2;
+            const QSize texture((m_textureSize.width() + d - 1) / d, (m_textureSize.height() + d - 1) / d);
+            const QSize image((m_imageSize.width() + d - 1) / d, (m_imageSize.height() + d - 1) / d);
+            const std::ptrdiff_t lumaBytes = static_cast<std::ptrdiff_t>(m_pitch) * m_imageSize.height();
+            const std::ptrdiff_t offset = i == 0 ? 0 : (i == 1 ? lumaBytes : lumaBytes * 5 / 4);
+            UploadPlane(GL_LUMINANCE, GL_LUMINANCE, texture, image, !m_uploaded,
+                        buffer != nullptr ? buffer + offset : nullptr, m_pitch / d, 1, nullptr);
+        } else {
+            // Storage specified anew holds nothing: the whole image goes up.
+            UploadPlane(GL_RGBA8, GL_BGRA, m_textureSize, m_imageSize, !m_uploaded, buffer, m_pitch / 4, 4,
+                        m_dirty.empty() || !m_uploaded ? nullptr : &m_dirty);
+        }
+        if (mipmaps)
+            g_gl.generateMipmap(GL_TEXTURE_2D);
+        uploaded = true;
+    }
+    m_dirty.clear();
+    if (uploaded)
+        m_uploaded = true;
+    if (m_planar) {
+        // Unit 0 stays active: the texture environment of later draws is
+        // set there.
+        g_gl.activeTextureARB(GL_TEXTURE0_ARB);
+        glEnable(GL_FRAGMENT_PROGRAM_ARB);
+        g_gl.bindProgramARB(GL_FRAGMENT_PROGRAM_ARB, m_context->program);
+    }
+}
+
+void OGLTexture::UploadPlane(int internalFormat, int format, const QSize& textureSize, const QSize& imageSize,
+                             bool allocate, const uchar* source, int rowPixels, int bytesPerPixel,
+                             const std::vector<QRect>* rects)
+{
+    if (allocate)
+        glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, textureSize.width(), textureSize.height(), 0,
+                     static_cast<GLenum>(format), GL_UNSIGNED_BYTE, nullptr);
+    if (source == nullptr)
+        return;
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, rowPixels);
+    const QRect image(QPoint(0, 0), imageSize);
+    const std::vector<QRect> whole{image};
+    for (const QRect& dirty : rects != nullptr ? *rects : whole) {
+        const QRect r = dirty & image;
+        if (r.isEmpty())
+            continue;
+        glTexSubImage2D(GL_TEXTURE_2D, 0, r.left(), r.top(), r.width(), r.height(), static_cast<GLenum>(format),
+                        GL_UNSIGNED_BYTE,
+                        source + static_cast<std::ptrdiff_t>(r.top()) * rowPixels * bytesPerPixel +
+                            static_cast<std::ptrdiff_t>(r.left()) * bytesPerPixel);
+    }
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+}
+
+void OGLTexture::Unbind()
+{
+    const bool planar = IsPlanar();
+    if (planar)
+        glDisable(GL_FRAGMENT_PROGRAM_ARB);
+    for (int i = planar ? 2 : 0; i >= 0; --i) {
+        if (planar)
+            g_gl.activeTextureARB(GL_TEXTURE0_ARB + i);
+        glDisable(GL_TEXTURE_2D);
+    }
+}
+
+void OGLTexture::BeginRender()
+{
+    if (m_frameBuffer != 0) {
+        g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, m_frameBuffer);
+        return;
+    }
+    g_gl.genFramebuffersEXT(1, &m_frameBuffer);
+    g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, m_frameBuffer);
+    g_gl.framebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, m_names[0], 0);
+    if (g_gl.checkFramebufferStatusEXT(GL_FRAMEBUFFER_EXT) == GL_FRAMEBUFFER_COMPLETE_EXT)
+        return;
+    g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    g_gl.deleteFramebuffersEXT(1, &m_frameBuffer);
+    m_frameBuffer = 0;
+    qDebug().noquote() << "Cannot create framebuffer\r\n";
+}
+
+void OGLTexture::ReadRendered(const QRect& rect, uchar* dst, int bytesPerLine)
+{
+    if (m_frameBuffer == 0) {
+        // The pass fell back to the window's surface.
+        GLint drawn = GL_FRONT;
+        glGetIntegerv(GL_DRAW_BUFFER, &drawn);
+        glReadBuffer(static_cast<GLenum>(drawn));
+        ReadRows(rect, m_imageSize.height(), dst, bytesPerLine);
+        return;
+    }
+    g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, m_frameBuffer);
+    GLHelper::CheckError();
+    glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
+    ReadRows(rect, m_imageSize.height(), dst, bytesPerLine);
+    g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    GLHelper::CheckError();
+}
+
+bool OGLTexture::IsPlanar()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_planar;
+}
+
+bool OGLTexture::IsEmpty()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_imageSize.width() < 1 || m_imageSize.height() < 1;
+}
+
+bool OGLTexture::IsUploaded()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_uploaded;
+}
+
+bool OGLTexture::IsSmooth()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_smooth;
+}
+
+QSize OGLTexture::GetTextureSize()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_textureSize;
+}
+
+// --- device ---------------------------------------------------------------------
+
+OGLRendererDevice::OGLRendererDevice() : OGLRendererDevice(Options()) {}
+
+OGLRendererDevice::OGLRendererDevice(const Options& options)
+    : m_options(options), m_state(std::make_shared<OGLContextState>())
+{
+}
+
+OGLRendererDevice::~OGLRendererDevice()
+{
+    // No OpenGL call here: this may run on any thread. The context's objects
+    // go with it.
+    m_currentTexture.reset();
+    m_frameBufferTexture.reset();
+    {
+        std::lock_guard<std::mutex> lock(m_state->lock);
+        m_state->alive = false;
+        m_state->textures.clear();
+        m_state->frameBuffers.clear();
+    }
+    m_context.reset();
+}
+
+bool OGLRendererDevice::PrepareGLWindow(QWidget* widget)
+{
+    if (widget == nullptr)
+        return false;
+    widget->setAttribute(Qt::WA_NativeWindow);
+    widget->setAttribute(Qt::WA_PaintOnScreen);
+    widget->setAttribute(Qt::WA_NoSystemBackground);
+    QWindow* window = widget->windowHandle();
+    if (window == nullptr)
+        return false;
+    if (window->handle() == nullptr) {
+        window->setSurfaceType(QSurface::OpenGLSurface);
+        QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+        format.setSwapBehavior(QSurfaceFormat::SingleBuffer);
+        window->setFormat(format);
+    }
+    widget->winId();
+    return window->surfaceType() == QSurface::OpenGLSurface;
+}
+
+bool OGLRendererDevice::IsReady()
+{
+    return m_ready && m_context && m_context->isValid();
+}
+
+void OGLRendererDevice::LeaveThread()
+{
+    if (m_context && QOpenGLContext::currentContext() == m_context.get())
+        m_context->doneCurrent();
+}
+
+void OGLRendererDevice::Create(QWidget* target, const QSize& size, bool& created)
+{
+    QWindow* window = target != nullptr ? target->windowHandle() : nullptr;
+    // The old context's objects die with it; its textures must not queue
+    // names for the new one.
+    m_currentTexture.reset();
+    m_frameBufferTexture.reset();
+    {
+        std::lock_guard<std::mutex> lock(m_state->lock);
+        m_state->alive = false;
+    }
+    m_state = std::make_shared<OGLContextState>();
+    m_context.reset();
+    m_window = nullptr;
+    m_ready = false;
+    if (window == nullptr || window->handle() == nullptr || !window->supportsOpenGL())
+        throw std::runtime_error("Cannot create OpenGL device");
+    m_context = std::make_unique<QOpenGLContext>();
+    QSurfaceFormat format = window->requestedFormat();
+    format.setDepthBufferSize(24);
+    format.setStencilBufferSize(8);
+    m_context->setFormat(format);
+    if (!m_context->create())
+        throw std::runtime_error("Cannot create OpenGL device");
+    if (!m_context->makeCurrent(window))
+        throw std::runtime_error("OpenGL: can't make context current");
+    m_window = window;
+    {
+        std::lock_guard<std::mutex> lock(m_descriptionLock);
+        m_description.clear();
+    }
+    InitExtensions();
+    Resize(size);
+    const std::string extensions = GLString(GL_EXTENSIONS);
+    m_state->powerOfTwo = m_options.powerOfTwo || !Names(extensions, "GL_ARB_texture_non_power_of_two");
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_COMBINE);
+    glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_ALPHA, GL_REPLACE);
+    if (g_gl.bindFramebufferEXT != nullptr)
+        m_frameBufferTexture = boost::make_shared<OGLTexture>(m_state, QSize(1, 1), false);
+    GLHelper::CheckError();
+    LoadProgram();
+    m_ready = true;
+    created = true;
+}
+
+void OGLRendererDevice::InitExtensions()
+{
+    const std::string extensions = GLString(GL_EXTENSIONS);
+    qDebug().noquote() << QString::fromStdString(GetDescription());
+    qDebug().noquote() << "Extensions:\r\n";
+    qDebug().noquote() << QString::fromStdString(extensions);
+    for (const EntryPointSpec& entry : kEntryPoints) {
+        *entry.slot = nullptr;
+        const bool switchedOff =
+            (m_options.noFrameBuffer && std::strstr(entry.name, "FramebufferEXT") != nullptr) ||
+            (m_options.noProgram && std::strstr(entry.name, "ProgramARB") != nullptr) ||
+            (m_options.noProgram && std::strstr(entry.name, "ProgramsARB") != nullptr);
+        if (!switchedOff && Names(extensions, entry.extension))
+            *entry.slot = reinterpret_cast<void*>(m_context->getProcAddress(entry.name));
+        if (*entry.slot == nullptr)
+            qDebug().noquote() << QString::fromStdString(
+                (boost::format("Cannot load extension: %1%\r\n") % entry.name).str());
+    }
+}
+
+void OGLRendererDevice::LoadProgram()
+{
+    m_state->planarProgram = false;
+    if (g_gl.genProgramsARB == nullptr || g_gl.bindProgramARB == nullptr || g_gl.programStringARB == nullptr ||
+        g_gl.activeTextureARB == nullptr || g_gl.clientActiveTextureARB == nullptr ||
+        g_gl.multiTexCoord2dARB == nullptr)
+        return;
+    bool accepted = true;
+    glEnable(GL_FRAGMENT_PROGRAM_ARB);
+    g_gl.genProgramsARB(1, &m_state->program);
+    g_gl.bindProgramARB(GL_FRAGMENT_PROGRAM_ARB, m_state->program);
+    g_gl.programStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB,
+                          static_cast<GLsizei>(sizeof(kYV12Program) - 1), kYV12Program);
+    GLint position = -1;
+    glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &position);
+    if (position != -1) {
+        const GLubyte* error = glGetString(GL_PROGRAM_ERROR_STRING_ARB);
+        qDebug().noquote() << (error != nullptr ? reinterpret_cast<const char*>(error) : "");
+        accepted = false;
+    }
+    glDisable(GL_FRAGMENT_PROGRAM_ARB);
+    if (glGetError() != GL_NO_ERROR)
+        accepted = false;
+    m_state->planarProgram = accepted;
+}
+
+void OGLRendererDevice::Resize(const QSize& size)
+{
+    m_size = size;
+}
+
+std::string OGLRendererDevice::GetDescription()
+{
+    std::lock_guard<std::mutex> lock(m_descriptionLock);
+    if (m_description.empty() && m_context && QOpenGLContext::currentContext() == m_context.get())
+        m_description = (boost::format("OpenGL renderer.\r\nVendor:%1%\r\nRenderer:%2%\r\nVersion:%3%") %
+                         GLString(GL_VENDOR) % GLString(GL_RENDERER) % GLString(GL_VERSION))
+                            .str();
+    return m_description;
+}
+
+void OGLRendererDevice::BeginScene()
+{
+    // A render thread started again finds the context released by the last.
+    if (!m_context)
+        throw std::runtime_error("OpenGL: can't make context current");
+    if (QOpenGLContext::currentContext() != m_context.get() &&
+        (m_window == nullptr || !m_context->makeCurrent(m_window)))
+        throw std::runtime_error("OpenGL: can't make context current");
+    if (m_frameBufferTexture && m_size.width() > 0 && m_size.height() > 0) {
+        m_frameBufferTexture->Layout(m_size, false, false);
+        if (!m_frameBufferTexture->IsUploaded()) {
+            m_frameBufferTexture->Invalidate(nullptr);
+            m_frameBufferTexture->Bind(m_frameBufferTexture->IsSmooth());
+            m_frameBufferTexture->Unbind();
+            if (m_currentTexture == m_frameBufferTexture)
+                m_currentTexture.reset();
+        }
+        m_frameBufferTexture->BeginRender();
+    }
+    std::vector<unsigned> frameBuffers, textures;
+    {
+        std::lock_guard<std::mutex> lock(m_state->lock);
+        frameBuffers.swap(m_state->frameBuffers);
+        textures.swap(m_state->textures);
+    }
+    if (!frameBuffers.empty() && g_gl.deleteFramebuffersEXT != nullptr)
+        g_gl.deleteFramebuffersEXT(static_cast<GLsizei>(frameBuffers.size()), frameBuffers.data());
+    if (!textures.empty())
+        glDeleteTextures(static_cast<GLsizei>(textures.size()), textures.data());
+    GLHelper::CheckError();
+}
+
+void OGLRendererDevice::EndScene()
+{
+    if (!m_frameBufferTexture)
+        return;
+    g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    SetBlendMode(0);
+    ApplyViewport(QRect(0, 0, m_size.width(), m_size.height()), false);
+    SetTexture(m_frameBufferTexture, false);
+    DrawQuad(QRectF(0, 0, m_size.width(), m_size.height()), m_frameBufferTexture->GetSourceRect(), 0xFFFFFFFFu, 0);
+}
+
+void OGLRendererDevice::SetBlendMode(int mode)
+{
+    if (mode == 0) {
+        glDisable(GL_BLEND);
+        return;
+    }
+    glEnable(GL_BLEND);
+    glTexEnvi(GL_TEXTURE_ENV, GL_SRC0_ALPHA, mode == 2 ? GL_TEXTURE : GL_PRIMARY_COLOR);
+    glBlendFunc(mode == 2 ? GL_ONE : GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+void OGLRendererDevice::SetViewport(const QRect& rect)
+{
+    ApplyViewport(rect, true);
+}
+
+void OGLRendererDevice::ApplyViewport(const QRect& rect, bool flip)
+{
+    glViewport(rect.left(), flip ? m_size.height() - rect.bottom() - 1 : rect.top(), rect.width(), rect.height());
+    Box box;
+    box.origin = {0, 0, -2000, 0};
+    box.size = {static_cast<double>(rect.width()), static_cast<double>(rect.height()), 2000, 0};
+    SetTransform(MakeOrthoMatrix(box, flip), 1);
+}
+
+void OGLRendererDevice::DrawQuad(const QRectF& target, const QRectF& source, std::uint32_t colour, int rotation)
+{
+    auto* texture = static_cast<OGLTexture*>(m_currentTexture.get());
+    std::function<void(double, double)> step;
+    if (texture != nullptr && texture->IsEmpty()) {
+        // A texture without an image is transparent black, as the other
+        // devices draw it: an empty overlay covers nothing.
+        GLHelper::DrawQuad(target, source, 0, step, rotation);
+        return;
+    }
+    if (texture != nullptr && texture->IsPlanar())
+        step = [](double u, double v) {
+            for (GLenum unit = 0; unit < 3; ++unit)
+                g_gl.multiTexCoord2dARB(GL_TEXTURE0_ARB + unit, u, v);
+        };
+    else if (texture != nullptr)
+        step = [](double u, double v) { glTexCoord2d(u, v); };
+    GLHelper::DrawQuad(target, source, colour, step, rotation);
+}
+
+void OGLRendererDevice::DrawStrip(const void* vertices, int byteCount)
+{
+    if (byteCount <= 0 || vertices == nullptr)
+        return;
+    glColor4ub(255, 255, 255, 255);
+    GLHelper::CheckError();
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_DOUBLE, 64, vertices);
+    auto* texture = static_cast<OGLTexture*>(m_currentTexture.get());
+    const int units = texture == nullptr ? 0 : (texture->IsPlanar() ? 3 : 1);
+    const auto* coordinates = static_cast<const std::uint8_t*>(vertices) + 32;
+    for (int unit = 0; unit < units; ++unit) {
+        if (g_gl.clientActiveTextureARB != nullptr)
+            g_gl.clientActiveTextureARB(GL_TEXTURE0_ARB + unit);
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glTexCoordPointer(2, GL_DOUBLE, 64, coordinates);
+    }
+    // Mesh coordinates span the frame image; the image fills only the
+    // source rectangle of a texture that grew or was rounded up.
+    const QRectF source = texture != nullptr ? texture->GetSourceRect() : QRectF();
+    ScaleTextureUnits(units, source.width(), source.height());
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, byteCount / 64);
+    ScaleTextureUnits(units, 1, 1);
+    // The arrays point into the caller's memory: they must not outlive the
+    // call.
+    for (int unit = units - 1; unit >= 0; --unit) {
+        if (g_gl.clientActiveTextureARB != nullptr)
+            g_gl.clientActiveTextureARB(GL_TEXTURE0_ARB + unit);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    }
+    glDisableClientState(GL_VERTEX_ARRAY);
+    GLHelper::CheckError();
+}
+
+void OGLRendererDevice::ConvertVertices(const std::vector<MeshVertex>& vertices, std::vector<std::uint8_t>& out)
+{
+    static_assert(sizeof(MeshVertex) == 64, "a mesh vertex is eight doubles");
+    out.resize(vertices.size() * sizeof(MeshVertex));
+    if (!out.empty())
+        std::memcpy(out.data(), vertices.data(), out.size());
+}
+
+bool OGLRendererDevice::Present(const QRect&)
+{
+    glFlush();
+    return true;
+}
+
+void OGLRendererDevice::ReadPixels(const QRect& rect, uchar* dst, int bytesPerLine)
+{
+    if (rect.width() < 1 || rect.height() < 1)
+        return;
+    if (m_frameBufferTexture) {
+        m_frameBufferTexture->ReadRendered(rect, dst, bytesPerLine);
+        return;
+    }
+    // Single buffered, the scene was drawn into the front buffer: read the
+    // buffer drawn into, whichever it is.
+    GLint drawn = GL_FRONT;
+    glGetIntegerv(GL_DRAW_BUFFER, &drawn);
+    glReadBuffer(static_cast<GLenum>(drawn));
+    ReadRows(rect, m_size.height(), dst, bytesPerLine);
+}
+
+TexturePtr OGLRendererDevice::CreateTexture(const QSize& granularity, bool smooth)
+{
+    return boost::make_shared<OGLTexture>(m_state, granularity, smooth);
+}
+
+void OGLRendererDevice::SetTexture(TexturePtr texture, bool smooth)
+{
+    if (texture == m_currentTexture)
+        return;
+    if (m_currentTexture)
+        static_cast<OGLTexture*>(m_currentTexture.get())->Unbind();
+    m_currentTexture = texture;
+    auto* selected = static_cast<OGLTexture*>(texture.get());
+    if (selected != nullptr && !selected->IsEmpty())
+        selected->Bind(smooth);
+    GLHelper::CheckError();
+}
+
+void OGLRendererDevice::PushState()
+{
+    glPushAttrib(GL_ENABLE_BIT | GL_VIEWPORT_BIT | GL_COLOR_BUFFER_BIT);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+}
+
+void OGLRendererDevice::PopState()
+{
+    glPopAttrib();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+}
+
+void OGLRendererDevice::SetTransform(const Matrix4x4& matrix, int kind)
+{
+    glMatrixMode(kind == 1 ? GL_PROJECTION : GL_MODELVIEW);
+    GLfloat m[16];
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            m[c * 4 + r] = static_cast<GLfloat>(matrix[static_cast<std::size_t>(r * 4 + c)]);
+    glLoadMatrixf(m);
+}
+
+bool OGLRendererDevice::HasEntryPoint(const char* name)
+{
+    for (const EntryPointSpec& entry : kEntryPoints)
+        if (std::strcmp(entry.name, name) == 0)
+            return *entry.slot != nullptr;
+    return false;
+}
+
+}  // namespace render

@@ -1,0 +1,176 @@
+#pragma once
+// The OpenGL device and its textures: the fixed-function pipeline with the
+// texture-combine environment, extension entry points loaded at run time,
+// YV12 frames converted by an ARB fragment program from three luminance
+// textures.
+//
+// The window must carry an OpenGL, single-buffered surface before its
+// platform window exists (PrepareGLWindow, GUI thread). Create makes the
+// context current on the calling thread (the render thread) and every other
+// operation runs there. With frame-buffer objects the scene is drawn into the
+// frame-buffer texture, which EndScene draws over the whole window; without
+// them the scene goes straight into the window's surface. Present flushes:
+// nothing is painted through the widget.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "render/RendererDevice.h"
+
+class QOpenGLContext;
+class QWindow;
+
+namespace render {
+
+// What textures share with the context that made them: its features and the
+// names they gave up, deleted by the device on the render thread at the next
+// BeginScene. Once the context is gone (device destroyed or context
+// replaced) it is dead and takes nothing more: the names died with it.
+struct OGLContextState {
+    std::mutex lock;  // guards alive and the lists
+    bool alive = true;
+    std::vector<unsigned> textures;
+    std::vector<unsigned> frameBuffers;
+    // Written by Create before any texture of the context exists.
+    bool powerOfTwo = false;
+    bool planarProgram = false;
+    unsigned program = 0;
+};
+
+class OGLTexture : public ITexture {
+public:
+    OGLTexture(const std::shared_ptr<OGLContextState>& context, const QSize& granularity,
+               bool smooth);
+    ~OGLTexture() override;
+
+    void Release() override {}
+    void Restore() override {}
+    uchar* GetBuffer(const QSize& imageSize, int& bytesPerLine, bool planar) override;
+    void Commit() override;
+    // Reads the texture's own memory buffer (planar images converted on the
+    // processor), so no frame buffer is switched and no OpenGL call is made;
+    // pixels outside the image read as opaque black.
+    void ReadPixels(const QRect& rect, uchar* dst, int bytesPerLine) override;
+    QRectF GetSourceRect() override;
+    QSize GetImageSize() override;
+    bool SupportsPlanar() override;
+    void Update(const uchar* bits, const QSize& size, int bytesPerLine,
+                const std::vector<QRect>* dirtyRects) override;
+
+    // Lays the buffer (when allocate) and the texture storage out for an image.
+    void Layout(const QSize& imageSize, bool allocate, bool planar);
+    // Marks rectangles (or the whole image) for upload at the next Bind.
+    void Invalidate(const std::vector<QRect>* rects);
+    // Enables the texture unit(s), uploads what is dirty and, for planar
+    // images, enables the YV12 program.
+    void Bind(bool smooth);
+    void Unbind();
+    // Directs drawing into the texture through its frame buffer; falls back
+    // to the window's frame buffer when one cannot be completed.
+    void BeginRender();
+    // Frame-buffer texture: reads rect of what was drawn into it, top row
+    // first.
+    void ReadRendered(const QRect& rect, uchar* dst, int bytesPerLine);
+
+    bool IsPlanar();
+    bool IsEmpty();
+    bool IsUploaded();
+    bool IsSmooth();
+    QSize GetTextureSize();
+
+private:
+    void UploadPlane(int internalFormat, int format, const QSize& textureSize, const QSize& imageSize, bool allocate,
+                     const uchar* source, int rowPixels, int bytesPerPixel, const std::vector<QRect>* rects);
+
+    const std::shared_ptr<OGLContextState> m_context;
+    QSize m_textureSize{-1, -1};
+    QSize m_imageSize{-1, -1};
+    QSize m_bufferSize{-1, -1};
+    const QSize m_granularity;
+    int m_pitch = 0;
+    std::vector<uchar> m_buffer;
+    std::vector<QRect> m_dirty;
+    std::mutex m_lock;
+    bool m_uploaded = false;
+    unsigned m_names[3] = {0, 0, 0};
+    unsigned m_frameBuffer = 0;
+    bool m_planar = false;
+    bool m_smooth;
+};
+
+class OGLRendererDevice : public IRendererDevice {
+public:
+    // Switches that turn features off although the driver has them.
+    struct Options {
+        bool noFrameBuffer = false;
+        bool noProgram = false;
+        bool powerOfTwo = false;
+    };
+
+    OGLRendererDevice();
+    explicit OGLRendererDevice(const Options& options);
+    ~OGLRendererDevice() override;
+
+    // GUI thread, before the widget's platform window exists (before it is
+    // shown or its winId asked): gives the widget a native window with an
+    // OpenGL, single-buffered surface that Qt never paints, and creates the
+    // platform window. False when the platform window existed already with
+    // another surface (Create will then fail).
+    static bool PrepareGLWindow(QWidget* widget);
+    bool PrepareWindow(QWidget* widget) override { return PrepareGLWindow(widget); }
+
+    bool IsReady() override;
+    // Releases the context from the render thread, so that it can be
+    // destroyed, or made current again by a later render thread.
+    void LeaveThread() override;
+    // Throws std::exception "Cannot create OpenGL device" when no context can
+    // be made for the window, "OpenGL: can't make context current" when it
+    // cannot be made current. Always reports created.
+    void Create(QWidget* window, const QSize& size, bool& created) override;
+    void Resize(const QSize& size) override;
+    std::string GetDescription() override;
+    void BeginScene() override;
+    void EndScene() override;
+    void SetBlendMode(int mode) override;
+    void SetViewport(const QRect& rect) override;
+    void DrawQuad(const QRectF& target, const QRectF& source, std::uint32_t colour, int rotation) override;
+    void DrawStrip(const void* vertices, int byteCount) override;
+    void ConvertVertices(const std::vector<MeshVertex>& vertices, std::vector<std::uint8_t>& out) override;
+    void CopyToBackBuffer(const QRect&) override {}
+    bool Present(const QRect& rect) override;
+    void ReadPixels(const QRect& rect, uchar* dst, int bytesPerLine) override;
+    TexturePtr CreateTexture(const QSize& granularity, bool smooth) override;
+    void SetTexture(TexturePtr texture, bool smooth) override;
+    void PushState() override;
+    void PopState() override;
+    void SetTransform(const Matrix4x4& matrix, int kind) override;
+
+    // The context of the last Create (null before it); for callers that make
+    // their own context current in between.
+    QOpenGLContext* Context() const { return m_context.get(); }
+    bool HasFrameBufferTexture() const { return static_cast<bool>(m_frameBufferTexture); }
+    bool SupportsPlanarProgram() const { return m_state->planarProgram; }
+    bool UsesPowerOfTwo() const { return m_state->powerOfTwo; }
+    // The entry point was named by GL_EXTENSIONS and loaded (render thread).
+    static bool HasEntryPoint(const char* name);
+
+private:
+    void InitExtensions();
+    void LoadProgram();
+    void ApplyViewport(const QRect& rect, bool flip);
+
+    const Options m_options;
+    std::unique_ptr<QOpenGLContext> m_context;
+    QWindow* m_window = nullptr;  // the surface the context was made current on
+    bool m_ready = false;
+    QSize m_size{-1, -1};
+    std::shared_ptr<OGLContextState> m_state;
+    boost::shared_ptr<OGLTexture> m_frameBufferTexture;
+    std::string m_description;
+    std::mutex m_descriptionLock;
+    TexturePtr m_currentTexture;
+};
+
+}  // namespace render

@@ -1,0 +1,580 @@
+// The OpenGL device on Mesa's software rasteriser under a private X server:
+// its features and entry points, texture layout and read-back, the same
+// scenes as the software Direct3D device, its fallback paths, the window's
+// pixels, and a context that cannot be made.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include <GL/gl.h>
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QOpenGLContext>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "app/core/QApplicationSettings.h"
+#include "platform/D3D9.h"
+#include "render/D3DRendererDevice.h"
+#include "render/Dewarper.h"
+#include "render/OGLRendererDevice.h"
+#include "render/Renderer.h"
+#include "render/RendererPin.h"
+#include "support/RecordingDevice.h"
+#include "support/TempDir.h"
+#include "support/Xvfb.h"
+
+namespace {
+
+using render::OGLRendererDevice;
+using testsupport::RecordingDevice;
+
+int Distance(QRgb a, QRgb b)
+{
+    return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+}
+
+// One X server and one widget application on it for the whole process.
+// Empty when this process already runs another kind of application.
+std::string StartDisplay()
+{
+    static std::unique_ptr<testsupport::Xvfb> server;
+    if (QCoreApplication::instance() != nullptr)
+        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
+                       QGuiApplication::platformName() == "xcb"
+                   ? std::string(std::getenv("DISPLAY"))
+                   : std::string();
+    server = std::make_unique<testsupport::Xvfb>();
+    if (server->Display().empty())
+        return std::string();
+    setenv("DISPLAY", server->Display().c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    static int argc = 1;
+    static char name[] = "test_render";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+    return server->Display();
+}
+
+#define REQUIRE_DISPLAY()                                                                    \
+    if (StartDisplay().empty())                                                              \
+    GTEST_SKIP() << "this process runs a non-X application (run the case on its own)"
+
+// A window prepared for OpenGL and a device current on this thread.
+class GLDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        window = std::make_unique<QWidget>();
+        window->resize(128, 64);
+        ASSERT_TRUE(OGLRendererDevice::PrepareGLWindow(window.get()));
+    }
+
+    std::unique_ptr<OGLRendererDevice> MakeDevice(const OGLRendererDevice::Options& options = {})
+    {
+        auto device = std::make_unique<OGLRendererDevice>(options);
+        bool created = false;
+        device->Create(window.get(), QSize(128, 64), created);
+        EXPECT_TRUE(created);
+        EXPECT_TRUE(device->IsReady());
+        return device;
+    }
+
+    std::unique_ptr<QWidget> window;
+};
+
+TEST_F(GLDeviceTest, CreateDescribesTheDriverAndLoadsOnlyNamedEntryPoints)
+{
+    auto device = MakeDevice();
+    const std::string description = device->GetDescription();
+    EXPECT_EQ(description.rfind("OpenGL renderer.\r\nVendor:", 0), 0u) << description;
+    EXPECT_NE(description.find("\r\nRenderer:"), std::string::npos);
+    EXPECT_NE(description.find("\r\nVersion:"), std::string::npos);
+    EXPECT_TRUE(device->HasFrameBufferTexture());
+    EXPECT_TRUE(device->SupportsPlanarProgram());
+    EXPECT_FALSE(device->UsesPowerOfTwo());
+    EXPECT_TRUE(OGLRendererDevice::HasEntryPoint("glGenProgramsARB"));
+    EXPECT_TRUE(OGLRendererDevice::HasEntryPoint("glBindFramebufferEXT"));
+    // GLX answers any name with a stub; Mesa does not name this extension.
+    ASSERT_NE(QOpenGLContext::currentContext()->getProcAddress("glAddSwapHintRectWIN"), nullptr);
+    EXPECT_FALSE(OGLRendererDevice::HasEntryPoint("glAddSwapHintRectWIN"));
+
+    // A second Create makes a new context and program.
+    QOpenGLContext* first = QOpenGLContext::currentContext();
+    bool created = false;
+    device->Create(window.get(), QSize(128, 64), created);
+    EXPECT_TRUE(created);
+    EXPECT_TRUE(device->IsReady());
+    EXPECT_TRUE(device->SupportsPlanarProgram());
+    EXPECT_NE(QOpenGLContext::currentContext(), first);
+}
+
+TEST_F(GLDeviceTest, SwitchesTurnFeaturesOff)
+{
+    OGLRendererDevice::Options options;
+    options.noFrameBuffer = true;
+    options.noProgram = true;
+    auto device = MakeDevice(options);
+    EXPECT_FALSE(device->HasFrameBufferTexture());
+    EXPECT_FALSE(device->SupportsPlanarProgram());
+    EXPECT_FALSE(OGLRendererDevice::HasEntryPoint("glBindFramebufferEXT"));
+    const render::TexturePtr texture = device->CreateTexture(QSize(16, 16), false);
+    EXPECT_FALSE(texture->SupportsPlanar());
+    int pitch = 0;
+    EXPECT_EQ(texture->GetBuffer(QSize(16, 16), pitch, true), nullptr);
+}
+
+TEST_F(GLDeviceTest, PowerOfTwoTexturesRoundUpAndTheSourceRectSelectsTheImage)
+{
+    OGLRendererDevice::Options options;
+    options.powerOfTwo = true;
+    auto device = MakeDevice(options);
+    auto texture = device->CreateTexture(QSize(16, 16), false);
+    int pitch = 0;
+    ASSERT_NE(texture->GetBuffer(QSize(720, 576), pitch, false), nullptr);
+    EXPECT_EQ(pitch, 720 * 4);
+    EXPECT_EQ(static_cast<render::OGLTexture&>(*texture).GetTextureSize(), QSize(1024, 1024));
+    EXPECT_EQ(texture->GetSourceRect(), QRectF(0, 0, 0.703125, 0.5625));
+    // A planar buffer of the same image: luma pitch of the buffer width.
+    ASSERT_NE(texture->GetBuffer(QSize(720, 576), pitch, true), nullptr);
+    EXPECT_EQ(pitch, 720);
+}
+
+// Y ramps across, V and U by half: a picture whose colours differ everywhere.
+void FillYV12(uchar* bits, int pitch, const QSize& size)
+{
+    const int cw = (size.width() + 1) / 2, ch = (size.height() + 1) / 2;
+    uchar* v = bits + pitch * size.height();
+    uchar* u = bits + pitch * size.height() * 5 / 4;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            bits[y * pitch + x] = static_cast<uchar>(40 + (x * 170) / std::max(1, size.width() - 1));
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw && x < pitch / 2; ++x) {
+            v[y * (pitch / 2) + x] = y < ch / 2 ? 190 : 90;
+            u[y * (pitch / 2) + x] = x < cw / 2 ? 80 : 170;
+        }
+}
+
+TEST_F(GLDeviceTest, TextureReadPixelsReadsItsOwnBufferWithoutOpenGL)
+{
+    auto device = MakeDevice();
+    struct Case {
+        QSize size;
+        bool planar;
+    };
+    for (const Case& c : {Case{QSize(15, 10), true}, Case{QSize(16, 8), true}, Case{QSize(7, 5), false}}) {
+        SCOPED_TRACE(testing::Message() << c.size.width() << "x" << c.size.height() << " planar " << c.planar);
+        auto texture = device->CreateTexture(QSize(1, 1), false);
+        int pitch = 0;
+        uchar* bits = texture->GetBuffer(c.size, pitch, c.planar);
+        ASSERT_NE(bits, nullptr);
+        QImage expected(c.size, QImage::Format_RGB32);
+        if (c.planar) {
+            FillYV12(bits, pitch, c.size);
+            platform::d3d9::ConvertYV12(bits, bits + pitch * c.size.height(),
+                                        bits + pitch * c.size.height() * 5 / 4, pitch, QRect(QPoint(0, 0), c.size),
+                                        expected.bits(), expected.bytesPerLine());
+        } else {
+            for (int y = 0; y < c.size.height(); ++y)
+                for (int x = 0; x < c.size.width(); ++x) {
+                    const QRgb p = qRgb(x * 30, y * 40, 99);
+                    std::memcpy(bits + y * pitch + x * 4, &p, 4);
+                    expected.setPixel(x, y, p);
+                }
+        }
+        texture->Commit();
+        // No context current: any OpenGL call would go nowhere or crash.
+        QOpenGLContext::currentContext()->doneCurrent();
+        QImage read(c.size.width() + 2, c.size.height(), QImage::Format_RGB32);
+        read.fill(0xFF123456);
+        texture->ReadPixels(QRect(QPoint(0, 0), c.size + QSize(2, 0)), read.bits(), read.bytesPerLine());
+        EXPECT_EQ(read.copy(QRect(QPoint(0, 0), c.size)), expected);
+        EXPECT_EQ(read.pixel(c.size.width(), 0), 0xFF000000u) << "outside the image: black";
+        bool created = false;
+        device->Create(window.get(), QSize(128, 64), created);
+    }
+    // The corner's colour comes from the last chroma column and row.
+    auto texture = device->CreateTexture(QSize(1, 1), false);
+    int pitch = 0;
+    uchar* bits = texture->GetBuffer(QSize(15, 10), pitch, true);
+    EXPECT_EQ(pitch, 16) << "an even pitch holds the last chroma column";
+    FillYV12(bits, pitch, QSize(15, 10));
+    QImage corner(1, 1, QImage::Format_RGB32);
+    texture->ReadPixels(QRect(14, 9, 1, 1), corner.bits(), corner.bytesPerLine());
+    const int Y = bits[9 * pitch + 14];
+    EXPECT_LE(Distance(corner.pixel(0, 0), qRgb(std::clamp(Y + qRound(1.4075 * (90 - 127.5)), 0, 255),
+                                                std::clamp(Y - qRound(0.3455 * 42.5 + 0.7169 * (90 - 127.5)), 0, 255),
+                                                std::clamp(Y + qRound(1.779 * 42.5), 0, 255))),
+              1);
+}
+
+// The texture's name in the context current now.
+GLuint BoundName(render::IRendererDevice& device, const render::TexturePtr& texture)
+{
+    int pitch = 0;
+    texture->GetBuffer(QSize(16, 16), pitch, false);
+    texture->Commit();
+    device.SetTexture(texture, false);
+    GLuint name = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, reinterpret_cast<GLint*>(&name));
+    device.SetTexture(render::TexturePtr(), false);
+    return name;
+}
+
+TEST_F(GLDeviceTest, ATextureOutlivingItsDeviceFreesNothingThroughIt)
+{
+    render::TexturePtr old;
+    {
+        auto device = MakeDevice();
+        old = device->CreateTexture(QSize(16, 16), false);
+        ASSERT_NE(BoundName(*device, old), 0u);
+    }
+    EXPECT_FALSE(old->SupportsPlanar()) << "the context is gone";
+    // A new context numbers its textures afresh: the old texture's name may
+    // well be a live texture of the new one, which it must not delete.
+    auto device = MakeDevice();
+    const render::TexturePtr live = device->CreateTexture(QSize(16, 16), false);
+    const GLuint name = BoundName(*device, live);
+    ASSERT_NE(name, 0u);
+    old.reset();
+    device->BeginScene();
+    device->EndScene();
+    EXPECT_TRUE(glIsTexture(name));
+}
+
+// A mesh spans its frame image from 0 to 1, whatever part of its texture the
+// image fills: a 6 x 6 image in a buffer grown to 16 x 16 still fills the
+// target, on either device.
+TEST_F(GLDeviceTest, MeshCoordinatesSpanTheImageOfAGrownTexture)
+{
+    auto gl = MakeDevice();
+    render::D3DRendererDevice software;
+    bool created = false;
+    software.Create(nullptr, QSize(128, 64), created);
+    for (render::IRendererDevice* device : {static_cast<render::IRendererDevice*>(gl.get()),
+                                            static_cast<render::IRendererDevice*>(&software)}) {
+        SCOPED_TRACE(device == gl.get() ? "OpenGL" : "Direct3D");
+        auto texture = device->CreateTexture(QSize(16, 16), false);
+        int pitch = 0;
+        uchar* bits = texture->GetBuffer(QSize(6, 6), pitch, false);
+        ASSERT_NE(bits, nullptr);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 6; ++x) {
+                const QRgb c = y < 3 ? (x < 3 ? 0xFFFF0000u : 0xFF00FF00u) : (x < 3 ? 0xFFFFFFFFu : 0xFF0000FFu);
+                std::memcpy(bits + y * pitch + x * 4, &c, 4);
+            }
+        texture->Commit();
+        ASSERT_LT(texture->GetSourceRect().width(), 1.0);
+        std::vector<render::MeshVertex> mesh(4);
+        const double corners[4][4] = {{0, 0, 0, 0}, {64, 0, 1, 0}, {0, 64, 0, 1}, {64, 64, 1, 1}};
+        for (int i = 0; i < 4; ++i) {
+            mesh[i].values[0] = corners[i][0];
+            mesh[i].values[1] = corners[i][1];
+            mesh[i].values[2] = 0;  // inside both devices' depth ranges
+            mesh[i].values[4] = corners[i][2];
+            mesh[i].values[5] = corners[i][3];
+        }
+        std::vector<std::uint8_t> strip;
+        device->ConvertVertices(mesh, strip);
+        device->BeginScene();
+        device->SetViewport(QRect(0, 0, 128, 64));
+        device->SetBlendMode(0);
+        device->SetTexture(texture, false);
+        device->DrawStrip(strip.data(), static_cast<int>(strip.size()));
+        device->SetTexture(render::TexturePtr(), false);
+        device->EndScene();
+        device->CopyToBackBuffer(QRect(0, 0, 128, 64));
+        QImage image(64, 64, QImage::Format_RGB32);
+        device->ReadPixels(QRect(0, 0, 64, 64), image.bits(), image.bytesPerLine());
+        EXPECT_EQ(image.pixel(10, 10), 0xFFFF0000u);
+        EXPECT_EQ(image.pixel(53, 10), 0xFF00FF00u);
+        EXPECT_EQ(image.pixel(10, 53), 0xFFFFFFFFu);
+        EXPECT_EQ(image.pixel(53, 53), 0xFF0000FFu);
+    }
+}
+
+TEST_F(GLDeviceTest, DestroyedTexturesAreDeletedAtTheNextScene)
+{
+    auto device = MakeDevice();
+    GLuint name = 0;
+    {
+        auto texture = device->CreateTexture(QSize(4, 4), false);
+        int pitch = 0;
+        texture->GetBuffer(QSize(4, 4), pitch, false);
+        texture->Commit();
+        device->SetTexture(texture, false);
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, reinterpret_cast<GLint*>(&name));
+        device->SetTexture(render::TexturePtr(), false);
+    }
+    ASSERT_NE(name, 0u);
+    EXPECT_TRUE(glIsTexture(name));
+    device->BeginScene();
+    device->EndScene();
+    EXPECT_FALSE(glIsTexture(name));
+    std::vector<std::uint8_t> none;
+    device->DrawStrip(none.data(), 0);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+// --- whole scenes on both devices ---------------------------------------------------
+
+constexpr QSize kOutput(480, 240);
+constexpr QSize kFrame(128, 96);
+
+QImage RgbPattern()
+{
+    QImage image(kFrame, QImage::Format_RGB32);
+    for (int y = 0; y < kFrame.height(); ++y)
+        for (int x = 0; x < kFrame.width(); ++x)
+            image.setPixel(x, y, qRgb(x * 2, y * 2, (x < kFrame.width() / 2) == (y < kFrame.height() / 2) ? 230 : 20));
+    return image;
+}
+
+QImage FisheyeDisc()
+{
+    QImage image(kFrame, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    painter.setPen(Qt::NoPen);
+    for (int i = 0; i < 4; ++i) {
+        painter.setBrush(QColor::fromHsv(i * 90, 200, 220));
+        painter.drawPie(QRectF(16, 0, 96, 96), i * 90 * 16, 90 * 16);
+    }
+    return image;
+}
+
+// Writes a frame the way a decoder does: YV12 planes when the texture takes
+// them, 32-bit pixels converted on the processor otherwise.
+void Deliver(render::MediaSamplePin& pin, const QImage& rgb, bool planar)
+{
+    int pitch = 0;
+    if (!planar) {
+        uchar* bits = pin.GetSample().GetBuffer(kFrame, pitch, false);
+        ASSERT_NE(bits, nullptr);
+        for (int y = 0; y < kFrame.height(); ++y)
+            std::memcpy(bits + y * pitch, rgb.constScanLine(y), static_cast<std::size_t>(kFrame.width()) * 4);
+    } else {
+        const int w = kFrame.width();
+        std::vector<uchar> planes(static_cast<std::size_t>(w) * kFrame.height() * 3 / 2);
+        FillYV12(planes.data(), w, kFrame);
+        uchar* bits = pin.GetSample().GetBuffer(kFrame, pitch, true);
+        if (bits != nullptr) {
+            for (int y = 0; y < kFrame.height(); ++y)
+                std::memcpy(bits + y * pitch, planes.data() + y * w, w);
+            // Chroma rows are half the pitch: copy them plane by plane.
+            for (int plane = 0; plane < 2; ++plane)
+                for (int y = 0; y < kFrame.height() / 2; ++y)
+                    std::memcpy(bits + pitch * kFrame.height() + plane * (pitch / 2) * (kFrame.height() / 2) +
+                                    y * (pitch / 2),
+                                planes.data() + w * kFrame.height() + plane * (w / 2) * (kFrame.height() / 2) +
+                                    y * (w / 2),
+                                w / 2);
+        } else {
+            bits = pin.GetSample().GetBuffer(kFrame, pitch, false);
+            ASSERT_NE(bits, nullptr);
+            platform::d3d9::ConvertYV12(planes.data(), planes.data() + w * kFrame.height(),
+                                        planes.data() + w * kFrame.height() * 5 / 4, w, QRect(QPoint(0, 0), kFrame),
+                                        bits, pitch);
+        }
+    }
+    pin.GetSample().Commit();
+    pin.GetSample().SetTime(0);
+    pin.OnSample();
+}
+
+class SceneTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        QDir().mkpath(QString::fromStdString(root / "Resources"));
+        QImage watermark(24, 16, QImage::Format_ARGB32);
+        watermark.fill(qRgba(255, 255, 0, 160));
+        ASSERT_TRUE(watermark.save(QString::fromStdString(root / "Resources/Watermark.png")));
+        QApplicationSettings::Instance().Watermark = true;
+        QApplicationSettings::Instance().Antialiasing = false;
+    }
+
+    // Six channels in a 3 x 2 grid: RGB and YV12, turned, shaded, signed,
+    // and two fisheye channels shown as a dewarped view and a panorama.
+    QImage Render(const render::DevicePtr& device, QWidget* window, QImage* grabbed = nullptr)
+    {
+        render::Renderer renderer(device);
+        renderer.SetResourceRoot(QString::fromStdString(root.path() + "/"));
+        renderer.Start(window, QRect(QPoint(0, 0), kOutput));
+        EXPECT_TRUE(renderer.IsRunning());
+        if (window != nullptr) {
+            window->show();
+            QCoreApplication::processEvents();
+        }
+        struct Channel {
+            bool planar;
+            int rotation;
+            int shade;
+            bool isSigned;
+            int display;  // -1: not dewarped
+        };
+        const Channel channels[] = {{false, 0, 0, true, -1}, {false, 90, 128, false, -1},
+                                    {true, 180, 0, false, -1}, {true, 270, 0, true, -1},
+                                    {false, 0, 0, false, 0},   {false, 0, 0, false, 1}};
+        std::vector<boost::shared_ptr<render::MediaSamplePin>> pins;
+        for (int i = 0; i < 6; ++i) {
+            auto pin = boost::dynamic_pointer_cast<render::MediaSamplePin>(renderer.AddPin());
+            pin->SetRect(QRect((i % 3) * 160, (i / 3) * 120, 160, 120));
+            pin->SetRotation(channels[i].rotation);
+            pin->SetShade(channels[i].shade);
+            if (channels[i].display >= 0)
+                pin->SetDewarping(1, 0, channels[i].display, QRectF());
+            pin->GetSample().SetSigned(channels[i].isSigned);
+            Deliver(*pin, channels[i].display >= 0 ? FisheyeDisc() : RgbPattern(), channels[i].planar);
+            pins.push_back(pin);
+        }
+        QImage image;
+        // Every channel shows, the dewarped ones once their meshes are built.
+        RecordingDevice::WaitFor([&] {
+            image = renderer.RenderToImage(QRect(QPoint(0, 0), kOutput));
+            return !image.isNull() && !pins[4]->GetDewarper()->rebuild && !pins[5]->GetDewarper()->rebuild;
+        });
+        image = renderer.RenderToImage(QRect(QPoint(0, 0), kOutput));
+        if (grabbed != nullptr && window != nullptr) {
+            RecordingDevice::WaitFor([&] {
+                QCoreApplication::processEvents();
+                *grabbed = window->screen()->grabWindow(window->winId()).toImage().convertToFormat(
+                    QImage::Format_RGB32);
+                return *grabbed == image;
+            });
+        }
+        renderer.Stop();
+        return image;
+    }
+
+    // A drawn scene, not a blank one: gradients give many colours.
+    static int Colours(const QImage& image)
+    {
+        std::set<QRgb> colours;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                colours.insert(image.pixel(x, y));
+        return static_cast<int>(colours.size());
+    }
+
+    // Share of pixels further apart than `tolerance` in any channel.
+    static double Mismatch(const QImage& a, const QImage& b, int tolerance)
+    {
+        if (a.size() != b.size())
+            return 1;
+        int off = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                off += Distance(a.pixel(x, y), b.pixel(x, y)) > tolerance ? 1 : 0;
+        return static_cast<double>(off) / (a.width() * a.height());
+    }
+
+    gavex_test::TempDir root{"glscene"};
+};
+
+// Rounding differs between the rasterisers (colours within 4 levels), and
+// sampling positions along edges of pictures and meshes (at most 1 % of the
+// output further apart).
+constexpr int kTolerance = 4;
+constexpr double kEdgeShare = 0.01;
+
+TEST_F(SceneTest, BothDevicesDrawTheSameScenesAndTheWindowShowsThem)
+{
+    const QImage software = Render(boost::make_shared<render::D3DRendererDevice>(), nullptr);
+    ASSERT_FALSE(software.isNull());
+    QWidget window;
+    window.resize(kOutput);
+    QImage grabbed;
+    const QImage gl = Render(boost::make_shared<OGLRendererDevice>(), &window, &grabbed);
+    ASSERT_FALSE(gl.isNull());
+    software.save(GAVEX_TEST_BINARY_DIR "/scene_d3d.png");
+    gl.save(GAVEX_TEST_BINARY_DIR "/scene_gl.png");
+    EXPECT_GT(Colours(software), 1000);
+    EXPECT_LE(Mismatch(gl, software, kTolerance), kEdgeShare);
+    // Spot checks that the scene is not empty on both: the signed channel's
+    // watermark, the shaded channel, the dewarped view.
+    EXPECT_NE(gl.pixel(80, 60), 0xFF000000u);
+    EXPECT_LE(Distance(gl.pixel(160 - 10 - 12, 10 + 8), software.pixel(160 - 10 - 12, 10 + 8)), kTolerance);
+    EXPECT_EQ(grabbed, gl) << "the X server shows what was captured";
+}
+
+TEST_F(SceneTest, FallbackPathsDrawTheSame)
+{
+    QWidget window;
+    window.resize(kOutput);
+    const QImage full = Render(boost::make_shared<OGLRendererDevice>(), &window);
+    ASSERT_FALSE(full.isNull());
+    EXPECT_GT(Colours(full), 1000);
+    struct Case {
+        const char* name;
+        OGLRendererDevice::Options options;
+    };
+    const Case cases[] = {{"no frame buffer", {true, false, false}},
+                          {"no program", {false, true, false}},
+                          {"neither", {true, true, false}},
+                          {"power-of-two textures", {false, false, true}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget other;
+        other.resize(kOutput);
+        QImage grabbed;
+        const QImage image = Render(boost::make_shared<OGLRendererDevice>(c.options), &other, &grabbed);
+        ASSERT_FALSE(image.isNull());
+        EXPECT_LE(Mismatch(image, full, kTolerance), kEdgeShare);
+        image.save(QString(GAVEX_TEST_BINARY_DIR "/scene_gl_%1.png").arg(&c - cases));
+        EXPECT_EQ(grabbed, image);
+    }
+}
+
+TEST_F(SceneTest, ARendererStartedAgainOnTheSameDeviceDrawsAgain)
+{
+    QWidget window;
+    window.resize(kOutput);
+    const auto device = boost::make_shared<OGLRendererDevice>();
+    const QImage first = Render(device, &window);
+    ASSERT_FALSE(first.isNull());
+    // The first render thread released the context; the second takes it up.
+    const QImage second = Render(device, &window);
+    ASSERT_FALSE(second.isNull());
+    EXPECT_LE(Mismatch(second, first, kTolerance), kEdgeShare);
+}
+
+TEST(GLDeviceFactory, RenderZeroIsOpenGL)
+{
+    EXPECT_NE(dynamic_cast<OGLRendererDevice*>(render::CreateRendererDevice(0).get()), nullptr);
+}
+
+TEST(GLDeviceFailure, AContextThatCannotBeMadeIsReportedCleanly)
+{
+    testsupport::Xvfb server;
+    ASSERT_FALSE(server.Display().empty());
+    QProcess probe;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", QString::fromStdString(server.Display()));
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("QT_XCB_GL_INTEGRATION", "none");
+    probe.setProcessEnvironment(environment);
+    probe.start(GAVEX_TEST_TOOLS_DIR "/gl_create_probe", QStringList());
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    const QString out = QString::fromUtf8(probe.readAllStandardOutput());
+    EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(probe.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("create: Cannot create OpenGL device")) << out.toStdString();
+    EXPECT_TRUE(out.contains("renderer: device error, stopped")) << out.toStdString();
+}
+
+}  // namespace
