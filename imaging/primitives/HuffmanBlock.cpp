@@ -222,6 +222,106 @@ inline std::int32_t Extend(std::uint32_t bits, std::int32_t s)
     return bits < (1u << (s - 1)) ? static_cast<std::int32_t>(bits) - (1 << s) + 1 : static_cast<std::int32_t>(bits);
 }
 
+// The bit reader's state in locals for the length of one block. Refills and
+// symbols take the same steps as FillBits and DecodeSymbol (the same bytes
+// read, the same bits pending after each step); only the common case runs
+// here: a refill of up to four bytes without 0xFF, a code of up to 8 bits.
+// Anything else goes through the shared reader.
+class BlockBits {
+public:
+    BlockBits(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int32_t* marker,
+              HuffmanDecoderState* state)
+        : src_(src), length_(length), position_(position), marker_(marker), state_(state),
+          bits_(state->pendingBits), count_(state->pendingCount), pos_(*position)
+    {
+    }
+    ~BlockBits() { Store(); }
+
+    // At least `needed` bits pending, or the status FillBits gives.
+    Status Need(std::int32_t needed) { return count_ >= needed ? Code::Ok : Refill(needed); }
+
+    Status Symbol(const HuffmanDecoderSpec* spec, std::int32_t* symbol)
+    {
+        if (count_ < 8) {
+            const Status status = Refill(0);
+            if (status != Code::Ok)
+                return status;
+        }
+        if (count_ >= 8) {
+            const std::uint32_t entry =
+                spec->lookahead[static_cast<std::uint32_t>(bits_ >> (count_ - 8)) & 0xFF];
+            if (entry != 0) {
+                count_ -= static_cast<std::int32_t>(entry >> 16);
+                *symbol = static_cast<std::int32_t>(entry & 0xFFFF);
+                return Code::Ok;
+            }
+        }
+        // Long codes, and the last bits before a marker or the end.
+        Store();
+        const Status status = DecodeSymbol(src_, length_, position_, marker_, symbol, spec, state_);
+        Load();
+        return status;
+    }
+
+    // s (1..16) bits as a signed value (T.81 EXTEND).
+    Status Value(std::int32_t s, std::int32_t* value)
+    {
+        const Status status = Need(s);
+        if (status != Code::Ok)
+            return status;
+        count_ -= s;
+        const auto bits = static_cast<std::uint32_t>(bits_ >> count_) & ((1u << s) - 1);
+        *value = Extend(bits, s);
+        return Code::Ok;
+    }
+
+private:
+    Status Refill(std::int32_t needed)
+    {
+        if (*marker_ == 0 && pos_ + 4 <= length_) {
+            // FillBits reads whole bytes until 25 bits are pending.
+            const std::int32_t take = (32 - count_) >> 3;
+            std::uint32_t word = 0;
+            std::memcpy(&word, src_ + pos_, 4);
+            word = __builtin_bswap32(word);
+            const std::uint32_t inv = ~word;
+            const std::uint32_t taken = 0xFFFFFFFFu << (32 - 8 * take);
+            if ((((inv - 0x01010101u) & ~inv & 0x80808080u) & taken) == 0) {
+                bits_ = (bits_ << (8 * take)) | (word >> (32 - 8 * take));
+                count_ += 8 * take;
+                pos_ += take;
+                return Code::Ok;
+            }
+        }
+        Store();
+        const Status status = FillBits(src_, length_, position_, marker_, needed, state_);
+        Load();
+        return status;
+    }
+
+    void Store()
+    {
+        state_->pendingBits = bits_;
+        state_->pendingCount = count_;
+        *position_ = pos_;
+    }
+    void Load()
+    {
+        bits_ = state_->pendingBits;
+        count_ = state_->pendingCount;
+        pos_ = *position_;
+    }
+
+    const std::uint8_t* src_;
+    std::int32_t length_;
+    std::int32_t* position_;
+    std::int32_t* marker_;
+    HuffmanDecoderState* state_;
+    std::uint64_t bits_;
+    std::int32_t count_;
+    std::int32_t pos_;
+};
+
 Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
                  std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
                  const HuffmanDecoderSpec* ac, HuffmanDecoderState* state)
@@ -235,56 +335,46 @@ Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* pos
         return Code::NullPointer;
     std::memset(block, 0, 64 * sizeof(std::int16_t));
     state->blockExtent = 0;
-
-    auto takeValue = [&](std::int32_t s, std::int32_t* value) {
-        if (state->pendingCount < s) {
-            const Status status = FillBits(src, length, position, marker, s, state);
-            if (status != Code::Ok)
-                return status;
-        }
-        state->pendingCount -= s;
-        const auto bits = static_cast<std::uint32_t>(state->pendingBits >> state->pendingCount) & ((1u << s) - 1);
-        *value = Extend(bits, s);
-        return Code::Ok;
-    };
-
-    std::int32_t symbol = 0;
-    Status status = DecodeSymbol(src, length, position, marker, &symbol, dc, state);
-    if (status != Code::Ok)
-        return status;
-    if ((symbol & 15) != 0) {
-        std::int32_t value = 0;
-        if ((status = takeValue(symbol & 15, &value)) != Code::Ok)
-            return status;
-        *lastDc = static_cast<std::int16_t>(*lastDc + value);
-    }
-    block[0] = *lastDc;
-
     std::int32_t cursor = 1;
-    while (cursor < 64) {
-        if ((status = DecodeSymbol(src, length, position, marker, &symbol, ac, state)) != Code::Ok)
-            break;
-        const std::int32_t run = symbol >> 4;
-        const std::int32_t size = symbol & 15;
-        if (size != 0) {
-            cursor += run;
-            if (cursor > 63) {
-                status = Code::CorruptData;
-                break;
-            }
+    Status status = Code::Ok;
+    {
+        BlockBits reader(src, length, position, marker, state);
+        std::int32_t symbol = 0;
+        if ((status = reader.Symbol(dc, &symbol)) != Code::Ok)
+            return status;
+        if ((symbol & 15) != 0) {
             std::int32_t value = 0;
-            if ((status = takeValue(size, &value)) != Code::Ok)
+            if ((status = reader.Value(symbol & 15, &value)) != Code::Ok)
+                return status;
+            *lastDc = static_cast<std::int16_t>(*lastDc + value);
+        }
+        block[0] = *lastDc;
+
+        while (cursor < 64) {
+            if ((status = reader.Symbol(ac, &symbol)) != Code::Ok)
                 break;
-            block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(value);
-            ++cursor;
-        } else if (run == 15) {
-            cursor += 16;
-            if (cursor > 64) {
-                status = Code::CorruptData;
+            const std::int32_t run = symbol >> 4;
+            const std::int32_t size = symbol & 15;
+            if (size != 0) {
+                cursor += run;
+                if (cursor > 63) {
+                    status = Code::CorruptData;
+                    break;
+                }
+                std::int32_t value = 0;
+                if ((status = reader.Value(size, &value)) != Code::Ok)
+                    break;
+                block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(value);
+                ++cursor;
+            } else if (run == 15) {
+                cursor += 16;
+                if (cursor > 64) {
+                    status = Code::CorruptData;
+                    break;
+                }
+            } else {
                 break;
             }
-        } else {
-            break;
         }
     }
     state->blockExtent = cursor > 64 ? 64 : cursor;

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 
+#include "imaging/primitives/CpuDispatch.h"
 #include "imaging/primitives/detail/ForwardDctKernels.h"
+#include "imaging/primitives/detail/InverseDctKernels.h"
 
 // The 8-bit transforms work in the operations of a 128-bit vector unit:
 // 16-bit lanes with saturating sums, the high halves of 16 x 16-bit products
@@ -135,15 +137,43 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
         }
 }
 
+// Dequantisation and the full transform of checked arguments.
+void Dequant8Portable(const std::int16_t* coefficients, const std::uint16_t* table, std::uint8_t* destination,
+                      std::int32_t step)
+{
+    std::int16_t d[64];
+    Dequantise(coefficients, table, d);
+    Full8(d, destination, step);
+}
+#if defined(__x86_64__)
+void Dequant8Sse2(const std::int16_t* coefficients, const std::uint16_t* table, std::uint8_t* destination,
+                  std::int32_t step)
+{
+    alignas(16) std::int16_t d[64];
+    primitives_detail::DequantiseSse2(coefficients, table, d);
+    primitives_detail::InverseDct8uSse2(d, destination, step);
+}
+void Full8Sse2(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
+{
+    primitives_detail::InverseDct8uSse2(d, destination, step);
+}
+#else
+constexpr auto* Dequant8Sse2 = &Dequant8Portable;
+constexpr auto* Full8Sse2 = &Full8;
+#endif
+using Dequant8Function = void(const std::int16_t*, const std::uint16_t*, std::uint8_t*, std::int32_t);
+using Full8Function = void(const std::int16_t*, std::uint8_t*, std::int32_t);
+constexpr CpuDispatchTable<Dequant8Function> kDequant8 = {&Dequant8Portable, &Dequant8Portable, &Dequant8Sse2,
+                                                          &Dequant8Sse2,     &Dequant8Sse2,     &Dequant8Sse2};
+constexpr CpuDispatchTable<Full8Function> kFull8 = {&Full8, &Full8, &Full8Sse2, &Full8Sse2, &Full8Sse2, &Full8Sse2};
+
 Status Idct8u(const std::int16_t* coefficients, std::uint8_t* destination, std::int32_t step,
               const std::uint16_t* table)
 {
     Status status = Code::Ok;
     if (BadArguments(coefficients, destination, step, table, &status))
         return status;
-    std::int16_t d[64];
-    Dequantise(coefficients, table, d);
-    Full8(d, destination, step);
+    DispatchCall(kDequant8, coefficients, table, destination, step);
     return Code::Ok;
 }
 
@@ -157,7 +187,7 @@ Status IdctCorner(const std::int16_t* coefficients, std::uint8_t* destination, s
     for (int v = 0; v < corner; ++v)
         for (int u = 0; u < corner; ++u)
             d[8 * v + u] = static_cast<std::int16_t>(static_cast<std::uint16_t>(coefficients[8 * v + u] * table[8 * v + u]));
-    Full8(d, destination, step);
+    DispatchCall(kFull8, static_cast<const std::int16_t*>(d), destination, step);
     return Code::Ok;
 }
 
