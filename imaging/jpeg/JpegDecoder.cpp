@@ -629,18 +629,21 @@ JpegStatus CJPEGDecoder::PrepareCoefficients()
         total += std::int64_t{component_[i].blocksWide} * component_[i].blocksHigh *
                  (process_ == JpegModeLossless ? 1 : 64);
     }
-    // A buffer kept from an earlier image grows with the frame.
+    // A buffer kept from an earlier image grows with the frame. Lossless
+    // samples are cleared here; blocks when a scan first needs them (a
+    // sequential scan of whole MCUs writes every block of its components).
     if (static_cast<std::int64_t>(coefficients_.size()) != total) {
         try {
             coefficients_.assign(static_cast<std::size_t>(total), 0);
         } catch (const std::bad_alloc&) {
             return Code::NoMemory;
         }
-    } else {
+    } else if (process_ == JpegModeLossless) {
         std::fill(coefficients_.begin(), coefficients_.end(), std::int16_t{0});
     }
     for (std::int32_t i = 0; i < components_; ++i) {
         component_[i].scanned = false;
+        component_[i].cleared = process_ == JpegModeLossless;
         if (process_ == JpegModeLossless)
             component_[i].firstRows.assign(static_cast<std::size_t>(component_[i].blocksHigh), 0);
     }
@@ -754,8 +757,20 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
     scanMarker_ = 0;
     restartsToGo_ = restartInterval_;
     std::int16_t* base = coefficients_.data();
-    if (scanCount_ > 1 || components_ == 1) {
-        for (std::int32_t row = 0; row < mcuRows_; ++row)
+    const bool wholeMcus = scanCount_ > 1 || components_ == 1;
+    // A sequential scan of whole MCUs writes every block of its components
+    // and leaves them final: each MCU row is transformed while it is still
+    // in the cache. Any other scan needs cleared blocks.
+    const bool streamed = wholeMcus && process_ != JpegModeProgressive;
+    for (std::int32_t k = 0; k < scanCount_; ++k) {
+        Component& c = component_[scanIndex_[k]];
+        c.transformed = false;
+        if (!streamed && !c.cleared)
+            std::fill_n(base + c.offset, std::int64_t{c.blocksWide} * c.blocksHigh * 64, std::int16_t{0});
+        c.cleared = true;
+    }
+    if (wholeMcus) {
+        for (std::int32_t row = 0; row < mcuRows_; ++row) {
             for (std::int32_t col = 0; col < mcuColumns_; ++col) {
                 if (restartInterval_ != 0 && restartsToGo_ == 0 && (status = DecodeRestart()) != Code::Ok)
                     return status;
@@ -770,6 +785,16 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
                 }
                 --restartsToGo_;
             }
+            if (streamed)
+                for (std::int32_t k = 0; k < scanCount_; ++k) {
+                    Component& c = component_[scanIndex_[k]];
+                    if ((status = TransformRows(c, row * c.v, (row + 1) * c.v)) != Code::Ok)
+                        return status;
+                }
+        }
+        if (streamed)
+            for (std::int32_t k = 0; k < scanCount_; ++k)
+                component_[scanIndex_[k]].transformed = true;
     } else {
         // One component of several: its blocks in raster order over the
         // part of the image it covers.
@@ -826,6 +851,8 @@ JpegStatus CJPEGDecoder::ReadData()
     JpegStatus status = PrepareCoefficients();
     if (status != Code::Ok)
         return status;
+    if (process_ != JpegModeLossless && (status = PreparePlanes()) != Code::Ok)
+        return status;
     for (;;) {
         scanMarker_ = 0;
         if ((status = ParseMarkers(false)) != Code::Ok)
@@ -846,11 +873,12 @@ JpegStatus CJPEGDecoder::ReadData()
 // ---------------------------------------------------------------------------
 // Output.
 
-JpegStatus CJPEGDecoder::TransformComponents()
+JpegStatus CJPEGDecoder::PreparePlanes()
 {
     const std::int32_t bytes = precision_ > 8 ? 2 : 1;
     for (std::int32_t i = 0; i < components_; ++i) {
         Component& c = component_[i];
+        c.transformed = false;
         // A reduced component decoded at a reduced scale takes a larger
         // transform and needs no up-sampling where the two cancel; a
         // transform larger than one direction needs is averaged down.
@@ -861,19 +889,43 @@ JpegStatus CJPEGDecoder::TransformComponents()
         };
         c.outWidth = sideFor(c.hScale);
         c.outHeight = sideFor(c.vScale);
-        const std::int32_t side = std::max(c.outWidth, c.outHeight);
-        const std::int32_t dropX = side / c.outWidth, dropY = side / c.outHeight;
         c.planeStep = c.blocksWide * c.outWidth * bytes;
         c.planeHeight = c.blocksHigh * c.outHeight;
+        // Every sample of the plane is written by the transform: a kept plane
+        // of the same size is reused as it is.
         try {
-            c.plane.assign(static_cast<std::size_t>(c.planeStep) * c.planeHeight, 0);
+            c.plane.resize(static_cast<std::size_t>(c.planeStep) * c.planeHeight);
         } catch (const std::bad_alloc&) {
             return Code::NoMemory;
         }
+    }
+    return Code::Ok;
+}
+
+JpegStatus CJPEGDecoder::TransformComponents()
+{
+    for (std::int32_t i = 0; i < components_; ++i) {
+        Component& c = component_[i];
+        if (c.transformed)
+            continue;
+        const JpegStatus status = TransformRows(c, 0, c.blocksHigh);
+        if (status != Code::Ok)
+            return status;
+        c.transformed = true;
+    }
+    return Code::Ok;
+}
+
+JpegStatus CJPEGDecoder::TransformRows(Component& c, std::int32_t firstRow, std::int32_t endRow)
+{
+    const std::int32_t bytes = precision_ > 8 ? 2 : 1;
+    {
+        const std::int32_t side = std::max(c.outWidth, c.outHeight);
+        const std::int32_t dropX = side / c.outWidth, dropY = side / c.outHeight;
         const std::int16_t* blocks = coefficients_.data() + c.offset;
         const CJPEGDecoderQuantTable& q = quant_[c.quantId];
         alignas(16) std::uint8_t samples[128];
-        for (std::int32_t by = 0; by < c.blocksHigh; ++by)
+        for (std::int32_t by = firstRow; by < std::min(endRow, c.blocksHigh); ++by)
             for (std::int32_t bx = 0; bx < c.blocksWide; ++bx) {
                 const std::int16_t* block = blocks + (std::int64_t{by} * c.blocksWide + bx) * 64;
                 std::uint8_t* out = c.plane.data() + static_cast<std::size_t>(by) * c.outHeight * c.planeStep +
@@ -920,59 +972,44 @@ JpegStatus CJPEGDecoder::TransformComponents()
     return Code::Ok;
 }
 
-// The component at the scaled full resolution of the image: rows of `step`
-// bytes, `rows` of them.
-JpegStatus CJPEGDecoder::UpsampleComponent(const Component& c, std::vector<std::uint8_t>& out, std::int32_t step,
-                                           std::int32_t rows) const
+// Row y of the component at the scaled full resolution of the image: `step`
+// bytes into `line`, which holds at least LineBytes(step).
+JpegStatus CJPEGDecoder::UpsampleRow(const Component& c, std::int32_t y, std::uint8_t* line, std::int32_t step) const
 {
     const std::int32_t bytes = precision_ > 8 ? 2 : 1;
     // Factors still to apply.
     const std::int32_t h = std::max(1, 8 * c.hScale / (scaleFactor_ * c.outWidth));
     const std::int32_t v = std::max(1, 8 * c.vScale / (scaleFactor_ * c.outHeight));
-    out.assign(static_cast<std::size_t>(step) * rows, 0);
     // The component's own samples: edges replicate its last real sample,
     // not the padding of its last block.
     const std::int32_t compWidth = ((width_ * c.h + maxH_ - 1) / maxH_ * c.outWidth + 7) / 8;
     const std::int32_t compHeight = ((height_ * c.v + maxV_ - 1) / maxV_ * c.outHeight + 7) / 8;
     const std::int32_t lastRow = std::max(0, std::min(compHeight, c.planeHeight) - 1);
     const std::int32_t srcWidth = std::max(1, std::min(c.planeStep / bytes, compWidth));
-    if (h == 2 && v == 2 && bytes == 1) {
-        for (std::int32_t y = 0; y < rows; ++y) {
+    if (h == 2 && bytes == 1 && (v == 1 || v == 2)) {
+        PrimitiveStatus result = 0;
+        if (v == 2) {
             const std::int32_t near = std::min(y / 2, lastRow);
             const std::int32_t far = std::clamp(y % 2 == 0 ? near - 1 : near + 1, 0, lastRow);
-            std::vector<std::uint8_t> line(static_cast<std::size_t>(srcWidth) * 2);
-            if (UpsampleRowH2V2(c.plane.data() + static_cast<std::size_t>(near) * c.planeStep,
-                                c.plane.data() + static_cast<std::size_t>(far) * c.planeStep, srcWidth,
-                                line.data()) != 0)
-                return Code::InternalError;
-            std::memcpy(out.data() + static_cast<std::size_t>(y) * step, line.data(),
-                        std::min<std::size_t>(line.size(), static_cast<std::size_t>(step)));
+            result = UpsampleRowH2V2(c.plane.data() + static_cast<std::size_t>(near) * c.planeStep,
+                                     c.plane.data() + static_cast<std::size_t>(far) * c.planeStep, srcWidth, line);
+        } else {
+            result = UpsampleRowH2V1(c.plane.data() + static_cast<std::size_t>(std::min(y, lastRow)) * c.planeStep,
+                                     srcWidth, line);
         }
-        return Code::Ok;
-    }
-    if (h == 2 && v == 1 && bytes == 1) {
-        std::vector<std::uint8_t> line(static_cast<std::size_t>(srcWidth) * 2);
-        for (std::int32_t y = 0; y < rows; ++y) {
-            if (UpsampleRowH2V1(c.plane.data() + static_cast<std::size_t>(std::min(y, lastRow)) *
-                                                     c.planeStep,
-                                srcWidth, line.data()) != 0)
-                return Code::InternalError;
-            std::memcpy(out.data() + static_cast<std::size_t>(y) * step, line.data(),
-                        std::min<std::size_t>(line.size(), static_cast<std::size_t>(step)));
-        }
+        if (result != 0)
+            return Code::InternalError;
+        if (2 * srcWidth < step)
+            std::memset(line + 2 * srcWidth, 0, static_cast<std::size_t>(step - 2 * srcWidth));
         return Code::Ok;
     }
     // Any other reduction: samples repeated.
     const std::int32_t samples = step / bytes;
-    for (std::int32_t y = 0; y < rows; ++y) {
-        const std::uint8_t* src = c.plane.data() + static_cast<std::size_t>(std::min(y / v, lastRow)) *
-                                                       c.planeStep;
-        std::uint8_t* dst = out.data() + static_cast<std::size_t>(y) * step;
-        for (std::int32_t x = 0; x < samples; ++x) {
-            const std::int32_t sx = std::min(x / h, srcWidth - 1);
-            std::memcpy(dst + static_cast<std::size_t>(x) * bytes, src + static_cast<std::size_t>(sx) * bytes,
-                        static_cast<std::size_t>(bytes));
-        }
+    const std::uint8_t* src = c.plane.data() + static_cast<std::size_t>(std::min(y / v, lastRow)) * c.planeStep;
+    for (std::int32_t x = 0; x < samples; ++x) {
+        const std::int32_t sx = std::min(x / h, srcWidth - 1);
+        std::memcpy(line + static_cast<std::size_t>(x) * bytes, src + static_cast<std::size_t>(sx) * bytes,
+                    static_cast<std::size_t>(bytes));
     }
     return Code::Ok;
 }
@@ -992,89 +1029,103 @@ JpegStatus CJPEGDecoder::WriteOutput()
         return ConvertYCbCr422ToYuy2_8uP3C2(planes, steps, planes_[0], steps_[0], size) != 0 ? Code::InternalError
                                                                                                : Code::Ok;
     }
-    std::vector<std::uint8_t> full[4];
-    const std::uint8_t* planes[4] = {};
-    for (std::int32_t i = 0; i < components_; ++i) {
-        const Component& c = component_[i];
-        if (c.outWidth * scaleFactor_ == 8 * c.hScale && c.outHeight * scaleFactor_ == 8 * c.vScale) {
-            // Already at full resolution: copy out the image's part.
-            full[i].resize(static_cast<std::size_t>(step) * size.height);
-            for (std::int32_t y = 0; y < size.height; ++y)
-                std::memcpy(full[i].data() + static_cast<std::size_t>(y) * step,
-                            c.plane.data() + static_cast<std::size_t>(y) * c.planeStep, static_cast<std::size_t>(step));
-        } else {
-            const JpegStatus status = UpsampleComponent(c, full[i], step, size.height);
-            if (status != Code::Ok)
-                return status;
-        }
-        planes[i] = full[i].data();
+    // One output row at a time from the components' rows: full-resolution
+    // components straight from their planes, the others up-sampled into a
+    // line each.
+    const std::int32_t lineBytes = std::max(step, 2 * (step / bytes + 16) * bytes);
+    try {
+        lines_.resize(static_cast<std::size_t>(lineBytes) * components_);
+    } catch (const std::bad_alloc&) {
+        return Code::NoMemory;
     }
-    std::uint8_t* dst = planes_[0];
-    const std::int32_t dstStep = steps_[0];
     const JpegColor to = destinationColour_;
-    PrimitiveStatus result = 0;
-    const auto grey3 = [&]() {
-        const std::uint8_t* three[3] = {planes[0], planes[0], planes[0]};
-        return CopyImage8uP3C3(three, step, dst, dstStep, size);
-    };
-    if (bytes == 2) {
-        const auto* p16 = reinterpret_cast<const std::uint16_t* const*>(planes);
-        auto* d16 = reinterpret_cast<std::uint16_t*>(dst);
-        if (colour_ == to || to == JpegColorOther) {
+    const ImageSize rowSize{size.width, 1};
+    const auto convert = [&](const std::uint8_t* const planes[4], std::uint8_t* dst) -> JpegStatus {
+        const std::int32_t dstStep = steps_[0];
+        const ImageSize size = rowSize;
+        PrimitiveStatus result = 0;
+        const auto grey3 = [&]() {
+            const std::uint8_t* three[3] = {planes[0], planes[0], planes[0]};
+            return CopyImage8uP3C3(three, step, dst, dstStep, size);
+        };
+        if (bytes == 2) {
+            const auto* p16 = reinterpret_cast<const std::uint16_t* const*>(planes);
+            auto* d16 = reinterpret_cast<std::uint16_t*>(dst);
+            if (colour_ == to || to == JpegColorOther) {
+                if (components_ == 1)
+                    result = CopyImage16uC1(p16[0], step, d16, dstStep, size);
+                else if (components_ == 3)
+                    result = CopyImage16uP3C3(p16, step, d16, dstStep, size);
+                else if (components_ == 4)
+                    result = CopyImage16uP4C4(p16, step, d16, dstStep, size);
+                else
+                    return Code::NotSupported;
+            } else if (colour_ == JpegColorRgb && to == JpegColorBgr) {
+                const std::uint16_t* reversed[3] = {p16[2], p16[1], p16[0]};
+                result = CopyImage16uP3C3(reversed, step, d16, dstStep, size);
+            } else {
+                return Code::NotSupported;
+            }
+            return result != 0 ? Code::InternalError : Code::Ok;
+        }
+        if (to == JpegColorOther) {
+            // No conversion: the components as they are.
             if (components_ == 1)
-                result = CopyImage16uC1(p16[0], step, d16, dstStep, size);
+                result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
             else if (components_ == 3)
-                result = CopyImage16uP3C3(p16, step, d16, dstStep, size);
+                result = CopyImage8uP3C3(planes, step, dst, dstStep, size);
             else if (components_ == 4)
-                result = CopyImage16uP4C4(p16, step, d16, dstStep, size);
+                result = CopyImage8uP4C4(planes, step, dst, dstStep, size);
             else
                 return Code::NotSupported;
+        } else if (colour_ == JpegColorGrey && to == JpegColorGrey) {
+            result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
+        } else if (colour_ == JpegColorGrey && (to == JpegColorRgb || to == JpegColorBgr)) {
+            result = grey3();
+        } else if (colour_ == JpegColorRgb && to == JpegColorRgb) {
+            result = CopyImage8uP3C3(planes, step, dst, dstStep, size);
         } else if (colour_ == JpegColorRgb && to == JpegColorBgr) {
-            const std::uint16_t* reversed[3] = {p16[2], p16[1], p16[0]};
-            result = CopyImage16uP3C3(reversed, step, d16, dstStep, size);
+            const std::uint8_t* reversed[3] = {planes[2], planes[1], planes[0]};
+            result = CopyImage8uP3C3(reversed, step, dst, dstStep, size);
+        } else if (colour_ == JpegColorYCbCr && to == JpegColorGrey) {
+            result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
+        } else if (colour_ == JpegColorYCbCr && to == JpegColorRgb) {
+            result = ConvertYCbCrToRgb8uP3C3(planes, step, dst, dstStep, size);
+        } else if (colour_ == JpegColorYCbCr && to == JpegColorBgr) {
+            result = ConvertYCbCrToBgr8uP3C3(planes, step, dst, dstStep, size);
+        } else if (colour_ == JpegColorYCbCr && to == JpegColorRgba) {
+            result = ConvertYCbCrToRgba8uP3C4(planes, step, dst, dstStep, size, 255);
+        } else if (colour_ == JpegColorYCbCr && to == JpegColorBgra) {
+            result = ConvertYCbCrToBgra8uP3C4(planes, step, dst, dstStep, size, 255);
+        } else if (colour_ == JpegColorCmyk && to == JpegColorCmyk) {
+            result = CopyImage8uP4C4(planes, step, dst, dstStep, size);
+        } else if (colour_ == JpegColorYcck && to == JpegColorCmyk) {
+            result = ConvertYcckToCmyk8uP4C4(planes, step, dst, dstStep, size);
         } else {
+            // A pair without a conversion is refused rather than left unwritten.
             return Code::NotSupported;
         }
         return result != 0 ? Code::InternalError : Code::Ok;
+    };
+    for (std::int32_t y = 0; y < size.height; ++y) {
+        const std::uint8_t* planes[4] = {};
+        for (std::int32_t i = 0; i < components_; ++i) {
+            const Component& c = component_[i];
+            if (c.outWidth * scaleFactor_ == 8 * c.hScale && c.outHeight * scaleFactor_ == 8 * c.vScale) {
+                planes[i] = c.plane.data() + static_cast<std::size_t>(y) * c.planeStep;
+                continue;
+            }
+            std::uint8_t* line = lines_.data() + static_cast<std::size_t>(i) * lineBytes;
+            const JpegStatus status = UpsampleRow(c, y, line, step);
+            if (status != Code::Ok)
+                return status;
+            planes[i] = line;
+        }
+        const JpegStatus status = convert(planes, planes_[0] + static_cast<std::size_t>(y) * steps_[0]);
+        if (status != Code::Ok)
+            return status;
     }
-    if (to == JpegColorOther) {
-        // No conversion: the components as they are.
-        if (components_ == 1)
-            result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
-        else if (components_ == 3)
-            result = CopyImage8uP3C3(planes, step, dst, dstStep, size);
-        else if (components_ == 4)
-            result = CopyImage8uP4C4(planes, step, dst, dstStep, size);
-        else
-            return Code::NotSupported;
-    } else if (colour_ == JpegColorGrey && to == JpegColorGrey) {
-        result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
-    } else if (colour_ == JpegColorGrey && (to == JpegColorRgb || to == JpegColorBgr)) {
-        result = grey3();
-    } else if (colour_ == JpegColorRgb && to == JpegColorRgb) {
-        result = CopyImage8uP3C3(planes, step, dst, dstStep, size);
-    } else if (colour_ == JpegColorRgb && to == JpegColorBgr) {
-        const std::uint8_t* reversed[3] = {planes[2], planes[1], planes[0]};
-        result = CopyImage8uP3C3(reversed, step, dst, dstStep, size);
-    } else if (colour_ == JpegColorYCbCr && to == JpegColorGrey) {
-        result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
-    } else if (colour_ == JpegColorYCbCr && to == JpegColorRgb) {
-        result = ConvertYCbCrToRgb8uP3C3(planes, step, dst, dstStep, size);
-    } else if (colour_ == JpegColorYCbCr && to == JpegColorBgr) {
-        result = ConvertYCbCrToBgr8uP3C3(planes, step, dst, dstStep, size);
-    } else if (colour_ == JpegColorYCbCr && to == JpegColorRgba) {
-        result = ConvertYCbCrToRgba8uP3C4(planes, step, dst, dstStep, size, 255);
-    } else if (colour_ == JpegColorYCbCr && to == JpegColorBgra) {
-        result = ConvertYCbCrToBgra8uP3C4(planes, step, dst, dstStep, size, 255);
-    } else if (colour_ == JpegColorCmyk && to == JpegColorCmyk) {
-        result = CopyImage8uP4C4(planes, step, dst, dstStep, size);
-    } else if (colour_ == JpegColorYcck && to == JpegColorCmyk) {
-        result = ConvertYcckToCmyk8uP4C4(planes, step, dst, dstStep, size);
-    } else {
-        // A pair without a conversion is refused rather than left unwritten.
-        return Code::NotSupported;
-    }
-    return result != 0 ? Code::InternalError : Code::Ok;
+    return Code::Ok;
 }
 
 JpegStatus CJPEGDecoder::WritePlanar()

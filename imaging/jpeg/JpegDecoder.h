@@ -74,6 +74,8 @@ private:
         std::int16_t lastDc = 0;
         std::int64_t offset = 0;  // first block in the coefficient buffer
         bool scanned = false;
+        bool cleared = false;      // its blocks hold nothing of an earlier image
+        bool transformed = false;  // plane holds its final coefficients' samples
         std::int32_t outWidth = 0, outHeight = 0;  // samples per block side after the transform
         std::int32_t planeStep = 0, planeHeight = 0;
         std::vector<std::uint8_t> plane;  // transformed samples, 1 or 2 bytes each
@@ -101,13 +103,14 @@ private:
     JpegStatus DecodeSequentialScan();
     JpegStatus DecodeBlock(Component& c, std::int16_t* block);
     JpegStatus DecodeRestart();
+    JpegStatus PreparePlanes();
     JpegStatus TransformComponents();
+    JpegStatus TransformRows(Component& c, std::int32_t firstRow, std::int32_t endRow);
     JpegStatus DecodeLosslessScan();
     JpegStatus ReconstructLossless();
     JpegStatus WriteOutput();
     JpegStatus WritePlanar();
-    JpegStatus UpsampleComponent(const Component& c, std::vector<std::uint8_t>& out, std::int32_t step,
-                                 std::int32_t rows) const;
+    JpegStatus UpsampleRow(const Component& c, std::int32_t y, std::uint8_t* line, std::int32_t step) const;
 
     // Image.
     std::int32_t width_ = 0, height_ = 0, components_ = 0, precision_ = 8;
@@ -137,6 +140,8 @@ private:
 
     // Coefficients of the whole image, all components.
     std::vector<std::int16_t> coefficients_;
+    // One output row of each up-sampled component.
+    std::vector<std::uint8_t> lines_;
 
     // Destination.
     std::uint8_t* planes_[4] = {};

@@ -97,6 +97,7 @@ void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int
 {
     // Register k holds coefficient k of every row.
     __m128i x[8];
+#pragma GCC unroll 8
     for (int r = 0; r < 8; ++r)
         x[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 8 * r));
     Transpose8x8(x);
@@ -107,8 +108,10 @@ void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int
     const __m128i p57[2] = {_mm_unpacklo_epi16(x[5], x[7]), _mm_unpackhi_epi16(x[5], x[7])};
     // z[k]: output k of every row (lane r = row r).
     __m128i z[8];
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
         __m128i plus[2], minus[2];
+#pragma GCC unroll 2
         for (int half = 0; half < 2; ++half) {
             const __m128i rounder = _mm_load_si128(reinterpret_cast<const __m128i*>(kRowPairs.rounder[half]));
             const __m128i a = _mm_add_epi32(
@@ -156,6 +159,7 @@ void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int
     // the sign bit flipped.
     const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
     const std::ptrdiff_t stride = step;
+#pragma GCC unroll 4
     for (int y = 0; y < 8; y += 2) {
         const __m128i bytes =
             _mm_xor_si128(_mm_packs_epi16(_mm_srai_epi16(s[y], 6), _mm_srai_epi16(s[y + 1], 6)), flip);
@@ -166,6 +170,7 @@ void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int
 
 void DequantiseSse2(const std::int16_t* coefficients, const std::uint16_t* table, std::int16_t* d)
 {
+#pragma GCC unroll 8
     for (int i = 0; i < 64; i += 8) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + i));
         const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + i));
