@@ -222,11 +222,11 @@ inline std::int32_t Extend(std::uint32_t bits, std::int32_t s)
     return bits < (1u << (s - 1)) ? static_cast<std::int32_t>(bits) - (1 << s) + 1 : static_cast<std::int32_t>(bits);
 }
 
-// The bit reader's state in locals for the length of one block. Refills and
-// symbols take the same steps as FillBits and DecodeSymbol (the same bytes
-// read, the same bits pending after each step); only the common case runs
-// here: a refill of up to four bytes without 0xFF, a code of up to 8 bits.
-// Anything else goes through the shared reader.
+// The bit reader's state in locals for the length of one block. Only the
+// common cases run here: refills of whole data bytes (up to 63 bits pending,
+// more than FillBits keeps) and codes of up to 8 bits. Markers, the end of
+// the data and long codes go through the shared reader, which reads on from
+// the same state.
 class BlockBits {
 public:
     BlockBits(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int32_t* marker,
@@ -278,20 +278,36 @@ public:
 private:
     Status Refill(std::int32_t needed)
     {
-        if (*marker_ == 0 && pos_ + 4 <= length_) {
-            // FillBits reads whole bytes until 25 bits are pending.
-            const std::int32_t take = (32 - count_) >> 3;
-            std::uint32_t word = 0;
-            std::memcpy(&word, src_ + pos_, 4);
-            word = __builtin_bswap32(word);
-            const std::uint32_t inv = ~word;
-            const std::uint32_t taken = 0xFFFFFFFFu << (32 - 8 * take);
-            if ((((inv - 0x01010101u) & ~inv & 0x80808080u) & taken) == 0) {
-                bits_ = (bits_ << (8 * take)) | (word >> (32 - 8 * take));
+        // Up to 63 bits: eight bytes at once when none of those taken is
+        // 0xFF, else byte by byte through stuffed bytes, stopping before a
+        // marker, which the shared reader then meets.
+        if (*marker_ == 0 && pos_ + 8 <= length_) {
+            const std::int32_t take = (63 - count_) >> 3;  // 5..7: called below 16 bits
+            std::uint64_t word = 0;
+            std::memcpy(&word, src_ + pos_, 8);
+            word = __builtin_bswap64(word);
+            const std::uint64_t inv = ~word;
+            const std::uint64_t taken = ~std::uint64_t{0} << (64 - 8 * take);
+            if ((((inv - 0x0101010101010101u) & ~inv & 0x8080808080808080u) & taken) == 0) {
+                bits_ = (bits_ << (8 * take)) | (word >> (64 - 8 * take));
                 count_ += 8 * take;
                 pos_ += take;
                 return Code::Ok;
             }
+            while (count_ <= 55 && pos_ + 1 < length_) {
+                const std::uint8_t byte = src_[pos_];
+                if (byte == 0xFF) {
+                    if (src_[pos_ + 1] != 0)
+                        break;
+                    pos_ += 2;
+                } else {
+                    ++pos_;
+                }
+                bits_ = (bits_ << 8) | byte;
+                count_ += 8;
+            }
+            if (count_ >= needed && count_ >= 8)
+                return Code::Ok;
         }
         Store();
         const Status status = FillBits(src_, length_, position_, marker_, needed, state_);
