@@ -91,42 +91,10 @@ inline __m128i Weights(int set, int k, int half)
     return _mm_load_si128(reinterpret_cast<const __m128i*>(kRowPairs.v[set][k][half]));
 }
 
-}  // namespace
-
-void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
+// The column pass on all eight columns (register j: row j of every column),
+// the level shift and the clamping.
+inline void ColumnPass(const __m128i z[8], std::uint8_t* destination, std::int32_t step)
 {
-    // Register k holds coefficient k of every row.
-    __m128i x[8];
-#pragma GCC unroll 8
-    for (int r = 0; r < 8; ++r)
-        x[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 8 * r));
-    Transpose8x8(x);
-    // Operand pairs of rows 0..3 and 4..7.
-    const __m128i p02[2] = {_mm_unpacklo_epi16(x[0], x[2]), _mm_unpackhi_epi16(x[0], x[2])};
-    const __m128i p46[2] = {_mm_unpacklo_epi16(x[4], x[6]), _mm_unpackhi_epi16(x[4], x[6])};
-    const __m128i p13[2] = {_mm_unpacklo_epi16(x[1], x[3]), _mm_unpackhi_epi16(x[1], x[3])};
-    const __m128i p57[2] = {_mm_unpacklo_epi16(x[5], x[7]), _mm_unpackhi_epi16(x[5], x[7])};
-    // z[k]: output k of every row (lane r = row r).
-    __m128i z[8];
-#pragma GCC unroll 4
-    for (int k = 0; k < 4; ++k) {
-        __m128i plus[2], minus[2];
-#pragma GCC unroll 2
-        for (int half = 0; half < 2; ++half) {
-            const __m128i rounder = _mm_load_si128(reinterpret_cast<const __m128i*>(kRowPairs.rounder[half]));
-            const __m128i a = _mm_add_epi32(
-                _mm_add_epi32(_mm_madd_epi16(p02[half], Weights(0, k, half)), _mm_madd_epi16(p46[half], Weights(1, k, half))),
-                rounder);
-            const __m128i b =
-                _mm_add_epi32(_mm_madd_epi16(p13[half], Weights(2, k, half)), _mm_madd_epi16(p57[half], Weights(3, k, half)));
-            plus[half] = _mm_srai_epi32(_mm_add_epi32(a, b), 11);
-            minus[half] = _mm_srai_epi32(_mm_sub_epi32(a, b), 11);
-        }
-        z[k] = _mm_packs_epi32(plus[0], plus[1]);
-        z[7 - k] = _mm_packs_epi32(minus[0], minus[1]);
-    }
-    // Register j now holds row j of every column.
-    Transpose8x8(z);
 
     const __m128i k13036 = _mm_set1_epi16(13036);
     const __m128i kMinus21746 = _mm_set1_epi16(-21746);
@@ -166,6 +134,58 @@ void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int
         _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + y * stride), bytes);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + (y + 1) * stride), _mm_unpackhi_epi64(bytes, bytes));
     }
+}
+
+}  // namespace
+
+void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
+{
+    __m128i x[8];
+#pragma GCC unroll 8
+    for (int r = 0; r < 8; ++r)
+        x[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 8 * r));
+    __m128i z[8];
+    // Only the DC coded (most chroma blocks): every row of the row pass is
+    // its rounder alone but the first, and every column is the same.
+    const __m128i ac = _mm_or_si128(
+        _mm_or_si128(_mm_or_si128(_mm_srli_si128(x[0], 2), x[1]), _mm_or_si128(x[2], x[3])),
+        _mm_or_si128(_mm_or_si128(x[4], x[5]), _mm_or_si128(x[6], x[7])));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(ac, _mm_setzero_si128())) == 0xFFFF) {
+        const std::int32_t first = (std::int32_t{16384} * d[0] + kRounder[0]) >> 11;
+        z[0] = _mm_set1_epi16(static_cast<std::int16_t>(first > 32767 ? 32767 : first < -32768 ? -32768 : first));
+        for (int r = 1; r < 8; ++r)
+            z[r] = _mm_set1_epi16(static_cast<std::int16_t>(kRounder[r] >> 11));
+        ColumnPass(z, destination, step);
+        return;
+    }
+    // Register k holds coefficient k of every row.
+    Transpose8x8(x);
+    // Operand pairs of rows 0..3 and 4..7.
+    const __m128i p02[2] = {_mm_unpacklo_epi16(x[0], x[2]), _mm_unpackhi_epi16(x[0], x[2])};
+    const __m128i p46[2] = {_mm_unpacklo_epi16(x[4], x[6]), _mm_unpackhi_epi16(x[4], x[6])};
+    const __m128i p13[2] = {_mm_unpacklo_epi16(x[1], x[3]), _mm_unpackhi_epi16(x[1], x[3])};
+    const __m128i p57[2] = {_mm_unpacklo_epi16(x[5], x[7]), _mm_unpackhi_epi16(x[5], x[7])};
+    // z[k]: output k of every row (lane r = row r).
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+        __m128i plus[2], minus[2];
+#pragma GCC unroll 2
+        for (int half = 0; half < 2; ++half) {
+            const __m128i rounder = _mm_load_si128(reinterpret_cast<const __m128i*>(kRowPairs.rounder[half]));
+            const __m128i a = _mm_add_epi32(
+                _mm_add_epi32(_mm_madd_epi16(p02[half], Weights(0, k, half)), _mm_madd_epi16(p46[half], Weights(1, k, half))),
+                rounder);
+            const __m128i b =
+                _mm_add_epi32(_mm_madd_epi16(p13[half], Weights(2, k, half)), _mm_madd_epi16(p57[half], Weights(3, k, half)));
+            plus[half] = _mm_srai_epi32(_mm_add_epi32(a, b), 11);
+            minus[half] = _mm_srai_epi32(_mm_sub_epi32(a, b), 11);
+        }
+        z[k] = _mm_packs_epi32(plus[0], plus[1]);
+        z[7 - k] = _mm_packs_epi32(minus[0], minus[1]);
+    }
+    // Register j now holds row j of every column.
+    Transpose8x8(z);
+    ColumnPass(z, destination, step);
 }
 
 void DequantiseSse2(const std::int16_t* coefficients, const std::uint16_t* table, std::int16_t* d)
