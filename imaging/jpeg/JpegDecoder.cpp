@@ -63,16 +63,18 @@ JpegStatus CJPEGDecoder::Clean()
     restartsToGo_ = restartCounter_ = 0;
     currentMarker_ = 0;
     scanCount_ = 0;
+    // Component buffers stay for the next image.
     for (Component& c : component_) {
-        c.plane.clear();
-        c.plane.shrink_to_fit();
+        std::vector<std::uint8_t> plane = std::move(c.plane);
         c = Component{};
+        c.plane = std::move(plane);
     }
     comment_.clear();
     exif_.clear();
     jfif_ = adobe_ = adobeTransform_ = 0;
     coefficients_.clear();
     coefficients_.shrink_to_fit();
+    coefficientTotal_ = 0;
     destinationSet_ = false;
     planar_ = 0;
     return Code::Ok;
@@ -629,16 +631,14 @@ JpegStatus CJPEGDecoder::PrepareCoefficients()
         total += std::int64_t{component_[i].blocksWide} * component_[i].blocksHigh *
                  (process_ == JpegModeLossless ? 1 : 64);
     }
-    // A buffer kept from an earlier image grows with the frame. Lossless
-    // samples are cleared here; blocks when a scan first needs them (a
-    // sequential scan of whole MCUs writes every block of its components).
-    if (static_cast<std::int64_t>(coefficients_.size()) != total) {
-        try {
-            coefficients_.assign(static_cast<std::size_t>(total), 0);
-        } catch (const std::bad_alloc&) {
-            return Code::NoMemory;
-        }
-    } else if (process_ == JpegModeLossless) {
+    coefficientTotal_ = total;
+    // Lossless samples are cleared here. Block buffers are made by the
+    // scans: a sequential scan of whole MCUs needs one MCU row, any other
+    // scan the image's blocks, cleared when it first needs them.
+    if (process_ == JpegModeLossless) {
+        const JpegStatus status = EnsureCoefficients();
+        if (status != Code::Ok)
+            return status;
         std::fill(coefficients_.begin(), coefficients_.end(), std::int16_t{0});
     }
     for (std::int32_t i = 0; i < components_; ++i) {
@@ -648,6 +648,20 @@ JpegStatus CJPEGDecoder::PrepareCoefficients()
             component_[i].firstRows.assign(static_cast<std::size_t>(component_[i].blocksHigh), 0);
     }
     return state_.State() == nullptr ? state_.Create() : Code::Ok;
+}
+
+JpegStatus CJPEGDecoder::EnsureCoefficients()
+{
+    if (static_cast<std::int64_t>(coefficients_.size()) == coefficientTotal_)
+        return Code::Ok;
+    try {
+        coefficients_.assign(static_cast<std::size_t>(coefficientTotal_), 0);
+    } catch (const std::bad_alloc&) {
+        return Code::NoMemory;
+    }
+    for (std::int32_t i = 0; i < components_; ++i)
+        component_[i].cleared = true;
+    return Code::Ok;
 }
 
 JpegStatus CJPEGDecoder::PrepareTables()
@@ -756,18 +770,40 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
         return status;
     scanMarker_ = 0;
     restartsToGo_ = restartInterval_;
-    std::int16_t* base = coefficients_.data();
     const bool wholeMcus = scanCount_ > 1 || components_ == 1;
     // A sequential scan of whole MCUs writes every block of its components
-    // and leaves them final: each MCU row is transformed while it is still
-    // in the cache. Any other scan needs cleared blocks.
+    // and leaves them final: it decodes one MCU row at a time into a row
+    // buffer and transforms the row at once. Any other scan keeps the
+    // image's blocks, cleared before its first scan.
     const bool streamed = wholeMcus && process_ != JpegModeProgressive;
+    std::int64_t rowOffset[4] = {};
+    std::int16_t* base = nullptr;
+    if (streamed) {
+        std::int64_t rowTotal = 0;
+        for (std::int32_t k = 0; k < scanCount_; ++k) {
+            const Component& c = component_[scanIndex_[k]];
+            rowOffset[k] = rowTotal;
+            rowTotal += std::int64_t{c.blocksWide} * c.v * 64;
+        }
+        try {
+            mcuRow_.resize(static_cast<std::size_t>(rowTotal));
+        } catch (const std::bad_alloc&) {
+            return Code::NoMemory;
+        }
+        base = mcuRow_.data();
+    } else {
+        if ((status = EnsureCoefficients()) != Code::Ok)
+            return status;
+        base = coefficients_.data();
+        for (std::int32_t k = 0; k < scanCount_; ++k)
+            rowOffset[k] = component_[scanIndex_[k]].offset;
+    }
     for (std::int32_t k = 0; k < scanCount_; ++k) {
         Component& c = component_[scanIndex_[k]];
         c.transformed = false;
         if (!streamed && !c.cleared)
             std::fill_n(base + c.offset, std::int64_t{c.blocksWide} * c.blocksHigh * 64, std::int16_t{0});
-        c.cleared = true;
+        c.cleared = !streamed || c.cleared;
     }
     if (wholeMcus) {
         for (std::int32_t row = 0; row < mcuRows_; ++row) {
@@ -776,10 +812,11 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
                     return status;
                 for (std::int32_t k = 0; k < scanCount_; ++k) {
                     Component& c = component_[scanIndex_[k]];
+                    const std::int32_t firstRow = streamed ? 0 : row * c.v;
                     for (std::int32_t y = 0; y < c.v; ++y)
                         for (std::int32_t x = 0; x < c.h; ++x) {
-                            const std::int64_t b = std::int64_t{row * c.v + y} * c.blocksWide + col * c.h + x;
-                            if ((status = DecodeBlock(c, base + c.offset + b * 64)) != Code::Ok)
+                            const std::int64_t b = std::int64_t{firstRow + y} * c.blocksWide + col * c.h + x;
+                            if ((status = DecodeBlock(c, base + rowOffset[k] + b * 64)) != Code::Ok)
                                 return status;
                         }
                 }
@@ -788,7 +825,7 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
             if (streamed)
                 for (std::int32_t k = 0; k < scanCount_; ++k) {
                     Component& c = component_[scanIndex_[k]];
-                    if ((status = TransformRows(c, row * c.v, (row + 1) * c.v)) != Code::Ok)
+                    if ((status = TransformRows(c, base + rowOffset[k], row * c.v, (row + 1) * c.v)) != Code::Ok)
                         return status;
                 }
         }
@@ -908,7 +945,7 @@ JpegStatus CJPEGDecoder::TransformComponents()
         Component& c = component_[i];
         if (c.transformed)
             continue;
-        const JpegStatus status = TransformRows(c, 0, c.blocksHigh);
+        const JpegStatus status = TransformRows(c, coefficients_.data() + c.offset, 0, c.blocksHigh);
         if (status != Code::Ok)
             return status;
         c.transformed = true;
@@ -916,18 +953,20 @@ JpegStatus CJPEGDecoder::TransformComponents()
     return Code::Ok;
 }
 
-JpegStatus CJPEGDecoder::TransformRows(Component& c, std::int32_t firstRow, std::int32_t endRow)
+// Block rows [firstRow, endRow) of the component, from `blocks`, which holds
+// block row firstRow first.
+JpegStatus CJPEGDecoder::TransformRows(Component& c, const std::int16_t* blocks, std::int32_t firstRow,
+                                       std::int32_t endRow)
 {
     const std::int32_t bytes = precision_ > 8 ? 2 : 1;
     {
         const std::int32_t side = std::max(c.outWidth, c.outHeight);
         const std::int32_t dropX = side / c.outWidth, dropY = side / c.outHeight;
-        const std::int16_t* blocks = coefficients_.data() + c.offset;
         const CJPEGDecoderQuantTable& q = quant_[c.quantId];
         alignas(16) std::uint8_t samples[128];
         for (std::int32_t by = firstRow; by < std::min(endRow, c.blocksHigh); ++by)
             for (std::int32_t bx = 0; bx < c.blocksWide; ++bx) {
-                const std::int16_t* block = blocks + (std::int64_t{by} * c.blocksWide + bx) * 64;
+                const std::int16_t* block = blocks + (std::int64_t{by - firstRow} * c.blocksWide + bx) * 64;
                 std::uint8_t* out = c.plane.data() + static_cast<std::size_t>(by) * c.outHeight * c.planeStep +
                                     static_cast<std::size_t>(bx) * c.outWidth * bytes;
                 PrimitiveStatus result = 0;

@@ -105,7 +105,8 @@ private:
     JpegStatus DecodeRestart();
     JpegStatus PreparePlanes();
     JpegStatus TransformComponents();
-    JpegStatus TransformRows(Component& c, std::int32_t firstRow, std::int32_t endRow);
+    JpegStatus TransformRows(Component& c, const std::int16_t* blocks, std::int32_t firstRow, std::int32_t endRow);
+    JpegStatus EnsureCoefficients();
     JpegStatus DecodeLosslessScan();
     JpegStatus ReconstructLossless();
     JpegStatus WriteOutput();
@@ -138,8 +139,11 @@ private:
     std::uint8_t jfifMajor_ = 0, jfifMinor_ = 0, jfifUnits_ = 0;
     std::uint16_t jfifXDensity_ = 0, jfifYDensity_ = 0;
 
-    // Coefficients of the whole image, all components.
+    // Coefficients of the whole image, all components (coefficientTotal_
+    // when a scan has needed them), and one MCU row of a sequential scan.
     std::vector<std::int16_t> coefficients_;
+    std::int64_t coefficientTotal_ = 0;
+    std::vector<std::int16_t> mcuRow_;
     // One output row of each up-sampled component.
     std::vector<std::uint8_t> lines_;
 
