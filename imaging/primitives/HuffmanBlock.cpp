@@ -275,40 +275,67 @@ public:
         return Code::Ok;
     }
 
+    // One symbol of up to 8 bits and its value bits when 32 bits are at
+    // hand (a refill of whole data bytes allowed); false, nothing taken,
+    // otherwise.
+    bool ShortSymbol(const HuffmanDecoderSpec* spec, std::int32_t* symbol, std::int32_t* value)
+    {
+        if (count_ < 32 && (!RefillBytes() || count_ < 32))
+            return false;
+        const std::uint32_t entry = spec->lookahead[static_cast<std::uint32_t>(bits_ >> (count_ - 8)) & 0xFF];
+        if (entry == 0)
+            return false;
+        count_ -= static_cast<std::int32_t>(entry >> 16);
+        *symbol = static_cast<std::int32_t>(entry & 0xFFFF);
+        const std::int32_t s = *symbol & 15;
+        if (s != 0) {
+            count_ -= s;
+            *value = Extend(static_cast<std::uint32_t>(bits_ >> count_) & ((1u << s) - 1), s);
+        }
+        return true;
+    }
+
 private:
+    // Up to 63 bits: eight bytes at once when none of those taken is 0xFF,
+    // else byte by byte through stuffed bytes, stopping before a marker,
+    // which the shared reader then meets. False when it cannot run here.
+    bool RefillBytes()
+    {
+        if (*marker_ != 0 || pos_ + 8 > length_)
+            return false;
+        const std::int32_t take = (63 - count_) >> 3;
+        if (take == 0)
+            return true;
+        std::uint64_t word = 0;
+        std::memcpy(&word, src_ + pos_, 8);
+        word = __builtin_bswap64(word);
+        const std::uint64_t inv = ~word;
+        const std::uint64_t taken = ~std::uint64_t{0} << (64 - 8 * take);
+        if ((((inv - 0x0101010101010101u) & ~inv & 0x8080808080808080u) & taken) == 0) {
+            bits_ = (bits_ << (8 * take)) | (word >> (64 - 8 * take));
+            count_ += 8 * take;
+            pos_ += take;
+            return true;
+        }
+        while (count_ <= 55 && pos_ + 1 < length_) {
+            const std::uint8_t byte = src_[pos_];
+            if (byte == 0xFF) {
+                if (src_[pos_ + 1] != 0)
+                    break;
+                pos_ += 2;
+            } else {
+                ++pos_;
+            }
+            bits_ = (bits_ << 8) | byte;
+            count_ += 8;
+        }
+        return true;
+    }
+
     Status Refill(std::int32_t needed)
     {
-        // Up to 63 bits: eight bytes at once when none of those taken is
-        // 0xFF, else byte by byte through stuffed bytes, stopping before a
-        // marker, which the shared reader then meets.
-        if (*marker_ == 0 && pos_ + 8 <= length_) {
-            const std::int32_t take = (63 - count_) >> 3;  // 5..7: called below 16 bits
-            std::uint64_t word = 0;
-            std::memcpy(&word, src_ + pos_, 8);
-            word = __builtin_bswap64(word);
-            const std::uint64_t inv = ~word;
-            const std::uint64_t taken = ~std::uint64_t{0} << (64 - 8 * take);
-            if ((((inv - 0x0101010101010101u) & ~inv & 0x8080808080808080u) & taken) == 0) {
-                bits_ = (bits_ << (8 * take)) | (word >> (64 - 8 * take));
-                count_ += 8 * take;
-                pos_ += take;
-                return Code::Ok;
-            }
-            while (count_ <= 55 && pos_ + 1 < length_) {
-                const std::uint8_t byte = src_[pos_];
-                if (byte == 0xFF) {
-                    if (src_[pos_ + 1] != 0)
-                        break;
-                    pos_ += 2;
-                } else {
-                    ++pos_;
-                }
-                bits_ = (bits_ << 8) | byte;
-                count_ += 8;
-            }
-            if (count_ >= needed && count_ >= 8)
-                return Code::Ok;
-        }
+        if (RefillBytes() && count_ >= needed && count_ >= 8)
+            return Code::Ok;
         Store();
         const Status status = FillBits(src_, length_, position_, marker_, needed, state_);
         Load();
@@ -389,7 +416,9 @@ Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* pos
         block[0] = *lastDc;
 
         while (cursor < 64) {
-            if ((status = reader.Symbol(ac, &symbol)) != Code::Ok)
+            std::int32_t value = 0;
+            const bool taken = reader.ShortSymbol(ac, &symbol, &value);
+            if (!taken && (status = reader.Symbol(ac, &symbol)) != Code::Ok)
                 break;
             const std::int32_t run = symbol >> 4;
             const std::int32_t size = symbol & 15;
@@ -399,8 +428,7 @@ Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* pos
                     status = Code::CorruptData;
                     break;
                 }
-                std::int32_t value = 0;
-                if ((status = reader.Value(size, &value)) != Code::Ok)
+                if (!taken && (status = reader.Value(size, &value)) != Code::Ok)
                     break;
                 block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(value);
                 ++cursor;
