@@ -145,27 +145,18 @@ void Dequant8Portable(const std::int16_t* coefficients, const std::uint16_t* tab
     Dequantise(coefficients, table, d);
     Full8(d, destination, step);
 }
-#if defined(__x86_64__)
-void Dequant8Sse2(const std::int16_t* coefficients, const std::uint16_t* table, std::uint8_t* destination,
-                  std::int32_t step)
-{
-    alignas(16) std::int16_t d[64];
-    primitives_detail::DequantiseSse2(coefficients, table, d);
-    primitives_detail::InverseDct8uSse2(d, destination, step);
-}
-void Full8Sse2(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
-{
-    primitives_detail::InverseDct8uSse2(d, destination, step);
-}
-#else
-constexpr auto* Dequant8Sse2 = &Dequant8Portable;
-constexpr auto* Full8Sse2 = &Full8;
-#endif
 using Dequant8Function = void(const std::int16_t*, const std::uint16_t*, std::uint8_t*, std::int32_t);
 using Full8Function = void(const std::int16_t*, std::uint8_t*, std::int32_t);
-constexpr CpuDispatchTable<Dequant8Function> kDequant8 = {&Dequant8Portable, &Dequant8Portable, &Dequant8Sse2,
-                                                          &Dequant8Sse2,     &Dequant8Sse2,     &Dequant8Sse2};
-constexpr CpuDispatchTable<Full8Function> kFull8 = {&Full8, &Full8, &Full8Sse2, &Full8Sse2, &Full8Sse2, &Full8Sse2};
+#if defined(__x86_64__)
+constexpr Dequant8Function* Dequant8Sse2 = &primitives_detail::InverseDctDequant8uSse2;
+constexpr Full8Function* Full8Sse2 = &primitives_detail::InverseDct8uSse2;
+#else
+constexpr Dequant8Function* Dequant8Sse2 = &Dequant8Portable;
+constexpr Full8Function* Full8Sse2 = &Full8;
+#endif
+constexpr CpuDispatchTable<Dequant8Function> kDequant8 = {&Dequant8Portable, &Dequant8Portable, Dequant8Sse2,
+                                                          Dequant8Sse2,      Dequant8Sse2,      Dequant8Sse2};
+constexpr CpuDispatchTable<Full8Function> kFull8 = {&Full8, &Full8, Full8Sse2, Full8Sse2, Full8Sse2, Full8Sse2};
 
 Status Idct8u(const std::int16_t* coefficients, std::uint8_t* destination, std::int32_t step,
               const std::uint16_t* table)

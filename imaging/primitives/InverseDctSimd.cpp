@@ -136,14 +136,9 @@ inline void ColumnPass(const __m128i z[8], std::uint8_t* destination, std::int32
     }
 }
 
-}  // namespace
-
-void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
+// The transform of eight rows of dequantised coefficients.
+inline void Transform(__m128i x[8], std::uint8_t* destination, std::int32_t step)
 {
-    __m128i x[8];
-#pragma GCC unroll 8
-    for (int r = 0; r < 8; ++r)
-        x[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 8 * r));
     __m128i z[8];
     // Only the DC coded (most chroma blocks): every row of the row pass is
     // its rounder alone but the first, and every column is the same.
@@ -151,7 +146,8 @@ void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int
         _mm_or_si128(_mm_or_si128(_mm_srli_si128(x[0], 2), x[1]), _mm_or_si128(x[2], x[3])),
         _mm_or_si128(_mm_or_si128(x[4], x[5]), _mm_or_si128(x[6], x[7])));
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(ac, _mm_setzero_si128())) == 0xFFFF) {
-        const std::int32_t first = (std::int32_t{16384} * d[0] + kRounder[0]) >> 11;
+        const std::int32_t first =
+            (std::int32_t{16384} * static_cast<std::int16_t>(_mm_cvtsi128_si32(x[0])) + kRounder[0]) >> 11;
         z[0] = _mm_set1_epi16(static_cast<std::int16_t>(first > 32767 ? 32767 : first < -32768 ? -32768 : first));
         for (int r = 1; r < 8; ++r)
             z[r] = _mm_set1_epi16(static_cast<std::int16_t>(kRounder[r] >> 11));
@@ -188,14 +184,26 @@ void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int
     ColumnPass(z, destination, step);
 }
 
-void DequantiseSse2(const std::int16_t* coefficients, const std::uint16_t* table, std::int16_t* d)
+}  // namespace
+
+void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
 {
+    __m128i x[8];
 #pragma GCC unroll 8
-    for (int i = 0; i < 64; i += 8) {
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + i));
-        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_mullo_epi16(c, q));
-    }
+    for (int r = 0; r < 8; ++r)
+        x[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 8 * r));
+    Transform(x, destination, step);
+}
+
+void InverseDctDequant8uSse2(const std::int16_t* coefficients, const std::uint16_t* table, std::uint8_t* destination,
+                             std::int32_t step)
+{
+    __m128i x[8];
+#pragma GCC unroll 8
+    for (int r = 0; r < 8; ++r)
+        x[r] = _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 8 * r)));
+    Transform(x, destination, step);
 }
 
 }  // namespace primitives_detail

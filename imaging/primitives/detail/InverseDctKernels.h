@@ -9,8 +9,9 @@ namespace primitives_detail {
 #if defined(__x86_64__)
 // 8 x 8 samples from 64 dequantised coefficients in natural order.
 void InverseDct8uSse2(const std::int16_t* dequantised, std::uint8_t* destination, std::int32_t step);
-// The low 16 bits of each coefficient x quantiser.
-void DequantiseSse2(const std::int16_t* coefficients, const std::uint16_t* table, std::int16_t* dequantised);
+// The same from coefficients and quantisers (each product's low 16 bits).
+void InverseDctDequant8uSse2(const std::int16_t* coefficients, const std::uint16_t* table, std::uint8_t* destination,
+                             std::int32_t step);
 #endif
 
 }  // namespace primitives_detail
