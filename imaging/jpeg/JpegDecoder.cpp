@@ -928,6 +928,16 @@ JpegStatus CJPEGDecoder::PreparePlanes()
         c.outHeight = sideFor(c.vScale);
         c.planeStep = c.blocksWide * c.outWidth * bytes;
         c.planeHeight = c.blocksHigh * c.outHeight;
+        // A planar destination whose steps hold the component takes its
+        // whole blocks directly; WritePlanar copies the rest.
+        c.directWidth = c.directHeight = 0;
+        if (planar_ != 0 && i < destinationChannels_ && c.outWidth == c.outHeight) {
+            const ImageSize size = PlanarSize(c);
+            if (steps_[i] >= size.width * bytes) {
+                c.directWidth = size.width / c.outWidth * c.outWidth;
+                c.directHeight = size.height / c.outHeight * c.outHeight;
+            }
+        }
         // Every sample of the plane is written by the transform: a kept plane
         // of the same size is reused as it is.
         try {
@@ -963,15 +973,24 @@ JpegStatus CJPEGDecoder::TransformRows(Component& c, const std::int16_t* blocks,
         const std::int32_t side = std::max(c.outWidth, c.outHeight);
         const std::int32_t dropX = side / c.outWidth, dropY = side / c.outHeight;
         const CJPEGDecoderQuantTable& q = quant_[c.quantId];
+        const auto index = static_cast<std::int32_t>(&c - component_);
+        const std::int32_t directColumns = c.directWidth / std::max(1, c.outWidth);
+        const std::int32_t directRows = c.directHeight / std::max(1, c.outHeight);
         alignas(16) std::uint8_t samples[128];
         for (std::int32_t by = firstRow; by < std::min(endRow, c.blocksHigh); ++by)
             for (std::int32_t bx = 0; bx < c.blocksWide; ++bx) {
                 const std::int16_t* block = blocks + (std::int64_t{by - firstRow} * c.blocksWide + bx) * 64;
-                std::uint8_t* out = c.plane.data() + static_cast<std::size_t>(by) * c.outHeight * c.planeStep +
-                                    static_cast<std::size_t>(bx) * c.outWidth * bytes;
+                // Whole blocks inside a planar destination go straight there.
+                const bool inside = bx < directColumns && by < directRows;
+                std::uint8_t* out =
+                    inside ? planes_[index] + static_cast<std::size_t>(by) * c.outHeight * steps_[index] +
+                                 static_cast<std::size_t>(bx) * c.outWidth * bytes
+                           : c.plane.data() + static_cast<std::size_t>(by) * c.outHeight * c.planeStep +
+                                 static_cast<std::size_t>(bx) * c.outWidth * bytes;
+                const std::int32_t outStep = inside ? steps_[index] : c.planeStep;
                 PrimitiveStatus result = 0;
                 if (precision_ > 8) {
-                    result = InverseDctDequant8x8To16u(block, reinterpret_cast<std::uint16_t*>(out), c.planeStep,
+                    result = InverseDctDequant8x8To16u(block, reinterpret_cast<std::uint16_t*>(out), outStep,
                                                        q.FloatQuantisers());
                     if (result < 0)
                         return Code::InternalError;
@@ -981,7 +1000,7 @@ JpegStatus CJPEGDecoder::TransformRows(Component& c, const std::int16_t* blocks,
                 // the block buffer, averaged down.
                 const bool direct = dropX == 1 && dropY == 1;
                 std::uint8_t* target = direct ? out : samples;
-                const std::int32_t targetStep = direct ? c.planeStep : side;
+                const std::int32_t targetStep = direct ? outStep : side;
                 if (side == 8)
                     result = InverseDctDequant8x8To8u(block, target, targetStep, q.Quantisers());
                 else if (side == 4)
@@ -1003,7 +1022,7 @@ JpegStatus CJPEGDecoder::TransformRows(Component& c, const std::int16_t* blocks,
                         for (std::int32_t j = 0; j < dropY; ++j)
                             for (std::int32_t i = 0; i < dropX; ++i)
                                 sum += samples[(y * dropY + j) * side + x * dropX + i];
-                        out[static_cast<std::size_t>(y) * c.planeStep + x] =
+                        out[static_cast<std::size_t>(y) * outStep + x] =
                             static_cast<std::uint8_t>((sum + area / 2) / area);
                     }
             }
@@ -1167,19 +1186,32 @@ JpegStatus CJPEGDecoder::WriteOutput()
     return Code::Ok;
 }
 
+// The component's own sampled size at the chosen scale.
+ImageSize CJPEGDecoder::PlanarSize(const Component& c) const
+{
+    return {((width_ * c.h + maxH_ - 1) / maxH_ + scaleFactor_ - 1) / scaleFactor_,
+            ((height_ * c.v + maxV_ - 1) / maxV_ + scaleFactor_ - 1) / scaleFactor_};
+}
+
 JpegStatus CJPEGDecoder::WritePlanar()
 {
     const std::int32_t bytes = precision_ > 8 ? 2 : 1;
     for (std::int32_t i = 0; i < std::min(components_, destinationChannels_); ++i) {
         const Component& c = component_[i];
-        // The component's own sampled size at the chosen scale.
-        const std::int32_t w = ((width_ * c.h + maxH_ - 1) / maxH_ + scaleFactor_ - 1) / scaleFactor_;
-        const std::int32_t h = ((height_ * c.v + maxV_ - 1) / maxV_ + scaleFactor_ - 1) / scaleFactor_;
+        const ImageSize size = PlanarSize(c);
+        const std::int32_t w = size.width, h = size.height;
         if (steps_[i] < w * bytes)
             return Code::BadParameter;
-        for (std::int32_t y = 0; y < h; ++y)
-            std::memcpy(planes_[i] + static_cast<std::size_t>(y) * steps_[i],
-                        c.plane.data() + static_cast<std::size_t>(y) * c.planeStep, static_cast<std::size_t>(w) * bytes);
+        // The transform wrote the whole blocks of the top-left
+        // directWidth x directHeight samples already.
+        for (std::int32_t y = 0; y < h; ++y) {
+            const std::int32_t from = y < c.directHeight ? c.directWidth : 0;
+            if (from < w)
+                std::memcpy(planes_[i] + static_cast<std::size_t>(y) * steps_[i] + static_cast<std::size_t>(from) * bytes,
+                            c.plane.data() + static_cast<std::size_t>(y) * c.planeStep +
+                                static_cast<std::size_t>(from) * bytes,
+                            static_cast<std::size_t>(w - from) * bytes);
+        }
     }
     return Code::Ok;
 }

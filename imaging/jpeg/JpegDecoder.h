@@ -78,6 +78,8 @@ private:
         bool transformed = false;  // plane holds its final coefficients' samples
         std::int32_t outWidth = 0, outHeight = 0;  // samples per block side after the transform
         std::int32_t planeStep = 0, planeHeight = 0;
+        // Samples written straight to a planar destination (whole blocks).
+        std::int32_t directWidth = 0, directHeight = 0;
         std::vector<std::uint8_t> plane;  // transformed samples, 1 or 2 bytes each
         std::int32_t predictor = 1, pointTransform = 0;  // lossless
         std::vector<std::uint8_t> firstRows;             // lossless: rows predicted as first rows
@@ -111,6 +113,7 @@ private:
     JpegStatus ReconstructLossless();
     JpegStatus WriteOutput();
     JpegStatus WritePlanar();
+    ImageSize PlanarSize(const Component& c) const;
     JpegStatus UpsampleRow(const Component& c, std::int32_t y, std::uint8_t* line, std::int32_t step) const;
 
     // Image.
