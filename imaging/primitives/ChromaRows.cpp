@@ -154,6 +154,38 @@ std::int32_t H2V2InnerSse2(const std::uint8_t* p, const std::uint8_t* f, std::in
     }
     return j;
 }
+
+// 3 x nearer + farther of sixteen columns from `at`.
+__attribute__((target("avx2"))) inline __m256i ColumnSumAvx2(const std::uint8_t* p, const std::uint8_t* f,
+                                                             std::int32_t at)
+{
+    const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)));
+    const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f + at)));
+    return _mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(a, a), a), b);
+}
+
+// Sixteen interior samples at a time, then the SSE2 steps.
+__attribute__((target("avx2"))) std::int32_t H2V2InnerAvx2(const std::uint8_t* p, const std::uint8_t* f,
+                                                           std::int32_t end, std::uint8_t* out)
+{
+    const __m256i seven = _mm256_set1_epi16(7), eight = _mm256_set1_epi16(8);
+    std::int32_t j = 1;
+    for (; j + 16 <= end; j += 16) {
+        const __m256i c = ColumnSumAvx2(p, f, j), previous = ColumnSumAvx2(p, f, j - 1),
+                      next = ColumnSumAvx2(p, f, j + 1);
+        const __m256i c3 = _mm256_add_epi16(_mm256_add_epi16(c, c), c);
+        const __m256i even = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(c3, previous), eight), 4);
+        const __m256i odd = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(c3, next), seven), 4);
+        // Interleaved words of lane 0 hold samples j..j+7, lane 1 j+8..j+15.
+        const __m256i low = _mm256_unpacklo_epi16(even, odd), high = _mm256_unpackhi_epi16(even, odd);
+        const __m256i bytes = _mm256_packus_epi16(low, high);  // lane 0: j..j+7, lane 1: j+8..j+15
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * j), bytes);
+    }
+    const std::int32_t done = j;
+    if (done + 8 <= end)
+        j = done - 1 + H2V2InnerSse2(p + done - 1, f + done - 1, end - done + 1, out + 2 * (done - 1));
+    return j;
+}
 #endif
 
 template <H2V1Inner Inner>
@@ -220,15 +252,17 @@ constexpr CpuDispatchTable<OneRow> kDownH2V1 = {kDownH2V1Portable, kDownH2V1Port
                                                 kDownH2V1Vector,   kDownH2V1Vector,   kDownH2V1Vector};
 #if defined(__x86_64__)
 constexpr TwoRows* kUpH2V2Vector = &UpH2V2<&H2V2InnerSse2>;
+constexpr TwoRows* kUpH2V2Avx2 = &UpH2V2<&H2V2InnerAvx2>;
 constexpr OneRow* kUpH2V1Vector = &UpH2V1<&H2V1InnerSse2>;
 #else
 constexpr TwoRows* kUpH2V2Vector = &UpH2V2<&H2V2InnerNone>;
+constexpr TwoRows* kUpH2V2Avx2 = kUpH2V2Vector;
 constexpr OneRow* kUpH2V1Vector = &UpH2V1<&H2V1InnerNone>;
 #endif
 constexpr TwoRows* kUpH2V2Portable = &UpH2V2<&H2V2InnerNone>;
 constexpr OneRow* kUpH2V1Portable = &UpH2V1<&H2V1InnerNone>;
 constexpr CpuDispatchTable<TwoRows> kUpH2V2 = {kUpH2V2Portable, kUpH2V2Portable, kUpH2V2Vector,
-                                               kUpH2V2Vector,   kUpH2V2Vector,   kUpH2V2Vector};
+                                               kUpH2V2Vector,   kUpH2V2Vector,   kUpH2V2Avx2};
 constexpr CpuDispatchTable<OneRow> kUpH2V1 = {kUpH2V1Portable, kUpH2V1Portable, kUpH2V1Vector,
                                               kUpH2V1Vector,   kUpH2V1Vector,   kUpH2V1Vector};
 

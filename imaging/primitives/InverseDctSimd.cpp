@@ -137,7 +137,7 @@ inline void ColumnPass(const __m128i z[8], std::uint8_t* destination, std::int32
 }
 
 // The transform of eight rows of dequantised coefficients.
-inline void Transform(__m128i x[8], std::uint8_t* destination, std::int32_t step)
+__attribute__((always_inline)) inline void Transform(__m128i x[8], std::uint8_t* destination, std::int32_t step)
 {
     __m128i z[8];
     // Only the DC coded (most chroma blocks): every row of the row pass is
