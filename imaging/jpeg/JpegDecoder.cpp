@@ -989,6 +989,14 @@ JpegStatus CJPEGDecoder::TransformRows(Component& c, const std::int16_t* blocks,
                                  static_cast<std::size_t>(bx) * c.outWidth * bytes;
                 const std::int32_t outStep = inside ? steps_[index] : c.planeStep;
                 PrimitiveStatus result = 0;
+                // Full-size blocks in pairs where both go to the same place.
+                if (precision_ <= 8 && side == 8 && dropX == 1 && dropY == 1 && bx + 1 < c.blocksWide &&
+                    inside == (bx + 1 < directColumns && by < directRows)) {
+                    if (InverseDctDequant8x8To8uPair(block, out, outStep, q.Quantisers()) < 0)
+                        return Code::InternalError;
+                    ++bx;
+                    continue;
+                }
                 if (precision_ > 8) {
                     result = InverseDctDequant8x8To16u(block, reinterpret_cast<std::uint16_t*>(out), outStep,
                                                        q.FloatQuantisers());

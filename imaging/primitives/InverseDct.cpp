@@ -158,6 +158,32 @@ constexpr CpuDispatchTable<Dequant8Function> kDequant8 = {&Dequant8Portable, &De
                                                           Dequant8Sse2,      Dequant8Sse2,      Dequant8Sse2};
 constexpr CpuDispatchTable<Full8Function> kFull8 = {&Full8, &Full8, Full8Sse2, Full8Sse2, Full8Sse2, Full8Sse2};
 
+template <Dequant8Function* Single>
+void PairOf(const std::int16_t* coefficients, const std::uint16_t* table, std::uint8_t* destination,
+            std::int32_t step)
+{
+    Single(coefficients, table, destination, step);
+    Single(coefficients + 64, table, destination + 8, step);
+}
+#if defined(__x86_64__)
+constexpr Dequant8Function* PairAvx2 = &primitives_detail::InverseDctDequant8uPairAvx2;
+#else
+constexpr Dequant8Function* PairAvx2 = &PairOf<&Dequant8Portable>;
+#endif
+constexpr CpuDispatchTable<Dequant8Function> kPair = {&PairOf<&Dequant8Portable>, &PairOf<&Dequant8Portable>,
+                                                      &PairOf<Dequant8Sse2>,      &PairOf<Dequant8Sse2>,
+                                                      &PairOf<Dequant8Sse2>,      PairAvx2};
+
+Status Idct8uPair(const std::int16_t* coefficients, std::uint8_t* destination, std::int32_t step,
+                  const std::uint16_t* table)
+{
+    Status status = Code::Ok;
+    if (BadArguments(coefficients, destination, step, table, &status))
+        return status;
+    DispatchCall(kPair, coefficients, table, destination, step);
+    return Code::Ok;
+}
+
 Status Idct8u(const std::int16_t* coefficients, std::uint8_t* destination, std::int32_t step,
               const std::uint16_t* table)
 {
@@ -371,6 +397,12 @@ PrimitiveStatus InverseDctDequant8x8To8u(const std::int16_t coefficients[64], st
                                          std::int32_t destinationStep, const std::uint16_t* table)
 {
     return Idct8u(coefficients, destination, destinationStep, table);
+}
+
+PrimitiveStatus InverseDctDequant8x8To8uPair(const std::int16_t coefficients[128], std::uint8_t* destination,
+                                             std::int32_t destinationStep, const std::uint16_t* table)
+{
+    return Idct8uPair(coefficients, destination, destinationStep, table);
 }
 
 PrimitiveStatus InverseDctDequant8x8To8uLow4x4(const std::int16_t coefficients[64], std::uint8_t* destination,

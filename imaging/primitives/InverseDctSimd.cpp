@@ -4,7 +4,7 @@
 // of every x86-64 processor.
 #if defined(__x86_64__)
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <cstddef>
 
@@ -184,7 +184,123 @@ __attribute__((always_inline)) inline void Transform(__m128i x[8], std::uint8_t*
     ColumnPass(z, destination, step);
 }
 
+
+// Two blocks side by side, one in each 128-bit lane of the same steps as
+// Transform (every step used works within lanes).
+#define GAVEX_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+GAVEX_AVX2 void Transpose8x8Avx2(__m256i r[8])
+{
+    const __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]);
+    const __m256i a1 = _mm256_unpackhi_epi16(r[0], r[1]);
+    const __m256i a2 = _mm256_unpacklo_epi16(r[2], r[3]);
+    const __m256i a3 = _mm256_unpackhi_epi16(r[2], r[3]);
+    const __m256i a4 = _mm256_unpacklo_epi16(r[4], r[5]);
+    const __m256i a5 = _mm256_unpackhi_epi16(r[4], r[5]);
+    const __m256i a6 = _mm256_unpacklo_epi16(r[6], r[7]);
+    const __m256i a7 = _mm256_unpackhi_epi16(r[6], r[7]);
+    const __m256i b0 = _mm256_unpacklo_epi32(a0, a2);
+    const __m256i b1 = _mm256_unpackhi_epi32(a0, a2);
+    const __m256i b2 = _mm256_unpacklo_epi32(a1, a3);
+    const __m256i b3 = _mm256_unpackhi_epi32(a1, a3);
+    const __m256i b4 = _mm256_unpacklo_epi32(a4, a6);
+    const __m256i b5 = _mm256_unpackhi_epi32(a4, a6);
+    const __m256i b6 = _mm256_unpacklo_epi32(a5, a7);
+    const __m256i b7 = _mm256_unpackhi_epi32(a5, a7);
+    r[0] = _mm256_unpacklo_epi64(b0, b4);
+    r[1] = _mm256_unpackhi_epi64(b0, b4);
+    r[2] = _mm256_unpacklo_epi64(b1, b5);
+    r[3] = _mm256_unpackhi_epi64(b1, b5);
+    r[4] = _mm256_unpacklo_epi64(b2, b6);
+    r[5] = _mm256_unpackhi_epi64(b2, b6);
+    r[6] = _mm256_unpacklo_epi64(b3, b7);
+    r[7] = _mm256_unpackhi_epi64(b3, b7);
+}
+
+GAVEX_AVX2 __m256i WeightsAvx2(int set, int k, int half)
+{
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kRowPairs.v[set][k][half])));
+}
+
 }  // namespace
+
+__attribute__((target("avx2"))) void InverseDctDequant8uPairAvx2(const std::int16_t* coefficients,
+                                                                 const std::uint16_t* table,
+                                                                 std::uint8_t* destination, std::int32_t step)
+{
+    __m256i x[8];
+    const __m128i* first = reinterpret_cast<const __m128i*>(coefficients);
+    const __m128i* quantisers = reinterpret_cast<const __m128i*>(table);
+    for (int r = 0; r < 8; ++r) {
+        const __m256i q = _mm256_broadcastsi128_si256(_mm_loadu_si128(quantisers + r));
+        const __m256i c = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(first + r)),
+                                                  _mm_loadu_si128(first + 8 + r), 1);
+        x[r] = _mm256_mullo_epi16(c, q);
+    }
+    Transpose8x8Avx2(x);
+    const __m256i p02[2] = {_mm256_unpacklo_epi16(x[0], x[2]), _mm256_unpackhi_epi16(x[0], x[2])};
+    const __m256i p46[2] = {_mm256_unpacklo_epi16(x[4], x[6]), _mm256_unpackhi_epi16(x[4], x[6])};
+    const __m256i p13[2] = {_mm256_unpacklo_epi16(x[1], x[3]), _mm256_unpackhi_epi16(x[1], x[3])};
+    const __m256i p57[2] = {_mm256_unpacklo_epi16(x[5], x[7]), _mm256_unpackhi_epi16(x[5], x[7])};
+    __m256i z[8];
+    for (int k = 0; k < 4; ++k) {
+        __m256i plus[2], minus[2];
+        for (int half = 0; half < 2; ++half) {
+            const __m256i rounder = _mm256_broadcastsi128_si256(
+                _mm_load_si128(reinterpret_cast<const __m128i*>(kRowPairs.rounder[half])));
+            const __m256i a = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(p02[half], WeightsAvx2(0, k, half)),
+                                                                _mm256_madd_epi16(p46[half], WeightsAvx2(1, k, half))),
+                                               rounder);
+            const __m256i b = _mm256_add_epi32(_mm256_madd_epi16(p13[half], WeightsAvx2(2, k, half)),
+                                               _mm256_madd_epi16(p57[half], WeightsAvx2(3, k, half)));
+            plus[half] = _mm256_srai_epi32(_mm256_add_epi32(a, b), 11);
+            minus[half] = _mm256_srai_epi32(_mm256_sub_epi32(a, b), 11);
+        }
+        z[k] = _mm256_packs_epi32(plus[0], plus[1]);
+        z[7 - k] = _mm256_packs_epi32(minus[0], minus[1]);
+    }
+    Transpose8x8Avx2(z);
+
+    const __m256i k13036 = _mm256_set1_epi16(13036);
+    const __m256i kMinus21746 = _mm256_set1_epi16(-21746);
+    const __m256i k27146 = _mm256_set1_epi16(27146);
+    const __m256i kMinus19195 = _mm256_set1_epi16(-19195);
+    const __m256i tp765 = _mm256_adds_epi16(z[1], _mm256_mulhi_epi16(z[7], k13036));
+    const __m256i tp465 = _mm256_subs_epi16(_mm256_mulhi_epi16(z[1], k13036), z[7]);
+    const __m256i tm765 = _mm256_adds_epi16(_mm256_adds_epi16(_mm256_mulhi_epi16(z[5], kMinus21746), z[5]), z[3]);
+    const __m256i tm465 = _mm256_subs_epi16(z[5], _mm256_adds_epi16(_mm256_mulhi_epi16(z[3], kMinus21746), z[3]));
+    const __m256i t7 = _mm256_adds_epi16(tp765, tm765);
+    const __m256i tp65 = _mm256_subs_epi16(tp765, tm765);
+    const __m256i tm65 = _mm256_subs_epi16(tp465, tm465);
+    const __m256i t4 = _mm256_adds_epi16(tp465, tm465);
+    const __m256i u = _mm256_adds_epi16(tp65, tm65);
+    const __m256i t6 = _mm256_adds_epi16(u, _mm256_mulhi_epi16(u, kMinus19195));
+    const __m256i v = _mm256_subs_epi16(tp65, tm65);
+    const __m256i t5 = _mm256_adds_epi16(_mm256_mulhi_epi16(v, kMinus19195), v);
+    const __m256i tp26 = _mm256_adds_epi16(z[2], _mm256_mulhi_epi16(z[6], k27146));
+    const __m256i tm26 = _mm256_subs_epi16(_mm256_mulhi_epi16(z[2], k27146), z[6]);
+    const __m256i tp04 = _mm256_adds_epi16(z[0], z[4]);
+    const __m256i tm04 = _mm256_subs_epi16(z[0], z[4]);
+    const __m256i t0 = _mm256_adds_epi16(tp04, tp26), t3 = _mm256_subs_epi16(tp04, tp26);
+    const __m256i t1 = _mm256_adds_epi16(tm04, tm26), t2 = _mm256_subs_epi16(tm04, tm26);
+    const __m256i out[8] = {_mm256_adds_epi16(t0, t7), _mm256_adds_epi16(t1, t6), _mm256_adds_epi16(t2, t5),
+                            _mm256_adds_epi16(t3, t4), _mm256_subs_epi16(t3, t4), _mm256_subs_epi16(t2, t5),
+                            _mm256_subs_epi16(t1, t6), _mm256_subs_epi16(t0, t7)};
+    const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+    const std::ptrdiff_t stride = step;
+    for (int y = 0; y < 8; y += 2) {
+        // Lane 0: first block's rows y, y + 1; lane 1: the second's. Quad
+        // order 0, 2, 1, 3 puts both blocks' row y first.
+        const __m256i bytes = _mm256_permute4x64_epi64(
+            _mm256_xor_si256(_mm256_packs_epi16(_mm256_srai_epi16(out[y], 6), _mm256_srai_epi16(out[y + 1], 6)), flip),
+            0xD8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + y * stride), _mm256_castsi256_si128(bytes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + (y + 1) * stride),
+                         _mm256_extracti128_si256(bytes, 1));
+    }
+}
+
+#undef GAVEX_AVX2
 
 void InverseDct8uSse2(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
 {

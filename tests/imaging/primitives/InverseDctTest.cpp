@@ -354,4 +354,44 @@ TEST(InverseDct, EveryVariantGivesThePortableBytes)
     }
 }
 
+TEST(InverseDct, PairGivesTheBytesOfTwoSingleBlocksInEveryVariant)
+{
+    std::mt19937 rng(78);
+    std::uniform_int_distribution<int> wide(-32768, 32767);
+    for (int round = 0; round < 60; ++round) {
+        std::array<std::int16_t, 128> coefficients{};
+        Table table{};
+        for (int k = 0; k < 64; ++k)
+            table[k] = static_cast<std::uint16_t>(round % 3 == 0 ? 1 + rng() % 65535 : 1 + rng() % 40);
+        for (int b = 0; b < 2; ++b) {
+            const Block block = RandomBlock(rng);
+            for (int k = 0; k < 64; ++k)
+                coefficients[64 * b + k] = round % 3 == 0 ? static_cast<std::int16_t>(wide(rng))
+                                           : round % 3 == 1 && k != 0 ? 0
+                                                                      : block[k];
+        }
+        // Single blocks of the portable code, written into 16-wide rows.
+        std::vector<std::uint8_t> reference(24 * 8, 0xCD);
+        {
+            primitives_test::ScopedCpuVariant portable(0);
+            ASSERT_EQ(InverseDctDequant8x8To8u(coefficients.data(), reference.data(), 24, table.data()), 0);
+            ASSERT_EQ(InverseDctDequant8x8To8u(coefficients.data() + 64, reference.data() + 8, 24, table.data()), 0);
+        }
+        for (const std::int32_t slot : primitives_test::SupportedSlots()) {
+            primitives_test::ScopedCpuVariant variant(slot);
+            std::vector<std::uint8_t> out(24 * 8, 0xCD);
+            ASSERT_EQ(InverseDctDequant8x8To8uPair(coefficients.data(), out.data(), 24, table.data()), 0);
+            EXPECT_EQ(primitives_test::FirstDifference(out, reference), "")
+                << primitives_test::SlotName(slot) << " round " << round;
+        }
+    }
+    std::vector<std::uint8_t> untouched(16, 0xCD);
+    const std::array<std::int16_t, 128> zero{};
+    const Table table = Uniform(1);
+    EXPECT_EQ(InverseDctDequant8x8To8uPair(nullptr, untouched.data(), 16, table.data()), -8);
+    EXPECT_EQ(InverseDctDequant8x8To8uPair(zero.data(), untouched.data(), 0, table.data()), -14);
+    EXPECT_EQ(InverseDctDequant8x8To8uPair(zero.data(), untouched.data(), 16, nullptr), -8);
+    EXPECT_EQ(untouched, std::vector<std::uint8_t>(16, 0xCD));
+}
+
 }  // namespace
