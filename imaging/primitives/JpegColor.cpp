@@ -408,10 +408,26 @@ __attribute__((target("avx2"))) inline __m256i FormDTermAvx2(__m256i low, __m256
                               _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(high, weights), bias), 14));
 }
 
-// The same, 32 pixels at a time where it can; n a multiple of 16.
-__attribute__((target("avx2"))) void FormDPlanesAvx2(const std::uint8_t* y, const std::uint8_t* cb,
-                                                     const std::uint8_t* cr, std::int32_t n, std::uint8_t* r,
-                                                     std::uint8_t* g, std::uint8_t* b)
+// pshufb masks interleaving 16 pixels of three planes: for output block o
+// (bytes 16o..16o+15) and plane c, the plane byte at each position, or 0x80.
+struct JoinMasks {
+    alignas(16) std::uint8_t m[3][3][16];
+    constexpr JoinMasks() : m{}
+    {
+        for (int o = 0; o < 3; ++o)
+            for (int c = 0; c < 3; ++c)
+                for (int i = 0; i < 16; ++i) {
+                    const int k = 16 * o + i;
+                    m[o][c][i] = k % 3 == c ? static_cast<std::uint8_t>(k / 3) : 0x80;
+                }
+    }
+};
+constexpr JoinMasks kJoinMasks;
+
+// Form D of n pixels (a multiple of 32), interleaved straight into d.
+template <int RedAt>
+__attribute__((target("avx2"))) void FormDPixelsAvx2(const std::uint8_t* y, const std::uint8_t* cb,
+                                                     const std::uint8_t* cr, std::int32_t n, std::uint8_t* d)
 {
     const __m256i redWeights = _mm256_set1_epi32(22970 << 16);
     const __m256i greenWeights = _mm256_set1_epi32(static_cast<std::int32_t>((static_cast<std::uint32_t>(-11700) << 16) |
@@ -420,10 +436,11 @@ __attribute__((target("avx2"))) void FormDPlanesAvx2(const std::uint8_t* y, cons
     const __m256i redBias = _mm256_set1_epi32(-2932015);
     const __m256i greenBias = _mm256_set1_epi32(2227566);
     const __m256i blueBias = _mm256_set1_epi32(-3707961);
-    // Lanes hold pixels 0-7 | 8-15 of each half; packing keeps that order
-    // within each 128-bit lane, fixed by one permutation at the end.
-    std::int32_t x = 0;
-    for (; x + 32 <= n; x += 32) {
+    __m256i masks[3][3];
+    for (int o = 0; o < 3; ++o)
+        for (int c = 0; c < 3; ++c)
+            masks[o][c] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kJoinMasks.m[o][c])));
+    for (std::int32_t x = 0; x < n; x += 32) {
         __m256i out[3][2];
         for (int half = 0; half < 2; ++half) {
             const std::int32_t at = x + 16 * half;
@@ -435,13 +452,55 @@ __attribute__((target("avx2"))) void FormDPlanesAvx2(const std::uint8_t* y, cons
             out[1][half] = _mm256_adds_epi16(luma, FormDTermAvx2(low, high, greenWeights, greenBias));
             out[2][half] = _mm256_adds_epi16(luma, FormDTermAvx2(low, high, blueWeights, blueBias));
         }
-        std::uint8_t* planes[3] = {r, g, b};
+        // Planes in pixel order (lane 0: pixels 0-15, lane 1: 16-31), in the
+        // byte order of the output.
+        __m256i planes[3];
         for (int p = 0; p < 3; ++p)
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(planes[p] + x),
-                                _mm256_permute4x64_epi64(_mm256_packus_epi16(out[p][0], out[p][1]), 0xD8));
+            planes[p == 0 ? RedAt : p == 2 ? 2 - RedAt : 1] =
+                _mm256_permute4x64_epi64(_mm256_packus_epi16(out[p][0], out[p][1]), 0xD8);
+        // Block o of each lane's 16 pixels.
+        __m256i blocks[3];
+        for (int o = 0; o < 3; ++o) {
+            __m256i v = _mm256_setzero_si256();
+            for (int c = 0; c < 3; ++c)
+                v = _mm256_or_si256(v, _mm256_shuffle_epi8(planes[c], masks[o][c]));
+            blocks[o] = v;
+        }
+        auto* out256 = reinterpret_cast<__m256i*>(d + 3 * std::ptrdiff_t{x});
+        _mm256_storeu_si256(out256 + 0, _mm256_permute2x128_si256(blocks[0], blocks[1], 0x20));
+        _mm256_storeu_si256(out256 + 1, _mm256_permute2x128_si256(blocks[2], blocks[0], 0x30));
+        _mm256_storeu_si256(out256 + 2, _mm256_permute2x128_si256(blocks[1], blocks[2], 0x31));
     }
-    if (x < n)
-        FormDPlanesSse2(y + x, cb + x, cr + x, n - x, r + x, g + x, b + x);
+}
+
+// FromYCbCrC3 with 32 pixels at a time; same bytes as the portable body.
+template <int RedAt>
+Status FromYCbCrC3Avx2(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst, std::int32_t dstStep,
+                       ImageSize size)
+{
+    if (src == nullptr || dst == nullptr || AnyNull(src, 3))
+        return Code::NullPointer;
+    if (srcStep < 1 || dstStep < 1)
+        return Code::BadStep;
+    if (size.width <= 0 || size.height <= 0)
+        return Code::BadSize;
+    const std::int32_t vectorEnd = size.width / 4 * 4;
+    const std::int32_t wideEnd = vectorEnd / 32 * 32;
+    for (std::int32_t row = 0; row < size.height; ++row) {
+        const std::ptrdiff_t o = Offset(row, srcStep);
+        std::uint8_t* d = dst + Offset(row, dstStep);
+        FormDPixelsAvx2<RedAt>(src[0] + o, src[1] + o, src[2] + o, wideEnd, d);
+        for (std::int32_t x = wideEnd; x < size.width; ++x) {
+            const int y = src[0][o + x];
+            const int cb = src[1][o + x];
+            const int cr = src[2][o + x];
+            const Rgb c = x < vectorEnd ? FormD(y, cb, cr) : FormE(y, cb, cr);
+            d[3 * x + RedAt] = c.r;
+            d[3 * x + 1] = c.g;
+            d[3 * x + 2 - RedAt] = c.b;
+        }
+    }
+    return Code::Ok;
 }
 
 using FormDPlanes = void(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::int32_t,
@@ -486,8 +545,8 @@ Status FromYCbCrC3Vector(const std::uint8_t* const src[3], std::int32_t srcStep,
 }
 constexpr FromPlanes3* kYCbCrToRgbVector = &FromYCbCrC3Vector<0, &FormDPlanesSse2>;
 constexpr FromPlanes3* kYCbCrToBgrVector = &FromYCbCrC3Vector<2, &FormDPlanesSse2>;
-constexpr FromPlanes3* kYCbCrToRgbAvx2 = &FromYCbCrC3Vector<0, &FormDPlanesAvx2>;
-constexpr FromPlanes3* kYCbCrToBgrAvx2 = &FromYCbCrC3Vector<2, &FormDPlanesAvx2>;
+constexpr FromPlanes3* kYCbCrToRgbAvx2 = &FromYCbCrC3Avx2<0>;
+constexpr FromPlanes3* kYCbCrToBgrAvx2 = &FromYCbCrC3Avx2<2>;
 #else
 constexpr FromPlanes3* kYCbCrToRgbAvx2 = &FromYCbCrC3<0>;
 constexpr FromPlanes3* kYCbCrToBgrAvx2 = &FromYCbCrC3<2>;
