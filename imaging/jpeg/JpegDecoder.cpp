@@ -722,9 +722,11 @@ JpegStatus CJPEGDecoder::DecodeRestart()
 
 JpegStatus CJPEGDecoder::DecodeBlock(Component& c, std::int16_t* block)
 {
-    JpegStatus status = reader_.FillBuffer(kBlockReserve);
-    if (status != Code::Ok && status != Code::BufferExhausted)
-        return status;
+    if (reader_.Limit() - reader_.Position() < kBlockReserve) {
+        const JpegStatus status = reader_.FillBuffer(kBlockReserve);
+        if (status != Code::Ok && status != Code::BufferExhausted)
+            return status;
+    }
     std::int32_t position = reader_.Position();
     const std::uint8_t* src = reader_.Buffer();
     const std::int32_t limit = reader_.Limit();
