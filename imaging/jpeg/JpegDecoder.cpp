@@ -75,6 +75,7 @@ JpegStatus CJPEGDecoder::Clean()
     coefficients_.clear();
     coefficients_.shrink_to_fit();
     coefficientTotal_ = 0;
+    reversibleRgb_ = false;
     destinationSet_ = false;
     planar_ = 0;
     return Code::Ok;
@@ -547,6 +548,14 @@ void CJPEGDecoder::DecideColour()
         else if (components_ == 3 && process_ != JpegModeLossless && precision_ == 8)
             colour_ = JpegColorYCbCr;
     }
+    // FFmpeg's lossless RGB: three full-resolution 9-bit components holding
+    // its reversible transform of 8-bit RGB, marked by nothing but the
+    // precision (FFmpeg's own decoder reads it so).
+    reversibleRgb_ = process_ == JpegModeLossless && precision_ == 9 && components_ == 3 && adobe_ == 0;
+    for (std::int32_t i = 0; i < components_ && reversibleRgb_; ++i)
+        reversibleRgb_ = component_[i].h == 1 && component_[i].v == 1;
+    if (reversibleRgb_)
+        colour_ = JpegColorRgb;
 }
 
 JpegStatus CJPEGDecoder::ReadHeader(std::int32_t* width, std::int32_t* height, std::int32_t* components,
@@ -571,7 +580,7 @@ JpegStatus CJPEGDecoder::ReadHeader(std::int32_t* width, std::int32_t* height, s
     if (sampling != nullptr)
         *sampling = sampling_;
     if (precision != nullptr)
-        *precision = precision_;
+        *precision = ReportedPrecision();
     return Code::Ok;
 }
 
@@ -579,7 +588,7 @@ JpegStatus CJPEGDecoder::SetDestination(std::uint8_t* data, std::int32_t step, I
                                         std::int32_t channels, JpegColor colour, JpegSampling sampling,
                                         std::int32_t precision, std::int32_t scale)
 {
-    if (data == nullptr || step < 0 || channels < 1 || channels > 4 || precision <= 0 || precision != precision_ ||
+    if (data == nullptr || step < 0 || channels < 1 || channels > 4 || precision <= 0 || precision != ReportedPrecision() ||
         scale < 0 || scale > 3)
         return Code::BadParameter;
     planes_[0] = data;
@@ -600,7 +609,7 @@ JpegStatus CJPEGDecoder::SetDestinationPlanar(std::uint8_t* const planes[4], con
                                               ImageSize size, std::int32_t channels, JpegColor colour,
                                               JpegSampling sampling, std::int32_t precision, std::int32_t scale)
 {
-    if (planes == nullptr || steps == nullptr || channels < 1 || channels > 4 || precision != precision_ ||
+    if (planes == nullptr || steps == nullptr || channels < 1 || channels > 4 || precision != ReportedPrecision() ||
         scale < 0 || scale > 3)
         return Code::BadParameter;
     for (std::int32_t i = 0; i < channels; ++i) {
@@ -883,7 +892,7 @@ JpegStatus CJPEGDecoder::ReadData()
         case JpegColorYCbCr: needed = 2; break;  // packed 4:2:2
         default: break;
         }
-        const std::int64_t rowBytes = std::int64_t{scaled.width} * needed * (precision_ > 8 ? 2 : 1);
+        const std::int64_t rowBytes = std::int64_t{scaled.width} * needed * SampleBytes();
         if (destinationChannels_ < needed || steps_[0] < rowBytes)
             return Code::BadParameter;
     }
@@ -1044,7 +1053,7 @@ JpegStatus CJPEGDecoder::TransformRows(Component& c, const std::int16_t* blocks,
 // bytes into `line`, which holds at least LineBytes(step).
 JpegStatus CJPEGDecoder::UpsampleRow(const Component& c, std::int32_t y, std::uint8_t* line, std::int32_t step) const
 {
-    const std::int32_t bytes = precision_ > 8 ? 2 : 1;
+    const std::int32_t bytes = SampleBytes();
     // Factors still to apply.
     const std::int32_t h = std::max(1, 8 * c.hScale / (scaleFactor_ * c.outWidth));
     const std::int32_t v = std::max(1, 8 * c.vScale / (scaleFactor_ * c.outHeight));
@@ -1085,7 +1094,7 @@ JpegStatus CJPEGDecoder::UpsampleRow(const Component& c, std::int32_t y, std::ui
 JpegStatus CJPEGDecoder::WriteOutput()
 {
     const ImageSize size = ScaledSize({width_, height_}, scaleFactor_ == 1 ? 0 : scale_);
-    const std::int32_t bytes = precision_ > 8 ? 2 : 1;
+    const std::int32_t bytes = SampleBytes();
     const std::int32_t step = size.width * bytes;
     // Packed 4:2:2 from the 4:2:2 planes as decoded (full size only).
     if (colour_ == JpegColorYCbCr && destinationColour_ == JpegColorYCbCr) {
@@ -1205,7 +1214,7 @@ ImageSize CJPEGDecoder::PlanarSize(const Component& c) const
 
 JpegStatus CJPEGDecoder::WritePlanar()
 {
-    const std::int32_t bytes = precision_ > 8 ? 2 : 1;
+    const std::int32_t bytes = SampleBytes();
     for (std::int32_t i = 0; i < std::min(components_, destinationChannels_); ++i) {
         const Component& c = component_[i];
         const ImageSize size = PlanarSize(c);
@@ -1311,8 +1320,9 @@ JpegStatus CJPEGDecoder::ReconstructLossless()
         // of and below the image, where no prediction of it looks.
         const std::int32_t stride = c.blocksWide;
         std::vector<std::int16_t> previous(static_cast<std::size_t>(stride)), current(previous.size());
-        // Full resolution: nothing to up-sample.
+        // Full resolution: nothing to up-sample, nothing written directly.
         c.outWidth = c.outHeight = 8;
+        c.directWidth = c.directHeight = 0;
         c.planeStep = width_ * bytes;
         c.planeHeight = height_;
         try {
@@ -1338,6 +1348,45 @@ JpegStatus CJPEGDecoder::ReconstructLossless()
             }
             previous.swap(current);
         }
+    }
+    if (reversibleRgb_)
+        return UndoReversibleRgb();
+    return Code::Ok;
+}
+
+// FFmpeg's transform of 8-bit RGB: Y = (R + 2G + B) >> 2, Cb = B - G + 256,
+// Cr = R - G + 256, their differences coded modulo 2^9; undone as G = Y -
+// ((Cb + Cr - 512) >> 2), R = Cr + G, B = Cb + G, each modulo 256. The
+// planes become 8-bit R, G and B.
+JpegStatus CJPEGDecoder::UndoReversibleRgb()
+{
+    std::vector<std::uint8_t> rgb[3];
+    try {
+        for (auto& plane : rgb)
+            plane.resize(static_cast<std::size_t>(width_) * height_);
+    } catch (const std::bad_alloc&) {
+        return Code::NoMemory;
+    }
+    for (std::int32_t y = 0; y < height_; ++y) {
+        const auto* luma = reinterpret_cast<const std::uint16_t*>(component_[0].plane.data() +
+                                                                  static_cast<std::size_t>(y) * component_[0].planeStep);
+        const auto* blue = reinterpret_cast<const std::uint16_t*>(component_[1].plane.data() +
+                                                                  static_cast<std::size_t>(y) * component_[1].planeStep);
+        const auto* red = reinterpret_cast<const std::uint16_t*>(component_[2].plane.data() +
+                                                                 static_cast<std::size_t>(y) * component_[2].planeStep);
+        const std::size_t row = static_cast<std::size_t>(y) * width_;
+        for (std::int32_t x = 0; x < width_; ++x) {
+            // FFmpeg codes the differences of this transform modulo 2^9.
+            const int cb = blue[x] & 511, cr = red[x] & 511;
+            const int g = (luma[x] & 511) - ((cb + cr - 512) >> 2);
+            rgb[0][row + x] = static_cast<std::uint8_t>(cr + g);
+            rgb[1][row + x] = static_cast<std::uint8_t>(g);
+            rgb[2][row + x] = static_cast<std::uint8_t>(cb + g);
+        }
+    }
+    for (std::int32_t i = 0; i < 3; ++i) {
+        component_[i].plane.swap(rgb[i]);
+        component_[i].planeStep = width_;
     }
     return Code::Ok;
 }

@@ -114,10 +114,15 @@ private:
     JpegStatus WriteOutput();
     JpegStatus WritePlanar();
     ImageSize PlanarSize(const Component& c) const;
+    JpegStatus UndoReversibleRgb();
+    // Bytes per output sample, and the precision callers see.
+    std::int32_t SampleBytes() const { return reversibleRgb_ || precision_ <= 8 ? 1 : 2; }
+    std::int32_t ReportedPrecision() const { return reversibleRgb_ ? 8 : precision_; }
     JpegStatus UpsampleRow(const Component& c, std::int32_t y, std::uint8_t* line, std::int32_t step) const;
 
     // Image.
     std::int32_t width_ = 0, height_ = 0, components_ = 0, precision_ = 8;
+    bool reversibleRgb_ = false;  // FFmpeg's lossless RGB, output as 8-bit RGB
     JpegSampling sampling_ = JpegSamplingOther;
     JpegColor colour_ = JpegColorOther;
     std::int32_t restartInterval_ = 0;
