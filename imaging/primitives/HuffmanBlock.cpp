@@ -405,14 +405,15 @@ Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* pos
     {
         BlockBits reader(src, length, position, marker, state);
         std::int32_t symbol = 0;
-        if ((status = reader.Symbol(dc, &symbol)) != Code::Ok)
-            return status;
-        if ((symbol & 15) != 0) {
-            std::int32_t value = 0;
-            if ((status = reader.Value(symbol & 15, &value)) != Code::Ok)
+        std::int32_t difference = 0;
+        if (!reader.ShortSymbol(dc, &symbol, &difference)) {
+            if ((status = reader.Symbol(dc, &symbol)) != Code::Ok)
                 return status;
-            *lastDc = static_cast<std::int16_t>(*lastDc + value);
+            if ((symbol & 15) != 0 && (status = reader.Value(symbol & 15, &difference)) != Code::Ok)
+                return status;
         }
+        if ((symbol & 15) != 0)
+            *lastDc = static_cast<std::int16_t>(*lastDc + difference);
         block[0] = *lastDc;
 
         while (cursor < 64) {
