@@ -63,16 +63,19 @@ JpegStatus CJPEGDecoder::Clean()
     restartsToGo_ = restartCounter_ = 0;
     currentMarker_ = 0;
     scanCount_ = 0;
+    // Component buffers stay for the next image.
     for (Component& c : component_) {
-        c.plane.clear();
-        c.plane.shrink_to_fit();
+        std::vector<std::uint8_t> plane = std::move(c.plane);
         c = Component{};
+        c.plane = std::move(plane);
     }
     comment_.clear();
     exif_.clear();
     jfif_ = adobe_ = adobeTransform_ = 0;
     coefficients_.clear();
     coefficients_.shrink_to_fit();
+    coefficientTotal_ = 0;
+    reversibleRgb_ = false;
     destinationSet_ = false;
     planar_ = 0;
     return Code::Ok;
@@ -545,6 +548,14 @@ void CJPEGDecoder::DecideColour()
         else if (components_ == 3 && process_ != JpegModeLossless && precision_ == 8)
             colour_ = JpegColorYCbCr;
     }
+    // FFmpeg's lossless RGB: three full-resolution 9-bit components holding
+    // its reversible transform of 8-bit RGB, marked by nothing but the
+    // precision (FFmpeg's own decoder reads it so).
+    reversibleRgb_ = process_ == JpegModeLossless && precision_ == 9 && components_ == 3 && adobe_ == 0;
+    for (std::int32_t i = 0; i < components_ && reversibleRgb_; ++i)
+        reversibleRgb_ = component_[i].h == 1 && component_[i].v == 1;
+    if (reversibleRgb_)
+        colour_ = JpegColorRgb;
 }
 
 JpegStatus CJPEGDecoder::ReadHeader(std::int32_t* width, std::int32_t* height, std::int32_t* components,
@@ -569,7 +580,7 @@ JpegStatus CJPEGDecoder::ReadHeader(std::int32_t* width, std::int32_t* height, s
     if (sampling != nullptr)
         *sampling = sampling_;
     if (precision != nullptr)
-        *precision = precision_;
+        *precision = ReportedPrecision();
     return Code::Ok;
 }
 
@@ -577,7 +588,7 @@ JpegStatus CJPEGDecoder::SetDestination(std::uint8_t* data, std::int32_t step, I
                                         std::int32_t channels, JpegColor colour, JpegSampling sampling,
                                         std::int32_t precision, std::int32_t scale)
 {
-    if (data == nullptr || step < 0 || channels < 1 || channels > 4 || precision <= 0 || precision != precision_ ||
+    if (data == nullptr || step < 0 || channels < 1 || channels > 4 || precision <= 0 || precision != ReportedPrecision() ||
         scale < 0 || scale > 3)
         return Code::BadParameter;
     planes_[0] = data;
@@ -598,7 +609,7 @@ JpegStatus CJPEGDecoder::SetDestinationPlanar(std::uint8_t* const planes[4], con
                                               ImageSize size, std::int32_t channels, JpegColor colour,
                                               JpegSampling sampling, std::int32_t precision, std::int32_t scale)
 {
-    if (planes == nullptr || steps == nullptr || channels < 1 || channels > 4 || precision != precision_ ||
+    if (planes == nullptr || steps == nullptr || channels < 1 || channels > 4 || precision != ReportedPrecision() ||
         scale < 0 || scale > 3)
         return Code::BadParameter;
     for (std::int32_t i = 0; i < channels; ++i) {
@@ -629,22 +640,37 @@ JpegStatus CJPEGDecoder::PrepareCoefficients()
         total += std::int64_t{component_[i].blocksWide} * component_[i].blocksHigh *
                  (process_ == JpegModeLossless ? 1 : 64);
     }
-    // A buffer kept from an earlier image grows with the frame.
-    if (static_cast<std::int64_t>(coefficients_.size()) != total) {
-        try {
-            coefficients_.assign(static_cast<std::size_t>(total), 0);
-        } catch (const std::bad_alloc&) {
-            return Code::NoMemory;
-        }
-    } else {
+    coefficientTotal_ = total;
+    // Lossless samples are cleared here. Block buffers are made by the
+    // scans: a sequential scan of whole MCUs needs one MCU row, any other
+    // scan the image's blocks, cleared when it first needs them.
+    if (process_ == JpegModeLossless) {
+        const JpegStatus status = EnsureCoefficients();
+        if (status != Code::Ok)
+            return status;
         std::fill(coefficients_.begin(), coefficients_.end(), std::int16_t{0});
     }
     for (std::int32_t i = 0; i < components_; ++i) {
         component_[i].scanned = false;
+        component_[i].cleared = process_ == JpegModeLossless;
         if (process_ == JpegModeLossless)
             component_[i].firstRows.assign(static_cast<std::size_t>(component_[i].blocksHigh), 0);
     }
     return state_.State() == nullptr ? state_.Create() : Code::Ok;
+}
+
+JpegStatus CJPEGDecoder::EnsureCoefficients()
+{
+    if (static_cast<std::int64_t>(coefficients_.size()) == coefficientTotal_)
+        return Code::Ok;
+    try {
+        coefficients_.assign(static_cast<std::size_t>(coefficientTotal_), 0);
+    } catch (const std::bad_alloc&) {
+        return Code::NoMemory;
+    }
+    for (std::int32_t i = 0; i < components_; ++i)
+        component_[i].cleared = true;
+    return Code::Ok;
 }
 
 JpegStatus CJPEGDecoder::PrepareTables()
@@ -705,9 +731,11 @@ JpegStatus CJPEGDecoder::DecodeRestart()
 
 JpegStatus CJPEGDecoder::DecodeBlock(Component& c, std::int16_t* block)
 {
-    JpegStatus status = reader_.FillBuffer(kBlockReserve);
-    if (status != Code::Ok && status != Code::BufferExhausted)
-        return status;
+    if (reader_.Limit() - reader_.Position() < kBlockReserve) {
+        const JpegStatus status = reader_.FillBuffer(kBlockReserve);
+        if (status != Code::Ok && status != Code::BufferExhausted)
+            return status;
+    }
     std::int32_t position = reader_.Position();
     const std::uint8_t* src = reader_.Buffer();
     const std::int32_t limit = reader_.Limit();
@@ -753,23 +781,68 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
         return status;
     scanMarker_ = 0;
     restartsToGo_ = restartInterval_;
-    std::int16_t* base = coefficients_.data();
-    if (scanCount_ > 1 || components_ == 1) {
-        for (std::int32_t row = 0; row < mcuRows_; ++row)
+    const bool wholeMcus = scanCount_ > 1 || components_ == 1;
+    // A sequential scan of whole MCUs writes every block of its components
+    // and leaves them final: it decodes one MCU row at a time into a row
+    // buffer and transforms the row at once. Any other scan keeps the
+    // image's blocks, cleared before its first scan.
+    const bool streamed = wholeMcus && process_ != JpegModeProgressive;
+    std::int64_t rowOffset[4] = {};
+    std::int16_t* base = nullptr;
+    if (streamed) {
+        std::int64_t rowTotal = 0;
+        for (std::int32_t k = 0; k < scanCount_; ++k) {
+            const Component& c = component_[scanIndex_[k]];
+            rowOffset[k] = rowTotal;
+            rowTotal += std::int64_t{c.blocksWide} * c.v * 64;
+        }
+        try {
+            mcuRow_.resize(static_cast<std::size_t>(rowTotal));
+        } catch (const std::bad_alloc&) {
+            return Code::NoMemory;
+        }
+        base = mcuRow_.data();
+    } else {
+        if ((status = EnsureCoefficients()) != Code::Ok)
+            return status;
+        base = coefficients_.data();
+        for (std::int32_t k = 0; k < scanCount_; ++k)
+            rowOffset[k] = component_[scanIndex_[k]].offset;
+    }
+    for (std::int32_t k = 0; k < scanCount_; ++k) {
+        Component& c = component_[scanIndex_[k]];
+        c.transformed = false;
+        if (!streamed && !c.cleared)
+            std::fill_n(base + c.offset, std::int64_t{c.blocksWide} * c.blocksHigh * 64, std::int16_t{0});
+        c.cleared = !streamed || c.cleared;
+    }
+    if (wholeMcus) {
+        for (std::int32_t row = 0; row < mcuRows_; ++row) {
             for (std::int32_t col = 0; col < mcuColumns_; ++col) {
                 if (restartInterval_ != 0 && restartsToGo_ == 0 && (status = DecodeRestart()) != Code::Ok)
                     return status;
                 for (std::int32_t k = 0; k < scanCount_; ++k) {
                     Component& c = component_[scanIndex_[k]];
+                    const std::int32_t firstRow = streamed ? 0 : row * c.v;
                     for (std::int32_t y = 0; y < c.v; ++y)
                         for (std::int32_t x = 0; x < c.h; ++x) {
-                            const std::int64_t b = std::int64_t{row * c.v + y} * c.blocksWide + col * c.h + x;
-                            if ((status = DecodeBlock(c, base + c.offset + b * 64)) != Code::Ok)
+                            const std::int64_t b = std::int64_t{firstRow + y} * c.blocksWide + col * c.h + x;
+                            if ((status = DecodeBlock(c, base + rowOffset[k] + b * 64)) != Code::Ok)
                                 return status;
                         }
                 }
                 --restartsToGo_;
             }
+            if (streamed)
+                for (std::int32_t k = 0; k < scanCount_; ++k) {
+                    Component& c = component_[scanIndex_[k]];
+                    if ((status = TransformRows(c, base + rowOffset[k], row * c.v, (row + 1) * c.v)) != Code::Ok)
+                        return status;
+                }
+        }
+        if (streamed)
+            for (std::int32_t k = 0; k < scanCount_; ++k)
+                component_[scanIndex_[k]].transformed = true;
     } else {
         // One component of several: its blocks in raster order over the
         // part of the image it covers.
@@ -819,12 +892,14 @@ JpegStatus CJPEGDecoder::ReadData()
         case JpegColorYCbCr: needed = 2; break;  // packed 4:2:2
         default: break;
         }
-        const std::int64_t rowBytes = std::int64_t{scaled.width} * needed * (precision_ > 8 ? 2 : 1);
+        const std::int64_t rowBytes = std::int64_t{scaled.width} * needed * SampleBytes();
         if (destinationChannels_ < needed || steps_[0] < rowBytes)
             return Code::BadParameter;
     }
     JpegStatus status = PrepareCoefficients();
     if (status != Code::Ok)
+        return status;
+    if (process_ != JpegModeLossless && (status = PreparePlanes()) != Code::Ok)
         return status;
     for (;;) {
         scanMarker_ = 0;
@@ -846,11 +921,12 @@ JpegStatus CJPEGDecoder::ReadData()
 // ---------------------------------------------------------------------------
 // Output.
 
-JpegStatus CJPEGDecoder::TransformComponents()
+JpegStatus CJPEGDecoder::PreparePlanes()
 {
     const std::int32_t bytes = precision_ > 8 ? 2 : 1;
     for (std::int32_t i = 0; i < components_; ++i) {
         Component& c = component_[i];
+        c.transformed = false;
         // A reduced component decoded at a reduced scale takes a larger
         // transform and needs no up-sampling where the two cancel; a
         // transform larger than one direction needs is averaged down.
@@ -861,26 +937,79 @@ JpegStatus CJPEGDecoder::TransformComponents()
         };
         c.outWidth = sideFor(c.hScale);
         c.outHeight = sideFor(c.vScale);
-        const std::int32_t side = std::max(c.outWidth, c.outHeight);
-        const std::int32_t dropX = side / c.outWidth, dropY = side / c.outHeight;
         c.planeStep = c.blocksWide * c.outWidth * bytes;
         c.planeHeight = c.blocksHigh * c.outHeight;
+        // A planar destination whose steps hold the component takes its
+        // whole blocks directly; WritePlanar copies the rest.
+        c.directWidth = c.directHeight = 0;
+        if (planar_ != 0 && i < destinationChannels_ && c.outWidth == c.outHeight) {
+            const ImageSize size = PlanarSize(c);
+            if (steps_[i] >= size.width * bytes) {
+                c.directWidth = size.width / c.outWidth * c.outWidth;
+                c.directHeight = size.height / c.outHeight * c.outHeight;
+            }
+        }
+        // Every sample of the plane is written by the transform: a kept plane
+        // of the same size is reused as it is.
         try {
-            c.plane.assign(static_cast<std::size_t>(c.planeStep) * c.planeHeight, 0);
+            c.plane.resize(static_cast<std::size_t>(c.planeStep) * c.planeHeight);
         } catch (const std::bad_alloc&) {
             return Code::NoMemory;
         }
-        const std::int16_t* blocks = coefficients_.data() + c.offset;
+    }
+    return Code::Ok;
+}
+
+JpegStatus CJPEGDecoder::TransformComponents()
+{
+    for (std::int32_t i = 0; i < components_; ++i) {
+        Component& c = component_[i];
+        if (c.transformed)
+            continue;
+        const JpegStatus status = TransformRows(c, coefficients_.data() + c.offset, 0, c.blocksHigh);
+        if (status != Code::Ok)
+            return status;
+        c.transformed = true;
+    }
+    return Code::Ok;
+}
+
+// Block rows [firstRow, endRow) of the component, from `blocks`, which holds
+// block row firstRow first.
+JpegStatus CJPEGDecoder::TransformRows(Component& c, const std::int16_t* blocks, std::int32_t firstRow,
+                                       std::int32_t endRow)
+{
+    const std::int32_t bytes = precision_ > 8 ? 2 : 1;
+    {
+        const std::int32_t side = std::max(c.outWidth, c.outHeight);
+        const std::int32_t dropX = side / c.outWidth, dropY = side / c.outHeight;
         const CJPEGDecoderQuantTable& q = quant_[c.quantId];
+        const auto index = static_cast<std::int32_t>(&c - component_);
+        const std::int32_t directColumns = c.directWidth / std::max(1, c.outWidth);
+        const std::int32_t directRows = c.directHeight / std::max(1, c.outHeight);
         alignas(16) std::uint8_t samples[128];
-        for (std::int32_t by = 0; by < c.blocksHigh; ++by)
+        for (std::int32_t by = firstRow; by < std::min(endRow, c.blocksHigh); ++by)
             for (std::int32_t bx = 0; bx < c.blocksWide; ++bx) {
-                const std::int16_t* block = blocks + (std::int64_t{by} * c.blocksWide + bx) * 64;
-                std::uint8_t* out = c.plane.data() + static_cast<std::size_t>(by) * c.outHeight * c.planeStep +
-                                    static_cast<std::size_t>(bx) * c.outWidth * bytes;
+                const std::int16_t* block = blocks + (std::int64_t{by - firstRow} * c.blocksWide + bx) * 64;
+                // Whole blocks inside a planar destination go straight there.
+                const bool inside = bx < directColumns && by < directRows;
+                std::uint8_t* out =
+                    inside ? planes_[index] + static_cast<std::size_t>(by) * c.outHeight * steps_[index] +
+                                 static_cast<std::size_t>(bx) * c.outWidth * bytes
+                           : c.plane.data() + static_cast<std::size_t>(by) * c.outHeight * c.planeStep +
+                                 static_cast<std::size_t>(bx) * c.outWidth * bytes;
+                const std::int32_t outStep = inside ? steps_[index] : c.planeStep;
                 PrimitiveStatus result = 0;
+                // Full-size blocks in pairs where both go to the same place.
+                if (precision_ <= 8 && side == 8 && dropX == 1 && dropY == 1 && bx + 1 < c.blocksWide &&
+                    inside == (bx + 1 < directColumns && by < directRows)) {
+                    if (InverseDctDequant8x8To8uPair(block, out, outStep, q.Quantisers()) < 0)
+                        return Code::InternalError;
+                    ++bx;
+                    continue;
+                }
                 if (precision_ > 8) {
-                    result = InverseDctDequant8x8To16u(block, reinterpret_cast<std::uint16_t*>(out), c.planeStep,
+                    result = InverseDctDequant8x8To16u(block, reinterpret_cast<std::uint16_t*>(out), outStep,
                                                        q.FloatQuantisers());
                     if (result < 0)
                         return Code::InternalError;
@@ -890,7 +1019,7 @@ JpegStatus CJPEGDecoder::TransformComponents()
                 // the block buffer, averaged down.
                 const bool direct = dropX == 1 && dropY == 1;
                 std::uint8_t* target = direct ? out : samples;
-                const std::int32_t targetStep = direct ? c.planeStep : side;
+                const std::int32_t targetStep = direct ? outStep : side;
                 if (side == 8)
                     result = InverseDctDequant8x8To8u(block, target, targetStep, q.Quantisers());
                 else if (side == 4)
@@ -912,7 +1041,7 @@ JpegStatus CJPEGDecoder::TransformComponents()
                         for (std::int32_t j = 0; j < dropY; ++j)
                             for (std::int32_t i = 0; i < dropX; ++i)
                                 sum += samples[(y * dropY + j) * side + x * dropX + i];
-                        out[static_cast<std::size_t>(y) * c.planeStep + x] =
+                        out[static_cast<std::size_t>(y) * outStep + x] =
                             static_cast<std::uint8_t>((sum + area / 2) / area);
                     }
             }
@@ -920,59 +1049,44 @@ JpegStatus CJPEGDecoder::TransformComponents()
     return Code::Ok;
 }
 
-// The component at the scaled full resolution of the image: rows of `step`
-// bytes, `rows` of them.
-JpegStatus CJPEGDecoder::UpsampleComponent(const Component& c, std::vector<std::uint8_t>& out, std::int32_t step,
-                                           std::int32_t rows) const
+// Row y of the component at the scaled full resolution of the image: `step`
+// bytes into `line`, which holds at least LineBytes(step).
+JpegStatus CJPEGDecoder::UpsampleRow(const Component& c, std::int32_t y, std::uint8_t* line, std::int32_t step) const
 {
-    const std::int32_t bytes = precision_ > 8 ? 2 : 1;
+    const std::int32_t bytes = SampleBytes();
     // Factors still to apply.
     const std::int32_t h = std::max(1, 8 * c.hScale / (scaleFactor_ * c.outWidth));
     const std::int32_t v = std::max(1, 8 * c.vScale / (scaleFactor_ * c.outHeight));
-    out.assign(static_cast<std::size_t>(step) * rows, 0);
     // The component's own samples: edges replicate its last real sample,
     // not the padding of its last block.
     const std::int32_t compWidth = ((width_ * c.h + maxH_ - 1) / maxH_ * c.outWidth + 7) / 8;
     const std::int32_t compHeight = ((height_ * c.v + maxV_ - 1) / maxV_ * c.outHeight + 7) / 8;
     const std::int32_t lastRow = std::max(0, std::min(compHeight, c.planeHeight) - 1);
     const std::int32_t srcWidth = std::max(1, std::min(c.planeStep / bytes, compWidth));
-    if (h == 2 && v == 2 && bytes == 1) {
-        for (std::int32_t y = 0; y < rows; ++y) {
+    if (h == 2 && bytes == 1 && (v == 1 || v == 2)) {
+        PrimitiveStatus result = 0;
+        if (v == 2) {
             const std::int32_t near = std::min(y / 2, lastRow);
             const std::int32_t far = std::clamp(y % 2 == 0 ? near - 1 : near + 1, 0, lastRow);
-            std::vector<std::uint8_t> line(static_cast<std::size_t>(srcWidth) * 2);
-            if (UpsampleRowH2V2(c.plane.data() + static_cast<std::size_t>(near) * c.planeStep,
-                                c.plane.data() + static_cast<std::size_t>(far) * c.planeStep, srcWidth,
-                                line.data()) != 0)
-                return Code::InternalError;
-            std::memcpy(out.data() + static_cast<std::size_t>(y) * step, line.data(),
-                        std::min<std::size_t>(line.size(), static_cast<std::size_t>(step)));
+            result = UpsampleRowH2V2(c.plane.data() + static_cast<std::size_t>(near) * c.planeStep,
+                                     c.plane.data() + static_cast<std::size_t>(far) * c.planeStep, srcWidth, line);
+        } else {
+            result = UpsampleRowH2V1(c.plane.data() + static_cast<std::size_t>(std::min(y, lastRow)) * c.planeStep,
+                                     srcWidth, line);
         }
-        return Code::Ok;
-    }
-    if (h == 2 && v == 1 && bytes == 1) {
-        std::vector<std::uint8_t> line(static_cast<std::size_t>(srcWidth) * 2);
-        for (std::int32_t y = 0; y < rows; ++y) {
-            if (UpsampleRowH2V1(c.plane.data() + static_cast<std::size_t>(std::min(y, lastRow)) *
-                                                     c.planeStep,
-                                srcWidth, line.data()) != 0)
-                return Code::InternalError;
-            std::memcpy(out.data() + static_cast<std::size_t>(y) * step, line.data(),
-                        std::min<std::size_t>(line.size(), static_cast<std::size_t>(step)));
-        }
+        if (result != 0)
+            return Code::InternalError;
+        if (2 * srcWidth < step)
+            std::memset(line + 2 * srcWidth, 0, static_cast<std::size_t>(step - 2 * srcWidth));
         return Code::Ok;
     }
     // Any other reduction: samples repeated.
     const std::int32_t samples = step / bytes;
-    for (std::int32_t y = 0; y < rows; ++y) {
-        const std::uint8_t* src = c.plane.data() + static_cast<std::size_t>(std::min(y / v, lastRow)) *
-                                                       c.planeStep;
-        std::uint8_t* dst = out.data() + static_cast<std::size_t>(y) * step;
-        for (std::int32_t x = 0; x < samples; ++x) {
-            const std::int32_t sx = std::min(x / h, srcWidth - 1);
-            std::memcpy(dst + static_cast<std::size_t>(x) * bytes, src + static_cast<std::size_t>(sx) * bytes,
-                        static_cast<std::size_t>(bytes));
-        }
+    const std::uint8_t* src = c.plane.data() + static_cast<std::size_t>(std::min(y / v, lastRow)) * c.planeStep;
+    for (std::int32_t x = 0; x < samples; ++x) {
+        const std::int32_t sx = std::min(x / h, srcWidth - 1);
+        std::memcpy(line + static_cast<std::size_t>(x) * bytes, src + static_cast<std::size_t>(sx) * bytes,
+                    static_cast<std::size_t>(bytes));
     }
     return Code::Ok;
 }
@@ -980,7 +1094,7 @@ JpegStatus CJPEGDecoder::UpsampleComponent(const Component& c, std::vector<std::
 JpegStatus CJPEGDecoder::WriteOutput()
 {
     const ImageSize size = ScaledSize({width_, height_}, scaleFactor_ == 1 ? 0 : scale_);
-    const std::int32_t bytes = precision_ > 8 ? 2 : 1;
+    const std::int32_t bytes = SampleBytes();
     const std::int32_t step = size.width * bytes;
     // Packed 4:2:2 from the 4:2:2 planes as decoded (full size only).
     if (colour_ == JpegColorYCbCr && destinationColour_ == JpegColorYCbCr) {
@@ -992,104 +1106,131 @@ JpegStatus CJPEGDecoder::WriteOutput()
         return ConvertYCbCr422ToYuy2_8uP3C2(planes, steps, planes_[0], steps_[0], size) != 0 ? Code::InternalError
                                                                                                : Code::Ok;
     }
-    std::vector<std::uint8_t> full[4];
-    const std::uint8_t* planes[4] = {};
-    for (std::int32_t i = 0; i < components_; ++i) {
-        const Component& c = component_[i];
-        if (c.outWidth * scaleFactor_ == 8 * c.hScale && c.outHeight * scaleFactor_ == 8 * c.vScale) {
-            // Already at full resolution: copy out the image's part.
-            full[i].resize(static_cast<std::size_t>(step) * size.height);
-            for (std::int32_t y = 0; y < size.height; ++y)
-                std::memcpy(full[i].data() + static_cast<std::size_t>(y) * step,
-                            c.plane.data() + static_cast<std::size_t>(y) * c.planeStep, static_cast<std::size_t>(step));
-        } else {
-            const JpegStatus status = UpsampleComponent(c, full[i], step, size.height);
-            if (status != Code::Ok)
-                return status;
-        }
-        planes[i] = full[i].data();
+    // One output row at a time from the components' rows: full-resolution
+    // components straight from their planes, the others up-sampled into a
+    // line each.
+    const std::int32_t lineBytes = std::max(step, 2 * (step / bytes + 16) * bytes);
+    try {
+        lines_.resize(static_cast<std::size_t>(lineBytes) * components_);
+    } catch (const std::bad_alloc&) {
+        return Code::NoMemory;
     }
-    std::uint8_t* dst = planes_[0];
-    const std::int32_t dstStep = steps_[0];
     const JpegColor to = destinationColour_;
-    PrimitiveStatus result = 0;
-    const auto grey3 = [&]() {
-        const std::uint8_t* three[3] = {planes[0], planes[0], planes[0]};
-        return CopyImage8uP3C3(three, step, dst, dstStep, size);
-    };
-    if (bytes == 2) {
-        const auto* p16 = reinterpret_cast<const std::uint16_t* const*>(planes);
-        auto* d16 = reinterpret_cast<std::uint16_t*>(dst);
-        if (colour_ == to || to == JpegColorOther) {
+    const ImageSize rowSize{size.width, 1};
+    const auto convert = [&](const std::uint8_t* const planes[4], std::uint8_t* dst) -> JpegStatus {
+        const std::int32_t dstStep = steps_[0];
+        const ImageSize size = rowSize;
+        PrimitiveStatus result = 0;
+        const auto grey3 = [&]() {
+            const std::uint8_t* three[3] = {planes[0], planes[0], planes[0]};
+            return CopyImage8uP3C3(three, step, dst, dstStep, size);
+        };
+        if (bytes == 2) {
+            const auto* p16 = reinterpret_cast<const std::uint16_t* const*>(planes);
+            auto* d16 = reinterpret_cast<std::uint16_t*>(dst);
+            if (colour_ == to || to == JpegColorOther) {
+                if (components_ == 1)
+                    result = CopyImage16uC1(p16[0], step, d16, dstStep, size);
+                else if (components_ == 3)
+                    result = CopyImage16uP3C3(p16, step, d16, dstStep, size);
+                else if (components_ == 4)
+                    result = CopyImage16uP4C4(p16, step, d16, dstStep, size);
+                else
+                    return Code::NotSupported;
+            } else if (colour_ == JpegColorRgb && to == JpegColorBgr) {
+                const std::uint16_t* reversed[3] = {p16[2], p16[1], p16[0]};
+                result = CopyImage16uP3C3(reversed, step, d16, dstStep, size);
+            } else {
+                return Code::NotSupported;
+            }
+            return result != 0 ? Code::InternalError : Code::Ok;
+        }
+        if (to == JpegColorOther) {
+            // No conversion: the components as they are.
             if (components_ == 1)
-                result = CopyImage16uC1(p16[0], step, d16, dstStep, size);
+                result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
             else if (components_ == 3)
-                result = CopyImage16uP3C3(p16, step, d16, dstStep, size);
+                result = CopyImage8uP3C3(planes, step, dst, dstStep, size);
             else if (components_ == 4)
-                result = CopyImage16uP4C4(p16, step, d16, dstStep, size);
+                result = CopyImage8uP4C4(planes, step, dst, dstStep, size);
             else
                 return Code::NotSupported;
+        } else if (colour_ == JpegColorGrey && to == JpegColorGrey) {
+            result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
+        } else if (colour_ == JpegColorGrey && (to == JpegColorRgb || to == JpegColorBgr)) {
+            result = grey3();
+        } else if (colour_ == JpegColorRgb && to == JpegColorRgb) {
+            result = CopyImage8uP3C3(planes, step, dst, dstStep, size);
         } else if (colour_ == JpegColorRgb && to == JpegColorBgr) {
-            const std::uint16_t* reversed[3] = {p16[2], p16[1], p16[0]};
-            result = CopyImage16uP3C3(reversed, step, d16, dstStep, size);
+            const std::uint8_t* reversed[3] = {planes[2], planes[1], planes[0]};
+            result = CopyImage8uP3C3(reversed, step, dst, dstStep, size);
+        } else if (colour_ == JpegColorYCbCr && to == JpegColorGrey) {
+            result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
+        } else if (colour_ == JpegColorYCbCr && to == JpegColorRgb) {
+            result = ConvertYCbCrToRgb8uP3C3(planes, step, dst, dstStep, size);
+        } else if (colour_ == JpegColorYCbCr && to == JpegColorBgr) {
+            result = ConvertYCbCrToBgr8uP3C3(planes, step, dst, dstStep, size);
+        } else if (colour_ == JpegColorYCbCr && to == JpegColorRgba) {
+            result = ConvertYCbCrToRgba8uP3C4(planes, step, dst, dstStep, size, 255);
+        } else if (colour_ == JpegColorYCbCr && to == JpegColorBgra) {
+            result = ConvertYCbCrToBgra8uP3C4(planes, step, dst, dstStep, size, 255);
+        } else if (colour_ == JpegColorCmyk && to == JpegColorCmyk) {
+            result = CopyImage8uP4C4(planes, step, dst, dstStep, size);
+        } else if (colour_ == JpegColorYcck && to == JpegColorCmyk) {
+            result = ConvertYcckToCmyk8uP4C4(planes, step, dst, dstStep, size);
         } else {
+            // A pair without a conversion is refused rather than left unwritten.
             return Code::NotSupported;
         }
         return result != 0 ? Code::InternalError : Code::Ok;
+    };
+    for (std::int32_t y = 0; y < size.height; ++y) {
+        const std::uint8_t* planes[4] = {};
+        for (std::int32_t i = 0; i < components_; ++i) {
+            const Component& c = component_[i];
+            if (c.outWidth * scaleFactor_ == 8 * c.hScale && c.outHeight * scaleFactor_ == 8 * c.vScale) {
+                planes[i] = c.plane.data() + static_cast<std::size_t>(y) * c.planeStep;
+                continue;
+            }
+            std::uint8_t* line = lines_.data() + static_cast<std::size_t>(i) * lineBytes;
+            const JpegStatus status = UpsampleRow(c, y, line, step);
+            if (status != Code::Ok)
+                return status;
+            planes[i] = line;
+        }
+        const JpegStatus status = convert(planes, planes_[0] + static_cast<std::size_t>(y) * steps_[0]);
+        if (status != Code::Ok)
+            return status;
     }
-    if (to == JpegColorOther) {
-        // No conversion: the components as they are.
-        if (components_ == 1)
-            result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
-        else if (components_ == 3)
-            result = CopyImage8uP3C3(planes, step, dst, dstStep, size);
-        else if (components_ == 4)
-            result = CopyImage8uP4C4(planes, step, dst, dstStep, size);
-        else
-            return Code::NotSupported;
-    } else if (colour_ == JpegColorGrey && to == JpegColorGrey) {
-        result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
-    } else if (colour_ == JpegColorGrey && (to == JpegColorRgb || to == JpegColorBgr)) {
-        result = grey3();
-    } else if (colour_ == JpegColorRgb && to == JpegColorRgb) {
-        result = CopyImage8uP3C3(planes, step, dst, dstStep, size);
-    } else if (colour_ == JpegColorRgb && to == JpegColorBgr) {
-        const std::uint8_t* reversed[3] = {planes[2], planes[1], planes[0]};
-        result = CopyImage8uP3C3(reversed, step, dst, dstStep, size);
-    } else if (colour_ == JpegColorYCbCr && to == JpegColorGrey) {
-        result = CopyImage8uC1(planes[0], step, dst, dstStep, size);
-    } else if (colour_ == JpegColorYCbCr && to == JpegColorRgb) {
-        result = ConvertYCbCrToRgb8uP3C3(planes, step, dst, dstStep, size);
-    } else if (colour_ == JpegColorYCbCr && to == JpegColorBgr) {
-        result = ConvertYCbCrToBgr8uP3C3(planes, step, dst, dstStep, size);
-    } else if (colour_ == JpegColorYCbCr && to == JpegColorRgba) {
-        result = ConvertYCbCrToRgba8uP3C4(planes, step, dst, dstStep, size, 255);
-    } else if (colour_ == JpegColorYCbCr && to == JpegColorBgra) {
-        result = ConvertYCbCrToBgra8uP3C4(planes, step, dst, dstStep, size, 255);
-    } else if (colour_ == JpegColorCmyk && to == JpegColorCmyk) {
-        result = CopyImage8uP4C4(planes, step, dst, dstStep, size);
-    } else if (colour_ == JpegColorYcck && to == JpegColorCmyk) {
-        result = ConvertYcckToCmyk8uP4C4(planes, step, dst, dstStep, size);
-    } else {
-        // A pair without a conversion is refused rather than left unwritten.
-        return Code::NotSupported;
-    }
-    return result != 0 ? Code::InternalError : Code::Ok;
+    return Code::Ok;
+}
+
+// The component's own sampled size at the chosen scale.
+ImageSize CJPEGDecoder::PlanarSize(const Component& c) const
+{
+    return {((width_ * c.h + maxH_ - 1) / maxH_ + scaleFactor_ - 1) / scaleFactor_,
+            ((height_ * c.v + maxV_ - 1) / maxV_ + scaleFactor_ - 1) / scaleFactor_};
 }
 
 JpegStatus CJPEGDecoder::WritePlanar()
 {
-    const std::int32_t bytes = precision_ > 8 ? 2 : 1;
+    const std::int32_t bytes = SampleBytes();
     for (std::int32_t i = 0; i < std::min(components_, destinationChannels_); ++i) {
         const Component& c = component_[i];
-        // The component's own sampled size at the chosen scale.
-        const std::int32_t w = ((width_ * c.h + maxH_ - 1) / maxH_ + scaleFactor_ - 1) / scaleFactor_;
-        const std::int32_t h = ((height_ * c.v + maxV_ - 1) / maxV_ + scaleFactor_ - 1) / scaleFactor_;
+        const ImageSize size = PlanarSize(c);
+        const std::int32_t w = size.width, h = size.height;
         if (steps_[i] < w * bytes)
             return Code::BadParameter;
-        for (std::int32_t y = 0; y < h; ++y)
-            std::memcpy(planes_[i] + static_cast<std::size_t>(y) * steps_[i],
-                        c.plane.data() + static_cast<std::size_t>(y) * c.planeStep, static_cast<std::size_t>(w) * bytes);
+        // The transform wrote the whole blocks of the top-left
+        // directWidth x directHeight samples already.
+        for (std::int32_t y = 0; y < h; ++y) {
+            const std::int32_t from = y < c.directHeight ? c.directWidth : 0;
+            if (from < w)
+                std::memcpy(planes_[i] + static_cast<std::size_t>(y) * steps_[i] + static_cast<std::size_t>(from) * bytes,
+                            c.plane.data() + static_cast<std::size_t>(y) * c.planeStep +
+                                static_cast<std::size_t>(from) * bytes,
+                            static_cast<std::size_t>(w - from) * bytes);
+        }
     }
     return Code::Ok;
 }
@@ -1179,8 +1320,9 @@ JpegStatus CJPEGDecoder::ReconstructLossless()
         // of and below the image, where no prediction of it looks.
         const std::int32_t stride = c.blocksWide;
         std::vector<std::int16_t> previous(static_cast<std::size_t>(stride)), current(previous.size());
-        // Full resolution: nothing to up-sample.
+        // Full resolution: nothing to up-sample, nothing written directly.
         c.outWidth = c.outHeight = 8;
+        c.directWidth = c.directHeight = 0;
         c.planeStep = width_ * bytes;
         c.planeHeight = height_;
         try {
@@ -1206,6 +1348,45 @@ JpegStatus CJPEGDecoder::ReconstructLossless()
             }
             previous.swap(current);
         }
+    }
+    if (reversibleRgb_)
+        return UndoReversibleRgb();
+    return Code::Ok;
+}
+
+// FFmpeg's transform of 8-bit RGB: Y = (R + 2G + B) >> 2, Cb = B - G + 256,
+// Cr = R - G + 256, their differences coded modulo 2^9; undone as G = Y -
+// ((Cb + Cr - 512) >> 2), R = Cr + G, B = Cb + G, each modulo 256. The
+// planes become 8-bit R, G and B.
+JpegStatus CJPEGDecoder::UndoReversibleRgb()
+{
+    std::vector<std::uint8_t> rgb[3];
+    try {
+        for (auto& plane : rgb)
+            plane.resize(static_cast<std::size_t>(width_) * height_);
+    } catch (const std::bad_alloc&) {
+        return Code::NoMemory;
+    }
+    for (std::int32_t y = 0; y < height_; ++y) {
+        const auto* luma = reinterpret_cast<const std::uint16_t*>(component_[0].plane.data() +
+                                                                  static_cast<std::size_t>(y) * component_[0].planeStep);
+        const auto* blue = reinterpret_cast<const std::uint16_t*>(component_[1].plane.data() +
+                                                                  static_cast<std::size_t>(y) * component_[1].planeStep);
+        const auto* red = reinterpret_cast<const std::uint16_t*>(component_[2].plane.data() +
+                                                                 static_cast<std::size_t>(y) * component_[2].planeStep);
+        const std::size_t row = static_cast<std::size_t>(y) * width_;
+        for (std::int32_t x = 0; x < width_; ++x) {
+            // FFmpeg codes the differences of this transform modulo 2^9.
+            const int cb = blue[x] & 511, cr = red[x] & 511;
+            const int g = (luma[x] & 511) - ((cb + cr - 512) >> 2);
+            rgb[0][row + x] = static_cast<std::uint8_t>(cr + g);
+            rgb[1][row + x] = static_cast<std::uint8_t>(g);
+            rgb[2][row + x] = static_cast<std::uint8_t>(cb + g);
+        }
+    }
+    for (std::int32_t i = 0; i < 3; ++i) {
+        component_[i].plane.swap(rgb[i]);
+        component_[i].planeStep = width_;
     }
     return Code::Ok;
 }

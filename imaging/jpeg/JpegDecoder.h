@@ -74,8 +74,12 @@ private:
         std::int16_t lastDc = 0;
         std::int64_t offset = 0;  // first block in the coefficient buffer
         bool scanned = false;
+        bool cleared = false;      // its blocks hold nothing of an earlier image
+        bool transformed = false;  // plane holds its final coefficients' samples
         std::int32_t outWidth = 0, outHeight = 0;  // samples per block side after the transform
         std::int32_t planeStep = 0, planeHeight = 0;
+        // Samples written straight to a planar destination (whole blocks).
+        std::int32_t directWidth = 0, directHeight = 0;
         std::vector<std::uint8_t> plane;  // transformed samples, 1 or 2 bytes each
         std::int32_t predictor = 1, pointTransform = 0;  // lossless
         std::vector<std::uint8_t> firstRows;             // lossless: rows predicted as first rows
@@ -101,16 +105,24 @@ private:
     JpegStatus DecodeSequentialScan();
     JpegStatus DecodeBlock(Component& c, std::int16_t* block);
     JpegStatus DecodeRestart();
+    JpegStatus PreparePlanes();
     JpegStatus TransformComponents();
+    JpegStatus TransformRows(Component& c, const std::int16_t* blocks, std::int32_t firstRow, std::int32_t endRow);
+    JpegStatus EnsureCoefficients();
     JpegStatus DecodeLosslessScan();
     JpegStatus ReconstructLossless();
     JpegStatus WriteOutput();
     JpegStatus WritePlanar();
-    JpegStatus UpsampleComponent(const Component& c, std::vector<std::uint8_t>& out, std::int32_t step,
-                                 std::int32_t rows) const;
+    ImageSize PlanarSize(const Component& c) const;
+    JpegStatus UndoReversibleRgb();
+    // Bytes per output sample, and the precision callers see.
+    std::int32_t SampleBytes() const { return reversibleRgb_ || precision_ <= 8 ? 1 : 2; }
+    std::int32_t ReportedPrecision() const { return reversibleRgb_ ? 8 : precision_; }
+    JpegStatus UpsampleRow(const Component& c, std::int32_t y, std::uint8_t* line, std::int32_t step) const;
 
     // Image.
     std::int32_t width_ = 0, height_ = 0, components_ = 0, precision_ = 8;
+    bool reversibleRgb_ = false;  // FFmpeg's lossless RGB, output as 8-bit RGB
     JpegSampling sampling_ = JpegSamplingOther;
     JpegColor colour_ = JpegColorOther;
     std::int32_t restartInterval_ = 0;
@@ -135,8 +147,13 @@ private:
     std::uint8_t jfifMajor_ = 0, jfifMinor_ = 0, jfifUnits_ = 0;
     std::uint16_t jfifXDensity_ = 0, jfifYDensity_ = 0;
 
-    // Coefficients of the whole image, all components.
+    // Coefficients of the whole image, all components (coefficientTotal_
+    // when a scan has needed them), and one MCU row of a sequential scan.
     std::vector<std::int16_t> coefficients_;
+    std::int64_t coefficientTotal_ = 0;
+    std::vector<std::int16_t> mcuRow_;
+    // One output row of each up-sampled component.
+    std::vector<std::uint8_t> lines_;
 
     // Destination.
     std::uint8_t* planes_[4] = {};

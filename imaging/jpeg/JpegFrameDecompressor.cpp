@@ -104,6 +104,15 @@ std::int32_t JpegFrameDecompressor::Decompress(const std::uint8_t* jpeg, std::in
         return static_cast<std::int32_t>(required);
     }
     if (colour == JpegColorYCbCr && (sampling == JpegSampling420 || sampling == JpegSampling422)) {
+        // Even sides at full scale: the decoder's planes are the frame's.
+        if (scaled.width == w && scaled.height == h && w % 2 == 0 && (layout == Layout422 || h % 2 == 0)) {
+            std::uint8_t* planes[4] = {destination, destination + luma, destination + luma + chroma, nullptr};
+            const std::int32_t steps[4] = {w, cw, cw, 0};
+            if (decoder.SetDestinationPlanar(planes, steps, scaled, 3, JpegColorYCbCr, sampling, 8, scale) != 0 ||
+                decoder.ReadData() != 0)
+                return 0;
+            return static_cast<std::int32_t>(required);
+        }
         std::uint8_t* buffer = GetOutputBuffer(3 * plane);
         if (buffer == nullptr)
             return 0;

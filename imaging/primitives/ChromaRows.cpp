@@ -103,6 +103,92 @@ Status DownH2V1(const std::uint8_t* s, std::int32_t length, std::uint8_t* out)
     return Code::Ok;
 }
 
+// Interior samples j of [1, end) of the 1-D up-sampling; returns the first j
+// not done.
+using H2V1Inner = std::int32_t(const std::uint8_t* s, std::int32_t end, std::uint8_t* out);
+inline std::int32_t H2V1InnerNone(const std::uint8_t*, std::int32_t, std::uint8_t*) { return 1; }
+
+// Interior samples of the 2-D up-sampling.
+using H2V2Inner = std::int32_t(const std::uint8_t* p, const std::uint8_t* f, std::int32_t end, std::uint8_t* out);
+inline std::int32_t H2V2InnerNone(const std::uint8_t*, const std::uint8_t*, std::int32_t, std::uint8_t*) { return 1; }
+
+#if defined(__x86_64__)
+// Eight interior samples at a time; the loads reach j - 1 and j + 8.
+std::int32_t H2V1InnerSse2(const std::uint8_t* s, std::int32_t end, std::uint8_t* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi16(1), two = _mm_set1_epi16(2);
+    std::int32_t j = 1;
+    for (; j + 8 <= end; j += 8) {
+        const auto load = [&](std::int32_t at) {
+            return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + at)), zero);
+        };
+        const __m128i c = load(j), previous = load(j - 1), next = load(j + 1);
+        const __m128i c3 = _mm_add_epi16(_mm_add_epi16(c, c), c);
+        const __m128i even = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(c3, previous), one), 2);
+        const __m128i odd = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(c3, next), two), 2);
+        const __m128i packed = _mm_packus_epi16(even, odd);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * j), _mm_unpacklo_epi8(packed, _mm_srli_si128(packed, 8)));
+    }
+    return j;
+}
+
+std::int32_t H2V2InnerSse2(const std::uint8_t* p, const std::uint8_t* f, std::int32_t end, std::uint8_t* out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i seven = _mm_set1_epi16(7), eight = _mm_set1_epi16(8);
+    std::int32_t j = 1;
+    for (; j + 8 <= end; j += 8) {
+        // 3 x nearer + farther of columns at, at + 1, ...
+        const auto column = [&](std::int32_t at) {
+            const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + at)), zero);
+            const __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(f + at)), zero);
+            return _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(a, a), a), b);
+        };
+        const __m128i c = column(j), previous = column(j - 1), next = column(j + 1);
+        const __m128i c3 = _mm_add_epi16(_mm_add_epi16(c, c), c);
+        const __m128i even = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(c3, previous), eight), 4);
+        const __m128i odd = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(c3, next), seven), 4);
+        const __m128i packed = _mm_packus_epi16(even, odd);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * j), _mm_unpacklo_epi8(packed, _mm_srli_si128(packed, 8)));
+    }
+    return j;
+}
+
+// 3 x nearer + farther of sixteen columns from `at`.
+__attribute__((target("avx2"))) inline __m256i ColumnSumAvx2(const std::uint8_t* p, const std::uint8_t* f,
+                                                             std::int32_t at)
+{
+    const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)));
+    const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f + at)));
+    return _mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(a, a), a), b);
+}
+
+// Sixteen interior samples at a time, then the SSE2 steps.
+__attribute__((target("avx2"))) std::int32_t H2V2InnerAvx2(const std::uint8_t* p, const std::uint8_t* f,
+                                                           std::int32_t end, std::uint8_t* out)
+{
+    const __m256i seven = _mm256_set1_epi16(7), eight = _mm256_set1_epi16(8);
+    std::int32_t j = 1;
+    for (; j + 16 <= end; j += 16) {
+        const __m256i c = ColumnSumAvx2(p, f, j), previous = ColumnSumAvx2(p, f, j - 1),
+                      next = ColumnSumAvx2(p, f, j + 1);
+        const __m256i c3 = _mm256_add_epi16(_mm256_add_epi16(c, c), c);
+        const __m256i even = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(c3, previous), eight), 4);
+        const __m256i odd = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(c3, next), seven), 4);
+        // Interleaved words of lane 0 hold samples j..j+7, lane 1 j+8..j+15.
+        const __m256i low = _mm256_unpacklo_epi16(even, odd), high = _mm256_unpackhi_epi16(even, odd);
+        const __m256i bytes = _mm256_packus_epi16(low, high);  // lane 0: j..j+7, lane 1: j+8..j+15
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * j), bytes);
+    }
+    const std::int32_t done = j;
+    if (done + 8 <= end)
+        j = done - 1 + H2V2InnerSse2(p + done - 1, f + done - 1, end - done + 1, out + 2 * (done - 1));
+    return j;
+}
+#endif
+
+template <H2V1Inner Inner>
 Status UpH2V1(const std::uint8_t* s, std::int32_t n, std::uint8_t* out)
 {
     if (s == nullptr || out == nullptr)
@@ -115,7 +201,7 @@ Status UpH2V1(const std::uint8_t* s, std::int32_t n, std::uint8_t* out)
     }
     out[0] = s[0];
     out[1] = static_cast<std::uint8_t>((3 * s[0] + s[1] + 2) >> 2);
-    for (std::int32_t j = 1; j < n - 1; ++j) {
+    for (std::int32_t j = Inner(s, n - 1, out); j < n - 1; ++j) {
         out[2 * j] = static_cast<std::uint8_t>((3 * s[j] + s[j - 1] + 1) >> 2);
         out[2 * j + 1] = static_cast<std::uint8_t>((3 * s[j] + s[j + 1] + 2) >> 2);
     }
@@ -124,6 +210,7 @@ Status UpH2V1(const std::uint8_t* s, std::int32_t n, std::uint8_t* out)
     return Code::Ok;
 }
 
+template <H2V2Inner Inner>
 Status UpH2V2(const std::uint8_t* p, const std::uint8_t* f, std::int32_t n, std::uint8_t* out)
 {
     if (p == nullptr || f == nullptr || out == nullptr)
@@ -138,7 +225,7 @@ Status UpH2V2(const std::uint8_t* p, const std::uint8_t* f, std::int32_t n, std:
     }
     out[0] = static_cast<std::uint8_t>((4 * c(0) + 8) >> 4);
     out[1] = static_cast<std::uint8_t>((3 * c(0) + c(1) + 7) >> 4);
-    for (std::int32_t j = 1; j < n - 1; ++j) {
+    for (std::int32_t j = Inner(p, f, n - 1, out); j < n - 1; ++j) {
         out[2 * j] = static_cast<std::uint8_t>((3 * c(j) + c(j - 1) + 8) >> 4);
         out[2 * j + 1] = static_cast<std::uint8_t>((3 * c(j) + c(j + 1) + 7) >> 4);
     }
@@ -163,8 +250,21 @@ constexpr CpuDispatchTable<TwoRows> kDownH2V2 = {kDownH2V2Portable, kDownH2V2Por
                                                  kDownH2V2Vector,   kDownH2V2Vector,   kDownH2V2Vector};
 constexpr CpuDispatchTable<OneRow> kDownH2V1 = {kDownH2V1Portable, kDownH2V1Portable, kDownH2V1Vector,
                                                 kDownH2V1Vector,   kDownH2V1Vector,   kDownH2V1Vector};
-constexpr auto kUpH2V2 = UniformTable<TwoRows>(&UpH2V2);
-constexpr auto kUpH2V1 = UniformTable<OneRow>(&UpH2V1);
+#if defined(__x86_64__)
+constexpr TwoRows* kUpH2V2Vector = &UpH2V2<&H2V2InnerSse2>;
+constexpr TwoRows* kUpH2V2Avx2 = &UpH2V2<&H2V2InnerAvx2>;
+constexpr OneRow* kUpH2V1Vector = &UpH2V1<&H2V1InnerSse2>;
+#else
+constexpr TwoRows* kUpH2V2Vector = &UpH2V2<&H2V2InnerNone>;
+constexpr TwoRows* kUpH2V2Avx2 = kUpH2V2Vector;
+constexpr OneRow* kUpH2V1Vector = &UpH2V1<&H2V1InnerNone>;
+#endif
+constexpr TwoRows* kUpH2V2Portable = &UpH2V2<&H2V2InnerNone>;
+constexpr OneRow* kUpH2V1Portable = &UpH2V1<&H2V1InnerNone>;
+constexpr CpuDispatchTable<TwoRows> kUpH2V2 = {kUpH2V2Portable, kUpH2V2Portable, kUpH2V2Vector,
+                                               kUpH2V2Vector,   kUpH2V2Vector,   kUpH2V2Avx2};
+constexpr CpuDispatchTable<OneRow> kUpH2V1 = {kUpH2V1Portable, kUpH2V1Portable, kUpH2V1Vector,
+                                              kUpH2V1Vector,   kUpH2V1Vector,   kUpH2V1Vector};
 
 }  // namespace
 }  // namespace primitives_detail

@@ -222,6 +222,171 @@ inline std::int32_t Extend(std::uint32_t bits, std::int32_t s)
     return bits < (1u << (s - 1)) ? static_cast<std::int32_t>(bits) - (1 << s) + 1 : static_cast<std::int32_t>(bits);
 }
 
+// The bit reader's state in locals for the length of one block. Only the
+// common cases run here: refills of whole data bytes (up to 63 bits pending,
+// more than FillBits keeps) and codes of up to 8 bits. Markers, the end of
+// the data and long codes go through the shared reader, which reads on from
+// the same state.
+class BlockBits {
+public:
+    BlockBits(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int32_t* marker,
+              HuffmanDecoderState* state)
+        : src_(src), length_(length), position_(position), marker_(marker), state_(state),
+          bits_(state->pendingBits), count_(state->pendingCount), pos_(*position)
+    {
+    }
+    ~BlockBits() { Store(); }
+
+    // At least `needed` bits pending, or the status FillBits gives.
+    Status Need(std::int32_t needed) { return count_ >= needed ? Code::Ok : Refill(needed); }
+
+    Status Symbol(const HuffmanDecoderSpec* spec, std::int32_t* symbol)
+    {
+        if (count_ < 8) {
+            const Status status = Refill(0);
+            if (status != Code::Ok)
+                return status;
+        }
+        if (count_ >= 8) {
+            const std::uint32_t entry =
+                spec->lookahead[static_cast<std::uint32_t>(bits_ >> (count_ - 8)) & 0xFF];
+            if (entry != 0) {
+                count_ -= static_cast<std::int32_t>(entry >> 16);
+                *symbol = static_cast<std::int32_t>(entry & 0xFFFF);
+                return Code::Ok;
+            }
+        }
+        // Long codes, and the last bits before a marker or the end.
+        Store();
+        const Status status = DecodeSymbol(src_, length_, position_, marker_, symbol, spec, state_);
+        Load();
+        return status;
+    }
+
+    // s (1..16) bits as a signed value (T.81 EXTEND).
+    Status Value(std::int32_t s, std::int32_t* value)
+    {
+        const Status status = Need(s);
+        if (status != Code::Ok)
+            return status;
+        count_ -= s;
+        const auto bits = static_cast<std::uint32_t>(bits_ >> count_) & ((1u << s) - 1);
+        *value = Extend(bits, s);
+        return Code::Ok;
+    }
+
+    // One symbol of up to 8 bits and its value bits when 32 bits are at
+    // hand (a refill of whole data bytes allowed); false, nothing taken,
+    // otherwise.
+    bool ShortSymbol(const HuffmanDecoderSpec* spec, std::int32_t* symbol, std::int32_t* value)
+    {
+        if (count_ < 32 && (!RefillBytes() || count_ < 32))
+            return false;
+        const std::uint32_t entry = spec->lookahead[static_cast<std::uint32_t>(bits_ >> (count_ - 8)) & 0xFF];
+        if (entry == 0)
+            return false;
+        count_ -= static_cast<std::int32_t>(entry >> 16);
+        *symbol = static_cast<std::int32_t>(entry & 0xFFFF);
+        const std::int32_t s = *symbol & 15;
+        if (s != 0) {
+            count_ -= s;
+            *value = Extend(static_cast<std::uint32_t>(bits_ >> count_) & ((1u << s) - 1), s);
+        }
+        return true;
+    }
+
+private:
+    // Up to 63 bits: eight bytes at once when none of those taken is 0xFF,
+    // else byte by byte through stuffed bytes, stopping before a marker,
+    // which the shared reader then meets. False when it cannot run here.
+    bool RefillBytes()
+    {
+        if (*marker_ != 0 || pos_ + 8 > length_)
+            return false;
+        const std::int32_t take = (63 - count_) >> 3;
+        if (take == 0)
+            return true;
+        std::uint64_t word = 0;
+        std::memcpy(&word, src_ + pos_, 8);
+        word = __builtin_bswap64(word);
+        const std::uint64_t inv = ~word;
+        const std::uint64_t taken = ~std::uint64_t{0} << (64 - 8 * take);
+        if ((((inv - 0x0101010101010101u) & ~inv & 0x8080808080808080u) & taken) == 0) {
+            bits_ = (bits_ << (8 * take)) | (word >> (64 - 8 * take));
+            count_ += 8 * take;
+            pos_ += take;
+            return true;
+        }
+        while (count_ <= 55 && pos_ + 1 < length_) {
+            const std::uint8_t byte = src_[pos_];
+            if (byte == 0xFF) {
+                if (src_[pos_ + 1] != 0)
+                    break;
+                pos_ += 2;
+            } else {
+                ++pos_;
+            }
+            bits_ = (bits_ << 8) | byte;
+            count_ += 8;
+        }
+        return true;
+    }
+
+    Status Refill(std::int32_t needed)
+    {
+        if (RefillBytes() && count_ >= needed && count_ >= 8)
+            return Code::Ok;
+        Store();
+        const Status status = FillBits(src_, length_, position_, marker_, needed, state_);
+        Load();
+        return status;
+    }
+
+    void Store()
+    {
+        state_->pendingBits = bits_;
+        state_->pendingCount = count_;
+        *position_ = pos_;
+    }
+    void Load()
+    {
+        bits_ = state_->pendingBits;
+        count_ = state_->pendingCount;
+        pos_ = *position_;
+    }
+
+    const std::uint8_t* src_;
+    std::int32_t length_;
+    std::int32_t* position_;
+    std::int32_t* marker_;
+    HuffmanDecoderState* state_;
+    std::uint64_t bits_;
+    std::int32_t count_;
+    std::int32_t pos_;
+};
+
+// Plain stores: a string store's start-up costs more than the whole of
+// these 128 bytes.
+inline void ClearBlock(std::int16_t* block)
+{
+#if defined(__x86_64__)
+    // Written out: the compiler turns a loop of these back into a string
+    // store.
+    const __m128i zero = _mm_setzero_si128();
+    auto* out = reinterpret_cast<__m128i*>(block);
+    _mm_storeu_si128(out + 0, zero);
+    _mm_storeu_si128(out + 1, zero);
+    _mm_storeu_si128(out + 2, zero);
+    _mm_storeu_si128(out + 3, zero);
+    _mm_storeu_si128(out + 4, zero);
+    _mm_storeu_si128(out + 5, zero);
+    _mm_storeu_si128(out + 6, zero);
+    _mm_storeu_si128(out + 7, zero);
+#else
+    std::memset(block, 0, 64 * sizeof(std::int16_t));
+#endif
+}
+
 Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
                  std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
                  const HuffmanDecoderSpec* ac, HuffmanDecoderState* state)
@@ -233,58 +398,50 @@ Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* pos
     if (position == nullptr || block == nullptr || lastDc == nullptr || marker == nullptr || dc == nullptr ||
         ac == nullptr || state == nullptr)
         return Code::NullPointer;
-    std::memset(block, 0, 64 * sizeof(std::int16_t));
+    ClearBlock(block);
     state->blockExtent = 0;
-
-    auto takeValue = [&](std::int32_t s, std::int32_t* value) {
-        if (state->pendingCount < s) {
-            const Status status = FillBits(src, length, position, marker, s, state);
-            if (status != Code::Ok)
+    std::int32_t cursor = 1;
+    Status status = Code::Ok;
+    {
+        BlockBits reader(src, length, position, marker, state);
+        std::int32_t symbol = 0;
+        std::int32_t difference = 0;
+        if (!reader.ShortSymbol(dc, &symbol, &difference)) {
+            if ((status = reader.Symbol(dc, &symbol)) != Code::Ok)
+                return status;
+            if ((symbol & 15) != 0 && (status = reader.Value(symbol & 15, &difference)) != Code::Ok)
                 return status;
         }
-        state->pendingCount -= s;
-        const auto bits = static_cast<std::uint32_t>(state->pendingBits >> state->pendingCount) & ((1u << s) - 1);
-        *value = Extend(bits, s);
-        return Code::Ok;
-    };
+        if ((symbol & 15) != 0)
+            *lastDc = static_cast<std::int16_t>(*lastDc + difference);
+        block[0] = *lastDc;
 
-    std::int32_t symbol = 0;
-    Status status = DecodeSymbol(src, length, position, marker, &symbol, dc, state);
-    if (status != Code::Ok)
-        return status;
-    if ((symbol & 15) != 0) {
-        std::int32_t value = 0;
-        if ((status = takeValue(symbol & 15, &value)) != Code::Ok)
-            return status;
-        *lastDc = static_cast<std::int16_t>(*lastDc + value);
-    }
-    block[0] = *lastDc;
-
-    std::int32_t cursor = 1;
-    while (cursor < 64) {
-        if ((status = DecodeSymbol(src, length, position, marker, &symbol, ac, state)) != Code::Ok)
-            break;
-        const std::int32_t run = symbol >> 4;
-        const std::int32_t size = symbol & 15;
-        if (size != 0) {
-            cursor += run;
-            if (cursor > 63) {
-                status = Code::CorruptData;
-                break;
-            }
+        while (cursor < 64) {
             std::int32_t value = 0;
-            if ((status = takeValue(size, &value)) != Code::Ok)
+            const bool taken = reader.ShortSymbol(ac, &symbol, &value);
+            if (!taken && (status = reader.Symbol(ac, &symbol)) != Code::Ok)
                 break;
-            block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(value);
-            ++cursor;
-        } else if (run == 15) {
-            cursor += 16;
-            if (cursor > 64) {
-                status = Code::CorruptData;
+            const std::int32_t run = symbol >> 4;
+            const std::int32_t size = symbol & 15;
+            if (size != 0) {
+                cursor += run;
+                if (cursor > 63) {
+                    status = Code::CorruptData;
+                    break;
+                }
+                if (!taken && (status = reader.Value(size, &value)) != Code::Ok)
+                    break;
+                block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(value);
+                ++cursor;
+            } else if (run == 15) {
+                cursor += 16;
+                if (cursor > 64) {
+                    status = Code::CorruptData;
+                    break;
+                }
+            } else {
                 break;
             }
-        } else {
-            break;
         }
     }
     state->blockExtent = cursor > 64 ? 64 : cursor;

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 
+#include "imaging/primitives/CpuDispatch.h"
 #include "imaging/primitives/detail/ForwardDctKernels.h"
+#include "imaging/primitives/detail/InverseDctKernels.h"
 
 // The 8-bit transforms work in the operations of a 128-bit vector unit:
 // 16-bit lanes with saturating sums, the high halves of 16 x 16-bit products
@@ -135,15 +137,60 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
         }
 }
 
+// Dequantisation and the full transform of checked arguments.
+void Dequant8Portable(const std::int16_t* coefficients, const std::uint16_t* table, std::uint8_t* destination,
+                      std::int32_t step)
+{
+    std::int16_t d[64];
+    Dequantise(coefficients, table, d);
+    Full8(d, destination, step);
+}
+using Dequant8Function = void(const std::int16_t*, const std::uint16_t*, std::uint8_t*, std::int32_t);
+using Full8Function = void(const std::int16_t*, std::uint8_t*, std::int32_t);
+#if defined(__x86_64__)
+constexpr Dequant8Function* Dequant8Sse2 = &primitives_detail::InverseDctDequant8uSse2;
+constexpr Full8Function* Full8Sse2 = &primitives_detail::InverseDct8uSse2;
+#else
+constexpr Dequant8Function* Dequant8Sse2 = &Dequant8Portable;
+constexpr Full8Function* Full8Sse2 = &Full8;
+#endif
+constexpr CpuDispatchTable<Dequant8Function> kDequant8 = {&Dequant8Portable, &Dequant8Portable, Dequant8Sse2,
+                                                          Dequant8Sse2,      Dequant8Sse2,      Dequant8Sse2};
+constexpr CpuDispatchTable<Full8Function> kFull8 = {&Full8, &Full8, Full8Sse2, Full8Sse2, Full8Sse2, Full8Sse2};
+
+template <Dequant8Function* Single>
+void PairOf(const std::int16_t* coefficients, const std::uint16_t* table, std::uint8_t* destination,
+            std::int32_t step)
+{
+    Single(coefficients, table, destination, step);
+    Single(coefficients + 64, table, destination + 8, step);
+}
+#if defined(__x86_64__)
+constexpr Dequant8Function* PairAvx2 = &primitives_detail::InverseDctDequant8uPairAvx2;
+#else
+constexpr Dequant8Function* PairAvx2 = &PairOf<&Dequant8Portable>;
+#endif
+constexpr CpuDispatchTable<Dequant8Function> kPair = {&PairOf<&Dequant8Portable>, &PairOf<&Dequant8Portable>,
+                                                      &PairOf<Dequant8Sse2>,      &PairOf<Dequant8Sse2>,
+                                                      &PairOf<Dequant8Sse2>,      PairAvx2};
+
+Status Idct8uPair(const std::int16_t* coefficients, std::uint8_t* destination, std::int32_t step,
+                  const std::uint16_t* table)
+{
+    Status status = Code::Ok;
+    if (BadArguments(coefficients, destination, step, table, &status))
+        return status;
+    DispatchCall(kPair, coefficients, table, destination, step);
+    return Code::Ok;
+}
+
 Status Idct8u(const std::int16_t* coefficients, std::uint8_t* destination, std::int32_t step,
               const std::uint16_t* table)
 {
     Status status = Code::Ok;
     if (BadArguments(coefficients, destination, step, table, &status))
         return status;
-    std::int16_t d[64];
-    Dequantise(coefficients, table, d);
-    Full8(d, destination, step);
+    DispatchCall(kDequant8, coefficients, table, destination, step);
     return Code::Ok;
 }
 
@@ -157,7 +204,7 @@ Status IdctCorner(const std::int16_t* coefficients, std::uint8_t* destination, s
     for (int v = 0; v < corner; ++v)
         for (int u = 0; u < corner; ++u)
             d[8 * v + u] = static_cast<std::int16_t>(static_cast<std::uint16_t>(coefficients[8 * v + u] * table[8 * v + u]));
-    Full8(d, destination, step);
+    DispatchCall(kFull8, static_cast<const std::int16_t*>(d), destination, step);
     return Code::Ok;
 }
 
@@ -350,6 +397,12 @@ PrimitiveStatus InverseDctDequant8x8To8u(const std::int16_t coefficients[64], st
                                          std::int32_t destinationStep, const std::uint16_t* table)
 {
     return Idct8u(coefficients, destination, destinationStep, table);
+}
+
+PrimitiveStatus InverseDctDequant8x8To8uPair(const std::int16_t coefficients[128], std::uint8_t* destination,
+                                             std::int32_t destinationStep, const std::uint16_t* table)
+{
+    return Idct8uPair(coefficients, destination, destinationStep, table);
 }
 
 PrimitiveStatus InverseDctDequant8x8To8uLow4x4(const std::int16_t coefficients[64], std::uint8_t* destination,

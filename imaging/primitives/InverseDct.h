@@ -22,6 +22,11 @@
 // value is the low 16 bits of coefficient x quantiser.
 PrimitiveStatus InverseDctDequant8x8To8u(const std::int16_t coefficients[64], std::uint8_t* destination,
                                          std::int32_t destinationStep, const std::uint16_t* table);
+// Two blocks side by side: 128 coefficients (the left block's 64, then the
+// right one's), both with `table`, to 16 x 8 samples; the bytes of two calls
+// of InverseDctDequant8x8To8u.
+PrimitiveStatus InverseDctDequant8x8To8uPair(const std::int16_t coefficients[128], std::uint8_t* destination,
+                                             std::int32_t destinationStep, const std::uint16_t* table);
 // Reads only the top-left 4 x 4 coefficients.
 PrimitiveStatus InverseDctDequant8x8To8uLow4x4(const std::int16_t coefficients[64], std::uint8_t* destination,
                                                std::int32_t destinationStep, const std::uint16_t* table);

@@ -10,6 +10,7 @@
 
 #include "EncodeHelpers.h"
 #include "imaging/jpeg/JpegDecoder.h"
+#include "imaging/jpeg/JpegFrameDecompressor.h"
 #include "support/TempDir.h"
 
 using namespace jpeg_test;
@@ -529,32 +530,58 @@ Picture DecodeComponents(const std::vector<std::uint8_t>& jpeg)
 TEST(JpegDecoder, FfmpegLosslessFilesDecodeToFfmpegSamples)
 {
     gavex_test::TempDir dir("jpegdec");
-    // ffmpeg's RGB files carry its own reversible colour transform (9-bit
-    // differences of components), outside T.81; its 4:4:4 files are plain.
-    for (const std::string format : {"yuv444p"})
+    // ffmpeg's 4:4:4 files are plain T.81; its RGB files carry its own
+    // reversible colour transform in 9-bit components and decode to 8-bit
+    // RGB.
+    for (const std::string format : {"yuv444p", "bgr24"})
         for (int predictor = 1; predictor <= 3; ++predictor) {
             SCOPED_TRACE(format + " predictor " + std::to_string(predictor));
+            const bool rgb = format == "bgr24";
             const std::string jpg = dir / "lossless.jpg", raw = dir / "lossless.raw";
             ASSERT_EQ(Shell(std::string(GAVEX_FFMPEG) + " -v error -y -f lavfi -i testsrc2=size=46x32:rate=1 -frames:v 1 "
                           "-vf format=" + format + ",crop=45:31:0:0 "
                           "-pix_fmt " + format + " -c:v ljpeg -strict -1 -pred " + std::to_string(predictor) + " " +
                           Quote(jpg)),
                       0);
-            // ffmpeg's samples, one plane per component.
-            const std::string outFormat = format;
+            // ffmpeg's samples: one plane per component, or packed RGB.
+            const std::string outFormat = rgb ? "rgb24" : format;
             ASSERT_EQ(Shell(std::string(GAVEX_FFMPEG) + " -v error -y -i " + Quote(jpg) + " -f rawvideo -pix_fmt " +
                           outFormat + " " + Quote(raw)),
                       0);
-            const auto planes = gavex_test::ReadFileBytes(raw);
-            ASSERT_EQ(planes.size(), 45u * 31 * 3);
-            const Picture ours = DecodeComponents(gavex_test::ReadFileBytes(jpg));
+            const auto samples = gavex_test::ReadFileBytes(raw);
+            ASSERT_EQ(samples.size(), 45u * 31 * 3);
+            const auto file = gavex_test::ReadFileBytes(jpg);
+            const Picture ours = DecodeComponents(file);
             ASSERT_EQ(ours.status, 0);
             ASSERT_EQ(ours.components, 3);
+            EXPECT_EQ(ours.precision, 8);
             const std::size_t n = 45 * 31;
             for (std::size_t i = 0; i < n; ++i)
-                for (int c = 0; c < 3; ++c)
-                    ASSERT_EQ(ours.pixels[i * 3 + static_cast<std::size_t>(c)], planes[static_cast<std::size_t>(c) * n + i])
+                for (std::size_t c = 0; c < 3; ++c)
+                    ASSERT_EQ(ours.pixels[i * 3 + c], rgb ? samples[i * 3 + c] : samples[c * n + i])
                         << "sample " << i << " component " << c;
+            if (!rgb)
+                continue;
+            // The header says RGB, and the buffer decompressor takes it.
+            CMemBuffInput in;
+            ASSERT_EQ(in.AttachBuffer(file.data(), static_cast<std::int32_t>(file.size())), 0);
+            CJPEGDecoder decoder;
+            ASSERT_EQ(decoder.SetSource(&in), 0);
+            std::int32_t w = 0, h = 0, components = 0, precision = 0;
+            JpegColor colour = JpegColorOther;
+            JpegSampling sampling = JpegSamplingOther;
+            ASSERT_EQ(decoder.ReadHeader(&w, &h, &components, &colour, &sampling, &precision), 0);
+            EXPECT_EQ(colour, JpegColorRgb);
+            EXPECT_EQ(precision, 8);
+            JpegFrameDecompressor decompressor;
+            std::int32_t fw = 0, fh = 0, layout = 0;
+            std::vector<std::uint8_t> frame(45 * 31 * 2);
+            EXPECT_EQ(decompressor.Decompress(file.data(), static_cast<std::int32_t>(file.size()), frame.data(),
+                                              static_cast<std::int32_t>(frame.size()), &fw, &fh, &layout, 0),
+                      0);
+            EXPECT_GT(decompressor.Decompress(file.data(), static_cast<std::int32_t>(file.size()), frame.data(),
+                                              static_cast<std::int32_t>(frame.size()), &fw, &fh, &layout, 0),
+                      0);
         }
 }
 

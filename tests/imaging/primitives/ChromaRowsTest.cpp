@@ -108,4 +108,25 @@ TEST(ChromaRows, EveryVariantGivesThePortableBytes)
             EXPECT_EQ(v1, v1Reference) << primitives_test::SlotName(slot) << " length " << length;
         }
     }
+    // Up-sampling: lengths around the eight samples a vector step takes.
+    for (std::int32_t length : {1, 2, 3, 9, 10, 11, 17, 18, 25, 150, 301}) {
+        Bytes v2Reference(2 * length), v1Reference(2 * length);
+        {
+            ScopedCpuVariant portable(0);
+            ASSERT_EQ(UpsampleRowH2V2(a.data(), b.data(), length, v2Reference.data()), 0);
+            ASSERT_EQ(UpsampleRowH2V1(a.data(), length, v1Reference.data()), 0);
+        }
+        for (std::int32_t slot : primitives_test::SupportedSlots()) {
+            ScopedCpuVariant variant(slot);
+            Bytes v2(2 * length + 1, 0xCD), v1(2 * length + 1, 0xCD);
+            ASSERT_EQ(UpsampleRowH2V2(a.data(), b.data(), length, v2.data()), 0);
+            ASSERT_EQ(UpsampleRowH2V1(a.data(), length, v1.data()), 0);
+            EXPECT_EQ(v2.back(), 0xCD) << primitives_test::SlotName(slot) << " length " << length;
+            EXPECT_EQ(v1.back(), 0xCD) << primitives_test::SlotName(slot) << " length " << length;
+            v2.pop_back();
+            v1.pop_back();
+            EXPECT_EQ(v2, v2Reference) << primitives_test::SlotName(slot) << " up length " << length;
+            EXPECT_EQ(v1, v1Reference) << primitives_test::SlotName(slot) << " up length " << length;
+        }
+    }
 }

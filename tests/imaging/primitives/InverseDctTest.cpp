@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/primitives/InverseDct.h"
+#include "SlotSweep.h"
 
 namespace {
 
@@ -307,6 +308,90 @@ TEST(InverseDct, ChecksComeBeforeAnyWrite)
     EXPECT_EQ(InverseDctDequant8x8To16u(b.data(), out16.data(), 16, nullptr), -8);
     for (const std::uint8_t s : out)
         EXPECT_EQ(s, 7);
+}
+
+TEST(InverseDct, EveryVariantGivesThePortableBytes)
+{
+    // Natural blocks, blocks with only the DC, and extreme ones whose
+    // products wrap and whose sums saturate.
+    std::mt19937 rng(77);
+    std::vector<std::pair<Block, Table>> cases;
+    for (int i = 0; i < 200; ++i)
+        cases.emplace_back(RandomBlock(rng), Uniform(static_cast<std::uint16_t>(1 + i % 40)));
+    for (const std::int16_t dc : {-2048, -1024, -1, 0, 1, 127, 1023, 2047}) {
+        Block b{};
+        b[0] = dc;
+        cases.emplace_back(b, Uniform(8));
+        cases.emplace_back(b, Uniform(255));
+    }
+    std::uniform_int_distribution<int> wide(-32768, 32767);
+    for (int i = 0; i < 50; ++i) {
+        Block b{};
+        Table t{};
+        for (int k = 0; k < 64; ++k) {
+            b[k] = static_cast<std::int16_t>(wide(rng));
+            t[k] = static_cast<std::uint16_t>(1 + rng() % 65535);
+        }
+        cases.emplace_back(b, t);
+    }
+    using Fn = PrimitiveStatus (*)(const std::int16_t*, std::uint8_t*, std::int32_t, const std::uint16_t*);
+    const Fn transforms[] = {&InverseDctDequant8x8To8u, &InverseDctDequant8x8To8uLow4x4,
+                             &InverseDctDequant8x8To8uLow2x2};
+    for (const Fn transform : transforms) {
+        std::vector<std::uint8_t> reference(cases.size() * 64);
+        {
+            primitives_test::ScopedCpuVariant portable(0);
+            for (std::size_t i = 0; i < cases.size(); ++i)
+                ASSERT_EQ(transform(cases[i].first.data(), reference.data() + 64 * i, 8, cases[i].second.data()), 0);
+        }
+        for (const std::int32_t slot : primitives_test::SupportedSlots()) {
+            primitives_test::ScopedCpuVariant variant(slot);
+            std::vector<std::uint8_t> out(cases.size() * 64);
+            for (std::size_t i = 0; i < cases.size(); ++i)
+                ASSERT_EQ(transform(cases[i].first.data(), out.data() + 64 * i, 8, cases[i].second.data()), 0);
+            EXPECT_EQ(primitives_test::FirstDifference(out, reference), "") << primitives_test::SlotName(slot);
+        }
+    }
+}
+
+TEST(InverseDct, PairGivesTheBytesOfTwoSingleBlocksInEveryVariant)
+{
+    std::mt19937 rng(78);
+    std::uniform_int_distribution<int> wide(-32768, 32767);
+    for (int round = 0; round < 60; ++round) {
+        std::array<std::int16_t, 128> coefficients{};
+        Table table{};
+        for (int k = 0; k < 64; ++k)
+            table[k] = static_cast<std::uint16_t>(round % 3 == 0 ? 1 + rng() % 65535 : 1 + rng() % 40);
+        for (int b = 0; b < 2; ++b) {
+            const Block block = RandomBlock(rng);
+            for (int k = 0; k < 64; ++k)
+                coefficients[64 * b + k] = round % 3 == 0 ? static_cast<std::int16_t>(wide(rng))
+                                           : round % 3 == 1 && k != 0 ? 0
+                                                                      : block[k];
+        }
+        // Single blocks of the portable code, written into 16-wide rows.
+        std::vector<std::uint8_t> reference(24 * 8, 0xCD);
+        {
+            primitives_test::ScopedCpuVariant portable(0);
+            ASSERT_EQ(InverseDctDequant8x8To8u(coefficients.data(), reference.data(), 24, table.data()), 0);
+            ASSERT_EQ(InverseDctDequant8x8To8u(coefficients.data() + 64, reference.data() + 8, 24, table.data()), 0);
+        }
+        for (const std::int32_t slot : primitives_test::SupportedSlots()) {
+            primitives_test::ScopedCpuVariant variant(slot);
+            std::vector<std::uint8_t> out(24 * 8, 0xCD);
+            ASSERT_EQ(InverseDctDequant8x8To8uPair(coefficients.data(), out.data(), 24, table.data()), 0);
+            EXPECT_EQ(primitives_test::FirstDifference(out, reference), "")
+                << primitives_test::SlotName(slot) << " round " << round;
+        }
+    }
+    std::vector<std::uint8_t> untouched(16, 0xCD);
+    const std::array<std::int16_t, 128> zero{};
+    const Table table = Uniform(1);
+    EXPECT_EQ(InverseDctDequant8x8To8uPair(nullptr, untouched.data(), 16, table.data()), -8);
+    EXPECT_EQ(InverseDctDequant8x8To8uPair(zero.data(), untouched.data(), 0, table.data()), -14);
+    EXPECT_EQ(InverseDctDequant8x8To8uPair(zero.data(), untouched.data(), 16, nullptr), -8);
+    EXPECT_EQ(untouched, std::vector<std::uint8_t>(16, 0xCD));
 }
 
 }  // namespace

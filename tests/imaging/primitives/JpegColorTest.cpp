@@ -225,3 +225,37 @@ TEST(JpegColor, EveryVariantGivesThePortableBytes)
         }
     }
 }
+
+TEST(JpegColor, InverseConversionInEveryVariantGivesThePortableBytes)
+{
+    // Widths around the vector widths (16 and 32 pixels) and their tails in
+    // the two scalar forms.
+    for (const int width : {1, 3, 4, 15, 16, 17, 31, 32, 33, 48, 83, 300}) {
+        constexpr int kHeight = 3;
+        const auto planes = primitives_test::RandomBytes(static_cast<std::size_t>(width) * kHeight * 3, 23 + width);
+        const std::uint8_t* src[3] = {planes.data(), planes.data() + width * kHeight,
+                                      planes.data() + 2 * width * kHeight};
+        auto convert = [&](bool bgr) {
+            std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * kHeight * 3 + 1, 0xCD);
+            const ImageSize size{width, kHeight};
+            const PrimitiveStatus status = bgr ? ConvertYCbCrToBgr8uP3C3(src, width, out.data(), width * 3, size)
+                                               : ConvertYCbCrToRgb8uP3C3(src, width, out.data(), width * 3, size);
+            EXPECT_EQ(status, 0);
+            EXPECT_EQ(out.back(), 0xCD);
+            return out;
+        };
+        for (bool bgr : {false, true}) {
+            std::vector<std::uint8_t> reference;
+            {
+                ScopedCpuVariant portable(0);
+                reference = convert(bgr);
+            }
+            for (std::int32_t slot : primitives_test::SupportedSlots()) {
+                ScopedCpuVariant variant(slot);
+                EXPECT_EQ(primitives_test::FirstDifference(convert(bgr), reference), "")
+                    << primitives_test::SlotName(slot) << (bgr ? " BGR" : " RGB") << " width " << width;
+            }
+        }
+    }
+}
+

@@ -1,6 +1,7 @@
 // Encodes a deterministic picture of the given size and writes the JPEG to
-// stdout: "jpeg_encode_tool <width> <height> <grey|planar|rgb> [raw file]";
-// the raw file, when given, supplies the samples.
+// stdout: "jpeg_encode_tool <width> <height> <grey|grey12|planar|rgb> [raw
+// file]"; the raw file, when given, supplies the samples (grey12: 12-bit
+// samples in little-endian words, written by the extended process).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@ int main(int argc, char** argv)
     const int width = std::atoi(argv[1]);
     const int height = std::atoi(argv[2]);
     const char* kind = argv[3];
+    const bool twelve = std::strcmp(kind, "grey12") == 0;
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
     for (std::size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = static_cast<std::uint8_t>((i * 37 + (i / 7) * 11) & 0xFF);
@@ -32,7 +34,13 @@ int main(int argc, char** argv)
     stream.AttachBuffer(out.data(), static_cast<std::int32_t>(out.size()));
     CJPEGEncoder encoder;
     JpegStatus status = 0;
-    if (std::strcmp(kind, "grey") == 0) {
+    if (twelve) {
+        for (std::size_t i = 1; i < pixels.size(); i += 2)
+            pixels[i] &= 0x0F;
+        encoder.SetSource(pixels.data(), width * 2, {width, height}, 1, JpegColorGrey, JpegSampling444, 12);
+        encoder.SetDestination(&stream);
+        status = encoder.SetParams(JpegModeExtended, JpegColorGrey, JpegSampling444, 0, 0, 75);
+    } else if (std::strcmp(kind, "grey") == 0) {
         encoder.SetSource(pixels.data(), width, {width, height}, 1, JpegColorGrey, JpegSampling444, 8);
         encoder.SetDestination(&stream);
         status = encoder.SetParams(JpegModeBaseline, JpegColorGrey, JpegSampling444, 0, 0, 75);
