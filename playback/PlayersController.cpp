@@ -204,8 +204,21 @@ void PlayersController::StepFrame(bool forward, int64_t position, bool keepFade)
         }
     }
     // No frame in that direction: every channel stays where it is.
-    if (position >= 0)
-        ForEachPlayer(true, [position](Player& player) { player.pinThread->Seek(position); });
+    if (position >= 0) {
+        // The master client's seek moves the common time line, and every
+        // other pin times its frames from it: they seek once it has moved,
+        // or a pin could report its frame against the old start position.
+        Player* master = nullptr;
+        for (const auto& player : m_players)
+            if (player->pin->HasSource() && player->pin->GetClientIndex() == 0)
+                master = player.get();
+        if (master)
+            master->pinThread->Seek(position);
+        ForEachPlayer(true, [position, master](Player& player) {
+            if (&player != master)
+                player.pinThread->Seek(position);
+        });
+    }
     for (const auto& player : m_players)
         player->pin->Pause();
     ForEachPlayer(false, [](Player& player) { player.pinThread->SetState(filters::SourcePin::kRun, true); });
