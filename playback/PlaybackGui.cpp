@@ -1,5 +1,7 @@
 #include "playback/PlaybackGui.h"
 
+#include <algorithm>
+
 
 namespace playback {
 
@@ -20,12 +22,12 @@ PlaybackGui HeadlessGui::Bundle(const std::shared_ptr<HeadlessGui>& gui)
     return PlaybackGui{gui, gui, gui, gui, gui, gui, gui, gui};
 }
 
-void HeadlessGui::SetIntervals(const utils::IntervalList& periods)
+void HeadlessGui::SetIntervals(const std::shared_ptr<utils::TimeConverter>& intervals)
 {
-    Record("SetIntervals " + std::to_string(periods.size()));
+    Record("SetIntervals " + std::to_string(intervals ? intervals->GetArchivePeriods().size() : 0));
 }
 
-void HeadlessGui::SetCursorTime(int64_t time)
+void HeadlessGui::SetPosition(int64_t time)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_cursor = time;
@@ -106,6 +108,105 @@ void HeadlessGui::Record(const std::string& call)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_calls.push_back(call);
+}
+
+void HeadlessGui::AddChannel(const std::wstring& id, const std::wstring& name)
+{
+    Record("AddChannel " + Narrow(id) + " " + Narrow(name));
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_tasks.empty())
+        m_tasks.emplace_back();
+    Storage::ExportTask& task = m_tasks[std::min<size_t>(m_currentTask, m_tasks.size() - 1)];
+    const std::string narrow = Narrow(id);
+    if (std::find(task.ChannelIds.begin(), task.ChannelIds.end(), narrow) == task.ChannelIds.end())
+        task.ChannelIds.push_back(narrow);
+    if (!m_tasks.back().ChannelIds.empty())
+        m_tasks.emplace_back();
+}
+
+void HeadlessGui::SetTaskInterval(const boost::posix_time::ptime& from, const boost::posix_time::ptime& to)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_tasks.empty())
+        return;
+    Storage::ExportTask& task = m_tasks[std::min<size_t>(m_currentTask, m_tasks.size() - 1)];
+    task.FromTime = from;
+    task.ToTime = to;
+}
+
+void HeadlessGui::SetCurrentTask(const Storage::ExportTask& task)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_tasks.empty())
+        return;
+    Storage::ExportTask& current = m_tasks[std::min<size_t>(m_currentTask, m_tasks.size() - 1)];
+    const std::vector<std::string> channels = current.ChannelIds;
+    current = task;
+    current.ChannelIds = channels;
+}
+
+void HeadlessGui::GetTask(int row, Storage::ExportTask& task)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (row < 0 || static_cast<size_t>(row) >= m_tasks.size() || m_tasks[row].ChannelIds.empty())
+        return;
+    task = m_tasks[row];
+    task.row = row;
+}
+
+void HeadlessGui::GetTasks(std::vector<Storage::ExportTask>& tasks)
+{
+    tasks.clear();
+    for (int row = 0; row < ItemCount(); ++row) {
+        Storage::ExportTask task;
+        GetTask(row, task);
+        if (!task.ChannelIds.empty())
+            tasks.push_back(task);
+    }
+}
+
+int HeadlessGui::CountTasks()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return static_cast<int>(std::count_if(m_tasks.begin(), m_tasks.end(),
+                                          [](const Storage::ExportTask& task) { return !task.ChannelIds.empty(); }));
+}
+
+void HeadlessGui::ResetTasks()
+{
+    Record("ResetTasks");
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_tasks.assign(1, Storage::ExportTask{});
+    m_currentTask = 0;
+}
+
+int HeadlessGui::CurrentIndex()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_tasks.empty() ? -1 : std::min(m_currentTask, static_cast<int>(m_tasks.size()) - 1);
+}
+
+int HeadlessGui::ItemCount()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return static_cast<int>(m_tasks.size());
+}
+
+void HeadlessGui::SelectItem(int row, bool)
+{
+    Record("SelectItem " + std::to_string(row));
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_currentTask = std::max(row, 0);
+}
+
+void HeadlessGui::PostProgressItem(int row, int percent)
+{
+    Record("SetProgressItem " + std::to_string(row) + " " + std::to_string(percent));
+}
+
+void HeadlessGui::PostSelectTask(int row)
+{
+    Record("SelectTask " + std::to_string(row));
 }
 
 }  // namespace playback

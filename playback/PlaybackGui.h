@@ -11,45 +11,91 @@
 #include <string>
 #include <vector>
 
+#include <boost/date_time/posix_time/ptime.hpp>
+#include <boost/signals2/signal.hpp>
+
+#include "app/core/ExportTask.h"
 #include "media/TimeConversion.h"
+
+namespace filters {
+class ISourceConfiguration;
+}
 
 namespace playback {
 
-class IControlsLayer {
-public:
-    virtual ~IControlsLayer() = default;
-    // The "PrevFrameAlpha" animation: the previous frame fading out.
-    virtual void StartPrevFrameAlpha() = 0;
-    virtual void StopPrevFrameAlpha() = 0;
-    virtual void StopPrevFrameFade() = 0;
-    virtual void SetPrevFrameAlpha(int32_t alpha) = 0;
-    // Invalidates the whole layer; RenderDirty repaints what is invalid now.
-    virtual void InvalidateAll() = 0;
-    virtual void RenderDirty() = 0;
-    // Channel `channel` moved to another file (posted to the GUI thread).
-    virtual void PostNewFile(int32_t channel) = 0;
+// Which edge of the cut selection the time line's cursor drives.
+enum ECutSelectionMode : int {
+    CutSelectionNone = 0,
+    CutSelectionBegin = 1,
+    CutSelectionEnd = 2,
 };
 
+// Every time is archive ms: milliseconds since 1970-01-01 00:00 UTC.
 class ITimeLineControl {
 public:
     virtual ~ITimeLineControl() = default;
-    virtual void SetIntervals(const utils::IntervalList& archivePeriods) = 0;
+
+    // The user chose a time: end of a drag, a click, a flick, a jump.
+    boost::signals2::signal<void(int64_t time)> TimeSelected;
+    // The cursor moves during a drag or an animation.
+    boost::signals2::signal<void(int64_t time)> PositionDragged;
+    // The moving selection edge crossed the fixed one: the roles swapped and
+    // `time` is the edge left behind.
+    boost::signals2::signal<void(ECutSelectionMode mode, int64_t time)> CutSelectionChanged;
+
+    // The converter is shared with the controller and never null inside.
+    virtual void SetIntervals(const std::shared_ptr<utils::TimeConverter>& intervals) = 0;
     virtual void ClearIntervals() = 0;
-    // Archive ms.
-    virtual void SetCursorTime(int64_t time) = 0;
+    // Moves the cursor without a signal; ignored while the user drags.
+    virtual void SetPosition(int64_t time) = 0;
+    virtual void SetCutSelectionMode(ECutSelectionMode mode) = 0;
+    virtual void SetSelectionBegin(int64_t time) = 0;
+    virtual void SetSelectionEnd(int64_t time) = 0;
+    virtual void ClearSelection() = 0;
+};
+
+// One of the two export time inputs: a time selector (begin or end edge)
+// that the controls layer marks active.
+class ITimeInputPanel {
+public:
+    virtual ~ITimeInputPanel() = default;
+
+    boost::signals2::signal<void()> Activated;
+
+    virtual ITimeLineControl& Selector() = 0;
+    // The last time set by SetPosition or chosen by the user.
+    virtual int64_t CurrentTime() const = 0;
+    virtual bool IsActive() const = 0;
+    // When not active yet: marks it active, emits Activated, repaints.
+    virtual void Activate() = 0;
 };
 
 class IPlayControlPanel {
 public:
     virtual ~IPlayControlPanel() = default;
+
+    boost::signals2::signal<void()> PlayClicked;
+    boost::signals2::signal<void()> PauseClicked;
+    boost::signals2::signal<void()> StepBackwardClicked;
+    boost::signals2::signal<void()> StepForwardClicked;
+    boost::signals2::signal<void(double speed)> SpeedChanged;
+    // 0 to 100.
+    boost::signals2::signal<void(int volume)> VolumeChanged;
+
+    // A change of state emits PlayClicked or PauseClicked as a click does.
     virtual void SetPlaying(bool playing) = 0;
-    virtual void SetVolume(int32_t volume) = 0;
+    // Speed 1, with SpeedChanged.
     virtual void ResetSpeed() = 0;
+    virtual void SetVolume(int32_t volume) = 0;
 };
 
 class ICameraSelector {
 public:
     virtual ~ICameraSelector() = default;
+
+    // The camera the user chose, by name.
+    boost::signals2::signal<void(const std::wstring& name)> CameraChanged;
+
     virtual void SetCameras(const std::vector<std::wstring>& names) = 0;
     virtual void SelectCamera(const std::wstring& name) = 0;
 };
@@ -65,11 +111,92 @@ public:
     virtual bool FadeItem(int32_t channel, int32_t from, int32_t to) = 0;
 };
 
+// The list of export tasks. The current task is the row selector's current
+// row clamped to the last row; with no row, operations on it do nothing.
 class IExportPanel {
 public:
     virtual ~IExportPanel() = default;
-    // Empties the list of export tasks.
+
+    // The current row changed.
+    boost::signals2::signal<void()> CurrentTaskChanged;
+    // A task's settings button was clicked.
+    boost::signals2::signal<void(int row)> TaskSelected;
+
+    virtual void AddChannel(const std::wstring& id, const std::wstring& name) = 0;
+    virtual void SetTaskInterval(const boost::posix_time::ptime& from, const boost::posix_time::ptime& to) = 0;
+    virtual void SetCurrentTask(const Storage::ExportTask& task) = 0;
+    // Leaves `task` as it is when the row has no channel.
+    virtual void GetTask(int row, Storage::ExportTask& task) = 0;
+    // The tasks that have channels, in row order.
+    virtual void GetTasks(std::vector<Storage::ExportTask>& tasks) = 0;
+    virtual int CountTasks() = 0;
+    // Empties the list: one empty task, selected.
     virtual void ResetTasks() = 0;
+
+    // The row selector: current row (-1: none), rows, selecting one.
+    virtual int CurrentIndex() = 0;
+    virtual int ItemCount() = 0;
+    virtual void SelectItem(int row, bool animate) = 0;
+
+    // Safe from any thread: queued to the GUI thread.
+    virtual void PostProgressItem(int row, int percent) = 0;
+    virtual void PostSelectTask(int row) = 0;
+};
+
+class IExportControlPanel {
+public:
+    virtual ~IExportControlPanel() = default;
+
+    boost::signals2::signal<void()> ExportAllTasksClicked;
+    boost::signals2::signal<void()> ExportCurrentTaskClicked;
+    boost::signals2::signal<void()> CancelExportClicked;
+
+    // Safe from any thread: overall percent, the end of a run, a message
+    // that replaces the progress bar (local 8-bit text).
+    virtual void PostProcessed(int percent) = 0;
+    virtual void PostComplete() = 0;
+    virtual void PostMessage(const std::string& text) = 0;
+};
+
+// Edits the selected task's settings.
+class IExportTaskSettingsPanel {
+public:
+    virtual ~IExportTaskSettingsPanel() = default;
+
+    boost::signals2::signal<void(Storage::ExportTask& task)> TaskEdited;
+
+    virtual void SetTask(const Storage::ExportTask& task) = 0;
+    // Slides the panel opposite to its animation's current direction.
+    virtual void ToggleSlide() = 0;
+};
+
+class IControlsLayer {
+public:
+    virtual ~IControlsLayer() = default;
+
+    // The user's requests, in the order the controller connects them.
+    boost::signals2::signal<void()> ScreenshotRequested;
+    boost::signals2::signal<void()> PrintRequested;
+    boost::signals2::signal<void(filters::ISourceConfiguration& configuration)> SourcesChosen;
+    boost::signals2::signal<void()> SettingsPanelShown;
+    boost::signals2::signal<void()> SettingsPanelHidden;
+    boost::signals2::signal<void(int channel)> ExportSourceSelected;
+    boost::signals2::signal<void(bool exportMode)> ExportModeChanged;
+    // Null: none of the time inputs is active.
+    boost::signals2::signal<void(ITimeLineControl* timeLine)> ActiveTimeLineChanged;
+    // Answers PostNewFile on the GUI thread.
+    boost::signals2::signal<void(int channel)> FileOpened;
+
+    // The "PrevFrameAlpha" animation: the previous frame fading out.
+    virtual void StartPrevFrameAlpha() = 0;
+    virtual void StopPrevFrameAlpha() = 0;
+    virtual void StopPrevFrameFade() = 0;
+    virtual void SetPrevFrameAlpha(int32_t alpha) = 0;
+    // Invalidates the whole layer; RenderDirty repaints what is invalid now.
+    virtual void InvalidateAll() = 0;
+    virtual void RenderDirty() = 0;
+    // Channel `channel` moved to another file (posted to the GUI thread).
+    virtual void PostNewFile(int32_t channel) = 0;
 };
 
 class IEnabledGui {
@@ -112,9 +239,13 @@ public:
     void RenderDirty() override { Record("RenderDirty"); }
     void PostNewFile(int32_t channel) override { Record("NewFile " + std::to_string(channel)); }
 
-    void SetIntervals(const utils::IntervalList& periods) override;
+    void SetIntervals(const std::shared_ptr<utils::TimeConverter>& intervals) override;
     void ClearIntervals() override { Record("ClearIntervals"); }
-    void SetCursorTime(int64_t time) override;
+    void SetPosition(int64_t time) override;
+    void SetCutSelectionMode(ECutSelectionMode mode) override { Record("SetCutSelectionMode " + std::to_string(mode)); }
+    void SetSelectionBegin(int64_t time) override { Record("SetSelectionBegin " + std::to_string(time)); }
+    void SetSelectionEnd(int64_t time) override { Record("SetSelectionEnd " + std::to_string(time)); }
+    void ClearSelection() override { Record("ClearSelection"); }
 
     void SetPlaying(bool playing) override { Record(std::string("SetPlaying ") + (playing ? "1" : "0")); }
     void SetVolume(int32_t volume) override { Record("SetVolume " + std::to_string(volume)); }
@@ -130,7 +261,19 @@ public:
 
     void SetEnabledState(bool enabled, bool exporting) override;
 
-    void ResetTasks() override { Record("ResetTasks"); }
+    // A plain list of tasks, always ending with an empty one.
+    void AddChannel(const std::wstring& id, const std::wstring& name) override;
+    void SetTaskInterval(const boost::posix_time::ptime& from, const boost::posix_time::ptime& to) override;
+    void SetCurrentTask(const Storage::ExportTask& task) override;
+    void GetTask(int row, Storage::ExportTask& task) override;
+    void GetTasks(std::vector<Storage::ExportTask>& tasks) override;
+    int CountTasks() override;
+    void ResetTasks() override;
+    int CurrentIndex() override;
+    int ItemCount() override;
+    void SelectItem(int row, bool animate) override;
+    void PostProgressItem(int row, int percent) override;
+    void PostSelectTask(int row) override;
 
     std::vector<std::string> Calls();
     // Calls that begin with `prefix`.
@@ -145,6 +288,8 @@ private:
     std::vector<std::string> m_calls;
     int32_t m_items = 0;
     int64_t m_cursor = 0;
+    std::vector<Storage::ExportTask> m_tasks;
+    int m_currentTask = 0;
 };
 
 }  // namespace playback

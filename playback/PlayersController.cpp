@@ -596,7 +596,7 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
         }
         m_gui.enabled->SetEnabledState(true, false);
         m_gui.grid->CreateItems(static_cast<int32_t>(m_players.size()));
-        m_gui.playTimeLine->SetIntervals(m_playConverter->GetArchivePeriods());
+        m_gui.playTimeLine->SetIntervals(m_playConverter);
         if (!m_players.empty())
             SelectPlayer(0);
     } catch (const std::exception& e) {
@@ -618,7 +618,7 @@ void PlayersController::SelectPlayer(size_t index)
     if (index >= m_players.size() || m_players[index] == m_currentPlayer)
         return;
     m_currentPlayer = m_players[index];
-    m_gui.playTimeLine->SetIntervals(m_currentPlayer->converter->GetArchivePeriods());
+    m_gui.playTimeLine->SetIntervals(m_currentPlayer->converter);
     if (m_currentPlayer->pin->HasSource())
         m_gui.cameras->SelectCamera(m_currentPlayer->pin->GetSource()->GetName());
     m_gui.grid->SelectChannel(static_cast<int32_t>(index));
@@ -667,7 +667,7 @@ void PlayersController::Tick()
         if (m_currentPlayer->pin->HasSource() && t >= m_currentPlayer->pin->GetDuration())
             OnFinishedPlay();
     }
-    m_gui.playTimeLine->SetCursorTime(CurrentPosition());
+    m_gui.playTimeLine->SetPosition(CurrentPosition());
     UpdateOutOfRecordFade();
 }
 
