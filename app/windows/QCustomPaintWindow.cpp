@@ -6,6 +6,8 @@
 #include <QShowEvent>
 #include <QWheelEvent>
 
+#include "app/widgets/QGuiLayer.h"
+
 QCustomPaintWindow::QCustomPaintWindow(QGuiLayer* scene) : QMainWindow(nullptr, Qt::WindowFlags()), m_scene(scene)
 {
     setAttribute(Qt::WA_NoSystemBackground);
@@ -25,20 +27,30 @@ void QCustomPaintWindow::showEvent(QShowEvent* event)
 
 void QCustomPaintWindow::mouseMoveEvent(QMouseEvent* event)
 {
+    if (!m_closing && m_scene != nullptr)
+        m_scene->MouseMove(event->pos(), event->buttons(), event->modifiers());
     QWidget::mouseMoveEvent(event);
 }
 
 void QCustomPaintWindow::mousePressEvent(QMouseEvent* event)
 {
+    if (!m_closing && m_scene != nullptr)
+        m_scene->MousePress(event->pos(), event->button(), event->modifiers());
     QWidget::mousePressEvent(event);
 }
 
 void QCustomPaintWindow::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (!m_closing && m_scene != nullptr)
+        m_scene->MouseRelease(event->pos(), event->button(), event->modifiers());
     QWidget::mouseReleaseEvent(event);
 }
 
-void QCustomPaintWindow::wheelEvent(QWheelEvent* /*event*/) {}
+void QCustomPaintWindow::wheelEvent(QWheelEvent* event)
+{
+    if (!m_closing && m_scene != nullptr)
+        m_scene->Wheel(event->position().toPoint(), event->angleDelta().y(), event->modifiers());
+}
 
 void QCustomPaintWindow::keyPressEvent(QKeyEvent* event)
 {
@@ -50,7 +62,12 @@ void QCustomPaintWindow::keyReleaseEvent(QKeyEvent* event)
     ForwardKey(event);
 }
 
-void QCustomPaintWindow::ForwardKey(QKeyEvent* /*event*/) {}
+void QCustomPaintWindow::ForwardKey(QKeyEvent* event)
+{
+    // The scene's own handling takes the key to its focused widget.
+    if (!m_closing && m_scene != nullptr)
+        static_cast<QObject*>(m_scene)->event(event);
+}
 
 void QCustomPaintWindow::closeEvent(QCloseEvent* /*event*/)
 {

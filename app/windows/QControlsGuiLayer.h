@@ -1,0 +1,156 @@
+#pragma once
+// The player's scene: the channel grid, the panels below it (the play page
+// and the export page, switched by mode), the time line row and the sliding
+// configuration panels over the video area. It repaints itself every 16 ms
+// into the renderer's overlay texture and reports the user's actions to the
+// playback controller through the signals of playback::IControlsLayer.
+//
+// Each panel comes from the controls factory; a slot the factory leaves
+// empty gets a plain skinned strip of the panel's height.
+
+#include <array>
+#include <functional>
+#include <memory>
+
+#include <QGraphicsGridLayout>
+#include <QPropertyAnimation>
+
+#include "app/widgets/QGuiLayer.h"
+#include "app/windows/PanelPages.h"
+#include "playback/PlaybackGui.h"
+#include "render/Renderer.h"
+
+class QCustomButton;
+class QGraphicsProxyWidget;
+class QGraphicsWidget;
+
+// The enabled state the controller asks for, in order: [0] playback
+// controls, [1] settings and source browser buttons, [2] time inputs and
+// "Current task", [3] "All tasks", [4] snapshot and print, [5] export mode
+// allowed.
+using EnabledGuiFlags = std::array<bool, 6>;
+
+class QControlsGuiLayer;
+
+// What the playback controller holds of the layer: its signals and the calls
+// it makes. It may outlive the layer, after which its calls do nothing.
+class ControlsLayerInterface : public playback::IControlsLayer, public playback::IEnabledGui {
+public:
+    explicit ControlsLayerInterface(QControlsGuiLayer* layer) : m_layer(layer) {}
+    void Detach() { m_layer = nullptr; }
+
+    void StartPrevFrameAlpha() override;
+    void StopPrevFrameAlpha() override;
+    void StopPrevFrameFade() override;
+    void SetPrevFrameAlpha(int32_t alpha) override;
+    void InvalidateAll() override;
+    void RenderDirty() override;
+    void PostNewFile(int32_t channel) override;
+    // The controller's two switches, spread over the six flags as far as the
+    // layer can tell.
+    void SetEnabledState(bool enabled, bool exporting) override;
+
+private:
+    QControlsGuiLayer* m_layer;
+};
+
+class QControlsGuiLayer : public QGuiLayer, public render::ISceneLayer {
+    Q_OBJECT
+    Q_PROPERTY(int PrevFrameAlpha READ GetPrevFrameAlpha WRITE SetPrevFrameAlphaProperty)
+
+public:
+    enum class Slot {
+        ExportPanel,
+        TimeInput1,
+        TimeInput2,
+        ExportControlPanel,
+        CameraSelector,
+        SelectedTimeLine,
+        PlayControlPanel,
+        SettingsControlPanel,
+        TimeSelector,
+        UnitedTimeLine,
+        SourceBrowser,
+        SettingsPanel,
+        ExportTaskSettings,
+    };
+    // Makes the widget of a slot (owned by the scene once added); null for
+    // the plain strip.
+    using ControlsFactory = std::function<QWidget*(Slot slot, QControlsGuiLayer& layer)>;
+
+    // The renderer must outlive the layer; the layer becomes its scene layer
+    // until destroyed.
+    explicit QControlsGuiLayer(render::Renderer* renderer, ControlsFactory factory = {});
+    ~QControlsGuiLayer() override;
+
+    // The scene follows the output's size and lays its panels out.
+    void Resize(const QSize& size) override;
+    bool RenderDirty() override;
+    void CreateControls() override;
+
+    // Play page, channel grid out of export mode; no time input active.
+    void SwitchToPlayMode();
+    // Export page, time input 1 active unless one already is.
+    void SwitchToExportMode();
+    // index 0 or 1; -1 for none. Unmarks the other input.
+    void SetActiveTimeInput(int index);
+    bool IsTimeInputActive(int index) const { return m_timeInputActive[index]; }
+    int CurrentPage() const { return m_pages.CurrentPage(); }
+
+    // Before a snapshot or print: no popup in the picture.
+    void PrepareCapture();
+    void ApplyEnabledState(const EnabledGuiFlags& enabled);
+
+    QWidget* Control(Slot slot) const;
+    render::Renderer* GetRenderer() const { return m_renderer; }
+    QCustomButton* ShotButton() const { return m_shotButton; }
+    QCustomButton* PrintButton() const { return m_printButton; }
+    // The video area: where the channel grid lies after the last layout.
+    QRect VideoArea() const { return m_videoArea; }
+
+    // The signals and calls of the playback controller's side.
+    const std::shared_ptr<ControlsLayerInterface>& Interface() const { return m_interface; }
+    playback::IControlsLayer& Signals() { return *m_interface; }
+
+    void StopPrevFrameFade();
+    void StartPrevFrameFade();
+    void StopPrevFrameAnimation();
+    void InvalidateAll();
+
+    int GetPrevFrameAlpha() const { return 0; }
+    void SetPrevFrameAlphaProperty(int alpha);
+
+public slots:
+    void NewFile(int channel);
+
+private slots:
+    void sceneChanged(const QList<QRectF>& rects);
+    void onScreenshot();
+    void onPrint();
+    void onShowSettingsPanel();
+    void onHideSettingsPanel();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    QWidget* Make(Slot slot);
+    QGraphicsProxyWidget* AddControl(Slot slot, QWidget* widget);
+    void BuildModePanels();
+    void BuildTimeLineRow();
+    void RepaintControl(Slot slot);
+
+    render::Renderer* m_renderer;
+    ControlsFactory m_factory;
+    std::shared_ptr<ControlsLayerInterface> m_interface;
+    QGraphicsGridLayout* m_mainGrid = nullptr;
+    QGraphicsWidget* m_channelGrid = nullptr;
+    PanelPages m_pages;
+    std::array<QWidget*, 13> m_controls{};
+    QCustomButton* m_shotButton = nullptr;
+    QCustomButton* m_printButton = nullptr;
+    std::array<bool, 2> m_timeInputActive{false, false};
+    QRect m_videoArea;
+    QPropertyAnimation m_fade;
+    int m_timer = 0;
+};
