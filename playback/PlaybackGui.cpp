@@ -46,11 +46,27 @@ void HeadlessGui::SelectCamera(const std::wstring& name)
     Record("SelectCamera " + Narrow(name));
 }
 
-void HeadlessGui::CreateItems(int32_t count)
+void HeadlessGui::CreateItems(const std::vector<int32_t>& order,
+                              const std::vector<boost::shared_ptr<render::Titles>>& titles)
 {
+    const auto count = static_cast<int32_t>(titles.size());
     Record("CreateItems " + std::to_string(count));
     std::lock_guard<std::mutex> guard(m_lock);
     m_items = count;
+    // Without cells of its own the headless grid keeps any order of the
+    // right length.
+    m_layout = order;
+    if (m_layout.size() != titles.size()) {
+        m_layout.clear();
+        for (int32_t i = 0; i < count; ++i)
+            m_layout.push_back(i);
+    }
+}
+
+std::vector<int32_t> HeadlessGui::GetLayout()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_layout;
 }
 
 void HeadlessGui::RemoveItems()
@@ -58,6 +74,7 @@ void HeadlessGui::RemoveItems()
     Record("RemoveItems");
     std::lock_guard<std::mutex> guard(m_lock);
     m_items = 0;
+    m_layout.clear();
 }
 
 bool HeadlessGui::FadeItem(int32_t channel, int32_t from, int32_t to)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <boost/date_time/posix_time/ptime.hpp>
+#include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
 
 #include "app/core/ExportTask.h"
@@ -19,6 +20,10 @@
 
 namespace filters {
 class ISourceConfiguration;
+}
+
+namespace render {
+class Titles;
 }
 
 namespace playback {
@@ -103,12 +108,17 @@ public:
 class IChannelsGrid {
 public:
     virtual ~IChannelsGrid() = default;
-    virtual void CreateItems(int32_t count) = 0;
+    // One item per channel: channel i in cell order[i] when the stored order
+    // fits the channels, titles[i] its titles set.
+    virtual void CreateItems(const std::vector<int32_t>& order,
+                             const std::vector<boost::shared_ptr<render::Titles>>& titles) = 0;
     virtual void RemoveItems() = 0;
     virtual void SelectChannel(int32_t channel) = 0;
     // Fades the video item of the channel from one alpha to another; false
     // when the grid has no item for it.
     virtual bool FadeItem(int32_t channel, int32_t from, int32_t to) = 0;
+    // The cell index of each channel (the order CreateItems takes).
+    virtual std::vector<int32_t> GetLayout() = 0;
 };
 
 // The list of export tasks. The current task is the row selector's current
@@ -254,10 +264,12 @@ public:
     void SetCameras(const std::vector<std::wstring>& names) override;
     void SelectCamera(const std::wstring& name) override;
 
-    void CreateItems(int32_t count) override;
+    void CreateItems(const std::vector<int32_t>& order,
+                     const std::vector<boost::shared_ptr<render::Titles>>& titles) override;
     void RemoveItems() override;
     void SelectChannel(int32_t channel) override { Record("SelectChannel " + std::to_string(channel)); }
     bool FadeItem(int32_t channel, int32_t from, int32_t to) override;
+    std::vector<int32_t> GetLayout() override;
 
     void SetEnabledState(bool enabled, bool exporting) override;
 
@@ -287,6 +299,7 @@ private:
     std::mutex m_lock;
     std::vector<std::string> m_calls;
     int32_t m_items = 0;
+    std::vector<int32_t> m_layout;
     int64_t m_cursor = 0;
     std::vector<Storage::ExportTask> m_tasks;
     int m_currentTask = 0;

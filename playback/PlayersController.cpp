@@ -271,6 +271,7 @@ void PlayersController::SetPlayCycle(bool cycle)
 void PlayersController::SaveState()
 {
     QApplicationSettings::Instance().Live.LastPosition = static_cast<uint64_t>(CurrentPosition());
+    QApplicationSettings::Instance().Live.Layout = m_gui.grid->GetLayout();
 }
 
 void PlayersController::SetVolume(double volume)
@@ -595,7 +596,10 @@ void PlayersController::BuildPlayers(const std::vector<boost::shared_ptr<filters
             m_channelStates.push_back(ChannelState{false, playInfo});
         }
         m_gui.enabled->SetEnabledState(true, false);
-        m_gui.grid->CreateItems(static_cast<int32_t>(m_players.size()));
+        std::vector<render::TitlesPtr> titles;
+        for (const auto& player : m_players)
+            titles.push_back(player->titles);
+        m_gui.grid->CreateItems(QApplicationSettings::Instance().Live.Layout, titles);
         m_gui.playTimeLine->SetIntervals(m_playConverter);
         if (!m_players.empty())
             SelectPlayer(0);

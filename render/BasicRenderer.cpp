@@ -208,6 +208,24 @@ RendererPinPtr BasicRenderer::GetPin(int index)
     return m_pins.at(static_cast<std::size_t>(index));
 }
 
+void BasicRenderer::DrawPinLast(int index)
+{
+    Guard lock(m_lock);
+    auto found = std::find_if(m_drawList.begin(), m_drawList.end(),
+                              [index](const RendererPinPtr& pin) { return pin->GetIndex() == index; });
+    if (found != m_drawList.end())
+        std::iter_swap(found, m_drawList.end() - 1);
+}
+
+std::vector<int> BasicRenderer::GetDrawOrder()
+{
+    Guard lock(m_lock);
+    std::vector<int> order;
+    for (const RendererPinPtr& pin : m_drawList)
+        order.push_back(pin->GetIndex());
+    return order;
+}
+
 int BasicRenderer::GetCount()
 {
     Guard lock(m_lock);

@@ -115,6 +115,12 @@ public:
     RendererPinPtr AddPin();
     void RemoveAllPins();
     RendererPinPtr GetPin(int index);
+    // Exchanges the pin of `index` with the last pin of the draw list, so it
+    // is drawn on top; the former last pin takes its place. No effect for an
+    // index without pin.
+    void DrawPinLast(int index);
+    // Pin indices in the order the render thread draws them.
+    std::vector<int> GetDrawOrder();
 
     int GetCount() override;
     int GetShade(int index) override;

@@ -38,7 +38,10 @@ public:
     QSizeF Zoom() const;
     void SetZoom(const QSizeF& size);
     QPointF ZoomOrigin() const { return origin; }
+    // Pans: the picture point under the origin moves to point.
     void SetZoomOrigin(const QPointF& point);
+    // Moves the origin without panning (a drag starts there).
+    void ResetZoomOrigin(const QPointF& point) { origin = point; }
 
     QSizeF TargetZoom() const { return targetZoom; }
     QPropertyAnimation& ZoomPropertyAnimation() { return zoomAnimation; }
