@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGraphicsPixmapItem>
 #include <QGraphicsProxyWidget>
+#include <QPixmap>
 #include <QGraphicsWidget>
 #include <QMetaObject>
 #include <QTimerEvent>
@@ -42,6 +44,16 @@ void ConnectByName(QObject* sender, const char* signal, QObject* receiver, const
         to->indexOfMethod(QMetaObject::normalizedSignature(slot + 1)) < 0)
         return;
     QObject::connect(sender, signal, receiver, slot);
+}
+
+// Until the export panel's own snapshot item is there: a movable
+// half-transparent copy of the picture.
+QGraphicsItem* DefaultDragImage(const QImage& image, int /*channel*/)
+{
+    auto* item = new QGraphicsPixmapItem(QPixmap::fromImage(image));
+    item->setOpacity(0.5);
+    item->setFlag(QGraphicsItem::ItemIsMovable);
+    return item;
 }
 
 }  // namespace
@@ -118,11 +130,13 @@ void ControlsLayerInterface::SetEnabledState(bool enabled, bool exporting)
 
 // ---- QControlsGuiLayer ----
 
-QControlsGuiLayer::QControlsGuiLayer(render::Renderer* renderer, ControlsFactory factory)
-    : QGuiLayer(renderer),
-      m_renderer(renderer),
+QControlsGuiLayer::QControlsGuiLayer(std::shared_ptr<render::Renderer> renderer, ControlsFactory factory)
+    : QGuiLayer(renderer.get()),
+      m_renderer(std::move(renderer)),
       m_factory(std::move(factory)),
+      m_dragImageFactory(DefaultDragImage),
       m_interface(std::make_shared<ControlsLayerInterface>(this)),
+      m_grid(this, m_renderer.get()),
       m_fade(this, "PrevFrameAlpha")
 {
     EnsureControls();
@@ -131,8 +145,10 @@ QControlsGuiLayer::QControlsGuiLayer(render::Renderer* renderer, ControlsFactory
     m_fade.setStartValue(255);
     m_fade.setEndValue(0);
     m_fade.setEasingCurve(QEasingCurve::InOutQuad);
-    if (m_renderer != nullptr)
+    if (m_renderer != nullptr) {
         m_renderer->SetLayer(this);
+        m_renderer->SetTitlesProcessor(&m_grid);
+    }
 }
 
 QControlsGuiLayer::~QControlsGuiLayer()
@@ -141,6 +157,8 @@ QControlsGuiLayer::~QControlsGuiLayer()
     m_fade.stop();
     if (m_renderer != nullptr && m_renderer->GetLayer() == this)
         m_renderer->SetLayer(nullptr);
+    if (m_renderer != nullptr)
+        m_renderer->SetTitlesProcessor(nullptr);
     // The layouts go before the proxies they place.
     delete m_mainGrid;
     m_mainGrid = nullptr;
@@ -182,11 +200,8 @@ void QControlsGuiLayer::CreateControls()
     m_mainGrid = new QGraphicsGridLayout;
     m_mainGrid->setSpacing(0);
 
-    // The video area; the channel grid's items lie in it.
-    m_channelGrid = new QGraphicsWidget;
-    m_channelGrid->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding, QSizePolicy::DefaultType);
-    addItem(m_channelGrid);
-    m_mainGrid->addItem(m_channelGrid, 0, 0, 1, 2);
+    m_grid.setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding, QSizePolicy::DefaultType);
+    m_mainGrid->addItem(&m_grid, 0, 0, 1, 2);
 
     BuildModePanels();
     BuildTimeLineRow();
@@ -272,7 +287,7 @@ void QControlsGuiLayer::Resize(const QSize& size)
     m_pages.updateGeometry();
     m_mainGrid->invalidate();
     m_mainGrid->setGeometry(QRectF(0, 0, w, h));
-    m_videoArea = m_channelGrid->geometry().toRect();
+    m_videoArea = m_grid.geometry().toRect();
     // The sliding panels cover the video area exactly.
     for (Slot slot : {Slot::SourceBrowser, Slot::ExportTaskSettings, Slot::SettingsPanel}) {
         QWidget* panel = Control(slot);
@@ -284,7 +299,35 @@ void QControlsGuiLayer::Resize(const QSize& size)
 
 bool QControlsGuiLayer::RenderDirty()
 {
-    return QGuiLayer::RenderDirty();
+    const bool painted = QGuiLayer::RenderDirty();
+    if (painted)
+        m_grid.UpdatePinGeometry();
+    return painted;
+}
+
+void QControlsGuiLayer::OnItemMoved(QGraphicsItem* item, const QPointF& offset)
+{
+    auto* video = dynamic_cast<QVideoItem*>(item);
+    if (video == nullptr || m_renderer == nullptr || !Control(Slot::ExportPanel)->isEnabled())
+        return;
+    const render::RendererPinPtr pin = m_renderer->GetPin(video->Channel());
+    if (!pin)
+        return;
+    const QRect area = pin->GetRect();
+    const QPoint point = (item->pos() + offset).toPoint();
+    if (!area.contains(point))
+        return;
+    // No picture while the device is not ready: no snapshot to drag.
+    const QImage picture = m_renderer->RenderToImage(area);
+    if (picture.isNull() || picture.width() <= 0 || !m_dragImageFactory)
+        return;
+    QGraphicsItem* snapshot = m_dragImageFactory(picture, video->Channel());
+    if (snapshot == nullptr)
+        return;
+    snapshot->setPos(area.topLeft());
+    MouseRelease(point, Qt::LeftButton);  // ends the video item's drag
+    addItem(snapshot);
+    MousePress(point, Qt::LeftButton);  // the snapshot, now under the cursor, takes it over
 }
 
 void QControlsGuiLayer::timerEvent(QTimerEvent* event)
@@ -337,6 +380,7 @@ void QControlsGuiLayer::RepaintControl(Slot slot)
 void QControlsGuiLayer::SwitchToPlayMode()
 {
     m_pages.SwitchTo(0);
+    m_grid.SetExportMode(false);
     m_interface->ExportModeChanged(false);
     for (int i = 0; i < 2; ++i) {
         if (m_timeInputActive[i]) {
@@ -350,6 +394,7 @@ void QControlsGuiLayer::SwitchToPlayMode()
 void QControlsGuiLayer::SwitchToExportMode()
 {
     m_pages.SwitchTo(1);
+    m_grid.SetExportMode(true);
     m_interface->ExportModeChanged(true);
     if (!m_timeInputActive[0]) {
         m_timeInputActive[0] = true;

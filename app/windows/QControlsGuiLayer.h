@@ -17,6 +17,7 @@
 
 #include "app/widgets/QGuiLayer.h"
 #include "app/windows/PanelPages.h"
+#include "gui/grid/QChannelsGrid.h"
 #include "playback/PlaybackGui.h"
 #include "render/Renderer.h"
 
@@ -77,16 +78,25 @@ public:
     // Makes the widget of a slot (owned by the scene once added); null for
     // the plain strip.
     using ControlsFactory = std::function<QWidget*(Slot slot, QControlsGuiLayer& layer)>;
+    // Makes the half-transparent snapshot of a channel that the user drags
+    // onto the export panel (added to the scene by the caller).
+    using DragImageFactory = std::function<QGraphicsItem*(const QImage& image, int channel)>;
 
-    // The renderer must outlive the layer; the layer becomes its scene layer
-    // until destroyed.
-    explicit QControlsGuiLayer(render::Renderer* renderer, ControlsFactory factory = {});
+    // The layer keeps the renderer; it is the renderer's scene layer and,
+    // through its channel grid, its titles processor until destroyed.
+    explicit QControlsGuiLayer(std::shared_ptr<render::Renderer> renderer, ControlsFactory factory = {});
     ~QControlsGuiLayer() override;
 
     // The scene follows the output's size and lays its panels out.
     void Resize(const QSize& size) override;
     bool RenderDirty() override;
     void CreateControls() override;
+    // A channel's video item dragged in export mode: its picture becomes a
+    // snapshot that takes over the drag.
+    void OnItemMoved(QGraphicsItem* item, const QPointF& offset) override;
+    void SetDragImageFactory(DragImageFactory factory) { m_dragImageFactory = std::move(factory); }
+
+    QChannelsGrid& Grid() { return m_grid; }
 
     // Play page, channel grid out of export mode; no time input active.
     void SwitchToPlayMode();
@@ -102,7 +112,7 @@ public:
     void ApplyEnabledState(const EnabledGuiFlags& enabled);
 
     QWidget* Control(Slot slot) const;
-    render::Renderer* GetRenderer() const { return m_renderer; }
+    render::Renderer* GetRenderer() const { return m_renderer.get(); }
     QCustomButton* ShotButton() const { return m_shotButton; }
     QCustomButton* PrintButton() const { return m_printButton; }
     // The video area: where the channel grid lies after the last layout.
@@ -140,11 +150,12 @@ private:
     void BuildTimeLineRow();
     void RepaintControl(Slot slot);
 
-    render::Renderer* m_renderer;
+    std::shared_ptr<render::Renderer> m_renderer;
     ControlsFactory m_factory;
+    DragImageFactory m_dragImageFactory;
     std::shared_ptr<ControlsLayerInterface> m_interface;
+    QChannelsGrid m_grid;
     QGraphicsGridLayout* m_mainGrid = nullptr;
-    QGraphicsWidget* m_channelGrid = nullptr;
     PanelPages m_pages;
     std::array<QWidget*, 13> m_controls{};
     QCustomButton* m_shotButton = nullptr;

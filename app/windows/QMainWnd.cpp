@@ -21,6 +21,7 @@
 #include "app/core/QApplicationSettings.h"
 #include "app/core/ResourcePaths.h"
 #include "app/widgets/SkinResources.h"
+#include "app/windows/QControlsGuiLayer.h"
 #include "base/Log.h"
 #include "playback/IPlayersController.h"
 #include "render/D3DRendererDevice.h"
@@ -47,8 +48,9 @@ QRect FitWindowIntoArea(const QRect& wanted, const QRect& area)
     return w.toRect().intersected(area);
 }
 
-QMainWnd::QMainWnd(std::shared_ptr<IPlayersController> controller, QGuiLayer* scene, const StartOptions& options)
-    : QCustomPaintWindow(scene), m_controller(std::move(controller)), m_options(options)
+QMainWnd::QMainWnd(std::shared_ptr<IPlayersController> controller, QControlsGuiLayer* scene,
+                   const StartOptions& options)
+    : QCustomPaintWindow(scene), m_controller(std::move(controller)), m_options(options), m_layer(scene)
 {
     QApplicationSettings& settings = QApplicationSettings::Instance();
     setMinimumSize(kMinimumWidth, kMinimumHeight);
@@ -66,11 +68,20 @@ QMainWnd::QMainWnd(std::shared_ptr<IPlayersController> controller, QGuiLayer* sc
         m_deviceError = m_controller->GetRenderer()->DeviceError.connect(
             [this] { QMetaObject::invokeMethod(this, "createDeviceErrorHandler", Qt::AutoConnection); });
     }
+    if (m_layer != nullptr) {
+        // The settings panel may have changed TopMost; the next save writes
+        // the live values.
+        m_settingsHidden = m_layer->Signals().SettingsPanelHidden.connect([this] {
+            ApplyTopMost();
+            QApplicationSettings::Instance().SaveLiveValues = true;
+        });
+    }
 }
 
 QMainWnd::~QMainWnd()
 {
     m_deviceError.disconnect();
+    m_settingsHidden.disconnect();
 }
 
 void QMainWnd::PlaceFromSettings()
@@ -109,10 +120,28 @@ void QMainWnd::OnFirstShow()
 
 void QMainWnd::mousePressEvent(QMouseEvent* event)
 {
+    if (m_layer != nullptr && !IsClosing()) {
+        const int channel = m_layer->Grid().ChannelAt(event->pos());
+        if (channel >= 0) {
+            if (event->button() == Qt::RightButton)
+                m_layer->Grid().ShowItemMenu(channel);
+            if (m_controller)
+                m_controller->SelectPlayer(static_cast<size_t>(channel));
+        }
+    }
     QCustomPaintWindow::mousePressEvent(event);
 }
 
-void QMainWnd::mouseDoubleClickEvent(QMouseEvent* /*event*/) {}
+void QMainWnd::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (m_layer == nullptr || IsClosing())
+        return;
+    const int channel = m_layer->Grid().ChannelAt(event->pos());
+    if (channel < 0)
+        return;
+    QChannelsGrid& grid = m_layer->Grid();
+    grid.ZoomItem(channel, grid.MaximizedItem() != grid.ItemByChannel(channel), true);
+}
 
 QRegion QMainWnd::PaintPresented(const QRegion& region)
 {
@@ -183,6 +212,7 @@ void QMainWnd::closeEvent(QCloseEvent* event)
     m_controller->SaveState();
     settings.Save();
     m_deviceError.disconnect();
+    m_settingsHidden.disconnect();
     m_controller.reset();
     event->accept();
 }

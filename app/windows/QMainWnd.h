@@ -18,6 +18,7 @@
 
 class IPlayersController;
 class QBackingStore;
+class QControlsGuiLayer;
 
 // The area a window may cover: the union of the screens, less the frame
 // edges (splitter width) and the title bar at the top.
@@ -37,7 +38,7 @@ public:
 
     // scene: the controls layer drawn over the video (not owned; null for
     // none).
-    QMainWnd(std::shared_ptr<IPlayersController> controller, QGuiLayer* scene, const StartOptions& options);
+    QMainWnd(std::shared_ptr<IPlayersController> controller, QControlsGuiLayer* scene, const StartOptions& options);
     ~QMainWnd() override;
 
     // Stays on top of other windows as the TopMost setting says.
@@ -69,6 +70,8 @@ private:
     std::shared_ptr<IPlayersController> m_controller;
     StartOptions m_options;
     bool m_firstShown = false;
+    QControlsGuiLayer* m_layer;
     boost::signals2::scoped_connection m_deviceError;
+    boost::signals2::scoped_connection m_settingsHidden;
     std::unique_ptr<QBackingStore> m_store;
 };
