@@ -156,6 +156,12 @@ const SkinImage kSkin[] = {
     {"riska_small", Layout::Horizontal, {9, 16}, QColor(220, 220, 220), false},
     {"riska_medium", Layout::Horizontal, {12, 24}, QColor(220, 220, 220), false},
     {"riska_big", Layout::Horizontal, {15, 32}, QColor(220, 220, 220), false},
+    // The time input panels' calendar button and edit frames, and the play
+    // panel's speed badge.
+    {"Calendar", Layout::Single, {24, 24}, QColor(150, 90, 180), true},
+    {"TextArea", Layout::NinePart, {90, 22}, QColor(225, 228, 235), false, 3},
+    {"TextArea_Focused", Layout::NinePart, {90, 22}, QColor(250, 250, 255), false, 3},
+    {"speed_background", Layout::Single, {34, 16}, QColor(30, 90, 160), false},
 };
 
 }  // namespace
@@ -187,7 +193,8 @@ int main(int argc, char** argv)
         for (const char* look : {"Active", "Normal"})
             ok &= Save(Flat({20, 20}, QString(look) == "Active" ? QColor(98, 167, 254) : QColor(120, 120, 130)),
                        dir + QString("Arrow_%1_%2.png").arg(direction, look));
-    ok &= Save(Flat({80, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
+    // Narrow enough for the volume control to fit the 120 px play panel.
+    ok &= Save(Flat({60, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
     // Style sheets of our own.
     QFile sliderStyle(dir + "QSlider/QAudioSlider.css");
     ok &= sliderStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
