@@ -147,6 +147,9 @@ const SkinImage kSkin[] = {
     {"Setting_btn", Layout::Single, {28, 28}, QColor(110, 110, 120), true},
     {"Setting_export_btn", Layout::Single, {28, 28}, QColor(130, 110, 150), true},
     {"Browser_btn", Layout::Single, {28, 28}, QColor(90, 130, 130), true},
+    // The settings column's exclusive play mode and export mode buttons.
+    {"Select_TimeLine", Layout::Single, {34, 34}, QColor(70, 140, 200), true},
+    {"Select_Export", Layout::Single, {34, 34}, QColor(200, 110, 70), true},
     {"QSlider/noSound", Layout::Single, {24, 24}, QColor(60, 110, 130), true},
     {"QSlider/maxSound", Layout::Single, {24, 24}, QColor(60, 150, 170), true},
     // Stretchable controls.
@@ -201,5 +204,15 @@ int main(int argc, char** argv)
     sliderStyle.write("QSlider::groove:horizontal { height: 6px; background: rgb(50, 56, 66); }\n"
                       "QSlider::sub-page:horizontal { background: rgb(60, 150, 170); }\n"
                       "QSlider::handle:horizontal { width: 8px; margin: -5px 0; background: rgb(200, 200, 210); }\n");
+    // The sliding configuration panels: a dark sheet under light text.
+    QFile panelStyle(dir + "SettingPanel.css");
+    ok &= panelStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    panelStyle.write("QWidget { color: rgb(220, 222, 228); font-family: Verdana; font-size: 12px; }\n"
+                     "#ExportPanel { background-color: rgb(36, 40, 48); }\n"
+                     "#navigationBottomPanel { background-color: rgb(30, 33, 40); }\n"
+                     "QLineEdit { background-color: rgb(24, 26, 30); border: 1px solid rgb(90, 96, 110); }\n"
+                     "QPushButton { background-color: rgb(58, 62, 72); border: 1px solid rgb(90, 96, 110);"
+                     " padding: 4px 16px; }\n"
+                     "QPushButton:disabled { color: rgb(120, 124, 132); }\n");
     return ok ? 0 : 1;
 }
