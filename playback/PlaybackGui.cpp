@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <QImage>
+
 
 namespace playback {
 
@@ -19,7 +21,12 @@ std::string Narrow(const std::wstring& text)
 
 PlaybackGui HeadlessGui::Bundle(const std::shared_ptr<HeadlessGui>& gui)
 {
-    return PlaybackGui{gui, gui, gui, gui, gui, gui, gui, gui};
+    return PlaybackGui{gui, gui, gui, gui, gui, gui, gui, gui, gui};
+}
+
+void HeadlessGui::PrintImage(const QString&, const QImage& image)
+{
+    Record("PrintImage " + std::to_string(image.width()) + "x" + std::to_string(image.height()));
 }
 
 void HeadlessGui::SetIntervals(const std::shared_ptr<utils::TimeConverter>& intervals)

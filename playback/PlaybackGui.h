@@ -18,6 +18,9 @@
 #include "app/core/ExportTask.h"
 #include "media/TimeConversion.h"
 
+class QImage;
+class QString;
+
 namespace filters {
 class ISourceConfiguration;
 }
@@ -207,6 +210,11 @@ public:
     virtual void RenderDirty() = 0;
     // Channel `channel` moved to another file (posted to the GUI thread).
     virtual void PostNewFile(int32_t channel) = 0;
+    // Before a snapshot or print: closes pop-ups, delivers posted events and
+    // repaints, so the captured scene shows the layer as the user sees it.
+    virtual void PrepareCapture() = 0;
+    // The print preview of `image` under `title`; returns when it closes.
+    virtual void PrintImage(const QString& title, const QImage& image) = 0;
 };
 
 class IEnabledGui {
@@ -225,6 +233,7 @@ struct PlaybackGui {
     std::shared_ptr<IChannelsGrid> grid;
     std::shared_ptr<IEnabledGui> enabled;
     std::shared_ptr<IExportPanel> exportPanel;
+    std::shared_ptr<IExportControlPanel> exportControl;
 };
 
 // Every GUI object at once, recording each call as one line of text
@@ -236,7 +245,8 @@ class HeadlessGui final : public IControlsLayer,
                           public ICameraSelector,
                           public IChannelsGrid,
                           public IEnabledGui,
-                          public IExportPanel {
+                          public IExportPanel,
+                          public IExportControlPanel {
 public:
     // All interfaces of the bundle on one shared object.
     static PlaybackGui Bundle(const std::shared_ptr<HeadlessGui>& gui);
@@ -248,6 +258,9 @@ public:
     void InvalidateAll() override { Record("InvalidateAll"); }
     void RenderDirty() override { Record("RenderDirty"); }
     void PostNewFile(int32_t channel) override { Record("NewFile " + std::to_string(channel)); }
+    void PrepareCapture() override { Record("PrepareCapture"); }
+    // "PrintImage <width>x<height>".
+    void PrintImage(const QString& title, const QImage& image) override;
 
     void SetIntervals(const std::shared_ptr<utils::TimeConverter>& intervals) override;
     void ClearIntervals() override { Record("ClearIntervals"); }
@@ -286,6 +299,10 @@ public:
     void SelectItem(int row, bool animate) override;
     void PostProgressItem(int row, int percent) override;
     void PostSelectTask(int row) override;
+
+    void PostProcessed(int percent) override { Record("Processed " + std::to_string(percent)); }
+    void PostComplete() override { Record("Complete"); }
+    void PostMessage(const std::string& text) override { Record("Message " + text); }
 
     std::vector<std::string> Calls();
     // Calls that begin with `prefix`.

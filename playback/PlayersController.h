@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <QDateTime>
 #include <QObject>
 #include <QRect>
 #include <boost/date_time/posix_time/ptime.hpp>
@@ -171,19 +172,39 @@ public:
     void SaveState() override;
     // The tasks of the running export; 0 when none runs.
     int RunningExportTasks() const override { return m_taskCount; }
+
+    // Exports, snapshots and prints. GUI thread, except the two reports.
+    //
+    // Selects the first task row, then exports every task that has channels.
+    void ExportAllTasks();
+    // Exports the task of the current row.
+    void ExportCurrentTask();
     // Starts the tasks that have channels into the ExportFolder setting when
     // a source is set, no export runs and there is something to export;
-    // otherwise ExportComplete, and Completed(22) when windowless.
+    // otherwise the run ends at once: the export control panel completes
+    // (with the GUI given back when no engine could be made), and a
+    // windowless run completes with 22.
     void StartExport(const std::vector<Storage::ExportTask>& tasks);
     // The engine for the source: empty without an installed maker, or with
     // neither a native source nor a channel.
     boost::shared_ptr<Storage::IPlayerExport> CreateExport();
-    // On the engine's worker thread.
+    // Every task row back to 0 %, and the overall progress.
+    void ResetExportProgress();
+    // On the engine's worker thread: the task's row, the next row when a
+    // task of a batch ends, the overall percent.
     void OnExportProgress(const Storage::IPlayerExport& engine, int percent, const Storage::ExportTask& task);
-    // On the engine's worker thread (or in Start for a refused start); the
-    // controller's own work is queued to its thread, where the engine is
-    // released.
+    // On the engine's worker thread (or in Start for a refused start): logs
+    // and shows the report; the controller's own work (the engine released,
+    // the GUI given back, a windowless completion) is queued to its thread.
     void OnExportFinished(const Storage::IPlayerExport& engine, const Storage::ExportError& error);
+    // The scene as the user sees it, saved as "<stamp>.jpg" (then
+    // "<stamp> 1.jpg" ...) in the ExportFolder setting; a failed save is
+    // only logged.
+    void SaveScreenshot();
+    // The scene in the print preview.
+    void PrintFrame();
+    // The time that names snapshots; the local clock unless set (tests).
+    void SetSnapshotClock(std::function<QDateTime()> clock) { m_snapshotClock = std::move(clock); }
     // Saves the frame of every channel at the options' time into the
     // destination (a file name, or a folder); 0, or 22 when nothing could
     // be saved.
@@ -229,12 +250,6 @@ public:
     void RequestRefresh() { m_refreshPending = true; }
     int64_t GetAudioStartTime() const { return m_audioStartTime; }
 
-    // The whole batch's percent, as the export control panel shows it; on
-    // the engine's worker thread.
-    boost::signals2::signal<void(int)> ExportProcessed;
-    // An export ended or was not started.
-    boost::signals2::signal<void()> ExportComplete;
-
 protected:
     void timerEvent(QTimerEvent* event) override;
 
@@ -242,6 +257,7 @@ private:
     void OnFinishedPlay();
     void UpdateOutOfRecordFade();
     int64_t PinTime(const std::shared_ptr<Player>& player);
+    QImage CaptureScene();
 
     PlaybackGui m_gui;
     std::shared_ptr<render::Renderer> m_renderer;
@@ -262,6 +278,7 @@ private:
     boost::shared_ptr<Storage::IPlayerExport> m_export;
     std::atomic<int> m_taskCount{0};
     std::atomic<int> m_tasksDone{0};
+    std::function<QDateTime()> m_snapshotClock;
     PlaybackSettings m_settings;
     std::shared_ptr<filters::AudioPlayer> m_audioPlayer;
     int64_t m_audioStartTime = 0;

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <cstdlib>
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
@@ -47,11 +49,25 @@ void EnsureApplication()
     static int argc = 1;
     static char name[] = "export-tests";
     static char* argv[] = {name, nullptr};
+    // The binary's other tests show widgets: one application for all.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     if (QCoreApplication::instance() == nullptr)
-        new QCoreApplication(argc, argv);
+        new QApplication(argc, argv);
 }
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The export control panel as the controller reports to it.
+class ProgressRecorder final : public playback::IExportControlPanel {
+public:
+    explicit ProgressRecorder(std::function<void(int)> processed) : processed(std::move(processed)) {}
+    void PostProcessed(int percent) override { processed(percent); }
+    void PostComplete() override {}
+    void PostMessage(const std::string&) override {}
+
+private:
+    std::function<void(int)> processed;
+};
 
 class ControllerExportTest : public ::testing::Test {
 protected:
@@ -88,18 +104,22 @@ protected:
         live.ExportFolder = Wide(folder);
         live.ExportTasks = tasks;
         auto gui = std::make_shared<playback::HeadlessGui>();
-        playback::PlayersController controller(
-            playback::HeadlessGui::Bundle(gui),
-            playback::MakePlaybackRenderer(boost::make_shared<testsupport::RecordingDevice>()),
-            std::make_shared<filters::AudioPlayer>(std::make_unique<SilentSink>()));
         Outcome outcome;
         std::mutex lock;
         std::atomic<bool> completed{false};
-        controller.ExportProcessed.connect([&](int percent) {
+        playback::PlayersController* running = nullptr;
+        playback::PlaybackGui bundle = playback::HeadlessGui::Bundle(gui);
+        bundle.exportControl = std::make_shared<ProgressRecorder>([&](int percent) {
             std::lock_guard<std::mutex> guard(lock);
             outcome.overall.push_back(percent);
-            outcome.runningDuringExport = std::max(outcome.runningDuringExport, controller.RunningExportTasks());
+            if (running)
+                outcome.runningDuringExport = std::max(outcome.runningDuringExport, running->RunningExportTasks());
         });
+        playback::PlayersController controller(
+            bundle,
+            playback::MakePlaybackRenderer(boost::make_shared<testsupport::RecordingDevice>()),
+            std::make_shared<filters::AudioPlayer>(std::make_unique<SilentSink>()));
+        running = &controller;
         controller.Completed.connect([&](int code) {
             outcome.code = code;
             completed = true;

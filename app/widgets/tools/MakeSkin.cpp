@@ -156,6 +156,15 @@ const SkinImage kSkin[] = {
     {"Combobox", Layout::Horizontal, {185, 30}, QColor(70, 80, 96), true},
     {"tilesSetupIco", Layout::Single, {24, 24}, QColor(120, 170, 90), true},
     {"RollBox_back", Layout::Vertical, {60, 60}, QColor(50, 56, 66), false, 20},
+    // The roll box of the export tasks: three rows of 20 px on a light drum
+    // (its captions use the default dark pen), a band marking the middle row,
+    // the task decorations.
+    {"RollBox_back", Layout::NinePart, {60, 60}, QColor(205, 210, 220), false, 20},
+    {"RollBox_shadow", Layout::NinePart, {60, 60}, QColor(0, 0, 0, 24), false, 20},
+    {"RollBox_marker", Layout::Horizontal, {60, 22}, QColor(98, 167, 254, 70), false},
+    {"RollBox_item_checked", Layout::Single, {14, 14}, QColor(60, 160, 80), false},
+    {"RollBox_item_progress", Layout::Single, {8, 20}, QColor(98, 167, 254, 110), false},
+    {"RollBox_delete_process", Layout::Single, {16, 16}, QColor(190, 70, 60), true},
     {"riska_small", Layout::Horizontal, {9, 16}, QColor(220, 220, 220), false},
     {"riska_medium", Layout::Horizontal, {12, 24}, QColor(220, 220, 220), false},
     {"riska_big", Layout::Horizontal, {15, 32}, QColor(220, 220, 220), false},
@@ -198,6 +207,17 @@ int main(int argc, char** argv)
                        dir + QString("Arrow_%1_%2.png").arg(direction, look));
     // Narrow enough for the volume control to fit the 120 px play panel.
     ok &= Save(Flat({60, 20}, QColor(60, 150, 170)), dir + "QSlider/soundVolumeBar.png");
+    // The export bar: its buttons, the progress bar's two frames, Cancel.
+    QFile exportStyle(dir + "ExportControlPanel.css");
+    ok &= exportStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    exportStyle.write("QLabel { color: rgb(220, 224, 232); font-family: Verdana; }\n"
+                      "QPushButton { color: rgb(230, 232, 238); background: rgb(70, 80, 96); border: 1px solid "
+                      "rgb(98, 167, 254); padding: 2px 8px; }\n"
+                      "QPushButton:disabled { color: rgb(130, 134, 142); border-color: rgb(90, 96, 110); }\n"
+                      "QPushButton#Cancel { min-width: 16px; max-width: 16px; min-height: 16px; max-height: 16px; "
+                      "padding: 0; background: rgb(190, 70, 60); }\n"
+                      "QCustomProgressBar { background: rgb(50, 56, 66); }\n"
+                      "QCustomProgressBar > QFrame { background: rgb(98, 167, 254); }\n");
     // Style sheets of our own.
     QFile sliderStyle(dir + "QSlider/QAudioSlider.css");
     ok &= sliderStyle.open(QIODevice::WriteOnly | QIODevice::Truncate);
