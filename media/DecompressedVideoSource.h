@@ -63,6 +63,7 @@ public:
     const CameraViewSettings& GetCameraSettings() const override { return m_inner->GetCameraSettings(); }
     const FrameInfo* GetFrameInfo() override;
     int32_t GetTimeShift() override { return m_inner->GetTimeShift(); }
+    const MediaInfo* GetMediaInfo() override { return m_inner->GetMediaInfo(); }
 
     int32_t GetQueueLength() const { return m_queueLength; }
     // Frames decoded now (tests and statistics).

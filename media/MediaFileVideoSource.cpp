@@ -288,6 +288,12 @@ const FrameInfo* VideoSource::GetFrameInfo()
     return &m_frameInfo;
 }
 
+const MediaInfo* VideoSource::GetMediaInfo()
+{
+    m_mediaInfo.codec = m_source.GetCodecName();
+    return m_mediaInfo.codec.empty() ? nullptr : &m_mediaInfo;
+}
+
 Storage::PlayFileInfo VideoSource::GetCurrentFileInfo(int which)
 {
     namespace pt = boost::posix_time;

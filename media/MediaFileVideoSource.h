@@ -61,6 +61,8 @@ public:
     const CameraViewSettings& GetCameraSettings() const override;
     const FrameInfo* GetFrameInfo() override;
     int32_t GetTimeShift() override;
+    // Null while no record's video stream is open.
+    const MediaInfo* GetMediaInfo() override;
 
     // The current record's file (1: the next record's) when it sounds.
     Storage::PlayFileInfo GetCurrentFileInfo(int which) override;
@@ -109,6 +111,7 @@ private:
     int32_t m_current = -1;
     boost::shared_ptr<render::Titles> m_titles;
     FrameInfo m_frameInfo;
+    MediaInfo m_mediaInfo;
 };
 
 }  // namespace filters

@@ -182,10 +182,16 @@ void SourceConfiguration::Setup(const std::string& paths, ESourceMode mode, cons
     qDebug().noquote() << QString::fromStdString(
         (boost::format("SourceConfiguration::Setup m_pathes = '%1%', mode = %2%.") % m_paths % static_cast<int>(mode))
             .str());
-    if (mode == SINGLE_FILE && ClassifySourcePath(m_paths) == CLASSIFY_MEDIA)
+    m_exportAllowed = true;
+    if (mode == SINGLE_FILE && ClassifySourcePath(m_paths) == CLASSIFY_MEDIA) {
+        const QString suffix = QFileInfo(QString::fromStdString(m_paths)).suffix().toUpper();
+        m_exportAllowed = suffix == "AVI" || suffix == "MKV" || suffix == "EXE";
         return;
-    if (mode == AVI_FILES)
+    }
+    if (mode == AVI_FILES) {
+        m_exportAllowed = false;
         return;
+    }
     m_fileSystem = Storage::CreateVindaraFileSystem(m_paths);
     if (!m_fileSystem) {
         QOR_LOG_ERROR(Log(), "Failed to create filesystem (mode != AVI_FILES)");

@@ -92,6 +92,10 @@ public:
     bool HasVideo();
 
     const std::string& GetPaths() const { return m_paths; }
+    // Whether what the last Setup chose may be exported: archive sources
+    // always; one plain media file only as AVI, MKV or a portable player
+    // (EXE); a folder of plain media files not.
+    bool IsExportAllowed() const { return m_exportAllowed; }
     // The checker used for the media files from now on.
     void SetSignatureCheck(const SignatureCheck& check) { m_signatureCheck = check; }
 
@@ -109,5 +113,6 @@ private:
     // The SubRip files of each folder looked at, listed once per build.
     std::map<std::string, std::vector<std::string>> m_folderSubtitles;
     bool m_applyChannelFilter = false;
+    bool m_exportAllowed = true;
     SignatureCheck m_signatureCheck;
 };

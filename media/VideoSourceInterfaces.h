@@ -53,6 +53,11 @@ struct CameraViewSettings {
     double x = 0, y = 0, w = 0, h = 0;
 };
 
+// What a plain media file tells of its video stream.
+struct MediaInfo {
+    std::string codec;  // the decoder's name of the stream's codec
+};
+
 class IVideoSource {
 public:
     virtual ~IVideoSource() = default;
@@ -94,6 +99,9 @@ public:
     virtual const FrameInfo* GetFrameInfo() = 0;
     // Seconds between the recording's zone and this computer's.
     virtual int32_t GetTimeShift() = 0;
+    // The media file's description of its video (owned by the source, valid
+    // until its next call); null for archive channels.
+    virtual const MediaInfo* GetMediaInfo() { return nullptr; }
 };
 
 // Milliseconds since 1970 of a frame's local time stamp.

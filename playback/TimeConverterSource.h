@@ -40,6 +40,7 @@ public:
     const CameraViewSettings& GetCameraSettings() const override { return m_inner->GetCameraSettings(); }
     const FrameInfo* GetFrameInfo() override { return m_inner->GetFrameInfo(); }
     int32_t GetTimeShift() override { return m_inner->GetTimeShift(); }
+    const filters::MediaInfo* GetMediaInfo() override { return m_inner->GetMediaInfo(); }
 
     const boost::shared_ptr<IVideoSource>& GetInner() const { return m_inner; }
 

@@ -92,6 +92,33 @@ TEST_F(SourceConfigurationTest, ClassifiesBySuffix)
         EXPECT_EQ(ClassifySourceFile(Info(m_dir / name)), expected) << name;
 }
 
+// Archive sources may be exported; of plain media files only one AVI or MKV
+// file, never a folder of them.
+TEST_F(SourceConfigurationTest, ExportAllowedBySourceKind)
+{
+    for (const char* name : {"a.avi", "b.MKV", "c.mp4", "d.mov"})
+        WriteFileString(m_dir / name, "x");
+    const struct {
+        std::string paths;
+        ISourceConfiguration::ESourceMode mode;
+        bool allowed;
+    } cases[] = {
+        {m_dir / "a.avi", ISourceConfiguration::SINGLE_FILE, true},
+        {m_dir / "b.MKV", ISourceConfiguration::SINGLE_FILE, true},
+        {m_dir / "c.mp4", ISourceConfiguration::SINGLE_FILE, false},
+        {m_dir / "d.mov", ISourceConfiguration::SINGLE_FILE, false},
+        {m_dir.path(), ISourceConfiguration::AVI_FILES, false},
+        {m_dir / "a.avi", ISourceConfiguration::AVI_FILES, false},
+        {m_dir.path(), ISourceConfiguration::FOLDER, true},
+    };
+    // One configuration set up again and again: no answer carries over.
+    SourceConfiguration config;
+    for (const auto& c : cases) {
+        config.SetupWithDefaults(c.paths, c.mode);
+        EXPECT_EQ(config.IsExportAllowed(), c.allowed) << c.paths << " mode " << c.mode;
+    }
+}
+
 TEST_F(SourceConfigurationTest, SingleMediaFileHasNoFrontEnd)
 {
     MakeMedia("Cam 1 2019-03-04 05-06-07_089.mkv");

@@ -234,5 +234,25 @@ int main(int argc, char** argv)
                      "QPushButton { background-color: rgb(58, 62, 72); border: 1px solid rgb(90, 96, 110);"
                      " padding: 4px 16px; }\n"
                      "QPushButton:disabled { color: rgb(120, 124, 132); }\n");
+    // The source browser's channel list: icon view and list view.
+    const struct {
+        const char* file;
+        const char* text;
+    } channelListStyles[] = {
+        {"SettingPanel_VideoSequence_Icon.css",
+         "QListWidget { background: rgb(30, 33, 38); color: rgb(220, 220, 225); font-family: Verdana; "
+         "font-size: 8pt; }\n"
+         "QListWidget::item { width: 160px; height: 200px; }\n"
+         "QListWidget::item:selected { background: rgb(60, 150, 170); }\n"},
+        {"SettingPanel_VideoSequence_List.css",
+         "QListWidget { background: rgb(30, 33, 38); color: rgb(220, 220, 225); font-family: Verdana; "
+         "font-size: 8pt; }\n"
+         "QListWidget::item:selected { background: rgb(60, 150, 170); }\n"},
+    };
+    for (const auto& style : channelListStyles) {
+        QFile file(dir + style.file);
+        ok &= file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        ok &= file.write(style.text) > 0;
+    }
     return ok ? 0 : 1;
 }
