@@ -18,6 +18,7 @@
 #include "app/InstanceChecker.h"
 #include "app/MessageBox.h"
 #include "app/ShellIntegration.h"
+#include "app/widgets/SkinResources.h"
 #include "app/core/ApplicationTexts.h"
 #include "app/core/QApplicationSettings.h"
 #include "app/core/QLocalizer.h"
@@ -85,6 +86,8 @@ int GavexPlayer::InitInstance(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::vector<std::string> arguments(argv, argv + argc);
     QApplication application(argc, argv);
+    // Before any widget: the skin's "Verdana" is the shipped font.
+    RegisterSkinFonts(ApplicationDirectory());
 
     QLocalizer::Instance().SetResolver(std::make_shared<QLocalizerPathResolver>());
     QLocalizer::Instance().LoadTranslations();

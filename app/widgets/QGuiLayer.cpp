@@ -127,11 +127,13 @@ void QGuiLayer::PaintDirty()
         return;
     }
     QPainter painter(&layerImage);
+    repainting = true;
     for (const QRect& dirty : dirtyRects) {
         ClearPixels(layerImage, dirty.intersected(clearRect));
         currentRepaintRect = QRectF(dirty);
         render(&painter, currentRepaintRect, currentRepaintRect, Qt::KeepAspectRatio);
     }
+    repainting = false;
     if (graphicArea)
         graphicArea->Update(layerImage.constBits(), layerImage.size(), layerImage.bytesPerLine(), &dirtyRects);
     painter.end();

@@ -61,6 +61,9 @@ public:
     // The rectangle being repainted (the last one after a repaint); items
     // read it while they paint to limit their work to it.
     QRectF CurrentRepaintRect() const { return currentRepaintRect; }
+    // True only while the dirty rectangles are being rendered; any other
+    // render of the scene (a capture, a view) paints items whole.
+    bool IsRepainting() const { return repainting; }
     QPoint LastMousePosition() const { return lastMousePosition; }
     bool ControlsCreated() const { return controlsCreated; }
 
@@ -79,4 +82,5 @@ private:
     std::vector<QRect> dirtyRects;
     QRect clearRect;
     QRectF currentRepaintRect;
+    bool repainting = false;
 };

@@ -245,7 +245,7 @@ QRectF QVideoItem::boundingRect() const
 void QVideoItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*)
 {
     QRectF area = boundingRect();
-    if (auto* layer = qobject_cast<QGuiLayer*>(scene()))
+    if (auto* layer = qobject_cast<QGuiLayer*>(scene()); layer && layer->IsRepainting())
         area = layer->CurrentRepaintRect().intersected(sceneBoundingRect()).translated(-pos());
     painter->save();
     painter->setCompositionMode(QPainter::CompositionMode_Source);

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 #include "GridScene.h"
@@ -154,6 +155,24 @@ TEST_F(VideoItemTest, EmptyInformationTitleDrawsNoBox)
     EXPECT_EQ(qRgba(96, 96, 96, 96), at(inInfo));
     titles->GetTitle(2)->SetVisible(false);
     EXPECT_EQ(0u, at(inInfo));
+}
+
+TEST_F(VideoItemTest, RenderOutsideTheLayerRepaintPaintsWholeItems)
+{
+    GridScene scene(1, QSize(400, 300));
+    QVideoItem* item = scene.Item(0);
+    scene.layer.RenderDirty();
+    scene.layer.InvalidateRect(QRectF(50, 50, 5, 5));
+    scene.layer.RenderDirty();  // the last repaint rectangle misses the boxes
+    QImage capture(400, 300, QImage::Format_ARGB32_Premultiplied);
+    capture.fill(Qt::red);
+    {
+        QPainter painter(&capture);
+        scene.layer.render(&painter, QRectF(0, 0, 400, 300), QRectF(0, 0, 400, 300));
+    }
+    const QRectF name = item->TitleLayouts()[0].bounds.translated(item->scenePos());
+    EXPECT_EQ(qRgba(96, 96, 96, 96), capture.pixel(QPointF(name.right() - 1.5, name.center().y()).toPoint()));
+    EXPECT_EQ(0u, capture.pixel(item->sceneBoundingRect().center().toPoint()));
 }
 
 TEST_F(VideoItemTest, SelectionFrameDrawsOnlyInTheBorderBand)

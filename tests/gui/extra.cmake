@@ -11,3 +11,5 @@ file(CREATE_LINK ${PROJECT_BINARY_DIR}/Resources ${_gui_test_dir}/Resources SYMB
 set_target_properties(${GAVEX_TEST_TARGET} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${_gui_test_dir})
 add_dependencies(${GAVEX_TEST_TARGET} gavex_skin)
 target_compile_definitions(${GAVEX_TEST_TARGET} PRIVATE GAVEX_SKIN_ROOT="${PROJECT_BINARY_DIR}/")
+# The players controller's scripted sources.
+target_sources(${GAVEX_TEST_TARGET} PRIVATE ${PROJECT_SOURCE_DIR}/tests/playback/PlaybackTestSupport.cpp)

@@ -44,6 +44,7 @@ public:
     }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override
     {
+        EXPECT_TRUE(layer->IsRepainting());
         seen.push_back(layer->CurrentRepaintRect());
         QGraphicsRectItem::paint(painter, option, widget);
     }
@@ -200,6 +201,7 @@ TEST(QGuiLayer, ItemsSeeTheRectangleBeingRepainted)
     layer.RenderDirty();
     EXPECT_EQ((std::vector<QRectF>{QRectF(10, 10, 10, 10), QRectF(60, 60, 11, 10)}), probe->seen);
     EXPECT_EQ(QRectF(60, 60, 11, 10), layer.CurrentRepaintRect());
+    EXPECT_FALSE(layer.IsRepainting());
     ASSERT_EQ(1u, area.rects.size());
     EXPECT_EQ((std::vector<QRect>{QRect(10, 10, 10, 10), QRect(60, 60, 11, 10)}), area.rects[0]);
     // Only the dirty areas were painted.
