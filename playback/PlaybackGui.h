@@ -21,9 +21,7 @@
 class QImage;
 class QString;
 
-namespace filters {
 class ISourceConfiguration;
-}
 
 namespace render {
 class Titles;
@@ -190,7 +188,7 @@ public:
     // The user's requests, in the order the controller connects them.
     boost::signals2::signal<void()> ScreenshotRequested;
     boost::signals2::signal<void()> PrintRequested;
-    boost::signals2::signal<void(filters::ISourceConfiguration& configuration)> SourcesChosen;
+    boost::signals2::signal<void(ISourceConfiguration& configuration)> SourcesChosen;
     boost::signals2::signal<void()> SettingsPanelShown;
     boost::signals2::signal<void()> SettingsPanelHidden;
     boost::signals2::signal<void(int channel)> ExportSourceSelected;

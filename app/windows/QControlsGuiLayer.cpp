@@ -2,11 +2,10 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QGraphicsPixmapItem>
 #include <QGraphicsProxyWidget>
-#include <QPixmap>
 #include <QGraphicsWidget>
 #include <QMetaObject>
 #include <QTimerEvent>
@@ -14,6 +13,18 @@
 #include "app/core/QApplicationSettings.h"
 #include "app/widgets/QBasePanel.h"
 #include "app/widgets/QCustomButton.h"
+#include "app/core/ApplicationTexts.h"
+#include "app/widgets/QAbstractConfigurationPanel.h"
+#include "app/widgets/ExportPanels.h"
+#include "app/widgets/QCameraSelectorPanel.h"
+#include "app/widgets/QCustomPrint.h"
+#include "app/widgets/QExportTaskSettingsPanel.h"
+#include "app/widgets/QSettingsControlPanel.h"
+#include "app/widgets/QSettingsPanel.h"
+#include "app/widgets/QTimeLineControl.h"
+#include "gui/sources/QNavigationPanel.h"
+#include "gui/timeline/QPlayControlPanel.h"
+#include "gui/timeline/QTimeSelector.h"
 #include "render/RendererPin.h"
 
 namespace {
@@ -44,16 +55,6 @@ void ConnectByName(QObject* sender, const char* signal, QObject* receiver, const
         to->indexOfMethod(QMetaObject::normalizedSignature(slot + 1)) < 0)
         return;
     QObject::connect(sender, signal, receiver, slot);
-}
-
-// Until the export panel's own snapshot item is there: a movable
-// half-transparent copy of the picture.
-QGraphicsItem* DefaultDragImage(const QImage& image, int /*channel*/)
-{
-    auto* item = new QGraphicsPixmapItem(QPixmap::fromImage(image));
-    item->setOpacity(0.5);
-    item->setFlag(QGraphicsItem::ItemIsMovable);
-    return item;
 }
 
 }  // namespace
@@ -102,6 +103,28 @@ void ControlsLayerInterface::PostNewFile(int32_t channel)
         QMetaObject::invokeMethod(m_layer, "NewFile", Qt::AutoConnection, Q_ARG(int, channel));
 }
 
+void ControlsLayerInterface::PrepareCapture()
+{
+    if (m_layer)
+        m_layer->PrepareCapture();
+}
+
+void ControlsLayerInterface::PrintImage(const QString& title, const QImage& image)
+{
+    QCustomPrint print(QApplication::activeWindow(), image);
+    print.Print(title, image);
+}
+
+QRectF ControlsLayerInterface::ExportDropArea()
+{
+    return m_layer ? m_layer->ExportDropArea() : QRectF();
+}
+
+void ControlsLayerInterface::ExportSourceDropped(int channel)
+{
+    ExportSourceSelected(channel);
+}
+
 void ControlsLayerInterface::SetEnabledState(bool enabled, bool exporting)
 {
     if (!m_layer)
@@ -134,7 +157,6 @@ QControlsGuiLayer::QControlsGuiLayer(std::shared_ptr<render::Renderer> renderer,
     : QGuiLayer(renderer.get()),
       m_renderer(std::move(renderer)),
       m_factory(std::move(factory)),
-      m_dragImageFactory(DefaultDragImage),
       m_interface(std::make_shared<ControlsLayerInterface>(this)),
       m_grid(this, m_renderer.get()),
       m_fade(this, "PrevFrameAlpha")
@@ -145,6 +167,9 @@ QControlsGuiLayer::QControlsGuiLayer(std::shared_ptr<render::Renderer> renderer,
     m_fade.setStartValue(255);
     m_fade.setEndValue(0);
     m_fade.setEasingCurve(QEasingCurve::InOutQuad);
+    m_dragImageFactory = [this](const QImage& image, int channel) -> QGraphicsItem* {
+        return QImageItem::Create(image, channel, m_interface.get());
+    };
     if (m_renderer != nullptr) {
         m_renderer->SetLayer(this);
         m_renderer->SetTitlesProcessor(&m_grid);
@@ -169,9 +194,52 @@ QWidget* QControlsGuiLayer::Control(Slot slot) const
     return m_controls[Index(slot)];
 }
 
+QWidget* QControlsGuiLayer::MakePanel(Slot slot)
+{
+    switch (slot) {
+    case Slot::ExportPanel: return new QExportPanel;
+    case Slot::TimeInput1: return new QTimeInputPanel(this, false);
+    case Slot::TimeInput2: return new QTimeInputPanel(this, true);
+    case Slot::ExportControlPanel: return new QExportControlPanel;
+    case Slot::CameraSelector: return new QCameraSelectorPanel;
+    case Slot::SelectedTimeLine:
+    case Slot::UnitedTimeLine: {
+        const bool selected = slot == Slot::SelectedTimeLine;
+        TextStyleRecord style(selected ? "Selected" : "United");
+        style.framed = selected;
+        style.navigationButtons = selected;
+        style.bandOffset = selected ? 0 : 2;
+        style.textColour = selected ? QColor(0, 0, 0, 255) : QColor(255, 255, 255, 255);
+        style.showDurations = !selected;
+        style.tickFormat = TimeFormatWithFraction();
+        style.edgeFormat = TimeFormatShort();
+        return new QTimeLineControl(style);
+    }
+    case Slot::PlayControlPanel: return new QPlayControlPanel;
+    case Slot::SettingsControlPanel: return new QSettingsControlPanel(QApplicationSettings::Instance());
+    case Slot::TimeSelector: return new QTimeSelector(this, nullptr, QString());
+    case Slot::SourceBrowser: {
+        auto* panel = new QNavigationPanel;
+        panel->Setup();
+        return panel;
+    }
+    case Slot::SettingsPanel: {
+        auto* panel = new QSettingsPanel(m_renderer.get());
+        panel->Setup(this);
+        return panel;
+    }
+    case Slot::ExportTaskSettings: {
+        auto* panel = new QExportTaskSettingsPanel;
+        panel->Setup(this);
+        return panel;
+    }
+    }
+    return nullptr;
+}
+
 QWidget* QControlsGuiLayer::Make(Slot slot)
 {
-    QWidget* widget = m_factory ? m_factory(slot, *this) : nullptr;
+    QWidget* widget = m_factory ? m_factory(slot, *this) : MakePanel(slot);
     if (widget == nullptr) {
         if (IsConfigurationPanel(slot)) {
             widget = new QWidget;
@@ -189,8 +257,12 @@ QWidget* QControlsGuiLayer::Make(Slot slot)
 QGraphicsProxyWidget* QControlsGuiLayer::AddControl(Slot slot, QWidget* widget)
 {
     QGraphicsProxyWidget* proxy = addWidget(widget);
-    if (IsConfigurationPanel(slot) && !widget->isVisible())
-        proxy->hide();
+    if (IsConfigurationPanel(slot)) {
+        // Sliding panels wait above the scene; others are hidden until asked.
+        proxy->setZValue(2.0);
+        if (dynamic_cast<QAbstractConfigurationPanel*>(widget) == nullptr)
+            proxy->hide();
+    }
     return proxy;
 }
 
@@ -220,6 +292,17 @@ void QControlsGuiLayer::CreateControls()
     for (QWidget* panel : {browser, settings, task}) {
         ConnectByName(panel, SIGNAL(OnShowPanel()), this, SLOT(onShowSettingsPanel()));
         ConnectByName(panel, SIGNAL(OnHidePanel()), this, SLOT(onHideSettingsPanel()));
+    }
+
+    if (auto* navigation = dynamic_cast<QNavigationPanel*>(browser)) {
+        navigation->SourcesApplied.connect(
+            [interface = m_interface](ISourceConfiguration& configuration) { interface->SourcesChosen(configuration); });
+    }
+    if (auto* buttons = dynamic_cast<ISettingsPanel*>(Control(Slot::SettingsControlPanel))) {
+        buttons->SourceBrowserClicked.connect([this] { ToggleConfigurationPanel(Slot::SourceBrowser); });
+        buttons->SettingsClicked.connect([this] { ToggleConfigurationPanel(Slot::SettingsPanel); });
+        buttons->PlayModeClicked.connect([this] { SwitchToPlayMode(); });
+        buttons->ExportModeClicked.connect([this] { SwitchToExportMode(); });
     }
 
     connect(this, &QGraphicsScene::changed, this, &QControlsGuiLayer::sceneChanged);
@@ -276,6 +359,31 @@ void QControlsGuiLayer::BuildTimeLineRow()
     m_mainGrid->addItem(AddControl(Slot::UnitedTimeLine, united), 3, 0, 1, 4);
 }
 
+void QControlsGuiLayer::ToggleConfigurationPanel(Slot slot)
+{
+    QWidget* panel = Control(slot);
+    if (QMetaObject::invokeMethod(panel, "ToggleState", Qt::DirectConnection))
+        return;
+    // A panel that does not slide: shown over the video area, or hidden.
+    QGraphicsProxyWidget* proxy = panel->graphicsProxyWidget();
+    const bool show = !proxy->isVisible();
+    proxy->setGeometry(QRectF(m_videoArea));
+    proxy->setZValue(2.0);
+    proxy->setVisible(show);
+    panel->setVisible(show);
+    if (show)
+        onShowSettingsPanel();
+    else
+        onHideSettingsPanel();
+}
+
+QRectF QControlsGuiLayer::ExportDropArea() const
+{
+    const QWidget* panel = Control(Slot::ExportPanel);
+    const QGraphicsProxyWidget* proxy = panel != nullptr ? panel->graphicsProxyWidget() : nullptr;
+    return proxy != nullptr ? proxy->sceneBoundingRect() : QRectF();
+}
+
 void QControlsGuiLayer::Resize(const QSize& size)
 {
     QGuiLayer::Resize(size);
@@ -291,7 +399,9 @@ void QControlsGuiLayer::Resize(const QSize& size)
     // The sliding panels cover the video area exactly.
     for (Slot slot : {Slot::SourceBrowser, Slot::ExportTaskSettings, Slot::SettingsPanel}) {
         QWidget* panel = Control(slot);
-        if (!QMetaObject::invokeMethod(panel, "SetArea", Qt::DirectConnection, Q_ARG(QSize, m_videoArea.size())))
+        if (auto* sliding = dynamic_cast<QAbstractConfigurationPanel*>(panel))
+            sliding->SetArea(m_videoArea.size());
+        else
             panel->resize(m_videoArea.size());
     }
     SetClearRect(m_videoArea);
@@ -362,7 +472,8 @@ void QControlsGuiLayer::onShowSettingsPanel()
 
 void QControlsGuiLayer::onHideSettingsPanel()
 {
-    QMetaObject::invokeMethod(Control(Slot::SettingsControlPanel), "UncheckButtons", Qt::DirectConnection);
+    if (auto* buttons = dynamic_cast<ISettingsPanel*>(Control(Slot::SettingsControlPanel)))
+        buttons->UncheckButtons();
     m_interface->SettingsPanelHidden();
 }
 
@@ -429,23 +540,39 @@ void QControlsGuiLayer::ApplyEnabledState(const EnabledGuiFlags& e)
     if (!e[5] && m_pages.CurrentPage() == 1)
         SwitchToPlayMode();
     for (Slot slot : {Slot::SelectedTimeLine, Slot::UnitedTimeLine, Slot::TimeSelector, Slot::CameraSelector,
-                      Slot::PlayControlPanel, Slot::ExportPanel})
+                      Slot::ExportPanel})
         Control(slot)->setEnabled(e[0]);
+    if (auto* play = dynamic_cast<QPlayControlPanel*>(Control(Slot::PlayControlPanel))) {
+        play->BackwardButton().setEnabled(e[0]);
+        play->PlayPauseButton().setEnabled(e[0]);
+        play->ForwardButton().setEnabled(e[0]);
+    } else {
+        Control(Slot::PlayControlPanel)->setEnabled(e[0]);
+    }
     Control(Slot::TimeInput1)->setEnabled(e[2]);
     Control(Slot::TimeInput2)->setEnabled(e[2]);
     m_shotButton->setEnabled(e[4]);
     m_printButton->setEnabled(e[4]);
     QWidget* exportControl = Control(Slot::ExportControlPanel);
-    if (!QMetaObject::invokeMethod(exportControl, "SetButtonsEnabled", Qt::DirectConnection, Q_ARG(bool, e[3]),
-                                   Q_ARG(bool, e[2])))
+    auto* allTasks = exportControl->findChild<QPushButton*>("AllTasks");
+    auto* currentTask = exportControl->findChild<QPushButton*>("CurrentTask");
+    if (allTasks != nullptr && currentTask != nullptr) {
+        allTasks->setEnabled(e[3]);
+        currentTask->setEnabled(e[2]);
+    } else {
         exportControl->setEnabled(e[2] || e[3]);
+    }
     QWidget* settingsControl = Control(Slot::SettingsControlPanel);
-    settingsControl->setEnabled(e[1]);
+    if (auto* settingsPanel = dynamic_cast<QSettingsControlPanel*>(settingsControl))
+        settingsPanel->SetEnabledState(e[0], e[1], e[5]);
+    else
+        settingsControl->setEnabled(e[1]);
 }
 
 void QControlsGuiLayer::PrepareCapture()
 {
-    QMetaObject::invokeMethod(Control(Slot::TimeSelector), "HidePopup", Qt::DirectConnection);
+    if (auto* selector = dynamic_cast<QTimeSelector*>(Control(Slot::TimeSelector)))
+        selector->setChecked(false);  // closes the calendar and its watch
     QCoreApplication::sendPostedEvents();
     RenderDirty();
 }

@@ -16,7 +16,8 @@
 #include <QPropertyAnimation>
 
 #include "app/widgets/QGuiLayer.h"
-#include "app/windows/PanelPages.h"
+#include "app/widgets/QImageItem.h"
+#include "app/widgets/QPanelSwitcher.h"
 #include "gui/grid/QChannelsGrid.h"
 #include "playback/PlaybackGui.h"
 #include "render/Renderer.h"
@@ -35,7 +36,9 @@ class QControlsGuiLayer;
 
 // What the playback controller holds of the layer: its signals and the calls
 // it makes. It may outlive the layer, after which its calls do nothing.
-class ControlsLayerInterface : public playback::IControlsLayer, public playback::IEnabledGui {
+class ControlsLayerInterface : public playback::IControlsLayer,
+                               public playback::IEnabledGui,
+                               public IExportDropTarget {
 public:
     explicit ControlsLayerInterface(QControlsGuiLayer* layer) : m_layer(layer) {}
     void Detach() { m_layer = nullptr; }
@@ -47,9 +50,15 @@ public:
     void InvalidateAll() override;
     void RenderDirty() override;
     void PostNewFile(int32_t channel) override;
+    void PrepareCapture() override;
+    // The preview over the application's active window.
+    void PrintImage(const QString& title, const QImage& image) override;
     // The controller's two switches, spread over the six flags as far as the
     // layer can tell.
     void SetEnabledState(bool enabled, bool exporting) override;
+    // A dropped snapshot is an export source.
+    QRectF ExportDropArea() override;
+    void ExportSourceDropped(int channel) override;
 
 private:
     QControlsGuiLayer* m_layer;
@@ -76,7 +85,7 @@ public:
         ExportTaskSettings,
     };
     // Makes the widget of a slot (owned by the scene once added); null for
-    // the plain strip.
+    // a plain strip. Without a factory the layer makes the player's panels.
     using ControlsFactory = std::function<QWidget*(Slot slot, QControlsGuiLayer& layer)>;
     // Makes the half-transparent snapshot of a channel that the user drags
     // onto the export panel (added to the scene by the caller).
@@ -97,6 +106,8 @@ public:
     void SetDragImageFactory(DragImageFactory factory) { m_dragImageFactory = std::move(factory); }
 
     QChannelsGrid& Grid() { return m_grid; }
+    // The export panel in scene coordinates: where snapshots land.
+    QRectF ExportDropArea() const;
 
     // Play page, channel grid out of export mode; no time input active.
     void SwitchToPlayMode();
@@ -145,6 +156,8 @@ protected:
 
 private:
     QWidget* Make(Slot slot);
+    QWidget* MakePanel(Slot slot);
+    void ToggleConfigurationPanel(Slot slot);
     QGraphicsProxyWidget* AddControl(Slot slot, QWidget* widget);
     void BuildModePanels();
     void BuildTimeLineRow();
@@ -156,7 +169,7 @@ private:
     std::shared_ptr<ControlsLayerInterface> m_interface;
     QChannelsGrid m_grid;
     QGraphicsGridLayout* m_mainGrid = nullptr;
-    PanelPages m_pages;
+    QPanelSwitcher m_pages;
     std::array<QWidget*, 13> m_controls{};
     QCustomButton* m_shotButton = nullptr;
     QCustomButton* m_printButton = nullptr;

@@ -127,7 +127,10 @@ TEST_F(ControlsLayerTest, ModesSwitchPagesAndTheActiveTimeInput)
     EXPECT_EQ(layer->CurrentPage(), 1);
     EXPECT_TRUE(layer->Grid().ExportMode());
     EXPECT_TRUE(layer->Control(Slot::ExportPanel)->graphicsProxyWidget()->isVisible());
-    EXPECT_FALSE(layer->Control(Slot::CameraSelector)->graphicsProxyWidget()->isVisible());
+    EXPECT_TRUE(layer->Control(Slot::CameraSelector)->graphicsProxyWidget()->isVisible()) << "sliding out";
+    Spin(1100);
+    EXPECT_FALSE(layer->Control(Slot::CameraSelector)->graphicsProxyWidget()->isVisible()) << "slid out";
+    EXPECT_TRUE(layer->Control(Slot::ExportPanel)->graphicsProxyWidget()->isVisible());
     EXPECT_TRUE(layer->IsTimeInputActive(0));
     EXPECT_EQ(events, (std::vector<std::string>{"export", "input1"}));
 
