@@ -488,17 +488,24 @@ void QControlsGuiLayer::RepaintControl(Slot slot)
         widget->update();
 }
 
+void QControlsGuiLayer::UnmarkTimeInput(int index)
+{
+    m_timeInputActive[index] = false;
+    QWidget* widget = Control(index == 0 ? Slot::TimeInput1 : Slot::TimeInput2);
+    if (auto* input = dynamic_cast<QTimeInputPanel*>(widget))
+        input->Deactivate();
+    else if (widget != nullptr)
+        widget->update();
+}
+
 void QControlsGuiLayer::SwitchToPlayMode()
 {
     m_pages.SwitchTo(0);
     m_grid.SetExportMode(false);
     m_interface->ExportModeChanged(false);
-    for (int i = 0; i < 2; ++i) {
-        if (m_timeInputActive[i]) {
-            m_timeInputActive[i] = false;
-            RepaintControl(i == 0 ? Slot::TimeInput1 : Slot::TimeInput2);
-        }
-    }
+    for (int i = 0; i < 2; ++i)
+        if (m_timeInputActive[i])
+            UnmarkTimeInput(i);
     m_interface->ActiveTimeLineChanged(nullptr);
 }
 
@@ -508,10 +515,10 @@ void QControlsGuiLayer::SwitchToExportMode()
     m_grid.SetExportMode(true);
     m_interface->ExportModeChanged(true);
     if (!m_timeInputActive[0]) {
-        m_timeInputActive[0] = true;
-        auto* input = dynamic_cast<playback::ITimeInputPanel*>(Control(Slot::TimeInput1));
-        if (input != nullptr)
-            input->Activated();  // runs SetActiveTimeInput(0)
+        // The panel marks itself and reports it, which runs
+        // SetActiveTimeInput(0).
+        if (auto* input = dynamic_cast<playback::ITimeInputPanel*>(Control(Slot::TimeInput1)); input && !input->IsActive())
+            input->Activate();
         else
             SetActiveTimeInput(0);
         RepaintControl(Slot::TimeInput1);
@@ -520,12 +527,9 @@ void QControlsGuiLayer::SwitchToExportMode()
 
 void QControlsGuiLayer::SetActiveTimeInput(int index)
 {
-    for (int i = 0; i < 2; ++i) {
-        if (i != index && m_timeInputActive[i]) {
-            m_timeInputActive[i] = false;
-            RepaintControl(i == 0 ? Slot::TimeInput1 : Slot::TimeInput2);
-        }
-    }
+    for (int i = 0; i < 2; ++i)
+        if (i != index && m_timeInputActive[i])
+            UnmarkTimeInput(i);
     if (index == 0 || index == 1)
         m_timeInputActive[index] = true;
     playback::ITimeLineControl* timeLine = nullptr;

@@ -162,6 +162,7 @@ private:
     void BuildModePanels();
     void BuildTimeLineRow();
     void RepaintControl(Slot slot);
+    void UnmarkTimeInput(int index);
 
     std::shared_ptr<render::Renderer> m_renderer;
     ControlsFactory m_factory;

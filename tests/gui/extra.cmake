@@ -8,6 +8,10 @@ target_link_libraries(${GAVEX_TEST_TARGET} PRIVATE Qt5::Test)
 set(_gui_test_dir ${CMAKE_CURRENT_BINARY_DIR}/gui)
 file(MAKE_DIRECTORY ${_gui_test_dir})
 file(CREATE_LINK ${PROJECT_BINARY_DIR}/Resources ${_gui_test_dir}/Resources SYMBOLIC)
+# The codec add-on is looked for beside the program and one folder up; the
+# source browser's thumbnails decode through it.
+file(CREATE_LINK ${PROJECT_BINARY_DIR}/libHarnway.so ${_gui_test_dir}/libHarnway.so SYMBOLIC)
+add_dependencies(${GAVEX_TEST_TARGET} Harnway)
 set_target_properties(${GAVEX_TEST_TARGET} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${_gui_test_dir})
 add_dependencies(${GAVEX_TEST_TARGET} gavex_skin)
 target_compile_definitions(${GAVEX_TEST_TARGET} PRIVATE GAVEX_SKIN_ROOT="${PROJECT_BINARY_DIR}/")

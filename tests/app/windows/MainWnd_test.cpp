@@ -14,12 +14,18 @@
 #include <QImage>
 #include <QPixmap>
 #include <QScreen>
+#include <QGraphicsProxyWidget>
+#include <QTest>
 #include <QTimer>
 #include <boost/make_shared.hpp>
 
 #include "app/GavexPlayer.h"
 #include "app/core/QApplicationSettings.h"
+#include "app/widgets/QCustomButton.h"
+#include "app/widgets/QSettingsControlPanel.h"
+#include "app/windows/QControlsGuiLayer.h"
 #include "app/windows/QMainWnd.h"
+#include "gui/timeline/QTimeSelector.h"
 #include "platform/D3D9.h"
 #include "playback/IPlayersController.h"
 #include "render/D3DRendererDevice.h"
@@ -328,6 +334,46 @@ TEST_F(WindowTest, PaintsThePresentedPictureWithoutARepaintLoop)
     const int paintsBefore = counter.paints;
     Settle(500);
     EXPECT_LE(counter.paints - paintsBefore, 2) << "no repaint loop";
+    window.close();
+}
+
+// The user's click travels from the window into the scene: the export mode
+// button slides the export page in.
+TEST_F(WindowTest, ExportModeButtonSlidesTheExportPageIn)
+{
+    QApplicationSettings::Instance().Live.ExportVideo = true;
+    auto renderer = std::make_shared<render::Renderer>(boost::make_shared<render::NullRendererDevice>());
+    QControlsGuiLayer layer(renderer);
+    std::vector<bool> modes;
+    layer.Signals().ExportModeChanged.connect([&](bool exportMode) { modes.push_back(exportMode); });
+    QMainWnd window(std::make_shared<RecordingController>(renderer), &layer, StartOptions());
+    window.show();
+    Settle();
+    ASSERT_EQ(layer.sceneRect().size(), QSizeF(window.size())) << "the layer follows the window";
+
+    using Slot = QControlsGuiLayer::Slot;
+    auto* settingsPanel = dynamic_cast<QSettingsControlPanel*>(layer.Control(Slot::SettingsControlPanel));
+    ASSERT_NE(settingsPanel, nullptr);
+    QCustomButton* button = settingsPanel->ExportModeButton();
+    ASSERT_TRUE(button->isEnabled());
+    const QPoint centre =
+        settingsPanel->graphicsProxyWidget()->mapToScene(QPointF(button->geometry().center())).toPoint();
+    QTest::mouseClick(&window, Qt::LeftButton, Qt::NoModifier, centre);
+    EXPECT_EQ(modes, (std::vector<bool>{true}));
+    EXPECT_EQ(layer.CurrentPage(), 1);
+    QWidget* exportPanel = layer.Control(Slot::ExportPanel);
+    QWidget* cameras = layer.Control(Slot::CameraSelector);
+    EXPECT_TRUE(exportPanel->graphicsProxyWidget()->isVisible());
+    EXPECT_TRUE(cameras->graphicsProxyWidget()->isVisible()) << "the play page is still sliding out";
+    Settle(1200);
+    EXPECT_TRUE(exportPanel->graphicsProxyWidget()->isVisible());
+    EXPECT_FALSE(cameras->graphicsProxyWidget()->isVisible()) << "the play page slid out in 1000 ms";
+    const QRectF page = exportPanel->graphicsProxyWidget()->geometry();
+    EXPECT_EQ(page.left(), 0.0) << "the export page came to rest";
+    auto* input1 = dynamic_cast<QTimeInputPanel*>(layer.Control(Slot::TimeInput1));
+    ASSERT_NE(input1, nullptr);
+    EXPECT_TRUE(input1->IsActive());
+    EXPECT_TRUE(layer.IsTimeInputActive(0));
     window.close();
 }
 
