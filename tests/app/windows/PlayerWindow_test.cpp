@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -125,13 +126,6 @@ TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
     fs::create_directories(fs::path(GAVEX_TEST_BINARY_DIR) / "artifacts");
     const fs::path shot = fs::path(GAVEX_TEST_BINARY_DIR) / "artifacts" / "player-window.png";
     EXPECT_TRUE(screen.save(QString::fromStdString(shot.string())));
-    // Something other than a bare black screen: the window is mapped and
-    // drawn.
-    int coloured = 0;
-    for (int y = 0; y < screen.height(); y += 16)
-        for (int x2 = 0; x2 < screen.width(); x2 += 16)
-            coloured += (screen.pixel(x2, y) & 0xFFFFFF) != 0;
-    EXPECT_GT(coloured, 100) << "see " << shot;
 
     ASSERT_TRUE(SendToInstance(channel, "shutdown"));
     const bool ended = player.waitForFinished(20000);
@@ -148,6 +142,39 @@ TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
     EXPECT_EQ(read.WindowWidth, 1024) << "the default size, saved at close";
     EXPECT_EQ(read.WindowHeight, 768);
     EXPECT_EQ(read.State, 0);
+
+    // What the screen showed: the window where it was saved, its upper part
+    // a 2 x 2 grid whose every cell holds the sample's bars, the selection
+    // colour round the first channel, the skinned panels below.
+    const QRect window(read.WindowLeft, read.WindowTop, read.WindowWidth, read.WindowHeight);
+    ASSERT_TRUE(screen.rect().contains(window)) << "see " << shot;
+    const auto count = [&](const QRect& area, auto&& wanted) {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); y += 2)
+            for (int x = area.left(); x <= area.right(); x += 2)
+                n += wanted(QColor(screen.pixel(x, y)));
+        return n;
+    };
+    const auto yellow = [](const QColor& c) { return c.red() > 200 && c.green() > 200 && c.blue() < 60; };
+    const auto blue = [](const QColor& c) { return c.blue() > 200 && c.red() < 60 && c.green() < 60; };
+    const auto selection = [](const QColor& c) {
+        return std::abs(c.red() - 98) < 8 && std::abs(c.green() - 167) < 8 && std::abs(c.blue() - 254) < 8;
+    };
+    const int cellWidth = window.width() / 2;
+    const int videoHeight = window.height() * 3 / 4;  // the panels take less than a quarter
+    for (int cell = 0; cell < 4; ++cell) {
+        const QRect area(window.left() + (cell % 2) * cellWidth, window.top() + (cell / 2) * (videoHeight / 2), cellWidth,
+                         videoHeight / 2);
+        EXPECT_GT(count(area, yellow), 200) << "cell " << cell << " holds the sample's yellow bar; see " << shot;
+        EXPECT_GT(count(area, blue), 200) << "cell " << cell << " holds the sample's blue bar";
+        if (cell == 0)
+            EXPECT_GT(count(area, selection), 200) << "the selected channel is ringed";
+        else  // clear of the edges the selected cell's ring may reach
+            EXPECT_LT(count(area.adjusted(40, 40, -40, -40), selection), 20) << "cell " << cell << " is not selected";
+    }
+    const QRect panels(window.left(), window.top() + videoHeight + 40, window.width(), window.height() - videoHeight - 40);
+    EXPECT_LT(count(panels, [](const QColor& c) { return c.value() < 8; }), panels.width() * panels.height() / 8)
+        << "the panels below the grid are painted";
 }
 
 }  // namespace
