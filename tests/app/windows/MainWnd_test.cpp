@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QGraphicsProxyWidget>
+#include <QMenu>
 #include <QTest>
 #include <QTimer>
 #include <boost/make_shared.hpp>
@@ -87,6 +88,7 @@ public:
     }
     int RunningExportTasks() const override { return exporting; }
     const std::shared_ptr<render::Renderer>& GetRenderer() const override { return m_renderer; }
+    void SelectPlayer(size_t index) override { selected.push_back(static_cast<int>(index)); }
 
     int initialized = 0;
     int saved = 0;
@@ -94,6 +96,7 @@ public:
     std::string initialSource;
     QWidget* target = nullptr;
     std::vector<std::string> opened;
+    std::vector<int> selected;
 
 private:
     std::shared_ptr<render::Renderer> m_renderer;
@@ -374,6 +377,44 @@ TEST_F(WindowTest, ExportModeButtonSlidesTheExportPageIn)
     ASSERT_NE(input1, nullptr);
     EXPECT_TRUE(input1->IsActive());
     EXPECT_TRUE(layer.IsTimeInputActive(0));
+    window.close();
+}
+
+// Presses on a channel's picture select its player (the right button also
+// opens its menu); a double click maximises it and restores it.
+TEST_F(WindowTest, ChannelPressesSelectAndDoubleClicksZoom)
+{
+    auto renderer = std::make_shared<render::Renderer>(boost::make_shared<render::NullRendererDevice>());
+    for (int i = 0; i < 4; ++i)
+        renderer->AddPin();
+    QControlsGuiLayer layer(renderer);
+    auto controller = std::make_shared<RecordingController>(renderer);
+    QMainWnd window(controller, &layer, StartOptions());
+    window.show();
+    Settle();
+    QChannelsGrid& grid = layer.Grid();
+    grid.CreateItems({}, {});
+    Settle();
+    const auto centre = [&](int channel) { return grid.ItemByChannel(channel)->sceneBoundingRect().center().toPoint(); };
+
+    QTest::mouseClick(&window, Qt::LeftButton, Qt::NoModifier, centre(2));
+    EXPECT_EQ(controller->selected, (std::vector<int>{2}));
+    QTest::mouseClick(&window, Qt::RightButton, Qt::NoModifier, centre(3));
+    EXPECT_EQ(controller->selected, (std::vector<int>{2, 3}));
+    ASSERT_NE(grid.ItemByChannel(3)->Menu(), nullptr);
+    EXPECT_TRUE(grid.ItemByChannel(3)->Menu()->isVisible()) << "the channel's menu";
+    grid.ItemByChannel(3)->Menu()->hide();
+    const QPoint belowTheGrid(window.width() / 2, layer.VideoArea().bottom() + 30);
+    QTest::mouseClick(&window, Qt::LeftButton, Qt::NoModifier, belowTheGrid);
+    EXPECT_EQ(controller->selected.size(), 2u) << "no channel there";
+
+    QTest::mouseDClick(&window, Qt::LeftButton, Qt::NoModifier, centre(1));
+    EXPECT_EQ(grid.MaximizedItem(), grid.ItemByChannel(1));
+    Settle(600);
+    QTest::mouseDClick(&window, Qt::LeftButton, Qt::NoModifier, centre(1));
+    EXPECT_EQ(grid.MaximizedItem(), nullptr) << "restored";
+    QTest::mouseDClick(&window, Qt::LeftButton, Qt::NoModifier, belowTheGrid);
+    EXPECT_EQ(grid.MaximizedItem(), nullptr);
     window.close();
 }
 
