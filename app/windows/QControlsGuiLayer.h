@@ -5,8 +5,8 @@
 // into the renderer's overlay texture and reports the user's actions to the
 // playback controller through the signals of playback::IControlsLayer.
 //
-// Each panel comes from the controls factory; a slot the factory leaves
-// empty gets a plain skinned strip of the panel's height.
+// Without a controls factory the layer makes the player's panels; a slot a
+// given factory leaves empty gets a plain skinned strip.
 
 #include <array>
 #include <functional>

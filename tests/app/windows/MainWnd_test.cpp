@@ -23,6 +23,7 @@
 #include "app/GavexPlayer.h"
 #include "app/core/QApplicationSettings.h"
 #include "app/widgets/QCustomButton.h"
+#include "app/widgets/QImageItem.h"
 #include "app/widgets/QSettingsControlPanel.h"
 #include "app/windows/QControlsGuiLayer.h"
 #include "app/windows/QMainWnd.h"
@@ -415,6 +416,50 @@ TEST_F(WindowTest, ChannelPressesSelectAndDoubleClicksZoom)
     EXPECT_EQ(grid.MaximizedItem(), nullptr) << "restored";
     QTest::mouseDClick(&window, Qt::LeftButton, Qt::NoModifier, belowTheGrid);
     EXPECT_EQ(grid.MaximizedItem(), nullptr);
+    window.close();
+}
+
+// In export mode a channel dragged from the grid becomes a snapshot that
+// flies onto the export panel and reports the channel as an export source.
+TEST_F(WindowTest, ChannelDraggedOntoTheExportPanelBecomesAnExportSource)
+{
+    QApplicationSettings::Instance().Live.ExportVideo = true;
+    auto renderer = std::make_shared<render::Renderer>(boost::make_shared<render::NullRendererDevice>());
+    for (int i = 0; i < 2; ++i)
+        renderer->AddPin();
+    QControlsGuiLayer layer(renderer);
+    std::vector<int> sources;
+    layer.Signals().ExportSourceSelected.connect([&](int channel) { sources.push_back(channel); });
+    QMainWnd window(std::make_shared<RecordingController>(renderer), &layer, StartOptions());
+    window.show();
+    Settle();
+    layer.Grid().CreateItems({}, {});
+    layer.SwitchToExportMode();
+    Settle(1200);
+    const QPoint from = layer.Grid().ItemByChannel(1)->sceneBoundingRect().center().toPoint();
+    const QPoint to = layer.ExportDropArea().center().toPoint();
+    ASSERT_FALSE(layer.ExportDropArea().isEmpty());
+
+    QTest::mousePress(&window, Qt::LeftButton, Qt::NoModifier, from);
+    const int steps = 12;
+    for (int i = 1; i <= steps; ++i) {
+        const QPoint at = from + (to - from) * i / steps;
+        QMouseEvent move(QEvent::MouseMove, at, window.mapToGlobal(at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &move);
+        QCoreApplication::processEvents();
+    }
+    const auto snapshots = [&] {
+        int n = 0;
+        for (QGraphicsItem* item : layer.items())
+            n += dynamic_cast<QImageItem*>(item) != nullptr;
+        return n;
+    };
+    EXPECT_EQ(snapshots(), 1) << "the channel's snapshot took over the drag";
+    QTest::mouseRelease(&window, Qt::LeftButton, Qt::NoModifier, to);
+    EXPECT_TRUE(sources.empty()) << "reported after the flight";
+    Settle(900);
+    EXPECT_EQ(sources, (std::vector<int>{1}));
+    EXPECT_EQ(snapshots(), 0) << "the snapshot is gone";
     window.close();
 }
 
