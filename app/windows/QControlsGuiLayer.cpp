@@ -187,6 +187,8 @@ QControlsGuiLayer::~QControlsGuiLayer()
     // The layouts go before the proxies they place.
     delete m_mainGrid;
     m_mainGrid = nullptr;
+    delete m_timeLineRow;
+    m_timeLineRow = nullptr;
 }
 
 QWidget* QControlsGuiLayer::Control(Slot slot) const
@@ -352,7 +354,9 @@ void QControlsGuiLayer::BuildTimeLineRow()
     row->setColumnSpacing(2, s);
     row->setColumnFixedWidth(0, s);
     row->setColumnFixedWidth(1, s);
-    m_mainGrid->addItem(row, 3, 0, 1, 3, Qt::AlignHCenter | Qt::AlignBottom);
+    // The row floats over the United time line (a grid cell holds one item):
+    // Resize places it there, centred and bottom-aligned.
+    m_timeLineRow = row;
 
     QWidget* united = Make(Slot::UnitedTimeLine);
     united->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -395,6 +399,14 @@ void QControlsGuiLayer::Resize(const QSize& size)
     m_pages.updateGeometry();
     m_mainGrid->invalidate();
     m_mainGrid->setGeometry(QRectF(0, 0, w, h));
+    if (QWidget* united = Control(Slot::UnitedTimeLine); united && united->graphicsProxyWidget()) {
+        const QRectF line = united->graphicsProxyWidget()->geometry();
+        m_timeLineRow->invalidate();
+        const QSizeF wanted = m_timeLineRow->effectiveSizeHint(Qt::PreferredSize);
+        const double width = std::min(wanted.width(), line.width());
+        m_timeLineRow->setGeometry(
+            QRectF(line.center().x() - width / 2, line.bottom() - wanted.height(), width, wanted.height()));
+    }
     m_videoArea = m_grid.geometry().toRect();
     // The sliding panels cover the video area exactly.
     for (Slot slot : {Slot::SourceBrowser, Slot::ExportTaskSettings, Slot::SettingsPanel}) {

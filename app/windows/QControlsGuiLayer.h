@@ -170,6 +170,7 @@ private:
     std::shared_ptr<ControlsLayerInterface> m_interface;
     QChannelsGrid m_grid;
     QGraphicsGridLayout* m_mainGrid = nullptr;
+    QGraphicsGridLayout* m_timeLineRow = nullptr;  // floats over the United time line
     QPanelSwitcher m_pages;
     std::array<QWidget*, 13> m_controls{};
     QCustomButton* m_shotButton = nullptr;

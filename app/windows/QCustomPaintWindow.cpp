@@ -16,6 +16,13 @@ QCustomPaintWindow::QCustomPaintWindow(QGuiLayer* scene) : QMainWindow(nullptr, 
     setAttribute(Qt::WA_MouseTracking);
 }
 
+bool QCustomPaintWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::Paint)
+        return QWidget::event(event);
+    return QMainWindow::event(event);
+}
+
 void QCustomPaintWindow::showEvent(QShowEvent* event)
 {
     if (!m_firstShowDone) {

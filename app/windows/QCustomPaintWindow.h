@@ -22,6 +22,9 @@ protected:
     // Runs once, from the first show event, before the base handler.
     virtual void OnFirstShow() {}
 
+    // Paint events go to paintEvent alone: the main window's own painting
+    // (dock separators) would open a painter on the native surface.
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
