@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include <QApplication>
@@ -23,7 +24,6 @@
 #include "app/core/QLocalizer.h"
 #include "app/core/QOemSettings.h"
 #include "app/core/StartOptions.h"
-#include "app/windows/QMainWnd.h"
 #include "base/Log.h"
 #include "base/ParentProcess.h"
 #include "base/StringConv.h"
@@ -36,8 +36,8 @@ void QtMessageToDebugOutput(QtMsgType /*type*/, const QMessageLogContext& /*cont
     getDefaultDebugInstance()->Trace("%s", (message + "\n").toLocal8Bit().constData());
 }
 
-GavexPlayer::GavexPlayer(ControllerFactory controllerFactory, bool windowedController)
-    : m_controllerFactory(std::move(controllerFactory)), m_windowedController(windowedController)
+GavexPlayer::GavexPlayer(ControllerFactory controllerFactory, MainWindowFactory windowFactory)
+    : m_controllerFactory(std::move(controllerFactory)), m_windowFactory(std::move(windowFactory))
 {
 }
 
@@ -250,15 +250,23 @@ int GavexPlayer::RunWindowed(const StartOptions& options, const QString& command
                      ApplicationDisplayName().toLocal8Bit().constData());
         return kExitFailed;
     }
-    QInstanceChecker checker;
-    if (!checker.Start(commandLine, QApplicationSettings::Instance().Live.SingleAppInstance, options.portable))
+    if (!m_windowFactory) {
+        std::fprintf(stderr, "This build has no main window.\n");
+        return kExitFailed;
+    }
+    auto checker = std::make_unique<QInstanceChecker>();
+    if (!checker->Start(commandLine, QApplicationSettings::Instance().Live.SingleAppInstance, options.portable))
         return 0;
-    std::shared_ptr<IPlayersController> controller =
-        m_controllerFactory && m_windowedController ? m_controllerFactory() : nullptr;
-    QMainWnd window(controller, options);
-    QObject::connect(&checker, &QInstanceChecker::OnCommand, &window, &QMainWnd::OnCommand);
-    window.resize(1024, 768);
-    window.show();
-    QApplication::exec();
+    std::unique_ptr<QWidget> window = m_windowFactory(options);
+    QObject::connect(checker.get(), SIGNAL(OnCommand(QString)), window.get(), SLOT(OnCommand(QString)));
+    window->show();
+    // A render device that failed during the first show has posted its
+    // report to the window: it is shown (and the window closed) before the
+    // loop would start.
+    QCoreApplication::sendPostedEvents(window.get(), QEvent::MetaCall);
+    if (!window->property("closing").toBool())
+        QApplication::exec();
+    window.reset();
+    checker.reset();
     return 0;
 }

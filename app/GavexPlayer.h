@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <QString>
+#include <QWidget>
 #include <QtGlobal>
 
 class IPlayersController;
@@ -26,13 +27,16 @@ inline constexpr int kExitPasswordRefused = 3;  // password dialog cancelled, em
 class GavexPlayer {
 public:
     using ControllerFactory = std::function<std::shared_ptr<IPlayersController>()>;
+    // Builds windowed mode's main window with its playback controller. The
+    // window has the slot "OnCommand(QString)" and the bool property
+    // "closing", set once it accepted a close.
+    using MainWindowFactory = std::function<std::unique_ptr<QWidget>(const StartOptions& options)>;
     // Asks for the portable player's password; nullopt when cancelled.
     using PasswordPrompt = std::function<std::optional<QString>()>;
 
-    // The factory serves windowless runs and, when windowedController, the
-    // main window too; a window that cannot yet drive a controller's GUI
-    // objects runs without one.
-    explicit GavexPlayer(ControllerFactory controllerFactory = {}, bool windowedController = true);
+    // The controller factory serves windowless runs, the window factory the
+    // windowed mode; without one that mode cannot run.
+    explicit GavexPlayer(ControllerFactory controllerFactory = {}, MainWindowFactory windowFactory = {});
     ~GavexPlayer();
 
     // InitInstance and ExitInstance: returns the exit code.
@@ -53,7 +57,7 @@ private:
     int CheckPortablePlayer(const StartOptions& options);
 
     ControllerFactory m_controllerFactory;
-    bool m_windowedController = true;
+    MainWindowFactory m_windowFactory;
     PasswordPrompt m_passwordPrompt;
     std::mutex m_lock;
     std::condition_variable m_wake;

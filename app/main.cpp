@@ -1,6 +1,7 @@
 #include <memory>
 
 #include "app/GavexPlayer.h"
+#include "app/windows/WindowedMode.h"
 #include "base/ProcessValues.h"
 #include "export/WindowlessExport.h"
 #include "imaging/jpeg/Compressor.h"
@@ -20,12 +21,12 @@ int main(int argc, char** argv)
     // Windowless runs drive the players controller on headless GUI objects;
     // its renderer takes the device of the Render setting, which the
     // windowless start sets to the null device before the factory runs. The
-    // main window gets no controller until it has the GUI objects to drive.
+    // windowed mode builds the main window with its own controller.
     GavexPlayer player(
         [] {
             return std::make_shared<playback::PlayersController>(
                 playback::HeadlessGui::Bundle(std::make_shared<playback::HeadlessGui>()));
         },
-        false);
+        MakeMainWindow);
     return player.Run(argc, argv);
 }

@@ -2,11 +2,18 @@
 // What the application's start-up and main window drive of the playback
 // controller.
 
+#include <cstddef>
+#include <memory>
+
 #include <boost/signals2/signal.hpp>
 
 struct StartOptions;
 class QRect;
 class QWidget;
+
+namespace render {
+class Renderer;
+}
 
 class IPlayersController {
 public:
@@ -25,4 +32,12 @@ public:
     virtual void SaveState() = 0;
     // Tasks of the running export run; 0 when none runs.
     virtual int RunningExportTasks() const = 0;
+    // The renderer that draws the window; null when there is none.
+    virtual const std::shared_ptr<render::Renderer>& GetRenderer() const
+    {
+        static const std::shared_ptr<render::Renderer> none;
+        return none;
+    }
+    // Makes the channel's player the current one (a press on its picture).
+    virtual void SelectPlayer(size_t /*index*/) {}
 };

@@ -131,11 +131,14 @@ void BasicRenderer::Stop()
 
 void BasicRenderer::SetGeometry(const QRect& geometry)
 {
-    Guard lock(m_lock);
-    SetRect(geometry);
-    m_device->Resize(QSize(m_geometry.width(), m_geometry.height()));
-    if (!m_device->IsReady())
-        LoseRegions();
+    {
+        Guard lock(m_lock);
+        SetRect(geometry);
+        m_device->Resize(QSize(m_geometry.width(), m_geometry.height()));
+        if (!m_device->IsReady())
+            LoseRegions();
+    }
+    GeometryChanged(geometry);
 }
 
 QRect BasicRenderer::GetGeometry()

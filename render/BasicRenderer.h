@@ -139,6 +139,8 @@ protected:
     virtual void LoadResources();
     virtual void RenderFrame();
     virtual void OnRenderThreadExit();
+    // After SetGeometry, on the caller's thread, without the renderer lock.
+    virtual void GeometryChanged(const QRect& /*geometry*/) {}
 
     // Drawing helpers for Draw (render thread, renderer lock held).
     void DrawLayer(const QRect& area);

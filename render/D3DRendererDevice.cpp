@@ -454,17 +454,27 @@ void D3DRendererDevice::AttachWindow(QWidget* window)
     m_window = window;
     if (window == nullptr)
         return;
-    m_front = std::make_shared<SoftwareFront>();
-    // The painter lives on the window's thread; installed from there.
+    std::atomic_store(&m_front, std::make_shared<SoftwareFront>());
+    // The painter lives on the window's thread; installed from there. A
+    // native surface (no Qt paint engine) paints itself from FrontImage.
     QMetaObject::invokeMethod(
         window,
         [front = m_front, target = QPointer<QWidget>(window)] {
-            if (target) {
+            if (target && !target->testAttribute(Qt::WA_PaintOnScreen)) {
                 target->setAttribute(Qt::WA_OpaquePaintEvent);
                 target->installEventFilter(new FrontPainter(front, target));
             }
         },
         Qt::QueuedConnection);
+}
+
+QImage D3DRendererDevice::FrontImage() const
+{
+    const std::shared_ptr<SoftwareFront> front = std::atomic_load(&m_front);
+    if (!front)
+        return QImage();
+    std::lock_guard<std::mutex> lock(front->lock);
+    return front->image;
 }
 
 bool D3DRendererDevice::Present(const QRect& rect)

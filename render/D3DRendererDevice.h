@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include <QImage>
 #include <boost/weak_ptr.hpp>
 
 #include "platform/D3D9.h"
@@ -91,6 +92,10 @@ public:
     // The back buffer size a request needs (it only grows, by 256 pixels).
     QSize ComputeBackBufferSize(const QSize& requested) const;
     bool SupportsYV12() const { return m_yv12; }
+    // The picture presented so far (RGB32, the back buffer's size), for a
+    // window that paints itself (one with Qt::WA_PaintOnScreen); null before
+    // the first present.
+    QImage FrontImage() const;
     // The software device (null before the first Create).
     platform::d3d9::DevicePtr Device() const { return m_device; }
 

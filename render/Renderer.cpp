@@ -58,6 +58,12 @@ QRectF Renderer::ComputeZoomRect(int index, const QPointF& from, const QPointF& 
     return pin ? pin->ComputeZoomRect(from, to, size) : QRectF();
 }
 
+void Renderer::GeometryChanged(const QRect& geometry)
+{
+    if (m_layer != nullptr)
+        m_layer->Resize(geometry.size());
+}
+
 void Renderer::SetPrevFrameAlpha(int alpha)
 {
     m_prevFrameAlpha = alpha;

@@ -21,6 +21,14 @@ public:
     virtual void TitlesChanged(int channel) = 0;
 };
 
+// The scene drawn over the channels (the controls layer); it takes the
+// output's size whenever the geometry is set, on the GUI thread.
+class ISceneLayer {
+public:
+    virtual ~ISceneLayer() {}
+    virtual void Resize(const QSize& size) = 0;
+};
+
 // 1 the Direct3D 9 device, 0 OpenGL, any other value the null device.
 DevicePtr CreateRendererDevice(int render);
 
@@ -37,6 +45,10 @@ public:
     // The processor told of changed titles; null for none. It must outlive
     // the render thread or be unset first.
     void SetTitlesProcessor(ITitlesProcessor* processor) { m_titlesProcessor = processor; }
+    // The layer resized with the output; null for none. It must outlive the
+    // renderer or be unset first.
+    void SetLayer(ISceneLayer* layer) { m_layer = layer; }
+    ISceneLayer* GetLayer() const { return m_layer; }
     // 0: no fade; otherwise the alpha taken from a frame drawn over its
     // underlay. The output is redrawn.
     void SetPrevFrameAlpha(int alpha);
@@ -50,6 +62,7 @@ protected:
     void Draw(const QRect& area) override;
     void LoadResources() override;
     void RenderFrame() override;
+    void GeometryChanged(const QRect& geometry) override;
 
 private:
     void DrawPin(MediaSamplePin& pin, const QRect& area);
@@ -61,6 +74,7 @@ private:
     TexturePtr m_watermarkTexture;
     std::atomic<ITitlesProcessor*> m_titlesProcessor{nullptr};
     QString m_resourceRoot;
+    ISceneLayer* m_layer = nullptr;  // GUI thread only
 };
 
 }  // namespace render

@@ -1,31 +1,226 @@
 #include "app/windows/QMainWnd.h"
 
+#include <QApplication>
+#include <QBackingStore>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRectF>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStyle>
+#include <QWindow>
+#include <boost/pointer_cast.hpp>
 
 #include "app/CommandLine.h"
+#include "app/MessageBox.h"
 #include "app/core/ApplicationTexts.h"
 #include "app/core/QApplicationSettings.h"
+#include "app/core/ResourcePaths.h"
+#include "app/widgets/SkinResources.h"
+#include "app/windows/QControlsGuiLayer.h"
 #include "base/Log.h"
 #include "playback/IPlayersController.h"
+#include "render/D3DRendererDevice.h"
+#include "render/Renderer.h"
 
-QMainWnd::QMainWnd(std::shared_ptr<IPlayersController> controller, const StartOptions& options)
-    : m_controller(std::move(controller)), m_options(options)
+QRect UsableWindowArea(const QList<QRect>& screens, int splitterWidth, int titleBarHeight)
 {
-    setWindowTitle(ApplicationDisplayName());
+    QRect area;
+    for (const QRect& screen : screens)
+        area = area.united(screen);
+    return area.adjusted(splitterWidth, titleBarHeight, -splitterWidth, -splitterWidth);
 }
 
-void QMainWnd::showEvent(QShowEvent* event)
+QRect FitWindowIntoArea(const QRect& wanted, const QRect& area)
 {
-    QWidget::showEvent(event);
-    if (m_initialized)
+    const QRectF u(area);
+    QRectF w(wanted);
+    const QPointF lower = u.topLeft() - w.topLeft();
+    const QPointF upper = u.bottomRight() - w.bottomRight();
+    // Bounded by `upper` last: a window past the bottom-right comes back even
+    // when that pushes it past the top-left, where the clip cuts it.
+    const QPointF shift(std::min(std::max(0.0, lower.x()), upper.x()), std::min(std::max(0.0, lower.y()), upper.y()));
+    w.translate(shift);
+    return w.toRect().intersected(area);
+}
+
+QMainWnd::QMainWnd(std::shared_ptr<IPlayersController> controller, QControlsGuiLayer* scene,
+                   const StartOptions& options)
+    : QCustomPaintWindow(scene), m_controller(std::move(controller)), m_options(options), m_layer(scene)
+{
+    QApplicationSettings& settings = QApplicationSettings::Instance();
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    // Top-most before the native window exists, so that the first show
+    // needs no re-show.
+    setWindowFlag(Qt::WindowStaysOnTopHint, settings.Live.TopMost);
+    PlaceFromSettings();
+    if (settings.State != 0)
+        setWindowState(Qt::WindowStates(static_cast<int>(settings.State)));
+    setWindowTitle(ApplicationDisplayName());
+    setWindowIcon(LoadApplicationIcon(ApplicationDirectory() + "/"));
+
+    if (m_controller && m_controller->GetRenderer()) {
+        // Raised on the render thread: the report runs on the GUI thread.
+        m_deviceError = m_controller->GetRenderer()->DeviceError.connect(
+            [this] { QMetaObject::invokeMethod(this, "createDeviceErrorHandler", Qt::AutoConnection); });
+    }
+    if (m_layer != nullptr) {
+        // The settings panel may have changed TopMost; the next save writes
+        // the live values.
+        m_settingsHidden = m_layer->Signals().SettingsPanelHidden.connect([this] {
+            ApplyTopMost();
+            QApplicationSettings::Instance().SaveLiveValues = true;
+        });
+    }
+}
+
+QMainWnd::~QMainWnd()
+{
+    m_deviceError.disconnect();
+    m_settingsHidden.disconnect();
+}
+
+void QMainWnd::PlaceFromSettings()
+{
+    const QApplicationSettings& settings = QApplicationSettings::Instance();
+    QRect wanted(settings.WindowLeft, settings.WindowTop, settings.WindowWidth, settings.WindowHeight);
+    if (wanted.width() == 0 && wanted.height() == 0)
+        wanted = QRect(pos(), QSize(kDefaultWidth, kDefaultHeight));
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.append(screen->geometry());
+    const QRect area = UsableWindowArea(screens, style()->pixelMetric(QStyle::PM_SplitterWidth),
+                                        style()->pixelMetric(QStyle::PM_TitleBarHeight));
+    setGeometry(FitWindowIntoArea(wanted, area));
+}
+
+void QMainWnd::ApplyTopMost()
+{
+    const bool wanted = QApplicationSettings::Instance().Live.TopMost;
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == wanted)
         return;
-    m_initialized = true;
+    // A changed flag hides the window: it is shown again.
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, wanted);
+    if (visible)
+        show();
+}
+
+void QMainWnd::OnFirstShow()
+{
+    m_firstShown = true;
+    ApplyTopMost();
     if (m_controller)
         m_controller->Initialize(m_options, this, rect());
 }
 
+void QMainWnd::mousePressEvent(QMouseEvent* event)
+{
+    if (m_layer != nullptr && !IsClosing()) {
+        const int channel = m_layer->Grid().ChannelAt(event->pos());
+        if (channel >= 0) {
+            if (event->button() == Qt::RightButton)
+                m_layer->Grid().ShowItemMenu(channel);
+            if (m_controller)
+                m_controller->SelectPlayer(static_cast<size_t>(channel));
+        }
+    }
+    QCustomPaintWindow::mousePressEvent(event);
+}
+
+void QMainWnd::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (m_layer == nullptr || IsClosing())
+        return;
+    const int channel = m_layer->Grid().ChannelAt(event->pos());
+    if (channel < 0)
+        return;
+    QChannelsGrid& grid = m_layer->Grid();
+    grid.ZoomItem(channel, grid.MaximizedItem() != grid.ItemByChannel(channel), true);
+}
+
+QRegion QMainWnd::PaintPresented(const QRegion& region)
+{
+    const std::shared_ptr<render::Renderer>& renderer = m_controller->GetRenderer();
+    const auto device = boost::dynamic_pointer_cast<render::D3DRendererDevice>(renderer->GetDevice());
+    const QImage front = device ? device->FrontImage() : QImage();
+    if (front.isNull() || windowHandle() == nullptr)
+        return region;
+    if (!m_store)
+        m_store = std::make_unique<QBackingStore>(windowHandle());
+    if (m_store->size() != size())
+        m_store->resize(size());
+    const QRect frontRect(QPoint(0, 0), front.size());
+    const QRegion uncovered = region - frontRect;
+    m_store->beginPaint(region);
+    {
+        QPainter painter(m_store->paintDevice());
+        for (const QRect& rect : region & frontRect)
+            painter.drawImage(rect, front, rect);
+        for (const QRect& rect : uncovered)
+            painter.fillRect(rect, Qt::black);
+    }
+    m_store->endPaint();
+    m_store->flush(region);
+    return uncovered;
+}
+
+void QMainWnd::paintEvent(QPaintEvent* event)
+{
+    if (!m_controller || !m_controller->GetRenderer())
+        return;
+    // The device's presents post paints of what they changed: those are
+    // served from the presented picture alone, so that painting never asks
+    // for another render pass. Only a part the picture does not hold (an
+    // expose before the first present, a grown window) asks the renderer.
+    if (!PaintPresented(event->region()).isEmpty()) {
+        const std::shared_ptr<render::Renderer>& renderer = m_controller->GetRenderer();
+        renderer->InvalidateRect(renderer->GetGeometry());
+    }
+}
+
+void QMainWnd::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    const QSize size = event->size();
+    if (size.width() < 1 || size.height() < 1 || !m_controller || !m_controller->GetRenderer())
+        return;
+    m_controller->GetRenderer()->SetGeometry(QRect(QPoint(0, 0), size));
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QMainWnd::closeEvent(QCloseEvent* event)
+{
+    if (!m_controller)
+        return;
+    if (m_controller->RunningExportTasks() > 0) {
+        event->ignore();
+        return;
+    }
+    SetClosing();
+    QApplicationSettings& settings = QApplicationSettings::Instance();
+    settings.State = static_cast<int32_t>(windowState());
+    const QRect normal = normalGeometry();
+    settings.WindowLeft = normal.left();
+    settings.WindowTop = normal.top();
+    settings.WindowWidth = normal.right() - normal.left() + 1;
+    settings.WindowHeight = normal.bottom() - normal.top() + 1;
+    m_controller->SaveState();
+    settings.Save();
+    m_deviceError.disconnect();
+    m_settingsHidden.disconnect();
+    m_controller.reset();
+    event->accept();
+}
+
 void QMainWnd::OnCommand(QString command)
 {
+    if (!m_firstShown)
+        return;
     if (command == QLatin1String("shutdown")) {
         close();
         return;
@@ -39,16 +234,17 @@ void QMainWnd::OnCommand(QString command)
     }
     if (m_controller)
         m_controller->OpenSource(result.options);
+    // To the front, above other windows for the moment.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    ApplyTopMost();
+    activateWindow();
 }
 
-void QMainWnd::closeEvent(QCloseEvent* event)
+void QMainWnd::createDeviceErrorHandler()
 {
-    if (m_controller && m_controller->RunningExportTasks() > 0) {
-        event->ignore();
-        return;
-    }
-    if (m_controller)
-        m_controller->SaveState();
+    ShowMessageBox(QMessageBox::Critical, tr("No Direct3D device."));
     QApplicationSettings::Instance().Save();
-    event->accept();
+    close();
 }
