@@ -33,19 +33,6 @@ using namespace exporttest;
 
 using testsupport::SilentSink;
 
-void EnsureApplication()
-{
-    static int argc = 1;
-    static char name[] = "export-tests";
-    static char* argv[] = {name, nullptr};
-    // The binary's other tests show widgets: one application for all.
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    if (QCoreApplication::instance() == nullptr)
-        new QApplication(argc, argv);
-}
-
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 // The export control panel as the controller reports to it.
 class ProgressRecorder final : public playback::IExportControlPanel {
 public:

@@ -45,18 +45,6 @@ using namespace exporttest;
 
 using testsupport::SilentSink;
 
-void EnsureApplication()
-{
-    static int argc = 1;
-    static char name[] = "export-tests";
-    static char* argv[] = {name, nullptr};
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    if (QCoreApplication::instance() == nullptr)
-        new QApplication(argc, argv);
-}
-
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 // Runs the GUI thread's events until `done` holds; false when time ran out.
 bool RunUntil(const std::function<bool()>& done, int seconds = 60)
 {

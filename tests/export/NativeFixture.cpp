@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include <QApplication>
 #include <gtest/gtest.h>
 
 #include "archive/files/ArchiveSettings.h"
@@ -157,5 +158,17 @@ ExportRun RunExport(const boost::shared_ptr<Storage::IVindaraFileSystem>& fs, co
                                    [&](const Storage::ExportError& error) { run.report = error; });
     return run;
 }
+
+void EnsureApplication()
+{
+    static int argc = 1;
+    static char name[] = "export-tests";
+    static char* argv[] = {name, nullptr};
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (QCoreApplication::instance() == nullptr)
+        new QApplication(argc, argv);
+}
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 }  // namespace exporttest

@@ -19,6 +19,10 @@ namespace exporttest {
 namespace pt = boost::posix_time;
 
 pt::ptime At(int64_t unixMs);
+// The binary's one application object (offscreen), made on first use: some
+// tests show the export panels.
+void EnsureApplication();
+std::wstring Wide(const std::string& text);
 int64_t Base();  // 10:00 local of the fixture's day, Unix ms
 
 struct FrameCopy {
