@@ -186,6 +186,9 @@ int32_t VindaraSourcePin::Process(render::IMediaSample* sample, const int32_t* t
             --m_pendingFrames;
         } else if (nextAbs > m_pendingSeekTime) {
             if (m_pendingSeekTime > 0) m_position = m_pendingSeekTime;
+            // The source stays on the frame it was declined: the next call
+            // presents it instead of stepping past it.
+            m_positioned = true;
             return 2;
         }
     }

@@ -114,6 +114,20 @@ TEST_F(PinTest, PausedAfterASeekShowsFramesUpToTheTargetThenStops) {
     EXPECT_FALSE(pin.Pause());
 }
 
+TEST_F(PinTest, AFrameDeclinedWhilePausedIsTheFirstOneShownOnPlay) {
+    // Just given its source, paused, nothing pending: the first frame is
+    // not shown yet, and not lost either.
+    EXPECT_EQ(pin.ProcessNextFrame(&sample, noSize), 2);
+    EXPECT_EQ(pin.ProcessNextFrame(&sample, noSize), 2);
+    EXPECT_TRUE(pin.Resume());
+    AdvanceClock(1000);
+    EXPECT_EQ(pin.ProcessNextFrame(&sample, noSize), 0);
+    EXPECT_EQ(sample.Time(), kStart);
+    EXPECT_EQ(pin.ProcessNextFrame(&sample, noSize), 0);
+    EXPECT_EQ(sample.Time(), kStart + kStep);
+    pin.Pause();
+}
+
 TEST_F(PinTest, StepsBackToTheFrameBeforeTheLastPresentedOne) {
     pin.Seek(1200);
     ASSERT_EQ(pin.ProcessNextFrame(&sample, noSize), 0);
