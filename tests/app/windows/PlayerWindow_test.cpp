@@ -187,6 +187,18 @@ void ShowsTheSampleAndShutsDown(int render, bool withGL, const std::string& shot
     const QRect panels(window.left(), window.top() + videoHeight + 40, window.width(), window.height() - videoHeight - 40);
     EXPECT_LT(count(panels, [](const QColor& c) { return c.value() < 8; }), panels.width() * panels.height() / 8)
         << "the panels below the grid are painted";
+    // The united time line's snapshot and print buttons show their skin.
+    const struct {
+        const char* what;
+        QColor colour;
+    } buttons[] = {{"snapshot", QColor(230, 60, 160)}, {"print", QColor(40, 200, 220)}};
+    for (const auto& button : buttons) {
+        const auto near = [&](const QColor& c) {
+            return std::abs(c.red() - button.colour.red()) < 10 && std::abs(c.green() - button.colour.green()) < 10 &&
+                   std::abs(c.blue() - button.colour.blue()) < 10;
+        };
+        EXPECT_GT(count(panels, near), 60) << "the " << button.what << " button is painted; see " << shot;
+    }
 }
 
 TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
