@@ -25,6 +25,7 @@
 #include "base/Log.h"
 #include "playback/IPlayersController.h"
 #include "render/D3DRendererDevice.h"
+#include "render/OGLRendererDevice.h"
 #include "render/Renderer.h"
 
 QRect UsableWindowArea(const QList<QRect>& screens, int splitterWidth, int titleBarHeight)
@@ -64,6 +65,9 @@ QMainWnd::QMainWnd(std::shared_ptr<IPlayersController> controller, QControlsGuiL
     setWindowIcon(LoadApplicationIcon(ApplicationDirectory() + "/"));
 
     if (m_controller && m_controller->GetRenderer()) {
+        // An OpenGL surface must be chosen before the native window exists:
+        // nothing may ask for winId or show the window before this.
+        m_controller->GetRenderer()->GetDevice()->PrepareWindow(this);
         // Raised on the render thread: the report runs on the GUI thread.
         m_deviceError = m_controller->GetRenderer()->DeviceError.connect(
             [this] { QMetaObject::invokeMethod(this, "createDeviceErrorHandler", Qt::AutoConnection); });
@@ -173,14 +177,19 @@ void QMainWnd::paintEvent(QPaintEvent* event)
 {
     if (!m_controller || !m_controller->GetRenderer())
         return;
+    const std::shared_ptr<render::Renderer>& renderer = m_controller->GetRenderer();
+    // The OpenGL device draws straight into the surface and posts no
+    // paints: every paint here is an expose, which it redraws.
+    if (boost::dynamic_pointer_cast<render::OGLRendererDevice>(renderer->GetDevice())) {
+        renderer->InvalidateRect(event->rect());
+        return;
+    }
     // The device's presents post paints of what they changed: those are
     // served from the presented picture alone, so that painting never asks
     // for another render pass. Only a part the picture does not hold (an
     // expose before the first present, a grown window) asks the renderer.
-    if (!PaintPresented(event->region()).isEmpty()) {
-        const std::shared_ptr<render::Renderer>& renderer = m_controller->GetRenderer();
+    if (!PaintPresented(event->region()).isEmpty())
         renderer->InvalidateRect(renderer->GetGeometry());
-    }
 }
 
 void QMainWnd::resizeEvent(QResizeEvent* event)

@@ -147,6 +147,9 @@ const SkinImage kSkin[] = {
     {"Setting_btn", Layout::Single, {28, 28}, QColor(110, 110, 120), true},
     {"Setting_export_btn", Layout::Single, {28, 28}, QColor(130, 110, 150), true},
     {"Browser_btn", Layout::Single, {28, 28}, QColor(90, 130, 130), true},
+    // The united time line's snapshot and print buttons.
+    {"shot", Layout::Single, {24, 24}, QColor(230, 60, 160), true},
+    {"print", Layout::Single, {24, 24}, QColor(40, 200, 220), true},
     // The settings column's exclusive play mode and export mode buttons.
     {"Select_TimeLine", Layout::Single, {34, 34}, QColor(70, 140, 200), true},
     {"Select_Export", Layout::Single, {34, 34}, QColor(200, 110, 70), true},

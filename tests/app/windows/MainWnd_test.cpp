@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include <QApplication>
@@ -32,6 +33,7 @@
 #include "playback/IPlayersController.h"
 #include "render/D3DRendererDevice.h"
 #include "render/NullRendererDevice.h"
+#include "render/OGLRendererDevice.h"
 #include "render/Renderer.h"
 #include "support/TempDir.h"
 #include "app/windows/XvfbDisplay.h"
@@ -465,18 +467,16 @@ TEST_F(WindowTest, ChannelDraggedOntoTheExportPanelBecomesAnExportSource)
 
 // A render device that cannot be made: the program says so, saves and ends
 // with 0 without running its event loop.
-TEST_F(WindowTest, DeviceThatCannotBeMadeEndsTheProgramWithoutTheLoop)
+void ExpectDeviceFailureEndsTheProgram(const std::string& settingsPath,
+                                       const std::function<render::DevicePtr()>& makeDevice)
 {
-    m_application.reset();  // the program makes its own
     // Another run of this test binary may listen under the same name.
     QApplicationSettings::Instance().Live.SingleAppInstance = false;
     QString shownText;
     bool loopRan = false;
     GavexPlayer player({}, [&](const StartOptions& options) -> std::unique_ptr<QWidget> {
-        QApplicationSettings::Instance().CandidateFiles = {QString::fromStdString(SettingsPath()).toStdWString()};
-        auto d3d = platform::d3d9::Direct3DCreate9(0);
-        d3d->refAvailable = false;
-        auto renderer = std::make_shared<render::Renderer>(boost::make_shared<render::D3DRendererDevice>(d3d));
+        QApplicationSettings::Instance().CandidateFiles = {QString::fromStdString(settingsPath).toStdWString()};
+        auto renderer = std::make_shared<render::Renderer>(makeDevice());
         // Answers the modal message box, and notices a loop that runs.
         auto* answer = new QTimer(qApp);
         QObject::connect(answer, &QTimer::timeout, [&] {
@@ -497,7 +497,25 @@ TEST_F(WindowTest, DeviceThatCannotBeMadeEndsTheProgramWithoutTheLoop)
     EXPECT_EQ(player.Run(1, argv.data()), 0);
     EXPECT_EQ(shownText, "No Direct3D device.");
     EXPECT_FALSE(loopRan);
-    EXPECT_TRUE(std::filesystem::exists(SettingsPath())) << "the settings are saved";
+    EXPECT_TRUE(std::filesystem::exists(settingsPath)) << "the settings are saved";
+}
+
+TEST_F(WindowTest, DeviceThatCannotBeMadeEndsTheProgramWithoutTheLoop)
+{
+    m_application.reset();  // the program makes its own
+    ExpectDeviceFailureEndsTheProgram(SettingsPath(), [] {
+        auto d3d = platform::d3d9::Direct3DCreate9(0);
+        d3d->refAvailable = false;
+        return boost::make_shared<render::D3DRendererDevice>(d3d);
+    });
+}
+
+// The X server offers no OpenGL to this process (the fixture's display
+// turns Qt's GL integration off): the OpenGL device cannot be made.
+TEST_F(WindowTest, OpenGLDeviceWithoutGLEndsTheProgramWithoutTheLoop)
+{
+    m_application.reset();
+    ExpectDeviceFailureEndsTheProgram(SettingsPath(), [] { return boost::make_shared<render::OGLRendererDevice>(); });
 }
 
 }  // namespace

@@ -93,7 +93,9 @@ bool WaitForListener(const QString& channel, QProcess& program, int ms)
     return false;
 }
 
-TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
+// render: the stored Render setting the program starts with; withGL: the
+// program may use the X server's GLX.
+void ShowsTheSampleAndShutsDown(int render, bool withGL, const std::string& shotName)
 {
     XvfbDisplay x;
     ASSERT_TRUE(x.Running());
@@ -105,6 +107,11 @@ TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
     TempDir dir("playerwindow");
     const std::string programName = "GavexWindow" + std::to_string(::getpid());
     const fs::path program = PlaceProgram(dir.path(), programName);
+    {
+        QApplicationSettings stored;
+        stored.Render = render;
+        ASSERT_TRUE(stored.SaveToFile(fs::path(dir / (programName + ".xml")).wstring()));
+    }
     const std::string sample = dir / "sample";
     ASSERT_EQ(std::system((std::string(GAVEX_SAMPLE_ARCHIVE_TOOL) + " '" + sample + "' > /dev/null").c_str()), 0);
 
@@ -112,6 +119,10 @@ TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
     // player's marker (as this test binary does) would ask for a password.
     QProcess player;
     player.setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (withGL)
+        environment.remove("QT_XCB_GL_INTEGRATION");
+    player.setProcessEnvironment(environment);
     player.start("/bin/sh", {"-c", "\"$0\" \"$@\"; exit $?", QString::fromStdString(program.string()), "--source",
                              QString::fromStdString(sample)});
     ASSERT_TRUE(player.waitForStarted(5000));
@@ -124,7 +135,7 @@ TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
 
     const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
     fs::create_directories(fs::path(GAVEX_TEST_BINARY_DIR) / "artifacts");
-    const fs::path shot = fs::path(GAVEX_TEST_BINARY_DIR) / "artifacts" / "player-window.png";
+    const fs::path shot = fs::path(GAVEX_TEST_BINARY_DIR) / "artifacts" / shotName;
     EXPECT_TRUE(screen.save(QString::fromStdString(shot.string())));
 
     ASSERT_TRUE(SendToInstance(channel, "shutdown"));
@@ -142,6 +153,7 @@ TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
     EXPECT_EQ(read.WindowWidth, 1024) << "the default size, saved at close";
     EXPECT_EQ(read.WindowHeight, 768);
     EXPECT_EQ(read.State, 0);
+    EXPECT_EQ(read.Render, render) << "the device setting is kept";
 
     // What the screen showed: the window where it was saved, its upper part
     // a 2 x 2 grid whose every cell holds the sample's bars, the selection
@@ -175,6 +187,29 @@ TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
     const QRect panels(window.left(), window.top() + videoHeight + 40, window.width(), window.height() - videoHeight - 40);
     EXPECT_LT(count(panels, [](const QColor& c) { return c.value() < 8; }), panels.width() * panels.height() / 8)
         << "the panels below the grid are painted";
+    // The united time line's snapshot and print buttons show their skin.
+    const struct {
+        const char* what;
+        QColor colour;
+    } buttons[] = {{"snapshot", QColor(230, 60, 160)}, {"print", QColor(40, 200, 220)}};
+    for (const auto& button : buttons) {
+        const auto near = [&](const QColor& c) {
+            return std::abs(c.red() - button.colour.red()) < 10 && std::abs(c.green() - button.colour.green()) < 10 &&
+                   std::abs(c.blue() - button.colour.blue()) < 10;
+        };
+        EXPECT_GT(count(panels, near), 60) << "the " << button.what << " button is painted; see " << shot;
+    }
+}
+
+TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
+{
+    ShowsTheSampleAndShutsDown(1, false, "player-window.png");
+}
+
+// The OpenGL device draws into the window's own surface through GLX.
+TEST(PlayerWindow, ShowsTheSampleThroughOpenGL)
+{
+    ShowsTheSampleAndShutsDown(0, true, "player-window-opengl.png");
 }
 
 }  // namespace
