@@ -288,6 +288,7 @@ void SourcePin::SetRendererPin(const boost::shared_ptr<render::MediaSamplePin>& 
 void SourcePin::SetState(int32_t state, bool wait) {
     std::unique_lock<std::mutex> lock(m_stateLock);
     m_state = state;
+    if (state == kRun) ++m_runCommands;
     m_command.notify_all();
     if (!wait || !m_threadAlive) return;
     m_waitingForAck = true;
@@ -361,10 +362,11 @@ int32_t SourcePin::ProcessOne() {
 void SourcePin::Run() {
     std::unique_lock<std::mutex> lock(m_stateLock);
     while (m_running) {
+        const uint64_t commands = m_runCommands;
         lock.unlock();
         const int32_t r = ProcessOne();
         lock.lock();
-        if (r != 0 && r != 1) {
+        if (r != 0 && r != 1 && commands == m_runCommands) {
             m_state = kIdle;
             m_command.notify_all();
         }

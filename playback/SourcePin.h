@@ -147,6 +147,10 @@ private:
     bool m_running = true;
     bool m_threadAlive = true;
     int32_t m_state = kIdle;
+    // Counts the commands to run: a pass that found nothing to deliver only
+    // idles the thread when no such command came while it ran (a resume or
+    // a seek during a declined pass must still be served).
+    uint64_t m_runCommands = 0;
     bool m_waitingForAck = false;
     boost::shared_ptr<render::MediaSamplePin> m_rendererPin;
     std::thread m_thread;  // last: starts when everything above exists

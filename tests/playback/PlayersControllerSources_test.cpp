@@ -19,6 +19,7 @@
 #include "app/core/QApplicationSettings.h"
 #include "media/SourceConfiguration.h"
 #include "playback/SourcePin.h"
+#include "playback/TimeSynchronizer.h"
 #include "render/Renderer.h"
 #include "render/RendererPin.h"
 #include "support/ArchiveFileWriter.h"
@@ -259,7 +260,19 @@ TEST_P(SourcesTest, TheEndPausesOrPlaysAgain)
             // before the time play started from: only a restart goes there.
             restarted = cycle && after < from;
             return cycle ? restarted : !controller->IsPlaying();
-        }));
+        })) << [&] {
+            // Where a player that never ends stands: the time line and each pin.
+            std::string text = controller->GetSynchronizer()->Describe();
+            for (const auto& player : controller->GetPlayers()) {
+                const auto& source = player->pin->GetSource();
+                text += "\nthread " + std::string(player->pinThread->GetState() == filters::SourcePin::kRun ? "run" : "idle") +
+                        ", time " + std::to_string(player->pin->GetCurrentTime()) + " of " +
+                        std::to_string(player->pin->GetDuration()) + ", source at " +
+                        std::to_string(source->GetCurrentTime()) + " next " + std::to_string(source->GetNextTime()) +
+                        (source->IsAtEnd() ? " at end" : "");
+            }
+            return text;
+        }();
         if (cycle) {
             EXPECT_TRUE(controller->IsPlaying());
             EXPECT_TRUE(gui->Calls("SetPlaying 0").empty());

@@ -1,5 +1,6 @@
 #include "playback/SourcePin.h"
 
+#include <atomic>
 #include <future>
 #include <stdexcept>
 
@@ -245,6 +246,49 @@ TEST_F(PinTest, AFailingFrameFinishesTheClientAndIdlesTheThreadWhichStaysAlive) 
     thread.SetState(filters::SourcePin::kRun, true);
     EXPECT_EQ(host.Frames(), 0);
     EXPECT_FALSE(host.Pin()->HasFrame());
+}
+
+namespace {
+
+// A pin with nothing to deliver whose first pass holds until released.
+class HeldPin : public filters::ISourcePin {
+public:
+    std::atomic<int> passes{0};
+    std::promise<void> release;
+
+    bool HasSource() override { return true; }
+    void Reset(bool, int64_t) override {}
+    int32_t ProcessNextFrame(render::IMediaSample*, const int32_t*) override {
+        if (passes++ == 0) m_released.wait();
+        return 2;
+    }
+    int64_t GetCurrentTime() override { return 0; }
+    int64_t GetDuration() override { return 0; }
+    int64_t GetAdjacentFrameTime(bool) override { return 0; }
+    void Seek(int64_t) override {}
+    bool Pause() override { return false; }
+    bool Resume() override { return false; }
+
+private:
+    std::shared_future<void> m_released = release.get_future().share();
+};
+
+}  // namespace
+
+TEST_F(PinTest, ACommandToRunDuringADeclinedPassIsServedBeforeTheThreadIdles) {
+    // A resume arriving while the thread finishes a pass that declined its
+    // frame (paused after a seek) must start another pass: losing it leaves
+    // the resumed pin silent and every other channel waiting for it.
+    auto held = std::make_shared<HeldPin>();
+    testsupport::RendererPinHost host(true, true);
+    filters::SourcePin thread(held);
+    thread.SetRendererPin(host.Pin());
+    thread.SetState(filters::SourcePin::kRun, false);
+    ASSERT_TRUE(Eventually([&] { return held->passes == 1; }));
+    thread.SetState(filters::SourcePin::kRun, false);
+    held->release.set_value();
+    ASSERT_TRUE(Eventually([&] { return thread.GetState() == filters::SourcePin::kIdle; }));
+    EXPECT_EQ(held->passes, 2);
 }
 
 TEST_F(PinTest, ThreadPresentsIntoTheRendererPinAndIdlesWithoutOne) {
