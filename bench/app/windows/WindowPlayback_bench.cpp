@@ -35,6 +35,7 @@
 #include "render/D3DRendererDevice.h"
 #include "render/NullRendererDevice.h"
 #include "support/MediaFiles.h"
+#include "support/SilentSink.h"
 #include "app/windows/XvfbDisplay.h"
 
 namespace {
@@ -43,19 +44,7 @@ namespace fs = std::filesystem;
 
 constexpr int kPlaySeconds = 3;
 
-class NoSound final : public filters::IAudioSink {
-public:
-    bool Create(const filters::AudioFormat&) override { return false; }
-    bool Start() override { return false; }
-    void Stop() override {}
-    void Close() override {}
-    int32_t BytesFree() override { return 0; }
-    int32_t PeriodSize() override { return 0; }
-    int64_t Write(const uint8_t*, int64_t) override { return -1; }
-    int64_t ProcessedUSecs() override { return 0; }
-    bool HasError() override { return false; }
-    void SetVolume(double) override {}
-};
+using NoSound = testsupport::SilentSink;
 
 std::atomic<int> g_presents{0};
 
