@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QImage>
 #include <QPaintEvent>
@@ -500,9 +501,14 @@ bool D3DRendererDevice::Present(const QRect& rect)
                         m_device->Front().data() + (static_cast<std::size_t>(y) * size.width() + updated.left()) * 4,
                         static_cast<std::size_t>(updated.width()) * 4);
     }
-    if (!updated.isEmpty())
+    // The window may be destroyed on its own thread at any time: only the
+    // guard is copied here, and the update is queued on the application,
+    // which outlives every window.
+    const QPointer<QWidget> target = m_window;
+    QCoreApplication* const application = QCoreApplication::instance();
+    if (!updated.isEmpty() && target && application != nullptr)
         QMetaObject::invokeMethod(
-            m_window, [target = QPointer<QWidget>(m_window), updated] {
+            application, [target, updated] {
                 if (target)
                     target->update(updated);
             },

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <QImage>
+#include <QPointer>
 #include <boost/weak_ptr.hpp>
 
 #include "platform/D3D9.h"
@@ -121,7 +122,8 @@ private:
     Matrix4x4 m_savedProjection;
     QRect m_viewport;
     QRect m_savedViewport;
-    QWidget* m_window = nullptr;
+    // Guarded: the render thread presents after the window may be gone.
+    QPointer<QWidget> m_window;
     std::shared_ptr<SoftwareFront> m_front;
     bool m_filter = true;
     // The selected texture's source rectangle size, which scales mesh

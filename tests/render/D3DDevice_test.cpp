@@ -6,6 +6,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include <QApplication>
 #include <QImage>
@@ -425,6 +427,36 @@ TEST(D3DDeviceLifetime, ATextureOutlivingItsDeviceMakesNothingThroughIt)
     texture->ReadPixels(QRect(0, 0, 4, 4), read.bits(), read.bytesPerLine());
     EXPECT_EQ(read.pixel(0, 0), 0xFF123456u);
     EXPECT_FALSE(texture->SupportsPlanar());
+}
+
+// The render thread keeps presenting while the window it shows in is
+// closed and destroyed on the GUI thread.
+TEST(D3DDeviceLifetime, PresentingAfterTheWindowIsDestroyedTouchesNothingOfIt)
+{
+    static int argc = 1;
+    static char name[] = "render";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr)
+        new QApplication(argc, argv);
+    D3DRendererDevice device;
+    auto window = std::make_unique<QWidget>();
+    window->resize(64, 64);
+    bool created = false;
+    device.Create(window.get(), QSize(64, 64), created);
+    ASSERT_TRUE(created);
+    QCoreApplication::processEvents();
+    device.BeginScene();
+    device.EndScene();
+    EXPECT_TRUE(device.Present(QRect(0, 0, 64, 64)));
+    window.reset();
+    // Fill the freed memory so a stale pointer into it would be followed.
+    std::vector<std::unique_ptr<QWidget>> others;
+    for (int i = 0; i < 8; ++i)
+        others.push_back(std::make_unique<QWidget>());
+    device.BeginScene();
+    device.EndScene();
+    EXPECT_TRUE(device.Present(QRect(0, 0, 64, 64)));
+    QCoreApplication::processEvents();
 }
 
 // Whole passes of the renderer on this device, captured with RenderToImage.
