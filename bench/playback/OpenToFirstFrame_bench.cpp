@@ -30,6 +30,7 @@ extern "C" {
 #include "playback/PlayersController.h"
 #include "playback/SourcePin.h"
 #include "render/RendererPin.h"
+#include "bench/support/BenchFiles.h"
 #include "support/MediaFiles.h"
 #include "support/RecordingDevice.h"
 #include "support/SilentSink.h"
@@ -44,33 +45,7 @@ using NoSound = testsupport::SilentSink;
 // Folders "1" and "16" of copies of one 2 s 1080p H.264 file.
 const fs::path& Files()
 {
-    static const fs::path root = [] {
-        const fs::path dir = fs::temp_directory_path() / ("gavex-bench-open-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        const std::string master = (dir / "master.mp4").string();
-        std::vector<std::string> args = gavex_test::TestVideoInput(2.0, 25, "1920x1080");
-        args.insert(args.end(), {"-c:v", "libx264", "-preset", "veryfast", "-g", "25", "-pix_fmt", "yuv420p", master});
-        if (!gavex_test::RunFfmpeg(args))
-            std::fprintf(stderr, "ffmpeg could not make the 1080p file\n");
-        for (int count : {1, 16}) {
-            const fs::path folder = dir / std::to_string(count);
-            fs::create_directories(folder);
-            for (int i = 0; i < count; ++i) {
-                char name[64];
-                std::snprintf(name, sizeof name, "Cam%02d 2019-03-04 05-06-00_000.mp4", i + 1);
-                fs::copy_file(master, folder / name, fs::copy_options::overwrite_existing);
-            }
-        }
-        return dir;
-    }();
-    // Removed when the program ends.
-    static const struct Cleanup {
-        ~Cleanup()
-        {
-            std::error_code ignored;
-            fs::remove_all(root, ignored);
-        }
-    } cleanup;
+    static const fs::path root = benchfiles::MakeCameraCopies("gavex-bench-open", 2.0, {1, 16});
     return root;
 }
 

@@ -35,6 +35,7 @@
 #include "playback/PlayersController.h"
 #include "render/D3DRendererDevice.h"
 #include "render/NullRendererDevice.h"
+#include "bench/support/BenchFiles.h"
 #include "support/MediaFiles.h"
 #include "support/SilentSink.h"
 #include "app/windows/XvfbDisplay.h"
@@ -70,32 +71,7 @@ public:
 // Folders "1", "4" and "16" of copies of one 8 s 1080p H.264 file.
 const fs::path& Files()
 {
-    static const fs::path root = [] {
-        const fs::path dir = fs::temp_directory_path() / ("gavex-bench-window-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        const std::string master = (dir / "master.mp4").string();
-        std::vector<std::string> args = gavex_test::TestVideoInput(8.0, 25, "1920x1080");
-        args.insert(args.end(), {"-c:v", "libx264", "-preset", "veryfast", "-g", "25", "-pix_fmt", "yuv420p", master});
-        if (!gavex_test::RunFfmpeg(args))
-            std::fprintf(stderr, "ffmpeg could not make the 1080p file\n");
-        for (int count : {1, 4, 16}) {
-            const fs::path folder = dir / std::to_string(count);
-            fs::create_directories(folder);
-            for (int i = 0; i < count; ++i) {
-                char name[64];
-                std::snprintf(name, sizeof name, "Cam%02d 2019-03-04 05-06-00_000.mp4", i + 1);
-                fs::copy_file(master, folder / name, fs::copy_options::overwrite_existing);
-            }
-        }
-        return dir;
-    }();
-    static const struct Cleanup {
-        ~Cleanup()
-        {
-            std::error_code ignored;
-            fs::remove_all(root, ignored);
-        }
-    } cleanup;
+    static const fs::path root = benchfiles::MakeCameraCopies("gavex-bench-window", 8.0, {1, 4, 16});
     return root;
 }
 

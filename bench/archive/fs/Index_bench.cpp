@@ -28,6 +28,7 @@
 #include "archive/fs/FileSystem.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/ArchiveTree.h"
+#include "bench/support/BenchFiles.h"
 
 namespace fsys = std::filesystem;
 
@@ -103,23 +104,7 @@ Archive& GetArchive() {
     return archive;
 }
 
-// Reference for opening from indexes: every folder read with readdir and
-// every entry stat'ed; the number of entries.
-int64_t WalkTree(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return 0;
-    int64_t entries = 0;
-    while (const dirent* e = ::readdir(dir)) {
-        if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0))) continue;
-        const std::string path = folder + "/" + e->d_name;
-        struct stat st;
-        if (::stat(path.c_str(), &st) != 0) continue;
-        ++entries;
-        if (S_ISDIR(st.st_mode)) entries += WalkTree(path);
-    }
-    ::closedir(dir);
-    return entries;
-}
+using benchfiles::WalkTree;
 
 // Reference for the rebuild: every byte of the archive files through read()
 // in 128 KiB chunks.

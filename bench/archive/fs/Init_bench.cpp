@@ -17,6 +17,7 @@
 #include "archive/fs/FileSystem.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/ArchiveTree.h"
+#include "bench/support/BenchFiles.h"
 
 namespace {
 
@@ -44,23 +45,7 @@ SyntheticArchive& Archive() {
     return archive;
 }
 
-// The reference: every folder of the tree read with readdir and every entry
-// stat'ed; the number of entries.
-int64_t WalkTree(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return 0;
-    int64_t entries = 0;
-    while (const dirent* e = ::readdir(dir)) {
-        if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0))) continue;
-        const std::string path = folder + "/" + e->d_name;
-        struct stat st;
-        if (::stat(path.c_str(), &st) != 0) continue;
-        ++entries;
-        if (S_ISDIR(st.st_mode)) entries += WalkTree(path);
-    }
-    ::closedir(dir);
-    return entries;
-}
+using benchfiles::WalkTree;
 
 void RunInit(benchmark::State& state, bool fastIndex) {
     SyntheticArchive& archive = Archive();

@@ -1,0 +1,80 @@
+#pragma once
+// Data and references shared by the benchmark programs.
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "support/MediaFiles.h"
+
+namespace benchfiles {
+
+// The in-process reference for opening from indexes: every folder read with
+// readdir and every entry stat'ed; the number of entries.
+inline int64_t WalkTree(const std::string& folder)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    int64_t entries = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0)))
+            continue;
+        const std::string path = folder + "/" + e->d_name;
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0)
+            continue;
+        ++entries;
+        if (S_ISDIR(st.st_mode))
+            entries += WalkTree(path);
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+// A temporary folder "<prefix>-<pid>" holding, for each count, a folder of
+// that many copies of one 1080p H.264 file of `seconds`, named as cameras.
+// The folder goes when the program ends.
+inline std::filesystem::path MakeCameraCopies(const std::string& prefix, double seconds,
+                                              std::initializer_list<int> counts)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / (prefix + "-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string master = (dir / "master.mp4").string();
+    std::vector<std::string> args = gavex_test::TestVideoInput(seconds, 25, "1920x1080");
+    args.insert(args.end(), {"-c:v", "libx264", "-preset", "veryfast", "-g", "25", "-pix_fmt", "yuv420p", master});
+    if (!gavex_test::RunFfmpeg(args))
+        std::fprintf(stderr, "ffmpeg could not make the 1080p file\n");
+    for (int count : counts) {
+        const fs::path folder = dir / std::to_string(count);
+        fs::create_directories(folder);
+        for (int i = 0; i < count; ++i) {
+            char name[64];
+            std::snprintf(name, sizeof name, "Cam%02d 2019-03-04 05-06-00_000.mp4", i + 1);
+            fs::copy_file(master, folder / name, fs::copy_options::overwrite_existing);
+        }
+    }
+    static struct Removal {
+        std::vector<fs::path> folders;
+        ~Removal()
+        {
+            for (const fs::path& folder : folders) {
+                std::error_code ignored;
+                fs::remove_all(folder, ignored);
+            }
+        }
+    } removal;
+    removal.folders.push_back(dir);
+    return dir;
+}
+
+}  // namespace benchfiles
