@@ -1,6 +1,7 @@
 #include "platform/Dir.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
 #include <wctype.h>
@@ -103,6 +104,14 @@ int CompareNamesWindowsOrder(std::string_view a, std::string_view b) {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) { return CompareFolded(a, b) == 0; }
 
+namespace {
+
+std::int64_t UnixMs(const struct statx_timestamp& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+}  // namespace
+
 std::vector<DirEntry> ListDirectory(const std::string& dir, bool* ok) {
     std::vector<DirEntry> out;
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
@@ -114,11 +123,12 @@ std::vector<DirEntry> ListDirectory(const std::string& dir, bool* ok) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
         DirEntry entry;
         entry.name = e->d_name;
-        struct stat st;
-        if (::fstatat(dirfd(d), e->d_name, &st, 0) == 0) {
-            entry.isDirectory = S_ISDIR(st.st_mode);
-            entry.size = entry.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
-            entry.modifiedUnixMs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+        struct statx st;
+        if (::statx(dirfd(d), e->d_name, 0, STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &st) == 0) {
+            entry.isDirectory = S_ISDIR(st.stx_mode);
+            entry.size = entry.isDirectory ? 0 : static_cast<std::uint64_t>(st.stx_size);
+            entry.modifiedUnixMs = UnixMs(st.stx_mtime);
+            if (st.stx_mask & STATX_BTIME) entry.createdUnixMs = UnixMs(st.stx_btime);
         } else {
             entry.isDirectory = e->d_type == DT_DIR;
         }

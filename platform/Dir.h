@@ -18,6 +18,8 @@ struct DirEntry {
     bool isDirectory = false;
     std::uint64_t size = 0;    // bytes, 0 for folders
     std::int64_t modifiedUnixMs = 0;
+    // Creation time where the file system keeps one, else 0.
+    std::int64_t createdUnixMs = 0;
 };
 
 // a + '/' + b, without doubling a separator; an empty side gives the other.

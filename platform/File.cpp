@@ -175,12 +175,15 @@ bool File::Open(const std::string& path, unsigned openFlags, FileException* erro
         return false;
     }
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool known = ::fstat(fd, &st) == 0;
+    if (known && S_ISDIR(st.st_mode)) {
         ::close(fd);
         if (error) *error = FileException(FileException::accessDenied, EISDIR, path);
         return false;
     }
     m_fd = fd;
+    m_lengthKnown = known;
+    m_lengthAtOpen = known && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     return true;
 }
 

@@ -154,6 +154,10 @@ public:
 
     virtual bool IsOpen() const { return m_fd >= 0; }
     int GetHandle() const { return m_fd; }
+    // The file's size when Open succeeded (read with the check that the path
+    // is no folder), so a reader that needs it at once asks no second time;
+    // GetLength() when it could not be read then.
+    std::uint64_t LengthAtOpen() const { return m_lengthKnown ? m_lengthAtOpen : File::GetLength(); }
     // The path as given to Open, and its last component.
     const std::string& GetFilePath() const { return m_path; }
     std::string GetFileName() const;
@@ -165,6 +169,8 @@ public:
 protected:
     int m_fd = -1;
     std::string m_path;
+    std::uint64_t m_lengthAtOpen = 0;
+    bool m_lengthKnown = false;
 };
 
 // A file over a byte buffer. Three kinds of storage:

@@ -117,6 +117,10 @@ void SaveFastIndex(const std::string& archiveFolder, const std::vector<FastIndex
 }
 
 bool AppendFastIndexEntry(const std::string& archiveFolder, const FastIndexHourEntry& entry) {
+    return AppendFastIndexEntries(archiveFolder, std::vector<FastIndexHourEntry>{entry});
+}
+
+bool AppendFastIndexEntries(const std::string& archiveFolder, const std::vector<FastIndexHourEntry>& entries) {
     const std::string path = FastIndexPath(archiveFolder);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -140,7 +144,7 @@ bool AppendFastIndexEntry(const std::string& archiveFolder, const FastIndexHourE
     }
     if (ok) {
         std::vector<uint8_t> bytes;
-        AppendFastIndexEntryBytes(bytes, entry);
+        for (const FastIndexHourEntry& entry : entries) AppendFastIndexEntryBytes(bytes, entry);
         if (!WriteAll(fd, bytes.data(), bytes.size())) {
             Log()->Message("[FS][INDEX][FASTINDEX] Failed to add entry to \"%s\".", path.c_str());
             ok = false;

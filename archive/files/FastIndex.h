@@ -50,6 +50,8 @@ void SaveFastIndex(const std::string& archiveFolder, const std::vector<FastIndex
 // Appends one entry, writing a header first into an empty file. false when
 // the file cannot be opened or the entry was not written in full.
 bool AppendFastIndexEntry(const std::string& archiveFolder, const FastIndexHourEntry& entry);
+// Appends several entries with one write, as AppendFastIndexEntry.
+bool AppendFastIndexEntries(const std::string& archiveFolder, const std::vector<FastIndexHourEntry>& entries);
 // Adds every entry to `hours` (camera -> hour numbers). false for a missing
 // file or one whose header is not "FAST_INDEX" version 2.
 bool LoadFastIndex(const std::string& archiveFolder, uint64_t& fileSize, FastIndexMap& hours);

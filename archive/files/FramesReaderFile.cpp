@@ -23,7 +23,7 @@ bool FramesReaderFile::Open(const std::string& path, unsigned openFlags, platfor
     Reset();
     if (!File::Open(path, openFlags, error))
         return false;
-    m_length = File::GetLength();
+    m_length = File::LengthAtOpen();
     return true;
 }
 

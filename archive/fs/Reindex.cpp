@@ -90,6 +90,9 @@ int ParseChannelSuffix(const std::string& text) {
 
 namespace {
 
+// Read-ahead for the first record's header: one small read at the start.
+constexpr size_t kTimesBlock = 4096;
+
 void OpenForTimes(FramesReaderFile& file, const std::string& path) {
     platform::FileException openError(platform::FileException::none, 0, path);
     if (!file.Open(path, platform::File::modeRead | platform::File::typeBinary, &openError)) throw openError;
@@ -163,13 +166,13 @@ bool LastFrameTimeOf(const std::string& path, FramesReaderFile& file, const Firs
 }  // namespace
 
 uint64_t ReadFirstFrameTime(const std::string& path) {
-    FramesReaderFile file;
+    FramesReaderFile file(kTimesBlock);
     OpenForTimes(file, path);
     return ReadFirstRecord(file, path).unixMs;
 }
 
 bool ReadLastFrameTime(const std::string& path, uint64_t& unixMs) {
-    FramesReaderFile file;
+    FramesReaderFile file(kTimesBlock);
     FirstRecord first;
     try {
         OpenForTimes(file, path);
@@ -181,9 +184,10 @@ bool ReadLastFrameTime(const std::string& path, uint64_t& unixMs) {
     return LastFrameTimeOf(path, file, first, unixMs);
 }
 
-ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs) {
+namespace {
+
+ArchiveFileTimes ResolveWithTimes(const std::string& path, uint64_t hourStartUnixMs, const FileTimes& times) {
     ArchiveFileTimes result;
-    const FileTimes times = StatFileTimes(path);
     if (times.hasBirth && InHour(times.birth, hourStartUnixMs)) {
         result.begin = times.birth;
         result.end = times.modified;
@@ -192,7 +196,7 @@ ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourS
     }
     try {
         // One open serves both times.
-        FramesReaderFile file;
+        FramesReaderFile file(kTimesBlock);
         OpenForTimes(file, path);
         const FirstRecord first = ReadFirstRecord(file, path);
         result.begin = first.unixMs;
@@ -226,6 +230,21 @@ ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourS
     return result;
 }
 
+}  // namespace
+
+ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs) {
+    return ResolveWithTimes(path, hourStartUnixMs, StatFileTimes(path));
+}
+
+ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs, int64_t createdUnixMs,
+                                         int64_t modifiedUnixMs) {
+    FileTimes times;
+    times.hasBirth = createdUnixMs > 0;
+    times.birth = times.hasBirth ? static_cast<uint64_t>(createdUnixMs) : 0;
+    times.modified = modifiedUnixMs > 0 ? static_cast<uint64_t>(modifiedUnixMs) : 0;
+    return ResolveWithTimes(path, hourStartUnixMs, times);
+}
+
 bool IsFolderWritable(const std::string& folder) {
     struct stat st;
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
@@ -255,7 +274,14 @@ bool FileSystem::ReindexFolder(uint8_t volumeIndex, const std::string& folder, b
     std::vector<IndexEntry> entries;
     std::set<uint64_t> seen;
     uint64_t count = 0;
-    int fastIndexWritable = -1;  // checked on the first append
+    // Hours new to a camera's directory, added to the fast index in one
+    // append after the listing.
+    std::vector<FastIndexHourEntry> newHours;
+    int indexFolderWritable = -1;  // checked once, when first needed
+    const auto indexWritable = [&] {
+        if (indexFolderWritable < 0) indexFolderWritable = IsFolderWritable(indexFolder) ? 1 : 0;
+        return indexFolderWritable == 1;
+    };
 
     for (const auto& item : platform::ListDirectory(folderPath)) {
         const std::string& name = item.name;
@@ -281,7 +307,8 @@ bool FileSystem::ReindexFolder(uint8_t volumeIndex, const std::string& folder, b
 
         const std::string filePath = platform::JoinPath(folderPath, name);
         const uint64_t hourStart = isProtected ? HourStartOf(hourText) : folderHourStart;
-        const ArchiveFileTimes times = ResolveArchiveFileTimes(filePath, hourStart);
+        const ArchiveFileTimes times =
+            ResolveArchiveFileTimes(filePath, hourStart, item.createdUnixMs, item.modifiedUnixMs);
         if (times.source == ArchiveTimeSource::Fallback) {
             static const char* const kKinds[] = {"FORMAT", "MEMORY", "FILE", "FORMAT"};
             QOR_LOG_ERROR(Log(), "[FS] %s:: File %s not read, exception %s", m_name.c_str(), filePath.c_str(),
@@ -317,16 +344,15 @@ bool FileSystem::ReindexFolder(uint8_t volumeIndex, const std::string& folder, b
             auto dir = GetCameraDir(camera, true);
             const bool had = dir->HasHourOnVolume(hour, volumeIndex);
             dir->AddEntry(record.entry);
-            if (!had) {
-                // A read-only volume keeps its fast index; the loading and
-                // rebuilding tasks say so once per volume.
-                if (fastIndexWritable < 0) fastIndexWritable = IsFolderWritable(indexFolder) ? 1 : 0;
-                if (fastIndexWritable) AppendFastIndexEntry(volumePath, FastIndexHourEntry{0, camera, hour});
-            }
+            if (!had) newHours.push_back(FastIndexHourEntry{0, camera, hour});
         }
         if (writeIndex) entries.push_back(record);
         ++count;
     }
+
+    // A read-only volume keeps its fast index; the loading and rebuilding
+    // tasks say so once per volume.
+    if (!newHours.empty() && indexWritable()) AppendFastIndexEntries(volumePath, newHours);
 
     std::string baseName;
     for (char c : folder)
@@ -335,7 +361,7 @@ bool FileSystem::ReindexFolder(uint8_t volumeIndex, const std::string& folder, b
 
     SyncLock lock(m_indexFilesLock);
     if (writeIndex) {
-        if (!IsFolderWritable(indexFolder)) {
+        if (!indexWritable()) {
             Log()->Warning("[FS][RE-INDEX] %s:: read-only volume, index file \"%s\" not written.", m_name.c_str(),
                            indexPath.c_str());
             return false;

@@ -45,6 +45,10 @@ struct ArchiveFileTimes {
 // time is never trusted). Never throws; the file is only ever opened for
 // reading.
 ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs);
+// The same with the file's creation and last-write times as a folder listing
+// gave them (UTC ms since 1970; a creation time of 0 or less: none kept).
+ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs, int64_t createdUnixMs,
+                                         int64_t modifiedUnixMs);
 
 // First frame record's time (UTC ms since 1970) of an archive file. Throws
 // platform::FileException / platform::ArchiveException / std::bad_alloc as

@@ -1,5 +1,6 @@
 #include "platform/Dir.h"
 
+#include <chrono>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -75,6 +76,26 @@ TEST(Dir, ListsEntriesSortedAndFindsChildrenWithoutCase) {
     EXPECT_TRUE(PathExists(dir / "b"));
     EXPECT_FALSE(IsDirectory(dir / "b"));
     EXPECT_FALSE(CreateDirectories(dir / "b/sub"));  // a file is in the way
+}
+
+// The listing carries each file's creation time where the file system keeps
+// one (0 where it does not), so callers need not ask for it file by file.
+TEST(Dir, ListingCarriesCreationTimes) {
+    gavex_test::TempDir dir{"platform"};
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const int64_t before = now() - 1000;  // file system clocks tick coarsely
+    std::ofstream(dir / "made") << "x";
+    const int64_t after = now() + 1000;
+    const std::vector<DirEntry> entries = ListDirectory(dir.path());
+    ASSERT_EQ(entries.size(), 1u);
+    if (entries[0].createdUnixMs == 0) GTEST_SKIP() << "the file system keeps no creation time";
+    EXPECT_GE(entries[0].createdUnixMs, before);
+    EXPECT_LE(entries[0].createdUnixMs, after);
+    EXPECT_LE(entries[0].createdUnixMs, entries[0].modifiedUnixMs);
 }
 
 }  // namespace

@@ -80,6 +80,19 @@ TEST(FastIndexTest, AppendCreatesTheFileWithAHeader) {
     EXPECT_EQ(hours, (FastIndexMap{{5, {460000}}, {6, {460002}}}));
 }
 
+TEST(FastIndexTest, AppendOfSeveralEntriesWritesThemAllAfterOneHeader) {
+    Archive archive;
+    const std::vector<FastIndexHourEntry> entries = {{0, 5, 460000}, {0, 6, 460002}, {0, 5, 460001}};
+    ASSERT_TRUE(AppendFastIndexEntries(archive.dir.path(), entries));
+    ASSERT_TRUE(AppendFastIndexEntries(archive.dir.path(), {{0, 7, 1}}));
+    EXPECT_EQ(gavex_test::ReadFileBytes(archive.file()).size(), 106u + 4 * 9u);
+
+    uint64_t size = 0;
+    FastIndexMap hours;
+    ASSERT_TRUE(LoadFastIndex(archive.dir.path(), size, hours));
+    EXPECT_EQ(hours, (FastIndexMap{{5, {460000, 460001}}, {6, {460002}}, {7, {1}}}));
+}
+
 TEST(FastIndexTest, AppendFailsWhenTheFileCannotBeOpened) {
     gavex_test::TempDir dir{"fastindex"};  // no INDEX folder
     EXPECT_FALSE(AppendFastIndexEntry(dir.path() + "/missing", FastIndexHourEntry{0, 1, 1}));

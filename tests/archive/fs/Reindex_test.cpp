@@ -244,6 +244,44 @@ TEST_F(ReindexTest, NewHoursGoToTheFastIndexOnce) {
     EXPECT_EQ(hours, (FastIndexMap{{2, {int32_t(hourStart / 3600000)}}}));
 }
 
+TEST_F(ReindexTest, NewHoursOfSeveralCamerasAllReachTheFastIndex) {
+    for (int camera = 1; camera <= 3; ++camera)
+        WriteArchiveFile(Folder(hourFolder) + "/" + testsupport::ArchiveFileName(camera, uint32_t(camera)),
+                         hourStart + camera * 60000, hourStart + camera * 60000 + 1000);
+    ASSERT_TRUE(fs->ReindexFolder(0, hourFolder, false, nullptr, false));
+    EXPECT_EQ(gavex_test::ReadFileBytes(FastIndexPath(dir.path())).size(),
+              kFastIndexHeaderSize + 3 * kFastIndexEntrySize);
+    uint64_t size = 0;
+    FastIndexMap hours;
+    ASSERT_TRUE(LoadFastIndex(dir.path(), size, hours));
+    const int32_t hour = int32_t(hourStart / 3600000);
+    EXPECT_EQ(hours, (FastIndexMap{{1, {hour}}, {2, {hour}}, {3, {hour}}}));
+}
+
+// Times given by a folder listing are taken as they are: a creation time
+// inside the hour needs no look at the file (here there is none to look
+// at); any other falls back to the frames, and then to the hour.
+TEST(ListedFileTimesTest, CreationInsideTheHourIsTrusted) {
+    const uint64_t hour = 1646438400000;  // an hour's start, UTC ms
+    struct Case {
+        int64_t created, modified;
+        ArchiveTimeSource source;
+        uint64_t begin, end;
+    };
+    const Case cases[] = {
+        {int64_t(hour + 5000), int64_t(hour + 9000), ArchiveTimeSource::FileTimes, hour + 5000, hour + 9000},
+        {0, int64_t(hour + 9000), ArchiveTimeSource::Fallback, hour + 9000, hour + 9000},
+        {int64_t(hour + 3600000), int64_t(hour - 1), ArchiveTimeSource::Fallback, hour, hour},
+    };
+    for (const Case& c : cases) {
+        const ArchiveFileTimes times =
+            ResolveArchiveFileTimes("/nonexistent/gavex/1._01", hour, c.created, c.modified);
+        EXPECT_EQ(times.source, c.source) << c.created;
+        EXPECT_EQ(times.begin, c.begin) << c.created;
+        EXPECT_EQ(times.end, c.end) << c.created;
+    }
+}
+
 TEST_F(ReindexTest, ReadOnlyIndexFolderIsNotWritten) {
     WriteArchiveFile(Folder(hourFolder) + "/1A2B._05", hourStart + 60000, hourStart + 90000);
     const std::string index = dir.path() + "/INDEX";
