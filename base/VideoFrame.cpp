@@ -21,6 +21,7 @@
 // Records written here always carry the title part: 56 + n + s bytes.
 #include "base/VideoFrame.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -39,6 +40,54 @@
 #include "platform/File.h"
 
 namespace {
+
+// The attached planar buffer when it is a picture by reference: one that is
+// not our own packed buffer. Null for every other frame.
+MFF::IPlanarBuffer* PlanesByReference(MFF::IMultimediaBuffer* buffer)
+{
+    if (buffer == nullptr || buffer->GetType() != MFF::BufferPlanar)
+        return nullptr;
+    auto* planar = static_cast<MFF::IPlanarBuffer*>(buffer->QueryContract("MFF::IPlanarBuffer"));
+    if (planar == nullptr || dynamic_cast<MFF::PlanarBuffer*>(planar) != nullptr)
+        return nullptr;
+    return planar;
+}
+
+// Plane count and plane sizes of a w x h picture by reference: chroma rows
+// half the luma width rounded up, and half the rows (also rounded up) for
+// 4:2:0.
+void ShapeByReference(int32_t format, int32_t color, int32_t w, int32_t h, PicturePlanes& planes)
+{
+    planes.width[0] = w;
+    planes.rows[0] = h;
+    planes.count = format == FrameFormatYuv422OrGray && color == 0 ? 1 : 3;
+    if (planes.count == 1)
+        return;
+    const bool yuv422 = format == FrameFormatYuv422OrGray;
+    for (int k = 1; k < 3; ++k) {
+        planes.width[k] = (w + 1) / 2;
+        planes.rows[k] = yuv422 ? h : (h + 1) / 2;
+    }
+}
+
+uint64_t PackedSize(const PicturePlanes& planes)
+{
+    uint64_t size = 0;
+    for (int k = 0; k < planes.count; ++k)
+        size += uint64_t(planes.width[k]) * uint64_t(planes.rows[k]);
+    return size;
+}
+
+// Copies the planes' picture bytes plane after plane, rows back to back.
+void PackPlanes(const PicturePlanes& planes, uint8_t* out)
+{
+    for (int k = 0; k < planes.count; ++k) {
+        const size_t width = size_t(planes.width[k]);
+        const uint8_t* row = planes.data[k];
+        for (int32_t y = 0; y < planes.rows[k]; ++y, row += planes.pitch[k], out += width)
+            std::memcpy(out, row, width);
+    }
+}
 
 constexpr int32_t kHeaderWithTitles = -1;
 constexpr int32_t kHeaderPlain = 0;
@@ -335,11 +384,18 @@ void VideoFrame::CopyWithData(const VideoFrame& other)
     m_nHeight = other.m_nHeight;
     FreeData();
     m_cbData = other.m_cbData;
-    if (other.m_pData != nullptr && other.m_cbData > 0) {
-        void* p = MFF::GetFrameAllocator()->Allocate(other.m_cbData);
+    PicturePlanes planes;
+    const bool byReference = !other.IsContiguous();
+    if (byReference && (!other.GetPicturePlanes(planes) || PackedSize(planes) != other.m_cbData))
+        m_cbData = 0; // planes that cannot be read give a frame without data
+    if (other.m_pData != nullptr && m_cbData > 0) {
+        void* p = MFF::GetFrameAllocator()->Allocate(m_cbData);
         if (p == nullptr)
             throw std::bad_alloc();
-        std::memcpy(p, other.m_pData, other.m_cbData);
+        if (byReference)
+            PackPlanes(planes, static_cast<uint8_t*>(p));
+        else
+            std::memcpy(p, other.m_pData, m_cbData);
         m_pData = static_cast<uint8_t*>(p);
     }
     m_bOwnData = 1;
@@ -410,6 +466,14 @@ void VideoFrame::AttachBuffer(MFF::IMultimediaBuffer* buffer)
             m_nHeight = pb->GetHeight();
             m_pData = pb->GetPlane0();
             m_cbData = pb->GetPlaneSize0() + pb->GetPlaneSize1() + pb->GetPlaneSize2();
+            if (PlanesByReference(buffer) != nullptr) {
+                // The decoder's own planes: the frame's size is the packed
+                // picture's (what a copy of it holds).
+                PicturePlanes shape;
+                ShapeByReference(m_nFormat, m_bColor, std::max(m_nWidth, 0), std::max(m_nHeight, 0), shape);
+                const uint64_t packed = PackedSize(shape);
+                m_cbData = packed <= UINT32_MAX ? uint32_t(packed) : 0;
+            }
         }
         return;
     }
@@ -425,6 +489,74 @@ int64_t VideoFrame::GetTimestamp() const
     return static_cast<int64_t>(m_tssTime.ToUtcMilliseconds() - kArchiveUnixOffsetMs);
 }
 
+bool VideoFrame::GetPicturePlanes(PicturePlanes& planes) const
+{
+    planes = PicturePlanes{};
+    if (m_pData == nullptr || m_nFormat == FrameFormatCompressed || m_nFormat == FrameFormatFFmpegPicture)
+        return false;
+    if (MFF::IPlanarBuffer* buffer = PlanesByReference(m_pBuffer)) {
+        const int32_t w = buffer->GetWidth();
+        const int32_t h = buffer->GetHeight();
+        if (w <= 0 || h <= 0)
+            return false;
+        ShapeByReference(m_nFormat, m_bColor, w, h, planes);
+        uint8_t* data[3] = {buffer->GetPlane0(), buffer->GetPlane1(), buffer->GetPlane2()};
+        const int32_t pitch[3] = {buffer->GetPlaneValue0(), buffer->GetPlaneValue1(), buffer->GetPlaneValue2()};
+        const uint32_t size[3] = {buffer->GetPlaneSize0(), buffer->GetPlaneSize1(), buffer->GetPlaneSize2()};
+        for (int k = 0; k < planes.count; ++k) {
+            // A plane is read only within the memory it claims.
+            const uint64_t needed =
+                uint64_t(pitch[k]) * uint64_t(planes.rows[k] - 1) + uint64_t(planes.width[k]);
+            if (data[k] == nullptr || pitch[k] < planes.width[k] || size[k] < needed) {
+                planes = PicturePlanes{};
+                return false;
+            }
+            planes.data[k] = data[k];
+            planes.pitch[k] = pitch[k];
+        }
+        return true;
+    }
+
+    const int32_t w = m_nWidth;
+    const int32_t h = m_nHeight;
+    if (w <= 0 || h <= 0)
+        return false;
+    // Packed: Y, then the two chroma planes, each as long as a quarter (4:2:0)
+    // or a half (4:2:2) of the luma plane.
+    const bool grey = m_nFormat == FrameFormatYuv422OrGray && m_bColor == 0;
+    const bool yuv422 = m_nFormat == FrameFormatYuv422OrGray && m_bColor != 0;
+    const size_t lumaSize = size_t(w) * size_t(h);
+    const size_t chromaSize = yuv422 ? lumaSize / 2 : grey ? 0 : lumaSize / 4;
+    if (m_cbData < lumaSize + 2 * chromaSize)
+        return false;
+    planes.count = grey ? 1 : 3;
+    planes.data[0] = m_pData;
+    planes.pitch[0] = planes.width[0] = w;
+    planes.rows[0] = h;
+    for (int k = 1; k < planes.count; ++k) {
+        planes.data[k] = m_pData + lumaSize + (k - 1) * chromaSize;
+        planes.pitch[k] = planes.width[k] = w / 2;
+        planes.rows[k] = yuv422 ? h : h / 2;
+    }
+    return true;
+}
+
+bool VideoFrame::IsContiguous() const { return PlanesByReference(m_pBuffer) == nullptr; }
+
+const uint8_t* VideoFrame::ContiguousData(std::vector<uint8_t>& scratch) const
+{
+    if (m_pData == nullptr)
+        return nullptr;
+    if (IsContiguous())
+        return m_pData;
+    PicturePlanes planes;
+    if (!GetPicturePlanes(planes) || PackedSize(planes) != m_cbData)
+        return nullptr;
+    scratch.resize(m_cbData);
+    PackPlanes(planes, scratch.data());
+    return scratch.data();
+}
+
 bool ReleaseVideoFrame(VideoFrame* frame) { return frame != nullptr && frame->Release(); }
 
 // --- archive form ----------------------------------------------------------------
@@ -437,11 +569,13 @@ void VideoFrame::Serialize(platform::Archive& ar)
         ar << m_strName << m_nChan << m_sFileId;
         ar.Write(time, sizeof time);
         // A frame without data stores size 0, so the stream stays readable.
-        const uint32_t size = m_pData != nullptr ? m_cbData : 0;
+        std::vector<uint8_t> packed;
+        const uint8_t* data = ContiguousData(packed);
+        const uint32_t size = data != nullptr ? m_cbData : 0;
         ar << m_lDelay << m_nFrameNumber << m_nTotalFrames << ColorWord(m_bColor, m_nBias)
            << m_nWidth << m_nHeight << m_nFormat << static_cast<int32_t>(size);
         if (size > 0)
-            ar.Write(m_pData, size);
+            ar.Write(data, size);
         ar << m_strSubtitles;
         return;
     }
@@ -700,7 +834,9 @@ void VideoFrame::LoadFileBody(platform::File& file, bool readBody, bool withSubt
 
 void VideoFrame::StoreFile(platform::File& file)
 {
-    const uint32_t n = m_pData != nullptr ? m_cbData : 0;
+    std::vector<uint8_t> packed;
+    const uint8_t* data = ContiguousData(packed);
+    const uint32_t n = data != nullptr ? m_cbData : 0;
     const uint32_t s = static_cast<uint32_t>(m_strSubtitles.size());
     const uint64_t recordLength = uint64_t{n} + s + 56;
 
@@ -721,7 +857,7 @@ void VideoFrame::StoreFile(platform::File& file)
     auto writeFields = [&] {
         file.Write(head, sizeof head);
         if (n > 0)
-            file.Write(m_pData, n);
+            file.Write(data, n);
         file.Write(lengthBytes, sizeof lengthBytes);
         if (s > 0)
             file.Write(m_strSubtitles.data(), s);
@@ -763,7 +899,7 @@ void VideoFrame::StoreFile(platform::File& file)
     std::memcpy(out, head, sizeof head);
     out += sizeof head;
     if (n > 0)
-        std::memcpy(out, m_pData, n);
+        std::memcpy(out, data, n);
     out += n;
     std::memcpy(out, lengthBytes, sizeof lengthBytes);
     out += sizeof lengthBytes;

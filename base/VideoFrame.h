@@ -11,11 +11,16 @@
 //  - owned: allocated from GetFrameAllocator(), m_bOwnData 1;
 //  - borrowed: a shallow copy points at another frame's data (valid only
 //    while that frame lives), m_bOwnData 0, no buffer;
-//  - buffer-backed: the memory of an attached MFF buffer (m_pBuffer set).
+//  - buffer-backed: the memory of an attached MFF buffer (m_pBuffer set). A
+//    decoded picture handed over by reference keeps its decoder's planes,
+//    each in its own block with its own row pitch: m_pData is then its first
+//    plane only, m_cbData the size of the picture packed, and readers go
+//    through GetPicturePlanes or ContiguousData.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <boost/intrusive_ptr.hpp>
 
@@ -39,6 +44,18 @@ enum VideoFrameLayout : int32_t
     FrameFormatOtherColor = -1,  // accepted on reading (colour only); produced by no code here
     FrameFormatYuv420 = -3,      // planes YUV 4:2:0 (colour only)
     FrameFormatFFmpegPicture = 10000, // m_pData is the FFmpeg source's decoded-picture holder
+};
+
+// Where a decoded picture's planes lie. Plane 0 is luma (or grey), planes 1
+// and 2 the chroma planes in stored order (Cb, then Cr); a grey picture has
+// plane 0 only.
+struct PicturePlanes
+{
+    const uint8_t* data[3] = {nullptr, nullptr, nullptr};
+    int32_t pitch[3] = {0, 0, 0}; // bytes from one row to the next
+    int32_t width[3] = {0, 0, 0}; // bytes of each row that are picture
+    int32_t rows[3] = {0, 0, 0};
+    int count = 0;
 };
 
 class VideoFrame : public CNetObject
@@ -107,6 +124,19 @@ public:
     void AttachBuffer(MFF::IMultimediaBuffer* buffer);
     // UTC milliseconds since 1970: m_llTime, else m_tssTime converted.
     int64_t GetTimestamp() const;
+
+    // The planes of a decoded picture (4:2:0, 4:2:2 or grey). Packed pictures
+    // lie plane after plane in m_pData, chroma rows half the luma width; a
+    // picture by reference has its buffer's planes and pitches. False for
+    // another layout, no data, or planes that hold less than the picture.
+    bool GetPicturePlanes(PicturePlanes& planes) const;
+    // True when m_pData holds the frame's m_cbData bytes in one block: every
+    // frame but a decoded picture by reference.
+    bool IsContiguous() const;
+    // The frame's m_cbData bytes in one block: m_pData itself when contiguous,
+    // else the picture packed plane after plane into `scratch`. Null without
+    // data or when the planes cannot be read.
+    const uint8_t* ContiguousData(std::vector<uint8_t>& scratch) const;
 
     std::string m_strName;       // source (slave) name given at construction
     int32_t m_nChan = 0;         // channel number, never negative

@@ -164,26 +164,25 @@ void Decoder::ConvertFrame(const VideoFrame& out, render::IMediaSample& target, 
     const int32_t h = fullHeight / factor;
     if (w <= 0 || h <= 0)
         return;
-    const size_t lumaSize = static_cast<size_t>(w) * fullHeight;
-    // Layouts: 4:2:0 (format -3, or 0 with colour in older producers is
-    // 4:2:2): Y, then the first chroma plane, then the second.
-    const bool yuv422 = out.m_nFormat == FrameFormatYuv422OrGray && out.m_bColor != 0;
-    const bool grey = out.m_nFormat == FrameFormatYuv422OrGray && out.m_bColor == 0;
-    const size_t chromaSize = yuv422 ? lumaSize / 2 : grey ? 0 : lumaSize / 4;
-    if (out.m_cbData < lumaSize + 2 * chromaSize) {
+    // The planes lie packed in the frame's data (4:2:0, or 4:2:2 and grey for
+    // format 0), or are the decoder's own, each with its pitch.
+    PicturePlanes picture;
+    if (!out.GetPicturePlanes(picture)) {
         getDefaultDebugInstance()->Warning("Decoded frame %dx%d holds %u bytes, too few for its planes", w,
                                            fullHeight, out.m_cbData);
         return;
     }
-    const uint8_t* planes[3] = {out.m_pData, nullptr, nullptr};
-    int32_t steps[3] = {w * factor, 0, 0};
-    if (!grey) {
+    const uint8_t* planes[3] = {picture.data[0], nullptr, nullptr};
+    int32_t steps[3] = {picture.pitch[0] * factor, 0, 0};
+    if (picture.count == 3) {
         // The second chroma plane (V) goes first: the order the colour
-        // conversion and the YV12 layout take.
-        planes[1] = out.m_pData + lumaSize + chromaSize;
-        planes[2] = out.m_pData + lumaSize;
-        // 4:2:2 has a chroma row per luma row: every second one is taken.
-        steps[1] = steps[2] = yuv422 ? w * factor : w * factor / 2;
+        // conversion and the YV12 layout take. 4:2:2 has a chroma row per
+        // luma row: every second one is taken.
+        const int32_t every = out.m_nFormat == FrameFormatYuv422OrGray ? 2 : 1;
+        planes[1] = picture.data[2];
+        planes[2] = picture.data[1];
+        steps[1] = picture.pitch[2] * factor * every;
+        steps[2] = picture.pitch[1] * factor * every;
     }
     ConvertPlanes(planes, steps, w, h, target.SupportsPlanar(), target, targetSize);
 }

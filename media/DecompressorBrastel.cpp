@@ -74,7 +74,9 @@ VideoFramePtr PictureFrame(BufferHolder<MFF::IMultimediaBuffer> result, const Vi
 
 CDecompressorBrastel::CDecompressorBrastel(const std::string& preferredCodec)
     : m_main(std::make_shared<QorBrastel>(preferredCodec)),
-      m_factory(std::make_unique<MFF::MultimediaFrameFactory>(GetDecompressorBufferPool()))
+      // Our readers of decoded frames follow each plane's own pitch: the
+      // add-on may hand out its decoder's pictures by reference.
+      m_factory(std::make_unique<MFF::MultimediaFrameFactory>(GetDecompressorBufferPool(), true))
 {
     Logger()->Message("[DECOMPRESSOR][BRASTEL]%s Created decompressor for codec: %s",
                       AllocatorKind(MFF::GetFrameAllocator()), preferredCodec.c_str());

@@ -81,7 +81,9 @@ bool QorBrastel::TryLoad(const std::string& folder)
     const std::string path = folder + kLibraryName;
     m_libraryPath = path;
     dlerror();
-    m_library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // The library stays mapped after its last handle is closed: pictures it
+    // handed out by reference live on in frames and are destroyed by its code.
+    m_library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!m_library) {
         const char* why = dlerror();
         Logger()->Trace("[BRASTEL] %s", why ? why : path.c_str());

@@ -7,8 +7,8 @@ target_include_directories(Harnway PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(Harnway PRIVATE PkgConfig::FFMPEG)
 # clang links its sanitizer run-time into programs only: the add-on of a
 # fuzzing build takes those symbols from the program that loads it.
-# Nor does it carry the fuzzer's coverage counters: the add-on is unloaded
-# with each decompressor, and libFuzzer would read counters that are gone.
+# Nor does it carry the fuzzer's coverage counters: the add-on stands for a
+# component outside the program, and the fuzzers explore the program.
 if(GAVEX_FUZZ)
   target_compile_options(Harnway PRIVATE -fno-sanitize=fuzzer-no-link)
 else()

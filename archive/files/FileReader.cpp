@@ -683,9 +683,12 @@ int FileReader::rebuildExact(VideoFrame* frame, int target) {
     }
     const int layout =
         picture->m_nFormat == FrameFormatOtherColor ? 0 : (picture->m_nFormat == FrameFormatYuv420 ? 1 : 2);
+    std::vector<uint8_t> packed;
+    const uint8_t* pixels = picture->ContiguousData(packed);
+    if (!pixels) return 0;
     int size = 0;
     try {
-        size = m_compressor->Compress(picture->m_pData, 2, picture->m_nWidth, picture->m_nHeight, picture->m_bColor,
+        size = m_compressor->Compress(pixels, 2, picture->m_nWidth, picture->m_nHeight, picture->m_bColor,
                                       1, layout);
     } catch (const std::exception&) {
         m_compressor.reset();

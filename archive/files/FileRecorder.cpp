@@ -633,8 +633,10 @@ bool FileRecorder::CompressPicture(VideoFramePtr& w, bool keyFlag, bool last) {
         keyArgument = -1;
     int n = 0;
     try {
-        n = m_compressor->Compress(w->m_pData, m_codecId, w->m_nWidth, w->m_nHeight, w->m_bColor, keyArgument,
-                                   LayoutOf(w->m_nFormat));
+        std::vector<uint8_t> packed;
+        if (const uint8_t* pixels = w->ContiguousData(packed))
+            n = m_compressor->Compress(pixels, m_codecId, w->m_nWidth, w->m_nHeight, w->m_bColor, keyArgument,
+                                       LayoutOf(w->m_nFormat));
     } catch (...) {
         n = 0;
     }
@@ -1342,8 +1344,10 @@ void FileRecorder::doReadFrame(VideoFrame* frame, platform::File& file) {
                 int n = 0;
                 if (m_mjpegCompressor) {
                     try {
-                        n = m_mjpegCompressor->Compress(picture->m_pData, 1, picture->m_nWidth, picture->m_nHeight,
-                                                        picture->m_bColor, 1, LayoutOf(picture->m_nFormat));
+                        std::vector<uint8_t> packed;
+                        if (const uint8_t* pixels = picture->ContiguousData(packed))
+                            n = m_mjpegCompressor->Compress(pixels, 1, picture->m_nWidth, picture->m_nHeight,
+                                                            picture->m_bColor, 1, LayoutOf(picture->m_nFormat));
                     } catch (...) {
                         n = 0;
                     }

@@ -203,6 +203,8 @@ void* AudioBuffer::QueryContract(const char* name)
 
 void* MultimediaFrameFactory::QueryContract(const char* name)
 {
+    if (m_pitchedPlanes && name != nullptr && std::strcmp(name, kPitchedPlanesContract) == 0)
+        return static_cast<IMultimediaFrameFactory*>(this);
     return Query(static_cast<IMultimediaFrameFactory*>(this), name, kFactoryNames);
 }
 

@@ -34,6 +34,14 @@ protected:
 
 namespace MFF {
 
+// Asked of a frame factory by a converter that can hand out its decoder's
+// pictures by reference: a factory that answers it (non-null) takes planar
+// buffers whose planes lie in separate blocks, with GetPlaneValueN giving each
+// plane's row pitch in bytes (at least the plane's width) and GetPlaneSizeN the
+// bytes readable from the plane's start. A factory that does not answer gets
+// only packed buffers it made itself.
+constexpr const char kPitchedPlanesContract[] = "MFF::IPitchedPlanesHost";
+
 // True when a requested contract name selects the contract `contract`: equal
 // names, or "QOR8::X" requested for "IPINT2::X" (older callers ask in the old
 // namespace; the reverse is not mapped).
@@ -341,7 +349,12 @@ private:
 class MultimediaFrameFactory : public IMultimediaFrameFactory
 {
 public:
-    explicit MultimediaFrameFactory(IAllocator* allocator) : m_allocator(allocator) {}
+    // `pitchedPlanes`: the factory answers kPitchedPlanesContract, for a
+    // host that reads pictures through their planes' own pitches.
+    explicit MultimediaFrameFactory(IAllocator* allocator, bool pitchedPlanes = false)
+        : m_allocator(allocator), m_pitchedPlanes(pitchedPlanes)
+    {
+    }
 
     void* QueryContract(const char* name) override;
     IAudioBuffer* CreateAudioBuffer(const char* format, uint32_t size, uint64_t timestamp,
@@ -363,6 +376,7 @@ public:
 
 private:
     IAllocator* m_allocator;
+    bool m_pitchedPlanes;
 };
 
 } // namespace MFF

@@ -1,6 +1,8 @@
 #include "media/addon/PictureConverter.h"
 
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -50,6 +52,70 @@ void CopyPlane(uint8_t* target, const uint8_t* source, int sourceStride, int byt
                     size_t(bytes));
 }
 
+// A decoded picture handed out by reference: the decoder's own planes, kept
+// alive by the picture's references to them until the host destroys it.
+class PictureByReference final : public MFF::IPlanarBuffer
+{
+public:
+    // `frame` is taken over; `sizes` are the bytes readable from each plane's
+    // start.
+    PictureByReference(AVFrame* frame, const char* format, uint64_t timestamp, int planes,
+                       const uint32_t (&sizes)[3])
+        : m_frame(frame), m_format(format), m_timestamp(timestamp), m_planes(planes)
+    {
+        for (int k = 0; k < 3; ++k)
+            m_sizes[k] = k < planes ? sizes[k] : 0;
+    }
+
+    void* QueryContract(const char* name) override
+    {
+        for (const char* contract : {"IPINT2::IContract", "QOR8::IContract",
+                                     "MFF::IMultimediaBuffer", "MFF::IPlanarBuffer"})
+            if (name && std::strcmp(name, contract) == 0)
+                return static_cast<MFF::IPlanarBuffer*>(this);
+        return nullptr;
+    }
+    uint64_t GetTimestamp() override { return m_timestamp; }
+    const char* GetFormat() override { return m_format; }
+    int32_t GetType() override { return MFF::BufferPlanar; }
+    void Destroy() override { delete this; }
+    uint8_t* GetPlane0() override { return Plane(0); }
+    uint8_t* GetPlane1() override { return Plane(1); }
+    uint8_t* GetPlane2() override { return Plane(2); }
+    uint32_t GetPlaneSize0() override { return m_sizes[0]; }
+    uint32_t GetPlaneSize1() override { return m_sizes[1]; }
+    uint32_t GetPlaneSize2() override { return m_sizes[2]; }
+    int32_t GetPlaneValue0() override { return Pitch(0); }
+    int32_t GetPlaneValue1() override { return Pitch(1); }
+    int32_t GetPlaneValue2() override { return Pitch(2); }
+    int32_t GetWidth() override { return m_frame->width; }
+    int32_t GetHeight() override { return m_frame->height; }
+
+private:
+    ~PictureByReference() { av_frame_free(&m_frame); }
+    uint8_t* Plane(int k) const { return k < m_planes ? m_frame->data[k] : nullptr; }
+    int32_t Pitch(int k) const { return k < m_planes ? m_frame->linesize[k] : 0; }
+
+    AVFrame* m_frame;
+    const char* m_format;
+    uint64_t m_timestamp;
+    int m_planes;
+    uint32_t m_sizes[3];
+};
+
+// Bytes readable from `plane` to the end of the frame's buffer that holds it;
+// 0 when no buffer of the frame holds it.
+uint32_t ReadableFrom(const AVFrame* frame, const uint8_t* plane)
+{
+    for (const AVBufferRef* buffer : frame->buf) {
+        if (!buffer || !plane || plane < buffer->data || plane >= buffer->data + buffer->size)
+            continue;
+        const size_t left = size_t(buffer->data + buffer->size - plane);
+        return left > UINT32_MAX ? UINT32_MAX : uint32_t(left);
+    }
+    return 0;
+}
+
 } // namespace
 
 int DecoderIdForFormat(const char* format)
@@ -62,12 +128,17 @@ int DecoderIdForFormat(const char* format)
     return AV_CODEC_ID_NONE;
 }
 
-PictureConverter::PictureConverter(MFF::IMultimediaFrameFactory* factory) : m_factory(factory) {}
+PictureConverter::PictureConverter(MFF::IMultimediaFrameFactory* factory)
+    : m_factory(factory),
+      m_byReference(factory && factory->QueryContract(MFF::kPitchedPlanesContract) != nullptr)
+{
+}
 
 PictureConverter::~PictureConverter()
 {
     Close();
     av_packet_free(&m_packet);
+    av_buffer_unref(&m_packetBuffer);
 }
 
 void PictureConverter::Release()
@@ -158,12 +229,24 @@ bool PictureConverter::DrainDecoder()
 bool PictureConverter::SendPacket(const uint8_t* data, uint32_t size, uint64_t timestamp, bool key)
 {
     // libavcodec reads a little past the end of a packet: decode from a
-    // padded copy, never from the frame's own bytes.
-    m_packetData.resize(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE);
-    std::memcpy(m_packetData.data(), data, size);
-    std::memset(m_packetData.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    // padded copy, never from the frame's own bytes. The copy is a counted
+    // buffer the decoder can keep without copying it again; it is reused
+    // when the decoder has let go of it.
+    const size_t needed = size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (!m_packetBuffer || size_t(m_packetBuffer->size) < needed ||
+        !av_buffer_is_writable(m_packetBuffer)) {
+        av_buffer_unref(&m_packetBuffer);
+        m_packetBuffer = av_buffer_alloc(needed + needed / 4);
+        if (!m_packetBuffer)
+            return false;
+    }
+    std::memcpy(m_packetBuffer->data, data, size);
+    std::memset(m_packetBuffer->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     av_packet_unref(m_packet);
-    m_packet->data = m_packetData.data();
+    m_packet->buf = av_buffer_ref(m_packetBuffer);
+    if (!m_packet->buf)
+        return false;
+    m_packet->data = m_packetBuffer->data;
     m_packet->size = int(size);
     m_packet->pts = int64_t(timestamp);
     m_packet->dts = AV_NOPTS_VALUE;
@@ -175,8 +258,7 @@ bool PictureConverter::SendPacket(const uint8_t* data, uint32_t size, uint64_t t
             return false;
         error = avcodec_send_packet(m_context, m_packet);
     }
-    m_packet->data = nullptr;
-    m_packet->size = 0;
+    av_packet_unref(m_packet);
     if (error < 0) {
         Log(QOR8::LogWarning, "[HARNWAY] %s frame of %u bytes rejected: %s", m_format.c_str(),
             size, ErrorText(error).c_str());
@@ -186,6 +268,51 @@ bool PictureConverter::SendPacket(const uint8_t* data, uint32_t size, uint64_t t
 }
 
 MFF::IMultimediaBuffer* PictureConverter::MakePicture(AVFrame* frame)
+{
+    MFF::IMultimediaBuffer* out = nullptr;
+    if (m_byReference)
+        out = PictureOf(frame);
+    if (!out) {
+        out = CopyOf(frame);
+        av_frame_free(&frame);
+    }
+    return out;
+}
+
+MFF::IMultimediaBuffer* PictureConverter::PictureOf(AVFrame*& frame)
+{
+    const auto format = AVPixelFormat(frame->format);
+    const bool grey = format == AV_PIX_FMT_GRAY8;
+    const bool is420 = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+    const bool is422 = format == AV_PIX_FMT_YUV422P || format == AV_PIX_FMT_YUVJ422P;
+    if ((!grey && !is420 && !is422) || frame->width <= 0 || frame->height <= 0)
+        return nullptr;
+    const int planes = grey ? 1 : 3;
+    const int chromaWidth = (frame->width + 1) / 2;
+    const int chromaRows = is422 ? frame->height : (frame->height + 1) / 2;
+    uint32_t sizes[3] = {};
+    for (int k = 0; k < planes; ++k) {
+        const int width = k == 0 ? frame->width : chromaWidth;
+        const int rows = k == 0 ? frame->height : chromaRows;
+        sizes[k] = ReadableFrom(frame, frame->data[k]);
+        // Only planes that lie wholly inside the frame's buffers go out.
+        if (frame->linesize[k] < width ||
+            uint64_t(sizes[k]) < uint64_t(frame->linesize[k]) * uint64_t(rows - 1) + uint64_t(width))
+            return nullptr;
+    }
+    const uint64_t timestamp =
+        frame->best_effort_timestamp == AV_NOPTS_VALUE ? 0 : uint64_t(frame->best_effort_timestamp);
+    try {
+        auto* picture = new PictureByReference(frame, grey ? "GRAY" : is422 ? "YUV422" : "YUV420",
+                                               timestamp, planes, sizes);
+        frame = nullptr;
+        return picture;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+MFF::IMultimediaBuffer* PictureConverter::CopyOf(const AVFrame* frame)
 {
     const int width = frame->width;
     const int height = frame->height;
@@ -268,9 +395,7 @@ MFF::IMultimediaBuffer* PictureConverter::Convert(MFF::ICompressedBuffer* input,
         return nullptr;
     AVFrame* frame = m_pending.front();
     m_pending.pop_front();
-    MFF::IMultimediaBuffer* out = MakePicture(frame);
-    av_frame_free(&frame);
-    return out;
+    return MakePicture(frame);
 }
 
 } // namespace harnway

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <deque>
 #include <string>
-#include <vector>
 
 #include "media/CSdkContract.h"
 
+struct AVBufferRef;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -45,14 +45,28 @@ private:
     bool SendPacket(const uint8_t* data, uint32_t size, uint64_t timestamp, bool key);
     // Moves every picture the decoder has ready into m_pending.
     bool DrainDecoder();
+    // The picture of `frame` as the factory's planar buffer. Takes the frame
+    // over: it is freed, or lives on inside the picture handed out by
+    // reference.
     MFF::IMultimediaBuffer* MakePicture(AVFrame* frame);
+    // The frame's own planes by reference (the frame is taken over and set to
+    // null), or null for a layout or planes that cannot go out that way.
+    MFF::IMultimediaBuffer* PictureOf(AVFrame*& frame);
+    // A packed copy made through the factory, brought to 4:2:0 where the
+    // layout is not one of the program's.
+    MFF::IMultimediaBuffer* CopyOf(const AVFrame* frame);
 
     MFF::IMultimediaFrameFactory* m_factory;
+    // The host reads pictures through their own plane pitches: the decoder's
+    // pictures go out by reference instead of being copied.
+    bool m_byReference;
     std::string m_format;
     bool m_unsupported = false;
     AVCodecContext* m_context = nullptr;
     AVPacket* m_packet = nullptr;
-    std::vector<uint8_t> m_packetData;
+    // Padded copy of the frame being decoded; reused while the decoder holds
+    // no reference to it.
+    AVBufferRef* m_packetBuffer = nullptr;
     std::deque<AVFrame*> m_pending;
     SwsContext* m_scaler = nullptr;
 };

@@ -196,7 +196,9 @@ std::string PictureMd5(const VideoFrame& frame)
 {
     if (frame.m_nFormat == FrameFormatCompressed || !frame.m_pData)
         return "";
-    return Md5Hex(frame.m_pData, frame.m_cbData);
+    std::vector<uint8_t> packed;
+    const uint8_t* data = frame.ContiguousData(packed);
+    return data ? Md5Hex(data, frame.m_cbData) : "";
 }
 
 } // namespace mediatest
