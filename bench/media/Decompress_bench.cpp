@@ -92,6 +92,21 @@ Stream& TheStream()
     return stream;
 }
 
+// Decodes the stream from its first key frame through a new decompressor, as
+// a channel is played; returns the pictures that came out.
+int64_t DecodeStream(const Stream& stream)
+{
+    int64_t decoded = 0;
+    CDecompressor decompressor;
+    for (const VideoFramePtr& frame : stream.frames) {
+        VideoFramePtr picture = decompressor.Decompress(frame.get(), 0);
+        if (picture)
+            ++decoded;
+        benchmark::DoNotOptimize(picture);
+    }
+    return decoded;
+}
+
 void BM_CDecompressorH264_1080p(benchmark::State& state)
 {
     Stream& stream = TheStream();
@@ -102,16 +117,8 @@ void BM_CDecompressorH264_1080p(benchmark::State& state)
     int64_t decoded = 0;
     const std::clock_t cpuStart = std::clock();
     const long faultsStart = MinorFaults();
-    for (auto _ : state) {
-        // One stream from its first key frame, as a channel is played.
-        CDecompressor decompressor;
-        for (const VideoFramePtr& frame : stream.frames) {
-            VideoFramePtr picture = decompressor.Decompress(frame.get(), 0);
-            if (picture)
-                ++decoded;
-            benchmark::DoNotOptimize(picture);
-        }
-    }
+    for (auto _ : state)
+        decoded += DecodeStream(stream);
     const double cpuSeconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     if (decoded != int64_t(state.iterations()) * int64_t(stream.frames.size()))
         state.SkipWithError("some frames did not decode");
@@ -149,15 +156,7 @@ void BM_AddonBesideLibavcodec_1080p(benchmark::State& state)
     AVFrame* picture = av_frame_alloc();
     double ours = 0, reference = 0;
     int64_t decoded = 0, referenceDecoded = 0;
-    auto runOurs = [&] {
-        CDecompressor decompressor;
-        for (const VideoFramePtr& frame : stream.frames) {
-            VideoFramePtr out = decompressor.Decompress(frame.get(), 0);
-            if (out)
-                ++decoded;
-            benchmark::DoNotOptimize(out);
-        }
-    };
+    auto runOurs = [&] { decoded += DecodeStream(stream); };
     auto runReference = [&] {
         AVCodecContext* context = avcodec_alloc_context3(codec);
         context->thread_count = 1;
