@@ -218,7 +218,7 @@ void Sources_DecodeConvert(benchmark::State& state)
     state.SetItemsProcessed(frames);
     Report(state, ours, theirs);
 }
-BENCHMARK(Sources_DecodeConvert)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(Sources_DecodeConvert)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(3.0);
 
 const double kSeekTimes[] = {3100, 520, 4200, 1960, 80, 2700};
 
