@@ -153,7 +153,8 @@ VideoFramePtr PackedTwin(const VideoFrame& frame, const std::vector<uint8_t>& pa
     twin->m_nWidth = frame.m_nWidth;
     twin->m_nHeight = frame.m_nHeight;
     EXPECT_TRUE(twin->AllocData(uint32_t(packed.size())));
-    std::memcpy(twin->m_pData, packed.data(), packed.size());
+    if (!packed.empty())
+        std::memcpy(twin->m_pData, packed.data(), packed.size());
     return twin;
 }
 
