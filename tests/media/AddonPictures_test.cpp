@@ -49,9 +49,7 @@ constexpr int kFrames = 4;
 std::vector<Packet> Encode(const StreamCase& c)
 {
     const std::string path = ScratchDir() + "/pictures_" + c.name + (c.keyFlag ? ".h264" : ".mjpeg");
-    if (!Run(std::string("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=") +
-             std::to_string(c.width) + "x" + std::to_string(c.height) + ":rate=25 -frames:v " +
-             std::to_string(kFrames) + " -c:v " + c.encoder + " " + c.args + " '" + path + "'"))
+    if (!EncodeTestPattern(path, c.width, c.height, kFrames, c.encoder, c.args))
         return {};
     return ReadPackets(path);
 }

@@ -42,9 +42,8 @@ const std::vector<Packet>& H264Packets()
 {
     static std::vector<Packet> packets = [] {
         const std::string path = ScratchDir() + "/ds.h264";
-        Run("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=176x144:rate=25 -frames:v " +
-            std::to_string(kFrames) + " -c:v libx264 -bf 0 -g " + std::to_string(kGop) +
-            " -x264-params scenecut=0 -pix_fmt yuv420p -f h264 '" + path + "'");
+        EncodeTestPattern(path, 176, 144, kFrames, "libx264",
+                          "-bf 0 -g " + std::to_string(kGop) + " -x264-params scenecut=0 -pix_fmt yuv420p -f h264");
         return ReadPackets(path);
     }();
     return packets;
@@ -186,8 +185,7 @@ TEST_F(DecodingSourceTest, ALastPictureHeldByTheDecoderIsShown)
     if (!HasEncoder("mpeg2video"))
         GTEST_SKIP() << "ffmpeg has no MPEG-2 encoder";
     const std::string path = ScratchDir() + "/ds.m2v";
-    ASSERT_TRUE(mediatest::Run("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=176x144:rate=25 -frames:v " +
-                    std::to_string(kFrames) + " -c:v mpeg2video -g 5 -pix_fmt yuv420p '" + path + "'"));
+    ASSERT_TRUE(EncodeTestPattern(path, 176, 144, kFrames, "mpeg2video", "-g 5 -pix_fmt yuv420p"));
     const std::vector<Packet> packets = ReadPackets(path);
     const std::vector<std::string> mpeg2Reference = ReferenceMd5s(path, "yuv420p");
     ASSERT_EQ(packets.size(), static_cast<size_t>(kFrames));

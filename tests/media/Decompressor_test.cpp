@@ -62,10 +62,7 @@ std::string EncodeStream(const CodecCase& c)
     const std::string path = ScratchDir() + "/" + c.name + "_" + c.file;
     if (made.count(path))
         return made[path];
-    const bool ok = Run(std::string("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=") +
-                        std::to_string(kWidth) + "x" + std::to_string(kHeight) +
-                        ":rate=25 -frames:v " + std::to_string(kFrames) + " -c:v " + c.encoder +
-                        " " + c.encoderArgs + " '" + path + "'");
+    const bool ok = EncodeTestPattern(path, kWidth, kHeight, kFrames, c.encoder, c.encoderArgs);
     made[path] = ok ? path : "";
     return made[path];
 }

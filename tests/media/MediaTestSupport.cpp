@@ -107,6 +107,14 @@ bool Run(const std::string& command)
     return std::system(command.c_str()) == 0;
 }
 
+bool EncodeTestPattern(const std::string& path, int width, int height, int frames,
+                       const std::string& encoder, const std::string& args)
+{
+    return Run("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" +
+               std::to_string(height) + ":rate=25 -frames:v " + std::to_string(frames) + " -c:v " + encoder + " " +
+               args + " '" + path + "'");
+}
+
 bool HasEncoder(const std::string& name)
 {
     static const std::string list = [] {

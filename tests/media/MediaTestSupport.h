@@ -44,6 +44,11 @@ bool HasEncoder(const std::string& name);
 // Runs a shell command; true when it exits with 0.
 bool Run(const std::string& command);
 
+// Encodes `frames` frames of ffmpeg's testsrc2 pattern at 25 frames a second
+// into `path` with `encoder` and its `args`; true when ffmpeg succeeds.
+bool EncodeTestPattern(const std::string& path, int width, int height, int frames,
+                       const std::string& encoder, const std::string& args);
+
 struct Packet {
     std::vector<uint8_t> data;
     bool key = false;
