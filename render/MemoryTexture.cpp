@@ -40,11 +40,7 @@ void MemoryTexture::ReadPixels(const QRect& rect, uchar* dst, int bytesPerLine)
 {
     std::lock_guard<std::mutex> lock(m_lock);
     const QRect inside = m_planar ? QRect() : rect & QRect(QPoint(0, 0), m_imageSize);
-    for (int y = 0; y < rect.height(); ++y) {
-        auto* row = reinterpret_cast<quint32*>(dst + static_cast<std::ptrdiff_t>(y) * bytesPerLine);
-        for (int x = 0; x < rect.width(); ++x)
-            row[x] = 0xFF000000u;
-    }
+    FillOpaqueBlack(dst, bytesPerLine, rect.size());
     if (inside.isEmpty())
         return;
     CopyRect32(m_buffer.data(), m_bufferSize.width() * 4,
@@ -56,10 +52,7 @@ void MemoryTexture::ReadPixels(const QRect& rect, uchar* dst, int bytesPerLine)
 QRectF MemoryTexture::GetSourceRect()
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_bufferSize.width() < 1 || m_bufferSize.height() < 1 || m_imageSize.width() < 1)
-        return QRectF(0, 0, 0, 0);
-    return QRectF(0, 0, static_cast<double>(m_imageSize.width()) / m_bufferSize.width(),
-                  static_cast<double>(m_imageSize.height()) / m_bufferSize.height());
+    return ImageSourceRect(m_imageSize, m_bufferSize);
 }
 
 QSize MemoryTexture::GetImageSize()

@@ -194,10 +194,7 @@ void OGLTexture::Commit()
 
 void OGLTexture::ReadPixels(const QRect& rect, uchar* dst, int bytesPerLine)
 {
-    for (int y = 0; y < rect.height(); ++y) {
-        auto* row = reinterpret_cast<quint32*>(dst + static_cast<std::ptrdiff_t>(y) * bytesPerLine);
-        std::fill(row, row + rect.width(), 0xFF000000u);
-    }
+    FillOpaqueBlack(dst, bytesPerLine, rect.size());
     std::lock_guard<std::mutex> lock(m_lock);
     const QRect inside = rect & QRect(QPoint(0, 0), m_imageSize);
     if (inside.isEmpty() || m_buffer.empty())
@@ -217,10 +214,7 @@ void OGLTexture::ReadPixels(const QRect& rect, uchar* dst, int bytesPerLine)
 QRectF OGLTexture::GetSourceRect()
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_textureSize.width() < 1 || m_textureSize.height() < 1 || m_imageSize.width() < 1)
-        return QRectF(0, 0, 0, 0);
-    return QRectF(0, 0, static_cast<double>(m_imageSize.width()) / m_textureSize.width(),
-                  static_cast<double>(m_imageSize.height()) / m_textureSize.height());
+    return ImageSourceRect(m_imageSize, m_textureSize);
 }
 
 QSize OGLTexture::GetImageSize()

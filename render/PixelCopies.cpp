@@ -101,6 +101,22 @@ void CopyImagePlanes(const PlaneSet& source, const QSize& sourceSize, std::uint8
     }
 }
 
+void FillOpaqueBlack(std::uint8_t* dst, int pitch, const QSize& size)
+{
+    for (int y = 0; y < size.height(); ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(dst + static_cast<std::ptrdiff_t>(y) * pitch);
+        std::fill(row, row + size.width(), 0xFF000000u);
+    }
+}
+
+QRectF ImageSourceRect(const QSize& imageSize, const QSize& textureSize)
+{
+    if (textureSize.width() < 1 || textureSize.height() < 1 || imageSize.width() < 1)
+        return QRectF(0, 0, 0, 0);
+    return QRectF(0, 0, static_cast<double>(imageSize.width()) / textureSize.width(),
+                  static_cast<double>(imageSize.height()) / textureSize.height());
+}
+
 void FlipRows(std::uint8_t* image, const QSize& size)
 {
     const std::size_t row = static_cast<std::size_t>(std::max(0, size.width())) * 4;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include <QRect>
+#include <QRectF>
 #include <QSize>
 
 namespace render {
@@ -31,6 +32,14 @@ void CopyRect32(const std::uint8_t* src, int srcPitch, std::uint8_t* dst, int ds
 // fails.
 void CopyImagePlanes(const PlaneSet& source, const QSize& sourceSize, std::uint8_t* dst, int pitch, int planeHeight,
                      const QSize& copySize);
+
+// Fills `size` 32-bit pixels at dst with opaque black.
+void FillOpaqueBlack(std::uint8_t* dst, int pitch, const QSize& size);
+
+// The part of a texture of `textureSize` an image of `imageSize` at its
+// top-left corner covers, in texture coordinates (0 to 1); empty when either
+// size is empty.
+QRectF ImageSourceRect(const QSize& imageSize, const QSize& textureSize);
 
 // Mirrors a tightly packed 32-bit image of size top to bottom.
 void FlipRows(std::uint8_t* image, const QSize& size);

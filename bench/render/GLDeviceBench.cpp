@@ -22,6 +22,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include "bench/support/BenchFiles.h"
 #include "render/D3DRendererDevice.h"
 #include "render/OGLRendererDevice.h"
 #include "support/Xvfb.h"
@@ -52,12 +53,7 @@ bool StartDisplay()
 
 void FillPlanes(std::uint8_t* bits, int pitch, int seed)
 {
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-            bits[y * pitch + x] = static_cast<std::uint8_t>(x + y + seed);
-    std::uint8_t* chroma = bits + pitch * kHeight;
-    for (int i = 0; i < pitch * kHeight / 2; ++i)
-        chroma[i] = static_cast<std::uint8_t>(96 + (i + seed) % 64);
+    benchfiles::FillTestPlanes(bits, pitch, kWidth, kHeight, seed);
 }
 
 // Three luminance textures per channel, uploaded whole each pass, and one

@@ -17,6 +17,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "bench/support/BenchFiles.h"
 #include "render/D3DRendererDevice.h"
 
 namespace {
@@ -28,12 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 void FillPlanes(std::uint8_t* bits, int pitch, int seed)
 {
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-            bits[y * pitch + x] = static_cast<std::uint8_t>(x + y + seed);
-    std::uint8_t* chroma = bits + pitch * kHeight;
-    for (int i = 0; i < pitch * kHeight / 2; ++i)
-        chroma[i] = static_cast<std::uint8_t>(96 + (i + seed) % 64);
+    benchfiles::FillTestPlanes(bits, pitch, kWidth, kHeight, seed);
 }
 
 void BM_SoftwareDevicePresent_vs_Sws(benchmark::State& state)

@@ -17,6 +17,19 @@
 
 namespace benchfiles {
 
+// A YV12 picture of width x height in `bits` (`pitch` bytes a luma row, the
+// chroma planes after the luma plane): a luma ramp moved by `seed`, and chroma
+// in 96..159.
+inline void FillTestPlanes(std::uint8_t* bits, int pitch, int width, int height, int seed)
+{
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            bits[y * pitch + x] = static_cast<std::uint8_t>(x + y + seed);
+    std::uint8_t* chroma = bits + pitch * height;
+    for (int i = 0; i < pitch * height / 2; ++i)
+        chroma[i] = static_cast<std::uint8_t>(96 + (i + seed) % 64);
+}
+
 // The in-process reference for opening from indexes: every folder read with
 // readdir and every entry stat'ed; the number of entries.
 inline int64_t WalkTree(const std::string& folder)

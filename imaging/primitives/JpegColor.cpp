@@ -264,11 +264,27 @@ Status CmykToYcck(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* c
     return Code::Ok;
 }
 
-// Three planes to RGB or BGR: the first multiple of 4 in form D, the rest in
-// form E.
+// Pixels `from` to the end of a row of three planes to RGB or BGR: the first
+// multiple of 4 of the row in form D, the rest in form E. The portable body,
+// and the tail of the vector ones.
 template <int RedAt>
-Status FromYCbCrC3(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst, std::int32_t dstStep,
-                   ImageSize size)
+void FromYCbCrTail(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::int32_t from,
+                   std::int32_t width, std::uint8_t* d)
+{
+    const std::int32_t vectorEnd = width / 4 * 4;
+    for (std::int32_t x = from; x < width; ++x) {
+        const Rgb c = x < vectorEnd ? FormD(y[x], cb[x], cr[x]) : FormE(y[x], cb[x], cr[x]);
+        d[3 * x + RedAt] = c.r;
+        d[3 * x + 1] = c.g;
+        d[3 * x + 2 - RedAt] = c.b;
+    }
+}
+
+// Three planes to RGB or BGR, row by row: `head` converts a row's first pixels
+// (y, cb, cr, width, out) and says how many; FromYCbCrTail does the rest.
+template <int RedAt, typename Head>
+Status FromYCbCrRows(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst, std::int32_t dstStep,
+                     ImageSize size, Head head)
 {
     if (src == nullptr || dst == nullptr || AnyNull(src, 3))
         return Code::NullPointer;
@@ -276,21 +292,22 @@ Status FromYCbCrC3(const std::uint8_t* const src[3], std::int32_t srcStep, std::
         return Code::BadStep;
     if (size.width <= 0 || size.height <= 0)
         return Code::BadSize;
-    const std::int32_t vectorEnd = size.width / 4 * 4;
     for (std::int32_t row = 0; row < size.height; ++row) {
         const std::ptrdiff_t o = Offset(row, srcStep);
         std::uint8_t* d = dst + Offset(row, dstStep);
-        for (std::int32_t x = 0; x < size.width; ++x, d += 3) {
-            const int y = src[0][o + x];
-            const int cb = src[1][o + x];
-            const int cr = src[2][o + x];
-            const Rgb c = x < vectorEnd ? FormD(y, cb, cr) : FormE(y, cb, cr);
-            d[RedAt] = c.r;
-            d[1] = c.g;
-            d[2 - RedAt] = c.b;
-        }
+        const std::int32_t done = head(src[0] + o, src[1] + o, src[2] + o, size.width, d);
+        FromYCbCrTail<RedAt>(src[0] + o, src[1] + o, src[2] + o, done, size.width, d);
     }
     return Code::Ok;
+}
+
+template <int RedAt>
+Status FromYCbCrC3(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst, std::int32_t dstStep,
+                   ImageSize size)
+{
+    return FromYCbCrRows<RedAt>(src, srcStep, dst, dstStep, size,
+                                [](const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::int32_t,
+                                   std::uint8_t*) { return std::int32_t{0}; });
 }
 
 template <int RedAt>
@@ -478,29 +495,13 @@ template <int RedAt>
 Status FromYCbCrC3Avx2(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst, std::int32_t dstStep,
                        ImageSize size)
 {
-    if (src == nullptr || dst == nullptr || AnyNull(src, 3))
-        return Code::NullPointer;
-    if (srcStep < 1 || dstStep < 1)
-        return Code::BadStep;
-    if (size.width <= 0 || size.height <= 0)
-        return Code::BadSize;
-    const std::int32_t vectorEnd = size.width / 4 * 4;
-    const std::int32_t wideEnd = vectorEnd / 32 * 32;
-    for (std::int32_t row = 0; row < size.height; ++row) {
-        const std::ptrdiff_t o = Offset(row, srcStep);
-        std::uint8_t* d = dst + Offset(row, dstStep);
-        FormDPixelsAvx2<RedAt>(src[0] + o, src[1] + o, src[2] + o, wideEnd, d);
-        for (std::int32_t x = wideEnd; x < size.width; ++x) {
-            const int y = src[0][o + x];
-            const int cb = src[1][o + x];
-            const int cr = src[2][o + x];
-            const Rgb c = x < vectorEnd ? FormD(y, cb, cr) : FormE(y, cb, cr);
-            d[3 * x + RedAt] = c.r;
-            d[3 * x + 1] = c.g;
-            d[3 * x + 2 - RedAt] = c.b;
-        }
-    }
-    return Code::Ok;
+    return FromYCbCrRows<RedAt>(src, srcStep, dst, dstStep, size,
+                                [](const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                                   std::int32_t width, std::uint8_t* d) {
+                                    const std::int32_t wideEnd = width / 4 * 4 / 32 * 32;
+                                    FormDPixelsAvx2<RedAt>(y, cb, cr, wideEnd, d);
+                                    return wideEnd;
+                                });
 }
 
 using FormDPlanes = void(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::int32_t,
@@ -512,36 +513,20 @@ template <int RedAt, FormDPlanes Planes>
 Status FromYCbCrC3Vector(const std::uint8_t* const src[3], std::int32_t srcStep, std::uint8_t* dst,
                          std::int32_t dstStep, ImageSize size)
 {
-    if (src == nullptr || dst == nullptr || AnyNull(src, 3))
-        return Code::NullPointer;
-    if (srcStep < 1 || dstStep < 1)
-        return Code::BadStep;
-    if (size.width <= 0 || size.height <= 0)
-        return Code::BadSize;
-    constexpr std::int32_t kChunk = 256;
-    alignas(16) std::uint8_t planes[3][kChunk];
-    const std::int32_t vectorEnd = size.width / 4 * 4;
-    const std::int32_t wideEnd = vectorEnd / 16 * 16;
-    for (std::int32_t row = 0; row < size.height; ++row) {
-        const std::ptrdiff_t o = Offset(row, srcStep);
-        std::uint8_t* d = dst + Offset(row, dstStep);
-        for (std::int32_t x = 0; x < wideEnd; x += kChunk) {
-            const std::int32_t n = std::min(kChunk, wideEnd - x);
-            Planes(src[0] + o + x, src[1] + o + x, src[2] + o + x, n, planes[RedAt], planes[1],
-                            planes[2 - RedAt]);
-            JoinRow8uP3C3Ssse3(planes[0], planes[1], planes[2], d + 3 * std::ptrdiff_t{x}, n);
-        }
-        for (std::int32_t x = wideEnd; x < size.width; ++x) {
-            const int y = src[0][o + x];
-            const int cb = src[1][o + x];
-            const int cr = src[2][o + x];
-            const Rgb c = x < vectorEnd ? FormD(y, cb, cr) : FormE(y, cb, cr);
-            d[3 * x + RedAt] = c.r;
-            d[3 * x + 1] = c.g;
-            d[3 * x + 2 - RedAt] = c.b;
-        }
-    }
-    return Code::Ok;
+    return FromYCbCrRows<RedAt>(src, srcStep, dst, dstStep, size,
+                                [](const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                                   std::int32_t width, std::uint8_t* d) {
+                                    constexpr std::int32_t kChunk = 256;
+                                    alignas(16) std::uint8_t planes[3][kChunk];
+                                    const std::int32_t wideEnd = width / 4 * 4 / 16 * 16;
+                                    for (std::int32_t x = 0; x < wideEnd; x += kChunk) {
+                                        const std::int32_t n = std::min(kChunk, wideEnd - x);
+                                        Planes(y + x, cb + x, cr + x, n, planes[RedAt], planes[1], planes[2 - RedAt]);
+                                        JoinRow8uP3C3Ssse3(planes[0], planes[1], planes[2],
+                                                           d + 3 * std::ptrdiff_t{x}, n);
+                                    }
+                                    return wideEnd;
+                                });
 }
 constexpr FromPlanes3* kYCbCrToRgbVector = &FromYCbCrC3Vector<0, &FormDPlanesSse2>;
 constexpr FromPlanes3* kYCbCrToBgrVector = &FromYCbCrC3Vector<2, &FormDPlanesSse2>;

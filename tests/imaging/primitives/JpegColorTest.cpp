@@ -212,18 +212,8 @@ TEST(JpegColor, EveryVariantGivesThePortableBytes)
         EXPECT_EQ(status, 0);
         return out;
     };
-    for (bool bgr : {false, true}) {
-        std::vector<std::uint8_t> reference;
-        {
-            ScopedCpuVariant portable(0);
-            reference = convert(bgr);
-        }
-        for (std::int32_t slot : primitives_test::SupportedSlots()) {
-            ScopedCpuVariant variant(slot);
-            EXPECT_EQ(primitives_test::FirstDifference(convert(bgr), reference), "")
-                << primitives_test::SlotName(slot) << (bgr ? " BGR" : " RGB");
-        }
-    }
+    for (bool bgr : {false, true})
+        primitives_test::ExpectEverySlotGivesThePortableBytes([&] { return convert(bgr); }, bgr ? " BGR" : " RGB");
 }
 
 TEST(JpegColor, InverseConversionInEveryVariantGivesThePortableBytes)
@@ -244,18 +234,9 @@ TEST(JpegColor, InverseConversionInEveryVariantGivesThePortableBytes)
             EXPECT_EQ(out.back(), 0xCD);
             return out;
         };
-        for (bool bgr : {false, true}) {
-            std::vector<std::uint8_t> reference;
-            {
-                ScopedCpuVariant portable(0);
-                reference = convert(bgr);
-            }
-            for (std::int32_t slot : primitives_test::SupportedSlots()) {
-                ScopedCpuVariant variant(slot);
-                EXPECT_EQ(primitives_test::FirstDifference(convert(bgr), reference), "")
-                    << primitives_test::SlotName(slot) << (bgr ? " BGR" : " RGB") << " width " << width;
-            }
-        }
+        for (bool bgr : {false, true})
+            primitives_test::ExpectEverySlotGivesThePortableBytes(
+                [&] { return convert(bgr); }, std::string(bgr ? " BGR" : " RGB") + " width " + std::to_string(width));
     }
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "imaging/primitives/CpuDispatch.h"
 
 namespace primitives_test {
@@ -57,6 +59,23 @@ inline std::string FirstDifference(const std::vector<std::uint8_t>& a, const std
         if (a[i] != b[i])
             return "byte " + std::to_string(i) + ": " + std::to_string(a[i]) + " vs " + std::to_string(b[i]);
     return "";
+}
+
+// Runs `produce` (which returns the bytes it wrote) on the portable path, then
+// in every slot this machine supports, and expects each slot's bytes to equal
+// the portable ones; `label` names the case in a failure.
+template <typename Produce>
+void ExpectEverySlotGivesThePortableBytes(Produce produce, const std::string& label)
+{
+    std::vector<std::uint8_t> reference;
+    {
+        ScopedCpuVariant portable(0);
+        reference = produce();
+    }
+    for (std::int32_t slot : SupportedSlots()) {
+        ScopedCpuVariant variant(slot);
+        EXPECT_EQ(FirstDifference(produce(), reference), "") << SlotName(slot) << label;
+    }
 }
 
 }  // namespace primitives_test
