@@ -11,8 +11,8 @@
 #include <boost/program_options.hpp>
 
 #include "FSImplementation/FSInfo.h"
-#include "app/core/QApplicationSettings.h"
-#include "app/core/QLocalizer.h"
+#include "config/QApplicationSettings.h"
+#include "config/QLocalizer.h"
 
 namespace po = boost::program_options;
 namespace pt = boost::posix_time;

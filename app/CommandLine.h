@@ -9,7 +9,7 @@
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <boost/program_options/variables_map.hpp>
 
-#include "app/core/StartOptions.h"
+#include "config/StartOptions.h"
 
 struct CommandLineResult {
     StartOptions options;

@@ -4,7 +4,7 @@
 
 #include <QGuiApplication>
 
-#include "app/core/ApplicationTexts.h"
+#include "config/ApplicationTexts.h"
 
 bool RunsWithoutDisplay()
 {

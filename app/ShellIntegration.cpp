@@ -6,8 +6,8 @@
 #include <QStandardPaths>
 #include <QTextStream>
 
-#include "app/core/ApplicationTexts.h"
-#include "app/core/QLocalizer.h"
+#include "config/ApplicationTexts.h"
+#include "config/QLocalizer.h"
 #include "base/ParentProcess.h"
 
 namespace {

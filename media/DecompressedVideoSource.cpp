@@ -1,6 +1,6 @@
 #include "media/DecompressedVideoSource.h"
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 
 #include <exception>
 

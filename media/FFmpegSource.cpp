@@ -18,7 +18,7 @@ extern "C" {
 #include "base/Log.h"
 #include "base/ParentProcess.h"
 #include "base/ProcessValues.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 
 namespace filters {
 

@@ -1,6 +1,6 @@
 #include "media/FileSystemSource.h"
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -28,7 +28,7 @@
 #include "base/ModuleDir.h"
 #include "base/ParentProcess.h"
 #include "media/DecompressedVideoSource.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "media/MediaFileVideoSource.h"
 #include "media/Subtitles.h"
 #include "platform/TextCodec.h"

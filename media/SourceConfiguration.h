@@ -17,7 +17,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "media/MediaFileRecord.h"
-#include "app/core/StartOptions.h"
+#include "config/StartOptions.h"
 
 class QFileInfo;
 

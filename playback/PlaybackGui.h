@@ -17,7 +17,7 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
 
-#include "app/core/ExportTask.h"
+#include "config/ExportTask.h"
 #include "media/TimeConversion.h"
 
 class QImage;

@@ -16,7 +16,7 @@
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <boost/signals2/signal.hpp>
 
-#include "app/core/ExportTask.h"
+#include "config/ExportTask.h"
 
 
 namespace Storage {

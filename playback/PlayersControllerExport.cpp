@@ -11,9 +11,9 @@
 #include <QMetaObject>
 #include <QString>
 
-#include "app/core/ApplicationTexts.h"
-#include "app/core/QApplicationSettings.h"
-#include "app/core/QLocalizer.h"
+#include "config/ApplicationTexts.h"
+#include "config/QApplicationSettings.h"
+#include "config/QLocalizer.h"
 #include "base/Log.h"
 #include "base/StringConv.h"
 #include "render/Renderer.h"

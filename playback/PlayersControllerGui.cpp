@@ -11,8 +11,8 @@
 #include <QMetaType>
 #include <boost/make_shared.hpp>
 
-#include "app/core/QApplicationSettings.h"
-#include "app/core/StartOptions.h"
+#include "config/QApplicationSettings.h"
+#include "config/StartOptions.h"
 #include "base/Log.h"
 #include "base/ParentProcess.h"
 #include "base/PtimeConversion.h"

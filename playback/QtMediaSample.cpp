@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <QTransform>
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "base/VideoFrame.h"
 
 namespace playback {

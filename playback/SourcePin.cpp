@@ -7,7 +7,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/format.hpp>
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "base/Log.h"
 #include "base/StringConv.h"
 #include "base/Tss.h"

@@ -5,7 +5,7 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "base/Log.h"
 #include "render/ImagePlacement.h"
 

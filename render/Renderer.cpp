@@ -5,8 +5,8 @@
 #include <QImage>
 #include <boost/make_shared.hpp>
 
-#include "app/core/QApplicationSettings.h"
-#include "app/core/ResourcePaths.h"
+#include "config/QApplicationSettings.h"
+#include "config/ResourcePaths.h"
 #include "render/D3DRendererDevice.h"
 #include "render/Dewarper.h"
 #include "render/NullRendererDevice.h"

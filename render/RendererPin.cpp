@@ -6,8 +6,8 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/make_shared.hpp>
 
-#include "app/core/ApplicationTexts.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/ApplicationTexts.h"
+#include "config/QApplicationSettings.h"
 #include "base/PtimeConversion.h"
 #include "base/VideoFrame.h"
 #include "render/BasicRenderer.h"

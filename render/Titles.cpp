@@ -7,7 +7,7 @@
 #include <boost/make_shared.hpp>
 #include <boost/thread/locks.hpp>
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "archive/files/ArchiveSettings.h"
 #include "base/StringConv.h"
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs, builds and runs the whole test suite.
+# Checks the include layers, installs, builds and runs the whole test suite.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+bash "$root/scripts/check-layers.sh"
 bash "$root/scripts/build.sh"
 build="${GAVEX_BUILD_DIR:-$root/build}"
 cd "$build"

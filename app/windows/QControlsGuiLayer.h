@@ -15,9 +15,9 @@
 #include <QGraphicsGridLayout>
 #include <QPropertyAnimation>
 
-#include "app/widgets/QGuiLayer.h"
-#include "app/widgets/QImageItem.h"
-#include "app/widgets/QPanelSwitcher.h"
+#include "widgets/QGuiLayer.h"
+#include "widgets/QImageItem.h"
+#include "widgets/QPanelSwitcher.h"
 #include "gui/grid/QChannelsGrid.h"
 #include "playback/PlaybackGui.h"
 #include "render/Renderer.h"

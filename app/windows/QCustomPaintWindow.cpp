@@ -6,7 +6,7 @@
 #include <QShowEvent>
 #include <QWheelEvent>
 
-#include "app/widgets/QGuiLayer.h"
+#include "widgets/QGuiLayer.h"
 
 QCustomPaintWindow::QCustomPaintWindow(QGuiLayer* scene) : QMainWindow(nullptr, Qt::WindowFlags()), m_scene(scene)
 {

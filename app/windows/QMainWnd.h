@@ -13,7 +13,7 @@
 #include <QString>
 #include <boost/signals2/connection.hpp>
 
-#include "app/core/StartOptions.h"
+#include "config/StartOptions.h"
 #include "app/windows/QCustomPaintWindow.h"
 
 class IPlayersController;

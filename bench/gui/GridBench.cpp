@@ -13,7 +13,7 @@
 #include <QPainter>
 #include <boost/make_shared.hpp>
 
-#include "app/widgets/QGuiLayer.h"
+#include "widgets/QGuiLayer.h"
 #include "gui/grid/QChannelsGrid.h"
 #include "render/NullRendererDevice.h"
 #include "render/Renderer.h"

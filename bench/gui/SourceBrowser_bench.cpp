@@ -22,9 +22,9 @@
 #include <QApplication>
 #include <QPushButton>
 
-#include "app/core/QApplicationSettings.h"
-#include "app/core/QOemSettings.h"
-#include "app/widgets/QCustomInputs.h"
+#include "config/QApplicationSettings.h"
+#include "config/QOemSettings.h"
+#include "widgets/QCustomInputs.h"
 #include "base/VideoFrame.h"
 #include "gui/sources/QNavigationPanel.h"
 #include "media/Decoder.h"

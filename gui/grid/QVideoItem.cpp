@@ -13,7 +13,7 @@
 #include <QMenu>
 #include <QPainter>
 
-#include "app/widgets/QGuiLayer.h"
+#include "widgets/QGuiLayer.h"
 #include "render/BasicRenderer.h"
 
 const QColor QVideoItem::SelectionColour(98, 167, 254);

@@ -21,7 +21,7 @@
 #include <QRectF>
 #include <boost/signals2/connection.hpp>
 
-#include "app/widgets/ZoomAnimation.h"
+#include "widgets/ZoomAnimation.h"
 #include "render/Titles.h"
 
 class QAction;

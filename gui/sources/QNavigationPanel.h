@@ -24,7 +24,7 @@
 #include <boost/signals2/signal.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "app/widgets/QAbstractConfigurationPanel.h"
+#include "gui/panels/QAbstractConfigurationPanel.h"
 #include "media/SourceConfiguration.h"
 
 class QBoxLayout;

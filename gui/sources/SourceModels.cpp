@@ -5,7 +5,7 @@
 #include <QDir>
 
 #include "FSImplementation/FSInfo.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 
 namespace model {
 

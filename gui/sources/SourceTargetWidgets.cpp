@@ -7,9 +7,9 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/core/ApplicationTexts.h"
-#include "app/core/FolderBrowser.h"
-#include "app/widgets/QCustomInputs.h"
+#include "config/ApplicationTexts.h"
+#include "config/FolderBrowser.h"
+#include "widgets/QCustomInputs.h"
 #include "gui/sources/SourceModels.h"
 
 QSingleSourceTargetWidget::QSingleSourceTargetWidget(QWidget* parent)

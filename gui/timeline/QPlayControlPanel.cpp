@@ -9,9 +9,9 @@
 
 #include <boost/format.hpp>
 
-#include "app/core/ResourcePaths.h"
-#include "app/widgets/QAudioSlider.h"
-#include "app/widgets/QCustomButton.h"
+#include "config/ResourcePaths.h"
+#include "widgets/QAudioSlider.h"
+#include "widgets/QCustomButton.h"
 
 namespace {
 

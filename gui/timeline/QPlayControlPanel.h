@@ -8,7 +8,7 @@
 #include <QRect>
 #include <QString>
 
-#include "app/widgets/QBasePanel.h"
+#include "widgets/QBasePanel.h"
 #include "playback/PlaybackGui.h"
 
 class QAudioSlider;

@@ -12,9 +12,9 @@
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
-#include "app/core/ResourcePaths.h"
-#include "app/widgets/QCustomCalendar.h"
-#include "app/widgets/TimeEdit.h"
+#include "config/ResourcePaths.h"
+#include "widgets/QCustomCalendar.h"
+#include "widgets/TimeEdit.h"
 #include "base/PtimeConversion.h"
 #include "media/TimeConversion.h"
 

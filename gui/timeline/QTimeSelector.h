@@ -16,9 +16,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/widgets/CalendarLayout.h"
-#include "app/widgets/QBasePanel.h"
-#include "app/widgets/QCustomButton.h"
+#include "widgets/CalendarLayout.h"
+#include "widgets/QBasePanel.h"
+#include "widgets/QCustomButton.h"
 #include "playback/PlaybackGui.h"
 
 class QCustomCalendar;

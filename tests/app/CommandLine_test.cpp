@@ -9,7 +9,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "app/CommandLine.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "support/TempDir.h"
 
 using gavex_test::TempDir;

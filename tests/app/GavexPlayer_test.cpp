@@ -8,8 +8,8 @@
 #include <QWidget>
 
 #include "app/GavexPlayer.h"
-#include "app/core/QApplicationSettings.h"
-#include "app/core/StartOptions.h"
+#include "config/QApplicationSettings.h"
+#include "config/StartOptions.h"
 #include "playback/IPlayersController.h"
 #include "support/TempDir.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "app/CommandLine.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "media/SourceConfiguration.h"
 #include "support/TempDir.h"
 

@@ -16,8 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "NativeFixture.h"
-#include "app/core/QApplicationSettings.h"
-#include "app/core/StartOptions.h"
+#include "config/QApplicationSettings.h"
+#include "config/StartOptions.h"
 #include "export/WindowlessExport.h"
 #include "media/SourceConfiguration.h"
 #include "playback/AudioPlayer.h"

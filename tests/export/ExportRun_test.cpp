@@ -25,10 +25,10 @@
 #include <gtest/gtest.h>
 
 #include "NativeFixture.h"
-#include "app/core/QApplicationSettings.h"
-#include "app/core/StartOptions.h"
-#include "app/widgets/ExportPanels.h"
-#include "app/widgets/QCustomPrint.h"
+#include "config/QApplicationSettings.h"
+#include "config/StartOptions.h"
+#include "gui/panels/ExportPanels.h"
+#include "widgets/QCustomPrint.h"
 #include "export/WindowlessExport.h"
 #include "media/SourceConfiguration.h"
 #include "playback/AudioPlayer.h"

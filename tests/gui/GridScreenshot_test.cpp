@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "GridScene.h"
-#include "app/widgets/SkinResources.h"
+#include "widgets/SkinResources.h"
 
 namespace {
 

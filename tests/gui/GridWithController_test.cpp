@@ -7,8 +7,8 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
-#include "app/core/QApplicationSettings.h"
-#include "app/widgets/QGuiLayer.h"
+#include "config/QApplicationSettings.h"
+#include "widgets/QGuiLayer.h"
 #include "gui/grid/QChannelsGrid.h"
 #include "playback/AudioPlayer.h"
 #include "playback/PlayersController.h"

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/widgets/QAudioSlider.h"
-#include "app/widgets/QCustomButton.h"
+#include "widgets/QAudioSlider.h"
+#include "widgets/QCustomButton.h"
 #include "gui/timeline/QPlayControlPanel.h"
 
 namespace {

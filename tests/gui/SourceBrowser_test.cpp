@@ -15,12 +15,12 @@
 #include <QTest>
 #include <QWheelEvent>
 
-#include "app/core/QApplicationSettings.h"
-#include "app/core/QOemSettings.h"
-#include "app/widgets/QCustomComboBox.h"
-#include "app/widgets/QCustomInputs.h"
-#include "app/widgets/QCustomProgressBar.h"
-#include "app/widgets/QRollBox.h"
+#include "config/QApplicationSettings.h"
+#include "config/QOemSettings.h"
+#include "widgets/QCustomComboBox.h"
+#include "widgets/QCustomInputs.h"
+#include "widgets/QCustomProgressBar.h"
+#include "widgets/QRollBox.h"
 #include "gui/sources/QNavigationPanel.h"
 #include "gui/sources/SourceModels.h"
 #include "gui/sources/SourceTargetWidgets.h"

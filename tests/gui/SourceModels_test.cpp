@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <QKeyEvent>
 
-#include "app/core/QApplicationSettings.h"
-#include "app/widgets/QCustomInputs.h"
+#include "config/QApplicationSettings.h"
+#include "widgets/QCustomInputs.h"
 #include "gui/sources/SourceModels.h"
 #include "gui/sources/SourceTargetWidgets.h"
 #include "GuiTestApp.h"

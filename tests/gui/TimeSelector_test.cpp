@@ -16,8 +16,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/widgets/QCustomCalendar.h"
-#include "app/widgets/TimeEdit.h"
+#include "widgets/QCustomCalendar.h"
+#include "widgets/TimeEdit.h"
 #include "gui/timeline/QTimeSelector.h"
 
 namespace {

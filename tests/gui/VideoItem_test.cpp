@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "GridScene.h"
-#include "app/widgets/SkinResources.h"
+#include "widgets/SkinResources.h"
 
 namespace {
 

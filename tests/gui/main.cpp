@@ -8,8 +8,8 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-#include "app/core/ResourcePaths.h"
-#include "app/widgets/SkinResources.h"
+#include "config/ResourcePaths.h"
+#include "widgets/SkinResources.h"
 
 int main(int argc, char** argv) {
   setenv("TZ", "Europe/Berlin", 1);

@@ -16,7 +16,7 @@ extern "C" {
 #include "base/ProcessValues.h"
 #include "SourceSupport_test.h"
 #include "media/Decoder.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "media/FFmpegSource.h"
 #include "media/MediaSample.h"
 

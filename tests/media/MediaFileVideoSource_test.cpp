@@ -9,7 +9,7 @@
 
 #include "MediaTestSupport.h"
 #include "media/MediaFileVideoSource.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "render/Titles.h"
 #include "media/Subtitles.h"
 #include "platform/TextCodec.h"

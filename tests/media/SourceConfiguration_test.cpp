@@ -15,7 +15,7 @@
 #include "MediaTestSupport.h"
 #include "media/MediaFileVideoSource.h"
 #include "media/SourceConfiguration.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "platform/TextCodec.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/MediaFiles.h"

@@ -7,7 +7,7 @@
 
 #include "FSImplementation/ChannelReader.h"
 #include "media/FileSystemSource.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "render/Titles.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "PlaybackTestSupport.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "base/PtimeConversion.h"
 #include "media/SourceConfiguration.h"
 #include "playback/SourcePin.h"

@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "PlaybackTestSupport.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "media/SourceConfiguration.h"
 #include "playback/SourcePin.h"
 #include "playback/TimeSynchronizer.h"

@@ -7,7 +7,7 @@
 #include <QGuiApplication>
 #include <boost/make_shared.hpp>
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "playback/QtMediaSample.h"
 #include "render/Titles.h"
 

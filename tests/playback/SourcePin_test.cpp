@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "PlaybackTestSupport.h"
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "media/MediaSample.h"
 #include "playback/Clocks.h"
 #include "playback/RateMeter.h"

@@ -24,7 +24,7 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "platform/D3D9.h"
 #include "render/D3DRendererDevice.h"
 #include "render/Dewarper.h"

@@ -11,7 +11,7 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "render/D3DRendererDevice.h"
 #include "render/Dewarper.h"
 #include "render/NullRendererDevice.h"

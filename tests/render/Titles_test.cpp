@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <gtest/gtest.h>
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "archive/files/ArchiveSettings.h"
 #include "render/Titles.h"
 

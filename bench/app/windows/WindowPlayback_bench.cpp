@@ -27,8 +27,8 @@
 #include <QWidget>
 #include <boost/make_shared.hpp>
 
-#include "app/core/QApplicationSettings.h"
-#include "app/core/StartOptions.h"
+#include "config/QApplicationSettings.h"
+#include "config/StartOptions.h"
 #include "app/windows/QControlsGuiLayer.h"
 #include "app/windows/QMainWnd.h"
 #include "media/SourceConfiguration.h"

@@ -12,9 +12,9 @@
 #include <QWidget>
 #include <boost/make_shared.hpp>
 
-#include "app/core/QApplicationSettings.h"
-#include "app/widgets/QBasePanel.h"
-#include "app/widgets/QCustomButton.h"
+#include "config/QApplicationSettings.h"
+#include "widgets/QBasePanel.h"
+#include "widgets/QCustomButton.h"
 #include "app/windows/QControlsGuiLayer.h"
 #include "render/NullRendererDevice.h"
 #include "render/Renderer.h"

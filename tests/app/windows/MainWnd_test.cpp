@@ -22,10 +22,10 @@
 #include <boost/make_shared.hpp>
 
 #include "app/GavexPlayer.h"
-#include "app/core/QApplicationSettings.h"
-#include "app/widgets/QCustomButton.h"
-#include "app/widgets/QImageItem.h"
-#include "app/widgets/QSettingsControlPanel.h"
+#include "config/QApplicationSettings.h"
+#include "widgets/QCustomButton.h"
+#include "widgets/QImageItem.h"
+#include "gui/panels/QSettingsControlPanel.h"
 #include "app/windows/QControlsGuiLayer.h"
 #include "app/windows/QMainWnd.h"
 #include "gui/timeline/QTimeSelector.h"

@@ -22,7 +22,7 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include "app/core/QApplicationSettings.h"
+#include "config/QApplicationSettings.h"
 #include "support/TempDir.h"
 #include "app/windows/XvfbDisplay.h"
 
