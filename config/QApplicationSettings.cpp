@@ -408,23 +408,6 @@ bool QApplicationSettings::FileContainVideo(const std::string& path, int64_t& of
 {
     offset = 0;
     key.fill(0);
-    // Match automaton: table[byte][state] is the length of the longest
-    // marker prefix that ends with that byte, so a byte that breaks a
-    // partial match may still start (or continue) another one and the
-    // marker is found wherever it stands.
-    static const auto table = [] {
-        std::array<std::array<uint8_t, kEmbeddedVideoMarkerSize>, 256> t{};
-        const auto* marker = reinterpret_cast<const uint8_t*>(kEmbeddedVideoMarker);
-        t[marker[0]][0] = 1;
-        size_t fallback = 0;
-        for (size_t k = 1; k < kEmbeddedVideoMarkerSize; ++k) {
-            for (size_t byte = 0; byte < 256; ++byte)
-                t[byte][k] = t[byte][fallback];
-            t[marker[k]][k] = static_cast<uint8_t>(k + 1);
-            fallback = t[marker[k]][fallback];
-        }
-        return t;
-    }();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         struct stat st {};
@@ -434,31 +417,26 @@ bool QApplicationSettings::FileContainVideo(const std::string& path, int64_t& of
             void* mapped = ::mmap(nullptr, window, PROT_READ, MAP_PRIVATE, fd, 0);
             if (mapped != MAP_FAILED) {
                 const auto* bytes = static_cast<const uint8_t*>(mapped);
-                unsigned state = 0;
-                for (size_t i = 0; i < window; ++i) {
-                    if (state == 0) {
-                        // Every byte but the marker's first keeps state 0.
-                        const void* next = std::memchr(bytes + i, kEmbeddedVideoMarker[0], window - i);
-                        if (next == nullptr)
-                            break;
-                        i = static_cast<size_t>(static_cast<const uint8_t*>(next) - bytes);
-                    }
-                    state = table[bytes[i]][state];
-                    if (state != kEmbeddedVideoMarkerSize)
-                        continue;
-                    state = 0;  // no proper prefix of the marker is also its suffix
+                // The first whole marker in the window; a later one would end
+                // still nearer the file's end, so only the first can be
+                // followed by its key.
+                const void* found = ::memmem(bytes, window, kEmbeddedVideoMarker, kEmbeddedVideoMarkerSize);
+                if (found != nullptr) {
+                    const size_t i = static_cast<size_t>(static_cast<const uint8_t*>(found) - bytes) +
+                                     kEmbeddedVideoMarkerSize - 1;
                     const int64_t end = static_cast<int64_t>(i);
-                    if (end + 17 >= fileSize)
-                        continue;
-                    // A key beyond the mapped window is read from the file.
-                    if (i + 17 <= window) {
-                        std::memcpy(key.data(), bytes + i + 1, key.size());
-                    } else if (::pread(fd, key.data(), key.size(), end + 1) != static_cast<ssize_t>(key.size())) {
-                        key.fill(0);
-                        break;
+                    if (end + 17 < fileSize) {
+                        // A key beyond the mapped window is read from the file.
+                        if (i + 17 <= window) {
+                            std::memcpy(key.data(), bytes + i + 1, key.size());
+                            offset = end + 17;
+                        } else if (::pread(fd, key.data(), key.size(), end + 1) ==
+                                   static_cast<ssize_t>(key.size())) {
+                            offset = end + 17;
+                        } else {
+                            key.fill(0);
+                        }
                     }
-                    offset = end + 17;
-                    break;
                 }
                 ::munmap(mapped, window);
             }

@@ -2,7 +2,7 @@
 // its hour index files, and by rebuilding every index from the archive files
 // (files written now, so each one's times come from its frames, as for an
 // archive copied from a recorder). Each is measured beside a reference in
-// this process on the same tree: a readdir/stat walk of the archive for the
+// this process on the same tree: a plain readdir walk of the archive for the
 // two index forms, read() of every archive file in 128 KiB chunks for the
 // rebuild; the counters give both times and the ratio ours / reference. The
 // rebuild also reports what removing and making its index files again costs
@@ -154,15 +154,16 @@ void RunInit(benchmark::State& state, const std::string& registry, bool needFast
     double ours = 0, theirs = 0, remake = 0;
     const std::string scratch = a.root + "/scratch";
     fsys::create_directories(scratch);
+    int64_t turn = 0;
     for (auto _ : state) {
         if (!needFastIndex) fsys::remove(FastIndexPath(a.archive));
         a.SetRegistry(registry);
         auto fs = std::make_unique<FileSystem>();
-        const auto t0 = std::chrono::steady_clock::now();
-        const bool ok = fs->Init({a.root});
-        const auto t1 = std::chrono::steady_clock::now();
-        const int64_t done = reference == Reference::Walk ? WalkTree(a.archive) : ReadPlain(a.paths);
-        const auto t2 = std::chrono::steady_clock::now();
+        bool ok = false;
+        int64_t done = 0;
+        const auto [oursSeconds, theirSeconds] = benchfiles::TimeBothInTurn(
+            turn++, [&] { ok = fs->Init({a.root}); },
+            [&] { done = reference == Reference::Walk ? WalkTree(a.archive) : ReadPlain(a.paths); });
         std::vector<int> ids;
         fs->GetCameraIds(ids);
         if (!ok || ids.size() != kCameras || done <= 0) {
@@ -170,9 +171,9 @@ void RunInit(benchmark::State& state, const std::string& registry, bool needFast
             return;
         }
         fs.reset();
-        state.SetIterationTime(Seconds(t1 - t0));
-        ours += Seconds(t1 - t0);
-        theirs += Seconds(t2 - t1);
+        state.SetIterationTime(oursSeconds);
+        ours += oursSeconds;
+        theirs += theirSeconds;
     }
     // Measured once, after the loop: remaking files in every iteration would
     // add its own deletions to those the kernel skips over when it next
