@@ -1,23 +1,44 @@
-// Exports as whole programs beside the tools that do the same copy, in one
-// run on the same data; each reports our time, the tool's and their ratio
-// (ours / tool's, lower is better):
+// Exports beside a reference doing the same copy, both in this process on
+// the same data and going first by turns; each reports our time, the
+// reference's and their ratio (ours / reference, lower is better):
 //   Export_Remux1080p   a 10 s window of a 1080p H.264 file with sound, re-muxed
-//                       to MKV, beside `ffmpeg -ss A -to B -i FILE -c copy`
-//   Export_Native       a recorder archive of 40 MB, every channel, beside
-//                       `cp -r` of its volume
+//                       to MKV by the export engine, beside a libavformat loop
+//                       that seeks to the key frame before the window and copies
+//                       every packet of the window into MKV
+//   Export_Native       a recorder archive of 40 MB, every channel, beside a
+//                       read()/write() copy of every file of its volume, each
+//                       copy synced to disk as the export's file copies are
 #include <benchmark/benchmark.h>
 
-#include <chrono>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <boost/algorithm/string/split.hpp>
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "FSImplementation/VindaraFileSystemFactory.h"
+#include "bench/support/BenchFiles.h"
+#include "export/FFmpegExport.h"
+#include "export/NativeExport.h"
+#include "export/WindowlessExport.h"
+#include "media/MediaFileVideoSource.h"
+#include "platform/TextCodec.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/ArchiveTree.h"
 
 namespace {
 
 namespace fsys = std::filesystem;
+namespace pt = boost::posix_time;
 
 // Never destroyed, so that the clean-up at exit can still read it.
 const std::string& WorkDir()
@@ -29,14 +50,6 @@ const std::string& WorkDir()
         return path;
     }();
     return *dir;
-}
-
-double Seconds(const std::string& command)
-{
-    const auto start = std::chrono::steady_clock::now();
-    if (std::system(command.c_str()) != 0)
-        return -1;
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 const std::string& MediaFile()
@@ -53,24 +66,130 @@ const std::string& MediaFile()
     return path;
 }
 
-void Compare(benchmark::State& state, const std::string& ours, const std::string& theirs, const std::string& clean)
+const pt::ptime& Epoch()
+{
+    static const pt::ptime epoch(boost::gregorian::date(1970, 1, 1));
+    return epoch;
+}
+
+// Our re-mux of [fromS, toS) seconds of the file into `destination`; the
+// export's code.
+int OurRemux(const std::string& file, const std::string& destination, int fromS, int toS)
+{
+    auto source = boost::shared_ptr<filters::VideoSource>(new filters::VideoSource);
+    MediaFileRecord record;
+    record.path = file;
+    record.name = platform::Utf8ToWide(fsys::path(file).stem().string());
+    std::vector<MediaFileRecord> records;
+    source->ReadMediaFile(record, records);
+    if (records.empty())
+        return -1;
+    source->SetRecords(records);
+    Storage::ExportTask task;
+    task.ChannelIds = {platform::WideToUtf8(records.front().id)};
+    task.FromTime = Epoch() + pt::milliseconds(records.front().start + int64_t(fromS) * 1000);
+    task.ToTime = Epoch() + pt::milliseconds(records.front().start + int64_t(toS) * 1000);
+    task.OutputContainer = "mkv";
+    task.PrefixFileName = "Export";
+    boost::shared_ptr<Storage::BasePlayerExport> engine(new Storage::FFmpegExport({source}));
+    return Storage::RunExportToCompletion(engine, destination, {task});
+}
+
+// The reference re-mux: seek to the key frame at or before fromS, copy every
+// packet whose time is before toS into an MKV; true when it was written.
+bool ReferenceRemux(const std::string& file, const std::string& output, int fromS, int toS)
+{
+    AVFormatContext* in = nullptr;
+    if (avformat_open_input(&in, file.c_str(), nullptr, nullptr) < 0)
+        return false;
+    AVFormatContext* out = nullptr;
+    bool ok = avformat_find_stream_info(in, nullptr) >= 0 &&
+              avformat_alloc_output_context2(&out, nullptr, "matroska", output.c_str()) >= 0;
+    for (unsigned i = 0; ok && i < in->nb_streams; ++i) {
+        AVStream* stream = avformat_new_stream(out, nullptr);
+        ok = stream && avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar) >= 0;
+        if (ok)
+            stream->codecpar->codec_tag = 0;
+    }
+    ok = ok && avio_open(&out->pb, output.c_str(), AVIO_FLAG_WRITE) >= 0;
+    ok = ok && avformat_write_header(out, nullptr) >= 0;
+    ok = ok && av_seek_frame(in, -1, int64_t(fromS) * AV_TIME_BASE, AVSEEK_FLAG_BACKWARD) >= 0;
+    AVPacket* packet = av_packet_alloc();
+    while (ok && av_read_frame(in, packet) >= 0) {
+        const AVRational inBase = in->streams[packet->stream_index]->time_base;
+        const int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+        if (time != AV_NOPTS_VALUE && av_compare_ts(time, inBase, toS, AVRational{1, 1}) >= 0) {
+            av_packet_unref(packet);
+            break;
+        }
+        av_packet_rescale_ts(packet, inBase, out->streams[packet->stream_index]->time_base);
+        packet->pos = -1;
+        ok = av_interleaved_write_frame(out, packet) >= 0;
+    }
+    av_packet_free(&packet);
+    if (ok)
+        ok = av_write_trailer(out) >= 0;
+    if (out && out->pb)
+        avio_closep(&out->pb);
+    avformat_free_context(out);
+    avformat_close_input(&in);
+    return ok;
+}
+
+// The reference native copy: every file below `from` copied through
+// read()/write() in 128 KiB chunks to the same place below `to`, and synced
+// (the export's file copy syncs each copy before it counts as done).
+bool CopyTree(const fsys::path& from, const fsys::path& to)
+{
+    static std::vector<char> chunk(128 * 1024);
+    for (const auto& entry : fsys::recursive_directory_iterator(from)) {
+        const fsys::path target = to / fsys::relative(entry.path(), from);
+        if (entry.is_directory()) {
+            fsys::create_directories(target);
+            continue;
+        }
+        const int in = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+        const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        bool ok = in >= 0 && out >= 0;
+        ssize_t n = 0;
+        while (ok && (n = ::read(in, chunk.data(), chunk.size())) > 0)
+            ok = ::write(out, chunk.data(), size_t(n)) == n;
+        ok = ok && n == 0 && ::fdatasync(out) == 0;
+        if (in >= 0)
+            ::close(in);
+        if (out >= 0)
+            ::close(out);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// Runs both sides by turns, each into a folder of its own that is emptied
+// before every run; `ours` and `reference` say whether they succeeded.
+template <class Ours, class Reference>
+void Compare(benchmark::State& state, const std::string& out, Ours ours, Reference reference)
 {
     double oursTotal = 0, theirsTotal = 0;
+    int64_t turn = 0;
     for (auto _ : state) {
-        std::system(clean.c_str());
-        const double a = Seconds(ours);
-        std::system(clean.c_str());
-        const double b = Seconds(theirs);
-        if (a < 0 || b < 0) {
-            state.SkipWithError("a program failed");
+        fsys::remove_all(out);
+        fsys::create_directories(out + "/ours");
+        fsys::create_directories(out + "/reference");
+        bool oursOk = false, theirsOk = false;
+        const auto [a, b] = benchfiles::TimeBothInTurn(
+            turn++, [&] { oursOk = ours(out + "/ours"); }, [&] { theirsOk = reference(out + "/reference"); });
+        if (!oursOk || !theirsOk) {
+            state.SkipWithError(oursOk ? "the reference failed" : "our export failed");
             return;
         }
         oursTotal += a;
         theirsTotal += b;
         state.SetIterationTime(a);
     }
-    state.counters["ours_s"] = oursTotal / state.iterations();
-    state.counters["tool_s"] = theirsTotal / state.iterations();
+    fsys::remove_all(out);
+    state.counters["ours_s"] = oursTotal / double(state.iterations());
+    state.counters["reference_s"] = theirsTotal / double(state.iterations());
     state.counters["ratio"] = oursTotal / theirsTotal;
 }
 
@@ -80,14 +199,12 @@ void Export_Remux1080p(benchmark::State& state)
         state.SkipWithError("ffmpeg could not make the file");
         return;
     }
-    const std::string out = WorkDir() + "/remux-out";
-    Compare(state,
-            std::string(GAVEX_EXPORT_RUN) + " remux '" + MediaFile() + "' '" + out + "' 10 20 mkv",
-            "mkdir -p '" + out + "' && ffmpeg -hide_banner -loglevel error -y -ss 10 -to 20 -i '" + MediaFile() +
-                "' -map 0 -c copy '" + out + "/reference.mkv'",
-            "rm -rf '" + out + "'");
+    Compare(
+        state, WorkDir() + "/remux-out",
+        [](const std::string& out) { return OurRemux(MediaFile(), out, 10, 20) == 0; },
+        [](const std::string& out) { return ReferenceRemux(MediaFile(), out + "/reference.mkv", 10, 20); });
 }
-BENCHMARK(Export_Remux1080p)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(Export_Remux1080p)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
 
 void Export_Native(benchmark::State& state)
 {
@@ -111,12 +228,23 @@ void Export_Native(benchmark::State& state)
         return true;
     }();
     (void)built;
-    const std::string out = WorkDir() + "/native-out";
-    Compare(state,
-            std::string(GAVEX_EXPORT_RUN) + " native '" + volume + "' '" + out + "' 1,2,3,4 " + std::to_string(base) +
-                " " + std::to_string(base + 3'600'000),
-            "mkdir -p '" + out + "' && cp -r '" + volume + "' '" + out + "/'", "rm -rf '" + out + "'");
+    auto fs = Storage::CreateVindaraFileSystem(volume);
+    if (!fs) {
+        state.SkipWithError("the archive does not open");
+        return;
+    }
+    fs->Initialize(false);
+    Compare(
+        state, WorkDir() + "/native-out",
+        [&](const std::string& out) {
+            Storage::ExportTask task;
+            task.ChannelIds = {"1", "2", "3", "4"};
+            task.FromTime = Epoch() + pt::milliseconds(base);
+            task.ToTime = Epoch() + pt::milliseconds(base + 3'600'000);
+            return Storage::RunExportToCompletion(Storage::CreateNativeExport(fs), out, {task}) == 0;
+        },
+        [&](const std::string& out) { return CopyTree(volume, out + "/d1"); });
 }
-BENCHMARK(Export_Native)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(Export_Native)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
 
 }  // namespace
