@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ struct StreamWindow {
     int64_t start = 0;  // in the input stream's time base
     int64_t end = 0;
     int32_t state = 0;  // 0 before the window, 1 inside, 2 finished
+    // The last decoding time written, in the output stream's time base.
+    int64_t lastDts = std::numeric_limits<int64_t>::min();
 };
 
 class FFmpegRemuxer : public boost::signals2::signal<void(double, const Storage::ExportTask&)> {
