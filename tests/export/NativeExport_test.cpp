@@ -108,6 +108,32 @@ TEST(NativeExport, TaskWithoutFilesInItsWindowIsNoVideoAndWritesNothing)
     EXPECT_FALSE(fsys::exists(out));
 }
 
+TEST(NativeExport, ChannelListsThatDoNotParseFailWithACodeAndWriteNothing)
+{
+    struct Case {
+        std::vector<std::string> channels;
+        std::string reasonStart;
+    };
+    const std::vector<Case> cases = {
+        {{"abc"}, "Channel abc is not a channel number: "},
+        // A good channel before a bad one is not exported alone.
+        {{"1", "abc"}, "Channel abc is not a channel number: "},
+        {{"1", ""}, "Channel  is not a channel number: "},
+        {{"-1"}, ""},
+    };
+    TwoVolumeArchive archive;
+    auto source = Open(archive.Source());
+    const std::string out = archive.dir / "out";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.channels.back());
+        const ExportRun run = RunExport(source, out, {Task(c.channels, Base(), Base() + 3'600'000)});
+        EXPECT_NE(run.report.code, 0);
+        EXPECT_FALSE(run.report.reason.empty());
+        EXPECT_EQ(run.report.reason.rfind(c.reasonStart, 0), 0u) << run.report.reason;
+        EXPECT_FALSE(fsys::exists(out));
+    }
+}
+
 TEST(NativeExport, SecondExportIntoTheSameFolderKeepsTheFirstReadable)
 {
     TwoVolumeArchive archive;
