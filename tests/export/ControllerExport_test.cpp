@@ -1,6 +1,8 @@
 // The players controller's windowless export through the installed engine
 // maker, over the native fixture archive: the stored tasks run, progress
-// reaches the controller and the run completes with the engine's final code.
+// reaches the controller and the run completes with the engine's final code;
+// a failure has a code, a message and a log line of its own, a success reads
+// as one; a media file is exported by the media-file engine.
 
 #include "playback/PlayersController.h"
 

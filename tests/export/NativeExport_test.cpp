@@ -1,8 +1,8 @@
 // Native exports of a recorder archive on two volumes: the copy opens as an
 // archive and gives the source's frames; its layout, indexes and settings;
-// re-exporting into an earlier export; the destination check; and that a
-// cancel, a write failure or too little space leaves the destination as it
-// was.
+// re-exporting into an earlier export; channel ids that are not numbers; the
+// destination check; and that a cancel, a write failure or too little space
+// leaves the destination as it was.
 
 #include "export/NativeExport.h"
 

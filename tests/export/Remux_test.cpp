@@ -1,8 +1,9 @@
 // Media-file export over files made by the ffmpeg tool (H.264 with
 // B-frames, a titled sound stream and a SubRip stream): the streams and
 // packet counts of the re-muxed window against ffmpeg's own stream copy of
-// it, the output played back through the media-file source, the progress
-// values, the output name, and a header that cannot be written.
+// it, the output played back through the media-file source, a window that
+// starts at the key frame at or before its start, the progress values, the
+// output name, and a header that cannot be written.
 
 #include "export/FFmpegExport.h"
 

@@ -1,7 +1,8 @@
 // The media-file video source over files made by the ffmpeg tool: a channel
-// of three files played across the joins and a gap, seeks into the gap and
-// before the first record, steps back across a join, the audio file record,
-// and the subtitle sources on title lines 3 and up.
+// of three files played across the joins and a gap, H.264 with B-frames in
+// each container played to its end, seeks into the gap and before the first
+// record, steps back across a join, the audio file record, and the subtitle
+// sources on title lines 3 and up.
 #include <gtest/gtest.h>
 
 #include <algorithm>
