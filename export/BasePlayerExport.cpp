@@ -101,8 +101,11 @@ void BasePlayerExport::ReportError(int kind, int code, const char* message)
 void BasePlayerExport::Run(std::string destinationText)
 {
     Started(*this);
+    // Codes stored by an earlier batch on this thread are not this batch's.
+    SetLastExportError(0);
     int kind = 0;
     int code = 0;
+    bool failed = true;
     std::string reason;
     try {
         const bfs::path destination(destinationText);
@@ -122,6 +125,7 @@ void BasePlayerExport::Run(std::string destinationText)
         for (const Storage::ExportTask& task : m_tasks)
             ExportTask(task, destination);
         Finish(destination);
+        failed = false;
     } catch (const boost::thread_interrupted&) {
         kind = ExportErrorCancelled;
         code = kExportCodeCancelled;
@@ -150,7 +154,12 @@ void BasePlayerExport::Run(std::string destinationText)
         case kExportCodeNoFiles: kind = ExportErrorNoVideo; break;
         default: kind = ExportErrorNone; break;
         }
+    } catch (...) {
+        reason = "Unknown export failure";
     }
+    // A failure is never reported as a success, whatever it left behind.
+    if (failed)
+        code = FailureCode(code);
     // Interruption must not cut the report short.
     boost::this_thread::disable_interruption noInterruption;
     m_busy = false;

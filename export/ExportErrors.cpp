@@ -19,6 +19,11 @@ int ExportCodeFromErrno(int error)
     return error;
 }
 
+int FailureCode(int code)
+{
+    return code != 0 ? code : kExportCodeFailed;
+}
+
 std::string ExportCodeText(int code)
 {
     switch (code) {
@@ -30,6 +35,7 @@ std::string ExportCodeText(int code)
     case kExportCodeBusy: return "The export is busy.";
     case kExportCodeCancelled: return "The export was cancelled.";
     case kExportCodeNoFiles: return "Nothing was found to export.";
+    case kExportCodeFailed: return "The export failed.";
     default: break;
     }
     char buffer[256];

@@ -17,6 +17,8 @@ enum ExportCode : int {
     kExportCodeBusy = 170,
     kExportCodeCancelled = 240,
     kExportCodeNoFiles = 1168,
+    // A failure that stored no code of its own: never reported as 0.
+    kExportCodeFailed = 1359,
 };
 
 void SetLastExportError(int code);
@@ -25,6 +27,10 @@ int GetLastExportError();
 // An errno value as an export code: ENOSPC and EDQUOT become 112, every
 // other value stays.
 int ExportCodeFromErrno(int error);
+
+// The code a failure is reported with: `code` itself, or kExportCodeFailed
+// when the failure left none (0).
+int FailureCode(int code);
 
 // The text of an export code: our own for 0 and the codes above, the
 // system's for any other (an errno value).

@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <sstream>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -44,6 +45,34 @@ const MediaFileRecord* RecordAt(const filters::VideoSource& source, int64_t time
     const auto after = std::upper_bound(records.begin(), records.end(), timeMs,
                                         [](int64_t t, const MediaFileRecord& r) { return t < r.start; });
     return after == records.begin() ? &records.front() : &*(after - 1);
+}
+
+// The demuxer guesses the decoding times of the first packets after a seek,
+// and with B-frames those guesses can lie after the presentation time or go
+// back. As a stream copy by FFmpeg does, a decoding time after the
+// presentation time becomes the median of the two and the least allowed
+// time, and one that goes back is moved up to the least allowed time (one
+// past the last unless the muxer takes equal times), the presentation time
+// with it when it was not already before.
+void KeepDecodingOrder(AVPacket& packet, int64_t& lastDts, bool strict)
+{
+    const bool known = lastDts != AV_NOPTS_VALUE;
+    const int64_t least = known ? lastDts + (strict ? 1 : 0) : AV_NOPTS_VALUE;
+    if (packet.dts != AV_NOPTS_VALUE && packet.pts != AV_NOPTS_VALUE && packet.dts > packet.pts) {
+        if (known) {
+            const int64_t a = packet.pts, b = packet.dts, c = least;
+            packet.pts = packet.dts = std::max(std::min(a, b), std::min(std::max(a, b), c));
+        } else {
+            packet.dts = packet.pts;
+        }
+    }
+    if (packet.dts != AV_NOPTS_VALUE && known && packet.dts < least) {
+        if (packet.pts != AV_NOPTS_VALUE && packet.pts >= packet.dts)
+            packet.pts = std::max(packet.pts, least);
+        packet.dts = least;
+    }
+    if (packet.dts != AV_NOPTS_VALUE)
+        lastDts = packet.dts;
 }
 
 // Packets between these many reads check for a cancel.
@@ -255,6 +284,15 @@ void FFmpegRemuxer::CopyPackets()
         AVPacket*& p;
         ~PacketFree() { av_packet_free(&p); }
     } freePacket{packet};
+    struct PacketDelete {
+        void operator()(AVPacket* p) const { av_packet_free(&p); }
+    };
+    // Per output stream: the last key frame presented at or before the
+    // window's start and the packets decoded after it, held until the window
+    // begins. The window's first pictures decode from that key frame; its
+    // decoding time may lie before the start (B-frames) even when it is
+    // shown exactly at the start.
+    std::map<int, std::vector<std::unique_ptr<AVPacket, PacketDelete>>> leadIns;
     size_t finished = 0;
     int read = 0;
     int sinceCheck = 0;
@@ -268,17 +306,36 @@ void FFmpegRemuxer::CopyPackets()
             av_packet_unref(packet);
             continue;
         }
-        StreamWindow& w = windows[streamMap[i]];
+        const int o = streamMap[i];
+        StreamWindow& w = windows[o];
+        auto& leadIn = leadIns[o];
         // A packet without a decoding time is placed by its presentation
         // time; one with neither keeps the stream's state.
         const int64_t dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+        const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
         if (w.state != 2 && dts != AV_NOPTS_VALUE) {
-            if (dts >= w.end && (packet->flags & AV_PKT_FLAG_KEY)) {
+            if (dts >= w.end && key) {
                 w.state = 2;
                 ++finished;
             } else {
                 w.state = dts >= w.start ? 1 : 0;
             }
+        }
+        if (w.state == 0) {
+            const bool startsLeadIn = key && pts != AV_NOPTS_VALUE && pts <= w.start;
+            if (startsLeadIn)
+                leadIn.clear();
+            if (startsLeadIn || !leadIn.empty()) {
+                leadIn.emplace_back(av_packet_clone(packet));
+                if (!leadIn.back())
+                    leadIn.clear();  // out of memory: the window starts where it can
+            }
+        } else {
+            if (w.state == 1)
+                for (auto& held : leadIn)
+                    WritePacket(held.get());
+            leadIn.clear();
         }
         if (w.state == 1)
             WritePacket(packet);
@@ -315,6 +372,7 @@ void FFmpegRemuxer::WritePacket(AVPacket* packet)
         packet->dts = av_rescale_q_rnd(packet->dts - d, inBase, s->time_base, rounding);
     packet->duration = av_rescale_q(packet->duration, inBase, s->time_base);
     packet->pos = -1;
+    KeepDecodingOrder(*packet, windows[o].lastDts, (output->oformat->flags & AVFMT_TS_NONSTRICT) == 0);
     const int written = av_interleaved_write_frame(output, packet);
     if (written < 0) {
         StoreError(written);

@@ -2,6 +2,9 @@
 // Media-file export: one new media file per task holding the chosen
 // channels' streams for the task's window, copied packet by packet without
 // decoding. FFmpegExport is the engine; FFmpegRemuxer does the FFmpeg work.
+// Like a stream copy by FFmpeg, a window's streams start at their last key
+// frame shown at or before its start, and end at the first key frame decoded
+// at or after its end.
 //
 // Each task opens an input of its own on the file that holds its window, so
 // the export never touches the format context that playback reads on its
@@ -10,6 +13,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,6 +46,9 @@ struct StreamWindow {
     int64_t start = 0;  // in the input stream's time base
     int64_t end = 0;
     int32_t state = 0;  // 0 before the window, 1 inside, 2 finished
+    // The last decoding time written, in the output stream's time base; the
+    // least value (FFmpeg's "no time") before the first.
+    int64_t lastDts = std::numeric_limits<int64_t>::min();
 };
 
 class FFmpegRemuxer : public boost::signals2::signal<void(double, const Storage::ExportTask&)> {

@@ -7,6 +7,7 @@
 #include <boost/filesystem/exception.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
+#include <boost/lexical_cast/bad_lexical_cast.hpp>
 
 #include "FSImplementation/FSInfo.h"
 #include "FSImplementation/VindaraFileSystemFactory.h"
@@ -163,7 +164,12 @@ void VindaraFileSystemNativeExport::CollectChannelFiles(const Storage::ExportTas
         return;
     const double step = 15.0 / static_cast<double>(task.ChannelIds.size());
     for (const std::string& id : task.ChannelIds) {
-        boost::shared_ptr<IChannelReader> reader = m_fileSystem->CreateChannelReader(id);
+        boost::shared_ptr<IChannelReader> reader;
+        try {
+            reader = m_fileSystem->CreateChannelReader(id);
+        } catch (const boost::bad_lexical_cast&) {
+            throw std::runtime_error(str(boost::format("Channel %s is not a channel number") % id));
+        }
         auto* exporter = dynamic_cast<IChannelExporter*>(reader.get());
         if (exporter == nullptr)
             throw std::runtime_error(str(boost::format("Failed to create channel reader for channel %s") % id));

@@ -568,10 +568,16 @@ bool FFmpegVideoSource::ReadNextFrame()
         } else {
             // Pictures leave the decoder in presentation order, packets
             // enter it in decoding order: the picture's own time stamp picks
-            // its entry.
+            // its entry. A picture without one (AVI keeps decoding times
+            // only, and the decoder's guess is the last packet's decoding
+            // time, B-frames behind) is the earliest time still queued.
             auto it = m_packetQueue.begin();
-            const int64_t stamp = m_frame->best_effort_timestamp;
-            if (stamp != AV_NOPTS_VALUE) {
+            int64_t stamp = m_frame->best_effort_timestamp;
+            if (m_frame->pts == AV_NOPTS_VALUE) {
+                it = std::min_element(m_packetQueue.begin(), m_packetQueue.end(),
+                                      [](const PacketInfo& a, const PacketInfo& b) { return a.pts < b.pts; });
+                stamp = it->pts;
+            } else if (stamp != AV_NOPTS_VALUE) {
                 auto found = std::find_if(m_packetQueue.begin(), m_packetQueue.end(),
                                           [stamp](const PacketInfo& p) { return p.pts == stamp; });
                 if (found != m_packetQueue.end())

@@ -450,8 +450,13 @@ void PlayersController::OpenSource(const StartOptions& options)
 void PlayersController::LoadSources(ISourceConfiguration& configuration, int64_t startTime, bool takeCameraView)
 {
     m_fileSystem = configuration.GetFileSystem();
-    if (m_windowlessExport)
+    if (m_windowlessExport) {
+        // A windowless run plays nothing; the channels of media files are
+        // kept for the engine that exports them.
+        if (!m_fileSystem)
+            m_channels = configuration.GetVideoSources();
         return;
+    }
     const std::vector<boost::shared_ptr<filters::IVideoSource>> channels = configuration.GetVideoSources();
     std::vector<std::wstring> ids;
     SettingsProfile& live = QApplicationSettings::Instance().Live;

@@ -48,14 +48,24 @@ const char* const kExportReasons[] = {
     QT_TRANSLATE_NOOP("QLocalizer", "Write frame error"),
 };
 
+const char* const kExportFailed = QT_TRANSLATE_NOOP("QLocalizer", "Export error");
+
+bool ExportSucceeded(const Storage::ExportError& error)
+{
+    return error.kind == Storage::ExportErrorNone && error.code == 0;
+}
+
 // Empty for a successful run; the engine's own reason for a failure of a
-// kind without a text of ours.
+// kind without a text of ours, and a text of ours when it gave none: a
+// failure never shows as an empty message.
 std::string ExportMessage(const Storage::ExportError& error)
 {
     constexpr int count = static_cast<int>(sizeof kExportReasons / sizeof kExportReasons[0]);
     if (error.kind >= 1 && error.kind <= count)
         return QLocalizer::tr(kExportReasons[error.kind - 1]).toLocal8Bit().toStdString();
-    return error.code != 0 ? error.reason : std::string();
+    if (ExportSucceeded(error))
+        return std::string();
+    return !error.reason.empty() ? error.reason : QLocalizer::tr(kExportFailed).toLocal8Bit().toStdString();
 }
 
 }  // namespace
@@ -119,6 +129,16 @@ void PlayersController::StartExport(const std::vector<Storage::ExportTask>& task
             Completed(kCompletedFailed);
         return;
     }
+    if (m_windowlessExport && !m_fileSystem) {
+        // The command line names no container or prefix: those the export
+        // panel would give the task.
+        for (Storage::ExportTask& task : kept) {
+            if (task.OutputContainer.empty())
+                task.OutputContainer = GetMediaFileExtension();
+            if (task.PrefixFileName.empty())
+                task.PrefixFileName = "Exported " + std::to_string(task.ChannelIds.size());
+        }
+    }
     SetEnabledState(false, false);
     m_taskCount = static_cast<int>(kept.size());
     m_tasksDone = 0;
@@ -153,7 +173,10 @@ boost::shared_ptr<Storage::IPlayerExport> PlayersController::CreateExport()
     const ExportEngineFactory& factory = InstalledExportEngineFactory();
     if (!factory)
         return {};
-    const bool native = QApplicationSettings::Instance().Live.SourceNativeVideo || (m_windowlessExport && m_fileSystem);
+    // A windowless run exports what it opened: an archive natively, media
+    // files through their channels.
+    const bool native = m_windowlessExport ? static_cast<bool>(m_fileSystem)
+                                           : QApplicationSettings::Instance().Live.SourceNativeVideo.load();
     if (native)
         return factory(m_fileSystem, {});
     if (m_channels.empty())
@@ -180,7 +203,10 @@ void PlayersController::OnExportProgress(const Storage::IPlayerExport&, int perc
 
 void PlayersController::OnExportFinished(const Storage::IPlayerExport&, const Storage::ExportError& error)
 {
-    Log()->Message("Export error. Reason: %s. Code: %d.", error.reason.c_str(), static_cast<int>(error.code));
+    if (ExportSucceeded(error))
+        Log()->Message("Export completed.");
+    else
+        Log()->Message("Export error. Reason: %s. Code: %d.", error.reason.c_str(), static_cast<int>(error.code));
     if (m_gui.exportControl) {
         m_gui.exportControl->PostComplete();
         m_gui.exportControl->PostMessage(ExportMessage(error));

@@ -1,5 +1,6 @@
 // The built program in windowless mode saves the frames of the sample archive
-// through the players controller, and ends with the controller's code.
+// and exports its channels or a media file's through the players controller,
+// and ends with the controller's code.
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,28 @@ TEST_F(WindowlessRun, ExportsTheChosenChannelsAndEndsWith0)
     }
     EXPECT_EQ(extensions, (std::set<std::string>{"_01", "_02"}));
     EXPECT_EQ(indexes, 1);
+}
+
+// An export of a media file's channel over two seconds re-muxes it into a
+// file of the source's container.
+TEST_F(WindowlessRun, ExportsAMediaFilesChannelAndEndsWith0)
+{
+    const std::string input = out / "Cam 2024-01-15 10-00-00_000.mp4";
+    ASSERT_EQ(std::system(("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=160x120:rate=25 -t 6 "
+                           "-c:v libx264 -g 25 -bf 2 -preset ultrafast '" + input + "'")
+                              .c_str()),
+              0);
+    const std::string log = out / "log.txt";
+    ASSERT_EQ(RunProgram("--source '" + input + "' --channels Cam --destination '" + (out / "media") +
+                             "' --from '2024-01-15 10:00:01.000' --to '2024-01-15 10:00:03.000'",
+                         log),
+              0)
+        << gavex_test::ReadFileString(log);
+    const std::vector<std::string> written = FilesIn(out / "media");
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written.front().rfind("Exported 1 ", 0), 0u) << written.front();
+    EXPECT_EQ(fs::path(written.front()).extension(), ".mp4");
+    EXPECT_GT(fs::file_size(fs::path(out / "media") / written.front()), 0u);
 }
 
 }  // namespace

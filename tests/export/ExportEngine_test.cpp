@@ -261,12 +261,19 @@ TEST(ExportEngine, FailuresBecomeKindsAndCodes)
              throw std::runtime_error("gone");
          },
          3, 55, "gone"},
+        // Failures that stored no code still fail with a code of their own.
         {"unclassified",
          [] {
              Storage::SetLastExportError(0);
              throw std::logic_error("odd");
          },
-         0, 0, "odd"},
+         0, Storage::kExportCodeFailed, "odd: The export failed."},
+        {"ffmpeg stage without an error number", [] { throw utils::FFmpegException("f", 0, 1); }, 7,
+         Storage::kExportCodeFailed, "f"},
+        {"filesystem error without a value",
+         [] { throw boost::filesystem::filesystem_error("copy", boost::system::error_code()); }, 4,
+         Storage::kExportCodeFailed, "copy"},
+        {"not a std::exception", [] { throw 42; }, 0, Storage::kExportCodeFailed, "Unknown export failure"},
     };
     gavex_test::TempDir dir("export-failures");
     for (const Case& c : cases) {

@@ -1,8 +1,8 @@
 // Native exports of a recorder archive on two volumes: the copy opens as an
 // archive and gives the source's frames; its layout, indexes and settings;
-// re-exporting into an earlier export; the destination check; and that a
-// cancel, a write failure or too little space leaves the destination as it
-// was.
+// re-exporting into an earlier export; channel ids that are not numbers; the
+// destination check; and that a cancel, a write failure or too little space
+// leaves the destination as it was.
 
 #include "export/NativeExport.h"
 
@@ -106,6 +106,32 @@ TEST(NativeExport, TaskWithoutFilesInItsWindowIsNoVideoAndWritesNothing)
     EXPECT_EQ(run.report.code, 1168);
     EXPECT_EQ(run.report.reason.rfind("No video files to export: ", 0), 0u) << run.report.reason;
     EXPECT_FALSE(fsys::exists(out));
+}
+
+TEST(NativeExport, ChannelListsThatDoNotParseFailWithACodeAndWriteNothing)
+{
+    struct Case {
+        std::vector<std::string> channels;
+        std::string reasonStart;
+    };
+    const std::vector<Case> cases = {
+        {{"abc"}, "Channel abc is not a channel number: "},
+        // A good channel before a bad one is not exported alone.
+        {{"1", "abc"}, "Channel abc is not a channel number: "},
+        {{"1", ""}, "Channel  is not a channel number: "},
+        {{"-1"}, ""},
+    };
+    TwoVolumeArchive archive;
+    auto source = Open(archive.Source());
+    const std::string out = archive.dir / "out";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.channels.back());
+        const ExportRun run = RunExport(source, out, {Task(c.channels, Base(), Base() + 3'600'000)});
+        EXPECT_NE(run.report.code, 0);
+        EXPECT_FALSE(run.report.reason.empty());
+        EXPECT_EQ(run.report.reason.rfind(c.reasonStart, 0), 0u) << run.report.reason;
+        EXPECT_FALSE(fsys::exists(out));
+    }
 }
 
 TEST(NativeExport, SecondExportIntoTheSameFolderKeepsTheFirstReadable)

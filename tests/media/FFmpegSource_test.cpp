@@ -28,6 +28,9 @@ struct ContainerCase {
     const char* name;
     const char* file;
     const char* args;
+    // Whether ffmpeg's own seek gives the picture shown at a time: in an AVI
+    // with B-frames it takes the decoder's guessed stamps, two frames late.
+    bool ffmpegSeeksExactly = true;
 };
 
 std::ostream& operator<<(std::ostream& out, const ContainerCase& c)
@@ -40,6 +43,9 @@ const ContainerCase kContainers[] = {
     {"MKV", "p.mkv", "-c:v libx264 -g 25 -bf 2 -pix_fmt yuv420p"},
     {"MP4", "p.mp4", "-c:v libx264 -g 25 -bf 2 -pix_fmt yuv420p"},
     {"AVI", "p.avi", "-c:v mpeg4 -g 25 -pix_fmt yuv420p"},
+    // AVI stores no presentation times: B-frames there come with decoding
+    // times only.
+    {"AVIWithBFrames", "pb.avi", "-c:v libx264 -g 25 -bf 2 -pix_fmt yuv420p", false},
 };
 
 // The picture now current in the source, as an I420 md5 through the decoder's
@@ -71,10 +77,15 @@ void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes)
 
 class FFmpegContainerTest : public ::testing::TestWithParam<ContainerCase> {};
 
+// The files run at 25 pictures a second from time 0: the picture at a time
+// is the one of that index in decoding order.
+constexpr int64_t kPictureMs = 40;
+
 TEST_P(FFmpegContainerTest, PictureAtTimeEqualsFfmpeg)
 {
     const std::string path = MakeMediaFile(GetParam().file, GetParam().args);
     ASSERT_FALSE(path.empty());
+    const std::vector<std::string> pictures = mediatest::ReferenceMd5s(path, "yuv420p");
     filters::FFmpegVideoSource source;
     ASSERT_TRUE(source.Open(path, ""));
     EXPECT_EQ(source.GetMediaType(), 0);
@@ -86,7 +97,12 @@ TEST_P(FFmpegContainerTest, PictureAtTimeEqualsFfmpeg)
         source.Seek(static_cast<double>(ms));
         ASSERT_TRUE(source.IsFrameReady());
         EXPECT_EQ(source.PtsToMilliseconds(source.GetCurrentPts()), ms);
-        EXPECT_EQ(CurrentPictureMd5(source), ReferencePictureMd5(path, ms));
+        const std::string md5 = CurrentPictureMd5(source);
+        ASSERT_LT(static_cast<size_t>(ms / kPictureMs), pictures.size());
+        EXPECT_EQ(md5, pictures[ms / kPictureMs]);
+        if (GetParam().ffmpegSeeksExactly) {
+            EXPECT_EQ(md5, ReferencePictureMd5(path, ms));
+        }
     }
 }
 
@@ -128,7 +144,8 @@ TEST_P(FFmpegContainerTest, FrameThreadedDecoderDeliversTheSamePictures)
         md5s.push_back(CurrentPictureMd5(source));
     EXPECT_EQ(md5s, reference);
     source.Seek(1520);
-    EXPECT_EQ(CurrentPictureMd5(source), ReferencePictureMd5(path, 1520));
+    ASSERT_LT(static_cast<size_t>(1520 / kPictureMs), reference.size());
+    EXPECT_EQ(CurrentPictureMd5(source), reference[1520 / kPictureMs]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, FFmpegContainerTest, ::testing::ValuesIn(kContainers),
