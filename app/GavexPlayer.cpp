@@ -15,6 +15,7 @@
 #include <boost/format.hpp>
 
 #include "app/CommandLine.h"
+#include "app/ExitCodes.h"
 #include "app/InstanceChecker.h"
 #include "app/MessageBox.h"
 #include "app/ShellIntegration.h"
@@ -131,6 +132,7 @@ int GavexPlayer::InitInstance(int argc, char** argv)
     if (parsed.dump)
         std::printf("%d", std::stoi("dumpTest"));  // an exception nothing catches: the crash handler's test
     StartOptions options = parsed.options;
+    const std::vector<std::string> forwarded = WithAbsolutePaths(arguments);
 
     if (!IntegrateWithShell(options.portable))
         QOR_LOG_ERROR(log, "%s", QLocalizer::tr("Failed to integrate with Windows shell!").toLocal8Bit().constData());
@@ -151,7 +153,9 @@ int GavexPlayer::InitInstance(int argc, char** argv)
         return finish(RunExtract(options));
     if (!options.destination.empty())
         return finish(RunWindowless(options));
-    return finish(RunWindowed(options, QString::fromLocal8Bit(commandLine.c_str())));
+    // A running instance reads the line in its own folder: relative paths
+    // go to it made absolute against the folder this one was started in.
+    return finish(RunWindowed(options, QString::fromLocal8Bit(JoinCommandLine(forwarded).c_str())));
 }
 
 int GavexPlayer::CheckPortablePlayer(const StartOptions& options)
@@ -237,8 +241,16 @@ int GavexPlayer::RunWindowless(const StartOptions& options)
     }
     completion.disconnect();
     controller.reset();
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_exitCode;
+    int code = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        code = m_exitCode;
+    }
+    // The result code can be any export code (1168, an errno value...): the
+    // process ends with its one-byte status, the log keeps the code.
+    const int status = ExitStatusForResult(code);
+    getDefaultDebugInstance()->Message("Windowless run ended with code %d, exit status %d.", code, status);
+    return status;
 }
 
 int GavexPlayer::RunWindowed(const StartOptions& options, const QString& commandLine)
