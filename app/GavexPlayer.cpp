@@ -30,6 +30,7 @@
 #include "base/StringConv.h"
 #include "media/Decoder.h"
 #include "media/FFmpegSource.h"
+#include "media/SourceConfiguration.h"
 #include "playback/IPlayersController.h"
 
 void QtMessageToDebugOutput(QtMsgType /*type*/, const QMessageLogContext& /*context*/, const QString& message)
@@ -191,6 +192,18 @@ int GavexPlayer::CheckPortablePlayer(const StartOptions& options)
     settings.Live.SourceNativeVideo = false;
     settings.ShowSourceBrowserButton = false;
     settings.Live.ExportVideo = true;
+    // Without a source of its own the run plays the carried video, a media
+    // file, whatever source was remembered: a player named by the executable
+    // option is not in the folder of its parent process (a shell, say), where
+    // the portable start looks. Like a command-line source, it does not
+    // replace the remembered sources.
+    if (options.source.empty()) {
+        settings.Live.SourceMode = static_cast<int>(ISourceConfiguration::AVI_FILES);
+        settings.Live.VideoFolders[ISourceConfiguration::AVI_FILES] = {
+            QString::fromStdString(settings.GetEmbeddedVideoPath()).toStdWString()};
+        settings.Live.SetChannels({});
+        settings.SaveLiveValues = false;
+    }
     return 0;
 }
 

@@ -114,6 +114,34 @@ TEST_F(WindowlessRun, RunsThatSaveNothingEndWith22AndWriteNothing)
     }
 }
 
+// Started from a shell with "--executable <portable player>": the frame comes
+// from the video the named file carries (the parent process is the shell or
+// this test, neither of which carries any).
+TEST_F(WindowlessRun, SavesAFrameOfTheVideoTheExecutableCarries)
+{
+    const std::string clip = out / "clip.mkv";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -t 2 -i "
+                           "testsrc2=size=64x48:rate=10 -c:v mpeg4 '" + clip + "'")
+                              .c_str()),
+              0);
+    // The launcher's bytes, the marker, a key of zeros (no password), the
+    // video; the name gives the recording's start (local time).
+    std::string player = "#!/bin/sh\nexit 0\n";
+    player += "GAVEX_NEXT_VIDEO{8F804080-93E9-4EE5-B9DB-47127EB61F32}";
+    player += std::string(16, '\0');
+    player += gavex_test::ReadFileString(clip);
+    gavex_test::WriteFileString(out / "Cam 2024-01-15 10-00-00_000.exe", player);
+    const std::string log = out / "log.txt";
+    ASSERT_EQ(RunProgram("--executable '" + (out / "Cam 2024-01-15 10-00-00_000.exe") + "' --destination '" +
+                             (out / "shot.jpg") + "' --time '2024-01-15 10:00:01.000'",
+                         log),
+              0)
+        << gavex_test::ReadFileString(log);
+    const QImage image(QString::fromStdString(out / "shot.jpg"));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), QSize(64, 48));
+}
+
 // An export of two channels over five seconds copies their records in the
 // archive's own layout and nothing of the other channels.
 TEST_F(WindowlessRun, ExportsTheChosenChannelsAndEndsWith0)
