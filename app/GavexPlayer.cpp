@@ -192,12 +192,12 @@ int GavexPlayer::CheckPortablePlayer(const StartOptions& options)
     settings.Live.SourceNativeVideo = false;
     settings.ShowSourceBrowserButton = false;
     settings.Live.ExportVideo = true;
-    // Without a source of its own the run plays the carried video, a media
-    // file, whatever source was remembered: a player named by the executable
-    // option is not in the folder of its parent process (a shell, say), where
-    // the portable start looks. Like a command-line source, it does not
-    // replace the remembered sources.
-    if (options.source.empty()) {
+    // A player named by the executable option is not in the folder of the
+    // parent process (a shell, say), where a portable start looks for it:
+    // without a source of its own the run plays the carried video, a media
+    // file, whatever source was remembered. Like a command-line source, it
+    // does not replace the remembered sources.
+    if (!options.executable.empty() && options.source.empty()) {
         settings.Live.SourceMode = static_cast<int>(ISourceConfiguration::AVI_FILES);
         settings.Live.VideoFolders[ISourceConfiguration::AVI_FILES] = {
             QString::fromStdString(settings.GetEmbeddedVideoPath()).toStdWString()};
