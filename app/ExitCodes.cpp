@@ -3,7 +3,8 @@
 #include "export/ExportErrors.h"
 #include "playback/PlayersController.h"
 
-int ExitStatusForResult(int code) {
+int ExitStatusForResult(int code)
+{
     switch (code) {
     case playback::kCompletedOk:
         return kExitOk;

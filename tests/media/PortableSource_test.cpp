@@ -18,7 +18,8 @@ namespace {
 
 // Started from a shell with "--executable <file>": the parent process is the
 // shell, and the video is in the named file, with or without ".exe".
-TEST(PortableSource, CarriedVideoIsReadFromTheCheckedFileNotTheParent) {
+TEST(PortableSource, CarriedVideoIsReadFromTheCheckedFileNotTheParent)
+{
     mediatest::UseRegistry("portable-sources", "");
     TempDir dir("portable-source");
     const std::string clip = dir / "clip.mkv";
