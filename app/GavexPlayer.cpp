@@ -104,6 +104,8 @@ int GavexPlayer::InitInstance(int argc, char** argv)
     QorLog::CDebug* log = getDebugInstance(modulePath.c_str(), registryBase.c_str());
     if (log->GetLevel() == 0)
         log->SetLevel(4);
+    for (const std::string& note : QApplicationSettings::Instance().LoadNotes)
+        log->Warning("%s", note.c_str());
 
     QOemSettings& oem = QOemSettings::Instance();
     if (QFile::exists(oem.FilePath))

@@ -314,11 +314,14 @@ void QApplicationSettings::Load()
             const std::string damaged = WStringToString(path);
             const std::string aside = damaged + ".bad";
             if (std::rename(damaged.c_str(), aside.c_str()) == 0)
-                getDefaultDebugInstance()->Message("Settings file '%s' does not load (%s); set aside as '%s'.",
-                                                   damaged.c_str(), e.what(), aside.c_str());
+                LoadNotes.push_back((boost::format("Settings file '%1%' does not load (%2%); set aside as '%3%'.") %
+                                     damaged % e.what() % aside)
+                                        .str());
             else
-                getDefaultDebugInstance()->Message("Settings file '%s' does not load (%s) and cannot be set aside.",
-                                                   damaged.c_str(), e.what());
+                LoadNotes.push_back(
+                    (boost::format("Settings file '%1%' does not load (%2%) and cannot be set aside.") % damaged %
+                     e.what())
+                        .str());
             continue;
         }
         t_keepOpenedValues = true;

@@ -141,6 +141,9 @@ public:
     // does not load is renamed to "<name>.bad" (and logged), so that it
     // cannot fail every later start; its values are not taken.
     void Load();
+    // One line for each candidate that Load set aside. The start-up logs
+    // them: the first loading runs before the logger's level is set.
+    std::vector<std::string> LoadNotes;
     // Live -> stored profile when SaveLiveValues is set, then every candidate.
     void Save();
     // Writes the file through a temporary file renamed over it; false on any

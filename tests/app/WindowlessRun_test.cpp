@@ -1,5 +1,6 @@
 // The built program in windowless mode saves the frames of the sample archive
-// through the players controller, and ends with the controller's code.
+// through the players controller, and ends with the controller's code; and
+// its start with a damaged settings file.
 
 #include <gtest/gtest.h>
 
@@ -22,11 +23,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs the program with these arguments; its exit code, -1 when it did not
-// end normally.
-int RunProgram(const std::string& arguments, const std::string& log)
+// Runs the program with these arguments (and environment assignments before
+// them); its exit code, -1 when it did not end normally.
+int RunProgram(const std::string& arguments, const std::string& log, const std::string& environment = "")
 {
-    const std::string command = std::string(GAVEX_PLAYER_PROGRAM) + " " + arguments + " > '" + log + "' 2>&1";
+    const std::string command =
+        environment + " " + std::string(GAVEX_PLAYER_PROGRAM) + " " + arguments + " > '" + log + "' 2>&1";
     const int status = std::system(command.c_str());
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -164,6 +166,40 @@ TEST_F(WindowlessRun, ExportsTheChosenChannelsAndEndsWith0)
     }
     EXPECT_EQ(extensions, (std::set<std::string>{"_01", "_02"}));
     EXPECT_EQ(indexes, 1);
+}
+
+// A settings file that lost its last line once ended every start with an
+// abort until it was deleted by hand.
+TEST(ProgramStart, ADamagedSettingsFileIsSetAsideAndLogged)
+{
+    // The file beside the program comes first; the test damages the one in
+    // the data folder, which is read only when that one is missing.
+    if (fs::exists(fs::path(GAVEX_PLAYER_PROGRAM).replace_extension(".xml")))
+        GTEST_SKIP() << "a settings file lies beside the program";
+    gavex_test::TempDir dir("damaged-settings");
+    const std::string folder = dir / "data/GavexSoft/GavexPlayer";
+    fs::create_directories(folder);
+    fs::create_directories(dir / "registry");
+    // Log lines to stderr.
+    gavex_test::WriteFileString(dir / "registry/machine.reg",
+                                "[SOFTWARE\\QOR\\Vindara\\Debug]\n\"DebugOptions\"=dword:000000f0\n");
+    const std::string damaged =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<!DOCTYPE boost_serialization>\n"
+        "<boost_serialization signature=\"serialization::archive\" version=\"18\">\n"
+        "<Settings class_id=\"0\" tracking_level=\"0\" version=\"2\">\n";
+    const std::string settings = folder + "/" + fs::path(GAVEX_PLAYER_PROGRAM).filename().string() + ".xml";
+    gavex_test::WriteFileString(settings, damaged);
+    const std::string log = dir / "log.txt";
+    EXPECT_EQ(RunProgram("--help", log,
+                         "XDG_DATA_HOME='" + (dir / "data") + "' GAVEX_REGISTRY_DIR='" + (dir / "registry") + "'"),
+              0)
+        << gavex_test::ReadFileString(log);
+    EXPECT_FALSE(fs::exists(settings));
+    EXPECT_EQ(gavex_test::ReadFileString(settings + ".bad"), damaged);
+    // The data folder's path holds doubled separators (folders are joined
+    // with one more "/").
+    EXPECT_NE(gavex_test::ReadFileString(log).find("/Gavex_player.xml' does not load"), std::string::npos)
+        << gavex_test::ReadFileString(log);
 }
 
 }  // namespace

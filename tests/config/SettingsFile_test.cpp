@@ -301,6 +301,9 @@ TEST(SettingsFile, ADamagedFileIsSetAsideAndDefaultsServe)
         EXPECT_TRUE(read.Live.Layout.empty());
         EXPECT_FALSE(std::filesystem::exists(path)) << "nothing is written at start";
         EXPECT_EQ(ReadFileString(path + ".bad"), c.text);
+        ASSERT_EQ(read.LoadNotes.size(), 1u);
+        EXPECT_EQ(read.LoadNotes[0].rfind("Settings file '" + path + "' does not load (", 0), 0u) << read.LoadNotes[0];
+        EXPECT_NE(read.LoadNotes[0].find("set aside as '" + path + ".bad'"), std::string::npos) << read.LoadNotes[0];
         EXPECT_FALSE(std::filesystem::exists(dir / "missing.xml.bad")) << "a missing file is no damaged one";
         // The next start finds no damaged file, and a save writes a good one.
         read.Render = 0;
