@@ -1,6 +1,9 @@
 #include "app/CommandLine.h"
 
+#include <cstdio>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <sstream>
 
 #include <QDateTime>
@@ -68,6 +71,131 @@ std::string Absolute(const std::string& path)
     if (path.empty() || QFileInfo(QString::fromStdString(path)).isAbsolute())
         return path;
     return QFileInfo(QDir::current(), QString::fromStdString(path)).absoluteFilePath().toStdString();
+}
+
+// Each path of a source list made absolute; "all" (the archive drives) is
+// no path.
+std::string AbsoluteSource(const std::string& source)
+{
+    if (source.empty() || source == "all")
+        return source;
+    std::vector<std::string> paths = Storage::FSInfo::splitPaths(source);
+    for (std::string& path : paths)
+        path = Absolute(path);
+    return Storage::FSInfo::joinPaths(paths);
+}
+
+// The option library fills a message template by replacing each
+// placeholder until none is left, so an option written as
+// "-%canonical_option%" makes that loop endless. Here the template is
+// filled in one pass, with the library's own values and texts.
+class OptionErrorText : public po::error_with_option_name {
+public:
+    explicit OptionErrorText(const po::error_with_option_name& error) : po::error_with_option_name(error) {}
+
+    std::string Text() const
+    {
+        std::map<std::string, std::string> values = m_substitutions;
+        values["canonical_option"] = get_canonical_option_name();
+        values["prefix"] = get_canonical_option_prefix();
+        std::string text = m_error_template;
+        // A missing value drops its phrase ("option '%canonical_option%'"
+        // becomes "option").
+        for (const auto& [name, phrase] : m_substitution_defaults) {
+            const auto value = values.find(name);
+            if (value != values.end() && !value->second.empty())
+                continue;
+            for (size_t at = text.find(phrase.first); at != std::string::npos;
+                 at = text.find(phrase.first, at + phrase.second.size()))
+                text.replace(at, phrase.first.size(), phrase.second);
+        }
+        std::string filled;
+        for (size_t at = 0; at < text.size();) {
+            const size_t end = text[at] == '%' ? text.find('%', at + 1) : std::string::npos;
+            if (end != std::string::npos) {
+                const auto value = values.find(text.substr(at + 1, end - at - 1));
+                if (value != values.end()) {
+                    filled += value->second;
+                    at = end + 1;
+                    continue;
+                }
+            }
+            filled += text[at++];
+        }
+        return filled;
+    }
+};
+
+// A time as the user wrote it, printable whatever bytes it holds.
+std::string Printable(const std::string& text)
+{
+    std::string printable;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            printable += escaped;
+        } else {
+            printable += c;
+        }
+    }
+    return printable;
+}
+
+// Exactly `count` decimal digits at `at`.
+bool ReadDigits(const std::string& text, size_t at, size_t count, int& value)
+{
+    if (at + count > text.size())
+        return false;
+    value = 0;
+    for (size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+// "YYYY-MM-DD hh:mm:ss" or "YYYYMMDDThhmmss", either with an optional
+// fraction of one to six digits after a '.'; nullopt for anything else,
+// including dates and times of day that do not exist.
+std::optional<pt::ptime> ReadLocalTime(const std::string& text)
+{
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    size_t end = 0;
+    if (text.size() >= 19 && text[4] == '-' && text[7] == '-' && text[10] == ' ' && text[13] == ':' &&
+        text[16] == ':') {
+        if (!ReadDigits(text, 0, 4, year) || !ReadDigits(text, 5, 2, month) || !ReadDigits(text, 8, 2, day) ||
+            !ReadDigits(text, 11, 2, hour) || !ReadDigits(text, 14, 2, minute) || !ReadDigits(text, 17, 2, second))
+            return std::nullopt;
+        end = 19;
+    } else if (text.size() >= 15 && text[8] == 'T') {
+        if (!ReadDigits(text, 0, 4, year) || !ReadDigits(text, 4, 2, month) || !ReadDigits(text, 6, 2, day) ||
+            !ReadDigits(text, 9, 2, hour) || !ReadDigits(text, 11, 2, minute) || !ReadDigits(text, 13, 2, second))
+            return std::nullopt;
+        end = 15;
+    } else {
+        return std::nullopt;
+    }
+    int microseconds = 0;
+    if (end < text.size()) {
+        const size_t digits = text.size() - end - 1;
+        if (text[end] != '.' || digits < 1 || digits > 6 || !ReadDigits(text, end + 1, digits, microseconds))
+            return std::nullopt;
+        for (size_t i = digits; i < 6; ++i)
+            microseconds *= 10;
+    }
+    if (hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    try {
+        const boost::gregorian::date date(static_cast<unsigned short>(year), static_cast<unsigned short>(month),
+                                          static_cast<unsigned short>(day));
+        return pt::ptime(date, pt::hours(hour) + pt::minutes(minute) + pt::seconds(second) +
+                                   pt::microseconds(microseconds));
+    } catch (const std::out_of_range&) {
+        return std::nullopt;  // no such day, or a year outside 1400..9999
+    }
 }
 
 }  // namespace
@@ -146,15 +274,11 @@ pt::ptime FetchTimeOption(const po::variables_map& vm, const char* name)
     const std::string text = FetchStringOption(vm, name);
     if (text.empty())
         return pt::not_a_date_time;
-    pt::ptime local;
-    try {
-        local = pt::time_from_string(text);
-    } catch (const std::exception&) {
-        local = pt::from_iso_string(text);
-    }
-    if (local.is_special())
-        throw std::invalid_argument("unreadable time: " + text);
-    return LocalPtimeToUtc(local);
+    const std::optional<pt::ptime> local = ReadLocalTime(text);
+    if (!local)
+        throw std::invalid_argument("the value ('" + Printable(text) + "') for option '--" + name +
+                                    "' is not a time of the form \"YYYY-MM-DD hh:mm:ss.zzz\" (or \"YYYYMMDDThhmmss\")");
+    return LocalPtimeToUtc(*local);
 }
 
 int FetchSwitchOption(const po::variables_map& vm, const char* name)
@@ -218,14 +342,12 @@ CommandLineResult BuildCommandLineOptions(const std::string& commandLine)
         options.titles = FetchSwitchOption(vm, "titles");
         options.portable = vm.count("portable") != 0;
         FixUpSource(options, arguments);
-        if (options.source != "all") {
-            std::vector<std::string> paths = Storage::FSInfo::splitPaths(options.source);
-            for (std::string& path : paths)
-                path = Absolute(path);
-            if (!options.source.empty())
-                options.source = Storage::FSInfo::joinPaths(paths);
-        }
+        options.source = AbsoluteSource(options.source);
         options.destination = Absolute(options.destination);
+    } catch (const po::error_with_option_name& e) {
+        result = CommandLineResult{};
+        result.rejected = true;
+        result.error = OptionErrorText(e).Text();
     } catch (const std::exception& e) {
         result = CommandLineResult{};
         result.rejected = true;
@@ -267,4 +389,48 @@ std::string JoinCommandLine(const std::vector<std::string>& arguments)
         line += '"';
     }
     return line;
+}
+
+std::vector<std::string> WithAbsolutePaths(const std::vector<std::string>& arguments)
+{
+    po::parsed_options parsed(nullptr);
+    try {
+        parsed = po::command_line_parser(arguments).options(Description()).allow_unregistered().run();
+    } catch (const std::exception&) {
+        return arguments;  // not a line that parses: nothing is known to be a path
+    }
+    std::vector<std::string> result;
+    size_t next = 0;
+    for (const po::option& option : parsed.options) {
+        const std::vector<std::string>& tokens = option.original_tokens;
+        if (tokens.empty())
+            continue;
+        // Tokens the parser keeps no option for ("--") pass unchanged.
+        while (next < arguments.size() && arguments[next] != tokens.front())
+            result.push_back(arguments[next++]);
+        if (next >= arguments.size())
+            break;
+        const bool program = next == 0;
+        next += tokens.size();
+        const bool pathOption = option.string_key == "source" || option.string_key == "destination";
+        if (program || option.unregistered || (!pathOption && !option.string_key.empty()) || option.value.empty()) {
+            result.insert(result.end(), tokens.begin(), tokens.end());
+            continue;
+        }
+        const std::string path =
+            option.string_key == "source" ? AbsoluteSource(option.value.front()) : Absolute(option.value.front());
+        if (option.string_key.empty()) {
+            result.push_back(path);  // a bare file path
+        } else if (tokens.size() == 2) {
+            result.push_back(tokens.front());
+            result.push_back(path);
+        } else {
+            // "--source=value"
+            const std::string& token = tokens.front();
+            result.push_back(token.substr(0, token.find('=') + 1) + path);
+        }
+    }
+    result.insert(result.end(), arguments.begin() + static_cast<std::ptrdiff_t>(std::min(next, arguments.size())),
+                  arguments.end());
+    return result;
 }

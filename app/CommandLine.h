@@ -38,11 +38,18 @@ std::vector<std::string> SplitCommandLine(const std::string& line);
 // One command line from an argument vector, quoted so that the Windows
 // splitter gives back the same arguments.
 std::string JoinCommandLine(const std::vector<std::string>& arguments);
+// The arguments (program path first) with the source paths, the
+// destination and a bare file path made absolute against the current
+// folder: what a second instance hands to the running one, which reads
+// relative paths against its own folder. Every other argument is kept.
+std::vector<std::string> WithAbsolutePaths(const std::vector<std::string>& arguments);
 
 std::string FetchStringOption(const boost::program_options::variables_map& vm, const char* name);
 std::vector<std::string> FetchChannelList(const boost::program_options::variables_map& vm);
-// "YYYY-MM-DD hh:mm:ss[.fff]" or "YYYYMMDDThhmmss", local time, as UTC;
-// not-a-date-time when absent or empty; throws when unreadable.
+// "YYYY-MM-DD hh:mm:ss[.ffffff]" or "YYYYMMDDThhmmss[.ffffff]", local time,
+// as UTC; not-a-date-time when absent or empty. Any other text, and dates or
+// times of day that do not exist, throw with a message naming the option and
+// the expected form.
 boost::posix_time::ptime FetchTimeOption(const boost::program_options::variables_map& vm, const char* name);
 int FetchSwitchOption(const boost::program_options::variables_map& vm, const char* name);
 // "all" becomes the archive drives; an empty source takes a bare file path

@@ -15,6 +15,7 @@
 #include <boost/format.hpp>
 
 #include "app/CommandLine.h"
+#include "app/ExitCodes.h"
 #include "app/InstanceChecker.h"
 #include "app/MessageBox.h"
 #include "app/ShellIntegration.h"
@@ -29,6 +30,7 @@
 #include "base/StringConv.h"
 #include "media/Decoder.h"
 #include "media/FFmpegSource.h"
+#include "media/SourceConfiguration.h"
 #include "playback/IPlayersController.h"
 
 void QtMessageToDebugOutput(QtMsgType /*type*/, const QMessageLogContext& /*context*/, const QString& message)
@@ -102,6 +104,8 @@ int GavexPlayer::InitInstance(int argc, char** argv)
     QorLog::CDebug* log = getDebugInstance(modulePath.c_str(), registryBase.c_str());
     if (log->GetLevel() == 0)
         log->SetLevel(4);
+    for (const std::string& note : QApplicationSettings::Instance().LoadNotes)
+        log->Warning("%s", note.c_str());
 
     QOemSettings& oem = QOemSettings::Instance();
     if (QFile::exists(oem.FilePath))
@@ -131,6 +135,7 @@ int GavexPlayer::InitInstance(int argc, char** argv)
     if (parsed.dump)
         std::printf("%d", std::stoi("dumpTest"));  // an exception nothing catches: the crash handler's test
     StartOptions options = parsed.options;
+    const std::vector<std::string> forwarded = WithAbsolutePaths(arguments);
 
     if (!IntegrateWithShell(options.portable))
         QOR_LOG_ERROR(log, "%s", QLocalizer::tr("Failed to integrate with Windows shell!").toLocal8Bit().constData());
@@ -151,7 +156,9 @@ int GavexPlayer::InitInstance(int argc, char** argv)
         return finish(RunExtract(options));
     if (!options.destination.empty())
         return finish(RunWindowless(options));
-    return finish(RunWindowed(options, QString::fromLocal8Bit(commandLine.c_str())));
+    // A running instance reads the line in its own folder: relative paths
+    // go to it made absolute against the folder this one was started in.
+    return finish(RunWindowed(options, QString::fromLocal8Bit(JoinCommandLine(forwarded).c_str())));
 }
 
 int GavexPlayer::CheckPortablePlayer(const StartOptions& options)
@@ -187,6 +194,18 @@ int GavexPlayer::CheckPortablePlayer(const StartOptions& options)
     settings.Live.SourceNativeVideo = false;
     settings.ShowSourceBrowserButton = false;
     settings.Live.ExportVideo = true;
+    // A player named by the executable option is not in the folder of the
+    // parent process (a shell, say), where a portable start looks for it:
+    // without a source of its own the run plays the carried video, a media
+    // file, whatever source was remembered. Like a command-line source, it
+    // does not replace the remembered sources.
+    if (!options.executable.empty() && options.source.empty()) {
+        settings.Live.SourceMode = static_cast<int>(ISourceConfiguration::AVI_FILES);
+        settings.Live.VideoFolders[ISourceConfiguration::AVI_FILES] = {
+            QString::fromStdString(settings.GetEmbeddedVideoPath()).toStdWString()};
+        settings.Live.SetChannels({});
+        settings.SaveLiveValues = false;
+    }
     return 0;
 }
 
@@ -237,8 +256,16 @@ int GavexPlayer::RunWindowless(const StartOptions& options)
     }
     completion.disconnect();
     controller.reset();
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_exitCode;
+    int code = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        code = m_exitCode;
+    }
+    // The result code can be any export code (1168, an errno value...): the
+    // process ends with its one-byte status, the log keeps the code.
+    const int status = ExitStatusForResult(code);
+    getDefaultDebugInstance()->Message("Windowless run ended with code %d, exit status %d.", code, status);
+    return status;
 }
 
 int GavexPlayer::RunWindowed(const StartOptions& options, const QString& commandLine)

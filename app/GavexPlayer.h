@@ -16,13 +16,10 @@
 #include <QWidget>
 #include <QtGlobal>
 
+#include "app/ExitCodes.h"
+
 class IPlayersController;
 struct StartOptions;
-
-// Exit codes besides 0 and the windowless controller's own code.
-inline constexpr int kExitFailed = 1;           // extraction failed, no display for the window
-inline constexpr int kExitBadCommandLine = 2;   // the command line was rejected
-inline constexpr int kExitPasswordRefused = 3;  // password dialog cancelled, empty or wrong
 
 class GavexPlayer {
 public:
@@ -39,7 +36,7 @@ public:
     explicit GavexPlayer(ControllerFactory controllerFactory = {}, MainWindowFactory windowFactory = {});
     ~GavexPlayer();
 
-    // InitInstance and ExitInstance: returns the exit code.
+    // InitInstance and ExitInstance: returns the exit status (app/ExitCodes.h).
     int Run(int argc, char** argv);
     // Completion of windowless mode; callable from any thread.
     void close(int errorCode);

@@ -25,14 +25,18 @@ bool WriteTextFile(const QString& path, const QString& text)
     return file.commit();
 }
 
-// Desktop-entry values escape the backslash; quoted arguments of Exec
-// escape '"', '`', '$' and '\' once more.
+// A program path as one quoted argument of Exec: inside the quotes '"',
+// '`', '$' and '\' take a backslash, '%' is doubled (a lone '%' starts a
+// field code), and the whole value, being a desktop-entry string, escapes
+// each backslash once more.
 QString ExecQuoted(const QString& path)
 {
     QString quoted;
     for (const QChar c : path) {
         if (c == '"' || c == '`' || c == '$' || c == '\\')
             quoted += '\\';
+        else if (c == '%')
+            quoted += '%';
         quoted += c;
     }
     return quoted.replace("\\", "\\\\");
@@ -42,7 +46,10 @@ QString ExecQuoted(const QString& path)
 
 QString ShellCommand(const QString& programPath)
 {
-    return QStringLiteral("\"%1\" --%2 \"%3\"").arg(ExecQuoted(programPath), QStringLiteral("source"), "%f");
+    // The field code stands unquoted: the launcher puts the chosen path in
+    // as one argument of its own, and a quoted field code is not expanded
+    // (or is handed over with the quotes).
+    return QStringLiteral("\"%1\" --source %f").arg(ExecQuoted(programPath));
 }
 
 bool IntegrateWithShell(bool portable)

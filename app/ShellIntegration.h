@@ -6,8 +6,8 @@
 
 #include <QString>
 
-// The command that the desktop runs: the program in quotes, "--source" and
-// the desktop's placeholder for the chosen folder or file.
+// The Exec value of the desktop entry: the program in quotes, "--source"
+// and the unquoted field code %f for the chosen folder or file.
 QString ShellCommand(const QString& programPath);
 // Writes "applications/gavexplayer-play-with.desktop" and
 // "mime/packages/gavexplayer-archive.xml"; false when either cannot be

@@ -246,14 +246,44 @@ std::vector<std::wstring> QApplicationSettings::DefaultCandidates()
     return candidates;
 }
 
+namespace {
+
+// The file could not be opened or read: it is left where it is.
+struct SettingsFileNotRead : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::wstring Trimmed(const std::wstring& text)
+{
+    const size_t first = text.find_first_not_of(L" \t\r\n");
+    if (first == std::wstring::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(L" \t\r\n") - first + 1);
+}
+
+void ReadSettingsText(const std::wstring& text, QApplicationSettings& settings)
+{
+    std::wistringstream stream(text);
+    boost::archive::xml_wiarchive archive(stream);
+    archive >> boost::serialization::make_nvp("Settings", settings);
+    // The archive reads its closing tag in its destructor, where running
+    // out of text throws and so ends the process: a file cut short after
+    // its last value is refused here, while an exception still unwinds.
+    const std::streamoff at = stream.tellg();
+    if (at < 0 || Trimmed(text.substr(static_cast<size_t>(at))) != L"</boost_serialization>")
+        throw std::runtime_error("the file ends before its closing tag");
+}
+
+}  // namespace
+
 void QApplicationSettings::ReadFile(const std::wstring& path)
 {
     std::ifstream file(WStringToString(path), std::ios::binary);
     if (!file)
-        throw std::runtime_error("cannot open " + WStringToString(path));
+        throw SettingsFileNotRead("cannot open " + WStringToString(path));
     const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad())
-        throw std::runtime_error("cannot read " + WStringToString(path));
+        throw SettingsFileNotRead("cannot read " + WStringToString(path));
     std::wstring text = QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size())).toStdWString();
     // A file of a later version is read like the current one: the archive
     // itself refuses class versions it does not know.
@@ -261,9 +291,14 @@ void QApplicationSettings::ReadFile(const std::wstring& path)
     std::wsmatch match;
     if (std::regex_search(text, match, later) && std::stoul(match[2].str()) > 2)
         text.replace(static_cast<size_t>(match.position(2)), static_cast<size_t>(match.length(2)), L"2");
-    std::wistringstream stream(text);
-    boost::archive::xml_wiarchive archive(stream);
-    archive >> boost::serialization::make_nvp("Settings", *this);
+    // Read whole into a scratch object first: a file that fails part way
+    // leaves none of its values behind. The second reading of the same text
+    // cannot fail.
+    {
+        QApplicationSettings scratch;
+        ReadSettingsText(text, scratch);
+    }
+    ReadSettingsText(text, *this);
 }
 
 void QApplicationSettings::Load()
@@ -271,7 +306,22 @@ void QApplicationSettings::Load()
     for (const std::wstring& path : CandidateFiles) {
         try {
             ReadFile(path);
-        } catch (const std::exception&) {
+        } catch (const SettingsFileNotRead&) {
+            continue;
+        } catch (const std::exception& e) {
+            // A damaged file would fail at every start: it is set aside
+            // (kept for a look) and the next candidate or the defaults serve.
+            const std::string damaged = WStringToString(path);
+            const std::string aside = damaged + ".bad";
+            if (std::rename(damaged.c_str(), aside.c_str()) == 0)
+                LoadNotes.push_back((boost::format("Settings file '%1%' does not load (%2%); set aside as '%3%'.") %
+                                     damaged % e.what() % aside)
+                                        .str());
+            else
+                LoadNotes.push_back(
+                    (boost::format("Settings file '%1%' does not load (%2%) and cannot be set aside.") % damaged %
+                     e.what())
+                        .str());
             continue;
         }
         t_keepOpenedValues = true;
@@ -466,11 +516,12 @@ bool QApplicationSettings::GetEmbeddedVideo(int64_t& offset, EmbeddedVideoKey& k
         std::string path = m_hasParentPathOverride ? m_parentPathOverride : GetParentProcessPath();
         if (!executable.empty())
             path = ResolvePortablePath(path, executable);
+        m_embeddedPath.clear();
         if (path.empty()) {
             m_embeddedOffset = 0;
             m_embeddedKey.fill(0);
-        } else {
-            FileContainVideo(path, m_embeddedOffset, m_embeddedKey, !executable.empty());
+        } else if (FileContainVideo(path, m_embeddedOffset, m_embeddedKey, !executable.empty())) {
+            m_embeddedPath = path;
         }
         m_embeddedChecked = true;
     }
@@ -483,6 +534,12 @@ EmbeddedVideoKey QApplicationSettings::GetEmbeddedVideoKey()
 {
     std::lock_guard<std::mutex> lock(m_embeddedLock);
     return m_embeddedKey;
+}
+
+std::string QApplicationSettings::GetEmbeddedVideoPath()
+{
+    std::lock_guard<std::mutex> lock(m_embeddedLock);
+    return m_embeddedPath;
 }
 
 std::string ResolvePortablePath(const std::string& parentPath, const std::string& executable)

@@ -137,15 +137,20 @@ public:
     static std::vector<std::wstring> DefaultCandidates();
 
     // Reads the first candidate that can be read and written back; the live
-    // profile becomes a copy of the stored one.
+    // profile becomes a copy of the stored one. A candidate that is there but
+    // does not load is renamed to "<name>.bad" (and logged), so that it
+    // cannot fail every later start; its values are not taken.
     void Load();
+    // One line for each candidate that Load set aside. The start-up logs
+    // them: the first loading runs before the logger's level is set.
+    std::vector<std::string> LoadNotes;
     // Live -> stored profile when SaveLiveValues is set, then every candidate.
     void Save();
     // Writes the file through a temporary file renamed over it; false on any
     // error (the old file stays).
     bool SaveToFile(const std::wstring& path);
-    // Reads one file into this object; throws on any error (values read
-    // before the failure stay). Exposed for tests and Load.
+    // Reads one file into this object; throws on any error, and then no
+    // value of the file is taken. Exposed for tests and Load.
     void ReadFile(const std::wstring& path);
 
     // Command-line overrides of the live profile.
@@ -165,6 +170,12 @@ public:
     static bool FileContainVideo(const std::string& path, int64_t& offset, EmbeddedVideoKey& key, bool pathIsAnsi);
     bool GetEmbeddedVideo(int64_t& offset, EmbeddedVideoKey& key, const std::string& executable);
     EmbeddedVideoKey GetEmbeddedVideoKey();
+    // The file whose carried video the check found (the parent process's
+    // executable, or the `executable` option resolved against it); empty
+    // before the check and when it found none. Playback opens this file,
+    // never the parent process as such, which may be the shell that started
+    // the program.
+    std::string GetEmbeddedVideoPath();
     // Replaces the parent process's path for the portable check (tests).
     void SetParentPathForCheck(std::string path);
 
@@ -183,6 +194,7 @@ private:
     bool m_embeddedChecked = false;
     int64_t m_embeddedOffset = 0;
     EmbeddedVideoKey m_embeddedKey{};
+    std::string m_embeddedPath;
     std::string m_parentPathOverride;
     bool m_hasParentPathOverride = false;
 };

@@ -16,7 +16,6 @@ extern "C" {
 #include <boost/format.hpp>
 
 #include "base/Log.h"
-#include "base/ParentProcess.h"
 #include "base/ProcessValues.h"
 #include "config/QApplicationSettings.h"
 
@@ -124,8 +123,11 @@ bool FFmpegSource::Open(const std::string& path, const std::string& title)
     Close();
 
     const size_t dot = path.rfind('.');
-    const bool executable = dot != std::string::npos && path.find('/', dot) == std::string::npos &&
-                            Upper(path.substr(dot)) == ".EXE";
+    // A portable player: named ".exe", or the file whose carried video the
+    // start-up found, whatever its name.
+    const bool executable = (dot != std::string::npos && path.find('/', dot) == std::string::npos &&
+                             Upper(path.substr(dot)) == ".EXE") ||
+                            path == QApplicationSettings::Instance().GetEmbeddedVideoPath();
     if (executable) {
         m_formatContext = OpenAttachedIO(path);
     } else if (avformat_open_input(&m_formatContext, path.c_str(), nullptr, nullptr) < 0) {
@@ -394,7 +396,7 @@ AVFormatContext* FFmpegSource::OpenAttachedIO(const std::string& path)
     int64_t offset = 0;
     EmbeddedVideoKey digest{};
     // Paths compare as they are: file names are case-sensitive here.
-    if (GetParentProcessPath() == path)
+    if (QApplicationSettings::Instance().GetEmbeddedVideoPath() == path)
         QApplicationSettings::Instance().GetEmbeddedVideo(offset, digest, {});
     else
         QApplicationSettings::FileContainVideo(path, offset, digest, false);

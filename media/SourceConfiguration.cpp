@@ -26,7 +26,6 @@
 #include "FSImplementation/VindaraFileSystemFactory.h"
 #include "base/Log.h"
 #include "base/ModuleDir.h"
-#include "base/ParentProcess.h"
 #include "media/DecompressedVideoSource.h"
 #include "config/QApplicationSettings.h"
 #include "media/MediaFileVideoSource.h"
@@ -258,8 +257,9 @@ void SourceConfiguration::findVideoChannels()
     std::vector<MediaFileRecord> files;
     int64_t offset = 0;
     EmbeddedVideoKey digest{};
-    if (QApplicationSettings::Instance().GetEmbeddedVideo(offset, digest, {})) {
-        AddMediaFile(GetParentProcessPath(), true, files);
+    QApplicationSettings& settings = QApplicationSettings::Instance();
+    if (settings.GetEmbeddedVideo(offset, digest, {})) {
+        AddMediaFile(settings.GetEmbeddedVideoPath(), true, files);
     } else {
         std::vector<std::string> paths;
         boost::split(paths, m_paths, [](char c) { return c == '|'; });

@@ -95,6 +95,121 @@ TEST(CommandLine, RejectedLinesAndHelp)
     EXPECT_TRUE(BuildCommandLineOptions("prog --dump").dump);
 }
 
+// The option library's messages hold placeholders such as
+// "%canonical_option%"; an option or value that holds one must still give a
+// message (and not hang), the one the library gives for other tokens.
+TEST(CommandLine, RejectionMessagesKeepTheTokensAsWritten)
+{
+    const struct {
+        const char* line;
+        const char* message;
+    } cases[] = {
+        {"prog --bogus", "unrecognised option '--bogus'"},
+        {"prog -%canonical_option%", "unrecognised option '-%canonical_option%'"},
+        {"prog --%original_token%", "unrecognised option '--%original_token%'"},
+        {"prog -%original_token%%prefix%", "unrecognised option '-%original_token%%prefix%'"},
+        {"prog --topmost %value%", "the argument ('%value%') for option '--topmost' is invalid"},
+        {"prog --titles=%canonical_option%", "the argument ('%canonical_option%') for option '--titles' is invalid"},
+        {"prog --source", "the required argument for option '--source' is missing"},
+        {"prog --source a --source b", "option '--source' cannot be specified more than once"},
+    };
+    for (const auto& c : cases) {
+        const CommandLineResult r = BuildCommandLineOptions(c.line);
+        EXPECT_TRUE(r.rejected) << c.line;
+        EXPECT_EQ(r.error, c.message) << c.line;
+    }
+}
+
+TEST(CommandLine, TimesMustHaveTheFormOfTheHelp)
+{
+    const pt::ptime base = BuildCommandLineOptions("prog --time \"2012-02-29 23:59:59\"").options.time;
+    ASSERT_FALSE(base.is_special());
+    const struct {
+        const char* text;
+        int64_t microseconds;  // after base
+    } accepted[] = {
+        {"2012-02-29 23:59:59.5", 500000},
+        {"2012-02-29 23:59:59.000250", 250},
+        {"20120229T235959", 0},
+        {"20120229T235959.125", 125000},
+    };
+    for (const auto& c : accepted) {
+        const CommandLineResult r = BuildCommandLineOptions(std::string("prog --from \"") + c.text + "\"");
+        ASSERT_FALSE(r.rejected) << c.text << ": " << r.error;
+        EXPECT_EQ((r.options.from - base).total_microseconds(), c.microseconds) << c.text;
+    }
+    // Each of these once reached the date library's own parsing, which takes
+    // any byte as a digit or says only "bad lexical cast".
+    const char* const refused[] = {
+        "\x8c" "11895-03-05",
+        "\x8c" "012-03-05 10:15:00",
+        "2012-03-05",
+        "2012-3-5 10:15:00",
+        "2012-03-05 10:15",
+        "2012-03-05T10:15:00",
+        "2012-03-05 10:15:00.",
+        "2012-03-05 10:15:00.1234567",
+        "2012-03-05 10:15:00 ",
+        "2011-02-29 10:00:00",
+        "2012-13-01 10:00:00",
+        "2012-03-05 24:00:00",
+        "2012-03-05 10:60:00",
+        "0999-03-05 10:00:00",
+        "+012-03-05 10:15:00",
+        "2012030T101500",
+        "tomorrow",
+    };
+    for (const char* text : refused) {
+        for (const char* option : {"time", "from", "to"}) {
+            const CommandLineResult r =
+                BuildCommandLineOptions(std::string("prog --") + option + " \"" + text + "\"");
+            EXPECT_TRUE(r.rejected) << option << " " << text;
+            EXPECT_NE(r.error.find(std::string("option '--") + option + "'"), std::string::npos) << r.error;
+            EXPECT_NE(r.error.find("\"YYYY-MM-DD hh:mm:ss.zzz\""), std::string::npos) << r.error;
+        }
+    }
+    // The value is shown printable whatever bytes it holds.
+    EXPECT_NE(BuildCommandLineOptions("prog --time \"\x8c" "1\x01\"").error.find("('\\x8c1\\x01')"),
+              std::string::npos);
+}
+
+// A second instance hands its line to the running one, which reads it in
+// its own folder: the paths in it must not depend on that folder.
+TEST(CommandLine, ForwardedPathsAreAbsoluteInTheSendersFolder)
+{
+    TempDir sender("cmdline-sender");
+    TempDir receiver("cmdline-receiver");
+    std::filesystem::create_directory(sender / "sample-archive");
+    WriteFileString(sender / "clip.mkv", "x");
+    const std::string archive = sender / "sample-archive";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string source;  // as the receiver reads it
+    } cases[] = {
+        {{"prog", "--source", "sample-archive"}, archive},
+        {{"prog", "--source=sample-archive|/abs/b"}, archive + "|/abs/b"},
+        {{"prog", "--sour", "sample-archive", "--topmost", "0"}, archive},
+        {{"prog", "clip.mkv"}, sender / "clip.mkv"},
+        {{"prog", "--portable", "clip.mkv"}, sender / "clip.mkv"},
+        {{"prog", "--source", "ALL"}, sender / "ALL"},
+    };
+    const std::filesystem::path before = std::filesystem::current_path();
+    for (const auto& c : cases) {
+        std::filesystem::current_path(sender.path());
+        const std::vector<std::string> forwarded = WithAbsolutePaths(c.arguments);
+        std::filesystem::current_path(receiver.path());
+        const CommandLineResult r = BuildCommandLineOptions(JoinCommandLine(forwarded));
+        EXPECT_FALSE(r.rejected) << r.error;
+        EXPECT_EQ(r.options.source, c.source) << JoinCommandLine(forwarded);
+        EXPECT_EQ(forwarded.size(), c.arguments.size()) << "the bare path rule counts arguments";
+    }
+    std::filesystem::current_path(before);
+    // What is not a path stays as written.
+    const std::vector<std::string> kept = {"/opt/prog", "--source", "all", "--channels", "1 2", "--time",
+                                           "2012-03-05 10:15:00", "--single=0", "--dump"};
+    EXPECT_EQ(WithAbsolutePaths(kept), kept);
+}
+
 TEST(CommandLine, BareFilePathsAndRelativeSources)
 {
     TempDir dir("cmdline");

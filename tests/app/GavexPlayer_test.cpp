@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include <QCryptographicHash>
@@ -135,8 +136,69 @@ TEST(GavexPlayer, RefusedPasswordsAndRejectedLinesExitNonZero)
         EXPECT_FALSE(std::filesystem::exists(dir / "v.mkv"));
     }
     GavexPlayer player;
-    EXPECT_EQ(RunPlayer(player, {"--no-such-option"}), kExitBadCommandLine);
     EXPECT_EQ(RunPlayer(player, {"--help"}), 0);
+}
+
+// Whatever makes a line unreadable, the program ends at once with status 2
+// and says why (offscreen, the message goes to stderr).
+TEST(GavexPlayer, RejectedLinesExitWithTheirMessage)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        const char* message;
+    } cases[] = {
+        {{"--no-such-option"}, "unrecognised option '--no-such-option'"},
+        {{"-%canonical_option%"}, "unrecognised option '-%canonical_option%'"},
+        {{"--source", "x", "--%original_token%"}, "unrecognised option '--%original_token%'"},
+        {{"--single", "%value%"}, "the argument ('%value%') for option '--single' is invalid"},
+        {{"--time", "\x8c" "11895-03-05"}, "option '--time' is not a time of the form"},
+    };
+    for (const auto& c : cases) {
+        GavexPlayer player;
+        testing::internal::CaptureStderr();
+        const int status = RunPlayer(player, c.arguments);
+        const std::string output = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(status, kExitBadCommandLine) << c.message;
+        EXPECT_NE(output.find(c.message), std::string::npos) << output;
+    }
+}
+
+// A windowless run's result code can be any export code; the process status
+// is one byte, so each result has its own small status and none of them
+// reads as a signal (128 + n) or wraps (1168 would reach the shell as 144).
+TEST(GavexPlayer, WindowlessResultsEndWithTheirOwnSmallStatus)
+{
+    const struct {
+        int code;
+        int status;
+    } results[] = {
+        {0, kExitOk},
+        {22, kExitNothingSaved},
+        {55, kExitNoDestination},
+        {112, kExitDiskFull},
+        {39, kExitDiskFull},
+        {143, kExitDestinationOnSource},
+        {170, kExitBusy},
+        {240, kExitCancelled},
+        {1168, kExitNothingToExport},
+        {1359, kExitFailedWithoutCode},
+        {2, kExitExportFailed},    // a file-system error (errno)
+        {256, kExitExportFailed},  // a code of its own
+        {-1, kExitExportFailed},
+    };
+    std::set<int> statuses = {kExitFailed, kExitBadCommandLine, kExitPasswordRefused};
+    for (const auto& r : results) {
+        EXPECT_EQ(ExitStatusForResult(r.code), r.status) << r.code;
+        EXPECT_TRUE(r.status >= 0 && r.status < 126) << r.code;
+        statuses.insert(r.status);
+    }
+    EXPECT_EQ(statuses.size(), 13u) << "one status per result; the two disk-full codes share one";
+
+    TempDir dir("player");
+    for (const int code : {1168, 143}) {
+        GavexPlayer player([code] { return std::make_shared<CompletingController>(code); });
+        EXPECT_EQ(RunPlayer(player, {"--destination", dir / "out", "--source", dir.path()}), ExitStatusForResult(code));
+    }
 }
 
 TEST(GavexPlayer, ExtractWithoutCarriedVideoFails)

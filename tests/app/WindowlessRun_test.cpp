@@ -1,6 +1,7 @@
 // The built program in windowless mode saves the frames of the sample archive
 // and exports its channels or a media file's through the players controller,
-// and ends with the controller's code.
+// and ends with the status of the controller's code; and its start with a
+// damaged settings file.
 
 #include <gtest/gtest.h>
 
@@ -23,11 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs the program with these arguments; its exit code, -1 when it did not
-// end normally.
-int RunProgram(const std::string& arguments, const std::string& log)
+// Runs the program with these arguments (and environment assignments before
+// them); its exit code, -1 when it did not end normally.
+int RunProgram(const std::string& arguments, const std::string& log, const std::string& environment = "")
 {
-    const std::string command = std::string(GAVEX_PLAYER_PROGRAM) + " " + arguments + " > '" + log + "' 2>&1";
+    const std::string command =
+        environment + " " + std::string(GAVEX_PLAYER_PROGRAM) + " " + arguments + " > '" + log + "' 2>&1";
     const int status = std::system(command.c_str());
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -115,6 +117,34 @@ TEST_F(WindowlessRun, RunsThatSaveNothingEndWith22AndWriteNothing)
     }
 }
 
+// Started from a shell with "--executable <portable player>": the frame comes
+// from the video the named file carries (the parent process is the shell or
+// this test, neither of which carries any).
+TEST_F(WindowlessRun, SavesAFrameOfTheVideoTheExecutableCarries)
+{
+    const std::string clip = out / "clip.mkv";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -t 2 -i "
+                           "testsrc2=size=64x48:rate=10 -c:v mpeg4 '" + clip + "'")
+                              .c_str()),
+              0);
+    // The launcher's bytes, the marker, a key of zeros (no password), the
+    // video; the name gives the recording's start (local time).
+    std::string player = "#!/bin/sh\nexit 0\n";
+    player += "GAVEX_NEXT_VIDEO{8F804080-93E9-4EE5-B9DB-47127EB61F32}";
+    player += std::string(16, '\0');
+    player += gavex_test::ReadFileString(clip);
+    gavex_test::WriteFileString(out / "Cam 2024-01-15 10-00-00_000.exe", player);
+    const std::string log = out / "log.txt";
+    ASSERT_EQ(RunProgram("--executable '" + (out / "Cam 2024-01-15 10-00-00_000.exe") + "' --destination '" +
+                             (out / "shot.jpg") + "' --time '2024-01-15 10:00:01.000'",
+                         log),
+              0)
+        << gavex_test::ReadFileString(log);
+    const QImage image(QString::fromStdString(out / "shot.jpg"));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), QSize(64, 48));
+}
+
 // An export of two channels over five seconds copies their records in the
 // archive's own layout and nothing of the other channels.
 TEST_F(WindowlessRun, ExportsTheChosenChannelsAndEndsWith0)
@@ -159,6 +189,40 @@ TEST_F(WindowlessRun, ExportsAMediaFilesChannelAndEndsWith0)
     EXPECT_EQ(written.front().rfind("Exported 1 ", 0), 0u) << written.front();
     EXPECT_EQ(fs::path(written.front()).extension(), ".mp4");
     EXPECT_GT(fs::file_size(fs::path(out / "media") / written.front()), 0u);
+}
+
+// A settings file that lost its last line once ended every start with an
+// abort until it was deleted by hand.
+TEST(ProgramStart, ADamagedSettingsFileIsSetAsideAndLogged)
+{
+    // The file beside the program comes first; the test damages the one in
+    // the data folder, which is read only when that one is missing.
+    if (fs::exists(fs::path(GAVEX_PLAYER_PROGRAM).replace_extension(".xml")))
+        GTEST_SKIP() << "a settings file lies beside the program";
+    gavex_test::TempDir dir("damaged-settings");
+    const std::string folder = dir / "data/GavexSoft/GavexPlayer";
+    fs::create_directories(folder);
+    fs::create_directories(dir / "registry");
+    // Log lines to stderr.
+    gavex_test::WriteFileString(dir / "registry/machine.reg",
+                                "[SOFTWARE\\QOR\\Vindara\\Debug]\n\"DebugOptions\"=dword:000000f0\n");
+    const std::string damaged =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<!DOCTYPE boost_serialization>\n"
+        "<boost_serialization signature=\"serialization::archive\" version=\"18\">\n"
+        "<Settings class_id=\"0\" tracking_level=\"0\" version=\"2\">\n";
+    const std::string settings = folder + "/" + fs::path(GAVEX_PLAYER_PROGRAM).filename().string() + ".xml";
+    gavex_test::WriteFileString(settings, damaged);
+    const std::string log = dir / "log.txt";
+    EXPECT_EQ(RunProgram("--help", log,
+                         "XDG_DATA_HOME='" + (dir / "data") + "' GAVEX_REGISTRY_DIR='" + (dir / "registry") + "'"),
+              0)
+        << gavex_test::ReadFileString(log);
+    EXPECT_FALSE(fs::exists(settings));
+    EXPECT_EQ(gavex_test::ReadFileString(settings + ".bad"), damaged);
+    // The data folder's path holds doubled separators (folders are joined
+    // with one more "/").
+    EXPECT_NE(gavex_test::ReadFileString(log).find("/Gavex_player.xml' does not load"), std::string::npos)
+        << gavex_test::ReadFileString(log);
 }
 
 }  // namespace

@@ -236,7 +236,8 @@ TEST(SettingsFile, LoadTakesTheFirstCandidateThatReadsAndWritesBack)
     read.CandidateFiles = {Wide(dir / "first.xml"), Wide(dir / "second.xml")};
     read.Load();
     EXPECT_EQ(read.Render, 0);
-    EXPECT_EQ(ReadFileString(dir / "first.xml"), "<not a settings file>") << "a file that is not read is left";
+    EXPECT_FALSE(std::filesystem::exists(dir / "first.xml"));
+    EXPECT_EQ(ReadFileString(dir / "first.xml.bad"), "<not a settings file>") << "a file that does not load is set aside";
     // The default export folder: the documents folder, a doubled "/" and the
     // screenshots subfolder; the file keeps the placeholder.
     const std::wstring documents = GetDocumentsLocation();
@@ -262,6 +263,63 @@ TEST(SettingsFile, LoadTakesTheFirstCandidateThatReadsAndWritesBack)
     readOnly.Load();
     EXPECT_EQ(readOnly.Render, 0);
     EXPECT_EQ(ReadFileString(locked / "ro.xml"), before);
+}
+
+// A damaged file must neither end the process nor fail every later start:
+// it is set aside and none of its values are taken.
+TEST(SettingsFile, ADamagedFileIsSetAsideAndDefaultsServe)
+{
+    TempDir dir("settings");
+    QApplicationSettings written;
+    FillEveryValue(written);
+    ASSERT_TRUE(written.SaveToFile(Wide(dir / "full.xml")));
+    const std::string full = ReadFileString(dir / "full.xml");
+    const size_t lastLine = full.rfind('\n', full.size() - 2) + 1;
+    ASSERT_EQ(full.substr(lastLine), "</boost_serialization>\n");
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"last line lost", full.substr(0, lastLine)},
+        {"closing tag cut", full.substr(0, full.size() - 4)},
+        {"cut in the middle", full.substr(0, full.size() / 2)},
+        {"an element's text damaged", std::regex_replace(full, std::regex("<Render>0</Render>"), "<Render>zero</Render>")},
+        {"not XML", "\x01\xff<<"},
+        {"empty", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / "player.xml";
+        WriteFileString(path, c.text);
+        QApplicationSettings read;
+        read.CandidateFiles = {Wide(path), Wide(dir / "missing.xml")};
+        read.Load();
+        EXPECT_EQ(read.Render, 1);
+        EXPECT_TRUE(read.PlayCycle == false && read.SoundVolume == 100 && read.AppTitle.empty())
+            << "no value of the damaged file is taken";
+        EXPECT_TRUE(read.Stored.VideoFolders.empty());
+        EXPECT_TRUE(read.Live.Layout.empty());
+        EXPECT_FALSE(std::filesystem::exists(path)) << "nothing is written at start";
+        EXPECT_EQ(ReadFileString(path + ".bad"), c.text);
+        ASSERT_EQ(read.LoadNotes.size(), 1u);
+        EXPECT_EQ(read.LoadNotes[0].rfind("Settings file '" + path + "' does not load (", 0), 0u) << read.LoadNotes[0];
+        EXPECT_NE(read.LoadNotes[0].find("set aside as '" + path + ".bad'"), std::string::npos) << read.LoadNotes[0];
+        EXPECT_FALSE(std::filesystem::exists(dir / "missing.xml.bad")) << "a missing file is no damaged one";
+        // The next start finds no damaged file, and a save writes a good one.
+        read.Render = 0;
+        ASSERT_TRUE(read.SaveToFile(Wide(path)));
+        QApplicationSettings again;
+        again.CandidateFiles = {Wide(path)};
+        again.Load();
+        EXPECT_EQ(again.Render, 0);
+        std::filesystem::remove(path);
+    }
+    // The file's values are not taken part way either when ReadFile throws.
+    WriteFileString(dir / "half.xml", full.substr(0, full.size() / 2));
+    QApplicationSettings partly;
+    EXPECT_THROW(partly.ReadFile(Wide(dir / "half.xml")), std::exception);
+    EXPECT_FALSE(partly.PlayCycle);
+    EXPECT_TRUE(partly.Stored.VideoFolders.empty());
 }
 
 TEST(SettingsFile, StartOptionsOverrideTheLiveProfile)
