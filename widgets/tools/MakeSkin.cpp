@@ -633,6 +633,8 @@ const struct {
      "#ExportPanel, #navigationPanel, #ExportTaskSettingsPanel { background-color: rgb(36, 40, 48); }\n"
      "#navigationBottomPanel, #navigationTopPanel, #navigationOptionPanel { background-color: rgb(30, 33, 40); }\n"
      "QLabel#lblChooseDescribe { color: rgb(170, 176, 188); }\n"
+     // The roll box turns on a light drum: its captions stay dark.
+     "QRollBox { color: rgb(28, 31, 37); }\n"
      "QLineEdit { background-color: rgb(22, 24, 29); border: 1px solid rgb(78, 86, 100); border-radius: 3px;"
      " padding: 2px 4px; selection-background-color: rgb(72, 140, 230); }\n"
      "QLineEdit:focus { border-color: rgb(140, 190, 255); }\n"
@@ -658,7 +660,14 @@ const struct {
     // The camera selector and the other skinned combo boxes: the box itself
     // is painted from the skin; the sheet sets the text and the list.
     {"CameraSelector.qss",
-     "QComboBox { color: rgb(226, 230, 238); font-family: Verdana; font-size: 12px; }\n"
+     "QComboBox { color: rgb(226, 230, 238); font-family: Verdana; font-size: 12px; background: rgb(56, 62, 74);"
+     " border: 1px solid rgb(78, 86, 100); border-radius: 4px; padding: 2px 8px; }\n"
+     "QComboBox:hover, QComboBox:focus { background: rgb(74, 82, 98); border-color: rgb(140, 190, 255); }\n"
+     "QComboBox:disabled { color: rgb(120, 126, 136); background: rgb(44, 49, 58); border-color: rgb(64, 70, 82); }\n"
+     "QComboBox::drop-down { border: none; width: 22px; }\n"
+     "QComboBox::down-arrow { width: 0; height: 0; border-left: 4px solid transparent;"
+     " border-right: 4px solid transparent; border-top: 5px solid rgb(226, 230, 238); }\n"
+     "QComboBox::down-arrow:disabled { border-top-color: rgb(110, 116, 126); }\n"
      "QComboBox QAbstractItemView { background: rgb(36, 40, 48); color: rgb(226, 230, 238);"
      " border: 1px solid rgb(78, 86, 100); selection-background-color: rgb(72, 140, 230);"
      " selection-color: white; outline: 0; }\n"},
