@@ -23,6 +23,7 @@
 #include <QScreen>
 
 #include "config/QApplicationSettings.h"
+#include "config/ResourcePaths.h"
 #include "support/TempDir.h"
 #include "app/windows/XvfbDisplay.h"
 
@@ -187,17 +188,30 @@ void ShowsTheSampleAndShutsDown(int render, bool withGL, const std::string& shot
     const QRect panels(window.left(), window.top() + videoHeight + 40, window.width(), window.height() - videoHeight - 40);
     EXPECT_LT(count(panels, [](const QColor& c) { return c.value() < 8; }), panels.width() * panels.height() / 8)
         << "the panels below the grid are painted";
-    // The united time line's snapshot and print buttons show their skin.
-    const struct {
-        const char* what;
-        QColor colour;
-    } buttons[] = {{"snapshot", QColor(230, 60, 160)}, {"print", QColor(40, 200, 220)}};
-    for (const auto& button : buttons) {
-        const auto near = [&](const QColor& c) {
-            return std::abs(c.red() - button.colour.red()) < 10 && std::abs(c.green() - button.colour.green()) < 10 &&
-                   std::abs(c.blue() - button.colour.blue()) < 10;
+    // The united time line's snapshot and print buttons show their skin:
+    // the opaque pixels of each normal look appear unscaled on the screen.
+    for (const char* look : {"shot_normal", "print_normal"}) {
+        const QImage image = QImage(ResourcePath(ApplicationDirectory(), QString(look) + ".png"))
+                                 .convertToFormat(QImage::Format_ARGB32);
+        ASSERT_FALSE(image.isNull()) << look;
+        const auto matchesAt = [&](int left, int top) {
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QRgb want = image.pixel(x, y);
+                    if (qAlpha(want) != 255)
+                        continue;
+                    const QRgb got = screen.pixel(left + x, top + y);
+                    if (std::abs(qRed(got) - qRed(want)) > 6 || std::abs(qGreen(got) - qGreen(want)) > 6 ||
+                        std::abs(qBlue(got) - qBlue(want)) > 6)
+                        return false;
+                }
+            return true;
         };
-        EXPECT_GT(count(panels, near), 60) << "the " << button.what << " button is painted; see " << shot;
+        bool found = false;
+        for (int y = panels.top(); !found && y + image.height() <= panels.bottom(); ++y)
+            for (int x = panels.left(); !found && x + image.width() <= panels.right(); ++x)
+                found = matchesAt(x, y);
+        EXPECT_TRUE(found) << "the " << look << " button is painted; see " << shot;
     }
 }
 
