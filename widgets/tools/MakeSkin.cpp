@@ -412,42 +412,42 @@ QImage RoundedFrame(QSize size, const QColor& fill, const QColor& border, double
     return image;
 }
 
-// The combo box: a rounded field with a drop arrow in its fixed right end
-// (the text stops 15 px short of the right edge).
+// The combo box: a rounded field at the box's own size (185 x 30), with a
+// drop arrow in its fixed right end (the text stops 15 px short of the
+// right edge).
 bool SaveComboBox(const QString& dir)
 {
     bool ok = true;
     const char* states[] = {"normal", "pressed", "hover"};
     for (int s = 0; s < 3; ++s) {
-        const QSize size(40, 30);
+        const QSize size(185, 30);
         QImage image = RoundedFrame(size, s == 1 ? kAccent.darker(160) : s == 2 ? kFaceHover : kFace,
                                     s == 0 ? kLine : kAccentLight, 4);
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(Qt::NoPen);
         p.setBrush(kInk);
-        p.drawPolygon(QPolygonF({QPointF(26, 12.5), QPointF(34, 12.5), QPointF(30, 17.5)}));
+        p.drawPolygon(QPolygonF({QPointF(171, 12.5), QPointF(179, 12.5), QPointF(175, 17.5)}));
         p.end();
-        // Left end 8, centre 6 (tiled), right end 26 px with the arrow.
-        QImage whole = image;
+        // Left end 8, centre 151 (tiled when the box grows), right end 26.
         const QString name = QString("Combobox_%1").arg(states[s]);
-        ok &= Save(whole.copy(0, 0, 8, 30), dir + name + "_left.png");
-        ok &= Save(whole.copy(8, 0, 6, 30), dir + name + "_center.png");
-        ok &= Save(whole.copy(14, 0, 26, 30), dir + name + "_right.png");
+        ok &= Save(image.copy(0, 0, 8, 30), dir + name + "_left.png");
+        ok &= Save(image.copy(8, 0, 151, 30), dir + name + "_center.png");
+        ok &= Save(image.copy(159, 0, 26, 30), dir + name + "_right.png");
     }
     return ok;
 }
 
+// The time input's arrow: a solid triangle pointing at the edit it serves,
+// light blue while its input is the active one.
 QImage ArrowImage(bool right, bool active)
 {
     QImage image = Blank(QSize(20, 20));
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(active ? kAccentLight : QColor(150, 156, 168), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    if (right)
-        p.drawPolyline(QPolygonF({QPointF(7, 4), QPointF(13, 10), QPointF(7, 16)}));
-    else
-        p.drawPolyline(QPolygonF({QPointF(13, 4), QPointF(7, 10), QPointF(13, 16)}));
+    p.setPen(Qt::NoPen);
+    p.setBrush(active ? kAccentLight : QColor(130, 136, 148));
+    p.drawPolygon(Triangle(5, 3, 10, 14, right));
     return image;
 }
 
@@ -484,35 +484,33 @@ bool DrawImages(const QString& dir)
         ok &= SaveButton(dir, button);
     ok &= SaveComboBox(dir);
 
-    // The docked panels' strip (its height sets theirs), its delimiter, and
-    // the time lines' backgrounds.
-    ok &= Save(Strip({16, 92}, QColor(44, 49, 58), QColor(32, 36, 43)), dir + "Selected_VideoTimeLineBack.png");
-    ok &= Save(Flat({2, 92}, kLine), dir + "Selected_VideoTimeLineBack_Panel_Delimiter.png");
-    ok &= Save(Strip({16, 40}, QColor(40, 44, 52), QColor(30, 33, 40)), dir + "United_VideoTimeLineBack.png");
+    // The docked panels' strip (its height sets theirs) and its delimiter;
+    // the time lines' images are flat, each part in a colour of its own, so
+    // the strips read cleanly at any zoom.
+    ok &= Save(Flat({16, 90}, QColor(40, 44, 52)), dir + "Selected_VideoTimeLineBack.png");
+    ok &= Save(Flat({2, 90}, kLine), dir + "Selected_VideoTimeLineBack_Panel_Delimiter.png");
+    ok &= Save(Flat({16, 40}, QColor(34, 38, 46)), dir + "United_VideoTimeLineBack.png");
     ok &= Save(Flat({2, 40}, kLine), dir + "United_VideoTimeLineBack_Panel_Delimiter.png");
     {
         QImage mark = Blank({120, 40});
         QPainter p(&mark);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QColor(255, 255, 255, 70));
-        QFont font(QStringLiteral("DejaVu Sans"), 14, QFont::Bold);
+        QFont font(QStringLiteral("DejaVu Sans"));
         font.setPixelSize(18);
+        font.setBold(true);
         p.setFont(font);
         p.drawText(mark.rect(), Qt::AlignCenter, QStringLiteral("Gavex"));
         p.end();
         ok &= Save(mark, dir + "Watermark.png");
     }
     ok &= Save(Flat({3, 64}, QColor(255, 196, 40)), dir + "Selected_VideoTimeLineCenterMarker.png");
-    ok &= Save(Flat({3, 40}, QColor(255, 196, 40)), dir + "United_VideoTimeLineCenterMarker.png");
-    {
-        // The framed time line: rounded ends cut from one frame.
-        const QImage frame = RoundedFrame({24, 64}, QColor(60, 66, 78), kLine, 4);
-        ok &= Save(frame.copy(0, 0, 10, 64), dir + "Selected_Background_Left.png");
-        ok &= Save(frame.copy(10, 0, 4, 64), dir + "Selected_Background_Center.png");
-        ok &= Save(frame.copy(14, 0, 10, 64), dir + "Selected_Background_Right.png");
-    }
-    ok &= Save(Strip({12, 64}, QColor(0, 0, 0, 110), QColor(0, 0, 0, 60)), dir + "Selected_Shadow_Left.png");
-    ok &= Save(Strip({12, 64}, QColor(0, 0, 0, 110), QColor(0, 0, 0, 60)), dir + "Selected_Shadow_Right.png");
+    ok &= Save(Flat({3, 40}, QColor(255, 200, 0)), dir + "United_VideoTimeLineCenterMarker.png");
+    ok &= Save(Flat({10, 64}, QColor(58, 62, 72)), dir + "Selected_Background_Left.png");
+    ok &= Save(Flat({4, 64}, QColor(66, 70, 80)), dir + "Selected_Background_Center.png");
+    ok &= Save(Flat({10, 64}, QColor(58, 62, 72)), dir + "Selected_Background_Right.png");
+    ok &= Save(Flat({12, 64}, QColor(0, 0, 0, 90)), dir + "Selected_Shadow_Left.png");
+    ok &= Save(Flat({12, 64}, QColor(0, 0, 0, 90)), dir + "Selected_Shadow_Right.png");
     ok &= Save(Flat({4, 8}, QColor(70, 180, 100)), dir + "Selected_archiveVideoTimeLine.png");
     ok &= Save(Flat({4, 12}, QColor(70, 180, 100)), dir + "United_archiveVideoTimeLine.png");
     // The gap images: the framed strip clips its ticks to their height; each
@@ -566,8 +564,10 @@ bool DrawImages(const QString& dir)
     // The roll box of the export tasks: three rows of 20 px on a light drum
     // (its captions use the default dark pen), a band marking the middle row,
     // the task decorations.
-    ok &= SaveParts(dir, "RollBox_back", RoundedFrame({60, 60}, QColor(214, 218, 226), QColor(150, 156, 168), 6),
-                    Layout::NinePart, 20, 20);
+    const QImage drum = RoundedFrame({60, 60}, QColor(214, 218, 226), QColor(150, 156, 168), 6);
+    ok &= SaveParts(dir, "RollBox_back", drum, Layout::NinePart, 20, 20);
+    // The same drum as one column of three rows.
+    ok &= SaveParts(dir, "RollBox_back", drum, Layout::Vertical, 0, 20);
     ok &= SaveParts(dir, "RollBox_shadow", Strip({60, 60}, QColor(0, 0, 0, 40), QColor(0, 0, 0, 0)), Layout::NinePart,
                     20, 20);
     ok &= SaveParts(dir, "RollBox_marker", RoundedFrame({60, 22}, QColor(72, 140, 230, 70), kAccent, 3),
@@ -588,7 +588,7 @@ bool DrawImages(const QString& dir)
                     Layout::NinePart, 4, 4);
     ok &= SaveParts(dir, "TextArea_Focused", RoundedFrame({90, 22}, QColor(252, 252, 255), kAccent, 3),
                     Layout::NinePart, 4, 4);
-    ok &= Save(RoundedFrame({34, 16}, kAccent.darker(140), QColor(0, 0, 0, 0), 8), dir + "speed_background.png");
+    ok &= Save(Flat({34, 16}, QColor(30, 90, 160)), dir + "speed_background.png");
 
     // The scene background, the application icon and the time input's arrows.
     ok &= Save(Flat({64, 64}, QColor(20, 22, 26)), dir + "Back_main.png");
