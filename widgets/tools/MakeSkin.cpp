@@ -29,8 +29,6 @@
 namespace {
 
 // The palette of the whole skin.
-const QColor kPanel(38, 42, 50);
-const QColor kPanelDark(28, 31, 37);
 const QColor kLine(78, 86, 100);
 const QColor kFace(56, 62, 74);
 const QColor kFaceHover(74, 82, 98);

@@ -116,6 +116,18 @@ QImage Look(const SkinImageGrid& grid)
     return image;
 }
 
+// Whether the page slid in and the other one is gone (the slide takes a
+// second; a loaded machine may deliver its last step later).
+bool PageAtRest(QControlsGuiLayer& layer, int page)
+{
+    const QGraphicsItem* other = layer.Control(page == 0 ? Slot::ExportPanel : Slot::CameraSelector)->graphicsProxyWidget();
+    Settle(1000);
+    for (int wait = 0; wait < 50 && other->isVisible(); ++wait)
+        Settle(100);
+    Settle(100);
+    return layer.CurrentPage() == page && !other->isVisible();
+}
+
 class SkinTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -199,11 +211,10 @@ TEST_F(SkinTest, ButtonsFitTheWindowAtTheDefaultSizeAndAtFullHD)
         ASSERT_EQ(layer.sceneRect().size(), QSizeF(size));
         const std::string at = std::to_string(size.width()) + "x" + std::to_string(size.height());
         layer.SwitchToPlayMode();
-        Settle(1300);
+        ASSERT_TRUE(PageAtRest(layer, 0)) << at;
         ExpectButtonsPlaced(layer, size, at + " play mode");
         layer.SwitchToExportMode();
-        Settle(1300);
-        ASSERT_EQ(layer.CurrentPage(), 1);
+        ASSERT_TRUE(PageAtRest(layer, 1)) << at;
         ExpectButtonsPlaced(layer, size, at + " export mode");
     }
     window.close();
@@ -261,8 +272,12 @@ TEST_F(SkinTest, OpenPanelsHideTheVideoBeneathThem)
         const QRect video = layer.VideoArea();
         ASSERT_FALSE(video.isEmpty());
         const auto grab = [&] { return QGuiApplication::primaryScreen()->grabWindow(window.winId()).toImage(); };
-        ASSERT_GT(VideoPixels(grab(), video), video.width() * video.height() / 2)
-            << "the video shows before a panel opens";
+        int before = VideoPixels(grab(), video);
+        for (int wait = 0; wait < 50 && before <= video.width() * video.height() / 2; ++wait) {
+            Settle(100);
+            before = VideoPixels(grab(), video);
+        }
+        ASSERT_GT(before, video.width() * video.height() / 2) << "the video shows before a panel opens";
         for (const Slot slot : {Slot::SourceBrowser, Slot::SettingsPanel, Slot::ExportTaskSettings}) {
             QWidget* panel = layer.Control(slot);
             ASSERT_TRUE(QMetaObject::invokeMethod(panel, "ShowPanel"));
