@@ -158,8 +158,7 @@ bool CheckSignedPath(const std::string& path, const SignatureCheck& check)
 
 namespace {
 
-// The reason one path gave nothing; empty when the path is fine as far as
-// the file system tells.
+// Why one path gave nothing, as far as the file system tells.
 std::string EmptyPathReason(const std::string& path, ISourceConfiguration::ESourceMode mode)
 {
     std::error_code error;
@@ -197,19 +196,10 @@ std::string DescribeEmptySource(const std::string& paths, ISourceConfiguration::
 {
     std::vector<std::string> items;
     boost::split(items, paths, [](char c) { return c == '|'; });
-    std::string first;
-    for (const std::string& path : items) {
-        if (path.empty())
-            continue;
-        if (first.empty())
-            first = path;
-        const std::string reason = EmptyPathReason(path, mode);
-        if (!reason.empty())
-            return "No video from \"" + path + "\": " + reason + ".";
-    }
-    if (first.empty())
-        return {};
-    return "No video from \"" + first + "\": no archive or media file was found.";
+    for (const std::string& path : items)
+        if (!path.empty())
+            return "No video from \"" + path + "\": " + EmptyPathReason(path, mode) + ".";
+    return {};
 }
 
 std::string SourceConfiguration::DescribeNoVideo()
