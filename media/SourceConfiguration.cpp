@@ -4,10 +4,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -151,6 +153,63 @@ bool CheckSignedPath(const std::string& path, const SignatureCheck& check)
     qDebug().noquote() << QString::fromStdString(
         (boost::format("CheckSigned command = '%1%'. Result = %2%.") % command % (result ? "true" : "false")).str());
     return result;
+}
+
+namespace {
+
+// Why one path gave nothing, as far as the file system tells.
+std::string EmptyPathReason(const std::string& path, ISourceConfiguration::ESourceMode mode)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error) {
+        if (error == std::errc::no_such_file_or_directory)
+            return "the path does not exist";
+        return "the path cannot be read (" + error.message() + ")";
+    }
+    const bool archiveOnly = mode == ISourceConfiguration::DRIVES || mode == ISourceConfiguration::FOLDER;
+    if (fs::is_directory(status)) {
+        fs::directory_iterator probe(path, error);
+        if (error)
+            return "the folder cannot be read (" + error.message() + ")";
+        if (!archiveOnly) {
+            for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, error);
+                 !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+                std::error_code kind;
+                if (it->is_regular_file(kind) && ClassifySourcePath(it->path().string()) == CLASSIFY_MEDIA)
+                    return "no media file in the folder can be opened";
+            }
+        }
+        return archiveOnly ? "no archive was found in the folder" : "no archive or media file was found in the folder";
+    }
+    if (::access(path.c_str(), R_OK) != 0)
+        return std::string("the file cannot be read (") + std::strerror(errno) + ")";
+    if (ClassifySourcePath(path) == CLASSIFY_MEDIA)
+        return "the media file cannot be opened";
+    return "the file is neither an archive file nor a media file";
+}
+
+}  // namespace
+
+std::string DescribeEmptySource(const std::string& paths, ISourceConfiguration::ESourceMode mode)
+{
+    std::vector<std::string> items;
+    boost::split(items, paths, [](char c) { return c == '|'; });
+    for (const std::string& path : items)
+        if (!path.empty())
+            return "No video from \"" + path + "\": " + EmptyPathReason(path, mode) + ".";
+    return {};
+}
+
+std::string SourceConfiguration::DescribeNoVideo()
+{
+    if (m_fileSystem) {
+        std::vector<std::string> ids;
+        m_fileSystem->GetChannels(ids);
+        if (!ids.empty())
+            return "No video from \"" + m_paths + "\": none of the chosen channels is recorded there.";
+    }
+    return DescribeEmptySource(m_paths, GetSourceMode());
 }
 
 SourceConfiguration::SourceConfiguration() = default;

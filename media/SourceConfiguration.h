@@ -44,6 +44,9 @@ public:
     virtual std::vector<boost::shared_ptr<filters::IVideoSource>> GetVideoSources() = 0;
     // The application settings' current mode.
     virtual ESourceMode GetSourceMode() = 0;
+    // Why this configuration gave no channel, as a sentence for the user;
+    // empty when nothing was chosen or the reason is the user's own choice.
+    virtual std::string DescribeNoVideo() { return {}; }
 };
 
 enum SourceFileClass {
@@ -70,6 +73,12 @@ bool CheckSigned(const QFileInfo& file, const SignatureCheck& check = {});
 // The same for an absolute path as the file system's bytes.
 bool CheckSignedPath(const std::string& path, const SignatureCheck& check = {});
 
+// Why the paths (joined with "|") of a source in `mode` gave no channel: a
+// sentence for the user naming the first path at fault and the reason (it
+// does not exist, it cannot be read, it holds no archive or media file, its
+// media file cannot be opened). Empty when no path was given.
+std::string DescribeEmptySource(const std::string& paths, ISourceConfiguration::ESourceMode mode);
+
 class SourceConfiguration : public ISourceConfiguration {
 public:
     // No front end, no paths, no channel filter.
@@ -88,6 +97,9 @@ public:
     // A copy of the sources, made on the first call.
     std::vector<boost::shared_ptr<filters::IVideoSource>> GetVideoSources() override;
     ESourceMode GetSourceMode() override;
+    // DescribeEmptySource of the paths; when the archive has channels that
+    // the channel filter left out, says so.
+    std::string DescribeNoVideo() override;
     // Whether there is anything to play (opens the front end).
     bool HasVideo();
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 #include <boost/signals2/signal.hpp>
 
@@ -22,6 +23,10 @@ public:
     // Raised once a windowless export or frame save has ended, with its
     // result code; may come from any thread.
     boost::signals2::signal<void(int)> Completed;
+    // Raised on the GUI thread when an opened source gave no channel, with
+    // a sentence for the user naming the path and the reason. The players
+    // are gone then and the window takes another source as before.
+    boost::signals2::signal<void(const std::string&)> NothingToPlay;
 
     // Starts the renderer on target, opens the start sources and, with a
     // destination in the options, runs the export or frame save. Called once.

@@ -479,8 +479,15 @@ void PlayersController::LoadSources(ISourceConfiguration& configuration, int64_t
     Log()->Message("Init complete. %d sources found.", static_cast<int>(ids.size()));
     m_gui.playPanel->ResetSpeed();
     BuildPlayers(channels);
-    if (ids.empty())
+    if (ids.empty()) {
+        // An empty window is no answer: the user is told what was wrong.
+        const std::string reason = configuration.DescribeNoVideo();
+        if (!reason.empty()) {
+            Log()->Warning("%s", reason.c_str());
+            NothingToPlay(reason);
+        }
         return;
+    }
     SeekAll(utils::MapTimeBetweenIntervals(startTime, m_playConverter->GetArchivePeriods(),
                                            m_playConverter->GetContinuousPeriods(), 1),
             true);

@@ -15,7 +15,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libturbojpeg0-dev libjpeg-turbo-progs
   libgl-dev libegl-dev libgl1-mesa-dri
-  xvfb xauth ffmpeg tzdata
+  xvfb xauth ffmpeg tzdata xdotool openbox
   fonts-dejavu-core poppler-utils
   clang-16 libclang-rt-16-dev
 )

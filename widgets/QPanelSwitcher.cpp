@@ -73,6 +73,13 @@ void QPanelSwitcher::setGeometry(const QRectF& rect)
     QGraphicsLayoutItem::setGeometry(rect);
 }
 
+void QPanelSwitcher::updateGeometry()
+{
+    for (const QSharedPointer<QGraphicsGridLayout>& page : pages)
+        page->invalidate();
+    QGraphicsLayoutItem::updateGeometry();
+}
+
 QSizeF QPanelSwitcher::sizeHint(Qt::SizeHint which, const QSizeF& constraint) const
 {
     if (currentPage < 0 || currentPage >= pages.size())

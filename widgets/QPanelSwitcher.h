@@ -26,6 +26,10 @@ public:
     void SwitchTo(int page);
 
     void setGeometry(const QRectF& rect) override;
+    // Also drops the pages' cached item hints: the page layouts have no
+    // parent layout, so a panel whose size limits changed reaches them
+    // only through here.
+    void updateGeometry() override;
 
     // 1.0 at rest; during a switch it runs up to 1.0.
     double PanelPosition() const { return position; }

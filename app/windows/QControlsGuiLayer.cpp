@@ -405,6 +405,10 @@ void QControlsGuiLayer::Resize(const QSize& size)
     QWidget* exportControl = Control(Slot::ExportControlPanel);
     const int width = (w - 1) / 2 - Control(Slot::TimeInput2)->width() - Control(Slot::SettingsControlPanel)->width() + 2;
     exportControl->setFixedWidth(std::max(0, width));
+    // The proxy takes the new width from a posted layout request: delivered
+    // now, or the page lays the bar out at its old width and the bar runs
+    // under the right-hand column.
+    QCoreApplication::sendPostedEvents(exportControl, QEvent::LayoutRequest);
     m_pages.updateGeometry();
     m_mainGrid->invalidate();
     m_mainGrid->setGeometry(QRectF(0, 0, w, h));

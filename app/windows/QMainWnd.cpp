@@ -72,6 +72,15 @@ QMainWnd::QMainWnd(std::shared_ptr<IPlayersController> controller, QControlsGuiL
         m_deviceError = m_controller->GetRenderer()->DeviceError.connect(
             [this] { QMetaObject::invokeMethod(this, "createDeviceErrorHandler", Qt::AutoConnection); });
     }
+    if (m_controller) {
+        // Shown once the call that opened the source has returned, so the
+        // window is up beneath the message and takes the next source.
+        m_nothingToPlay = m_controller->NothingToPlay.connect([this](const std::string& text) {
+            const QString message = QString::fromStdString(text);
+            QMetaObject::invokeMethod(
+                this, [message] { ShowMessageBox(QMessageBox::Warning, message); }, Qt::QueuedConnection);
+        });
+    }
     if (m_layer != nullptr) {
         // The settings panel may have changed TopMost; the next save writes
         // the live values.
@@ -86,6 +95,7 @@ QMainWnd::~QMainWnd()
 {
     m_deviceError.disconnect();
     m_settingsHidden.disconnect();
+    m_nothingToPlay.disconnect();
 }
 
 void QMainWnd::PlaceFromSettings()
@@ -222,6 +232,7 @@ void QMainWnd::closeEvent(QCloseEvent* event)
     settings.Save();
     m_deviceError.disconnect();
     m_settingsHidden.disconnect();
+    m_nothingToPlay.disconnect();
     m_controller.reset();
     event->accept();
 }

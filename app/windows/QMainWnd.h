@@ -73,5 +73,6 @@ private:
     QControlsGuiLayer* m_layer;
     boost::signals2::scoped_connection m_deviceError;
     boost::signals2::scoped_connection m_settingsHidden;
+    boost::signals2::scoped_connection m_nothingToPlay;
     std::unique_ptr<QBackingStore> m_store;
 };

@@ -159,6 +159,9 @@ QExportControlPanel::QExportControlPanel()
     progress->setParent(this);
     progress->setObjectName("ExportProgress");
     cancel->setObjectName("Cancel");
+    // A cross reads as "stop" at the button's small size.
+    cancel->setText(QStringLiteral("\u2715"));
+    cancel->setToolTip(tr("Cancel the export"));
     message->setObjectName("lblMessage");
 
     auto* grid = new QGridLayout(this);

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
@@ -152,7 +153,11 @@ void QSettingsPanel::LoadData()
     // remembered choice only while the live values will be saved.
     if (!settings.SaveLiveValues)
         Option(kRememberSourceBox).setChecked(true);
-    exportFolder.setText(QString::fromStdWString(settings.Live.ExportFolder));
+    // The default folder joins the documents folder and the data subfolder
+    // with a doubled '/': the user is shown the path with single ones.
+    QString folder = QString::fromStdWString(settings.Live.ExportFolder);
+    folder.replace(QRegularExpression(QStringLiteral("/{2,}")), QStringLiteral("/"));
+    exportFolder.setText(folder);
 
     titleSets.clear();
     if (renderer) {

@@ -122,12 +122,36 @@ void QNavigationPanel::BuildTopPanel(QBoxLayout* content)
     m_drivesView->setViewMode(QListView::IconMode);
     m_drivesView->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     auto drives = std::make_shared<model::QDriverModel>(m_driveLister);
-    m_modelConnections.emplace_back(drives->PageShown.connect([view = m_drivesView] { view->show(); }));
-    m_modelConnections.emplace_back(drives->PageHidden.connect([view = m_drivesView] { view->hide(); }));
+    m_noDrivesLabel = new QLabel(tr("No archive volume was found. A mounted volume that holds a VIDEO folder is "
+                                    "listed here; open an archive folder from the Folder page."),
+                                 top);
+    m_noDrivesLabel->setObjectName("lblNoDrives");
+    m_noDrivesLabel->setWordWrap(true);
+    m_noDrivesLabel->setAlignment(Qt::AlignCenter);
+    m_noDrivesLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    // The page shows the list, or the note while the list is empty.
+    auto pageShown = std::make_shared<bool>(false);
+    const auto showPage = [view = m_drivesView, label = m_noDrivesLabel, model = drives.get(), pageShown] {
+        const bool any = model->rowCount() > 0;
+        view->setVisible(*pageShown && any);
+        label->setVisible(*pageShown && !any);
+    };
+    m_modelConnections.emplace_back(drives->PageShown.connect([pageShown, showPage] {
+        *pageShown = true;
+        showPage();
+    }));
+    m_modelConnections.emplace_back(drives->PageHidden.connect([pageShown, showPage] {
+        *pageShown = false;
+        showPage();
+    }));
+    connect(drives.get(), &QAbstractItemModel::modelReset, m_drivesView, showPage);
+    connect(drives.get(), &QAbstractItemModel::rowsInserted, m_drivesView, showPage);
     m_models[DRIVES] = drives;
     m_drivesView->setModel(drives.get());
     pages->addWidget(m_drivesView);
+    pages->addWidget(m_noDrivesLabel);
     m_drivesView->hide();
+    m_noDrivesLabel->hide();
     AddSourceTargetPage(pages, new QFolderSourceTargetWidget(top), tr("Folder with video:"), FOLDER);
     AddSourceTargetPage(pages, new QFileSourceTargetWidget(top), tr("File with video:"), SINGLE_FILE);
     AddSourceTargetPage(pages, new QFolderSourceTargetWidget(top), tr("Video files:"), AVI_FILES);

@@ -27,6 +27,7 @@
 #include "gui/panels/QAbstractConfigurationPanel.h"
 #include "media/SourceConfiguration.h"
 
+class QLabel;
 class QBoxLayout;
 class QHBoxLayout;
 class QListView;
@@ -97,6 +98,8 @@ public:
     QPushButton* RefreshButton() const { return m_refreshButton; }
     QCustomProgressBar* ProgressBar() const { return m_progressBar; }
     QListView* DrivesView() const { return m_drivesView; }
+    // Stands in for the drive list on the Disk page while no volume is found.
+    QLabel* NoDrivesLabel() const { return m_noDrivesLabel; }
     const std::vector<ChannelListEntry>& Channels() const { return m_channels; }
 
 signals:
@@ -136,6 +139,7 @@ private:
     QRollBox* m_modeBox = nullptr;
     boost::signals2::scoped_connection m_modeConnection;
     QListView* m_drivesView = nullptr;
+    QLabel* m_noDrivesLabel = nullptr;
     std::vector<ChannelListEntry> m_channels;
     QRadioButton* m_listButton = nullptr;
     QRadioButton* m_detailButton = nullptr;

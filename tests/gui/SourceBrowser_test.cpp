@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
@@ -437,3 +438,28 @@ TEST_F(SourceBrowserTest, RollBoxChoosesTheShownPage)
 }
 
 }  // namespace
+
+// The Disk page lists the mounted archive volumes, or says that none was
+// found; the note goes with the page.
+TEST(SourceBrowserDrives, DiskPageSaysWhenNoArchiveVolumeIsFound)
+{
+    QOemSettings::Instance().ShowAllVideoSource = true;
+    auto drives = std::make_shared<std::vector<std::string>>();
+    QNavigationPanel panel(nullptr, [drives] { return *drives; });
+    panel.Setup();
+    const auto shown = [&panel](QWidget* widget) { return widget->isVisibleTo(&panel); };
+
+    panel.SelectSourceMode(ISourceConfiguration::DRIVES);
+    EXPECT_TRUE(shown(panel.NoDrivesLabel()));
+    EXPECT_FALSE(shown(panel.DrivesView()));
+    EXPECT_TRUE(panel.NoDrivesLabel()->text().contains("No archive volume was found"));
+
+    *drives = {"/"};
+    panel.SelectSourceMode(ISourceConfiguration::FOLDER);
+    EXPECT_FALSE(shown(panel.NoDrivesLabel())) << "another page";
+    EXPECT_FALSE(shown(panel.DrivesView()));
+    panel.SelectSourceMode(ISourceConfiguration::DRIVES);
+    ASSERT_EQ(panel.DrivesView()->model()->rowCount(), 1);
+    EXPECT_TRUE(shown(panel.DrivesView()));
+    EXPECT_FALSE(shown(panel.NoDrivesLabel()));
+}

@@ -416,11 +416,15 @@ TEST_F(TimeInputPanelTest, LayoutMirrorsTheSidesAndPaintsTheActiveArrow) {
       EXPECT_GT(arrowRect.left(), panel.DateEdit().geometry().right());
     EXPECT_NEAR(panel.TimeSelector().geometry().center().y(), panel.DateEdit().geometry().center().y(), 1);
 
+    // The skin's arrows are opaque in their middle.
     const QPoint probe = arrowRect.center();
+    const QPoint inImage = probe - arrowRect.topLeft();
+    ASSERT_EQ(panel.ArrowImage(false).pixelColor(inImage).alpha(), 255);
+    ASSERT_NE(panel.ArrowImage(false).pixelColor(inImage), panel.ArrowImage(true).pixelColor(inImage));
     panel.Deactivate();  // showing it focused its first edit
-    EXPECT_EQ(panel.grab().toImage().pixelColor(probe), panel.ArrowImage(false).pixelColor(0, 0));
+    EXPECT_EQ(panel.grab().toImage().pixelColor(probe), panel.ArrowImage(false).pixelColor(inImage));
     panel.Activate();
-    EXPECT_EQ(panel.grab().toImage().pixelColor(probe), panel.ArrowImage(true).pixelColor(0, 0));
+    EXPECT_EQ(panel.grab().toImage().pixelColor(probe), panel.ArrowImage(true).pixelColor(inImage));
   }
 }
 

@@ -297,6 +297,38 @@ TEST_F(WindowTest, CommandsOfLaterInstances)
     EXPECT_EQ(controller->saved, 1);
 }
 
+// A source that gave nothing is reported in a warning box over the window
+// once the call that opened it has returned; the window then takes the
+// next source.
+TEST_F(WindowTest, SourceWithoutChannelsIsReportedOverTheWindow)
+{
+    auto controller = std::make_shared<RecordingController>();
+    QMainWnd window(controller, nullptr, StartOptions());
+    window.show();
+    Settle();
+    QString shownText;
+    QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+    bool shownDuringTheCall = false;
+    controller->NothingToPlay("No video from \"/gone\": the path does not exist.");
+    shownDuringTheCall = QApplication::activeModalWidget() != nullptr;
+    QTimer::singleShot(300, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shownText = box->text();
+            shownIcon = box->icon();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    Settle(800);
+    EXPECT_FALSE(shownDuringTheCall) << "the box waits for the event loop";
+    EXPECT_EQ(shownText, "No video from \"/gone\": the path does not exist.");
+    EXPECT_EQ(shownIcon, QMessageBox::Warning);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    window.OnCommand("\"prog\" --source /sample");
+    EXPECT_EQ(controller->opened, (std::vector<std::string>{"/sample"})) << "the next source is taken";
+    window.close();
+}
+
 TEST_F(WindowTest, TopMostFollowsTheSetting)
 {
     QApplicationSettings& settings = QApplicationSettings::Instance();

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include <QScreen>
 
 #include "config/QApplicationSettings.h"
+#include "config/ResourcePaths.h"
 #include "support/TempDir.h"
 #include "app/windows/XvfbDisplay.h"
 
@@ -187,18 +189,106 @@ void ShowsTheSampleAndShutsDown(int render, bool withGL, const std::string& shot
     const QRect panels(window.left(), window.top() + videoHeight + 40, window.width(), window.height() - videoHeight - 40);
     EXPECT_LT(count(panels, [](const QColor& c) { return c.value() < 8; }), panels.width() * panels.height() / 8)
         << "the panels below the grid are painted";
-    // The united time line's snapshot and print buttons show their skin.
-    const struct {
-        const char* what;
-        QColor colour;
-    } buttons[] = {{"snapshot", QColor(230, 60, 160)}, {"print", QColor(40, 200, 220)}};
-    for (const auto& button : buttons) {
-        const auto near = [&](const QColor& c) {
-            return std::abs(c.red() - button.colour.red()) < 10 && std::abs(c.green() - button.colour.green()) < 10 &&
-                   std::abs(c.blue() - button.colour.blue()) < 10;
+    // The united time line's snapshot and print buttons show their skin:
+    // the opaque pixels of each normal look appear unscaled on the screen.
+    for (const char* look : {"shot_normal", "print_normal"}) {
+        const QImage image = QImage(ResourcePath(ApplicationDirectory(), QString(look) + ".png"))
+                                 .convertToFormat(QImage::Format_ARGB32);
+        ASSERT_FALSE(image.isNull()) << look;
+        const auto matchesAt = [&](int left, int top) {
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QRgb want = image.pixel(x, y);
+                    if (qAlpha(want) != 255)
+                        continue;
+                    const QRgb got = screen.pixel(left + x, top + y);
+                    if (std::abs(qRed(got) - qRed(want)) > 6 || std::abs(qGreen(got) - qGreen(want)) > 6 ||
+                        std::abs(qBlue(got) - qBlue(want)) > 6)
+                        return false;
+                }
+            return true;
         };
-        EXPECT_GT(count(panels, near), 60) << "the " << button.what << " button is painted; see " << shot;
+        bool found = false;
+        for (int y = panels.top(); !found && y + image.height() <= panels.bottom(); ++y)
+            for (int x = panels.left(); !found && x + image.width() <= panels.right(); ++x)
+                found = matchesAt(x, y);
+        EXPECT_TRUE(found) << "the " << look << " button is painted; see " << shot;
     }
+}
+
+// Started on a path that holds nothing, the program shows its warning over
+// an empty window and still opens the sample that a later instance sends.
+TEST(PlayerWindow, OpensTheSampleAfterASourceThatHeldNothing)
+{
+    XvfbDisplay x;
+    ASSERT_TRUE(x.Running());
+    int argc = 1;
+    char name[] = "test";
+    char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+
+    TempDir dir("emptythensample");
+    const std::string programName = "GavexEmpty" + std::to_string(::getpid());
+    const fs::path program = PlaceProgram(dir.path(), programName);
+    {
+        QApplicationSettings stored;
+        stored.Render = 1;
+        ASSERT_TRUE(stored.SaveToFile(fs::path(dir / (programName + ".xml")).wstring()));
+    }
+    const std::string sample = dir / "sample";
+    ASSERT_EQ(std::system((std::string(GAVEX_SAMPLE_ARCHIVE_TOOL) + " '" + sample + "' > /dev/null").c_str()), 0);
+
+    QProcess player;
+    player.setProcessChannelMode(QProcess::ForwardedChannels);
+    player.start("/bin/sh", {"-c", "\"$0\" \"$@\"; exit $?", QString::fromStdString(program.string()), "--source",
+                             QString::fromStdString(dir / "missing")});
+    ASSERT_TRUE(player.waitForStarted(5000));
+    const QString channel = QString::fromStdString(programName) + "." + QString::number(::getuid());
+    if (!WaitForListener(channel, player, 20000)) {
+        KillWithChildren(player);
+        FAIL() << "the program did not come up";
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto barPixels = [] {
+        const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        int yellow = 0;
+        int blue = 0;
+        for (int y = 0; y < screen.height(); y += 2)
+            for (int x = 0; x < screen.width(); x += 2) {
+                const QColor c(screen.pixel(x, y));
+                yellow += c.red() > 200 && c.green() > 200 && c.blue() < 60;
+                blue += c.blue() > 200 && c.red() < 60 && c.green() < 60;
+            }
+        return std::min(yellow, blue);
+    };
+    EXPECT_LT(barPixels(), 50) << "nothing plays";
+    {
+        // The message box: a light grey sheet over the dark window.
+        const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        int sheet = 0;
+        for (int y = 0; y < screen.height(); y += 2)
+            for (int x = 0; x < screen.width(); x += 2) {
+                const QColor c(screen.pixel(x, y));
+                sheet += c.value() > 225 && c.saturation() < 20;
+            }
+        EXPECT_GT(sheet, 3000) << "the warning box is shown";
+    }
+    EXPECT_EQ(player.state(), QProcess::Running) << "the warning does not end the program";
+
+    // The warning box is still up: the window takes the next source anyway.
+    ASSERT_TRUE(SendToInstance(channel, QString("\"%1\" --source \"%2\"")
+                                            .arg(QString::fromStdString(program.string()), QString::fromStdString(sample))));
+    int bars = 0;
+    for (int wait = 0; wait < 20 && bars < 800; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        bars = barPixels();
+    }
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    fs::create_directories(fs::path(GAVEX_TEST_BINARY_DIR) / "artifacts");
+    const fs::path shot = fs::path(GAVEX_TEST_BINARY_DIR) / "artifacts" / "player-window-after-empty.png";
+    screen.save(QString::fromStdString(shot.string()));
+    EXPECT_GE(bars, 800) << "the sample's four cameras show; see " << shot;
+    KillWithChildren(player);
 }
 
 TEST(PlayerWindow, ShowsTheSampleAndShutsDownForALaterInstance)
