@@ -39,6 +39,12 @@ void TimeSynchronizer::WaitTurn(Client& c) {
     c.cond.wait(lock, [&] { return !c.waiting; });
 }
 
+void TimeSynchronizer::WaitTurn(Client& c, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(c.lock);
+    c.cond.wait_for(lock, limit, [&] { return !c.waiting; });
+    c.waiting = false;
+}
+
 void TimeSynchronizer::Reset(int index, int64_t startPosition) {
     if (index != 0) return;
     std::lock_guard<std::recursive_mutex> lock(m_lock);
@@ -199,7 +205,11 @@ void TimeSynchronizer::WaitClientTime(int index, int64_t current, int64_t next, 
         // it waited, does not jump the queue; nor does it stay behind one
         // that has gone).
         for (;;) {
-            Client* earliest = EarliestClient();
+            // A client whose frame is overdue by more than kLateMs holds
+            // nobody back: it is catching up (skipping) and presents out of
+            // turn, while the others keep to the clock.
+            const int64_t now = std::max<int64_t>(NowLocked(*self) - m_baseTime, 0);
+            Client* earliest = EarliestClient(self, now - kLateMs);
             // On a tie a client that is itself in the race goes first:
             // waiting would gain nothing.
             const bool selfInRace = !self->paused && !self->finished;
@@ -207,17 +217,20 @@ void TimeSynchronizer::WaitClientTime(int index, int64_t current, int64_t next, 
             Wake(*earliest);
             if (!RaiseWaiting(*self, false)) break;
             lock.unlock();
-            WaitTurn(*self);
+            // Looks again after a while on its own: the earliest may fall
+            // behind the clock without reporting anything.
+            WaitTurn(*self, kLookAgain);
             lock.lock();
         }
     }
     m_clock->WaitUntil(m_baseTime + current);
 }
 
-TimeSynchronizer::Client* TimeSynchronizer::EarliestClient() const {
+TimeSynchronizer::Client* TimeSynchronizer::EarliestClient(const Client* self, int64_t lateBefore) const {
     Client* earliest = nullptr;
     for (auto& c : m_clients) {
         if (c->paused || c->finished) continue;
+        if (c.get() != self && c->currentTime < lateBefore) continue;
         if (!earliest || c->currentTime < earliest->currentTime) earliest = c.get();
     }
     return earliest;

@@ -21,6 +21,8 @@
 // synchronizer lock.
 
 #include <atomic>
+#include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -36,6 +38,13 @@ namespace filters {
 
 class TimeSynchronizer {
 public:
+    // Under ordered pacing a client this far behind the clock holds no other
+    // client back.
+    static constexpr int64_t kLateMs = 40;
+    // A client waiting for its turn looks again this often, since a client
+    // that falls behind the clock reports nothing.
+    static constexpr std::chrono::milliseconds kLookAgain{10};
+
     struct Client {
         std::atomic<int64_t> currentTime{0};
         std::atomic<int64_t> nextTime{0};
@@ -84,9 +93,13 @@ private:
     void Wake(Client& c);
     // Sleeps until woken, unless the client is paused or finished.
     void WaitTurn(Client& c);
+    // The same, for at most `limit`.
+    void WaitTurn(Client& c, std::chrono::milliseconds limit);
     void WakeWaitingClients(int index);
-    // The unpaused, unfinished client with the smallest current time.
-    Client* EarliestClient() const;
+    // The unpaused, unfinished client with the smallest current time; with
+    // `self`, clients other than it whose time is before `lateBefore` (late
+    // ones) do not count.
+    Client* EarliestClient(const Client* self = nullptr, int64_t lateBefore = INT64_MIN) const;
     // Wakes every other client whose turn may have come: those at the
     // smallest current time (ties go together, not one per report).
     void WakeDueTurns(const Client& self);

@@ -295,3 +295,26 @@ TEST_F(SynchronizerTest, OnlyTheFirstFrameOfARunSetsTheTimeLineBack) {
     sync.WaitClientTime(c, 560, 600, false);
     EXPECT_EQ(sync.GetPlayTime(c), 560);
 }
+
+TEST_F(SynchronizerTest, AClientFarBehindTheClockHoldsNobodyBack) {
+    const int a = sync.CreateClient();
+    const int b = sync.CreateClient();
+    sync.Resume(a);
+    sync.Resume(b);
+    const int64_t base = clock->GetTime();
+    auto fa = std::async(std::launch::async, [&] { sync.WaitClientTime(a, 40, 80, false); });
+    auto fb = std::async(std::launch::async, [&] { sync.WaitClientTime(b, 40, 80, false); });
+    ASSERT_TRUE(Eventually([&] { return clock->WaiterCount() == 2; }));
+    AdvanceTo(base + 40);
+    ASSERT_TRUE(Finishes(fa));
+    ASSERT_TRUE(Finishes(fb));
+    // b does not report its next frame. While it is less than a frame period
+    // behind the clock, a waits for its turn...
+    AdvanceTo(base + 60);
+    auto fa2 = std::async(std::launch::async, [&] { sync.WaitClientTime(a, 80, 120, false); });
+    EXPECT_TRUE(Blocked(fa2));
+    // ...once it is further behind, a keeps to the clock without it.
+    AdvanceTo(base + 81);
+    ASSERT_TRUE(Finishes(fa2)) << sync.Describe();
+    EXPECT_EQ(sync.GetPlayTime(a), 81);
+}
