@@ -6,13 +6,14 @@
 // pause, resume and reset move the common time line.
 //
 // The order is one of presentation, not of decoding: a pin decodes its frame
-// before it reports, and every client whose turn has come is woken at once
-// (not one per report), so the pins go on decoding side by side instead of
-// each waiting for another's next report. The time line follows the
-// clock: only the first frame past the start after a reset or resume of the
-// master may set it back (to absorb the start's decoding); a frame that comes late after
-// that is presented at once, and the pin skips frames to catch up.
-//
+// before it reports, every client whose turn has come is woken at once (not
+// one per report), and a client more than kLateMs behind the clock holds
+// nobody back, so the pins decode side by side and a slow one cannot stall
+// the rest. The time line follows the clock: only the first frame past the
+// start after a reset or resume of the master may set it back (to absorb the
+// start's decoding); a frame that comes late after that is presented at
+// once, and its pin skips frames to catch up.
+
 // Times exchanged with clients are relative to the start position (source
 // time of relative time 0).
 //

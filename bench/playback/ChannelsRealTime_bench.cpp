@@ -109,7 +109,7 @@ Measure RunOurs(int count)
     // Every thread has taken the command before the end is looked for.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     for (bool ended = false; !ended;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ended = true;
         for (const auto& player : players)
             ended = ended && player->pinThread->GetState() == filters::SourcePin::kIdle;

@@ -192,11 +192,14 @@ TEST_F(RealTimePlay, ASlowDeviceMakesThePinSkipLateFramesNotSlowTheTimeLine) {
         auto source = boost::make_shared<ScriptedSource>(
             Times(kFrames), std::vector<filters::RecordPeriod>{{kStart, kFrames * kStep}});
         Channel& ch = AddChannel(source);
-        ch.host->onFrame = [this, &ch, c] {
+        std::vector<int64_t> timeLine;  // the pin's play time when a picture is taken
+        ch.host->onFrame = [this, &ch, c, &timeLine] {
             const int64_t takenAt = clock->GetTime();
+            const int64_t played = ch.pin->GetCurrentTime();
             ticks.Advance(c.deviceTicks);
             std::lock_guard<std::mutex> lock(ch.lock);
             ch.shown.emplace_back(takenAt, ch.renderer->GetSample().GetTime());
+            timeLine.push_back(played);
         };
         const int64_t played0 = clock->GetTime();
         PlayToTheEnd();
@@ -214,6 +217,8 @@ TEST_F(RealTimePlay, ASlowDeviceMakesThePinSkipLateFramesNotSlowTheTimeLine) {
             EXPECT_LE(frame - kStart, taken - anchor) << "frame " << frame - kStart;
             if (i + 1 < ch.shown.size()) {
                 EXPECT_GE(frame - kStart, taken - anchor - kStep) << "frame " << frame - kStart;
+                // The time line shows the clock's time.
+                EXPECT_EQ(timeLine[i] - kStart, taken - anchor) << "frame " << frame - kStart;
             }
         }
         // The whole recording took its own length (plus the first and last
