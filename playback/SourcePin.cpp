@@ -153,12 +153,13 @@ bool VindaraSourcePin::SkipLateFrames(VideoFrame*& frame, int64_t& nextTime, boo
     // Until the time line is set to the first frame of a run nothing is late.
     if (!sync.IsAnchored() || sync.IsClientPaused(m_clientIndex)) return true;
     const int64_t start = sync.GetStartPosition();
-    const int64_t now = sync.GetPlayTime(m_clientIndex);
     int64_t skipped = 0;
     // A frame whose successor is due already would be out of date the
     // moment it is shown. Only strictly later successors count: a source
-    // that repeats its last frame at the end does not loop here.
-    while (!atEnd && nextTime - start <= now && nextTime > m_source->GetCurrentTime()) {
+    // that repeats its last frame at the end does not loop here. The clock
+    // is read again for every frame: a source that decodes as it moves on
+    // takes time doing so.
+    while (!atEnd && nextTime - start <= sync.GetPlayTime(m_clientIndex) && nextTime > m_source->GetCurrentTime()) {
         VideoFrame* following = m_source->NextFrame();
         if (!following) {
             CountSkipped(skipped);
