@@ -1,6 +1,7 @@
 #include "playback/SourcePin.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -28,6 +29,14 @@ namespace {
 
 // A fast-playing pin this far behind the common time line jumps ahead.
 constexpr int64_t kSkipBehindMs = 50;
+// Skipped frames are logged at most this often.
+constexpr int64_t kSkipLogIntervalUs = 1'000'000;
+
+int64_t MonotonicUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 }  // namespace
 
@@ -139,6 +148,45 @@ bool VindaraSourcePin::TakeFrame(VideoFrame*& frame, int64_t& nextTime, bool& at
     return true;
 }
 
+bool VindaraSourcePin::SkipLateFrames(VideoFrame*& frame, int64_t& nextTime, bool& atEnd) {
+    TimeSynchronizer& sync = *m_synchronizer;
+    // Until the time line is set to the first frame of a run nothing is late.
+    if (!sync.IsAnchored() || sync.IsClientPaused(m_clientIndex)) return true;
+    const int64_t start = sync.GetStartPosition();
+    int64_t skipped = 0;
+    // A frame whose successor is due already would be out of date the
+    // moment it is shown. Only strictly later successors count: a source
+    // that repeats its last frame at the end does not loop here. The clock
+    // is read again for every frame: a source that decodes as it moves on
+    // takes time doing so.
+    while (!atEnd && nextTime - start <= sync.GetPlayTime(m_clientIndex) && nextTime > m_source->GetCurrentTime()) {
+        VideoFrame* following = m_source->NextFrame();
+        if (!following) {
+            CountSkipped(skipped);
+            return false;
+        }
+        frame = following;
+        nextTime = m_source->GetNextTime();
+        atEnd = m_source->IsAtEnd();
+        ++skipped;
+    }
+    CountSkipped(skipped);
+    return true;
+}
+
+void VindaraSourcePin::CountSkipped(int64_t count) {
+    if (count <= 0) return;
+    m_skippedFrames += count;
+    m_skippedSinceLog += count;
+    const int64_t now = MonotonicUs();
+    if (now - m_lastSkipLogUs < kSkipLogIntervalUs) return;
+    getDefaultDebugInstance()->Message("SourcePin: %s is late, %lld frames skipped (%lld in all)",
+                                       WStringToString(m_source->GetName()).c_str(),
+                                       (long long)m_skippedSinceLog, (long long)m_skippedFrames.load());
+    m_skippedSinceLog = 0;
+    m_lastSkipLogUs = now;
+}
+
 int32_t VindaraSourcePin::ProcessNextFrame(render::IMediaSample* sample, const int32_t* targetSize) {
     if (!m_source || !m_synchronizer) return 2;
     try {
@@ -172,8 +220,8 @@ int32_t VindaraSourcePin::Process(render::IMediaSample* sample, const int32_t* t
         // pin back while they hold it back (none could ever go on).
         current = std::min(lag, m_source->GetCurrentTime() - start);
     } else {
-        if (!TakeFrame(frame, nextAbs, atEnd)) {
-                    // Without it the other pins could wait for this one's turn for ever.
+        // Without it the other pins could wait for this one's turn for ever.
+        if (!TakeFrame(frame, nextAbs, atEnd) || !SkipLateFrames(frame, nextAbs, atEnd)) {
             sync.SetClientFinished(m_clientIndex);
             return 2;
         }

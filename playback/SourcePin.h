@@ -79,10 +79,18 @@ public:
     bool Resume() override;
 
     int64_t GetPosition() const { return m_position; }
+    // Frames passed over because they were already out of date (the pin came
+    // late to them): counted over the pin's life.
+    int64_t GetSkippedFrames() const { return m_skippedFrames.load(); }
 
 private:
     void SeekSource(int64_t time);
     bool TakeFrame(VideoFrame*& frame, int64_t& nextTime, bool& atEnd);
+    // Playing late: moves past every frame whose successor is due already, so
+    // that the one presented is the one due now. False when the source ran
+    // out meanwhile.
+    bool SkipLateFrames(VideoFrame*& frame, int64_t& nextTime, bool& atEnd);
+    void CountSkipped(int64_t count);
     int32_t Process(render::IMediaSample* sample, const int32_t* targetSize);
     std::string InformationText(const VideoFrame& out);
     std::string FormatTime(int64_t ms);
@@ -105,6 +113,9 @@ private:
     std::string m_deviceText;
     int32_t m_framesSinceKey = 0;
     int32_t m_keyPeriod = 0;
+    std::atomic<int64_t> m_skippedFrames{0};
+    int64_t m_skippedSinceLog = 0;
+    int64_t m_lastSkipLogUs = 0;
 };
 
 // The thread that drives one source pin: in the run state it pulls frames

@@ -39,6 +39,12 @@ void TimeSynchronizer::WaitTurn(Client& c) {
     c.cond.wait(lock, [&] { return !c.waiting; });
 }
 
+void TimeSynchronizer::WaitTurn(Client& c, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(c.lock);
+    c.cond.wait_for(lock, limit, [&] { return !c.waiting; });
+    c.waiting = false;
+}
+
 void TimeSynchronizer::Reset(int index, int64_t startPosition) {
     if (index != 0) return;
     std::lock_guard<std::recursive_mutex> lock(m_lock);
@@ -48,6 +54,7 @@ void TimeSynchronizer::Reset(int index, int64_t startPosition) {
     m_pauseTime = now;
     m_referenceTime = 0;
     m_ordered = false;
+    m_anchored = false;
 }
 
 void TimeSynchronizer::Pause(int index) {
@@ -78,6 +85,7 @@ void TimeSynchronizer::Resume(int index) {
         m_baseTime += m_clock->GetTime() - m_pauseTime;
         m_referenceTime = 0;
         m_ordered = false;
+        m_anchored = false;
     }
     std::lock_guard<std::mutex> lock(c->lock);
     c->paused = false;
@@ -184,15 +192,24 @@ void TimeSynchronizer::WaitClientTime(int index, int64_t current, int64_t next, 
         self->nextTime = next;
         self->finished = finished;
         WakeWaitersToLookAgain(*self);
+        // Only the first frame of a run past its start sets the time line
+        // back to itself (the start's decoding is not the viewer's time);
+        // later lateness is the pin's to catch up by skipping frames, never
+        // the clock's to absorb: a slow pass must not slow the play speed.
         const int64_t elapsed = std::max<int64_t>(NowLocked(*self) - m_baseTime, 0);
-        if (current > 0 && current < elapsed) m_baseTime += elapsed - current;
+        if (!self->paused && current > 0 && !m_anchored.exchange(true) && current < elapsed)
+            m_baseTime += elapsed - current;
 
         // Woken, a client looks again: it goes once it is the earliest (a
         // client woken for another reason, or whose times went stale while
         // it waited, does not jump the queue; nor does it stay behind one
         // that has gone).
         for (;;) {
-            Client* earliest = EarliestClient();
+            // A client whose frame is overdue by more than kLateMs holds
+            // nobody back: it is catching up (skipping) and presents out of
+            // turn, while the others keep to the clock.
+            const int64_t now = std::max<int64_t>(NowLocked(*self) - m_baseTime, 0);
+            Client* earliest = EarliestClient(self, now - kLateMs);
             // On a tie a client that is itself in the race goes first:
             // waiting would gain nothing.
             const bool selfInRace = !self->paused && !self->finished;
@@ -200,26 +217,39 @@ void TimeSynchronizer::WaitClientTime(int index, int64_t current, int64_t next, 
             Wake(*earliest);
             if (!RaiseWaiting(*self, false)) break;
             lock.unlock();
-            WaitTurn(*self);
+            // Looks again after a while on its own: the earliest may fall
+            // behind the clock without reporting anything.
+            WaitTurn(*self, kLookAgain);
             lock.lock();
         }
     }
     m_clock->WaitUntil(m_baseTime + current);
 }
 
-TimeSynchronizer::Client* TimeSynchronizer::EarliestClient() const {
+TimeSynchronizer::Client* TimeSynchronizer::EarliestClient(const Client* self, int64_t lateBefore) const {
     Client* earliest = nullptr;
     for (auto& c : m_clients) {
         if (c->paused || c->finished) continue;
+        if (c.get() != self && c->currentTime < lateBefore) continue;
         if (!earliest || c->currentTime < earliest->currentTime) earliest = c.get();
     }
     return earliest;
 }
 
+void TimeSynchronizer::WakeDueTurns(const Client& self) {
+    const Client* earliest = EarliestClient();
+    if (!earliest) return;
+    const int64_t first = earliest->currentTime;
+    for (auto& other : m_clients) {
+        if (other.get() == &self || other->paused || other->finished) continue;
+        if (other->currentTime <= first) Wake(*other);
+    }
+}
+
 void TimeSynchronizer::WakeWaitersToLookAgain(const Client& self) {
     for (auto& other : m_clients)
         if (other.get() != &self) WakeFastWaiter(*other);
-    if (Client* earliest = EarliestClient(); earliest && earliest != &self) Wake(*earliest);
+    WakeDueTurns(self);
 }
 
 int64_t TimeSynchronizer::GetClientTime(int index) {
@@ -232,6 +262,13 @@ int64_t TimeSynchronizer::GetClientTime(int index) {
             if (!c->finished) play = std::min<int64_t>(play, c->nextTime);
     }
     return play;
+}
+
+int64_t TimeSynchronizer::GetPlayTime(int index) {
+    const Client* self = At(index);
+    if (!self) return 0;
+    const int64_t t = self->paused ? m_pauseTime.load() : m_clock->GetTime();
+    return std::max<int64_t>(t - m_baseTime, 0);
 }
 
 std::string TimeSynchronizer::Describe() {

@@ -5,6 +5,15 @@
 // the shared clock until the frame is due. Client 0 is the master: only its
 // pause, resume and reset move the common time line.
 //
+// The order is one of presentation, not of decoding: a pin decodes its frame
+// before it reports, every client whose turn has come is woken at once (not
+// one per report), and a client more than kLateMs behind the clock holds
+// nobody back, so the pins decode side by side and a slow one cannot stall
+// the rest. The time line follows the clock: only the first frame past the
+// start after a reset or resume of the master may set it back (to absorb the
+// start's decoding); a frame that comes late after that is presented at
+// once, and its pin skips frames to catch up.
+
 // Times exchanged with clients are relative to the start position (source
 // time of relative time 0).
 //
@@ -13,6 +22,8 @@
 // synchronizer lock.
 
 #include <atomic>
+#include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -28,6 +39,13 @@ namespace filters {
 
 class TimeSynchronizer {
 public:
+    // Under ordered pacing a client this far behind the clock holds no other
+    // client back.
+    static constexpr int64_t kLateMs = 40;
+    // A client waiting for its turn looks again this often, since a client
+    // that falls behind the clock reports nothing.
+    static constexpr std::chrono::milliseconds kLookAgain{10};
+
     struct Client {
         std::atomic<int64_t> currentTime{0};
         std::atomic<int64_t> nextTime{0};
@@ -55,6 +73,13 @@ public:
     void WaitClientTime(int index, int64_t current, int64_t next, bool finished);
     // Relative play time of the client.
     int64_t GetClientTime(int index);
+    // Relative time of the clock on the client's time line, not held back by
+    // frames still to come (what is due now).
+    int64_t GetPlayTime(int index);
+    // The time line has been set to its first frame past the start since the
+    // last reset or resume of the master; from then on a late frame does not
+    // move it.
+    bool IsAnchored() const { return m_anchored.load(); }
 
     bool IsClientPaused(int index) const;
     int64_t GetStartPosition() const { return m_startPosition.load(); }
@@ -69,11 +94,18 @@ private:
     void Wake(Client& c);
     // Sleeps until woken, unless the client is paused or finished.
     void WaitTurn(Client& c);
+    // The same, for at most `limit`.
+    void WaitTurn(Client& c, std::chrono::milliseconds limit);
     void WakeWaitingClients(int index);
-    // The unpaused, unfinished client with the smallest current time.
-    Client* EarliestClient() const;
+    // The unpaused, unfinished client with the smallest current time; with
+    // `self`, clients other than it whose time is before `lateBefore` (late
+    // ones) do not count.
+    Client* EarliestClient(const Client* self = nullptr, int64_t lateBefore = INT64_MIN) const;
+    // Wakes every other client whose turn may have come: those at the
+    // smallest current time (ties go together, not one per report).
+    void WakeDueTurns(const Client& self);
     // Wakes the clients that must look again at changed times: every client
-    // waiting under fast-play pacing and the earliest client.
+    // waiting under fast-play pacing and those whose turn may have come.
     void WakeWaitersToLookAgain(const Client& self);
     int64_t NowLocked(const Client& c) const;
 
@@ -85,6 +117,7 @@ private:
     std::vector<std::shared_ptr<Client>> m_clients;
     std::recursive_mutex m_lock;
     std::atomic<bool> m_ordered{false};
+    std::atomic<bool> m_anchored{false};
 };
 
 }  // namespace filters

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, builds and starts the player. Arguments go to the player; without
-# arguments it plays a sample archive (four cameras of a test picture) that
-# is made once in the build folder.
+# arguments it plays a sample archive (four cameras of a 720p25 H.264 test
+# picture, three minutes with a half-minute gap) that is made once in the
+# build folder.
 #
 # Without a display the player runs on a virtual X server (xvfb-run): after
 # a few seconds the screen is saved as a PNG, the player is closed, and the

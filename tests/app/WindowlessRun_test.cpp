@@ -65,8 +65,8 @@ protected:
 
 gavex_test::TempDir* WindowlessRun::archive = nullptr;
 
-// The sample records its four cameras for a minute from 10:00:00 local time
-// on 2024-01-15.
+// The sample records its four cameras for two minutes from 10:00:00 local
+// time on 2024-01-15, then again from 10:02:30 for a minute.
 TEST_F(WindowlessRun, SavesEveryChannelsFrameInsideTheRecording)
 {
     const struct {
@@ -94,7 +94,7 @@ TEST_F(WindowlessRun, SavesEveryChannelsFrameInsideTheRecording)
             ASSERT_FALSE(image.isNull()) << file;
             // The recorded test picture at its size, not a blank one: its
             // colour bars give far more than a few colours.
-            EXPECT_EQ(image.size(), QSize(160, 120)) << file;
+            EXPECT_EQ(image.size(), QSize(1280, 720)) << file;
             std::set<QRgb> colours;
             for (int y = 0; y < image.height(); y += 4)
                 for (int x = 0; x < image.width(); x += 4)

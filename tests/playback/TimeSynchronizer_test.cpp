@@ -245,3 +245,76 @@ TEST_F(SynchronizerTest, FastPlayWaitersLookAgainWhenTimesChange) {
     ASSERT_TRUE(Finishes(fx2));
     ASSERT_TRUE(Finishes(fz));
 }
+
+TEST_F(SynchronizerTest, OrderedClientsTiedForTheirTurnAllGoOnTheLastReport) {
+    const int a = sync.CreateClient();
+    const int b = sync.CreateClient();
+    const int c = sync.CreateClient();
+    for (int x : {a, b, c}) sync.Resume(x);
+    const int64_t base = clock->GetTime();
+    // a and b report frame 40 while c (current 0) has not: they wait.
+    auto fa = std::async(std::launch::async, [&] { sync.WaitClientTime(a, 40, 80, false); });
+    auto fb = std::async(std::launch::async, [&] { sync.WaitClientTime(b, 40, 80, false); });
+    EXPECT_TRUE(Blocked(fa));
+    EXPECT_TRUE(Blocked(fb));
+    EXPECT_EQ(clock->WaiterCount(), 0u);
+    // c's report of the same time sends all three to the clock at once, not
+    // one more with each later report.
+    auto fc = std::async(std::launch::async, [&] { sync.WaitClientTime(c, 40, 80, false); });
+    ASSERT_TRUE(Eventually([&] { return clock->WaiterCount() == 3; })) << sync.Describe();
+    EXPECT_EQ(clock->EarliestWakeTime(), base + 40);
+    AdvanceTo(base + 40);
+    ASSERT_TRUE(Finishes(fa));
+    ASSERT_TRUE(Finishes(fb));
+    ASSERT_TRUE(Finishes(fc));
+}
+
+TEST_F(SynchronizerTest, OnlyTheFirstFrameOfARunSetsTheTimeLineBack) {
+    const int c = sync.CreateClient();
+    sync.Resume(c);
+    // The run's first frame past its start comes 300 ms late: the time line
+    // starts at it.
+    AdvanceTo(clock->GetTime() + 500);
+    EXPECT_FALSE(sync.IsAnchored());
+    sync.WaitClientTime(c, 200, 240, false);
+    EXPECT_TRUE(sync.IsAnchored());
+    EXPECT_EQ(sync.GetPlayTime(c), 200);
+    // A later late frame is presented at once and the time line stays with
+    // the clock (the pin catches up by skipping).
+    AdvanceTo(clock->GetTime() + 300);
+    sync.WaitClientTime(c, 240, 280, false);
+    EXPECT_EQ(sync.GetPlayTime(c), 500);
+    AdvanceTo(clock->GetTime() + 20);
+    EXPECT_EQ(sync.GetPlayTime(c), 520);
+    // Pause and resume start a new run: its first frame may set the time
+    // line back again.
+    sync.Pause(c);
+    sync.Resume(c);
+    EXPECT_FALSE(sync.IsAnchored());
+    AdvanceTo(clock->GetTime() + 100);
+    sync.WaitClientTime(c, 560, 600, false);
+    EXPECT_EQ(sync.GetPlayTime(c), 560);
+}
+
+TEST_F(SynchronizerTest, AClientFarBehindTheClockHoldsNobodyBack) {
+    const int a = sync.CreateClient();
+    const int b = sync.CreateClient();
+    sync.Resume(a);
+    sync.Resume(b);
+    const int64_t base = clock->GetTime();
+    auto fa = std::async(std::launch::async, [&] { sync.WaitClientTime(a, 40, 80, false); });
+    auto fb = std::async(std::launch::async, [&] { sync.WaitClientTime(b, 40, 80, false); });
+    ASSERT_TRUE(Eventually([&] { return clock->WaiterCount() == 2; }));
+    AdvanceTo(base + 40);
+    ASSERT_TRUE(Finishes(fa));
+    ASSERT_TRUE(Finishes(fb));
+    // b does not report its next frame. While it is less than a frame period
+    // behind the clock, a waits for its turn...
+    AdvanceTo(base + 60);
+    auto fa2 = std::async(std::launch::async, [&] { sync.WaitClientTime(a, 80, 120, false); });
+    EXPECT_TRUE(Blocked(fa2));
+    // ...once it is further behind, a keeps to the clock without it.
+    AdvanceTo(base + 81);
+    ASSERT_TRUE(Finishes(fa2)) << sync.Describe();
+    EXPECT_EQ(sync.GetPlayTime(a), 81);
+}

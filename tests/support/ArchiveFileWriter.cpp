@@ -283,10 +283,18 @@ std::vector<ArchiveFrame> MakeSyntheticFrames(size_t count, int64_t startUnixMs,
 std::vector<ArchiveFrame> GenerateH264Frames(const std::string& workDir, int frameCount, int64_t startUnixMs,
                                              int64_t stepMs, int gop)
 {
+    return GenerateH264Frames(workDir, frameCount, startUnixMs, stepMs, gop, H264Picture{});
+}
+
+std::vector<ArchiveFrame> GenerateH264Frames(const std::string& workDir, int frameCount, int64_t startUnixMs,
+                                             int64_t stepMs, int gop, const H264Picture& picture)
+{
     const std::string out = workDir + "/testsrc.h264";
-    const std::string args = "-f lavfi -i testsrc=size=160x120:rate=5 -frames:v " + std::to_string(frameCount)
-        + " -c:v libx264 -preset ultrafast -g " + std::to_string(gop)
-        + " -x264-params aud=1:scenecut=0 -bsf:v h264_mp4toannexb -f h264 " + out;
+    const std::string args = "-f lavfi -i testsrc=size=" + std::to_string(picture.width) + "x"
+        + std::to_string(picture.height) + ":rate=" + std::to_string(picture.rate) + " -frames:v "
+        + std::to_string(frameCount) + " -c:v libx264 -preset ultrafast -g " + std::to_string(gop)
+        + " -x264-params aud=1:scenecut=0" + (picture.headersOnEveryKey ? ":repeat-headers=1" : "")
+        + " -bsf:v h264_mp4toannexb -f h264 " + out;
     if (!RunFfmpeg(args))
         return {};
     const std::vector<uint8_t> stream = gavex_test::ReadFileBytes(out);

@@ -90,6 +90,17 @@ std::vector<ArchiveFrame> MakeSyntheticFrames(size_t count, int64_t startUnixMs,
 // whole JPEG pictures (all key frames).
 std::vector<ArchiveFrame> GenerateH264Frames(const std::string& workDir, int frameCount, int64_t startUnixMs,
                                              int64_t stepMs, int gop = 10);
+// The same test picture at another size and rate of the test source. With
+// headersOnEveryKey each key frame carries the stream's parameter sets, so
+// that decoding can start at any key frame (a recorder's files).
+struct H264Picture {
+    int width = 160;
+    int height = 120;
+    int rate = 5;
+    bool headersOnEveryKey = false;
+};
+std::vector<ArchiveFrame> GenerateH264Frames(const std::string& workDir, int frameCount, int64_t startUnixMs,
+                                             int64_t stepMs, int gop, const H264Picture& picture);
 std::vector<ArchiveFrame> GenerateMjpegFrames(const std::string& workDir, int frameCount, int64_t startUnixMs,
                                               int64_t stepMs);
 
