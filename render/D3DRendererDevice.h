@@ -16,12 +16,15 @@
 #include <vector>
 
 #include <QImage>
+#include <QRegion>
 #include <QPointer>
 #include <boost/weak_ptr.hpp>
 
 #include "platform/D3D9.h"
 #include "render/MemoryTexture.h"
 #include "render/RendererDevice.h"
+
+class QPainter;
 
 namespace render {
 
@@ -46,11 +49,31 @@ public:
     // std::exception when a device call fails.
     platform::d3d9::TexturePtr GetDeviceTexture(bool smooth);
     bool IsSmooth();
+
+    // Drawing straight from the system-memory buffer, bypassing the device
+    // texture (which is then brought up to date only when next asked for).
+    // Both take the image's whole texels `source` (inside the image) and
+    // write `size` 32-bit pixels at dst; false when the buffer's layout is
+    // not the one asked for.
+    //
+    // A planar image, scaled by the resize primitives (nearest samples
+    // unless smooth; area averages when shrinking, else linear) and
+    // converted with the image's matrix.
+    bool DrawPlanar(const QRect& source, std::uint8_t* dst, int dstPitch, const QSize& size, bool smooth,
+                    std::vector<std::uint8_t>& scratch);
+    // A 32-bit image sampled at texel columns and rows (wrapping as the
+    // device's point sampling does); premultiplied blending over dst when
+    // blend, else a copy.
+    bool DrawPacked(const std::vector<int>& columns, const std::vector<int>& rows, std::uint8_t* dst, int dstPitch,
+                    bool blend);
     // The device is gone: nothing is made through it any more.
     void Detach();
 
 private:
     void UploadThroughSurface(const std::vector<QRect>& dirty);
+    // Moves changes made since the last upload to the pending list (m_lock
+    // held by the caller is not needed: it takes it).
+    void TakeChanges();
 
     D3DRendererDevice* m_device;  // null once detached
     platform::d3d9::TexturePtr m_texture;
@@ -93,16 +116,27 @@ public:
     // The back buffer size a request needs (it only grows, by 256 pixels).
     QSize ComputeBackBufferSize(const QSize& requested) const;
     bool SupportsYV12() const { return m_yv12; }
-    // The picture presented so far (RGB32, the back buffer's size), for a
-    // window that paints itself (one with Qt::WA_PaintOnScreen); null before
-    // the first present.
+    // A copy of the picture presented so far (RGB32, the back buffer's
+    // size); null before the first present.
     QImage FrontImage() const;
+    // For a window that paints itself (one with Qt::WA_PaintOnScreen), GUI
+    // thread: paints region from the presented picture in place, copying
+    // nothing else; returns the part the picture does not hold (all of it
+    // before the first present).
+    QRegion PaintFront(QPainter& painter, const QRegion& region) const;
     // The software device (null before the first Create).
     platform::d3d9::DevicePtr Device() const { return m_device; }
 
 private:
     friend class D3DTexture;
     void ApplyViewport(const QRect& rect);
+    // The selected texture on the device, uploaded (the general rasteriser
+    // reads it there).
+    void BindDeviceTexture();
+    // Draws an axis-aligned quad without the rasteriser when nothing but
+    // scaling, conversion, copying or premultiplied blending is asked for;
+    // false when the quad needs the rasteriser.
+    bool DrawQuadDirect(const QRectF& target, const QRectF& source, std::uint32_t colour);
     void PurgeResources();
     void CheckYV12Support();
     platform::d3d9::PresentParameters BuildPresentParameters(QWidget* window) const;
@@ -130,6 +164,22 @@ private:
     // coordinates, and the scaled copy of the last strip.
     QSizeF m_sourceSize{1, 1};
     std::vector<platform::d3d9::Vertex> m_scaledStrip;
+    // The texture selected by SetTexture; put on the device only when the
+    // rasteriser draws with it.
+    TexturePtr m_selected;
+    bool m_selectedSmooth = false;
+    bool m_bound = true;
+    int m_blendMode = 0;
+    // The view transform is the identity and the projection the one
+    // SetViewport made: quads map straight to pixels.
+    bool m_viewIdentity = true;
+    bool m_projectionOfViewport = false;
+    bool m_savedViewIdentity = true;
+    bool m_savedProjectionOfViewport = false;
+    // Working memory of the direct paths, kept from pass to pass.
+    std::vector<std::uint8_t> m_scratch;
+    std::vector<int> m_columns;
+    std::vector<int> m_rows;
     std::atomic<bool> m_yv12{false};  // read by producers' threads
 };
 

@@ -12,6 +12,7 @@
 // them the scene goes straight into the window's surface. Present flushes:
 // nothing is painted through the widget.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,7 +37,8 @@ struct OGLContextState {
     // Written by Create before any texture of the context exists.
     bool powerOfTwo = false;
     bool planarProgram = false;
-    unsigned program = 0;
+    // The YV12 programs, by platform::YuvMatrix.
+    unsigned programs[3] = {0, 0, 0};
 };
 
 class OGLTexture : public ITexture {
@@ -56,6 +58,7 @@ public:
     QRectF GetSourceRect() override;
     QSize GetImageSize() override;
     bool SupportsPlanar() override;
+    void SetYuvMatrix(platform::YuvMatrix matrix) override { m_matrix = matrix; }
     void Update(const uchar* bits, const QSize& size, int bytesPerLine,
                 const std::vector<QRect>* dirtyRects) override;
 
@@ -98,6 +101,7 @@ private:
     unsigned m_frameBuffer = 0;
     bool m_planar = false;
     bool m_smooth;
+    std::atomic<platform::YuvMatrix> m_matrix{platform::YuvMatrix::Bt601Video};
 };
 
 class OGLRendererDevice : public IRendererDevice {

@@ -16,6 +16,7 @@
 #include <QSize>
 #include <boost/shared_ptr.hpp>
 
+#include "platform/YuvMatrix.h"
 #include "render/GraphicArea.h"
 #include "render/Matrix.h"
 
@@ -54,6 +55,9 @@ public:
     // The image size of the last GetBuffer; (-1, -1) before the first.
     virtual QSize GetImageSize() = 0;
     virtual bool SupportsPlanar() = 0;
+    // How a planar image's samples become RGB (studio-range BT.601 until
+    // said otherwise).
+    virtual void SetYuvMatrix(platform::YuvMatrix) {}
 };
 
 using TexturePtr = boost::shared_ptr<ITexture>;

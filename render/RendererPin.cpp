@@ -80,6 +80,12 @@ void MediaSample::Commit()
         m_texture->Commit();
 }
 
+void MediaSample::SetYuvMatrix(platform::YuvMatrix matrix)
+{
+    if (m_texture)
+        m_texture->SetYuvMatrix(matrix);
+}
+
 bool MediaSample::AcceptFrame(VideoFrame* frame)
 {
     ReleaseVideoFrame(frame);
