@@ -181,6 +181,16 @@ bool D3DTexture::DrawPlanar(const QRect& source, std::uint8_t* dst, int dstPitch
     if (!PlanarLocked() || image.width() < 1 || image.height() < 1 || size.isEmpty() ||
         !QRect(QPoint(0, 0), image).contains(source))
         return false;
+    const std::size_t row = static_cast<std::size_t>(size.width()) * 4;
+    // Counted under the lock with the buffer: a commit during the drawing
+    // below changes the count and is drawn again next time.
+    const std::uint64_t commits = CommitCount();
+    if (m_drawn.commits == commits && m_drawn.source == source && m_drawn.size == size && m_drawn.smooth == smooth &&
+        m_drawn.matrix == matrix) {
+        for (int y = 0; y < size.height(); ++y)
+            std::memcpy(dst + static_cast<std::ptrdiff_t>(y) * dstPitch, m_drawn.pixels.data() + row * y, row);
+        return true;
+    }
     const int pitch = BufferSizeLocked().width();
     const int chromaPitch = pitch / 2;
     const uchar* y = BufferData();
@@ -237,8 +247,17 @@ bool D3DTexture::DrawPlanar(const QRect& source, std::uint8_t* dst, int dstPitch
             steps[k] = job.toStep;
         }
     }
-    return ConvertYuv420ToBgra8uP3C4M(planes, steps, dst, dstPitch, ImageSize{size.width(), size.height()}, matrix) >=
-           0;
+    if (ConvertYuv420ToBgra8uP3C4M(planes, steps, dst, dstPitch, ImageSize{size.width(), size.height()}, matrix) < 0)
+        return false;
+    m_drawn.pixels.resize(row * static_cast<std::size_t>(size.height()));
+    for (int y = 0; y < size.height(); ++y)
+        std::memcpy(m_drawn.pixels.data() + row * y, dst + static_cast<std::ptrdiff_t>(y) * dstPitch, row);
+    m_drawn.commits = commits;
+    m_drawn.source = source;
+    m_drawn.size = size;
+    m_drawn.smooth = smooth;
+    m_drawn.matrix = matrix;
+    return true;
 }
 
 bool D3DTexture::DrawPacked(const std::vector<int>& columns, const std::vector<int>& rows, std::uint8_t* dst,
@@ -567,13 +586,17 @@ bool D3DRendererDevice::DrawQuadDirect(const QRectF& target, const QRectF& sourc
     const int y1 = static_cast<int>(std::ceil(target.top() + target.height() - 0.5));
     if (x0 >= x1 || y0 >= y1)
         return true;
-    // A quad cut by the viewport would need its source cut in fractions.
-    if (x0 < 0 || y0 < 0 || x1 > m_viewport.width() || y1 > m_viewport.height())
-        return false;
+    // The part inside the viewport: sampled pixels and fills are cut
+    // freely; a scaled picture would need its source cut in fractions.
+    const int cx0 = std::max(x0, 0), cy0 = std::max(y0, 0);
+    const int cx1 = std::min(x1, m_viewport.width()), cy1 = std::min(y1, m_viewport.height());
+    if (cx0 >= cx1 || cy0 >= cy1)
+        return true;
+    const bool cut = cx0 != x0 || cy0 != y0 || cx1 != x1 || cy1 != y1;
     const int pitch = m_scene->Pitch();
-    std::uint8_t* dst = m_scene->Bits() + static_cast<std::ptrdiff_t>(m_viewport.top() + y0) * pitch +
-                        static_cast<std::ptrdiff_t>(m_viewport.left() + x0) * 4;
-    const QSize size(x1 - x0, y1 - y0);
+    std::uint8_t* dst = m_scene->Bits() + static_cast<std::ptrdiff_t>(m_viewport.top() + cy0) * pitch +
+                        static_cast<std::ptrdiff_t>(m_viewport.left() + cx0) * 4;
+    const QSize size(cx1 - cx0, cy1 - cy0);
     if (!m_selected) {
         if (m_blendMode != 0)
             return false;
@@ -585,12 +608,19 @@ bool D3DRendererDevice::DrawQuadDirect(const QRectF& target, const QRectF& sourc
         return false;
     const QSize buffer = texture->BufferSize();
     const QSize image = texture->GetImageSize();
-    if (buffer.width() < 1 || buffer.height() < 1 || image.width() < 1 || image.height() < 1)
-        return false;
+    if (buffer.width() < 1 || buffer.height() < 1 || image.width() < 1 || image.height() < 1) {
+        // A texture without an image is transparent black: it replaces with
+        // nothing, and covers nothing when blended premultiplied.
+        if (m_blendMode == 1)
+            return false;
+        if (m_blendMode == 0)
+            FillColour(dst, pitch, size, 0);
+        return true;
+    }
     if (texture->IsPlanar()) {
         // Opaque pictures only: a picture faded over another is blended by
         // the rasteriser.
-        if (!(m_blendMode == 0 || (m_blendMode == 1 && colour >> 24 == 255)))
+        if (cut || !(m_blendMode == 0 || (m_blendMode == 1 && colour >> 24 == 255)))
             return false;
         const double sx = source.x() * buffer.width(), sy = source.y() * buffer.height();
         const double sw = source.width() * buffer.width(), sh = source.height() * buffer.height();
@@ -613,11 +643,11 @@ bool D3DRendererDevice::DrawQuadDirect(const QRectF& target, const QRectF& sourc
     m_columns.resize(static_cast<std::size_t>(size.width()));
     for (int i = 0; i < size.width(); ++i)
         m_columns[static_cast<std::size_t>(i)] =
-            texel(source.x() + (x0 + i + 0.5 - target.left()) / target.width() * source.width(), buffer.width());
+            texel(source.x() + (cx0 + i + 0.5 - target.left()) / target.width() * source.width(), buffer.width());
     m_rows.resize(static_cast<std::size_t>(size.height()));
     for (int i = 0; i < size.height(); ++i)
         m_rows[static_cast<std::size_t>(i)] =
-            texel(source.y() + (y0 + i + 0.5 - target.top()) / target.height() * source.height(), buffer.height());
+            texel(source.y() + (cy0 + i + 0.5 - target.top()) / target.height() * source.height(), buffer.height());
     return texture->DrawPacked(m_columns, m_rows, dst, pitch, m_blendMode == 2);
 }
 

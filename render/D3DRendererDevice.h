@@ -82,6 +82,17 @@ private:
     bool m_createdPlanar = false;
     bool m_smooth;
     std::vector<QRect> m_pending;  // taken from the buffer, not yet uploaded
+    // The last picture DrawPlanar made, redrawn as it is while neither the
+    // picture nor the way it is drawn changed (a pass redraws every
+    // channel, most of them unchanged).
+    struct Drawn {
+        std::uint64_t commits = ~0ull;
+        QRect source;
+        QSize size;
+        bool smooth = false;
+        platform::YuvMatrix matrix = platform::YuvMatrix::Bt601Video;
+        std::vector<std::uint8_t> pixels;
+    } m_drawn;
 };
 
 class D3DRendererDevice : public IRendererDevice {

@@ -4,6 +4,7 @@
 // derive from it and upload what TakeDirty hands them.
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -39,6 +40,8 @@ public:
     QSize BufferSize();
     bool IsPlanar();
     std::vector<uchar> Bytes();
+    // Pictures committed so far (a benchmark tells new pictures by it).
+    std::uint64_t CommitCount() const { return m_commits; }
 
 protected:
     // The buffer's first byte and layout; m_lock held.
@@ -57,6 +60,7 @@ private:
     bool m_planar = false;
     std::vector<uchar> m_buffer;
     std::vector<QRect> m_dirty;
+    std::atomic<std::uint64_t> m_commits{0};
     std::atomic<platform::YuvMatrix> m_matrix{platform::YuvMatrix::Bt601Video};
 };
 

@@ -197,6 +197,7 @@ uchar* OGLTexture::GetBuffer(const QSize& imageSize, int& bytesPerLine, bool pla
 
 void OGLTexture::Commit()
 {
+    ++m_commits;
     Invalidate(nullptr);
 }
 

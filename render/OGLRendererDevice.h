@@ -77,6 +77,8 @@ public:
     // first.
     void ReadRendered(const QRect& rect, uchar* dst, int bytesPerLine);
 
+    // Pictures committed so far (a benchmark tells new pictures by it).
+    std::uint64_t CommitCount() const { return m_commits; }
     bool IsPlanar();
     bool IsEmpty();
     bool IsUploaded();
@@ -102,6 +104,7 @@ private:
     bool m_planar = false;
     bool m_smooth;
     std::atomic<platform::YuvMatrix> m_matrix{platform::YuvMatrix::Bt601Video};
+    std::atomic<std::uint64_t> m_commits{0};
 };
 
 class OGLRendererDevice : public IRendererDevice {
