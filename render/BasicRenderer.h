@@ -103,6 +103,9 @@ public:
     // while the device is not ready.
     void InvalidateRect(const QRect& rect);
     virtual void InvalidateAll();
+    // A new picture of the pin: its rectangle is drawn again (the whole
+    // output while it has none). Any thread.
+    void InvalidatePin(const RendererPin& pin);
     // The controls layer's pixels (premultiplied ARGB) for its texture.
     void Update(const uchar* bits, const QSize& size, int bytesPerLine,
                 const std::vector<QRect>* dirtyRects) override;

@@ -171,24 +171,30 @@ void D3DTexture::TakeChanges()
     }
 }
 
-bool D3DTexture::DrawPlanar(const QRect& source, std::uint8_t* dst, int dstPitch, const QSize& size, bool smooth,
-                            std::vector<std::uint8_t>& scratch)
+bool D3DTexture::DrawPlanar(const QRect& source, const QSize& size, const QRect& visible, std::uint8_t* dst,
+                            int dstPitch, bool smooth, std::vector<std::uint8_t>& scratch)
 {
     TakeChanges();
     const platform::YuvMatrix matrix = GetYuvMatrix();
     std::lock_guard<std::mutex> lock(m_lock);
     const QSize image = ImageSizeLocked();
     if (!PlanarLocked() || image.width() < 1 || image.height() < 1 || size.isEmpty() ||
-        !QRect(QPoint(0, 0), image).contains(source))
+        !QRect(QPoint(0, 0), image).contains(source) || !QRect(QPoint(0, 0), size).contains(visible))
         return false;
     const std::size_t row = static_cast<std::size_t>(size.width()) * 4;
+    auto copyVisible = [&] {
+        for (int y = 0; y < visible.height(); ++y)
+            std::memcpy(dst + static_cast<std::ptrdiff_t>(y) * dstPitch,
+                        m_drawn.pixels.data() + row * static_cast<std::size_t>(visible.top() + y) +
+                            static_cast<std::size_t>(visible.left()) * 4,
+                        static_cast<std::size_t>(visible.width()) * 4);
+    };
     // Counted under the lock with the buffer: a commit during the drawing
     // below changes the count and is drawn again next time.
     const std::uint64_t commits = CommitCount();
     if (m_drawn.commits == commits && m_drawn.source == source && m_drawn.size == size && m_drawn.smooth == smooth &&
         m_drawn.matrix == matrix) {
-        for (int y = 0; y < size.height(); ++y)
-            std::memcpy(dst + static_cast<std::ptrdiff_t>(y) * dstPitch, m_drawn.pixels.data() + row * y, row);
+        copyVisible();
         return true;
     }
     const int pitch = BufferSizeLocked().width();
@@ -234,10 +240,11 @@ bool D3DTexture::DrawPlanar(const QRect& source, std::uint8_t* dst, int dstPitch
             const Plane& job = jobs[k];
             const double fx = static_cast<double>(job.to.width()) / job.rect.width();
             const double fy = static_cast<double>(job.to.height()) / job.rect.height();
-            // Shrinking averages what each pixel covers; enlarging
+            // Shrinking by more than half averages what each pixel covers
+            // (interpolation would skip samples); milder scaling
             // interpolates; unsmoothed pictures take the nearest sample.
             const std::int32_t mode = !smooth                   ? ResizeMode::Nearest
-                                      : fx <= 1.0 && fy <= 1.0 ? ResizeMode::SuperSample
+                                      : fx <= 0.5 && fy <= 0.5 ? ResizeMode::SuperSample
                                                                : ResizeMode::Linear;
             const ImageRect roi{job.rect.x(), job.rect.y(), job.rect.width(), job.rect.height()};
             if (ResizePlane_8u_C1R(job.from, ImageSize{job.whole.width(), job.whole.height()}, job.step, roi, out[k],
@@ -247,11 +254,13 @@ bool D3DTexture::DrawPlanar(const QRect& source, std::uint8_t* dst, int dstPitch
             steps[k] = job.toStep;
         }
     }
-    if (ConvertYuv420ToBgra8uP3C4M(planes, steps, dst, dstPitch, ImageSize{size.width(), size.height()}, matrix) < 0)
-        return false;
+    // The whole picture is made, kept, and its visible part copied.
     m_drawn.pixels.resize(row * static_cast<std::size_t>(size.height()));
-    for (int y = 0; y < size.height(); ++y)
-        std::memcpy(m_drawn.pixels.data() + row * y, dst + static_cast<std::ptrdiff_t>(y) * dstPitch, row);
+    m_drawn.commits = ~0ull;
+    if (ConvertYuv420ToBgra8uP3C4M(planes, steps, m_drawn.pixels.data(), static_cast<std::int32_t>(row),
+                                   ImageSize{size.width(), size.height()}, matrix) < 0)
+        return false;
+    copyVisible();
     m_drawn.commits = commits;
     m_drawn.source = source;
     m_drawn.size = size;
@@ -259,6 +268,38 @@ bool D3DTexture::DrawPlanar(const QRect& source, std::uint8_t* dst, int dstPitch
     m_drawn.matrix = matrix;
     return true;
 }
+
+namespace {
+
+// Premultiplied pixels over dst: src + dst (255 - a) / 255 per channel; a
+// transparent source leaves dst as it is, an opaque one replaces it.
+void BlendRun(const std::uint32_t* in, std::uint32_t* out, std::size_t count)
+{
+    std::size_t c = 0;
+    while (c < count) {
+        // Overlays are mostly empty: four transparent pixels at a time.
+        if (c + 4 <= count && (in[c] | in[c + 1] | in[c + 2] | in[c + 3]) == 0) {
+            c += 4;
+            continue;
+        }
+        const std::uint32_t p = in[c];
+        const std::uint32_t a = p >> 24;
+        if (a == 255) {
+            out[c] = p;
+        } else if (p != 0) {
+            const std::uint32_t keep = 255 - a, old = out[c];
+            std::uint32_t result = 0;
+            for (int shift = 0; shift < 32; shift += 8) {
+                const std::uint32_t value = ((p >> shift) & 0xFF) + (((old >> shift) & 0xFF) * keep + 127) / 255;
+                result |= std::min<std::uint32_t>(value, 255) << shift;
+            }
+            out[c] = result;
+        }
+        ++c;
+    }
+}
+
+}  // namespace
 
 bool D3DTexture::DrawPacked(const std::vector<int>& columns, const std::vector<int>& rows, std::uint8_t* dst,
                             int dstPitch, bool blend)
@@ -269,12 +310,24 @@ bool D3DTexture::DrawPacked(const std::vector<int>& columns, const std::vector<i
     if (PlanarLocked() || buffer.width() < 1 || buffer.height() < 1)
         return false;
     const std::size_t pitch = static_cast<std::size_t>(buffer.width()) * 4;
+    // Unscaled columns (an overlay of the window's size) are read in a run.
+    bool run = !columns.empty();
+    for (std::size_t c = 1; c < columns.size() && run; ++c)
+        run = columns[c] == columns[0] + static_cast<int>(c);
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const auto* in = reinterpret_cast<const std::uint32_t*>(BufferData() + pitch * static_cast<std::size_t>(rows[r]));
         auto* out = reinterpret_cast<std::uint32_t*>(dst + static_cast<std::ptrdiff_t>(r) * dstPitch);
         if (!blend) {
+            if (run) {
+                std::memcpy(out, in + columns[0], columns.size() * 4);
+                continue;
+            }
             for (std::size_t c = 0; c < columns.size(); ++c)
                 out[c] = in[columns[c]];
+            continue;
+        }
+        if (run) {
+            BlendRun(in + columns[0], out, columns.size());
             continue;
         }
         // Premultiplied colour over what is there: src + dst (255 - a) / 255.
@@ -536,6 +589,7 @@ void D3DRendererDevice::PurgeResources()
 
 void D3DRendererDevice::BeginScene()
 {
+    m_scissor = QRect();
     Check(m_device->SetRenderTarget(m_scene));
     Check(m_device->BeginScene());
 }
@@ -586,13 +640,14 @@ bool D3DRendererDevice::DrawQuadDirect(const QRectF& target, const QRectF& sourc
     const int y1 = static_cast<int>(std::ceil(target.top() + target.height() - 0.5));
     if (x0 >= x1 || y0 >= y1)
         return true;
-    // The part inside the viewport: sampled pixels and fills are cut
-    // freely; a scaled picture would need its source cut in fractions.
-    const int cx0 = std::max(x0, 0), cy0 = std::max(y0, 0);
-    const int cx1 = std::min(x1, m_viewport.width()), cy1 = std::min(y1, m_viewport.height());
+    // The part inside the viewport and the scissor (viewport pixels).
+    QRect clip(0, 0, m_viewport.width(), m_viewport.height());
+    if (!m_scissor.isNull())
+        clip &= m_scissor.translated(-m_viewport.topLeft());
+    const int cx0 = std::max(x0, clip.left()), cy0 = std::max(y0, clip.top());
+    const int cx1 = std::min(x1, clip.right() + 1), cy1 = std::min(y1, clip.bottom() + 1);
     if (cx0 >= cx1 || cy0 >= cy1)
         return true;
-    const bool cut = cx0 != x0 || cy0 != y0 || cx1 != x1 || cy1 != y1;
     const int pitch = m_scene->Pitch();
     std::uint8_t* dst = m_scene->Bits() + static_cast<std::ptrdiff_t>(m_viewport.top() + cy0) * pitch +
                         static_cast<std::ptrdiff_t>(m_viewport.left() + cx0) * 4;
@@ -620,7 +675,7 @@ bool D3DRendererDevice::DrawQuadDirect(const QRectF& target, const QRectF& sourc
     if (texture->IsPlanar()) {
         // Opaque pictures only: a picture faded over another is blended by
         // the rasteriser.
-        if (cut || !(m_blendMode == 0 || (m_blendMode == 1 && colour >> 24 == 255)))
+        if (!(m_blendMode == 0 || (m_blendMode == 1 && colour >> 24 == 255)))
             return false;
         const double sx = source.x() * buffer.width(), sy = source.y() * buffer.height();
         const double sw = source.width() * buffer.width(), sh = source.height() * buffer.height();
@@ -631,7 +686,8 @@ bool D3DRendererDevice::DrawQuadDirect(const QRectF& target, const QRectF& sourc
         if (std::abs(sx - texels.x()) > slack || std::abs(sy - texels.y()) > slack ||
             std::abs(sw - texels.width()) > slack || std::abs(sh - texels.height()) > slack || texels.isEmpty())
             return false;
-        return texture->DrawPlanar(texels, dst, pitch, size, m_selectedSmooth, m_scratch);
+        return texture->DrawPlanar(texels, QSize(x1 - x0, y1 - y0), QRect(QPoint(cx0 - x0, cy0 - y0), size), dst,
+                                   pitch, m_selectedSmooth, m_scratch);
     }
     if (m_selectedSmooth || m_blendMode == 1)
         return false;

@@ -52,15 +52,17 @@ public:
 
     // Drawing straight from the system-memory buffer, bypassing the device
     // texture (which is then brought up to date only when next asked for).
-    // Both take the image's whole texels `source` (inside the image) and
-    // write `size` 32-bit pixels at dst; false when the buffer's layout is
-    // not the one asked for.
+    // Both write 32-bit pixels at dst; false when the buffer's layout is not
+    // the one asked for.
     //
-    // A planar image, scaled by the resize primitives (nearest samples
-    // unless smooth; area averages when shrinking, else linear) and
-    // converted with the image's matrix.
-    bool DrawPlanar(const QRect& source, std::uint8_t* dst, int dstPitch, const QSize& size, bool smooth,
-                    std::vector<std::uint8_t>& scratch);
+    // The image's whole texels `source` (inside the image) of a planar
+    // image, scaled to size by the resize primitives (nearest samples unless
+    // smooth; area averages when shrinking by more than half, else linear)
+    // and converted with the image's matrix.
+    // Only `visible` (inside size, pixels relative to the picture's top-left)
+    // is written, at dst.
+    bool DrawPlanar(const QRect& source, const QSize& size, const QRect& visible, std::uint8_t* dst, int dstPitch,
+                    bool smooth, std::vector<std::uint8_t>& scratch);
     // A 32-bit image sampled at texel columns and rows (wrapping as the
     // device's point sampling does); premultiplied blending over dst when
     // blend, else a copy.
@@ -110,6 +112,8 @@ public:
     void EndScene() override;
     void SetBlendMode(int mode) override;
     void SetViewport(const QRect& rect) override;
+    // The direct paths draw only inside it; the rasteriser draws whole.
+    void SetScissor(const QRect& rect) override { m_scissor = rect; }
     void DrawQuad(const QRectF& target, const QRectF& source, std::uint32_t colour, int rotation) override;
     void DrawStrip(const void* vertices, int byteCount) override;
     void ConvertVertices(const std::vector<MeshVertex>& vertices, std::vector<std::uint8_t>& out) override;
@@ -167,6 +171,7 @@ private:
     Matrix4x4 m_savedProjection;
     QRect m_viewport;
     QRect m_savedViewport;
+    QRect m_scissor;  // null: none
     // Guarded: the render thread presents after the window may be gone.
     QPointer<QWidget> m_window;
     std::shared_ptr<SoftwareFront> m_front;

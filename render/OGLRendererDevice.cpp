@@ -682,13 +682,26 @@ void OGLRendererDevice::BeginScene()
 
 void OGLRendererDevice::EndScene()
 {
-    if (!m_frameBufferTexture)
+    if (m_frameBufferTexture) {
+        g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        SetBlendMode(0);
+        ApplyViewport(QRect(0, 0, m_size.width(), m_size.height()), false);
+        SetTexture(m_frameBufferTexture, false);
+        DrawQuad(QRectF(0, 0, m_size.width(), m_size.height()), m_frameBufferTexture->GetSourceRect(), 0xFFFFFFFFu,
+                 0);
+    }
+    glDisable(GL_SCISSOR_TEST);
+}
+
+void OGLRendererDevice::SetScissor(const QRect& rect)
+{
+    if (rect.isNull()) {
+        glDisable(GL_SCISSOR_TEST);
         return;
-    g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    SetBlendMode(0);
-    ApplyViewport(QRect(0, 0, m_size.width(), m_size.height()), false);
-    SetTexture(m_frameBufferTexture, false);
-    DrawQuad(QRectF(0, 0, m_size.width(), m_size.height()), m_frameBufferTexture->GetSourceRect(), 0xFFFFFFFFu, 0);
+    }
+    // Rows count from the bottom, as the viewport's do.
+    glScissor(rect.left(), m_size.height() - rect.bottom() - 1, rect.width(), rect.height());
+    glEnable(GL_SCISSOR_TEST);
 }
 
 void OGLRendererDevice::SetBlendMode(int mode)

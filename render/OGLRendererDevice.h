@@ -142,6 +142,8 @@ public:
     void EndScene() override;
     void SetBlendMode(int mode) override;
     void SetViewport(const QRect& rect) override;
+    // The scissor test, over the scene and its copy to the window.
+    void SetScissor(const QRect& rect) override;
     void DrawQuad(const QRectF& target, const QRectF& source, std::uint32_t colour, int rotation) override;
     void DrawStrip(const void* vertices, int byteCount) override;
     void ConvertVertices(const std::vector<MeshVertex>& vertices, std::vector<std::uint8_t>& out) override;
