@@ -295,6 +295,51 @@ TEST_F(D3DDeviceTest, PlanarPicturesAreExpandedToFullRangeOnEveryPath)
     }
 }
 
+// A channel redrawn in later passes: a newly committed picture replaces the
+// kept one, an unchanged one is drawn as before, and a scissor limits the
+// drawing to its area, the picture's pixels inside it where they belong.
+TEST_F(D3DDeviceTest, RedrawnPicturesFollowCommitsAndTheScissor)
+{
+    const render::TexturePtr texture = device.CreateTexture(QSize(16, 16), true);
+    auto deliver = [&](int left, int right) {
+        int pitch = 0;
+        uchar* bits = texture->GetBuffer(QSize(16, 16), pitch, true);
+        ASSERT_NE(bits, nullptr);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                bits[y * pitch + x] = static_cast<uchar>(x < 8 ? left : right);
+        std::memset(bits + 16 * 16, 128, 16 * 8);
+        texture->Commit();
+    };
+    auto draw = [&](const QRect& scissor) {
+        Begin();
+        device.SetScissor(scissor);
+        device.SetTexture(texture, true);
+        device.DrawQuad(QRectF(4, 4, 48, 40), texture->GetSourceRect(), 0xFFFFFFFF, 0);
+        return Capture();
+    };
+    const QRgb black = Studio601(16, 128, 128), white = Studio601(235, 128, 128);
+    deliver(16, 235);
+    QImage image = draw(QRect());
+    EXPECT_EQ(image.pixel(10, 20), black);
+    EXPECT_EQ(image.pixel(45, 20), white);
+    image = draw(QRect());
+    EXPECT_EQ(image.pixel(10, 20), black) << "unchanged: drawn as before";
+    EXPECT_EQ(image.pixel(45, 20), white);
+    deliver(235, 16);
+    image = draw(QRect());
+    EXPECT_EQ(image.pixel(10, 20), white) << "a new commit is drawn";
+    EXPECT_EQ(image.pixel(45, 20), black);
+    // Only the scissor's part is drawn (Begin cleared the scene to black
+    // before the scissor was set).
+    deliver(235, 235);
+    image = draw(QRect(30, 10, 30, 20));
+    EXPECT_EQ(image.pixel(45, 20), white) << "inside the scissor";
+    EXPECT_EQ(image.pixel(30, 10), white) << "the scissor's corner";
+    EXPECT_EQ(image.pixel(45, 35), 0xFF000000u) << "below the scissor: not drawn";
+    EXPECT_EQ(image.pixel(10, 20), 0xFF000000u) << "left of the scissor: not drawn";
+}
+
 TEST_F(D3DDeviceTest, ABufferChangingLayoutIsLaidOutAgain)
 {
     const render::TexturePtr texture = device.CreateTexture(QSize(16, 16), false);
