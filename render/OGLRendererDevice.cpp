@@ -1,6 +1,7 @@
 #include "render/OGLRendererDevice.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
@@ -311,7 +312,9 @@ void OGLTexture::Bind(bool smooth)
 {
     std::lock_guard<std::mutex> lock(m_lock);
     m_smooth = smooth;
-    const bool mipmaps = smooth && g_gl.generateMipmap != nullptr;
+    // Mip levels are made only for a draw that shrinks the picture by more
+    // than half (UseMipLevels): making them costs a pass over the picture.
+    const bool mipmaps = false;
     const int planes = m_planar ? 3 : 1;
     bool uploaded = false;
     for (int i = 0; i < planes; ++i) {
@@ -348,13 +351,13 @@ void OGLTexture::Bind(bool smooth)
             UploadPlane(GL_RGBA8, GL_BGRA, m_textureSize, m_imageSize, !m_uploaded, buffer, m_pitch / 4, 4,
                         m_dirty.empty() || !m_uploaded ? nullptr : &m_dirty);
         }
-        if (mipmaps)
-            g_gl.generateMipmap(GL_TEXTURE_2D);
         uploaded = true;
     }
     m_dirty.clear();
-    if (uploaded)
+    if (uploaded) {
         m_uploaded = true;
+        m_levelsStale = true;
+    }
     if (m_planar) {
         // Unit 0 stays active: the texture environment of later draws is
         // set there.
@@ -362,6 +365,25 @@ void OGLTexture::Bind(bool smooth)
         glEnable(GL_FRAGMENT_PROGRAM_ARB);
         g_gl.bindProgramARB(GL_FRAGMENT_PROGRAM_ARB, m_context->programs[static_cast<int>(m_matrix.load())]);
     }
+}
+
+void OGLTexture::UseMipLevels()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_smooth || g_gl.generateMipmap == nullptr || !m_uploaded)
+        return;
+    const int planes = m_planar ? 3 : 1;
+    for (int i = 0; i < planes; ++i) {
+        if (m_planar)
+            g_gl.activeTextureARB(GL_TEXTURE0_ARB + i);
+        glBindTexture(GL_TEXTURE_2D, m_names[i]);
+        if (m_levelsStale)
+            g_gl.generateMipmap(GL_TEXTURE_2D);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    }
+    m_levelsStale = false;
+    if (m_planar)
+        g_gl.activeTextureARB(GL_TEXTURE0_ARB);
 }
 
 void OGLTexture::UploadPlane(int internalFormat, int format, const QSize& textureSize, const QSize& imageSize,
@@ -739,6 +761,16 @@ void OGLRendererDevice::DrawQuad(const QRectF& target, const QRectF& source, std
         GLHelper::DrawQuad(target, source, 0, step, rotation);
         return;
     }
+    // Shrunk by more than half, a smoothed picture samples its mip levels.
+    if (texture != nullptr) {
+        const QSize size = texture->GetTextureSize();
+        const bool turned = ((rotation / 90) % 2) != 0;
+        const double across = std::abs(source.width()) * size.width();
+        const double down = std::abs(source.height()) * size.height();
+        const double w = turned ? target.height() : target.width(), h = turned ? target.width() : target.height();
+        if (across > 0 && down > 0 && (w < across / 2 || h < down / 2))
+            texture->UseMipLevels();
+    }
     if (texture != nullptr && texture->IsPlanar())
         step = [](double u, double v) {
             for (GLenum unit = 0; unit < 3; ++unit)
@@ -758,6 +790,9 @@ void OGLRendererDevice::DrawStrip(const void* vertices, int byteCount)
     glEnableClientState(GL_VERTEX_ARRAY);
     glVertexPointer(3, GL_DOUBLE, 64, vertices);
     auto* texture = static_cast<OGLTexture*>(m_currentTexture.get());
+    // A mesh may shrink any part of the picture.
+    if (texture != nullptr)
+        texture->UseMipLevels();
     const int units = texture == nullptr ? 0 : (texture->IsPlanar() ? 3 : 1);
     const auto* coordinates = static_cast<const std::uint8_t*>(vertices) + 32;
     for (int unit = 0; unit < units; ++unit) {

@@ -69,6 +69,9 @@ public:
     // Enables the texture unit(s), uploads what is dirty and, for planar
     // images, enables the YV12 program.
     void Bind(bool smooth);
+    // Bound and smooth: makes the mip levels of what was uploaded (when they
+    // are out of date) and filters through them.
+    void UseMipLevels();
     void Unbind();
     // Directs drawing into the texture through its frame buffer; falls back
     // to the window's frame buffer when one cannot be completed.
@@ -99,6 +102,7 @@ private:
     std::vector<QRect> m_dirty;
     std::mutex m_lock;
     bool m_uploaded = false;
+    bool m_levelsStale = true;
     unsigned m_names[3] = {0, 0, 0};
     unsigned m_frameBuffer = 0;
     bool m_planar = false;
