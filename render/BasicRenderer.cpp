@@ -164,7 +164,7 @@ void BasicRenderer::InvalidateAll()
     InvalidateRect(GetGeometry());
 }
 
-void BasicRenderer::InvalidatePin(const RendererPin& pin)
+void BasicRenderer::InvalidatePinRect(const RendererPin& pin)
 {
     Guard lock(m_lock);
     if (!m_device->IsReady())
