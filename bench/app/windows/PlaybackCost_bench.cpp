@@ -15,6 +15,8 @@
 //                 second (goal at most 1.3)
 //   shown_ratio   pictures the player drew / pictures due at 25 per second
 //                 per channel (goal at least 0.99)
+//   delivered_ratio pictures the decoders committed / pictures due (what
+//                 the display could have shown at most)
 //   player_cpu    player CPU seconds per video second
 //   reference_cpu reference CPU seconds per video second
 #include <benchmark/benchmark.h>
@@ -133,9 +135,11 @@ std::vector<fs::path> Channels(int layout)
     return files;
 }
 
-// Pictures drawn: a texture drawn with a commit it was not drawn with before.
+// Pictures drawn: a texture drawn with a commit it was not drawn with before;
+// and pictures committed by the decoders by then.
 struct ShownCounter {
     std::atomic<long> shown{0};
+    std::atomic<long> delivered{0};
     std::map<const void*, std::uint64_t> last;  // render thread only
 
     void Drawn(const render::TexturePtr& texture)
@@ -149,6 +153,7 @@ struct ShownCounter {
             return;
         auto& seen = last[texture.get()];
         if (commits != seen) {
+            delivered += static_cast<long>(commits - seen);
             seen = commits;
             ++shown;
         }
@@ -179,6 +184,7 @@ private:
 struct Side {
     double cpuPerSecond = 0.0;
     double shownRatio = 0.0;
+    double deliveredRatio = 0.0;
 };
 
 // The sizes the player drew each channel's picture at, learnt from its run.
@@ -214,6 +220,7 @@ Side PlayInWindow(int device, int layout)
     Spin(std::chrono::milliseconds(700));
 
     const long shown = counter.shown;
+    const long delivered = counter.delivered;
     const double cpu = CpuSeconds();
     const auto started = std::chrono::steady_clock::now();
     Spin(std::chrono::milliseconds(static_cast<int>(kPlaySeconds * 1000)));
@@ -221,6 +228,7 @@ Side PlayInWindow(int device, int layout)
     Side side;
     side.cpuPerSecond = (CpuSeconds() - cpu) / wall;
     side.shownRatio = (counter.shown - shown) / (wall * kRate * channels);
+    side.deliveredRatio = (counter.delivered - delivered) / (wall * kRate * channels);
     std::vector<QSize> sizes;
     for (int i = 0; i < channels; ++i) {
         const render::RendererPinPtr pin = renderer->GetPin(i);
@@ -410,6 +418,7 @@ void BM_WindowCostAgainstReference(benchmark::State& state)
         }
         player.cpuPerSecond += p.cpuPerSecond;
         player.shownRatio += p.shownRatio;
+        player.deliveredRatio += p.deliveredRatio;
         reference.cpuPerSecond += r.cpuPerSecond;
         ++runs;
     }
@@ -417,6 +426,7 @@ void BM_WindowCostAgainstReference(benchmark::State& state)
     state.counters["reference_cpu"] = reference.cpuPerSecond / runs;
     state.counters["cpu_ratio"] = reference.cpuPerSecond > 0 ? player.cpuPerSecond / reference.cpuPerSecond : 0.0;
     state.counters["shown_ratio"] = player.shownRatio / runs;
+    state.counters["delivered_ratio"] = player.deliveredRatio / runs;
 }
 
 BENCHMARK(BM_WindowCostAgainstReference)
