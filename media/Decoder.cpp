@@ -71,6 +71,17 @@ private:
     uint8_t* m_data = nullptr;
 };
 
+// Studio-range BT.601 unless the stream says full range or BT.709.
+platform::YuvMatrix MatrixOf(const AVFrame& picture)
+{
+    const auto format = static_cast<AVPixelFormat>(picture.format);
+    if (picture.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P)
+        return platform::YuvMatrix::Bt601Full;
+    if (picture.colorspace == AVCOL_SPC_BT709)
+        return platform::YuvMatrix::Bt709Video;
+    return platform::YuvMatrix::Bt601Video;
+}
+
 int32_t Reduction(bool planar, int32_t w, TargetSize size)
 {
     if (planar && size.width > 0 && size.height > 0 && w / size.width > 1)
@@ -184,6 +195,7 @@ void Decoder::ConvertFrame(const VideoFrame& out, render::IMediaSample& target, 
         steps[1] = picture.pitch[2] * factor * every;
         steps[2] = picture.pitch[1] * factor * every;
     }
+    target.SetYuvMatrix(platform::YuvMatrix::Bt601Video);
     ConvertPlanes(planes, steps, w, h, target.SupportsPlanar(), target, targetSize);
 }
 
@@ -243,6 +255,7 @@ void Decoder::ConvertPicture(const AVFrame& picture, render::IMediaSample& targe
                             picture.linesize[1] * factor * c};
         if (format == AV_PIX_FMT_GRAY8 || planes[1] == nullptr || planes[2] == nullptr)
             planes[1] = planes[2] = nullptr;
+        target.SetYuvMatrix(MatrixOf(picture));
         ConvertPlanes(planes, steps, w, h, target.SupportsPlanar(), target, targetSize);
         return;
     }

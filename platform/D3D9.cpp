@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace platform::d3d9 {
 
@@ -617,28 +618,33 @@ void Device::DrawTriangle(const Vertex* const corners[3])
 }
 
 void ConvertYV12(const std::uint8_t* y, const std::uint8_t* v, const std::uint8_t* u, int pitch, const QRect& rect,
-                 std::uint8_t* dst, int dstPitch)
+                 std::uint8_t* dst, int dstPitch, YuvMatrix matrix)
 {
-    // By tables of the coefficients' products, and a saturation table that
-    // spans every sum they can give.
+    // By tables of the factors' products (in 1/16 levels), and a saturation
+    // table that spans every sum they can give; one set per matrix.
     struct Tables {
-        int red[256], greenU[256], greenV[256], blue[256];
-        std::uint8_t saturate[1024];
+        int luma[256], red[256], greenU[256], greenV[256], blue[256];
+        std::uint8_t saturate[16 * 1024];
     };
-    static const Tables tables = [] {
-        Tables k{};
+    auto make = [](YuvMatrix m) {
+        auto k = std::make_unique<Tables>();
+        const YuvFactors f = Factors(m);
         for (int i = 0; i < 256; ++i) {
-            const double c = i - 127.5;
-            k.red[i] = static_cast<int>(std::lround(1.4075 * c));     // R from V
-            k.greenU[i] = static_cast<int>(std::lround(0.3455 * c));  // G from U
-            k.greenV[i] = static_cast<int>(std::lround(0.7169 * c));  // G from V
-            k.blue[i] = static_cast<int>(std::lround(1.7790 * c));    // B from U
+            const double c = i - 128;
+            k->luma[i] = static_cast<int>(std::lround(16 * f.y * (i - f.yOffset)));
+            k->red[i] = static_cast<int>(std::lround(16 * f.rv * c));
+            k->greenU[i] = static_cast<int>(std::lround(16 * f.gu * c));
+            k->greenV[i] = static_cast<int>(std::lround(16 * f.gv * c));
+            k->blue[i] = static_cast<int>(std::lround(16 * f.bu * c));
         }
-        for (int i = 0; i < 1024; ++i)
-            k.saturate[i] = static_cast<std::uint8_t>(std::clamp(i - 384, 0, 255));
+        for (int i = 0; i < 16 * 1024; ++i)
+            k->saturate[i] = static_cast<std::uint8_t>(std::clamp((i - 6 * 1024 + 8) >> 4, 0, 255));
         return k;
-    }();
-    const std::uint8_t* saturate = tables.saturate + 384;
+    };
+    static const std::unique_ptr<Tables> all[3] = {make(YuvMatrix::Bt601Video), make(YuvMatrix::Bt709Video),
+                                                   make(YuvMatrix::Bt601Full)};
+    const Tables& tables = *all[static_cast<int>(matrix)];
+    const std::uint8_t* saturate = tables.saturate + 6 * 1024;
     for (int ty = 0; ty < rect.height(); ++ty) {
         const int sy = rect.top() + ty;
         const std::uint8_t* yRow = y + static_cast<std::size_t>(sy) * pitch;
@@ -656,7 +662,7 @@ void ConvertYV12(const std::uint8_t* y, const std::uint8_t* v, const std::uint8_
                 green = -tables.greenU[U] - tables.greenV[V];
                 blue = tables.blue[U];
             }
-            const int Y = yRow[sx];
+            const int Y = tables.luma[yRow[sx]];
             const std::uint32_t pixel = saturate[Y + blue] | static_cast<std::uint32_t>(saturate[Y + green]) << 8 |
                                         static_cast<std::uint32_t>(saturate[Y + red]) << 16 | 0xFF000000u;
             std::memcpy(out + tx * 4, &pixel, 4);
@@ -682,16 +688,23 @@ Result Device::StretchRect(const SurfacePtr& source, const QRect* sourceRect, co
     const std::uint8_t* y = source->Bits();
     const std::uint8_t* v = y + static_cast<std::size_t>(pitch) * sWhole.height();
     const std::uint8_t* u = v + static_cast<std::size_t>(pitch / 2) * (sWhole.height() / 2);
+    const YuvFactors f = Factors(source->GetYuvMatrix());
+    const struct {
+        float y, rv, gu, gv, bu;
+        int yOffset;
+    } factors{static_cast<float>(f.y), static_cast<float>(f.rv), static_cast<float>(f.gu), static_cast<float>(f.gv),
+              static_cast<float>(f.bu), f.yOffset};
     auto at = [&](float sx, float sy) -> Colour {
         const int ix = std::clamp(static_cast<int>(sx), s.left(), s.right());
         const int iy = std::clamp(static_cast<int>(sy), s.top(), s.bottom());
         if (!yv12)
             return Unpack(source->Pixel(ix, iy));
-        const float Y = y[static_cast<std::size_t>(iy) * pitch + ix] / 255.f;
+        const float Y = factors.y * static_cast<float>(y[static_cast<std::size_t>(iy) * pitch + ix] - factors.yOffset);
         const std::size_t c = static_cast<std::size_t>(iy / 2) * (pitch / 2) + ix / 2;
-        const float V = v[c] / 255.f - 0.5f;
-        const float U = u[c] / 255.f - 0.5f;
-        return {Y + 1.7790f * U, Y - 0.3455f * U - 0.7169f * V, Y + 1.4075f * V, 1.f};
+        const float V = static_cast<float>(v[c] - 128);
+        const float U = static_cast<float>(u[c] - 128);
+        return {(Y + factors.bu * U) / 255.f, (Y - factors.gu * U - factors.gv * V) / 255.f,
+                (Y + factors.rv * V) / 255.f, 1.f};
     };
     if (!yv12 && s.size() == t.size()) {
         // Unscaled 32-bit copies keep every pixel as it is.
@@ -710,7 +723,7 @@ Result Device::StretchRect(const SurfacePtr& source, const QRect* sourceRect, co
         ConvertYV12(y, v, u, pitch, s,
                     target->Bits() + static_cast<std::size_t>(t.top()) * target->Pitch() +
                         static_cast<std::size_t>(t.left()) * 4,
-                    target->Pitch());
+                    target->Pitch(), source->GetYuvMatrix());
         if (owner && owner->GetLevelCount() > 1 && (owner->Usage() & UsageAutoGenMipMap) != 0 &&
             owner->Level(0) == target)
             owner->GenerateMipSubLevels();

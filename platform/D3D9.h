@@ -21,6 +21,8 @@
 #include <QRect>
 #include <QSize>
 
+#include "platform/YuvMatrix.h"
+
 namespace platform::d3d9 {
 
 enum class Result { Ok, DeviceLost, DeviceNotReset, InvalidCall, NotAvailable };
@@ -97,10 +99,10 @@ class Device;
 
 // Converts rect (inclusive edges) of YV12 planes (luma pitch `pitch`, chroma
 // at pitch / 2, one chroma sample per 2 x 2 luma) to 32-bit pixels (B, G, R,
-// 255) at dst: R = Y + 1.4075 (V - 0.5), G = Y - 0.3455 (U - 0.5) -
-// 0.7169 (V - 0.5), B = Y + 1.7790 (U - 0.5).
+// 255) at dst with the factors of `matrix` (studio range expanded to 0..255
+// unless the matrix is full range).
 void ConvertYV12(const std::uint8_t* y, const std::uint8_t* v, const std::uint8_t* u, int pitch, const QRect& rect,
-                 std::uint8_t* dst, int dstPitch);
+                 std::uint8_t* dst, int dstPitch, YuvMatrix matrix = YuvMatrix::Bt601Video);
 
 // Pixels of one surface: 32-bit (B, G, R, A bytes) or YV12 (Y, then V and U
 // at half pitch and height).
@@ -119,9 +121,13 @@ public:
     const std::uint8_t* Bits() const { return m_bytes.data(); }
     unsigned Generation() const { return m_generation; }
     std::uint32_t Pixel(int x, int y) const;
+    // How a YV12 surface's samples become RGB (StretchRect).
+    YuvMatrix GetYuvMatrix() const { return m_matrix; }
+    void SetYuvMatrix(YuvMatrix matrix) { m_matrix = matrix; }
 
 private:
     SurfaceDesc m_desc;
+    YuvMatrix m_matrix = YuvMatrix::Bt601Video;
     unsigned m_generation;
     std::vector<std::uint8_t> m_bytes;
     bool m_locked = false;
@@ -189,9 +195,8 @@ public:
     Result SetTexture(const TexturePtr& texture);
     Result DrawPrimitiveUP(Primitive type, int primitiveCount, const void* vertices, int stride);
 
-    // 32-bit to 32-bit (point or linear scaling) and YV12 to 32-bit
-    // (R = Y + 1.4075 (V - 0.5), G = Y - 0.3455 (U - 0.5) - 0.7169 (V - 0.5),
-    // B = Y + 1.7790 (U - 0.5), alpha 255). A texture's level 0 as target
+    // 32-bit to 32-bit (point or linear scaling) and YV12 to 32-bit (the
+    // source surface's YUV matrix, alpha 255). A texture's level 0 as target
     // regenerates its mip levels when made with UsageAutoGenMipMap.
     Result StretchRect(const SurfacePtr& source, const QRect* sourceRect, const SurfacePtr& target,
                        const QRect* targetRect, Filter filter, const TexturePtr& owner = nullptr);

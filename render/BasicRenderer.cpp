@@ -164,6 +164,15 @@ void BasicRenderer::InvalidateAll()
     InvalidateRect(GetGeometry());
 }
 
+void BasicRenderer::InvalidatePinRect(const RendererPin& pin)
+{
+    Guard lock(m_lock);
+    if (!m_device->IsReady())
+        return;
+    const QRect rect = pin.GetRect() & m_geometry;
+    m_invalidRegion |= rect.isEmpty() ? m_geometry : rect;
+}
+
 void BasicRenderer::Update(const uchar* bits, const QSize& size, int bytesPerLine,
                            const std::vector<QRect>* dirtyRects)
 {
@@ -382,6 +391,8 @@ void BasicRenderer::DrawScene()
     m_presentRegion |= area;
     m_device->BeginScene();
     m_device->SetViewport(m_geometry);
+    // Only the area is presented: nothing outside it need be drawn.
+    m_device->SetScissor(area);
     m_device->SetBlendMode(0);
     DrawBackground(m_geometry, m_baseTextures[0]);
     Draw(area);

@@ -103,6 +103,13 @@ public:
     // while the device is not ready.
     void InvalidateRect(const QRect& rect);
     virtual void InvalidateAll();
+    // A new picture of the pin, any thread: here the whole output is drawn
+    // again (InvalidateAll, which subclasses may watch); the renderer of the
+    // main window draws only the pin's rectangle (InvalidatePinRect).
+    virtual void InvalidatePin(const RendererPin&) { InvalidateAll(); }
+    // The pin's rectangle is drawn again (the whole output while it has
+    // none).
+    void InvalidatePinRect(const RendererPin& pin);
     // The controls layer's pixels (premultiplied ARGB) for its texture.
     void Update(const uchar* bits, const QSize& size, int bytesPerLine,
                 const std::vector<QRect>* dirtyRects) override;

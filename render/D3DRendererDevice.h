@@ -16,12 +16,15 @@
 #include <vector>
 
 #include <QImage>
+#include <QRegion>
 #include <QPointer>
 #include <boost/weak_ptr.hpp>
 
 #include "platform/D3D9.h"
 #include "render/MemoryTexture.h"
 #include "render/RendererDevice.h"
+
+class QPainter;
 
 namespace render {
 
@@ -46,11 +49,33 @@ public:
     // std::exception when a device call fails.
     platform::d3d9::TexturePtr GetDeviceTexture(bool smooth);
     bool IsSmooth();
+
+    // Drawing straight from the system-memory buffer, bypassing the device
+    // texture (which is then brought up to date only when next asked for).
+    // Both write 32-bit pixels at dst; false when the buffer's layout is not
+    // the one asked for.
+    //
+    // The image's whole texels `source` (inside the image) of a planar
+    // image, scaled to size by the resize primitives (nearest samples unless
+    // smooth; area averages when shrinking by more than half, else linear)
+    // and converted with the image's matrix.
+    // Only `visible` (inside size, pixels relative to the picture's top-left)
+    // is written, at dst.
+    bool DrawPlanar(const QRect& source, const QSize& size, const QRect& visible, std::uint8_t* dst, int dstPitch,
+                    bool smooth, std::vector<std::uint8_t>& scratch);
+    // A 32-bit image sampled at texel columns and rows (wrapping as the
+    // device's point sampling does); premultiplied blending over dst when
+    // blend, else a copy.
+    bool DrawPacked(const std::vector<int>& columns, const std::vector<int>& rows, std::uint8_t* dst, int dstPitch,
+                    bool blend);
     // The device is gone: nothing is made through it any more.
     void Detach();
 
 private:
     void UploadThroughSurface(const std::vector<QRect>& dirty);
+    // Moves changes made since the last upload to the pending list (m_lock
+    // held by the caller is not needed: it takes it).
+    void TakeChanges();
 
     D3DRendererDevice* m_device;  // null once detached
     platform::d3d9::TexturePtr m_texture;
@@ -59,6 +84,17 @@ private:
     bool m_createdPlanar = false;
     bool m_smooth;
     std::vector<QRect> m_pending;  // taken from the buffer, not yet uploaded
+    // The last picture DrawPlanar made, redrawn as it is while neither the
+    // picture nor the way it is drawn changed (a pass redraws every
+    // channel, most of them unchanged).
+    struct Drawn {
+        std::uint64_t commits = ~0ull;
+        QRect source;
+        QSize size;
+        bool smooth = false;
+        platform::YuvMatrix matrix = platform::YuvMatrix::Bt601Video;
+        std::vector<std::uint8_t> pixels;
+    } m_drawn;
 };
 
 class D3DRendererDevice : public IRendererDevice {
@@ -76,6 +112,8 @@ public:
     void EndScene() override;
     void SetBlendMode(int mode) override;
     void SetViewport(const QRect& rect) override;
+    // The direct paths draw only inside it; the rasteriser draws whole.
+    void SetScissor(const QRect& rect) override { m_scissor = rect; }
     void DrawQuad(const QRectF& target, const QRectF& source, std::uint32_t colour, int rotation) override;
     void DrawStrip(const void* vertices, int byteCount) override;
     void ConvertVertices(const std::vector<MeshVertex>& vertices, std::vector<std::uint8_t>& out) override;
@@ -93,16 +131,27 @@ public:
     // The back buffer size a request needs (it only grows, by 256 pixels).
     QSize ComputeBackBufferSize(const QSize& requested) const;
     bool SupportsYV12() const { return m_yv12; }
-    // The picture presented so far (RGB32, the back buffer's size), for a
-    // window that paints itself (one with Qt::WA_PaintOnScreen); null before
-    // the first present.
+    // A copy of the picture presented so far (RGB32, the back buffer's
+    // size); null before the first present.
     QImage FrontImage() const;
+    // For a window that paints itself (one with Qt::WA_PaintOnScreen), GUI
+    // thread: paints region from the presented picture in place, copying
+    // nothing else; returns the part the picture does not hold (all of it
+    // before the first present).
+    QRegion PaintFront(QPainter& painter, const QRegion& region) const;
     // The software device (null before the first Create).
     platform::d3d9::DevicePtr Device() const { return m_device; }
 
 private:
     friend class D3DTexture;
     void ApplyViewport(const QRect& rect);
+    // The selected texture on the device, uploaded (the general rasteriser
+    // reads it there).
+    void BindDeviceTexture();
+    // Draws an axis-aligned quad without the rasteriser when nothing but
+    // scaling, conversion, copying or premultiplied blending is asked for;
+    // false when the quad needs the rasteriser.
+    bool DrawQuadDirect(const QRectF& target, const QRectF& source, std::uint32_t colour);
     void PurgeResources();
     void CheckYV12Support();
     platform::d3d9::PresentParameters BuildPresentParameters(QWidget* window) const;
@@ -122,6 +171,7 @@ private:
     Matrix4x4 m_savedProjection;
     QRect m_viewport;
     QRect m_savedViewport;
+    QRect m_scissor;  // null: none
     // Guarded: the render thread presents after the window may be gone.
     QPointer<QWidget> m_window;
     std::shared_ptr<SoftwareFront> m_front;
@@ -130,6 +180,22 @@ private:
     // coordinates, and the scaled copy of the last strip.
     QSizeF m_sourceSize{1, 1};
     std::vector<platform::d3d9::Vertex> m_scaledStrip;
+    // The texture selected by SetTexture; put on the device only when the
+    // rasteriser draws with it.
+    TexturePtr m_selected;
+    bool m_selectedSmooth = false;
+    bool m_bound = true;
+    int m_blendMode = 0;
+    // The view transform is the identity and the projection the one
+    // SetViewport made: quads map straight to pixels.
+    bool m_viewIdentity = true;
+    bool m_projectionOfViewport = false;
+    bool m_savedViewIdentity = true;
+    bool m_savedProjectionOfViewport = false;
+    // Working memory of the direct paths, kept from pass to pass.
+    std::vector<std::uint8_t> m_scratch;
+    std::vector<int> m_columns;
+    std::vector<int> m_rows;
     std::atomic<bool> m_yv12{false};  // read by producers' threads
 };
 

@@ -16,6 +16,8 @@
 #include <QtGlobal>
 #include <boost/shared_ptr.hpp>
 
+#include "platform/YuvMatrix.h"
+
 class VideoFrame;
 
 namespace render {
@@ -44,6 +46,9 @@ public:
     // Offset in seconds of the source's local time; 0: the computer's zone.
     virtual void SetTimeOffset(int seconds) = 0;
     virtual int GetTimeOffset() = 0;
+    // How the planar picture's samples become RGB; said before the picture
+    // is committed. Pictures that say nothing are studio-range BT.601.
+    virtual void SetYuvMatrix(platform::YuvMatrix) {}
 };
 
 }  // namespace render

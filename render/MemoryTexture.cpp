@@ -31,6 +31,7 @@ uchar* MemoryTexture::GetBuffer(const QSize& imageSize, int& bytesPerLine, bool 
 
 void MemoryTexture::Commit()
 {
+    ++m_commits;
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_imageSize.width() > 0)
         m_dirty.assign(1, QRect(QPoint(0, 0), m_imageSize));

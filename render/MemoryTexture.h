@@ -3,6 +3,8 @@
 // size, the dirty rectangles and the copies in and out. Device textures
 // derive from it and upload what TakeDirty hands them.
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -24,6 +26,8 @@ public:
     QRectF GetSourceRect() override;
     QSize GetImageSize() override;
     bool SupportsPlanar() override { return m_supportsPlanar; }
+    void SetYuvMatrix(platform::YuvMatrix matrix) override { m_matrix = matrix; }
+    platform::YuvMatrix GetYuvMatrix() const { return m_matrix; }
     // Copies each dirty rectangle, clipped to the image, into the 32-bit
     // buffer and marks it dirty. Throws std::exception "CopyImage8uC4 error"
     // when a copy fails.
@@ -36,12 +40,17 @@ public:
     QSize BufferSize();
     bool IsPlanar();
     std::vector<uchar> Bytes();
+    // Pictures committed so far (a benchmark tells new pictures by it).
+    std::uint64_t CommitCount() const { return m_commits; }
 
 protected:
-    // The buffer's first byte; m_lock held.
+    // The buffer's first byte and layout; m_lock held.
     uchar* BufferData() { return m_buffer.data(); }
+    QSize BufferSizeLocked() const { return m_bufferSize; }
+    QSize ImageSizeLocked() const { return m_imageSize; }
+    bool PlanarLocked() const { return m_planar; }
 
-    std::mutex m_lock;  // guards everything below
+    std::mutex m_lock;  // guards everything below but the matrix
 
 private:
     const QSize m_granularity;
@@ -51,6 +60,8 @@ private:
     bool m_planar = false;
     std::vector<uchar> m_buffer;
     std::vector<QRect> m_dirty;
+    std::atomic<std::uint64_t> m_commits{0};
+    std::atomic<platform::YuvMatrix> m_matrix{platform::YuvMatrix::Bt601Video};
 };
 
 }  // namespace render

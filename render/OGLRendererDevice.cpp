@@ -1,6 +1,7 @@
 #include "render/OGLRendererDevice.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
@@ -74,25 +75,33 @@ const EntryPointSpec kEntryPoints[] = {
     {"glGenerateMipmap", "GL_ARB_framebuffer_object", Slot(g_gl.generateMipmap)},
 };
 
-// YV12 to RGB: Y, V and U on texture units 0, 1 and 2 (luminance textures),
-// the alpha of the fragment colour.
-const char kYV12Program[] =
-    "!!ARBfp1.0\n"
-    "OUTPUT res = result.color;\n"
-    "TEMP y;\n"
-    "TEMP u;\n"
-    "TEMP v;\n"
-    "TEX y, fragment.texcoord[0], texture[0], 2D;\n"
-    "TEX v, fragment.texcoord[1], texture[1], 2D;\n"
-    "TEX u, fragment.texcoord[2], texture[2], 2D;\n"
-    "ADD u, u, {-0.5, -0.5, -0.5};\n"
-    "ADD v, v, {-0.5, -0.5, -0.5};\n"
-    "MAD y, u, {0, -0.3455, 1.7790}, y;\n"
-    "MAD y, v, {1.4075, -0.7169, 0}, y;\n"
-    "MOV y.a, fragment.color.a;\n"
-    "MOV res, y; \n"
-    "END\n";
-static_assert(sizeof(kYV12Program) - 1 == 371, "the program text is 371 bytes");
+// YV12 to RGB with the factors of a matrix: Y, V and U on texture units 0, 1
+// and 2 (luminance textures), the alpha of the fragment colour. Luma is
+// expanded from its range first; chroma is centred on 128 / 255.
+std::string YV12Program(platform::YuvMatrix matrix)
+{
+    const platform::YuvFactors f = platform::Factors(matrix);
+    const double offset = -f.y * f.yOffset / 255.0;
+    const double centre = -128.0 / 255.0;
+    return (boost::format("!!ARBfp1.0\n"
+                          "OUTPUT res = result.color;\n"
+                          "TEMP y;\n"
+                          "TEMP u;\n"
+                          "TEMP v;\n"
+                          "TEX y, fragment.texcoord[0], texture[0], 2D;\n"
+                          "TEX v, fragment.texcoord[1], texture[1], 2D;\n"
+                          "TEX u, fragment.texcoord[2], texture[2], 2D;\n"
+                          "MAD y, y, {%1$.6f, %1$.6f, %1$.6f}, {%2$.6f, %2$.6f, %2$.6f};\n"
+                          "ADD u, u, {%3$.6f, %3$.6f, %3$.6f};\n"
+                          "ADD v, v, {%3$.6f, %3$.6f, %3$.6f};\n"
+                          "MAD y, u, {0, %4$.6f, %5$.6f}, y;\n"
+                          "MAD y, v, {%6$.6f, %7$.6f, 0}, y;\n"
+                          "MOV y.a, fragment.color.a;\n"
+                          "MOV res, y;\n"
+                          "END\n") %
+            f.y % offset % centre % -f.gu % f.bu % f.rv % -f.gv)
+        .str();
+}
 
 // Whole, blank-separated names only: "GL_EXT_framebuffer_object" must not
 // match "GL_EXT_framebuffer_object_extra".
@@ -189,6 +198,7 @@ uchar* OGLTexture::GetBuffer(const QSize& imageSize, int& bytesPerLine, bool pla
 
 void OGLTexture::Commit()
 {
+    ++m_commits;
     Invalidate(nullptr);
 }
 
@@ -208,7 +218,7 @@ void OGLTexture::ReadPixels(const QRect& rect, uchar* dst, int bytesPerLine)
     const uchar* y = m_buffer.data();
     const uchar* v = y + static_cast<std::ptrdiff_t>(m_pitch) * m_imageSize.height();
     const uchar* u = y + static_cast<std::ptrdiff_t>(m_pitch) * m_imageSize.height() * 5 / 4;
-    platform::d3d9::ConvertYV12(y, v, u, m_pitch, inside, out, bytesPerLine);
+    platform::d3d9::ConvertYV12(y, v, u, m_pitch, inside, out, bytesPerLine, m_matrix);
 }
 
 QRectF OGLTexture::GetSourceRect()
@@ -302,7 +312,9 @@ void OGLTexture::Bind(bool smooth)
 {
     std::lock_guard<std::mutex> lock(m_lock);
     m_smooth = smooth;
-    const bool mipmaps = smooth && g_gl.generateMipmap != nullptr;
+    // Mip levels are made only for a draw that shrinks the picture by more
+    // than half (UseMipLevels): making them costs a pass over the picture.
+    const bool mipmaps = false;
     const int planes = m_planar ? 3 : 1;
     bool uploaded = false;
     for (int i = 0; i < planes; ++i) {
@@ -315,6 +327,12 @@ void OGLTexture::Bind(bool smooth)
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, smooth ? GL_LINEAR : GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
                         mipmaps ? GL_LINEAR_MIPMAP_LINEAR : (smooth ? GL_LINEAR : GL_NEAREST));
+        // Repeating would filter a picture's left and top edges with its
+        // right and bottom ones (or the storage past them): a coloured line
+        // at the left of every smoothed picture. Chroma planes sampled at a
+        // quarter texel inside the edge show it most.
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         if (m_dirty.empty() && m_uploaded)
             continue;
         const uchar* buffer = m_buffer.empty() ? nullptr : m_buffer.data();
@@ -333,20 +351,39 @@ void OGLTexture::Bind(bool smooth)
             UploadPlane(GL_RGBA8, GL_BGRA, m_textureSize, m_imageSize, !m_uploaded, buffer, m_pitch / 4, 4,
                         m_dirty.empty() || !m_uploaded ? nullptr : &m_dirty);
         }
-        if (mipmaps)
-            g_gl.generateMipmap(GL_TEXTURE_2D);
         uploaded = true;
     }
     m_dirty.clear();
-    if (uploaded)
+    if (uploaded) {
         m_uploaded = true;
+        m_levelsStale = true;
+    }
     if (m_planar) {
         // Unit 0 stays active: the texture environment of later draws is
         // set there.
         g_gl.activeTextureARB(GL_TEXTURE0_ARB);
         glEnable(GL_FRAGMENT_PROGRAM_ARB);
-        g_gl.bindProgramARB(GL_FRAGMENT_PROGRAM_ARB, m_context->program);
+        g_gl.bindProgramARB(GL_FRAGMENT_PROGRAM_ARB, m_context->programs[static_cast<int>(m_matrix.load())]);
     }
+}
+
+void OGLTexture::UseMipLevels()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_smooth || g_gl.generateMipmap == nullptr || !m_uploaded)
+        return;
+    const int planes = m_planar ? 3 : 1;
+    for (int i = 0; i < planes; ++i) {
+        if (m_planar)
+            g_gl.activeTextureARB(GL_TEXTURE0_ARB + i);
+        glBindTexture(GL_TEXTURE_2D, m_names[i]);
+        if (m_levelsStale)
+            g_gl.generateMipmap(GL_TEXTURE_2D);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    }
+    m_levelsStale = false;
+    if (m_planar)
+        g_gl.activeTextureARB(GL_TEXTURE0_ARB);
 }
 
 void OGLTexture::UploadPlane(int internalFormat, int format, const QSize& textureSize, const QSize& imageSize,
@@ -370,6 +407,22 @@ void OGLTexture::UploadPlane(int internalFormat, int format, const QSize& textur
                         GL_UNSIGNED_BYTE,
                         source + static_cast<std::ptrdiff_t>(r.top()) * rowPixels * bytesPerPixel +
                             static_cast<std::ptrdiff_t>(r.left()) * bytesPerPixel);
+        // Filtering reaches half a texel past the image: the texels beside
+        // its right and bottom edges repeat the edge, so that the storage
+        // beyond the image never bleeds in.
+        const int w = imageSize.width(), h = imageSize.height();
+        if (r.right() == w - 1 && textureSize.width() > w)
+            glTexSubImage2D(GL_TEXTURE_2D, 0, w, r.top(), 1, r.height(), static_cast<GLenum>(format), GL_UNSIGNED_BYTE,
+                            source + static_cast<std::ptrdiff_t>(r.top()) * rowPixels * bytesPerPixel +
+                                static_cast<std::ptrdiff_t>(w - 1) * bytesPerPixel);
+        if (r.bottom() == h - 1 && textureSize.height() > h)
+            glTexSubImage2D(GL_TEXTURE_2D, 0, r.left(), h, r.width(), 1, static_cast<GLenum>(format), GL_UNSIGNED_BYTE,
+                            source + static_cast<std::ptrdiff_t>(h - 1) * rowPixels * bytesPerPixel +
+                                static_cast<std::ptrdiff_t>(r.left()) * bytesPerPixel);
+        if (r.right() == w - 1 && r.bottom() == h - 1 && textureSize.width() > w && textureSize.height() > h)
+            glTexSubImage2D(GL_TEXTURE_2D, 0, w, h, 1, 1, static_cast<GLenum>(format), GL_UNSIGNED_BYTE,
+                            source + static_cast<std::ptrdiff_t>(h - 1) * rowPixels * bytesPerPixel +
+                                static_cast<std::ptrdiff_t>(w - 1) * bytesPerPixel);
     }
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
@@ -581,16 +634,20 @@ void OGLRendererDevice::LoadProgram()
         return;
     bool accepted = true;
     glEnable(GL_FRAGMENT_PROGRAM_ARB);
-    g_gl.genProgramsARB(1, &m_state->program);
-    g_gl.bindProgramARB(GL_FRAGMENT_PROGRAM_ARB, m_state->program);
-    g_gl.programStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB,
-                          static_cast<GLsizei>(sizeof(kYV12Program) - 1), kYV12Program);
-    GLint position = -1;
-    glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &position);
-    if (position != -1) {
-        const GLubyte* error = glGetString(GL_PROGRAM_ERROR_STRING_ARB);
-        qDebug().noquote() << (error != nullptr ? reinterpret_cast<const char*>(error) : "");
-        accepted = false;
+    g_gl.genProgramsARB(3, m_state->programs);
+    for (const platform::YuvMatrix matrix :
+         {platform::YuvMatrix::Bt601Video, platform::YuvMatrix::Bt709Video, platform::YuvMatrix::Bt601Full}) {
+        const std::string text = YV12Program(matrix);
+        g_gl.bindProgramARB(GL_FRAGMENT_PROGRAM_ARB, m_state->programs[static_cast<int>(matrix)]);
+        g_gl.programStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB,
+                              static_cast<GLsizei>(text.size()), text.data());
+        GLint position = -1;
+        glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &position);
+        if (position != -1) {
+            const GLubyte* error = glGetString(GL_PROGRAM_ERROR_STRING_ARB);
+            qDebug().noquote() << (error != nullptr ? reinterpret_cast<const char*>(error) : "");
+            accepted = false;
+        }
     }
     glDisable(GL_FRAGMENT_PROGRAM_ARB);
     if (glGetError() != GL_NO_ERROR)
@@ -647,13 +704,26 @@ void OGLRendererDevice::BeginScene()
 
 void OGLRendererDevice::EndScene()
 {
-    if (!m_frameBufferTexture)
+    if (m_frameBufferTexture) {
+        g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        SetBlendMode(0);
+        ApplyViewport(QRect(0, 0, m_size.width(), m_size.height()), false);
+        SetTexture(m_frameBufferTexture, false);
+        DrawQuad(QRectF(0, 0, m_size.width(), m_size.height()), m_frameBufferTexture->GetSourceRect(), 0xFFFFFFFFu,
+                 0);
+    }
+    glDisable(GL_SCISSOR_TEST);
+}
+
+void OGLRendererDevice::SetScissor(const QRect& rect)
+{
+    if (rect.isNull()) {
+        glDisable(GL_SCISSOR_TEST);
         return;
-    g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    SetBlendMode(0);
-    ApplyViewport(QRect(0, 0, m_size.width(), m_size.height()), false);
-    SetTexture(m_frameBufferTexture, false);
-    DrawQuad(QRectF(0, 0, m_size.width(), m_size.height()), m_frameBufferTexture->GetSourceRect(), 0xFFFFFFFFu, 0);
+    }
+    // Rows count from the bottom, as the viewport's do.
+    glScissor(rect.left(), m_size.height() - rect.bottom() - 1, rect.width(), rect.height());
+    glEnable(GL_SCISSOR_TEST);
 }
 
 void OGLRendererDevice::SetBlendMode(int mode)
@@ -691,6 +761,16 @@ void OGLRendererDevice::DrawQuad(const QRectF& target, const QRectF& source, std
         GLHelper::DrawQuad(target, source, 0, step, rotation);
         return;
     }
+    // Shrunk by more than half, a smoothed picture samples its mip levels.
+    if (texture != nullptr) {
+        const QSize size = texture->GetTextureSize();
+        const bool turned = ((rotation / 90) % 2) != 0;
+        const double across = std::abs(source.width()) * size.width();
+        const double down = std::abs(source.height()) * size.height();
+        const double w = turned ? target.height() : target.width(), h = turned ? target.width() : target.height();
+        if (across > 0 && down > 0 && (w < across / 2 || h < down / 2))
+            texture->UseMipLevels();
+    }
     if (texture != nullptr && texture->IsPlanar())
         step = [](double u, double v) {
             for (GLenum unit = 0; unit < 3; ++unit)
@@ -710,6 +790,9 @@ void OGLRendererDevice::DrawStrip(const void* vertices, int byteCount)
     glEnableClientState(GL_VERTEX_ARRAY);
     glVertexPointer(3, GL_DOUBLE, 64, vertices);
     auto* texture = static_cast<OGLTexture*>(m_currentTexture.get());
+    // A mesh may shrink any part of the picture.
+    if (texture != nullptr)
+        texture->UseMipLevels();
     const int units = texture == nullptr ? 0 : (texture->IsPlanar() ? 3 : 1);
     const auto* coordinates = static_cast<const std::uint8_t*>(vertices) + 32;
     for (int unit = 0; unit < units; ++unit) {

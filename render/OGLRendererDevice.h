@@ -12,6 +12,7 @@
 // them the scene goes straight into the window's surface. Present flushes:
 // nothing is painted through the widget.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,7 +37,8 @@ struct OGLContextState {
     // Written by Create before any texture of the context exists.
     bool powerOfTwo = false;
     bool planarProgram = false;
-    unsigned program = 0;
+    // The YV12 programs, by platform::YuvMatrix.
+    unsigned programs[3] = {0, 0, 0};
 };
 
 class OGLTexture : public ITexture {
@@ -56,6 +58,7 @@ public:
     QRectF GetSourceRect() override;
     QSize GetImageSize() override;
     bool SupportsPlanar() override;
+    void SetYuvMatrix(platform::YuvMatrix matrix) override { m_matrix = matrix; }
     void Update(const uchar* bits, const QSize& size, int bytesPerLine,
                 const std::vector<QRect>* dirtyRects) override;
 
@@ -66,6 +69,9 @@ public:
     // Enables the texture unit(s), uploads what is dirty and, for planar
     // images, enables the YV12 program.
     void Bind(bool smooth);
+    // Bound and smooth: makes the mip levels of what was uploaded (when they
+    // are out of date) and filters through them.
+    void UseMipLevels();
     void Unbind();
     // Directs drawing into the texture through its frame buffer; falls back
     // to the window's frame buffer when one cannot be completed.
@@ -74,6 +80,8 @@ public:
     // first.
     void ReadRendered(const QRect& rect, uchar* dst, int bytesPerLine);
 
+    // Pictures committed so far (a benchmark tells new pictures by it).
+    std::uint64_t CommitCount() const { return m_commits; }
     bool IsPlanar();
     bool IsEmpty();
     bool IsUploaded();
@@ -94,10 +102,13 @@ private:
     std::vector<QRect> m_dirty;
     std::mutex m_lock;
     bool m_uploaded = false;
+    bool m_levelsStale = true;
     unsigned m_names[3] = {0, 0, 0};
     unsigned m_frameBuffer = 0;
     bool m_planar = false;
     bool m_smooth;
+    std::atomic<platform::YuvMatrix> m_matrix{platform::YuvMatrix::Bt601Video};
+    std::atomic<std::uint64_t> m_commits{0};
 };
 
 class OGLRendererDevice : public IRendererDevice {
@@ -135,6 +146,8 @@ public:
     void EndScene() override;
     void SetBlendMode(int mode) override;
     void SetViewport(const QRect& rect) override;
+    // The scissor test, over the scene and its copy to the window.
+    void SetScissor(const QRect& rect) override;
     void DrawQuad(const QRectF& target, const QRectF& source, std::uint32_t colour, int rotation) override;
     void DrawStrip(const void* vertices, int byteCount) override;
     void ConvertVertices(const std::vector<MeshVertex>& vertices, std::vector<std::uint8_t>& out) override;

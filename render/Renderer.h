@@ -41,6 +41,8 @@ public:
     ~Renderer() override;
 
     QRectF ComputeZoomRect(int index, const QPointF& from, const QPointF& to, const QSizeF& size) override;
+    // A new picture redraws only its pin's rectangle.
+    void InvalidatePin(const RendererPin& pin) override { InvalidatePinRect(pin); }
 
     // The processor told of changed titles; null for none. It must outlive
     // the render thread or be unset first.

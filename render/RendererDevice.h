@@ -16,6 +16,7 @@
 #include <QSize>
 #include <boost/shared_ptr.hpp>
 
+#include "platform/YuvMatrix.h"
 #include "render/GraphicArea.h"
 #include "render/Matrix.h"
 
@@ -54,6 +55,9 @@ public:
     // The image size of the last GetBuffer; (-1, -1) before the first.
     virtual QSize GetImageSize() = 0;
     virtual bool SupportsPlanar() = 0;
+    // How a planar image's samples become RGB (studio-range BT.601 until
+    // said otherwise).
+    virtual void SetYuvMatrix(platform::YuvMatrix) {}
 };
 
 using TexturePtr = boost::shared_ptr<ITexture>;
@@ -89,6 +93,9 @@ public:
     // Viewport and an orthographic projection from (0, 0) at its top-left to
     // (width, height), y down.
     virtual void SetViewport(const QRect& rect) = 0;
+    // Only rect (target pixels) of the scene need be drawn until the scene
+    // ends; a device may draw more. A null rect: no limit.
+    virtual void SetScissor(const QRect&) {}
     // Draws target with the current texture's source rectangle, modulated by
     // the ARGB colour. rotation (0, 90, 180, 270) turns the image inside the
     // target counter-clockwise: the target's top-left shows source corner

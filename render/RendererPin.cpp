@@ -32,7 +32,7 @@ RendererPin::RendererPin(BasicRenderer* renderer, int index)
 void RendererPin::OnSample()
 {
     m_updated = true;
-    m_renderer->InvalidateAll();
+    m_renderer->InvalidatePin(*this);
 }
 
 QRectF RendererPin::GetViewRect() const
@@ -80,6 +80,12 @@ void MediaSample::Commit()
         m_texture->Commit();
 }
 
+void MediaSample::SetYuvMatrix(platform::YuvMatrix matrix)
+{
+    if (m_texture)
+        m_texture->SetYuvMatrix(matrix);
+}
+
 bool MediaSample::AcceptFrame(VideoFrame* frame)
 {
     ReleaseVideoFrame(frame);
@@ -108,7 +114,7 @@ MediaSamplePin::~MediaSamplePin() = default;
 void MediaSamplePin::OnSample()
 {
     m_hasFrame = true;
-    m_renderer->InvalidateAll();
+    m_renderer->InvalidatePin(*this);
     m_updated = true;
     UpdateTimeTitle(m_sample.GetTime());
 }

@@ -90,6 +90,7 @@ public:
     bool SupportsPlanar() override;
     void SetTimeOffset(int seconds) override { m_timeOffset = seconds; }
     int GetTimeOffset() override { return m_timeOffset; }
+    void SetYuvMatrix(platform::YuvMatrix matrix) override;
 
     TexturePtr GetTexture() const { return m_texture; }
     void SetTexture(const TexturePtr& texture) { m_texture = texture; }

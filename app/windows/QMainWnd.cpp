@@ -161,20 +161,20 @@ QRegion QMainWnd::PaintPresented(const QRegion& region)
 {
     const std::shared_ptr<render::Renderer>& renderer = m_controller->GetRenderer();
     const auto device = boost::dynamic_pointer_cast<render::D3DRendererDevice>(renderer->GetDevice());
-    const QImage front = device ? device->FrontImage() : QImage();
-    if (front.isNull() || windowHandle() == nullptr)
+    if (!device || windowHandle() == nullptr)
         return region;
+    // The backing store's image is in the window's own pixel format; the
+    // presented picture is copied into it as it is, only where it changed.
     if (!m_store)
         m_store = std::make_unique<QBackingStore>(windowHandle());
     if (m_store->size() != size())
         m_store->resize(size());
-    const QRect frontRect(QPoint(0, 0), front.size());
-    const QRegion uncovered = region - frontRect;
     m_store->beginPaint(region);
+    QRegion uncovered;
     {
         QPainter painter(m_store->paintDevice());
-        for (const QRect& rect : region & frontRect)
-            painter.drawImage(rect, front, rect);
+        uncovered = device->PaintFront(painter, region);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
         for (const QRect& rect : uncovered)
             painter.fillRect(rect, Qt::black);
     }

@@ -15,6 +15,7 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include "platform/YuvMatrix.h"
 #include "render/BasicRenderer.h"
 #include "render/D3DRendererDevice.h"
 #include "render/RendererPin.h"
@@ -30,6 +31,14 @@ constexpr QRgb kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kWhit
 int Distance(QRgb a, QRgb b)
 {
     return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+}
+
+// Studio-range BT.601 YCbCr (the default of planar pictures) as 0..255 RGB.
+QRgb Studio601(double y, double u, double v)
+{
+    auto c = [](double x) { return static_cast<int>(std::lround(std::clamp(x, 0.0, 255.0))); };
+    y = (y - 16) * 255 / 219, u = (u - 128) * 255 / 224, v = (v - 128) * 255 / 224;
+    return qRgb(c(y + 1.402 * v), c(y - 0.344136 * u - 0.714136 * v), c(y + 1.772 * u));
 }
 
 #define EXPECT_NEAR_RGB(actual, expected, tolerance)                                                          \
@@ -163,7 +172,7 @@ TEST_F(D3DDeviceTest, QuadsShowTheTextureTurnedByTheirRotation)
     }
 }
 
-TEST_F(D3DDeviceTest, PlanarFramesAreConvertedWithTheProgramCoefficients)
+TEST_F(D3DDeviceTest, PlanarFramesAreExpandedFromStudioRange)
 {
     const render::TexturePtr texture = device.CreateTexture(QSize(16, 16), false);
     ASSERT_TRUE(texture->SupportsPlanar());
@@ -189,20 +198,146 @@ TEST_F(D3DDeviceTest, PlanarFramesAreConvertedWithTheProgramCoefficients)
     device.DrawQuad(QRectF(0, 0, 64, 64), texture->GetSourceRect(), 0xFFFFFFFF, 0);
     const QImage image = Capture();
     image.save(GAVEX_TEST_BINARY_DIR "/d3d_yv12.png");
-    auto expected = [](double y, double u, double v) {
-        auto c = [](double x) { return static_cast<int>(std::lround(std::clamp(x, 0.0, 1.0) * 255)); };
-        y /= 255, u = u / 255 - 0.5, v = v / 255 - 0.5;
-        return qRgb(c(y + 1.4075 * v), c(y - 0.3455 * u - 0.7169 * v), c(y + 1.7790 * u));
-    };
+    const auto expected = Studio601;
     // Tolerance 2: rounding of 8-bit samples.
-    EXPECT_NEAR_RGB(image.pixel(10, 10), qRgb(200, 200, 200), 2);
-    EXPECT_NEAR_RGB(image.pixel(50, 10), qRgb(60, 60, 60), 2);
+    EXPECT_NEAR_RGB(image.pixel(10, 10), expected(200, 128, 128), 2);
+    EXPECT_NEAR_RGB(image.pixel(50, 10), expected(60, 128, 128), 2);
     EXPECT_NEAR_RGB(image.pixel(10, 50), expected(200, 90, 200), 2);
     EXPECT_NEAR_RGB(image.pixel(50, 50), expected(60, 90, 200), 2);
     // The texture reads back what the device converted.
     QImage read(16, 16, QImage::Format_RGB32);
     texture->ReadPixels(QRect(0, 0, 16, 16), read.bits(), read.bytesPerLine());
     EXPECT_NEAR_RGB(read.pixel(2, 12), expected(200, 90, 200), 2);
+}
+
+// The RGB of Y, U, V under a matrix, from its published factors.
+QRgb Expected(platform::YuvMatrix matrix, double y, double u, double v)
+{
+    auto c = [](double x) { return static_cast<int>(std::lround(std::clamp(x, 0.0, 255.0))); };
+    struct Factors {
+        double kr, kb;
+        bool full;
+    };
+    const Factors f = matrix == platform::YuvMatrix::Bt709Video   ? Factors{0.2126, 0.0722, false}
+                      : matrix == platform::YuvMatrix::Bt601Full ? Factors{0.299, 0.114, true}
+                                                                  : Factors{0.299, 0.114, false};
+    const double kg = 1 - f.kr - f.kb;
+    if (!f.full)
+        y = (y - 16) * 255 / 219, u = (u - 128) * 255 / 224, v = (v - 128) * 255 / 224;
+    else
+        u -= 128, v -= 128;
+    const double r = y + 2 * (1 - f.kr) * v;
+    const double b = y + 2 * (1 - f.kb) * u;
+    const double g = (y - f.kr * r - f.kb * b) / kg;
+    return qRgb(c(r), c(g), c(b));
+}
+
+struct RangeCase {
+    platform::YuvMatrix matrix;
+    int y, u, v;
+};
+
+// Studio black and white, a saturated colour and full-range and BT.709
+// pictures, as each drawing path shows them: unscaled, scaled with and
+// without smoothing (straight into the scene), turned (through the device
+// texture and the rasteriser), and read back from the texture.
+TEST_F(D3DDeviceTest, PlanarPicturesAreExpandedToFullRangeOnEveryPath)
+{
+    using platform::YuvMatrix;
+    const RangeCase cases[] = {
+        {YuvMatrix::Bt601Video, 16, 128, 128},  {YuvMatrix::Bt601Video, 235, 128, 128},
+        {YuvMatrix::Bt601Video, 170, 166, 16},  {YuvMatrix::Bt601Video, 81, 90, 240},
+        {YuvMatrix::Bt709Video, 16, 128, 128},  {YuvMatrix::Bt709Video, 235, 128, 128},
+        {YuvMatrix::Bt709Video, 145, 54, 34},   {YuvMatrix::Bt601Full, 16, 128, 128},
+        {YuvMatrix::Bt601Full, 235, 128, 128},  {YuvMatrix::Bt601Full, 100, 200, 60},
+    };
+    struct Path {
+        const char* name;
+        QRectF target;
+        bool smooth;
+        int rotation;
+    };
+    const Path paths[] = {{"unscaled", QRectF(8, 8, 16, 16), false, 0},
+                          {"enlarged", QRectF(0, 0, 64, 40), true, 0},
+                          {"shrunk point", QRectF(3, 5, 7, 5), false, 0},
+                          {"turned", QRectF(0, 0, 64, 64), false, 180}};
+    for (const RangeCase& c : cases) {
+        const QRgb expected = Expected(c.matrix, c.y, c.u, c.v);
+        for (const Path& path : paths) {
+            SCOPED_TRACE(testing::Message() << path.name << " matrix " << static_cast<int>(c.matrix) << " Y " << c.y
+                                            << " U " << c.u << " V " << c.v);
+            const render::TexturePtr texture = device.CreateTexture(QSize(16, 16), path.smooth);
+            int pitch = 0;
+            uchar* bits = texture->GetBuffer(QSize(16, 16), pitch, true);
+            ASSERT_NE(bits, nullptr);
+            std::memset(bits, c.y, 16 * 16);
+            std::memset(bits + 16 * 16, c.v, 8 * 8);
+            std::memset(bits + 16 * 16 * 5 / 4, c.u, 8 * 8);
+            texture->SetYuvMatrix(c.matrix);
+            texture->Commit();
+            Begin();
+            device.SetTexture(texture, path.smooth);
+            device.DrawQuad(path.target, texture->GetSourceRect(), 0xFFFFFFFF, path.rotation);
+            const QImage image = Capture();
+            const QRect drawn = path.target.toAlignedRect();
+            for (const QPoint& p : {drawn.topLeft(), drawn.bottomRight(), drawn.center()})
+                EXPECT_NEAR_RGB(image.pixel(p), expected, 1) << p.x() << "," << p.y();
+            if (drawn.left() > 0) {
+                EXPECT_EQ(image.pixel(drawn.left() - 1, drawn.top()), 0xFF000000u) << "nothing left of the quad";
+            }
+            if (drawn.right() < 63) {
+                EXPECT_EQ(image.pixel(drawn.right() + 1, drawn.bottom()), 0xFF000000u) << "nothing right of it";
+            }
+            QImage read(16, 16, QImage::Format_RGB32);
+            texture->ReadPixels(QRect(0, 0, 16, 16), read.bits(), read.bytesPerLine());
+            EXPECT_NEAR_RGB(read.pixel(7, 7), expected, 1);
+        }
+    }
+}
+
+// A channel redrawn in later passes: a newly committed picture replaces the
+// kept one, an unchanged one is drawn as before, and a scissor limits the
+// drawing to its area, the picture's pixels inside it where they belong.
+TEST_F(D3DDeviceTest, RedrawnPicturesFollowCommitsAndTheScissor)
+{
+    const render::TexturePtr texture = device.CreateTexture(QSize(16, 16), true);
+    auto deliver = [&](int left, int right) {
+        int pitch = 0;
+        uchar* bits = texture->GetBuffer(QSize(16, 16), pitch, true);
+        ASSERT_NE(bits, nullptr);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                bits[y * pitch + x] = static_cast<uchar>(x < 8 ? left : right);
+        std::memset(bits + 16 * 16, 128, 16 * 8);
+        texture->Commit();
+    };
+    auto draw = [&](const QRect& scissor) {
+        Begin();
+        device.SetScissor(scissor);
+        device.SetTexture(texture, true);
+        device.DrawQuad(QRectF(4, 4, 48, 40), texture->GetSourceRect(), 0xFFFFFFFF, 0);
+        return Capture();
+    };
+    const QRgb black = Studio601(16, 128, 128), white = Studio601(235, 128, 128);
+    deliver(16, 235);
+    QImage image = draw(QRect());
+    EXPECT_EQ(image.pixel(10, 20), black);
+    EXPECT_EQ(image.pixel(45, 20), white);
+    image = draw(QRect());
+    EXPECT_EQ(image.pixel(10, 20), black) << "unchanged: drawn as before";
+    EXPECT_EQ(image.pixel(45, 20), white);
+    deliver(235, 16);
+    image = draw(QRect());
+    EXPECT_EQ(image.pixel(10, 20), white) << "a new commit is drawn";
+    EXPECT_EQ(image.pixel(45, 20), black);
+    // Only the scissor's part is drawn (Begin cleared the scene to black
+    // before the scissor was set).
+    deliver(235, 235);
+    image = draw(QRect(30, 10, 30, 20));
+    EXPECT_EQ(image.pixel(45, 20), white) << "inside the scissor";
+    EXPECT_EQ(image.pixel(30, 10), white) << "the scissor's corner";
+    EXPECT_EQ(image.pixel(45, 35), 0xFF000000u) << "below the scissor: not drawn";
+    EXPECT_EQ(image.pixel(10, 20), 0xFF000000u) << "left of the scissor: not drawn";
 }
 
 TEST_F(D3DDeviceTest, ABufferChangingLayoutIsLaidOutAgain)
@@ -221,8 +356,8 @@ TEST_F(D3DDeviceTest, ABufferChangingLayoutIsLaidOutAgain)
     device.SetTexture(texture, false);
     device.DrawQuad(QRectF(0, 0, 64, 64), texture->GetSourceRect(), 0xFFFFFFFF, 0);
     const QImage image = Capture();
-    EXPECT_NEAR_RGB(image.pixel(10, 10), qRgb(150, 150, 150), 2);
-    EXPECT_NEAR_RGB(image.pixel(50, 50), qRgb(150, 150, 150), 2);
+    EXPECT_NEAR_RGB(image.pixel(10, 10), Studio601(150, 128, 128), 2);
+    EXPECT_NEAR_RGB(image.pixel(50, 50), Studio601(150, 128, 128), 2);
 }
 
 TEST_F(D3DDeviceTest, BlendModesUseTheColourOrTheTexturesPremultipliedAlpha)
@@ -303,11 +438,14 @@ TEST_F(D3DDeviceTest, ANewSmoothFlagTakesEffectAtTheNextUpload)
     device.SetTexture(texture, false);
     const d3d::TexturePtr first = ours->GetDeviceTexture(false);
     EXPECT_EQ(first->GetLevelCount(), 1);
+    // The device takes the texture when it draws with it.
     device.SetTexture(texture, true);
+    device.DrawQuad(QRectF(0, 0, 8, 8), texture->GetSourceRect(), 0xFFFFFFFF, 0);
     EXPECT_FALSE(ours->IsSmooth()) << "nothing pending: the flag stays";
     EXPECT_EQ(device.Device()->State().mipFilter, d3d::Filter::None);
     texture->Commit();
     device.SetTexture(texture, true);
+    device.DrawQuad(QRectF(0, 0, 8, 8), texture->GetSourceRect(), 0xFFFFFFFF, 0);
     EXPECT_TRUE(ours->IsSmooth());
     EXPECT_GT(ours->GetDeviceTexture(true)->GetLevelCount(), 1);
     EXPECT_EQ(device.Device()->State().mipFilter, d3d::Filter::Linear);
@@ -524,7 +662,7 @@ void RunCaptureCase(QWidget* window)
     EXPECT_NEAR_RGB(image.pixel(140, 20), kGreen, 8);
     EXPECT_NEAR_RGB(image.pixel(140, 140), kBlue, 8);
     EXPECT_NEAR_RGB(image.pixel(20, 140), kWhite, 8);
-    EXPECT_NEAR_RGB(image.pixel(240, 80), qRgb(200, 200, 200), 8);
+    EXPECT_NEAR_RGB(image.pixel(240, 80), Studio601(200, 128, 128), 8);
     // The presented front image holds the same scene once the pass that
     // served the capture has presented.
     const d3d::DevicePtr platform = device->Device();

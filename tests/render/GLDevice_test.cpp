@@ -214,11 +214,125 @@ TEST_F(GLDeviceTest, TextureReadPixelsReadsItsOwnBufferWithoutOpenGL)
     FillYV12(bits, pitch, QSize(15, 10));
     QImage corner(1, 1, QImage::Format_RGB32);
     texture->ReadPixels(QRect(14, 9, 1, 1), corner.bits(), corner.bytesPerLine());
-    const int Y = bits[9 * pitch + 14];
-    EXPECT_LE(Distance(corner.pixel(0, 0), qRgb(std::clamp(Y + qRound(1.4075 * (90 - 127.5)), 0, 255),
-                                                std::clamp(Y - qRound(0.3455 * 42.5 + 0.7169 * (90 - 127.5)), 0, 255),
-                                                std::clamp(Y + qRound(1.779 * 42.5), 0, 255))),
+    // Studio-range BT.601 with U 170 and V 90.
+    const double Y = (bits[9 * pitch + 14] - 16) * 255.0 / 219, U = (170 - 128) * 255.0 / 224,
+                 V = (90 - 128) * 255.0 / 224;
+    auto c = [](double x) { return static_cast<int>(std::lround(std::clamp(x, 0.0, 255.0))); };
+    EXPECT_LE(Distance(corner.pixel(0, 0),
+                       qRgb(c(Y + 1.402 * V), c(Y - 0.344136 * U - 0.714136 * V), c(Y + 1.772 * U))),
               1);
+}
+
+// A planar picture through a device into a 128 x 64 scene at target,
+// read back whole.
+QImage DrawPlanarPicture(render::IRendererDevice& device, const render::TexturePtr& texture, const QRectF& target,
+                         bool smooth)
+{
+    device.BeginScene();
+    device.SetViewport(QRect(0, 0, 128, 64));
+    device.SetBlendMode(0);
+    device.SetTexture(render::TexturePtr(), false);
+    device.DrawQuad(QRectF(0, 0, 128, 64), QRectF(), 0xFF00FF00u, 0);
+    device.SetTexture(texture, smooth);
+    device.DrawQuad(target, texture->GetSourceRect(), 0xFFFFFFFFu, 0);
+    device.SetTexture(render::TexturePtr(), false);
+    device.EndScene();
+    device.CopyToBackBuffer(QRect(0, 0, 128, 64));
+    QImage image(128, 64, QImage::Format_RGB32);
+    device.ReadPixels(QRect(0, 0, 128, 64), image.bits(), image.bytesPerLine());
+    return image;
+}
+
+// Studio-range black (16) and white (235) come out as 0 and 255 on both
+// devices, unscaled and scaled, smoothed or not; a full-range picture keeps
+// its levels.
+TEST_F(GLDeviceTest, StudioBlackAndWhiteBecomeZeroAndFullOnBothDevices)
+{
+    auto gl = MakeDevice();
+    render::D3DRendererDevice software;
+    bool created = false;
+    software.Create(nullptr, QSize(128, 64), created);
+    struct Case {
+        platform::YuvMatrix matrix;
+        int y;
+        QRgb expected;
+    };
+    const Case cases[] = {{platform::YuvMatrix::Bt601Video, 16, 0xFF000000u},
+                          {platform::YuvMatrix::Bt601Video, 235, 0xFFFFFFFFu},
+                          {platform::YuvMatrix::Bt709Video, 16, 0xFF000000u},
+                          {platform::YuvMatrix::Bt709Video, 235, 0xFFFFFFFFu},
+                          {platform::YuvMatrix::Bt601Full, 16, 0xFF101010u},
+                          {platform::YuvMatrix::Bt601Full, 235, 0xFFEBEBEBu}};
+    for (render::IRendererDevice* device : {static_cast<render::IRendererDevice*>(gl.get()),
+                                            static_cast<render::IRendererDevice*>(&software)}) {
+        for (const Case& c : cases)
+            for (const bool smooth : {false, true})
+                for (const QRectF& target : {QRectF(10, 10, 20, 14), QRectF(0, 0, 128, 64)}) {
+                    SCOPED_TRACE(testing::Message() << (device == gl.get() ? "OpenGL" : "Direct3D") << " matrix "
+                                                    << static_cast<int>(c.matrix) << " Y " << c.y << " smooth "
+                                                    << smooth << " width " << target.width());
+                    auto texture = device->CreateTexture(QSize(16, 16), smooth);
+                    int pitch = 0;
+                    uchar* bits = texture->GetBuffer(QSize(20, 14), pitch, true);
+                    ASSERT_NE(bits, nullptr);
+                    std::memset(bits, c.y, static_cast<std::size_t>(pitch) * 14);
+                    std::memset(bits + pitch * 14, 128, static_cast<std::size_t>(pitch) * 14 / 2);
+                    texture->SetYuvMatrix(c.matrix);
+                    texture->Commit();
+                    const QImage image = DrawPlanarPicture(*device, texture, target, smooth);
+                    const QRect drawn = target.toAlignedRect();
+                    for (const QPoint& p : {drawn.topLeft(), drawn.center(), drawn.bottomRight()})
+                        EXPECT_LE(Distance(image.pixel(p), c.expected), 1)
+                            << p.x() << "," << p.y() << std::hex << " " << image.pixel(p);
+                }
+    }
+}
+
+// Every column of a picture is the picture's: its first column is not
+// mixed with anything beside it or across the texture's wrap, whether the
+// picture is drawn unscaled, enlarged or shrunk, in a grown buffer or not.
+TEST_F(GLDeviceTest, ThePicturesFirstColumnIsThePictures)
+{
+    auto gl = MakeDevice();
+    render::D3DRendererDevice software;
+    bool created = false;
+    software.Create(nullptr, QSize(128, 64), created);
+    struct Case {
+        QSize picture;
+        QRectF target;
+    };
+    const Case cases[] = {{QSize(20, 14), QRectF(10, 10, 20, 14)},
+                          {QSize(20, 14), QRectF(7, 3, 100, 56)},
+                          {QSize(32, 16), QRectF(7, 3, 100, 50)},
+                          {QSize(120, 60), QRectF(4, 2, 60, 30)}};
+    for (render::IRendererDevice* device : {static_cast<render::IRendererDevice*>(gl.get()),
+                                            static_cast<render::IRendererDevice*>(&software)}) {
+        for (const Case& c : cases)
+            for (const bool smooth : {false, true}) {
+                SCOPED_TRACE(testing::Message() << (device == gl.get() ? "OpenGL" : "Direct3D") << " picture "
+                                                << c.picture.width() << "x" << c.picture.height() << " to "
+                                                << c.target.width() << " smooth " << smooth);
+                auto texture = device->CreateTexture(QSize(16, 16), smooth);
+                int pitch = 0;
+                uchar* bits = texture->GetBuffer(c.picture, pitch, true);
+                ASSERT_NE(bits, nullptr);
+                // Studio white throughout but for black last two columns
+                // (what a wrap would bring in) and neutral chroma.
+                for (int y = 0; y < c.picture.height(); ++y)
+                    for (int x = 0; x < pitch; ++x)
+                        bits[y * pitch + x] = x >= c.picture.width() - 2 ? 16 : 235;
+                std::memset(bits + pitch * c.picture.height(), 128,
+                            static_cast<std::size_t>(pitch) * c.picture.height() / 2);
+                texture->Commit();
+                const QImage image = DrawPlanarPicture(*device, texture, c.target, smooth);
+                const QRect drawn = c.target.toAlignedRect();
+                for (const int y : {drawn.top(), drawn.center().y(), drawn.bottom()}) {
+                    EXPECT_EQ(image.pixel(drawn.left(), y), 0xFFFFFFFFu) << "first column, row " << y;
+                    EXPECT_EQ(image.pixel(drawn.left() + 1, y), 0xFFFFFFFFu) << "second column, row " << y;
+                    EXPECT_EQ(image.pixel(drawn.left() - 1, y), 0xFF00FF00u) << "left of the picture, row " << y;
+                }
+            }
+    }
 }
 
 // The texture's name in the context current now.
