@@ -101,6 +101,104 @@ __attribute__((target("avx2"))) void RowAdd8uAvx2::CollapseFour(const ColumnBox*
     }
 }
 
+// Whole boxes in 16-bit sums.
+
+void RowAdd8uSse2::SumRows16(const std::uint8_t* first, std::int32_t stepBytes, std::int32_t rows, std::int32_t n,
+                             std::uint16_t* acc)
+{
+    const __m128i zero = _mm_setzero_si128();
+    std::int32_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i lo = zero;
+        __m128i hi = zero;
+        const std::uint8_t* s = first + i;
+        for (std::int32_t r = 0; r < rows; ++r, s += stepBytes) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(bytes, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(bytes, zero));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(acc + i), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(acc + i + 8), hi);
+    }
+    for (; i < n; ++i) {
+        std::uint32_t sum = 0;
+        const std::uint8_t* s = first + i;
+        for (std::int32_t r = 0; r < rows; ++r, s += stepBytes)
+            sum += *s;
+        acc[i] = static_cast<std::uint16_t>(sum);
+    }
+}
+
+namespace {
+
+// Four-channel whole boxes, two destination pixels a vector: the sums of the
+// box's accumulator pixels, then the rounding in 16-bit lanes (sums and
+// sum + offset stay below 2^16, so unsigned lanes hold them).
+inline void CollapseFourPairs(const std::uint16_t* acc, std::int32_t width, std::int32_t mx,
+                              const WholeBoxRounding& rounding, std::uint8_t* out)
+{
+    const __m128i offset = _mm_set1_epi16(static_cast<short>(rounding.offset));
+    const __m128i multiplier = _mm_set1_epi16(static_cast<short>(rounding.multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(rounding.shift);
+    const std::ptrdiff_t box = 4 * static_cast<std::ptrdiff_t>(mx);
+    std::int32_t m = 0;
+    auto round = [&](__m128i sum) {
+        const __m128i q = _mm_srl_epi16(_mm_mulhi_epu16(_mm_add_epi16(sum, offset), multiplier), shift);
+        return _mm_packus_epi16(q, q);
+    };
+    for (; m + 2 <= width; m += 2) {
+        const std::uint16_t* left = acc + box * m;
+        const std::uint16_t* right = left + box;
+        __m128i sum = _mm_setzero_si128();
+        for (std::int32_t j = 0; j < mx; ++j)
+            sum = _mm_add_epi16(sum, _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(left + 4 * j)),
+                                                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(right + 4 * j))));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * m), round(sum));
+    }
+    for (; m < width; ++m) {
+        const std::uint16_t* left = acc + box * m;
+        __m128i sum = _mm_setzero_si128();
+        for (std::int32_t j = 0; j < mx; ++j)
+            sum = _mm_add_epi16(sum, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(left + 4 * j)));
+        const std::int32_t four = _mm_cvtsi128_si32(round(sum));
+        std::memcpy(out + 4 * m, &four, 4);
+    }
+}
+
+}  // namespace
+
+void RowAdd8uSse2::Collapse4(const std::uint16_t* acc, std::int32_t width, std::int32_t mx,
+                             const WholeBoxRounding& rounding, std::uint8_t* out)
+{
+    CollapseFourPairs(acc, width, mx, rounding, out);
+}
+
+__attribute__((target("avx2"))) void RowAdd8uAvx2::SumRows16(const std::uint8_t* first, std::int32_t stepBytes,
+                                                             std::int32_t rows, std::int32_t n, std::uint16_t* acc)
+{
+    std::int32_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i lo = _mm256_setzero_si256();
+        __m256i hi = _mm256_setzero_si256();
+        const std::uint8_t* s = first + i;
+        for (std::int32_t r = 0; r < rows; ++r, s += stepBytes) {
+            lo = _mm256_add_epi16(lo, _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s))));
+            hi = _mm256_add_epi16(hi,
+                                  _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16))));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc + i), lo);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc + i + 16), hi);
+    }
+    RowAdd8uSse2::SumRows16(first + i, stepBytes, rows, n - i, acc + i);
+}
+
+__attribute__((target("avx2"))) void RowAdd8uAvx2::Collapse4(const std::uint16_t* acc, std::int32_t width,
+                                                             std::int32_t mx, const WholeBoxRounding& rounding,
+                                                             std::uint8_t* out)
+{
+    CollapseFourPairs(acc, width, mx, rounding, out);
+}
+
 }  // namespace resize_detail
 
 #endif
