@@ -192,11 +192,48 @@ __attribute__((target("avx2"))) void RowAdd8uAvx2::SumRows16(const std::uint8_t*
     RowAdd8uSse2::SumRows16(first + i, stepBytes, rows, n - i, acc + i);
 }
 
+// Boxes two and three pixels wide, four destination pixels a vector: each
+// accumulator pixel is one 64-bit lane, so blends and lane permutes line up
+// the pixels of the four boxes.
 __attribute__((target("avx2"))) void RowAdd8uAvx2::Collapse4(const std::uint16_t* acc, std::int32_t width,
                                                              std::int32_t mx, const WholeBoxRounding& rounding,
                                                              std::uint8_t* out)
 {
-    CollapseFourPairs(acc, width, mx, rounding, out);
+    if (mx != 2 && mx != 3) {
+        CollapseFourPairs(acc, width, mx, rounding, out);
+        return;
+    }
+    const __m256i offset = _mm256_set1_epi16(static_cast<short>(rounding.offset));
+    const __m256i multiplier = _mm256_set1_epi16(static_cast<short>(rounding.multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(rounding.shift);
+    std::int32_t m = 0;
+    for (; m + 4 <= width; m += 4) {
+        const auto* p = reinterpret_cast<const __m256i*>(acc + 4 * static_cast<std::ptrdiff_t>(m) * mx);
+        const __m256i a = _mm256_loadu_si256(p);
+        const __m256i b = _mm256_loadu_si256(p + 1);
+        __m256i sum;
+        if (mx == 2) {
+            // [p0+p1 p4+p5 | p2+p3 p6+p7], then boxes in order.
+            sum = _mm256_permute4x64_epi64(_mm256_add_epi16(_mm256_unpacklo_epi64(a, b), _mm256_unpackhi_epi64(a, b)),
+                                           0xD8);
+        } else {
+            const __m256i c = _mm256_loadu_si256(p + 2);
+            // a = p0..p3, b = p4..p7, c = p8..p11; first, second and third
+            // pixels of the boxes.
+            const __m256i first =
+                _mm256_permute4x64_epi64(_mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x30), c, 0x0C), 0x6C);
+            const __m256i second =
+                _mm256_permute4x64_epi64(_mm256_blend_epi32(_mm256_blend_epi32(a, b, 0xC3), c, 0x30), 0xB1);
+            const __m256i third =
+                _mm256_permute4x64_epi64(_mm256_blend_epi32(_mm256_blend_epi32(a, b, 0x0C), c, 0xC3), 0xC6);
+            sum = _mm256_add_epi16(_mm256_add_epi16(first, second), third);
+        }
+        const __m256i q = _mm256_srl_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(sum, offset), multiplier), shift);
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(q, q), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * m), _mm256_castsi256_si128(bytes));
+    }
+    if (m < width)
+        CollapseFourPairs(acc + 4 * static_cast<std::ptrdiff_t>(m) * mx, width - m, mx, rounding, out + 4 * m);
 }
 
 }  // namespace resize_detail
