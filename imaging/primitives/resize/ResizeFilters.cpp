@@ -102,6 +102,8 @@ GAVEX_LINEAR_FILTER(Linear32fKernels, true)
 #if GAVEX_RESIZE_HAS_SIMD
 GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, false)
 GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, true)
+GAVEX_LINEAR_FILTER(Linear8uAvx2Kernels, false)
+GAVEX_LINEAR_FILTER(Linear8uAvx2Kernels, true)
 #endif
 #undef GAVEX_LINEAR_FILTER
 
@@ -209,13 +211,18 @@ constexpr ResizeFilterSets kSse2Sets =
     MakeSets(&ResizeLinear<Linear8uSse2Kernels, false>, &ResizeLinear<Linear8uSse2Kernels, true>,
              &ResizeCubic<Cubic8uSse2Kernels, false>, &ResizeCubic<Cubic8uSse2Kernels, true>,
              &ResizeLanczos<Lanczos8uSse2Kernels, false>, &ResizeLanczos<Lanczos8uSse2Kernels, true>);
+constexpr ResizeFilterSets kAvx2Sets =
+    MakeSets(&ResizeLinear<Linear8uAvx2Kernels, false>, &ResizeLinear<Linear8uAvx2Kernels, true>,
+             &ResizeCubic<Cubic8uSse2Kernels, false>, &ResizeCubic<Cubic8uSse2Kernels, true>,
+             &ResizeLanczos<Lanczos8uSse2Kernels, false>, &ResizeLanczos<Lanczos8uSse2Kernels, true>);
 #else
 constexpr const ResizeFilterSets& kSse2Sets = kPortableSets;
+constexpr const ResizeFilterSets& kAvx2Sets = kPortableSets;
 #endif
 
 }  // namespace
 
 const std::array<const ResizeFilterSets*, kCpuVariantCount> kResizeFilterSets = {
-    &kPortableSets, &kPortableSets, &kSse2Sets, &kSse2Sets, &kSse2Sets, &kSse2Sets};
+    &kPortableSets, &kPortableSets, &kSse2Sets, &kSse2Sets, &kSse2Sets, &kAvx2Sets};
 
 }  // namespace resize_detail
