@@ -204,6 +204,51 @@ bool SuperSampleWholeBoxes8u(const std::uint8_t* src, std::uint8_t* dst, std::in
 
 }  // namespace
 
+namespace {
+
+// The taps of the boxes (see ColumnTaps); false when they cannot be held.
+bool BuildColumnTaps(const ColumnBox* boxes, std::int32_t width, std::int32_t e, std::int32_t** index,
+                     double** weight, ColumnTaps* taps)
+{
+    std::int64_t count = 0;
+    for (std::int32_t m = 0; m < width; ++m) {
+        const ColumnBox& box = boxes[m];
+        count = std::max<std::int64_t>(count, (box.hasHead ? 1 : 0) + (box.to - box.from) + (box.repeat > 0 ? 1 : 0) +
+                                                  (box.hasTail ? 1 : 0));
+    }
+    const std::int64_t entries = std::max<std::int64_t>(count, 1) * width;
+    if (count > 64 || entries * static_cast<std::int64_t>(sizeof(double)) > std::numeric_limits<std::int32_t>::max())
+        return false;
+    *index = static_cast<std::int32_t*>(AlignedMalloc(static_cast<std::int32_t>(entries * sizeof(std::int32_t))));
+    *weight = static_cast<double*>(AlignedMalloc(static_cast<std::int32_t>(entries * sizeof(double))));
+    if (*index == nullptr || *weight == nullptr)
+        return false;
+    for (std::int32_t m = 0; m < width; ++m) {
+        const ColumnBox& box = boxes[m];
+        std::int64_t k = 0;
+        auto add = [&](std::int64_t element, double w) {
+            (*index)[k * width + m] = static_cast<std::int32_t>(element);
+            (*weight)[k * width + m] = w;
+            ++k;
+        };
+        if (box.hasHead)
+            add(box.head, box.headWeight);
+        for (std::int64_t i = box.from; i < box.to; ++i)
+            add(i, 1.0);
+        if (box.repeat > 0)
+            add(e - 1, static_cast<double>(box.repeat));
+        if (box.hasTail)
+            add(box.tail, box.tailWeight);
+        const std::int32_t first = k > 0 ? (*index)[m] : 0;
+        while (k < count)
+            add(first, 0.0);
+    }
+    *taps = ColumnTaps{static_cast<std::int32_t>(count), width, *index, *weight};
+    return true;
+}
+
+}  // namespace
+
 // Fills boxes for the destination columns (see the routine).
 void PlanColumns(ColumnBox* boxes, std::int32_t width, std::int32_t e, double a, bool fractional)
 {
@@ -286,6 +331,15 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
         return PrimitiveStatusCode::NoMemory;
     }
     PlanColumns(boxes, width, e, a, Kind == 2 || Kind == 3);
+    // One-channel float accumulators collapse from taps where the slot has a
+    // vector body for it.
+    std::int32_t* tapIndex = nullptr;
+    double* tapWeight = nullptr;
+    ColumnTaps taps{0, 0, nullptr, nullptr};
+    bool tapped = false;
+    if constexpr (Layout == 1 && !kIntegerSums && std::is_same_v<T, std::uint8_t> &&
+                  requires { RowAdd::CollapseOne; })
+        tapped = BuildColumnTaps(boxes, width, e, &tapIndex, &tapWeight, &taps);
 
     const auto my = static_cast<std::int64_t>(std::floor(b));
     const std::int64_t lastRow = regionRows - 1;
@@ -293,6 +347,10 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
 
     // Adds count rows from row (those past the region as the last row, once,
     // with the weight times their number) into the float accumulator.
+    // The first row added into a cleared accumulator is written instead
+    // (0 + x is x) where the slot's adders can write.
+    constexpr bool kWriteFirst = requires { RowAdd::WholeFirst; };
+    bool fresh = false;  // the accumulator holds nothing yet and was not cleared
     auto addRows = [&](std::int64_t row, std::int64_t count, double weight) {
         if constexpr (!std::is_same_v<Acc, float>) {
             return;
@@ -303,6 +361,16 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
                 const T* s = RowAt(src, srcStep, past ? lastRow : row + r);
                 const double w = past ? weight * static_cast<double>(count - inside) : weight;
                 if (packed) {
+                    if constexpr (kWriteFirst) {
+                        if (fresh) {
+                            fresh = false;
+                            if (w == 1.0)
+                                RowAdd::WholeFirst(s, samples, acc);
+                            else
+                                RowAdd::WeightedFirst(s, samples, w, acc);
+                            continue;
+                        }
+                    }
                     if (w == 1.0)
                         RowAdd::Whole(s, samples, acc);
                     else
@@ -336,7 +404,10 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
             }
             row += my;
         } else {
-            ZeroBytes_x3(acc, static_cast<std::int32_t>(accBytes));
+            if (kWriteFirst && packed)
+                fresh = true;
+            else
+                ZeroBytes_x3(acc, static_cast<std::int32_t>(accBytes));
             if constexpr (Kind == 2) {
                 addRows(row, my, 1.0);
                 row += my;
@@ -360,6 +431,10 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
                 if (carried > kGuard)
                     addRows(row, 1, carried);
             }
+            if (fresh) {
+                fresh = false;
+                ZeroBytes_x3(acc, static_cast<std::int32_t>(accBytes));
+            }
         }
 
         // Horizontal pass.
@@ -367,6 +442,13 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
         if constexpr (Layout == 4 && !kIntegerSums && requires { RowAdd::CollapseFour; }) {
             RowAdd::CollapseFour(boxes, width, acc, e, norm, out);
             continue;
+        }
+        if constexpr (Layout == 1 && !kIntegerSums && std::is_same_v<T, std::uint8_t> &&
+                      requires { RowAdd::CollapseOne; }) {
+            if (tapped) {
+                RowAdd::CollapseOne(taps, acc, norm, out);
+                continue;
+            }
         }
         for (std::int32_t m = 0; m < width; ++m) {
             const ColumnBox& box = boxes[m];
@@ -396,6 +478,8 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
             }
         }
     }
+    AlignedFree(tapWeight);
+    AlignedFree(tapIndex);
     AlignedFree(boxes);
     AlignedFree(acc);
     return PrimitiveStatusCode::Ok;

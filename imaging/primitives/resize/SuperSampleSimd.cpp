@@ -6,6 +6,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "imaging/primitives/resize/detail/SuperSample.h"
@@ -60,11 +61,39 @@ __attribute__((target("avx2"))) void RowAdd8uAvx2::Whole(const std::uint8_t* s, 
         acc[i] += static_cast<float>(s[i]);
 }
 
+namespace {
+
+// True when every product of an 8-bit sample and w is a float: w is a float
+// with at most 16 significant bits. Such products rounded from double are
+// the float products themselves.
+bool FloatProductsExact(double w)
+{
+    const auto f = static_cast<float>(w);
+    if (static_cast<double>(f) != w || !(f > 0.0f))
+        return false;
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, 4);
+    if ((bits >> 23) == 0)
+        return false;  // subnormal
+    const std::uint32_t mantissa = (bits & 0x7FFFFFu) | 0x800000u;
+    return 24 - __builtin_ctz(mantissa) <= 16;
+}
+
+}  // namespace
+
 __attribute__((target("avx2"))) void RowAdd8uAvx2::Weighted(const std::uint8_t* s, std::int32_t n, double w,
                                                             float* acc)
 {
-    const __m256d weight = _mm256_set1_pd(w);
     std::int32_t i = 0;
+    if (FloatProductsExact(w)) {
+        const __m256 weight = _mm256_set1_ps(static_cast<float>(w));
+        for (; i + 8 <= n; i += 8) {
+            const __m256i x = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)));
+            _mm256_storeu_ps(acc + i,
+                             _mm256_add_ps(_mm256_loadu_ps(acc + i), _mm256_mul_ps(_mm256_cvtepi32_ps(x), weight)));
+        }
+    }
+    const __m256d weight = _mm256_set1_pd(w);
     for (; i + 8 <= n; i += 8) {
         const __m256i x = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)));
         const __m256d d0 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(x)), weight);
@@ -76,28 +105,121 @@ __attribute__((target("avx2"))) void RowAdd8uAvx2::Weighted(const std::uint8_t* 
         acc[i] += static_cast<float>(static_cast<double>(s[i]) * w);
 }
 
+__attribute__((target("avx2"))) void RowAdd8uAvx2::WholeFirst(const std::uint8_t* s, std::int32_t n, float* acc)
+{
+    std::int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i x = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)));
+        _mm256_storeu_ps(acc + i, _mm256_cvtepi32_ps(x));
+    }
+    for (; i < n; ++i)
+        acc[i] = static_cast<float>(s[i]);
+}
+
+__attribute__((target("avx2"))) void RowAdd8uAvx2::WeightedFirst(const std::uint8_t* s, std::int32_t n, double w,
+                                                                 float* acc)
+{
+    std::int32_t i = 0;
+    if (FloatProductsExact(w)) {
+        const __m256 weight = _mm256_set1_ps(static_cast<float>(w));
+        for (; i + 8 <= n; i += 8) {
+            const __m256i x = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)));
+            _mm256_storeu_ps(acc + i, _mm256_mul_ps(_mm256_cvtepi32_ps(x), weight));
+        }
+    }
+    const __m256d weight = _mm256_set1_pd(w);
+    for (; i + 8 <= n; i += 8) {
+        const __m256i x = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)));
+        const __m256d d0 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(x)), weight);
+        const __m256d d1 = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(x, 1)), weight);
+        _mm256_storeu_ps(acc + i, _mm256_set_m128(_mm256_cvtpd_ps(d1), _mm256_cvtpd_ps(d0)));
+    }
+    for (; i < n; ++i)
+        acc[i] = static_cast<float>(static_cast<double>(s[i]) * w);
+}
+
+namespace {
+
+// One four-channel box's sums in double, in the routine's order.
+__attribute__((target("avx2"))) inline __m256d BoxSumFour(const ColumnBox& box, const float* acc, std::int32_t e)
+{
+    __m256d sum = box.hasHead ? _mm256_mul_pd(_mm256_set1_pd(box.headWeight),
+                                              _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * box.head)))
+                              : _mm256_setzero_pd();
+    for (std::int64_t i = box.from; i < box.to; ++i)
+        sum = _mm256_add_pd(sum, _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * i)));
+    if (box.repeat > 0)
+        sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(static_cast<double>(box.repeat)),
+                                               _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * (e - 1)))));
+    if (box.hasTail)
+        sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(box.tailWeight),
+                                               _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * box.tail))));
+    return sum;
+}
+
+// trunc(clamp(sum x norm + 0.5)) of four channels as 32-bit lanes.
+__attribute__((target("avx2"))) inline __m128i RoundFour(__m256d sum, __m256d scale)
+{
+    const __m256d v = _mm256_min_pd(_mm256_max_pd(_mm256_add_pd(_mm256_mul_pd(sum, scale), _mm256_set1_pd(0.5)),
+                                                  _mm256_setzero_pd()),
+                                    _mm256_set1_pd(255.0));
+    return _mm256_cvttpd_epi32(v);
+}
+
+}  // namespace
+
+// Two pixels a step share the packing and the store.
 __attribute__((target("avx2"))) void RowAdd8uAvx2::CollapseFour(const ColumnBox* boxes, std::int32_t width,
                                                                  const float* acc, std::int32_t e, double norm,
                                                                  std::uint8_t* out)
 {
     const __m256d scale = _mm256_set1_pd(norm);
+    std::int32_t m = 0;
+    for (; m + 2 <= width; m += 2) {
+        const __m128i left = RoundFour(BoxSumFour(boxes[m], acc, e), scale);
+        const __m128i right = RoundFour(BoxSumFour(boxes[m + 1], acc, e), scale);
+        const __m128i words = _mm_packs_epi32(left, right);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * m), _mm_packus_epi16(words, words));
+    }
+    if (m < width) {
+        const __m128i words = RoundFour(BoxSumFour(boxes[m], acc, e), scale);
+        const std::int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(words, words), words));
+        std::memcpy(out + 4 * m, &four, 4);
+    }
+}
+
+__attribute__((target("avx2"))) void RowAdd8uAvx2::CollapseOne(const ColumnTaps& taps, const float* acc, double norm,
+                                                                std::uint8_t* out)
+{
+    const __m256d scale = _mm256_set1_pd(norm);
     const __m256d half = _mm256_set1_pd(0.5);
     const __m256d zero = _mm256_setzero_pd();
     const __m256d top = _mm256_set1_pd(255.0);
-    for (std::int32_t m = 0; m < width; ++m) {
-        const ColumnBox& box = boxes[m];
-        __m256d sum = box.hasHead ? _mm256_mul_pd(_mm256_set1_pd(box.headWeight), _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * box.head))) : zero;
-        for (std::int64_t i = box.from; i < box.to; ++i)
-            sum = _mm256_add_pd(sum, _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * i)));
-        if (box.repeat > 0)
-            sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(static_cast<double>(box.repeat)), _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * (e - 1)))));
-        if (box.hasTail)
-            sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(box.tailWeight), _mm256_cvtps_pd(_mm_loadu_ps(acc + 4 * box.tail))));
+    const std::int32_t width = taps.width;
+    std::int32_t m = 0;
+    for (; m + 4 <= width; m += 4) {
+        __m256d sum = zero;
+        for (std::int32_t k = 0; k < taps.count; ++k) {
+            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(k) * width + m;
+            // Four loads: on several processors a gather costs more.
+            const std::int32_t* index = taps.index + at;
+            const __m256d samples =
+                _mm256_cvtps_pd(_mm_setr_ps(acc[index[0]], acc[index[1]], acc[index[2]], acc[index[3]]));
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(samples, _mm256_loadu_pd(taps.weight + at)));
+        }
         const __m256d v = _mm256_min_pd(_mm256_max_pd(_mm256_add_pd(_mm256_mul_pd(sum, scale), half), zero), top);
         const __m128i words = _mm256_cvttpd_epi32(v);
-        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(words, words), _mm_setzero_si128());
-        const std::int32_t four = _mm_cvtsi128_si32(bytes);
-        std::memcpy(out + 4 * m, &four, 4);
+        const std::int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(words, words), words));
+        std::memcpy(out + m, &four, 4);
+    }
+    for (; m < width; ++m) {
+        double sum = 0.0;
+        for (std::int32_t k = 0; k < taps.count; ++k) {
+            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(k) * width + m;
+            sum += static_cast<double>(acc[taps.index[at]]) * taps.weight[at];
+        }
+        const double v = std::min(std::max(sum * norm + 0.5, 0.0), 255.0);
+        out[m] = static_cast<std::uint8_t>(static_cast<std::int32_t>(v));
     }
 }
 

@@ -93,6 +93,18 @@ struct PortableRowAdd {
     }
 };
 
+// The boxes of fractional ratios as taps: for destination column m and tap
+// k < count, the accumulator element index[k x width + m] with the weight
+// weight[k x width + m]. Taps follow the routine's order of additions (head,
+// whole elements, repeated last element, tail); a box with fewer taps ends in
+// taps of weight 0 on its first element, which leave a double sum as it is.
+struct ColumnTaps {
+    std::int32_t count;
+    std::int32_t width;
+    const std::int32_t* index;
+    const double* weight;
+};
+
 // Whole boxes of 8-bit samples (both sides integral, at most 256 samples a
 // box) are summed in 16 bits: the sum of a box is the same integer as in the
 // 64-bit accumulators, and (sum + offset) x multiplier >> (16 + shift) gives
@@ -132,8 +144,15 @@ struct RowAdd8uSse2 {
 struct RowAdd8uAvx2 {
     static void Whole(const std::uint8_t* s, std::int32_t n, float* acc);
     static void Weighted(const std::uint8_t* s, std::int32_t n, double w, float* acc);
+    // As Whole and Weighted into an accumulator of zeros, written without
+    // reading it (it need not be cleared).
+    static void WholeFirst(const std::uint8_t* s, std::int32_t n, float* acc);
+    static void WeightedFirst(const std::uint8_t* s, std::int32_t n, double w, float* acc);
     static void CollapseFour(const ColumnBox* boxes, std::int32_t width, const float* acc, std::int32_t e, double norm,
                              std::uint8_t* out);
+    // The horizontal pass of one-channel float accumulators from taps, four
+    // destination samples a vector: trunc(clamp(sum x norm + 0.5)) of each.
+    static void CollapseOne(const ColumnTaps& taps, const float* acc, double norm, std::uint8_t* out);
     static void SumRows16(const std::uint8_t* first, std::int32_t stepBytes, std::int32_t rows, std::int32_t n,
                           std::uint16_t* acc);
     static void Collapse4(const std::uint16_t* acc, std::int32_t width, std::int32_t mx,
