@@ -741,9 +741,14 @@ JpegStatus CJPEGDecoder::DecodeBlock(Component& c, std::int16_t* block)
     const std::int32_t limit = reader_.Limit();
     HuffmanDecoderState* state = state_.State();
     PrimitiveStatus result = 0;
-    if (process_ != JpegModeProgressive)
-        result = DecodeHuffman8x8(src, limit, &position, block, &c.lastDc, &scanMarker_, dcTables_[c.dcId].Spec(),
-                                  acTables_[c.acId].Spec(), state);
+    if (process_ != JpegModeProgressive) {
+        const CJPEGDecoderHuffmanTable& ac = acTables_[c.acId];
+        const HuffmanFastAcTable* fast = ac.Fast();
+        result = fast != nullptr ? DecodeHuffman8x8Fast(src, limit, &position, block, &c.lastDc, &scanMarker_,
+                                                        dcTables_[c.dcId].Spec(), ac.Spec(), fast, state)
+                                 : DecodeHuffman8x8(src, limit, &position, block, &c.lastDc, &scanMarker_,
+                                                    dcTables_[c.dcId].Spec(), ac.Spec(), state);
+    }
     else if (ss_ == 0 && ah_ == 0)
         result = DecodeHuffmanDcFirst(src, limit, &position, block, &c.lastDc, &scanMarker_, al_,
                                       dcTables_[c.dcId].Spec(), state);

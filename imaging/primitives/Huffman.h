@@ -115,6 +115,25 @@ PrimitiveStatus DecodeHuffman8x8(const std::uint8_t* src, std::int32_t srcLength
                                  const HuffmanDecoderSpec* dcTable, const HuffmanDecoderSpec* acTable,
                                  HuffmanDecoderState* state);
 
+// An AC table of 10-bit lookahead for the common case of a code of up to 8
+// bits whose value bits follow within the 10: per 10-bit prefix, (value <<
+// 16) | (kind << 8) | (bits taken << 4) | run, kind 0 a coefficient, 1 the
+// end of the block, 2 a run of 16 zeros; 0 where the prefix needs the
+// general reader.
+struct HuffmanFastAcTable {
+    std::int32_t entry[1024];
+};
+
+// Builds the table from a decoder table; a null pointer -8.
+PrimitiveStatus InitHuffmanFastAcTable(const HuffmanDecoderSpec* acTable, HuffmanFastAcTable* fast);
+
+// DecodeHuffman8x8 with a fast AC table built from acTable (the same results,
+// statuses and reader state for every input); fast null -8.
+PrimitiveStatus DecodeHuffman8x8Fast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                     std::int16_t block[64], std::int16_t* lastDc, std::int32_t* marker,
+                                     const HuffmanDecoderSpec* dcTable, const HuffmanDecoderSpec* acTable,
+                                     const HuffmanFastAcTable* fast, HuffmanDecoderState* state);
+
 // The most bytes one EncodeHuffman8x8 call can add to the buffer, stuffing
 // included (a DC code and bits of 32, 63 AC codes and bits of at most 31,
 // plus 7 pending bits, every byte possibly stuffed).

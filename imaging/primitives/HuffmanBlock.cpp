@@ -295,6 +295,17 @@ public:
         return true;
     }
 
+    // The next 10 bits when 32 are at hand (a refill of whole data bytes
+    // allowed), as ShortSymbol requires; false, nothing taken, otherwise.
+    bool Peek10(std::uint32_t* prefix)
+    {
+        if (count_ < 32 && (!RefillBytes() || count_ < 32))
+            return false;
+        *prefix = static_cast<std::uint32_t>(bits_ >> (count_ - 10)) & 0x3FF;
+        return true;
+    }
+    void Skip(std::int32_t bits) { count_ -= bits; }
+
 private:
     // Up to 63 bits: eight bytes at once when none of those taken is 0xFF,
     // else byte by byte through stuffed bytes, stopping before a marker,
@@ -387,9 +398,14 @@ inline void ClearBlock(std::int16_t* block)
 #endif
 }
 
-Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
-                 std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
-                 const HuffmanDecoderSpec* ac, HuffmanDecoderState* state)
+// With a fast AC table, AC symbols whose code and value bits fit its prefix
+// take one lookup; every other symbol, and every symbol when fewer than 32
+// bits are at hand, goes the way it goes without the table (the table's
+// entries are exactly what ShortSymbol gives for their prefixes).
+template <bool WithFastTable>
+Status Decode8x8With(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
+                     std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
+                     const HuffmanDecoderSpec* ac, const HuffmanFastAcTable* fast, HuffmanDecoderState* state)
 {
     if (src == nullptr)
         return Code::NullPointer;
@@ -417,6 +433,35 @@ Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* pos
         block[0] = *lastDc;
 
         while (cursor < 64) {
+            if constexpr (WithFastTable) {
+                std::uint32_t prefix = 0;
+                if (reader.Peek10(&prefix)) {
+                    const std::int32_t entry = fast->entry[prefix];
+                    if (entry != 0) {
+                        reader.Skip((entry >> 4) & 15);
+                        const std::int32_t kind = (entry >> 8) & 3;
+                        if (kind == 0) {
+                            cursor += entry & 15;
+                            if (cursor > 63) {
+                                status = Code::CorruptData;
+                                break;
+                            }
+                            block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(entry >> 16);
+                            ++cursor;
+                            continue;
+                        }
+                        if (kind == 2) {
+                            cursor += 16;
+                            if (cursor > 64) {
+                                status = Code::CorruptData;
+                                break;
+                            }
+                            continue;
+                        }
+                        break;  // end of block
+                    }
+                }
+            }
             std::int32_t value = 0;
             const bool taken = reader.ShortSymbol(ac, &symbol, &value);
             if (!taken && (status = reader.Symbol(ac, &symbol)) != Code::Ok)
@@ -448,6 +493,13 @@ Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* pos
     return status;
 }
 
+Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
+                 std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
+                 const HuffmanDecoderSpec* ac, HuffmanDecoderState* state)
+{
+    return Decode8x8With<false>(src, length, position, block, lastDc, marker, dc, ac, nullptr, state);
+}
+
 using EncodeFunction = Status(const std::int16_t*, std::uint8_t*, std::int32_t, std::int32_t*, std::int16_t*,
                               const HuffmanEncoderSpec*, const HuffmanEncoderSpec*, HuffmanEncoderState*,
                               std::int32_t);
@@ -465,6 +517,15 @@ constexpr CpuDispatchTable<EncodeFunction> kEncode = {&Encode8x8<true>, &Encode8
 constexpr auto kDecode = UniformTable<DecodeFunction>(&Decode8x8);
 
 }  // namespace
+
+Status DecodeFast8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
+                     std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
+                     const HuffmanDecoderSpec* ac, const HuffmanFastAcTable* fast, HuffmanDecoderState* state)
+{
+    if (fast == nullptr && src != nullptr && length >= 0)
+        return Code::NullPointer;
+    return Decode8x8With<true>(src, length, position, block, lastDc, marker, dc, ac, fast, state);
+}
 
 // The general path alone, for tests that compare the two paths.
 Status EncodeHuffman8x8General(const std::int16_t* block, std::uint8_t* dst, std::int32_t length,
@@ -491,4 +552,41 @@ PrimitiveStatus DecodeHuffman8x8(const std::uint8_t* src, std::int32_t srcLength
 {
     return DispatchCall(primitives_detail::kDecode, src, srcLength, position, block, lastDc, marker, dcTable, acTable,
                         state);
+}
+
+PrimitiveStatus InitHuffmanFastAcTable(const HuffmanDecoderSpec* acTable, HuffmanFastAcTable* fast)
+{
+    if (acTable == nullptr || fast == nullptr)
+        return PrimitiveStatusCode::NullPointer;
+    for (std::uint32_t prefix = 0; prefix < 1024; ++prefix) {
+        std::int32_t entry = 0;
+        const std::uint32_t lookahead = acTable->lookahead[prefix >> 2];
+        if (lookahead != 0) {
+            const auto codeLength = static_cast<std::int32_t>(lookahead >> 16);
+            const auto symbol = static_cast<std::int32_t>(lookahead & 0xFFFF);
+            const std::int32_t run = symbol >> 4;
+            const std::int32_t size = symbol & 15;
+            const std::int32_t taken = codeLength + size;
+            if (size != 0 && taken <= 10) {
+                const std::uint32_t bits = (prefix >> (10 - taken)) & ((1u << size) - 1);
+                const std::int32_t value = primitives_detail::Extend(bits, size);
+                entry = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 16) | (taken << 4) | run;
+            } else if (size == 0 && run == 0) {
+                entry = (1 << 8) | (codeLength << 4);
+            } else if (size == 0 && run == 15) {
+                entry = (2 << 8) | (codeLength << 4);
+            }
+        }
+        fast->entry[prefix] = entry;
+    }
+    return PrimitiveStatusCode::Ok;
+}
+
+PrimitiveStatus DecodeHuffman8x8Fast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                     std::int16_t block[64], std::int16_t* lastDc, std::int32_t* marker,
+                                     const HuffmanDecoderSpec* dcTable, const HuffmanDecoderSpec* acTable,
+                                     const HuffmanFastAcTable* fast, HuffmanDecoderState* state)
+{
+    return primitives_detail::DecodeFast8x8(src, srcLength, position, block, lastDc, marker, dcTable, acTable, fast,
+                                            state);
 }
