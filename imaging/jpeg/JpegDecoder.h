@@ -104,6 +104,11 @@ private:
     JpegStatus PrepareTables();
     JpegStatus DecodeSequentialScan();
     JpegStatus DecodeBlock(Component& c, std::int16_t* block);
+    // The blocks of one sequential MCU in one call (the tables of each block
+    // given); statuses as DecodeBlock's.
+    JpegStatus DecodeMcu(std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
+                         const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                         const HuffmanFastAcTable* const fast[]);
     JpegStatus DecodeRestart();
     JpegStatus PreparePlanes();
     JpegStatus TransformComponents();

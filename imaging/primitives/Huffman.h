@@ -134,6 +134,18 @@ PrimitiveStatus DecodeHuffman8x8Fast(const std::uint8_t* src, std::int32_t srcLe
                                      const HuffmanDecoderSpec* dcTable, const HuffmanDecoderSpec* acTable,
                                      const HuffmanFastAcTable* fast, HuffmanDecoderState* state);
 
+// The blocks of one MCU in order, block i with lastDc[i] and the tables of
+// index i, as that many DecodeHuffman8x8Fast calls give them; stops at the
+// first block that fails and returns its status (the blocks after it are left
+// as they were). A null pointer among the arrays or their first count entries
+// -8, before anything is read.
+PrimitiveStatus DecodeHuffmanMcuFast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                     std::int16_t* const blocks[], std::int32_t count,
+                                     std::int16_t* const lastDc[], const HuffmanDecoderSpec* const dcTables[],
+                                     const HuffmanDecoderSpec* const acTables[],
+                                     const HuffmanFastAcTable* const fastTables[], std::int32_t* marker,
+                                     HuffmanDecoderState* state);
+
 // The most bytes one EncodeHuffman8x8 call can add to the buffer, stuffing
 // included (a DC code and bits of 32, 63 AC codes and bits of at most 31,
 // plus 7 pending bits, every byte possibly stuffed).

@@ -402,6 +402,92 @@ inline void ClearBlock(std::int16_t* block)
 // take one lookup; every other symbol, and every symbol when fewer than 32
 // bits are at hand, goes the way it goes without the table (the table's
 // entries are exactly what ShortSymbol gives for their prefixes).
+// One block from the reader: the block cleared, its DC and AC symbols, and
+// the block extent. With a fast AC table, AC symbols whose code and value
+// bits fit its prefix take one lookup; every other symbol, and every symbol
+// when fewer than 32 bits are at hand, goes the way it goes without the table
+// (the table's entries are exactly what ShortSymbol gives for their
+// prefixes).
+template <bool WithFastTable>
+Status DecodeBlockBody(BlockBits& reader, std::int16_t* block, std::int16_t* lastDc, const HuffmanDecoderSpec* dc,
+                       const HuffmanDecoderSpec* ac, const HuffmanFastAcTable* fast, HuffmanDecoderState* state)
+{
+    ClearBlock(block);
+    state->blockExtent = 0;
+    std::int32_t cursor = 1;
+    Status status = Code::Ok;
+    std::int32_t symbol = 0;
+    std::int32_t difference = 0;
+    if (!reader.ShortSymbol(dc, &symbol, &difference)) {
+        if ((status = reader.Symbol(dc, &symbol)) != Code::Ok)
+            return status;
+        if ((symbol & 15) != 0 && (status = reader.Value(symbol & 15, &difference)) != Code::Ok)
+            return status;
+    }
+    if ((symbol & 15) != 0)
+        *lastDc = static_cast<std::int16_t>(*lastDc + difference);
+    block[0] = *lastDc;
+
+    while (cursor < 64) {
+        if constexpr (WithFastTable) {
+            std::uint32_t prefix = 0;
+            if (reader.Peek10(&prefix)) {
+                const std::int32_t entry = fast->entry[prefix];
+                if (entry != 0) {
+                    reader.Skip((entry >> 4) & 15);
+                    const std::int32_t kind = (entry >> 8) & 3;
+                    if (kind == 0) {
+                        cursor += entry & 15;
+                        if (cursor > 63) {
+                            status = Code::CorruptData;
+                            break;
+                        }
+                        block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(entry >> 16);
+                        ++cursor;
+                        continue;
+                    }
+                    if (kind == 2) {
+                        cursor += 16;
+                        if (cursor > 64) {
+                            status = Code::CorruptData;
+                            break;
+                        }
+                        continue;
+                    }
+                    break;  // end of block
+                }
+            }
+        }
+        std::int32_t value = 0;
+        const bool taken = reader.ShortSymbol(ac, &symbol, &value);
+        if (!taken && (status = reader.Symbol(ac, &symbol)) != Code::Ok)
+            break;
+        const std::int32_t run = symbol >> 4;
+        const std::int32_t size = symbol & 15;
+        if (size != 0) {
+            cursor += run;
+            if (cursor > 63) {
+                status = Code::CorruptData;
+                break;
+            }
+            if (!taken && (status = reader.Value(size, &value)) != Code::Ok)
+                break;
+            block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(value);
+            ++cursor;
+        } else if (run == 15) {
+            cursor += 16;
+            if (cursor > 64) {
+                status = Code::CorruptData;
+                break;
+            }
+        } else {
+            break;
+        }
+    }
+    state->blockExtent = cursor > 64 ? 64 : cursor;
+    return status;
+}
+
 template <bool WithFastTable>
 Status Decode8x8With(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
                      std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
@@ -414,83 +500,8 @@ Status Decode8x8With(const std::uint8_t* src, std::int32_t length, std::int32_t*
     if (position == nullptr || block == nullptr || lastDc == nullptr || marker == nullptr || dc == nullptr ||
         ac == nullptr || state == nullptr)
         return Code::NullPointer;
-    ClearBlock(block);
-    state->blockExtent = 0;
-    std::int32_t cursor = 1;
-    Status status = Code::Ok;
-    {
-        BlockBits reader(src, length, position, marker, state);
-        std::int32_t symbol = 0;
-        std::int32_t difference = 0;
-        if (!reader.ShortSymbol(dc, &symbol, &difference)) {
-            if ((status = reader.Symbol(dc, &symbol)) != Code::Ok)
-                return status;
-            if ((symbol & 15) != 0 && (status = reader.Value(symbol & 15, &difference)) != Code::Ok)
-                return status;
-        }
-        if ((symbol & 15) != 0)
-            *lastDc = static_cast<std::int16_t>(*lastDc + difference);
-        block[0] = *lastDc;
-
-        while (cursor < 64) {
-            if constexpr (WithFastTable) {
-                std::uint32_t prefix = 0;
-                if (reader.Peek10(&prefix)) {
-                    const std::int32_t entry = fast->entry[prefix];
-                    if (entry != 0) {
-                        reader.Skip((entry >> 4) & 15);
-                        const std::int32_t kind = (entry >> 8) & 3;
-                        if (kind == 0) {
-                            cursor += entry & 15;
-                            if (cursor > 63) {
-                                status = Code::CorruptData;
-                                break;
-                            }
-                            block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(entry >> 16);
-                            ++cursor;
-                            continue;
-                        }
-                        if (kind == 2) {
-                            cursor += 16;
-                            if (cursor > 64) {
-                                status = Code::CorruptData;
-                                break;
-                            }
-                            continue;
-                        }
-                        break;  // end of block
-                    }
-                }
-            }
-            std::int32_t value = 0;
-            const bool taken = reader.ShortSymbol(ac, &symbol, &value);
-            if (!taken && (status = reader.Symbol(ac, &symbol)) != Code::Ok)
-                break;
-            const std::int32_t run = symbol >> 4;
-            const std::int32_t size = symbol & 15;
-            if (size != 0) {
-                cursor += run;
-                if (cursor > 63) {
-                    status = Code::CorruptData;
-                    break;
-                }
-                if (!taken && (status = reader.Value(size, &value)) != Code::Ok)
-                    break;
-                block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(value);
-                ++cursor;
-            } else if (run == 15) {
-                cursor += 16;
-                if (cursor > 64) {
-                    status = Code::CorruptData;
-                    break;
-                }
-            } else {
-                break;
-            }
-        }
-    }
-    state->blockExtent = cursor > 64 ? 64 : cursor;
-    return status;
+    BlockBits reader(src, length, position, marker, state);
+    return DecodeBlockBody<WithFastTable>(reader, block, lastDc, dc, ac, fast, state);
 }
 
 Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
@@ -525,6 +536,31 @@ Status DecodeFast8x8(const std::uint8_t* src, std::int32_t length, std::int32_t*
     if (fast == nullptr && src != nullptr && length >= 0)
         return Code::NullPointer;
     return Decode8x8With<true>(src, length, position, block, lastDc, marker, dc, ac, fast, state);
+}
+
+Status DecodeFastMcu(const std::uint8_t* src, std::int32_t length, std::int32_t* position,
+                     std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
+                     const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                     const HuffmanFastAcTable* const fast[], std::int32_t* marker, HuffmanDecoderState* state)
+{
+    if (src == nullptr)
+        return Code::NullPointer;
+    if (length < 0)
+        return Code::BadArgument;
+    if (position == nullptr || blocks == nullptr || lastDc == nullptr || dc == nullptr || ac == nullptr ||
+        fast == nullptr || marker == nullptr || state == nullptr)
+        return Code::NullPointer;
+    for (std::int32_t i = 0; i < count; ++i)
+        if (blocks[i] == nullptr || lastDc[i] == nullptr || dc[i] == nullptr || ac[i] == nullptr ||
+            fast[i] == nullptr)
+            return Code::NullPointer;
+    BlockBits reader(src, length, position, marker, state);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const Status status = DecodeBlockBody<true>(reader, blocks[i], lastDc[i], dc[i], ac[i], fast[i], state);
+        if (status != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
 }
 
 // The general path alone, for tests that compare the two paths.
@@ -589,4 +625,15 @@ PrimitiveStatus DecodeHuffman8x8Fast(const std::uint8_t* src, std::int32_t srcLe
 {
     return primitives_detail::DecodeFast8x8(src, srcLength, position, block, lastDc, marker, dcTable, acTable, fast,
                                             state);
+}
+
+PrimitiveStatus DecodeHuffmanMcuFast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                     std::int16_t* const blocks[], std::int32_t count,
+                                     std::int16_t* const lastDc[], const HuffmanDecoderSpec* const dcTables[],
+                                     const HuffmanDecoderSpec* const acTables[],
+                                     const HuffmanFastAcTable* const fastTables[], std::int32_t* marker,
+                                     HuffmanDecoderState* state)
+{
+    return primitives_detail::DecodeFastMcu(src, srcLength, position, blocks, count, lastDc, dcTables, acTables,
+                                            fastTables, marker, state);
 }

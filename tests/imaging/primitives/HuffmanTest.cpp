@@ -474,6 +474,45 @@ TEST(HuffmanBlocks, FastAcTableDecodesAsTheTableAlone)
                 break;
         }
     }
+    // Whole MCUs of six blocks in one call each give the coded blocks back
+    // (one DC predictor, as the blocks were coded).
+    {
+        auto state = std::make_unique<HuffmanDecoderState>();
+        InitHuffmanDecoderState(state.get());
+        std::int32_t position = 0, marker = 0;
+        std::int16_t predictor = 0;
+        std::vector<Block> out(blocks.size());
+        for (std::size_t first = 0; first + 6 <= blocks.size(); first += 6) {
+            std::int16_t* targets[6];
+            std::int16_t* dcs[6];
+            const HuffmanDecoderSpec* dcTables[6];
+            const HuffmanDecoderSpec* acTables[6];
+            const HuffmanFastAcTable* fastTables[6];
+            for (int i = 0; i < 6; ++i) {
+                targets[i] = out[first + i].data();
+                dcs[i] = &predictor;
+                dcTables[i] = &t.dcDecoder;
+                acTables[i] = &t.acDecoder;
+                fastTables[i] = fast.get();
+            }
+            ASSERT_EQ(DecodeHuffmanMcuFast(coded.bytes.data(), static_cast<std::int32_t>(coded.bytes.size()),
+                                           &position, targets, 6, dcs, dcTables, acTables, fastTables, &marker,
+                                           state.get()),
+                      0)
+                << "MCU at block " << first;
+        }
+        ASSERT_EQ(blocks.size() % 6, 0u);
+        for (std::size_t n = 0; n < blocks.size(); ++n)
+            ASSERT_EQ(out[n], blocks[n]) << "block " << n;
+        const HuffmanFastAcTable* noFast[1] = {nullptr};
+        std::int16_t* one[1] = {out[0].data()};
+        std::int16_t* dc[1] = {&predictor};
+        const HuffmanDecoderSpec* dcTable[1] = {&t.dcDecoder};
+        const HuffmanDecoderSpec* acTable[1] = {&t.acDecoder};
+        EXPECT_EQ(DecodeHuffmanMcuFast(coded.bytes.data(), 4, &position, one, 1, dc, dcTable, acTable, noFast,
+                                       &marker, state.get()),
+                  -8);
+    }
     Block out;
     std::int32_t position = 0, marker = 0;
     std::int16_t lastDc = 0;
