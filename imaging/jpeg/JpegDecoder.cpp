@@ -65,7 +65,7 @@ JpegStatus CJPEGDecoder::Clean()
     scanCount_ = 0;
     // Component buffers stay for the next image.
     for (Component& c : component_) {
-        std::vector<std::uint8_t> plane = std::move(c.plane);
+        Buffer<std::uint8_t> plane = std::move(c.plane);
         c = Component{};
         c.plane = std::move(plane);
     }
@@ -1425,7 +1425,7 @@ JpegStatus CJPEGDecoder::ReconstructLossless()
 // planes become 8-bit R, G and B.
 JpegStatus CJPEGDecoder::UndoReversibleRgb()
 {
-    std::vector<std::uint8_t> rgb[3];
+    Buffer<std::uint8_t> rgb[3];
     try {
         for (auto& plane : rgb)
             plane.resize(static_cast<std::size_t>(width_) * height_);
