@@ -214,7 +214,7 @@ constexpr ResizeFilterSets kSse2Sets =
 constexpr ResizeFilterSets kAvx2Sets =
     MakeSets(&ResizeLinear<Linear8uAvx2Kernels, false>, &ResizeLinear<Linear8uAvx2Kernels, true>,
              &ResizeCubic<Cubic8uSse2Kernels, false>, &ResizeCubic<Cubic8uAvx2Kernels, true>,
-             &ResizeLanczos<Lanczos8uSse2Kernels, false>, &ResizeLanczos<Lanczos8uSse2Kernels, true>);
+             &ResizeLanczos<Lanczos8uAvx2Kernels, false>, &ResizeLanczos<Lanczos8uAvx2Kernels, true>);
 #else
 constexpr const ResizeFilterSets& kSse2Sets = kPortableSets;
 constexpr const ResizeFilterSets& kAvx2Sets = kPortableSets;
