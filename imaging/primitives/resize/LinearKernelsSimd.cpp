@@ -149,6 +149,52 @@ __attribute__((target("avx2"))) void LinearRowKernel_8u_C4_Avx2(const std::uint8
         LinearRowKernel_8u_C4_Sse2(src, n - c, stride, columns + c, weights + 2 * c, out + 4 * c);
 }
 
+// Eight one-channel columns a step: the sample pairs of each half (four
+// columns) by one byte shuffle of one load when they lie within 16 bytes,
+// then the SSE2 body's multiply-adds. Other steps and the end of the row go
+// to the SSE2 body. Columns ascend.
+__attribute__((target("avx2"))) void LinearRowKernel_8u_C1_Avx2(const std::uint8_t* src, std::int32_t n,
+                                                                std::int32_t stride, const std::int32_t* columns,
+                                                                const std::int16_t* weights, std::int16_t* out)
+{
+    if (n <= 0)
+        return;
+    // Bytes 2k and 2k + 1 of a half: the pair of column k.
+    const __m256i spread = _mm256_setr_epi8(0, 0, 1, 1, 2, 2, 3, 3, 0, 0, 1, 1, 2, 2, 3, 3, 0, 0, 1, 1, 2, 2, 3, 3, 0,
+                                            0, 1, 1, 2, 2, 3, 3);
+    const __m256i second = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0,
+                                            1, 0, 1, 0, 1, 0, 1);
+    const __m256i round = _mm256_set1_epi32(128);
+    const std::int64_t readEnd = std::int64_t{columns[n - 1]} + 2;  // one past the last byte the row reads
+    std::int32_t c = 0;
+    for (; c + 8 <= n; c += 8) {
+        const std::int32_t a = columns[c];
+        const std::int32_t b = columns[c + 4];
+        if (columns[c + 3] - a > 14 || columns[c + 7] - b > 14 || std::int64_t{a} + 16 > readEnd ||
+            std::int64_t{b} + 16 > readEnd) {
+            LinearRowKernel_8u_C1_Sse2(src, 8, stride, columns + c, weights + 2 * c, out + c);
+            continue;
+        }
+        const __m256i offsets = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + c)),
+                                                 _mm256_setr_epi32(a, a, a, a, b, b, b, b));
+        const __m256i mask = _mm256_add_epi8(
+            _mm256_shuffle_epi8(_mm256_packus_epi16(_mm256_packs_epi32(offsets, offsets), offsets), spread), second);
+        const __m256i data = _mm256_setr_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + a)),
+                                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + b)));
+        // The eight pairs of each half's low 8 bytes, then as 16-bit lanes
+        // a0 b0 a1 b1 ... in column order.
+        const __m256i pairs = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(data, mask), 0x08);
+        const __m256i samples = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(pairs));
+        const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 2 * c));
+        const __m256i sums = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(samples, w), round), 8);
+        // packs gives columns 0..3 | 4..7 in each half's low 8 bytes.
+        const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(sums, sums), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm256_castsi256_si128(words));
+    }
+    if (c < n)
+        LinearRowKernel_8u_C1_Sse2(src, n - c, stride, columns + c, weights + 2 * c, out + c);
+}
+
 __attribute__((target("avx2"))) void LinearColumnKernel_8u_Avx2(std::uint8_t* dst, std::int32_t count,
                                                                 std::int32_t w, const std::int16_t* upper,
                                                                 const std::int16_t* lower)

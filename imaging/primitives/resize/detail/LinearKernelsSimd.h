@@ -25,14 +25,17 @@ struct Linear8uSse2Kernels : PortableLinearKernels<RowQ14Byte, ColumnQ14Byte> {
     static constexpr auto* Column = &LinearColumnKernel_8u_Sse2;
 };
 
-// AVX2 (slot 5): four-channel rows and column blends; one-channel rows stay
-// SSE2.
+// AVX2 (slot 5): one- and four-channel rows and column blends.
 void LinearRowKernel_8u_C4_Avx2(const std::uint8_t* src, std::int32_t n, std::int32_t stride,
                                 const std::int32_t* columns, const std::int16_t* weights, std::int16_t* out);
 void LinearColumnKernel_8u_Avx2(std::uint8_t* dst, std::int32_t count, std::int32_t w, const std::int16_t* upper,
                                 const std::int16_t* lower);
 
+void LinearRowKernel_8u_C1_Avx2(const std::uint8_t* src, std::int32_t n, std::int32_t stride,
+                                const std::int32_t* columns, const std::int16_t* weights, std::int16_t* out);
+
 struct Linear8uAvx2Kernels : Linear8uSse2Kernels {
+    static constexpr auto* Row1 = &LinearRowKernel_8u_C1_Avx2;
     static constexpr auto* Row4 = &LinearRowKernel_8u_C4_Avx2;
     static constexpr auto* Column = &LinearColumnKernel_8u_Avx2;
 };
