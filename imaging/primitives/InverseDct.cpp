@@ -92,30 +92,34 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
                 z[8 * r + k] = constant;
             continue;
         }
+        // 32-bit sums of products that wrap as the vector unit's
+        // multiply-add does (unsigned arithmetic: the low 32 bits of the
+        // exact sums).
         const RowWeights& w = kRowWeightGroups[kRowWeightGroup[r]];
-        const std::int64_t x0 = d[8 * r], x1 = d[8 * r + 1], x2 = d[8 * r + 2], x3 = d[8 * r + 3];
-        const std::int64_t x4 = d[8 * r + 4], x5 = d[8 * r + 5], x6 = d[8 * r + 6], x7 = d[8 * r + 7];
-        const std::int64_t rnd = kFullRounder[r];
-        std::int32_t a[4], b[4];
-        a[0] = Wrap((w.w4 * x4 + w.w6 * x6) + (w.w4 * x0 + w.w2 * x2 + rnd));
-        a[1] = Wrap((-w.w4 * x4 - w.w2 * x6) + (w.w4 * x0 + w.w6 * x2 + rnd));
-        a[2] = Wrap((w.w4 * x0 - w.w6 * x2) + (-w.w4 * x4 + w.w2 * x6 + rnd));
-        a[3] = Wrap((w.w4 * x0 - w.w2 * x2) + (w.w4 * x4 - w.w6 * x6 + rnd));
-        b[0] = Wrap((w.w1 * x1 + w.w3 * x3) + (w.w5 * x5 + w.w7 * x7));
-        b[1] = Wrap((w.w3 * x1 - w.w7 * x3) + (-w.w1 * x5 - w.w5 * x7));
-        b[2] = Wrap((w.w7 * x5 + w.w3 * x7) + (w.w5 * x1 - w.w1 * x3));
-        b[3] = Wrap((w.w3 * x5 - w.w1 * x7) + (w.w7 * x1 - w.w5 * x3));
+        auto u = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
+        const std::uint32_t x0 = u(d[8 * r]), x1 = u(d[8 * r + 1]), x2 = u(d[8 * r + 2]), x3 = u(d[8 * r + 3]);
+        const std::uint32_t x4 = u(d[8 * r + 4]), x5 = u(d[8 * r + 5]), x6 = u(d[8 * r + 6]), x7 = u(d[8 * r + 7]);
+        const std::uint32_t w1 = u(w.w1), w2 = u(w.w2), w3 = u(w.w3), w4 = u(w.w4), w5 = u(w.w5), w6 = u(w.w6),
+                            w7 = u(w.w7);
+        const std::uint32_t rnd = u(kFullRounder[r]);
+        std::uint32_t a[4], b[4];
+        a[0] = (w4 * x4 + w6 * x6) + (w4 * x0 + w2 * x2 + rnd);
+        a[1] = (0u - w4 * x4 - w2 * x6) + (w4 * x0 + w6 * x2 + rnd);
+        a[2] = (w4 * x0 - w6 * x2) + (0u - w4 * x4 + w2 * x6 + rnd);
+        a[3] = (w4 * x0 - w2 * x2) + (w4 * x4 - w6 * x6 + rnd);
+        b[0] = (w1 * x1 + w3 * x3) + (w5 * x5 + w7 * x7);
+        b[1] = (w3 * x1 - w7 * x3) + (0u - w1 * x5 - w5 * x7);
+        b[2] = (w7 * x5 + w3 * x7) + (w5 * x1 - w1 * x3);
+        b[3] = (w3 * x5 - w1 * x7) + (w7 * x1 - w5 * x3);
         for (int k = 0; k < 4; ++k) {
-            z[8 * r + k] = Sat(Wrap(std::int64_t{a[k]} + b[k]) >> 11);
-            z[8 * r + 7 - k] = Sat(Wrap(std::int64_t{a[k]} - b[k]) >> 11);
+            z[8 * r + k] = Sat(static_cast<std::int32_t>(a[k] + b[k]) >> 11);
+            z[8 * r + 7 - k] = Sat(static_cast<std::int32_t>(a[k] - b[k]) >> 11);
         }
     }
-    // When only the DC was coded every column is the same: one column pass.
-    bool dcOnly = true;
-    for (int i = 1; i < 64 && dcOnly; ++i)
-        dcOnly = d[i] == 0;
-    const int columns = dcOnly ? 1 : 8;
-    for (int c = 0; c < columns; ++c) {
+    // The column pass as loops over the eight columns, which the compiler
+    // may run eight lanes at a time.
+    std::int16_t s[8][8];
+    for (int c = 0; c < 8; ++c) {
         const std::int16_t* R = z + c;
         const OddColumn o = OddPart(R[8], R[24], R[40], R[56]);
         const std::int16_t tp26 = Add(R[16], MulHigh(R[48], 27146));
@@ -124,17 +128,20 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
         const std::int16_t tm04 = Sub(R[0], R[32]);
         const std::int16_t t0 = Add(tp04, tp26), t3 = Sub(tp04, tp26);
         const std::int16_t t1 = Add(tm04, tm26), t2 = Sub(tm04, tm26);
-        const std::int16_t s[8] = {Add(t0, o.t7), Add(t1, o.t6), Add(t2, o.t5), Add(t3, o.t4),
-                                   Sub(t3, o.t4), Sub(t2, o.t5), Sub(t1, o.t6), Sub(t0, o.t7)};
-        for (int y = 0; y < 8; ++y)
-            destination[static_cast<std::ptrdiff_t>(y) * step + c] = Clamp8(static_cast<std::int16_t>(s[y] >> 6));
+        s[0][c] = Add(t0, o.t7);
+        s[1][c] = Add(t1, o.t6);
+        s[2][c] = Add(t2, o.t5);
+        s[3][c] = Add(t3, o.t4);
+        s[4][c] = Sub(t3, o.t4);
+        s[5][c] = Sub(t2, o.t5);
+        s[6][c] = Sub(t1, o.t6);
+        s[7][c] = Sub(t0, o.t7);
     }
-    if (dcOnly)
-        for (int y = 0; y < 8; ++y) {
-            std::uint8_t* line = destination + static_cast<std::ptrdiff_t>(y) * step;
-            for (int x = 1; x < 8; ++x)
-                line[x] = line[0];
-        }
+    for (int y = 0; y < 8; ++y) {
+        std::uint8_t* line = destination + static_cast<std::ptrdiff_t>(y) * step;
+        for (int c = 0; c < 8; ++c)
+            line[c] = Clamp8(static_cast<std::int16_t>(s[y][c] >> 6));
+    }
 }
 
 // Dequantisation and the full transform of checked arguments.
