@@ -1,6 +1,7 @@
 #include "imaging/primitives/InverseDct.h"
 
 #include <cstddef>
+#include <cstring>
 
 #include "imaging/primitives/CpuDispatch.h"
 #include "imaging/primitives/detail/ForwardDctKernels.h"
@@ -104,6 +105,31 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
         }
         return w;
     }();
+    // Only the DC coded (most chroma blocks): the rows above give row 0 one
+    // value and every other row its rounder, and every column is the same.
+    std::int32_t ac = 0;
+    for (int i = 1; i < 64; ++i)
+        ac |= d[i];
+    if (ac == 0) {
+        std::int16_t R[8];
+        R[0] = Sat(static_cast<std::int32_t>(kWeights.w4[0] * static_cast<std::uint32_t>(d[0]) + kWeights.rnd[0]) >>
+                   11);
+        for (int r = 1; r < 8; ++r)
+            R[r] = Sat(static_cast<std::int32_t>(kWeights.rnd[r]) >> 11);
+        const OddColumn o = OddPart(R[1], R[3], R[5], R[7]);
+        const std::int16_t tp26 = Add(R[2], MulHigh(R[6], 27146));
+        const std::int16_t tm26 = Sub(MulHigh(R[2], 27146), R[6]);
+        const std::int16_t tp04 = Add(R[0], R[4]);
+        const std::int16_t tm04 = Sub(R[0], R[4]);
+        const std::int16_t t0 = Add(tp04, tp26), t3 = Sub(tp04, tp26);
+        const std::int16_t t1 = Add(tm04, tm26), t2 = Sub(tm04, tm26);
+        const std::int16_t column[8] = {Add(t0, o.t7), Add(t1, o.t6), Add(t2, o.t5), Add(t3, o.t4),
+                                        Sub(t3, o.t4), Sub(t2, o.t5), Sub(t1, o.t6), Sub(t0, o.t7)};
+        for (int y = 0; y < 8; ++y)
+            std::memset(destination + static_cast<std::ptrdiff_t>(y) * step,
+                        Clamp8(static_cast<std::int16_t>(column[y] >> 6)), 8);
+        return;
+    }
     std::int16_t zt[8][8];
     for (int r = 0; r < 8; ++r) {
         auto u = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
