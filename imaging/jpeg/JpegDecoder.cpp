@@ -65,7 +65,7 @@ JpegStatus CJPEGDecoder::Clean()
     scanCount_ = 0;
     // Component buffers stay for the next image.
     for (Component& c : component_) {
-        std::vector<std::uint8_t> plane = std::move(c.plane);
+        Buffer<std::uint8_t> plane = std::move(c.plane);
         c = Component{};
         c.plane = std::move(plane);
     }
@@ -741,9 +741,14 @@ JpegStatus CJPEGDecoder::DecodeBlock(Component& c, std::int16_t* block)
     const std::int32_t limit = reader_.Limit();
     HuffmanDecoderState* state = state_.State();
     PrimitiveStatus result = 0;
-    if (process_ != JpegModeProgressive)
-        result = DecodeHuffman8x8(src, limit, &position, block, &c.lastDc, &scanMarker_, dcTables_[c.dcId].Spec(),
-                                  acTables_[c.acId].Spec(), state);
+    if (process_ != JpegModeProgressive) {
+        const CJPEGDecoderHuffmanTable& ac = acTables_[c.acId];
+        const HuffmanFastAcTable* fast = ac.Fast();
+        result = fast != nullptr ? DecodeHuffman8x8Fast(src, limit, &position, block, &c.lastDc, &scanMarker_,
+                                                        dcTables_[c.dcId].Spec(), ac.Spec(), fast, state)
+                                 : DecodeHuffman8x8(src, limit, &position, block, &c.lastDc, &scanMarker_,
+                                                    dcTables_[c.dcId].Spec(), ac.Spec(), state);
+    }
     else if (ss_ == 0 && ah_ == 0)
         result = DecodeHuffmanDcFirst(src, limit, &position, block, &c.lastDc, &scanMarker_, al_,
                                       dcTables_[c.dcId].Spec(), state);
@@ -755,6 +760,27 @@ JpegStatus CJPEGDecoder::DecodeBlock(Component& c, std::int16_t* block)
     else
         result = DecodeHuffmanAcRefine(src, limit, &position, block, &scanMarker_, ss_, se_, al_,
                                        acTables_[c.acId].Spec(), state);
+    reader_.SetPosition(position);
+    if (result < 0) {
+        scanMarker_ = 0;
+        return result == PrimitiveStatusCode::CodedBufferExhausted ? Code::BufferExhausted : Code::InternalError;
+    }
+    return Code::Ok;
+}
+
+JpegStatus CJPEGDecoder::DecodeMcu(std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
+                                   const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                                   const HuffmanFastAcTable* const fast[])
+{
+    const std::int32_t reserve = kBlockReserve * count;
+    if (reader_.Limit() - reader_.Position() < reserve) {
+        const JpegStatus status = reader_.FillBuffer(reserve);
+        if (status != Code::Ok && status != Code::BufferExhausted)
+            return status;
+    }
+    std::int32_t position = reader_.Position();
+    const PrimitiveStatus result = DecodeHuffmanMcuFast(reader_.Buffer(), reader_.Limit(), &position, blocks, count,
+                                                        lastDc, dc, ac, fast, &scanMarker_, state_.State());
     reader_.SetPosition(position);
     if (result < 0) {
         scanMarker_ = 0;
@@ -817,10 +843,49 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
         c.cleared = !streamed || c.cleared;
     }
     if (wholeMcus) {
+        // Sequential MCUs of at most ten blocks whose AC tables have fast
+        // tables are decoded in one call each.
+        constexpr std::int32_t kMaxMcuBlocks = 10;
+        std::int16_t* mcuLastDc[kMaxMcuBlocks] = {};
+        const HuffmanDecoderSpec* mcuDc[kMaxMcuBlocks] = {};
+        const HuffmanDecoderSpec* mcuAc[kMaxMcuBlocks] = {};
+        const HuffmanFastAcTable* mcuFast[kMaxMcuBlocks] = {};
+        std::int32_t mcuBlocks = 0;
+        bool wholeMcuCalls = process_ != JpegModeProgressive;
+        for (std::int32_t k = 0; k < scanCount_ && wholeMcuCalls; ++k) {
+            Component& c = component_[scanIndex_[k]];
+            const HuffmanFastAcTable* fast = acTables_[c.acId].Fast();
+            for (std::int32_t b = 0; b < c.v * c.h && wholeMcuCalls; ++b) {
+                wholeMcuCalls = fast != nullptr && mcuBlocks < kMaxMcuBlocks;
+                if (wholeMcuCalls) {
+                    mcuLastDc[mcuBlocks] = &c.lastDc;
+                    mcuDc[mcuBlocks] = dcTables_[c.dcId].Spec();
+                    mcuAc[mcuBlocks] = acTables_[c.acId].Spec();
+                    mcuFast[mcuBlocks] = fast;
+                    ++mcuBlocks;
+                }
+            }
+        }
         for (std::int32_t row = 0; row < mcuRows_; ++row) {
             for (std::int32_t col = 0; col < mcuColumns_; ++col) {
                 if (restartInterval_ != 0 && restartsToGo_ == 0 && (status = DecodeRestart()) != Code::Ok)
                     return status;
+                if (wholeMcuCalls) {
+                    std::int16_t* blocks[kMaxMcuBlocks] = {};
+                    std::int32_t n = 0;
+                    for (std::int32_t k = 0; k < scanCount_; ++k) {
+                        const Component& c = component_[scanIndex_[k]];
+                        const std::int32_t firstRow = streamed ? 0 : row * c.v;
+                        for (std::int32_t y = 0; y < c.v; ++y)
+                            for (std::int32_t x = 0; x < c.h; ++x)
+                                blocks[n++] = base + rowOffset[k] +
+                                              (std::int64_t{firstRow + y} * c.blocksWide + col * c.h + x) * 64;
+                    }
+                    if ((status = DecodeMcu(blocks, mcuBlocks, mcuLastDc, mcuDc, mcuAc, mcuFast)) != Code::Ok)
+                        return status;
+                    --restartsToGo_;
+                    continue;
+                }
                 for (std::int32_t k = 0; k < scanCount_; ++k) {
                     Component& c = component_[scanIndex_[k]];
                     const std::int32_t firstRow = streamed ? 0 : row * c.v;
@@ -1360,7 +1425,7 @@ JpegStatus CJPEGDecoder::ReconstructLossless()
 // planes become 8-bit R, G and B.
 JpegStatus CJPEGDecoder::UndoReversibleRgb()
 {
-    std::vector<std::uint8_t> rgb[3];
+    Buffer<std::uint8_t> rgb[3];
     try {
         for (auto& plane : rgb)
             plane.resize(static_cast<std::size_t>(width_) * height_);

@@ -16,6 +16,9 @@
 // refused (-8) before anything is allocated.
 
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "imaging/jpeg/JpegEncoder.h"
@@ -64,6 +67,33 @@ public:
     std::int32_t AdobeTransform() const { return adobeTransform_; }
 
 private:
+    // Buffers whose every element is written before it is read grow without
+    // clearing their new elements.
+    template <typename T>
+    struct GrowWithoutClearing : std::allocator<T> {
+        template <typename U>
+        struct rebind {
+            using other = GrowWithoutClearing<U>;
+        };
+        GrowWithoutClearing() = default;
+        template <typename U>
+        GrowWithoutClearing(const GrowWithoutClearing<U>&) noexcept
+        {
+        }
+        template <typename U>
+        void construct(U* p) noexcept
+        {
+            ::new (static_cast<void*>(p)) U;
+        }
+        template <typename U, typename... Args>
+        void construct(U* p, Args&&... args)
+        {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+    };
+    template <typename T>
+    using Buffer = std::vector<T, GrowWithoutClearing<T>>;
+
     struct Component {
         std::int32_t id = 0;
         std::int32_t h = 1, v = 1;
@@ -80,7 +110,7 @@ private:
         std::int32_t planeStep = 0, planeHeight = 0;
         // Samples written straight to a planar destination (whole blocks).
         std::int32_t directWidth = 0, directHeight = 0;
-        std::vector<std::uint8_t> plane;  // transformed samples, 1 or 2 bytes each
+        Buffer<std::uint8_t> plane;  // transformed samples, 1 or 2 bytes each
         std::int32_t predictor = 1, pointTransform = 0;  // lossless
         std::vector<std::uint8_t> firstRows;             // lossless: rows predicted as first rows
     };
@@ -104,6 +134,11 @@ private:
     JpegStatus PrepareTables();
     JpegStatus DecodeSequentialScan();
     JpegStatus DecodeBlock(Component& c, std::int16_t* block);
+    // The blocks of one sequential MCU in one call (the tables of each block
+    // given); statuses as DecodeBlock's.
+    JpegStatus DecodeMcu(std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
+                         const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                         const HuffmanFastAcTable* const fast[]);
     JpegStatus DecodeRestart();
     JpegStatus PreparePlanes();
     JpegStatus TransformComponents();
@@ -151,9 +186,9 @@ private:
     // when a scan has needed them), and one MCU row of a sequential scan.
     std::vector<std::int16_t> coefficients_;
     std::int64_t coefficientTotal_ = 0;
-    std::vector<std::int16_t> mcuRow_;
+    Buffer<std::int16_t> mcuRow_;
     // One output row of each up-sampled component.
-    std::vector<std::uint8_t> lines_;
+    Buffer<std::uint8_t> lines_;
 
     // Destination.
     std::uint8_t* planes_[4] = {};

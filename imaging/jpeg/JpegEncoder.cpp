@@ -264,7 +264,7 @@ JpegStatus CJPEGEncoder::PrepareEncoderBuffers()
     std::int64_t bytes = 0;
     const std::int64_t rowBytes = static_cast<std::int64_t>(mcuColumns_) * blocksPerMcu_ * 128;
     if (mode_ == JpegModeBaseline)
-        bytes = rowBytes;
+        bytes = OptimisedBaseline() ? rowBytes * mcuRows_ : rowBytes;
     else if (mode_ == JpegModeExtended)
         bytes = rowBytes * mcuRows_;  // the statistics and the scan share the coefficients
     else if (mode_ == JpegModeProgressive)
@@ -486,12 +486,15 @@ JpegStatus CJPEGEncoder::WriteHeader()
     }
     if ((status = WriteSof()) != Code::Ok)
         return status;
-    if (mode_ == JpegModeBaseline) {
+    if (OptimisedBaseline()) {
+        if ((status = BuildWholeImageTables()) != Code::Ok)
+            return status;
+    } else if (mode_ == JpegModeBaseline) {
         const int tables = LumaChroma() ? 2 : 1;
         for (int t = 0; t < tables; ++t)
             if ((status = WriteDht(dcTable_[t])) != Code::Ok || (status = WriteDht(acTable_[t])) != Code::Ok)
                 return status;
-    } else if (mode_ == JpegModeExtended && (status = BuildExtendedTables()) != Code::Ok) {
+    } else if (mode_ == JpegModeExtended && (status = BuildWholeImageTables()) != Code::Ok) {
         return status;
     } else if (mode_ == JpegModeLossless && (status = BuildLosslessTables()) != Code::Ok) {
         return status;
@@ -509,10 +512,10 @@ JpegStatus CJPEGEncoder::WriteData()
     JpegStatus status = Code::Ok;
     switch (mode_) {
     case JpegModeBaseline:
-        status = EncodeBaselineScan();
+        status = OptimisedBaseline() ? EncodeWholeImageScan() : EncodeBaselineScan();
         break;
     case JpegModeExtended:
-        status = EncodeExtendedScan();
+        status = EncodeWholeImageScan();
         break;
     case JpegModeLossless:
         status = EncodeLosslessScan();
@@ -841,8 +844,11 @@ JpegStatus CJPEGEncoder::WriteRestart()
 }
 
 // ---------------------------------------------------------------------------
-// Extended process: the whole image's coefficients, Huffman tables from the
-// statistics of every block, then the scan from the same coefficients.
+// Extended process and optimised baseline: the whole image's coefficients,
+// Huffman tables from the statistics of every block, then the scan from the
+// same coefficients. The extended process gives every component its own
+// tables; baseline keeps at most two of each class (luma, and chroma shared
+// by both chroma components), as its frame allows.
 
 JpegStatus CJPEGEncoder::TransformMcuRow16(std::int16_t* out)
 {
@@ -866,7 +872,12 @@ JpegStatus CJPEGEncoder::TransformMcuRow16(std::int16_t* out)
     return Code::Ok;
 }
 
-JpegStatus CJPEGEncoder::BuildExtendedTables()
+bool CJPEGEncoder::OptimisedBaseline() const
+{
+    return mode_ == JpegModeBaseline && optimiseHuffman_ != 0;
+}
+
+JpegStatus CJPEGEncoder::BuildWholeImageTables()
 {
     if (coefficients_ == nullptr)
         return Code::InternalError;
@@ -885,7 +896,12 @@ JpegStatus CJPEGEncoder::BuildExtendedTables()
         if (status != Code::Ok)
             return status;
     }
-    std::vector<std::int32_t> counts(static_cast<std::size_t>(components_) * 512, 0);
+    // Statistics per table: the component's own, or baseline's shared ones.
+    const bool shared = mode_ == JpegModeBaseline;
+    std::int32_t tableOf[4] = {};
+    for (int i = 0; i < components_; ++i)
+        tableOf[i] = shared ? component_[i].dcTableId : i;
+    std::vector<std::int32_t> counts(static_cast<std::size_t>(4) * 512, 0);
     for (auto& c : component_)
         c.lastDc = 0;
     std::int32_t toGo = restartInterval_;
@@ -899,31 +915,36 @@ JpegStatus CJPEGEncoder::BuildExtendedTables()
             }
             for (int i = 0; i < components_; ++i) {
                 CJPEGColorComponent& c = component_[i];
-                std::int32_t* dc = counts.data() + static_cast<std::ptrdiff_t>(i) * 512;
+                std::int32_t* dc = counts.data() + static_cast<std::ptrdiff_t>(tableOf[i]) * 512;
                 for (std::int32_t b = 0; b < c.blocksPerMcu; ++b, block += 64)
                     if (Gather8x8Statistics(block, dc, dc + 256, &c.lastDc) != 0)
                         return Code::InternalError;
             }
             --toGo;
         }
+    bool written[4] = {};
     for (int i = 0; i < components_; ++i) {
+        const std::int32_t t = tableOf[i];
+        component_[i].dcTableId = t;
+        component_[i].acTableId = t;
+        if (written[t])
+            continue;
+        written[t] = true;
         std::uint8_t bits[16];
         std::uint8_t values[256] = {};
-        const std::int32_t* dc = counts.data() + static_cast<std::ptrdiff_t>(i) * 512;
-        if (BuildOptimalHuffmanTable(dc, bits, values) != 0 || dcTable_[i].Init(i, 0, bits, values) != Code::Ok)
+        const std::int32_t* dc = counts.data() + static_cast<std::ptrdiff_t>(t) * 512;
+        if (BuildOptimalHuffmanTable(dc, bits, values) != 0 || dcTable_[t].Init(t, 0, bits, values) != Code::Ok)
             return Code::InternalError;
         std::fill(std::begin(values), std::end(values), std::uint8_t{0});
-        if (BuildOptimalHuffmanTable(dc + 256, bits, values) != 0 || acTable_[i].Init(i, 1, bits, values) != Code::Ok)
+        if (BuildOptimalHuffmanTable(dc + 256, bits, values) != 0 || acTable_[t].Init(t, 1, bits, values) != Code::Ok)
             return Code::InternalError;
-        component_[i].dcTableId = i;
-        component_[i].acTableId = i;
-        if ((status = WriteDht(dcTable_[i])) != Code::Ok || (status = WriteDht(acTable_[i])) != Code::Ok)
+        if ((status = WriteDht(dcTable_[t])) != Code::Ok || (status = WriteDht(acTable_[t])) != Code::Ok)
             return status;
     }
     return Code::Ok;
 }
 
-JpegStatus CJPEGEncoder::EncodeExtendedScan()
+JpegStatus CJPEGEncoder::EncodeWholeImageScan()
 {
     JpegStatus status = BeginSequentialScan();
     if (status != Code::Ok)

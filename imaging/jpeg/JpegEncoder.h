@@ -80,6 +80,10 @@ public:
     // 3, 16-bit samples down-sampled in mode 2, or in mode 4 a precision
     // outside 2..16 or a restart interval that is not a multiple of the
     // width; -2 when a table cannot be built (a negative quality included).
+    // optimiseHuffman non-zero makes baseline code with tables built from the
+    // picture's own statistics (two passes over the whole image's
+    // coefficients held in memory) in place of the standard tables; the
+    // other processes always build their tables so.
     JpegStatus SetParams(JpegMode mode, JpegColor colour, JpegSampling sampling, std::int32_t restartInterval,
                          std::int32_t optimiseHuffman, std::int32_t quality);
     // The lossless process's predictor (1..7, default 1) and point transform
@@ -120,8 +124,9 @@ private:
     JpegStatus TransformMcuRow8(std::int16_t* out);
     JpegStatus TransformMcuRow16(std::int16_t* out);
     JpegStatus EncodeBaselineMcuRow(const std::int16_t* blocks);
-    JpegStatus BuildExtendedTables();
-    JpegStatus EncodeExtendedScan();
+    bool OptimisedBaseline() const;
+    JpegStatus BuildWholeImageTables();
+    JpegStatus EncodeWholeImageScan();
     JpegStatus BuildLosslessTables();
     JpegStatus EncodeLosslessScan();
     JpegStatus EncodeProgressiveImage();

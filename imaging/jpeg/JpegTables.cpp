@@ -1,6 +1,7 @@
 #include "imaging/jpeg/JpegTables.h"
 
 #include <cstring>
+#include <new>
 
 #include "imaging/primitives/AlignedMemory.h"
 #include "imaging/primitives/BitDepth.h"
@@ -298,6 +299,12 @@ JpegStatus CJPEGDecoderHuffmanTable::Init(std::int32_t id, std::int32_t tableCla
     CopyCodes(bits, values, bits_, values_);
     if (spec_ == nullptr || InitHuffmanDecoderSpec(bits_, values_, spec_) != 0)
         return Code::BadHuffmanTableSegment;
+    if (class_ == 1) {
+        if (fast_ == nullptr)
+            fast_.reset(new (std::nothrow) HuffmanFastAcTable);
+        if (fast_ != nullptr)
+            InitHuffmanFastAcTable(spec_, fast_.get());
+    }
     valid_ = 1;
     return Code::Ok;
 }

@@ -7,11 +7,13 @@
 // (-6). Table areas are 32-byte aligned for the transforms.
 
 #include <cstdint>
+#include <memory>
 
 #include "imaging/jpeg/JpegStatus.h"
 
 struct HuffmanEncoderSpec;
 struct HuffmanDecoderSpec;
+struct HuffmanFastAcTable;
 struct HuffmanEncoderState;
 struct HuffmanDecoderState;
 
@@ -145,6 +147,9 @@ public:
     void Clear();
 
     const HuffmanDecoderSpec* Spec() const { return spec_; }
+    // The fast AC table of a valid AC table (null for a DC table or when it
+    // could not be allocated).
+    const HuffmanFastAcTable* Fast() const { return valid_ != 0 && class_ == 1 ? fast_.get() : nullptr; }
     std::int32_t Id() const { return id_; }
     std::int32_t Class() const { return class_; }
     bool Empty() const { return empty_ != 0; }
@@ -152,6 +157,7 @@ public:
 
 private:
     HuffmanDecoderSpec* spec_ = nullptr;
+    std::unique_ptr<HuffmanFastAcTable> fast_;
     std::int32_t id_ = 0;
     std::int32_t class_ = 0;
     std::uint8_t bits_[16] = {};

@@ -34,17 +34,15 @@ inline std::int16_t MulHigh(std::int16_t a, std::int32_t k)
 }
 inline std::int16_t OrOne(std::int16_t a) { return static_cast<std::int16_t>(a | 1); }
 
-// P / 32768 rounded to nearest, ties to even, saturated.
+// P / 32768 rounded to nearest, ties to even, saturated. c is a 16-bit value
+// and t at most 65535, so |P| and |P| + 32767 fit 32 unsigned bits; adding
+// 16383 plus the lowest bit of the quotient rounds ties to even.
 inline std::int16_t Quantise(std::int32_t c, std::uint32_t t)
 {
-    const std::int64_t p = static_cast<std::int64_t>(c) * t;
-    const std::int64_t magnitude = p < 0 ? -p : p;
-    std::int64_t q = magnitude >> 15;
-    const std::int64_t rest = magnitude & 32767;
-    if (rest > 16384 || (rest == 16384 && (q & 1) != 0))
-        ++q;
-    const std::int64_t value = p < 0 ? -q : q;
-    return static_cast<std::int16_t>(value < -32768 ? -32768 : value > 32767 ? 32767 : value);
+    const std::uint32_t magnitude = static_cast<std::uint32_t>(c < 0 ? -c : c) * t;
+    const std::uint32_t q = (magnitude + 16383u + ((magnitude >> 15) & 1u)) >> 15;
+    const std::int32_t limited = q > 32767u ? (c < 0 && q >= 32768u ? 32768 : 32767) : static_cast<std::int32_t>(q);
+    return static_cast<std::int16_t>(c < 0 ? -limited : limited);
 }
 
 }  // namespace
@@ -52,15 +50,18 @@ inline std::int16_t Quantise(std::int32_t c, std::uint32_t t)
 void ForwardDct8uPortable(const std::uint8_t* source, std::int32_t step, std::int16_t* out,
                           const std::uint16_t* table)
 {
+    // The column pass, written as loops over the eight columns so that the
+    // compiler may run them eight lanes at a time.
     std::int16_t block[64];
+    std::int16_t x[8][8];
+    for (int y = 0; y < 8; ++y)
+        for (int c = 0; c < 8; ++c)
+            x[y][c] = static_cast<std::int16_t>(source[static_cast<std::ptrdiff_t>(y) * step + c] - 128);
     for (int c = 0; c < 8; ++c) {
-        std::int16_t x[8];
-        for (int y = 0; y < 8; ++y)
-            x[y] = static_cast<std::int16_t>(source[static_cast<std::ptrdiff_t>(y) * step + c] - 128);
-        const std::int16_t t1 = Shl(Add(x[1], x[6]), 3);
-        const std::int16_t t2 = Shl(Add(x[2], x[5]), 3);
-        const std::int16_t sa = Add(x[0], x[7]);
-        const std::int16_t sb = Add(x[3], x[4]);
+        const std::int16_t t1 = Shl(Add(x[1][c], x[6][c]), 3);
+        const std::int16_t t2 = Shl(Add(x[2][c], x[5][c]), 3);
+        const std::int16_t sa = Add(x[0][c], x[7][c]);
+        const std::int16_t sb = Add(x[3][c], x[4][c]);
         const std::int16_t a = Shl(Sub(sa, sb), 3);
         const std::int16_t b = Shl(Add(sa, sb), 3);
         const std::int16_t p = Sub(t1, t2);
@@ -69,14 +70,16 @@ void ForwardDct8uPortable(const std::uint8_t* source, std::int32_t step, std::in
         block[4 * 8 + c] = Sub(b, q);
         block[2 * 8 + c] = OrOne(Add(MulHigh(p, 27146), a));
         block[6 * 8 + c] = OrOne(Sub(MulHigh(a, 27146), p));
-        const std::int16_t e = Shl(Sub(x[1], x[6]), 4);
-        const std::int16_t f = Shl(Sub(x[2], x[5]), 4);
+    }
+    for (int c = 0; c < 8; ++c) {
+        const std::int16_t e = Shl(Sub(x[1][c], x[6][c]), 4);
+        const std::int16_t f = Shl(Sub(x[2][c], x[5][c]), 4);
         const std::int16_t g = OrOne(MulHigh(Add(e, f), 23170));
         const std::int16_t h = MulHigh(Sub(e, f), 23170);
-        const std::int16_t m = Shl(Sub(x[3], x[4]), 3);
+        const std::int16_t m = Shl(Sub(x[3][c], x[4][c]), 3);
         const std::int16_t j1 = Add(m, h);
         const std::int16_t j2 = Sub(m, h);
-        const std::int16_t o = Shl(Sub(x[0], x[7]), 3);
+        const std::int16_t o = Shl(Sub(x[0][c], x[7][c]), 3);
         const std::int16_t o1 = Add(o, g);
         const std::int16_t o2 = Sub(o, g);
         block[1 * 8 + c] = OrOne(Add(MulHigh(j1, 13036), o1));
@@ -84,27 +87,45 @@ void ForwardDct8uPortable(const std::uint8_t* source, std::int32_t step, std::in
         block[3 * 8 + c] = Sub(o2, Add(MulHigh(j2, -21746), j2));
         block[5 * 8 + c] = Add(Add(MulHigh(o2, -21746), o2), j2);
     }
+    // The row pass, as loops over the eight rows (each row's weights from
+    // its group), the same integer sums in the same order.
     constexpr std::int32_t R = 524288;
+    struct Weights {
+        std::int32_t w4[8], w1[8], w2[8], w3[8], w5[8], w6[8], w7[8];
+    };
+    static constexpr Weights kWeights = [] {
+        Weights w{};
+        for (int r = 0; r < 8; ++r) {
+            const RowWeights& g = kRowWeightGroups[kRowWeightGroup[r]];
+            w.w4[r] = g.w4;
+            w.w1[r] = g.w1;
+            w.w2[r] = g.w2;
+            w.w3[r] = g.w3;
+            w.w5[r] = g.w5;
+            w.w6[r] = g.w6;
+            w.w7[r] = g.w7;
+        }
+        return w;
+    }();
+    std::int32_t C[8][8];  // C[k][r]
     for (int r = 0; r < 8; ++r) {
         const std::int16_t* z = block + 8 * r;
-        const RowWeights& w = kRowWeightGroups[kRowWeightGroup[r]];
-        std::int32_t s[4], d[4];
-        for (int k = 0; k < 4; ++k) {
-            s[k] = Add(z[k], z[7 - k]);
-            d[k] = Sub(z[k], z[7 - k]);
-        }
-        std::int32_t C[8];
-        C[0] = R + (w.w4 * s[0] + w.w4 * s[1]) + (w.w4 * s[2] + w.w4 * s[3]);
-        C[1] = R + (w.w1 * d[0] + w.w3 * d[1]) + (w.w5 * d[2] + w.w7 * d[3]);
-        C[2] = R + (-w.w6 * s[2] - w.w2 * s[3]) + (w.w2 * s[0] + w.w6 * s[1]);
-        C[3] = R + (-w.w1 * d[2] - w.w5 * d[3]) + (w.w3 * d[0] - w.w7 * d[1]);
-        C[4] = R + (w.w4 * s[0] - w.w4 * s[1]) + (-w.w4 * s[2] + w.w4 * s[3]);
-        C[5] = R + (w.w5 * d[0] - w.w1 * d[1]) + (w.w7 * d[2] + w.w3 * d[3]);
-        C[6] = R + (w.w2 * s[2] - w.w6 * s[3]) + (w.w6 * s[0] - w.w2 * s[1]);
-        C[7] = R + (w.w3 * d[2] - w.w1 * d[3]) + (w.w7 * d[0] - w.w5 * d[1]);
-        for (int k = 0; k < 8; ++k)
-            out[8 * r + k] = Quantise(Sat(C[k] >> 20), table[8 * r + k]);
+        const std::int32_t s0 = Add(z[0], z[7]), s1 = Add(z[1], z[6]), s2 = Add(z[2], z[5]), s3 = Add(z[3], z[4]);
+        const std::int32_t d0 = Sub(z[0], z[7]), d1 = Sub(z[1], z[6]), d2 = Sub(z[2], z[5]), d3 = Sub(z[3], z[4]);
+        const std::int32_t w4 = kWeights.w4[r], w1 = kWeights.w1[r], w2 = kWeights.w2[r], w3 = kWeights.w3[r];
+        const std::int32_t w5 = kWeights.w5[r], w6 = kWeights.w6[r], w7 = kWeights.w7[r];
+        C[0][r] = R + (w4 * s0 + w4 * s1) + (w4 * s2 + w4 * s3);
+        C[1][r] = R + (w1 * d0 + w3 * d1) + (w5 * d2 + w7 * d3);
+        C[2][r] = R + (-w6 * s2 - w2 * s3) + (w2 * s0 + w6 * s1);
+        C[3][r] = R + (-w1 * d2 - w5 * d3) + (w3 * d0 - w7 * d1);
+        C[4][r] = R + (w4 * s0 - w4 * s1) + (-w4 * s2 + w4 * s3);
+        C[5][r] = R + (w5 * d0 - w1 * d1) + (w7 * d2 + w3 * d3);
+        C[6][r] = R + (w2 * s2 - w6 * s3) + (w6 * s0 - w2 * s1);
+        C[7][r] = R + (w3 * d2 - w1 * d3) + (w7 * d0 - w5 * d1);
     }
+    for (int r = 0; r < 8; ++r)
+        for (int k = 0; k < 8; ++k)
+            out[8 * r + k] = Quantise(Sat(C[k][r] >> 20), table[8 * r + k]);
 }
 
 namespace {

@@ -115,6 +115,37 @@ PrimitiveStatus DecodeHuffman8x8(const std::uint8_t* src, std::int32_t srcLength
                                  const HuffmanDecoderSpec* dcTable, const HuffmanDecoderSpec* acTable,
                                  HuffmanDecoderState* state);
 
+// An AC table of 10-bit lookahead for the common case of a code of up to 8
+// bits whose value bits follow within the 10: per 10-bit prefix, (value <<
+// 16) | (kind << 8) | (bits taken << 4) | run, kind 0 a coefficient, 1 the
+// end of the block, 2 a run of 16 zeros; 0 where the prefix needs the
+// general reader.
+struct HuffmanFastAcTable {
+    std::int32_t entry[1024];
+};
+
+// Builds the table from a decoder table; a null pointer -8.
+PrimitiveStatus InitHuffmanFastAcTable(const HuffmanDecoderSpec* acTable, HuffmanFastAcTable* fast);
+
+// DecodeHuffman8x8 with a fast AC table built from acTable (the same results,
+// statuses and reader state for every input); fast null -8.
+PrimitiveStatus DecodeHuffman8x8Fast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                     std::int16_t block[64], std::int16_t* lastDc, std::int32_t* marker,
+                                     const HuffmanDecoderSpec* dcTable, const HuffmanDecoderSpec* acTable,
+                                     const HuffmanFastAcTable* fast, HuffmanDecoderState* state);
+
+// The blocks of one MCU in order, block i with lastDc[i] and the tables of
+// index i, as that many DecodeHuffman8x8Fast calls give them; stops at the
+// first block that fails and returns its status (the blocks after it are left
+// as they were). A null pointer among the arrays or their first count entries
+// -8, before anything is read.
+PrimitiveStatus DecodeHuffmanMcuFast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                     std::int16_t* const blocks[], std::int32_t count,
+                                     std::int16_t* const lastDc[], const HuffmanDecoderSpec* const dcTables[],
+                                     const HuffmanDecoderSpec* const acTables[],
+                                     const HuffmanFastAcTable* const fastTables[], std::int32_t* marker,
+                                     HuffmanDecoderState* state);
+
 // The most bytes one EncodeHuffman8x8 call can add to the buffer, stuffing
 // included (a DC code and bits of 32, 63 AC codes and bits of at most 31,
 // plus 7 pending bits, every byte possibly stuffed).

@@ -295,6 +295,17 @@ public:
         return true;
     }
 
+    // The next 10 bits when 32 are at hand (a refill of whole data bytes
+    // allowed), as ShortSymbol requires; false, nothing taken, otherwise.
+    bool Peek10(std::uint32_t* prefix)
+    {
+        if (count_ < 32 && (!RefillBytes() || count_ < 32))
+            return false;
+        *prefix = static_cast<std::uint32_t>(bits_ >> (count_ - 10)) & 0x3FF;
+        return true;
+    }
+    void Skip(std::int32_t bits) { count_ -= bits; }
+
 private:
     // Up to 63 bits: eight bytes at once when none of those taken is 0xFF,
     // else byte by byte through stuffed bytes, stopping before a marker,
@@ -387,9 +398,100 @@ inline void ClearBlock(std::int16_t* block)
 #endif
 }
 
-Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
-                 std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
-                 const HuffmanDecoderSpec* ac, HuffmanDecoderState* state)
+// With a fast AC table, AC symbols whose code and value bits fit its prefix
+// take one lookup; every other symbol, and every symbol when fewer than 32
+// bits are at hand, goes the way it goes without the table (the table's
+// entries are exactly what ShortSymbol gives for their prefixes).
+// One block from the reader: the block cleared, its DC and AC symbols, and
+// the block extent. With a fast AC table, AC symbols whose code and value
+// bits fit its prefix take one lookup; every other symbol, and every symbol
+// when fewer than 32 bits are at hand, goes the way it goes without the table
+// (the table's entries are exactly what ShortSymbol gives for their
+// prefixes).
+template <bool WithFastTable>
+Status DecodeBlockBody(BlockBits& reader, std::int16_t* block, std::int16_t* lastDc, const HuffmanDecoderSpec* dc,
+                       const HuffmanDecoderSpec* ac, const HuffmanFastAcTable* fast, HuffmanDecoderState* state)
+{
+    ClearBlock(block);
+    state->blockExtent = 0;
+    std::int32_t cursor = 1;
+    Status status = Code::Ok;
+    std::int32_t symbol = 0;
+    std::int32_t difference = 0;
+    if (!reader.ShortSymbol(dc, &symbol, &difference)) {
+        if ((status = reader.Symbol(dc, &symbol)) != Code::Ok)
+            return status;
+        if ((symbol & 15) != 0 && (status = reader.Value(symbol & 15, &difference)) != Code::Ok)
+            return status;
+    }
+    if ((symbol & 15) != 0)
+        *lastDc = static_cast<std::int16_t>(*lastDc + difference);
+    block[0] = *lastDc;
+
+    while (cursor < 64) {
+        if constexpr (WithFastTable) {
+            std::uint32_t prefix = 0;
+            if (reader.Peek10(&prefix)) {
+                const std::int32_t entry = fast->entry[prefix];
+                if (entry != 0) {
+                    reader.Skip((entry >> 4) & 15);
+                    const std::int32_t kind = (entry >> 8) & 3;
+                    if (kind == 0) {
+                        cursor += entry & 15;
+                        if (cursor > 63) {
+                            status = Code::CorruptData;
+                            break;
+                        }
+                        block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(entry >> 16);
+                        ++cursor;
+                        continue;
+                    }
+                    if (kind == 2) {
+                        cursor += 16;
+                        if (cursor > 64) {
+                            status = Code::CorruptData;
+                            break;
+                        }
+                        continue;
+                    }
+                    break;  // end of block
+                }
+            }
+        }
+        std::int32_t value = 0;
+        const bool taken = reader.ShortSymbol(ac, &symbol, &value);
+        if (!taken && (status = reader.Symbol(ac, &symbol)) != Code::Ok)
+            break;
+        const std::int32_t run = symbol >> 4;
+        const std::int32_t size = symbol & 15;
+        if (size != 0) {
+            cursor += run;
+            if (cursor > 63) {
+                status = Code::CorruptData;
+                break;
+            }
+            if (!taken && (status = reader.Value(size, &value)) != Code::Ok)
+                break;
+            block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(value);
+            ++cursor;
+        } else if (run == 15) {
+            cursor += 16;
+            if (cursor > 64) {
+                status = Code::CorruptData;
+                break;
+            }
+        } else {
+            break;
+        }
+    }
+    state->blockExtent = cursor > 64 ? 64 : cursor;
+    return status;
+}
+
+template <bool WithFastTable>
+Status Decode8x8With(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
+                     std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
+                     const HuffmanDecoderSpec* ac, const HuffmanFastAcTable* fast, HuffmanDecoderState* state)
 {
     if (src == nullptr)
         return Code::NullPointer;
@@ -398,54 +500,15 @@ Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* pos
     if (position == nullptr || block == nullptr || lastDc == nullptr || marker == nullptr || dc == nullptr ||
         ac == nullptr || state == nullptr)
         return Code::NullPointer;
-    ClearBlock(block);
-    state->blockExtent = 0;
-    std::int32_t cursor = 1;
-    Status status = Code::Ok;
-    {
-        BlockBits reader(src, length, position, marker, state);
-        std::int32_t symbol = 0;
-        std::int32_t difference = 0;
-        if (!reader.ShortSymbol(dc, &symbol, &difference)) {
-            if ((status = reader.Symbol(dc, &symbol)) != Code::Ok)
-                return status;
-            if ((symbol & 15) != 0 && (status = reader.Value(symbol & 15, &difference)) != Code::Ok)
-                return status;
-        }
-        if ((symbol & 15) != 0)
-            *lastDc = static_cast<std::int16_t>(*lastDc + difference);
-        block[0] = *lastDc;
+    BlockBits reader(src, length, position, marker, state);
+    return DecodeBlockBody<WithFastTable>(reader, block, lastDc, dc, ac, fast, state);
+}
 
-        while (cursor < 64) {
-            std::int32_t value = 0;
-            const bool taken = reader.ShortSymbol(ac, &symbol, &value);
-            if (!taken && (status = reader.Symbol(ac, &symbol)) != Code::Ok)
-                break;
-            const std::int32_t run = symbol >> 4;
-            const std::int32_t size = symbol & 15;
-            if (size != 0) {
-                cursor += run;
-                if (cursor > 63) {
-                    status = Code::CorruptData;
-                    break;
-                }
-                if (!taken && (status = reader.Value(size, &value)) != Code::Ok)
-                    break;
-                block[ZigzagOrder[cursor]] = static_cast<std::int16_t>(value);
-                ++cursor;
-            } else if (run == 15) {
-                cursor += 16;
-                if (cursor > 64) {
-                    status = Code::CorruptData;
-                    break;
-                }
-            } else {
-                break;
-            }
-        }
-    }
-    state->blockExtent = cursor > 64 ? 64 : cursor;
-    return status;
+Status Decode8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
+                 std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
+                 const HuffmanDecoderSpec* ac, HuffmanDecoderState* state)
+{
+    return Decode8x8With<false>(src, length, position, block, lastDc, marker, dc, ac, nullptr, state);
 }
 
 using EncodeFunction = Status(const std::int16_t*, std::uint8_t*, std::int32_t, std::int32_t*, std::int16_t*,
@@ -465,6 +528,40 @@ constexpr CpuDispatchTable<EncodeFunction> kEncode = {&Encode8x8<true>, &Encode8
 constexpr auto kDecode = UniformTable<DecodeFunction>(&Decode8x8);
 
 }  // namespace
+
+Status DecodeFast8x8(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int16_t* block,
+                     std::int16_t* lastDc, std::int32_t* marker, const HuffmanDecoderSpec* dc,
+                     const HuffmanDecoderSpec* ac, const HuffmanFastAcTable* fast, HuffmanDecoderState* state)
+{
+    if (fast == nullptr && src != nullptr && length >= 0)
+        return Code::NullPointer;
+    return Decode8x8With<true>(src, length, position, block, lastDc, marker, dc, ac, fast, state);
+}
+
+Status DecodeFastMcu(const std::uint8_t* src, std::int32_t length, std::int32_t* position,
+                     std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
+                     const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                     const HuffmanFastAcTable* const fast[], std::int32_t* marker, HuffmanDecoderState* state)
+{
+    if (src == nullptr)
+        return Code::NullPointer;
+    if (length < 0)
+        return Code::BadArgument;
+    if (position == nullptr || blocks == nullptr || lastDc == nullptr || dc == nullptr || ac == nullptr ||
+        fast == nullptr || marker == nullptr || state == nullptr)
+        return Code::NullPointer;
+    for (std::int32_t i = 0; i < count; ++i)
+        if (blocks[i] == nullptr || lastDc[i] == nullptr || dc[i] == nullptr || ac[i] == nullptr ||
+            fast[i] == nullptr)
+            return Code::NullPointer;
+    BlockBits reader(src, length, position, marker, state);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const Status status = DecodeBlockBody<true>(reader, blocks[i], lastDc[i], dc[i], ac[i], fast[i], state);
+        if (status != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
+}
 
 // The general path alone, for tests that compare the two paths.
 Status EncodeHuffman8x8General(const std::int16_t* block, std::uint8_t* dst, std::int32_t length,
@@ -491,4 +588,52 @@ PrimitiveStatus DecodeHuffman8x8(const std::uint8_t* src, std::int32_t srcLength
 {
     return DispatchCall(primitives_detail::kDecode, src, srcLength, position, block, lastDc, marker, dcTable, acTable,
                         state);
+}
+
+PrimitiveStatus InitHuffmanFastAcTable(const HuffmanDecoderSpec* acTable, HuffmanFastAcTable* fast)
+{
+    if (acTable == nullptr || fast == nullptr)
+        return PrimitiveStatusCode::NullPointer;
+    for (std::uint32_t prefix = 0; prefix < 1024; ++prefix) {
+        std::int32_t entry = 0;
+        const std::uint32_t lookahead = acTable->lookahead[prefix >> 2];
+        if (lookahead != 0) {
+            const auto codeLength = static_cast<std::int32_t>(lookahead >> 16);
+            const auto symbol = static_cast<std::int32_t>(lookahead & 0xFFFF);
+            const std::int32_t run = symbol >> 4;
+            const std::int32_t size = symbol & 15;
+            const std::int32_t taken = codeLength + size;
+            if (size != 0 && taken <= 10) {
+                const std::uint32_t bits = (prefix >> (10 - taken)) & ((1u << size) - 1);
+                const std::int32_t value = primitives_detail::Extend(bits, size);
+                entry = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << 16) | (taken << 4) | run;
+            } else if (size == 0 && run == 0) {
+                entry = (1 << 8) | (codeLength << 4);
+            } else if (size == 0 && run == 15) {
+                entry = (2 << 8) | (codeLength << 4);
+            }
+        }
+        fast->entry[prefix] = entry;
+    }
+    return PrimitiveStatusCode::Ok;
+}
+
+PrimitiveStatus DecodeHuffman8x8Fast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                     std::int16_t block[64], std::int16_t* lastDc, std::int32_t* marker,
+                                     const HuffmanDecoderSpec* dcTable, const HuffmanDecoderSpec* acTable,
+                                     const HuffmanFastAcTable* fast, HuffmanDecoderState* state)
+{
+    return primitives_detail::DecodeFast8x8(src, srcLength, position, block, lastDc, marker, dcTable, acTable, fast,
+                                            state);
+}
+
+PrimitiveStatus DecodeHuffmanMcuFast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                     std::int16_t* const blocks[], std::int32_t count,
+                                     std::int16_t* const lastDc[], const HuffmanDecoderSpec* const dcTables[],
+                                     const HuffmanDecoderSpec* const acTables[],
+                                     const HuffmanFastAcTable* const fastTables[], std::int32_t* marker,
+                                     HuffmanDecoderState* state)
+{
+    return primitives_detail::DecodeFastMcu(src, srcLength, position, blocks, count, lastDc, dcTables, acTables,
+                                            fastTables, marker, state);
 }

@@ -1,6 +1,7 @@
 #include "imaging/primitives/InverseDct.h"
 
 #include <cstddef>
+#include <cstring>
 
 #include "imaging/primitives/CpuDispatch.h"
 #include "imaging/primitives/detail/ForwardDctKernels.h"
@@ -81,60 +82,105 @@ inline OddColumn OddPart(std::int16_t r1, std::int16_t r3, std::int16_t r5, std:
 
 void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
 {
-    std::int16_t z[64];
-    for (int r = 0; r < 8; ++r) {
-        // A row without coefficients gives its rounder alone (most rows of
-        // most blocks).
-        const std::int16_t* row = d + 8 * r;
-        if ((row[0] | row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) == 0) {
-            const std::int16_t constant = Sat(kFullRounder[r] >> 11);
-            for (int k = 0; k < 8; ++k)
-                z[8 * r + k] = constant;
-            continue;
+    // The row pass as a loop over the eight rows (each row's weights from its
+    // group), in 32-bit sums of products that wrap as the vector unit's
+    // multiply-add does (unsigned arithmetic: the low 32 bits of the exact
+    // sums). A row without coefficients gives its rounder alone, as these
+    // sums do. zt[k][r]: output k of row r.
+    struct Weights {
+        std::uint32_t w1[8], w2[8], w3[8], w4[8], w5[8], w6[8], w7[8], rnd[8];
+    };
+    static constexpr Weights kWeights = [] {
+        Weights w{};
+        for (int r = 0; r < 8; ++r) {
+            const RowWeights& g = kRowWeightGroups[kRowWeightGroup[r]];
+            w.w1[r] = static_cast<std::uint32_t>(g.w1);
+            w.w2[r] = static_cast<std::uint32_t>(g.w2);
+            w.w3[r] = static_cast<std::uint32_t>(g.w3);
+            w.w4[r] = static_cast<std::uint32_t>(g.w4);
+            w.w5[r] = static_cast<std::uint32_t>(g.w5);
+            w.w6[r] = static_cast<std::uint32_t>(g.w6);
+            w.w7[r] = static_cast<std::uint32_t>(g.w7);
+            w.rnd[r] = static_cast<std::uint32_t>(kFullRounder[r]);
         }
-        const RowWeights& w = kRowWeightGroups[kRowWeightGroup[r]];
-        const std::int64_t x0 = d[8 * r], x1 = d[8 * r + 1], x2 = d[8 * r + 2], x3 = d[8 * r + 3];
-        const std::int64_t x4 = d[8 * r + 4], x5 = d[8 * r + 5], x6 = d[8 * r + 6], x7 = d[8 * r + 7];
-        const std::int64_t rnd = kFullRounder[r];
-        std::int32_t a[4], b[4];
-        a[0] = Wrap((w.w4 * x4 + w.w6 * x6) + (w.w4 * x0 + w.w2 * x2 + rnd));
-        a[1] = Wrap((-w.w4 * x4 - w.w2 * x6) + (w.w4 * x0 + w.w6 * x2 + rnd));
-        a[2] = Wrap((w.w4 * x0 - w.w6 * x2) + (-w.w4 * x4 + w.w2 * x6 + rnd));
-        a[3] = Wrap((w.w4 * x0 - w.w2 * x2) + (w.w4 * x4 - w.w6 * x6 + rnd));
-        b[0] = Wrap((w.w1 * x1 + w.w3 * x3) + (w.w5 * x5 + w.w7 * x7));
-        b[1] = Wrap((w.w3 * x1 - w.w7 * x3) + (-w.w1 * x5 - w.w5 * x7));
-        b[2] = Wrap((w.w7 * x5 + w.w3 * x7) + (w.w5 * x1 - w.w1 * x3));
-        b[3] = Wrap((w.w3 * x5 - w.w1 * x7) + (w.w7 * x1 - w.w5 * x3));
-        for (int k = 0; k < 4; ++k) {
-            z[8 * r + k] = Sat(Wrap(std::int64_t{a[k]} + b[k]) >> 11);
-            z[8 * r + 7 - k] = Sat(Wrap(std::int64_t{a[k]} - b[k]) >> 11);
-        }
-    }
-    // When only the DC was coded every column is the same: one column pass.
-    bool dcOnly = true;
-    for (int i = 1; i < 64 && dcOnly; ++i)
-        dcOnly = d[i] == 0;
-    const int columns = dcOnly ? 1 : 8;
-    for (int c = 0; c < columns; ++c) {
-        const std::int16_t* R = z + c;
-        const OddColumn o = OddPart(R[8], R[24], R[40], R[56]);
-        const std::int16_t tp26 = Add(R[16], MulHigh(R[48], 27146));
-        const std::int16_t tm26 = Sub(MulHigh(R[16], 27146), R[48]);
-        const std::int16_t tp04 = Add(R[0], R[32]);
-        const std::int16_t tm04 = Sub(R[0], R[32]);
+        return w;
+    }();
+    // Only the DC coded (most chroma blocks): the rows above give row 0 one
+    // value and every other row its rounder, and every column is the same.
+    std::int32_t ac = 0;
+    for (int i = 1; i < 64; ++i)
+        ac |= d[i];
+    if (ac == 0) {
+        std::int16_t R[8];
+        R[0] = Sat(static_cast<std::int32_t>(kWeights.w4[0] * static_cast<std::uint32_t>(d[0]) + kWeights.rnd[0]) >>
+                   11);
+        for (int r = 1; r < 8; ++r)
+            R[r] = Sat(static_cast<std::int32_t>(kWeights.rnd[r]) >> 11);
+        const OddColumn o = OddPart(R[1], R[3], R[5], R[7]);
+        const std::int16_t tp26 = Add(R[2], MulHigh(R[6], 27146));
+        const std::int16_t tm26 = Sub(MulHigh(R[2], 27146), R[6]);
+        const std::int16_t tp04 = Add(R[0], R[4]);
+        const std::int16_t tm04 = Sub(R[0], R[4]);
         const std::int16_t t0 = Add(tp04, tp26), t3 = Sub(tp04, tp26);
         const std::int16_t t1 = Add(tm04, tm26), t2 = Sub(tm04, tm26);
-        const std::int16_t s[8] = {Add(t0, o.t7), Add(t1, o.t6), Add(t2, o.t5), Add(t3, o.t4),
-                                   Sub(t3, o.t4), Sub(t2, o.t5), Sub(t1, o.t6), Sub(t0, o.t7)};
+        const std::int16_t column[8] = {Add(t0, o.t7), Add(t1, o.t6), Add(t2, o.t5), Add(t3, o.t4),
+                                        Sub(t3, o.t4), Sub(t2, o.t5), Sub(t1, o.t6), Sub(t0, o.t7)};
         for (int y = 0; y < 8; ++y)
-            destination[static_cast<std::ptrdiff_t>(y) * step + c] = Clamp8(static_cast<std::int16_t>(s[y] >> 6));
+            std::memset(destination + static_cast<std::ptrdiff_t>(y) * step,
+                        Clamp8(static_cast<std::int16_t>(column[y] >> 6)), 8);
+        return;
     }
-    if (dcOnly)
-        for (int y = 0; y < 8; ++y) {
-            std::uint8_t* line = destination + static_cast<std::ptrdiff_t>(y) * step;
-            for (int x = 1; x < 8; ++x)
-                line[x] = line[0];
-        }
+    std::int16_t zt[8][8];
+    for (int r = 0; r < 8; ++r) {
+        auto u = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
+        const std::uint32_t x0 = u(d[8 * r]), x1 = u(d[8 * r + 1]), x2 = u(d[8 * r + 2]), x3 = u(d[8 * r + 3]);
+        const std::uint32_t x4 = u(d[8 * r + 4]), x5 = u(d[8 * r + 5]), x6 = u(d[8 * r + 6]), x7 = u(d[8 * r + 7]);
+        const std::uint32_t w1 = kWeights.w1[r], w2 = kWeights.w2[r], w3 = kWeights.w3[r], w4 = kWeights.w4[r];
+        const std::uint32_t w5 = kWeights.w5[r], w6 = kWeights.w6[r], w7 = kWeights.w7[r];
+        const std::uint32_t rnd = kWeights.rnd[r];
+        const std::uint32_t a0 = (w4 * x4 + w6 * x6) + (w4 * x0 + w2 * x2 + rnd);
+        const std::uint32_t a1 = (0u - w4 * x4 - w2 * x6) + (w4 * x0 + w6 * x2 + rnd);
+        const std::uint32_t a2 = (w4 * x0 - w6 * x2) + (0u - w4 * x4 + w2 * x6 + rnd);
+        const std::uint32_t a3 = (w4 * x0 - w2 * x2) + (w4 * x4 - w6 * x6 + rnd);
+        const std::uint32_t b0 = (w1 * x1 + w3 * x3) + (w5 * x5 + w7 * x7);
+        const std::uint32_t b1 = (w3 * x1 - w7 * x3) + (0u - w1 * x5 - w5 * x7);
+        const std::uint32_t b2 = (w7 * x5 + w3 * x7) + (w5 * x1 - w1 * x3);
+        const std::uint32_t b3 = (w3 * x5 - w1 * x7) + (w7 * x1 - w5 * x3);
+        zt[0][r] = Sat(static_cast<std::int32_t>(a0 + b0) >> 11);
+        zt[7][r] = Sat(static_cast<std::int32_t>(a0 - b0) >> 11);
+        zt[1][r] = Sat(static_cast<std::int32_t>(a1 + b1) >> 11);
+        zt[6][r] = Sat(static_cast<std::int32_t>(a1 - b1) >> 11);
+        zt[2][r] = Sat(static_cast<std::int32_t>(a2 + b2) >> 11);
+        zt[5][r] = Sat(static_cast<std::int32_t>(a2 - b2) >> 11);
+        zt[3][r] = Sat(static_cast<std::int32_t>(a3 + b3) >> 11);
+        zt[4][r] = Sat(static_cast<std::int32_t>(a3 - b3) >> 11);
+    }
+    // The column pass as loops over the eight columns: column c of row y is
+    // zt[c][y].
+    std::int16_t s[8][8];
+    for (int c = 0; c < 8; ++c) {
+        const std::int16_t* R = zt[c];
+        const OddColumn o = OddPart(R[1], R[3], R[5], R[7]);
+        const std::int16_t tp26 = Add(R[2], MulHigh(R[6], 27146));
+        const std::int16_t tm26 = Sub(MulHigh(R[2], 27146), R[6]);
+        const std::int16_t tp04 = Add(R[0], R[4]);
+        const std::int16_t tm04 = Sub(R[0], R[4]);
+        const std::int16_t t0 = Add(tp04, tp26), t3 = Sub(tp04, tp26);
+        const std::int16_t t1 = Add(tm04, tm26), t2 = Sub(tm04, tm26);
+        s[0][c] = Add(t0, o.t7);
+        s[1][c] = Add(t1, o.t6);
+        s[2][c] = Add(t2, o.t5);
+        s[3][c] = Add(t3, o.t4);
+        s[4][c] = Sub(t3, o.t4);
+        s[5][c] = Sub(t2, o.t5);
+        s[6][c] = Sub(t1, o.t6);
+        s[7][c] = Sub(t0, o.t7);
+    }
+    for (int y = 0; y < 8; ++y) {
+        std::uint8_t* line = destination + static_cast<std::ptrdiff_t>(y) * step;
+        for (int c = 0; c < 8; ++c)
+            line[c] = Clamp8(static_cast<std::int16_t>(s[y][c] >> 6));
+    }
 }
 
 // Dequantisation and the full transform of checked arguments.

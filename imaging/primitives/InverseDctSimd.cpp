@@ -196,25 +196,15 @@ GAVEX_AVX2 __m256i WeightsAvx2(int set, int k, int half)
 
 }  // namespace
 
-__attribute__((target("avx2"))) void InverseDctDequant8uPairAvx2(const std::int16_t* coefficients,
-                                                                 const std::uint16_t* table,
-                                                                 std::uint8_t* destination, std::int32_t step)
+namespace {
+
+GAVEX_AVX2 void RowPassPairAvx2(__m256i x[8], __m256i z[8])
 {
-    __m256i x[8];
-    const __m128i* first = reinterpret_cast<const __m128i*>(coefficients);
-    const __m128i* quantisers = reinterpret_cast<const __m128i*>(table);
-    for (int r = 0; r < 8; ++r) {
-        const __m256i q = _mm256_broadcastsi128_si256(_mm_loadu_si128(quantisers + r));
-        const __m256i c = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(first + r)),
-                                                  _mm_loadu_si128(first + 8 + r), 1);
-        x[r] = _mm256_mullo_epi16(c, q);
-    }
     Transpose8x8Avx2(x);
     const __m256i p02[2] = {_mm256_unpacklo_epi16(x[0], x[2]), _mm256_unpackhi_epi16(x[0], x[2])};
     const __m256i p46[2] = {_mm256_unpacklo_epi16(x[4], x[6]), _mm256_unpackhi_epi16(x[4], x[6])};
     const __m256i p13[2] = {_mm256_unpacklo_epi16(x[1], x[3]), _mm256_unpackhi_epi16(x[1], x[3])};
     const __m256i p57[2] = {_mm256_unpacklo_epi16(x[5], x[7]), _mm256_unpackhi_epi16(x[5], x[7])};
-    __m256i z[8];
     for (int k = 0; k < 4; ++k) {
         __m256i plus[2], minus[2];
         for (int half = 0; half < 2; ++half) {
@@ -232,7 +222,10 @@ __attribute__((target("avx2"))) void InverseDctDequant8uPairAvx2(const std::int1
         z[7 - k] = _mm256_packs_epi32(minus[0], minus[1]);
     }
     Transpose8x8Avx2(z);
+}
 
+GAVEX_AVX2 void ColumnPassPairAvx2(const __m256i z[8], std::uint8_t* destination, std::int32_t step)
+{
     const __m256i k13036 = _mm256_set1_epi16(13036);
     const __m256i kMinus21746 = _mm256_set1_epi16(-21746);
     const __m256i k27146 = _mm256_set1_epi16(27146);
@@ -270,6 +263,43 @@ __attribute__((target("avx2"))) void InverseDctDequant8uPairAvx2(const std::int1
         _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + (y + 1) * stride),
                          _mm256_extracti128_si256(bytes, 1));
     }
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void InverseDctDequant8uPairAvx2(const std::int16_t* coefficients,
+                                                                 const std::uint16_t* table,
+                                                                 std::uint8_t* destination, std::int32_t step)
+{
+    __m256i x[8];
+    const __m128i* first = reinterpret_cast<const __m128i*>(coefficients);
+    const __m128i* quantisers = reinterpret_cast<const __m128i*>(table);
+    for (int r = 0; r < 8; ++r) {
+        const __m256i q = _mm256_broadcastsi128_si256(_mm_loadu_si128(quantisers + r));
+        const __m256i c = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(first + r)),
+                                                  _mm_loadu_si128(first + 8 + r), 1);
+        x[r] = _mm256_mullo_epi16(c, q);
+    }
+    __m256i z[8];
+    // Both blocks with only the DC coded: the row pass of Transform's
+    // shortcut, one block in each lane.
+    const __m256i ac = _mm256_or_si256(
+        _mm256_or_si256(_mm256_or_si256(_mm256_srli_si256(x[0], 2), x[1]), _mm256_or_si256(x[2], x[3])),
+        _mm256_or_si256(_mm256_or_si256(x[4], x[5]), _mm256_or_si256(x[6], x[7])));
+    if (_mm256_testz_si256(ac, ac)) {
+        auto firstRow = [](std::int16_t dc) {
+            const std::int32_t first = (std::int32_t{16384} * dc + kRounder[0]) >> 11;
+            return static_cast<std::int16_t>(first > 32767 ? 32767 : first < -32768 ? -32768 : first);
+        };
+        const auto left = static_cast<std::int16_t>(_mm256_extract_epi16(x[0], 0));
+        const auto right = static_cast<std::int16_t>(_mm256_extract_epi16(x[0], 8));
+        z[0] = _mm256_setr_m128i(_mm_set1_epi16(firstRow(left)), _mm_set1_epi16(firstRow(right)));
+        for (int r = 1; r < 8; ++r)
+            z[r] = _mm256_set1_epi16(static_cast<std::int16_t>(kRounder[r] >> 11));
+    } else {
+        RowPassPairAvx2(x, z);
+    }
+    ColumnPassPairAvx2(z, destination, step);
 }
 
 #undef GAVEX_AVX2

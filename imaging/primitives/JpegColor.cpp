@@ -267,13 +267,44 @@ Status CmykToYcck(const std::uint8_t* src, std::int32_t srcStep, std::uint8_t* c
 // Pixels `from` to the end of a row of three planes to RGB or BGR: the first
 // multiple of 4 of the row in form D, the rest in form E. The portable body,
 // and the tail of the vector ones.
+// Form D of count pixels into three channel arrays; with a count fixed at
+// compile time the compiler may vectorise the loop.
+inline void FormDChannels(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::int32_t count,
+                          std::uint8_t* r, std::uint8_t* g, std::uint8_t* b)
+{
+    for (std::int32_t i = 0; i < count; ++i) {
+        const int yy = y[i], u = cb[i], v = cr[i];
+        r[i] = ClampByte(yy + ((22970 * v - 2932015) >> 14));
+        g[i] = ClampByte(yy + ((-5638 * u - 11700 * v + 2227566) >> 14));
+        b[i] = ClampByte(yy + ((29032 * u - 3707961) >> 14));
+    }
+}
+
 template <int RedAt>
 void FromYCbCrTail(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::int32_t from,
                    std::int32_t width, std::uint8_t* d)
 {
     const std::int32_t vectorEnd = width / 4 * 4;
-    for (std::int32_t x = from; x < width; ++x) {
-        const Rgb c = x < vectorEnd ? FormD(y[x], cb[x], cr[x]) : FormE(y[x], cb[x], cr[x]);
+    // Form D in chunks of channel arrays, then interleaved.
+    constexpr std::int32_t kChunk = 64;
+    std::int32_t x = from;
+    while (x < vectorEnd) {
+        const std::int32_t n = std::min(kChunk, vectorEnd - x);
+        std::uint8_t r[kChunk], g[kChunk], b[kChunk];
+        if (n == kChunk)
+            FormDChannels(y + x, cb + x, cr + x, kChunk, r, g, b);
+        else
+            FormDChannels(y + x, cb + x, cr + x, n, r, g, b);
+        std::uint8_t* out = d + 3 * static_cast<std::ptrdiff_t>(x);
+        for (std::int32_t i = 0; i < n; ++i) {
+            out[3 * i + RedAt] = r[i];
+            out[3 * i + 1] = g[i];
+            out[3 * i + 2 - RedAt] = b[i];
+        }
+        x += n;
+    }
+    for (; x < width; ++x) {
+        const Rgb c = FormE(y[x], cb[x], cr[x]);
         d[3 * x + RedAt] = c.r;
         d[3 * x + 1] = c.g;
         d[3 * x + 2 - RedAt] = c.b;

@@ -11,8 +11,14 @@ namespace Code = PrimitiveStatusCode;
 
 inline std::int16_t Low16(std::int32_t v) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(v)); }
 
-inline std::int32_t Predict(std::int32_t predictor, std::int32_t ra, std::int32_t rb, std::int32_t rc)
+// Samples are unsigned P-bit values carried in 16-bit rows: the neighbours
+// are read as unsigned so that predictors 5 to 7 halve the same numbers as
+// every other decoder does for 16-bit samples at or above 32768.
+inline std::int32_t Predict(std::int32_t predictor, std::int16_t a, std::int16_t b, std::int16_t c)
 {
+    const std::int32_t ra = static_cast<std::uint16_t>(a);
+    const std::int32_t rb = static_cast<std::uint16_t>(b);
+    const std::int32_t rc = static_cast<std::uint16_t>(c);
     switch (predictor) {
     case 1: return ra;
     case 2: return rb;

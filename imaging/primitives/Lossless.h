@@ -2,8 +2,9 @@
 // Lossless JPEG (ITU-T T.81 Annex H): prediction differences of one row and
 // their reconstruction, and the Huffman coding of the differences.
 //
-// Rows are signed 16-bit values; differences and samples are reduced modulo
-// 2^16. The first row of a scan (or of a restart interval) is predicted from
+// Rows are 16-bit values; a sample is read as unsigned (a 16-bit sample may
+// be 32768 or more), a difference as signed. Differences and samples are
+// reduced modulo 2^16. The first row of a scan (or of a restart interval) is predicted from
 // the left, its first sample from 2^(P - Pt - 1); other rows use one of the
 // seven predictors of Table H.1 (their first sample from the sample above).
 // A difference's symbol is its magnitude category 0..16; 16 stands for

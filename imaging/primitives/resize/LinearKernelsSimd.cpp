@@ -4,7 +4,7 @@
 
 #include "imaging/primitives/resize/detail/LinearKernelsSimd.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <cstring>
 
@@ -92,6 +92,126 @@ void LinearColumnKernel_8u_Sse2(std::uint8_t* dst, std::int32_t count, std::int3
     }
     for (; p < count; ++p)
         dst[p] = ColumnQ14Byte::Blend(upper[p], lower[p], w);
+}
+
+// AVX2: four pixels of a four-channel row, and 32 samples of a column blend,
+// a vector; the lanes compute the SSE2 bodies' formulas.
+
+namespace {
+
+// Pixel pairs of columns c and c + 1 as 16-bit lanes a0 b0 a1 b1 ... (the
+// first column's four channels in the low half).
+__attribute__((target("avx2"))) inline __m256i PixelPairs(const std::uint8_t* src, const std::int32_t* columns,
+                                                          std::int32_t c)
+{
+    // Within each pixel pair (a then b, four bytes each): a0 b0 a1 b1 ...
+    const __m128i interleave = _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m128i left = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + columns[c]));
+    const __m128i right = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + columns[c + 1]));
+    return _mm256_cvtepu8_epi16(_mm_shuffle_epi8(_mm_unpacklo_epi64(left, right), interleave));
+}
+
+// Sixteen samples of a column blend, in order within each 128-bit half.
+__attribute__((target("avx2"))) inline __m256i ColumnBlend16(const std::int16_t* upper, const std::int16_t* lower,
+                                                             __m256i pairWeights)
+{
+    const __m256i half = _mm256_set1_epi32(524288);
+    const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(upper));
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lower));
+    const __m256i lo =
+        _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(u, d), pairWeights), half), 20);
+    const __m256i hi =
+        _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(u, d), pairWeights), half), 20);
+    return _mm256_packs_epi32(lo, hi);
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void LinearRowKernel_8u_C4_Avx2(const std::uint8_t* src, std::int32_t n,
+                                                                std::int32_t stride, const std::int32_t* columns,
+                                                                const std::int16_t* weights, std::int16_t* out)
+{
+    const __m256i firstTwo = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+    const __m256i lastTwo = _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3);
+    const __m256i round = _mm256_set1_epi32(128);
+    std::int32_t c = 0;
+    for (; c + 4 <= n; c += 4) {
+        const __m256i w = _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 2 * c)));
+        const __m256i front = _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(PixelPairs(src, columns, c), _mm256_permutevar8x32_epi32(w, firstTwo)), round), 8);
+        const __m256i back = _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(PixelPairs(src, columns, c + 2), _mm256_permutevar8x32_epi32(w, lastTwo)), round), 8);
+        // packs gives pixels 0, 2 | 1, 3; the permute puts them in order.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * c),
+                            _mm256_permute4x64_epi64(_mm256_packs_epi32(front, back), 0xD8));
+    }
+    if (c < n)
+        LinearRowKernel_8u_C4_Sse2(src, n - c, stride, columns + c, weights + 2 * c, out + 4 * c);
+}
+
+// Eight one-channel columns a step: the sample pairs of each half (four
+// columns) by one byte shuffle of one load when they lie within 16 bytes,
+// then the SSE2 body's multiply-adds. Other steps and the end of the row go
+// to the SSE2 body. Columns ascend.
+__attribute__((target("avx2"))) void LinearRowKernel_8u_C1_Avx2(const std::uint8_t* src, std::int32_t n,
+                                                                std::int32_t stride, const std::int32_t* columns,
+                                                                const std::int16_t* weights, std::int16_t* out)
+{
+    if (n <= 0)
+        return;
+    // Bytes 2k and 2k + 1 of a half: the pair of column k.
+    const __m256i spread = _mm256_setr_epi8(0, 0, 1, 1, 2, 2, 3, 3, 0, 0, 1, 1, 2, 2, 3, 3, 0, 0, 1, 1, 2, 2, 3, 3, 0,
+                                            0, 1, 1, 2, 2, 3, 3);
+    const __m256i second = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0,
+                                            1, 0, 1, 0, 1, 0, 1);
+    const __m256i round = _mm256_set1_epi32(128);
+    const std::int64_t readEnd = std::int64_t{columns[n - 1]} + 2;  // one past the last byte the row reads
+    std::int32_t c = 0;
+    for (; c + 8 <= n; c += 8) {
+        const std::int32_t a = columns[c];
+        const std::int32_t b = columns[c + 4];
+        if (columns[c + 3] - a > 14 || columns[c + 7] - b > 14 || std::int64_t{a} + 16 > readEnd ||
+            std::int64_t{b} + 16 > readEnd) {
+            LinearRowKernel_8u_C1_Sse2(src, 8, stride, columns + c, weights + 2 * c, out + c);
+            continue;
+        }
+        const __m256i offsets = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + c)),
+                                                 _mm256_setr_epi32(a, a, a, a, b, b, b, b));
+        const __m256i mask = _mm256_add_epi8(
+            _mm256_shuffle_epi8(_mm256_packus_epi16(_mm256_packs_epi32(offsets, offsets), offsets), spread), second);
+        const __m256i data = _mm256_setr_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + a)),
+                                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + b)));
+        // The eight pairs of each half's low 8 bytes, then as 16-bit lanes
+        // a0 b0 a1 b1 ... in column order.
+        const __m256i pairs = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(data, mask), 0x08);
+        const __m256i samples = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(pairs));
+        const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 2 * c));
+        const __m256i sums = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(samples, w), round), 8);
+        // packs gives columns 0..3 | 4..7 in each half's low 8 bytes.
+        const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(sums, sums), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm256_castsi256_si128(words));
+    }
+    if (c < n)
+        LinearRowKernel_8u_C1_Sse2(src, n - c, stride, columns + c, weights + 2 * c, out + c);
+}
+
+__attribute__((target("avx2"))) void LinearColumnKernel_8u_Avx2(std::uint8_t* dst, std::int32_t count,
+                                                                std::int32_t w, const std::int16_t* upper,
+                                                                const std::int16_t* lower)
+{
+    const __m256i pairWeights = _mm256_set1_epi32(static_cast<std::int32_t>(
+        (static_cast<std::uint32_t>(w) << 16) | static_cast<std::uint32_t>(16384 - w)));
+    std::int32_t p = 0;
+    for (; p + 32 <= count; p += 32) {
+        const __m256i front = ColumnBlend16(upper + p, lower + p, pairWeights);
+        const __m256i back = ColumnBlend16(upper + p + 16, lower + p + 16, pairWeights);
+        // packus gives samples 0-7, 16-23 | 8-15, 24-31; the permute puts
+        // them in order.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + p),
+                            _mm256_permute4x64_epi64(_mm256_packus_epi16(front, back), 0xD8));
+    }
+    if (p < count)
+        LinearColumnKernel_8u_Sse2(dst + p, count - p, w, upper + p, lower + p);
 }
 
 }  // namespace resize_detail

@@ -14,17 +14,48 @@ template <typename Element, int SamplesPerPixel>
 std::int32_t ResizeNearest(const void* src, void* dst, std::int32_t dstStep, std::int32_t width, std::int32_t height,
                            const std::int32_t* rows, const std::int32_t* columns, std::int32_t pixelStride)
 {
+    // A pixel's processed samples move as one block (one load and one store
+    // for up to eight bytes); a three-channel pixel at a stride of four leaves
+    // its fourth sample alone.
+    constexpr std::size_t kPixelBytes = sizeof(Element) * SamplesPerPixel;
     const auto* source = static_cast<const Element*>(src);
     auto* out = static_cast<Element*>(dst);
     const std::ptrdiff_t outPixel = SamplesPerPixel == 3 ? pixelStride : SamplesPerPixel;
+    // Whole destination rows are written only when nothing between pixels
+    // must be kept.
+    const bool wholeRows = outPixel == SamplesPerPixel;
     for (std::int32_t i = 0; i < height; ++i) {
-        const Element* row = source + rows[i];
         Element* o = out + static_cast<std::ptrdiff_t>(i) * dstStep;
-        for (std::int32_t c = 0; c < width; ++c) {
-            const Element* s = row + columns[c];
-            for (int k = 0; k < SamplesPerPixel; ++k)
-                o[outPixel * c + k] = s[k];
+        if (wholeRows && i > 0 && rows[i] == rows[i - 1]) {
+            // The same source row as the row above: copy that output row.
+            std::memcpy(o, o - dstStep, static_cast<std::size_t>(width) * kPixelBytes);
+            continue;
         }
+        const Element* row = source + rows[i];
+        std::int32_t c = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        if constexpr (kPixelBytes == 1) {
+            // Single bytes gathered eight at a time into one store.
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(row);
+            for (; c + 8 <= width; c += 8) {
+                const std::uint64_t v =
+                    std::uint64_t{bytes[columns[c]]} | std::uint64_t{bytes[columns[c + 1]]} << 8 |
+                    std::uint64_t{bytes[columns[c + 2]]} << 16 | std::uint64_t{bytes[columns[c + 3]]} << 24 |
+                    std::uint64_t{bytes[columns[c + 4]]} << 32 | std::uint64_t{bytes[columns[c + 5]]} << 40 |
+                    std::uint64_t{bytes[columns[c + 6]]} << 48 | std::uint64_t{bytes[columns[c + 7]]} << 56;
+                std::memcpy(o + c, &v, 8);
+            }
+        }
+#endif
+        for (; c + 4 <= width; c += 4) {
+            const std::int32_t c0 = columns[c], c1 = columns[c + 1], c2 = columns[c + 2], c3 = columns[c + 3];
+            std::memcpy(o + outPixel * c, row + c0, kPixelBytes);
+            std::memcpy(o + outPixel * (c + 1), row + c1, kPixelBytes);
+            std::memcpy(o + outPixel * (c + 2), row + c2, kPixelBytes);
+            std::memcpy(o + outPixel * (c + 3), row + c3, kPixelBytes);
+        }
+        for (; c < width; ++c)
+            std::memcpy(o + outPixel * c, row + columns[c], kPixelBytes);
     }
     return height;
 }
@@ -71,6 +102,8 @@ GAVEX_LINEAR_FILTER(Linear32fKernels, true)
 #if GAVEX_RESIZE_HAS_SIMD
 GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, false)
 GAVEX_LINEAR_FILTER(Linear8uSse2Kernels, true)
+GAVEX_LINEAR_FILTER(Linear8uAvx2Kernels, false)
+GAVEX_LINEAR_FILTER(Linear8uAvx2Kernels, true)
 #endif
 #undef GAVEX_LINEAR_FILTER
 
@@ -178,13 +211,18 @@ constexpr ResizeFilterSets kSse2Sets =
     MakeSets(&ResizeLinear<Linear8uSse2Kernels, false>, &ResizeLinear<Linear8uSse2Kernels, true>,
              &ResizeCubic<Cubic8uSse2Kernels, false>, &ResizeCubic<Cubic8uSse2Kernels, true>,
              &ResizeLanczos<Lanczos8uSse2Kernels, false>, &ResizeLanczos<Lanczos8uSse2Kernels, true>);
+constexpr ResizeFilterSets kAvx2Sets =
+    MakeSets(&ResizeLinear<Linear8uAvx2Kernels, false>, &ResizeLinear<Linear8uAvx2Kernels, true>,
+             &ResizeCubic<Cubic8uSse2Kernels, false>, &ResizeCubic<Cubic8uAvx2Kernels, true>,
+             &ResizeLanczos<Lanczos8uAvx2Kernels, false>, &ResizeLanczos<Lanczos8uAvx2Kernels, true>);
 #else
 constexpr const ResizeFilterSets& kSse2Sets = kPortableSets;
+constexpr const ResizeFilterSets& kAvx2Sets = kPortableSets;
 #endif
 
 }  // namespace
 
 const std::array<const ResizeFilterSets*, kCpuVariantCount> kResizeFilterSets = {
-    &kPortableSets, &kPortableSets, &kSse2Sets, &kSse2Sets, &kSse2Sets, &kSse2Sets};
+    &kPortableSets, &kPortableSets, &kSse2Sets, &kSse2Sets, &kSse2Sets, &kAvx2Sets};
 
 }  // namespace resize_detail

@@ -53,6 +53,202 @@ void SumRowWindow_32f(const float* src, std::int32_t stepBytes, std::uint32_t gr
     SumRows<float, 4>(src, stepBytes, static_cast<std::int32_t>(groups), static_cast<std::int32_t>(rows), dst, 4);
 }
 
+void PortableWholeBoxes::SumRows16(const std::uint8_t* first, std::int32_t stepBytes, std::int32_t rows,
+                                   std::int32_t n, std::uint16_t* acc)
+{
+    for (std::int32_t i = 0; i < n; ++i)
+        acc[i] = first[i];
+    for (std::int32_t r = 1; r < rows; ++r) {
+        const std::uint8_t* s = RowAt(first, stepBytes, r);
+        for (std::int32_t i = 0; i < n; ++i)
+            acc[i] = static_cast<std::uint16_t>(acc[i] + s[i]);
+    }
+}
+
+namespace {
+
+inline std::uint8_t RoundWholeBox(std::uint32_t sum, const WholeBoxRounding& rounding)
+{
+    return static_cast<std::uint8_t>(((sum + rounding.offset) * rounding.multiplier) >> (16 + rounding.shift));
+}
+
+}  // namespace
+
+void PortableWholeBoxes::Collapse1(const std::uint16_t* acc, std::int32_t width, std::int32_t mx,
+                                   const WholeBoxRounding& rounding, std::uint8_t* out)
+{
+    if (mx == 2) {
+        for (std::int32_t m = 0; m < width; ++m)
+            out[m] = RoundWholeBox(std::uint32_t{acc[2 * m]} + acc[2 * m + 1], rounding);
+        return;
+    }
+    if (mx == 3) {
+        for (std::int32_t m = 0; m < width; ++m)
+            out[m] = RoundWholeBox(std::uint32_t{acc[3 * m]} + acc[3 * m + 1] + acc[3 * m + 2], rounding);
+        return;
+    }
+    for (std::int32_t m = 0; m < width; ++m) {
+        std::uint32_t sum = 0;
+        for (std::int32_t j = 0; j < mx; ++j)
+            sum += acc[static_cast<std::ptrdiff_t>(m) * mx + j];
+        out[m] = RoundWholeBox(sum, rounding);
+    }
+}
+
+void PortableWholeBoxes::Collapse4(const std::uint16_t* acc, std::int32_t width, std::int32_t mx,
+                                   const WholeBoxRounding& rounding, std::uint8_t* out)
+{
+    for (std::int32_t m = 0; m < width; ++m)
+        for (int c = 0; c < 4; ++c) {
+            std::uint32_t sum = 0;
+            for (std::int32_t j = 0; j < mx; ++j)
+                sum += acc[4 * (static_cast<std::ptrdiff_t>(m) * mx + j) + c];
+            out[4 * m + c] = RoundWholeBox(sum, rounding);
+        }
+}
+
+namespace {
+
+// The integer rounding of whole boxes of `area` samples that gives, for every
+// sum 0..255 x area, the routine's trunc(clamp(sum x norm + 0.5)); false when
+// the sums do not fit 16 bits or no multiplier matches every sum (a tie that
+// the double product rounds down, say), and the routine keeps its own path.
+bool FindWholeBoxRounding(std::int64_t area, double norm, WholeBoxRounding* rounding)
+{
+    const std::int64_t top = 255 * area;
+    if (area < 1 || top + area > 65535)
+        return false;
+    for (std::int32_t shift = 0; shift < 16; ++shift) {
+        const auto multiplier = static_cast<std::int64_t>(std::ceil(std::ldexp(1.0, 16 + shift) / area));
+        if (multiplier > 65535)
+            break;
+        for (const std::int64_t offset : {area / 2, (area - 1) / 2}) {
+            bool matches = true;
+            for (std::int64_t sum = 0; sum <= top && matches; ++sum) {
+                const double v = std::min(std::max(static_cast<double>(sum) * norm + 0.5, 0.0), 255.0);
+                matches = ((sum + offset) * multiplier) >> (16 + shift) == static_cast<std::int32_t>(v);
+            }
+            if (matches) {
+                *rounding = {static_cast<std::uint16_t>(offset), static_cast<std::uint16_t>(multiplier), shift};
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Kind 0 for 8-bit samples of one or four channels in 16-bit sums: the
+// vertical pass sums each box's rows over the columns the boxes cover
+// (columns past E repeat column E - 1, rows past the region its last row),
+// the horizontal pass adds mx accumulator pixels per destination pixel.
+// Returns false, having written nothing, when the sums could not be held or
+// rounded so; true with *status otherwise.
+template <int Layout, class RowAdd>
+bool SuperSampleWholeBoxes8u(const std::uint8_t* src, std::uint8_t* dst, std::int32_t srcStep,
+                             std::int32_t dstStep, std::int32_t e, std::int32_t width, std::int32_t height, double a,
+                             double b, double norm, std::int32_t regionRows, PrimitiveStatus* status)
+{
+    constexpr int channels = Layout;
+    const auto mx = static_cast<std::int64_t>(std::floor(a));
+    const auto my = static_cast<std::int64_t>(std::floor(b));
+    WholeBoxRounding rounding{};
+    if (mx < 1 || my < 1 || !FindWholeBoxRounding(mx * my, norm, &rounding))
+        return false;
+    const std::int64_t covered = mx * width;  // accumulator pixels the boxes cover
+    const std::int64_t accBytes = (covered * channels + 32) * static_cast<std::int64_t>(sizeof(std::uint16_t));
+    if (accBytes > std::numeric_limits<std::int32_t>::max())
+        return false;
+    auto* acc = static_cast<std::uint16_t*>(AlignedMalloc(static_cast<std::int32_t>(accBytes)));
+    if (acc == nullptr) {
+        *status = PrimitiveStatusCode::NoMemory;
+        return true;
+    }
+    const std::int64_t read = std::min<std::int64_t>(e, covered);
+    const auto samples = static_cast<std::int32_t>(read * channels);
+    const std::int64_t lastRow = regionRows - 1;
+    std::int64_t row = 0;
+    for (std::int32_t y = 0; y < height; ++y, row += my) {
+        const std::int64_t inside = std::clamp<std::int64_t>(regionRows - row, 0, my);
+        if (inside > 0) {
+            const std::uint8_t* first = RowAt(src, srcStep, row);
+            if constexpr (requires { RowAdd::SumRows16; })
+                RowAdd::SumRows16(first, srcStep, static_cast<std::int32_t>(inside), samples, acc);
+            else
+                PortableWholeBoxes::SumRows16(first, srcStep, static_cast<std::int32_t>(inside), samples, acc);
+        } else {
+            std::fill(acc, acc + samples, std::uint16_t{0});
+        }
+        if (inside < my) {
+            const std::uint8_t* s = RowAt(src, srcStep, lastRow);
+            const auto extra = static_cast<std::uint32_t>(my - inside);
+            for (std::int32_t i = 0; i < samples; ++i)
+                acc[i] = static_cast<std::uint16_t>(acc[i] + extra * s[i]);
+        }
+        for (std::int64_t p = read; p < covered; ++p)
+            for (int c = 0; c < channels; ++c)
+                acc[p * channels + c] = acc[(read - 1) * channels + c];
+
+        auto* out = reinterpret_cast<std::uint8_t*>(dst) + static_cast<std::ptrdiff_t>(y) * dstStep;
+        if constexpr (Layout == 1) {
+            PortableWholeBoxes::Collapse1(acc, width, static_cast<std::int32_t>(mx), rounding, out);
+        } else if constexpr (requires { RowAdd::Collapse4; }) {
+            RowAdd::Collapse4(acc, width, static_cast<std::int32_t>(mx), rounding, out);
+        } else {
+            PortableWholeBoxes::Collapse4(acc, width, static_cast<std::int32_t>(mx), rounding, out);
+        }
+    }
+    AlignedFree(acc);
+    *status = PrimitiveStatusCode::Ok;
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+// The taps of the boxes (see ColumnTaps); false when they cannot be held.
+bool BuildColumnTaps(const ColumnBox* boxes, std::int32_t width, std::int32_t e, std::int32_t** index,
+                     double** weight, ColumnTaps* taps)
+{
+    std::int64_t count = 0;
+    for (std::int32_t m = 0; m < width; ++m) {
+        const ColumnBox& box = boxes[m];
+        count = std::max<std::int64_t>(count, (box.hasHead ? 1 : 0) + (box.to - box.from) + (box.repeat > 0 ? 1 : 0) +
+                                                  (box.hasTail ? 1 : 0));
+    }
+    const std::int64_t entries = std::max<std::int64_t>(count, 1) * width;
+    if (count > 64 || entries * static_cast<std::int64_t>(sizeof(double)) > std::numeric_limits<std::int32_t>::max())
+        return false;
+    *index = static_cast<std::int32_t*>(AlignedMalloc(static_cast<std::int32_t>(entries * sizeof(std::int32_t))));
+    *weight = static_cast<double*>(AlignedMalloc(static_cast<std::int32_t>(entries * sizeof(double))));
+    if (*index == nullptr || *weight == nullptr)
+        return false;
+    for (std::int32_t m = 0; m < width; ++m) {
+        const ColumnBox& box = boxes[m];
+        std::int64_t k = 0;
+        auto add = [&](std::int64_t element, double w) {
+            (*index)[k * width + m] = static_cast<std::int32_t>(element);
+            (*weight)[k * width + m] = w;
+            ++k;
+        };
+        if (box.hasHead)
+            add(box.head, box.headWeight);
+        for (std::int64_t i = box.from; i < box.to; ++i)
+            add(i, 1.0);
+        if (box.repeat > 0)
+            add(e - 1, static_cast<double>(box.repeat));
+        if (box.hasTail)
+            add(box.tail, box.tailWeight);
+        const std::int32_t first = k > 0 ? (*index)[m] : 0;
+        while (k < count)
+            add(first, 0.0);
+    }
+    *taps = ColumnTaps{static_cast<std::int32_t>(count), width, *index, *weight};
+    return true;
+}
+
+}  // namespace
+
 // Fills boxes for the destination columns (see the routine).
 void PlanColumns(ColumnBox* boxes, std::int32_t width, std::int32_t e, double a, bool fractional)
 {
@@ -110,6 +306,12 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
                                 std::int32_t width, std::int32_t height, double a, double b, double norm,
                                 std::int32_t stride, std::int32_t regionRows)
 {
+    if constexpr (Kind == 0 && std::is_same_v<T, std::uint8_t> && (Layout == 1 || Layout == 4)) {
+        PrimitiveStatus status = PrimitiveStatusCode::Ok;
+        if (SuperSampleWholeBoxes8u<Layout, RowAdd>(src, dst, srcStep, dstStep, e, width, height, a, b, norm,
+                                                    regionRows, &status))
+            return status;
+    }
     constexpr bool kIntegerSums = Kind == 0 && std::is_integral_v<T>;
     using Acc = std::conditional_t<Kind == 0, RowSum<T>, float>;
     using Sum = std::conditional_t<kIntegerSums, std::uint64_t, double>;
@@ -129,6 +331,15 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
         return PrimitiveStatusCode::NoMemory;
     }
     PlanColumns(boxes, width, e, a, Kind == 2 || Kind == 3);
+    // One-channel float accumulators collapse from taps where the slot has a
+    // vector body for it.
+    std::int32_t* tapIndex = nullptr;
+    double* tapWeight = nullptr;
+    ColumnTaps taps{0, 0, nullptr, nullptr};
+    bool tapped = false;
+    if constexpr (Layout == 1 && !kIntegerSums && std::is_same_v<T, std::uint8_t> &&
+                  requires { RowAdd::CollapseOne; })
+        tapped = BuildColumnTaps(boxes, width, e, &tapIndex, &tapWeight, &taps);
 
     const auto my = static_cast<std::int64_t>(std::floor(b));
     const std::int64_t lastRow = regionRows - 1;
@@ -136,6 +347,10 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
 
     // Adds count rows from row (those past the region as the last row, once,
     // with the weight times their number) into the float accumulator.
+    // The first row added into a cleared accumulator is written instead
+    // (0 + x is x) where the slot's adders can write.
+    constexpr bool kWriteFirst = requires { RowAdd::WholeFirst; };
+    bool fresh = false;  // the accumulator holds nothing yet and was not cleared
     auto addRows = [&](std::int64_t row, std::int64_t count, double weight) {
         if constexpr (!std::is_same_v<Acc, float>) {
             return;
@@ -146,6 +361,16 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
                 const T* s = RowAt(src, srcStep, past ? lastRow : row + r);
                 const double w = past ? weight * static_cast<double>(count - inside) : weight;
                 if (packed) {
+                    if constexpr (kWriteFirst) {
+                        if (fresh) {
+                            fresh = false;
+                            if (w == 1.0)
+                                RowAdd::WholeFirst(s, samples, acc);
+                            else
+                                RowAdd::WeightedFirst(s, samples, w, acc);
+                            continue;
+                        }
+                    }
                     if (w == 1.0)
                         RowAdd::Whole(s, samples, acc);
                     else
@@ -179,7 +404,10 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
             }
             row += my;
         } else {
-            ZeroBytes_x3(acc, static_cast<std::int32_t>(accBytes));
+            if (kWriteFirst && packed)
+                fresh = true;
+            else
+                ZeroBytes_x3(acc, static_cast<std::int32_t>(accBytes));
             if constexpr (Kind == 2) {
                 addRows(row, my, 1.0);
                 row += my;
@@ -203,6 +431,10 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
                 if (carried > kGuard)
                     addRows(row, 1, carried);
             }
+            if (fresh) {
+                fresh = false;
+                ZeroBytes_x3(acc, static_cast<std::int32_t>(accBytes));
+            }
         }
 
         // Horizontal pass.
@@ -210,6 +442,13 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
         if constexpr (Layout == 4 && !kIntegerSums && requires { RowAdd::CollapseFour; }) {
             RowAdd::CollapseFour(boxes, width, acc, e, norm, out);
             continue;
+        }
+        if constexpr (Layout == 1 && !kIntegerSums && std::is_same_v<T, std::uint8_t> &&
+                      requires { RowAdd::CollapseOne; }) {
+            if (tapped) {
+                RowAdd::CollapseOne(taps, acc, norm, out);
+                continue;
+            }
         }
         for (std::int32_t m = 0; m < width; ++m) {
             const ColumnBox& box = boxes[m];
@@ -239,6 +478,8 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
             }
         }
     }
+    AlignedFree(tapWeight);
+    AlignedFree(tapIndex);
     AlignedFree(boxes);
     AlignedFree(acc);
     return PrimitiveStatusCode::Ok;

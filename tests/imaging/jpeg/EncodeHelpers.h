@@ -20,6 +20,7 @@ struct EncodeOptions {
     JpegSampling jpegSampling = JpegSampling420;
     std::int32_t quality = 75;
     std::int32_t restartInterval = 0;
+    std::int32_t optimiseHuffman = 0;
 };
 
 // Pixel-order source of `channels` interleaved bytes per pixel.
@@ -36,7 +37,7 @@ inline Encoded EncodePixels(const std::uint8_t* data, std::int32_t step, ImageSi
     encoder.SetSource(data, step, size, channels, sourceColour, sourceSampling, 8);
     encoder.SetDestination(&out);
     result.status = encoder.SetParams(JpegModeBaseline, options.jpegColour, options.jpegSampling,
-                                      options.restartInterval, 0, options.quality);
+                                      options.restartInterval, options.optimiseHuffman, options.quality);
     if (result.status == 0)
         result.status = encoder.WriteHeader();
     if (result.status == 0)
@@ -61,7 +62,7 @@ inline Encoded EncodePlanes(const std::uint8_t* const planes[3], const std::int3
     encoder.SetDestination(&out);
     if (result.status == 0)
         result.status = encoder.SetParams(JpegModeBaseline, options.jpegColour, options.jpegSampling,
-                                          options.restartInterval, 0, options.quality);
+                                          options.restartInterval, options.optimiseHuffman, options.quality);
     if (result.status == 0)
         result.status = encoder.WriteHeader();
     if (result.status == 0)

@@ -175,6 +175,79 @@ TEST(JpegEncoderHeader, ExtendedAndProgressiveHeaders)
     EXPECT_EQ(twoComponents.WriteHeader(), -1);
 }
 
+// Baseline with optimised Huffman tables: still a baseline frame with at most
+// two tables of each class, tables of its own, fewer bytes, and the very
+// samples of the standard-table file in TurboJPEG (the coefficients are the
+// same), with and without restarts.
+TEST(JpegEncoderHuffman, OptimisedBaselineTablesCodeTheSameCoefficientsInFewerBytes)
+{
+    struct Case {
+        const char* name;
+        JpegColor colour;
+        JpegSampling sampling;
+        int channels;
+        int restart;
+        std::size_t tables;
+    };
+    const Case cases[] = {
+        {"grey", JpegColorGrey, JpegSampling444, 1, 0, 2},
+        {"grey, restarts", JpegColorGrey, JpegSampling444, 1, 3, 2},
+        {"4:2:0", JpegColorYCbCr, JpegSampling420, 3, 0, 4},
+        {"4:2:0, restarts", JpegColorYCbCr, JpegSampling420, 3, 2, 4},
+        {"4:4:4 RGB", JpegColorRgb, JpegSampling444, 3, 0, 2},
+    };
+    const ImageSize size{61, 45};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes pixels = Noise(static_cast<std::size_t>(size.width) * size.height * c.channels, 9);
+        const JpegColor source = c.channels == 1 ? JpegColorGrey : JpegColorRgb;
+        EncodeOptions options;
+        options.jpegColour = c.colour;
+        options.jpegSampling = c.sampling;
+        options.restartInterval = c.restart;
+        const Encoded standard =
+            EncodePixels(pixels.data(), size.width * c.channels, size, c.channels, source, c.sampling, options);
+        options.optimiseHuffman = 1;
+        const Encoded optimised =
+            EncodePixels(pixels.data(), size.width * c.channels, size, c.channels, source, c.sampling, options);
+        ASSERT_EQ(standard.status, 0);
+        ASSERT_EQ(optimised.status, 0);
+        EXPECT_FALSE(Segment(optimised.bytes, 0xC0).empty());
+        EXPECT_LT(optimised.bytes.size(), standard.bytes.size());
+        // Every DHT segment, and the class and id of each of its tables.
+        std::vector<int> ids;
+        std::size_t end = 2;
+        for (std::ptrdiff_t at = FindSegment(optimised.bytes, 0xC4); at >= 0;
+             at = FindSegment(optimised.bytes, 0xC4, end)) {
+            end = static_cast<std::size_t>(at) + 2 +
+                  (static_cast<std::size_t>(optimised.bytes[at + 2]) << 8 | optimised.bytes[at + 3]);
+            for (std::size_t t = static_cast<std::size_t>(at) + 4; t < end;) {
+                ids.push_back(optimised.bytes[t]);
+                std::size_t count = 0;
+                for (int k = 1; k <= 16; ++k)
+                    count += optimised.bytes[t + k];
+                t += 17 + count;
+            }
+        }
+        ASSERT_EQ(ids.size(), c.tables);
+        for (const int id : ids)
+            EXPECT_LE(id & 0x0F, 1) << "table id " << id;
+        EXPECT_NE(Segment(optimised.bytes, 0xC4), Segment(standard.bytes, 0xC4));
+
+        const int format = c.channels == 1 ? TJPF_GRAY : TJPF_RGB;
+        Bytes fromStandard(pixels.size()), fromOptimised(pixels.size());
+        tjhandle handle = tjInitDecompress();
+        EXPECT_EQ(tjDecompress2(handle, standard.bytes.data(), standard.bytes.size(), fromStandard.data(), size.width,
+                                0, size.height, format, 0),
+                  0);
+        EXPECT_EQ(tjDecompress2(handle, optimised.bytes.data(), optimised.bytes.size(), fromOptimised.data(),
+                                size.width, 0, size.height, format, 0),
+                  0);
+        tjDestroy(handle);
+        EXPECT_EQ(fromOptimised, fromStandard);
+    }
+}
+
 TEST(JpegEncoderRestarts, MarkersFollowEveryIntervalAndResetPredictors)
 {
     // 40 x 8 grey: five MCUs of one flat value, so every restart interval of

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -406,6 +407,121 @@ TEST(HuffmanBlocks, DecodingGivesTheBlocksBack)
         }
     }
     EXPECT_EQ(lastDc, coded.lastDc);
+}
+
+// The decoder with its fast AC table against the decoder without it, block by
+// block over the same data: coded blocks, the same with random bytes written
+// over a part (bad codes, runs past 63, stuffed bytes and markers), and pure
+// noise. Statuses, blocks, positions, markers and reader states agree.
+TEST(HuffmanBlocks, FastAcTableDecodesAsTheTableAlone)
+{
+    Tables t;
+    auto fast = std::make_unique<HuffmanFastAcTable>();
+    ASSERT_EQ(InitHuffmanFastAcTable(&t.acDecoder, fast.get()), 0);
+    std::mt19937 rng(41);
+    std::vector<Block> blocks(60);
+    for (Block& b : blocks) {
+        const int density = 1 + static_cast<int>(rng() % 6);
+        for (int i = 1; i < 64; ++i)
+            b[i] = static_cast<std::int16_t>(rng() % density == 0 ? static_cast<int>(rng() % 63) - 31 : 0);
+        if (rng() % 5 == 0)
+            b[static_cast<int>(1 + rng() % 63)] = static_cast<std::int16_t>(static_cast<int>(rng() % 2047) - 1023);
+        b[0] = static_cast<std::int16_t>(static_cast<int>(rng() % 201) - 100);
+    }
+    const Coded coded = EncodeBlocks(blocks, t);
+    ASSERT_EQ(coded.status, 0);
+    for (int variant = 0; variant < 24; ++variant) {
+        SCOPED_TRACE("variant " + std::to_string(variant));
+        Bytes data = coded.bytes;
+        if (variant >= 1 && variant < 20) {
+            const std::size_t from = rng() % data.size();
+            for (std::size_t i = from; i < std::min(data.size(), from + 1 + rng() % 40); ++i)
+                data[i] = static_cast<std::uint8_t>(rng());
+        } else if (variant >= 20) {
+            for (auto& byte : data)
+                byte = static_cast<std::uint8_t>(rng());
+        }
+        auto plainState = std::make_unique<HuffmanDecoderState>();
+        auto fastState = std::make_unique<HuffmanDecoderState>();
+        InitHuffmanDecoderState(plainState.get());
+        InitHuffmanDecoderState(fastState.get());
+        std::int32_t plainPosition = 0, fastPosition = 0, plainMarker = 0, fastMarker = 0;
+        std::int16_t plainDc = 0, fastDc = 0;
+        const auto length = static_cast<std::int32_t>(data.size());
+        for (std::size_t n = 0; n < blocks.size(); ++n) {
+            Block plain, quick;
+            plain.fill(0x5A5A);
+            quick.fill(0x5A5A);
+            const PrimitiveStatus expected =
+                DecodeHuffman8x8(data.data(), length, &plainPosition, plain.data(), &plainDc, &plainMarker,
+                                 &t.dcDecoder, &t.acDecoder, plainState.get());
+            const PrimitiveStatus got =
+                DecodeHuffman8x8Fast(data.data(), length, &fastPosition, quick.data(), &fastDc, &fastMarker,
+                                     &t.dcDecoder, &t.acDecoder, fast.get(), fastState.get());
+            ASSERT_EQ(got, expected) << "block " << n;
+            ASSERT_EQ(quick, plain) << "block " << n;
+            ASSERT_EQ(fastPosition, plainPosition) << "block " << n;
+            ASSERT_EQ(fastMarker, plainMarker) << "block " << n;
+            ASSERT_EQ(fastDc, plainDc) << "block " << n;
+            ASSERT_EQ(fastState->pendingBits, plainState->pendingBits) << "block " << n;
+            ASSERT_EQ(fastState->pendingCount, plainState->pendingCount) << "block " << n;
+            ASSERT_EQ(fastState->blockExtent, plainState->blockExtent) << "block " << n;
+            if (variant == 0) {
+                ASSERT_EQ(got, 0);
+                ASSERT_EQ(quick, blocks[n]) << "block " << n;
+            }
+            if (expected != 0)
+                break;
+        }
+    }
+    // Whole MCUs of six blocks in one call each give the coded blocks back
+    // (one DC predictor, as the blocks were coded).
+    {
+        auto state = std::make_unique<HuffmanDecoderState>();
+        InitHuffmanDecoderState(state.get());
+        std::int32_t position = 0, marker = 0;
+        std::int16_t predictor = 0;
+        std::vector<Block> out(blocks.size());
+        for (std::size_t first = 0; first + 6 <= blocks.size(); first += 6) {
+            std::int16_t* targets[6];
+            std::int16_t* dcs[6];
+            const HuffmanDecoderSpec* dcTables[6];
+            const HuffmanDecoderSpec* acTables[6];
+            const HuffmanFastAcTable* fastTables[6];
+            for (int i = 0; i < 6; ++i) {
+                targets[i] = out[first + i].data();
+                dcs[i] = &predictor;
+                dcTables[i] = &t.dcDecoder;
+                acTables[i] = &t.acDecoder;
+                fastTables[i] = fast.get();
+            }
+            ASSERT_EQ(DecodeHuffmanMcuFast(coded.bytes.data(), static_cast<std::int32_t>(coded.bytes.size()),
+                                           &position, targets, 6, dcs, dcTables, acTables, fastTables, &marker,
+                                           state.get()),
+                      0)
+                << "MCU at block " << first;
+        }
+        ASSERT_EQ(blocks.size() % 6, 0u);
+        for (std::size_t n = 0; n < blocks.size(); ++n)
+            ASSERT_EQ(out[n], blocks[n]) << "block " << n;
+        const HuffmanFastAcTable* noFast[1] = {nullptr};
+        std::int16_t* one[1] = {out[0].data()};
+        std::int16_t* dc[1] = {&predictor};
+        const HuffmanDecoderSpec* dcTable[1] = {&t.dcDecoder};
+        const HuffmanDecoderSpec* acTable[1] = {&t.acDecoder};
+        EXPECT_EQ(DecodeHuffmanMcuFast(coded.bytes.data(), 4, &position, one, 1, dc, dcTable, acTable, noFast,
+                                       &marker, state.get()),
+                  -8);
+    }
+    Block out;
+    std::int32_t position = 0, marker = 0;
+    std::int16_t lastDc = 0;
+    auto state = std::make_unique<HuffmanDecoderState>();
+    InitHuffmanDecoderState(state.get());
+    EXPECT_EQ(DecodeHuffman8x8Fast(coded.bytes.data(), 4, &position, out.data(), &lastDc, &marker, &t.dcDecoder,
+                                   &t.acDecoder, nullptr, state.get()),
+              -8);
+    EXPECT_EQ(InitHuffmanFastAcTable(nullptr, fast.get()), -8);
 }
 
 TEST(HuffmanBlocks, DecoderStopsAtMarkersAndCorruptRuns)

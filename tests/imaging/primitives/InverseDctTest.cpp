@@ -385,6 +385,32 @@ TEST(InverseDct, PairGivesTheBytesOfTwoSingleBlocksInEveryVariant)
                 << primitives_test::SlotName(slot) << " round " << round;
         }
     }
+    // Blocks with only the DC coded, over the whole range of dequantised DC
+    // values (the shortcuts' saturation), the other block with or without AC.
+    for (const int dc : {-32768, -20000, -1024, -1, 0, 1, 1023, 20000, 32767})
+        for (const int q : {1, 8, 255, 65535})
+            for (const bool otherHasAc : {false, true}) {
+                std::array<std::int16_t, 128> coefficients{};
+                coefficients[0] = static_cast<std::int16_t>(dc);
+                coefficients[64] = static_cast<std::int16_t>(-dc / 3);
+                if (otherHasAc)
+                    coefficients[64 + 9] = 5;
+                const Table table = Uniform(static_cast<std::uint16_t>(q));
+                std::vector<std::uint8_t> reference(24 * 8, 0xCD);
+                {
+                    primitives_test::ScopedCpuVariant portable(0);
+                    ASSERT_EQ(InverseDctDequant8x8To8u(coefficients.data(), reference.data(), 24, table.data()), 0);
+                    ASSERT_EQ(
+                        InverseDctDequant8x8To8u(coefficients.data() + 64, reference.data() + 8, 24, table.data()), 0);
+                }
+                for (const std::int32_t slot : primitives_test::SupportedSlots()) {
+                    primitives_test::ScopedCpuVariant variant(slot);
+                    std::vector<std::uint8_t> out(24 * 8, 0xCD);
+                    ASSERT_EQ(InverseDctDequant8x8To8uPair(coefficients.data(), out.data(), 24, table.data()), 0);
+                    EXPECT_EQ(primitives_test::FirstDifference(out, reference), "")
+                        << primitives_test::SlotName(slot) << " DC " << dc << " quantiser " << q;
+                }
+            }
     std::vector<std::uint8_t> untouched(16, 0xCD);
     const std::array<std::int16_t, 128> zero{};
     const Table table = Uniform(1);

@@ -33,13 +33,23 @@ TEST(Lossless, PredictionRoundTripsForEveryPredictorAndPrecision)
 
 TEST(Lossless, PredictorsAndFirstSample)
 {
-    // Ra = 40000 (read as -25536), Rb = 0: predictor 7 gives 52768 modulo 2^16.
+    // Samples are unsigned: Ra = 40000, Rb = 0 predict 20000 with predictor 7
+    // (read as signed they would predict 52768).
     const Row previous{0, 0};
-    const Row current{static_cast<std::int16_t>(40000), static_cast<std::int16_t>(52768)};
+    const Row current{static_cast<std::int16_t>(40000), static_cast<std::int16_t>(20000)};
     Row differences(2);
     ASSERT_EQ(LosslessPredictRow(current.data(), previous.data(), differences.data(), 2, 7), 0);
     EXPECT_EQ(differences[1], 0);
     EXPECT_EQ(static_cast<std::uint16_t>(differences[0]), 40000);
+    // Predictors 5 and 6 halve unsigned differences: Ra = 60000, Rb = 50000,
+    // Rc = 10000 give 80000 and 75000, i.e. 14464 and 9464 modulo 2^16.
+    const Row above{10000, static_cast<std::int16_t>(50000)};
+    const Row here{static_cast<std::int16_t>(60000), static_cast<std::int16_t>(14464)};
+    ASSERT_EQ(LosslessPredictRow(here.data(), above.data(), differences.data(), 2, 5), 0);
+    EXPECT_EQ(differences[1], 0);
+    const Row here6{static_cast<std::int16_t>(60000), static_cast<std::int16_t>(9464)};
+    ASSERT_EQ(LosslessPredictRow(here6.data(), above.data(), differences.data(), 2, 6), 0);
+    EXPECT_EQ(differences[1], 0);
     // The first sample of a first row from 2^(P - Pt - 1).
     const Row one{200};
     Row d(1);

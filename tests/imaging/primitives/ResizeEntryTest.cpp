@@ -3,11 +3,13 @@
 // position reaches past the region.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "SlotSweep.h"
@@ -339,6 +341,72 @@ TEST(ResizePlane, IntegralBoxSumsDoNotWrap)
                                 ResizeSampleType::U16, false),
               0);
     EXPECT_EQ(out16, 65535);
+}
+
+// Whole boxes of 8-bit samples in every slot, one and four channels, against
+// a direct sum: boxes up to the largest whose sums still fit 16 bits (16 x 16
+// of 255) and just past it, boxes reaching past the region's last row and
+// column, box areas whose half-up rounding meets exact ties (2 x 2, 2 x 3),
+// and frame-sized pictures.
+TEST(ResizeSuperSample, WholeBoxesMatchTheirSumsInEverySlot)
+{
+    struct Case {
+        const char* name;
+        ImageSize src;
+        int xDivisor, yDivisor;
+        ImageSize dst;
+        bool saturated;  // every sample 255
+    };
+    const Case cases[] = {
+        {"1920x1080 by 3", {1920, 1080}, 3, 3, {640, 360}, false},
+        {"960x540 by 2", {960, 540}, 2, 2, {480, 270}, false},
+        {"2 x 3 boxes", {301, 203}, 2, 3, {150, 67}, false},
+        {"16 x 16 of 255", {256, 128}, 16, 16, {16, 8}, true},
+        {"16 x 16", {259, 131}, 16, 16, {16, 8}, false},
+        {"17 x 16 of 255", {289, 64}, 17, 16, {17, 4}, true},
+        {"boxes past the last row and column", {10, 10}, 16, 16, {1, 1}, false},
+        {"4 x 5, odd edges", {47, 29}, 4, 5, {11, 5}, false},
+    };
+    for (const Case& c : cases)
+        for (const int channels : {1, 4}) {
+            SCOPED_TRACE(std::string(c.name) + (channels == 1 ? ", one channel" : ", four channels"));
+            const int rowBytes = c.src.width * channels;
+            std::vector<std::uint8_t> src = RandomBytes(static_cast<std::size_t>(rowBytes) * c.src.height, 7);
+            if (c.saturated)
+                std::fill(src.begin(), src.end(), std::uint8_t{255});
+            const double xFactor = 1.0 / c.xDivisor, yFactor = 1.0 / c.yDivisor;
+            // The expected picture: each box's sum, samples past the region
+            // repeating its last row and column, trunc(sum x norm + 0.5).
+            std::vector<std::uint8_t> expected(static_cast<std::size_t>(c.dst.width) * c.dst.height * channels);
+            for (int y = 0; y < c.dst.height; ++y)
+                for (int x = 0; x < c.dst.width; ++x)
+                    for (int k = 0; k < channels; ++k) {
+                        std::uint64_t sum = 0;
+                        for (int j = 0; j < c.yDivisor; ++j)
+                            for (int i = 0; i < c.xDivisor; ++i) {
+                                const int sy = std::min(y * c.yDivisor + j, c.src.height - 1);
+                                const int sx = std::min(x * c.xDivisor + i, c.src.width - 1);
+                                sum += src[static_cast<std::size_t>(sy) * rowBytes + sx * channels + k];
+                            }
+                        const double v = std::min(static_cast<double>(sum) * (xFactor * yFactor) + 0.5, 255.0);
+                        expected[(static_cast<std::size_t>(y) * c.dst.width + x) * channels + k] =
+                            static_cast<std::uint8_t>(v);
+                    }
+            for (const std::int32_t slot : SupportedSlots()) {
+                SCOPED_TRACE(SlotName(slot));
+                ScopedCpuVariant variant(slot);
+                std::vector<std::uint8_t> out(expected.size(), kCanary);
+                ImageRect roi{0, 0, c.src.width, c.src.height};
+                const PrimitiveStatus status =
+                    channels == 1
+                        ? ResizePlane_8u_C1R(src.data(), c.src, rowBytes, roi, out.data(), c.dst.width, c.dst,
+                                             xFactor, yFactor, ResizeMode::SuperSample)
+                        : ResizeSuperSample(src.data(), c.src, rowBytes, &roi, out.data(), c.dst.width * 4, c.dst,
+                                            xFactor, yFactor, 4, 4, ResizeSampleType::U8, false);
+                ASSERT_EQ(status, 0);
+                ASSERT_EQ(FirstDifference(out, expected), "");
+            }
+        }
 }
 
 TEST(ResizeDrivers, ClipTheRegionInPlace)

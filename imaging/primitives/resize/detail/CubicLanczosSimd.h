@@ -32,10 +32,33 @@ struct Cubic8uSse2Kernels : PortableCubicKernels<std::uint8_t, CubicTo8u> {
     static constexpr auto* Column = &CubicColumnKernel_8u_Sse2;
 };
 
+// AVX2 (slot 5): one-channel cubic rows and cubic column blends.
+void CubicRowKernel_8u_C1_Avx2(const std::uint8_t* src, std::int32_t n, std::int32_t stride,
+                               const std::int32_t* columns, const float* weights, float* out);
+
+void CubicColumnKernel_8u_Avx2(std::uint8_t* dst, std::int32_t count, const float* t, const float* b0,
+                               const float* b1, const float* b2, const float* b3);
+
+struct Cubic8uAvx2Kernels : Cubic8uSse2Kernels {
+    static constexpr auto* Row1 = &CubicRowKernel_8u_C1_Avx2;
+    static constexpr auto* Column = &CubicColumnKernel_8u_Avx2;
+};
+
 struct Lanczos8uSse2Kernels : PortableLanczosKernels<std::uint8_t, SixTapTo8u> {
     static constexpr auto* Row1 = &LanczosRowKernel<std::uint8_t, 1, &SixTapRow_8u_C1_Sse2>;
     static constexpr auto* Row4 = &LanczosRowKernel<std::uint8_t, 4, &SixTapRow_8u_C4_Sse2>;
     static constexpr auto* Column = &SixTapColumn_8u_Sse2;
+};
+
+// AVX2 (slot 5): one-channel six-tap rows and six-tap column blends.
+void SixTapRow_8u_C1_Avx2(const std::uint8_t* src, std::int32_t stride, const std::int32_t* columns,
+                          const float* weights, float* out, std::int32_t n);
+void SixTapColumn_8u_Avx2(std::uint8_t* dst, std::int32_t count, const float* w, const float* b0, const float* b1,
+                          const float* b2, const float* b3, const float* b4, const float* b5);
+
+struct Lanczos8uAvx2Kernels : Lanczos8uSse2Kernels {
+    static constexpr auto* Row1 = &LanczosRowKernel<std::uint8_t, 1, &SixTapRow_8u_C1_Avx2>;
+    static constexpr auto* Column = &SixTapColumn_8u_Avx2;
 };
 
 }  // namespace resize_detail

@@ -197,8 +197,15 @@ void LanczosRowKernel(const Sample* src, std::int32_t stride, const std::int32_t
             edge(-1, w(0) + w(1), {2, 3, 4, 5});
     }
     const std::int32_t first = c;
-    while (c < width && columns[c] < (right - 3) * pixel)
-        ++c;
+    // Columns ascend: the interior ends where the right-edge columns begin,
+    // found from the end of the row (a few steps, not a walk over the row).
+    {
+        const std::int32_t limit = (right - 3) * pixel;
+        std::int32_t end = width;
+        while (end > first && columns[end - 1] >= limit)
+            --end;
+        c = end;
+    }
     if (c > first)
         Interior(src, stride, columns + first, weights + 6 * first, out + Channels * first, c - first);
     for (; c < width && columns[c] == (right - 3) * pixel; ++c) {

@@ -93,10 +93,50 @@ struct PortableRowAdd {
     }
 };
 
+// The boxes of fractional ratios as taps: for destination column m and tap
+// k < count, the accumulator element index[k x width + m] with the weight
+// weight[k x width + m]. Taps follow the routine's order of additions (head,
+// whole elements, repeated last element, tail); a box with fewer taps ends in
+// taps of weight 0 on its first element, which leave a double sum as it is.
+struct ColumnTaps {
+    std::int32_t count;
+    std::int32_t width;
+    const std::int32_t* index;
+    const double* weight;
+};
+
+// Whole boxes of 8-bit samples (both sides integral, at most 256 samples a
+// box) are summed in 16 bits: the sum of a box is the same integer as in the
+// 64-bit accumulators, and (sum + offset) x multiplier >> (16 + shift) gives
+// the routine's trunc(clamp(sum x norm + 0.5)) for every sum a box can have
+// (the routine checks that before taking this path).
+struct WholeBoxRounding {
+    std::uint16_t offset;
+    std::uint16_t multiplier;
+    std::int32_t shift;
+};
+
+// Sums of whole boxes: SumRows16 writes, for i < n, acc[i] = the sum over
+// rows r < rows (at least 1) of first[r x stepBytes + i]. Collapse1 and
+// Collapse4 write width pixels of one and four channels, pixel m from the
+// accumulator pixels m x mx .. m x mx + mx - 1, rounded as above.
+struct PortableWholeBoxes {
+    static void SumRows16(const std::uint8_t* first, std::int32_t stepBytes, std::int32_t rows, std::int32_t n,
+                          std::uint16_t* acc);
+    static void Collapse1(const std::uint16_t* acc, std::int32_t width, std::int32_t mx,
+                          const WholeBoxRounding& rounding, std::uint8_t* out);
+    static void Collapse4(const std::uint16_t* acc, std::int32_t width, std::int32_t mx,
+                          const WholeBoxRounding& rounding, std::uint8_t* out);
+};
+
 // SSE2 row adders for 8-bit samples (x86 only).
 struct RowAdd8uSse2 {
     static void Whole(const std::uint8_t* s, std::int32_t n, float* acc);
     static void Weighted(const std::uint8_t* s, std::int32_t n, double w, float* acc);
+    static void SumRows16(const std::uint8_t* first, std::int32_t stepBytes, std::int32_t rows, std::int32_t n,
+                          std::uint16_t* acc);
+    static void Collapse4(const std::uint16_t* acc, std::int32_t width, std::int32_t mx,
+                          const WholeBoxRounding& rounding, std::uint8_t* out);
 };
 // AVX2 adds, and the horizontal pass of four-channel float accumulators:
 // each channel's sum in double in the routine's order, then
@@ -104,8 +144,19 @@ struct RowAdd8uSse2 {
 struct RowAdd8uAvx2 {
     static void Whole(const std::uint8_t* s, std::int32_t n, float* acc);
     static void Weighted(const std::uint8_t* s, std::int32_t n, double w, float* acc);
+    // As Whole and Weighted into an accumulator of zeros, written without
+    // reading it (it need not be cleared).
+    static void WholeFirst(const std::uint8_t* s, std::int32_t n, float* acc);
+    static void WeightedFirst(const std::uint8_t* s, std::int32_t n, double w, float* acc);
     static void CollapseFour(const ColumnBox* boxes, std::int32_t width, const float* acc, std::int32_t e, double norm,
                              std::uint8_t* out);
+    // The horizontal pass of one-channel float accumulators from taps, four
+    // destination samples a vector: trunc(clamp(sum x norm + 0.5)) of each.
+    static void CollapseOne(const ColumnTaps& taps, const float* acc, double norm, std::uint8_t* out);
+    static void SumRows16(const std::uint8_t* first, std::int32_t stepBytes, std::int32_t rows, std::int32_t n,
+                          std::uint16_t* acc);
+    static void Collapse4(const std::uint16_t* acc, std::int32_t width, std::int32_t mx,
+                          const WholeBoxRounding& rounding, std::uint8_t* out);
 };
 
 template <typename T, int Layout, class RowAdd = PortableRowAdd<T>>
