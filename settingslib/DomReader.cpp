@@ -265,8 +265,20 @@ bool ParseDomElement(const DomNode& node, ReaderState& st) {
                     st.code = kDomMissingStartTagName;
                     return false;
                 }
-                DomNode child = AppendChild(node, WString(t + name.start, name.length),
-                                            tok.kind == kTokOpenDecl);
+                WString childName(t + name.start, name.length);
+                // "<?name?>": a declaration without attributes ends at its
+                // name, as one with attributes ends at the last of them. Read
+                // otherwise it would take in everything after it, and the
+                // writer's own "<?name?>" would not load back.
+                const bool bareDeclaration = tok.kind == kTokOpenDecl && childName.size() > 1 &&
+                                             childName.back() == u'?' && t[st.pos] == u'>';
+                if (bareDeclaration) childName.pop_back();
+                DomNode child = AppendChild(node, std::move(childName), tok.kind == kTokOpenDecl);
+                if (bareDeclaration) {
+                    ++st.pos;
+                    st.pending = t + st.pos;
+                    break;
+                }
                 if (!ParseDomElement(child, st)) return false;
                 if (st.pendingEndTag) {
                     if (!r.name) {

@@ -55,6 +55,7 @@ const TextCase kTextCases[] = {
      "<!DOCTYPE x [<!ENTITY e \"v\">]><a/>"},
     {"unterminated doctype", "<!DOCTYPE x [<!ENTITY", 7, 1, 10, "<empty handle>"},
     {"nested processing instruction closes", "<a><?pi x?></a>", 0, 0, 0, "<a><?pi x?></a>"},
+    {"declaration without attributes closes", "<a><?pi?><b/></a>", 0, 0, 0, "<a><?pi?><b/></a>"},
     {"unexpected token in a tag", "<a =x>", 8, 1, 5, "<empty handle>"},
     {"missing start tag name", "<a><>", 4, 1, 6, "<empty handle>"},
     {"missing end tag name", "<a></>", 5, 1, 7, "<empty handle>"},
