@@ -30,27 +30,11 @@ bool IsListed(QStringView name, const std::initializer_list<std::string_view>& n
     return false;
 }
 
-XmlArchiveCheck CheckXmlArchiveNames(const std::string& bytes, const char* topName, size_t maxBytes,
-                                     const std::initializer_list<std::string_view>* elementNames);
-
 bool IsBlank(QStringView text) {
     for (const QChar c : text)
         if (!c.isSpace()) return false;
     return true;
 }
-
-}  // namespace
-
-XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, size_t maxBytes) {
-    return CheckXmlArchiveNames(bytes, topName, maxBytes, nullptr);
-}
-
-XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, size_t maxBytes,
-                                std::initializer_list<std::string_view> elementNames) {
-    return CheckXmlArchiveNames(bytes, topName, maxBytes, &elementNames);
-}
-
-namespace {
 
 XmlArchiveCheck CheckXmlArchiveNames(const std::string& bytes, const char* topName, size_t maxBytes,
                                      const std::initializer_list<std::string_view>* elementNames) {
@@ -106,6 +90,15 @@ XmlArchiveCheck CheckXmlArchiveNames(const std::string& bytes, const char* topNa
 }
 
 }  // namespace
+
+XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, size_t maxBytes) {
+    return CheckXmlArchiveNames(bytes, topName, maxBytes, nullptr);
+}
+
+XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, size_t maxBytes,
+                                std::initializer_list<std::string_view> elementNames) {
+    return CheckXmlArchiveNames(bytes, topName, maxBytes, &elementNames);
+}
 
 bool ReadXmlArchiveFile(const std::string& path, size_t maxBytes, std::string& bytes) {
     bytes.clear();
