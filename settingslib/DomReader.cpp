@@ -227,6 +227,13 @@ bool ParseRawSection(const DomNode& node, ReaderState& st, const DomRawDelimiter
     return false;
 }
 
+// A name that starts with a quote (one without its closing quote before
+// the next markup) cannot be written back: followed by an attribute's
+// quoted value it would read as one quoted text. Such a document is refused.
+bool StartsWithQuote(const char16_t* t, const Token& tok) {
+    return tok.length > 0 && (t[tok.start] == u'"' || t[tok.start] == u'\'');
+}
+
 bool MatchEndTagName(const std::optional<WString>& name, const char16_t* at) {
     if (!name) return false;
     for (size_t i = 0; i < name->size(); ++i)
@@ -261,7 +268,7 @@ bool ParseDomElement(const DomNode& node, ReaderState& st) {
             if (tok.kind == kTokOpen || tok.kind == kTokOpenDecl) {
                 if (FlushPendingText(node, st, tok.start)) return false;
                 const Token name = ReadDomToken(st);
-                if (name.kind != kTokText) {
+                if (name.kind != kTokText || StartsWithQuote(t, name)) {
                     st.code = kDomMissingStartTagName;
                     return false;
                 }
@@ -316,7 +323,10 @@ bool ParseDomElement(const DomNode& node, ReaderState& st) {
             break;
 
         case State::AttributeName:
-            if (tok.kind == kTokText) {
+            if (tok.kind == kTokText && StartsWithQuote(t, tok)) {
+                st.code = kDomUnexpectedToken;
+                return false;
+            } else if (tok.kind == kTokText) {
                 attributeName.assign(t + tok.start, tok.length);
                 state = State::Equals;
             } else if (tok.kind == kTokClose) {
@@ -332,7 +342,10 @@ bool ParseDomElement(const DomNode& node, ReaderState& st) {
             break;
 
         case State::Equals:
-            if (tok.kind == kTokText) {
+            if (tok.kind == kTokText && StartsWithQuote(t, tok)) {
+                st.code = kDomUnexpectedToken;
+                return false;
+            } else if (tok.kind == kTokText) {
                 AppendAttribute(node, std::move(attributeName), std::nullopt);
                 attributeName.assign(t + tok.start, tok.length);
             } else if (tok.kind == kTokClose || tok.kind == kTokCloseEmpty) {

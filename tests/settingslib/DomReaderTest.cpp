@@ -56,6 +56,10 @@ const TextCase kTextCases[] = {
     {"unterminated doctype", "<!DOCTYPE x [<!ENTITY", 7, 1, 10, "<empty handle>"},
     {"nested processing instruction closes", "<a><?pi x?></a>", 0, 0, 0, "<a><?pi x?></a>"},
     {"declaration without attributes closes", "<a><?pi?><b/></a>", 0, 0, 0, "<a><?pi?><b/></a>"},
+    // Names that start with a quote could not be written back.
+    {"attribute name starting with a quote", "<a \"b=1/>", 8, 1, 6, "<empty handle>"},
+    {"valueless attribute name starting with a quote", "<a x 'b/>", 8, 1, 8, "<empty handle>"},
+    {"element name starting with a quote", "<\"a/>", 4, 1, 4, "<empty handle>"},
     {"unexpected token in a tag", "<a =x>", 8, 1, 5, "<empty handle>"},
     {"missing start tag name", "<a><>", 4, 1, 6, "<empty handle>"},
     {"missing end tag name", "<a></>", 5, 1, 7, "<empty handle>"},
