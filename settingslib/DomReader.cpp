@@ -234,6 +234,17 @@ bool StartsWithQuote(const char16_t* t, const Token& tok) {
     return tok.length > 0 && (t[tok.start] == u'"' || t[tok.start] == u'\'');
 }
 
+// An element name that, written after its '<', would begin a comment, a
+// CDATA section or a document type ("<\n!--" read as an element): it
+// could not be written back as an element.
+bool OpensRawSection(const char16_t* t, const Token& tok) {
+    for (const char16_t* open : {u"!--", u"![CDATA[", u"!DOCTYPE"}) {
+        const WStringView prefix(open);
+        if (WStringView(t + tok.start, tok.length).substr(0, prefix.size()) == prefix) return true;
+    }
+    return false;
+}
+
 bool MatchEndTagName(const std::optional<WString>& name, const char16_t* at) {
     if (!name) return false;
     for (size_t i = 0; i < name->size(); ++i)
@@ -268,7 +279,7 @@ bool ParseDomElement(const DomNode& node, ReaderState& st) {
             if (tok.kind == kTokOpen || tok.kind == kTokOpenDecl) {
                 if (FlushPendingText(node, st, tok.start)) return false;
                 const Token name = ReadDomToken(st);
-                if (name.kind != kTokText || StartsWithQuote(t, name)) {
+                if (name.kind != kTokText || StartsWithQuote(t, name) || OpensRawSection(t, name)) {
                     st.code = kDomMissingStartTagName;
                     return false;
                 }
