@@ -13,9 +13,9 @@
 
 #include "archive/fs/RecInfo.h"
 #include "media/FFmpegSource.h"
-#include "media/SupportedLenses.h"
 #include "platform/TextCodec.h"
 #include "platform/TimeZone.h"
+#include "render/Lenses.h"
 
 const char* const kMediaFileNamePattern =
     "(?<channelName>.+) (?<year>[0-9]{4})-(?<month>[0-9]{2})-(?<day>[0-9]{2}) "
@@ -73,8 +73,17 @@ int64_t ParseRecInfoTime(const std::string& text, const std::string& format, cha
             value = utils::LocalPtimeToUtc(value);
         result = (value - kEpoch).total_microseconds() / 1000;
         const size_t at = text.find(separator);
-        if (at != std::string::npos)
-            result += boost::lexical_cast<int64_t>(text.substr(at + 1));
+        if (at != std::string::npos) {
+            const int64_t fraction = boost::lexical_cast<int64_t>(text.substr(at + 1));
+            // Milliseconds of one second: anything else is no time of the
+            // text's second, and summing it could overflow.
+            if (fraction < 0 || fraction > 999) {
+                if (valid != nullptr)
+                    *valid = false;
+                return 0;
+            }
+            result += fraction;
+        }
     } catch (const std::exception&) {
         // The result reached so far stands.
     }
@@ -83,20 +92,18 @@ int64_t ParseRecInfoTime(const std::string& text, const std::string& format, cha
 
 int32_t ParseLensType(const std::string& text)
 {
-    if (text.empty())
-        return 0;
-    if (text == "Standart")
-        return 1;
-    if (text == "AutoCalibrated")
-        return 2;
-    const std::vector<std::string> lenses = render::MakeSupportedLensList();
-    const auto it = std::find(lenses.begin(), lenses.end(), text);
-    return it == lenses.end() ? 0 : static_cast<int32_t>(it - lenses.begin()) + 3;
+    return render::LensTypeOfText(text);
 }
 
 int32_t ParseTimeZoneOffset(const std::string& text)
 {
-    const int32_t seconds = boost::lexical_cast<int32_t>(text) * 60;
+    // Zones lie within a day of UTC; a larger offset is no zone, and its
+    // product would overflow.
+    constexpr int32_t kMaxZoneMinutes = 24 * 60;
+    const int32_t minutes = boost::lexical_cast<int32_t>(text);
+    if (minutes < -kMaxZoneMinutes || minutes > kMaxZoneMinutes)
+        throw boost::bad_lexical_cast();
+    const int32_t seconds = minutes * 60;
     int32_t local = 0;
     if (platform::tz::OffsetAt(static_cast<int64_t>(std::time(nullptr)), &local) && local == seconds)
         return 0;

@@ -56,15 +56,16 @@ extern const char* const kMediaFileNamePattern;
 // A date and time text read with a boost date-time format into ms since
 // 1970; unless keepAsUtc the text is local time. The text after the first
 // `separator` is added as milliseconds. An empty text gives 0. A text the
-// format cannot read gives 0 and clears *valid (when given); a fraction that
-// is not a number only loses the fraction.
+// format cannot read, or whose fraction is a number outside 0..999, gives 0
+// and clears *valid (when given); a fraction that is not a number only loses
+// the fraction.
 int64_t ParseRecInfoTime(const std::string& text, const std::string& format, char separator, bool keepAsUtc,
                          bool* valid = nullptr);
-// 0 empty or unknown, 1 "Standart", 2 "AutoCalibrated", 3.. the panomorph
-// lens codes in the order of render::MakeSupportedLensList.
+// The lens type of a lens text, by the one table in render/Lenses.h.
 int32_t ParseLensType(const std::string& text);
 // Minutes east of UTC as seconds; 0 when that is this computer's offset now.
-// Throws boost::bad_lexical_cast for a text that is not a number.
+// Throws boost::bad_lexical_cast for a text that is not a number or lies
+// more than a day (1440 minutes) from UTC.
 int32_t ParseTimeZoneOffset(const std::string& text);
 
 namespace filters {

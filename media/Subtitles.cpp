@@ -107,8 +107,9 @@ void ParseSrtPosition(const std::string& rest, SubtitleEntry& entry)
     // Pieces in the order X1, X2, Y1, Y2.
     entry.x = static_cast<double>(v[0]);
     entry.y = static_cast<double>(v[2]);
-    entry.width = static_cast<double>(v[1] - v[0]);
-    entry.height = static_cast<double>(v[3] - v[2]);
+    // Differences taken in double: the values span the whole long long range.
+    entry.width = static_cast<double>(v[1]) - static_cast<double>(v[0]);
+    entry.height = static_cast<double>(v[3]) - static_cast<double>(v[2]);
 }
 
 bool ParseSrtFile(const std::string& path, BaseSubtitlesSource::EntryMap& entries)

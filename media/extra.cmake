@@ -5,13 +5,12 @@ file(GLOB _harnway_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/addon/*.cp
 add_library(Harnway SHARED ${_harnway_srcs})
 target_include_directories(Harnway PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(Harnway PRIVATE PkgConfig::FFMPEG)
-# clang links its sanitizer run-time into programs only: the add-on of a
-# fuzzing build takes those symbols from the program that loads it.
-# Nor does it carry the fuzzer's coverage counters: the add-on stands for a
-# component outside the program, and the fuzzers explore the program.
+# The add-on carries no fuzzer coverage counters: it stands for a component
+# outside the program, and the fuzzers explore the program.
 if(GAVEX_FUZZ)
   target_compile_options(Harnway PRIVATE -fno-sanitize=fuzzer-no-link)
-else()
+endif()
+if(NOT GAVEX_SHARED_LIBS_NEED_PROGRAM)
   target_link_options(Harnway PRIVATE -Wl,--no-undefined)
 endif()
 set_target_properties(Harnway PROPERTIES

@@ -73,12 +73,6 @@ void AppendStrips(std::vector<MeshVertex>& mesh, int rows, int columns,
 
 }  // namespace
 
-const std::vector<std::string>& SupportedLensList()
-{
-    static const std::vector<std::string> list{"A0**V", "A1UST", "A8TRT", "B0QQV", "B4QQV", "B5SST", "B6SST"};
-    return list;
-}
-
 void Dewarper::Rebuild(const QImage& frame, IRendererDevice& device)
 {
     meshes[0].clear();
@@ -147,10 +141,8 @@ double Dewarper::EstimateRadiusX(const QImage& frame)
 bool Dewarper::BuildPanomorphMeshes(const QImage& frame)
 {
     namespace pm = platform::panomorph;
-    // The settings list shows None, the two fisheye entries, then the lens
-    // codes from "A1UST" on: lens value 3 is the list's second code.
-    const std::size_t index = static_cast<std::size_t>(lens - 2);
-    if (lens < 3 || index >= SupportedLensList().size())
+    const std::string code = PanomorphLensCode(lens);
+    if (code.empty())
         return false;
     QImage input = frame.convertToFormat(QImage::Format_RGB32);
     std::vector<std::uint8_t> scratch(320u * 240u * 4u);
@@ -158,7 +150,7 @@ bool Dewarper::BuildPanomorphMeshes(const QImage& frame)
     pm::Buffer out{320, 240, 0, 0, 320, 240, scratch.data()};
     const int mount = position == 0 ? 1 : position == 1 ? 0 : 2;
     std::unique_ptr<pm::ICamera3D> camera = pm::CreateCamera3D();
-    camera->SetLens(SupportedLensList()[index]);
+    camera->SetLens(code);
     camera->SetVideoParams(in, out, 277, 0, mount);
     camera->GetACS();
     const pm::Vertex* vertices = nullptr;

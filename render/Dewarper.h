@@ -23,13 +23,11 @@
 #include <QRect>
 #include <QRectF>
 
+#include "render/Lenses.h"
 #include "render/Matrix.h"
 #include "render/RendererDevice.h"
 
 namespace render {
-
-// The panomorph lens codes, in the order of the settings list.
-const std::vector<std::string>& SupportedLensList();
 
 struct ViewParameters {
     double fovX = 0, fovY = 0, tx = 0, ty = 0, pan = 0, tilt = 0, k = 0;

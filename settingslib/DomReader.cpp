@@ -227,6 +227,24 @@ bool ParseRawSection(const DomNode& node, ReaderState& st, const DomRawDelimiter
     return false;
 }
 
+// A name that starts with a quote (one without its closing quote before
+// the next markup) cannot be written back: followed by an attribute's
+// quoted value it would read as one quoted text. Such a document is refused.
+bool StartsWithQuote(const char16_t* t, const Token& tok) {
+    return tok.length > 0 && (t[tok.start] == u'"' || t[tok.start] == u'\'');
+}
+
+// An element name that, written after its '<', would begin a comment, a
+// CDATA section or a document type ("<\n!--" read as an element): it
+// could not be written back as an element.
+bool OpensRawSection(const char16_t* t, const Token& tok) {
+    for (const char16_t* open : {u"!--", u"![CDATA[", u"!DOCTYPE"}) {
+        const WStringView prefix(open);
+        if (WStringView(t + tok.start, tok.length).substr(0, prefix.size()) == prefix) return true;
+    }
+    return false;
+}
+
 bool MatchEndTagName(const std::optional<WString>& name, const char16_t* at) {
     if (!name) return false;
     for (size_t i = 0; i < name->size(); ++i)
@@ -261,12 +279,24 @@ bool ParseDomElement(const DomNode& node, ReaderState& st) {
             if (tok.kind == kTokOpen || tok.kind == kTokOpenDecl) {
                 if (FlushPendingText(node, st, tok.start)) return false;
                 const Token name = ReadDomToken(st);
-                if (name.kind != kTokText) {
+                if (name.kind != kTokText || StartsWithQuote(t, name) || OpensRawSection(t, name)) {
                     st.code = kDomMissingStartTagName;
                     return false;
                 }
-                DomNode child = AppendChild(node, WString(t + name.start, name.length),
-                                            tok.kind == kTokOpenDecl);
+                WString childName(t + name.start, name.length);
+                // "<?name?>": a declaration without attributes ends at its
+                // name, as one with attributes ends at the last of them. Read
+                // otherwise it would take in everything after it, and the
+                // writer's own "<?name?>" would not load back.
+                const bool bareDeclaration = tok.kind == kTokOpenDecl && childName.size() > 1 &&
+                                             childName.back() == u'?' && t[st.pos] == u'>';
+                if (bareDeclaration) childName.pop_back();
+                DomNode child = AppendChild(node, std::move(childName), tok.kind == kTokOpenDecl);
+                if (bareDeclaration) {
+                    ++st.pos;
+                    st.pending = t + st.pos;
+                    break;
+                }
                 if (!ParseDomElement(child, st)) return false;
                 if (st.pendingEndTag) {
                     if (!r.name) {
@@ -304,7 +334,10 @@ bool ParseDomElement(const DomNode& node, ReaderState& st) {
             break;
 
         case State::AttributeName:
-            if (tok.kind == kTokText) {
+            if (tok.kind == kTokText && StartsWithQuote(t, tok)) {
+                st.code = kDomUnexpectedToken;
+                return false;
+            } else if (tok.kind == kTokText) {
                 attributeName.assign(t + tok.start, tok.length);
                 state = State::Equals;
             } else if (tok.kind == kTokClose) {
@@ -320,7 +353,10 @@ bool ParseDomElement(const DomNode& node, ReaderState& st) {
             break;
 
         case State::Equals:
-            if (tok.kind == kTokText) {
+            if (tok.kind == kTokText && StartsWithQuote(t, tok)) {
+                st.code = kDomUnexpectedToken;
+                return false;
+            } else if (tok.kind == kTokText) {
                 AppendAttribute(node, std::move(attributeName), std::nullopt);
                 attributeName.assign(t + tok.start, tok.length);
             } else if (tok.kind == kTokClose || tok.kind == kTokCloseEmpty) {

@@ -297,6 +297,8 @@ size_t RenderDomNode(const DomNodeRecord& n, WString& out, int f) {
             out.push_back(u'>');
             if (f != -1) out.push_back(u'\n');
         } else if (k > 0) {
+            // "<PRE>" would read back as a raw section: the blank stays.
+            if (WStringView(out).substr(out.size() - std::min<size_t>(out.size(), 5)) == u"<PRE ") out.push_back(u' ');
             out.back() = u'>';
             if (f >= 0) out.push_back(u'\n');
         } else {

@@ -39,13 +39,53 @@ void GoUp(WString& dir) {
     dir.resize(slash == WString::npos ? 0 : slash);
 }
 
-// The section: the top node's first child named "cantorel", or the top node
-// itself when a file without declaration holds only the section (then the
-// written file gains a declaration, and the section is its child when read
-// back: one section either way, so a value stored is read back).
+bool IsSectionElement(const DomNodeRecord& node) {
+    return node.name && !node.declaration && EqualsNoCase(*node.name, u"cantorel");
+}
+
+// The top level of a document is the top node's items when that node is a
+// declaration or the reader's nameless root, and the items of every
+// declaration found there: the reader makes everything after a declaration
+// its children, so a saved file read back nests what the tree held side by
+// side. Calls `visit` on each element of that level until it returns true.
+template <class Visit>
+bool VisitTopLevel(const DomNode& node, const Visit& visit) {
+    for (const DomNode& child : node->children) {
+        if (child->declaration ? VisitTopLevel(child, visit) : visit(child)) return true;
+    }
+    return false;
+}
+
+bool HoldsTopLevel(const DomNode& tree) { return tree->declaration || !tree->name; }
+
+// The section: the top node itself when it is "cantorel", else the first
+// "cantorel" of the top level, else the first "cantorel" child of the first
+// other element there (a file whose one element wraps the section; the
+// element is at the top level once a declaration is written above it).
 DomNode FindSection(const DomNode& tree) {
-    if (tree && tree->name && !tree->declaration && EqualsNoCase(*tree->name, u"cantorel")) return tree;
-    return FindChildByName(tree, u"cantorel");
+    if (!tree) return DomNode();
+    if (IsSectionElement(*tree.get())) return tree;
+    if (!HoldsTopLevel(tree)) return FindChildByName(tree, u"cantorel");
+    DomNode found;
+    VisitTopLevel(tree, [&found](const DomNode& child) {
+        if (!IsSectionElement(*child.get())) return false;
+        found = child;
+        return true;
+    });
+    if (found) return found;
+    VisitTopLevel(tree, [&found](const DomNode& child) {
+        if (!child->name) return false;
+        found = FindChildByName(child, u"cantorel");
+        return true;
+    });
+    return found;
+}
+
+DomNode NewTopDeclaration() {
+    DomNode top = NewDeclarationNode();
+    AppendAttribute(top, u"version", u"1.0");
+    AppendAttribute(top, u"encoding", u"utf-16");
+    return top;
 }
 
 }  // namespace
@@ -128,13 +168,22 @@ const WString* SettingsDocument::GetValue(const char16_t* key) const {
 }
 
 void SettingsDocument::SetValue(const char16_t* key, const char16_t* value) {
-    if (!tree_) {
-        tree_ = NewDeclarationNode();
-        AppendAttribute(tree_, u"version", u"1.0");
-        AppendAttribute(tree_, u"encoding", u"utf-16");
-    }
+    if (!tree_) tree_ = NewTopDeclaration();
     DomNode section = FindSection(tree_);
-    if (!section) section = AppendChild(tree_, u"cantorel");
+    if (!section) {
+        if (!HoldsTopLevel(tree_)) {
+            // A file whose one element is not the section: the saved file
+            // gains a declaration above that element anyway, so the new
+            // section goes beside it, under that declaration, where it is
+            // found again once the file is read back.
+            DomNode top = NewTopDeclaration();
+            tree_->parent = top.get();
+            top->order.push_back(static_cast<uint32_t>(top->children.size() << 2) | kItemChild);
+            top->children.push_back(tree_);
+            tree_ = top;
+        }
+        section = AppendChild(tree_, u"cantorel");
+    }
     DomNode entry = FindAddByKey(section, key);
     if (!entry) {
         entry = AppendChild(section, u"add");

@@ -81,12 +81,16 @@ void Settings::Load(const std::string& path) {
     if (!ReadXmlArchiveFile(path, kMaxSettingsBytes, bytes))
         throw boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error,
                                                 path.c_str());
-    const XmlArchiveCheck check = CheckXmlArchive(bytes, "info", kMaxSettingsBytes);
+    const XmlArchiveCheck check = CheckXmlArchive(
+        bytes, "info", kMaxSettingsBytes,
+        {"channels", "count", "item_version", "item", "id", "name", "titles", "SyncedTime", "SyncedSourceId",
+         "SyncedSourceType", "RotateAngle", "font_name", "font_size", "font_color", "x", "y", "w", "h", "title_name",
+         "title_id"});
     if (check == XmlArchiveCheck::Unsafe)
         throw boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error,
                                                 path.c_str());
     std::wistringstream stream(XmlArchiveWideText(bytes));
-    boost::archive::xml_wiarchive archive(stream);
+    boost::archive::xml_wiarchive archive(stream, kXmlArchiveFlags);
     SettingsRecord record;
     record.target = &m_channels;
     archive >> boost::serialization::make_nvp("info", record);

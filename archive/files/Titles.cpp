@@ -34,6 +34,25 @@ using WrittenNodes = std::vector<TitleNode*>;
 
 std::wstring FormatTimestamp(const TitleTime& t) { return pt::to_iso_wstring(t); }
 
+// XML holds no other characters: tab, line feed, carriage return, and the
+// code points from blank on except the surrogates, U+FFFE and U+FFFF.
+bool XmlCanHold(wchar_t c) {
+    const uint32_t u = static_cast<uint32_t>(c);
+    if (u < 0x20) return u == 0x09 || u == 0x0A || u == 0x0D;
+    if (u >= 0xD800 && u <= 0xDFFF) return false;
+    return u != 0xFFFE && u != 0xFFFF && u <= 0x10FFFF;
+}
+
+// A text as a file can store it: characters XML cannot hold are left out,
+// so that what is saved always loads back.
+std::wstring StorableText(const std::wstring& text) {
+    std::wstring kept;
+    kept.reserve(text.size());
+    for (const wchar_t c : text)
+        if (XmlCanHold(c)) kept.push_back(c);
+    return kept;
+}
+
 bool ParseTimestamp(const std::wstring& text, TitleTime& t) {
     if (text == L"+infinity") {
         t = TitleTime(boost::posix_time::pos_infin);
@@ -66,7 +85,8 @@ struct NodeSerializer {
     void save(Archive& ar, const unsigned int) const {
         const std::wstring Timestamp = FormatTimestamp(time);
         ar << BOOST_SERIALIZATION_NVP(Timestamp);
-        ar << boost::serialization::make_nvp("Text", text);
+        const std::wstring Text = StorableText(text);
+        ar << BOOST_SERIALIZATION_NVP(Text);
     }
     template <class Archive>
     void load(Archive& ar, const unsigned int) {
@@ -87,7 +107,8 @@ struct StreamSerializer {
 
     template <class Archive>
     void save(Archive& ar, const unsigned int) const {
-        ar << boost::serialization::make_nvp("Id", id);
+        const std::wstring Id = StorableText(id);
+        ar << BOOST_SERIALIZATION_NVP(Id);
         auto& nodes = stream->nodes;
         // The title in effect at begin, or the first node when none is.
         auto from = nodes.upper_bound(begin);
@@ -284,11 +305,12 @@ void LoadTitlesFile(ChannelTitles& channel, const std::string& path) {
     std::lock_guard<std::recursive_mutex> lock(channel.mutex);
     std::string bytes;
     if (!ReadXmlArchiveFile(path, kMaxTitlesBytes, bytes)) return;
-    const XmlArchiveCheck check = CheckXmlArchive(bytes, "Streams", kMaxTitlesBytes);
+    const XmlArchiveCheck check =
+        CheckXmlArchive(bytes, "Streams", kMaxTitlesBytes, {"Count", "Stream", "Id", "Node", "Timestamp", "Text"});
     if (check == XmlArchiveCheck::Unsafe) return;
     std::wistringstream stream(XmlArchiveWideText(bytes));
     try {
-        boost::archive::xml_wiarchive archive(stream);
+        boost::archive::xml_wiarchive archive(stream, kXmlArchiveFlags);
         ChannelSerializer Streams{&channel, TitleTime(), TitleTime(), nullptr};
         archive >> BOOST_SERIALIZATION_NVP(Streams);
         // Thrown while the archive lives: its destructor then skips the

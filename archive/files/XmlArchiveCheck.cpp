@@ -24,20 +24,28 @@ bool TagsAreBounded(const std::string& bytes) {
     return true;
 }
 
+bool IsListed(QStringView name, const std::initializer_list<std::string_view>& names) {
+    for (const std::string_view listed : names)
+        if (name == QLatin1String(listed.data(), static_cast<int>(listed.size()))) return true;
+    return false;
+}
+
 bool IsBlank(QStringView text) {
     for (const QChar c : text)
         if (!c.isSpace()) return false;
     return true;
 }
 
-}  // namespace
-
-XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, size_t maxBytes) {
+XmlArchiveCheck CheckXmlArchiveNames(const std::string& bytes, const char* topName, size_t maxBytes,
+                                     const std::initializer_list<std::string_view>* elementNames) {
     if (bytes.size() > maxBytes) return XmlArchiveCheck::Unsafe;
     if (std::memchr(bytes.data(), '\0', bytes.size()) != nullptr) return XmlArchiveCheck::Unsafe;
     if (!TagsAreBounded(bytes)) return XmlArchiveCheck::Unsafe;
 
-    QXmlStreamReader reader(QByteArray::fromRawData(bytes.data(), static_cast<int>(bytes.size())));
+    // Judged as the text the archives read, UTF-8 whatever the declaration
+    // says: a declared encoding the reader would honour (or fail to know and
+    // pass bytes through) could hide characters the archive then takes in.
+    QXmlStreamReader reader(QString::fromUtf8(bytes.data(), static_cast<int>(bytes.size())));
     const QString top = QString::fromLatin1(topName);
     int depth = 0;
     int topElements = 0;
@@ -52,6 +60,8 @@ XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, s
                 rootSeen = true;
             } else if (depth == 2) {
                 if (++topElements > 1 || reader.name() != top) shaped = false;
+            } else if (elementNames != nullptr && !IsListed(reader.name(), *elementNames)) {
+                return XmlArchiveCheck::Unsafe;
             }
             break;
         case QXmlStreamReader::EndElement:
@@ -77,6 +87,17 @@ XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, s
                                                                                : XmlArchiveCheck::Unsafe;
     }
     return shaped && rootSeen && topElements == 1 ? XmlArchiveCheck::Sound : XmlArchiveCheck::Damaged;
+}
+
+}  // namespace
+
+XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, size_t maxBytes) {
+    return CheckXmlArchiveNames(bytes, topName, maxBytes, nullptr);
+}
+
+XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, size_t maxBytes,
+                                std::initializer_list<std::string_view> elementNames) {
+    return CheckXmlArchiveNames(bytes, topName, maxBytes, &elementNames);
 }
 
 bool ReadXmlArchiveFile(const std::string& path, size_t maxBytes, std::string& bytes) {

@@ -7,9 +7,9 @@
 // (ending the process). Every document this process did not write itself is
 // checked here first.
 //
-//   XmlArchiveCheck check = CheckXmlArchive(bytes, "info", kMaxSettingsBytes);
+//   XmlArchiveCheck check = CheckXmlArchive(bytes, "info", kMaxSettingsBytes, {"id", ...});
 //   if (check == XmlArchiveCheck::Unsafe) fail;             // never read it
-//   { archive(...); archive >> item;                        // may throw
+//   { archive(stream, kXmlArchiveFlags); archive >> item;   // may throw
 //     if (check == XmlArchiveCheck::Damaged) throw ...; }   // while it lives
 //
 // Throwing while the archive is still alive makes its destructor skip the
@@ -18,7 +18,11 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
+#include <string_view>
+
+#include <boost/archive/basic_archive.hpp>
 
 enum class XmlArchiveCheck {
     Sound,    // well formed: one root "boost_serialization" whose only child
@@ -31,6 +35,18 @@ enum class XmlArchiveCheck {
 // `bytes` is the document as stored (UTF-8). `topName` is the name of the
 // one element inside the root. `maxBytes` bounds the whole document.
 XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, size_t maxBytes);
+
+// As above, and Unsafe when an element inside the top one has a name that is
+// not in `elementNames`. boost compares an end tag with the name it expects
+// by reading as many characters of the expected name as the tag has, past
+// that name's end when the tag is longer; a reader of a checked document
+// therefore opens its archive with kXmlArchiveFlags, which turns that
+// comparison off, and this list stands in for it.
+XmlArchiveCheck CheckXmlArchive(const std::string& bytes, const char* topName, size_t maxBytes,
+                                std::initializer_list<std::string_view> elementNames);
+
+// The flags of an archive reading a document checked against its names.
+inline constexpr unsigned kXmlArchiveFlags = boost::archive::no_xml_tag_checking;
 
 // Reads a whole file into `bytes`; false when it cannot be opened or read, or
 // when it is larger than `maxBytes` (then `bytes` is left empty).

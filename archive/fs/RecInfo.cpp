@@ -19,11 +19,15 @@ AviFileData ParseRecInfoXml(const std::string& xml) {
     std::string shape = xml;
     for (char& c : shape)
         if (static_cast<unsigned char>(c) >= 0x80) c = 'x';
-    const XmlArchiveCheck check = CheckXmlArchive(shape, "recinfo", kMaxRecInfoBytes);
+    const XmlArchiveCheck check = CheckXmlArchive(
+        shape, "recinfo", kMaxRecInfoBytes,
+        {"time_zone", "camera", "count", "item_version", "item", "id", "name", "video", "audio", "text", "titles",
+         "records", "settings", "lens", "position", "display", "x", "y", "w", "h", "streams", "start", "end",
+         "font_name", "font_size", "font_color", "title_name", "title_id"});
     if (check != XmlArchiveCheck::Sound)
         throw boost::archive::archive_exception(boost::archive::archive_exception::input_stream_error);
     std::istringstream in(xml);
-    boost::archive::xml_iarchive archive(in);
+    boost::archive::xml_iarchive archive(in, kXmlArchiveFlags);
     AviFileData data;
     archive >> boost::serialization::make_nvp("recinfo", data);
     return data;

@@ -7,12 +7,17 @@
 #include <ctime>
 #include <sstream>
 
+#include <boost/lexical_cast.hpp>
+
 #include "MediaTestSupport.h"
 #include "archive/files/ArchiveSettings.h"
 #include "media/FFmpegSource.h"
 #include "media/MediaFileRecord.h"
+#include "platform/Panomorph.h"
 #include "platform/TextCodec.h"
 #include "platform/TimeZone.h"
+#include "render/D3DRendererDevice.h"
+#include "render/Dewarper.h"
 #include "support/MediaFiles.h"
 #include "support/TempDir.h"
 
@@ -132,8 +137,8 @@ std::ostream& operator<<(std::ostream& out, const RecordCase& c)
     return out << c.name;
 }
 
-const std::string kFront = "1|Front|1577934245000+1500|v1|a1|s1,s2,|1|7200|5";
-const std::string kFrontLater = "1|Front|1577934600000+1000|v1|||0|7200|5";  // no audio in this item
+const std::string kFront = "1|Front|1577934245000+1500|v1|a1|s1,s2,|1|7200|4";
+const std::string kFrontLater = "1|Front|1577934600000+1000|v1|||0|7200|4";  // no audio in this item
 const std::string kBack = "Hof \xC3\xBC|Hof \xC3\xBC|1577934245200+1800|v2|||0|7200|0";
 
 const RecordCase kRecordCases[] = {
@@ -240,6 +245,36 @@ TEST(MediaFileRecords, FileThatDoesNotOpenGivesNoRecord)
     EXPECT_TRUE(records.empty());
 }
 
+TEST(MediaFileRecords, ItemsWithAnOverflowingTimeOrZoneAreRefused)
+{
+    FixedZone zone;
+    const struct {
+        const char* zone;
+        int32_t shift;  // an unusable zone leaves the recording in this computer's
+    } zones[] = {{"120", 7200}, {"99999999", 0}, {"-2147483648", 0}, {"2147483647", 0}};
+    for (const auto& z : zones) {
+        SCOPED_TRACE(z.zone);
+        VindaraFileSystem::AviFileData data = TwoCameras(z.zone);
+        auto& items = data.camera[0].records;
+        items.push_back(Item({"v1"}, "2020-01-02T04-00-00", "2020-01-02T04-00-01.99999999999999999"));
+        items.push_back(Item({"v1"}, "2020-01-02T04-10-00.9223372036854775807", "2020-01-02T04-10-01"));
+        items.push_back(Item({"v1"}, "2020-01-02T04-20-00.1000", "2020-01-02T04-20-01"));
+        MediaFileRecord file;
+        file.path = "/nowhere/export.mkv";
+        std::vector<MediaFileRecord> records;
+        filters::ReadRecInfoRecords(gavex_test::RecInfoXml(data), file, records);
+        std::vector<std::string> got;
+        for (const MediaFileRecord& r : records)
+            got.push_back(Describe(r));
+        const std::string shift = "|" + std::to_string(z.shift) + "|";
+        EXPECT_EQ(got, (std::vector<std::string>{
+                           "1|Front|1577934245000+1500|v1|a1|s1,s2,|1" + shift + "4",
+                           "1|Front|1577934600000+1000|v1|||0" + shift + "4",
+                           "Hof \xC3\xBC|Hof \xC3\xBC|1577934245200+1800|v2|||0" + shift + "0",
+                       }));
+    }
+}
+
 TEST(MediaFileRecords, RecInfoTimes)
 {
     FixedZone zone;
@@ -258,6 +293,13 @@ TEST(MediaFileRecords, RecInfoTimes)
         {"2020-01-02T06-04-05.123", "%Y-%m-%dT%H-%M-%S", '.', false, kItemStart + 123, true},  // local UTC+3
         {"2020-01-02 06-04-05_089", "%Y-%m-%d %H-%M-%S", '_', false, kItemStart + 89, true},
         {"2020-01-02T03-04-05.x", "%Y-%m-%dT%H-%M-%S", '.', true, kItemStart, true},  // the fraction is lost
+        {"2020-01-02T03-04-05.999", "%Y-%m-%dT%H-%M-%S", '.', true, kItemStart + 999, true},
+        // A fraction that is no millisecond of the second refuses the time
+        // (the largest would overflow the sum).
+        {"2020-01-02T03-04-05.1000", "%Y-%m-%dT%H-%M-%S", '.', true, 0, false},
+        {"2020-01-02T03-04-05.-1", "%Y-%m-%dT%H-%M-%S", '.', true, 0, false},
+        {"2020-01-02T03-04-05.9223372036854775807", "%Y-%m-%dT%H-%M-%S", '.', true, 0, false},
+        {"2020-01-02 06-04-05_99999999999", "%Y-%m-%d %H-%M-%S", '_', false, 0, false},
         {"garbage", "%Y-%m-%dT%H-%M-%S", '.', true, 0, false},
         {"2020-13-02T03-04-05", "%Y-%m-%dT%H-%M-%S", '.', true, 0, false},
     };
@@ -272,8 +314,8 @@ TEST(MediaFileRecords, RecInfoTimes)
 TEST(MediaFileRecords, LensTypesAndZones)
 {
     const std::pair<const char*, int32_t> lenses[] = {
-        {"", 0},      {"Standart", 1}, {"AutoCalibrated", 2}, {"A0**V", 3}, {"A1UST", 4}, {"A8TRT", 5},
-        {"B0QQV", 6}, {"B4QQV", 7},    {"B5SST", 8},          {"B6SST", 9}, {"b6sst", 0}, {"Standard", 0},
+        {"", 0},      {"Standart", 1}, {"AutoCalibrated", 2}, {"A0**V", 0}, {"A1UST", 3}, {"A8TRT", 4},
+        {"B0QQV", 5}, {"B4QQV", 6},    {"B5SST", 7},          {"B6SST", 8}, {"b6sst", 0}, {"Standard", 0},
     };
     for (const auto& [text, type] : lenses)
         EXPECT_EQ(ParseLensType(text), type) << text;
@@ -284,6 +326,63 @@ TEST(MediaFileRecords, LensTypesAndZones)
     EXPECT_EQ(ParseTimeZoneOffset("-300"), -18000);
     EXPECT_EQ(ParseTimeZoneOffset("0"), 0);
     EXPECT_ANY_THROW(ParseTimeZoneOffset("abc"));
+    EXPECT_EQ(ParseTimeZoneOffset("1440"), 86400);
+    EXPECT_EQ(ParseTimeZoneOffset("-1440"), -86400);
+    // Beyond a day: no zone, and minutes times 60 would overflow.
+    for (const char* far : {"1441", "-1441", "35791395", "-35791395", "2147483647", "-2147483648"}) {
+        SCOPED_TRACE(far);
+        EXPECT_THROW(ParseTimeZoneOffset(far), boost::bad_lexical_cast);
+    }
+}
+
+// A camera of the lens library that notes the lens it is given.
+class LensNotingCamera : public platform::panomorph::ICamera3D {
+public:
+    static inline std::string lensSet;
+
+    int SetLens(const std::string& code) override
+    {
+        lensSet = code;
+        return 0;
+    }
+    int SetVideoParams(const platform::panomorph::Buffer&, const platform::panomorph::Buffer&, int, int,
+                       int) override
+    {
+        return 0;
+    }
+    int GetACS() override { return 0; }
+    int GetPTZ3DModel(const platform::panomorph::Vertex*&, int&, const unsigned*&, int&) override { return -1; }
+    int GetPerimetric3DModel(const platform::panomorph::Vertex*&, int&, const unsigned*&, const unsigned*&,
+                             int&) override
+    {
+        return -1;
+    }
+};
+
+TEST(MediaFileRecords, TheLensNamedInAFileIsTheLensDrawn)
+{
+    platform::panomorph::SetCamera3DFactory([] { return std::make_unique<LensNotingCamera>(); });
+    const QImage frame = [] {
+        QImage f(64, 64, QImage::Format_RGB32);
+        f.fill(Qt::white);
+        return f;
+    }();
+    const std::vector<std::string>& codes = render::SupportedLensList();
+    for (size_t i = 0; i < codes.size(); ++i) {
+        SCOPED_TRACE(codes[i]);
+        const int32_t type = ParseLensType(codes[i]);
+        // Only the first code has no stored type: the settings offer the rest.
+        EXPECT_EQ(type == 0, i == 0);
+        if (type == 0)
+            continue;
+        LensNotingCamera::lensSet.clear();
+        render::D3DRendererDevice device;
+        render::Dewarper dewarper;
+        dewarper.lens = type;
+        dewarper.Rebuild(frame, device);
+        EXPECT_EQ(LensNotingCamera::lensSet, codes[i]);
+    }
+    platform::panomorph::SetCamera3DFactory(nullptr);
 }
 
 }  // namespace

@@ -85,6 +85,16 @@ TEST_F(SubtitlesTest, SrtWithCrlfAndNoFinalBlankLine)
     ExpectCues(entries, {{1500, L"line one\nline two", 0, 0, 0, 0}, {3000, L"end", 0, 0, 0, 0}});
 }
 
+TEST_F(SubtitlesTest, SrtExtremePositionsGiveTheirTrueSize)
+{
+    // Differences of values at the ends of the integer range.
+    const auto entries = Parse(
+        "00:00:05,000 --> 00:00:06,000 X1:-9223372036854775808 X2:9223372036854775807 "
+        "Y1:9223372036854775807 Y2:-9223372036854775808\ntext\n\n");
+    ExpectCues(entries, {{5000, L"text", -9223372036854775808.0, 9223372036854775807.0, 18446744073709551615.0,
+                          -18446744073709551615.0}});
+}
+
 TEST_F(SubtitlesTest, SrtBadPositionKeepsTheCue)
 {
     const auto entries = Parse("00:00:05,000 --> 00:00:06,000 X1:a X2:1 Y1:2 Y2:3\ntext\n\n");

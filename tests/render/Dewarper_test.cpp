@@ -243,7 +243,7 @@ TEST_F(PanomorphTest, TheLibraryModelBecomesBothMeshes)
     QImage frame(100, 50, QImage::Format_RGB32);
     frame.fill(Qt::white);
     d.Rebuild(frame, device);
-    EXPECT_EQ(TinyCamera::lensSet, "A1UST") << "lens 3 is the settings list's first lens code";
+    EXPECT_EQ(TinyCamera::lensSet, "A1UST") << "lens 3 is the first code the settings offer";
     EXPECT_EQ(TinyCamera::mountSet, 1);
     ASSERT_EQ(d.meshes[0].size(), 3u);
     const double* v = d.meshes[0][0].values;  // library vertex 2

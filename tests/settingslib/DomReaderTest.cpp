@@ -55,6 +55,15 @@ const TextCase kTextCases[] = {
      "<!DOCTYPE x [<!ENTITY e \"v\">]><a/>"},
     {"unterminated doctype", "<!DOCTYPE x [<!ENTITY", 7, 1, 10, "<empty handle>"},
     {"nested processing instruction closes", "<a><?pi x?></a>", 0, 0, 0, "<a><?pi x?></a>"},
+    {"declaration without attributes closes", "<a><?pi?><b/></a>", 0, 0, 0, "<a><?pi?><b/></a>"},
+    // Names that start with a quote could not be written back.
+    {"attribute name starting with a quote", "<a \"b=1/>", 8, 1, 6, "<empty handle>"},
+    {"valueless attribute name starting with a quote", "<a x 'b/>", 8, 1, 8, "<empty handle>"},
+    {"element name starting with a quote", "<\"a/>", 4, 1, 4, "<empty handle>"},
+    // Element names that, written back, would open a raw section.
+    {"element name of a comment's opening", "<a><\n!-- x -->", 4, 2, 5, "<empty handle>"},
+    {"element name of a document type's opening", "< !DOCTYPE/>", 4, 1, 11, "<empty handle>"},
+    {"element PRE is written with a blank", "<a>< PRE>x</PRE ></a>", 0, 0, 0, "<a><PRE >x</PRE></a>"},
     {"unexpected token in a tag", "<a =x>", 8, 1, 5, "<empty handle>"},
     {"missing start tag name", "<a><>", 4, 1, 6, "<empty handle>"},
     {"missing end tag name", "<a></>", 5, 1, 7, "<empty handle>"},

@@ -256,6 +256,19 @@ TEST(SettingsDocument, AStoredValueIsReadBackFromEveryLoadableFile) {
              return be;
          }()},
         {"declaration without section", "<?xml version=\"1.0\"?><other a=\"1\"/>"},
+        // Files whose first node is not the declaration.
+        {"UTF-16 without BOM, element then declaration", Utf16LeFile("<E><?x").substr(2)},
+        {"element holding a declaration", "<E><?xml version=\"1.0\"?></E>"},
+        {"element holding the section", "<E><cantorel><add key=\"Culture\" value=\"x\"/></cantorel></E>"},
+        {"bare declarations", "<?a?><?b?><cantorel/>"},
+        {"other element only", "<other a=\"1\"/>"},
+        {"other element before the section", "<other/><cantorel><add key=\"Culture\" value=\"x\"/></cantorel>"},
+        {"comment before the declaration",
+         "<!-- c --><?xml version=\"1.0\"?><cantorel><add key=\"Culture\" value=\"x\"/></cantorel>"},
+        {"text before the declaration", "t<?xml version=\"1.0\"?><cantorel/>"},
+        {"section holding a declaration", "<cantorel><?x a=\"1\"?><add key=\"Culture\" value=\"x\"/></cantorel>"},
+        {"declaration after the section", "<cantorel/><?xml version=\"1.0\"?>"},
+        {"two declarations", "<?xml version=\"1.0\"?><?y?><cantorel/>"},
     };
     for (const auto& f : files) {
         TempDir dir;

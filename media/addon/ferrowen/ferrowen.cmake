@@ -15,7 +15,9 @@ foreach(_fw IN ITEMS Ferrowen3_64 Ferrowen7_64 Ferrowen3S140321)
   target_link_libraries(${_fw} PRIVATE ZLIB::ZLIB)
   # The codec's loops are meant to be vectorised.
   target_compile_options(${_fw} PRIVATE -O3)
-  target_link_options(${_fw} PRIVATE -Wl,--no-undefined)
+  if(NOT GAVEX_SHARED_LIBS_NEED_PROGRAM)
+    target_link_options(${_fw} PRIVATE -Wl,--no-undefined)
+  endif()
   set_target_properties(${_fw} PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}
     CXX_VISIBILITY_PRESET hidden

@@ -163,6 +163,50 @@ TEST(TitlesTest, LoadMergesAndToleratesBrokenFiles) {
     EXPECT_EQ(target.FindStream(L"A")->nodes.size(), 2u);
 }
 
+TEST(TitlesTest, WhatIsSavedLoadsBack) {
+    gavex_test::TempDir dir{"titles"};
+    const std::string path = dir.path() + "/1A2F.t05";
+    const struct {
+        std::wstring text;
+        std::wstring loaded;  // without the characters XML cannot hold
+    } cases[] = {
+        {L"plain <&> \"quoted\" 'x'", L"plain <&> \"quoted\" 'x'"},
+        {L"tab\tline\nbreak", L"tab\tline\nbreak"},
+        {L"caf\u00E9 \U0001F600", L"caf\u00E9 \U0001F600"},
+        {std::wstring(L"a\x01" L"b\x1F" L"c\x7F" L"d"), L"ab" L"c\x7F" L"d"},
+        {std::wstring(L"e\xFFFE" L"f\xFFFF" L"g"), L"efg"},
+        {std::wstring(1, static_cast<wchar_t>(0xD800)) + L"h" + static_cast<wchar_t>(0x110000), L"h"},
+    };
+    TitleTime at = At("20220527T100000");
+    ChannelTitles titles;
+    for (const auto& c : cases) {
+        titles.AddText(L"A\x02", at, c.text);
+        at += pt::seconds(1);
+    }
+    ASSERT_TRUE(SaveTitlesFile(titles, path, At("20220527T090000"), At("20220527T110000")));
+    ChannelTitles loaded;
+    LoadTitlesFile(loaded, path);
+    const auto stream = loaded.FindStream(L"A");
+    ASSERT_TRUE(stream) << gavex_test::ReadFileString(path);
+    ASSERT_EQ(stream->nodes.size(), std::size(cases));
+    size_t i = 0;
+    for (const auto& node : stream->nodes) EXPECT_EQ(node.second.text, cases[i++].loaded) << i;
+
+    // A file declaring another encoding is still read as UTF-8: a control
+    // byte in it refuses the file instead of reaching a title.
+    std::string other = gavex_test::ReadFileString(path);
+    other.replace(other.find("UTF-8"), 5, "UTF-7");
+    ChannelTitles utf7;
+    std::ofstream(dir.path() + "/utf7.t05", std::ios::binary) << other;
+    LoadTitlesFile(utf7, dir.path() + "/utf7.t05");
+    EXPECT_EQ(utf7.StreamCount(), 1u) << "the declaration alone changes nothing";
+    other.replace(other.find("plain"), 1, "\x01");
+    std::ofstream(dir.path() + "/utf7.t05", std::ios::binary | std::ios::trunc) << other;
+    ChannelTitles control;
+    LoadTitlesFile(control, dir.path() + "/utf7.t05");
+    EXPECT_EQ(control.StreamCount(), 0u);
+}
+
 TEST(TitlesTest, EmptyChannelFile) {
     gavex_test::TempDir dir{"titles"};
     const std::string path = dir.path() + "/x.t01";

@@ -36,9 +36,33 @@ TEST(XmlArchiveCheckTest, SoundDamagedAndUnsafeDocuments) {
         {"character reference to zero", kHead + "<info><a>&#0;</a></info></boost_serialization>",
          XmlArchiveCheck::Unsafe},
         {"not XML", "hello", XmlArchiveCheck::Unsafe},
+        // The archives read UTF-8 whatever the declaration says.
+        {"control byte under a UTF-7 declaration",
+         "<?xml version=\"1.0\" encoding=\"UTF-7\"?><boost_serialization><info><a>x\x01y</a></info>"
+         "</boost_serialization>",
+         XmlArchiveCheck::Unsafe},
+        {"UTF-7 text under a UTF-7 declaration is read as it stands",
+         "<?xml version=\"1.0\" encoding=\"UTF-7\"?><boost_serialization><info><a>+AAE-</a></info>"
+         "</boost_serialization>",
+         XmlArchiveCheck::Sound},
     };
     for (const auto& c : cases) EXPECT_EQ(CheckXmlArchive(c.text, "info", 1 << 20), c.expected) << c.what;
     EXPECT_EQ(CheckXmlArchive(sound, "info", sound.size()), XmlArchiveCheck::Sound);
+
+    // With the names the document may hold, any other name inside the top
+    // element is unsafe: the archive then reads without comparing names.
+    const struct {
+        const char* what;
+        std::string text;
+        XmlArchiveCheck expected;
+    } named[] = {
+        {"listed names", sound, XmlArchiveCheck::Sound},
+        {"longer name", kHead + "<info><ab>1</ab></info></boost_serialization>", XmlArchiveCheck::Unsafe},
+        {"unlisted name deeper", kHead + "<info><a><c/></a></info></boost_serialization>", XmlArchiveCheck::Unsafe},
+        {"listed, cut short", kHead + "<info><a>1</a>", XmlArchiveCheck::Damaged},
+        {"unlisted, cut short", kHead + "<info><b>1", XmlArchiveCheck::Unsafe},
+    };
+    for (const auto& c : named) EXPECT_EQ(CheckXmlArchive(c.text, "info", 1 << 20, {"a"}), c.expected) << c.what;
     EXPECT_EQ(CheckXmlArchive(sound, "info", sound.size() - 1), XmlArchiveCheck::Unsafe);
 }
 

@@ -164,6 +164,10 @@ TEST(RecInfoTest, HostileDocumentsAreRefusedBeforeTheArchiveReadsThem) {
         {"an element after the document", with("</boost_serialization>", "<more/></boost_serialization>")},
         {"comment before the closing root tag", with("</boost_serialization>", "<!-- x --></boost_serialization>")},
         {"mismatched end tag", with("</time_zone>", "</time_zonf>")},
+        // boost compared the end tag with "count" past that name's end.
+        {"a longer element where count belongs",
+         with("<count>1</count>", "<count" + std::string(40, 'x') + ">1</count" + std::string(40, 'x') + ">")},
+        {"an element the description has no place for", with("<time_zone>", "<zone/><time_zone>")},
         {"far too long", with("<time_zone>120", "<time_zone>" + std::string(2u << 20, '1'))},
     };
     for (const auto& c : cases) {
