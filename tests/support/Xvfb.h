@@ -18,6 +18,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/GraphicsDrivers.h"
+
 namespace testsupport {
 
 class Xvfb {
@@ -57,6 +59,8 @@ public:
     }
     ~Xvfb()
     {
+        // What the windows' OpenGL loaded stays until the process ends.
+        KeepGraphicsDriversLoaded();
         if (m_pid > 0) {
             kill(m_pid, SIGTERM);
             waitpid(m_pid, nullptr, 0);

@@ -15,7 +15,9 @@
 #endif
 
 #ifdef GAVEX_WATCH_WITH_SANITIZER_HOOKS
-#include <sanitizer/allocator_interface.h>
+// Declared here: GCC's run-time has the hook but ships no header for it.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onAllocate)(const volatile void*, size_t),
+                                                         void (*onFree)(const volatile void*));
 #endif
 
 namespace {
