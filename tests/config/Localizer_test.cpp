@@ -70,7 +70,7 @@ TEST(Localizer, TranslationFileTranslatesTheTexts)
     localizer.LoadTranslations();
     EXPECT_EQ(PasswordPromptText(), "Enter password:") << "no translation files";
 
-    localizer.SetResolver(std::make_shared<FixedFolder>(GAVEX_TEST_BINARY_DIR "/app-core-culture"));
+    localizer.SetResolver(std::make_shared<FixedFolder>(GAVEX_TEST_BINARY_DIR "/config-culture"));
     localizer.LoadTranslations();
     EXPECT_EQ(PasswordPromptText(), QString::fromUtf8("Passwort eingeben:"));
     EXPECT_EQ(InvalidPasswordText(), QString::fromUtf8("Ungültiges Passwort!"));
