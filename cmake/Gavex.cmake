@@ -75,10 +75,53 @@ function(gavex_folder_tests folder)
   if(EXISTS ${dir}/extra.cmake)
     include(${dir}/extra.cmake)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_PREFIX "${folder}:"
-                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-                         ENVIRONMENT_MODIFICATION "GAVEX_REGISTRY_DIR=set:${PROJECT_BINARY_DIR}/test-registry"
-                           "XDG_DATA_HOME=set:${PROJECT_BINARY_DIR}/test-data")
+  # Listing the cases runs the program before any test property applies: a
+  # sanitizer build starts it (and so its cases) with the sanitizer options.
+  if(GAVEX_SANITIZER_ENV)
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${GAVEX_SANITIZER_ENV})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_PREFIX "${folder}:")
+  # The cases' environment. gtest_discover_tests hands each property one value
+  # only (a second one would become a property name), so CTest sets the list on
+  # the discovered cases itself, from a script read after the discovery.
+  _gavex_sanitizer_modifications(sanitizer)
+  set(environment "QT_QPA_PLATFORM=set:offscreen" "GAVEX_REGISTRY_DIR=set:${PROJECT_BINARY_DIR}/test-registry"
+      "XDG_DATA_HOME=set:${PROJECT_BINARY_DIR}/test-data" ${sanitizer})
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+  file(WRITE ${script}
+       "if(${name}_TESTS)\n"
+       "  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT_MODIFICATION [==[${environment}]==])\n"
+       "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+endfunction()
+
+# GAVEX_SANITIZER_ENV (VAR=value, for `cmake -E env`) as CTest environment
+# modifications (VAR=set:value).
+function(_gavex_sanitizer_modifications out)
+  set(modifications "")
+  foreach(variable IN LISTS GAVEX_SANITIZER_ENV)
+    string(FIND "${variable}" "=" at)
+    string(SUBSTRING "${variable}" 0 ${at} name)
+    math(EXPR at "${at} + 1")
+    string(SUBSTRING "${variable}" ${at} -1 value)
+    list(APPEND modifications "${name}=set:${value}")
+  endforeach()
+  set(${out} ${modifications} PARENT_SCOPE)
+endfunction()
+
+# gavex_sanitizer_test_environment()
+#   In a sanitizer build, gives every test added so far in the calling folder
+#   with add_test the sanitizer options (the GoogleTest cases get them in
+#   gavex_folder_tests). Called at the end of a folder's test list.
+function(gavex_sanitizer_test_environment)
+  _gavex_sanitizer_modifications(modifications)
+  if(NOT modifications)
+    return()
+  endif()
+  get_property(tests DIRECTORY PROPERTY TESTS)
+  foreach(test IN LISTS tests)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT_MODIFICATION ${modifications})
+  endforeach()
 endfunction()
 
 # gavex_folder_bench(<folder> <library targets...>)

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "base/Locks.h"
 #include "base/Log.h"
@@ -55,23 +57,49 @@ qormisc::CriticalSection& Library71Lock()
     return lock;
 }
 
+// The folder the loader took the linked 7.1 library from; empty when it
+// cannot be told.
+std::string LinkedLibraryFolder()
+{
+    void* linked = dlopen("libFerrowen3S140321.so", RTLD_NOW | RTLD_NOLOAD);
+    if (!linked)
+        return std::string();
+    char origin[PATH_MAX + 1] = {};
+    const bool known = dlinfo(linked, RTLD_DI_ORIGIN, origin) == 0;
+    dlclose(linked);
+    return known ? std::string(origin) : std::string();
+}
+
 } // namespace
 
-// A codec library opened by name: from the program's folder first, then by
-// the loader's search (the linked 7.1 library's run path among it).
+// A codec library opened by path: from the program's folder, else from the
+// folder of the linked 7.1 library (where the linked library's run path led
+// the loader), else by the loader's own search. A bare name alone would not
+// do: the loader searches the run path of the object that calls dlopen, and
+// under a sanitizer's run-time that is the run-time's interceptor, not us.
 class Library
 {
 public:
     explicit Library(const char* name)
     {
-        const std::string beside = misc_GetModuleDir() + "/" + name;
-        m_handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+        std::vector<std::string> paths{misc_GetModuleDir() + "/" + name};
+        const std::string linkedFolder = LinkedLibraryFolder();
+        if (!linkedFolder.empty())
+            paths.push_back(linkedFolder + "/" + name);
+        for (const std::string& path : paths) {
+            m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (m_handle)
+                break;
+        }
         if (!m_handle)
             m_handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
         if (!m_handle) {
             // dlopen leaves no error number: tell a missing file from one
             // that would not load.
-            m_error = access(beside.c_str(), F_OK) == 0 ? ENOEXEC : ENOENT;
+            m_error = ENOENT;
+            for (const std::string& path : paths)
+                if (access(path.c_str(), F_OK) == 0)
+                    m_error = ENOEXEC;
             const char* why = dlerror();
             Logger()->Trace("[WAVELET] %s", why ? why : name);
         }

@@ -12,7 +12,8 @@ if(NOT GAVEX_DEJAVU_SANS)
 endif()
 add_custom_command(
   OUTPUT ${GAVEX_RESOURCES_DIR}/.skin-stamp
-  COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:gavex_make_skin> ${GAVEX_RESOURCES_DIR}
+  COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ${GAVEX_SANITIZER_ENV}
+          $<TARGET_FILE:gavex_make_skin> ${GAVEX_RESOURCES_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${GAVEX_DEJAVU_SANS} ${GAVEX_RESOURCES_DIR}/DejaVuSans.ttf
   COMMAND ${CMAKE_COMMAND} -E touch ${GAVEX_RESOURCES_DIR}/.skin-stamp
   DEPENDS gavex_make_skin ${GAVEX_DEJAVU_SANS}

@@ -38,26 +38,39 @@ uint32_t GetU32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
-// Whole file into memory; false when it cannot be opened or is empty. A read
-// error after a successful open throws the file exception.
+// An index lists the files of one hour, 25 bytes each: anything larger is
+// not an index, whatever it holds.
+constexpr off_t kMaxIndexFileSize = 64 * 1024 * 1024;
+
+// Whole file into memory; false when it cannot be opened, is not a regular
+// file, is empty or is larger than any index. The buffer is sized from the
+// open file's own size, never from a seek (a folder or a device "seeks" to
+// LONG_MAX), and the open does not wait for a writer of a FIFO. A read error
+// after a successful open throws the file exception.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
     struct Closer {
-        FILE* f;
-        ~Closer() { std::fclose(f); }
-    } closer{f};
-    if (std::fseek(f, 0, SEEK_END) != 0) return false;
-    const long size = std::ftell(f);
-    if (size <= 0) return false;
-    std::rewind(f);
-    bytes.resize(static_cast<size_t>(size));
-    const size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
-    if (got != bytes.size()) {
-        const int err = std::ferror(f) ? errno : 0;
-        if (err != 0) platform::FileException::ThrowErrno(err, path);
-        bytes.resize(got);
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (st.st_size <= 0 || st.st_size > kMaxIndexFileSize) return false;
+    bytes.resize(static_cast<size_t>(st.st_size));
+    // A file that shrank since fstat gives what is left; one that grew gives
+    // the size fstat saw.
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            platform::FileException::ThrowErrno(errno, path);
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
     }
+    bytes.resize(got);
     return true;
 }
 

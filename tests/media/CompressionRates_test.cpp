@@ -54,6 +54,7 @@ TEST(CompressionRates, Stored65ValuesAreTakenAsTheyAre)
 {
     FreshStore("stored65", "[SOFTWARE\\QOR\\Vindara\\Video\\Compression\\High]\n\"1\"=\"40\"\n\"3\"=\"\"\n");
     wavelet::WxWl3 codec(704, 288, -3);
+    ASSERT_NE(codec.Rates(), nullptr);
     EXPECT_EQ(codec.Rates()->Rate(CompressionRates::High, 2), 40); // beyond 25: no range check
     EXPECT_EQ(codec.Rates()->Rate(CompressionRates::High, 4), 14); // empty: the default
     EXPECT_EQ(Stored(kRates + "High", 1), "40");

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "render/GLHelper.h"
+#include "support/GraphicsDrivers.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ protected:
             eglDestroyContext(m_display, m_context);
         if (m_surface != EGL_NO_SURFACE)
             eglDestroySurface(m_display, m_surface);
+        testsupport::KeepGraphicsDriversLoaded();
         eglTerminate(m_display);
     }
 

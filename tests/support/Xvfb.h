@@ -1,6 +1,12 @@
 #pragma once
 // A private X server for tests that need real windows and OpenGL: Xvfb with
 // GLX on a display number it picks itself, killed with the object.
+//
+// The test process (and what it starts) then runs without the desktop's
+// accessibility bridge and without a session bus: a shown window would make
+// Qt's accessibility look for the bus, and libdbus would fork a helper to
+// launch one, which is slow at best and deadlocks under a sanitizer's
+// allocator. Nothing the tests check needs either.
 
 #include <csignal>
 #include <cstdio>
@@ -12,6 +18,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/GraphicsDrivers.h"
+
 namespace testsupport {
 
 class Xvfb {
@@ -19,6 +27,9 @@ public:
     // Starts the server; Display() is empty when it could not be started.
     explicit Xvfb(const char* screen = "1920x1080x24")
     {
+        setenv("QT_ACCESSIBILITY", "0", 1);
+        setenv("NO_AT_BRIDGE", "1", 1);
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
         int pipeFds[2];
         if (pipe(pipeFds) != 0)
             return;
@@ -48,6 +59,8 @@ public:
     }
     ~Xvfb()
     {
+        // What the windows' OpenGL loaded stays until the process ends.
+        KeepGraphicsDriversLoaded();
         if (m_pid > 0) {
             kill(m_pid, SIGTERM);
             waitpid(m_pid, nullptr, 0);

@@ -3,12 +3,16 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "AllocationWatch.h"
 #include "EngineTestSupport.h"
 #include "archive/fs/FileSystem.h"
 #include "support/ArchiveFileWriter.h"
@@ -163,6 +167,56 @@ TEST_F(IdxFileTest, DamagedAndUnusualFiles) {
 
     out.clear();
     EXPECT_FALSE(engine.LoadIndex(0, Path("missing.idx"), out));
+}
+
+// Whatever stands at an index path that is not a regular file of an
+// index's size reads as a damaged index: nothing added, no error, and no
+// buffer sized from anything but the file's own size (a folder used to
+// "seek" to LONG_MAX and ask for that much memory; a FIFO used to block the
+// open until a writer came).
+TEST_F(IdxFileTest, AnythingButARegularFileOfIndexSizeIsDamaged) {
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+    };
+    const Case cases[] = {
+        {"folder", [](const std::string& path) { fs::create_directory(path); }},
+        {"FIFO", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+        {"0-byte file", [](const std::string& path) { WriteFileBytes(path, {}); }},
+        {"sparse file of 4 GiB",
+         [](const std::string& path) {
+             WriteFileBytes(path, kV3);
+             ASSERT_EQ(::truncate(path.c_str(), off_t(4) << 30), 0);
+         }},
+    };
+    const std::string path = Path("25052213.idx");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(path);
+        c.make(path);
+        errors.clear();
+        std::vector<IndexEntry> out;
+        bool loaded = true;
+        size_t largest = 0;
+        {
+            enginetest::AllocationWatch watch;
+            loaded = engine.LoadIndex(0, path, out);
+            largest = watch.Largest();
+        }
+        EXPECT_FALSE(loaded);
+        EXPECT_TRUE(out.empty());
+        EXPECT_THAT(errors, ::testing::IsEmpty());
+        // Paths and log text only: none of these has index bytes to hold.
+        EXPECT_LT(largest, 4096u);
+    }
+    // The same path holding an index again reads it, through the same buffer
+    // sizing.
+    fs::remove_all(path);
+    WriteFileBytes(path, kV3);
+    std::vector<IndexEntry> out;
+    EXPECT_TRUE(engine.LoadIndex(0, path, out));
+    EXPECT_EQ(out.size(), 1u);
 }
 
 TEST_F(IdxFileTest, SavesTheNewestVersionByteForByte) {
