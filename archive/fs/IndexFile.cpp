@@ -111,16 +111,14 @@ std::string HourFolderToIndexName(const std::string& hourFolder) {
 }
 
 void ForEachVolumeInParallel(const VolumePathMap& volumes, const std::function<void(const VolumePath&)>& task) {
-    if (volumes.size() == 1) {
-        task(*volumes.begin());
-        return;
-    }
+    if (volumes.empty()) return;
     std::vector<std::thread> threads;
     std::vector<std::exception_ptr> errors(volumes.size());
+    threads.reserve(volumes.size() - 1);
     size_t i = 0;
-    for (const auto& v : volumes) {
-        const VolumePath volume(v.first, v.second);
-        std::exception_ptr* error = &errors[i++];
+    for (auto it = std::next(volumes.begin()); it != volumes.end(); ++it) {
+        const VolumePath volume(it->first, it->second);
+        std::exception_ptr* error = &errors[++i];
         threads.emplace_back([&task, volume, error] {
             try {
                 task(volume);
@@ -129,10 +127,27 @@ void ForEachVolumeInParallel(const VolumePathMap& volumes, const std::function<v
             }
         });
     }
+    try {
+        task(*volumes.begin());
+    } catch (...) {
+        errors[0] = std::current_exception();
+    }
     for (auto& t : threads) t.join();
     // A task's failure reaches the caller as it would on one thread.
     for (auto& e : errors)
         if (e) std::rethrow_exception(e);
+}
+
+void ForEachVolumeInTurn(const VolumePathMap& volumes, const std::function<void(const VolumePath&)>& task) {
+    std::exception_ptr first;
+    for (const auto& v : volumes) {
+        try {
+            task(v);
+        } catch (...) {
+            if (!first) first = std::current_exception();
+        }
+    }
+    if (first) std::rethrow_exception(first);
 }
 
 bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::vector<IndexEntry>& out) {
@@ -334,7 +349,8 @@ void FileSystem::LoadHourDetail(int camera, int hour, const VolumePathMap& volum
         if (hour < 0) throw std::out_of_range("the hour lies before 1970");
         task.hourNames = HourIndexNames(hour);
         if (task.hourNames.empty()) throw std::out_of_range("the hour has no local time");
-        ForEachVolumeInParallel(volumes, [this, &task](const VolumePath& v) { LoadHourIndex(task, v); });
+        // One small index file a volume: not worth a thread.
+        ForEachVolumeInTurn(volumes, [this, &task](const VolumePath& v) { LoadHourIndex(task, v); });
     } catch (const std::exception& ex) {
         QOR_LOG_ERROR(getDefaultDebugInstance(),
                       boost::format("[FILESYSTEM][%1%][INDEX] error loading index for hour: %2%. Error: '%3%'.") %

@@ -46,7 +46,16 @@ std::map<uint8_t, bool> FileSystem::LoadIndexes() {
     Log()->Message(startText);
     if (m_logger) m_logger->Message(startText);
 
-    ForEachVolumeInParallel(volumes, [this, &task](const VolumePath& v) { LoadVolumeIndexes(task, v); });
+    // A fast index is one small file a volume, read faster than a thread
+    // starts; the hour index files are many, read from every drive at once.
+    bool everyFastIndex = m_useFastIndex;
+    for (const auto& v : volumes)
+        everyFastIndex = everyFastIndex && platform::PathExists(FastIndexPath(v.second));
+    const auto load = [this, &task](const VolumePath& v) { LoadVolumeIndexes(task, v); };
+    if (everyFastIndex)
+        ForEachVolumeInTurn(volumes, load);
+    else
+        ForEachVolumeInParallel(volumes, load);
 
     if (!m_useFastIndex) {
         std::vector<std::shared_ptr<VindaraFileSystem::Dir>> dirs;
