@@ -99,8 +99,9 @@ std::vector<uint8_t> EncodeIndexFile(const std::vector<IndexEntry>& entries) {
 
 std::string IndexNameToHourFolder(const std::string& name) {
     if (name.size() < 8) return std::string();
-    return str(boost::format("%s-%s-%s %s") % name.substr(0, 2) % name.substr(2, 2) % name.substr(4, 2) %
-               name.substr(6, 2));
+    // "DDMMYYHH..." -> "DD-MM-YY HH"; run for every index file at start-up.
+    const char folder[] = {name[0], name[1], '-', name[2], name[3], '-', name[4], name[5], ' ', name[6], name[7]};
+    return std::string(folder, sizeof folder);
 }
 
 std::string HourFolderToIndexName(const std::string& hourFolder) {
@@ -160,7 +161,7 @@ bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::ve
             if (archiveMs >= kArchiveUnixOffsetMs) date = archiveMs - kArchiveUnixOffsetMs;
         }
     }
-    CalcTime timer("FileSystem::LoadIndex", 50, str(boost::format("Reading index file: \"%1%\" finished.") % path));
+    CalcTime timer("FileSystem::LoadIndex", 50, "Reading index file: \"" + path + "\" finished.");
     try {
         std::vector<uint8_t> bytes;
         if (!ReadWholeFile(path, bytes) || bytes.size() < 4) return false;
