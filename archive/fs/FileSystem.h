@@ -259,8 +259,11 @@ public:
     void RebuildVolumeIndexes(RebuildTask& task, const VolumePath& volume);
     bool CheckEmptyFolders();
     bool CheckLostIndexFiles();
+    // Hours new to a camera are appended to the volume's fast index unless
+    // `appendFastIndex` is false (a rebuild writes the whole fast index once
+    // its hour folders are done).
     bool ReindexFolder(uint8_t volumeIndex, const std::string& folder, bool writeIndex, uint64_t* counter,
-                       bool indexOnly);
+                       bool indexOnly, bool appendFastIndex = true);
     void RemoveChannelsWithoutRecords(const std::vector<int>& cameraIds);
     // Writes a volume's fast index from what the directories hold for it.
     void SaveFastIndex(uint8_t volumeIndex);

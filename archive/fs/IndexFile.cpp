@@ -360,9 +360,12 @@ void FileSystem::LoadHourDetail(int camera, int hour, const VolumePathMap& volum
 }
 
 void FileSystem::AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::map<int, std::set<int>>& hours) {
+    // One directory look-up and one lock per camera, not per entry.
+    std::map<int, std::vector<DirEntry>> byCamera;
     for (const auto& e : entries) {
-        auto dir = GetCameraDir(e.cameraId, true);
-        dir->AddEntry(e.entry);
-        hours[e.cameraId].insert(static_cast<int>(e.entry.begin / kMsPerHour));
+        byCamera[e.cameraId].push_back(e.entry);
+        std::set<int>& cameraHours = hours[e.cameraId];
+        cameraHours.insert(cameraHours.end(), static_cast<int>(e.entry.begin / kMsPerHour));
     }
+    for (const auto& [camera, cameraEntries] : byCamera) GetCameraDir(camera, true)->AddEntries(cameraEntries);
 }
