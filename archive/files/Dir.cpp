@@ -36,6 +36,28 @@ bool Dir::AddEntry(const DirEntry& entry) {
     return true;
 }
 
+size_t Dir::AddEntries(const std::vector<DirEntry>& entries) {
+    SyncLock lock(m_lock);
+    size_t added = 0;
+    auto hint = m_entries.end();
+    HourInfo* hour = nullptr;
+    int32_t hourNumber = 0;
+    for (const DirEntry& entry : entries) {
+        const size_t before = m_entries.size();
+        const auto placed = m_entries.insert(hint, entry);
+        if (m_entries.size() == before) continue;
+        hint = std::next(placed);
+        ++added;
+        if (!hour || entry.Hour() != hourNumber) {
+            hourNumber = entry.Hour();
+            hour = &m_hours[hourNumber];
+        }
+        hour->counts[entry.volumeIndex] += 1;
+        if (entry.isProtected) hour->protectedEntries.insert(entry);
+    }
+    return added;
+}
+
 void Dir::RemoveEntry(const DirEntry& entry) {
     SyncLock lock(m_lock);
     auto found = m_entries.find(entry);

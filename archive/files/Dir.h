@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "base/Locks.h"
 #include "base/Tss.h"
@@ -79,6 +80,10 @@ public:
 
     // false (and nothing changed) when an entry with the same begin exists.
     bool AddEntry(const DirEntry& entry);
+    // AddEntry for each entry under one lock; the number added. Entries given
+    // in begin order (as an index file lists them) are each placed beside the
+    // one before, without a search.
+    size_t AddEntries(const std::vector<DirEntry>& entries);
     void RemoveEntry(const DirEntry& entry);
     // Creates the hour record when missing and lists the volume with count 0
     // when it is not listed; an existing count stays.

@@ -398,7 +398,15 @@ private:
     TitlesManager& m_manager;
 };
 
-TitlesManager::TitlesManager(ITitlesOwner* owner, int periodMs) : m_owner(owner), m_periodMs(periodMs) {
+TitlesManager::TitlesManager(ITitlesOwner* owner, int periodMs) : m_owner(owner), m_periodMs(periodMs) {}
+
+void TitlesManager::StartWorker() {
+    std::lock_guard<std::mutex> start(m_workerLock);
+    if (m_worker) return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_running) return;
+    }
     m_worker = std::make_unique<Worker>(*this);
     m_worker->Start(0, 0, "TitlesManager");
 }
@@ -408,9 +416,14 @@ TitlesManager::~TitlesManager() { Stop(); }
 std::shared_ptr<ChannelTitles> TitlesManager::GetChannelTitles() { return GetChannelTitles(0); }
 
 std::shared_ptr<ChannelTitles> TitlesManager::GetChannelTitles(int32_t channel) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto& titles = m_channels[channel];
-    if (!titles) titles = std::make_shared<ChannelTitles>(channel);
+    std::shared_ptr<ChannelTitles> titles;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto& slot = m_channels[channel];
+        if (!slot) slot = std::make_shared<ChannelTitles>(channel);
+        titles = slot;
+    }
+    StartWorker();
     return titles;
 }
 
@@ -426,8 +439,9 @@ void TitlesManager::SaveAll() {
 }
 
 void TitlesManager::Run() {
-    GetChannelTitles();
     std::unique_lock<std::mutex> lock(m_mutex);
+    auto& first = m_channels[0];
+    if (!first) first = std::make_shared<ChannelTitles>(0);
     while (m_running) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_periodMs);
         if (m_wake.wait_until(lock, deadline, [this] { return !m_running; })) break;
@@ -443,13 +457,18 @@ void TitlesManager::Stop() {
         m_running = false;
     }
     m_wake.notify_all();
-    if (m_worker) {
-        m_worker->Stop();
-        m_worker.reset();
-        // Titles changed since the last round are written once the worker is
-        // gone (it may have been stopped before its first pass).
-        SaveAll();
+    std::unique_ptr<Worker> worker;
+    {
+        std::lock_guard<std::mutex> start(m_workerLock);
+        worker = std::move(m_worker);
     }
+    if (worker) {
+        worker->Stop();
+        worker.reset();
+    }
+    // Titles changed since the last round are written once the worker is
+    // gone (it may have been stopped before its first pass).
+    SaveAll();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_channels.clear();
 }

@@ -108,7 +108,9 @@ bool SaveTitlesFile(ChannelTitles& channel, const std::string& path, const Title
 void LoadTitlesFile(ChannelTitles& channel, const std::string& path);
 
 // Keeps the titles of one archive engine's channels and writes changed ones
-// every 10 seconds on its worker thread.
+// every 10 seconds on its worker thread. The worker starts with the first
+// channel asked for: a manager that holds no titles has nothing to write, so
+// making one (as every archive initialisation does) starts no thread.
 class TitlesManager {
 public:
     // The owner must outlive the manager (or call Stop first).
@@ -117,7 +119,8 @@ public:
     TitlesManager(const TitlesManager&) = delete;
     TitlesManager& operator=(const TitlesManager&) = delete;
 
-    // The titles of channel 0, created empty on first use.
+    // The titles of channel 0, created empty on first use. The first call
+    // starts the worker (not after Stop).
     std::shared_ptr<ChannelTitles> GetChannelTitles();
     std::shared_ptr<ChannelTitles> GetChannelTitles(int32_t channel);
     // Ends the worker, then saves whatever is still changed and empties the
@@ -129,6 +132,7 @@ public:
 private:
     class Worker;
     void Run();
+    void StartWorker();
 
     ITitlesOwner* m_owner;
     int m_periodMs;
@@ -136,7 +140,8 @@ private:
     std::condition_variable m_wake;
     bool m_running = true;
     std::map<int32_t, std::shared_ptr<ChannelTitles>> m_channels;
-    std::unique_ptr<Worker> m_worker;
+    std::mutex m_workerLock;  // taken before m_mutex, never inside it
+    std::unique_ptr<Worker> m_worker;  // guarded by m_workerLock
 };
 
 }  // namespace VindaraFileSystem

@@ -73,9 +73,15 @@ class IArchiveMessageSink;
 using VolumePathMap = std::map<uint8_t, std::string>;
 using VolumePath = std::pair<uint8_t, std::string>;
 
-// Runs `task` once per volume: on the calling thread when there is exactly
-// one volume, else on one thread per volume, all joined before returning.
+// Runs `task` once per volume, every run ended before returning. The calling
+// thread runs the first volume's task itself and one thread is started for
+// each further volume, so that separate drives are read at the same time.
+// A task's exception reaches the caller once all have ended (the first in
+// volume order).
 void ForEachVolumeInParallel(const VolumePathMap& volumes, const std::function<void(const VolumePath&)>& task);
+// The same, one volume after the other on the calling thread: for work too
+// small to pay for starting a thread.
+void ForEachVolumeInTurn(const VolumePathMap& volumes, const std::function<void(const VolumePath&)>& task);
 
 // "C:\,,D:\,C:\" -> {"C:\", "D:\"}: split at commas, empty items dropped.
 std::set<std::string> ParseDriveList(const std::string& text);
@@ -253,8 +259,11 @@ public:
     void RebuildVolumeIndexes(RebuildTask& task, const VolumePath& volume);
     bool CheckEmptyFolders();
     bool CheckLostIndexFiles();
+    // Hours new to a camera are appended to the volume's fast index unless
+    // `appendFastIndex` is false (a rebuild writes the whole fast index once
+    // its hour folders are done).
     bool ReindexFolder(uint8_t volumeIndex, const std::string& folder, bool writeIndex, uint64_t* counter,
-                       bool indexOnly);
+                       bool indexOnly, bool appendFastIndex = true);
     void RemoveChannelsWithoutRecords(const std::vector<int>& cameraIds);
     // Writes a volume's fast index from what the directories hold for it.
     void SaveFastIndex(uint8_t volumeIndex);

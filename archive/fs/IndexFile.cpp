@@ -112,8 +112,9 @@ std::vector<uint8_t> EncodeIndexFile(const std::vector<IndexEntry>& entries) {
 
 std::string IndexNameToHourFolder(const std::string& name) {
     if (name.size() < 8) return std::string();
-    return str(boost::format("%s-%s-%s %s") % name.substr(0, 2) % name.substr(2, 2) % name.substr(4, 2) %
-               name.substr(6, 2));
+    // "DDMMYYHH..." -> "DD-MM-YY HH"; run for every index file at start-up.
+    const char folder[] = {name[0], name[1], '-', name[2], name[3], '-', name[4], name[5], ' ', name[6], name[7]};
+    return std::string(folder, sizeof folder);
 }
 
 std::string HourFolderToIndexName(const std::string& hourFolder) {
@@ -124,16 +125,14 @@ std::string HourFolderToIndexName(const std::string& hourFolder) {
 }
 
 void ForEachVolumeInParallel(const VolumePathMap& volumes, const std::function<void(const VolumePath&)>& task) {
-    if (volumes.size() == 1) {
-        task(*volumes.begin());
-        return;
-    }
+    if (volumes.empty()) return;
     std::vector<std::thread> threads;
     std::vector<std::exception_ptr> errors(volumes.size());
+    threads.reserve(volumes.size() - 1);
     size_t i = 0;
-    for (const auto& v : volumes) {
-        const VolumePath volume(v.first, v.second);
-        std::exception_ptr* error = &errors[i++];
+    for (auto it = std::next(volumes.begin()); it != volumes.end(); ++it) {
+        const VolumePath volume(it->first, it->second);
+        std::exception_ptr* error = &errors[++i];
         threads.emplace_back([&task, volume, error] {
             try {
                 task(volume);
@@ -142,10 +141,27 @@ void ForEachVolumeInParallel(const VolumePathMap& volumes, const std::function<v
             }
         });
     }
+    try {
+        task(*volumes.begin());
+    } catch (...) {
+        errors[0] = std::current_exception();
+    }
     for (auto& t : threads) t.join();
     // A task's failure reaches the caller as it would on one thread.
     for (auto& e : errors)
         if (e) std::rethrow_exception(e);
+}
+
+void ForEachVolumeInTurn(const VolumePathMap& volumes, const std::function<void(const VolumePath&)>& task) {
+    std::exception_ptr first;
+    for (const auto& v : volumes) {
+        try {
+            task(v);
+        } catch (...) {
+            if (!first) first = std::current_exception();
+        }
+    }
+    if (first) std::rethrow_exception(first);
 }
 
 bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::vector<IndexEntry>& out) {
@@ -158,7 +174,7 @@ bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::ve
             if (archiveMs >= kArchiveUnixOffsetMs) date = archiveMs - kArchiveUnixOffsetMs;
         }
     }
-    CalcTime timer("FileSystem::LoadIndex", 50, str(boost::format("Reading index file: \"%1%\" finished.") % path));
+    CalcTime timer("FileSystem::LoadIndex", 50, "Reading index file: \"" + path + "\" finished.");
     try {
         std::vector<uint8_t> bytes;
         if (!ReadWholeFile(path, bytes) || bytes.size() < 4) return false;
@@ -347,7 +363,8 @@ void FileSystem::LoadHourDetail(int camera, int hour, const VolumePathMap& volum
         if (hour < 0) throw std::out_of_range("the hour lies before 1970");
         task.hourNames = HourIndexNames(hour);
         if (task.hourNames.empty()) throw std::out_of_range("the hour has no local time");
-        ForEachVolumeInParallel(volumes, [this, &task](const VolumePath& v) { LoadHourIndex(task, v); });
+        // One small index file a volume: not worth a thread.
+        ForEachVolumeInTurn(volumes, [this, &task](const VolumePath& v) { LoadHourIndex(task, v); });
     } catch (const std::exception& ex) {
         QOR_LOG_ERROR(getDefaultDebugInstance(),
                       boost::format("[FILESYSTEM][%1%][INDEX] error loading index for hour: %2%. Error: '%3%'.") %
@@ -356,9 +373,12 @@ void FileSystem::LoadHourDetail(int camera, int hour, const VolumePathMap& volum
 }
 
 void FileSystem::AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::map<int, std::set<int>>& hours) {
+    // One directory look-up and one lock per camera, not per entry.
+    std::map<int, std::vector<DirEntry>> byCamera;
     for (const auto& e : entries) {
-        auto dir = GetCameraDir(e.cameraId, true);
-        dir->AddEntry(e.entry);
-        hours[e.cameraId].insert(static_cast<int>(e.entry.begin / kMsPerHour));
+        byCamera[e.cameraId].push_back(e.entry);
+        std::set<int>& cameraHours = hours[e.cameraId];
+        cameraHours.insert(cameraHours.end(), static_cast<int>(e.entry.begin / kMsPerHour));
     }
+    for (const auto& [camera, cameraEntries] : byCamera) GetCameraDir(camera, true)->AddEntries(cameraEntries);
 }

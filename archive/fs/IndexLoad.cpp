@@ -3,12 +3,17 @@
 // the hours under a re-index marker or with a broken index file re-indexed
 // from their video files.
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 #include <boost/format.hpp>
 
@@ -30,6 +35,22 @@ int64_t MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// The names in a folder but "." and "..", in the order platform::ListDirectory
+// gives; unlike it, no entry is looked at (start-up needs only the names of
+// the index files and hour folders). *ok: whether the folder could be read.
+std::vector<std::string> ListNames(const std::string& folder, bool* ok = nullptr) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (ok) *ok = dir != nullptr;
+    if (!dir) return names;
+    while (const dirent* e = ::readdir(dir))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    ::closedir(dir);
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return platform::CompareNamesWindowsOrder(a, b) < 0; });
+    return names;
+}
+
 }  // namespace
 
 std::map<uint8_t, bool> FileSystem::LoadIndexes() {
@@ -46,7 +67,16 @@ std::map<uint8_t, bool> FileSystem::LoadIndexes() {
     Log()->Message(startText);
     if (m_logger) m_logger->Message(startText);
 
-    ForEachVolumeInParallel(volumes, [this, &task](const VolumePath& v) { LoadVolumeIndexes(task, v); });
+    // A fast index is one small file a volume, read faster than a thread
+    // starts; the hour index files are many, read from every drive at once.
+    bool everyFastIndex = m_useFastIndex;
+    for (const auto& v : volumes)
+        everyFastIndex = everyFastIndex && platform::PathExists(FastIndexPath(v.second));
+    const auto load = [this, &task](const VolumePath& v) { LoadVolumeIndexes(task, v); };
+    if (everyFastIndex)
+        ForEachVolumeInTurn(volumes, load);
+    else
+        ForEachVolumeInParallel(volumes, load);
 
     if (!m_useFastIndex) {
         std::vector<std::shared_ptr<VindaraFileSystem::Dir>> dirs;
@@ -133,8 +163,12 @@ void FileSystem::LoadVolumeIndexes(IndexLoadTask& task, const VolumePath& volume
         if (fastSeen.emplace(camera, hour).second) fastList.push_back(FastIndexHourEntry{0, camera, hour});
     };
 
-    for (const auto& item : platform::ListDirectory(indexFolder)) {
-        const std::string& name = item.name;
+    // Whether an index file's hour folder exists is looked up in one listing
+    // of the volume folder rather than asked of the file system per file.
+    bool volumeListed = false;
+    const std::vector<std::string> volumeNames = ListNames(path, &volumeListed);
+    std::set<std::string> hourFolders(volumeNames.begin(), volumeNames.end());
+    for (const std::string& name : ListNames(indexFolder)) {
         if (name.size() != 12) continue;
         const bool isIdx = name.find(".idx") != std::string::npos;
         const bool isNdx = name.find(".ndx") != std::string::npos;
@@ -151,7 +185,7 @@ void FileSystem::LoadVolumeIndexes(IndexLoadTask& task, const VolumePath& volume
 
         const std::string folderPath = platform::JoinPath(path, folder);
         const std::string indexPath = platform::JoinPath(indexFolder, name);
-        if (!platform::PathExists(folderPath)) {
+        if (volumeListed ? hourFolders.count(folder) == 0 : !platform::PathExists(folderPath)) {
             Log()->Message("[FS][INDEX] no recordings for %s", folderPath.c_str());
             if (!skipWrite("removing", indexPath)) {
                 const bool removed = ::unlink(indexPath.c_str()) == 0;
@@ -184,9 +218,10 @@ void FileSystem::LoadVolumeIndexes(IndexLoadTask& task, const VolumePath& volume
                 }
                 Log()->Warning("[FS] Failed to load any entry from index: %s", indexPath.c_str());
                 if (platform::ListDirectory(folderPath).empty() && !skipWrite("removing", folderPath)) {
-                    if (::rmdir(folderPath.c_str()) == 0)
+                    if (::rmdir(folderPath.c_str()) == 0) {
+                        hourFolders.erase(folder);
                         Log()->Message("[FILESYSTEM][INDEX] Empty directory \"%s\" removed.", folderPath.c_str());
-                    else
+                    } else
                         Log()->Warning("[FILESYSTEM][INDEX] Failed to remove directory \"%s\". Error code: %d.",
                                        folderPath.c_str(), errno);
                 }

@@ -105,7 +105,9 @@ void FileSystem::RebuildVolumeIndexes(RebuildTask& task, const VolumePath& volum
     uint64_t volumeEntries = 0;
     for (const auto& folder : folders) {
         uint64_t n = 0;
-        ReindexFolder(v, folder, writable, &n, false);
+        // A writable volume gets its whole fast index after the loop: no
+        // append per hour folder to the file that replaces it.
+        ReindexFolder(v, folder, writable, &n, false, !writable);
         if (n == 0 && writable) {
             const std::string folderPath = platform::JoinPath(path, folder);
             if (::rmdir(folderPath.c_str()) == 0)

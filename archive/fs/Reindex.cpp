@@ -255,7 +255,7 @@ bool IsFolderWritable(const std::string& folder) {
 }
 
 bool FileSystem::ReindexFolder(uint8_t volumeIndex, const std::string& folder, bool writeIndex, uint64_t* counter,
-                               bool indexOnly) {
+                               bool indexOnly, bool appendFastIndex) {
     const auto started = std::chrono::steady_clock::now();
     std::string volumePath;
     try {
@@ -352,7 +352,7 @@ bool FileSystem::ReindexFolder(uint8_t volumeIndex, const std::string& folder, b
 
     // A read-only volume keeps its fast index; the loading and rebuilding
     // tasks say so once per volume.
-    if (!newHours.empty() && indexWritable()) AppendFastIndexEntries(volumePath, newHours);
+    if (appendFastIndex && !newHours.empty() && indexWritable()) AppendFastIndexEntries(volumePath, newHours);
 
     std::string baseName;
     for (char c : folder)

@@ -4,7 +4,8 @@
 // archive copied from a recorder). Each is measured beside a reference in
 // this process on the same tree: a plain readdir walk of the archive for the
 // two index forms, read() of every archive file in 128 KiB chunks for the
-// rebuild; the counters give both times and the ratio ours / reference. The
+// rebuild; the counters give both times, the ratio of their means and the
+// minimum and median of the ratios of the alternating pairs. The
 // rebuild also reports what removing and making its index files again costs
 // on the same file system ("remake_idx_ms"), part of its own time.
 
@@ -29,6 +30,7 @@
 #include "support/ArchiveFileWriter.h"
 #include "support/ArchiveTree.h"
 #include "bench/support/BenchFiles.h"
+#include "bench/support/PairRatios.h"
 
 namespace fsys = std::filesystem;
 
@@ -155,6 +157,7 @@ void RunInit(benchmark::State& state, const std::string& registry, bool needFast
     const std::string scratch = a.root + "/scratch";
     fsys::create_directories(scratch);
     int64_t turn = 0;
+    benchfiles::PairRatios pairs;
     for (auto _ : state) {
         if (!needFastIndex) fsys::remove(FastIndexPath(a.archive));
         a.SetRegistry(registry);
@@ -174,6 +177,7 @@ void RunInit(benchmark::State& state, const std::string& registry, bool needFast
         state.SetIterationTime(oursSeconds);
         ours += oursSeconds;
         theirs += theirSeconds;
+        pairs.Add(oursSeconds, theirSeconds);
     }
     // Measured once, after the loop: remaking files in every iteration would
     // add its own deletions to those the kernel skips over when it next
@@ -191,6 +195,7 @@ void RunInit(benchmark::State& state, const std::string& registry, bool needFast
     state.counters["ours_ms"] = ours / n * 1000;
     state.counters[reference == Reference::Walk ? "walk_ms" : "read_ms"] = theirs / n * 1000;
     state.counters["ratio"] = theirs > 0 ? ours / theirs : 0;
+    pairs.Report(state);
     if (reference == Reference::ReadFiles) state.counters["remake_idx_ms"] = remake / n * 1000;
 }
 

@@ -18,6 +18,7 @@
 #include "support/ArchiveFileWriter.h"
 #include "support/ArchiveTree.h"
 #include "bench/support/BenchFiles.h"
+#include "bench/support/PairRatios.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ void RunInit(benchmark::State& state, bool fastIndex) {
     const std::set<std::string> drives{archive.drive1, archive.drive2};
     double initSeconds = 0, walkSeconds = 0;
     int64_t turn = 0;
+    benchfiles::PairRatios pairs;
     for (auto _ : state) {
         state.PauseTiming();
         engine.Init({});
@@ -79,12 +81,14 @@ void RunInit(benchmark::State& state, bool fastIndex) {
         state.SetIterationTime(init);
         initSeconds += init;
         walkSeconds += walk;
+        pairs.Add(init, walk);
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["records"] = static_cast<double>(archive.records);
     state.counters["walk_ms"] = walkSeconds / n * 1000;
     state.counters["init_ms"] = initSeconds / n * 1000;
     state.counters["ratio"] = walkSeconds > 0 ? initSeconds / walkSeconds : 0;
+    pairs.Report(state);
 }
 
 void BM_InitFromIndexFiles(benchmark::State& state) { RunInit(state, false); }
@@ -98,7 +102,7 @@ void BM_InitFromFastIndex(benchmark::State& state) {
     RunInit(state, true);
 }
 
-BENCHMARK(BM_InitFromIndexFiles)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
-BENCHMARK(BM_InitFromFastIndex)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+BENCHMARK(BM_InitFromIndexFiles)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
+BENCHMARK(BM_InitFromFastIndex)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
 
 }  // namespace

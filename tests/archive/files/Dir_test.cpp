@@ -300,3 +300,61 @@ TEST(DirTest, CallbacksMayRemoveTheirOwnEntryAndGoOn) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a directory holds: every entry (begin, id, volume, protected) and
+// every hour's counts and protected entries.
+struct DirContents {
+    std::vector<std::tuple<uint64_t, uint32_t, int, int>> entries;
+    std::map<int32_t, std::pair<std::map<uint8_t, uint64_t>, size_t>> hours;
+    bool operator==(const DirContents& o) const { return entries == o.entries && hours == o.hours; }
+};
+
+DirContents ContentsOf(Dir& dir) {
+    DirContents c;
+    dir.ForEachEntry(0, 0, [&c](const DirEntry& e) {
+        c.entries.emplace_back(e.begin, e.fileId, int(e.volumeIndex), int(e.isProtected));
+        return true;
+    });
+    dir.ForEachHour(-1, [&c](int32_t hour, const VindaraFileSystem::HourInfo& info) {
+        c.hours[hour] = {std::map<uint8_t, uint64_t>(info.counts.begin(), info.counts.end()),
+                         info.protectedEntries.size()};
+    });
+    return c;
+}
+
+// Adding a list at once leaves the directory as adding its entries one by
+// one does, whatever their order, with entries already there or repeated.
+TEST(DirAddEntriesTest, SameAsAddingOneByOne) {
+    const uint64_t M = 60000;
+    const std::vector<DirEntry> present = {Entry(kBase + 20 * M, kBase + 30 * M, 2)};
+    const struct {
+        const char* name;
+        std::vector<DirEntry> entries;
+    } cases[] = {
+        {"in order over three hours",
+         {Entry(kBase, kBase + M, 1), Entry(kBase + 40 * M, kBase + 50 * M, 3, 1),
+          Entry(kBase + H, kBase + H + M, 4, 0, true), Entry(kBase + 3 * H, kBase + 3 * H + M, 5)}},
+        {"out of order", {Entry(kBase + 3 * H, kBase + 3 * H + M, 5), Entry(kBase, kBase + M, 1),
+                          Entry(kBase + H, kBase + H + M, 4, 1, true), Entry(kBase + 10 * M, kBase + 11 * M, 6)}},
+        {"repeats and the entry already there",
+         {Entry(kBase, kBase + M, 1), Entry(kBase, kBase + 2 * M, 7), Entry(kBase + 20 * M, kBase + 30 * M, 8),
+          Entry(kBase + H, kBase + H + M, 4)}},
+        {"nothing", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Dir one, all;
+        for (const auto& e : present) {
+            one.AddEntry(e);
+            all.AddEntry(e);
+        }
+        size_t addedOne = 0;
+        for (const auto& e : c.entries) addedOne += one.AddEntry(e) ? 1 : 0;
+        EXPECT_EQ(all.AddEntries(c.entries), addedOne);
+        EXPECT_EQ(ContentsOf(all), ContentsOf(one));
+    }
+}
+
+}  // namespace

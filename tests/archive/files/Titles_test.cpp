@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -340,6 +341,52 @@ TEST(TitlesTest, NoDirectoryLeavesChangesPending) {
     titles.AddText(L"A", At("20220527T100500"), L"one");
     titles.SaveChanged(owner, At("20220527T130000"));
     EXPECT_TRUE(titles.HasChanges());
+}
+
+// Threads of this process whose name is `name` (the kernel's 15-character cut).
+int CountThreadsNamed(const std::string& name) {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.') continue;
+            std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+            std::string line;
+            if (std::getline(comm, line) && line == name) ++count;
+        }
+        ::closedir(dir);
+    }
+    return count;
+}
+
+// The named worker appears within a few seconds (it names itself once running).
+bool WaitForThreadsNamed(const std::string& name, int count) {
+    for (int i = 0; i < 500; ++i) {
+        if (CountThreadsNamed(name) == count) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST(TitlesManagerTest, WorkerStartsWithTheFirstChannelAndNotAfterStop) {
+    gavex_test::TempDir dir{"titles"};
+    FakeOwner owner(dir.path());
+    const int before = CountThreadsNamed("TitlesManager");
+    {
+        TitlesManager unused(&owner, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_EQ(CountThreadsNamed("TitlesManager"), before) << "a manager without titles runs no worker";
+    }
+    TitlesManager manager(&owner, 3600 * 1000);
+    auto first = manager.GetChannelTitles(3);
+    EXPECT_TRUE(WaitForThreadsNamed("TitlesManager", before + 1));
+    EXPECT_EQ(manager.GetChannelTitles(3), first);
+    manager.GetChannelTitles(4);
+    EXPECT_EQ(CountThreadsNamed("TitlesManager"), before + 1) << "one worker for every channel";
+    manager.Stop();
+    EXPECT_TRUE(WaitForThreadsNamed("TitlesManager", before));
+    manager.GetChannelTitles(5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(CountThreadsNamed("TitlesManager"), before) << "a stopped manager starts no worker";
 }
 
 TEST(TitlesManagerTest, PendingTitlesAreSavedOnStop) {

@@ -3,6 +3,7 @@
 // drives, settings files, read-only media, destruction during a run and the
 // lock-order situation that must not deadlock.
 
+#include <dirent.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <string>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -314,6 +316,41 @@ private:
     bool m_mounted = false;
     bool m_readOnly = false;
 };
+
+// Threads of this process named `name`.
+int CountThreadsNamed(const std::string& name) {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.') continue;
+            std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+            std::string line;
+            if (std::getline(comm, line) && line == name) ++count;
+        }
+        ::closedir(dir);
+    }
+    return count;
+}
+
+// An initialisation waits on no thread it does not need: the titles keeper
+// starts no worker while nobody keeps titles, and a second initialisation
+// (the fast index now written) reads the same records.
+TEST_F(EngineInitTest, InitStartsNoTitlesWorker) {
+    BuildTwoDrives();
+    FileSystem engine;
+    const int before = CountThreadsNamed("TitlesManager");
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        ASSERT_TRUE(engine.Init({drive1, drive2}));
+        std::vector<int> ids;
+        engine.GetCameraIds(ids);
+        EXPECT_THAT(ids, ElementsAre(1, 7));
+        EXPECT_EQ(engine.GetRecordVolume(), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(CountThreadsNamed("TitlesManager"), before);
+        ASSERT_FALSE(engine.Init({}));
+    }
+}
 
 TEST_F(EngineInitTest, ReadOnlyArchiveStillOpens) {
     // No PROTECTED folder, no fast index, and the index files of an hour

@@ -263,6 +263,30 @@ TEST_F(IndexStartupTest, ParsePathRepairsMarkedBrokenAndOrphanHours) {
                                                {2, {HourOf(t0), HourOf(t0) + 1}}}));
 }
 
+// An index file that holds no entry empties its hour: the empty folder goes,
+// and the hour's re-index marker, read after it, finds the folder gone and
+// goes too, instead of re-indexing a folder that no longer exists.
+TEST_F(IndexStartupTest, HourEmptiedByItsIndexFileLosesItsMarker) {
+    enginetest::WriteMachineRegistry(std::string(kVideoKey) + "\"FastIndex\"=\"0\"\n");
+    const std::string a = Volume("a");
+    const std::vector<Rec> kept = {recs[0], recs[1]};
+    WriteFiles(a, kept, false);
+    WriteIndexes(a, kept);
+    const int64_t emptyHour = t0 + 5 * 3600000;
+    const std::string folder = a + "/" + HourFolderOf(emptyHour);
+    testsupport::MakeFolders(folder);
+    const std::string base = a + "/INDEX/" + testsupport::LocalIndexName(emptyHour);
+    testsupport::WriteFileBytes(base + ".idx", testsupport::EncodeIdxFile(0xAB01, {}));
+    testsupport::WriteFileBytes(base + ".ndx", {});
+
+    auto fs = Open({a});
+    ASSERT_TRUE(initResult);
+    EXPECT_EQ(Times(*fs, 1), TimesOf(kept, 1));
+    EXPECT_FALSE(fsys::exists(folder));
+    EXPECT_TRUE(fsys::exists(base + ".idx")) << "a readable index file without entries stays";
+    EXPECT_FALSE(fsys::exists(base + ".ndx"));
+}
+
 TEST_F(IndexStartupTest, VolumeWithoutIndexesIsRebuiltFromItsFiles) {
     const std::string a = Volume("a");
     WriteFiles(a, recs, true);
