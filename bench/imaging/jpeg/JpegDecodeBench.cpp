@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/BenchFiles.h"
+#include "bench/support/PairRatios.h"
 #include "imaging/jpeg/JpegDecoder.h"
 #include "imaging/jpeg/JpegFrameDecompressor.h"
 
@@ -113,43 +115,22 @@ void BM_JpegDecode_Ratio(benchmark::State& state)
     decompressor.Decompress(jpeg.data(), static_cast<std::int32_t>(jpeg.size()), Output().data(), 16, &w, &h,
                             &format, 0);
     tjhandle handle = tjInitDecompress();
-    using Clock = std::chrono::steady_clock;
-    Clock::duration ours{}, theirs{};
-    std::vector<double> ratios;
-    bool oursFirst = true;
+    double ours = 0, theirs = 0;
+    benchfiles::PairRatios ratios;
+    std::int64_t turn = 0;
     for (auto _ : state) {
-        Clock::duration a{}, b{};
-        auto runOurs = [&] {
-            const auto t0 = Clock::now();
-            DecodeOurs(jpeg, planes, decompressor);
-            a = Clock::now() - t0;
-        };
-        auto runTurbo = [&] {
-            const auto t0 = Clock::now();
-            DecodeTurbo(handle, jpeg, planes);
-            b = Clock::now() - t0;
-        };
-        if (oursFirst) {
-            runOurs();
-            runTurbo();
-        } else {
-            runTurbo();
-            runOurs();
-        }
-        oursFirst = !oursFirst;
+        const auto [a, b] = benchfiles::TimeBothInTurn(
+            turn++, [&] { DecodeOurs(jpeg, planes, decompressor); }, [&] { DecodeTurbo(handle, jpeg, planes); });
         ours += a;
         theirs += b;
-        ratios.push_back(std::chrono::duration<double>(a).count() / std::chrono::duration<double>(b).count());
+        ratios.Add(a, b);
     }
     tjDestroy(handle);
     const auto n = static_cast<double>(state.iterations());
-    state.counters["ours_ms"] = std::chrono::duration<double, std::milli>(ours).count() / n;
-    state.counters["turbo_ms"] = std::chrono::duration<double, std::milli>(theirs).count() / n;
-    state.counters["ratio"] =
-        std::chrono::duration<double>(ours).count() / std::chrono::duration<double>(theirs).count();
-    std::sort(ratios.begin(), ratios.end());
-    state.counters["ratio_min"] = ratios.empty() ? 0.0 : ratios.front();
-    state.counters["ratio_median"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+    state.counters["ours_ms"] = ours * 1000 / n;
+    state.counters["turbo_ms"] = theirs * 1000 / n;
+    state.counters["ratio"] = ours / theirs;
+    ratios.Report(state);
     state.SetLabel(std::string(planes ? "planes" : "RGB") + (state.range(1) != 0 ? ", progressive" : ", baseline"));
 }
 BENCHMARK(BM_JpegDecode_Ratio)

@@ -14,6 +14,8 @@
 #include <random>
 #include <vector>
 
+#include "bench/support/BenchFiles.h"
+#include "bench/support/PairRatios.h"
 #include "imaging/jpeg/JpegEncoder.h"
 
 namespace {
@@ -128,43 +130,22 @@ void BM_Jpeg_Ratio(benchmark::State& state)
     Frame& f = Shared();
     const bool planar = state.range(0) != 0;
     tjhandle handle = tjInitCompress();
-    using Clock = std::chrono::steady_clock;
-    Clock::duration ours{}, theirs{};
-    std::vector<double> ratios;
-    bool oursFirst = true;
+    double ours = 0, theirs = 0;
+    benchfiles::PairRatios ratios;
+    std::int64_t turn = 0;
     for (auto _ : state) {
-        Clock::duration a{}, b{};
-        auto runOurs = [&] {
-            const auto t0 = Clock::now();
-            benchmark::DoNotOptimize(EncodeOurs(f, planar));
-            a = Clock::now() - t0;
-        };
-        auto runTurbo = [&] {
-            const auto t0 = Clock::now();
-            benchmark::DoNotOptimize(EncodeTurbo(handle, f, planar));
-            b = Clock::now() - t0;
-        };
-        if (oursFirst) {
-            runOurs();
-            runTurbo();
-        } else {
-            runTurbo();
-            runOurs();
-        }
-        oursFirst = !oursFirst;
+        const auto [a, b] = benchfiles::TimeBothInTurn(
+            turn++, [&] { benchmark::DoNotOptimize(EncodeOurs(f, planar)); }, [&] { benchmark::DoNotOptimize(EncodeTurbo(handle, f, planar)); });
         ours += a;
         theirs += b;
-        ratios.push_back(std::chrono::duration<double>(a).count() / std::chrono::duration<double>(b).count());
+        ratios.Add(a, b);
     }
     tjDestroy(handle);
-    const double n = static_cast<double>(state.iterations());
-    state.counters["ours_ms"] = std::chrono::duration<double, std::milli>(ours).count() / n;
-    state.counters["turbo_ms"] = std::chrono::duration<double, std::milli>(theirs).count() / n;
-    state.counters["ratio"] =
-        std::chrono::duration<double>(ours).count() / std::chrono::duration<double>(theirs).count();
-    std::sort(ratios.begin(), ratios.end());
-    state.counters["ratio_min"] = ratios.empty() ? 0.0 : ratios.front();
-    state.counters["ratio_median"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["ours_ms"] = ours * 1000 / n;
+    state.counters["turbo_ms"] = theirs * 1000 / n;
+    state.counters["ratio"] = ours / theirs;
+    ratios.Report(state);
     state.SetLabel(planar ? "planes 4:2:0" : "RGB to 4:2:0");
 }
 BENCHMARK(BM_Jpeg_Ratio)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->MinTime(2.0);
