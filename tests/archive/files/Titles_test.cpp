@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "support/TempDir.h"
+#include "support/ThreadNames.h"
 
 namespace {
 
@@ -343,20 +344,7 @@ TEST(TitlesTest, NoDirectoryLeavesChangesPending) {
     EXPECT_TRUE(titles.HasChanges());
 }
 
-// Threads of this process whose name is `name` (the kernel's 15-character cut).
-int CountThreadsNamed(const std::string& name) {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-            std::string line;
-            if (std::getline(comm, line) && line == name) ++count;
-        }
-        ::closedir(dir);
-    }
-    return count;
-}
+using gavex_test::CountThreadsNamed;
 
 // The named worker appears within a few seconds (it names itself once running).
 bool WaitForThreadsNamed(const std::string& name, int count) {

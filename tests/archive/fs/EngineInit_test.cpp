@@ -28,6 +28,7 @@
 #include "archive/fs/FileSystem.h"
 #include "support/ArchiveFileWriter.h"
 #include "support/ArchiveTree.h"
+#include "support/ThreadNames.h"
 
 using ::testing::ElementsAre;
 using testsupport::ArchiveTempDir;
@@ -317,20 +318,7 @@ private:
     bool m_readOnly = false;
 };
 
-// Threads of this process named `name`.
-int CountThreadsNamed(const std::string& name) {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-            std::string line;
-            if (std::getline(comm, line) && line == name) ++count;
-        }
-        ::closedir(dir);
-    }
-    return count;
-}
+using gavex_test::CountThreadsNamed;
 
 // An initialisation waits on no thread it does not need: the titles keeper
 // starts no worker while nobody keeps titles, and a second initialisation
