@@ -145,8 +145,11 @@ protected:
     }
 
     // Moves simulated time to the earliest sleeper's wake time, once the
-    // sleepers stayed the same for 2 ms: a channel still handing its last
-    // frame to the renderer must reach its own wait before time moves on.
+    // sleepers stayed the same for 20 ms: a channel still handing its last
+    // frame to the renderer must reach its own wait before time moves on. A
+    // channel left without a processor for longer is overtaken by the clock
+    // and, as a late pin does, skips to the frame due; on a loaded machine a
+    // shorter wait made that happen in the middle of the run.
     void Drive() {
         size_t seenCount = 0;
         int64_t seenWake = -1;
@@ -155,7 +158,7 @@ protected:
             const size_t count = clock->WaiterCount();
             const int64_t wake = count > 0 ? clock->EarliestWakeTime() : -1;
             if (count > 0 && count == seenCount && wake == seenWake) {
-                if (++quiet >= 20) {
+                if (++quiet >= 200) {
                     while (clock->GetTime() < wake) ticks.Advance(1);
                     clock->Poke();
                     quiet = 0;
