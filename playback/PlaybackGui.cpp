@@ -19,6 +19,17 @@ std::string Narrow(const std::wstring& text)
 
 }  // namespace
 
+void IExportPanel::GetTasks(std::vector<Storage::ExportTask>& tasks)
+{
+    tasks.clear();
+    for (int row = 0; row < ItemCount(); ++row) {
+        Storage::ExportTask task;
+        GetTask(row, task);
+        if (!task.ChannelIds.empty())
+            tasks.push_back(task);
+    }
+}
+
 void HeadlessTimeLine::SetIntervals(const std::shared_ptr<utils::TimeConverter>& intervals)
 {
     m_intervals = intervals;
@@ -278,17 +289,6 @@ void HeadlessGui::GetTask(int row, Storage::ExportTask& task)
         return;
     task = m_tasks[row];
     task.row = row;
-}
-
-void HeadlessGui::GetTasks(std::vector<Storage::ExportTask>& tasks)
-{
-    tasks.clear();
-    for (int row = 0; row < ItemCount(); ++row) {
-        Storage::ExportTask task;
-        GetTask(row, task);
-        if (!task.ChannelIds.empty())
-            tasks.push_back(task);
-    }
 }
 
 int HeadlessGui::CountTasks()

@@ -142,7 +142,7 @@ public:
     // Leaves `task` as it is when the row has no channel.
     virtual void GetTask(int row, Storage::ExportTask& task) = 0;
     // The tasks that have channels, in row order.
-    virtual void GetTasks(std::vector<Storage::ExportTask>& tasks) = 0;
+    void GetTasks(std::vector<Storage::ExportTask>& tasks);
     virtual int CountTasks() = 0;
     // Empties the list: one empty task, selected.
     virtual void ResetTasks() = 0;
@@ -375,7 +375,6 @@ public:
     void SetTaskInterval(const boost::posix_time::ptime& from, const boost::posix_time::ptime& to) override;
     void SetCurrentTask(const Storage::ExportTask& task) override;
     void GetTask(int row, Storage::ExportTask& task) override;
-    void GetTasks(std::vector<Storage::ExportTask>& tasks) override;
     int CountTasks() override;
     void ResetTasks() override;
     int CurrentIndex() override;

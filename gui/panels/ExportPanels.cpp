@@ -77,17 +77,6 @@ void QExportPanel::GetTask(int row, Storage::ExportTask& task)
     }
 }
 
-void QExportPanel::GetTasks(std::vector<Storage::ExportTask>& tasks)
-{
-    tasks.clear();
-    for (int row = 0; row < ItemCount(); ++row) {
-        Storage::ExportTask task;
-        GetTask(row, task);
-        if (!task.ChannelIds.empty())
-            tasks.push_back(task);
-    }
-}
-
 int QExportPanel::CountTasks()
 {
     int count = 0;

@@ -31,7 +31,6 @@ public:
     void SetCurrentTask(const Storage::ExportTask& task) override;
     // The record of the row with the row's channels and its row number.
     void GetTask(int row, Storage::ExportTask& task) override;
-    void GetTasks(std::vector<Storage::ExportTask>& tasks) override;
     int CountTasks() override;
     void ResetTasks() override;
 
