@@ -510,7 +510,9 @@ bool DrawImages(const QString& dir)
     ok &= Save(Flat({12, 64}, QColor(0, 0, 0, 90)), dir + "Selected_Shadow_Left.png");
     ok &= Save(Flat({12, 64}, QColor(0, 0, 0, 90)), dir + "Selected_Shadow_Right.png");
     ok &= Save(Flat({4, 8}, QColor(70, 180, 100)), dir + "Selected_archiveVideoTimeLine.png");
-    ok &= Save(Flat({4, 12}, QColor(70, 180, 100)), dir + "United_archiveVideoTimeLine.png");
+    // The united strip carries the time selector's light-blue text and the
+    // white edge captions over its band: a deep green keeps them readable.
+    ok &= Save(Flat({4, 12}, QColor(30, 92, 52)), dir + "United_archiveVideoTimeLine.png");
     // The gap images: the framed strip clips its ticks to their height; each
     // class has its own width, so the strip shows a gap's class.
     const struct {
@@ -523,7 +525,7 @@ bool DrawImages(const QString& dir)
                  {"day", 20, QColor(210, 120, 60)}};
     for (const auto& hole : holes) {
         ok &= Save(Flat({hole.width, 56}, hole.colour), dir + QString("Selected_hole_%1.png").arg(hole.name));
-        ok &= Save(Flat({hole.width, 12}, hole.colour), dir + QString("United_hole_%1.png").arg(hole.name));
+        ok &= Save(Flat({hole.width, 12}, hole.colour.darker(170)), dir + QString("United_hole_%1.png").arg(hole.name));
     }
     // The time lines' tick marks and cut selection bar.
     for (const char* prefix : {"Selected", "United"}) {
