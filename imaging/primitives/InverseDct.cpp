@@ -87,33 +87,40 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
     // multiply-add does (unsigned arithmetic: the low 32 bits of the exact
     // sums). A row without coefficients gives its rounder alone, as these
     // sums do. zt[k][r]: output k of row r.
+    // The weights fit 16 bits: each product is a widening 16 x 16-bit
+    // multiply, which the compiler's vector code does in two instructions.
     struct Weights {
-        std::uint32_t w1[8], w2[8], w3[8], w4[8], w5[8], w6[8], w7[8], rnd[8];
+        std::int16_t w1[8], w2[8], w3[8], w4[8], w5[8], w6[8], w7[8];
+        std::uint32_t rnd[8];
     };
     static constexpr Weights kWeights = [] {
         Weights w{};
         for (int r = 0; r < 8; ++r) {
             const RowWeights& g = kRowWeightGroups[kRowWeightGroup[r]];
-            w.w1[r] = static_cast<std::uint32_t>(g.w1);
-            w.w2[r] = static_cast<std::uint32_t>(g.w2);
-            w.w3[r] = static_cast<std::uint32_t>(g.w3);
-            w.w4[r] = static_cast<std::uint32_t>(g.w4);
-            w.w5[r] = static_cast<std::uint32_t>(g.w5);
-            w.w6[r] = static_cast<std::uint32_t>(g.w6);
-            w.w7[r] = static_cast<std::uint32_t>(g.w7);
+            w.w1[r] = static_cast<std::int16_t>(g.w1);
+            w.w2[r] = static_cast<std::int16_t>(g.w2);
+            w.w3[r] = static_cast<std::int16_t>(g.w3);
+            w.w4[r] = static_cast<std::int16_t>(g.w4);
+            w.w5[r] = static_cast<std::int16_t>(g.w5);
+            w.w6[r] = static_cast<std::int16_t>(g.w6);
+            w.w7[r] = static_cast<std::int16_t>(g.w7);
             w.rnd[r] = static_cast<std::uint32_t>(kFullRounder[r]);
         }
         return w;
     }();
+    // The exact product, then wrapping sums.
+    const auto m = [](std::int16_t w, std::int16_t x) {
+        return static_cast<std::uint32_t>(std::int32_t{w} * std::int32_t{x});
+    };
     // Only the DC coded (most chroma blocks): the rows above give row 0 one
     // value and every other row its rounder, and every column is the same.
-    std::int32_t ac = 0;
-    for (int i = 1; i < 64; ++i)
+    // Positions 8..63 in one loop of a whole number of vectors.
+    std::int32_t ac = d[1] | d[2] | d[3] | d[4] | d[5] | d[6] | d[7];
+    for (int i = 8; i < 64; ++i)
         ac |= d[i];
     if (ac == 0) {
         std::int16_t R[8];
-        R[0] = Sat(static_cast<std::int32_t>(kWeights.w4[0] * static_cast<std::uint32_t>(d[0]) + kWeights.rnd[0]) >>
-                   11);
+        R[0] = Sat(static_cast<std::int32_t>(m(kWeights.w4[0], d[0]) + kWeights.rnd[0]) >> 11);
         for (int r = 1; r < 8; ++r)
             R[r] = Sat(static_cast<std::int32_t>(kWeights.rnd[r]) >> 11);
         const OddColumn o = OddPart(R[1], R[3], R[5], R[7]);
@@ -132,20 +139,19 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
     }
     std::int16_t zt[8][8];
     for (int r = 0; r < 8; ++r) {
-        auto u = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
-        const std::uint32_t x0 = u(d[8 * r]), x1 = u(d[8 * r + 1]), x2 = u(d[8 * r + 2]), x3 = u(d[8 * r + 3]);
-        const std::uint32_t x4 = u(d[8 * r + 4]), x5 = u(d[8 * r + 5]), x6 = u(d[8 * r + 6]), x7 = u(d[8 * r + 7]);
-        const std::uint32_t w1 = kWeights.w1[r], w2 = kWeights.w2[r], w3 = kWeights.w3[r], w4 = kWeights.w4[r];
-        const std::uint32_t w5 = kWeights.w5[r], w6 = kWeights.w6[r], w7 = kWeights.w7[r];
+        const std::int16_t x0 = d[8 * r], x1 = d[8 * r + 1], x2 = d[8 * r + 2], x3 = d[8 * r + 3];
+        const std::int16_t x4 = d[8 * r + 4], x5 = d[8 * r + 5], x6 = d[8 * r + 6], x7 = d[8 * r + 7];
+        const std::int16_t w1 = kWeights.w1[r], w2 = kWeights.w2[r], w3 = kWeights.w3[r], w4 = kWeights.w4[r];
+        const std::int16_t w5 = kWeights.w5[r], w6 = kWeights.w6[r], w7 = kWeights.w7[r];
         const std::uint32_t rnd = kWeights.rnd[r];
-        const std::uint32_t a0 = (w4 * x4 + w6 * x6) + (w4 * x0 + w2 * x2 + rnd);
-        const std::uint32_t a1 = (0u - w4 * x4 - w2 * x6) + (w4 * x0 + w6 * x2 + rnd);
-        const std::uint32_t a2 = (w4 * x0 - w6 * x2) + (0u - w4 * x4 + w2 * x6 + rnd);
-        const std::uint32_t a3 = (w4 * x0 - w2 * x2) + (w4 * x4 - w6 * x6 + rnd);
-        const std::uint32_t b0 = (w1 * x1 + w3 * x3) + (w5 * x5 + w7 * x7);
-        const std::uint32_t b1 = (w3 * x1 - w7 * x3) + (0u - w1 * x5 - w5 * x7);
-        const std::uint32_t b2 = (w7 * x5 + w3 * x7) + (w5 * x1 - w1 * x3);
-        const std::uint32_t b3 = (w3 * x5 - w1 * x7) + (w7 * x1 - w5 * x3);
+        const std::uint32_t a0 = (m(w4, x4) + m(w6, x6)) + (m(w4, x0) + m(w2, x2) + rnd);
+        const std::uint32_t a1 = (0u - m(w4, x4) - m(w2, x6)) + (m(w4, x0) + m(w6, x2) + rnd);
+        const std::uint32_t a2 = (m(w4, x0) - m(w6, x2)) + (0u - m(w4, x4) + m(w2, x6) + rnd);
+        const std::uint32_t a3 = (m(w4, x0) - m(w2, x2)) + (m(w4, x4) - m(w6, x6) + rnd);
+        const std::uint32_t b0 = (m(w1, x1) + m(w3, x3)) + (m(w5, x5) + m(w7, x7));
+        const std::uint32_t b1 = (m(w3, x1) - m(w7, x3)) + (0u - m(w1, x5) - m(w5, x7));
+        const std::uint32_t b2 = (m(w7, x5) + m(w3, x7)) + (m(w5, x1) - m(w1, x3));
+        const std::uint32_t b3 = (m(w3, x5) - m(w1, x7)) + (m(w7, x1) - m(w5, x3));
         zt[0][r] = Sat(static_cast<std::int32_t>(a0 + b0) >> 11);
         zt[7][r] = Sat(static_cast<std::int32_t>(a0 - b0) >> 11);
         zt[1][r] = Sat(static_cast<std::int32_t>(a1 + b1) >> 11);
