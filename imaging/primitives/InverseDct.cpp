@@ -62,22 +62,66 @@ constexpr std::int32_t kFullRounder[8] = {65536, 2901, 2260, 1704, 1024, 455, 51
 struct OddColumn {
     std::int16_t t4, t5, t6, t7;
 };
+// Sums that cannot leave 16 bits: the saturating ones give the same values.
+inline std::int16_t AddExact(std::int16_t a, std::int16_t b) { return static_cast<std::int16_t>(a + b); }
+inline std::int16_t SubExact(std::int16_t a, std::int16_t b) { return static_cast<std::int16_t>(a - b); }
+
+template <bool Saturating>
+inline OddColumn OddPartOf(std::int16_t r1, std::int16_t r3, std::int16_t r5, std::int16_t r7)
+{
+    const auto add = [](std::int16_t a, std::int16_t b) { return Saturating ? Add(a, b) : AddExact(a, b); };
+    const auto sub = [](std::int16_t a, std::int16_t b) { return Saturating ? Sub(a, b) : SubExact(a, b); };
+    const std::int16_t tp765 = add(r1, MulHigh(r7, 13036));
+    const std::int16_t tp465 = sub(MulHigh(r1, 13036), r7);
+    const std::int16_t tm765 = add(add(MulHigh(r5, -21746), r5), r3);
+    const std::int16_t tm465 = sub(r5, add(MulHigh(r3, -21746), r3));
+    OddColumn o;
+    o.t7 = add(tp765, tm765);
+    const std::int16_t tp65 = sub(tp765, tm765);
+    const std::int16_t tm65 = sub(tp465, tm465);
+    o.t4 = add(tp465, tm465);
+    const std::int16_t u = add(tp65, tm65);
+    o.t6 = add(u, MulHigh(u, -19195));
+    const std::int16_t v = sub(tp65, tm65);
+    o.t5 = add(MulHigh(v, -19195), v);
+    return o;
+}
 inline OddColumn OddPart(std::int16_t r1, std::int16_t r3, std::int16_t r5, std::int16_t r7)
 {
-    const std::int16_t tp765 = Add(r1, MulHigh(r7, 13036));
-    const std::int16_t tp465 = Sub(MulHigh(r1, 13036), r7);
-    const std::int16_t tm765 = Add(Add(MulHigh(r5, -21746), r5), r3);
-    const std::int16_t tm465 = Sub(r5, Add(MulHigh(r3, -21746), r3));
-    OddColumn o;
-    o.t7 = Add(tp765, tm765);
-    const std::int16_t tp65 = Sub(tp765, tm765);
-    const std::int16_t tm65 = Sub(tp465, tm465);
-    o.t4 = Add(tp465, tm465);
-    const std::int16_t u = Add(tp65, tm65);
-    o.t6 = Add(u, MulHigh(u, -19195));
-    const std::int16_t v = Sub(tp65, tm65);
-    o.t5 = Add(MulHigh(v, -19195), v);
-    return o;
+    return OddPartOf<true>(r1, r3, r5, r7);
+}
+
+// The column pass over the eight columns (column c of row y is zt[c][y]) and
+// the level shift and clamp of the samples.
+template <bool Saturating>
+inline void ColumnPass(const std::int16_t (*zt)[8], std::uint8_t* destination, std::int32_t step)
+{
+    const auto add = [](std::int16_t a, std::int16_t b) { return Saturating ? Add(a, b) : AddExact(a, b); };
+    const auto sub = [](std::int16_t a, std::int16_t b) { return Saturating ? Sub(a, b) : SubExact(a, b); };
+    std::int16_t s[8][8];
+    for (int c = 0; c < 8; ++c) {
+        const std::int16_t* R = zt[c];
+        const OddColumn o = OddPartOf<Saturating>(R[1], R[3], R[5], R[7]);
+        const std::int16_t tp26 = add(R[2], MulHigh(R[6], 27146));
+        const std::int16_t tm26 = sub(MulHigh(R[2], 27146), R[6]);
+        const std::int16_t tp04 = add(R[0], R[4]);
+        const std::int16_t tm04 = sub(R[0], R[4]);
+        const std::int16_t t0 = add(tp04, tp26), t3 = sub(tp04, tp26);
+        const std::int16_t t1 = add(tm04, tm26), t2 = sub(tm04, tm26);
+        s[0][c] = add(t0, o.t7);
+        s[1][c] = add(t1, o.t6);
+        s[2][c] = add(t2, o.t5);
+        s[3][c] = add(t3, o.t4);
+        s[4][c] = sub(t3, o.t4);
+        s[5][c] = sub(t2, o.t5);
+        s[6][c] = sub(t1, o.t6);
+        s[7][c] = sub(t0, o.t7);
+    }
+    for (int y = 0; y < 8; ++y) {
+        std::uint8_t* line = destination + static_cast<std::ptrdiff_t>(y) * step;
+        for (int c = 0; c < 8; ++c)
+            line[c] = Clamp8(static_cast<std::int16_t>(s[y][c] >> 6));
+    }
 }
 
 void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
@@ -137,7 +181,9 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
                         Clamp8(static_cast<std::int16_t>(column[y] >> 6)), 8);
         return;
     }
-    std::int16_t zt[8][8];
+    // The row sums, shifted: zt[k][r], output k of row r, before its
+    // saturation to 16 bits.
+    std::int32_t rows[8][8];
     for (int r = 0; r < 8; ++r) {
         const std::int16_t x0 = d[8 * r], x1 = d[8 * r + 1], x2 = d[8 * r + 2], x3 = d[8 * r + 3];
         const std::int16_t x4 = d[8 * r + 4], x5 = d[8 * r + 5], x6 = d[8 * r + 6], x7 = d[8 * r + 7];
@@ -152,41 +198,34 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
         const std::uint32_t b1 = (m(w3, x1) - m(w7, x3)) + (0u - m(w1, x5) - m(w5, x7));
         const std::uint32_t b2 = (m(w7, x5) + m(w3, x7)) + (m(w5, x1) - m(w1, x3));
         const std::uint32_t b3 = (m(w3, x5) - m(w1, x7)) + (m(w7, x1) - m(w5, x3));
-        zt[0][r] = Sat(static_cast<std::int32_t>(a0 + b0) >> 11);
-        zt[7][r] = Sat(static_cast<std::int32_t>(a0 - b0) >> 11);
-        zt[1][r] = Sat(static_cast<std::int32_t>(a1 + b1) >> 11);
-        zt[6][r] = Sat(static_cast<std::int32_t>(a1 - b1) >> 11);
-        zt[2][r] = Sat(static_cast<std::int32_t>(a2 + b2) >> 11);
-        zt[5][r] = Sat(static_cast<std::int32_t>(a2 - b2) >> 11);
-        zt[3][r] = Sat(static_cast<std::int32_t>(a3 + b3) >> 11);
-        zt[4][r] = Sat(static_cast<std::int32_t>(a3 - b3) >> 11);
+        rows[0][r] = static_cast<std::int32_t>(a0 + b0) >> 11;
+        rows[7][r] = static_cast<std::int32_t>(a0 - b0) >> 11;
+        rows[1][r] = static_cast<std::int32_t>(a1 + b1) >> 11;
+        rows[6][r] = static_cast<std::int32_t>(a1 - b1) >> 11;
+        rows[2][r] = static_cast<std::int32_t>(a2 + b2) >> 11;
+        rows[5][r] = static_cast<std::int32_t>(a2 - b2) >> 11;
+        rows[3][r] = static_cast<std::int32_t>(a3 + b3) >> 11;
+        rows[4][r] = static_cast<std::int32_t>(a3 - b3) >> 11;
     }
-    // The column pass as loops over the eight columns: column c of row y is
-    // zt[c][y].
-    std::int16_t s[8][8];
-    for (int c = 0; c < 8; ++c) {
-        const std::int16_t* R = zt[c];
-        const OddColumn o = OddPart(R[1], R[3], R[5], R[7]);
-        const std::int16_t tp26 = Add(R[2], MulHigh(R[6], 27146));
-        const std::int16_t tm26 = Sub(MulHigh(R[2], 27146), R[6]);
-        const std::int16_t tp04 = Add(R[0], R[4]);
-        const std::int16_t tm04 = Sub(R[0], R[4]);
-        const std::int16_t t0 = Add(tp04, tp26), t3 = Sub(tp04, tp26);
-        const std::int16_t t1 = Add(tm04, tm26), t2 = Sub(tm04, tm26);
-        s[0][c] = Add(t0, o.t7);
-        s[1][c] = Add(t1, o.t6);
-        s[2][c] = Add(t2, o.t5);
-        s[3][c] = Add(t3, o.t4);
-        s[4][c] = Sub(t3, o.t4);
-        s[5][c] = Sub(t2, o.t5);
-        s[6][c] = Sub(t1, o.t6);
-        s[7][c] = Sub(t0, o.t7);
+    // Row outputs inside -4096..4095 keep every sum of the column pass
+    // inside 16 bits (each sample is at most about 7.5 times the largest
+    // input), so neither pass saturates and both run on plain sums, with
+    // the same values. Anything larger takes the saturating pass.
+    std::uint32_t spread = 0;
+    std::int16_t zt[8][8];
+    for (int k = 0; k < 8; ++k)
+        for (int r = 0; r < 8; ++r) {
+            spread |= static_cast<std::uint32_t>(rows[k][r] + 4096);
+            zt[k][r] = static_cast<std::int16_t>(rows[k][r]);
+        }
+    if (spread < 8192) {
+        ColumnPass<false>(zt, destination, step);
+        return;
     }
-    for (int y = 0; y < 8; ++y) {
-        std::uint8_t* line = destination + static_cast<std::ptrdiff_t>(y) * step;
-        for (int c = 0; c < 8; ++c)
-            line[c] = Clamp8(static_cast<std::int16_t>(s[y][c] >> 6));
-    }
+    for (int k = 0; k < 8; ++k)
+        for (int r = 0; r < 8; ++r)
+            zt[k][r] = Sat(rows[k][r]);
+    ColumnPass<true>(zt, destination, step);
 }
 
 // Dequantisation and the full transform of checked arguments.
