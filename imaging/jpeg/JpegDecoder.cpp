@@ -835,6 +835,15 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
         for (std::int32_t k = 0; k < scanCount_; ++k)
             rowOffset[k] = component_[scanIndex_[k]].offset;
     }
+    // Output rows go with the scan only for a first scan that holds every
+    // component; any other scan leaves the whole output to the end.
+    bool firstScan = true;
+    for (std::int32_t i = 0; i < components_; ++i)
+        firstScan = firstScan && !component_[i].scanned;
+    if (!(outputWithScan_ && streamed && firstScan && scanCount_ == components_)) {
+        outputWithScan_ = false;
+        outputRowsWritten_ = 0;
+    }
     for (std::int32_t k = 0; k < scanCount_; ++k) {
         Component& c = component_[scanIndex_[k]];
         c.transformed = false;
@@ -904,6 +913,12 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
                     if ((status = TransformRows(c, base + rowOffset[k], row * c.v, (row + 1) * c.v)) != Code::Ok)
                         return status;
                 }
+            // One MCU row behind: up-sampling reads at most one component
+            // row beyond the output row, which this margin covers at every
+            // scale.
+            if (outputWithScan_ && (status = WriteOutputRows(outputRowsWritten_, row * mcuHeight_ / scaleFactor_)) !=
+                                       Code::Ok)
+                return status;
         }
         if (streamed)
             for (std::int32_t k = 0; k < scanCount_; ++k)
@@ -966,6 +981,8 @@ JpegStatus CJPEGDecoder::ReadData()
         return status;
     if (process_ != JpegModeLossless && (status = PreparePlanes()) != Code::Ok)
         return status;
+    outputRowsWritten_ = 0;
+    outputWithScan_ = OutputRowsMayGoEarly();
     for (;;) {
         scanMarker_ = 0;
         if ((status = ParseMarkers(false)) != Code::Ok)
@@ -1156,9 +1173,30 @@ JpegStatus CJPEGDecoder::UpsampleRow(const Component& c, std::int32_t y, std::ui
     return Code::Ok;
 }
 
+bool CJPEGDecoder::OutputRowsMayGoEarly() const
+{
+    if (planar_ != 0 || process_ == JpegModeProgressive || process_ == JpegModeLossless || SampleBytes() != 1)
+        return false;
+    const JpegColor to = destinationColour_;
+    if (colour_ == JpegColorYCbCr && components_ >= 3)
+        return to == JpegColorRgb || to == JpegColorBgr || to == JpegColorRgba || to == JpegColorBgra ||
+               to == JpegColorGrey;
+    if (colour_ == JpegColorGrey && components_ == 1)
+        return to == JpegColorGrey || to == JpegColorRgb || to == JpegColorBgr;
+    return false;
+}
+
 JpegStatus CJPEGDecoder::WriteOutput()
 {
+    return WriteOutputRows(outputRowsWritten_, height_);
+}
+
+JpegStatus CJPEGDecoder::WriteOutputRows(std::int32_t first, std::int32_t end)
+{
     const ImageSize size = ScaledSize({width_, height_}, scaleFactor_ == 1 ? 0 : scale_);
+    end = std::min(end, size.height);
+    if (first >= end)
+        return Code::Ok;
     const std::int32_t bytes = SampleBytes();
     const std::int32_t step = size.width * bytes;
     // Packed 4:2:2 from the 4:2:2 planes as decoded (full size only).
@@ -1249,7 +1287,7 @@ JpegStatus CJPEGDecoder::WriteOutput()
         }
         return result != 0 ? Code::InternalError : Code::Ok;
     };
-    for (std::int32_t y = 0; y < size.height; ++y) {
+    for (std::int32_t y = first; y < end; ++y) {
         const std::uint8_t* planes[4] = {};
         for (std::int32_t i = 0; i < components_; ++i) {
             const Component& c = component_[i];
@@ -1266,6 +1304,7 @@ JpegStatus CJPEGDecoder::WriteOutput()
         const JpegStatus status = convert(planes, planes_[0] + static_cast<std::size_t>(y) * steps_[0]);
         if (status != Code::Ok)
             return status;
+        outputRowsWritten_ = y + 1;
     }
     return Code::Ok;
 }

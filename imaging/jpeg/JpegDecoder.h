@@ -147,6 +147,12 @@ private:
     JpegStatus DecodeLosslessScan();
     JpegStatus ReconstructLossless();
     JpegStatus WriteOutput();
+    // Output rows [first, end) (end clipped to the image) from the planes,
+    // which must hold every component row they read.
+    JpegStatus WriteOutputRows(std::int32_t first, std::int32_t end);
+    // Whether the pixel-order output converts without a refusal, so that its
+    // rows may be written while the scan is still decoded.
+    bool OutputRowsMayGoEarly() const;
     JpegStatus WritePlanar();
     ImageSize PlanarSize(const Component& c) const;
     JpegStatus UndoReversibleRgb();
@@ -200,6 +206,10 @@ private:
     std::int32_t destinationPrecision_ = 0;
     std::int32_t planar_ = 0;
     bool destinationSet_ = false;
+    // Pixel-order rows already written, and whether the sequential scan writes
+    // them one MCU row behind its decoding (while the planes are in cache).
+    std::int32_t outputRowsWritten_ = 0;
+    bool outputWithScan_ = false;
 
     CBitStreamInput reader_;
     CBaseStreamInput* stream_ = nullptr;
