@@ -768,9 +768,10 @@ JpegStatus CJPEGDecoder::DecodeBlock(Component& c, std::int16_t* block)
     return Code::Ok;
 }
 
-JpegStatus CJPEGDecoder::DecodeMcu(std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
-                                   const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
-                                   const HuffmanFastAcTable* const fast[])
+JpegStatus CJPEGDecoder::DecodeMcus(std::int16_t* const blocks[], const std::int32_t strides[], std::int32_t count,
+                                    std::int32_t mcus, std::int32_t* decoded, std::int16_t* const lastDc[],
+                                    const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                                    const HuffmanFastAcTable* const fast[])
 {
     const std::int32_t reserve = kBlockReserve * count;
     if (reader_.Limit() - reader_.Position() < reserve) {
@@ -779,8 +780,9 @@ JpegStatus CJPEGDecoder::DecodeMcu(std::int16_t* const blocks[], std::int32_t co
             return status;
     }
     std::int32_t position = reader_.Position();
-    const PrimitiveStatus result = DecodeHuffmanMcuFast(reader_.Buffer(), reader_.Limit(), &position, blocks, count,
-                                                        lastDc, dc, ac, fast, &scanMarker_, state_.State());
+    const PrimitiveStatus result =
+        DecodeHuffmanMcusFast(reader_.Buffer(), reader_.Limit(), &position, blocks, strides, count, mcus, reserve,
+                              decoded, lastDc, dc, ac, fast, &scanMarker_, state_.State());
     reader_.SetPosition(position);
     if (result < 0) {
         scanMarker_ = 0;
@@ -880,19 +882,30 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
                 if (restartInterval_ != 0 && restartsToGo_ == 0 && (status = DecodeRestart()) != Code::Ok)
                     return status;
                 if (wholeMcuCalls) {
+                    // The MCUs up to the end of the row or of the restart
+                    // interval, as many in each call as the buffer holds.
                     std::int16_t* blocks[kMaxMcuBlocks] = {};
+                    std::int32_t strides[kMaxMcuBlocks] = {};
                     std::int32_t n = 0;
                     for (std::int32_t k = 0; k < scanCount_; ++k) {
                         const Component& c = component_[scanIndex_[k]];
                         const std::int32_t firstRow = streamed ? 0 : row * c.v;
                         for (std::int32_t y = 0; y < c.v; ++y)
-                            for (std::int32_t x = 0; x < c.h; ++x)
+                            for (std::int32_t x = 0; x < c.h; ++x) {
+                                strides[n] = c.h * 64;
                                 blocks[n++] = base + rowOffset[k] +
                                               (std::int64_t{firstRow + y} * c.blocksWide + col * c.h + x) * 64;
+                            }
                     }
-                    if ((status = DecodeMcu(blocks, mcuBlocks, mcuLastDc, mcuDc, mcuAc, mcuFast)) != Code::Ok)
+                    std::int32_t mcus = mcuColumns_ - col;
+                    if (restartInterval_ != 0)
+                        mcus = std::min(mcus, restartsToGo_);
+                    std::int32_t decoded = 0;
+                    if ((status = DecodeMcus(blocks, strides, mcuBlocks, mcus, &decoded, mcuLastDc, mcuDc, mcuAc,
+                                             mcuFast)) != Code::Ok)
                         return status;
-                    --restartsToGo_;
+                    restartsToGo_ -= decoded;
+                    col += decoded - 1;
                     continue;
                 }
                 for (std::int32_t k = 0; k < scanCount_; ++k) {

@@ -134,11 +134,13 @@ private:
     JpegStatus PrepareTables();
     JpegStatus DecodeSequentialScan();
     JpegStatus DecodeBlock(Component& c, std::int16_t* block);
-    // The blocks of one sequential MCU in one call (the tables of each block
-    // given); statuses as DecodeBlock's.
-    JpegStatus DecodeMcu(std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
-                         const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
-                         const HuffmanFastAcTable* const fast[]);
+    // Sequential MCUs of at most ten blocks with the tables of each block
+    // given, up to `mcus` of them, MCU m's block i at blocks[i] + m * strides[i];
+    // *decoded gets how many were decoded (at least one unless it fails).
+    JpegStatus DecodeMcus(std::int16_t* const blocks[], const std::int32_t strides[], std::int32_t count,
+                          std::int32_t mcus, std::int32_t* decoded, std::int16_t* const lastDc[],
+                          const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                          const HuffmanFastAcTable* const fast[]);
     JpegStatus DecodeRestart();
     JpegStatus PreparePlanes();
     JpegStatus TransformComponents();

@@ -703,6 +703,24 @@ giveUp:
     return false;
 }
 
+// One MCU of checked arguments: the fast path, else the block reader.
+inline Status DecodeCheckedMcu(const std::uint8_t* src, std::int32_t length, std::int32_t* position,
+                               std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
+                               const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                               const HuffmanFastAcTable* const fast[], std::int32_t* marker,
+                               HuffmanDecoderState* state)
+{
+    if (FastMcu(src, length, position, blocks, count, lastDc, dc, ac, fast, marker, state))
+        return Code::Ok;
+    BlockBits reader(src, length, position, marker, state);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const Status status = DecodeBlockBody<true>(reader, blocks[i], lastDc[i], dc[i], ac[i], fast[i], state);
+        if (status != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
+}
+
 Status DecodeFastMcu(const std::uint8_t* src, std::int32_t length, std::int32_t* position,
                      std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
                      const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
@@ -719,13 +737,38 @@ Status DecodeFastMcu(const std::uint8_t* src, std::int32_t length, std::int32_t*
         if (blocks[i] == nullptr || lastDc[i] == nullptr || dc[i] == nullptr || ac[i] == nullptr ||
             fast[i] == nullptr)
             return Code::NullPointer;
-    if (FastMcu(src, length, position, blocks, count, lastDc, dc, ac, fast, marker, state))
-        return Code::Ok;
-    BlockBits reader(src, length, position, marker, state);
-    for (std::int32_t i = 0; i < count; ++i) {
-        const Status status = DecodeBlockBody<true>(reader, blocks[i], lastDc[i], dc[i], ac[i], fast[i], state);
+    return DecodeCheckedMcu(src, length, position, blocks, count, lastDc, dc, ac, fast, marker, state);
+}
+
+Status DecodeFastMcus(const std::uint8_t* src, std::int32_t length, std::int32_t* position,
+                      std::int16_t* const blocks[], const std::int32_t strides[], std::int32_t count,
+                      std::int32_t mcus, std::int32_t reserve, std::int32_t* decoded, std::int16_t* const lastDc[],
+                      const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                      const HuffmanFastAcTable* const fast[], std::int32_t* marker, HuffmanDecoderState* state)
+{
+    if (src == nullptr || position == nullptr || blocks == nullptr || strides == nullptr || decoded == nullptr ||
+        lastDc == nullptr || dc == nullptr || ac == nullptr || fast == nullptr || marker == nullptr ||
+        state == nullptr)
+        return Code::NullPointer;
+    if (length < 0 || mcus < 1 || reserve < 0)
+        return Code::BadArgument;
+    if (count < 1 || count > kFastMcuBlocks)
+        return Code::BadArgument;
+    for (std::int32_t i = 0; i < count; ++i)
+        if (blocks[i] == nullptr || lastDc[i] == nullptr || dc[i] == nullptr || ac[i] == nullptr ||
+            fast[i] == nullptr)
+            return Code::NullPointer;
+    *decoded = 0;
+    std::int16_t* at[kFastMcuBlocks];
+    for (std::int32_t m = 0; m < mcus; ++m) {
+        if (m > 0 && length - *position < reserve)
+            break;
+        for (std::int32_t i = 0; i < count; ++i)
+            at[i] = blocks[i] + static_cast<std::ptrdiff_t>(m) * strides[i];
+        const Status status = DecodeCheckedMcu(src, length, position, at, count, lastDc, dc, ac, fast, marker, state);
         if (status != Code::Ok)
             return status;
+        ++*decoded;
     }
     return Code::Ok;
 }
@@ -803,4 +846,16 @@ PrimitiveStatus DecodeHuffmanMcuFast(const std::uint8_t* src, std::int32_t srcLe
 {
     return primitives_detail::DecodeFastMcu(src, srcLength, position, blocks, count, lastDc, dcTables, acTables,
                                             fastTables, marker, state);
+}
+
+PrimitiveStatus DecodeHuffmanMcusFast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                      std::int16_t* const blocks[], const std::int32_t strides[], std::int32_t count,
+                                      std::int32_t mcus, std::int32_t reserve, std::int32_t* decoded,
+                                      std::int16_t* const lastDc[], const HuffmanDecoderSpec* const dcTables[],
+                                      const HuffmanDecoderSpec* const acTables[],
+                                      const HuffmanFastAcTable* const fastTables[], std::int32_t* marker,
+                                      HuffmanDecoderState* state)
+{
+    return primitives_detail::DecodeFastMcus(src, srcLength, position, blocks, strides, count, mcus, reserve,
+                                             decoded, lastDc, dcTables, acTables, fastTables, marker, state);
 }
