@@ -153,7 +153,8 @@ PrimitiveStatus DecodeHuffmanMcuFast(const std::uint8_t* src, std::int32_t srcLe
 // refills its buffer before each call sees what it would see with one call
 // per MCU. *decoded gets the number of MCUs decoded without a fault; a fault
 // ends the call with that MCU's status. Null pointers -8; count outside
-// 1..10, mcus below 1 or a negative reserve -5; both before anything is read.
+// 1..10, mcus below 1 or a negative reserve -5; both before anything is read
+// (*decoded 0 where it can be written).
 PrimitiveStatus DecodeHuffmanMcusFast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
                                       std::int16_t* const blocks[], const std::int32_t strides[], std::int32_t count,
                                       std::int32_t mcus, std::int32_t reserve, std::int32_t* decoded,

@@ -697,8 +697,9 @@ bool FastMcu(const std::uint8_t* __restrict src, std::int32_t length, std::int32
     *position = pos;
     return true;
 giveUp:
-    // Backwards, so that predictors shared by several blocks end as on entry.
-    for (std::int32_t i = count - 1; i >= 0; --i)
+    // Every saved value was read on entry, so predictors shared by several
+    // blocks get their entry value whatever the order.
+    for (std::int32_t i = 0; i < count; ++i)
         *lastDc[i] = saved[i];
     return false;
 }
@@ -746,8 +747,10 @@ Status DecodeFastMcus(const std::uint8_t* src, std::int32_t length, std::int32_t
                       const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
                       const HuffmanFastAcTable* const fast[], std::int32_t* marker, HuffmanDecoderState* state)
 {
-    if (src == nullptr || position == nullptr || blocks == nullptr || strides == nullptr || decoded == nullptr ||
-        lastDc == nullptr || dc == nullptr || ac == nullptr || fast == nullptr || marker == nullptr ||
+    if (decoded == nullptr)
+        return Code::NullPointer;
+    *decoded = 0;
+    if (src == nullptr || position == nullptr || blocks == nullptr || strides == nullptr || lastDc == nullptr || dc == nullptr || ac == nullptr || fast == nullptr || marker == nullptr ||
         state == nullptr)
         return Code::NullPointer;
     if (length < 0 || mcus < 1 || reserve < 0)
@@ -758,7 +761,6 @@ Status DecodeFastMcus(const std::uint8_t* src, std::int32_t length, std::int32_t
         if (blocks[i] == nullptr || lastDc[i] == nullptr || dc[i] == nullptr || ac[i] == nullptr ||
             fast[i] == nullptr)
             return Code::NullPointer;
-    *decoded = 0;
     std::int16_t* at[kFastMcuBlocks];
     for (std::int32_t m = 0; m < mcus; ++m) {
         if (m > 0 && length - *position < reserve)
