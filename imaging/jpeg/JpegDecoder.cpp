@@ -23,6 +23,9 @@ constexpr std::int32_t kReaderCapacity = 16384;
 constexpr std::int32_t kBlockReserve = kMaxHuffmanBlockBytes + 16;
 // Coefficients and working planes of one frame.
 constexpr std::int64_t kMaxFrameBytes = std::int64_t{1} << 30;
+// Coefficients kept from one image for the next (a 4:2:0 frame of about
+// 20 megapixels).
+constexpr std::size_t kKeptCoefficientBytes = std::size_t{64} << 20;
 
 void LoadStandardTable(CJPEGDecoderHuffmanTable& table, std::int32_t id, std::int32_t tableClass,
                        const StandardHuffmanTable& standard)
@@ -72,8 +75,12 @@ JpegStatus CJPEGDecoder::Clean()
     comment_.clear();
     exif_.clear();
     jfif_ = adobe_ = adobeTransform_ = 0;
+    // The coefficient buffer of a frame of ordinary size stays for the next
+    // image (a stream of progressive frames allocates nothing per frame); a
+    // larger one is given back.
     coefficients_.clear();
-    coefficients_.shrink_to_fit();
+    if (coefficients_.capacity() * sizeof(std::int16_t) > kKeptCoefficientBytes)
+        coefficients_.shrink_to_fit();
     coefficientTotal_ = 0;
     reversibleRgb_ = false;
     destinationSet_ = false;
