@@ -52,7 +52,9 @@ public:
                                     std::int32_t channels, JpegColor colour, JpegSampling sampling,
                                     std::int32_t precision, std::int32_t scale);
     // Decodes every scan up to EOI and writes the image. A destination
-    // smaller than the scaled image is -3 before anything is written.
+    // smaller than the scaled image is -3 before anything is written; a
+    // stream that fails inside its scan may leave rows above the fault
+    // written (pixel rows of a single interleaved scan follow its decoding).
     JpegStatus ReadData();
 
     // Scaled size of the image for a scale 0..3: each side divided by 1, 2,
