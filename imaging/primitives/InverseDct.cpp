@@ -124,6 +124,16 @@ inline void ColumnPass(const std::int16_t (*zt)[8], std::uint8_t* destination, s
     }
 }
 
+constexpr bool WeightsFitSixteenBits()
+{
+    for (const RowWeights& g : kRowWeightGroups)
+        for (const std::int32_t w : {g.w4, g.w1, g.w2, g.w3, g.w5, g.w6, g.w7})
+            if (w < -32768 || w > 32767)
+                return false;
+    return true;
+}
+static_assert(WeightsFitSixteenBits(), "the row pass multiplies 16-bit weights");
+
 void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
 {
     // The row pass as a loop over the eight rows (each row's weights from its
