@@ -23,6 +23,9 @@ constexpr std::int32_t kReaderCapacity = 16384;
 constexpr std::int32_t kBlockReserve = kMaxHuffmanBlockBytes + 16;
 // Coefficients and working planes of one frame.
 constexpr std::int64_t kMaxFrameBytes = std::int64_t{1} << 30;
+// Coefficients kept from one image for the next (a 4:2:0 frame of about
+// 20 megapixels).
+constexpr std::size_t kKeptCoefficientBytes = std::size_t{64} << 20;
 
 void LoadStandardTable(CJPEGDecoderHuffmanTable& table, std::int32_t id, std::int32_t tableClass,
                        const StandardHuffmanTable& standard)
@@ -72,8 +75,12 @@ JpegStatus CJPEGDecoder::Clean()
     comment_.clear();
     exif_.clear();
     jfif_ = adobe_ = adobeTransform_ = 0;
+    // The coefficient buffer of a frame of ordinary size stays for the next
+    // image (a stream of progressive frames allocates nothing per frame); a
+    // larger one is given back.
     coefficients_.clear();
-    coefficients_.shrink_to_fit();
+    if (coefficients_.capacity() * sizeof(std::int16_t) > kKeptCoefficientBytes)
+        coefficients_.shrink_to_fit();
     coefficientTotal_ = 0;
     reversibleRgb_ = false;
     destinationSet_ = false;
@@ -768,9 +775,10 @@ JpegStatus CJPEGDecoder::DecodeBlock(Component& c, std::int16_t* block)
     return Code::Ok;
 }
 
-JpegStatus CJPEGDecoder::DecodeMcu(std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
-                                   const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
-                                   const HuffmanFastAcTable* const fast[])
+JpegStatus CJPEGDecoder::DecodeMcus(std::int16_t* const blocks[], const std::int32_t strides[], std::int32_t count,
+                                    std::int32_t mcus, std::int32_t* decoded, std::int16_t* const lastDc[],
+                                    const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                                    const HuffmanFastAcTable* const fast[])
 {
     const std::int32_t reserve = kBlockReserve * count;
     if (reader_.Limit() - reader_.Position() < reserve) {
@@ -779,8 +787,9 @@ JpegStatus CJPEGDecoder::DecodeMcu(std::int16_t* const blocks[], std::int32_t co
             return status;
     }
     std::int32_t position = reader_.Position();
-    const PrimitiveStatus result = DecodeHuffmanMcuFast(reader_.Buffer(), reader_.Limit(), &position, blocks, count,
-                                                        lastDc, dc, ac, fast, &scanMarker_, state_.State());
+    const PrimitiveStatus result =
+        DecodeHuffmanMcusFast(reader_.Buffer(), reader_.Limit(), &position, blocks, strides, count, mcus, reserve,
+                              decoded, lastDc, dc, ac, fast, &scanMarker_, state_.State());
     reader_.SetPosition(position);
     if (result < 0) {
         scanMarker_ = 0;
@@ -835,6 +844,15 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
         for (std::int32_t k = 0; k < scanCount_; ++k)
             rowOffset[k] = component_[scanIndex_[k]].offset;
     }
+    // Output rows go with the scan only for a first scan that holds every
+    // component; any other scan leaves the whole output to the end.
+    bool firstScan = true;
+    for (std::int32_t i = 0; i < components_; ++i)
+        firstScan = firstScan && !component_[i].scanned;
+    if (!(outputWithScan_ && streamed && firstScan && scanCount_ == components_)) {
+        outputWithScan_ = false;
+        outputRowsWritten_ = 0;
+    }
     for (std::int32_t k = 0; k < scanCount_; ++k) {
         Component& c = component_[scanIndex_[k]];
         c.transformed = false;
@@ -871,19 +889,30 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
                 if (restartInterval_ != 0 && restartsToGo_ == 0 && (status = DecodeRestart()) != Code::Ok)
                     return status;
                 if (wholeMcuCalls) {
+                    // The MCUs up to the end of the row or of the restart
+                    // interval, as many in each call as the buffer holds.
                     std::int16_t* blocks[kMaxMcuBlocks] = {};
+                    std::int32_t strides[kMaxMcuBlocks] = {};
                     std::int32_t n = 0;
                     for (std::int32_t k = 0; k < scanCount_; ++k) {
                         const Component& c = component_[scanIndex_[k]];
                         const std::int32_t firstRow = streamed ? 0 : row * c.v;
                         for (std::int32_t y = 0; y < c.v; ++y)
-                            for (std::int32_t x = 0; x < c.h; ++x)
+                            for (std::int32_t x = 0; x < c.h; ++x) {
+                                strides[n] = c.h * 64;
                                 blocks[n++] = base + rowOffset[k] +
                                               (std::int64_t{firstRow + y} * c.blocksWide + col * c.h + x) * 64;
+                            }
                     }
-                    if ((status = DecodeMcu(blocks, mcuBlocks, mcuLastDc, mcuDc, mcuAc, mcuFast)) != Code::Ok)
+                    std::int32_t mcus = mcuColumns_ - col;
+                    if (restartInterval_ != 0)
+                        mcus = std::min(mcus, restartsToGo_);
+                    std::int32_t decoded = 0;
+                    if ((status = DecodeMcus(blocks, strides, mcuBlocks, mcus, &decoded, mcuLastDc, mcuDc, mcuAc,
+                                             mcuFast)) != Code::Ok)
                         return status;
-                    --restartsToGo_;
+                    restartsToGo_ -= decoded;
+                    col += decoded - 1;
                     continue;
                 }
                 for (std::int32_t k = 0; k < scanCount_; ++k) {
@@ -904,6 +933,12 @@ JpegStatus CJPEGDecoder::DecodeSequentialScan()
                     if ((status = TransformRows(c, base + rowOffset[k], row * c.v, (row + 1) * c.v)) != Code::Ok)
                         return status;
                 }
+            // One MCU row behind: up-sampling reads at most one component
+            // row beyond the output row, which this margin covers at every
+            // scale.
+            if (outputWithScan_ && (status = WriteOutputRows(outputRowsWritten_, row * mcuHeight_ / scaleFactor_)) !=
+                                       Code::Ok)
+                return status;
         }
         if (streamed)
             for (std::int32_t k = 0; k < scanCount_; ++k)
@@ -966,6 +1001,8 @@ JpegStatus CJPEGDecoder::ReadData()
         return status;
     if (process_ != JpegModeLossless && (status = PreparePlanes()) != Code::Ok)
         return status;
+    outputRowsWritten_ = 0;
+    outputWithScan_ = OutputRowsMayGoEarly();
     for (;;) {
         scanMarker_ = 0;
         if ((status = ParseMarkers(false)) != Code::Ok)
@@ -1156,9 +1193,30 @@ JpegStatus CJPEGDecoder::UpsampleRow(const Component& c, std::int32_t y, std::ui
     return Code::Ok;
 }
 
+bool CJPEGDecoder::OutputRowsMayGoEarly() const
+{
+    if (planar_ != 0 || process_ == JpegModeProgressive || process_ == JpegModeLossless || SampleBytes() != 1)
+        return false;
+    const JpegColor to = destinationColour_;
+    if (colour_ == JpegColorYCbCr && components_ >= 3)
+        return to == JpegColorRgb || to == JpegColorBgr || to == JpegColorRgba || to == JpegColorBgra ||
+               to == JpegColorGrey;
+    if (colour_ == JpegColorGrey && components_ == 1)
+        return to == JpegColorGrey || to == JpegColorRgb || to == JpegColorBgr;
+    return false;
+}
+
 JpegStatus CJPEGDecoder::WriteOutput()
 {
+    return WriteOutputRows(outputRowsWritten_, height_);
+}
+
+JpegStatus CJPEGDecoder::WriteOutputRows(std::int32_t first, std::int32_t end)
+{
     const ImageSize size = ScaledSize({width_, height_}, scaleFactor_ == 1 ? 0 : scale_);
+    end = std::min(end, size.height);
+    if (first >= end)
+        return Code::Ok;
     const std::int32_t bytes = SampleBytes();
     const std::int32_t step = size.width * bytes;
     // Packed 4:2:2 from the 4:2:2 planes as decoded (full size only).
@@ -1249,7 +1307,7 @@ JpegStatus CJPEGDecoder::WriteOutput()
         }
         return result != 0 ? Code::InternalError : Code::Ok;
     };
-    for (std::int32_t y = 0; y < size.height; ++y) {
+    for (std::int32_t y = first; y < end; ++y) {
         const std::uint8_t* planes[4] = {};
         for (std::int32_t i = 0; i < components_; ++i) {
             const Component& c = component_[i];
@@ -1266,6 +1324,7 @@ JpegStatus CJPEGDecoder::WriteOutput()
         const JpegStatus status = convert(planes, planes_[0] + static_cast<std::size_t>(y) * steps_[0]);
         if (status != Code::Ok)
             return status;
+        outputRowsWritten_ = y + 1;
     }
     return Code::Ok;
 }

@@ -52,7 +52,9 @@ public:
                                     std::int32_t channels, JpegColor colour, JpegSampling sampling,
                                     std::int32_t precision, std::int32_t scale);
     // Decodes every scan up to EOI and writes the image. A destination
-    // smaller than the scaled image is -3 before anything is written.
+    // smaller than the scaled image is -3 before anything is written; a
+    // stream that fails inside its scan may leave rows above the fault
+    // written (pixel rows of a single interleaved scan follow its decoding).
     JpegStatus ReadData();
 
     // Scaled size of the image for a scale 0..3: each side divided by 1, 2,
@@ -134,11 +136,13 @@ private:
     JpegStatus PrepareTables();
     JpegStatus DecodeSequentialScan();
     JpegStatus DecodeBlock(Component& c, std::int16_t* block);
-    // The blocks of one sequential MCU in one call (the tables of each block
-    // given); statuses as DecodeBlock's.
-    JpegStatus DecodeMcu(std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
-                         const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
-                         const HuffmanFastAcTable* const fast[]);
+    // Sequential MCUs of at most ten blocks with the tables of each block
+    // given, up to `mcus` of them, MCU m's block i at blocks[i] + m * strides[i];
+    // *decoded gets how many were decoded (at least one unless it fails).
+    JpegStatus DecodeMcus(std::int16_t* const blocks[], const std::int32_t strides[], std::int32_t count,
+                          std::int32_t mcus, std::int32_t* decoded, std::int16_t* const lastDc[],
+                          const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                          const HuffmanFastAcTable* const fast[]);
     JpegStatus DecodeRestart();
     JpegStatus PreparePlanes();
     JpegStatus TransformComponents();
@@ -147,6 +151,12 @@ private:
     JpegStatus DecodeLosslessScan();
     JpegStatus ReconstructLossless();
     JpegStatus WriteOutput();
+    // Output rows [first, end) (end clipped to the image) from the planes,
+    // which must hold every component row they read.
+    JpegStatus WriteOutputRows(std::int32_t first, std::int32_t end);
+    // Whether the pixel-order output converts without a refusal, so that its
+    // rows may be written while the scan is still decoded.
+    bool OutputRowsMayGoEarly() const;
     JpegStatus WritePlanar();
     ImageSize PlanarSize(const Component& c) const;
     JpegStatus UndoReversibleRgb();
@@ -200,6 +210,10 @@ private:
     std::int32_t destinationPrecision_ = 0;
     std::int32_t planar_ = 0;
     bool destinationSet_ = false;
+    // Pixel-order rows already written, and whether the sequential scan writes
+    // them one MCU row behind its decoding (while the planes are in cache).
+    std::int32_t outputRowsWritten_ = 0;
+    bool outputWithScan_ = false;
 
     CBitStreamInput reader_;
     CBaseStreamInput* stream_ = nullptr;

@@ -189,22 +189,36 @@ __attribute__((target("avx2"))) inline __m256i ColumnSumAvx2(const std::uint8_t*
     return _mm256_add_epi16(_mm256_add_epi16(_mm256_add_epi16(a, a), a), b);
 }
 
-// Sixteen interior samples at a time, then the SSE2 steps.
+// Sixteen interior samples at a time, then the SSE2 steps. Each column sum
+// is made once: the neighbours of a step's sixteen come from the step
+// before (its last sum) and the step after (its first), shifted in.
 __attribute__((target("avx2"))) std::int32_t H2V2InnerAvx2(const std::uint8_t* p, const std::uint8_t* f,
                                                            std::int32_t end, std::uint8_t* out)
 {
     const __m256i seven = _mm256_set1_epi16(7), eight = _mm256_set1_epi16(8);
     std::int32_t j = 1;
-    for (; j + 16 <= end; j += 16) {
-        const __m256i c = ColumnSumAvx2(p, f, j), previous = ColumnSumAvx2(p, f, j - 1),
-                      next = ColumnSumAvx2(p, f, j + 1);
-        const __m256i c3 = _mm256_add_epi16(_mm256_add_epi16(c, c), c);
-        const __m256i even = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(c3, previous), eight), 4);
-        const __m256i odd = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(c3, next), seven), 4);
-        // Interleaved words of lane 0 hold samples j..j+7, lane 1 j+8..j+15.
-        const __m256i low = _mm256_unpacklo_epi16(even, odd), high = _mm256_unpackhi_epi16(even, odd);
-        const __m256i bytes = _mm256_packus_epi16(low, high);  // lane 0: j..j+7, lane 1: j+8..j+15
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * j), bytes);
+    if (j + 16 <= end) {
+        // Only its last sum, that of column 0, is read.
+        __m256i before = _mm256_set1_epi16(static_cast<std::int16_t>(3 * p[0] + f[0]));
+        __m256i c = ColumnSumAvx2(p, f, j);
+        for (; j + 16 <= end; j += 16) {
+            // The next step's sums, where its sixteen columns lie inside
+            // the row (end is the last column).
+            const bool inside = j + 31 <= end;
+            const __m256i after = inside ? ColumnSumAvx2(p, f, j + 16) : c;
+            const __m256i previous = _mm256_alignr_epi8(c, _mm256_permute2x128_si256(before, c, 0x21), 14);
+            const __m256i next = inside ? _mm256_alignr_epi8(_mm256_permute2x128_si256(c, after, 0x21), c, 2)
+                                        : ColumnSumAvx2(p, f, j + 1);
+            const __m256i c3 = _mm256_add_epi16(_mm256_add_epi16(c, c), c);
+            const __m256i even = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(c3, previous), eight), 4);
+            const __m256i odd = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(c3, next), seven), 4);
+            // Interleaved words of lane 0 hold samples j..j+7, lane 1 j+8..j+15.
+            const __m256i low = _mm256_unpacklo_epi16(even, odd), high = _mm256_unpackhi_epi16(even, odd);
+            const __m256i bytes = _mm256_packus_epi16(low, high);  // lane 0: j..j+7, lane 1: j+8..j+15
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * j), bytes);
+            before = c;
+            c = after;
+        }
     }
     const std::int32_t done = j;
     if (done + 8 <= end)

@@ -146,6 +146,23 @@ PrimitiveStatus DecodeHuffmanMcuFast(const std::uint8_t* src, std::int32_t srcLe
                                      const HuffmanFastAcTable* const fastTables[], std::int32_t* marker,
                                      HuffmanDecoderState* state);
 
+// Several MCUs in one call: MCU m's block i at blocks[i] + m * strides[i]
+// (strides in coefficients), each as DecodeHuffmanMcuFast decodes it. The
+// first MCU is always decoded; each further one only while `mcus` allows and
+// at least `reserve` bytes lie ahead of the position, so that a caller that
+// refills its buffer before each call sees what it would see with one call
+// per MCU. *decoded gets the number of MCUs decoded without a fault; a fault
+// ends the call with that MCU's status. Null pointers -8; count outside
+// 1..10, mcus below 1 or a negative reserve -5; both before anything is read
+// (*decoded 0 where it can be written).
+PrimitiveStatus DecodeHuffmanMcusFast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                      std::int16_t* const blocks[], const std::int32_t strides[], std::int32_t count,
+                                      std::int32_t mcus, std::int32_t reserve, std::int32_t* decoded,
+                                      std::int16_t* const lastDc[], const HuffmanDecoderSpec* const dcTables[],
+                                      const HuffmanDecoderSpec* const acTables[],
+                                      const HuffmanFastAcTable* const fastTables[], std::int32_t* marker,
+                                      HuffmanDecoderState* state);
+
 // The most bytes one EncodeHuffman8x8 call can add to the buffer, stuffing
 // included (a DC code and bits of 32, 63 AC codes and bits of at most 31,
 // plus 7 pending bits, every byte possibly stuffed).

@@ -538,6 +538,190 @@ Status DecodeFast8x8(const std::uint8_t* src, std::int32_t length, std::int32_t*
     return Decode8x8With<true>(src, length, position, block, lastDc, marker, dc, ac, fast, state);
 }
 
+// The MCU fast path: the bit buffer in registers, most significant bit
+// first, refilled eight bytes at a time where no 0xFF byte is among them and
+// byte by byte through stuffed bytes otherwise. Every symbol starts with at
+// least 32 bits at hand, so a code and its value bits never wait for data.
+// It handles data bytes only: at a marker, near the end of the data, at a
+// code that no table holds or at a run past the block it gives up, and the
+// caller decodes the whole MCU again through the reader of the general path,
+// which meets these cases as it always has. Returns true with the blocks,
+// the predictors, the position and the state written; false with the
+// predictors as on entry and the position and state untouched (the blocks
+// may hold anything).
+constexpr std::int32_t kFastMcuBlocks = 10;
+
+bool FastMcu(const std::uint8_t* __restrict src, std::int32_t length, std::int32_t* position,
+             std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
+             const HuffmanDecoderSpec* const dcTables[], const HuffmanDecoderSpec* const acTables[],
+             const HuffmanFastAcTable* const fastTables[], const std::int32_t* marker, HuffmanDecoderState* state)
+{
+    if (*marker != 0 || count > kFastMcuBlocks)
+        return false;
+    std::int32_t n = state->pendingCount;
+    if (n < 0 || n > 63)
+        return false;
+    std::uint64_t acc = n == 0 ? 0 : state->pendingBits << (64 - n);
+    std::int32_t pos = *position;
+    std::int16_t saved[kFastMcuBlocks];
+    for (std::int32_t i = 0; i < count; ++i)
+        saved[i] = *lastDc[i];
+
+    // Up to 56 or more bits; false at a marker or near the end of the data.
+    const auto refill = [&]() -> bool {
+        if (pos < 0 || length - pos < 16)
+            return false;
+        std::uint64_t word = 0;
+        std::memcpy(&word, src + pos, 8);
+        word = __builtin_bswap64(word);
+        const std::int32_t take = (63 - n) >> 3;
+        const std::uint64_t taken = ~std::uint64_t{0} << (64 - 8 * take);
+        const std::uint64_t inv = ~word;
+        if ((((inv - 0x0101010101010101u) & ~inv & 0x8080808080808080u) & taken) == 0) {
+            acc |= (word & taken) >> n;
+            n += 8 * take;
+            pos += take;
+            return true;
+        }
+        // At most seven bytes, each at most two in the data: 16 bytes
+        // were at hand.
+        while (n <= 56) {
+            const std::uint8_t byte = src[pos];
+            if (byte == 0xFF) {
+                if (src[pos + 1] != 0)
+                    return false;
+                pos += 2;
+            } else {
+                ++pos;
+            }
+            acc |= static_cast<std::uint64_t>(byte) << (56 - n);
+            n += 8;
+        }
+        return true;
+    };
+    // A symbol of any length, 32 bits at hand; false when no code matches.
+    const auto symbolOf = [&](const HuffmanDecoderSpec* spec, std::int32_t* symbol) -> bool {
+        const std::uint32_t entry = spec->lookahead[acc >> 56];
+        if (entry != 0) {
+            const auto bits = static_cast<std::int32_t>(entry >> 16);
+            acc <<= bits;
+            n -= bits;
+            *symbol = static_cast<std::int32_t>(entry & 0xFFFF);
+            return true;
+        }
+        for (std::int32_t l = 9; l <= 16; ++l) {
+            const auto code = static_cast<std::uint32_t>(acc >> (64 - l));
+            const std::int32_t maxcode = spec->maxcode[l];
+            if (maxcode != -1 && code <= static_cast<std::uint16_t>(maxcode)) {
+                *symbol = spec->values[static_cast<std::uint16_t>(spec->valptr[l] + code -
+                                                                  static_cast<std::uint16_t>(spec->mincode[l])) &
+                                       0xFF];
+                acc <<= l;
+                n -= l;
+                return true;
+            }
+        }
+        return false;
+    };
+    // s (1..16) value bits as a signed value.
+    const auto valueOf = [&](std::int32_t s) -> std::int32_t {
+        const auto bits = static_cast<std::uint32_t>(acc >> (64 - s));
+        acc <<= s;
+        n -= s;
+        return Extend(bits, s);
+    };
+
+    std::int32_t extent = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::int16_t* __restrict block = blocks[i];
+        const std::int32_t* __restrict fast = fastTables[i]->entry;
+        const HuffmanDecoderSpec* ac = acTables[i];
+        ClearBlock(block);
+        if (n < 32 && !refill())
+            goto giveUp;
+        std::int32_t symbol = 0;
+        if (!symbolOf(dcTables[i], &symbol))
+            goto giveUp;
+        if ((symbol & 15) != 0)
+            *lastDc[i] = static_cast<std::int16_t>(*lastDc[i] + valueOf(symbol & 15));
+        block[0] = *lastDc[i];
+        std::int32_t k = 1;
+        while (k < 64) {
+            if (n < 32 && !refill())
+                goto giveUp;
+            const std::int32_t entry = fast[acc >> 54];
+            if (entry != 0) {
+                const std::int32_t bits = (entry >> 4) & 15;
+                acc <<= bits;
+                n -= bits;
+                const std::int32_t kind = (entry >> 8) & 3;
+                if (kind == 0) {
+                    k += entry & 15;
+                    if (k > 63)
+                        goto giveUp;
+                    block[ZigzagOrder[k]] = static_cast<std::int16_t>(entry >> 16);
+                    ++k;
+                    continue;
+                }
+                if (kind == 2) {
+                    k += 16;
+                    if (k > 64)
+                        goto giveUp;
+                    continue;
+                }
+                break;  // end of block
+            }
+            if (!symbolOf(ac, &symbol))
+                goto giveUp;
+            const std::int32_t run = symbol >> 4;
+            const std::int32_t size = symbol & 15;
+            if (size != 0) {
+                k += run;
+                if (k > 63)
+                    goto giveUp;
+                block[ZigzagOrder[k]] = static_cast<std::int16_t>(valueOf(size));
+                ++k;
+            } else if (run == 15) {
+                k += 16;
+                if (k > 64)
+                    goto giveUp;
+            } else {
+                break;  // end of block
+            }
+        }
+        extent = k;
+    }
+    state->pendingBits = n == 0 ? 0 : acc >> (64 - n);
+    state->pendingCount = n;
+    state->blockExtent = extent;
+    *position = pos;
+    return true;
+giveUp:
+    // Every saved value was read on entry, so predictors shared by several
+    // blocks get their entry value whatever the order.
+    for (std::int32_t i = 0; i < count; ++i)
+        *lastDc[i] = saved[i];
+    return false;
+}
+
+// One MCU of checked arguments: the fast path, else the block reader.
+inline Status DecodeCheckedMcu(const std::uint8_t* src, std::int32_t length, std::int32_t* position,
+                               std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
+                               const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                               const HuffmanFastAcTable* const fast[], std::int32_t* marker,
+                               HuffmanDecoderState* state)
+{
+    if (FastMcu(src, length, position, blocks, count, lastDc, dc, ac, fast, marker, state))
+        return Code::Ok;
+    BlockBits reader(src, length, position, marker, state);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const Status status = DecodeBlockBody<true>(reader, blocks[i], lastDc[i], dc[i], ac[i], fast[i], state);
+        if (status != Code::Ok)
+            return status;
+    }
+    return Code::Ok;
+}
+
 Status DecodeFastMcu(const std::uint8_t* src, std::int32_t length, std::int32_t* position,
                      std::int16_t* const blocks[], std::int32_t count, std::int16_t* const lastDc[],
                      const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
@@ -554,11 +738,39 @@ Status DecodeFastMcu(const std::uint8_t* src, std::int32_t length, std::int32_t*
         if (blocks[i] == nullptr || lastDc[i] == nullptr || dc[i] == nullptr || ac[i] == nullptr ||
             fast[i] == nullptr)
             return Code::NullPointer;
-    BlockBits reader(src, length, position, marker, state);
-    for (std::int32_t i = 0; i < count; ++i) {
-        const Status status = DecodeBlockBody<true>(reader, blocks[i], lastDc[i], dc[i], ac[i], fast[i], state);
+    return DecodeCheckedMcu(src, length, position, blocks, count, lastDc, dc, ac, fast, marker, state);
+}
+
+Status DecodeFastMcus(const std::uint8_t* src, std::int32_t length, std::int32_t* position,
+                      std::int16_t* const blocks[], const std::int32_t strides[], std::int32_t count,
+                      std::int32_t mcus, std::int32_t reserve, std::int32_t* decoded, std::int16_t* const lastDc[],
+                      const HuffmanDecoderSpec* const dc[], const HuffmanDecoderSpec* const ac[],
+                      const HuffmanFastAcTable* const fast[], std::int32_t* marker, HuffmanDecoderState* state)
+{
+    if (decoded == nullptr)
+        return Code::NullPointer;
+    *decoded = 0;
+    if (src == nullptr || position == nullptr || blocks == nullptr || strides == nullptr || lastDc == nullptr || dc == nullptr || ac == nullptr || fast == nullptr || marker == nullptr ||
+        state == nullptr)
+        return Code::NullPointer;
+    if (length < 0 || mcus < 1 || reserve < 0)
+        return Code::BadArgument;
+    if (count < 1 || count > kFastMcuBlocks)
+        return Code::BadArgument;
+    for (std::int32_t i = 0; i < count; ++i)
+        if (blocks[i] == nullptr || lastDc[i] == nullptr || dc[i] == nullptr || ac[i] == nullptr ||
+            fast[i] == nullptr)
+            return Code::NullPointer;
+    std::int16_t* at[kFastMcuBlocks];
+    for (std::int32_t m = 0; m < mcus; ++m) {
+        if (m > 0 && length - *position < reserve)
+            break;
+        for (std::int32_t i = 0; i < count; ++i)
+            at[i] = blocks[i] + static_cast<std::ptrdiff_t>(m) * strides[i];
+        const Status status = DecodeCheckedMcu(src, length, position, at, count, lastDc, dc, ac, fast, marker, state);
         if (status != Code::Ok)
             return status;
+        ++*decoded;
     }
     return Code::Ok;
 }
@@ -636,4 +848,16 @@ PrimitiveStatus DecodeHuffmanMcuFast(const std::uint8_t* src, std::int32_t srcLe
 {
     return primitives_detail::DecodeFastMcu(src, srcLength, position, blocks, count, lastDc, dcTables, acTables,
                                             fastTables, marker, state);
+}
+
+PrimitiveStatus DecodeHuffmanMcusFast(const std::uint8_t* src, std::int32_t srcLength, std::int32_t* position,
+                                      std::int16_t* const blocks[], const std::int32_t strides[], std::int32_t count,
+                                      std::int32_t mcus, std::int32_t reserve, std::int32_t* decoded,
+                                      std::int16_t* const lastDc[], const HuffmanDecoderSpec* const dcTables[],
+                                      const HuffmanDecoderSpec* const acTables[],
+                                      const HuffmanFastAcTable* const fastTables[], std::int32_t* marker,
+                                      HuffmanDecoderState* state)
+{
+    return primitives_detail::DecodeFastMcus(src, srcLength, position, blocks, strides, count, mcus, reserve,
+                                             decoded, lastDc, dcTables, acTables, fastTables, marker, state);
 }

@@ -9,13 +9,20 @@ namespace Code = PrimitiveStatusCode;
 using primitives_detail::DecodeSymbol;
 using primitives_detail::FillBits;
 
-// The bit reader of one call.
-struct Bits {
-    const std::uint8_t* src;
-    std::int32_t length;
-    std::int32_t* position;
-    std::int32_t* marker;
-    HuffmanDecoderState* state;
+// The bit reader of one call, its pending bits in locals while the call
+// runs (written back before the shared reader runs and on leaving), so that
+// it reads the stream exactly as the shared reader alone does.
+class Bits {
+public:
+    Bits(const std::uint8_t* src, std::int32_t length, std::int32_t* position, std::int32_t* marker,
+         HuffmanDecoderState* state)
+        : src_(src), length_(length), position_(position), marker_(marker), state_(state),
+          bits_(state->pendingBits), count_(state->pendingCount)
+    {
+    }
+    ~Bits() { Store(); }
+    Bits(const Bits&) = delete;
+    Bits& operator=(const Bits&) = delete;
 
     Status Take(std::int32_t n, std::uint32_t* bits)
     {
@@ -23,15 +30,17 @@ struct Bits {
             *bits = 0;
             return Code::Ok;
         }
-        if (state->pendingCount < n) {
-            const Status status = FillBits(src, length, position, marker, n, state);
+        if (count_ < n) {
+            Store();
+            const Status status = FillBits(src_, length_, position_, marker_, n, state_);
+            Load();
             if (status != Code::Ok)
                 return status;
-            if (state->pendingCount < n)
+            if (count_ < n)
                 return Code::HuffmanRange;
         }
-        state->pendingCount -= n;
-        *bits = static_cast<std::uint32_t>(state->pendingBits >> state->pendingCount) & ((1u << n) - 1);
+        count_ -= n;
+        *bits = static_cast<std::uint32_t>(bits_ >> count_) & ((1u << n) - 1);
         return Code::Ok;
     }
     Status Extended(std::int32_t n, std::int32_t* value)
@@ -43,10 +52,43 @@ struct Bits {
                                              : static_cast<std::int32_t>(bits);
         return status;
     }
+    // A code of up to 8 bits with 8 bits at hand takes the lookahead here,
+    // as the shared decoder would; anything else goes to it.
     Status Symbol(const HuffmanDecoderSpec* spec, std::int32_t* symbol)
     {
-        return DecodeSymbol(src, length, position, marker, symbol, spec, state);
+        if (count_ >= 8) {
+            const std::uint32_t entry = spec->lookahead[static_cast<std::uint32_t>(bits_ >> (count_ - 8)) & 0xFF];
+            if (entry != 0) {
+                count_ -= static_cast<std::int32_t>(entry >> 16);
+                *symbol = static_cast<std::int32_t>(entry & 0xFFFF);
+                return Code::Ok;
+            }
+        }
+        Store();
+        const Status status = DecodeSymbol(src_, length_, position_, marker_, symbol, spec, state_);
+        Load();
+        return status;
     }
+
+private:
+    void Store()
+    {
+        state_->pendingBits = bits_;
+        state_->pendingCount = count_;
+    }
+    void Load()
+    {
+        bits_ = state_->pendingBits;
+        count_ = state_->pendingCount;
+    }
+
+    const std::uint8_t* src_;
+    std::int32_t length_;
+    std::int32_t* position_;
+    std::int32_t* marker_;
+    HuffmanDecoderState* state_;
+    std::uint64_t bits_;
+    std::int32_t count_;
 };
 
 inline std::int16_t Low16(std::int32_t v) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(v)); }
@@ -84,7 +126,7 @@ PrimitiveStatus DecodeHuffmanDcFirst(const std::uint8_t* src, std::int32_t srcLe
         return Code::BadArgument;
     if (dcTable == nullptr || state == nullptr)
         return Code::NullPointer;
-    Bits bits{src, srcLength, position, marker, state};
+    Bits bits(src, srcLength, position, marker, state);
     std::int32_t symbol = 0;
     Status status = bits.Symbol(dcTable, &symbol);
     if (status != Code::Ok)
@@ -114,7 +156,7 @@ PrimitiveStatus DecodeHuffmanDcRefine(const std::uint8_t* src, std::int32_t srcL
         return Code::BadArgument;
     if (state == nullptr)
         return Code::NullPointer;
-    Bits bits{src, srcLength, position, marker, state};
+    Bits bits(src, srcLength, position, marker, state);
     std::uint32_t bit = 0;
     const Status status = bits.Take(1, &bit);
     if (status == Code::Ok && bit != 0)
@@ -133,7 +175,7 @@ PrimitiveStatus DecodeHuffmanAcFirst(const std::uint8_t* src, std::int32_t srcLe
         --state->endOfBandRun;
         return Code::Ok;
     }
-    Bits bits{src, srcLength, position, marker, state};
+    Bits bits(src, srcLength, position, marker, state);
     for (std::int32_t k = ss; k <= se;) {
         std::int32_t symbol = 0;
         if ((status = bits.Symbol(acTable, &symbol)) != Code::Ok)
@@ -169,7 +211,7 @@ PrimitiveStatus DecodeHuffmanAcRefine(const std::uint8_t* src, std::int32_t srcL
     Status status = CheckAc(src, srcLength, position, block, marker, ss, se, al, acTable, state);
     if (status != Code::Ok)
         return status;
-    Bits bits{src, srcLength, position, marker, state};
+    Bits bits(src, srcLength, position, marker, state);
     const std::int32_t p1 = 1 << al;
     const std::int32_t m1 = -(1 << al);
     // A correction bit for a coefficient that is already non-zero.

@@ -62,23 +62,77 @@ constexpr std::int32_t kFullRounder[8] = {65536, 2901, 2260, 1704, 1024, 455, 51
 struct OddColumn {
     std::int16_t t4, t5, t6, t7;
 };
-inline OddColumn OddPart(std::int16_t r1, std::int16_t r3, std::int16_t r5, std::int16_t r7)
+// Sums that cannot leave 16 bits: the saturating ones give the same values.
+inline std::int16_t AddExact(std::int16_t a, std::int16_t b) { return static_cast<std::int16_t>(a + b); }
+inline std::int16_t SubExact(std::int16_t a, std::int16_t b) { return static_cast<std::int16_t>(a - b); }
+
+template <bool Saturating>
+inline OddColumn OddPartOf(std::int16_t r1, std::int16_t r3, std::int16_t r5, std::int16_t r7)
 {
-    const std::int16_t tp765 = Add(r1, MulHigh(r7, 13036));
-    const std::int16_t tp465 = Sub(MulHigh(r1, 13036), r7);
-    const std::int16_t tm765 = Add(Add(MulHigh(r5, -21746), r5), r3);
-    const std::int16_t tm465 = Sub(r5, Add(MulHigh(r3, -21746), r3));
+    const auto add = [](std::int16_t a, std::int16_t b) { return Saturating ? Add(a, b) : AddExact(a, b); };
+    const auto sub = [](std::int16_t a, std::int16_t b) { return Saturating ? Sub(a, b) : SubExact(a, b); };
+    const std::int16_t tp765 = add(r1, MulHigh(r7, 13036));
+    const std::int16_t tp465 = sub(MulHigh(r1, 13036), r7);
+    const std::int16_t tm765 = add(add(MulHigh(r5, -21746), r5), r3);
+    const std::int16_t tm465 = sub(r5, add(MulHigh(r3, -21746), r3));
     OddColumn o;
-    o.t7 = Add(tp765, tm765);
-    const std::int16_t tp65 = Sub(tp765, tm765);
-    const std::int16_t tm65 = Sub(tp465, tm465);
-    o.t4 = Add(tp465, tm465);
-    const std::int16_t u = Add(tp65, tm65);
-    o.t6 = Add(u, MulHigh(u, -19195));
-    const std::int16_t v = Sub(tp65, tm65);
-    o.t5 = Add(MulHigh(v, -19195), v);
+    o.t7 = add(tp765, tm765);
+    const std::int16_t tp65 = sub(tp765, tm765);
+    const std::int16_t tm65 = sub(tp465, tm465);
+    o.t4 = add(tp465, tm465);
+    const std::int16_t u = add(tp65, tm65);
+    o.t6 = add(u, MulHigh(u, -19195));
+    const std::int16_t v = sub(tp65, tm65);
+    o.t5 = add(MulHigh(v, -19195), v);
     return o;
 }
+inline OddColumn OddPart(std::int16_t r1, std::int16_t r3, std::int16_t r5, std::int16_t r7)
+{
+    return OddPartOf<true>(r1, r3, r5, r7);
+}
+
+// The column pass over the eight columns (column c of row y is zt[c][y]) and
+// the level shift and clamp of the samples.
+template <bool Saturating>
+inline void ColumnPass(const std::int16_t (*zt)[8], std::uint8_t* destination, std::int32_t step)
+{
+    const auto add = [](std::int16_t a, std::int16_t b) { return Saturating ? Add(a, b) : AddExact(a, b); };
+    const auto sub = [](std::int16_t a, std::int16_t b) { return Saturating ? Sub(a, b) : SubExact(a, b); };
+    std::int16_t s[8][8];
+    for (int c = 0; c < 8; ++c) {
+        const std::int16_t* R = zt[c];
+        const OddColumn o = OddPartOf<Saturating>(R[1], R[3], R[5], R[7]);
+        const std::int16_t tp26 = add(R[2], MulHigh(R[6], 27146));
+        const std::int16_t tm26 = sub(MulHigh(R[2], 27146), R[6]);
+        const std::int16_t tp04 = add(R[0], R[4]);
+        const std::int16_t tm04 = sub(R[0], R[4]);
+        const std::int16_t t0 = add(tp04, tp26), t3 = sub(tp04, tp26);
+        const std::int16_t t1 = add(tm04, tm26), t2 = sub(tm04, tm26);
+        s[0][c] = add(t0, o.t7);
+        s[1][c] = add(t1, o.t6);
+        s[2][c] = add(t2, o.t5);
+        s[3][c] = add(t3, o.t4);
+        s[4][c] = sub(t3, o.t4);
+        s[5][c] = sub(t2, o.t5);
+        s[6][c] = sub(t1, o.t6);
+        s[7][c] = sub(t0, o.t7);
+    }
+    for (int y = 0; y < 8; ++y) {
+        std::uint8_t* line = destination + static_cast<std::ptrdiff_t>(y) * step;
+        for (int c = 0; c < 8; ++c)
+            line[c] = Clamp8(static_cast<std::int16_t>(s[y][c] >> 6));
+    }
+}
+
+constexpr bool WeightsFitSixteenBits()
+{
+    for (const RowWeights& g : kRowWeightGroups)
+        for (const std::int32_t w : {g.w4, g.w1, g.w2, g.w3, g.w5, g.w6, g.w7})
+            if (w < -32768 || w > 32767)
+                return false;
+    return true;
+}
+static_assert(WeightsFitSixteenBits(), "the row pass multiplies 16-bit weights");
 
 void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
 {
@@ -87,33 +141,40 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
     // multiply-add does (unsigned arithmetic: the low 32 bits of the exact
     // sums). A row without coefficients gives its rounder alone, as these
     // sums do. zt[k][r]: output k of row r.
+    // The weights fit 16 bits: each product is a widening 16 x 16-bit
+    // multiply, which the compiler's vector code does in two instructions.
     struct Weights {
-        std::uint32_t w1[8], w2[8], w3[8], w4[8], w5[8], w6[8], w7[8], rnd[8];
+        std::int16_t w1[8], w2[8], w3[8], w4[8], w5[8], w6[8], w7[8];
+        std::uint32_t rnd[8];
     };
     static constexpr Weights kWeights = [] {
         Weights w{};
         for (int r = 0; r < 8; ++r) {
             const RowWeights& g = kRowWeightGroups[kRowWeightGroup[r]];
-            w.w1[r] = static_cast<std::uint32_t>(g.w1);
-            w.w2[r] = static_cast<std::uint32_t>(g.w2);
-            w.w3[r] = static_cast<std::uint32_t>(g.w3);
-            w.w4[r] = static_cast<std::uint32_t>(g.w4);
-            w.w5[r] = static_cast<std::uint32_t>(g.w5);
-            w.w6[r] = static_cast<std::uint32_t>(g.w6);
-            w.w7[r] = static_cast<std::uint32_t>(g.w7);
+            w.w1[r] = static_cast<std::int16_t>(g.w1);
+            w.w2[r] = static_cast<std::int16_t>(g.w2);
+            w.w3[r] = static_cast<std::int16_t>(g.w3);
+            w.w4[r] = static_cast<std::int16_t>(g.w4);
+            w.w5[r] = static_cast<std::int16_t>(g.w5);
+            w.w6[r] = static_cast<std::int16_t>(g.w6);
+            w.w7[r] = static_cast<std::int16_t>(g.w7);
             w.rnd[r] = static_cast<std::uint32_t>(kFullRounder[r]);
         }
         return w;
     }();
+    // The exact product, then wrapping sums.
+    const auto m = [](std::int16_t w, std::int16_t x) {
+        return static_cast<std::uint32_t>(std::int32_t{w} * std::int32_t{x});
+    };
     // Only the DC coded (most chroma blocks): the rows above give row 0 one
     // value and every other row its rounder, and every column is the same.
-    std::int32_t ac = 0;
-    for (int i = 1; i < 64; ++i)
+    // Positions 8..63 in one loop of a whole number of vectors.
+    std::int32_t ac = d[1] | d[2] | d[3] | d[4] | d[5] | d[6] | d[7];
+    for (int i = 8; i < 64; ++i)
         ac |= d[i];
     if (ac == 0) {
         std::int16_t R[8];
-        R[0] = Sat(static_cast<std::int32_t>(kWeights.w4[0] * static_cast<std::uint32_t>(d[0]) + kWeights.rnd[0]) >>
-                   11);
+        R[0] = Sat(static_cast<std::int32_t>(m(kWeights.w4[0], d[0]) + kWeights.rnd[0]) >> 11);
         for (int r = 1; r < 8; ++r)
             R[r] = Sat(static_cast<std::int32_t>(kWeights.rnd[r]) >> 11);
         const OddColumn o = OddPart(R[1], R[3], R[5], R[7]);
@@ -130,57 +191,51 @@ void Full8(const std::int16_t* d, std::uint8_t* destination, std::int32_t step)
                         Clamp8(static_cast<std::int16_t>(column[y] >> 6)), 8);
         return;
     }
-    std::int16_t zt[8][8];
+    // The row sums, shifted: zt[k][r], output k of row r, before its
+    // saturation to 16 bits.
+    std::int32_t rows[8][8];
     for (int r = 0; r < 8; ++r) {
-        auto u = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
-        const std::uint32_t x0 = u(d[8 * r]), x1 = u(d[8 * r + 1]), x2 = u(d[8 * r + 2]), x3 = u(d[8 * r + 3]);
-        const std::uint32_t x4 = u(d[8 * r + 4]), x5 = u(d[8 * r + 5]), x6 = u(d[8 * r + 6]), x7 = u(d[8 * r + 7]);
-        const std::uint32_t w1 = kWeights.w1[r], w2 = kWeights.w2[r], w3 = kWeights.w3[r], w4 = kWeights.w4[r];
-        const std::uint32_t w5 = kWeights.w5[r], w6 = kWeights.w6[r], w7 = kWeights.w7[r];
+        const std::int16_t x0 = d[8 * r], x1 = d[8 * r + 1], x2 = d[8 * r + 2], x3 = d[8 * r + 3];
+        const std::int16_t x4 = d[8 * r + 4], x5 = d[8 * r + 5], x6 = d[8 * r + 6], x7 = d[8 * r + 7];
+        const std::int16_t w1 = kWeights.w1[r], w2 = kWeights.w2[r], w3 = kWeights.w3[r], w4 = kWeights.w4[r];
+        const std::int16_t w5 = kWeights.w5[r], w6 = kWeights.w6[r], w7 = kWeights.w7[r];
         const std::uint32_t rnd = kWeights.rnd[r];
-        const std::uint32_t a0 = (w4 * x4 + w6 * x6) + (w4 * x0 + w2 * x2 + rnd);
-        const std::uint32_t a1 = (0u - w4 * x4 - w2 * x6) + (w4 * x0 + w6 * x2 + rnd);
-        const std::uint32_t a2 = (w4 * x0 - w6 * x2) + (0u - w4 * x4 + w2 * x6 + rnd);
-        const std::uint32_t a3 = (w4 * x0 - w2 * x2) + (w4 * x4 - w6 * x6 + rnd);
-        const std::uint32_t b0 = (w1 * x1 + w3 * x3) + (w5 * x5 + w7 * x7);
-        const std::uint32_t b1 = (w3 * x1 - w7 * x3) + (0u - w1 * x5 - w5 * x7);
-        const std::uint32_t b2 = (w7 * x5 + w3 * x7) + (w5 * x1 - w1 * x3);
-        const std::uint32_t b3 = (w3 * x5 - w1 * x7) + (w7 * x1 - w5 * x3);
-        zt[0][r] = Sat(static_cast<std::int32_t>(a0 + b0) >> 11);
-        zt[7][r] = Sat(static_cast<std::int32_t>(a0 - b0) >> 11);
-        zt[1][r] = Sat(static_cast<std::int32_t>(a1 + b1) >> 11);
-        zt[6][r] = Sat(static_cast<std::int32_t>(a1 - b1) >> 11);
-        zt[2][r] = Sat(static_cast<std::int32_t>(a2 + b2) >> 11);
-        zt[5][r] = Sat(static_cast<std::int32_t>(a2 - b2) >> 11);
-        zt[3][r] = Sat(static_cast<std::int32_t>(a3 + b3) >> 11);
-        zt[4][r] = Sat(static_cast<std::int32_t>(a3 - b3) >> 11);
+        const std::uint32_t a0 = (m(w4, x4) + m(w6, x6)) + (m(w4, x0) + m(w2, x2) + rnd);
+        const std::uint32_t a1 = (0u - m(w4, x4) - m(w2, x6)) + (m(w4, x0) + m(w6, x2) + rnd);
+        const std::uint32_t a2 = (m(w4, x0) - m(w6, x2)) + (0u - m(w4, x4) + m(w2, x6) + rnd);
+        const std::uint32_t a3 = (m(w4, x0) - m(w2, x2)) + (m(w4, x4) - m(w6, x6) + rnd);
+        const std::uint32_t b0 = (m(w1, x1) + m(w3, x3)) + (m(w5, x5) + m(w7, x7));
+        const std::uint32_t b1 = (m(w3, x1) - m(w7, x3)) + (0u - m(w1, x5) - m(w5, x7));
+        const std::uint32_t b2 = (m(w7, x5) + m(w3, x7)) + (m(w5, x1) - m(w1, x3));
+        const std::uint32_t b3 = (m(w3, x5) - m(w1, x7)) + (m(w7, x1) - m(w5, x3));
+        rows[0][r] = static_cast<std::int32_t>(a0 + b0) >> 11;
+        rows[7][r] = static_cast<std::int32_t>(a0 - b0) >> 11;
+        rows[1][r] = static_cast<std::int32_t>(a1 + b1) >> 11;
+        rows[6][r] = static_cast<std::int32_t>(a1 - b1) >> 11;
+        rows[2][r] = static_cast<std::int32_t>(a2 + b2) >> 11;
+        rows[5][r] = static_cast<std::int32_t>(a2 - b2) >> 11;
+        rows[3][r] = static_cast<std::int32_t>(a3 + b3) >> 11;
+        rows[4][r] = static_cast<std::int32_t>(a3 - b3) >> 11;
     }
-    // The column pass as loops over the eight columns: column c of row y is
-    // zt[c][y].
-    std::int16_t s[8][8];
-    for (int c = 0; c < 8; ++c) {
-        const std::int16_t* R = zt[c];
-        const OddColumn o = OddPart(R[1], R[3], R[5], R[7]);
-        const std::int16_t tp26 = Add(R[2], MulHigh(R[6], 27146));
-        const std::int16_t tm26 = Sub(MulHigh(R[2], 27146), R[6]);
-        const std::int16_t tp04 = Add(R[0], R[4]);
-        const std::int16_t tm04 = Sub(R[0], R[4]);
-        const std::int16_t t0 = Add(tp04, tp26), t3 = Sub(tp04, tp26);
-        const std::int16_t t1 = Add(tm04, tm26), t2 = Sub(tm04, tm26);
-        s[0][c] = Add(t0, o.t7);
-        s[1][c] = Add(t1, o.t6);
-        s[2][c] = Add(t2, o.t5);
-        s[3][c] = Add(t3, o.t4);
-        s[4][c] = Sub(t3, o.t4);
-        s[5][c] = Sub(t2, o.t5);
-        s[6][c] = Sub(t1, o.t6);
-        s[7][c] = Sub(t0, o.t7);
+    // Row outputs inside -4096..4095 keep every sum of the column pass
+    // inside 16 bits (each sample is at most about 7.5 times the largest
+    // input), so neither pass saturates and both run on plain sums, with
+    // the same values. Anything larger takes the saturating pass.
+    std::uint32_t spread = 0;
+    std::int16_t zt[8][8];
+    for (int k = 0; k < 8; ++k)
+        for (int r = 0; r < 8; ++r) {
+            spread |= static_cast<std::uint32_t>(rows[k][r] + 4096);
+            zt[k][r] = static_cast<std::int16_t>(rows[k][r]);
+        }
+    if (spread < 8192) {
+        ColumnPass<false>(zt, destination, step);
+        return;
     }
-    for (int y = 0; y < 8; ++y) {
-        std::uint8_t* line = destination + static_cast<std::ptrdiff_t>(y) * step;
-        for (int c = 0; c < 8; ++c)
-            line[c] = Clamp8(static_cast<std::int16_t>(s[y][c] >> 6));
-    }
+    for (int k = 0; k < 8; ++k)
+        for (int r = 0; r < 8; ++r)
+            zt[k][r] = Sat(rows[k][r]);
+    ColumnPass<true>(zt, destination, step);
 }
 
 // Dequantisation and the full transform of checked arguments.

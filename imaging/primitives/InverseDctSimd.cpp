@@ -122,6 +122,7 @@ __attribute__((always_inline)) inline void Transform(__m128i x[8], std::uint8_t*
         const std::int32_t first =
             (std::int32_t{16384} * static_cast<std::int16_t>(_mm_cvtsi128_si32(x[0])) + kRounder[0]) >> 11;
         z[0] = _mm_set1_epi16(static_cast<std::int16_t>(first > 32767 ? 32767 : first < -32768 ? -32768 : first));
+#pragma GCC unroll 7
         for (int r = 1; r < 8; ++r)
             z[r] = _mm_set1_epi16(static_cast<std::int16_t>(kRounder[r] >> 11));
         ColumnPass(z, destination, step);
@@ -205,8 +206,10 @@ GAVEX_AVX2 void RowPassPairAvx2(__m256i x[8], __m256i z[8])
     const __m256i p46[2] = {_mm256_unpacklo_epi16(x[4], x[6]), _mm256_unpackhi_epi16(x[4], x[6])};
     const __m256i p13[2] = {_mm256_unpacklo_epi16(x[1], x[3]), _mm256_unpackhi_epi16(x[1], x[3])};
     const __m256i p57[2] = {_mm256_unpacklo_epi16(x[5], x[7]), _mm256_unpackhi_epi16(x[5], x[7])};
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
         __m256i plus[2], minus[2];
+#pragma GCC unroll 2
         for (int half = 0; half < 2; ++half) {
             const __m256i rounder = _mm256_broadcastsi128_si256(
                 _mm_load_si128(reinterpret_cast<const __m128i*>(kRowPairs.rounder[half])));
@@ -253,6 +256,7 @@ GAVEX_AVX2 void ColumnPassPairAvx2(const __m256i z[8], std::uint8_t* destination
                             _mm256_subs_epi16(t1, t6), _mm256_subs_epi16(t0, t7)};
     const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
     const std::ptrdiff_t stride = step;
+#pragma GCC unroll 4
     for (int y = 0; y < 8; y += 2) {
         // Lane 0: first block's rows y, y + 1; lane 1: the second's. Quad
         // order 0, 2, 1, 3 puts both blocks' row y first.
@@ -274,6 +278,7 @@ __attribute__((target("avx2"))) void InverseDctDequant8uPairAvx2(const std::int1
     __m256i x[8];
     const __m128i* first = reinterpret_cast<const __m128i*>(coefficients);
     const __m128i* quantisers = reinterpret_cast<const __m128i*>(table);
+#pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
         const __m256i q = _mm256_broadcastsi128_si256(_mm_loadu_si128(quantisers + r));
         const __m256i c = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(first + r)),
@@ -294,6 +299,7 @@ __attribute__((target("avx2"))) void InverseDctDequant8uPairAvx2(const std::int1
         const auto left = static_cast<std::int16_t>(_mm256_extract_epi16(x[0], 0));
         const auto right = static_cast<std::int16_t>(_mm256_extract_epi16(x[0], 8));
         z[0] = _mm256_setr_m128i(_mm_set1_epi16(firstRow(left)), _mm_set1_epi16(firstRow(right)));
+#pragma GCC unroll 7
         for (int r = 1; r < 8; ++r)
             z[r] = _mm256_set1_epi16(static_cast<std::int16_t>(kRounder[r] >> 11));
     } else {

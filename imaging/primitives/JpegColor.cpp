@@ -471,6 +471,18 @@ struct JoinMasks {
     }
 };
 constexpr JoinMasks kJoinMasks;
+// The same masks in both lanes of a 256-bit register.
+struct JoinMasks256 {
+    alignas(32) std::uint8_t m[3][3][32];
+    constexpr JoinMasks256() : m{}
+    {
+        for (int o = 0; o < 3; ++o)
+            for (int c = 0; c < 3; ++c)
+                for (int i = 0; i < 32; ++i)
+                    m[o][c][i] = kJoinMasks.m[o][c][i % 16];
+    }
+};
+constexpr JoinMasks256 kJoinMasks256;
 
 // Form D of n pixels (a multiple of 32), interleaved straight into d.
 template <int RedAt>
@@ -484,12 +496,12 @@ __attribute__((target("avx2"))) void FormDPixelsAvx2(const std::uint8_t* y, cons
     const __m256i redBias = _mm256_set1_epi32(-2932015);
     const __m256i greenBias = _mm256_set1_epi32(2227566);
     const __m256i blueBias = _mm256_set1_epi32(-3707961);
-    __m256i masks[3][3];
-    for (int o = 0; o < 3; ++o)
-        for (int c = 0; c < 3; ++c)
-            masks[o][c] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kJoinMasks.m[o][c])));
+    // The masks stay in memory, read by the shuffles themselves: held in
+    // registers with the weights they push the loop's values onto the stack.
+    const auto* masks = reinterpret_cast<const __m256i(*)[3]>(kJoinMasks256.m);
     for (std::int32_t x = 0; x < n; x += 32) {
         __m256i out[3][2];
+#pragma GCC unroll 2
         for (int half = 0; half < 2; ++half) {
             const std::int32_t at = x + 16 * half;
             const __m256i luma = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + at)));
@@ -503,15 +515,18 @@ __attribute__((target("avx2"))) void FormDPixelsAvx2(const std::uint8_t* y, cons
         // Planes in pixel order (lane 0: pixels 0-15, lane 1: 16-31), in the
         // byte order of the output.
         __m256i planes[3];
+#pragma GCC unroll 3
         for (int p = 0; p < 3; ++p)
             planes[p == 0 ? RedAt : p == 2 ? 2 - RedAt : 1] =
                 _mm256_permute4x64_epi64(_mm256_packus_epi16(out[p][0], out[p][1]), 0xD8);
         // Block o of each lane's 16 pixels.
         __m256i blocks[3];
+#pragma GCC unroll 3
         for (int o = 0; o < 3; ++o) {
             __m256i v = _mm256_setzero_si256();
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c)
-                v = _mm256_or_si256(v, _mm256_shuffle_epi8(planes[c], masks[o][c]));
+                v = _mm256_or_si256(v, _mm256_shuffle_epi8(planes[c], _mm256_load_si256(&masks[o][c])));
             blocks[o] = v;
         }
         auto* out256 = reinterpret_cast<__m256i*>(d + 3 * std::ptrdiff_t{x});

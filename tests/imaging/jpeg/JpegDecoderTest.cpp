@@ -280,6 +280,71 @@ TEST(JpegDecoder, LosslessTranscodesDecodeToIdenticalPixels)
     EXPECT_EQ(bare.pixels, reference.pixels);
 }
 
+// A single interleaved scan is decoded several MCUs to a call and its pixels
+// are written while the scan goes on; a progressive copy of the same file
+// (the same coefficients) takes the whole-image way. Both give the same
+// bytes over samplings, odd sizes, restart intervals, output forms and
+// scales, and over a stream long enough to be refilled many times (noise at
+// quality 100, rich in 0xFF bytes). A stream cut inside its scan ends in the
+// status of a stream that runs dry, whichever MCU the cut falls in.
+TEST(JpegDecoder, RowByRowScansGiveTheBytesOfWholeImageDecoding)
+{
+    gavex_test::TempDir dir("jpegdec");
+    const std::string picture = MakePpm(dir, 160, 96);
+    const std::string odd = MakePpm(dir, 37, 29);
+    const std::string wide = MakePpm(dir, 301, 35);
+    const std::string noise = MakeNoisePpm(dir, 256, 160);
+    struct Case {
+        std::string source, options;
+    };
+    const Case cases[] = {
+        {picture, "-sample 2x2"},
+        {picture, "-sample 2x1 -restart 1"},
+        {picture, "-sample 1x2 -restart 3B"},
+        {picture, "-sample 1x1 -restart 7B"},
+        {picture, "-grayscale -restart 5B"},
+        {odd, "-sample 2x2 -restart 1B"},
+        {odd, "-sample 2x1"},
+        {odd, "-grayscale"},
+        {wide, "-sample 2x2 -restart 2B"},
+        {noise, "-quality 100 -sample 2x2"},
+        {noise, "-quality 100 -sample 1x1 -restart 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source + " " + c.options);
+        const auto baseline = Cjpeg(dir, c.source, c.options);
+        const auto progressive = Jpegtran(dir, baseline, "-progressive");
+        const bool grey = c.options.find("-grayscale") != std::string::npos;
+        std::vector<JpegColor> forms{JpegColorGrey};
+        if (!grey)
+            forms.insert(forms.end(), {JpegColorRgb, JpegColorBgr});
+        else
+            forms.push_back(JpegColorRgb);
+        for (const JpegColor form : forms)
+            for (const std::int32_t scale : {0, 1, 3}) {
+                SCOPED_TRACE("form " + std::to_string(form) + " scale " + std::to_string(scale));
+                const Picture ours = Decode(baseline, scale, form);
+                ASSERT_EQ(ours.status, 0);
+                const Picture whole = Decode(progressive, scale, form);
+                ASSERT_EQ(whole.status, 0);
+                EXPECT_EQ(ours.pixels, whole.pixels);
+            }
+        // Cuts inside the entropy-coded data, from its first bytes to its
+        // last.
+        std::size_t scan = 0;
+        for (std::size_t i = 0; i + 1 < baseline.size(); ++i)
+            if (baseline[i] == 0xFF && baseline[i + 1] == 0xDA)
+                scan = i + 2 + (static_cast<std::size_t>(baseline[i + 2]) << 8 | baseline[i + 3]);
+        ASSERT_GT(scan, 0u);
+        for (const double at : {0.02, 0.3, 0.77, 0.99}) {
+            const auto cut = scan + static_cast<std::size_t>(at * static_cast<double>(baseline.size() - 2 - scan));
+            const Picture truncated =
+                Decode(std::vector<std::uint8_t>(baseline.begin(), baseline.begin() + static_cast<std::ptrdiff_t>(cut)));
+            EXPECT_EQ(truncated.status, JpegStatusCode::BufferExhausted) << "cut at " << cut;
+        }
+    }
+}
+
 TEST(JpegDecoder, ProgressiveFilesDecodeLikeDjpeg)
 {
     gavex_test::TempDir dir("jpegdec");

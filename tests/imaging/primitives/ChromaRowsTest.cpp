@@ -108,8 +108,9 @@ TEST(ChromaRows, EveryVariantGivesThePortableBytes)
             EXPECT_EQ(v1, v1Reference) << primitives_test::SlotName(slot) << " length " << length;
         }
     }
-    // Up-sampling: lengths around the eight samples a vector step takes.
-    for (std::int32_t length : {1, 2, 3, 9, 10, 11, 17, 18, 25, 150, 301}) {
+    // Up-sampling: lengths around the eight and sixteen samples a vector
+    // step takes, and around the second step that the first reads ahead.
+    for (std::int32_t length : {1, 2, 3, 9, 10, 11, 17, 18, 25, 32, 33, 34, 48, 49, 50, 64, 65, 150, 301}) {
         Bytes v2Reference(2 * length), v1Reference(2 * length);
         {
             ScopedCpuVariant portable(0);

@@ -524,6 +524,191 @@ TEST(HuffmanBlocks, FastAcTableDecodesAsTheTableAlone)
     EXPECT_EQ(InitHuffmanFastAcTable(nullptr, fast.get()), -8);
 }
 
+// MCUs of six blocks (three predictors, as in 4:2:0) decoded in calls of
+// one, three or every MCU against the block reader one block at a time: the
+// same blocks, predictors and first fault wherever the data is cut, broken
+// or carries a marker, and wherever its 0xFF bytes fall against the
+// eight-byte refills (values whose bits are all ones, and the longest codes,
+// make many of them, at every alignment over the blocks).
+TEST(HuffmanBlocks, McuCallsDecodeAsTheBlockReader)
+{
+    Tables t;
+    auto fast = std::make_unique<HuffmanFastAcTable>();
+    ASSERT_EQ(InitHuffmanFastAcTable(&t.acDecoder, fast.get()), 0);
+    constexpr int kPerMcu = 6;
+    std::mt19937 rng(43);
+    std::vector<Block> blocks(kPerMcu * 40);
+    for (Block& b : blocks) {
+        const int density = 1 + static_cast<int>(rng() % 5);
+        for (int i = 1; i < 64; ++i) {
+            if (rng() % density != 0)
+                continue;
+            const int size = 1 + static_cast<int>(rng() % 10);
+            const int ones = (1 << size) - 1;
+            b[ZigzagOrder[i]] = static_cast<std::int16_t>(rng() % 3 == 0 ? ones : static_cast<int>(rng() % 41) - 20);
+        }
+        if (rng() % 4 == 0)
+            b[ZigzagOrder[63]] = 1023;  // after a long run: the longest codes
+        b[0] = static_cast<std::int16_t>(static_cast<int>(rng() % 401) - 200);
+    }
+    // One predictor per component (blocks 0-3 of each MCU share one, 4 and 5
+    // have their own) through the encoder's single predictor: each DC it
+    // codes is the previous one plus the component's difference.
+    std::vector<Block> differences = blocks;
+    {
+        std::int16_t previous[3] = {};
+        std::int16_t chained = 0;
+        for (std::size_t n = 0; n < blocks.size(); ++n) {
+            const int k = static_cast<int>(n % kPerMcu) < 4 ? 0 : static_cast<int>(n % kPerMcu) - 3;
+            chained = static_cast<std::int16_t>(chained + blocks[n][0] - previous[k]);
+            differences[n][0] = chained;
+            previous[k] = blocks[n][0];
+        }
+    }
+    Tables single;
+    const Coded coded = EncodeBlocks(differences, single, 1 << 16);
+    ASSERT_EQ(coded.status, 0);
+    const Bytes& valid = coded.bytes;
+    ASSERT_GT(std::count(valid.begin(), valid.end(), std::uint8_t{0xFF}), 40);
+
+    struct Variant {
+        std::string name;
+        Bytes data;
+    };
+    std::vector<Variant> variants{{"intact", valid}};
+    for (std::size_t cut = 0; cut < valid.size(); cut += 1 + cut / 64)
+        variants.push_back({"cut at " + std::to_string(cut), Bytes(valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(cut))});
+    for (std::size_t at = 1; at < valid.size(); at += valid.size() / 9) {
+        if (valid[at - 1] == 0xFF)
+            ++at;
+        Bytes marked = valid;
+        marked.insert(marked.begin() + static_cast<std::ptrdiff_t>(at), {0xFF, 0xD3});
+        variants.push_back({"marker at " + std::to_string(at), marked});
+        Bytes broken = valid;
+        for (std::size_t i = at; i < std::min(broken.size(), at + 6); ++i)
+            broken[i] = static_cast<std::uint8_t>(rng());
+        variants.push_back({"broken at " + std::to_string(at), broken});
+    }
+
+    const int mcuCount = static_cast<int>(blocks.size()) / kPerMcu;
+    for (const Variant& v : variants) {
+        SCOPED_TRACE(v.name);
+        const auto length = static_cast<std::int32_t>(v.data.size());
+        // The block reader, block by block.
+        std::vector<Block> expected(blocks.size());
+        for (Block& b : expected)
+            b.fill(0x5A5A);
+        std::int16_t expectedDc[3] = {};
+        PrimitiveStatus expectedStatus = 0;
+        int goodMcus = 0;
+        {
+            auto state = std::make_unique<HuffmanDecoderState>();
+            InitHuffmanDecoderState(state.get());
+            std::int32_t position = 0, marker = 0;
+            for (std::size_t n = 0; n < blocks.size() && expectedStatus == 0; ++n) {
+                const int k = static_cast<int>(n % kPerMcu) < 4 ? 0 : static_cast<int>(n % kPerMcu) - 3;
+                expectedStatus = DecodeHuffman8x8Fast(v.data.data(), length, &position, expected[n].data(),
+                                                      &expectedDc[k], &marker, &t.dcDecoder, &t.acDecoder, fast.get(),
+                                                      state.get());
+                if (expectedStatus == 0 && n % kPerMcu == kPerMcu - 1)
+                    ++goodMcus;
+            }
+        }
+        if (v.name == "intact") {
+            ASSERT_EQ(expectedStatus, 0);
+            ASSERT_EQ(expected, blocks);
+        }
+        for (const int perCall : {1, 3, mcuCount}) {
+            SCOPED_TRACE("MCUs per call " + std::to_string(perCall));
+            std::vector<Block> got(blocks.size());
+            for (Block& b : got)
+                b.fill(0x5A5A);
+            std::int16_t dc[3] = {};
+            std::int16_t* const lastDc[kPerMcu] = {&dc[0], &dc[0], &dc[0], &dc[0], &dc[1], &dc[2]};
+            const HuffmanDecoderSpec* dcTables[kPerMcu];
+            const HuffmanDecoderSpec* acTables[kPerMcu];
+            const HuffmanFastAcTable* fastTables[kPerMcu];
+            std::int32_t strides[kPerMcu];
+            for (int i = 0; i < kPerMcu; ++i) {
+                dcTables[i] = &t.dcDecoder;
+                acTables[i] = &t.acDecoder;
+                fastTables[i] = fast.get();
+                strides[i] = kPerMcu * 64;
+            }
+            auto state = std::make_unique<HuffmanDecoderState>();
+            InitHuffmanDecoderState(state.get());
+            std::int32_t position = 0, marker = 0;
+            PrimitiveStatus status = 0;
+            int mcu = 0;
+            while (mcu < mcuCount && status == 0) {
+                std::int16_t* targets[kPerMcu];
+                for (int i = 0; i < kPerMcu; ++i)
+                    targets[i] = got[static_cast<std::size_t>(mcu * kPerMcu + i)].data();
+                std::int32_t decoded = -1;
+                status = DecodeHuffmanMcusFast(v.data.data(), length, &position, targets, strides, kPerMcu,
+                                               std::min(perCall, mcuCount - mcu), 0, &decoded, lastDc, dcTables,
+                                               acTables, fastTables, &marker, state.get());
+                ASSERT_GE(decoded, status == 0 ? 1 : 0);
+                mcu += decoded;
+            }
+            EXPECT_EQ(status, expectedStatus);
+            EXPECT_EQ(mcu, status == 0 ? mcuCount : goodMcus);
+            for (std::size_t n = 0; n < blocks.size(); ++n)
+                ASSERT_EQ(got[n], expected[n]) << "block " << n;
+            EXPECT_EQ(std::vector<std::int16_t>(dc, dc + 3), std::vector<std::int16_t>(expectedDc, expectedDc + 3));
+        }
+    }
+
+    // A reserve ends a call where fewer bytes are left; refused arguments
+    // read nothing.
+    {
+        std::vector<Block> out(blocks.size());
+        std::int16_t dc = 0;
+        std::int16_t* const lastDc[1] = {&dc};
+        const HuffmanDecoderSpec* dcTables[1] = {&t.dcDecoder};
+        const HuffmanDecoderSpec* acTables[1] = {&t.acDecoder};
+        const HuffmanFastAcTable* fastTables[1] = {fast.get()};
+        std::int16_t* targets[1] = {out[0].data()};
+        const std::int32_t strides[1] = {64};
+        const auto length = static_cast<std::int32_t>(valid.size());
+        auto state = std::make_unique<HuffmanDecoderState>();
+        InitHuffmanDecoderState(state.get());
+        std::int32_t position = 0, marker = 0, decoded = -1;
+        ASSERT_EQ(DecodeHuffmanMcusFast(valid.data(), length, &position, targets, strides, 1,
+                                        static_cast<std::int32_t>(blocks.size()), length - 40, &decoded, lastDc,
+                                        dcTables, acTables, fastTables, &marker, state.get()),
+                  0);
+        EXPECT_GE(decoded, 1);
+        EXPECT_LT(decoded, static_cast<std::int32_t>(blocks.size()));
+        EXPECT_GT(position, 40 - 16);
+        struct Refusal {
+            const char* name;
+            std::int32_t count, mcus, reserve;
+            bool nullTarget;
+            PrimitiveStatus expected;
+        };
+        const Refusal refusals[] = {
+            {"no blocks", 0, 1, 0, false, -5}, {"eleven blocks", 11, 1, 0, false, -5},
+            {"no MCUs", 1, 0, 0, false, -5},   {"negative reserve", 1, 1, -1, false, -5},
+            {"null block", 1, 1, 0, true, -8},
+        };
+        for (const Refusal& r : refusals) {
+            SCOPED_TRACE(r.name);
+            std::int16_t* refusedTargets[1] = {r.nullTarget ? nullptr : out[0].data()};
+            std::int32_t at = 0;
+            decoded = -1;
+            EXPECT_EQ(DecodeHuffmanMcusFast(valid.data(), length, &at, refusedTargets, strides, r.count, r.mcus,
+                                            r.reserve, &decoded, lastDc, dcTables, acTables, fastTables, &marker,
+                                            state.get()),
+                      r.expected);
+            EXPECT_EQ(at, 0);
+        }
+        EXPECT_EQ(DecodeHuffmanMcusFast(valid.data(), length, &position, targets, nullptr, 1, 1, 0, &decoded, lastDc,
+                                        dcTables, acTables, fastTables, &marker, state.get()),
+                  -8);
+    }
+}
+
 TEST(HuffmanBlocks, DecoderStopsAtMarkersAndCorruptRuns)
 {
     Tables t;

@@ -354,6 +354,58 @@ TEST(InverseDct, EveryVariantGivesThePortableBytes)
     }
 }
 
+// The portable transform skips saturation where its sums cannot reach it;
+// blocks of rising amplitude in sign patterns that line the products up
+// (and random ones) cross that edge, and the bytes must stay those of the
+// vector bodies, which saturate at every step.
+TEST(InverseDct, AmplitudesAcrossTheSaturationEdgeGiveTheVectorBytes)
+{
+    const auto slots = primitives_test::SupportedSlots();
+    if (slots.size() < 2)
+        GTEST_SKIP() << "only the portable body runs here";
+    std::mt19937 rng(79);
+    // Sign of coefficient (v, u) in each pattern.
+    using Pattern = int (*)(int v, int u);
+    const Pattern patterns[] = {
+        [](int, int) { return 1; },
+        [](int, int u) { return u % 2 == 0 ? 1 : -1; },
+        [](int v, int) { return v % 2 == 0 ? 1 : -1; },
+        [](int v, int u) { return (u + v) % 2 == 0 ? 1 : -1; },
+        [](int v, int u) { return (u / 2 + v) % 2 == 0 ? 1 : -1; },
+        [](int, int u) { return u == 0 ? 1 : 0; },
+        [](int v, int) { return v == 0 ? 1 : 0; },
+    };
+    std::vector<Block> blocks;
+    for (int amplitude = 32; amplitude <= 4096; amplitude += amplitude / 8) {
+        for (const Pattern sign : patterns) {
+            Block b{};
+            for (int k = 0; k < 64; ++k)
+                b[k] = static_cast<std::int16_t>(sign(k / 8, k % 8) * amplitude);
+            blocks.push_back(b);
+        }
+        Block b{};
+        for (auto& c : b)
+            c = static_cast<std::int16_t>(static_cast<int>(rng() % (2 * amplitude + 1)) - amplitude);
+        blocks.push_back(b);
+    }
+    const Table table = Uniform(1);
+    std::vector<std::uint8_t> reference(blocks.size() * 64);
+    {
+        primitives_test::ScopedCpuVariant portable(0);
+        for (std::size_t i = 0; i < blocks.size(); ++i)
+            ASSERT_EQ(InverseDctDequant8x8To8u(blocks[i].data(), reference.data() + 64 * i, 8, table.data()), 0);
+    }
+    for (const std::int32_t slot : slots) {
+        if (slot <= 1)
+            continue;
+        primitives_test::ScopedCpuVariant variant(slot);
+        std::vector<std::uint8_t> out(blocks.size() * 64);
+        for (std::size_t i = 0; i < blocks.size(); ++i)
+            ASSERT_EQ(InverseDctDequant8x8To8u(blocks[i].data(), out.data() + 64 * i, 8, table.data()), 0);
+        EXPECT_EQ(primitives_test::FirstDifference(out, reference), "") << primitives_test::SlotName(slot);
+    }
+}
+
 TEST(InverseDct, PairGivesTheBytesOfTwoSingleBlocksInEveryVariant)
 {
     std::mt19937 rng(78);
