@@ -43,21 +43,32 @@ uint32_t GetU32(const uint8_t* p) {
 constexpr off_t kMaxIndexFileSize = 64 * 1024 * 1024;
 
 // Whole file into memory; false when it cannot be opened, is not a regular
-// file, is empty or is larger than any index. The buffer is sized from the
-// open file's own size, never from a seek (a folder or a device "seeks" to
-// LONG_MAX), and the open does not wait for a writer of a FIFO. A read error
-// after a successful open throws the file exception.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// file, is empty or is larger than any index. `name` is opened relative to
+// the folder `dirFd` (AT_FDCWD for a full path), without waiting for a writer
+// of a FIFO. `knownRegular`: the folder listing said the entry is a regular
+// file, so the file is not looked at before reading; a read shorter than
+// asked then ends it (what a regular file gives at its end), and only a file
+// that fills the buffer is asked its size. Otherwise the buffer is sized from
+// the open file's own size, never from a seek (a folder or a device "seeks"
+// to LONG_MAX). `bytes` keeps its capacity between calls. A read error after
+// a successful open throws the file exception.
+bool ReadWholeFile(int dirFd, const char* name, bool knownRegular, const std::string& path,
+                   std::vector<uint8_t>& bytes) {
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    if (st.st_size <= 0 || st.st_size > kMaxIndexFileSize) return false;
-    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t want = 0;  // 0: until the end of the file
+    if (!knownRegular) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        if (st.st_size <= 0 || st.st_size > kMaxIndexFileSize) return false;
+        want = static_cast<size_t>(st.st_size);
+    }
+    constexpr size_t kFirstRead = 64 * 1024;
+    bytes.resize(want ? want : std::max(bytes.capacity(), kFirstRead));
     // A file that shrank since fstat gives what is left; one that grew gives
     // the size fstat saw.
     size_t got = 0;
@@ -65,13 +76,23 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
         const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
         if (n < 0) {
             if (errno == EINTR) continue;
+            // The entry became a folder since it was listed.
+            if (errno == EISDIR) return false;
             platform::FileException::ThrowErrno(errno, path);
         }
         if (n == 0) break;
         got += static_cast<size_t>(n);
+        if (want) continue;
+        if (got < bytes.size()) break;
+        // The buffer is full: the file's size says how much more there is.
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxIndexFileSize) return false;
+        want = std::max(static_cast<size_t>(st.st_size), got);
+        if (want == got) break;
+        bytes.resize(want);
     }
     bytes.resize(got);
-    return true;
+    return got > 0;
 }
 
 // The INDEX folder of an archive folder, in the spelling found on disk.
@@ -80,14 +101,6 @@ std::string IndexFolderOf(const std::string& archiveFolder) {
     if (platform::IsDirectory(exact)) return exact;
     if (auto found = platform::FindChildNoCase(archiveFolder, "INDEX")) return platform::JoinPath(archiveFolder, *found);
     return exact;
-}
-
-// Whether the local time of an entry time has its fields in range. A time
-// the conversion refuses gives an all-zero stamp, which is valid.
-bool IsTimeValid(uint64_t unixMs) {
-    TSS local;
-    local.FromTimeT(static_cast<std::time_t>(unixMs / 1000));
-    return local.wHour <= 23 && local.wMinute <= 59 && local.wSecond <= 59;
 }
 
 }  // namespace
@@ -164,20 +177,25 @@ void ForEachVolumeInTurn(const VolumePathMap& volumes, const std::function<void(
     if (first) std::rethrow_exception(first);
 }
 
+uint64_t IndexFileDate(const std::string& fileName) {
+    TSS hourStart;
+    if (!hourStart.Parse(IndexNameToHourFolder(fileName).c_str())) return 0;
+    const uint64_t archiveMs = hourStart.ToUtcMilliseconds();
+    return archiveMs >= kArchiveUnixOffsetMs ? archiveMs - kArchiveUnixOffsetMs : 0;
+}
+
 bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::vector<IndexEntry>& out) {
-    const std::string fileName = platform::FileNamePart(path);
-    uint64_t date = 0;
-    {
-        TSS hourStart;
-        if (hourStart.Parse(IndexNameToHourFolder(fileName).c_str())) {
-            const uint64_t archiveMs = hourStart.ToUtcMilliseconds();
-            if (archiveMs >= kArchiveUnixOffsetMs) date = archiveMs - kArchiveUnixOffsetMs;
-        }
-    }
+    std::vector<uint8_t> buffer;
+    return LoadIndexFrom(volumeIndex, AT_FDCWD, path.c_str(), false, path,
+                         IndexFileDate(platform::FileNamePart(path)), out, buffer);
+}
+
+bool FileSystem::LoadIndexFrom(uint8_t volumeIndex, int dirFd, const char* name, bool knownRegular,
+                               const std::string& path, uint64_t date, std::vector<IndexEntry>& out,
+                               std::vector<uint8_t>& bytes) {
     CalcTime timer("FileSystem::LoadIndex", 50, "Reading index file: \"" + path + "\" finished.");
     try {
-        std::vector<uint8_t> bytes;
-        if (!ReadWholeFile(path, bytes) || bytes.size() < 4) return false;
+        if (!ReadWholeFile(dirFd, name, knownRegular, path, bytes) || bytes.size() < 4) return false;
         const uint32_t version = GetU32(bytes.data());
         if (static_cast<int32_t>(version) < m_minIndexVersion) return false;
         if (version != INDEX_VERSION_1 && version != INDEX_VERSION_2 && version != INDEX_VERSION_3) return true;
@@ -196,8 +214,12 @@ bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::ve
             pos += bodySize;
             // A millisecond field above 999 would carry into the seconds and
             // could wrap them when the entry is written back: refused as an
-            // invalid time, like an hour or minute out of range.
-            if (beginMsPart > 999 || endMsPart > 999 || !IsTimeValid(e.entry.begin) || !IsTimeValid(e.entry.end)) {
+            // invalid time. That is the only way an entry time can be out of
+            // range: the seconds are a 32-bit count, which always converts,
+            // and local fields made from a UTC instant and a zone offset have
+            // their hour, minute and second in range (no leap second shows as
+            // :60, as a broken-down time of a "right/" zone would).
+            if (beginMsPart > 999 || endMsPart > 999) {
                 const int t1 = static_cast<int>(GetU32(p));
                 const int t2 = static_cast<int>(GetU32(p + 4));
                 ReportError(__LINE__, -1,
