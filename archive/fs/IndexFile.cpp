@@ -263,11 +263,17 @@ bool FileSystem::LoadIndexFrom(uint8_t volumeIndex, int dirFd, const char* name,
 
 bool FileSystem::SaveIndexFile(const std::string& path, const std::vector<IndexEntry>& entries) {
     platform::File file;
-    if (!file.Open(path, platform::File::modeCreate | platform::File::modeWrite | platform::File::typeBinary))
+    // An existing file is written over and then cut to the new length rather
+    // than emptied first: the same bytes in the end, but a file emptied and
+    // written again is flushed at once on close by some file systems (ext4's
+    // replace-by-truncate rule), and an index is at least its version word.
+    if (!file.Open(path, platform::File::modeCreate | platform::File::modeNoTruncate | platform::File::modeWrite |
+                             platform::File::typeBinary))
         return false;
     try {
         const std::vector<uint8_t> bytes = EncodeIndexFile(entries);
         file.Write(bytes.data(), bytes.size());
+        file.SetLength(bytes.size());
         file.Close();
         return true;
     } catch (const platform::FileException& ex) {
