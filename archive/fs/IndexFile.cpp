@@ -50,10 +50,13 @@ constexpr off_t kMaxIndexFileSize = 64 * 1024 * 1024;
 // asked then ends it (what a regular file gives at its end), and only a file
 // that fills the buffer is asked its size. Otherwise the buffer is sized from
 // the open file's own size, never from a seek (a folder or a device "seeks"
-// to LONG_MAX). `bytes` keeps its capacity between calls. A read error after
-// a successful open throws the file exception.
+// to LONG_MAX). The file's bytes are the first `size` of `buffer`, which only
+// ever grows, so that a buffer kept between calls is neither filled nor
+// allocated again. A read error after a successful open throws the file
+// exception.
 bool ReadWholeFile(int dirFd, const char* name, bool knownRegular, const std::string& path,
-                   std::vector<uint8_t>& bytes) {
+                   std::vector<uint8_t>& buffer, size_t& size) {
+    size = 0;
     const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct Closer {
@@ -68,12 +71,13 @@ bool ReadWholeFile(int dirFd, const char* name, bool knownRegular, const std::st
         want = static_cast<size_t>(st.st_size);
     }
     constexpr size_t kFirstRead = 64 * 1024;
-    bytes.resize(want ? want : std::max(bytes.capacity(), kFirstRead));
+    const size_t need = want ? want : kFirstRead;
+    if (buffer.size() < need) buffer.resize(need);
+    size_t limit = want ? want : buffer.size();
     // A file that shrank since fstat gives what is left; one that grew gives
     // the size fstat saw.
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    while (size < limit) {
+        const ssize_t n = ::read(fd, buffer.data() + size, limit - size);
         if (n < 0) {
             if (errno == EINTR) continue;
             // The entry became a folder since it was listed.
@@ -81,18 +85,21 @@ bool ReadWholeFile(int dirFd, const char* name, bool knownRegular, const std::st
             platform::FileException::ThrowErrno(errno, path);
         }
         if (n == 0) break;
-        got += static_cast<size_t>(n);
+        size += static_cast<size_t>(n);
         if (want) continue;
-        if (got < bytes.size()) break;
+        if (size < limit) break;
         // The buffer is full: the file's size says how much more there is.
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxIndexFileSize) return false;
-        want = std::max(static_cast<size_t>(st.st_size), got);
-        if (want == got) break;
-        bytes.resize(want);
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxIndexFileSize) {
+            size = 0;
+            return false;
+        }
+        want = std::max(static_cast<size_t>(st.st_size), size);
+        if (want == size) break;
+        if (buffer.size() < want) buffer.resize(want);
+        limit = want;
     }
-    bytes.resize(got);
-    return got > 0;
+    return size > 0;
 }
 
 // The INDEX folder of an archive folder, in the spelling found on disk.
@@ -192,19 +199,21 @@ bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::ve
 
 bool FileSystem::LoadIndexFrom(uint8_t volumeIndex, int dirFd, const char* name, bool knownRegular,
                                const std::string& path, uint64_t date, std::vector<IndexEntry>& out,
-                               std::vector<uint8_t>& bytes) {
+                               std::vector<uint8_t>& buffer) {
     CalcTime timer("FileSystem::LoadIndex", 50, "Reading index file: \"" + path + "\" finished.");
     try {
-        if (!ReadWholeFile(dirFd, name, knownRegular, path, bytes) || bytes.size() < 4) return false;
-        const uint32_t version = GetU32(bytes.data());
+        size_t size = 0;
+        if (!ReadWholeFile(dirFd, name, knownRegular, path, buffer, size) || size < 4) return false;
+        const uint8_t* const bytes = buffer.data();
+        const uint32_t version = GetU32(bytes);
         if (static_cast<int32_t>(version) < m_minIndexVersion) return false;
         if (version != INDEX_VERSION_1 && version != INDEX_VERSION_2 && version != INDEX_VERSION_3) return true;
         const size_t bodySize = IndexBodySize(version);
         const size_t idSize = IndexCameraIdSize(version);
         size_t pos = 4;
         while (true) {
-            if (bytes.size() - pos < bodySize) return true;
-            const uint8_t* p = bytes.data() + pos;
+            if (size - pos < bodySize) return true;
+            const uint8_t* p = bytes + pos;
             IndexEntry e;
             const uint64_t beginMsPart = version == INDEX_VERSION_1 ? 0 : GetU32(p + 13);
             const uint64_t endMsPart = version == INDEX_VERSION_1 ? 0 : GetU32(p + 17);
@@ -228,7 +237,7 @@ bool FileSystem::LoadIndexFrom(uint8_t volumeIndex, int dirFd, const char* name,
                             static_cast<unsigned long>(-1));
                 return false;
             }
-            if (bytes.size() - pos < idSize) {
+            if (size - pos < idSize) {
                 if (version == INDEX_VERSION_3)
                     ReportError(__LINE__, -1, "[FS][LOAD_INDEX] Failed to read index (INDEX_VERSION_3) (camera id).",
                                 "Failed to read index (INDEX_VERSION_3) (camera id).", static_cast<unsigned long>(-1));
@@ -237,7 +246,7 @@ bool FileSystem::LoadIndexFrom(uint8_t volumeIndex, int dirFd, const char* name,
                                 "Failed to read index (camera id).", static_cast<unsigned long>(-1));
                 return false;
             }
-            e.cameraId = idSize == 4 ? static_cast<int32_t>(GetU32(bytes.data() + pos))
+            e.cameraId = idSize == 4 ? static_cast<int32_t>(GetU32(bytes + pos))
                                      : static_cast<int32_t>(bytes[pos] | (bytes[pos + 1] << 8));
             pos += idSize;
             e.entry.volumeIndex = volumeIndex;
