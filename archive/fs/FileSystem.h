@@ -252,9 +252,9 @@ public:
     // "DDMMYYHH" of every local hour a Unix hour number overlaps, each once,
     // in time order (none before 1970).
     std::vector<std::string> HourIndexNames(int hour) const;
-    // Adds loaded entries to their cameras' directories, collecting each
-    // camera's hours.
-    void AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::map<int, std::set<int>>& hours);
+    // Adds loaded entries to their cameras' directories; appends to
+    // cameraHours each (camera, Unix hour) of the entries once, in order.
+    void AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::vector<std::pair<int, int>>& cameraHours);
 
     // --- index start-up (loading, rebuilding, checks) --------------------------
     // Run by every initialisation between the volume set-up and the titles.

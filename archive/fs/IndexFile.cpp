@@ -409,13 +409,26 @@ void FileSystem::LoadHourDetail(int camera, int hour, const VolumePathMap& volum
     }
 }
 
-void FileSystem::AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::map<int, std::set<int>>& hours) {
-    // One directory look-up and one lock per camera, not per entry.
-    std::map<int, std::vector<DirEntry>> byCamera;
+void FileSystem::AddEntriesToDirs(const std::vector<IndexEntry>& entries,
+                                  std::vector<std::pair<int, int>>& cameraHours) {
+    // One directory look-up and one lock per camera, not per entry. A file
+    // holds the records of a few cameras: they are found by a linear look,
+    // the last one first, with no node allocated per entry.
+    std::vector<std::pair<int, std::vector<DirEntry>>> byCamera;
+    size_t last = 0;
+    const size_t first = cameraHours.size();
     for (const auto& e : entries) {
-        byCamera[e.cameraId].push_back(e.entry);
-        std::set<int>& cameraHours = hours[e.cameraId];
-        cameraHours.insert(cameraHours.end(), static_cast<int>(e.entry.begin / kMsPerHour));
+        if (last >= byCamera.size() || byCamera[last].first != e.cameraId) {
+            last = 0;
+            while (last < byCamera.size() && byCamera[last].first != e.cameraId) ++last;
+            if (last == byCamera.size()) byCamera.emplace_back(e.cameraId, std::vector<DirEntry>());
+        }
+        byCamera[last].second.push_back(e.entry);
+        const std::pair<int, int> cameraHour(e.cameraId, static_cast<int>(e.entry.begin / kMsPerHour));
+        if (cameraHours.size() == first || cameraHours.back() != cameraHour) cameraHours.push_back(cameraHour);
     }
+    std::sort(cameraHours.begin() + static_cast<std::ptrdiff_t>(first), cameraHours.end());
+    cameraHours.erase(std::unique(cameraHours.begin() + static_cast<std::ptrdiff_t>(first), cameraHours.end()),
+                      cameraHours.end());
     for (const auto& [camera, cameraEntries] : byCamera) GetCameraDir(camera, true)->AddEntries(cameraEntries);
 }

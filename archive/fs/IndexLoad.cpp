@@ -196,6 +196,7 @@ void FileSystem::LoadVolumeIndexes(IndexLoadTask& task, const VolumePath& volume
     const FolderListing indexListing(indexFolder);
     std::vector<IndexEntry> entries;
     std::vector<uint8_t> buffer;
+    std::vector<std::pair<int, int>> cameraHours;
     for (const auto& item : indexListing.Items()) {
         const std::string& name = item.name;
         if (name.size() != 12) continue;
@@ -236,10 +237,9 @@ void FileSystem::LoadVolumeIndexes(IndexLoadTask& task, const VolumePath& volume
                 ok = LoadIndexFrom(v, indexListing.Fd(), name.c_str(), item.regular, indexPath, date, entries,
                                    buffer);
             }
-            std::map<int, std::set<int>> hours;
-            AddEntriesToDirs(entries, hours);
-            for (const auto& [camera, cameraHours] : hours)
-                for (int hour : cameraHours) addFast(camera, hour);
+            cameraHours.clear();
+            AddEntriesToDirs(entries, cameraHours);
+            for (const auto& [camera, hour] : cameraHours) addFast(camera, hour);
             count += entries.size();
             anyLoaded = anyLoaded || !entries.empty();
             if (entries.empty()) {
