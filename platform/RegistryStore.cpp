@@ -531,6 +531,12 @@ bool RegistryStore::SetValue(RegistryScope scope, const std::string& keyPath, co
     std::lock_guard<std::mutex> lock(m_mutex);
     ScopeState& s = State(scope);
     if (s.broken || !ScopeWritable(s.path) || NormalizeKeyPath(keyPath).empty()) return false;
+    // A value the file holds already (as last read, the file unchanged since)
+    // is not written again: the rewrite would lock, read, replace and sync
+    // the file for nothing.
+    if (s.exists)
+        if (Key* key = s.contents.FindKey(keyPath))
+            if (RegistryValue* v = key->Find(name); v && *v == value) return true;
     bool ok = Rewrite(s.path, &s.contents, [&](Contents& c) {
         Key& key = c.AddKey(keyPath);
         if (RegistryValue* v = key.Find(name)) {

@@ -88,16 +88,23 @@ void SaveFastIndex(const std::string& archiveFolder, const std::vector<FastIndex
         return;
     }
     const std::string path = FastIndexPath(archiveFolder);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Written over the old file and then cut to length rather than emptied
+    // first: a file emptied and written again is flushed at once on close by
+    // some file systems (ext4's replace-by-truncate rule). A failed write
+    // leaves an empty file, which no reader takes for a fast index.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         QOR_LOG_ERROR(Log(), "[FS][INDEX][FASTINDEX][SAVE][ERROR] Failed to save fast index file: \"%s\". error code: %s",
                       path.c_str(), ErrnoText().c_str());
         return;
     }
+    bool whole = true;
     const std::vector<uint8_t> header = BuildFastIndexHeader(NowUnixMs());
-    if (!WriteAll(fd, header.data(), header.size()))
+    if (!WriteAll(fd, header.data(), header.size())) {
+        whole = false;
         QOR_LOG_ERROR(Log(), "[FS][INDEX][FASTINDEX][SAVE][ERROR] WriteFile header - '%s', %s", path.c_str(),
                       ErrnoText().c_str());
+    }
 
     std::vector<uint8_t> block;
     block.reserve(entries.size() * kFastIndexEntrySize);
@@ -105,6 +112,7 @@ void SaveFastIndex(const std::string& archiveFolder, const std::vector<FastIndex
     size_t offset = 0;
     for (size_t piece : FastIndexChunkSizes(block.size(), chunkSizeMb)) {
         if (!WriteAll(fd, block.data() + offset, piece)) {
+            whole = false;
             // The stray '%' belongs to the log text; the line is built here so
             // that it reaches the log as data.
             QOR_LOG_ERROR(Log(), "[FS][INDEX][FASTINDEX][SAVE][ERROR] WriteFile HourEntry data - '%s%%, %s",
@@ -113,6 +121,7 @@ void SaveFastIndex(const std::string& archiveFolder, const std::vector<FastIndex
         }
         offset += piece;
     }
+    (void)!::ftruncate(fd, whole ? static_cast<off_t>(header.size() + block.size()) : 0);
     ::close(fd);
 }
 

@@ -1,5 +1,8 @@
 #include "archive/files/FramesReaderFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -24,6 +27,32 @@ bool FramesReaderFile::Open(const std::string& path, unsigned openFlags, platfor
     if (!File::Open(path, openFlags, error))
         return false;
     m_length = File::LengthAtOpen();
+    return true;
+}
+
+bool FramesReaderFile::OpenAt(int dirFd, const std::string& name, const std::string& path, std::uint64_t length,
+                              platform::FileException* error)
+{
+    Reset();
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    m_path = path;
+    int fd;
+    do {
+        fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int err = errno;
+        if (error)
+            *error = platform::FileException(platform::FileException::ErrnoToCause(err), err, path);
+        return false;
+    }
+    m_fd = fd;
+    m_lengthKnown = true;
+    m_lengthAtOpen = length;
+    m_length = length;
     return true;
 }
 

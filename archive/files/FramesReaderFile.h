@@ -19,6 +19,12 @@ public:
     explicit FramesReaderFile(std::size_t blockSize = 16 * 1024);
 
     bool Open(const std::string& path, unsigned openFlags, platform::FileException* error = nullptr) override;
+    // Opens `name` in the folder open as dirFd for reading, with `length` as
+    // its length: the size a listing of that folder has just given, so the
+    // file is not asked again. `path` names it in errors. As Open otherwise
+    // (a folder found there fails on its first read instead).
+    bool OpenAt(int dirFd, const std::string& name, const std::string& path, std::uint64_t length,
+                platform::FileException* error = nullptr);
     std::size_t Read(void* buffer, std::size_t count) override;
     std::uint64_t Seek(std::int64_t offset, unsigned from) override;
     std::uint64_t GetPosition() const override { return m_pos; }

@@ -229,6 +229,12 @@ public:
     // invalid or a camera id is cut short (entries read before stay in out);
     // true at the end of the file or for an unknown version word.
     bool LoadIndex(uint8_t volumeIndex, const std::string& path, std::vector<IndexEntry>& out);
+    // LoadIndex of the file `name` in the folder open as dirFd (AT_FDCWD: name
+    // is a path), whose entries get `date`; `path` names it in messages.
+    // knownRegular: a listing said it is a regular file. `buffer` is scratch
+    // space kept between calls.
+    bool LoadIndexFrom(uint8_t volumeIndex, int dirFd, const char* name, bool knownRegular, const std::string& path,
+                       uint64_t date, std::vector<IndexEntry>& out, std::vector<uint8_t>& buffer);
     // Writes a whole file in the newest version; false on failure.
     bool SaveIndexFile(const std::string& path, const std::vector<IndexEntry>& entries);
     // Appends one entry to an existing hour file (the recorder's write when it
@@ -246,9 +252,9 @@ public:
     // "DDMMYYHH" of every local hour a Unix hour number overlaps, each once,
     // in time order (none before 1970).
     std::vector<std::string> HourIndexNames(int hour) const;
-    // Adds loaded entries to their cameras' directories, collecting each
-    // camera's hours.
-    void AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::map<int, std::set<int>>& hours);
+    // Adds loaded entries to their cameras' directories; appends to
+    // cameraHours each (camera, Unix hour) of the entries once, in order.
+    void AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::vector<std::pair<int, int>>& cameraHours);
 
     // --- index start-up (loading, rebuilding, checks) --------------------------
     // Run by every initialisation between the volume set-up and the titles.
@@ -257,8 +263,12 @@ public:
     std::map<uint8_t, bool> LoadIndexes();
     void LoadVolumeIndexes(IndexLoadTask& task, const VolumePath& volume);
     void RebuildVolumeIndexes(RebuildTask& task, const VolumePath& volume);
+    // Both checks run only when the registry value CheckLostFolders is 1;
+    // the forms with `enabled` take that decision from a caller that read it.
     bool CheckEmptyFolders();
+    bool CheckEmptyFolders(bool enabled);
     bool CheckLostIndexFiles();
+    bool CheckLostIndexFiles(bool enabled);
     // Hours new to a camera are appended to the volume's fast index unless
     // `appendFastIndex` is false (a rebuild writes the whole fast index once
     // its hour folders are done).

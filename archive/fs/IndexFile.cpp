@@ -43,35 +43,63 @@ uint32_t GetU32(const uint8_t* p) {
 constexpr off_t kMaxIndexFileSize = 64 * 1024 * 1024;
 
 // Whole file into memory; false when it cannot be opened, is not a regular
-// file, is empty or is larger than any index. The buffer is sized from the
-// open file's own size, never from a seek (a folder or a device "seeks" to
-// LONG_MAX), and the open does not wait for a writer of a FIFO. A read error
-// after a successful open throws the file exception.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// file, is empty or is larger than any index. `name` is opened relative to
+// the folder `dirFd` (AT_FDCWD for a full path), without waiting for a writer
+// of a FIFO. `knownRegular`: the folder listing said the entry is a regular
+// file, so the file is not looked at before reading; a read shorter than
+// asked then ends it (what a regular file gives at its end), and only a file
+// that fills the buffer is asked its size. Otherwise the buffer is sized from
+// the open file's own size, never from a seek (a folder or a device "seeks"
+// to LONG_MAX). The file's bytes are the first `size` of `buffer`, which only
+// ever grows, so that a buffer kept between calls is neither filled nor
+// allocated again. A read error after a successful open throws the file
+// exception.
+bool ReadWholeFile(int dirFd, const char* name, bool knownRegular, const std::string& path,
+                   std::vector<uint8_t>& buffer, size_t& size) {
+    size = 0;
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    if (st.st_size <= 0 || st.st_size > kMaxIndexFileSize) return false;
-    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t want = 0;  // 0: until the end of the file
+    if (!knownRegular) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        if (st.st_size <= 0 || st.st_size > kMaxIndexFileSize) return false;
+        want = static_cast<size_t>(st.st_size);
+    }
+    constexpr size_t kFirstRead = 64 * 1024;
+    const size_t need = want ? want : kFirstRead;
+    if (buffer.size() < need) buffer.resize(need);
+    size_t limit = want ? want : buffer.size();
     // A file that shrank since fstat gives what is left; one that grew gives
     // the size fstat saw.
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    while (size < limit) {
+        const ssize_t n = ::read(fd, buffer.data() + size, limit - size);
         if (n < 0) {
             if (errno == EINTR) continue;
+            // The entry became a folder since it was listed.
+            if (errno == EISDIR) return false;
             platform::FileException::ThrowErrno(errno, path);
         }
         if (n == 0) break;
-        got += static_cast<size_t>(n);
+        size += static_cast<size_t>(n);
+        if (want) continue;
+        if (size < limit) break;
+        // The buffer is full: the file's size says how much more there is.
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxIndexFileSize) {
+            size = 0;
+            return false;
+        }
+        want = std::max(static_cast<size_t>(st.st_size), size);
+        if (want == size) break;
+        if (buffer.size() < want) buffer.resize(want);
+        limit = want;
     }
-    bytes.resize(got);
-    return true;
+    return size > 0;
 }
 
 // The INDEX folder of an archive folder, in the spelling found on disk.
@@ -80,14 +108,6 @@ std::string IndexFolderOf(const std::string& archiveFolder) {
     if (platform::IsDirectory(exact)) return exact;
     if (auto found = platform::FindChildNoCase(archiveFolder, "INDEX")) return platform::JoinPath(archiveFolder, *found);
     return exact;
-}
-
-// Whether the local time of an entry time has its fields in range. A time
-// the conversion refuses gives an all-zero stamp, which is valid.
-bool IsTimeValid(uint64_t unixMs) {
-    TSS local;
-    local.FromTimeT(static_cast<std::time_t>(unixMs / 1000));
-    return local.wHour <= 23 && local.wMinute <= 59 && local.wSecond <= 59;
 }
 
 }  // namespace
@@ -164,29 +184,36 @@ void ForEachVolumeInTurn(const VolumePathMap& volumes, const std::function<void(
     if (first) std::rethrow_exception(first);
 }
 
+uint64_t IndexFileDate(const std::string& fileName) {
+    TSS hourStart;
+    if (!hourStart.Parse(IndexNameToHourFolder(fileName).c_str())) return 0;
+    const uint64_t archiveMs = hourStart.ToUtcMilliseconds();
+    return archiveMs >= kArchiveUnixOffsetMs ? archiveMs - kArchiveUnixOffsetMs : 0;
+}
+
 bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::vector<IndexEntry>& out) {
-    const std::string fileName = platform::FileNamePart(path);
-    uint64_t date = 0;
-    {
-        TSS hourStart;
-        if (hourStart.Parse(IndexNameToHourFolder(fileName).c_str())) {
-            const uint64_t archiveMs = hourStart.ToUtcMilliseconds();
-            if (archiveMs >= kArchiveUnixOffsetMs) date = archiveMs - kArchiveUnixOffsetMs;
-        }
-    }
+    std::vector<uint8_t> buffer;
+    return LoadIndexFrom(volumeIndex, AT_FDCWD, path.c_str(), false, path,
+                         IndexFileDate(platform::FileNamePart(path)), out, buffer);
+}
+
+bool FileSystem::LoadIndexFrom(uint8_t volumeIndex, int dirFd, const char* name, bool knownRegular,
+                               const std::string& path, uint64_t date, std::vector<IndexEntry>& out,
+                               std::vector<uint8_t>& buffer) {
     CalcTime timer("FileSystem::LoadIndex", 50, "Reading index file: \"" + path + "\" finished.");
     try {
-        std::vector<uint8_t> bytes;
-        if (!ReadWholeFile(path, bytes) || bytes.size() < 4) return false;
-        const uint32_t version = GetU32(bytes.data());
+        size_t size = 0;
+        if (!ReadWholeFile(dirFd, name, knownRegular, path, buffer, size) || size < 4) return false;
+        const uint8_t* const bytes = buffer.data();
+        const uint32_t version = GetU32(bytes);
         if (static_cast<int32_t>(version) < m_minIndexVersion) return false;
         if (version != INDEX_VERSION_1 && version != INDEX_VERSION_2 && version != INDEX_VERSION_3) return true;
         const size_t bodySize = IndexBodySize(version);
         const size_t idSize = IndexCameraIdSize(version);
         size_t pos = 4;
         while (true) {
-            if (bytes.size() - pos < bodySize) return true;
-            const uint8_t* p = bytes.data() + pos;
+            if (size - pos < bodySize) return true;
+            const uint8_t* p = bytes + pos;
             IndexEntry e;
             const uint64_t beginMsPart = version == INDEX_VERSION_1 ? 0 : GetU32(p + 13);
             const uint64_t endMsPart = version == INDEX_VERSION_1 ? 0 : GetU32(p + 17);
@@ -196,8 +223,12 @@ bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::ve
             pos += bodySize;
             // A millisecond field above 999 would carry into the seconds and
             // could wrap them when the entry is written back: refused as an
-            // invalid time, like an hour or minute out of range.
-            if (beginMsPart > 999 || endMsPart > 999 || !IsTimeValid(e.entry.begin) || !IsTimeValid(e.entry.end)) {
+            // invalid time. That is the only way an entry time can be out of
+            // range: the seconds are a 32-bit count, which always converts,
+            // and local fields made from a UTC instant and a zone offset have
+            // their hour, minute and second in range (no leap second shows as
+            // :60, as a broken-down time of a "right/" zone would).
+            if (beginMsPart > 999 || endMsPart > 999) {
                 const int t1 = static_cast<int>(GetU32(p));
                 const int t2 = static_cast<int>(GetU32(p + 4));
                 ReportError(__LINE__, -1,
@@ -206,7 +237,7 @@ bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::ve
                             static_cast<unsigned long>(-1));
                 return false;
             }
-            if (bytes.size() - pos < idSize) {
+            if (size - pos < idSize) {
                 if (version == INDEX_VERSION_3)
                     ReportError(__LINE__, -1, "[FS][LOAD_INDEX] Failed to read index (INDEX_VERSION_3) (camera id).",
                                 "Failed to read index (INDEX_VERSION_3) (camera id).", static_cast<unsigned long>(-1));
@@ -215,7 +246,7 @@ bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::ve
                                 "Failed to read index (camera id).", static_cast<unsigned long>(-1));
                 return false;
             }
-            e.cameraId = idSize == 4 ? static_cast<int32_t>(GetU32(bytes.data() + pos))
+            e.cameraId = idSize == 4 ? static_cast<int32_t>(GetU32(bytes + pos))
                                      : static_cast<int32_t>(bytes[pos] | (bytes[pos + 1] << 8));
             pos += idSize;
             e.entry.volumeIndex = volumeIndex;
@@ -241,11 +272,17 @@ bool FileSystem::LoadIndex(uint8_t volumeIndex, const std::string& path, std::ve
 
 bool FileSystem::SaveIndexFile(const std::string& path, const std::vector<IndexEntry>& entries) {
     platform::File file;
-    if (!file.Open(path, platform::File::modeCreate | platform::File::modeWrite | platform::File::typeBinary))
+    // An existing file is written over and then cut to the new length rather
+    // than emptied first: the same bytes in the end, but a file emptied and
+    // written again is flushed at once on close by some file systems (ext4's
+    // replace-by-truncate rule), and an index is at least its version word.
+    if (!file.Open(path, platform::File::modeCreate | platform::File::modeNoTruncate | platform::File::modeWrite |
+                             platform::File::typeBinary))
         return false;
     try {
         const std::vector<uint8_t> bytes = EncodeIndexFile(entries);
         file.Write(bytes.data(), bytes.size());
+        file.SetLength(bytes.size());
         file.Close();
         return true;
     } catch (const platform::FileException& ex) {
@@ -372,13 +409,26 @@ void FileSystem::LoadHourDetail(int camera, int hour, const VolumePathMap& volum
     }
 }
 
-void FileSystem::AddEntriesToDirs(const std::vector<IndexEntry>& entries, std::map<int, std::set<int>>& hours) {
-    // One directory look-up and one lock per camera, not per entry.
-    std::map<int, std::vector<DirEntry>> byCamera;
+void FileSystem::AddEntriesToDirs(const std::vector<IndexEntry>& entries,
+                                  std::vector<std::pair<int, int>>& cameraHours) {
+    // One directory look-up and one lock per camera, not per entry. A file
+    // holds the records of a few cameras: they are found by a linear look,
+    // the last one first, with no node allocated per entry.
+    std::vector<std::pair<int, std::vector<DirEntry>>> byCamera;
+    size_t last = 0;
+    const size_t first = cameraHours.size();
     for (const auto& e : entries) {
-        byCamera[e.cameraId].push_back(e.entry);
-        std::set<int>& cameraHours = hours[e.cameraId];
-        cameraHours.insert(cameraHours.end(), static_cast<int>(e.entry.begin / kMsPerHour));
+        if (last >= byCamera.size() || byCamera[last].first != e.cameraId) {
+            last = 0;
+            while (last < byCamera.size() && byCamera[last].first != e.cameraId) ++last;
+            if (last == byCamera.size()) byCamera.emplace_back(e.cameraId, std::vector<DirEntry>());
+        }
+        byCamera[last].second.push_back(e.entry);
+        const std::pair<int, int> cameraHour(e.cameraId, static_cast<int>(e.entry.begin / kMsPerHour));
+        if (cameraHours.size() == first || cameraHours.back() != cameraHour) cameraHours.push_back(cameraHour);
     }
+    std::sort(cameraHours.begin() + static_cast<std::ptrdiff_t>(first), cameraHours.end());
+    cameraHours.erase(std::unique(cameraHours.begin() + static_cast<std::ptrdiff_t>(first), cameraHours.end()),
+                      cameraHours.end());
     for (const auto& [camera, cameraEntries] : byCamera) GetCameraDir(camera, true)->AddEntries(cameraEntries);
 }

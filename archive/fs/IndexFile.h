@@ -49,6 +49,9 @@ std::vector<uint8_t> EncodeIndexFile(const std::vector<IndexEntry>& entries);
 std::string IndexNameToHourFolder(const std::string& name);
 // "25-05-22 13" -> "25052213.idx".
 std::string HourFolderToIndexName(const std::string& hourFolder);
+// The date of every entry of an index file: Unix milliseconds of the start of
+// the local hour its name gives ("25052213.idx"); 0 for a name that is none.
+uint64_t IndexFileDate(const std::string& fileName);
 
 // Shared by the per-volume tasks of one on-demand hour load.
 struct HourLoadTask {

@@ -4,6 +4,7 @@
 // from their video files.
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,21 +36,41 @@ int64_t MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// The names in a folder but "." and "..", in the order platform::ListDirectory
-// gives; unlike it, no entry is looked at (start-up needs only the names of
-// the index files and hour folders). *ok: whether the folder could be read.
-std::vector<std::string> ListNames(const std::string& folder, bool* ok = nullptr) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (ok) *ok = dir != nullptr;
-    if (!dir) return names;
-    while (const dirent* e = ::readdir(dir))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
-    ::closedir(dir);
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return platform::CompareNamesWindowsOrder(a, b) < 0; });
-    return names;
-}
+// The entries of a folder but "." and "..", in the order
+// platform::ListDirectory gives; unlike it, no entry is looked at (start-up
+// needs only the names of the index files and hour folders, and whether the
+// listing calls a file regular). The folder stays open while the listing
+// lives, so that its files can be opened relative to it.
+class FolderListing {
+public:
+    struct Item {
+        std::string name;
+        bool regular = false;  // the listing says so; false when it does not know
+    };
+    explicit FolderListing(const std::string& folder) : m_dir(::opendir(folder.c_str())) {
+        if (!m_dir) return;
+        while (const dirent* e = ::readdir(m_dir))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                m_items.push_back(Item{e->d_name, e->d_type == DT_REG});
+        std::sort(m_items.begin(), m_items.end(), [](const Item& a, const Item& b) {
+            return platform::CompareNamesWindowsOrder(a.name, b.name) < 0;
+        });
+    }
+    ~FolderListing() {
+        if (m_dir) ::closedir(m_dir);
+    }
+    FolderListing(const FolderListing&) = delete;
+    FolderListing& operator=(const FolderListing&) = delete;
+
+    bool Ok() const { return m_dir != nullptr; }
+    // The open folder; -1 when it could not be opened (the listing is empty).
+    int Fd() const { return m_dir ? ::dirfd(m_dir) : -1; }
+    const std::vector<Item>& Items() const { return m_items; }
+
+private:
+    DIR* m_dir;
+    std::vector<Item> m_items;
+};
 
 }  // namespace
 
@@ -165,10 +186,19 @@ void FileSystem::LoadVolumeIndexes(IndexLoadTask& task, const VolumePath& volume
 
     // Whether an index file's hour folder exists is looked up in one listing
     // of the volume folder rather than asked of the file system per file.
+    std::set<std::string> hourFolders;
     bool volumeListed = false;
-    const std::vector<std::string> volumeNames = ListNames(path, &volumeListed);
-    std::set<std::string> hourFolders(volumeNames.begin(), volumeNames.end());
-    for (const std::string& name : ListNames(indexFolder)) {
+    {
+        const FolderListing volumeListing(path);
+        volumeListed = volumeListing.Ok();
+        for (const auto& item : volumeListing.Items()) hourFolders.insert(item.name);
+    }
+    const FolderListing indexListing(indexFolder);
+    std::vector<IndexEntry> entries;
+    std::vector<uint8_t> buffer;
+    std::vector<std::pair<int, int>> cameraHours;
+    for (const auto& item : indexListing.Items()) {
+        const std::string& name = item.name;
         if (name.size() != 12) continue;
         const bool isIdx = name.find(".idx") != std::string::npos;
         const bool isNdx = name.find(".ndx") != std::string::npos;
@@ -197,15 +227,19 @@ void FileSystem::LoadVolumeIndexes(IndexLoadTask& task, const VolumePath& volume
 
         bool ok = true;
         if (isIdx) {
-            std::vector<IndexEntry> entries;
+            entries.clear();
+            const uint64_t archiveMs = hourTime.ToUtcMilliseconds();
+            const uint64_t date = archiveMs >= kArchiveUnixOffsetMs ? archiveMs - kArchiveUnixOffsetMs : 0;
             {
                 SyncLock lock(m_indexFilesLock);
-                ok = LoadIndex(v, indexPath, entries);
+                // Opened relative to the listed folder, so that no path is
+                // looked up again per file.
+                ok = LoadIndexFrom(v, indexListing.Fd(), name.c_str(), item.regular, indexPath, date, entries,
+                                   buffer);
             }
-            std::map<int, std::set<int>> hours;
-            AddEntriesToDirs(entries, hours);
-            for (const auto& [camera, cameraHours] : hours)
-                for (int hour : cameraHours) addFast(camera, hour);
+            cameraHours.clear();
+            AddEntriesToDirs(entries, cameraHours);
+            for (const auto& [camera, hour] : cameraHours) addFast(camera, hour);
             count += entries.size();
             anyLoaded = anyLoaded || !entries.empty();
             if (entries.empty()) {

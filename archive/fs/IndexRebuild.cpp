@@ -1,7 +1,11 @@
 // Rebuilding the indexes of one volume from its archive video files, and the
 // volume's fast index written from the record directories.
 
+#include <dirent.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <set>
 
 #include <cerrno>
 #include <chrono>
@@ -44,6 +48,28 @@ private:
     bool m_passed = false;
 };
 
+struct IndexFolderItem {
+    std::string name;
+    bool regular = false;  // the listing says it is a regular file (not a link)
+};
+
+// The entries of the INDEX folder but "." and "..", in the order
+// platform::ListDirectory gives; only the listing's own file types, no entry
+// is looked at.
+std::vector<IndexFolderItem> ListIndexFolder(const std::string& folder) {
+    std::vector<IndexFolderItem> items;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return items;
+    while (const dirent* e = ::readdir(dir))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            items.push_back(IndexFolderItem{e->d_name, e->d_type == DT_REG});
+    ::closedir(dir);
+    std::sort(items.begin(), items.end(), [](const IndexFolderItem& a, const IndexFolderItem& b) {
+        return platform::CompareNamesWindowsOrder(a.name, b.name) < 0;
+    });
+    return items;
+}
+
 }  // namespace
 
 bool IsHourFolderName(const char* name) {
@@ -77,25 +103,40 @@ void FileSystem::RebuildVolumeIndexes(RebuildTask& task, const VolumePath& volum
         Log()->Warning("[FS][RE-INDEX] %s:: volume %s is read-only: its indexes are rebuilt in memory only.",
                        m_name.c_str(), path.c_str());
 
+    const std::vector<std::string> folders = ListHourFolders(path);
+    // Index files of the hour folders found are written again below: each is
+    // emptied by its own rewrite rather than removed first, so that the
+    // rewrite reuses the file instead of making a new one (making files is
+    // what costs on file systems that skip recently freed inodes). One whose
+    // rewrite does not happen is removed after it.
+    std::set<std::string> kept;
+    const auto removeIndexFile = [this](const std::string& file) {
+        if (::unlink(file.c_str()) == 0) {
+            Log()->Message("[FS][RE-INDEX] Index file: %s removed", file.c_str());
+        } else {
+            const int error = errno;
+            ReportError(__LINE__, -1,
+                        str(boost::format("[FS][RE-INDEX] Failed to delete index file: \"%s\", error code: %d.") %
+                            file % error),
+                        str(boost::format("Failed to delete index file: %s, error code: %d.") % file % error),
+                        static_cast<unsigned long>(error));
+        }
+    };
     if (writable) {
+        std::set<std::string> rewritten;
+        for (const auto& folder : folders) rewritten.insert(HourFolderToIndexName(folder));
         DeleteFastIndex(path);
-        for (const auto& item : platform::ListDirectory(indexFolder)) {
+        for (const auto& item : ListIndexFolder(indexFolder)) {
             if (item.name.find(".ini") != std::string::npos) continue;
-            const std::string file = platform::JoinPath(indexFolder, item.name);
-            if (::unlink(file.c_str()) == 0) {
-                Log()->Message("[FS][RE-INDEX] Index file: %s removed", file.c_str());
-            } else {
-                const int error = errno;
-                ReportError(__LINE__, -1,
-                            str(boost::format("[FS][RE-INDEX] Failed to delete index file: \"%s\", error code: %d.") %
-                                file % error),
-                            str(boost::format("Failed to delete index file: %s, error code: %d.") % file % error),
-                            static_cast<unsigned long>(error));
+            // Only a plain file is written over: a link would be followed.
+            if (item.regular && rewritten.count(item.name)) {
+                kept.insert(item.name);
+                continue;
             }
+            removeIndexFile(platform::JoinPath(indexFolder, item.name));
         }
     }
 
-    const std::vector<std::string> folders = ListHourFolders(path);
     {
         std::lock_guard<std::mutex> lock(task.countersMutex);
         task.totalFolders += folders.size();
@@ -107,7 +148,11 @@ void FileSystem::RebuildVolumeIndexes(RebuildTask& task, const VolumePath& volum
         uint64_t n = 0;
         // A writable volume gets its whole fast index after the loop: no
         // append per hour folder to the file that replaces it.
-        ReindexFolder(v, folder, writable, &n, false, !writable);
+        const bool written = ReindexFolder(v, folder, writable, &n, false, !writable);
+        if (!written && !kept.empty()) {
+            const std::string name = HourFolderToIndexName(folder);
+            if (kept.count(name)) removeIndexFile(platform::JoinPath(indexFolder, name));
+        }
         if (n == 0 && writable) {
             const std::string folderPath = platform::JoinPath(path, folder);
             if (::rmdir(folderPath.c_str()) == 0)

@@ -57,8 +57,12 @@ void RebuildProgress::operator()(uint64_t done, uint64_t total) {
 void FileSystem::InitIndexes() {
     bool rebuild = m_forceIndexRebuild != 0 || ReadIndexRebuilding() != 0;
     Log()->Message("[FS][INIT] \\SOFTWARE_QOR_Vindara_Video\\IndexRebuilding=%s", rebuild ? "1" : "0");
-    if (!rebuild) rebuild = CheckEmptyFolders();
-    if (!rebuild) rebuild = !CheckLostIndexFiles();
+    if (!rebuild) {
+        // One look at the switch for both checks.
+        const bool checkLost = ReadCheckLostFolders() == 1;
+        rebuild = CheckEmptyFolders(checkLost);
+        if (!rebuild) rebuild = !CheckLostIndexFiles(checkLost);
+    }
 
     std::set<uint8_t> failed;
     if (!rebuild) {

@@ -37,8 +37,10 @@ void RemoveEmptyFolder(const std::string& archiveFolder, const std::string& fold
 
 }  // namespace
 
-bool FileSystem::CheckEmptyFolders() {
-    if (ReadCheckLostFolders() != 1) {
+bool FileSystem::CheckEmptyFolders() { return CheckEmptyFolders(ReadCheckLostFolders() == 1); }
+
+bool FileSystem::CheckEmptyFolders(bool enabled) {
+    if (!enabled) {
         Log()->Message("[FILESYSTEM] Skip checking empty directories.");
         return false;
     }
@@ -60,8 +62,10 @@ bool FileSystem::CheckEmptyFolders() {
     return found;
 }
 
-bool FileSystem::CheckLostIndexFiles() {
-    if (ReadCheckLostFolders() != 1) {
+bool FileSystem::CheckLostIndexFiles() { return CheckLostIndexFiles(ReadCheckLostFolders() == 1); }
+
+bool FileSystem::CheckLostIndexFiles(bool enabled) {
+    if (!enabled) {
         Log()->Message("[FILESYSTEM] Skip checking lost index files.");
         return true;
     }

@@ -93,9 +93,18 @@ namespace {
 // Read-ahead for the first record's header: one small read at the start.
 constexpr size_t kTimesBlock = 4096;
 
-void OpenForTimes(FramesReaderFile& file, const std::string& path) {
+// A file as a listing of its open folder gave it.
+struct ListedFile {
+    int dirFd = -1;
+    const std::string* name = nullptr;
+    uint64_t size = 0;
+};
+
+void OpenForTimes(FramesReaderFile& file, const std::string& path, const ListedFile* listed = nullptr) {
     platform::FileException openError(platform::FileException::none, 0, path);
-    if (!file.Open(path, platform::File::modeRead | platform::File::typeBinary, &openError)) throw openError;
+    const bool opened = listed ? file.OpenAt(listed->dirFd, *listed->name, path, listed->size, &openError)
+                               : file.Open(path, platform::File::modeRead | platform::File::typeBinary, &openError);
+    if (!opened) throw openError;
 }
 
 // The first record of an open file, read through its block buffer (header
@@ -186,7 +195,8 @@ bool ReadLastFrameTime(const std::string& path, uint64_t& unixMs) {
 
 namespace {
 
-ArchiveFileTimes ResolveWithTimes(const std::string& path, uint64_t hourStartUnixMs, const FileTimes& times) {
+ArchiveFileTimes ResolveWithTimes(const std::string& path, uint64_t hourStartUnixMs, const FileTimes& times,
+                                  const ListedFile* listed = nullptr) {
     ArchiveFileTimes result;
     if (times.hasBirth && InHour(times.birth, hourStartUnixMs)) {
         result.begin = times.birth;
@@ -197,7 +207,7 @@ ArchiveFileTimes ResolveWithTimes(const std::string& path, uint64_t hourStartUni
     try {
         // One open serves both times.
         FramesReaderFile file(kTimesBlock);
-        OpenForTimes(file, path);
+        OpenForTimes(file, path, listed);
         const FirstRecord first = ReadFirstRecord(file, path);
         result.begin = first.unixMs;
         uint64_t last = 0;
@@ -236,13 +246,28 @@ ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourS
     return ResolveWithTimes(path, hourStartUnixMs, StatFileTimes(path));
 }
 
-ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs, int64_t createdUnixMs,
-                                         int64_t modifiedUnixMs) {
+namespace {
+
+FileTimes ListedTimes(int64_t createdUnixMs, int64_t modifiedUnixMs) {
     FileTimes times;
     times.hasBirth = createdUnixMs > 0;
     times.birth = times.hasBirth ? static_cast<uint64_t>(createdUnixMs) : 0;
     times.modified = modifiedUnixMs > 0 ? static_cast<uint64_t>(modifiedUnixMs) : 0;
-    return ResolveWithTimes(path, hourStartUnixMs, times);
+    return times;
+}
+
+}  // namespace
+
+ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs, int64_t createdUnixMs,
+                                         int64_t modifiedUnixMs) {
+    return ResolveWithTimes(path, hourStartUnixMs, ListedTimes(createdUnixMs, modifiedUnixMs));
+}
+
+ArchiveFileTimes ResolveArchiveFileTimes(int dirFd, const std::string& name, const std::string& path,
+                                         uint64_t hourStartUnixMs, int64_t createdUnixMs, int64_t modifiedUnixMs,
+                                         uint64_t size) {
+    const ListedFile listed{dirFd, &name, size};
+    return ResolveWithTimes(path, hourStartUnixMs, ListedTimes(createdUnixMs, modifiedUnixMs), &listed);
 }
 
 bool IsFolderWritable(const std::string& folder) {
@@ -283,6 +308,14 @@ bool FileSystem::ReindexFolder(uint8_t volumeIndex, const std::string& folder, b
         return indexFolderWritable == 1;
     };
 
+    // The folder stays open while its files are read, so that each is opened
+    // by its name in it rather than by its whole path.
+    struct FolderFd {
+        int fd;
+        ~FolderFd() {
+            if (fd >= 0) ::close(fd);
+        }
+    } folderFd{::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     for (const auto& item : platform::ListDirectory(folderPath)) {
         const std::string& name = item.name;
         if (item.isDirectory) continue;
@@ -308,7 +341,9 @@ bool FileSystem::ReindexFolder(uint8_t volumeIndex, const std::string& folder, b
         const std::string filePath = platform::JoinPath(folderPath, name);
         const uint64_t hourStart = isProtected ? HourStartOf(hourText) : folderHourStart;
         const ArchiveFileTimes times =
-            ResolveArchiveFileTimes(filePath, hourStart, item.createdUnixMs, item.modifiedUnixMs);
+            folderFd.fd >= 0 ? ResolveArchiveFileTimes(folderFd.fd, name, filePath, hourStart, item.createdUnixMs,
+                                                       item.modifiedUnixMs, item.size)
+                             : ResolveArchiveFileTimes(filePath, hourStart, item.createdUnixMs, item.modifiedUnixMs);
         if (times.source == ArchiveTimeSource::Fallback) {
             static const char* const kKinds[] = {"FORMAT", "MEMORY", "FILE", "FORMAT"};
             QOR_LOG_ERROR(Log(), "[FS] %s:: File %s not read, exception %s", m_name.c_str(), filePath.c_str(),

@@ -49,6 +49,11 @@ ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourS
 // gave them (UTC ms since 1970; a creation time of 0 or less: none kept).
 ArchiveFileTimes ResolveArchiveFileTimes(const std::string& path, uint64_t hourStartUnixMs, int64_t createdUnixMs,
                                          int64_t modifiedUnixMs);
+// The same for the file `name` of the folder open as dirFd, whose size the
+// listing gave too (`path` names it in messages).
+ArchiveFileTimes ResolveArchiveFileTimes(int dirFd, const std::string& name, const std::string& path,
+                                         uint64_t hourStartUnixMs, int64_t createdUnixMs, int64_t modifiedUnixMs,
+                                         uint64_t size);
 
 // First frame record's time (UTC ms since 1970) of an archive file. Throws
 // platform::FileException / platform::ArchiveException / std::bad_alloc as

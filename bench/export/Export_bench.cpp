@@ -4,7 +4,9 @@
 //   Export_Remux1080p   a 10 s window of a 60 s 1080p H.264 file with sound,
 //                       re-muxed to MKV by the export engine, beside a
 //                       libavformat loop that seeks to the key frame before the
-//                       window and copies every packet of the window into MKV
+//                       window and copies what the export copies into MKV: the
+//                       video, each stream up to its first key frame at or
+//                       after the window's end
 //   Export_Remux1080pWhole  the same over the file's whole 60 s
 //   Export_Native       a recorder archive of 40 MB, every channel, beside a
 //                       read()/write() copy of every file of its volume, each
@@ -16,6 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -116,8 +119,11 @@ int OurRemux(const std::string& file, const std::string& destination, int fromS,
     return Storage::RunExportToCompletion(engine, destination, {task});
 }
 
-// The reference re-mux: seek to the key frame at or before fromS, copy every
-// packet whose time is before toS into an MKV; true when it was written.
+// The reference re-mux, the same work as the export's: the video streams
+// (the export copies a sound stream only when it carries a title, which the
+// test file's has not), from the key frame at or before fromS, each stream
+// until its first key frame at or after toS, into an MKV; true when it was
+// written.
 bool ReferenceRemux(const std::string& file, const std::string& output, int fromS, int toS)
 {
     AVFormatContext* in = nullptr;
@@ -126,23 +132,43 @@ bool ReferenceRemux(const std::string& file, const std::string& output, int from
     AVFormatContext* out = nullptr;
     bool ok = avformat_find_stream_info(in, nullptr) >= 0 &&
               avformat_alloc_output_context2(&out, nullptr, "matroska", output.c_str()) >= 0;
+    std::vector<int> outIndex(ok ? in->nb_streams : 0, -1);
+    int videoStream = -1;
     for (unsigned i = 0; ok && i < in->nb_streams; ++i) {
+        if (in->streams[i]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+            continue;
         AVStream* stream = avformat_new_stream(out, nullptr);
         ok = stream && avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar) >= 0;
-        if (ok)
+        if (ok) {
             stream->codecpar->codec_tag = 0;
+            outIndex[i] = stream->index;
+            if (videoStream < 0)
+                videoStream = int(i);
+        }
     }
+    ok = ok && videoStream >= 0;
     ok = ok && avio_open(&out->pb, output.c_str(), AVIO_FLAG_WRITE) >= 0;
     ok = ok && avformat_write_header(out, nullptr) >= 0;
     ok = ok && av_seek_frame(in, -1, int64_t(fromS) * AV_TIME_BASE, AVSEEK_FLAG_BACKWARD) >= 0;
+    std::vector<bool> finished(outIndex.size(), false);
+    size_t left = size_t(std::count_if(outIndex.begin(), outIndex.end(), [](int o) { return o >= 0; }));
     AVPacket* packet = av_packet_alloc();
-    while (ok && av_read_frame(in, packet) >= 0) {
-        const AVRational inBase = in->streams[packet->stream_index]->time_base;
-        const int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-        if (time != AV_NOPTS_VALUE && av_compare_ts(time, inBase, toS, AVRational{1, 1}) >= 0) {
+    while (ok && left > 0 && av_read_frame(in, packet) >= 0) {
+        const int s = packet->stream_index;
+        if (outIndex[s] < 0 || finished[s]) {
             av_packet_unref(packet);
-            break;
+            continue;
         }
+        const AVRational inBase = in->streams[s]->time_base;
+        const int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+        if (time != AV_NOPTS_VALUE && (packet->flags & AV_PKT_FLAG_KEY) &&
+            av_compare_ts(time, inBase, toS, AVRational{1, 1}) >= 0) {
+            finished[s] = true;
+            --left;
+            av_packet_unref(packet);
+            continue;
+        }
+        packet->stream_index = outIndex[s];
         av_packet_rescale_ts(packet, inBase, out->streams[packet->stream_index]->time_base);
         packet->pos = -1;
         ok = av_interleaved_write_frame(out, packet) >= 0;

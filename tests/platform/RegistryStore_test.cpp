@@ -51,6 +51,29 @@ TEST_F(RegistryStoreTest, WritesTheDocumentedFormat) {
               RegistryValue::Binary({0x01, 0xff, 0x20}));
 }
 
+// A value written again unchanged leaves the file alone (no replacement,
+// no sync); a changed value, or one another store changed meanwhile, is
+// written.
+TEST_F(RegistryStoreTest, UnchangedValueIsNotWrittenAgain) {
+    const std::string key = "SOFTWARE\\QOR\\Vindara\\Video";
+    RegistryStore store(machine, user);
+    ASSERT_TRUE(store.SetValue(RegistryScope::Machine, key, "FastIndex", RegistryValue::Text("1")));
+    struct stat first {};
+    ASSERT_EQ(::stat(machine.c_str(), &first), 0);
+    ASSERT_TRUE(store.SetValue(RegistryScope::Machine, key, "fastindex", RegistryValue::Text("1")));
+    struct stat second {};
+    ASSERT_EQ(::stat(machine.c_str(), &second), 0);
+    EXPECT_EQ(second.st_ino, first.st_ino);
+
+    // Another store (another process) sets 0; writing 1 here is a change.
+    ASSERT_TRUE(RegistryStore(machine, user).SetValue(RegistryScope::Machine, key, "FastIndex", RegistryValue::Text("0")));
+    ASSERT_TRUE(store.SetValue(RegistryScope::Machine, key, "FastIndex", RegistryValue::Text("1")));
+    EXPECT_EQ(RegistryStore(machine, user).GetValue(RegistryScope::Machine, key, "FastIndex"), RegistryValue::Text("1"));
+    // A number is not the same value as its text.
+    ASSERT_TRUE(store.SetValue(RegistryScope::Machine, key, "FastIndex", RegistryValue::Number(1)));
+    EXPECT_EQ(RegistryStore(machine, user).GetValue(RegistryScope::Machine, key, "FastIndex"), RegistryValue::Number(1));
+}
+
 TEST_F(RegistryStoreTest, ReadsHandWrittenFilesWithoutRegardToCase) {
     gavex_test::WriteFileString(machine,
              "# machine settings\r\n"

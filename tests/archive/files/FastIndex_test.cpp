@@ -66,6 +66,22 @@ TEST(FastIndexTest, SaveLoadRoundTrip) {
     EXPECT_EQ(hours, expected);
 }
 
+// Saved over a longer fast index, the file holds the new entries only.
+TEST(FastIndexTest, SaveOverALongerFileLeavesOnlyTheNewEntries) {
+    Archive archive;
+    std::vector<FastIndexHourEntry> many;
+    for (int32_t h = 0; h < 50; ++h) many.push_back(FastIndexHourEntry{0, 9, 460000 + h});
+    SaveFastIndex(archive.dir.path(), many, 0);
+    ASSERT_EQ(gavex_test::ReadFileBytes(archive.file()).size(), 106u + 50 * 9);
+
+    SaveFastIndex(archive.dir.path(), {{0, 5, 460000}}, 0);
+    EXPECT_EQ(gavex_test::ReadFileBytes(archive.file()).size(), 106u + 9);
+    uint64_t size = 0;
+    FastIndexMap hours;
+    ASSERT_TRUE(LoadFastIndex(archive.dir.path(), size, hours));
+    EXPECT_EQ(hours, (FastIndexMap{{5, {460000}}}));
+}
+
 TEST(FastIndexTest, AppendCreatesTheFileWithAHeader) {
     Archive archive;
     ASSERT_TRUE(AppendFastIndexEntry(archive.dir.path(), FastIndexHourEntry{0, 5, 460000}));

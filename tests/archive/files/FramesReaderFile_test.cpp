@@ -1,5 +1,9 @@
 #include "archive/files/FramesReaderFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,3 +64,32 @@ TEST(FramesReaderFilePeek, GivesTheFileBytesWithoutMovingThePosition) {
 }
 
 }  // namespace
+
+// Opened by its name in an open folder, the file reads as through its path,
+// with the length the caller gives; a name that is not there fails with the
+// whole path in the error, and a reused reader forgets the file it had.
+TEST(FramesReaderFileOpenAt, ReadsByNameInAnOpenFolder) {
+    gavex_test::TempDir dir("openat");
+    std::vector<std::uint8_t> bytes(kFileSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = ByteAt(i);
+    gavex_test::WriteFileBytes(dir.path() + "/frames", bytes);
+    const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+
+    FramesReaderFile file(kBlock);
+    ASSERT_TRUE(file.OpenAt(folder, "frames", dir.path() + "/frames", kFileSize));
+    EXPECT_EQ(file.GetLength(), kFileSize);
+    std::vector<std::uint8_t> tail(8);
+    ASSERT_EQ(file.ReadAt(kFileSize - 8, tail.data(), tail.size()), tail.size());
+    EXPECT_EQ(tail, std::vector<std::uint8_t>(bytes.end() - 8, bytes.end()));
+    std::vector<std::uint8_t> head(300);
+    ASSERT_EQ(file.Read(head.data(), head.size()), head.size());
+    EXPECT_EQ(head, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 300));
+
+    platform::FileException error(platform::FileException::none, 0, "");
+    EXPECT_FALSE(file.OpenAt(folder, "missing", dir.path() + "/missing", 10, &error));
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(error.m_strFileName, dir.path() + "/missing");
+    EXPECT_EQ(error.m_lOsError, ENOENT);
+    ::close(folder);
+}

@@ -289,6 +289,22 @@ TEST_F(EngineInitTest, RegistryValuesAndTheFastIndexWriteBack) {
     EXPECT_THAT(enginetest::ReadMachineRegistry(), ::testing::HasSubstr("\"FastIndex\"=\"0\""));
 }
 
+// Once the values an engine writes back are stored, a new engine leaves the
+// settings store as it is: no value is written again unchanged (each write
+// replaces the store's file and syncs it).
+TEST_F(EngineInitTest, UnchangedRegistryValuesAreNotWrittenAgain) {
+    { FileSystem first; }
+    const std::string store = enginetest::RegistryDir() + "/machine.reg";
+    struct stat before {};
+    ASSERT_EQ(::stat(store.c_str(), &before), 0);
+    const std::string text = enginetest::ReadMachineRegistry();
+    { FileSystem second; }
+    struct stat after {};
+    ASSERT_EQ(::stat(store.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the store's file was replaced";
+    EXPECT_EQ(enginetest::ReadMachineRegistry(), text);
+}
+
 // Sorted listing of a folder tree with file sizes, to see that nothing changed.
 std::map<std::string, uintmax_t> Snapshot(const std::string& root) {
     std::map<std::string, uintmax_t> files;

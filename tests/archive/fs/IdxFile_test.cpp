@@ -219,6 +219,32 @@ TEST_F(IdxFileTest, AnythingButARegularFileOfIndexSizeIsDamaged) {
     EXPECT_EQ(out.size(), 1u);
 }
 
+// In a zone that counts leap seconds the broken-down local time of a leap
+// second reads :60; the entry time is still a valid one, as it is in every
+// other zone.
+TEST(IdxFileLeapSecond, EntryAtALeapSecondIsValid) {
+    enginetest::ScopedTimeZone zone("right/UTC");
+    ArchiveTempDir dir;
+    FileSystem engine;
+    std::vector<std::string> errors;
+    engine.ErrorReported.connect(
+        [&errors](int, const char* text, unsigned long) { errors.push_back(text); });
+    // 2016-12-31 23:59:60 in right/UTC, ten seconds long.
+    constexpr uint32_t kLeap = 1483228826;
+    std::vector<uint8_t> bytes = kV3;
+    for (int i = 0; i < 4; ++i) {
+        bytes[4 + i] = static_cast<uint8_t>(kLeap >> (8 * i));
+        bytes[8 + i] = static_cast<uint8_t>((kLeap + 10) >> (8 * i));
+    }
+    const std::string path = dir.File("31121623.idx");
+    WriteFileBytes(path, bytes);
+    std::vector<IndexEntry> out;
+    EXPECT_TRUE(engine.LoadIndex(0, path, out));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].entry.begin, uint64_t(kLeap) * 1000 + 250);
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(IdxFileTest, SavesTheNewestVersionByteForByte) {
     const std::string path = Path("25052213.idx");
     ASSERT_TRUE(engine.SaveIndexFile(path, {}));
@@ -240,6 +266,10 @@ TEST_F(IdxFileTest, SavesTheNewestVersionByteForByte) {
     ASSERT_EQ(back.size(), 2u);
     EXPECT_EQ(back[1].entry.begin, e.entry.begin);
     EXPECT_EQ(back[1].entry.end, e.entry.end);
+
+    // Written over a longer file, only the new bytes are left.
+    ASSERT_TRUE(engine.SaveIndexFile(path, {e}));
+    EXPECT_EQ(ReadBytes(path), kV3);
 
     // A folder that does not exist: false without a message.
     EXPECT_FALSE(engine.SaveIndexFile(Path("no/such/folder/01010100.idx"), {e}));

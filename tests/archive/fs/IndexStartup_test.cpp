@@ -317,6 +317,84 @@ TEST_F(IndexStartupTest, VolumeWithoutIndexesIsRebuiltFromItsFiles) {
     EXPECT_EQ(Times(*again, 1), TimesOf(recs, 1));
 }
 
+// A rebuild writes each hour's index file over the one it finds: what was
+// there before leaves no trace (a longer stale file is cut to the new
+// length), a link standing at an index name is removed rather than written
+// through, and an index without its hour folder goes.
+TEST_F(IndexStartupTest, RebuildLeavesOnlyTheNewIndexBytes) {
+    const std::string a = Volume("a");
+    WriteFiles(a, recs, true);
+    const std::string hour0 = a + "/INDEX/" + testsupport::LocalIndexName(t0) + ".idx";
+    const std::string hour1 = a + "/INDEX/" + testsupport::LocalIndexName(t0 + 3600000) + ".idx";
+    const std::string orphan = a + "/INDEX/" + testsupport::LocalIndexName(t0 + 30 * 3600000) + ".idx";
+    testsupport::WriteFileBytes(hour0, std::vector<uint8_t>(4096, 0xEE));
+    const std::string outside = dir.path() + "/outside.idx";
+    const std::vector<uint8_t> outsideBytes(100, 0x5A);
+    testsupport::WriteFileBytes(outside, outsideBytes);
+    fsys::create_symlink(outside, hour1);
+    testsupport::WriteFileBytes(orphan, std::vector<uint8_t>(29, 0x01));
+    enginetest::WriteMachineRegistry(std::string(kVideoKey) + "\"IndexRebuilding\"=\"1\"\n");
+
+    auto fs = Open({a});
+    ASSERT_TRUE(initResult);
+    EXPECT_FALSE(rebuildProgress.empty());
+    EXPECT_EQ(Times(*fs, 1), TimesOf(recs, 1));
+    EXPECT_EQ(gavex_test::ReadFileBytes(outside), outsideBytes);
+    EXPECT_FALSE(fsys::is_symlink(hour1));
+    EXPECT_FALSE(fsys::exists(orphan));
+    // Hour 0 holds one file of each camera, hour 1 likewise.
+    for (const std::string& path : {hour0, hour1}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(gavex_test::ReadFileBytes(path).size(), 4u + 2 * 25);
+        std::vector<IndexEntry> entries;
+        EXPECT_TRUE(fs->LoadIndex(0, path, entries));
+        ASSERT_EQ(entries.size(), 2u);
+    }
+    std::vector<IndexEntry> entries;
+    ASSERT_TRUE(fs->LoadIndex(0, hour0, entries));
+    EXPECT_EQ(entries[0].entry.begin, uint64_t(recs[0].begin));
+    EXPECT_EQ(entries[1].entry.begin, uint64_t(recs[1].begin));
+}
+
+// The parse path reads every index file whole, however it stands in the
+// INDEX folder: one larger than a first read, and one reached through a
+// link.
+TEST_F(IndexStartupTest, ParsePathReadsLargeAndLinkedIndexFilesWhole) {
+    const std::string a = Volume("a");
+    WriteFiles(a, {recs[0], recs[2]}, false);
+    enginetest::WriteMachineRegistry(std::string(kVideoKey) + "\"FastIndex\"=\"0\"\n");
+    // 4000 records of camera 3 in the first hour: about 100 KB.
+    std::vector<testsupport::IdxRecord> many;
+    for (uint32_t i = 0; i < 4000; ++i) {
+        testsupport::IdxRecord r;
+        r.beginS = uint32_t(t0 / 1000) + i / 2;
+        r.beginMsPart = (i % 2) * 500;
+        r.endS = r.beginS + 1;
+        r.fileId = 0x1000 + i;
+        r.camera = 3;
+        many.push_back(r);
+    }
+    testsupport::WriteFileBytes(a + "/INDEX/" + testsupport::LocalIndexName(t0) + ".idx",
+                                testsupport::EncodeIdxFile(0xAB01, many));
+    testsupport::IdxRecord one;
+    one.beginS = uint32_t(recs[2].begin / 1000);
+    one.endS = uint32_t(recs[2].end / 1000);
+    one.fileId = recs[2].id;
+    one.camera = 1;
+    const std::string target = dir.path() + "/elsewhere.idx";
+    testsupport::WriteFileBytes(target, testsupport::EncodeIdxFile(0xAB01, {one}));
+    fsys::create_symlink(target, a + "/INDEX/" + testsupport::LocalIndexName(recs[2].begin) + ".idx");
+
+    auto fs = Open({a});
+    ASSERT_TRUE(initResult);
+    EXPECT_TRUE(rebuildProgress.empty());
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(Times(*fs, 3).size(), many.size());
+    EXPECT_EQ(Times(*fs, 3).back().first, uint64_t(many.back().beginS) * 1000 + 500);
+    ASSERT_EQ(Times(*fs, 1).size(), 1u);
+    EXPECT_EQ(Times(*fs, 1)[0].first, uint64_t(one.beginS) * 1000);
+}
+
 // Of two volumes only the one that loaded no record is rebuilt; the other
 // keeps what its index files say.
 TEST_F(IndexStartupTest, OnlyTheVolumeThatLoadedNothingIsRebuilt) {
