@@ -550,11 +550,10 @@ void D3DRendererDevice::Create(QWidget* window, const QSize& size, bool& created
                 resource->Restore();
         created = false;
     }
-    d3d::SurfacePtr back;
-    Check(m_device->GetBackBuffer(back));
-    const d3d::SurfaceDesc desc = back->GetDesc();
-    back.reset();
-    Check(m_device->CreateRenderTarget(desc.width, desc.height, desc.format, m_scene));
+    // The scene is drawn straight into the back buffer: presents copy it to
+    // the front and leave it as it was, so what is not redrawn stays, and a
+    // scene of its own would only add a copy of every presented pixel.
+    Check(m_device->GetBackBuffer(m_scene));
     d3d::RenderState& state = m_device->State();
     state.destBlend = d3d::Blend::InvSrcAlpha;
     state.maxAnisotropy = m_device->GetDeviceCaps().maxAnisotropy;
@@ -788,8 +787,14 @@ void D3DRendererDevice::ConvertVertices(const std::vector<MeshVertex>& vertices,
 void D3DRendererDevice::CopyToBackBuffer(const QRect& rect)
 {
     d3d::SurfacePtr back;
-    if (m_device->GetBackBuffer(back) != d3d::Result::Ok ||
-        m_device->StretchRect(m_scene, &rect, back, &rect, d3d::Filter::None) != d3d::Result::Ok)
+    if (m_device->GetBackBuffer(back) != d3d::Result::Ok) {
+        DebugOutput("StretchRect failed");
+        return;
+    }
+    // The scene is the back buffer (see Create): nothing to copy.
+    if (back == m_scene)
+        return;
+    if (m_device->StretchRect(m_scene, &rect, back, &rect, d3d::Filter::None) != d3d::Result::Ok)
         DebugOutput("StretchRect failed");
 }
 
