@@ -144,16 +144,26 @@ VideoFramePtr Decoder::Decode(VideoFrame* frame, render::IMediaSample* target, b
                               TargetSize targetSize)
 {
     VideoFramePtr out = Decompress(frame);
+    if (frame != nullptr)
+        Present(out, *frame, target, halveHeight, targetSize);
+    else
+        getDefaultDebugInstance()->Message("NULL frame from decompressor!");
+    return out;
+}
+
+void Decoder::Present(const VideoFramePtr& out, const VideoFrame& frame, render::IMediaSample* target,
+                      bool halveHeight, TargetSize targetSize)
+{
     if (!out || out->m_pData == nullptr || target == nullptr) {
         getDefaultDebugInstance()->Message("NULL frame from decompressor!");
-        return out;
+        return;
     }
-    const int64_t time = FrameTimeMs(*frame);
+    const int64_t time = FrameTimeMs(frame);
     if ((out->m_nFormat == FrameFormatYuv420 || out->m_nFormat == FrameFormatYuv422OrGray) && out->m_bColor != 0) {
         intrusive_ptr_add_ref(out.get());
         if (target->AcceptFrame(out.get())) {
             target->SetTime(time);
-            return out;
+            return;
         }
     }
     const int factor = halveHeight && out->m_nWidth > 640 && out->m_nWidth < 2 * out->m_nHeight ? 2 : 1;
@@ -165,7 +175,6 @@ VideoFramePtr Decoder::Decode(VideoFrame* frame, render::IMediaSample* target, b
         ConvertFrame(*out, *target, factor, targetSize);
     }
     target->SetTime(time);
-    return out;
 }
 
 void Decoder::ConvertFrame(const VideoFrame& out, render::IMediaSample& target, int factor, TargetSize targetSize)

@@ -53,6 +53,13 @@ public:
     // Throws std::runtime_error / std::invalid_argument when a conversion
     // fails; the target is then left uncommitted.
     VideoFramePtr Decode(VideoFrame* frame, render::IMediaSample* target, bool halveHeight, TargetSize targetSize);
+    // The second half of Decode: draws `out`, the decompressed picture of
+    // `frame`, into target and stamps it with the frame's time. A player
+    // decompresses a frame ahead and draws it only when it is due: the
+    // target is what is on screen, and an early picture would replace the
+    // one still showing.
+    void Present(const VideoFramePtr& out, const VideoFrame& frame, render::IMediaSample* target, bool halveHeight,
+                 TargetSize targetSize);
 
     // Empties the registry of decompressors.
     static void ClearDecompressors();

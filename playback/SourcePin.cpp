@@ -241,11 +241,9 @@ int32_t VindaraSourcePin::Process(render::IMediaSample* sample, const int32_t* t
         }
     }
 
-    TargetSize size;
-    if (targetSize) size = {targetSize[0], targetSize[1]};
-    VideoFramePtr out =
-        m_decoder.Decode(frame, sample, QApplicationSettings::Instance().Deinterlacing.load(), size);
-    if (sample) sample->SetTimeOffset(m_source->GetTimeShift());
+    // Decompressed now, before the turn; drawn into the sample only when
+    // due: the sample's picture is the one on screen until then.
+    const VideoFramePtr out = m_decoder.Decompress(frame);
 
     m_lastFrameTime = m_source->GetCurrentTime();
     m_lastNextTime = nextAbs;
@@ -255,6 +253,11 @@ int32_t VindaraSourcePin::Process(render::IMediaSample* sample, const int32_t* t
         sync.SetClientTime(m_clientIndex, current, next, atEnd);
     else
         sync.WaitClientTime(m_clientIndex, current, next, atEnd);
+
+    TargetSize size;
+    if (targetSize) size = {targetSize[0], targetSize[1]};
+    m_decoder.Present(out, *frame, sample, QApplicationSettings::Instance().Deinterlacing.load(), size);
+    if (sample) sample->SetTimeOffset(m_source->GetTimeShift());
 
     if (m_titles && out) {
         const std::string text = QApplicationSettings::Instance().Debug.load() ? InformationText(*out) : std::string();

@@ -215,16 +215,28 @@ bool D3DTexture::DrawPlanar(const QRect& source, const QSize& size, const QRect&
         const int w = size.width(), h = size.height();
         const int cw = (w + 1) / 2, ch = (h + 1) / 2;
         const int lumaStep = (w + 15) & ~15, chromaStep = (cw + 15) & ~15;
-        const std::size_t need = static_cast<std::size_t>(lumaStep) * h + 2 * static_cast<std::size_t>(chromaStep) * ch;
-        if (scratch.size() < need)
-            scratch.resize(need);
-        std::uint8_t* out[3] = {scratch.data(), scratch.data() + static_cast<std::size_t>(lumaStep) * h,
-                                scratch.data() + static_cast<std::size_t>(lumaStep) * h +
-                                    static_cast<std::size_t>(chromaStep) * ch};
         const QSize chromaImage((image.width() + 1) / 2, (image.height() + 1) / 2);
         const int cx = source.x() / 2, cy = source.y() / 2;
         const QRect chromaSource(cx, cy, (source.x() + source.width() + 1) / 2 - cx,
                                  (source.y() + source.height() + 1) / 2 - cy);
+        // A picture shrunk to half or less is first halved by 2 x 2 means (a
+        // cheap pass that reads each sample once), then resized from there.
+        const bool halve = smooth && w * 2 <= source.width() && h * 2 <= source.height() && source.width() >= 4 &&
+                           source.height() >= 4;
+        const int halfStep = (source.width() / 2 + 15) & ~15, halfChromaStep = (chromaSource.width() / 2 + 15) & ~15;
+        const std::size_t halfNeed = halve ? static_cast<std::size_t>(halfStep) * (source.height() / 2) +
+                                                 2 * static_cast<std::size_t>(halfChromaStep) * (chromaSource.height() / 2)
+                                           : 0;
+        const std::size_t outNeed = static_cast<std::size_t>(lumaStep) * h + 2 * static_cast<std::size_t>(chromaStep) * ch;
+        if (scratch.size() < outNeed + halfNeed)
+            scratch.resize(outNeed + halfNeed);
+        std::uint8_t* out[3] = {scratch.data(), scratch.data() + static_cast<std::size_t>(lumaStep) * h,
+                                scratch.data() + static_cast<std::size_t>(lumaStep) * h +
+                                    static_cast<std::size_t>(chromaStep) * ch};
+        std::uint8_t* half[3] = {scratch.data() + outNeed,
+                                 scratch.data() + outNeed + static_cast<std::size_t>(halfStep) * (source.height() / 2),
+                                 scratch.data() + outNeed + static_cast<std::size_t>(halfStep) * (source.height() / 2) +
+                                     static_cast<std::size_t>(halfChromaStep) * (chromaSource.height() / 2)};
         struct Plane {
             const uchar* from;
             QSize whole;
@@ -237,7 +249,22 @@ bool D3DTexture::DrawPlanar(const QRect& source, const QSize& size, const QRect&
                                {u, chromaImage, chromaPitch, chromaSource, QSize(cw, ch), chromaStep},
                                {v, chromaImage, chromaPitch, chromaSource, QSize(cw, ch), chromaStep}};
         for (int k = 0; k < 3; ++k) {
-            const Plane& job = jobs[k];
+            Plane job = jobs[k];
+            if (halve) {
+                const QSize halved(job.rect.width() / 2, job.rect.height() / 2);
+                const int step = k == 0 ? halfStep : halfChromaStep;
+                HalvePlane(job.from + static_cast<std::ptrdiff_t>(job.rect.y()) * job.step + job.rect.x(), job.step,
+                           half[k], step, halved);
+                if (halved == job.to) {
+                    planes[k] = half[k];
+                    steps[k] = step;
+                    continue;
+                }
+                job.from = half[k];
+                job.whole = halved;
+                job.step = step;
+                job.rect = QRect(QPoint(0, 0), halved);
+            }
             const double fx = static_cast<double>(job.to.width()) / job.rect.width();
             const double fy = static_cast<double>(job.to.height()) / job.rect.height();
             // Shrinking by more than half averages what each pixel covers
@@ -523,11 +550,10 @@ void D3DRendererDevice::Create(QWidget* window, const QSize& size, bool& created
                 resource->Restore();
         created = false;
     }
-    d3d::SurfacePtr back;
-    Check(m_device->GetBackBuffer(back));
-    const d3d::SurfaceDesc desc = back->GetDesc();
-    back.reset();
-    Check(m_device->CreateRenderTarget(desc.width, desc.height, desc.format, m_scene));
+    // The scene is drawn straight into the back buffer: presents copy it to
+    // the front and leave it as it was, so what is not redrawn stays, and a
+    // scene of its own would only add a copy of every presented pixel.
+    Check(m_device->GetBackBuffer(m_scene));
     d3d::RenderState& state = m_device->State();
     state.destBlend = d3d::Blend::InvSrcAlpha;
     state.maxAnisotropy = m_device->GetDeviceCaps().maxAnisotropy;
@@ -761,8 +787,14 @@ void D3DRendererDevice::ConvertVertices(const std::vector<MeshVertex>& vertices,
 void D3DRendererDevice::CopyToBackBuffer(const QRect& rect)
 {
     d3d::SurfacePtr back;
-    if (m_device->GetBackBuffer(back) != d3d::Result::Ok ||
-        m_device->StretchRect(m_scene, &rect, back, &rect, d3d::Filter::None) != d3d::Result::Ok)
+    if (m_device->GetBackBuffer(back) != d3d::Result::Ok) {
+        DebugOutput("StretchRect failed");
+        return;
+    }
+    // The scene is the back buffer (see Create): nothing to copy.
+    if (back == m_scene)
+        return;
+    if (m_device->StretchRect(m_scene, &rect, back, &rect, d3d::Filter::None) != d3d::Result::Ok)
         DebugOutput("StretchRect failed");
 }
 

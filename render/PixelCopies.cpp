@@ -49,7 +49,40 @@ private:
     const char* m_text;
 };
 
+// Rounded means of the 2 x 2 blocks of two rows; count samples out.
+void HalveRows(const std::uint8_t* top, const std::uint8_t* bottom, std::uint8_t* out, int count)
+{
+    int i = 0;
+#ifdef __SSE2__
+    // Per 16-bit lane: its low byte plus its high byte, for both rows; the
+    // sum of four plus two, shifted, fits a byte again.
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    const __m128i two = _mm_set1_epi16(2);
+    auto pairs = [&](const std::uint8_t* row) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+        return _mm_add_epi16(_mm_and_si128(v, low), _mm_srli_epi16(v, 8));
+    };
+    for (; i + 16 <= count; i += 16) {
+        const __m128i a = _mm_srli_epi16(
+            _mm_add_epi16(_mm_add_epi16(pairs(top + 2 * i), pairs(bottom + 2 * i)), two), 2);
+        const __m128i b = _mm_srli_epi16(
+            _mm_add_epi16(_mm_add_epi16(pairs(top + 2 * i + 16), pairs(bottom + 2 * i + 16)), two), 2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; i < count; ++i)
+        out[i] = static_cast<std::uint8_t>((top[2 * i] + top[2 * i + 1] + bottom[2 * i] + bottom[2 * i + 1] + 2) >> 2);
+}
+
 }  // namespace
+
+void HalvePlane(const std::uint8_t* src, int srcPitch, std::uint8_t* dst, int dstPitch, const QSize& dstSize)
+{
+    for (int y = 0; y < dstSize.height(); ++y) {
+        const std::uint8_t* top = src + static_cast<std::ptrdiff_t>(2 * y) * srcPitch;
+        HalveRows(top, top + srcPitch, dst + static_cast<std::ptrdiff_t>(y) * dstPitch, dstSize.width());
+    }
+}
 
 void CopyRect32(const std::uint8_t* src, int srcPitch, std::uint8_t* dst, int dstPitch, const QRect& rect,
                 const QPoint& at)

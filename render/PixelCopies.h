@@ -33,6 +33,11 @@ void CopyRect32(const std::uint8_t* src, int srcPitch, std::uint8_t* dst, int ds
 void CopyImagePlanes(const PlaneSet& source, const QSize& sourceSize, std::uint8_t* dst, int pitch, int planeHeight,
                      const QSize& copySize);
 
+// Halves an 8-bit plane in both directions: each destination sample of
+// `dstSize` is the rounded mean of the 2 x 2 source samples it covers (the
+// source holds at least twice as many columns and rows).
+void HalvePlane(const std::uint8_t* src, int srcPitch, std::uint8_t* dst, int dstPitch, const QSize& dstSize);
+
 // Fills `size` 32-bit pixels at dst with opaque black.
 void FillOpaqueBlack(std::uint8_t* dst, int pitch, const QSize& size);
 

@@ -8,7 +8,8 @@
 //                      per video second (1.00 = real time)
 //   cpu_per_video_s    processor time of ours per video second
 //   ref_cpu_per_video_s  the same of the decode loops
-//   cpu_ratio          cpu_per_video_s / ref_cpu_per_video_s
+//   cpu_ratio          cpu_per_video_s / ref_cpu_per_video_s (cpu_ratio_min
+//                      and cpu_ratio_median over the alternating pairs)
 //   ref_wall_per_video_s  wall time of the decode loops per video second
 //                      (as fast as they can: a measure of the machine)
 //   skipped_per_s      frames skipped by the pins (late), per video second
@@ -37,6 +38,7 @@ extern "C" {
 #include <boost/make_shared.hpp>
 
 #include "bench/support/BenchFiles.h"
+#include "bench/support/PairRatios.h"
 #include "media/SourceConfiguration.h"
 #include "playback/PlaybackGui.h"
 #include "playback/PlayersController.h"
@@ -200,16 +202,19 @@ void BM_ChannelsRealTime(benchmark::State& state)
         return;
     }
     Measure ours, ref;
+    benchfiles::PairRatios cpuPairs;
     int runs = 0;
     for (auto _ : state) {
         if (runs % 2 == 0) {
             const Measure o = RunOurs(count);
             const Measure r = RunReference(count, packets, parameters);
+            cpuPairs.Add(o.cpu, r.cpu);
             ours.wall += o.wall, ours.cpu += o.cpu, ours.skipped += o.skipped;
             ref.wall += r.wall, ref.cpu += r.cpu;
         } else {
             const Measure r = RunReference(count, packets, parameters);
             const Measure o = RunOurs(count);
+            cpuPairs.Add(o.cpu, r.cpu);
             ours.wall += o.wall, ours.cpu += o.cpu, ours.skipped += o.skipped;
             ref.wall += r.wall, ref.cpu += r.cpu;
         }
@@ -222,6 +227,7 @@ void BM_ChannelsRealTime(benchmark::State& state)
     state.counters["cpu_ratio"] = ref.cpu > 0 ? ours.cpu / ref.cpu : 0;
     state.counters["ref_wall_per_video_s"] = ref.wall / video;
     state.counters["skipped_per_s"] = ours.skipped / video / count;
+    cpuPairs.Report(state, "cpu_");
     for (AVPacket*& packet : packets)
         av_packet_free(&packet);
     avcodec_parameters_free(&parameters);

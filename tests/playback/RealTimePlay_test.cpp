@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "playback/Clocks.h"
 #include "playback/SourcePin.h"
 #include "playback/TimeSynchronizer.h"
+#include "render/MemoryTexture.h"
 #include "render/RendererPin.h"
 #include "support/RendererPinHost.h"
 
@@ -88,6 +90,45 @@ public:
 private:
     Rendezvous& m_meeting;
     const int m_member;
+};
+
+// Frames whose every pixel tells which frame of the recording they are
+// (1 for the first), so that a picture in a texture can be named.
+class NumberedSource : public ScriptedSource {
+public:
+    explicit NumberedSource(const std::vector<int64_t>& times)
+        : ScriptedSource(times, {{times.front(), int64_t(times.size()) * kStep}}) {}
+    VideoFrame* GetCurrentFrame() override { return Numbered(ScriptedSource::GetCurrentFrame()); }
+    VideoFrame* NextFrame() override { return Numbered(ScriptedSource::NextFrame()); }
+
+private:
+    VideoFrame* Numbered(VideoFrame* frame) {
+        if (frame) std::memset(frame->m_pData, int((GetCurrentTime() - kStart) / kStep + 1), frame->m_cbData);
+        return frame;
+    }
+};
+
+// A sample texture that notes the clock's time and the picture's number at
+// each commit: the moment the picture on screen changes.
+class CommitLog : public render::MemoryTexture {
+public:
+    explicit CommitLog(std::shared_ptr<utils::WaitableClock> clock)
+        : MemoryTexture(QSize(16, 16), true), m_clock(std::move(clock)) {}
+    void Commit() override {
+        MemoryTexture::Commit();
+        const std::vector<uchar> bytes = Bytes();
+        std::lock_guard<std::mutex> lock(m_entriesLock);
+        m_entries.emplace_back(m_clock->GetTime(), bytes.empty() ? -1 : int(bytes[0]));
+    }
+    std::vector<std::pair<int64_t, int>> Entries() {
+        std::lock_guard<std::mutex> lock(m_entriesLock);
+        return m_entries;
+    }
+
+private:
+    const std::shared_ptr<utils::WaitableClock> m_clock;
+    std::mutex m_entriesLock;
+    std::vector<std::pair<int64_t, int>> m_entries;  // (clock time, picture number)
 };
 
 struct Channel {
@@ -228,5 +269,31 @@ TEST_F(RealTimePlay, ASlowDeviceMakesThePinSkipLateFramesNotSlowTheTimeLine) {
         EXPECT_LE(shown, kFrames * kStep / devicePerFrame + 2);
         EXPECT_EQ(shown + ch.pin->GetSkippedFrames(), kFrames);
         EXPECT_GT(ch.pin->GetSkippedFrames(), kFrames / 2);
+    }
+}
+
+// The sample's picture is what the screen shows: a pin that has its next
+// frame ready early must not put it there before it is due. At x1 on an idle
+// machine every frame reaches the sample once, in order, exactly when due,
+// and none is skipped.
+TEST_F(RealTimePlay, EachFrameReachesTheSampleOnceInOrderWhenDue) {
+    constexpr int kFrames = 25;
+    Channel& ch = AddChannel(boost::make_shared<NumberedSource>(Times(kFrames)));
+    auto log = boost::make_shared<CommitLog>(clock);
+    ch.renderer->GetSample().SetTexture(log);
+    PlayToTheEnd();
+
+    std::lock_guard<std::mutex> lock(ch.lock);
+    const std::vector<std::pair<int64_t, int>> commits = log->Entries();
+    ASSERT_EQ(int(ch.shown.size()), kFrames);
+    ASSERT_EQ(int(commits.size()), kFrames);
+    EXPECT_EQ(ch.pin->GetSkippedFrames(), 0);
+    const int64_t anchor = ch.shown.front().first;
+    for (int k = 0; k < kFrames; ++k) {
+        const auto& [committedAt, number] = commits[size_t(k)];
+        EXPECT_EQ(number, k + 1) << "commit " << k;
+        EXPECT_EQ(committedAt, anchor + k * kStep) << "picture " << number << " replaced the one on screen";
+        EXPECT_EQ(ch.shown[size_t(k)].second, Times(kFrames)[size_t(k)]);
+        EXPECT_EQ(ch.shown[size_t(k)].first, anchor + k * kStep);
     }
 }

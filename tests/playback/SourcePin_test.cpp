@@ -234,16 +234,23 @@ TEST_F(PinTest, AFailingFrameFinishesTheClientAndIdlesTheThreadWhichStaysAlive) 
         other->Seek(1400);
         return other->ProcessNextFrame(&s, noSize);
     });
-    thread.SetState(filters::SourcePin::kRun, true);
-    ASSERT_TRUE(Eventually([&] { return thread.GetState() == filters::SourcePin::kIdle; }));
-    // The other pin is no longer held back: its frame is due once the clock
+    thread.SetState(filters::SourcePin::kRun, false);
+    // The failing pin draws its picture when it is due, and fails then; the
+    // other pin is no longer held back: its frame is due once the clock
     // reaches it.
     AdvanceClock(1000);
+    ASSERT_TRUE(Eventually([&] { return thread.GetState() == filters::SourcePin::kIdle; }));
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_EQ(waiting.get(), 0);
-    // The thread survived: further commands are acknowledged.
-    thread.SetState(filters::SourcePin::kRun, true);
-    thread.SetState(filters::SourcePin::kRun, true);
+    // The thread survived: further commands are acknowledged (each pass
+    // ends when its frame is due and fails to draw).
+    for (int pass = 0; pass < 2; ++pass) {
+        auto acknowledged = std::async(std::launch::async, [&] { thread.SetState(filters::SourcePin::kRun, true); });
+        ASSERT_TRUE(Eventually([&] {
+            AdvanceClock(kStep);
+            return acknowledged.wait_for(std::chrono::milliseconds(1)) == std::future_status::ready;
+        }));
+    }
     EXPECT_EQ(host.Frames(), 0);
     EXPECT_FALSE(host.Pin()->HasFrame());
 }

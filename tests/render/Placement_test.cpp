@@ -252,3 +252,41 @@ TEST(PixelCopies, CopyRect32AndFlipRows)
 }
 
 }  // namespace
+
+// Each output sample is the rounded mean of its 2 x 2 block, for widths
+// below, at and past the vector loop's 16 samples, with pitches wider than
+// the rows; nothing right of the output row is written.
+TEST(HalvePlane, RoundedMeansOfTwoByTwoBlocks)
+{
+    struct Case {
+        int width;  // output samples per row
+        int height;
+    };
+    for (const Case c : {Case{1, 1}, Case{15, 2}, Case{16, 3}, Case{17, 2}, Case{40, 3}}) {
+        SCOPED_TRACE(c.width);
+        const int srcPitch = 2 * c.width + 5, dstPitch = c.width + 3;
+        std::vector<uint8_t> src(static_cast<size_t>(srcPitch) * 2 * c.height);
+        for (size_t i = 0; i < src.size(); ++i)
+            src[i] = static_cast<uint8_t>((i * 37 + i / 7) % 256);
+        // A block of extremes and one whose sum needs rounding up.
+        src[0] = src[1] = src[srcPitch] = src[srcPitch + 1] = 255;
+        if (c.width > 1) {
+            src[2] = src[3] = src[srcPitch + 2] = 1;
+            src[srcPitch + 3] = 0;
+        }
+        std::vector<uint8_t> dst(static_cast<size_t>(dstPitch) * c.height, 0xEE);
+        render::HalvePlane(src.data(), srcPitch, dst.data(), dstPitch, QSize(c.width, c.height));
+        EXPECT_EQ(dst[0], 255);
+        if (c.width > 1) {
+            EXPECT_EQ(dst[1], 1) << "(1 + 1 + 1 + 0 + 2) / 4";
+        }
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) {
+                const uint8_t* top = src.data() + 2 * y * srcPitch + 2 * x;
+                const int mean = (top[0] + top[1] + top[srcPitch] + top[srcPitch + 1] + 2) / 4;
+                ASSERT_EQ(dst[y * dstPitch + x], mean) << x << "," << y;
+            }
+            EXPECT_EQ(dst[y * dstPitch + c.width], 0xEE) << "row " << y;
+        }
+    }
+}
