@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -61,8 +62,14 @@ CCompressor& Compressor()
 {
     static CCompressor* compressor = [] {
         static std::string dir = "/tmp/gavex-bench-registry-XXXXXX";
-        if (::mkdtemp(dir.data()))
+        if (::mkdtemp(dir.data())) {
             ::setenv("GAVEX_REGISTRY_DIR", dir.c_str(), 1);
+            // The store is the run's own: gone when the run ends.
+            std::atexit([] {
+                std::error_code ignored;
+                std::filesystem::remove_all(dir, ignored);
+            });
+        }
         return new CCompressor(55);
     }();
     return *compressor;
