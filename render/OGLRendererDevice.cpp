@@ -246,21 +246,18 @@ void OGLTexture::Update(const uchar* bits, const QSize& size, int bytesPerLine, 
     if (buffer == nullptr || bits == nullptr)
         return;
     const QRect image(QPoint(0, 0), size);
-    std::vector<QRect> changed;
-    for (const QRect& dirty : dirtyRects != nullptr ? *dirtyRects : std::vector<QRect>{image}) {
+    const QRect* rects = dirtyRects != nullptr ? dirtyRects->data() : &image;
+    const std::size_t count = dirtyRects != nullptr ? dirtyRects->size() : 1;
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (std::size_t i = 0; i < count; ++i) {
         // A rectangle reaching past the image would read past the caller's
         // bits and write past the buffer.
-        const QRect r = dirty & image;
+        const QRect r = rects[i] & image;
         if (r.isEmpty())
             continue;
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            CopyRect32(bits, bytesPerLine, m_buffer.data(), m_pitch, r, r.topLeft());
-        }
-        changed.push_back(r);
+        CopyRect32(bits, bytesPerLine, m_buffer.data(), m_pitch, r, r.topLeft());
+        m_dirty.push_back(r);
     }
-    if (!changed.empty())
-        Invalidate(&changed);
 }
 
 void OGLTexture::Layout(const QSize& imageSize, bool allocate, bool planar)
@@ -398,9 +395,10 @@ void OGLTexture::UploadPlane(int internalFormat, int format, const QSize& textur
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, rowPixels);
     const QRect image(QPoint(0, 0), imageSize);
-    const std::vector<QRect> whole{image};
-    for (const QRect& dirty : rects != nullptr ? *rects : whole) {
-        const QRect r = dirty & image;
+    const QRect* first = rects != nullptr ? rects->data() : &image;
+    const std::size_t count = rects != nullptr ? rects->size() : 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const QRect r = first[i] & image;
         if (r.isEmpty())
             continue;
         glTexSubImage2D(GL_TEXTURE_2D, 0, r.left(), r.top(), r.width(), r.height(), static_cast<GLenum>(format),
@@ -542,7 +540,11 @@ bool OGLRendererDevice::PrepareGLWindow(QWidget* widget)
     if (window->handle() == nullptr) {
         window->setSurfaceType(QSurface::OpenGLSurface);
         QSurfaceFormat format = QSurfaceFormat::defaultFormat();
-        format.setSwapBehavior(QSurfaceFormat::SingleBuffer);
+        // Double buffered: the scene is drawn out of sight and only the part
+        // that changed is shown. Presents follow the render passes' own
+        // timing, never the display's refresh.
+        format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+        format.setSwapInterval(0);
         window->setFormat(format);
     }
     widget->winId();
@@ -597,12 +599,71 @@ void OGLRendererDevice::Create(QWidget* target, const QSize& size, bool& created
     m_state->powerOfTwo = m_options.powerOfTwo || !Names(extensions, "GL_ARB_texture_non_power_of_two");
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_COMBINE);
     glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_ALPHA, GL_REPLACE);
-    if (g_gl.bindFramebufferEXT != nullptr)
+    m_scenes = 0;
+    m_presents = 0;
+    // A back buffer only where the window has one; without, a sub-buffer
+    // copy does nothing and a swap shows nothing.
+    const bool doubleBuffered = window->format().swapBehavior() != QSurfaceFormat::SingleBuffer &&
+                                m_context->format().swapBehavior() != QSurfaceFormat::SingleBuffer;
+    m_copySubBuffer = nullptr;
+    if (doubleBuffered && !m_options.noSubBufferCopy)
+        FindSubBufferCopy();
+    if (m_copySubBuffer != nullptr)
+        m_path = PresentPath::SubBufferCopy;
+    else if (doubleBuffered && g_gl.bindFramebufferEXT != nullptr)
+        m_path = PresentPath::FrameBufferSwap;
+    else
+        m_path = PresentPath::FrontBuffer;
+    if (m_path == PresentPath::FrameBufferSwap)
         m_frameBufferTexture = boost::make_shared<OGLTexture>(m_state, QSize(1, 1), false);
+    const GLenum buffer = m_path == PresentPath::FrontBuffer ? GL_FRONT : GL_BACK;
+    glDrawBuffer(buffer);
+    glReadBuffer(buffer);
     GLHelper::CheckError();
     LoadProgram();
     m_ready = true;
     created = true;
+}
+
+void OGLRendererDevice::FindSubBufferCopy()
+{
+    m_display = nullptr;
+    m_drawable = 0;
+    m_copySubBuffer = nullptr;
+    using CurrentDisplay = void* (*)();
+    using CurrentDrawable = unsigned long (*)();
+    using CurrentContext = void* (*)();
+    using QueryContext = int (*)(void*, void*, int, int*);
+    using QueryExtensions = const char* (*)(void*, int);
+    using CopySubBuffer = void (*)(void*, unsigned long, int, int, int, int);
+    const auto currentDisplay = reinterpret_cast<CurrentDisplay>(m_context->getProcAddress("glXGetCurrentDisplay"));
+    const auto currentDrawable =
+        reinterpret_cast<CurrentDrawable>(m_context->getProcAddress("glXGetCurrentDrawable"));
+    const auto currentContext = reinterpret_cast<CurrentContext>(m_context->getProcAddress("glXGetCurrentContext"));
+    const auto queryContext = reinterpret_cast<QueryContext>(m_context->getProcAddress("glXQueryContext"));
+    const auto queryExtensions =
+        reinterpret_cast<QueryExtensions>(m_context->getProcAddress("glXQueryExtensionsString"));
+    if (currentDisplay == nullptr || currentDrawable == nullptr || currentContext == nullptr ||
+        queryContext == nullptr || queryExtensions == nullptr)
+        return;  // not GLX
+    void* display = currentDisplay();
+    const unsigned long drawable = currentDrawable();
+    void* context = currentContext();
+    constexpr int kGlxScreen = 0x800C;
+    int screen = 0;
+    if (display == nullptr || drawable == 0 || context == nullptr ||
+        queryContext(display, context, kGlxScreen, &screen) != 0)
+        return;
+    const char* extensions = queryExtensions(display, screen);
+    // GLX answers any name with a stub: only a named extension counts.
+    if (extensions == nullptr || !Names(extensions, "GLX_MESA_copy_sub_buffer"))
+        return;
+    const auto copy = reinterpret_cast<CopySubBuffer>(m_context->getProcAddress("glXCopySubBufferMESA"));
+    if (copy == nullptr)
+        return;
+    m_display = display;
+    m_drawable = drawable;
+    m_copySubBuffer = copy;
 }
 
 void OGLRendererDevice::InitExtensions()
@@ -678,6 +739,7 @@ void OGLRendererDevice::BeginScene()
     if (QOpenGLContext::currentContext() != m_context.get() &&
         (m_window == nullptr || !m_context->makeCurrent(m_window)))
         throw std::runtime_error("OpenGL: can't make context current");
+    ++m_scenes;
     if (m_frameBufferTexture && m_size.width() > 0 && m_size.height() > 0) {
         m_frameBufferTexture->Layout(m_size, false, false);
         if (!m_frameBufferTexture->IsUploaded()) {
@@ -706,6 +768,9 @@ void OGLRendererDevice::EndScene()
 {
     if (m_frameBufferTexture) {
         g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        // After a swap the back buffer holds nothing defined: all of it is
+        // drawn again from the scene the texture keeps.
+        glDisable(GL_SCISSOR_TEST);
         SetBlendMode(0);
         ApplyViewport(QRect(0, 0, m_size.width(), m_size.height()), false);
         SetTexture(m_frameBufferTexture, false);
@@ -826,9 +891,26 @@ void OGLRendererDevice::ConvertVertices(const std::vector<MeshVertex>& vertices,
         std::memcpy(out.data(), vertices.data(), out.size());
 }
 
-bool OGLRendererDevice::Present(const QRect&)
+bool OGLRendererDevice::Present(const QRect& rect)
 {
-    glFlush();
+    switch (m_path) {
+    case PresentPath::SubBufferCopy: {
+        const QRect area = rect & QRect(QPoint(0, 0), m_size);
+        if (area.isEmpty())
+            return true;
+        // Rows count from the bottom; the copy flushes what was drawn.
+        m_copySubBuffer(m_display, m_drawable, area.left(), m_size.height() - area.bottom() - 1, area.width(),
+                        area.height());
+        break;
+    }
+    case PresentPath::FrameBufferSwap:
+        m_context->swapBuffers(m_window);
+        break;
+    case PresentPath::FrontBuffer:
+        glFlush();
+        break;
+    }
+    ++m_presents;
     return true;
 }
 
@@ -840,8 +922,8 @@ void OGLRendererDevice::ReadPixels(const QRect& rect, uchar* dst, int bytesPerLi
         m_frameBufferTexture->ReadRendered(rect, dst, bytesPerLine);
         return;
     }
-    // Single buffered, the scene was drawn into the front buffer: read the
-    // buffer drawn into, whichever it is.
+    // The scene was drawn into the back buffer (kept by sub-buffer copies)
+    // or the front buffer: read the buffer drawn into, whichever it is.
     GLint drawn = GL_FRONT;
     glGetIntegerv(GL_DRAW_BUFFER, &drawn);
     glReadBuffer(static_cast<GLenum>(drawn));

@@ -4,13 +4,20 @@
 // YV12 frames converted by an ARB fragment program from three luminance
 // textures.
 //
-// The window must carry an OpenGL, single-buffered surface before its
+// The window must carry an OpenGL, double-buffered surface before its
 // platform window exists (PrepareGLWindow, GUI thread). Create makes the
 // context current on the calling thread (the render thread) and every other
-// operation runs there. With frame-buffer objects the scene is drawn into the
-// frame-buffer texture, which EndScene draws over the whole window; without
-// them the scene goes straight into the window's surface. Present flushes:
-// nothing is painted through the widget.
+// operation runs there. A pass draws only the area that changed (the
+// scissor) and Present shows only that area, in one of three ways, the first
+// the driver allows:
+//  - sub-buffer copy (GLX_MESA_copy_sub_buffer): the scene is drawn straight
+//    into the back buffer, which keeps everything drawn before; Present
+//    copies the area to the window. No swap, no second drawing of the scene.
+//  - frame-buffer objects: the scene is drawn into the frame-buffer texture,
+//    which keeps it; EndScene draws that texture over the whole back buffer
+//    (its contents are undefined after a swap) and Present swaps.
+//  - neither: the scene is drawn into the front buffer and Present flushes.
+// Nothing is painted through the widget.
 
 #include <atomic>
 #include <memory>
@@ -118,7 +125,13 @@ public:
         bool noFrameBuffer = false;
         bool noProgram = false;
         bool powerOfTwo = false;
+        // Present swaps (or flushes the front buffer) even where the driver
+        // copies parts of the back buffer.
+        bool noSubBufferCopy = false;
     };
+
+    // How the scene reaches the window (see above).
+    enum class PresentPath { SubBufferCopy, FrameBufferSwap, FrontBuffer };
 
     OGLRendererDevice();
     explicit OGLRendererDevice(const Options& options);
@@ -166,6 +179,11 @@ public:
     bool HasFrameBufferTexture() const { return static_cast<bool>(m_frameBufferTexture); }
     bool SupportsPlanarProgram() const { return m_state->planarProgram; }
     bool UsesPowerOfTwo() const { return m_state->powerOfTwo; }
+    PresentPath GetPresentPath() const { return m_path; }
+    // Scenes begun and presents that reached the window (copies, swaps or
+    // flushes) since Create: a pass with nothing changed adds to neither.
+    std::uint64_t SceneCount() const { return m_scenes; }
+    std::uint64_t PresentCount() const { return m_presents; }
     // The entry point was named by GL_EXTENSIONS and loaded (render thread).
     static bool HasEntryPoint(const char* name);
 
@@ -173,6 +191,8 @@ private:
     void InitExtensions();
     void LoadProgram();
     void ApplyViewport(const QRect& rect, bool flip);
+    // Looks for the sub-buffer copy of the current drawable (render thread).
+    void FindSubBufferCopy();
 
     const Options m_options;
     std::unique_ptr<QOpenGLContext> m_context;
@@ -184,6 +204,14 @@ private:
     std::string m_description;
     std::mutex m_descriptionLock;
     TexturePtr m_currentTexture;
+    PresentPath m_path = PresentPath::FrontBuffer;
+    // The GLX display and drawable of the sub-buffer copy, and its entry
+    // point (X11 types kept out of this header).
+    void* m_display = nullptr;
+    unsigned long m_drawable = 0;
+    void (*m_copySubBuffer)(void*, unsigned long, int, int, int, int) = nullptr;
+    std::atomic<std::uint64_t> m_scenes{0};
+    std::atomic<std::uint64_t> m_presents{0};
 };
 
 }  // namespace render

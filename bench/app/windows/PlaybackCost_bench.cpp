@@ -19,6 +19,11 @@
 //                 the display could have shown at most)
 //   player_cpu    player CPU seconds per video second
 //   reference_cpu reference CPU seconds per video second
+//   ratio_min, ratio_median  cpu_ratio of each alternating pair: the best
+//                 pair and the median one
+//   passes        presents per second the player made
+//   present_area  pixels presented per pass, in windows (1.0: the whole
+//                 window each pass)
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -52,6 +57,7 @@ extern "C" {
 #include "app/windows/QControlsGuiLayer.h"
 #include "app/windows/QMainWnd.h"
 #include "base/ProcessValues.h"
+#include "bench/support/PairRatios.h"
 #include "config/QApplicationSettings.h"
 #include "config/StartOptions.h"
 #include "media/SourceConfiguration.h"
@@ -140,6 +146,8 @@ std::vector<fs::path> Channels(int layout)
 struct ShownCounter {
     std::atomic<long> shown{0};
     std::atomic<long> delivered{0};
+    std::atomic<long> presents{0};
+    std::atomic<long long> presentedPixels{0};
     std::map<const void*, std::uint64_t> last;  // render thread only
 
     void Drawn(const render::TexturePtr& texture)
@@ -175,6 +183,12 @@ public:
             m_counter.Drawn(m_selected);
         Base::DrawQuad(target, source, colour, rotation);
     }
+    bool Present(const QRect& rect) override
+    {
+        ++m_counter.presents;
+        m_counter.presentedPixels += static_cast<long long>(rect.width()) * rect.height();
+        return Base::Present(rect);
+    }
 
 private:
     ShownCounter& m_counter;
@@ -185,6 +199,8 @@ struct Side {
     double cpuPerSecond = 0.0;
     double shownRatio = 0.0;
     double deliveredRatio = 0.0;
+    double passes = 0.0;
+    double presentArea = 0.0;
 };
 
 // The sizes the player drew each channel's picture at, learnt from its run.
@@ -221,6 +237,8 @@ Side PlayInWindow(int device, int layout)
 
     const long shown = counter.shown;
     const long delivered = counter.delivered;
+    const long presents = counter.presents;
+    const long long pixels = counter.presentedPixels;
     const double cpu = CpuSeconds();
     const auto started = std::chrono::steady_clock::now();
     Spin(std::chrono::milliseconds(static_cast<int>(kPlaySeconds * 1000)));
@@ -229,6 +247,11 @@ Side PlayInWindow(int device, int layout)
     side.cpuPerSecond = (CpuSeconds() - cpu) / wall;
     side.shownRatio = (counter.shown - shown) / (wall * kRate * channels);
     side.deliveredRatio = (counter.delivered - delivered) / (wall * kRate * channels);
+    const long passes = counter.presents - presents;
+    side.passes = passes / wall;
+    side.presentArea = passes > 0 ? static_cast<double>(counter.presentedPixels - pixels) /
+                                        (static_cast<double>(passes) * kWindow.width() * kWindow.height())
+                                  : 0.0;
     std::vector<QSize> sizes;
     for (int i = 0; i < channels; ++i) {
         const render::RendererPinPtr pin = renderer->GetPin(i);
@@ -404,6 +427,7 @@ void BM_WindowCostAgainstReference(benchmark::State& state)
     Files();
     Side player;
     Side reference;
+    benchfiles::PairRatios ratios;
     int runs = 0;
     for (auto _ : state) {
         // The player's run first the first time: it tells the reference the
@@ -419,7 +443,10 @@ void BM_WindowCostAgainstReference(benchmark::State& state)
         player.cpuPerSecond += p.cpuPerSecond;
         player.shownRatio += p.shownRatio;
         player.deliveredRatio += p.deliveredRatio;
+        player.passes += p.passes;
+        player.presentArea += p.presentArea;
         reference.cpuPerSecond += r.cpuPerSecond;
+        ratios.Add(p.cpuPerSecond, r.cpuPerSecond);
         ++runs;
     }
     state.counters["player_cpu"] = player.cpuPerSecond / runs;
@@ -427,6 +454,9 @@ void BM_WindowCostAgainstReference(benchmark::State& state)
     state.counters["cpu_ratio"] = reference.cpuPerSecond > 0 ? player.cpuPerSecond / reference.cpuPerSecond : 0.0;
     state.counters["shown_ratio"] = player.shownRatio / runs;
     state.counters["delivered_ratio"] = player.deliveredRatio / runs;
+    state.counters["passes"] = player.passes / runs;
+    state.counters["present_area"] = player.presentArea / runs;
+    ratios.Report(state);
 }
 
 BENCHMARK(BM_WindowCostAgainstReference)
