@@ -23,6 +23,9 @@ namespace render {
 
 namespace {
 
+// Mip levels enough for any shrink (GL stops at the 1 x 1 level).
+constexpr int kAllLevels = 1000;
+
 // Process-wide entry points, reloaded after each context creation. Only the
 // render thread calls them.
 struct EntryPoints {
@@ -147,6 +150,54 @@ int NextPowerOfTwo(int value)
 
 // Reads rect (top-down coordinates, rows counted from the bottom of a target
 // of `height`) from the current read buffer into dst, top row first.
+int Divide(int value, int by)
+{
+    return (value + by - 1) / by;
+}
+
+// The plane (size pixels, rows `pitch` bytes apart) shrunk by `by` in both
+// directions: each pixel the rounded mean of its by x by block (blocks at
+// the right and bottom edges clipped to the plane). Rows of `out` are packed;
+// out and sums keep their storage from picture to picture.
+void ReducePlane(const uchar* plane, int pitch, const QSize& size, int by, std::vector<uchar>& out,
+                 std::vector<std::uint16_t>& sums)
+{
+    const int w = size.width(), h = size.height();
+    const int ow = Divide(w, by), oh = Divide(h, by);
+    out.resize(static_cast<std::size_t>(ow) * oh);
+    sums.resize(static_cast<std::size_t>(w));
+    for (int oy = 0; oy < oh; ++oy) {
+        const int top = oy * by;
+        const int rows = std::min(by, h - top);
+        std::uint16_t* sum = sums.data();
+        const uchar* line = plane + static_cast<std::ptrdiff_t>(top) * pitch;
+        for (int x = 0; x < w; ++x)
+            sum[x] = line[x];
+        for (int y = 1; y < rows; ++y) {
+            line += pitch;
+            for (int x = 0; x < w; ++x)
+                sum[x] = static_cast<std::uint16_t>(sum[x] + line[x]);
+        }
+        uchar* dst = out.data() + static_cast<std::ptrdiff_t>(oy) * ow;
+        const int whole = w / by;
+        const unsigned block = static_cast<unsigned>(by * rows);
+        for (int ox = 0; ox < whole; ++ox) {
+            unsigned total = 0;
+            for (int k = 0; k < by; ++k)
+                total += sum[ox * by + k];
+            dst[ox] = static_cast<uchar>((total + block / 2) / block);
+        }
+        if (whole < ow) {
+            const int columns = w - whole * by;
+            unsigned total = 0;
+            for (int k = 0; k < columns; ++k)
+                total += sum[whole * by + k];
+            const unsigned count = static_cast<unsigned>(columns * rows);
+            dst[whole] = static_cast<uchar>((total + count / 2) / count);
+        }
+    }
+}
+
 void ReadRows(const QRect& rect, int height, uchar* dst, int bytesPerLine)
 {
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
@@ -335,14 +386,22 @@ void OGLTexture::Bind(bool smooth)
         const uchar* buffer = m_buffer.empty() ? nullptr : m_buffer.data();
         if (m_planar) {
             // Chroma planes round up so that odd sizes keep their last column
-            // and row.
+            // and row; so do the planes of a reduced picture.
             const int d = i == 0 ? 1 : 2;
-            const QSize texture((m_textureSize.width() + d - 1) / d, (m_textureSize.height() + d - 1) / d);
-            const QSize image((m_imageSize.width() + d - 1) / d, (m_imageSize.height() + d - 1) / d);
+            const int r = m_reduction;
+            const QSize texture(Divide(m_textureSize.width(), d * r), Divide(m_textureSize.height(), d * r));
+            const QSize plane(Divide(m_imageSize.width(), d), Divide(m_imageSize.height(), d));
+            const QSize image(Divide(plane.width(), r), Divide(plane.height(), r));
             const std::ptrdiff_t lumaBytes = static_cast<std::ptrdiff_t>(m_pitch) * m_imageSize.height();
             const std::ptrdiff_t offset = i == 0 ? 0 : (i == 1 ? lumaBytes : lumaBytes * 5 / 4);
-            UploadPlane(GL_LUMINANCE, GL_LUMINANCE, texture, image, !m_uploaded,
-                        buffer != nullptr ? buffer + offset : nullptr, m_pitch / d, 1, nullptr);
+            const uchar* source = buffer != nullptr ? buffer + offset : nullptr;
+            int rowPixels = m_pitch / d;
+            if (r > 1 && source != nullptr) {
+                ReducePlane(source, rowPixels, plane, r, m_reduced, m_sums);
+                source = m_reduced.data();
+                rowPixels = image.width();
+            }
+            UploadPlane(GL_LUMINANCE, GL_LUMINANCE, texture, image, !m_uploaded, source, rowPixels, 1, nullptr);
         } else {
             // Storage specified anew holds nothing: the whole image goes up.
             UploadPlane(GL_RGBA8, GL_BGRA, m_textureSize, m_imageSize, !m_uploaded, buffer, m_pitch / 4, 4,
@@ -364,21 +423,28 @@ void OGLTexture::Bind(bool smooth)
     }
 }
 
-void OGLTexture::UseMipLevels()
+void OGLTexture::UseMipLevels(int levels)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (!m_smooth || g_gl.generateMipmap == nullptr || !m_uploaded)
+    if (!m_smooth || g_gl.generateMipmap == nullptr || !m_uploaded || levels < 1)
         return;
+    const bool make = m_levelsStale || levels > m_levels;
     const int planes = m_planar ? 3 : 1;
     for (int i = 0; i < planes; ++i) {
         if (m_planar)
             g_gl.activeTextureARB(GL_TEXTURE0_ARB + i);
         glBindTexture(GL_TEXTURE_2D, m_names[i]);
-        if (m_levelsStale)
+        if (make) {
+            // Levels past the last one made are never sampled.
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, levels);
             g_gl.generateMipmap(GL_TEXTURE_2D);
+        }
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     }
-    m_levelsStale = false;
+    if (make) {
+        m_levels = levels;
+        m_levelsStale = false;
+    }
     if (m_planar)
         g_gl.activeTextureARB(GL_TEXTURE0_ARB);
 }
@@ -471,6 +537,26 @@ void OGLTexture::ReadRendered(const QRect& rect, uchar* dst, int bytesPerLine)
     ReadRows(rect, m_imageSize.height(), dst, bytesPerLine);
     g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     GLHelper::CheckError();
+}
+
+bool OGLTexture::ShrinkBy(double shrink)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    // Only smoothed pictures: a nearest-sampled one shows its own pixels.
+    const int wanted = !m_planar || !m_smooth ? 1 : (shrink >= 4 ? 4 : (shrink >= 2 ? 2 : 1));
+    if (wanted == m_reduction)
+        return false;
+    m_reduction = wanted;
+    // The storage changes size: the picture goes up again, whole.
+    m_uploaded = false;
+    m_dirty.assign(1, QRect(QPoint(0, 0), m_imageSize));
+    return true;
+}
+
+int OGLTexture::Reduction()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_reduction;
 }
 
 bool OGLTexture::IsPlanar()
@@ -826,15 +912,25 @@ void OGLRendererDevice::DrawQuad(const QRectF& target, const QRectF& source, std
         GLHelper::DrawQuad(target, source, 0, step, rotation);
         return;
     }
-    // Shrunk by more than half, a smoothed picture samples its mip levels.
+    // A smoothed video picture shrunk by half or more goes up shrunk by 2 or
+    // 4 (a box filter on the processor, cheaper than making and sampling
+    // mip levels every picture). What is still shrunk by more than half
+    // samples mip levels: as many as the shrink reaches, no more (each
+    // costs a pass over the picture).
     if (texture != nullptr) {
         const QSize size = texture->GetTextureSize();
         const bool turned = ((rotation / 90) % 2) != 0;
         const double across = std::abs(source.width()) * size.width();
         const double down = std::abs(source.height()) * size.height();
         const double w = turned ? target.height() : target.width(), h = turned ? target.width() : target.height();
-        if (across > 0 && down > 0 && (w < across / 2 || h < down / 2))
-            texture->UseMipLevels();
+        if (across > 0 && down > 0) {
+            const double shrink = std::max(across / std::max(w, 1e-3), down / std::max(h, 1e-3));
+            if (texture->ShrinkBy(shrink))
+                texture->Bind(texture->IsSmooth());
+            const double left = shrink / texture->Reduction();
+            if (left > 2)
+                texture->UseMipLevels(static_cast<int>(std::ceil(std::log2(left) - 1e-9)));
+        }
     }
     if (texture != nullptr && texture->IsPlanar())
         step = [](double u, double v) {
@@ -857,7 +953,7 @@ void OGLRendererDevice::DrawStrip(const void* vertices, int byteCount)
     auto* texture = static_cast<OGLTexture*>(m_currentTexture.get());
     // A mesh may shrink any part of the picture.
     if (texture != nullptr)
-        texture->UseMipLevels();
+        texture->UseMipLevels(kAllLevels);
     const int units = texture == nullptr ? 0 : (texture->IsPlanar() ? 3 : 1);
     const auto* coordinates = static_cast<const std::uint8_t*>(vertices) + 32;
     for (int unit = 0; unit < units; ++unit) {

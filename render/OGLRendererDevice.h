@@ -76,9 +76,9 @@ public:
     // Enables the texture unit(s), uploads what is dirty and, for planar
     // images, enables the YV12 program.
     void Bind(bool smooth);
-    // Bound and smooth: makes the mip levels of what was uploaded (when they
-    // are out of date) and filters through them.
-    void UseMipLevels();
+    // Bound and smooth: makes mip levels 1 to `levels` of what was uploaded
+    // (when they are out of date or fewer) and filters through them.
+    void UseMipLevels(int levels);
     void Unbind();
     // Directs drawing into the texture through its frame buffer; falls back
     // to the window's frame buffer when one cannot be completed.
@@ -87,6 +87,12 @@ public:
     // first.
     void ReadRendered(const QRect& rect, uchar* dst, int bytesPerLine);
 
+    // A planar, smoothed picture about to be drawn shrunk by `shrink`: picks
+    // the reduction its uploads use (1, 2 or 4). True when that changed, and
+    // the picture must be bound again to go up anew.
+    bool ShrinkBy(double shrink);
+    // The reduction of what was uploaded last (1: the picture as it is).
+    int Reduction();
     // Pictures committed so far (a benchmark tells new pictures by it).
     std::uint64_t CommitCount() const { return m_commits; }
     bool IsPlanar();
@@ -110,6 +116,10 @@ private:
     std::mutex m_lock;
     bool m_uploaded = false;
     bool m_levelsStale = true;
+    int m_levels = 0;  // mip levels made past the picture
+    int m_reduction = 1;
+    std::vector<uchar> m_reduced;        // a reduced plane, packed
+    std::vector<std::uint16_t> m_sums;  // column sums of the rows of a block
     unsigned m_names[3] = {0, 0, 0};
     unsigned m_frameBuffer = 0;
     bool m_planar = false;

@@ -24,6 +24,7 @@
 //   passes        presents per second the player made
 //   present_area  pixels presented per pass, in windows (1.0: the whole
 //                 window each pass)
+//   pass_ms       wall milliseconds from a scene's start to its present
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -148,6 +149,7 @@ struct ShownCounter {
     std::atomic<long> delivered{0};
     std::atomic<long> presents{0};
     std::atomic<long long> presentedPixels{0};
+    std::atomic<long long> passMicroseconds{0};
     std::map<const void*, std::uint64_t> last;  // render thread only
 
     void Drawn(const render::TexturePtr& texture)
@@ -183,16 +185,26 @@ public:
             m_counter.Drawn(m_selected);
         Base::DrawQuad(target, source, colour, rotation);
     }
+    void BeginScene() override
+    {
+        m_sceneStart = std::chrono::steady_clock::now();
+        Base::BeginScene();
+    }
     bool Present(const QRect& rect) override
     {
+        const bool presented = Base::Present(rect);
         ++m_counter.presents;
         m_counter.presentedPixels += static_cast<long long>(rect.width()) * rect.height();
-        return Base::Present(rect);
+        m_counter.passMicroseconds += std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now() - m_sceneStart)
+                                          .count();
+        return presented;
     }
 
 private:
     ShownCounter& m_counter;
     render::TexturePtr m_selected;
+    std::chrono::steady_clock::time_point m_sceneStart;
 };
 
 struct Side {
@@ -201,6 +213,7 @@ struct Side {
     double deliveredRatio = 0.0;
     double passes = 0.0;
     double presentArea = 0.0;
+    double passMilliseconds = 0.0;
 };
 
 // The sizes the player drew each channel's picture at, learnt from its run.
@@ -239,6 +252,7 @@ Side PlayInWindow(int device, int layout)
     const long delivered = counter.delivered;
     const long presents = counter.presents;
     const long long pixels = counter.presentedPixels;
+    const long long passMicroseconds = counter.passMicroseconds;
     const double cpu = CpuSeconds();
     const auto started = std::chrono::steady_clock::now();
     Spin(std::chrono::milliseconds(static_cast<int>(kPlaySeconds * 1000)));
@@ -252,6 +266,8 @@ Side PlayInWindow(int device, int layout)
     side.presentArea = passes > 0 ? static_cast<double>(counter.presentedPixels - pixels) /
                                         (static_cast<double>(passes) * kWindow.width() * kWindow.height())
                                   : 0.0;
+    side.passMilliseconds =
+        passes > 0 ? static_cast<double>(counter.passMicroseconds - passMicroseconds) / 1000.0 / passes : 0.0;
     std::vector<QSize> sizes;
     for (int i = 0; i < channels; ++i) {
         const render::RendererPinPtr pin = renderer->GetPin(i);
@@ -445,6 +461,7 @@ void BM_WindowCostAgainstReference(benchmark::State& state)
         player.deliveredRatio += p.deliveredRatio;
         player.passes += p.passes;
         player.presentArea += p.presentArea;
+        player.passMilliseconds += p.passMilliseconds;
         reference.cpuPerSecond += r.cpuPerSecond;
         ratios.Add(p.cpuPerSecond, r.cpuPerSecond);
         ++runs;
@@ -456,6 +473,7 @@ void BM_WindowCostAgainstReference(benchmark::State& state)
     state.counters["delivered_ratio"] = player.deliveredRatio / runs;
     state.counters["passes"] = player.passes / runs;
     state.counters["present_area"] = player.presentArea / runs;
+    state.counters["pass_ms"] = player.passMilliseconds / runs;
     ratios.Report(state);
 }
 
