@@ -155,6 +155,9 @@ int Divide(int value, int by)
     return (value + by - 1) / by;
 }
 
+// Side of the squares a packed texture tells blank (all zero) ones by.
+constexpr int kTile = 32;
+
 // The plane (size pixels, rows `pitch` bytes apart) shrunk by `by` in both
 // directions: each pixel the rounded mean of its by x by block (blocks at
 // the right and bottom edges clipped to the plane). Rows of `out` are packed;
@@ -404,8 +407,10 @@ void OGLTexture::Bind(bool smooth)
             UploadPlane(GL_LUMINANCE, GL_LUMINANCE, texture, image, !m_uploaded, source, rowPixels, 1, nullptr);
         } else {
             // Storage specified anew holds nothing: the whole image goes up.
-            UploadPlane(GL_RGBA8, GL_BGRA, m_textureSize, m_imageSize, !m_uploaded, buffer, m_pitch / 4, 4,
-                        m_dirty.empty() || !m_uploaded ? nullptr : &m_dirty);
+            const std::vector<QRect>* rects = m_dirty.empty() || !m_uploaded ? nullptr : &m_dirty;
+            UploadPlane(GL_RGBA8, GL_BGRA, m_textureSize, m_imageSize, !m_uploaded, buffer, m_pitch / 4, 4, rects);
+            if (buffer != nullptr)
+                FindBlankTiles(rects);
         }
         uploaded = true;
     }
@@ -537,6 +542,75 @@ void OGLTexture::ReadRendered(const QRect& rect, uchar* dst, int bytesPerLine)
     ReadRows(rect, m_imageSize.height(), dst, bytesPerLine);
     g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     GLHelper::CheckError();
+}
+
+void OGLTexture::FindBlankTiles(const std::vector<QRect>* rects)
+{
+    const int columns = Divide(m_imageSize.width(), kTile), rows = Divide(m_imageSize.height(), kTile);
+    if (m_tileColumns != columns || m_tileRows != rows || rects == nullptr) {
+        m_tileColumns = columns;
+        m_tileRows = rows;
+        m_tileUsed.assign(static_cast<std::size_t>(columns) * rows, 1);
+        rects = nullptr;
+    }
+    const QRect image(QPoint(0, 0), m_imageSize);
+    const QRect* first = rects != nullptr ? rects->data() : &image;
+    const std::size_t count = rects != nullptr ? rects->size() : 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const QRect r = first[i] & image;
+        if (r.isEmpty())
+            continue;
+        for (int ty = r.top() / kTile; ty <= r.bottom() / kTile; ++ty)
+            for (int tx = r.left() / kTile; tx <= r.right() / kTile; ++tx) {
+                const QRect tile = QRect(tx * kTile, ty * kTile, kTile, kTile) & image;
+                bool used = false;
+                // Stops at the first pixel that is not zero: an opaque
+                // picture costs a look at one pixel a tile.
+                for (int y = tile.top(); y <= tile.bottom() && !used; ++y) {
+                    const auto* line = reinterpret_cast<const std::uint32_t*>(
+                        m_buffer.data() + static_cast<std::ptrdiff_t>(y) * m_pitch);
+                    for (int x = tile.left(); x <= tile.right(); ++x)
+                        if (line[x] != 0) {
+                            used = true;
+                            break;
+                        }
+                }
+                m_tileUsed[static_cast<std::size_t>(ty) * columns + tx] = used ? 1 : 0;
+            }
+    }
+}
+
+bool OGLTexture::UsedRects(std::vector<QRect>& rects)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    rects.clear();
+    if (m_planar || !m_uploaded || m_tileUsed.empty() ||
+        m_tileColumns != Divide(m_imageSize.width(), kTile) || m_tileRows != Divide(m_imageSize.height(), kTile))
+        return false;
+    const QRect image(QPoint(0, 0), m_imageSize);
+    for (int ty = 0; ty < m_tileRows; ++ty) {
+        const std::uint8_t* row = m_tileUsed.data() + static_cast<std::ptrdiff_t>(ty) * m_tileColumns;
+        for (int tx = 0; tx < m_tileColumns;) {
+            if (row[tx] == 0) {
+                ++tx;
+                continue;
+            }
+            int end = tx;
+            while (end < m_tileColumns && row[end] != 0)
+                ++end;
+            const QRect run(tx * kTile, ty * kTile, (end - tx) * kTile, kTile);
+            // Rows of the same runs make one rectangle.
+            if (!rects.empty() && rects.back().left() == run.left() && rects.back().width() == run.width() &&
+                rects.back().bottom() + 1 == run.top())
+                rects.back().setBottom(run.bottom());
+            else
+                rects.push_back(run);
+            tx = end;
+        }
+    }
+    for (QRect& r : rects)
+        r &= image;
+    return true;
 }
 
 bool OGLTexture::ShrinkBy(double shrink)
@@ -879,6 +953,7 @@ void OGLRendererDevice::SetScissor(const QRect& rect)
 
 void OGLRendererDevice::SetBlendMode(int mode)
 {
+    m_blendMode = mode;
     if (mode == 0) {
         glDisable(GL_BLEND);
         return;
@@ -931,6 +1006,31 @@ void OGLRendererDevice::DrawQuad(const QRectF& target, const QRectF& source, std
             if (left > 2)
                 texture->UseMipLevels(static_cast<int>(std::ceil(std::log2(left) - 1e-9)));
         }
+    }
+    // Drawn premultiplied, a pixel that is all zero leaves what is below it
+    // as it was: the quad is drawn only where the picture has something (an
+    // overlay over the whole output is mostly blank).
+    if (texture != nullptr && m_blendMode == 2 && rotation == 0 && source.width() > 0 && source.height() > 0 &&
+        target.width() > 0 && target.height() > 0 && texture->UsedRects(m_usedRects)) {
+        const QSize size = texture->GetTextureSize();
+        const double sx = target.width() / (source.width() * size.width());
+        const double sy = target.height() / (source.height() * size.height());
+        const QRectF shown(source.left() * size.width(), source.top() * size.height(), source.width() * size.width(),
+                           source.height() * size.height());
+        const auto coordinate = [](double u, double v) { glTexCoord2d(u, v); };
+        for (const QRect& used : m_usedRects) {
+            // A texel of margin: filtering reaches into the neighbours.
+            const QRectF part = QRectF(used).adjusted(-1, -1, 1, 1) & shown;
+            if (part.isEmpty())
+                continue;
+            const QRectF partTarget(target.left() + (part.left() - shown.left()) * sx,
+                                    target.top() + (part.top() - shown.top()) * sy, part.width() * sx,
+                                    part.height() * sy);
+            const QRectF partSource(part.left() / size.width(), part.top() / size.height(),
+                                    part.width() / size.width(), part.height() / size.height());
+            GLHelper::DrawQuad(partTarget, partSource, colour, coordinate, 0);
+        }
+        return;
     }
     if (texture != nullptr && texture->IsPlanar())
         step = [](double u, double v) {
@@ -1046,6 +1146,7 @@ void OGLRendererDevice::SetTexture(TexturePtr texture, bool smooth)
 
 void OGLRendererDevice::PushState()
 {
+    m_blendModes.push_back(m_blendMode);
     glPushAttrib(GL_ENABLE_BIT | GL_VIEWPORT_BIT | GL_COLOR_BUFFER_BIT);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -1056,6 +1157,10 @@ void OGLRendererDevice::PushState()
 void OGLRendererDevice::PopState()
 {
     glPopAttrib();
+    if (!m_blendModes.empty()) {
+        m_blendMode = m_blendModes.back();
+        m_blendModes.pop_back();
+    }
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);

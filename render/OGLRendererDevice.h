@@ -93,6 +93,10 @@ public:
     bool ShrinkBy(double shrink);
     // The reduction of what was uploaded last (1: the picture as it is).
     int Reduction();
+    // A packed picture: the image rectangles that hold a pixel that is not
+    // all zero, as uploaded (bounds of blank-or-not squares). False when not
+    // known (planar, nothing uploaded).
+    bool UsedRects(std::vector<QRect>& rects);
     // Pictures committed so far (a benchmark tells new pictures by it).
     std::uint64_t CommitCount() const { return m_commits; }
     bool IsPlanar();
@@ -102,6 +106,9 @@ public:
     QSize GetTextureSize();
 
 private:
+    // Tells which squares of the dirty rectangles (all when null) are blank;
+    // m_lock held.
+    void FindBlankTiles(const std::vector<QRect>* rects);
     void UploadPlane(int internalFormat, int format, const QSize& textureSize, const QSize& imageSize, bool allocate,
                      const uchar* source, int rowPixels, int bytesPerPixel, const std::vector<QRect>* rects);
 
@@ -120,6 +127,9 @@ private:
     int m_reduction = 1;
     std::vector<uchar> m_reduced;        // a reduced plane, packed
     std::vector<std::uint16_t> m_sums;  // column sums of the rows of a block
+    std::vector<std::uint8_t> m_tileUsed;  // by square, rows first
+    int m_tileColumns = 0;
+    int m_tileRows = 0;
     unsigned m_names[3] = {0, 0, 0};
     unsigned m_frameBuffer = 0;
     bool m_planar = false;
@@ -214,6 +224,9 @@ private:
     std::string m_description;
     std::mutex m_descriptionLock;
     TexturePtr m_currentTexture;
+    int m_blendMode = 0;
+    std::vector<int> m_blendModes;  // saved by PushState
+    std::vector<QRect> m_usedRects;  // kept from draw to draw
     PresentPath m_path = PresentPath::FrontBuffer;
     // The GLX display and drawable of the sub-buffer copy, and its entry
     // point (X11 types kept out of this header).
