@@ -5,6 +5,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <GL/gl.h>
 #include <GL/glext.h>
 #include <QDebug>
@@ -158,45 +162,96 @@ int Divide(int value, int by)
 // Side of the squares a packed texture tells blank (all zero) ones by.
 constexpr int kTile = 32;
 
-// The plane (size pixels, rows `pitch` bytes apart) shrunk by `by` in both
-// directions: each pixel the rounded mean of its by x by block (blocks at
-// the right and bottom edges clipped to the plane). Rows of `out` are packed;
-// out and sums keep their storage from picture to picture.
+// Means of 2 x 2 blocks of rows a and b into `count` pixels of dst, rounded
+// half up; returns how many it wrote (a multiple of the vector width).
+int HalveRows(const uchar* a, const uchar* b, uchar* dst, int count)
+{
+    int done = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    const __m128i two = _mm_set1_epi16(2);
+    for (; done + 16 <= count; done += 16) {
+        __m128i sums[2];
+        for (int half = 0; half < 2; ++half) {
+            const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * done + 16 * half));
+            const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * done + 16 * half));
+            const __m128i pa = _mm_add_epi16(_mm_and_si128(ra, low), _mm_srli_epi16(ra, 8));
+            const __m128i pb = _mm_add_epi16(_mm_and_si128(rb, low), _mm_srli_epi16(rb, 8));
+            sums[half] = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(pa, pb), two), 2);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + done), _mm_packus_epi16(sums[0], sums[1]));
+    }
+#endif
+    return done;
+}
+
+// Means of 4 x 4 blocks of rows r[0..3] into `count` pixels of dst, rounded
+// half up; returns how many it wrote.
+int QuarterRows(const uchar* const r[4], uchar* dst, int count)
+{
+    int done = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i eight = _mm_set1_epi32(8);
+    for (; done + 4 <= count; done += 4) {
+        __m128i lo = zero, hi = zero;
+        for (int i = 0; i < 4; ++i) {
+            const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r[i] + 4 * done));
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(row, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(row, zero));
+        }
+        // Column pairs, then pairs of pairs: four sums of 16 pixels.
+        const __m128i pairs = _mm_packs_epi32(_mm_madd_epi16(lo, ones), _mm_madd_epi16(hi, ones));
+        const __m128i quads = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, ones), eight), 4);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(quads, zero), zero);
+        const int four = _mm_cvtsi128_si32(bytes);
+        std::memcpy(dst + done, &four, 4);
+    }
+#endif
+    return done;
+}
+
+// The plane (size pixels, rows `pitch` bytes apart) shrunk by `by` (2 or
+// 4) in both directions: each pixel the rounded mean of its by x by block
+// (blocks at the right and bottom edges clipped to the plane). Rows of `out`
+// are packed; out and sums keep their storage from picture to picture.
 void ReducePlane(const uchar* plane, int pitch, const QSize& size, int by, std::vector<uchar>& out,
                  std::vector<std::uint16_t>& sums)
 {
     const int w = size.width(), h = size.height();
     const int ow = Divide(w, by), oh = Divide(h, by);
     out.resize(static_cast<std::size_t>(ow) * oh);
-    sums.resize(static_cast<std::size_t>(w));
+    sums.resize(static_cast<std::size_t>(ow) * by);
+    const int whole = w / by;
     for (int oy = 0; oy < oh; ++oy) {
         const int top = oy * by;
         const int rows = std::min(by, h - top);
-        std::uint16_t* sum = sums.data();
         const uchar* line = plane + static_cast<std::ptrdiff_t>(top) * pitch;
-        for (int x = 0; x < w; ++x)
-            sum[x] = line[x];
-        for (int y = 1; y < rows; ++y) {
-            line += pitch;
-            for (int x = 0; x < w; ++x)
-                sum[x] = static_cast<std::uint16_t>(sum[x] + line[x]);
-        }
         uchar* dst = out.data() + static_cast<std::ptrdiff_t>(oy) * ow;
-        const int whole = w / by;
-        const unsigned block = static_cast<unsigned>(by * rows);
-        for (int ox = 0; ox < whole; ++ox) {
-            unsigned total = 0;
-            for (int k = 0; k < by; ++k)
-                total += sum[ox * by + k];
-            dst[ox] = static_cast<uchar>((total + block / 2) / block);
+        // Whole blocks through the vector bodies; what they leave, and
+        // blocks cut by the edges, column sums below.
+        int first = 0;
+        if (rows == by && by == 2) {
+            first = HalveRows(line, line + pitch, dst, whole);
+        } else if (rows == by) {
+            const uchar* const r[4] = {line, line + pitch, line + 2 * pitch, line + 3 * pitch};
+            first = QuarterRows(r, dst, whole);
         }
-        if (whole < ow) {
-            const int columns = w - whole * by;
+        std::uint16_t* sum = sums.data();
+        for (int x = first * by; x < w; ++x) {
+            unsigned total = 0;
+            for (int y = 0; y < rows; ++y)
+                total += line[static_cast<std::ptrdiff_t>(y) * pitch + x];
+            sum[x] = static_cast<std::uint16_t>(total);
+        }
+        for (int ox = first; ox < ow; ++ox) {
+            const int columns = std::min(by, w - ox * by);
             unsigned total = 0;
             for (int k = 0; k < columns; ++k)
-                total += sum[whole * by + k];
+                total += sum[ox * by + k];
             const unsigned count = static_cast<unsigned>(columns * rows);
-            dst[whole] = static_cast<uchar>((total + count / 2) / count);
+            dst[ox] = static_cast<uchar>((total + count / 2) / count);
         }
     }
 }
