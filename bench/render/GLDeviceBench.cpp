@@ -6,7 +6,8 @@
 // iteration on a window of its own, is a minimal OpenGL loop: per channel
 // three plane uploads (glTexSubImage2D) and one textured quad, then the same
 // one-pixel read. Counter "ratio" is ours / reference time (below 1: ours is
-// faster); "fps" and "reference_fps" are presented frames per second.
+// faster), with "ratio_min" and "ratio_median" over the iterations' pairs;
+// "fps" and "reference_fps" are presented frames per second.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -23,6 +24,7 @@
 #include <QWindow>
 
 #include "bench/support/BenchFiles.h"
+#include "bench/support/PairRatios.h"
 #include "render/D3DRendererDevice.h"
 #include "render/OGLRendererDevice.h"
 #include "support/Xvfb.h"
@@ -184,6 +186,7 @@ void BM_DevicePresent_vs_GLLoop(benchmark::State& state)
     const QRect whole(0, 0, kWidth, kHeight);
 
     double oursSeconds = 0, referenceSeconds = 0;
+    benchfiles::PairRatios ratios;
     for (auto _ : state) {
         const auto a = Clock::now();
         if (gl != nullptr)
@@ -211,6 +214,7 @@ void BM_DevicePresent_vs_GLLoop(benchmark::State& state)
         const double seconds = std::chrono::duration<double>(b - a).count();
         oursSeconds += seconds;
         referenceSeconds += std::chrono::duration<double>(c - b).count();
+        ratios.Add(seconds, std::chrono::duration<double>(c - b).count());
         state.SetIterationTime(seconds);
     }
     textures.clear();
@@ -218,6 +222,7 @@ void BM_DevicePresent_vs_GLLoop(benchmark::State& state)
     state.counters["fps"] = benchmark::Counter(oursSeconds > 0 ? n / oursSeconds : 0);
     state.counters["reference_fps"] = benchmark::Counter(referenceSeconds > 0 ? n / referenceSeconds : 0);
     state.counters["ratio"] = benchmark::Counter(referenceSeconds > 0 ? oursSeconds / referenceSeconds : 0);
+    ratios.Report(state);
 }
 BENCHMARK(BM_DevicePresent_vs_GLLoop)
     ->ArgNames({"d3d", "channels"})
