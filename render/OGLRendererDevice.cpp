@@ -5,6 +5,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <GL/gl.h>
 #include <GL/glext.h>
 #include <QDebug>
@@ -22,6 +26,9 @@
 namespace render {
 
 namespace {
+
+// Mip levels enough for any shrink (GL stops at the 1 x 1 level).
+constexpr int kAllLevels = 1000;
 
 // Process-wide entry points, reloaded after each context creation. Only the
 // render thread calls them.
@@ -147,6 +154,108 @@ int NextPowerOfTwo(int value)
 
 // Reads rect (top-down coordinates, rows counted from the bottom of a target
 // of `height`) from the current read buffer into dst, top row first.
+int Divide(int value, int by)
+{
+    return (value + by - 1) / by;
+}
+
+// Side of the squares a packed texture tells blank (all zero) ones by.
+constexpr int kTile = 32;
+
+// Means of 2 x 2 blocks of rows a and b into `count` pixels of dst, rounded
+// half up; returns how many it wrote (a multiple of the vector width).
+int HalveRows(const uchar* a, const uchar* b, uchar* dst, int count)
+{
+    int done = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    const __m128i two = _mm_set1_epi16(2);
+    for (; done + 16 <= count; done += 16) {
+        __m128i sums[2];
+        for (int half = 0; half < 2; ++half) {
+            const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * done + 16 * half));
+            const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * done + 16 * half));
+            const __m128i pa = _mm_add_epi16(_mm_and_si128(ra, low), _mm_srli_epi16(ra, 8));
+            const __m128i pb = _mm_add_epi16(_mm_and_si128(rb, low), _mm_srli_epi16(rb, 8));
+            sums[half] = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(pa, pb), two), 2);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + done), _mm_packus_epi16(sums[0], sums[1]));
+    }
+#endif
+    return done;
+}
+
+// Means of 4 x 4 blocks of rows r[0..3] into `count` pixels of dst, rounded
+// half up; returns how many it wrote.
+int QuarterRows(const uchar* const r[4], uchar* dst, int count)
+{
+    int done = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i eight = _mm_set1_epi32(8);
+    for (; done + 4 <= count; done += 4) {
+        __m128i lo = zero, hi = zero;
+        for (int i = 0; i < 4; ++i) {
+            const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r[i] + 4 * done));
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(row, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(row, zero));
+        }
+        // Column pairs, then pairs of pairs: four sums of 16 pixels.
+        const __m128i pairs = _mm_packs_epi32(_mm_madd_epi16(lo, ones), _mm_madd_epi16(hi, ones));
+        const __m128i quads = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, ones), eight), 4);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(quads, zero), zero);
+        const int four = _mm_cvtsi128_si32(bytes);
+        std::memcpy(dst + done, &four, 4);
+    }
+#endif
+    return done;
+}
+
+// The plane (size pixels, rows `pitch` bytes apart) shrunk by `by` (2 or
+// 4) in both directions: each pixel the rounded mean of its by x by block
+// (blocks at the right and bottom edges clipped to the plane). Rows of `out`
+// are packed; out and sums keep their storage from picture to picture.
+void ReducePlane(const uchar* plane, int pitch, const QSize& size, int by, std::vector<uchar>& out,
+                 std::vector<std::uint16_t>& sums)
+{
+    const int w = size.width(), h = size.height();
+    const int ow = Divide(w, by), oh = Divide(h, by);
+    out.resize(static_cast<std::size_t>(ow) * oh);
+    sums.resize(static_cast<std::size_t>(ow) * by);
+    const int whole = w / by;
+    for (int oy = 0; oy < oh; ++oy) {
+        const int top = oy * by;
+        const int rows = std::min(by, h - top);
+        const uchar* line = plane + static_cast<std::ptrdiff_t>(top) * pitch;
+        uchar* dst = out.data() + static_cast<std::ptrdiff_t>(oy) * ow;
+        // Whole blocks through the vector bodies; what they leave, and
+        // blocks cut by the edges, column sums below.
+        int first = 0;
+        if (rows == by && by == 2) {
+            first = HalveRows(line, line + pitch, dst, whole);
+        } else if (rows == by) {
+            const uchar* const r[4] = {line, line + pitch, line + 2 * pitch, line + 3 * pitch};
+            first = QuarterRows(r, dst, whole);
+        }
+        std::uint16_t* sum = sums.data();
+        for (int x = first * by; x < w; ++x) {
+            unsigned total = 0;
+            for (int y = 0; y < rows; ++y)
+                total += line[static_cast<std::ptrdiff_t>(y) * pitch + x];
+            sum[x] = static_cast<std::uint16_t>(total);
+        }
+        for (int ox = first; ox < ow; ++ox) {
+            const int columns = std::min(by, w - ox * by);
+            unsigned total = 0;
+            for (int k = 0; k < columns; ++k)
+                total += sum[ox * by + k];
+            const unsigned count = static_cast<unsigned>(columns * rows);
+            dst[ox] = static_cast<uchar>((total + count / 2) / count);
+        }
+    }
+}
+
 void ReadRows(const QRect& rect, int height, uchar* dst, int bytesPerLine)
 {
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
@@ -246,21 +355,18 @@ void OGLTexture::Update(const uchar* bits, const QSize& size, int bytesPerLine, 
     if (buffer == nullptr || bits == nullptr)
         return;
     const QRect image(QPoint(0, 0), size);
-    std::vector<QRect> changed;
-    for (const QRect& dirty : dirtyRects != nullptr ? *dirtyRects : std::vector<QRect>{image}) {
+    const QRect* rects = dirtyRects != nullptr ? dirtyRects->data() : &image;
+    const std::size_t count = dirtyRects != nullptr ? dirtyRects->size() : 1;
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (std::size_t i = 0; i < count; ++i) {
         // A rectangle reaching past the image would read past the caller's
         // bits and write past the buffer.
-        const QRect r = dirty & image;
+        const QRect r = rects[i] & image;
         if (r.isEmpty())
             continue;
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            CopyRect32(bits, bytesPerLine, m_buffer.data(), m_pitch, r, r.topLeft());
-        }
-        changed.push_back(r);
+        CopyRect32(bits, bytesPerLine, m_buffer.data(), m_pitch, r, r.topLeft());
+        m_dirty.push_back(r);
     }
-    if (!changed.empty())
-        Invalidate(&changed);
 }
 
 void OGLTexture::Layout(const QSize& imageSize, bool allocate, bool planar)
@@ -338,18 +444,28 @@ void OGLTexture::Bind(bool smooth)
         const uchar* buffer = m_buffer.empty() ? nullptr : m_buffer.data();
         if (m_planar) {
             // Chroma planes round up so that odd sizes keep their last column
-            // and row.
+            // and row; so do the planes of a reduced picture.
             const int d = i == 0 ? 1 : 2;
-            const QSize texture((m_textureSize.width() + d - 1) / d, (m_textureSize.height() + d - 1) / d);
-            const QSize image((m_imageSize.width() + d - 1) / d, (m_imageSize.height() + d - 1) / d);
+            const int r = m_reduction;
+            const QSize texture(Divide(m_textureSize.width(), d * r), Divide(m_textureSize.height(), d * r));
+            const QSize plane(Divide(m_imageSize.width(), d), Divide(m_imageSize.height(), d));
+            const QSize image(Divide(plane.width(), r), Divide(plane.height(), r));
             const std::ptrdiff_t lumaBytes = static_cast<std::ptrdiff_t>(m_pitch) * m_imageSize.height();
             const std::ptrdiff_t offset = i == 0 ? 0 : (i == 1 ? lumaBytes : lumaBytes * 5 / 4);
-            UploadPlane(GL_LUMINANCE, GL_LUMINANCE, texture, image, !m_uploaded,
-                        buffer != nullptr ? buffer + offset : nullptr, m_pitch / d, 1, nullptr);
+            const uchar* source = buffer != nullptr ? buffer + offset : nullptr;
+            int rowPixels = m_pitch / d;
+            if (r > 1 && source != nullptr) {
+                ReducePlane(source, rowPixels, plane, r, m_reduced, m_sums);
+                source = m_reduced.data();
+                rowPixels = image.width();
+            }
+            UploadPlane(GL_LUMINANCE, GL_LUMINANCE, texture, image, !m_uploaded, source, rowPixels, 1, nullptr);
         } else {
             // Storage specified anew holds nothing: the whole image goes up.
-            UploadPlane(GL_RGBA8, GL_BGRA, m_textureSize, m_imageSize, !m_uploaded, buffer, m_pitch / 4, 4,
-                        m_dirty.empty() || !m_uploaded ? nullptr : &m_dirty);
+            const std::vector<QRect>* rects = m_dirty.empty() || !m_uploaded ? nullptr : &m_dirty;
+            UploadPlane(GL_RGBA8, GL_BGRA, m_textureSize, m_imageSize, !m_uploaded, buffer, m_pitch / 4, 4, rects);
+            if (buffer != nullptr)
+                FindBlankTiles(rects);
         }
         uploaded = true;
     }
@@ -367,21 +483,28 @@ void OGLTexture::Bind(bool smooth)
     }
 }
 
-void OGLTexture::UseMipLevels()
+void OGLTexture::UseMipLevels(int levels)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (!m_smooth || g_gl.generateMipmap == nullptr || !m_uploaded)
+    if (!m_smooth || g_gl.generateMipmap == nullptr || !m_uploaded || levels < 1)
         return;
+    const bool make = m_levelsStale || levels > m_levels;
     const int planes = m_planar ? 3 : 1;
     for (int i = 0; i < planes; ++i) {
         if (m_planar)
             g_gl.activeTextureARB(GL_TEXTURE0_ARB + i);
         glBindTexture(GL_TEXTURE_2D, m_names[i]);
-        if (m_levelsStale)
+        if (make) {
+            // Levels past the last one made are never sampled.
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, levels);
             g_gl.generateMipmap(GL_TEXTURE_2D);
+        }
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     }
-    m_levelsStale = false;
+    if (make) {
+        m_levels = levels;
+        m_levelsStale = false;
+    }
     if (m_planar)
         g_gl.activeTextureARB(GL_TEXTURE0_ARB);
 }
@@ -398,9 +521,10 @@ void OGLTexture::UploadPlane(int internalFormat, int format, const QSize& textur
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, rowPixels);
     const QRect image(QPoint(0, 0), imageSize);
-    const std::vector<QRect> whole{image};
-    for (const QRect& dirty : rects != nullptr ? *rects : whole) {
-        const QRect r = dirty & image;
+    const QRect* first = rects != nullptr ? rects->data() : &image;
+    const std::size_t count = rects != nullptr ? rects->size() : 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const QRect r = first[i] & image;
         if (r.isEmpty())
             continue;
         glTexSubImage2D(GL_TEXTURE_2D, 0, r.left(), r.top(), r.width(), r.height(), static_cast<GLenum>(format),
@@ -475,6 +599,95 @@ void OGLTexture::ReadRendered(const QRect& rect, uchar* dst, int bytesPerLine)
     GLHelper::CheckError();
 }
 
+void OGLTexture::FindBlankTiles(const std::vector<QRect>* rects)
+{
+    const int columns = Divide(m_imageSize.width(), kTile), rows = Divide(m_imageSize.height(), kTile);
+    if (m_tileColumns != columns || m_tileRows != rows || rects == nullptr) {
+        m_tileColumns = columns;
+        m_tileRows = rows;
+        m_tileUsed.assign(static_cast<std::size_t>(columns) * rows, 1);
+        rects = nullptr;
+    }
+    const QRect image(QPoint(0, 0), m_imageSize);
+    const QRect* first = rects != nullptr ? rects->data() : &image;
+    const std::size_t count = rects != nullptr ? rects->size() : 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const QRect r = first[i] & image;
+        if (r.isEmpty())
+            continue;
+        for (int ty = r.top() / kTile; ty <= r.bottom() / kTile; ++ty)
+            for (int tx = r.left() / kTile; tx <= r.right() / kTile; ++tx) {
+                const QRect tile = QRect(tx * kTile, ty * kTile, kTile, kTile) & image;
+                bool used = false;
+                // Stops at the first pixel that is not zero: an opaque
+                // picture costs a look at one pixel a tile.
+                for (int y = tile.top(); y <= tile.bottom() && !used; ++y) {
+                    const auto* line = reinterpret_cast<const std::uint32_t*>(
+                        m_buffer.data() + static_cast<std::ptrdiff_t>(y) * m_pitch);
+                    for (int x = tile.left(); x <= tile.right(); ++x)
+                        if (line[x] != 0) {
+                            used = true;
+                            break;
+                        }
+                }
+                m_tileUsed[static_cast<std::size_t>(ty) * columns + tx] = used ? 1 : 0;
+            }
+    }
+}
+
+bool OGLTexture::UsedRects(std::vector<QRect>& rects)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    rects.clear();
+    if (m_planar || !m_uploaded || m_tileUsed.empty() ||
+        m_tileColumns != Divide(m_imageSize.width(), kTile) || m_tileRows != Divide(m_imageSize.height(), kTile))
+        return false;
+    const QRect image(QPoint(0, 0), m_imageSize);
+    for (int ty = 0; ty < m_tileRows; ++ty) {
+        const std::uint8_t* row = m_tileUsed.data() + static_cast<std::ptrdiff_t>(ty) * m_tileColumns;
+        for (int tx = 0; tx < m_tileColumns;) {
+            if (row[tx] == 0) {
+                ++tx;
+                continue;
+            }
+            int end = tx;
+            while (end < m_tileColumns && row[end] != 0)
+                ++end;
+            const QRect run(tx * kTile, ty * kTile, (end - tx) * kTile, kTile);
+            // Rows of the same runs make one rectangle.
+            if (!rects.empty() && rects.back().left() == run.left() && rects.back().width() == run.width() &&
+                rects.back().bottom() + 1 == run.top())
+                rects.back().setBottom(run.bottom());
+            else
+                rects.push_back(run);
+            tx = end;
+        }
+    }
+    for (QRect& r : rects)
+        r &= image;
+    return true;
+}
+
+bool OGLTexture::ShrinkBy(double shrink)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    // Only smoothed pictures: a nearest-sampled one shows its own pixels.
+    const int wanted = !m_planar || !m_smooth ? 1 : (shrink >= 4 ? 4 : (shrink >= 2 ? 2 : 1));
+    if (wanted == m_reduction)
+        return false;
+    m_reduction = wanted;
+    // The storage changes size: the picture goes up again, whole.
+    m_uploaded = false;
+    m_dirty.assign(1, QRect(QPoint(0, 0), m_imageSize));
+    return true;
+}
+
+int OGLTexture::Reduction()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_reduction;
+}
+
 bool OGLTexture::IsPlanar()
 {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -542,7 +755,11 @@ bool OGLRendererDevice::PrepareGLWindow(QWidget* widget)
     if (window->handle() == nullptr) {
         window->setSurfaceType(QSurface::OpenGLSurface);
         QSurfaceFormat format = QSurfaceFormat::defaultFormat();
-        format.setSwapBehavior(QSurfaceFormat::SingleBuffer);
+        // Double buffered: the scene is drawn out of sight and only the part
+        // that changed is shown. Presents follow the render passes' own
+        // timing, never the display's refresh.
+        format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+        format.setSwapInterval(0);
         window->setFormat(format);
     }
     widget->winId();
@@ -597,12 +814,71 @@ void OGLRendererDevice::Create(QWidget* target, const QSize& size, bool& created
     m_state->powerOfTwo = m_options.powerOfTwo || !Names(extensions, "GL_ARB_texture_non_power_of_two");
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_COMBINE);
     glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_ALPHA, GL_REPLACE);
-    if (g_gl.bindFramebufferEXT != nullptr)
+    m_scenes = 0;
+    m_presents = 0;
+    // A back buffer only where the window has one; without, a sub-buffer
+    // copy does nothing and a swap shows nothing.
+    const bool doubleBuffered = window->format().swapBehavior() != QSurfaceFormat::SingleBuffer &&
+                                m_context->format().swapBehavior() != QSurfaceFormat::SingleBuffer;
+    m_copySubBuffer = nullptr;
+    if (doubleBuffered && !m_options.noSubBufferCopy)
+        FindSubBufferCopy();
+    if (m_copySubBuffer != nullptr)
+        m_path = PresentPath::SubBufferCopy;
+    else if (doubleBuffered && g_gl.bindFramebufferEXT != nullptr)
+        m_path = PresentPath::FrameBufferSwap;
+    else
+        m_path = PresentPath::FrontBuffer;
+    if (m_path == PresentPath::FrameBufferSwap)
         m_frameBufferTexture = boost::make_shared<OGLTexture>(m_state, QSize(1, 1), false);
+    const GLenum buffer = m_path == PresentPath::FrontBuffer ? GL_FRONT : GL_BACK;
+    glDrawBuffer(buffer);
+    glReadBuffer(buffer);
     GLHelper::CheckError();
     LoadProgram();
     m_ready = true;
     created = true;
+}
+
+void OGLRendererDevice::FindSubBufferCopy()
+{
+    m_display = nullptr;
+    m_drawable = 0;
+    m_copySubBuffer = nullptr;
+    using CurrentDisplay = void* (*)();
+    using CurrentDrawable = unsigned long (*)();
+    using CurrentContext = void* (*)();
+    using QueryContext = int (*)(void*, void*, int, int*);
+    using QueryExtensions = const char* (*)(void*, int);
+    using CopySubBuffer = void (*)(void*, unsigned long, int, int, int, int);
+    const auto currentDisplay = reinterpret_cast<CurrentDisplay>(m_context->getProcAddress("glXGetCurrentDisplay"));
+    const auto currentDrawable =
+        reinterpret_cast<CurrentDrawable>(m_context->getProcAddress("glXGetCurrentDrawable"));
+    const auto currentContext = reinterpret_cast<CurrentContext>(m_context->getProcAddress("glXGetCurrentContext"));
+    const auto queryContext = reinterpret_cast<QueryContext>(m_context->getProcAddress("glXQueryContext"));
+    const auto queryExtensions =
+        reinterpret_cast<QueryExtensions>(m_context->getProcAddress("glXQueryExtensionsString"));
+    if (currentDisplay == nullptr || currentDrawable == nullptr || currentContext == nullptr ||
+        queryContext == nullptr || queryExtensions == nullptr)
+        return;  // not GLX
+    void* display = currentDisplay();
+    const unsigned long drawable = currentDrawable();
+    void* context = currentContext();
+    constexpr int kGlxScreen = 0x800C;
+    int screen = 0;
+    if (display == nullptr || drawable == 0 || context == nullptr ||
+        queryContext(display, context, kGlxScreen, &screen) != 0)
+        return;
+    const char* extensions = queryExtensions(display, screen);
+    // GLX answers any name with a stub: only a named extension counts.
+    if (extensions == nullptr || !Names(extensions, "GLX_MESA_copy_sub_buffer"))
+        return;
+    const auto copy = reinterpret_cast<CopySubBuffer>(m_context->getProcAddress("glXCopySubBufferMESA"));
+    if (copy == nullptr)
+        return;
+    m_display = display;
+    m_drawable = drawable;
+    m_copySubBuffer = copy;
 }
 
 void OGLRendererDevice::InitExtensions()
@@ -678,6 +954,7 @@ void OGLRendererDevice::BeginScene()
     if (QOpenGLContext::currentContext() != m_context.get() &&
         (m_window == nullptr || !m_context->makeCurrent(m_window)))
         throw std::runtime_error("OpenGL: can't make context current");
+    ++m_scenes;
     if (m_frameBufferTexture && m_size.width() > 0 && m_size.height() > 0) {
         m_frameBufferTexture->Layout(m_size, false, false);
         if (!m_frameBufferTexture->IsUploaded()) {
@@ -706,6 +983,9 @@ void OGLRendererDevice::EndScene()
 {
     if (m_frameBufferTexture) {
         g_gl.bindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        // After a swap the back buffer holds nothing defined: all of it is
+        // drawn again from the scene the texture keeps.
+        glDisable(GL_SCISSOR_TEST);
         SetBlendMode(0);
         ApplyViewport(QRect(0, 0, m_size.width(), m_size.height()), false);
         SetTexture(m_frameBufferTexture, false);
@@ -728,6 +1008,7 @@ void OGLRendererDevice::SetScissor(const QRect& rect)
 
 void OGLRendererDevice::SetBlendMode(int mode)
 {
+    m_blendMode = mode;
     if (mode == 0) {
         glDisable(GL_BLEND);
         return;
@@ -761,15 +1042,50 @@ void OGLRendererDevice::DrawQuad(const QRectF& target, const QRectF& source, std
         GLHelper::DrawQuad(target, source, 0, step, rotation);
         return;
     }
-    // Shrunk by more than half, a smoothed picture samples its mip levels.
+    // A smoothed video picture shrunk by half or more goes up shrunk by 2 or
+    // 4 (a box filter on the processor, cheaper than making and sampling
+    // mip levels every picture). What is still shrunk by more than half
+    // samples mip levels: as many as the shrink reaches, no more (each
+    // costs a pass over the picture).
     if (texture != nullptr) {
         const QSize size = texture->GetTextureSize();
         const bool turned = ((rotation / 90) % 2) != 0;
         const double across = std::abs(source.width()) * size.width();
         const double down = std::abs(source.height()) * size.height();
         const double w = turned ? target.height() : target.width(), h = turned ? target.width() : target.height();
-        if (across > 0 && down > 0 && (w < across / 2 || h < down / 2))
-            texture->UseMipLevels();
+        if (across > 0 && down > 0) {
+            const double shrink = std::max(across / std::max(w, 1e-3), down / std::max(h, 1e-3));
+            if (texture->ShrinkBy(shrink))
+                texture->Bind(texture->IsSmooth());
+            const double left = shrink / texture->Reduction();
+            if (left > 2)
+                texture->UseMipLevels(static_cast<int>(std::ceil(std::log2(left) - 1e-9)));
+        }
+    }
+    // Drawn premultiplied, a pixel that is all zero leaves what is below it
+    // as it was: the quad is drawn only where the picture has something (an
+    // overlay over the whole output is mostly blank).
+    if (texture != nullptr && m_blendMode == 2 && rotation == 0 && source.width() > 0 && source.height() > 0 &&
+        target.width() > 0 && target.height() > 0 && texture->UsedRects(m_usedRects)) {
+        const QSize size = texture->GetTextureSize();
+        const double sx = target.width() / (source.width() * size.width());
+        const double sy = target.height() / (source.height() * size.height());
+        const QRectF shown(source.left() * size.width(), source.top() * size.height(), source.width() * size.width(),
+                           source.height() * size.height());
+        const auto coordinate = [](double u, double v) { glTexCoord2d(u, v); };
+        for (const QRect& used : m_usedRects) {
+            // A texel of margin: filtering reaches into the neighbours.
+            const QRectF part = QRectF(used).adjusted(-1, -1, 1, 1) & shown;
+            if (part.isEmpty())
+                continue;
+            const QRectF partTarget(target.left() + (part.left() - shown.left()) * sx,
+                                    target.top() + (part.top() - shown.top()) * sy, part.width() * sx,
+                                    part.height() * sy);
+            const QRectF partSource(part.left() / size.width(), part.top() / size.height(),
+                                    part.width() / size.width(), part.height() / size.height());
+            GLHelper::DrawQuad(partTarget, partSource, colour, coordinate, 0);
+        }
+        return;
     }
     if (texture != nullptr && texture->IsPlanar())
         step = [](double u, double v) {
@@ -792,7 +1108,7 @@ void OGLRendererDevice::DrawStrip(const void* vertices, int byteCount)
     auto* texture = static_cast<OGLTexture*>(m_currentTexture.get());
     // A mesh may shrink any part of the picture.
     if (texture != nullptr)
-        texture->UseMipLevels();
+        texture->UseMipLevels(kAllLevels);
     const int units = texture == nullptr ? 0 : (texture->IsPlanar() ? 3 : 1);
     const auto* coordinates = static_cast<const std::uint8_t*>(vertices) + 32;
     for (int unit = 0; unit < units; ++unit) {
@@ -826,9 +1142,26 @@ void OGLRendererDevice::ConvertVertices(const std::vector<MeshVertex>& vertices,
         std::memcpy(out.data(), vertices.data(), out.size());
 }
 
-bool OGLRendererDevice::Present(const QRect&)
+bool OGLRendererDevice::Present(const QRect& rect)
 {
-    glFlush();
+    switch (m_path) {
+    case PresentPath::SubBufferCopy: {
+        const QRect area = rect & QRect(QPoint(0, 0), m_size);
+        if (area.isEmpty())
+            return true;
+        // Rows count from the bottom; the copy flushes what was drawn.
+        m_copySubBuffer(m_display, m_drawable, area.left(), m_size.height() - area.bottom() - 1, area.width(),
+                        area.height());
+        break;
+    }
+    case PresentPath::FrameBufferSwap:
+        m_context->swapBuffers(m_window);
+        break;
+    case PresentPath::FrontBuffer:
+        glFlush();
+        break;
+    }
+    ++m_presents;
     return true;
 }
 
@@ -840,8 +1173,8 @@ void OGLRendererDevice::ReadPixels(const QRect& rect, uchar* dst, int bytesPerLi
         m_frameBufferTexture->ReadRendered(rect, dst, bytesPerLine);
         return;
     }
-    // Single buffered, the scene was drawn into the front buffer: read the
-    // buffer drawn into, whichever it is.
+    // The scene was drawn into the back buffer (kept by sub-buffer copies)
+    // or the front buffer: read the buffer drawn into, whichever it is.
     GLint drawn = GL_FRONT;
     glGetIntegerv(GL_DRAW_BUFFER, &drawn);
     glReadBuffer(static_cast<GLenum>(drawn));
@@ -868,6 +1201,7 @@ void OGLRendererDevice::SetTexture(TexturePtr texture, bool smooth)
 
 void OGLRendererDevice::PushState()
 {
+    m_blendModes.push_back(m_blendMode);
     glPushAttrib(GL_ENABLE_BIT | GL_VIEWPORT_BIT | GL_COLOR_BUFFER_BIT);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -878,6 +1212,10 @@ void OGLRendererDevice::PushState()
 void OGLRendererDevice::PopState()
 {
     glPopAttrib();
+    if (!m_blendModes.empty()) {
+        m_blendMode = m_blendModes.back();
+        m_blendModes.pop_back();
+    }
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);

@@ -4,13 +4,20 @@
 // YV12 frames converted by an ARB fragment program from three luminance
 // textures.
 //
-// The window must carry an OpenGL, single-buffered surface before its
+// The window must carry an OpenGL, double-buffered surface before its
 // platform window exists (PrepareGLWindow, GUI thread). Create makes the
 // context current on the calling thread (the render thread) and every other
-// operation runs there. With frame-buffer objects the scene is drawn into the
-// frame-buffer texture, which EndScene draws over the whole window; without
-// them the scene goes straight into the window's surface. Present flushes:
-// nothing is painted through the widget.
+// operation runs there. A pass draws only the area that changed (the
+// scissor) and Present shows only that area, in one of three ways, the first
+// the driver allows:
+//  - sub-buffer copy (GLX_MESA_copy_sub_buffer): the scene is drawn straight
+//    into the back buffer, which keeps everything drawn before; Present
+//    copies the area to the window. No swap, no second drawing of the scene.
+//  - frame-buffer objects: the scene is drawn into the frame-buffer texture,
+//    which keeps it; EndScene draws that texture over the whole back buffer
+//    (its contents are undefined after a swap) and Present swaps.
+//  - neither: the scene is drawn into the front buffer and Present flushes.
+// Nothing is painted through the widget.
 
 #include <atomic>
 #include <memory>
@@ -69,9 +76,9 @@ public:
     // Enables the texture unit(s), uploads what is dirty and, for planar
     // images, enables the YV12 program.
     void Bind(bool smooth);
-    // Bound and smooth: makes the mip levels of what was uploaded (when they
-    // are out of date) and filters through them.
-    void UseMipLevels();
+    // Bound and smooth: makes mip levels 1 to `levels` of what was uploaded
+    // (when they are out of date or fewer) and filters through them.
+    void UseMipLevels(int levels);
     void Unbind();
     // Directs drawing into the texture through its frame buffer; falls back
     // to the window's frame buffer when one cannot be completed.
@@ -80,6 +87,16 @@ public:
     // first.
     void ReadRendered(const QRect& rect, uchar* dst, int bytesPerLine);
 
+    // A planar, smoothed picture about to be drawn shrunk by `shrink`: picks
+    // the reduction its uploads use (1, 2 or 4). True when that changed, and
+    // the picture must be bound again to go up anew.
+    bool ShrinkBy(double shrink);
+    // The reduction of what was uploaded last (1: the picture as it is).
+    int Reduction();
+    // A packed picture: the image rectangles that hold a pixel that is not
+    // all zero, as uploaded (bounds of blank-or-not squares). False when not
+    // known (planar, nothing uploaded).
+    bool UsedRects(std::vector<QRect>& rects);
     // Pictures committed so far (a benchmark tells new pictures by it).
     std::uint64_t CommitCount() const { return m_commits; }
     bool IsPlanar();
@@ -89,6 +106,9 @@ public:
     QSize GetTextureSize();
 
 private:
+    // Tells which squares of the dirty rectangles (all when null) are blank;
+    // m_lock held.
+    void FindBlankTiles(const std::vector<QRect>* rects);
     void UploadPlane(int internalFormat, int format, const QSize& textureSize, const QSize& imageSize, bool allocate,
                      const uchar* source, int rowPixels, int bytesPerPixel, const std::vector<QRect>* rects);
 
@@ -103,6 +123,13 @@ private:
     std::mutex m_lock;
     bool m_uploaded = false;
     bool m_levelsStale = true;
+    int m_levels = 0;  // mip levels made past the picture
+    int m_reduction = 1;
+    std::vector<uchar> m_reduced;        // a reduced plane, packed
+    std::vector<std::uint16_t> m_sums;  // column sums of the rows of a block
+    std::vector<std::uint8_t> m_tileUsed;  // by square, rows first
+    int m_tileColumns = 0;
+    int m_tileRows = 0;
     unsigned m_names[3] = {0, 0, 0};
     unsigned m_frameBuffer = 0;
     bool m_planar = false;
@@ -118,7 +145,13 @@ public:
         bool noFrameBuffer = false;
         bool noProgram = false;
         bool powerOfTwo = false;
+        // Present swaps (or flushes the front buffer) even where the driver
+        // copies parts of the back buffer.
+        bool noSubBufferCopy = false;
     };
+
+    // How the scene reaches the window (see above).
+    enum class PresentPath { SubBufferCopy, FrameBufferSwap, FrontBuffer };
 
     OGLRendererDevice();
     explicit OGLRendererDevice(const Options& options);
@@ -166,6 +199,11 @@ public:
     bool HasFrameBufferTexture() const { return static_cast<bool>(m_frameBufferTexture); }
     bool SupportsPlanarProgram() const { return m_state->planarProgram; }
     bool UsesPowerOfTwo() const { return m_state->powerOfTwo; }
+    PresentPath GetPresentPath() const { return m_path; }
+    // Scenes begun and presents that reached the window (copies, swaps or
+    // flushes) since Create: a pass with nothing changed adds to neither.
+    std::uint64_t SceneCount() const { return m_scenes; }
+    std::uint64_t PresentCount() const { return m_presents; }
     // The entry point was named by GL_EXTENSIONS and loaded (render thread).
     static bool HasEntryPoint(const char* name);
 
@@ -173,6 +211,8 @@ private:
     void InitExtensions();
     void LoadProgram();
     void ApplyViewport(const QRect& rect, bool flip);
+    // Looks for the sub-buffer copy of the current drawable (render thread).
+    void FindSubBufferCopy();
 
     const Options m_options;
     std::unique_ptr<QOpenGLContext> m_context;
@@ -184,6 +224,17 @@ private:
     std::string m_description;
     std::mutex m_descriptionLock;
     TexturePtr m_currentTexture;
+    int m_blendMode = 0;
+    std::vector<int> m_blendModes;  // saved by PushState
+    std::vector<QRect> m_usedRects;  // kept from draw to draw
+    PresentPath m_path = PresentPath::FrontBuffer;
+    // The GLX display and drawable of the sub-buffer copy, and its entry
+    // point (X11 types kept out of this header).
+    void* m_display = nullptr;
+    unsigned long m_drawable = 0;
+    void (*m_copySubBuffer)(void*, unsigned long, int, int, int, int) = nullptr;
+    std::atomic<std::uint64_t> m_scenes{0};
+    std::atomic<std::uint64_t> m_presents{0};
 };
 
 }  // namespace render

@@ -102,7 +102,10 @@ TEST_F(GLDeviceTest, CreateDescribesTheDriverAndLoadsOnlyNamedEntryPoints)
     EXPECT_EQ(description.rfind("OpenGL renderer.\r\nVendor:", 0), 0u) << description;
     EXPECT_NE(description.find("\r\nRenderer:"), std::string::npos);
     EXPECT_NE(description.find("\r\nVersion:"), std::string::npos);
-    EXPECT_TRUE(device->HasFrameBufferTexture());
+    // Mesa copies parts of the back buffer: no frame-buffer texture is
+    // drawn over the window.
+    EXPECT_EQ(device->GetPresentPath(), OGLRendererDevice::PresentPath::SubBufferCopy);
+    EXPECT_FALSE(device->HasFrameBufferTexture());
     EXPECT_TRUE(device->SupportsPlanarProgram());
     EXPECT_FALSE(device->UsesPowerOfTwo());
     EXPECT_TRUE(OGLRendererDevice::HasEntryPoint("glGenProgramsARB"));
@@ -332,6 +335,213 @@ TEST_F(GLDeviceTest, ThePicturesFirstColumnIsThePictures)
                     EXPECT_EQ(image.pixel(drawn.left() - 1, y), 0xFF00FF00u) << "left of the picture, row " << y;
                 }
             }
+    }
+}
+
+// YV12 planes in a buffer `pitch` bytes wide whose every row and column
+// differ: a plane read with the wrong row length shows sheared.
+void FillRowsAndColumns(uchar* bits, int pitch, const QSize& size, int seed)
+{
+    const int cw = (size.width() + 1) / 2, ch = (size.height() + 1) / 2;
+    uchar* v = bits + pitch * size.height();
+    uchar* u = bits + pitch * size.height() * 5 / 4;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            bits[y * pitch + x] = static_cast<uchar>(20 + (x * 7 + y * 23 + seed) % 210);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            v[y * (pitch / 2) + x] = static_cast<uchar>(60 + (x * 13 + y * 29 + seed) % 140);
+            u[y * (pitch / 2) + x] = static_cast<uchar>(60 + (x * 31 + y * 11 + seed) % 140);
+        }
+}
+
+// Frames of changing sizes into one texture, each in a buffer wider than
+// the picture: each shows as the software device shows it, pixel for pixel,
+// whether its storage grew or the picture shrank inside it.
+TEST_F(GLDeviceTest, PitchedPlanesOfChangingSizesShowAsOnTheSoftwareDevice)
+{
+    auto gl = MakeDevice();
+    render::D3DRendererDevice software;
+    bool created = false;
+    software.Create(nullptr, QSize(128, 64), created);
+    const render::TexturePtr glTexture = gl->CreateTexture(QSize(16, 16), false);
+    const render::TexturePtr softwareTexture = software.CreateTexture(QSize(16, 16), false);
+    const QSize sizes[] = {QSize(20, 14), QSize(40, 30), QSize(12, 10), QSize(40, 30), QSize(90, 50)};
+    QSize storage(0, 0);
+    for (const QSize& size : sizes) {
+        SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height());
+        const QRectF target(QPointF(3, 5), QSizeF(size));
+        QImage images[2];
+        for (int i = 0; i < 2; ++i) {
+            render::IRendererDevice& device = i == 0 ? static_cast<render::IRendererDevice&>(*gl) : software;
+            const render::TexturePtr& texture = i == 0 ? glTexture : softwareTexture;
+            int pitch = 0;
+            uchar* bits = texture->GetBuffer(size, pitch, true);
+            ASSERT_NE(bits, nullptr);
+            if (i == 0) {
+                EXPECT_GT(pitch, size.width()) << "the buffer is wider than the picture";
+            }
+            FillRowsAndColumns(bits, pitch, size, size.width());
+            texture->Commit();
+            images[i] = DrawPlanarPicture(device, texture, target, false);
+        }
+        const QRect drawn = target.toAlignedRect();
+        int off = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 128; ++x)
+                if (Distance(images[0].pixel(x, y), images[1].pixel(x, y)) > 2 && ++off <= 3)
+                    ADD_FAILURE() << "pixel " << x << "," << y << std::hex << " OpenGL " << images[0].pixel(x, y)
+                                  << " software " << images[1].pixel(x, y);
+        EXPECT_EQ(off, 0);
+        EXPECT_EQ(images[0].pixel(drawn.right() + 1, drawn.top()), 0xFF00FF00u);
+        // Storage grows with the pictures and is kept for smaller ones.
+        const QSize now = static_cast<render::OGLTexture*>(glTexture.get())->GetTextureSize();
+        EXPECT_EQ(now, storage.expandedTo(now));
+        storage = now;
+    }
+}
+
+// A smoothed picture drawn shrunk by 2 or more goes up shrunk, each texel
+// the rounded mean of its block: every pixel drawn is the mean of the block
+// of the picture under it (a picture whose pixels all differ, so that a
+// block read partly or from the wrong place shows). Drawn unshrunk again, it
+// goes up as it is.
+TEST_F(GLDeviceTest, ShrunkPicturesGoUpReducedToTheirBlockMeans)
+{
+    auto gl = MakeDevice();
+    const QSize size(96, 48);
+    const auto value = [](int x, int y) { return 20 + (x * 37 + y * 59 + (x * y) % 11 * 13) % 200; };
+    const auto grey = [](double y) {
+        return static_cast<int>(std::lround(std::clamp((y - 16) * 255.0 / 219, 0.0, 255.0)));
+    };
+    struct Case {
+        int shrink;  // the target is the picture's size divided by it
+        int reduction;
+    };
+    const Case cases[] = {{4, 4}, {2, 2}, {1, 1}, {3, 2}, {8, 4}, {4, 4}};
+    const render::TexturePtr texture = gl->CreateTexture(QSize(16, 16), true);
+    auto* glTexture = static_cast<render::OGLTexture*>(texture.get());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "shrunk by " << c.shrink);
+        int pitch = 0;
+        uchar* bits = texture->GetBuffer(size, pitch, true);
+        ASSERT_NE(bits, nullptr);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                bits[y * pitch + x] = static_cast<uchar>(value(x, y));
+        std::memset(bits + pitch * size.height(), 128, static_cast<std::size_t>(pitch) * size.height() / 2);
+        texture->Commit();
+        const QSize target = size / c.shrink;
+        const QImage image = DrawPlanarPicture(*gl, texture, QRectF(QPointF(0, 0), QSizeF(target)), true);
+        EXPECT_EQ(glTexture->Reduction(), c.reduction);
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+        if (c.shrink != c.reduction)
+            continue;  // filtered further on the way: no exact texels to compare
+        int off = 0;
+        for (int y = 0; y < target.height(); ++y)
+            for (int x = 0; x < target.width(); ++x) {
+                int total = 0;
+                for (int dy = 0; dy < c.reduction; ++dy)
+                    for (int dx = 0; dx < c.reduction; ++dx)
+                        total += value(x * c.reduction + dx, y * c.reduction + dy);
+                const int area = c.reduction * c.reduction;
+                const int expected = grey((total + area / 2) / area);
+                if (Distance(image.pixel(x, y), qRgb(expected, expected, expected)) > 2 && ++off <= 3)
+                    ADD_FAILURE() << "pixel " << x << "," << y << " expected " << expected << std::hex << " got "
+                                  << image.pixel(x, y);
+            }
+        EXPECT_EQ(off, 0);
+    }
+}
+
+// Odd sizes reduce with clipped edge blocks: an even picture stays even.
+TEST_F(GLDeviceTest, ReducedOddPicturesKeepTheirEdges)
+{
+    auto gl = MakeDevice();
+    for (const QSize size : {QSize(30, 22), QSize(33, 17), QSize(9, 9)}) {
+        SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height());
+        const render::TexturePtr texture = gl->CreateTexture(QSize(16, 16), true);
+        int pitch = 0;
+        uchar* bits = texture->GetBuffer(size, pitch, true);
+        ASSERT_NE(bits, nullptr);
+        std::memset(bits, 180, static_cast<std::size_t>(pitch) * size.height());
+        // Neutral chroma through the last row of the U plane.
+        const int uEnd = pitch * size.height() * 5 / 4 + (pitch / 2) * ((size.height() + 1) / 2);
+        std::memset(bits + pitch * size.height(), 128, static_cast<std::size_t>(uEnd - pitch * size.height()));
+        texture->Commit();
+        const QRectF target(10, 10, size.width() / 4.0, size.height() / 4.0);
+        const QImage image = DrawPlanarPicture(*gl, texture, target, true);
+        EXPECT_EQ(static_cast<render::OGLTexture*>(texture.get())->Reduction(), 4);
+        const int expected = static_cast<int>(std::lround((180 - 16) * 255.0 / 219));
+        const QRect drawn = target.toAlignedRect().adjusted(0, 0, -1, -1);
+        for (const QPoint& p : {drawn.topLeft(), drawn.bottomRight(), drawn.center()})
+            EXPECT_LE(Distance(image.pixel(p), qRgb(expected, expected, expected)), 2)
+                << p.x() << "," << p.y() << std::hex << " " << image.pixel(p);
+    }
+}
+
+// A premultiplied overlay drawn over a scene: blank squares are skipped,
+// the pixels that are not blank blend in, on the first upload and after
+// updates of parts that move a pixel from one square to another.
+TEST_F(GLDeviceTest, AnOverlayBlendsOnlyItsPixelsAfterEachUpdate)
+{
+    auto gl = MakeDevice();
+    render::D3DRendererDevice software;
+    bool created = false;
+    software.Create(nullptr, QSize(128, 64), created);
+    const QSize size(96, 64);
+    QImage overlay(size, QImage::Format_ARGB32_Premultiplied);
+    overlay.fill(0);
+    struct Step {
+        QPoint point;
+        QRgb value;
+    };
+    // A pixel on a square's corner, one on the last column, one half
+    // transparent; then the first moves and one is cleared.
+    const std::vector<std::vector<Step>> steps = {
+        {{QPoint(32, 32), 0xFFFFFFFFu}, {QPoint(95, 0), 0xFF00FF00u}, {QPoint(40, 33), 0x80402010u}},
+        {{QPoint(32, 32), 0u}, {QPoint(5, 60), 0xFF0000FFu}},
+        {{QPoint(95, 0), 0u}, {QPoint(40, 33), 0u}}};
+    const render::TexturePtr textures[2] = {gl->CreateTexture(QSize(1, 1), false),
+                                            software.CreateTexture(QSize(1, 1), false)};
+    for (std::size_t s = 0; s < steps.size(); ++s) {
+        SCOPED_TRACE(testing::Message() << "step " << s);
+        std::vector<QRect> dirty;
+        for (const Step& step : steps[s]) {
+            overlay.setPixel(step.point, step.value);
+            dirty.push_back(QRect(step.point, QSize(1, 1)));
+        }
+        QImage images[2];
+        for (int i = 0; i < 2; ++i) {
+            render::IRendererDevice& device = i == 0 ? static_cast<render::IRendererDevice&>(*gl) : software;
+            textures[i]->Update(overlay.constBits(), size, overlay.bytesPerLine(), s == 0 ? nullptr : &dirty);
+            device.BeginScene();
+            device.SetViewport(QRect(0, 0, 128, 64));
+            device.SetBlendMode(0);
+            device.SetTexture(render::TexturePtr(), false);
+            device.DrawQuad(QRectF(0, 0, 128, 64), QRectF(), 0xFF707070u, 0);
+            device.SetBlendMode(2);
+            device.SetTexture(textures[i], false);
+            device.DrawQuad(QRectF(QPointF(0, 0), QSizeF(size)), textures[i]->GetSourceRect(), 0xFFFFFFFFu, 0);
+            device.SetTexture(render::TexturePtr(), false);
+            device.SetBlendMode(0);
+            device.EndScene();
+            device.CopyToBackBuffer(QRect(0, 0, 128, 64));
+            images[i] = QImage(128, 64, QImage::Format_RGB32);
+            device.ReadPixels(QRect(0, 0, 128, 64), images[i].bits(), images[i].bytesPerLine());
+        }
+        int off = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 128; ++x)
+                if (Distance(images[0].pixel(x, y), images[1].pixel(x, y)) > 2 && ++off <= 3)
+                    ADD_FAILURE() << "pixel " << x << "," << y << std::hex << " OpenGL " << images[0].pixel(x, y)
+                                  << " software " << images[1].pixel(x, y);
+        EXPECT_EQ(off, 0);
+        for (const Step& step : steps[s]) {
+            if (step.value == 0xFFFFFFFFu) {
+                EXPECT_EQ(images[0].pixel(step.point), 0xFFFFFFFFu);
+            }
+        }
     }
 }
 
@@ -636,17 +846,23 @@ TEST_F(SceneTest, FallbackPathsDrawTheSame)
     struct Case {
         const char* name;
         OGLRendererDevice::Options options;
+        OGLRendererDevice::PresentPath path;
     };
-    const Case cases[] = {{"no frame buffer", {true, false, false}},
-                          {"no program", {false, true, false}},
-                          {"neither", {true, true, false}},
-                          {"power-of-two textures", {false, false, true}}};
+    using Path = OGLRendererDevice::PresentPath;
+    const Case cases[] = {{"no frame buffer", {true, false, false, false}, Path::SubBufferCopy},
+                          {"no program", {false, true, false, false}, Path::SubBufferCopy},
+                          {"neither", {true, true, false, false}, Path::SubBufferCopy},
+                          {"power-of-two textures", {false, false, true, false}, Path::SubBufferCopy},
+                          {"frame buffer and swap", {false, false, false, true}, Path::FrameBufferSwap},
+                          {"front buffer", {true, false, false, true}, Path::FrontBuffer}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QWidget other;
         other.resize(kOutput);
         QImage grabbed;
-        const QImage image = Render(boost::make_shared<OGLRendererDevice>(c.options), &other, &grabbed);
+        const auto device = boost::make_shared<OGLRendererDevice>(c.options);
+        const QImage image = Render(device, &other, &grabbed);
+        EXPECT_EQ(device->GetPresentPath(), c.path);
         ASSERT_FALSE(image.isNull());
         EXPECT_LE(Mismatch(image, full, kTolerance), kEdgeShare);
         image.save(QString(GAVEX_TEST_BINARY_DIR "/scene_gl_%1.png").arg(&c - cases));
@@ -665,6 +881,40 @@ TEST_F(SceneTest, ARendererStartedAgainOnTheSameDeviceDrawsAgain)
     const QImage second = Render(device, &window);
     ASSERT_FALSE(second.isNull());
     EXPECT_LE(Mismatch(second, first, kTolerance), kEdgeShare);
+}
+
+// Passes with nothing changed begin no scene and present nothing; a changed
+// area is drawn and presented once.
+TEST_F(SceneTest, APassWithNothingChangedDrawsNothing)
+{
+    QWidget window;
+    window.resize(kOutput);
+    const auto device = boost::make_shared<OGLRendererDevice>();
+    render::Renderer renderer(device);
+    renderer.SetResourceRoot(QString::fromStdString(root.path() + "/"));
+    renderer.Start(&window, QRect(QPoint(0, 0), kOutput));
+    ASSERT_TRUE(renderer.IsRunning());
+    window.show();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(RecordingDevice::WaitFor([&] { return device->PresentCount() > 0; }));
+    // Quiet: once the counts hold still over several pass periods, they
+    // must hold still over many more.
+    std::uint64_t scenes = 0, presents = 0;
+    RecordingDevice::WaitFor([&] {
+        scenes = device->SceneCount();
+        presents = device->PresentCount();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return device->SceneCount() == scenes && device->PresentCount() == presents;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(device->SceneCount(), scenes);
+    EXPECT_EQ(device->PresentCount(), presents);
+    renderer.InvalidateRect(QRect(10, 10, 30, 20));
+    ASSERT_TRUE(RecordingDevice::WaitFor([&] { return device->PresentCount() > presents; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(device->SceneCount(), scenes + 1);
+    EXPECT_EQ(device->PresentCount(), presents + 1);
+    renderer.Stop();
 }
 
 TEST(GLDeviceFactory, RenderZeroIsOpenGL)

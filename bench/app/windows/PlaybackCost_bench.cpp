@@ -21,6 +21,12 @@
 //                 the display could have shown at most)
 //   player_cpu    player CPU seconds per video second
 //   reference_cpu reference CPU seconds per video second
+//   ratio_min, ratio_median  cpu_ratio of each alternating pair: the best
+//                 pair and the median one
+//   passes        presents per second the player made
+//   present_area  pixels presented per pass, in windows (1.0: the whole
+//                 window each pass)
+//   pass_ms       wall milliseconds from a scene's start to its present
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -54,6 +60,7 @@ extern "C" {
 #include "app/windows/QControlsGuiLayer.h"
 #include "app/windows/QMainWnd.h"
 #include "base/ProcessValues.h"
+#include "bench/support/PairRatios.h"
 #include "config/QApplicationSettings.h"
 #include "config/StartOptions.h"
 #include "media/SourceConfiguration.h"
@@ -143,6 +150,9 @@ std::vector<fs::path> Channels(int layout)
 struct ShownCounter {
     std::atomic<long> shown{0};
     std::atomic<long> delivered{0};
+    std::atomic<long> presents{0};
+    std::atomic<long long> presentedPixels{0};
+    std::atomic<long long> passMicroseconds{0};
     std::map<const void*, std::uint64_t> last;  // render thread only
 
     void Drawn(const render::TexturePtr& texture)
@@ -178,16 +188,35 @@ public:
             m_counter.Drawn(m_selected);
         Base::DrawQuad(target, source, colour, rotation);
     }
+    void BeginScene() override
+    {
+        m_sceneStart = std::chrono::steady_clock::now();
+        Base::BeginScene();
+    }
+    bool Present(const QRect& rect) override
+    {
+        const bool presented = Base::Present(rect);
+        ++m_counter.presents;
+        m_counter.presentedPixels += static_cast<long long>(rect.width()) * rect.height();
+        m_counter.passMicroseconds += std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now() - m_sceneStart)
+                                          .count();
+        return presented;
+    }
 
 private:
     ShownCounter& m_counter;
     render::TexturePtr m_selected;
+    std::chrono::steady_clock::time_point m_sceneStart;
 };
 
 struct Side {
     double cpuPerSecond = 0.0;
     double shownRatio = 0.0;
     double deliveredRatio = 0.0;
+    double passes = 0.0;
+    double presentArea = 0.0;
+    double passMilliseconds = 0.0;
 };
 
 // The sizes the player drew each channel's picture at, learnt from its run.
@@ -224,6 +253,9 @@ Side PlayInWindow(int device, int layout)
 
     const long shown = counter.shown;
     const long delivered = counter.delivered;
+    const long presents = counter.presents;
+    const long long pixels = counter.presentedPixels;
+    const long long passMicroseconds = counter.passMicroseconds;
     const double cpu = CpuSeconds();
     const auto started = std::chrono::steady_clock::now();
     Spin(std::chrono::milliseconds(static_cast<int>(kPlaySeconds * 1000)));
@@ -232,6 +264,13 @@ Side PlayInWindow(int device, int layout)
     side.cpuPerSecond = (CpuSeconds() - cpu) / wall;
     side.shownRatio = (counter.shown - shown) / (wall * kRate * channels);
     side.deliveredRatio = (counter.delivered - delivered) / (wall * kRate * channels);
+    const long passes = counter.presents - presents;
+    side.passes = passes / wall;
+    side.presentArea = passes > 0 ? static_cast<double>(counter.presentedPixels - pixels) /
+                                        (static_cast<double>(passes) * kWindow.width() * kWindow.height())
+                                  : 0.0;
+    side.passMilliseconds =
+        passes > 0 ? static_cast<double>(counter.passMicroseconds - passMicroseconds) / 1000.0 / passes : 0.0;
     std::vector<QSize> sizes;
     for (int i = 0; i < channels; ++i) {
         const render::RendererPinPtr pin = renderer->GetPin(i);
@@ -424,6 +463,9 @@ void BM_WindowCostAgainstReference(benchmark::State& state)
         player.cpuPerSecond += p.cpuPerSecond;
         player.shownRatio += p.shownRatio;
         player.deliveredRatio += p.deliveredRatio;
+        player.passes += p.passes;
+        player.presentArea += p.presentArea;
+        player.passMilliseconds += p.passMilliseconds;
         reference.cpuPerSecond += r.cpuPerSecond;
         cpuPairs.Add(p.cpuPerSecond, r.cpuPerSecond);
         shownRuns.Add(p.shownRatio, 1.0);
@@ -434,6 +476,9 @@ void BM_WindowCostAgainstReference(benchmark::State& state)
     state.counters["cpu_ratio"] = reference.cpuPerSecond > 0 ? player.cpuPerSecond / reference.cpuPerSecond : 0.0;
     state.counters["shown_ratio"] = player.shownRatio / runs;
     state.counters["delivered_ratio"] = player.deliveredRatio / runs;
+    state.counters["passes"] = player.passes / runs;
+    state.counters["present_area"] = player.presentArea / runs;
+    state.counters["pass_ms"] = player.passMilliseconds / runs;
     cpuPairs.Report(state, "cpu_");
     shownRuns.Report(state, "shown_");
 }
