@@ -127,23 +127,87 @@ __attribute__((target("avx2"))) inline __m256i ColumnBlend16(const std::int16_t*
 
 }  // namespace
 
+namespace {
+
+// True when every pair of the n columns sums to 16384, as the driver's
+// tables always do.
+__attribute__((target("avx2"))) bool ComplementaryPairs(const std::int16_t* weights, std::int32_t n)
+{
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i full = _mm256_set1_epi32(16384);
+    __m256i off = _mm256_setzero_si256();
+    std::int32_t c = 0;
+    for (; c + 8 <= n; c += 8) {
+        const __m256i sums =
+            _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 2 * c)), ones);
+        off = _mm256_or_si256(off, _mm256_xor_si256(sums, full));
+    }
+    if (!_mm256_testz_si256(off, off))
+        return false;
+    for (; c < n; ++c)
+        if (weights[2 * c] + weights[2 * c + 1] != 16384)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+// With w0 + w1 = 16384, (a x w0 + b x w1 + 128) >> 8 is 64a + ((b - a) x w1 +
+// 128) >> 8, and that shift is exactly mulhrs((b - a) << 7, w1), which rounds
+// (x y + 2^14) >> 15 with x y = (b - a) w1 2^7: one multiply of 16-bit lanes
+// in pixel order instead of multiply-adds of interleaved pairs. Other tables
+// take the multiply-add body.
 __attribute__((target("avx2"))) void LinearRowKernel_8u_C4_Avx2(const std::uint8_t* src, std::int32_t n,
                                                                 std::int32_t stride, const std::int32_t* columns,
                                                                 const std::int16_t* weights, std::int16_t* out)
 {
-    const __m256i firstTwo = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
-    const __m256i lastTwo = _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3);
-    const __m256i round = _mm256_set1_epi32(128);
     std::int32_t c = 0;
-    for (; c + 4 <= n; c += 4) {
-        const __m256i w = _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 2 * c)));
-        const __m256i front = _mm256_srai_epi32(
-            _mm256_add_epi32(_mm256_madd_epi16(PixelPairs(src, columns, c), _mm256_permutevar8x32_epi32(w, firstTwo)), round), 8);
-        const __m256i back = _mm256_srai_epi32(
-            _mm256_add_epi32(_mm256_madd_epi16(PixelPairs(src, columns, c + 2), _mm256_permutevar8x32_epi32(w, lastTwo)), round), 8);
-        // packs gives pixels 0, 2 | 1, 3; the permute puts them in order.
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * c),
-                            _mm256_permute4x64_epi64(_mm256_packs_epi32(front, back), 0xD8));
+    if (ComplementaryPairs(weights, n)) {
+        const __m256i zero = _mm256_setzero_si256();
+        // w1 of each lane's two columns (bytes 2, 3 and 6, 7 of its pairs),
+        // once per channel.
+        const __m256i spread = _mm256_setr_epi8(2, 3, 2, 3, 2, 3, 2, 3, 6, 7, 6, 7, 6, 7, 6, 7, 10, 11, 10, 11, 10,
+                                                11, 10, 11, 14, 15, 14, 15, 14, 15, 14, 15);
+        for (; c + 4 <= n; c += 4) {
+            _mm_prefetch(reinterpret_cast<const char*>(src + columns[c]) + 512, _MM_HINT_T0);
+            auto pairs = [&](std::int32_t k) {
+                const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + columns[k]));
+                return _mm_castpd_si128(
+                    _mm_loadh_pd(_mm_castsi128_pd(first), reinterpret_cast<const double*>(src + columns[k + 1])));
+            };
+            // a0 b0 a1 b1 | a2 b2 a3 b3 (four bytes each), then a0 a1 b0 b1 |
+            // a2 a3 b2 b3.
+            const __m256i sorted =
+                _mm256_shuffle_epi32(_mm256_setr_m128i(pairs(c), pairs(c + 2)), _MM_SHUFFLE(3, 1, 2, 0));
+            const __m256i left = _mm256_unpacklo_epi8(sorted, zero);
+            const __m256i right = _mm256_unpackhi_epi8(sorted, zero);
+            const __m256i w = _mm256_shuffle_epi8(
+                _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 2 * c))),
+                spread);
+            const __m256i step = _mm256_mulhrs_epi16(_mm256_slli_epi16(_mm256_sub_epi16(right, left), 7), w);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * c),
+                                _mm256_add_epi16(_mm256_slli_epi16(left, 6), step));
+        }
+    } else {
+        const __m256i firstTwo = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+        const __m256i lastTwo = _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3);
+        const __m256i round = _mm256_set1_epi32(128);
+        for (; c + 4 <= n; c += 4) {
+            const __m256i w =
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 2 * c)));
+            const __m256i front = _mm256_srai_epi32(
+                _mm256_add_epi32(
+                    _mm256_madd_epi16(PixelPairs(src, columns, c), _mm256_permutevar8x32_epi32(w, firstTwo)), round),
+                8);
+            const __m256i back = _mm256_srai_epi32(
+                _mm256_add_epi32(
+                    _mm256_madd_epi16(PixelPairs(src, columns, c + 2), _mm256_permutevar8x32_epi32(w, lastTwo)),
+                    round),
+                8);
+            // packs gives pixels 0, 2 | 1, 3; the permute puts them in order.
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * c),
+                                _mm256_permute4x64_epi64(_mm256_packs_epi32(front, back), 0xD8));
+        }
     }
     if (c < n)
         LinearRowKernel_8u_C4_Sse2(src, n - c, stride, columns + c, weights + 2 * c, out + 4 * c);
