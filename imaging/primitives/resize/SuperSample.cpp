@@ -456,6 +456,10 @@ bool SuperSampleSpans8u(const std::uint8_t* src, std::uint8_t* dst, std::int32_t
                         std::int32_t regionRows, bool fractionalRows, bool fractionalColumns, PrimitiveStatus* status)
 {
     using Spans = std::conditional_t<requires { RowAdd::CollapseSpan4; }, RowAdd, PortableSpanBoxes>;
+    // Wider boxes span more than two pixels, taller ones cannot be summed in
+    // 16 bits: nothing to plan.
+    if (a > 2.0 || b > 128.0)
+        return false;
     const auto my = static_cast<std::int64_t>(std::floor(b));
     const std::int32_t perRow = static_cast<std::int32_t>(std::min<std::int64_t>(my + 5, 1 << 20));
     SpanBlocks blocks;
