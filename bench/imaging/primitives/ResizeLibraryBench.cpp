@@ -137,15 +137,16 @@ const char* ModeName(std::int32_t mode)
 #if GAVEX_HAVE_LIBYUV
 // libyuv lowers the filter it is asked for by the scale, and compares like
 // with like only where it still computes what ours computes:
-// - bilinear and box become point sampling where a side shrinks by a whole
-//   odd factor (1920x1080 to 640x360 is 3:1; its sample positions then land
-//   on source centres and it reads one sample of nine). For linear the
-//   reference gets a source one column and one row smaller, so that it
-//   interpolates between two rows and two columns as ours does (0.1% less
-//   work than the full frame). For box averaging of one channel its plane box
-//   filter still averages all nine; ARGBScale point-samples at odd factors
-//   whatever the filter, so four channels are averaged as four planes of the
-//   same frame by that same box filter.
+// - where a side shrinks by a whole odd factor (1920x1080 to 640x360 is 3:1)
+//   its bilinear filter, planes and ARGB alike, becomes point sampling (the
+//   positions land on source centres: one sample read of nine), and
+//   ARGBScale point-samples even when asked for box (the top-left sample of
+//   each 3 x 3 block); ScalePlane's box filter still averages all nine. For
+//   linear the reference therefore gets a source one column and one row
+//   smaller, so that it interpolates between two rows and two columns as
+//   ours does (0.1% less work than the full frame); box averaging of one
+//   channel keeps ScalePlane's box filter, and four channels are averaged as
+//   the four planes of the same frame by that box filter.
 // - box becomes bilinear where a side shrinks by at most 2 (1280x720): each
 //   of our boxes then spans 1.5 samples, two taps an axis with fixed
 //   weights, which is the work of its bilinear filter.
