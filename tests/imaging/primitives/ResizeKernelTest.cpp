@@ -128,11 +128,11 @@ TEST(LinearKernel8u, EveryWidthMatchesPlainLoop)
 }
 
 #if GAVEX_RESIZE_HAS_SIMD
-// The AVX2 four-channel row against the portable one: complementary pairs
-// (the driver's tables, taken by the rounding-multiply body) with weights at
-// both ends and samples 0 next to 255 (the largest differences, both signs),
-// and pairs that do not sum to 16384 (the multiply-add body), at widths
-// around the four-pixel step.
+// The AVX2 four-channel row (alone and two rows a pass) against the portable
+// one: complementary pairs (the driver's tables, taken by the rounding-
+// multiply body) with weights at both ends and samples 0 next to 255 (the
+// largest differences, both signs), and pairs that do not sum to 16384 (the
+// multiply-add body), at widths around the four-pixel step.
 TEST(LinearKernel8u, Avx2FourChannelRowsMatchPortable)
 {
     if (!__builtin_cpu_supports("avx2"))
@@ -168,6 +168,14 @@ TEST(LinearKernel8u, Avx2FourChannelRowsMatchPortable)
             LinearRowKernel_8u_C4(src.data(), n, 4, columns.data(), weights.data(), expected.data());
             LinearRowKernel_8u_C4_Avx2(src.data(), n, 4, columns.data(), weights.data(), vec.data());
             EXPECT_EQ(vec, expected);
+            // Two rows in one pass: a second row with other samples.
+            const std::vector<std::uint8_t> other(src.rbegin(), src.rend());
+            std::vector<std::int16_t> expectedOther(4 * n + 4, -1), first(4 * n + 4, -1), second(4 * n + 4, -1);
+            LinearRowKernel_8u_C4(other.data(), n, 4, columns.data(), weights.data(), expectedOther.data());
+            LinearRowPairKernel_8u_C4_Avx2(src.data(), other.data(), n, 4, columns.data(), weights.data(),
+                                           first.data(), second.data());
+            EXPECT_EQ(first, expected) << "pair, first row";
+            EXPECT_EQ(second, expectedOther) << "pair, second row";
         }
 }
 #endif
