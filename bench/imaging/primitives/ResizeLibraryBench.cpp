@@ -1,7 +1,9 @@
 // The resize entry points against the libraries a player would otherwise
 // call, in this process on the same 1920x1080 frame: nearest, linear and
 // super-sampling beside libyuv (ScalePlane for one channel, ARGBScale for
-// four; kFilterNone, kFilterBilinear, kFilterBox), and one-channel cubic and
+// four; kFilterNone, kFilterBilinear, kFilterBox, with the adjustments
+// ReferenceFor describes so that libyuv computes what ours computes), and
+// one-channel cubic and
 // Lanczos beside libswscale GRAY8 (SWS_BICUBIC, SWS_LANCZOS). Every iteration
 // runs both once, the side that goes first alternating, one thread. The
 // reported time is ours; counters ours_ms and ref_ms are means, ratio_min and
@@ -132,6 +134,52 @@ const char* ModeName(std::int32_t mode)
     }
 }
 
+#if GAVEX_HAVE_LIBYUV
+// libyuv lowers the filter it is asked for by the scale, and compares like
+// with like only where it still computes what ours computes:
+// - where a side shrinks by a whole odd factor (1920x1080 to 640x360 is 3:1)
+//   its bilinear filter, planes and ARGB alike, becomes point sampling (the
+//   positions land on source centres: one sample read of nine), and
+//   ARGBScale point-samples even when asked for box (the top-left sample of
+//   each 3 x 3 block); ScalePlane's box filter still averages all nine. For
+//   linear the reference therefore gets a source one column and one row
+//   smaller, so that it interpolates between two rows and two columns as
+//   ours does (0.1% less work than the full frame); box averaging of one
+//   channel keeps ScalePlane's box filter, and four channels are averaged as
+//   the four planes of the same frame by that box filter.
+// - box becomes bilinear where a side shrinks by at most 2 (1280x720): each
+//   of our boxes then spans 1.5 samples, two taps an axis with fixed
+//   weights, which is the work of its bilinear filter.
+bool PointSamples(int from, int to)
+{
+    return from != to && from % to == 0 && (from / to) % 2 == 1;
+}
+
+struct Reference {
+    libyuv::FilterMode filter;
+    int srcWidth;   // of the frame given to libyuv
+    int srcHeight;
+    bool planes;    // four channels as four planes
+};
+
+Reference ReferenceFor(std::int32_t mode, int channels, int dw, int dh)
+{
+    const bool oddWhole = PointSamples(kSrcWidth, dw) || PointSamples(kSrcHeight, dh);
+    if (mode == ResizeMode::Nearest)
+        return {libyuv::kFilterNone, kSrcWidth, kSrcHeight, false};
+    if (mode == ResizeMode::Linear)
+        return {libyuv::kFilterBilinear, oddWhole ? kSrcWidth - 1 : kSrcWidth, oddWhole ? kSrcHeight - 1 : kSrcHeight,
+                false};
+    return {libyuv::kFilterBox, kSrcWidth, kSrcHeight, oddWhole && channels == 4};
+}
+
+const char* FilterName(libyuv::FilterMode filter)
+{
+    return filter == libyuv::kFilterNone ? "kFilterNone" : filter == libyuv::kFilterBilinear ? "kFilterBilinear"
+                                                                                             : "kFilterBox";
+}
+#endif
+
 // args: slot, destination width, destination height, mode (1, 2 or 8),
 // channels (1 or 4)
 void BM_ResizeVsLibyuv(benchmark::State& state)
@@ -150,21 +198,41 @@ void BM_ResizeVsLibyuv(benchmark::State& state)
     const std::vector<std::uint8_t> src = MakeFrame(channels);
     std::vector<std::uint8_t> ours(static_cast<std::size_t>(dw) * dh * channels);
     std::vector<std::uint8_t> theirs(ours.size());
-    const libyuv::FilterMode filter = mode == ResizeMode::Nearest ? libyuv::kFilterNone
-                                      : mode == ResizeMode::Linear ? libyuv::kFilterBilinear
-                                                                   : libyuv::kFilterBox;
+    const Reference ref = ReferenceFor(mode, channels, dw, dh);
+    // The planar reference's planes, split once outside the timing.
+    std::vector<std::uint8_t> planes;
+    std::vector<std::uint8_t> planeOut;
+    if (ref.planes) {
+        planes.resize(src.size());
+        planeOut.resize(ours.size());
+        const std::size_t area = static_cast<std::size_t>(kSrcWidth) * kSrcHeight;
+        for (std::size_t i = 0; i < area; ++i)
+            for (int c = 0; c < 4; ++c)
+                planes[c * area + i] = src[4 * i + c];
+    }
     RunPairs(
         state, [&] { benchmark::DoNotOptimize(Ours(src, ours, dw, dh, channels, mode)); },
         [&] {
-            if (channels == 1)
-                libyuv::ScalePlane(src.data(), kSrcWidth, kSrcWidth, kSrcHeight, theirs.data(), dw, dw, dh, filter);
-            else
-                libyuv::ARGBScale(src.data(), kSrcWidth * 4, kSrcWidth, kSrcHeight, theirs.data(), dw * 4, dw, dh,
-                                  filter);
+            if (ref.planes) {
+                const std::size_t area = static_cast<std::size_t>(kSrcWidth) * kSrcHeight;
+                const std::size_t outArea = static_cast<std::size_t>(dw) * dh;
+                for (int c = 0; c < 4; ++c)
+                    libyuv::ScalePlane(planes.data() + c * area, kSrcWidth, kSrcWidth, kSrcHeight,
+                                       planeOut.data() + c * outArea, dw, dw, dh, ref.filter);
+            } else if (channels == 1) {
+                libyuv::ScalePlane(src.data(), kSrcWidth, ref.srcWidth, ref.srcHeight, theirs.data(), dw, dw, dh,
+                                   ref.filter);
+            } else {
+                libyuv::ARGBScale(src.data(), kSrcWidth * 4, ref.srcWidth, ref.srcHeight, theirs.data(), dw * 4, dw,
+                                  dh, ref.filter);
+            }
         });
     CpuVariantIndex.store(saved);
-    state.SetLabel(std::string(CpuVariantCode(slot)) + " " + ModeName(mode) +
-                   (channels == 1 ? " / ScalePlane" : " / ARGBScale"));
+    state.SetLabel(std::string(CpuVariantCode(slot)) + " " + ModeName(mode) + " / " +
+                   (ref.planes ? "4 x ScalePlane" : (channels == 1 ? "ScalePlane" : "ARGBScale")) + " " +
+                   FilterName(ref.filter) +
+                   (ref.srcWidth != kSrcWidth ? " " + std::to_string(ref.srcWidth) + "x" + std::to_string(ref.srcHeight)
+                                              : std::string()));
 #else
     state.SkipWithError("built without libyuv");
 #endif

@@ -177,15 +177,19 @@ void SixTapColumn_8u_Sse2(std::uint8_t* dst, std::int32_t count, const float* w,
                                         b3 + blocks, b4 + blocks, b5 + blocks);
 }
 
+namespace {
+
 // AVX2 (slot 5): eight one-channel columns a step. When the four tap windows
 // of each half of the step lie within 16 bytes, one load per half and one
 // byte shuffle put the taps across columns (the SSE2 body's transpose); the
 // arithmetic is the SSE2 body's, lane by lane. Other steps, and the end of
 // the row (no load may pass the last byte the row's columns read), go to the
-// SSE2 body. Columns ascend.
-__attribute__((target("avx2"))) void CubicRowKernel_8u_C1_Avx2(const std::uint8_t* src, std::int32_t n,
-                                                               std::int32_t stride, const std::int32_t* columns,
-                                                               const float* weights, float* out)
+// SSE2 body. Columns ascend. Rows of the same columns share the shuffle and
+// the coefficients.
+template <int Rows>
+__attribute__((target("avx2"))) inline void CubicRows_8u_C1_Avx2(const std::uint8_t* const* src, std::int32_t n,
+                                                                 std::int32_t stride, const std::int32_t* columns,
+                                                                 const float* weights, float* const* out)
 {
     if (n <= 0)
         return;
@@ -205,35 +209,60 @@ __attribute__((target("avx2"))) void CubicRowKernel_8u_C1_Avx2(const std::uint8_
         const std::int32_t b = columns[c + 4] - 1;
         if (columns[c + 3] - 1 - a > 12 || columns[c + 7] - 1 - b > 12 || std::int64_t{b} + 16 > readEnd ||
             std::int64_t{a} + 16 > readEnd) {
-            CubicRowKernel_8u_C1_Sse2(src, 8, stride, columns + c, weights + c, out + c);
+            for (int r = 0; r < Rows; ++r)
+                CubicRowKernel_8u_C1_Sse2(src[r], 8, stride, columns + c, weights + c, out[r] + c);
             continue;
         }
         const __m256i offsets = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + c)),
                                                  _mm256_setr_epi32(a + 1, a + 1, a + 1, a + 1, b + 1, b + 1, b + 1, b + 1));
         const __m256i offsetBytes = _mm256_packus_epi16(_mm256_packs_epi32(offsets, offsets), offsets);
         const __m256i mask = _mm256_add_epi8(_mm256_shuffle_epi8(offsetBytes, spread), tapOffset);
-        const __m256i data = _mm256_setr_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + a)),
-                                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + b)));
-        const __m256i taps = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(data, mask), order);
-        const __m128i low = _mm256_castsi256_si128(taps);
-        const __m128i high = _mm256_extracti128_si256(taps, 1);
-        const __m256 p0 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(low));
-        const __m256 p1 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(low, 8)));
-        const __m256 p2 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(high));
-        const __m256 p3 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(high, 8)));
         const __m256 t = _mm256_loadu_ps(weights + c);
         const __m256 c1 = _mm256_add_ps(t, one);
         const __m256 c2 = _mm256_mul_ps(_mm256_mul_ps(t, half), _mm256_add_ps(t, one));
         const __m256 c3 = _mm256_mul_ps(_mm256_mul_ps(_mm256_sub_ps(t, one), third), c2);
-        const __m256 d1 = _mm256_sub_ps(p1, p0);
-        const __m256 d2 = _mm256_sub_ps(_mm256_sub_ps(p2, p1), d1);
-        const __m256 d3 = _mm256_add_ps(_mm256_sub_ps(_mm256_sub_ps(p3, p2), p2), _mm256_sub_ps(p1, d2));
-        const __m256 head = _mm256_add_ps(p0, _mm256_mul_ps(c1, d1));
-        const __m256 tail = _mm256_add_ps(_mm256_mul_ps(c2, d2), _mm256_mul_ps(c3, d3));
-        _mm256_storeu_ps(out + c, _mm256_add_ps(head, tail));
+        for (int r = 0; r < Rows; ++r) {
+            const std::uint8_t* row = src[r];
+            const __m256i data = _mm256_setr_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + a)),
+                                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b)));
+            const __m256i taps = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(data, mask), order);
+            const __m128i low = _mm256_castsi256_si128(taps);
+            const __m128i high = _mm256_extracti128_si256(taps, 1);
+            const __m256 p0 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(low));
+            const __m256 p1 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(low, 8)));
+            const __m256 p2 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(high));
+            const __m256 p3 = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(high, 8)));
+            const __m256 d1 = _mm256_sub_ps(p1, p0);
+            const __m256 d2 = _mm256_sub_ps(_mm256_sub_ps(p2, p1), d1);
+            const __m256 d3 = _mm256_add_ps(_mm256_sub_ps(_mm256_sub_ps(p3, p2), p2), _mm256_sub_ps(p1, d2));
+            const __m256 head = _mm256_add_ps(p0, _mm256_mul_ps(c1, d1));
+            const __m256 tail = _mm256_add_ps(_mm256_mul_ps(c2, d2), _mm256_mul_ps(c3, d3));
+            _mm256_storeu_ps(out[r] + c, _mm256_add_ps(head, tail));
+        }
     }
     if (c < n)
-        CubicRowKernel_8u_C1_Sse2(src, n - c, stride, columns + c, weights + c, out + c);
+        for (int r = 0; r < Rows; ++r)
+            CubicRowKernel_8u_C1_Sse2(src[r], n - c, stride, columns + c, weights + c, out[r] + c);
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void CubicRowKernel_8u_C1_Avx2(const std::uint8_t* src, std::int32_t n,
+                                                               std::int32_t stride, const std::int32_t* columns,
+                                                               const float* weights, float* out)
+{
+    CubicRows_8u_C1_Avx2<1>(&src, n, stride, columns, weights, &out);
+}
+
+__attribute__((target("avx2"))) void CubicRowPairKernel_8u_C1_Avx2(const std::uint8_t* first,
+                                                                   const std::uint8_t* second, std::int32_t n,
+                                                                   std::int32_t stride, const std::int32_t* columns,
+                                                                   const float* weights, float* firstOut,
+                                                                   float* secondOut)
+{
+    const std::uint8_t* const rows[2] = {first, second};
+    float* const outs[2] = {firstOut, secondOut};
+    CubicRows_8u_C1_Avx2<2>(rows, n, stride, columns, weights, outs);
 }
 
 __attribute__((target("avx2"))) void CubicColumnKernel_8u_Avx2(std::uint8_t* dst, std::int32_t count, const float* t,

@@ -127,9 +127,77 @@ __attribute__((target("avx2"))) inline __m256i ColumnBlend16(const std::int16_t*
 
 }  // namespace
 
-__attribute__((target("avx2"))) void LinearRowKernel_8u_C4_Avx2(const std::uint8_t* src, std::int32_t n,
-                                                                std::int32_t stride, const std::int32_t* columns,
-                                                                const std::int16_t* weights, std::int16_t* out)
+namespace {
+
+// True when every pair of the n columns sums to 16384, as the driver's
+// tables always do.
+__attribute__((target("avx2"))) bool ComplementaryPairs(const std::int16_t* weights, std::int32_t n)
+{
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i full = _mm256_set1_epi32(16384);
+    __m256i off = _mm256_setzero_si256();
+    std::int32_t c = 0;
+    for (; c + 8 <= n; c += 8) {
+        const __m256i sums =
+            _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 2 * c)), ones);
+        off = _mm256_or_si256(off, _mm256_xor_si256(sums, full));
+    }
+    if (!_mm256_testz_si256(off, off))
+        return false;
+    for (; c < n; ++c)
+        if (weights[2 * c] + weights[2 * c + 1] != 16384)
+            return false;
+    return true;
+}
+
+// With w0 + w1 = 16384, (a x w0 + b x w1 + 128) >> 8 is 64a + ((b - a) x w1 +
+// 128) >> 8, and that shift is exactly mulhrs((b - a) << 7, w1), which rounds
+// (x y + 2^14) >> 15 with x y = (b - a) w1 2^7: one multiply of 16-bit lanes
+// in pixel order instead of multiply-adds of interleaved pairs. Rows of the
+// same columns share the offsets and weights. Returns the columns done (a
+// multiple of 4).
+template <int Rows>
+__attribute__((target("avx2"))) inline std::int32_t ComplementaryRows4(const std::uint8_t* const* src,
+                                                                       std::int32_t n, const std::int32_t* columns,
+                                                                       const std::int16_t* weights,
+                                                                       std::int16_t* const* out)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    // w1 of each lane's two columns (bytes 2, 3 and 6, 7 of its pairs), once
+    // per channel.
+    const __m256i spread = _mm256_setr_epi8(2, 3, 2, 3, 2, 3, 2, 3, 6, 7, 6, 7, 6, 7, 6, 7, 10, 11, 10, 11, 10, 11,
+                                            10, 11, 14, 15, 14, 15, 14, 15, 14, 15);
+    std::int32_t c = 0;
+    for (; c + 4 <= n; c += 4) {
+        const std::int32_t k0 = columns[c], k1 = columns[c + 1], k2 = columns[c + 2], k3 = columns[c + 3];
+        const __m256i w = _mm256_shuffle_epi8(
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 2 * c))), spread);
+        for (int r = 0; r < Rows; ++r) {
+            const std::uint8_t* row = src[r];
+            _mm_prefetch(reinterpret_cast<const char*>(row + k0) + 512, _MM_HINT_T0);
+            auto pairs = [&](std::int32_t first, std::int32_t second) {
+                const __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + first));
+                return _mm_castpd_si128(
+                    _mm_loadh_pd(_mm_castsi128_pd(low), reinterpret_cast<const double*>(row + second)));
+            };
+            // a0 b0 a1 b1 | a2 b2 a3 b3 (four bytes each), then a0 a1 b0 b1 |
+            // a2 a3 b2 b3.
+            const __m256i sorted =
+                _mm256_shuffle_epi32(_mm256_setr_m128i(pairs(k0, k1), pairs(k2, k3)), _MM_SHUFFLE(3, 1, 2, 0));
+            const __m256i left = _mm256_unpacklo_epi8(sorted, zero);
+            const __m256i right = _mm256_unpackhi_epi8(sorted, zero);
+            const __m256i step = _mm256_mulhrs_epi16(_mm256_slli_epi16(_mm256_sub_epi16(right, left), 7), w);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[r] + 4 * c),
+                                _mm256_add_epi16(_mm256_slli_epi16(left, 6), step));
+        }
+    }
+    return c;
+}
+
+// Pairs that do not sum to 16384: multiply-adds of interleaved pairs.
+__attribute__((target("avx2"))) std::int32_t GeneralRow4(const std::uint8_t* src, std::int32_t n,
+                                                         const std::int32_t* columns, const std::int16_t* weights,
+                                                         std::int16_t* out)
 {
     const __m256i firstTwo = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
     const __m256i lastTwo = _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3);
@@ -138,15 +206,50 @@ __attribute__((target("avx2"))) void LinearRowKernel_8u_C4_Avx2(const std::uint8
     for (; c + 4 <= n; c += 4) {
         const __m256i w = _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 2 * c)));
         const __m256i front = _mm256_srai_epi32(
-            _mm256_add_epi32(_mm256_madd_epi16(PixelPairs(src, columns, c), _mm256_permutevar8x32_epi32(w, firstTwo)), round), 8);
+            _mm256_add_epi32(_mm256_madd_epi16(PixelPairs(src, columns, c), _mm256_permutevar8x32_epi32(w, firstTwo)),
+                             round),
+            8);
         const __m256i back = _mm256_srai_epi32(
-            _mm256_add_epi32(_mm256_madd_epi16(PixelPairs(src, columns, c + 2), _mm256_permutevar8x32_epi32(w, lastTwo)), round), 8);
+            _mm256_add_epi32(
+                _mm256_madd_epi16(PixelPairs(src, columns, c + 2), _mm256_permutevar8x32_epi32(w, lastTwo)), round),
+            8);
         // packs gives pixels 0, 2 | 1, 3; the permute puts them in order.
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * c),
                             _mm256_permute4x64_epi64(_mm256_packs_epi32(front, back), 0xD8));
     }
+    return c;
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) void LinearRowKernel_8u_C4_Avx2(const std::uint8_t* src, std::int32_t n,
+                                                                std::int32_t stride, const std::int32_t* columns,
+                                                                const std::int16_t* weights, std::int16_t* out)
+{
+    const std::int32_t c = ComplementaryPairs(weights, n) ? ComplementaryRows4<1>(&src, n, columns, weights, &out)
+                                                          : GeneralRow4(src, n, columns, weights, out);
     if (c < n)
         LinearRowKernel_8u_C4_Sse2(src, n - c, stride, columns + c, weights + 2 * c, out + 4 * c);
+}
+
+__attribute__((target("avx2"))) void LinearRowPairKernel_8u_C4_Avx2(const std::uint8_t* first,
+                                                                    const std::uint8_t* second, std::int32_t n,
+                                                                    std::int32_t stride, const std::int32_t* columns,
+                                                                    const std::int16_t* weights,
+                                                                    std::int16_t* firstOut, std::int16_t* secondOut)
+{
+    if (!ComplementaryPairs(weights, n)) {
+        LinearRowKernel_8u_C4_Avx2(first, n, stride, columns, weights, firstOut);
+        LinearRowKernel_8u_C4_Avx2(second, n, stride, columns, weights, secondOut);
+        return;
+    }
+    const std::uint8_t* const rows[2] = {first, second};
+    std::int16_t* const outs[2] = {firstOut, secondOut};
+    const std::int32_t c = ComplementaryRows4<2>(rows, n, columns, weights, outs);
+    if (c < n) {
+        LinearRowKernel_8u_C4_Sse2(first, n - c, stride, columns + c, weights + 2 * c, firstOut + 4 * c);
+        LinearRowKernel_8u_C4_Sse2(second, n - c, stride, columns + c, weights + 2 * c, secondOut + 4 * c);
+    }
 }
 
 // Eight one-channel columns a step: the sample pairs of each half (four

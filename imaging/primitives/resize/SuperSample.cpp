@@ -53,14 +53,39 @@ void SumRowWindow_32f(const float* src, std::int32_t stepBytes, std::uint32_t gr
     SumRows<float, 4>(src, stepBytes, static_cast<std::int32_t>(groups), static_cast<std::int32_t>(rows), dst, 4);
 }
 
+namespace {
+
+// Sixteen sums at a time: a block of fixed length over pointers that do not
+// alias is one the compiler turns into whole-register adds, where a loop of
+// unknown length over a byte pointer (which may alias anything) stays one
+// sample an iteration.
+inline void SetBlock16(std::uint16_t* __restrict acc, const std::uint8_t* __restrict s)
+{
+    for (int k = 0; k < 16; ++k)
+        acc[k] = s[k];
+}
+
+inline void AddBlock16(std::uint16_t* __restrict acc, const std::uint8_t* __restrict s)
+{
+    for (int k = 0; k < 16; ++k)
+        acc[k] = static_cast<std::uint16_t>(acc[k] + s[k]);
+}
+
+}  // namespace
+
 void PortableWholeBoxes::SumRows16(const std::uint8_t* first, std::int32_t stepBytes, std::int32_t rows,
                                    std::int32_t n, std::uint16_t* acc)
 {
-    for (std::int32_t i = 0; i < n; ++i)
+    const std::int32_t blocks = n / 16 * 16;
+    for (std::int32_t i = 0; i < blocks; i += 16)
+        SetBlock16(acc + i, first + i);
+    for (std::int32_t i = blocks; i < n; ++i)
         acc[i] = first[i];
     for (std::int32_t r = 1; r < rows; ++r) {
         const std::uint8_t* s = RowAt(first, stepBytes, r);
-        for (std::int32_t i = 0; i < n; ++i)
+        for (std::int32_t i = 0; i < blocks; i += 16)
+            AddBlock16(acc + i, s + i);
+        for (std::int32_t i = blocks; i < n; ++i)
             acc[i] = static_cast<std::uint16_t>(acc[i] + s[i]);
     }
 }
@@ -293,6 +318,293 @@ void PlanColumns(ColumnBox* boxes, std::int32_t width, std::int32_t e, double a,
     }
 }
 
+void PortableSpanBoxes::WeightedRows16(const std::uint8_t* const* rows, const std::uint16_t* weights,
+                                       std::int32_t count, std::int32_t n, std::uint16_t* acc)
+{
+    if (count == 0) {
+        std::fill(acc, acc + n, std::uint16_t{0});
+        return;
+    }
+    for (std::int32_t i = 0; i < n; ++i)
+        acc[i] = static_cast<std::uint16_t>(weights[0] * rows[0][i]);
+    for (std::int32_t k = 1; k < count; ++k) {
+        const std::uint8_t* s = rows[k];
+        const std::uint32_t w = weights[k];
+        for (std::int32_t i = 0; i < n; ++i)
+            acc[i] = static_cast<std::uint16_t>(acc[i] + w * s[i]);
+    }
+}
+
+void PortableSpanBoxes::CollapseSpan4(const std::uint16_t* acc, const std::int32_t* start,
+                                      const std::uint16_t* weights, std::int32_t width,
+                                      const WholeBoxRounding& rounding, std::uint8_t* out)
+{
+    for (std::int32_t m = 0; m < width; ++m) {
+        const std::uint16_t* p = acc + 4 * static_cast<std::ptrdiff_t>(start[m]);
+        const std::uint32_t w0 = weights[8 * m];
+        const std::uint32_t w1 = weights[8 * m + 4];
+        for (int c = 0; c < 4; ++c)
+            out[4 * m + c] = RoundWholeBox(w0 * p[c] + w1 * p[4 + c], rounding);
+    }
+}
+
+namespace {
+
+// One source row a destination row adds, with its weight.
+struct RowTap {
+    std::int64_t row;
+    double weight;
+};
+
+// The rows each destination row adds, in the routine's order (rows past the
+// region as its last row, once, with the weight times their number):
+// taps[y x perRow + k] for k < counts[y]. False when a row needs more than
+// perRow taps.
+bool PlanRows(RowTap* taps, std::int32_t* counts, std::int32_t perRow, std::int32_t height, double b,
+              std::int64_t regionRows, bool fractionalRows)
+{
+    const auto my = static_cast<std::int64_t>(std::floor(b));
+    const std::int64_t lastRow = regionRows - 1;
+    std::int64_t row = 0;
+    double carried = 0.0;
+    for (std::int32_t y = 0; y < height; ++y) {
+        RowTap* out = taps + static_cast<std::ptrdiff_t>(y) * perRow;
+        std::int32_t n = 0;
+        bool fits = true;
+        auto add = [&](std::int64_t from, std::int64_t count, double weight) {
+            const std::int64_t inside = std::clamp<std::int64_t>(regionRows - from, 0, count);
+            const std::int64_t needed = inside + (inside < count ? 1 : 0);
+            if (n + needed > perRow) {
+                fits = false;
+                return;
+            }
+            for (std::int64_t r = 0; r < inside; ++r)
+                out[n++] = {from + r, weight};
+            if (inside < count)
+                out[n++] = {lastRow, weight * static_cast<double>(count - inside)};
+        };
+        if (!fractionalRows) {
+            add(row, my, 1.0);
+            row += my;
+        } else if (y == 0) {
+            add(row, my, 1.0);
+            row += my;
+            carried = b - static_cast<double>(my);
+            if (carried != 0.0)
+                add(row, 1, carried);
+        } else {
+            const double rest = 1.0 - carried;
+            if (rest > kGuard) {
+                add(row, 1, rest);
+                ++row;
+            }
+            const double u = b - rest;
+            const auto whole = static_cast<std::int64_t>(std::floor(u + kGuard));
+            add(row, whole, 1.0);
+            row += whole;
+            carried = u - static_cast<double>(whole);
+            if (carried > kGuard)
+                add(row, 1, carried);
+        }
+        if (!fits)
+            return false;
+        counts[y] = n;
+    }
+    return true;
+}
+
+// w x 2^q as a whole number in 1..65535 (0 for w = 0), or -1 when it is not
+// one.
+std::int64_t ScaledWeight(double w, int q)
+{
+    const double v = std::ldexp(w, q);
+    if (!(v >= 0.0) || v > 65535.0 || v != std::floor(v))
+        return -1;
+    return static_cast<std::int64_t>(v);
+}
+
+// The smallest q <= 8 that scales every weight to a whole number, or -1.
+template <typename Weights>
+int DyadicExponent(std::int64_t count, Weights&& weightAt)
+{
+    for (int q = 0; q <= 8; ++q) {
+        bool whole = true;
+        for (std::int64_t i = 0; i < count && whole; ++i)
+            whole = ScaledWeight(weightAt(i), q) >= 0;
+        if (whole)
+            return q;
+    }
+    return -1;
+}
+
+// The working memory of the span path, freed together.
+struct SpanBlocks {
+    RowTap* rowTaps = nullptr;
+    std::int32_t* rowCounts = nullptr;
+    const std::uint8_t** rowPointers = nullptr;
+    std::uint16_t* rowWeights = nullptr;
+    ColumnBox* boxes = nullptr;
+    std::int32_t* start = nullptr;
+    std::uint16_t* columnWeights = nullptr;
+    std::uint16_t* acc = nullptr;
+    ~SpanBlocks()
+    {
+        AlignedFree(rowTaps);
+        AlignedFree(rowCounts);
+        AlignedFree(rowPointers);
+        AlignedFree(rowWeights);
+        AlignedFree(boxes);
+        AlignedFree(start);
+        AlignedFree(columnWeights);
+        AlignedFree(acc);
+    }
+};
+
+template <typename T>
+T* AllocateArray(std::int64_t count)
+{
+    const std::int64_t bytes = std::max<std::int64_t>(count, 1) * static_cast<std::int64_t>(sizeof(T));
+    if (bytes > std::numeric_limits<std::int32_t>::max())
+        return nullptr;
+    return static_cast<T*>(AlignedMalloc(static_cast<std::int32_t>(bytes)));
+}
+
+// Fractional kinds of four-channel 8-bit samples with dyadic weights, boxes
+// at most two accumulator pixels wide (factors 1/1.5, 1/1.25 and the like):
+// the same sums as the float routine, exactly, in 16 bits. Returns false,
+// having written nothing, when the weights are not dyadic, a box is wider,
+// the sums could not be held in 16 bits or rounded so, or memory ran out (the
+// float routine then runs and reports it); true with *status otherwise.
+template <class RowAdd>
+bool SuperSampleSpans8u(const std::uint8_t* src, std::uint8_t* dst, std::int32_t srcStep, std::int32_t dstStep,
+                        std::int32_t e, std::int32_t width, std::int32_t height, double a, double b, double norm,
+                        std::int32_t regionRows, bool fractionalRows, bool fractionalColumns, PrimitiveStatus* status)
+{
+    using Spans = std::conditional_t<requires { RowAdd::CollapseSpan4; }, RowAdd, PortableSpanBoxes>;
+    // Wider boxes span more than two pixels, taller ones cannot be summed in
+    // 16 bits: nothing to plan.
+    if (a > 2.0 || b > 128.0)
+        return false;
+    const auto my = static_cast<std::int64_t>(std::floor(b));
+    const std::int32_t perRow = static_cast<std::int32_t>(std::min<std::int64_t>(my + 5, 1 << 20));
+    SpanBlocks blocks;
+    blocks.rowTaps = AllocateArray<RowTap>(std::int64_t{height} * perRow);
+    blocks.rowCounts = AllocateArray<std::int32_t>(height);
+    blocks.rowPointers = AllocateArray<const std::uint8_t*>(perRow);
+    blocks.rowWeights = AllocateArray<std::uint16_t>(std::int64_t{height} * perRow);
+    blocks.boxes = AllocateArray<ColumnBox>(width);
+    blocks.start = AllocateArray<std::int32_t>(width);
+    blocks.columnWeights = AllocateArray<std::uint16_t>(8 * std::int64_t{width});
+    blocks.acc = AllocateArray<std::uint16_t>(4 * (std::int64_t{e} + 1));
+    if (blocks.rowTaps == nullptr || blocks.rowCounts == nullptr || blocks.rowPointers == nullptr ||
+        blocks.rowWeights == nullptr || blocks.boxes == nullptr || blocks.start == nullptr ||
+        blocks.columnWeights == nullptr || blocks.acc == nullptr)
+        return false;
+    if (!PlanRows(blocks.rowTaps, blocks.rowCounts, perRow, height, b, regionRows, fractionalRows))
+        return false;
+    PlanColumns(blocks.boxes, width, e, a, fractionalColumns);
+
+    // Row weights.
+    const int qy = DyadicExponent(std::int64_t{height} * perRow, [&](std::int64_t i) {
+        return (i % perRow) < blocks.rowCounts[i / perRow] ? blocks.rowTaps[i].weight : 0.0;
+    });
+    if (qy < 0)
+        return false;
+    std::int64_t rowTotal = 0;
+    for (std::int32_t y = 0; y < height; ++y) {
+        std::int64_t total = 0;
+        for (std::int32_t k = 0; k < blocks.rowCounts[y]; ++k) {
+            const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * perRow + k;
+            const std::int64_t w = ScaledWeight(blocks.rowTaps[at].weight, qy);
+            blocks.rowWeights[at] = static_cast<std::uint16_t>(w);
+            total += w;
+        }
+        rowTotal = std::max(rowTotal, total);
+    }
+
+    // Column spans: each box's taps merged per accumulator pixel; the pixels
+    // of a box are consecutive (the repeated last column and clamped edges
+    // merge into column E - 1).
+    const int qx = DyadicExponent(std::int64_t{width} * 4, [&](std::int64_t i) {
+        const ColumnBox& box = blocks.boxes[i / 4];
+        switch (i % 4) {
+        case 0:
+            return box.hasHead ? box.headWeight : 0.0;
+        case 1:
+            return box.hasTail ? box.tailWeight : 0.0;
+        case 2:
+            return static_cast<double>(box.repeat);
+        default:
+            return 1.0;
+        }
+    });
+    if (qx < 0)
+        return false;
+    std::int64_t columnTotal = 0;
+    for (std::int32_t m = 0; m < width; ++m) {
+        const ColumnBox& box = blocks.boxes[m];
+        std::int64_t lo = std::numeric_limits<std::int64_t>::max();
+        std::int64_t hi = -1;
+        auto see = [&](std::int64_t element) {
+            lo = std::min(lo, element);
+            hi = std::max(hi, element);
+        };
+        if (box.hasHead)
+            see(box.head);
+        if (box.from < box.to) {
+            see(box.from);
+            see(box.to - 1);
+        }
+        if (box.repeat > 0)
+            see(e - 1);
+        if (box.hasTail)
+            see(box.tail);
+        if (hi < 0)
+            lo = hi = 0;  // an empty box: weights 0
+        if (hi - lo > 1 || lo < 0 || hi >= e)
+            return false;
+        std::int64_t w[2] = {0, 0};
+        if (box.hasHead)
+            w[box.head - lo] += ScaledWeight(box.headWeight, qx);
+        for (std::int64_t i = box.from; i < box.to; ++i)
+            w[i - lo] += ScaledWeight(1.0, qx);
+        if (box.repeat > 0)
+            w[e - 1 - lo] += ScaledWeight(static_cast<double>(box.repeat), qx);
+        if (box.hasTail)
+            w[box.tail - lo] += ScaledWeight(box.tailWeight, qx);
+        if (w[0] + w[1] > 65535)
+            return false;
+        columnTotal = std::max(columnTotal, w[0] + w[1]);
+        blocks.start[m] = static_cast<std::int32_t>(lo);
+        for (int c = 0; c < 4; ++c) {
+            blocks.columnWeights[8 * m + c] = static_cast<std::uint16_t>(w[0]);
+            blocks.columnWeights[8 * m + 4 + c] = static_cast<std::uint16_t>(w[1]);
+        }
+    }
+
+    // Every sum is at most 255 x the largest box's scaled area; its rounding
+    // must match the routine's for each of them.
+    WholeBoxRounding rounding{};
+    const std::int64_t area = std::max<std::int64_t>(rowTotal * columnTotal, 1);
+    if (!FindWholeBoxRounding(area, std::ldexp(norm, -(qx + qy)), &rounding))
+        return false;
+
+    const std::int32_t samples = 4 * e;
+    std::fill(blocks.acc + samples, blocks.acc + samples + 4, std::uint16_t{0});
+    for (std::int32_t y = 0; y < height; ++y) {
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * perRow;
+        for (std::int32_t k = 0; k < blocks.rowCounts[y]; ++k)
+            blocks.rowPointers[k] = RowAt(src, srcStep, blocks.rowTaps[at + k].row);
+        Spans::WeightedRows16(blocks.rowPointers, blocks.rowWeights + at, blocks.rowCounts[y], samples, blocks.acc);
+        Spans::CollapseSpan4(blocks.acc, blocks.start, blocks.columnWeights, width, rounding,
+                             dst + static_cast<std::ptrdiff_t>(y) * dstStep);
+    }
+    *status = PrimitiveStatusCode::Ok;
+    return true;
+}
+
+}  // namespace
+
 // The routine. Vertical pass: the accumulator row receives the source rows
 // under the destination row's box (whole rows with weight 1, the shared rows
 // at the box edges with their covered fraction; each weighted sample is the
@@ -310,6 +622,12 @@ PrimitiveStatus SuperSampleKind(const T* src, T* dst, std::int32_t srcStep, std:
         PrimitiveStatus status = PrimitiveStatusCode::Ok;
         if (SuperSampleWholeBoxes8u<Layout, RowAdd>(src, dst, srcStep, dstStep, e, width, height, a, b, norm,
                                                     regionRows, &status))
+            return status;
+    }
+    if constexpr (Kind != 0 && std::is_same_v<T, std::uint8_t> && Layout == 4) {
+        PrimitiveStatus status = PrimitiveStatusCode::Ok;
+        if (SuperSampleSpans8u<RowAdd>(src, dst, srcStep, dstStep, e, width, height, a, b, norm, regionRows,
+                                       Kind != 2, Kind >= 2, &status))
             return status;
     }
     constexpr bool kIntegerSums = Kind == 0 && std::is_integral_v<T>;

@@ -358,6 +358,73 @@ __attribute__((target("avx2"))) void RowAdd8uAvx2::Collapse4(const std::uint16_t
         CollapseFourPairs(acc + 4 * static_cast<std::ptrdiff_t>(m) * mx, width - m, mx, rounding, out + 4 * m);
 }
 
+// Dyadic boxes in 16-bit sums: products and sums stay below 2^16 (the routine
+// checked the largest box), so wrapping 16-bit lanes give the exact values.
+
+__attribute__((target("avx2"))) void RowAdd8uAvx2::WeightedRows16(const std::uint8_t* const* rows,
+                                                                  const std::uint16_t* weights, std::int32_t count,
+                                                                  std::int32_t n, std::uint16_t* acc)
+{
+    if (count == 0) {
+        std::fill(acc, acc + n, std::uint16_t{0});
+        return;
+    }
+    std::int32_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i lo = _mm256_setzero_si256();
+        __m256i hi = _mm256_setzero_si256();
+        for (std::int32_t k = 0; k < count; ++k) {
+            const __m256i w = _mm256_set1_epi16(static_cast<short>(weights[k]));
+            const std::uint8_t* s = rows[k] + i;
+            lo = _mm256_add_epi16(
+                lo, _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s))), w));
+            hi = _mm256_add_epi16(
+                hi, _mm256_mullo_epi16(
+                        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16))), w));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc + i), lo);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc + i + 16), hi);
+    }
+    for (; i < n; ++i) {
+        std::uint32_t sum = 0;
+        for (std::int32_t k = 0; k < count; ++k)
+            sum += std::uint32_t{weights[k]} * rows[k][i];
+        acc[i] = static_cast<std::uint16_t>(sum);
+    }
+}
+
+__attribute__((target("avx2"))) void RowAdd8uAvx2::CollapseSpan4(const std::uint16_t* acc,
+                                                                 const std::int32_t* start,
+                                                                 const std::uint16_t* weights, std::int32_t width,
+                                                                 const WholeBoxRounding& rounding,
+                                                                 std::uint8_t* out)
+{
+    const __m256i offset = _mm256_set1_epi16(static_cast<short>(rounding.offset));
+    const __m256i multiplier = _mm256_set1_epi16(static_cast<short>(rounding.multiplier));
+    const __m128i shift = _mm_cvtsi32_si128(rounding.shift);
+    std::int32_t m = 0;
+    for (; m + 4 <= width; m += 4) {
+        // Lane halves: pixel m | m + 1 and m + 2 | m + 3, each its two
+        // accumulator pixels (eight values) times their weights.
+        const __m256i a01 = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(acc + 4 * start[m + 1]),
+                                                reinterpret_cast<const __m128i*>(acc + 4 * start[m]));
+        const __m256i a23 = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(acc + 4 * start[m + 3]),
+                                                reinterpret_cast<const __m128i*>(acc + 4 * start[m + 2]));
+        const __m256i p01 =
+            _mm256_mullo_epi16(a01, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 8 * m)));
+        const __m256i p23 =
+            _mm256_mullo_epi16(a23, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 8 * m + 16)));
+        // Low half: pixels m, m + 2; high half: m + 1, m + 3.
+        const __m256i sum = _mm256_add_epi16(_mm256_unpacklo_epi64(p01, p23), _mm256_unpackhi_epi64(p01, p23));
+        const __m256i q = _mm256_srl_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(sum, offset), multiplier), shift);
+        const __m256i bytes = _mm256_packus_epi16(q, q);
+        const __m128i pixels =
+            _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * m), pixels);
+    }
+    PortableSpanBoxes::CollapseSpan4(acc, start + m, weights + 8 * m, width - m, rounding, out + 4 * m);
+}
+
 }  // namespace resize_detail
 
 #endif

@@ -787,6 +787,45 @@ TEST(ResizeCubicLanczos, ZeroAndNegativeSourceSteps)
 #if GAVEX_RESIZE_HAS_SIMD
 // The vector bodies against their portable twins on values that sit on
 // rounding edges, overshoot both ends or are not numbers, every count.
+#if GAVEX_RESIZE_HAS_SIMD
+// The AVX2 one-channel cubic row, alone and two rows a pass, against the
+// portable kernel: columns 1.5 apart (the shuffle path), columns too far
+// apart for one load (the SSE2 body), widths around the eight-column step.
+TEST(CubicRowKernel, Avx2RowsAndRowPairsGiveThePortableBits)
+{
+    if (!__builtin_cpu_supports("avx2"))
+        GTEST_SKIP() << "no AVX2";
+    std::mt19937 rng(41);
+    for (const int spacing : {3, 40})  // in half pixels
+        for (const std::int32_t n : {1, 7, 8, 9, 16, 23, 640}) {
+            SCOPED_TRACE("spacing " + std::to_string(spacing) + "/2, width " + std::to_string(n));
+            const std::size_t length = static_cast<std::size_t>(n) * spacing / 2 + 8;
+            std::vector<std::uint8_t> first(length), second(length);
+            for (auto& v : first)
+                v = static_cast<std::uint8_t>(rng());
+            for (auto& v : second)
+                v = static_cast<std::uint8_t>(rng());
+            std::vector<std::int32_t> columns(n);
+            std::vector<float> t(n);
+            for (std::int32_t c = 0; c < n; ++c) {
+                columns[c] = 1 + c * spacing / 2;
+                t[c] = c % 7 == 0 ? 0.0f : static_cast<float>(rng() % 3000) / 1000.0f - 1.0f;
+            }
+            std::vector<float> want1(n), want2(n), one(n), pair1(n), pair2(n);
+            CubicRowKernel_8u_C1(first.data(), n, 1, columns.data(), t.data(), want1.data());
+            CubicRowKernel_8u_C1(second.data(), n, 1, columns.data(), t.data(), want2.data());
+            CubicRowKernel_8u_C1_Avx2(first.data(), n, 1, columns.data(), t.data(), one.data());
+            CubicRowPairKernel_8u_C1_Avx2(first.data(), second.data(), n, 1, columns.data(), t.data(), pair1.data(),
+                                          pair2.data());
+            for (std::int32_t c = 0; c < n; ++c) {
+                ASSERT_EQ(Bits(one[c]), Bits(want1[c])) << "alone, column " << c;
+                ASSERT_EQ(Bits(pair1[c]), Bits(want1[c])) << "pair, first row, column " << c;
+                ASSERT_EQ(Bits(pair2[c]), Bits(want2[c])) << "pair, second row, column " << c;
+            }
+        }
+}
+#endif
+
 TEST(CubicLanczosVectorBodies, GiveThePortableBits)
 {
     std::mt19937 rng(26);

@@ -409,6 +409,80 @@ TEST(ResizeSuperSample, WholeBoxesMatchTheirSumsInEverySlot)
         }
 }
 
+// Fractional boxes whose weights are multiples of a power of two (sides 1.5,
+// 1.25, 2.5) in every slot, one and four channels, against the box's exact
+// coverage sum: such sums are exact in every form, so the picture must match
+// to the bit. Cases mix a fractional side with a whole one, reach past the
+// region's last row and column, start inside the plane, use odd widths, and
+// saturate every sum.
+TEST(ResizeSuperSample, DyadicFractionalBoxesMatchTheirExactSumsInEverySlot)
+{
+    struct Case {
+        const char* name;
+        ImageSize src;
+        ImageRect roi;
+        double xSide, ySide;  // box sides in source samples
+        ImageSize dst;
+        bool saturated;
+    };
+    const Case cases[] = {
+        {"1920x1080 to 1280x720", {1920, 1080}, {0, 0, 1920, 1080}, 1.5, 1.5, {1280, 720}, false},
+        {"odd width by 1.5", {95, 31}, {0, 0, 95, 31}, 1.5, 1.5, {63, 20}, false},
+        {"1.5 across, 2 down", {67, 40}, {0, 0, 67, 40}, 1.5, 2.0, {44, 20}, false},
+        {"2 across, 1.5 down", {66, 41}, {0, 0, 66, 41}, 2.0, 1.5, {33, 27}, false},
+        {"1.25 both, region inside", {83, 61}, {3, 5, 77, 51}, 1.25, 1.25, {61, 40}, false},
+        {"2.5 both", {53, 37}, {0, 0, 53, 37}, 2.5, 2.5, {21, 14}, false},
+        {"1.5 of 255", {61, 29}, {0, 0, 61, 29}, 1.5, 1.5, {40, 19}, true},
+        {"1.25 x 1.5, destination clipped", {40, 30}, {0, 0, 40, 30}, 1.25, 1.5, {17, 9}, false},
+    };
+    for (const Case& c : cases)
+        for (const int channels : {1, 4}) {
+            SCOPED_TRACE(std::string(c.name) + (channels == 1 ? ", one channel" : ", four channels"));
+            const int rowBytes = c.src.width * channels;
+            std::vector<std::uint8_t> src = RandomBytes(static_cast<std::size_t>(rowBytes) * c.src.height, 11);
+            if (c.saturated)
+                std::fill(src.begin(), src.end(), std::uint8_t{255});
+            const double xFactor = 1.0 / c.xSide, yFactor = 1.0 / c.ySide;
+            const int w = std::min(c.dst.width, static_cast<int>(c.roi.width * xFactor + 1e-7));
+            const int h = std::min(c.dst.height, static_cast<int>(c.roi.height * yFactor + 1e-7));
+            auto coverage = [](int i, double lo, double hi) {
+                return std::max(0.0, std::min(i + 1.0, hi) - std::max(static_cast<double>(i), lo));
+            };
+            std::vector<std::uint8_t> expected(static_cast<std::size_t>(c.dst.width) * c.dst.height * channels,
+                                               kCanary);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    for (int k = 0; k < channels; ++k) {
+                        double sum = 0.0;
+                        const double top = y * c.ySide, left = x * c.xSide;
+                        for (int j = static_cast<int>(top); j < top + c.ySide; ++j)
+                            for (int i = static_cast<int>(left); i < left + c.xSide; ++i) {
+                                const int sy = c.roi.y + std::min(j, c.roi.height - 1);
+                                const int sx = c.roi.x + std::min(i, c.roi.width - 1);
+                                sum += coverage(j, top, top + c.ySide) * coverage(i, left, left + c.xSide) *
+                                       src[static_cast<std::size_t>(sy) * rowBytes + sx * channels + k];
+                            }
+                        const double v = std::min(sum * (xFactor * yFactor) + 0.5, 255.0);
+                        expected[(static_cast<std::size_t>(y) * c.dst.width + x) * channels + k] =
+                            static_cast<std::uint8_t>(v);
+                    }
+            for (const std::int32_t slot : SupportedSlots()) {
+                SCOPED_TRACE(SlotName(slot));
+                ScopedCpuVariant variant(slot);
+                std::vector<std::uint8_t> out(expected.size(), kCanary);
+                ImageRect roi = c.roi;
+                const PrimitiveStatus status =
+                    channels == 1
+                        ? ResizePlane_8u_C1R(src.data(), c.src, rowBytes, roi, out.data(), c.dst.width, c.dst,
+                                             xFactor, yFactor, ResizeMode::SuperSample)
+                        : ResizeSuperSample(src.data(), c.src, rowBytes, &roi, out.data(), c.dst.width * 4, c.dst,
+                                            xFactor, yFactor, 4, 4, ResizeSampleType::U8, false);
+                ASSERT_EQ(status, 0);
+                ASSERT_EQ(FirstDifference(out, expected), "");
+            }
+        }
+}
+
 TEST(ResizeDrivers, ClipTheRegionInPlace)
 {
     std::vector<std::uint8_t> src(100, 1), dst(100, 0);

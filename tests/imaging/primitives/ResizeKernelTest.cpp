@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "imaging/primitives/resize/detail/LinearFilter.h"
@@ -125,6 +126,59 @@ TEST(LinearKernel8u, EveryWidthMatchesPlainLoop)
 #endif
     }
 }
+
+#if GAVEX_RESIZE_HAS_SIMD
+// The AVX2 four-channel row (alone and two rows a pass) against the portable
+// one: complementary pairs (the driver's tables, taken by the rounding-
+// multiply body) with weights at both ends and samples 0 next to 255 (the
+// largest differences, both signs), and pairs that do not sum to 16384 (the
+// multiply-add body), at widths around the four-pixel step.
+TEST(LinearKernel8u, Avx2FourChannelRowsMatchPortable)
+{
+    if (!__builtin_cpu_supports("avx2"))
+        GTEST_SKIP() << "no AVX2";
+    struct Case {
+        const char* name;
+        bool complementary;
+        std::uint8_t (*sample)(std::size_t);
+    };
+    const Case cases[] = {
+        {"complementary, mixed samples", true, [](std::size_t i) { return static_cast<std::uint8_t>(i * 37 + 11); }},
+        {"complementary, 0 beside 255", true,
+         [](std::size_t i) { return static_cast<std::uint8_t>((i / 4) % 2 == 0 ? 0 : 255); }},
+        {"pairs off 16384", false, [](std::size_t i) { return static_cast<std::uint8_t>(i * 53 + 5); }},
+    };
+    for (const Case& k : cases)
+        for (std::int32_t n : {1, 3, 4, 5, 8, 9, 31, 1280}) {
+            SCOPED_TRACE(std::string(k.name) + ", width " + std::to_string(n));
+            std::vector<std::uint8_t> src(4 * (2 * n + 2));
+            for (std::size_t i = 0; i < src.size(); ++i)
+                src[i] = k.sample(i);
+            std::vector<std::int32_t> columns(n);
+            std::vector<std::int16_t> weights(2 * n);
+            for (std::int32_t c = 0; c < n; ++c) {
+                columns[c] = 4 * ((3 * c) / 2);
+                const std::int32_t f = c % 5 == 0 ? 16384 : (c % 5 == 1 ? 0 : (c * 1237) % 16385);
+                weights[2 * c + 1] = static_cast<std::int16_t>(f);
+                weights[2 * c] = static_cast<std::int16_t>(k.complementary ? 16384 - f : (c * 311) % 20000 - 2000);
+            }
+            if (!k.complementary)
+                weights[2 * (n - 1)] = static_cast<std::int16_t>(16385 - weights[2 * (n - 1) + 1]);
+            std::vector<std::int16_t> expected(4 * n + 4, -1), vec(4 * n + 4, -1);
+            LinearRowKernel_8u_C4(src.data(), n, 4, columns.data(), weights.data(), expected.data());
+            LinearRowKernel_8u_C4_Avx2(src.data(), n, 4, columns.data(), weights.data(), vec.data());
+            EXPECT_EQ(vec, expected);
+            // Two rows in one pass: a second row with other samples.
+            const std::vector<std::uint8_t> other(src.rbegin(), src.rend());
+            std::vector<std::int16_t> expectedOther(4 * n + 4, -1), first(4 * n + 4, -1), second(4 * n + 4, -1);
+            LinearRowKernel_8u_C4(other.data(), n, 4, columns.data(), weights.data(), expectedOther.data());
+            LinearRowPairKernel_8u_C4_Avx2(src.data(), other.data(), n, 4, columns.data(), weights.data(),
+                                           first.data(), second.data());
+            EXPECT_EQ(first, expected) << "pair, first row";
+            EXPECT_EQ(second, expectedOther) << "pair, second row";
+        }
+}
+#endif
 
 TEST(LinearKernel8u, ThreeChannelRowsSkipAlphaAtStrideFour)
 {

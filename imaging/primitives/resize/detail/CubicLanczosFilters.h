@@ -117,7 +117,16 @@ void ResizeRing(const void* src, void* dst, std::int32_t srcStep, std::int32_t d
             while (k < Taps && d >= (k + 1) * magnitude)
                 ++k;
             std::rotate(window, window + k, window + Taps);
-            for (int q = Taps - k; q < Taps; ++q)
+            int q = Taps - k;
+            if constexpr (requires { Kernels::Row1Pair; }) {
+                // New one-channel rows two at a time: one pass over the
+                // columns for both.
+                if (perPixel == 1)
+                    for (; q + 1 < Taps; q += 2)
+                        Kernels::Row1Pair(source + r + (q - kHalf + 1) * s, source + r + (q - kHalf + 2) * s, width,
+                                          pixelStride, columns, weights, window[q], window[q + 1]);
+            }
+            for (; q < Taps; ++q)
                 interpolate(r + (q - kHalf + 1) * s, window[q]);
             last = r;
         }

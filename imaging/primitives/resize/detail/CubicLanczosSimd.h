@@ -36,11 +36,18 @@ struct Cubic8uSse2Kernels : PortableCubicKernels<std::uint8_t, CubicTo8u> {
 void CubicRowKernel_8u_C1_Avx2(const std::uint8_t* src, std::int32_t n, std::int32_t stride,
                                const std::int32_t* columns, const float* weights, float* out);
 
+// Two source rows over the same columns into two buffers: the bits of two
+// CubicRowKernel_8u_C1_Avx2 calls.
+void CubicRowPairKernel_8u_C1_Avx2(const std::uint8_t* first, const std::uint8_t* second, std::int32_t n,
+                                   std::int32_t stride, const std::int32_t* columns, const float* weights,
+                                   float* firstOut, float* secondOut);
+
 void CubicColumnKernel_8u_Avx2(std::uint8_t* dst, std::int32_t count, const float* t, const float* b0,
                                const float* b1, const float* b2, const float* b3);
 
 struct Cubic8uAvx2Kernels : Cubic8uSse2Kernels {
     static constexpr auto* Row1 = &CubicRowKernel_8u_C1_Avx2;
+    static constexpr auto* Row1Pair = &CubicRowPairKernel_8u_C1_Avx2;
     static constexpr auto* Column = &CubicColumnKernel_8u_Avx2;
 };
 

@@ -54,9 +54,19 @@ void ResizeLinear(const void* src, void* dst, std::int32_t srcStep, std::int32_t
         const std::ptrdiff_t r = rows[i];
         if (beyond(r, last)) {
             std::swap(upper, lower);
-            interpolate(r + s, lower);
-            if (beyond(r, last + s))
-                interpolate(r, upper);
+            bool done = false;
+            if constexpr (requires { Kernels::Row4Pair; }) {
+                // Both rows of the pair are new: one pass over the columns.
+                if (perPixel == 4 && beyond(r, last + s)) {
+                    Kernels::Row4Pair(source + r + s, source + r, width, pixelStride, columns, weights, lower, upper);
+                    done = true;
+                }
+            }
+            if (!done) {
+                interpolate(r + s, lower);
+                if (beyond(r, last + s))
+                    interpolate(r, upper);
+            }
             last = r;
         }
         Sample* o = out + static_cast<std::ptrdiff_t>(i) * dstStep;

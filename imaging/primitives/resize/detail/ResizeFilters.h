@@ -113,7 +113,9 @@ inline constexpr NearestFilter* ResizeNearest_64f_C4 = &ResizeNearest<std::uint6
 
 // The kernels a linear filter calls, as a set of static functions: Row1,
 // Row3 (stride argument tells C3 from AC4), Row4, Column (contiguous) and
-// ColumnAC4, with the types Sample, Buffer, Weight and RowWeight.
+// ColumnAC4, with the types Sample, Buffer, Weight and RowWeight. A set may
+// add Row4Pair (two source rows, two buffers, the bits of two Row4 calls),
+// which the walk takes when both rows of a pair are new.
 template <class RowPolicy, class ColumnPolicy>
 struct PortableLinearKernels;
 

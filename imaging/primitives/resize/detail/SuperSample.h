@@ -129,6 +129,24 @@ struct PortableWholeBoxes {
                           const WholeBoxRounding& rounding, std::uint8_t* out);
 };
 
+// Fractional boxes whose weights are all multiples of 1/2^q (1.5, 1.25, 2.5
+// ...) hold every row and box sum exactly, so 8-bit samples are summed in 16
+// bits with the weights scaled to integers, and the exact sum S becomes the
+// routine's trunc(clamp(S / 2^q x norm + 0.5)) through a WholeBoxRounding.
+//
+// WeightedRows16 writes acc[i] = the sum over k < count of weights[k] x
+// rows[k][i] for i < n (0 when count is 0). CollapseSpan4 writes width pixels
+// of four channels: pixel m from the span accumulator pixels start[m] and
+// start[m] + 1 with weights[8m] and weights[8m + 4] (each weight stored four
+// times, once per channel; a box of one pixel has 0 as its second weight,
+// and acc must be readable one pixel past every start).
+struct PortableSpanBoxes {
+    static void WeightedRows16(const std::uint8_t* const* rows, const std::uint16_t* weights, std::int32_t count,
+                               std::int32_t n, std::uint16_t* acc);
+    static void CollapseSpan4(const std::uint16_t* acc, const std::int32_t* start, const std::uint16_t* weights,
+                              std::int32_t width, const WholeBoxRounding& rounding, std::uint8_t* out);
+};
+
 // SSE2 row adders for 8-bit samples (x86 only).
 struct RowAdd8uSse2 {
     static void Whole(const std::uint8_t* s, std::int32_t n, float* acc);
@@ -157,6 +175,10 @@ struct RowAdd8uAvx2 {
                           std::uint16_t* acc);
     static void Collapse4(const std::uint16_t* acc, std::int32_t width, std::int32_t mx,
                           const WholeBoxRounding& rounding, std::uint8_t* out);
+    static void WeightedRows16(const std::uint8_t* const* rows, const std::uint16_t* weights, std::int32_t count,
+                               std::int32_t n, std::uint16_t* acc);
+    static void CollapseSpan4(const std::uint16_t* acc, const std::int32_t* start, const std::uint16_t* weights,
+                              std::int32_t width, const WholeBoxRounding& rounding, std::uint8_t* out);
 };
 
 template <typename T, int Layout, class RowAdd = PortableRowAdd<T>>
