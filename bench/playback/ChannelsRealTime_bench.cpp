@@ -12,6 +12,9 @@
 //                      and cpu_ratio_median over the alternating pairs)
 //   ref_wall_per_video_s  wall time of the decode loops per video second
 //                      (as fast as they can: a measure of the machine)
+//   paced_cpu_per_video_s  processor time of the same loops when each decodes
+//                      its packets at their due times (x1), per video second;
+//                      paced_cpu_ratio_min/median: ours against them by pairs
 //   skipped_per_s      frames skipped by the pins (late), per video second
 //                      and channel
 //
@@ -148,15 +151,22 @@ std::vector<AVPacket*> ReadPackets(const std::string& file, AVCodecParameters*& 
     return packets;
 }
 
-// Decodes every packet into pictures, as a plain player's decoding thread.
-int DecodeAll(const std::vector<AVPacket*>& packets, const AVCodecParameters* parameters)
+// Decodes every packet into pictures, as a plain player's decoding thread:
+// as fast as it can, or, with a frame interval, each packet no earlier than
+// its due time from the start (a plain decoder playing at x1).
+int DecodeAll(const std::vector<AVPacket*>& packets, const AVCodecParameters* parameters,
+              std::chrono::nanoseconds interval = std::chrono::nanoseconds::zero())
 {
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t index = 0;
     const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
     AVCodecContext* context = avcodec_alloc_context3(codec);
     int pictures = 0;
     if (avcodec_parameters_to_context(context, parameters) >= 0 && avcodec_open2(context, codec, nullptr) >= 0) {
         AVFrame* picture = av_frame_alloc();
         for (AVPacket* packet : packets) {
+            if (interval.count() > 0)
+                std::this_thread::sleep_until(start + interval * index++);
             if (avcodec_send_packet(context, packet) < 0)
                 continue;
             while (avcodec_receive_frame(context, picture) >= 0)
@@ -171,14 +181,15 @@ int DecodeAll(const std::vector<AVPacket*>& packets, const AVCodecParameters* pa
     return pictures;
 }
 
-Measure RunReference(int count, const std::vector<AVPacket*>& packets, const AVCodecParameters* parameters)
+Measure RunReference(int count, const std::vector<AVPacket*>& packets, const AVCodecParameters* parameters,
+                     std::chrono::nanoseconds interval = std::chrono::nanoseconds::zero())
 {
     Measure m;
     const double cpu0 = ProcessCpuSeconds();
     const double wall0 = Now();
     std::vector<std::thread> threads;
     for (int i = 0; i < count; ++i)
-        threads.emplace_back([&] { benchmark::DoNotOptimize(DecodeAll(packets, parameters)); });
+        threads.emplace_back([&] { benchmark::DoNotOptimize(DecodeAll(packets, parameters, interval)); });
     for (std::thread& thread : threads)
         thread.join();
     m.wall = Now() - wall0;
@@ -201,23 +212,29 @@ void BM_ChannelsRealTime(benchmark::State& state)
         state.SkipWithError("no 1080p file (ffmpeg missing?)");
         return;
     }
-    Measure ours, ref;
+    // The paced loops decode each packet at its due time, as ours must.
+    const auto interval = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::duration<double>(seconds / static_cast<double>(packets.size())));
+    Measure ours, ref, paced;
     benchfiles::PairRatios cpuPairs;
+    benchfiles::PairRatios pacedPairs;
     int runs = 0;
     for (auto _ : state) {
+        Measure o, r, q;
         if (runs % 2 == 0) {
-            const Measure o = RunOurs(count);
-            const Measure r = RunReference(count, packets, parameters);
-            cpuPairs.Add(o.cpu, r.cpu);
-            ours.wall += o.wall, ours.cpu += o.cpu, ours.skipped += o.skipped;
-            ref.wall += r.wall, ref.cpu += r.cpu;
+            o = RunOurs(count);
+            r = RunReference(count, packets, parameters);
+            q = RunReference(count, packets, parameters, interval);
         } else {
-            const Measure r = RunReference(count, packets, parameters);
-            const Measure o = RunOurs(count);
-            cpuPairs.Add(o.cpu, r.cpu);
-            ours.wall += o.wall, ours.cpu += o.cpu, ours.skipped += o.skipped;
-            ref.wall += r.wall, ref.cpu += r.cpu;
+            q = RunReference(count, packets, parameters, interval);
+            r = RunReference(count, packets, parameters);
+            o = RunOurs(count);
         }
+        cpuPairs.Add(o.cpu, r.cpu);
+        pacedPairs.Add(o.cpu, q.cpu);
+        ours.wall += o.wall, ours.cpu += o.cpu, ours.skipped += o.skipped;
+        ref.wall += r.wall, ref.cpu += r.cpu;
+        paced.cpu += q.cpu;
         ++runs;
     }
     const double video = seconds * runs;
@@ -227,7 +244,9 @@ void BM_ChannelsRealTime(benchmark::State& state)
     state.counters["cpu_ratio"] = ref.cpu > 0 ? ours.cpu / ref.cpu : 0;
     state.counters["ref_wall_per_video_s"] = ref.wall / video;
     state.counters["skipped_per_s"] = ours.skipped / video / count;
+    state.counters["paced_cpu_per_video_s"] = paced.cpu / video;
     cpuPairs.Report(state, "cpu_");
+    pacedPairs.Report(state, "paced_cpu_");
     for (AVPacket*& packet : packets)
         av_packet_free(&packet);
     avcodec_parameters_free(&parameters);
