@@ -247,15 +247,8 @@ public:
             if (status != Code::Ok)
                 return status;
         }
-        if (count_ >= 8) {
-            const std::uint32_t entry =
-                spec->lookahead[static_cast<std::uint32_t>(bits_ >> (count_ - 8)) & 0xFF];
-            if (entry != 0) {
-                count_ -= static_cast<std::int32_t>(entry >> 16);
-                *symbol = static_cast<std::int32_t>(entry & 0xFFFF);
-                return Code::Ok;
-            }
-        }
+        if (TakeShortCode(spec, bits_, count_, symbol))
+            return Code::Ok;
         // Long codes, and the last bits before a marker or the end.
         Store();
         const Status status = DecodeSymbol(src_, length_, position_, marker_, symbol, spec, state_);
@@ -282,11 +275,8 @@ public:
     {
         if (count_ < 32 && (!RefillBytes() || count_ < 32))
             return false;
-        const std::uint32_t entry = spec->lookahead[static_cast<std::uint32_t>(bits_ >> (count_ - 8)) & 0xFF];
-        if (entry == 0)
+        if (!TakeShortCode(spec, bits_, count_, symbol))
             return false;
-        count_ -= static_cast<std::int32_t>(entry >> 16);
-        *symbol = static_cast<std::int32_t>(entry & 0xFFFF);
         const std::int32_t s = *symbol & 15;
         if (s != 0) {
             count_ -= s;

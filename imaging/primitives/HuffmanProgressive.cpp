@@ -8,6 +8,7 @@ using Status = PrimitiveStatus;
 namespace Code = PrimitiveStatusCode;
 using primitives_detail::DecodeSymbol;
 using primitives_detail::FillBits;
+using primitives_detail::TakeShortCode;
 
 // The bit reader of one call, its pending bits in locals while the call
 // runs (written back before the shared reader runs and on leaving), so that
@@ -56,14 +57,8 @@ public:
     // as the shared decoder would; anything else goes to it.
     Status Symbol(const HuffmanDecoderSpec* spec, std::int32_t* symbol)
     {
-        if (count_ >= 8) {
-            const std::uint32_t entry = spec->lookahead[static_cast<std::uint32_t>(bits_ >> (count_ - 8)) & 0xFF];
-            if (entry != 0) {
-                count_ -= static_cast<std::int32_t>(entry >> 16);
-                *symbol = static_cast<std::int32_t>(entry & 0xFFFF);
-                return Code::Ok;
-            }
-        }
+        if (TakeShortCode(spec, bits_, count_, symbol))
+            return Code::Ok;
         Store();
         const Status status = DecodeSymbol(src_, length_, position_, marker_, symbol, spec, state_);
         Load();

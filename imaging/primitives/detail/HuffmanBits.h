@@ -16,6 +16,24 @@ PrimitiveStatus DecodeSymbol(const std::uint8_t* src, std::int32_t srcLength, st
                              std::int32_t* marker, std::int32_t* symbol, const HuffmanDecoderSpec* spec,
                              HuffmanDecoderState* state);
 
+
+// A code of up to 8 bits read through the table's lookahead from the top 8
+// of the `count` pending bits: the symbol, with `count` less the code's
+// length. False, with nothing taken, when fewer than 8 bits are pending or
+// the code is longer: the caller then goes to DecodeSymbol.
+inline bool TakeShortCode(const HuffmanDecoderSpec* spec, std::uint64_t bits, std::int32_t& count,
+                          std::int32_t* symbol)
+{
+    if (count < 8)
+        return false;
+    const std::uint32_t entry = spec->lookahead[static_cast<std::uint32_t>(bits >> (count - 8)) & 0xFF];
+    if (entry == 0)
+        return false;
+    count -= static_cast<std::int32_t>(entry >> 16);
+    *symbol = static_cast<std::int32_t>(entry & 0xFFFF);
+    return true;
+}
+
 }  // namespace primitives_detail
 
 namespace primitives_detail {
