@@ -1032,8 +1032,11 @@ void OGLRendererDevice::ApplyViewport(const QRect& rect, bool flip)
     SetTransform(MakeOrthoMatrix(box, flip), 1);
 }
 
-void OGLRendererDevice::DrawQuad(const QRectF& target, const QRectF& source, std::uint32_t colour, int rotation)
+void OGLRendererDevice::DrawQuad(const QRectF& target, const QRectF& source, std::uint32_t argb, int rotation)
 {
+    // Quad colours are ARGB, as on the other devices; the helper hands its
+    // colour's bytes to OpenGL from the lowest up as red, green, blue, alpha.
+    const std::uint32_t colour = (argb & 0xFF00FF00u) | ((argb >> 16) & 0xFFu) | ((argb & 0xFFu) << 16);
     auto* texture = static_cast<OGLTexture*>(m_currentTexture.get());
     std::function<void(double, double)> step;
     if (texture != nullptr && texture->IsEmpty()) {

@@ -246,6 +246,35 @@ QImage DrawPlanarPicture(render::IRendererDevice& device, const render::TextureP
     return image;
 }
 
+// A fill's colour is ARGB on both devices (a textured quad takes its
+// colour from the picture, tinted on neither device by the callers' white).
+TEST_F(GLDeviceTest, FillColoursAreArgbOnBothDevices)
+{
+    auto gl = MakeDevice();
+    render::D3DRendererDevice software;
+    bool created = false;
+    software.Create(nullptr, QSize(128, 64), created);
+    const std::uint32_t colours[] = {0xFF3050A0u, 0xFFA05030u, 0xFF10E060u};
+    for (render::IRendererDevice* device : {static_cast<render::IRendererDevice*>(gl.get()),
+                                            static_cast<render::IRendererDevice*>(&software)})
+        for (const std::uint32_t colour : colours) {
+            SCOPED_TRACE(testing::Message() << (device == gl.get() ? "OpenGL" : "Direct3D") << std::hex << " colour "
+                                            << colour);
+            device->BeginScene();
+            device->SetViewport(QRect(0, 0, 128, 64));
+            device->SetBlendMode(0);
+            device->SetTexture(render::TexturePtr(), false);
+            device->DrawQuad(QRectF(0, 0, 128, 64), QRectF(), 0xFF000000u, 0);
+            device->DrawQuad(QRectF(16, 8, 64, 40), QRectF(), colour, 0);
+            device->EndScene();
+            device->CopyToBackBuffer(QRect(0, 0, 128, 64));
+            QImage image(128, 64, QImage::Format_RGB32);
+            device->ReadPixels(QRect(0, 0, 128, 64), image.bits(), image.bytesPerLine());
+            EXPECT_LE(Distance(image.pixel(40, 30), colour), 1) << std::hex << image.pixel(40, 30);
+            EXPECT_LE(Distance(image.pixel(100, 30), 0xFF000000u), 1) << std::hex << image.pixel(100, 30);
+        }
+}
+
 // Studio-range black (16) and white (235) come out as 0 and 255 on both
 // devices, unscaled and scaled, smoothed or not; a full-range picture keeps
 // its levels.
