@@ -162,29 +162,6 @@ int Divide(int value, int by)
 // Side of the squares a packed texture tells blank (all zero) ones by.
 constexpr int kTile = 32;
 
-// Means of 2 x 2 blocks of rows a and b into `count` pixels of dst, rounded
-// half up; returns how many it wrote (a multiple of the vector width).
-int HalveRows(const uchar* a, const uchar* b, uchar* dst, int count)
-{
-    int done = 0;
-#if defined(__SSE2__)
-    const __m128i low = _mm_set1_epi16(0x00FF);
-    const __m128i two = _mm_set1_epi16(2);
-    for (; done + 16 <= count; done += 16) {
-        __m128i sums[2];
-        for (int half = 0; half < 2; ++half) {
-            const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * done + 16 * half));
-            const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * done + 16 * half));
-            const __m128i pa = _mm_add_epi16(_mm_and_si128(ra, low), _mm_srli_epi16(ra, 8));
-            const __m128i pb = _mm_add_epi16(_mm_and_si128(rb, low), _mm_srli_epi16(rb, 8));
-            sums[half] = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(pa, pb), two), 2);
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + done), _mm_packus_epi16(sums[0], sums[1]));
-    }
-#endif
-    return done;
-}
-
 // Means of 4 x 4 blocks of rows r[0..3] into `count` pixels of dst, rounded
 // half up; returns how many it wrote.
 int QuarterRows(const uchar* const r[4], uchar* dst, int count)
@@ -233,7 +210,8 @@ void ReducePlane(const uchar* plane, int pitch, const QSize& size, int by, std::
         // blocks cut by the edges, column sums below.
         int first = 0;
         if (rows == by && by == 2) {
-            first = HalveRows(line, line + pitch, dst, whole);
+            HalveRows(line, line + pitch, dst, whole);
+            first = whole;
         } else if (rows == by) {
             const uchar* const r[4] = {line, line + pitch, line + 2 * pitch, line + 3 * pitch};
             first = QuarterRows(r, dst, whole);

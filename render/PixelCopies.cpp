@@ -49,7 +49,8 @@ private:
     const char* m_text;
 };
 
-// Rounded means of the 2 x 2 blocks of two rows; count samples out.
+}  // namespace
+
 void HalveRows(const std::uint8_t* top, const std::uint8_t* bottom, std::uint8_t* out, int count)
 {
     int i = 0;
@@ -73,8 +74,6 @@ void HalveRows(const std::uint8_t* top, const std::uint8_t* bottom, std::uint8_t
     for (; i < count; ++i)
         out[i] = static_cast<std::uint8_t>((top[2 * i] + top[2 * i + 1] + bottom[2 * i] + bottom[2 * i + 1] + 2) >> 2);
 }
-
-}  // namespace
 
 void HalvePlane(const std::uint8_t* src, int srcPitch, std::uint8_t* dst, int dstPitch, const QSize& dstSize)
 {

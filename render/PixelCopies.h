@@ -33,6 +33,10 @@ void CopyRect32(const std::uint8_t* src, int srcPitch, std::uint8_t* dst, int ds
 void CopyImagePlanes(const PlaneSet& source, const QSize& sourceSize, std::uint8_t* dst, int pitch, int planeHeight,
                      const QSize& copySize);
 
+// Rounded means of the 2 x 2 blocks of two 8-bit rows (2 x count samples
+// each) into count samples.
+void HalveRows(const std::uint8_t* top, const std::uint8_t* bottom, std::uint8_t* out, int count);
+
 // Halves an 8-bit plane in both directions: each destination sample of
 // `dstSize` is the rounded mean of the 2 x 2 source samples it covers (the
 // source holds at least twice as many columns and rows).
